@@ -7,12 +7,12 @@
 // shared static objects of kinds 0 to 6; the long form carries its own
 // object made by CreateBinalizeHandle.
 struct tagBINFUNCINFO {
-    uint32_t size;        // kBinFuncInfoSizeShort or kBinFuncInfoSizeLong
-    uint32_t kind;        // binarisation kind, see BinKind
-    uint32_t firstSlice;  // slice level of an image's first line
-    uint32_t nextSlice;   // carried between calls; written back
-    uint32_t lineCount;   // lines done of this image; 0 starts a new one; written back
-    void* handle;         // long form only: the object, null until made
+    uint32_t size;       // kBinFuncInfoSizeShort or kBinFuncInfoSizeLong
+    uint32_t kind;       // binarisation kind, see BinKind
+    uint32_t firstSlice; // slice level of an image's first line
+    uint32_t nextSlice;  // carried between calls; written back
+    uint32_t lineCount;  // lines done of this image; 0 starts a new one; written back
+    void* handle;        // long form only: the object, null until made
 };
 inline constexpr uint32_t kBinFuncInfoSizeShort = offsetof(tagBINFUNCINFO, handle);
 inline constexpr uint32_t kBinFuncInfoSizeLong = sizeof(tagBINFUNCINFO);
@@ -97,6 +97,20 @@ protected:
     uint32_t m_ulRGBOrder = 0;
     int32_t m_lXResolution = 300;
     int32_t m_lYResolution = 300;
+};
+
+// Kinds 2 and 3: kept for old requests. Their start refuses every image, so a
+// rectangle call leaves the destination alone; a line call thresholds like kind 0.
+class CBFuncASC : public CBFunc {
+public:
+    using CBFunc::Start;
+    int Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFUNCINFO* info) override;
+};
+
+class CBFuncLineAE : public CBFunc {
+public:
+    using CBFunc::Start;
+    int Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFUNCINFO* info) override;
 };
 
 // Makes the object of a kind; null for kinds without one or when memory
