@@ -27,7 +27,7 @@ public:
     TestImage& operator=(TestImage&& other) noexcept;
 
     static TestImage Gray(int32_t w, int32_t h, uint8_t fill = 255, int32_t dpi = 300);
-    static TestImage Binary(int32_t w, int32_t h, int32_t dpi = 300);  // all white (0 bits)
+    static TestImage Binary(int32_t w, int32_t h, int32_t dpi = 300); // all white (0 bits)
     static TestImage Color(int32_t w, int32_t h, uint32_t order = 0, uint8_t fill = 255,
                            int32_t dpi = 300);
 
@@ -40,21 +40,24 @@ public:
     int32_t width() const { return m_info.lWidth; }
     int32_t height() const { return m_info.lHeight; }
     int32_t sync() const { return m_info.lSync; }
-    int32_t fullSync() const;  // bytes from one line to the next (all planes)
+    int32_t fullSync() const; // bytes from one line to the next (all planes)
     uint8_t* line(int32_t y) { return m_buf.data() + static_cast<size_t>(y) * fullSync(); }
     const uint8_t* line(int32_t y) const {
         return m_buf.data() + static_cast<size_t>(y) * fullSync();
     }
 
-    // Pixel access: gray/binary value (binary: 1 = black), colour as R,G,B
-    // in memory order packed 0xBBGGRR (first sample in the low byte).
+    // Pixel access: gray/binary value (binary: 1 = black; 16-bit gray: the
+    // whole native-order sample), colour as R,G,B in memory order packed
+    // 0xBBGGRR (first sample in the low byte; 16-bit colour reads the high
+    // byte of each sample and writes each byte times 257).
     uint32_t get(int32_t x, int32_t y) const;
     void set(int32_t x, int32_t y, uint32_t v);
 
     // A band view: a record over lines [y0, y0 + n) of this image's buffer.
     tagTVKIMAGEINFO band(int32_t y0, int32_t n) const;
 
-    // Only the pixels inside the width compare (line padding is ignored).
+    // Only the pixels inside the width compare (line padding is ignored);
+    // colour images of different layouts compare by pixel value.
     bool samePixels(const TestImage& other) const;
 
 private:
@@ -63,13 +66,15 @@ private:
     tagTVKIMAGEINFO m_info{};
 };
 
-// Deterministic random source for tests.
+// Deterministic random source for tests: each call reseeds and returns the
+// calling thread's engine, so a sequence restarts with every call.
 std::mt19937& Rng(uint32_t seed = 12345);
 
-// Generated pages. All are deterministic for a given seed.
+// Generated pages. All are deterministic for a given seed. The order applies
+// to colour pages only; gray and 1-bit pages carry 1 like the library's own.
 // Text-like page: dark word blocks on lines, on paper of the given level.
-TestImage TextPage(int32_t w, int32_t h, int32_t spp = 1, uint32_t order = 0,
-                   uint32_t seed = 1, uint8_t paper = 235, uint8_t ink = 30);
+TestImage TextPage(int32_t w, int32_t h, int32_t spp = 1, uint32_t order = 0, uint32_t seed = 1,
+                   uint8_t paper = 235, uint8_t ink = 30);
 // Photo-like page: smooth gradients and soft blobs.
 TestImage PhotoPage(int32_t w, int32_t h, int32_t spp = 1, uint32_t order = 0, uint32_t seed = 2);
 // Random noise in every byte.
@@ -80,15 +85,15 @@ TestImage BinaryTextPage(int32_t w, int32_t h, uint32_t seed = 4);
 
 // A sheet of paper on a scanner backing, as the sensor sees it.
 struct SheetSpec {
-    int32_t imageWidth = 0, imageHeight = 0;  // whole scanned area in pixels
-    double sheetWidth = 0, sheetHeight = 0;   // sheet size in pixels
-    double centerX = 0, centerY = 0;          // sheet centre in the image
-    double angleDeg = 0;                      // clockwise skew of the sheet
-    uint8_t paper = 230;                      // paper level
-    uint8_t backing = 250;                    // backing level (white) or dark (e.g. 20)
-    int32_t shadow = 0;                       // width of a dark shadow along the leading (top) edge
+    int32_t imageWidth = 0, imageHeight = 0; // whole scanned area in pixels
+    double sheetWidth = 0, sheetHeight = 0;  // sheet size in pixels
+    double centerX = 0, centerY = 0;         // sheet centre in the image
+    double angleDeg = 0;                     // clockwise skew of the sheet
+    uint8_t paper = 230;                     // paper level
+    uint8_t backing = 250;                   // backing level (white) or dark (e.g. 20)
+    int32_t shadow = 0;                      // width of a dark shadow along the leading (top) edge
     uint8_t shadowLevel = 90;
-    bool content = true;                      // print text-like marks on the sheet
+    bool content = true; // print text-like marks on the sheet
     int32_t spp = 1;
     uint32_t order = 0;
     int32_t xdpi = 300, ydpi = 300;
