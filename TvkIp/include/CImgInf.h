@@ -6,19 +6,19 @@
 // The image description passed through the whole library. The upper layer's
 // image record has exactly this layout, so images pass down unchanged.
 struct tagTVKIMAGEINFO {
-    uint32_t size;         // sizeof(tagTVKIMAGEINFO)
-    uint8_t* lpImage;      // first byte of the pixel buffer
+    uint32_t size;    // sizeof(tagTVKIMAGEINFO)
+    uint8_t* lpImage; // first byte of the pixel buffer
     int32_t lXpos;
-    int32_t lYpos;         // the binarisation family starts at this line
-    int32_t lWidth;        // pixels
-    int32_t lHeight;       // lines
-    int32_t lSync;         // bytes per line (of one sample plane)
-    uint32_t tImageSize;   // buffer size in bytes
-    int32_t lBps;          // bits per sample: 1, 8 or 16
-    int32_t lSpp;          // samples per pixel: 1 or 3
-    uint32_t ulRGBOrder;   // 0 pixel-interleaved, 1 line-sequential planes
-    int32_t lXResolution;  // dpi
-    int32_t lYResolution;  // dpi
+    int32_t lYpos;        // the binarisation family starts at this line
+    int32_t lWidth;       // pixels
+    int32_t lHeight;      // lines
+    int32_t lSync;        // bytes per line (of one sample plane)
+    uint32_t tImageSize;  // buffer size in bytes
+    int32_t lBps;         // bits per sample: 1, 8 or 16
+    int32_t lSpp;         // samples per pixel: 1 or 3
+    uint32_t ulRGBOrder;  // 0 pixel-interleaved, 1 line-sequential planes
+    int32_t lXResolution; // dpi
+    int32_t lYResolution; // dpi
 };
 inline constexpr uint32_t kTvkImageInfoSize = sizeof(tagTVKIMAGEINFO);
 
@@ -32,11 +32,12 @@ public:
     CImageInfo();
     explicit CImageInfo(tagTVKIMAGEINFO* info);
     CImageInfo(CImageInfo& other);
-    CImageInfo(int32_t width, int32_t sync, int32_t height, int32_t bps, int32_t spp, unsigned int order,
-               uint8_t* buffer, uint32_t size);
-    CImageInfo(int32_t width, int32_t sync, int32_t height, int32_t bps, int32_t spp, unsigned int order,
-               uint8_t* buffer, uint32_t size, int owns, int allocTypeVirtual);
-    CImageInfo(int32_t width, int32_t sync, int32_t height, int32_t bps, int32_t spp, unsigned int order);
+    CImageInfo(int32_t width, int32_t sync, int32_t height, int32_t bps, int32_t spp,
+               unsigned int order, uint8_t* buffer, uint32_t size);
+    CImageInfo(int32_t width, int32_t sync, int32_t height, int32_t bps, int32_t spp,
+               unsigned int order, uint8_t* buffer, uint32_t size, int owns, int allocTypeVirtual);
+    CImageInfo(int32_t width, int32_t sync, int32_t height, int32_t bps, int32_t spp,
+               unsigned int order);
     CImageInfo(int32_t width, int32_t height, int32_t bps, int32_t spp, unsigned int order);
     explicit CImageInfo(tagTVKIMAGEINFO info);
     CImageInfo& operator=(const CImageInfo&) = delete;
@@ -58,9 +59,10 @@ public:
 
     void Init();
     tagTVKIMAGEINFO* CreateTvkImageInfoStruct();
-    void Init(int32_t width, int32_t sync, int32_t height, int32_t bps, int32_t spp, unsigned int order,
-              uint8_t* buffer, uint32_t size);
-    uint8_t* Init(int32_t width, int32_t sync, int32_t height, int32_t bps, int32_t spp, unsigned int order);
+    void Init(int32_t width, int32_t sync, int32_t height, int32_t bps, int32_t spp,
+              unsigned int order, uint8_t* buffer, uint32_t size);
+    uint8_t* Init(int32_t width, int32_t sync, int32_t height, int32_t bps, int32_t spp,
+                  unsigned int order);
     uint8_t* Init(const tagTVKIMAGEINFO& src, int copy);
 
     CImageInfo* CreateSameSize() const;
@@ -95,7 +97,8 @@ public:
 
     void GetHLineData(uint8_t* dst, int32_t y) const;
     void GetVLineData(uint8_t* dst, int32_t x) const;
-    void GetRectData(uint8_t* dst, int32_t x, int32_t y, int32_t bytes, int32_t ignored, int32_t lines) const;
+    void GetRectData(uint8_t* dst, int32_t x, int32_t y, int32_t bytes, int32_t ignored,
+                     int32_t lines) const;
     void GetRectData(uint8_t* dst, const tagRECT& rect, int32_t n) const;
     uint32_t RectSum(const tagRECT* rect, unsigned int* count) const;
     uint8_t RectAve(const tagRECT* rect) const;
