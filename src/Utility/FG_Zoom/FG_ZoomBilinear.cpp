@@ -1,6 +1,8 @@
 #include "FG_ZoomBilinear.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cstring>
 #include <type_traits>
 
@@ -29,6 +31,24 @@ inline uint32_t DivExact(uint32_t n, uint64_t recip) {
 
 template <typename T> inline T* As(void* p) {
     return static_cast<T*>(p);
+}
+
+// 1-bit unpacking: the eight pixels of a byte, most significant bit first, as 0 or 255.
+constexpr std::array<std::array<uint8_t, 8>, 256> kUnpackTable = [] {
+    std::array<std::array<uint8_t, 8>, 256> t{};
+    for (unsigned v = 0; v < 256; ++v)
+        for (unsigned k = 0; k < 8; ++k) t[v][k] = (v & (0x80u >> k)) != 0 ? 255 : 0;
+    return t;
+}();
+
+// Packs eight 8-bit pixels into one byte, first pixel in the most significant
+// bit; a pixel is set when its value is 128 or more (its top bit). The
+// multiply gathers the top bit of each byte into the top byte.
+inline uint8_t PackEight(const uint8_t* px) {
+    uint64_t x;
+    std::memcpy(&x, px, 8);
+    if constexpr (std::endian::native == std::endian::little) x = __builtin_bswap64(x);
+    return static_cast<uint8_t>(((x & 0x8080808080808080ull) * 0x0002040810204081ull) >> 56);
 }
 
 } // namespace
@@ -426,32 +446,24 @@ void FG_ZoomBilinear::Unpack(const uint8_t* packed) {
     uint8_t* dst = m_unpackBuffer;
     const int32_t width = m_srcWidth;
     const int32_t whole = width / 8;
-    for (int32_t b = 0; b < whole; ++b, dst += 8) {
-        const unsigned v = packed[b];
-        for (int k = 0; k < 8; ++k) dst[k] = (v & (0x80u >> k)) != 0 ? 255 : 0;
-    }
+    for (int32_t b = 0; b < whole; ++b, dst += 8)
+        std::memcpy(dst, kUnpackTable[packed[b]].data(), 8);
     const int32_t rest = width - whole * 8;
-    if (rest > 0) {
-        const unsigned v = packed[whole];
-        for (int k = 0; k < rest; ++k) dst[k] = (v & (0x80u >> k)) != 0 ? 255 : 0;
-    }
+    if (rest > 0)
+        std::memcpy(dst, kUnpackTable[packed[whole]].data(), static_cast<std::size_t>(rest));
 }
 
 void FG_ZoomBilinear::Pack(uint8_t* packed) const {
     const uint8_t* src = m_unpackBuffer;
     const int32_t width = m_dstWidth;
     const int32_t whole = width / 8;
-    for (int32_t b = 0; b < whole; ++b, src += 8) {
-        unsigned v = 0;
-        for (int k = 0; k < 8; ++k) v |= (src[k] >> 7) << (7 - k);
-        packed[b] = static_cast<uint8_t>(v);
-    }
+    for (int32_t b = 0; b < whole; ++b, src += 8) packed[b] = PackEight(src);
     const int32_t rest = width - whole * 8;
     if (rest > 0) {
         // Bits that no pixel fills stay 0.
-        unsigned v = 0;
-        for (int k = 0; k < rest; ++k) v |= (src[k] >> 7) << (7 - k);
-        packed[whole] = static_cast<uint8_t>(v);
+        uint8_t last[8] = {};
+        std::memcpy(last, src, static_cast<std::size_t>(rest));
+        packed[whole] = PackEight(last);
     }
 }
 
@@ -529,6 +541,32 @@ void FG_ZoomBilinear::Expand_Vert(const uint32_t* upper, const uint32_t* lower, 
         const double d = e.divisor;
         for (std::size_t i = 0; i < count; ++i)
             out[i] = static_cast<Sample>((w1 * upper[i] + w2 * lower[i]) / d);
+    } else if constexpr (sizeof(Sample) == 1) {
+        // The weights add up to the divisor, so (w1 * u + w2 * l) / d equals
+        // l + floor(w1 * (u - l) / d); 8-bit values give only 511 differences,
+        // so one small table per line replaces a division per sample.
+        // Built by stepping k * w1 / d as quotient and remainder: w1 < d, so
+        // the quotient grows by at most 1 per step.
+        int32_t table[511];
+        int32_t* diff = table + 255;
+        const uint32_t w1 = static_cast<uint32_t>(e.firstWeight);
+        const uint32_t d = static_cast<uint32_t>(e.divisor);
+        uint32_t rem = 0;
+        int32_t quot = 0;
+        diff[0] = 0;
+        for (int32_t k = 1; k <= 255; ++k) {
+            rem += w1;
+            if (rem >= d) {
+                rem -= d;
+                ++quot;
+            }
+            diff[k] = quot;                          // floor(k * w1 / d)
+            diff[-k] = rem != 0 ? -quot - 1 : -quot; // floor(-k * w1 / d)
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            const int32_t l = static_cast<int32_t>(lower[i]);
+            out[i] = static_cast<Sample>(l + diff[static_cast<int32_t>(upper[i]) - l]);
+        }
     } else {
         const uint32_t w1 = static_cast<uint32_t>(e.firstWeight);
         const uint32_t w2 = static_cast<uint32_t>(e.lastWeight);
