@@ -1,0 +1,711 @@
+// Moire reduction: symmetric low-pass masks applied only at the pixels and
+// lines that a resolution reduction keeps.
+#include "ReduceMoireFilter.h"
+#include "SpreadCountTable.h"
+#include "TvkIpError.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace {
+
+template <class T> std::unique_ptr<T[]> NewArray(size_t n) {
+    return std::unique_ptr<T[]>(new (std::nothrow) T[n == 0 ? 1 : n]());
+}
+
+// ---------------------------------------------------------------------------
+// Masks.
+
+struct BuiltInMask {
+    int32_t source, target;
+    int32_t count;
+    int16_t coef[9];
+    int32_t scale;
+};
+
+constexpr BuiltInMask g_tbl[] = {
+    {600, 100, 9, {8, 11, 15, 18, 21, 18, 15, 11, 8}, 131},
+    {600, 150, 7, {8, 17, 25, 28, 25, 17, 8}, 128},
+    {600, 200, 5, {15, 30, 37, 30, 15}, 129},
+    {600, 240, 5, {15, 30, 37, 30, 15}, 129},
+    {600, 300, 3, {32, 64, 32}, 128},
+    {300, 100, 9, {-4, 15, 35, 53, 59, 53, 35, 15, -4}, 64},
+    {300, 150, 7, {-15, 22, 73, 96, 73, 22, -15}, 64},
+    {300, 200, 5, {31, 61, 73, 61, 31}, 64},
+    {300, 240, 5, {31, 61, 73, 61, 31}, 64},
+};
+
+int getIndex(int32_t target, int32_t source) {
+    for (int i = 0; i < static_cast<int>(std::size(g_tbl)); ++i)
+        if (g_tbl[i].target == target && g_tbl[i].source == source) return i;
+    return -1;
+}
+
+struct Mask {
+    std::unique_ptr<int32_t[]> coef;
+    int32_t count = 0;
+    int32_t half = 0;
+    int32_t scale = 0;
+    // A caller's mask may be large enough for sums beyond 32 bits; such a
+    // mask is computed in 64 bits.
+    bool wide = false;
+};
+
+int32_t TakeMask(const tagREDUCEMOIREFILTERINFO* req, int32_t target, int32_t source, Mask& m) {
+    const int16_t* coef = nullptr;
+    if (req->lMaskMode == kReduceMoireCallerMask) {
+        if (req->pMask == nullptr || req->lMaskCount <= 0 || (req->lMaskCount & 1) == 0)
+            return kReduceMoireErrParam;
+        coef = req->pMask;
+        m.count = req->lMaskCount;
+        m.scale = req->lMaskScale;
+    } else {
+        const int i = getIndex(target, source);
+        if (i < 0) return kReduceMoireErrParam;
+        coef = g_tbl[i].coef;
+        m.count = g_tbl[i].count;
+        m.scale = g_tbl[i].scale;
+    }
+    m.half = m.count / 2;
+    m.coef = NewArray<int32_t>(static_cast<size_t>(m.count));
+    if (!m.coef) return kReduceMoireErrNoMemory;
+    __int128 bound = 0;
+    for (int32_t k = 0; k < m.count; ++k) {
+        m.coef[k] = coef[k];
+        bound += coef[k] < 0 ? -coef[k] : coef[k];
+    }
+    bound *= 255;
+    bound *= m.scale < 0 ? -__int128{m.scale} : __int128{m.scale};
+    if (bound > INT64_MAX) return kReduceMoireErrParam;
+    m.wide = bound > INT32_MAX;
+    return 0;
+}
+
+inline uint8_t Clamp255(int64_t v) {
+    return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+}
+
+// ---------------------------------------------------------------------------
+// Kernels. The filtered value is (sum of coefficient x sample) x scale
+// divided by 16384, truncating towards zero (negative coefficients make
+// negative sums, so a shift would round the wrong way), clamped to 0..255.
+
+// Horizontal: out[o] is the mask centred on source pixel xs[o]; pad holds
+// the line with half a mask of edge pixels on either side.
+template <int SPP, int N>
+void MaskH32(const uint8_t* pad, const int32_t* xs, int32_t outW, const int32_t* coef,
+             int32_t scale, uint8_t* __restrict out) {
+    int32_t c[N];
+    for (int k = 0; k < N; ++k) c[k] = coef[k];
+    for (int32_t o = 0; o < outW; ++o) {
+        const uint8_t* p = pad + static_cast<size_t>(xs[o]) * SPP;
+        for (int s = 0; s < SPP; ++s) {
+            int32_t sum = 0;
+            for (int k = 0; k < N; ++k) sum += c[k] * p[k * SPP + s];
+            out[o * SPP + s] = Clamp255(sum * scale / 16384);
+        }
+    }
+}
+
+template <class Acc>
+void MaskHGeneric(const uint8_t* pad, const int32_t* xs, int32_t outW, int32_t spp, const Mask& m,
+                  uint8_t* __restrict out) {
+    for (int32_t o = 0; o < outW; ++o) {
+        const uint8_t* p = pad + static_cast<size_t>(xs[o]) * spp;
+        for (int32_t s = 0; s < spp; ++s) {
+            Acc sum = 0;
+            for (int32_t k = 0; k < m.count; ++k) sum += Acc{m.coef[k]} * p[k * spp + s];
+            out[o * spp + s] = Clamp255(sum * m.scale / 16384);
+        }
+    }
+}
+
+void MaskH(const uint8_t* pad, const int32_t* xs, int32_t outW, int32_t spp, const Mask& m,
+           uint8_t* out) {
+    if (!m.wide) {
+#define KD_MASKH_CASE(S, N)                                                                        \
+    if (spp == S && m.count == N) return MaskH32<S, N>(pad, xs, outW, m.coef.get(), m.scale, out);
+        KD_MASKH_CASE(3, 3)
+        KD_MASKH_CASE(3, 5)
+        KD_MASKH_CASE(3, 7)
+        KD_MASKH_CASE(3, 9)
+        KD_MASKH_CASE(1, 3)
+        KD_MASKH_CASE(1, 5)
+        KD_MASKH_CASE(1, 7)
+        KD_MASKH_CASE(1, 9)
+#undef KD_MASKH_CASE
+        return MaskHGeneric<int32_t>(pad, xs, outW, spp, m, out);
+    }
+    MaskHGeneric<int64_t>(pad, xs, outW, spp, m, out);
+}
+
+// Vertical: out[i] from the mask's rows (top to bottom).
+template <int N>
+void MaskV32(const uint8_t* const* rows, int32_t bytes, const int32_t* coef, int32_t scale,
+             uint8_t* __restrict out) {
+    const uint8_t* r[N];
+    int32_t c[N];
+    for (int k = 0; k < N; ++k) {
+        r[k] = rows[k];
+        c[k] = coef[k];
+    }
+    for (int32_t i = 0; i < bytes; ++i) {
+        int32_t sum = 0;
+        for (int k = 0; k < N; ++k) sum += c[k] * r[k][i];
+        const int32_t v = sum * scale / 16384;
+        out[i] = static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+    }
+}
+
+template <class Acc>
+void MaskVGeneric(const uint8_t* const* rows, int32_t bytes, const Mask& m, Acc* sums,
+                  uint8_t* __restrict out) {
+    for (int32_t i = 0; i < bytes; ++i) sums[i] = Acc{m.coef[0]} * rows[0][i];
+    for (int32_t k = 1; k < m.count; ++k) {
+        const Acc c = m.coef[k];
+        const uint8_t* r = rows[k];
+        for (int32_t i = 0; i < bytes; ++i) sums[i] += c * r[i];
+    }
+    for (int32_t i = 0; i < bytes; ++i) out[i] = Clamp255(sums[i] * m.scale / 16384);
+}
+
+// ---------------------------------------------------------------------------
+// Vertical window: a ring of source lines. The centre line c needs lines
+// c - half .. c + half; the page's first line stands in above the page and
+// the last line entered below it. Output for a centre is due `lag` lines
+// after it entered.
+
+class CVWindow {
+public:
+    bool Init(const Mask& m, int32_t lineBytes, int32_t lag) {
+        m_mask = &m;
+        m_lineBytes = lineBytes;
+        m_lag = lag;
+        m_slots = lag + m.half + 1;
+        m_store = NewArray<uint8_t>(static_cast<size_t>(m_slots) * lineBytes);
+        m_rows = NewArray<const uint8_t*>(static_cast<size_t>(m.count));
+        if (m.wide || m.count > 9) m_sums64 = NewArray<int64_t>(static_cast<size_t>(lineBytes));
+        return m_store && m_rows && (!(m.wide || m.count > 9) || m_sums64);
+    }
+
+    void Enter(const uint8_t* line) {
+        std::memcpy(Slot(m_entered), line, m_lineBytes);
+        ++m_entered;
+    }
+    bool Due() const { return m_entered > 0 && m_centre + m_lag <= m_entered - 1; }
+    bool AnyEntered() const { return m_entered > 0; }
+    int64_t Centre() const { return m_centre; }
+    int64_t Entered() const { return m_entered; }
+    void Advance() { ++m_centre; }
+
+    // Filters the window centred on the current centre into out.
+    void Filter(uint8_t* out) {
+        const Mask& m = *m_mask;
+        for (int32_t k = 0; k < m.count; ++k) {
+            const int64_t idx = std::clamp<int64_t>(m_centre - m.half + k, 0, m_entered - 1);
+            m_rows[k] = Slot(idx);
+        }
+        if (!m.wide) {
+            switch (m.count) {
+            case 3:
+                return MaskV32<3>(m_rows.get(), m_lineBytes, m.coef.get(), m.scale, out);
+            case 5:
+                return MaskV32<5>(m_rows.get(), m_lineBytes, m.coef.get(), m.scale, out);
+            case 7:
+                return MaskV32<7>(m_rows.get(), m_lineBytes, m.coef.get(), m.scale, out);
+            case 9:
+                return MaskV32<9>(m_rows.get(), m_lineBytes, m.coef.get(), m.scale, out);
+            case 1:
+                return MaskV32<1>(m_rows.get(), m_lineBytes, m.coef.get(), m.scale, out);
+            default:
+                break;
+            }
+        }
+        MaskVGeneric<int64_t>(m_rows.get(), m_lineBytes, m, m_sums64.get(), out);
+    }
+
+private:
+    uint8_t* Slot(int64_t idx) {
+        return m_store.get() + static_cast<size_t>(idx % m_slots) * m_lineBytes;
+    }
+
+    const Mask* m_mask = nullptr;
+    int32_t m_lineBytes = 0;
+    int32_t m_lag = 0;
+    int32_t m_slots = 0;
+    std::unique_ptr<uint8_t[]> m_store;
+    std::unique_ptr<const uint8_t*[]> m_rows;
+    std::unique_ptr<int64_t[]> m_sums64;
+    int64_t m_entered = 0;
+    int64_t m_centre = 0;
+};
+
+// Builds the padded line: half a mask of copies of the first pixel, the
+// line, half a mask of copies of the last pixel.
+void PadLine(const uint8_t* line, int32_t width, int32_t spp, int32_t half, uint8_t* pad) {
+    uint8_t* p = pad;
+    for (int32_t i = 0; i < half; ++i, p += spp) std::memcpy(p, line, spp);
+    std::memcpy(p, line, static_cast<size_t>(width) * spp);
+    p += static_cast<size_t>(width) * spp;
+    const uint8_t* last = line + static_cast<size_t>(width - 1) * spp;
+    for (int32_t i = 0; i < half; ++i, p += spp) std::memcpy(p, last, spp);
+}
+
+// ---------------------------------------------------------------------------
+// Workers. A common base lets a release free any of them, and a band call
+// refuse a worker of another export (two exports share one field).
+
+enum class Kind { ReduceMoire, MaskFilterH, MaskFilterV, ConvertV, ConvertH };
+
+class CMoireWorker {
+public:
+    explicit CMoireWorker(Kind k) : m_kind(k) {}
+    CMoireWorker(const CMoireWorker&) = delete;
+    CMoireWorker& operator=(const CMoireWorker&) = delete;
+    virtual ~CMoireWorker() = default;
+    Kind kind() const { return m_kind; }
+
+private:
+    Kind m_kind;
+};
+
+bool UsableImage(const tagTVKIMAGEINFO* img) {
+    if (img == nullptr || img->lpImage == nullptr || img->lBps != 8) return false;
+    if (img->lSpp != 1 && (img->lSpp != 3 || img->ulRGBOrder != 0)) return false;
+    if (img->lWidth <= 0 || img->lHeight < 0) return false;
+    return int64_t{img->lSync} >= int64_t{img->lWidth} * img->lSpp;
+}
+
+uint8_t* LineOf(const tagTVKIMAGEINFO* img, int64_t y) {
+    return img->lpImage + static_cast<size_t>(y) * static_cast<size_t>(img->lSync);
+}
+
+class CTvkReduceMoire : public CMoireWorker {
+public:
+    static constexpr Kind kKind = Kind::ReduceMoire;
+    CTvkReduceMoire() : CMoireWorker(kKind) {}
+
+    int32_t Create(const tagREDUCEMOIREFILTERINFO* req) {
+        if (int32_t rc = TakeMask(req, req->lOutXResolution, req->lInXResolution, m_mask); rc != 0)
+            return rc;
+        // Reduced lines are written over the source band, so the output may
+        // not be wider or taller than the source.
+        if (req->lInWidth <= 0 || req->lInHeight <= 0 || req->lOutWidth <= 0 ||
+            req->lOutHeight <= 0 || req->lOutWidth > req->lInWidth ||
+            req->lOutHeight > req->lInHeight)
+            return kReduceMoireErrParam;
+        m_inW = req->lInWidth;
+        m_inH = req->lInHeight;
+        m_outW = req->lOutWidth;
+        m_expected = req->lOutHeight;
+        m_hTable = NewArray<uint32_t>(static_cast<size_t>(m_inW));
+        m_vTable = NewArray<uint32_t>(static_cast<size_t>(m_inH));
+        m_xs = NewArray<int32_t>(static_cast<size_t>(m_outW));
+        if (!m_hTable || !m_vTable || !m_xs) return kReduceMoireErrNoMemory;
+        MakeSpreadCountTable(m_hTable.get(), m_outW, m_inW);
+        MakeSpreadCountTable(m_vTable.get(), m_expected, m_inH);
+        int32_t o = 0;
+        for (int32_t x = 0; x < m_inW && o < m_outW; ++x)
+            if (m_hTable[x] != 0) m_xs[o++] = x;
+        for (; o < m_outW; ++o) m_xs[o] = m_inW - 1;
+        return 0;
+    }
+
+    int32_t FirstBand(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src) {
+        if (!UsableImage(dst) || !UsableImage(src)) return kReduceMoireErrBadRequest;
+        if (src->lWidth != m_inW || dst->lWidth != m_outW || src->lSpp != dst->lSpp)
+            return kReduceMoireErrParam;
+        if (m_started) return 0;
+        m_spp = src->lSpp;
+        m_outBytes = m_outW * m_spp;
+        m_pad = NewArray<uint8_t>(static_cast<size_t>(m_inW + 2 * m_mask.half) * m_spp);
+        if (!m_pad || !m_window.Init(m_mask, m_outBytes, m_mask.half))
+            return kReduceMoireErrNoMemory;
+        m_started = true;
+        return 0;
+    }
+
+    // Feeds a band (src may be null for the flush) and writes output lines
+    // from dst's first line on; returns the lines written.
+    int32_t Band(tagTVKIMAGEINFO* dst, int32_t firstLine, int32_t room, tagTVKIMAGEINFO* src,
+                 bool last) {
+        int32_t written = 0;
+        auto emit = [&] {
+            const int64_t c = m_window.Centre();
+            if (c < m_inH && m_vTable[c] != 0) Output(dst, firstLine, room, written);
+            m_window.Advance();
+        };
+        if (src != nullptr) {
+            for (int32_t y = 0; y < src->lHeight; ++y) {
+                PadLine(LineOf(src, y), m_inW, m_spp, m_mask.half, m_pad.get());
+                // The horizontally reduced line replaces the source pixels;
+                // line y of the output lies before source line y + 1.
+                uint8_t* reduced = src->lpImage + static_cast<size_t>(y) * m_outBytes;
+                MaskH(m_pad.get(), m_xs.get(), m_outW, m_spp, m_mask, reduced);
+                m_window.Enter(reduced);
+                while (m_window.Due()) emit();
+            }
+        }
+        if (last && m_window.AnyEntered()) {
+            while (m_window.Centre() < m_window.Entered()) emit();
+            // Below the last source line the bottom line repeats, up to the
+            // expected output height.
+            while (m_written < m_expected && written < room) {
+                Output(dst, firstLine, room, written);
+                m_window.Advance();
+            }
+        }
+        return written;
+    }
+
+    int32_t Expected() const { return m_expected; }
+    int32_t PendingLines() const { return m_mask.count - 1; }
+    int32_t TotalWritten() const { return m_written; }
+
+private:
+    void Output(tagTVKIMAGEINFO* dst, int32_t firstLine, int32_t room, int32_t& written) {
+        if (written >= room || m_written >= m_expected) return;
+        m_window.Filter(LineOf(dst, int64_t{firstLine} + written));
+        ++written;
+        ++m_written;
+    }
+
+    Mask m_mask;
+    int32_t m_inW = 0, m_inH = 0, m_outW = 0, m_expected = 0;
+    int32_t m_spp = 0, m_outBytes = 0;
+    bool m_started = false;
+    std::unique_ptr<uint32_t[]> m_hTable, m_vTable;
+    std::unique_ptr<int32_t[]> m_xs;
+    std::unique_ptr<uint8_t[]> m_pad;
+    CVWindow m_window;
+    int32_t m_written = 0;
+};
+
+class CTvkMaskFilterH : public CMoireWorker {
+public:
+    static constexpr Kind kKind = Kind::MaskFilterH;
+    CTvkMaskFilterH() : CMoireWorker(kKind) {}
+    int32_t Create(const tagREDUCEMOIREFILTERINFO* req) {
+        return TakeMask(req, req->lOutXResolution, req->lInXResolution, m_mask);
+    }
+    int32_t Band(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src) {
+        if (dst->lWidth != src->lWidth || dst->lSpp != src->lSpp) return kReduceMoireErrParam;
+        const int32_t w = src->lWidth, spp = src->lSpp;
+        if (m_width != w || m_spp != spp) {
+            m_pad = NewArray<uint8_t>(static_cast<size_t>(w + 2 * m_mask.half) * spp);
+            m_xs = NewArray<int32_t>(static_cast<size_t>(w));
+            if (!m_pad || !m_xs) return kReduceMoireErrNoMemory;
+            for (int32_t x = 0; x < w; ++x) m_xs[x] = x;
+            m_width = w;
+            m_spp = spp;
+        }
+        const int32_t lines = std::min(src->lHeight, dst->lHeight);
+        for (int32_t y = 0; y < lines; ++y) {
+            PadLine(LineOf(src, y), w, spp, m_mask.half, m_pad.get());
+            MaskH(m_pad.get(), m_xs.get(), w, spp, m_mask, LineOf(dst, y));
+        }
+        dst->lHeight = lines;
+        return 0;
+    }
+
+private:
+    Mask m_mask;
+    int32_t m_width = 0, m_spp = 0;
+    std::unique_ptr<uint8_t[]> m_pad;
+    std::unique_ptr<int32_t[]> m_xs;
+};
+
+class CTvkMaskFilterV : public CMoireWorker {
+public:
+    static constexpr Kind kKind = Kind::MaskFilterV;
+    CTvkMaskFilterV() : CMoireWorker(kKind) {}
+    int32_t Create(const tagREDUCEMOIREFILTERINFO* req) {
+        return TakeMask(req, req->lOutYResolution, req->lInYResolution, m_mask);
+    }
+    int32_t Band(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, bool last) {
+        if (dst->lWidth != src->lWidth || dst->lSpp != src->lSpp) return kReduceMoireErrParam;
+        const int32_t bytes = src->lWidth * src->lSpp;
+        if (!m_started) {
+            // Output lags the input by the whole mask less one line.
+            if (!m_window.Init(m_mask, bytes, m_mask.count - 1)) return kReduceMoireErrNoMemory;
+            m_bytes = bytes;
+            m_started = true;
+        } else if (bytes != m_bytes) {
+            return kReduceMoireErrParam;
+        }
+        const int32_t room = dst->lHeight;
+        int32_t written = 0;
+        auto emit = [&] {
+            if (written < room) m_window.Filter(LineOf(dst, written++));
+            m_window.Advance();
+        };
+        for (int32_t y = 0; y < src->lHeight; ++y) {
+            m_window.Enter(LineOf(src, y));
+            while (m_window.Due()) emit();
+        }
+        if (last && m_window.AnyEntered())
+            while (m_window.Centre() < m_window.Entered()) emit();
+        dst->lHeight = written;
+        return 0;
+    }
+    int32_t PendingLines() const { return m_mask.count - 1; }
+
+private:
+    Mask m_mask;
+    bool m_started = false;
+    int32_t m_bytes = 0;
+    CVWindow m_window;
+};
+
+class CTvkResolutionConvertV : public CMoireWorker {
+public:
+    static constexpr Kind kKind = Kind::ConvertV;
+    CTvkResolutionConvertV() : CMoireWorker(kKind) {}
+    int32_t Create(const tagREDUCEMOIREFILTERINFO* req) {
+        if (req->lInHeight <= 0 || req->lOutHeight <= 0) return kReduceMoireErrParam;
+        m_inH = req->lInHeight;
+        m_table = NewArray<uint32_t>(static_cast<size_t>(m_inH));
+        if (!m_table) return kReduceMoireErrNoMemory;
+        MakeSpreadCountTable(m_table.get(), req->lOutHeight, m_inH);
+        return 0;
+    }
+    int32_t Band(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src) {
+        if (dst->lWidth != src->lWidth) return kReduceMoireErrParam;
+        const size_t bytes = static_cast<size_t>(std::min(dst->lSync, src->lSync));
+        const int32_t room = dst->lHeight;
+        int32_t written = 0;
+        for (int32_t y = 0; y < src->lHeight && m_cursor < m_inH; ++y, ++m_cursor) {
+            if (m_table[m_cursor] == 0 || written >= room) continue;
+            std::memcpy(LineOf(dst, written++), LineOf(src, y), bytes);
+        }
+        m_written += written;
+        dst->lHeight = written;
+        return 0;
+    }
+    int64_t Written() const { return m_written; }
+
+private:
+    int32_t m_inH = 0;
+    int32_t m_cursor = 0;
+    int64_t m_written = 0;
+    std::unique_ptr<uint32_t[]> m_table;
+};
+
+class CTvkResolutionConvertH : public CMoireWorker {
+public:
+    static constexpr Kind kKind = Kind::ConvertH;
+    CTvkResolutionConvertH() : CMoireWorker(kKind) {}
+    int32_t Create(const tagREDUCEMOIREFILTERINFO* req) {
+        if (req->lInWidth <= 0 || req->lOutWidth <= 0) return kReduceMoireErrParam;
+        m_inW = req->lInWidth;
+        m_table = NewArray<uint32_t>(static_cast<size_t>(m_inW));
+        if (!m_table) return kReduceMoireErrNoMemory;
+        MakeSpreadCountTable(m_table.get(), req->lOutWidth, m_inW);
+        return 0;
+    }
+    int32_t Band(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src) {
+        if (src->lWidth != m_inW || dst->lSpp != src->lSpp) return kReduceMoireErrParam;
+        const int32_t spp = src->lSpp;
+        const int32_t lines = std::min(src->lHeight, dst->lHeight);
+        for (int32_t y = 0; y < lines; ++y) {
+            const uint8_t* s = LineOf(src, y);
+            uint8_t* d = LineOf(dst, y);
+            int32_t o = 0;
+            for (int32_t x = 0; x < m_inW && o < dst->lWidth; ++x)
+                if (m_table[x] != 0)
+                    std::memcpy(d + static_cast<size_t>(o++) * spp, s + x * spp, spp);
+        }
+        dst->lHeight = lines;
+        return 0;
+    }
+
+private:
+    int32_t m_inW = 0;
+    std::unique_ptr<uint32_t[]> m_table;
+};
+
+// ---------------------------------------------------------------------------
+// Export plumbing.
+
+template <class W> W* WorkerOf(void* field) {
+    auto* base = static_cast<CMoireWorker*>(field);
+    return base != nullptr && base->kind() == W::kKind ? static_cast<W*>(base) : nullptr;
+}
+
+void Release(void*& field) {
+    delete static_cast<CMoireWorker*>(field);
+    field = nullptr;
+}
+
+template <class W> int32_t CreateInto(void*& field, const tagREDUCEMOIREFILTERINFO* req) {
+    Release(field);
+    std::unique_ptr<W> w(new (std::nothrow) W);
+    if (!w) return kReduceMoireErrNoMemory;
+    if (int32_t rc = w->Create(req); rc != 0) return rc;
+    field = w.release();
+    return 0;
+}
+
+// Common entry: checks the request, runs `body` and frees the worker of the
+// call on any failure.
+template <class Body>
+int32_t RunExport(tagREDUCEMOIREFILTERINFO* req, void* tagREDUCEMOIREFILTERINFO::*field,
+                  Body body) {
+    IpSetLastError(0);
+    if (req == nullptr) return kReduceMoireErrParam;
+    if (req->ulSize != kReduceMoireInfoSize) return kReduceMoireErrBadRequest;
+    int32_t rc;
+    try {
+        rc = body(req->*field);
+    } catch (...) {
+        rc = kReduceMoireErrNoMemory;
+    }
+    if (rc != 0) Release(req->*field);
+    return rc;
+}
+
+bool IsBand(int32_t command) {
+    return command == kReduceMoireFirstBand || command == kReduceMoireBand ||
+           command == kReduceMoireLastBand || command == kReduceMoireWholePage;
+}
+
+} // namespace
+
+int32_t ReduceMoire(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagREDUCEMOIREFILTERINFO* req) {
+    return RunExport(req, &tagREDUCEMOIREFILTERINFO::pReduceMoire, [&](void*& field) -> int32_t {
+        const int32_t cmd = req->lCommand;
+        if (cmd == kReduceMoireCreate) return CreateInto<CTvkReduceMoire>(field, req);
+        if (cmd == kReduceMoireRelease) {
+            Release(field);
+            return 0;
+        }
+        if (!IsBand(cmd)) return kReduceMoireErrBadRequest;
+        if (!UsableImage(dst) || !UsableImage(src)) return kReduceMoireErrBadRequest;
+        if (field == nullptr) return kReduceMoireErrNoWorker;
+        auto* w = WorkerOf<CTvkReduceMoire>(field);
+        if (w == nullptr) return kReduceMoireErrBadRequest;
+        if (int32_t rc = w->FirstBand(dst, src); rc != 0) return rc;
+        const int32_t room = dst->lHeight;
+        if (cmd == kReduceMoireWholePage) {
+            int32_t lines = w->Band(dst, 0, room, src, false);
+            req->lPendingLines = w->PendingLines();
+            if (req->lPendingLines != 0) {
+                lines += w->Band(dst, lines, room - lines, nullptr, true);
+                req->lPendingLines = 0;
+            }
+            dst->lHeight = std::min(lines, w->Expected());
+            return 0;
+        }
+        const int32_t lines = w->Band(dst, 0, room, src, cmd == kReduceMoireLastBand);
+        if (cmd == kReduceMoireFirstBand) req->lPendingLines = w->PendingLines();
+        dst->lHeight = lines;
+        return 0;
+    });
+}
+
+int32_t MaskFilterH(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagREDUCEMOIREFILTERINFO* req) {
+    return RunExport(req, &tagREDUCEMOIREFILTERINFO::pMaskFilterH, [&](void*& field) -> int32_t {
+        switch (req->lCommand) {
+        case kReduceMoireCreate:
+            return CreateInto<CTvkMaskFilterH>(field, req);
+        case kReduceMoireLastBand:
+        case kReduceMoireRelease:
+            Release(field);
+            return 0;
+        case kReduceMoireFirstBand:
+        case kReduceMoireBand: {
+            if (!UsableImage(dst) || !UsableImage(src)) return kReduceMoireErrBadRequest;
+            if (field == nullptr) return kReduceMoireErrNoWorker;
+            auto* w = WorkerOf<CTvkMaskFilterH>(field);
+            return w != nullptr ? w->Band(dst, src) : kReduceMoireErrBadRequest;
+        }
+        default:
+            return kReduceMoireErrBadRequest;
+        }
+    });
+}
+
+int32_t MaskFilterV(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagREDUCEMOIREFILTERINFO* req) {
+    return RunExport(req, &tagREDUCEMOIREFILTERINFO::pReduceMoire, [&](void*& field) -> int32_t {
+        switch (req->lCommand) {
+        case kReduceMoireCreate:
+            return CreateInto<CTvkMaskFilterV>(field, req);
+        case kReduceMoireRelease:
+            Release(field);
+            return 0;
+        case kReduceMoireFirstBand:
+        case kReduceMoireBand:
+        case kReduceMoireLastBand: {
+            if (!UsableImage(dst) || !UsableImage(src)) return kReduceMoireErrBadRequest;
+            if (field == nullptr) return kReduceMoireErrNoWorker;
+            auto* w = WorkerOf<CTvkMaskFilterV>(field);
+            if (w == nullptr) return kReduceMoireErrBadRequest;
+            const bool last = req->lCommand == kReduceMoireLastBand;
+            if (int32_t rc = w->Band(dst, src, last); rc != 0) return rc;
+            if (req->lCommand == kReduceMoireFirstBand) req->lPendingLines = w->PendingLines();
+            if (last) Release(field);
+            return 0;
+        }
+        default:
+            return kReduceMoireErrBadRequest;
+        }
+    });
+}
+
+int32_t ResolutionConvertH(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src,
+                           tagREDUCEMOIREFILTERINFO* req) {
+    return RunExport(req, &tagREDUCEMOIREFILTERINFO::pResolutionConvertH,
+                     [&](void*& field) -> int32_t {
+                         switch (req->lCommand) {
+                         case kReduceMoireCreate:
+                             return CreateInto<CTvkResolutionConvertH>(field, req);
+                         case kReduceMoireLastBand:
+                         case kReduceMoireRelease:
+                             Release(field);
+                             return 0;
+                         case kReduceMoireFirstBand:
+                         case kReduceMoireBand: {
+                             if (!UsableImage(dst) || !UsableImage(src))
+                                 return kReduceMoireErrBadRequest;
+                             if (field == nullptr) return kReduceMoireErrNoWorker;
+                             auto* w = WorkerOf<CTvkResolutionConvertH>(field);
+                             return w != nullptr ? w->Band(dst, src) : kReduceMoireErrBadRequest;
+                         }
+                         default:
+                             return kReduceMoireErrBadRequest;
+                         }
+                     });
+}
+
+int32_t ResolutionConvertV(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src,
+                           tagREDUCEMOIREFILTERINFO* req) {
+    return RunExport(
+        req, &tagREDUCEMOIREFILTERINFO::pResolutionConvertV, [&](void*& field) -> int32_t {
+            switch (req->lCommand) {
+            case kReduceMoireCreate:
+                return CreateInto<CTvkResolutionConvertV>(field, req);
+            case kReduceMoireLastBand: {
+                auto* w = WorkerOf<CTvkResolutionConvertV>(field);
+                if (w != nullptr && dst != nullptr)
+                    dst->lHeight =
+                        static_cast<int32_t>(std::min<int64_t>(dst->lHeight, w->Written()));
+                Release(field);
+                return 0;
+            }
+            case kReduceMoireRelease:
+                Release(field);
+                return 0;
+            case kReduceMoireFirstBand:
+            case kReduceMoireBand: {
+                if (!UsableImage(dst) || !UsableImage(src)) return kReduceMoireErrBadRequest;
+                if (field == nullptr) return kReduceMoireErrNoWorker;
+                auto* w = WorkerOf<CTvkResolutionConvertV>(field);
+                return w != nullptr ? w->Band(dst, src) : kReduceMoireErrBadRequest;
+            }
+            default:
+                return kReduceMoireErrBadRequest;
+            }
+        });
+}
