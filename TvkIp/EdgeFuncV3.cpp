@@ -1,0 +1,396 @@
+// Band machinery of the edge-emphasis family: the three-line window, the
+// four-neighbour and wide kernels and the parameterised gray member.
+#include "EdgeFuncImpl.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <new>
+
+namespace {
+
+// Clip of a corrected sample: sums -255..768 to 0..255 (index sum + 255).
+constexpr std::array<uint8_t, 1024> MakeClip() {
+    std::array<uint8_t, 1024> t{};
+    for (int i = 0; i < 1024; ++i) {
+        const int v = i - 255;
+        t[static_cast<size_t>(i)] = static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+    }
+    return t;
+}
+constexpr std::array<uint8_t, 1024> kClipTable = MakeClip();
+inline const uint8_t* to0_255() {
+    return kClipTable.data() + 255;
+}
+
+int64_t Stride(const tagTVKIMAGEINFO& img) {
+    return static_cast<int64_t>(img.lSync) * (img.ulRGBOrder != 0 ? img.lSpp : 1);
+}
+
+uint8_t* LinePtr(const tagTVKIMAGEINFO& img, int64_t line) {
+    return img.lpImage + (static_cast<int64_t>(img.lYpos) + line) * Stride(img);
+}
+
+// A band of an image record: lines [start, start + count) as a record of its own.
+tagTVKIMAGEINFO GetBand(const tagTVKIMAGEINFO& img, int32_t start, int32_t count) {
+    tagTVKIMAGEINFO band = img;
+    const int32_t left = std::max(img.lHeight - start, 0);
+    band.lpImage = LinePtr(img, start);
+    band.lYpos = 0;
+    band.lHeight = std::max(std::min(count, left), 0);
+    band.tImageSize = static_cast<uint32_t>(band.lHeight * Stride(img));
+    return band;
+}
+
+// Four-neighbour response on a line of n bytes whose pixels are S bytes apart
+// (each channel with its own neighbours). v2 null: one vertical neighbour.
+// Neg negates the response (the smoothing members).
+template <int S, bool Neg>
+void FourRow(uint8_t* __restrict out, const uint8_t* __restrict c, const uint8_t* __restrict v1,
+             const uint8_t* __restrict v2, int32_t n, const int32_t* __restrict level) {
+    const uint8_t* clip = to0_255();
+    auto put = [&](int32_t i, int32_t l) {
+        if constexpr (Neg) l = -l;
+        out[i] = clip[c[i] + level[l]];
+    };
+    if (v2 != nullptr) {
+        for (int32_t i = 0; i < S; ++i) put(i, 3 * c[i] - c[i + S] - v1[i] - v2[i]);
+        for (int32_t i = S; i < n - S; ++i) put(i, 4 * c[i] - c[i - S] - c[i + S] - v1[i] - v2[i]);
+        for (int32_t i = n - S; i < n; ++i) put(i, 3 * c[i] - c[i - S] - v1[i] - v2[i]);
+    } else {
+        for (int32_t i = 0; i < S; ++i) put(i, 2 * c[i] - c[i + S] - v1[i]);
+        for (int32_t i = S; i < n - S; ++i) put(i, 3 * c[i] - c[i - S] - c[i + S] - v1[i]);
+        for (int32_t i = n - S; i < n; ++i) put(i, 2 * c[i] - c[i - S] - v1[i]);
+    }
+}
+
+// Neighbour-line terms of the wide kernel.
+inline int32_t WideInner(const uint8_t* v, int32_t x) {
+    return 2 * v[x - 2] + v[x - 1] + v[x] + v[x + 1] + 2 * v[x + 2];
+}
+inline int32_t Wide0(const uint8_t* v) {
+    return v[0] + v[1] + 2 * v[2];
+}
+inline int32_t Wide1(const uint8_t* v) {
+    return v[0] + v[1] + v[2] + 2 * v[3];
+}
+inline int32_t WideR1(const uint8_t* v, int32_t w) {
+    return 2 * v[w - 4] + v[w - 3] + v[w - 2] + v[w - 1];
+}
+inline int32_t WideR0(const uint8_t* v, int32_t w) {
+    return 2 * v[w - 3] + v[w - 2] + v[w - 1];
+}
+
+// Wide kernel with two neighbour lines (TwoLines) or one.
+template <bool TwoLines>
+void WideRow(uint8_t* __restrict out, const uint8_t* __restrict c, const uint8_t* __restrict v1,
+             const uint8_t* __restrict v2, int32_t w, const int32_t* __restrict level) {
+    const uint8_t* clip = to0_255();
+    auto put = [&](int32_t i, int32_t l) { out[i] = clip[c[i] + level[l]]; };
+    if constexpr (TwoLines) {
+        put(0, 8 * c[0] + c[1] - c[2] - Wide0(v1) - Wide0(v2));
+        put(1, c[0] + 9 * c[1] + c[2] - c[3] - Wide1(v1) - Wide1(v2));
+        for (int32_t x = 2; x < w - 2; ++x) {
+            put(x, 12 * c[x] + 2 * c[x - 1] + 2 * c[x + 1] - c[x - 2] - c[x + 2] -
+                       WideInner(v1, x) - WideInner(v2, x));
+        }
+        put(w - 2, c[w - 3] + 9 * c[w - 2] + c[w - 1] - c[w - 4] - WideR1(v1, w) - WideR1(v2, w));
+        put(w - 1, c[w - 2] + 8 * c[w - 1] - c[w - 3] - WideR0(v1, w) - WideR0(v2, w));
+    } else {
+        put(0, 4 * c[0] + c[1] - c[2] - Wide0(v1));
+        put(1, c[0] + 4 * c[1] + c[2] - c[3] - Wide1(v1));
+        for (int32_t x = 2; x < w - 2; ++x) {
+            put(x, 7 * c[x] + c[x - 1] + c[x + 1] - c[x - 2] - c[x + 2] - WideInner(v1, x));
+        }
+        put(w - 2, c[w - 3] + 4 * c[w - 2] + c[w - 1] - c[w - 4] - WideR1(v1, w));
+        put(w - 1, c[w - 2] + 4 * c[w - 1] - c[w - 3] - WideR0(v1, w));
+    }
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// CEdgeFuncGray
+
+CEdgeFuncGray::~CEdgeFuncGray() {
+    delete[] m_pLineBuffer;
+    delete[] m_pLevelBlock;
+}
+
+void CEdgeFuncGray::Init() {
+    delete[] m_pLineBuffer;
+    delete[] m_pLevelBlock;
+    m_pNewest = m_pCentre = m_pOldest = nullptr;
+    m_pLevelBlock = nullptr;
+    m_pLevel = nullptr;
+    m_pLineBuffer = nullptr;
+    m_lLevelRange = 0;
+    m_lWidth = 0;
+    m_bReady = false;
+}
+
+void CEdgeFuncGray::SetInfo(const tagEDGEINFO* info) {
+    // Only the fields the caller's record holds are taken; the rest read as 0.
+    m_Info = tagEDGEINFO{};
+    const size_t n = std::min<size_t>(info->ulSize, sizeof(tagEDGEINFO));
+    std::memcpy(&m_Info, info, n);
+}
+
+bool CEdgeFuncGray::GetBuffer(size_t size) {
+    delete[] m_pLineBuffer;
+    m_pLineBuffer = new (std::nothrow) uint8_t[size]();
+    return m_pLineBuffer != nullptr;
+}
+
+bool CEdgeFuncGray::AllocLevelTable(int32_t range) {
+    delete[] m_pLevelBlock;
+    m_pLevel = nullptr;
+    m_lLevelRange = 0;
+    m_pLevelBlock = new (std::nothrow) int32_t[static_cast<size_t>(range) * 2];
+    if (m_pLevelBlock == nullptr) return false;
+    m_pLevel = m_pLevelBlock + range;
+    m_lLevelRange = range;
+    return true;
+}
+
+bool CEdgeFuncGray::AcceptsImage(const tagTVKIMAGEINFO* img) const {
+    return img->lSpp == 1;
+}
+
+bool CEdgeFuncGray::CheckImage(const tagTVKIMAGEINFO* img, int32_t width, bool needPixels) const {
+    if (img->lBps != 8 || !AcceptsImage(img) || img->lYpos < 0 || img->lHeight < 0) return false;
+    if (width < 1 ||
+        static_cast<int64_t>(img->lSync) < static_cast<int64_t>(width) * BytesPerPixel())
+        return false;
+    return !needPixels || img->lpImage != nullptr;
+}
+
+int CEdgeFuncGray::LineStart1(uint8_t* out, const uint8_t* in, int32_t width) {
+    std::memcpy(out, in, static_cast<size_t>(LineBytes(width)));
+    return 1;
+}
+int CEdgeFuncGray::LineStart2(uint8_t* out, const uint8_t* in, int32_t width) {
+    std::memcpy(out, in, static_cast<size_t>(LineBytes(width)));
+    return 1;
+}
+int CEdgeFuncGray::LineCont(uint8_t* out, const uint8_t* in, int32_t width) {
+    std::memcpy(out, in, static_cast<size_t>(LineBytes(width)));
+    return 1;
+}
+int CEdgeFuncGray::LineFinish(uint8_t* out, const uint8_t* in, int32_t width) {
+    return 0;
+}
+
+int CEdgeFuncGray::Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagEDGEINFO* info) {
+    if (dst == nullptr || src == nullptr || info == nullptr || src->lHeight < 0) return 0;
+    int32_t h = src->lHeight;
+    const tagEDGEINFO saved = m_Info;
+    SetInfo(info);
+    int32_t state = m_Info.lLineCount;
+
+    if (h > 0) {
+        // A window that was never filled cannot continue an image: a caller's
+        // non-zero line count on a fresh object is refused, not run on
+        // missing buffers.
+        const bool fresh = state == 0;
+        bool ok = true;
+        if (!fresh && IsUseLineBuffer() && !m_bReady) ok = false;
+        if (fresh && src->lWidth < MinWidth()) ok = false;
+        if (!fresh && m_bReady && src->lWidth != m_lWidth) ok = false;
+        if (ok) ok = CheckImage(src, src->lWidth, true) && CheckImage(dst, src->lWidth, true);
+        if (!ok) {
+            m_Info = saved;
+            return 0;
+        }
+        if (fresh || !m_bReady) m_lWidth = src->lWidth;
+    }
+
+    dst->lHeight = h;
+    const int32_t width = m_lWidth;
+    int32_t written = 0;
+    int32_t used = 0;
+    if (h > 0 && state == 0) {
+        if (IsUseLineBuffer()) {
+            const size_t lineBytes = static_cast<size_t>(LineBytes(width));
+            if (!GetBuffer(lineBytes * static_cast<size_t>(UseLineBuffer())))
+                throw kEdgeFuncNoMemory;
+            NewBuffer(dst, src, info);
+        }
+        if (MakeLevelTable() == 0) throw kEdgeFuncNoMemory;
+        m_bReady = true;
+        state = 1;
+        --h;
+        if (LineStart1(LinePtr(*dst, 0), LinePtr(*src, 0), width) != 0)
+            ++written;
+        else
+            --dst->lHeight;
+        ++used;
+    }
+    if (h > 0 && state == 1) {
+        state = 2;
+        --h;
+        if (LineStart2(LinePtr(*dst, written), LinePtr(*src, used), width) != 0)
+            ++written;
+        else
+            --dst->lHeight;
+        ++used;
+    }
+    m_Info.lLineCount = state;
+    info->lLineCount = state;
+    if (h > 0) {
+        tagTVKIMAGEINFO dstBand = GetBand(*dst, written, dst->lHeight - written);
+        tagTVKIMAGEINFO srcBand = GetBand(*src, used, h);
+        if (Cont(&dstBand, &srcBand, info) == 0) return 0;
+    }
+    return 1;
+}
+
+int CEdgeFuncGray::Cont(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagEDGEINFO* info) {
+    if (dst == nullptr || src == nullptr || info == nullptr || src->lHeight < 0) return 0;
+    if (m_Info.lLineCount <= 1) return Start(dst, src, info);
+    const int32_t h = src->lHeight;
+    if (h > 0) {
+        if (IsUseLineBuffer() && !m_bReady) return 0;
+        if (m_bReady && src->lWidth != m_lWidth) return 0;
+        if (!CheckImage(src, src->lWidth, true) || !CheckImage(dst, src->lWidth, true)) return 0;
+        if (!m_bReady) m_lWidth = src->lWidth;
+    }
+    const int64_t ds = Stride(*dst);
+    const int64_t ss = Stride(*src);
+    uint8_t* d = LinePtr(*dst, 0);
+    const uint8_t* s = LinePtr(*src, 0);
+    for (int32_t i = 0; i < h; ++i) LineCont(d + i * ds, s + i * ss, m_lWidth);
+    dst->lHeight = h;
+    info->lLineCount += h;
+    return 1;
+}
+
+int CEdgeFuncGray::Finish(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagEDGEINFO* info) {
+    if (dst == nullptr || info == nullptr) return 0;
+    int32_t at = 0;
+    if (src != nullptr && src->lHeight > 0) {
+        tagTVKIMAGEINFO copy = *dst;
+        if (Cont(&copy, src, info) == 0) return 0;
+        at = copy.lHeight;
+    }
+    // Nothing pending for the copying members, nor when the image brought no
+    // line at all.
+    if (!IsUseLineBuffer() || m_Info.lLineCount == 0 || !m_bReady) return 1;
+    if (!CheckImage(dst, m_lWidth, true)) return 0;
+    LineFinish(LinePtr(*dst, at), nullptr, m_lWidth);
+    return 1;
+}
+
+// ---------------------------------------------------------------------------
+// CEdgeFuncOn
+
+void CEdgeFuncOn::NewBuffer(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagEDGEINFO* info) {
+    m_lLineBytes = LineBytes(m_lWidth);
+    m_pNewest = m_pLineBuffer;
+    m_pCentre = m_pLineBuffer + m_lLineBytes;
+    m_pOldest = m_pLineBuffer + 2 * static_cast<int64_t>(m_lLineBytes);
+}
+
+int CEdgeFuncOn::MakeLevelTable() {
+    const int32_t range = TableRange();
+    if (!AllocLevelTable(range)) return 0;
+    for (int32_t l = -range; l < range; ++l) m_pLevel[l] = EdgeLevel::Clamp255(RawLevel(l));
+    return 1;
+}
+
+void CEdgeFuncOn::Rotate() {
+    uint8_t* t = m_pOldest;
+    m_pOldest = m_pCentre;
+    m_pCentre = m_pNewest;
+    m_pNewest = t;
+}
+
+void CEdgeFuncOn::Row(uint8_t* out, const uint8_t* c, const uint8_t* v1, const uint8_t* v2,
+                      int32_t n) const {
+    FourRow<1, false>(out, c, v1, v2, n, m_pLevel);
+}
+
+int CEdgeFuncOn::LineStart1(uint8_t* out, const uint8_t* in, int32_t width) {
+    std::memcpy(m_pNewest, in, static_cast<size_t>(m_lLineBytes));
+    return 0;
+}
+
+int CEdgeFuncOn::LineStart2(uint8_t* out, const uint8_t* in, int32_t width) {
+    std::memcpy(m_pOldest, in, static_cast<size_t>(m_lLineBytes));
+    Rotate();
+    Row(out, m_pCentre, m_pNewest, nullptr, m_lLineBytes);
+    return 1;
+}
+
+int CEdgeFuncOn::LineCont(uint8_t* out, const uint8_t* in, int32_t width) {
+    std::memcpy(m_pOldest, in, static_cast<size_t>(m_lLineBytes));
+    Rotate();
+    Row(out, m_pCentre, m_pOldest, m_pNewest, m_lLineBytes);
+    return 1;
+}
+
+int CEdgeFuncOn::LineFinish(uint8_t* out, const uint8_t* in, int32_t width) {
+    // An image of a single line has no neighbour line at all: the line stands
+    // in for its own missing neighbour, which leaves the horizontal response.
+    if (m_Info.lLineCount <= 1)
+        Row(out, m_pNewest, m_pNewest, nullptr, m_lLineBytes);
+    else
+        Row(out, m_pNewest, m_pCentre, nullptr, m_lLineBytes);
+    return 1;
+}
+
+// ---------------------------------------------------------------------------
+// Wide kernel
+
+void CEdgeFuncMS::Row(uint8_t* out, const uint8_t* c, const uint8_t* v1, const uint8_t* v2,
+                      int32_t n) const {
+    if (v2 != nullptr)
+        WideRow<true>(out, c, v1, v2, n, m_pLevel);
+    else
+        WideRow<false>(out, c, v1, nullptr, n, m_pLevel);
+}
+
+// ---------------------------------------------------------------------------
+// Interleaved colour kernels
+
+bool CEdgeFuncColorRGB::AcceptsImage(const tagTVKIMAGEINFO* img) const {
+    return img->lSpp == 3 && img->ulRGBOrder == 0;
+}
+
+void CEdgeFuncColorRGB::Row(uint8_t* out, const uint8_t* c, const uint8_t* v1, const uint8_t* v2,
+                            int32_t n) const {
+    FourRow<3, false>(out, c, v1, v2, n, m_pLevel);
+}
+
+void CEdgeFuncColorRGBAve::Row(uint8_t* out, const uint8_t* c, const uint8_t* v1, const uint8_t* v2,
+                               int32_t n) const {
+    FourRow<3, true>(out, c, v1, v2, n, m_pLevel);
+}
+
+// ---------------------------------------------------------------------------
+// Parameterised level tables
+
+EdgeLevelParams EdgeLevelParamsFrom(const tagEDGEINFO* info) {
+    EdgeLevelParams p;
+    if (info != nullptr && info->ulSize >= kEdgeInfoSizeParam && info->lHighDiv != 0 &&
+        info->lLowDiv != 0) {
+        p.highTh = info->lHighTh;
+        p.highMul = info->lHighMul;
+        p.highDiv = info->lHighDiv;
+        p.lowTh = info->lLowTh;
+        p.lowMul = info->lLowMul;
+        p.lowDiv = info->lLowDiv;
+    }
+    return p;
+}
+
+int32_t EdgeLevelFromParams(const EdgeLevelParams& p, int32_t l) {
+    const int32_t a = l < 0 ? -l : l;
+    int64_t f = 0;
+    if (a > p.highTh)
+        f = static_cast<int64_t>(l) * p.highMul / p.highDiv;
+    else if (a > p.lowTh)
+        f = static_cast<int64_t>(l) * p.lowMul / p.lowDiv;
+    // Large products are clamped here already; the table clamps to the same range.
+    return static_cast<int32_t>(std::clamp<int64_t>(f, -255, 255));
+}
