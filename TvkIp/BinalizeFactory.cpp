@@ -1,6 +1,7 @@
 // Makes the binarisation object of a kind number. Each kind lives in its own
 // source file; this is the one place that knows them all.
 #include "CBFunc.h"
+#include "CBFuncKinds.h"
 
 #include <new>
 
@@ -14,7 +15,24 @@ CBFunc* NewBinalizeObject(uint32_t kind) {
         return new (std::nothrow) CBFuncASC();
     case kBinLineAE:
         return new (std::nothrow) CBFuncLineAE();
-    // Kinds 1, 4, 5, 6, 8, 10, 11, 12 and 13 join here as they are built.
+    case kBinErrorDiffusion:
+        return new (std::nothrow) CBFuncED();
+    case kBinToMonoChrome:
+        return new (std::nothrow) CBFuncToMonoChrome();
+    case kBinMedian:
+        return new (std::nothrow) CBFuncMedian();
+    case kBinMebrin:
+        return new (std::nothrow) CBFuncMebrin();
+    case kBinAdaptRegion:
+        return new (std::nothrow) CBFuncAdaptRegion();
+    case kBinExtractEdge:
+        return new (std::nothrow) CBFuncExtractEdge();
+    case kBinDouble:
+        return new (std::nothrow) CBFuncDouble();
+    case kBinDoubleLinear:
+        return new (std::nothrow) CBFuncDouble_Linear();
+    case kBinDoubleCubic:
+        return new (std::nothrow) CBFuncDouble_Cubic();
     default:
         return nullptr;
     }

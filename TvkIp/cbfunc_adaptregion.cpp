@@ -1,0 +1,1022 @@
+// Adaptive-region binarisation (kind 8): the image is cut into 8 x 8 blocks
+// at a pitch of 4; each block is classified by contrast and activity, the
+// class map is cleaned, each block gets a slice level by class, the levels
+// are interpolated to one threshold per pixel and the pixels (from the
+// source or a smoothed copy, by class) are compared with it. Also holds the
+// class-map clean-up and the 1-2-1 smoothing filter, and the block
+// statistics shared with the edge-extracting kind.
+#include "AdaptRegionCore.h"
+#include "CBFuncKinds.h"
+
+#include "TvkIpError.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+template <typename T> std::unique_ptr<T[]> NewArray(size_t n, bool zero = false) {
+    return std::unique_ptr<T[]>(zero ? new (std::nothrow) T[n]() : new (std::nothrow) T[n]);
+}
+
+constexpr std::array<uint8_t, 256> MakeReverseBits() {
+    std::array<uint8_t, 256> t{};
+    for (int v = 0; v < 256; ++v) {
+        int r = 0;
+        for (int b = 0; b < 8; ++b)
+            if (v & (1 << b)) r |= 0x80 >> b;
+        t[v] = static_cast<uint8_t>(r);
+    }
+    return t;
+}
+[[maybe_unused]] constexpr std::array<uint8_t, 256> kReverseBits = MakeReverseBits();
+
+inline int32_t AbsDiff(int32_t a, int32_t b) {
+    return a > b ? a - b : b - a;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Parameters
+
+int32_t GetLinearY(int32_t x, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+    if (x1 == x2 || y1 == y2) return y1;
+    // Each division truncates on its own, as the levels were always computed.
+    return y1 - (x1 * (y2 - y1)) / (x2 - x1) + ((y2 - y1) * x) / (x2 - x1);
+}
+
+AdaptParams MakeAdaptParams(int32_t firstSlice, int32_t nextSlice) {
+    AdaptParams p{};
+    const int32_t u = 255 - nextSlice;
+    const int32_t v = 255 - firstSlice;
+    if (u > 128) {
+        p.A = static_cast<uint32_t>(GetLinearY(u, 128, 120, 255, 350));
+        p.B = static_cast<uint32_t>(GetLinearY(u, 128, 55, 255, 300));
+        p.C = static_cast<uint32_t>(GetLinearY(u, 128, 60, 255, 300));
+    } else {
+        p.A = static_cast<uint32_t>(GetLinearY(u, 1, 1, 128, 120));
+        p.B = static_cast<uint32_t>(GetLinearY(u, 1, 1, 128, 55));
+        p.C = static_cast<uint32_t>(GetLinearY(u, 1, 1, 128, 60));
+    }
+    if (v > 128) {
+        p.D = static_cast<uint32_t>(GetLinearY(v, 128, 80, 255, 255));
+        p.E = static_cast<uint32_t>(GetLinearY(v, 128, 60, 255, 255));
+    } else {
+        p.D = static_cast<uint32_t>(GetLinearY(v, 1, 1, 128, 80));
+        p.E = static_cast<uint32_t>(GetLinearY(v, 1, 1, 128, 60));
+    }
+    p.T = 100;
+    return p;
+}
+
+// ---------------------------------------------------------------------------
+// Block statistics
+
+void IntegralGetBlockInfo(const uint8_t* top, int32_t sync, int32_t width, int32_t count,
+                          uint16_t* G, uint16_t* V, uint8_t* M) {
+    for (int32_t i = 0; i < count; ++i) {
+        const uint8_t* b = top + 4 * i;
+        int32_t q[2][2] = {{0, 0}, {0, 0}};
+        int32_t act = 0, mx = 0, mn = 255;
+        for (int32_t y = 0; y < 8; ++y) {
+            const uint8_t* r = b + int64_t{y} * sync;
+            for (int32_t x = 0; x < 8; ++x) {
+                const int32_t v = r[x];
+                q[y >> 2][x >> 2] += v;
+                mx = std::max(mx, v);
+                mn = std::min(mn, v);
+                if (x < 7) act += AbsDiff(r[x + 1], v);
+                if (y < 7) act += AbsDiff(r[x + sync], v);
+            }
+        }
+        const int32_t g = std::abs((q[0][0] + q[0][1]) - (q[1][0] + q[1][1])) +
+                          std::abs((q[0][0] + q[1][0]) - (q[0][1] + q[1][1]));
+        G[i] = static_cast<uint16_t>(g);
+        V[i] = static_cast<uint16_t>(act);
+        M[i] = static_cast<uint8_t>((mx + mn) / 2);
+    }
+}
+
+namespace {
+
+// Statistics of one 4-pixel-wide cell over the 8 rows of a block row; a
+// block is two neighbouring cells.
+struct CellInfo {
+    uint32_t sumTop, sumBottom; // pixel sums of rows 0-3 and 4-7
+    uint32_t hIn;               // |right - left| of the 3 pairs inside the cell, 8 rows
+    uint32_t hCross;            // |right - left| of the pair into the next cell, 8 rows
+    uint32_t vIn;               // |lower - upper| of the 7 row pairs, 4 columns
+    uint8_t mx, mn;
+};
+
+void CellInfoScalar(const uint8_t* top, int32_t sync, int32_t width, int32_t c, CellInfo& out) {
+    out = CellInfo{0, 0, 0, 0, 0, 0, 255};
+    const int32_t x0 = 4 * c;
+    for (int32_t y = 0; y < 8; ++y) {
+        const uint8_t* r = top + int64_t{y} * sync;
+        for (int32_t x = x0; x < x0 + 4; ++x) {
+            const int32_t v = r[x];
+            (y < 4 ? out.sumTop : out.sumBottom) += static_cast<uint32_t>(v);
+            out.mx = static_cast<uint8_t>(std::max<int32_t>(out.mx, v));
+            out.mn = static_cast<uint8_t>(std::min<int32_t>(out.mn, v));
+            if (y < 7) out.vIn += static_cast<uint32_t>(AbsDiff(r[x + sync], v));
+            if (x < x0 + 3)
+                out.hIn += static_cast<uint32_t>(AbsDiff(r[x + 1], v));
+            else if (x + 1 < width)
+                out.hCross += static_cast<uint32_t>(AbsDiff(r[x + 1], v));
+        }
+    }
+}
+
+inline void CombineBlock(const CellInfo& l, const CellInfo& r, uint16_t& G, uint16_t& V,
+                         uint8_t& M) {
+    const int32_t q00 = static_cast<int32_t>(l.sumTop), q01 = static_cast<int32_t>(r.sumTop);
+    const int32_t q10 = static_cast<int32_t>(l.sumBottom), q11 = static_cast<int32_t>(r.sumBottom);
+    G = static_cast<uint16_t>(std::abs((q00 + q01) - (q10 + q11)) +
+                              std::abs((q00 + q10) - (q01 + q11)));
+    V = static_cast<uint16_t>(l.hIn + l.hCross + r.hIn + l.vIn + r.vIn);
+    M = static_cast<uint8_t>((std::max(l.mx, r.mx) + std::min(l.mn, r.mn)) / 2);
+}
+
+#if defined(__SSE2__)
+inline __m128i AbsDiff8(__m128i a, __m128i b) {
+    return _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a));
+}
+inline void Accumulate16(__m128i& lo, __m128i& hi, __m128i v) {
+    const __m128i zero = _mm_setzero_si128();
+    lo = _mm_add_epi16(lo, _mm_unpacklo_epi8(v, zero));
+    hi = _mm_add_epi16(hi, _mm_unpackhi_epi8(v, zero));
+}
+// Sums of the four 16-bit lanes of each cell (weights per lane) into out[0..3].
+inline void CellSums(__m128i lo, __m128i hi, __m128i weights, uint32_t out[4]) {
+    __m128i a = _mm_madd_epi16(lo, weights);
+    __m128i b = _mm_madd_epi16(hi, weights);
+    a = _mm_add_epi32(a, _mm_srli_si128(a, 4));
+    b = _mm_add_epi32(b, _mm_srli_si128(b, 4));
+    out[0] = static_cast<uint32_t>(_mm_cvtsi128_si32(a));
+    out[1] = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(a, 8)));
+    out[2] = static_cast<uint32_t>(_mm_cvtsi128_si32(b));
+    out[3] = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(b, 8)));
+}
+// Max and min of each group of four bytes, left in the low byte of each dword.
+inline void CellMaxMin(__m128i mx, __m128i mn, uint8_t outMax[4], uint8_t outMin[4]) {
+    mx = _mm_max_epu8(mx, _mm_srli_epi32(mx, 8));
+    mx = _mm_max_epu8(mx, _mm_srli_epi32(mx, 16));
+    mn = _mm_min_epu8(mn, _mm_srli_epi32(mn, 8));
+    mn = _mm_min_epu8(mn, _mm_srli_epi32(mn, 16));
+    alignas(16) uint32_t a[4], b[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(a), mx);
+    _mm_store_si128(reinterpret_cast<__m128i*>(b), mn);
+    for (int k = 0; k < 4; ++k) {
+        outMax[k] = static_cast<uint8_t>(a[k]);
+        outMin[k] = static_cast<uint8_t>(b[k]);
+    }
+}
+
+// Four cells (16 columns from x) over 8 rows; columns x .. x + 16 readable.
+void CellInfo4(const uint8_t* top, int32_t sync, int32_t x, CellInfo out[4]) {
+    __m128i sTl = _mm_setzero_si128(), sTh = sTl, sBl = sTl, sBh = sTl;
+    __m128i hl = sTl, hh = sTl, vl = sTl, vh = sTl;
+    __m128i mx = sTl, mn = _mm_set1_epi8(static_cast<char>(0xFF));
+    const uint8_t* p = top + x;
+    __m128i prev = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    for (int32_t y = 0; y < 8; ++y) {
+        const uint8_t* r = p + int64_t{y} * sync;
+        const __m128i cur = y == 0 ? prev : _mm_loadu_si128(reinterpret_cast<const __m128i*>(r));
+        const __m128i right = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + 1));
+        if (y < 4)
+            Accumulate16(sTl, sTh, cur);
+        else
+            Accumulate16(sBl, sBh, cur);
+        Accumulate16(hl, hh, AbsDiff8(cur, right));
+        if (y > 0) Accumulate16(vl, vh, AbsDiff8(cur, prev));
+        mx = _mm_max_epu8(mx, cur);
+        mn = _mm_min_epu8(mn, cur);
+        prev = cur;
+    }
+    const __m128i ones = _mm_set1_epi16(1);
+    const __m128i inner = _mm_setr_epi16(1, 1, 1, 0, 1, 1, 1, 0);
+    uint32_t sT[4], sB[4], hIn[4], vIn[4];
+    CellSums(sTl, sTh, ones, sT);
+    CellSums(sBl, sBh, ones, sB);
+    CellSums(hl, hh, inner, hIn);
+    CellSums(vl, vh, ones, vIn);
+    uint8_t cmx[4], cmn[4];
+    CellMaxMin(mx, mn, cmx, cmn);
+    const uint32_t hx[4] = {static_cast<uint32_t>(_mm_extract_epi16(hl, 3)),
+                            static_cast<uint32_t>(_mm_extract_epi16(hl, 7)),
+                            static_cast<uint32_t>(_mm_extract_epi16(hh, 3)),
+                            static_cast<uint32_t>(_mm_extract_epi16(hh, 7))};
+    for (int k = 0; k < 4; ++k)
+        out[k] = CellInfo{sT[k], sB[k], hIn[k], hx[k], vIn[k], cmx[k], cmn[k]};
+}
+
+// Column-wise max and min of four cells (16 columns) over 8 rows.
+void CellMaxMin4(const uint8_t* top, int32_t sync, int32_t x, uint8_t mx4[4], uint8_t mn4[4]) {
+    __m128i mx = _mm_setzero_si128(), mn = _mm_set1_epi8(static_cast<char>(0xFF));
+    for (int32_t y = 0; y < 8; ++y) {
+        const __m128i v =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + int64_t{y} * sync + x));
+        mx = _mm_max_epu8(mx, v);
+        mn = _mm_min_epu8(mn, v);
+    }
+    CellMaxMin(mx, mn, mx4, mn4);
+}
+#endif
+
+} // namespace
+
+void GetBlockInfo(const uint8_t* top, int32_t sync, int32_t width, int32_t count, uint16_t* G,
+                  uint16_t* V, uint8_t* M) {
+#if defined(__SSE2__)
+    // Cells 0 .. count; block i joins cells i and i + 1.
+    CellInfo group[4];
+    CellInfo prev{};
+    for (int32_t c = 0; c <= count;) {
+        int32_t n;
+        if (4 * c + 17 <= width) {
+            CellInfo4(top, sync, 4 * c, group);
+            n = 4;
+        } else {
+            CellInfoScalar(top, sync, width, c, group[0]);
+            n = 1;
+        }
+        for (int32_t k = 0; k < n && c <= count; ++k, ++c) {
+            if (c > 0) CombineBlock(prev, group[k], G[c - 1], V[c - 1], M[c - 1]);
+            prev = group[k];
+        }
+    }
+#else
+    IntegralGetBlockInfo(top, sync, width, count, G, V, M);
+#endif
+}
+
+void IntegralGetMaxMinBand(const uint8_t* top, int32_t sync, int32_t width, int32_t count,
+                           uint8_t* M) {
+    for (int32_t i = 0; i < count; ++i) {
+        int32_t mx = 0, mn = 255;
+        for (int32_t y = 0; y < 8; ++y) {
+            const uint8_t* r = top + int64_t{y} * sync + 4 * i;
+            for (int32_t x = 0; x < 8; ++x) {
+                mx = std::max<int32_t>(mx, r[x]);
+                mn = std::min<int32_t>(mn, r[x]);
+            }
+        }
+        M[i] = static_cast<uint8_t>((mx + mn) / 2);
+    }
+}
+
+void GetMaxMinBand(const uint8_t* top, int32_t sync, int32_t width, int32_t count, uint8_t* M) {
+#if defined(__SSE2__)
+    uint8_t gmx[4], gmn[4];
+    uint8_t pmx = 0, pmn = 255;
+    for (int32_t c = 0; c <= count;) {
+        int32_t n;
+        if (4 * c + 16 <= width) {
+            CellMaxMin4(top, sync, 4 * c, gmx, gmn);
+            n = 4;
+        } else {
+            int32_t mx = 0, mn = 255;
+            for (int32_t y = 0; y < 8; ++y) {
+                const uint8_t* r = top + int64_t{y} * sync + 4 * c;
+                for (int32_t x = 0; x < 4; ++x) {
+                    mx = std::max<int32_t>(mx, r[x]);
+                    mn = std::min<int32_t>(mn, r[x]);
+                }
+            }
+            gmx[0] = static_cast<uint8_t>(mx);
+            gmn[0] = static_cast<uint8_t>(mn);
+            n = 1;
+        }
+        for (int32_t k = 0; k < n && c <= count; ++k, ++c) {
+            if (c > 0)
+                M[c - 1] =
+                    static_cast<uint8_t>((std::max(pmx, gmx[k]) + std::min(pmn, gmn[k])) / 2);
+            pmx = gmx[k];
+            pmn = gmn[k];
+        }
+    }
+#else
+    IntegralGetMaxMinBand(top, sync, width, count, M);
+#endif
+}
+
+// ---------------------------------------------------------------------------
+// Threshold lines and binary rows
+
+void Hokan(uint8_t* line, int32_t dstWidth, const uint8_t* samples, int32_t offset, int32_t count) {
+    if (dstWidth <= 0) return;
+    if (count <= 0) {
+        std::memset(line, 128, static_cast<size_t>(dstWidth));
+        return;
+    }
+    const int32_t n = std::min(count, (dstWidth + 2) / 4) - 1;
+    if (n <= 0) {
+        std::memset(line, samples[0], static_cast<size_t>(dstWidth));
+        return;
+    }
+    const int32_t head = std::min(offset, dstWidth);
+    std::memset(line, samples[0], static_cast<size_t>(head));
+    for (int32_t l = 0; l < n; ++l) {
+        const int32_t s0 = samples[l], s1 = samples[l + 1];
+        for (int32_t i = 0; i < 4; ++i) {
+            const int64_t x = int64_t{offset} + 4 * l + i;
+            if (x >= dstWidth) break;
+            line[x] = static_cast<uint8_t>(((3 - i) * s0 + i * s1) / 3);
+        }
+    }
+    for (int64_t x = int64_t{offset} + 4 * n; x < dstWidth; ++x) line[x] = samples[n];
+}
+
+namespace {
+inline int32_t Avg(int32_t a, int32_t b) {
+    return (a + b + 1) / 2;
+}
+inline int32_t PhaseThreshold(int32_t a, int32_t b, int phase) {
+    switch (phase) {
+    case 0:
+        return a;
+    case 1:
+        return Avg(a, Avg(a, b));
+    case 2:
+        return Avg(a, b);
+    case 3:
+        return Avg(b, Avg(a, b));
+    default:
+        return 128;
+    }
+}
+} // namespace
+
+void IntegrityBinalise(uint8_t* dst, const uint8_t* pix, const uint8_t* a, const uint8_t* b,
+                       int32_t width, int phase) {
+    for (int32_t x = 0; x < width; ++x) {
+        const uint8_t bit = static_cast<uint8_t>(0x80u >> (x & 7));
+        if (pix[x] >= PhaseThreshold(a[x], b[x], phase))
+            dst[x >> 3] |= bit;
+        else
+            dst[x >> 3] &= static_cast<uint8_t>(~bit);
+    }
+}
+
+void SSEBinalise(uint8_t* dst, const uint8_t* pix, const uint8_t* a, const uint8_t* b,
+                 int32_t width, int phase) {
+#if defined(__SSE2__)
+    if (phase < 0 || phase > 3) {
+        IntegrityBinalise(dst, pix, a, b, width, phase);
+        return;
+    }
+    const auto threshold = [phase](__m128i va, __m128i vb) {
+        switch (phase) {
+        case 0:
+            return va;
+        case 1:
+            return _mm_avg_epu8(va, _mm_avg_epu8(va, vb));
+        case 2:
+            return _mm_avg_epu8(va, vb);
+        default:
+            return _mm_avg_epu8(vb, _mm_avg_epu8(va, vb));
+        }
+    };
+    int32_t x = 0;
+    for (; x + 16 <= width; x += 16) {
+        const __m128i t = threshold(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + x)),
+                                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + x)));
+        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pix + x));
+        const unsigned m =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(p, t), p)));
+        dst[x >> 3] = kReverseBits[m & 0xFF];
+        dst[(x >> 3) + 1] = kReverseBits[m >> 8];
+    }
+    // Binalize8Pixels: one destination byte.
+    for (; x + 8 <= width; x += 8) {
+        const __m128i t = threshold(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a + x)),
+                                    _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b + x)));
+        const __m128i p = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pix + x));
+        const unsigned m =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(p, t), p)));
+        dst[x >> 3] = kReverseBits[m & 0xFF];
+    }
+    IntegrityBinalise(dst + (x >> 3), pix + x, a + x, b + x, width - x, phase);
+#else
+    IntegrityBinalise(dst, pix, a, b, width, phase);
+#endif
+}
+
+// ---------------------------------------------------------------------------
+// 1-2-1 smoothing
+
+void IntegrityLine121Filter(uint16_t* out, const uint8_t* s, int32_t width) {
+    if (width <= 0) return;
+    if (width == 1) {
+        out[0] = static_cast<uint16_t>(4 * s[0]);
+        return;
+    }
+    out[0] = static_cast<uint16_t>(3 * s[0] + s[1]);
+    for (int32_t x = 1; x < width - 1; ++x)
+        out[x] = static_cast<uint16_t>(s[x - 1] + 2 * s[x] + s[x + 1]);
+    out[width - 1] = static_cast<uint16_t>(s[width - 2] + 3 * s[width - 1]);
+}
+
+void SSE2Line121Filter(uint16_t* out, const uint8_t* s, int32_t width) {
+#if defined(__SSE2__)
+    if (width < 32) {
+        IntegrityLine121Filter(out, s, width);
+        return;
+    }
+    const __m128i zero = _mm_setzero_si128();
+    out[0] = static_cast<uint16_t>(3 * s[0] + s[1]);
+    int32_t x = 1;
+    for (; x + 16 < width; x += 16) {
+        const __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + x - 1));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + x));
+        const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + x + 1));
+        const __m128i lo =
+            _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(l, zero), _mm_unpacklo_epi8(r, zero)),
+                          _mm_slli_epi16(_mm_unpacklo_epi8(c, zero), 1));
+        const __m128i hi =
+            _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(l, zero), _mm_unpackhi_epi8(r, zero)),
+                          _mm_slli_epi16(_mm_unpackhi_epi8(c, zero), 1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), lo);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x + 8), hi);
+    }
+    for (; x < width - 1; ++x) out[x] = static_cast<uint16_t>(s[x - 1] + 2 * s[x] + s[x + 1]);
+    out[width - 1] = static_cast<uint16_t>(s[width - 2] + 3 * s[width - 1]);
+#else
+    IntegrityLine121Filter(out, s, width);
+#endif
+}
+
+void IntegrityFilter121(uint8_t* out, const uint16_t* up, const uint16_t* mid, const uint16_t* down,
+                        int32_t width) {
+    for (int32_t x = 0; x < width; ++x)
+        out[x] = static_cast<uint8_t>((up[x] + 2 * mid[x] + down[x]) >> 4);
+}
+
+void MMXFilter121(uint8_t* out, const uint16_t* up, const uint16_t* mid, const uint16_t* down,
+                  int32_t width) {
+#if defined(__SSE2__)
+    int32_t x = 0;
+    for (; x + 8 <= width; x += 8) {
+        const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(up + x));
+        const __m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i*>(mid + x));
+        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(down + x));
+        const __m128i sum = _mm_adds_epu16(_mm_adds_epu16(u, d), _mm_adds_epu16(m, m));
+        const __m128i v = _mm_srli_epi16(sum, 4);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(v, v));
+    }
+    IntegrityFilter121(out + x, up + x, mid + x, down + x, width - x);
+#else
+    IntegrityFilter121(out, up, mid, down, width);
+#endif
+}
+
+void FilterFunc(const GrayPlane& image) {
+    const int32_t w = image.width, h = image.height;
+    if (w <= 0 || h <= 0) return;
+    auto lines = NewArray<uint16_t>(3 * static_cast<size_t>(w));
+    if (!lines) throw kIpErrNoMemory;
+    const bool sse2 = IsSSE2FeatureAvailable();
+    const auto horizontal = sse2 ? SSE2Line121Filter : IntegrityLine121Filter;
+    const auto vertical = sse2 ? MMXFilter121 : IntegrityFilter121;
+    uint16_t* buf[3] = {lines.get(), lines.get() + w, lines.get() + 2 * static_cast<size_t>(w)};
+
+    int prev = 0, cur = 0;
+    horizontal(buf[0], image.Line(0), w);
+    for (int32_t y = 0; y < h; ++y) {
+        int next = cur;
+        if (y + 1 < h) {
+            next = (cur + 1) % 3;
+            if (next == prev) next = (next + 1) % 3;
+            // Row y + 1 is read before row y is written, so the filter works in place.
+            horizontal(buf[next], image.Line(y + 1), w);
+        }
+        vertical(image.Line(y), buf[prev], buf[cur], buf[next], w);
+        prev = cur;
+        cur = next;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Edge map clean-up
+
+void IntegrityEdgeInfoToRoughBin(uint8_t* rough, int32_t roughSync, const EdgeMap& edge) {
+    const int32_t bytes = (edge.width + 7) / 8;
+    for (int32_t y = 0; y < edge.height; ++y) {
+        uint8_t* row = rough + int64_t{y} * roughSync;
+        for (int32_t i = 0; i < bytes; ++i) {
+            unsigned b = 0;
+            for (int32_t k = 0; k < 8; ++k) {
+                const int32_t x = 8 * i + k;
+                unsigned bit = 0;
+                if (x < edge.width) {
+                    const uint8_t code = edge.Get(x, y);
+                    bit = (code == kCodeBusyContrast || code == kCodeBusy) ? 0u : 1u;
+                }
+                b = (b << 1) | bit;
+            }
+            row[i] = static_cast<uint8_t>(b);
+        }
+    }
+}
+
+void MMXEdgeInfoToRoughBin(uint8_t* rough, int32_t roughSync, const EdgeMap& edge) {
+#if defined(__SSE2__)
+    const __m128i low4 = _mm_set1_epi8(0x0F);
+    const __m128i pick = _mm_set1_epi8(0x0D);
+    const __m128i busy = _mm_set1_epi8(0x0C);
+    const __m128i all = _mm_set1_epi8(static_cast<char>(0xFF));
+    const int32_t bytes = (edge.width + 7) / 8;
+    for (int32_t y = 0; y < edge.height; ++y) {
+        uint8_t* row = rough + int64_t{y} * roughSync;
+        const uint8_t* cells = edge.p + int64_t{y} * edge.sync;
+        int32_t x = 0;
+        // 32 cells (16 map bytes) make 4 rough bytes.
+        for (; x + 32 <= edge.width; x += 32) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cells + x / 2));
+            const __m128i hi = _mm_and_si128(_mm_srli_epi16(v, 4), low4);
+            const __m128i lo = _mm_and_si128(v, low4);
+            // Codes 12 and 14 are the ones with (code & 0xD) == 0xC.
+            const __m128i setHi = _mm_xor_si128(_mm_cmpeq_epi8(_mm_and_si128(hi, pick), busy), all);
+            const __m128i setLo = _mm_xor_si128(_mm_cmpeq_epi8(_mm_and_si128(lo, pick), busy), all);
+            const unsigned m0 =
+                static_cast<unsigned>(_mm_movemask_epi8(_mm_unpacklo_epi8(setHi, setLo)));
+            const unsigned m1 =
+                static_cast<unsigned>(_mm_movemask_epi8(_mm_unpackhi_epi8(setHi, setLo)));
+            uint8_t* o = row + x / 8;
+            o[0] = kReverseBits[m0 & 0xFF];
+            o[1] = kReverseBits[m0 >> 8];
+            o[2] = kReverseBits[m1 & 0xFF];
+            o[3] = kReverseBits[m1 >> 8];
+        }
+        for (int32_t i = x / 8; i < bytes; ++i) {
+            unsigned b = 0;
+            for (int32_t k = 0; k < 8; ++k) {
+                const int32_t cx = 8 * i + k;
+                unsigned bit = 0;
+                if (cx < edge.width) {
+                    const uint8_t code = edge.Get(cx, y);
+                    bit = (code == kCodeBusyContrast || code == kCodeBusy) ? 0u : 1u;
+                }
+                b = (b << 1) | bit;
+            }
+            row[i] = static_cast<uint8_t>(b);
+        }
+    }
+#else
+    IntegrityEdgeInfoToRoughBin(rough, roughSync, edge);
+#endif
+}
+
+namespace {
+
+// One line of the run filter: the first and the last run are kept; black
+// runs of at most n pixels turn white, then (on the merged runs) white runs
+// of at most n turn black. Returns true when the line changed.
+bool FilterRunLine(uint8_t* line, int32_t len, int32_t n, uint32_t* runs) {
+    if (len <= 0) return false;
+    int32_t k = 0;
+    for (int32_t i = 0; i < len;) {
+        int32_t j = i + 1;
+        while (j < len && line[j] == line[i]) ++j;
+        runs[k++] = static_cast<uint32_t>(j - i);
+        i = j;
+    }
+    if (k <= 2) return false;
+    const uint8_t first = line[0];
+    bool changed = false;
+    // Pass over the inner runs flipping those of colour `erase` (0 white, 1
+    // black) that are short, merging neighbours of equal colour as it goes.
+    const auto pass = [&](uint8_t erase) {
+        int32_t o = 0;
+        uint8_t oc = first;
+        for (int32_t r = 1; r < k; ++r) {
+            uint8_t c = static_cast<uint8_t>(first ^ (r & 1));
+            if (r < k - 1 && c == erase && runs[r] <= static_cast<uint32_t>(n)) {
+                c ^= 1;
+                changed = true;
+            }
+            if (c == oc) {
+                runs[o] += runs[r];
+            } else {
+                runs[++o] = runs[r];
+                oc = c;
+            }
+        }
+        k = o + 1;
+    };
+    pass(1);
+    if (k > 2) pass(0);
+    if (!changed) return false;
+    int32_t x = 0;
+    for (int32_t r = 0; r < k; ++r) {
+        const uint8_t c = static_cast<uint8_t>(first ^ (r & 1));
+        std::memset(line + x, c, runs[r]);
+        x += static_cast<int32_t>(runs[r]);
+    }
+    return true;
+}
+
+} // namespace
+
+bool RunLenFilter(uint8_t* bits, int32_t width, int32_t height, int32_t sync) {
+    if (width <= 0 || height <= 0) return true;
+    // The filter turns the image by quarter turns between passes; each turn
+    // makes the new height a multiple of 8 with white lines, so after the
+    // first column pass rows are (width rounded up to 8) long and columns
+    // (height rounded up to 8), white beyond the image. Those white tails
+    // decide which runs count as the last run of a line.
+    const int32_t w8 = (width + 7) & ~7, h8 = (height + 7) & ~7;
+    auto grid = NewArray<uint8_t>(static_cast<size_t>(w8) * h8, true);
+    auto line = NewArray<uint8_t>(static_cast<size_t>(std::max(w8, h8)));
+    auto runs = NewArray<uint32_t>(static_cast<size_t>(std::max(w8, h8)) + 2);
+    if (!grid || !line || !runs) return false;
+    for (int32_t y = 0; y < height; ++y) {
+        const uint8_t* row = bits + int64_t{y} * sync;
+        uint8_t* g = grid.get() + static_cast<size_t>(y) * w8;
+        for (int32_t x = 0; x < width; ++x) g[x] = (row[x >> 3] >> (7 - (x & 7))) & 1;
+    }
+    const auto columns = [&](int32_t len, int32_t n) {
+        for (int32_t x = 0; x < width; ++x) {
+            uint8_t* g = grid.get() + x;
+            for (int32_t y = 0; y < len; ++y) line[y] = g[static_cast<size_t>(y) * w8];
+            if (FilterRunLine(line.get(), len, n, runs.get()))
+                for (int32_t y = 0; y < len; ++y) g[static_cast<size_t>(y) * w8] = line[y];
+        }
+    };
+    const auto rows = [&](int32_t n) {
+        for (int32_t y = 0; y < height; ++y)
+            FilterRunLine(grid.get() + static_cast<size_t>(y) * w8, w8, n, runs.get());
+    };
+    for (int32_t n = 1; n <= 4; ++n) {
+        columns(n == 1 ? height : h8, n);
+        rows(n);
+        columns(h8, n);
+        rows(n);
+    }
+    for (int32_t y = 0; y < height; ++y) {
+        uint8_t* row = bits + int64_t{y} * sync;
+        const uint8_t* g = grid.get() + static_cast<size_t>(y) * w8;
+        for (int32_t i = 0; i < (width + 7) / 8; ++i) {
+            unsigned b = 0;
+            for (int32_t k = 0; k < 8; ++k) b = (b << 1) | g[8 * i + k];
+            row[i] = static_cast<uint8_t>(b);
+        }
+    }
+    return true;
+}
+
+bool IpEdgeCorrection(EdgeMap& edge) {
+    const int32_t roughSync = BitSync(edge.width);
+    const size_t size = static_cast<size_t>(roughSync) * edge.height;
+    auto rough = NewArray<uint8_t>(size, true);
+    if (!rough) return false;
+    if (IsMMXFeatureAvailable())
+        MMXEdgeInfoToRoughBin(rough.get(), roughSync, edge);
+    else
+        IntegrityEdgeInfoToRoughBin(rough.get(), roughSync, edge);
+
+    // Filter a copy and keep only what the filter changed. Without the copy
+    // the feedback would switch every cell whose bit is set, so it is skipped.
+    auto copy = NewArray<uint8_t>(size);
+    if (!copy) return false;
+    std::memcpy(copy.get(), rough.get(), size);
+    if (!RunLenFilter(copy.get(), edge.width, edge.height, roughSync)) return false;
+    const int32_t bytes = (edge.width + 7) / 8;
+    for (int32_t y = 0; y < edge.height; ++y) {
+        uint8_t* r = rough.get() + static_cast<size_t>(y) * roughSync;
+        const uint8_t* c = copy.get() + static_cast<size_t>(y) * roughSync;
+        for (int32_t i = 0; i < bytes; ++i) r[i] ^= c[i];
+    }
+
+    // Feedback: a changed cell switches to the matching code of the other group.
+    for (int32_t y = 0; y < edge.height; ++y) {
+        const uint8_t* r = rough.get() + static_cast<size_t>(y) * roughSync;
+        for (int32_t x = 0; x < edge.width; ++x) {
+            if (!((r[x >> 3] >> (7 - (x & 7))) & 1)) continue;
+            uint8_t code;
+            switch (edge.Get(x, y)) {
+            case kCodeBusyContrast:
+                code = kCodeWeakEdge;
+                break;
+            case kCodeBusy:
+                code = kCodeFlat;
+                break;
+            case kCodeFlat:
+                code = kCodeBusy;
+                break;
+            case kCodeWeakEdge:
+            case kCodeStrongEdge:
+                code = kCodeBusyContrast;
+                break;
+            default:
+                code = kCodeFlat;
+                break;
+            }
+            edge.Set(x, y, code);
+        }
+    }
+    return true;
+}
+
+namespace {
+
+struct CodeCounts {
+    int32_t n0 = 0, n7 = 0, n12 = 0, n14 = 0, n15 = 0;
+    void Add(uint8_t code) {
+        switch (code) {
+        case kCodeFlat:
+            ++n0;
+            break;
+        case kCodeWeakEdge:
+            ++n7;
+            break;
+        case kCodeBusyContrast:
+            ++n12;
+            break;
+        case kCodeBusy:
+            ++n14;
+            break;
+        case kCodeStrongEdge:
+            ++n15;
+            break;
+        default:
+            break;
+        }
+    }
+};
+
+uint8_t RemoveIsolateInfoCore(const EdgeMap& edge, int32_t x, int32_t y) {
+    const uint8_t c = edge.Get(x, y);
+    CodeCounts n;
+    for (int32_t dy = -1; dy <= 1; ++dy)
+        for (int32_t dx = -1; dx <= 1; ++dx)
+            if (dx != 0 || dy != 0) n.Add(edge.Get(x + dx, y + dy));
+    if (n.n0 == 8) return kCodeFlat;
+    if (n.n14 == 8) return kCodeBusy;
+    int32_t r0 = n.n0, r14 = n.n14;
+    if (c == kCodeWeakEdge || c == kCodeBusyContrast) {
+        for (int32_t dy = -2; dy <= 2; ++dy)
+            for (int32_t dx = -2; dx <= 2; ++dx) {
+                if (dx > -2 && dx < 2 && dy > -2 && dy < 2) continue;
+                const uint8_t code = edge.Get(x + dx, y + dy);
+                r0 += code == kCodeFlat;
+                r14 += code == kCodeBusy;
+            }
+    }
+    switch (c) {
+    case kCodeFlat:
+        if (n.n14 <= 3) return c;
+        if (n.n0 + n.n14 >= 8) return kCodeBusy;
+        return c;
+    case kCodeBusyContrast:
+        if (r14 > 20) return kCodeBusy;
+        if (n.n14 == 7) return kCodeBusy;
+        if (n.n0 + n.n15 + n.n7 <= 6) return c;
+        if (n.n15 + n.n7 >= 3) return kCodeWeakEdge;
+        return kCodeFlat;
+    case kCodeStrongEdge:
+        if (n.n14 + n.n12 >= 8) return kCodeBusyContrast;
+        return c;
+    case kCodeWeakEdge:
+        if (r0 > 22) return kCodeFlat;
+        if (n.n0 + n.n14 >= 8) return kCodeFlat;
+        if (n.n0 + n.n15 + n.n7 >= 8) return n.n15 == 0 ? static_cast<uint8_t>(kCodeStrongEdge) : c;
+        if (n.n14 + n.n7 + n.n12 >= 7) return kCodeBusyContrast;
+        return c;
+    case kCodeBusy:
+        if (n.n0 + n.n15 + n.n7 + n.n14 >= 7 && n.n14 <= 1) return kCodeFlat;
+        return c;
+    default:
+        return c;
+    }
+}
+
+} // namespace
+
+void RemoveIsolateInfo(EdgeMap& edge) {
+    for (int32_t y = 2; y <= edge.height - 3; ++y)
+        for (int32_t x = 2; x <= edge.width - 3; ++x)
+            edge.Set(x, y, RemoveIsolateInfoCore(edge, x, y));
+}
+
+void StrainEdge(EdgeMap& edge, uint8_t* edgeSlice, uint8_t* mixedSlice, int32_t sliceSync) {
+    static constexpr int32_t kDx[8] = {-1, 0, 1, -1, 1, -1, 0, 1};
+    static constexpr int32_t kDy[8] = {-1, -1, -1, 0, 0, 1, 1, 1};
+    for (int32_t y = 1; y <= edge.height - 2; ++y) {
+        for (int32_t x = 1; x <= edge.width - 2; ++x) {
+            const uint8_t c = edge.Get(x, y);
+            const int64_t at = int64_t{y} * sliceSync + x;
+            int32_t k = 0, m = 0;
+            for (int32_t i = 0; i < 8; ++i) {
+                const int32_t nx = x + kDx[i], ny = y + kDy[i];
+                const uint8_t nc = edge.Get(nx, ny);
+                const int64_t nat = int64_t{ny} * sliceSync + nx;
+                if (c == kCodeFlat) {
+                    if (nc == kCodeStrongEdge || (nc == kCodeWeakEdge && ++m == 2)) {
+                        edge.Set(x, y, kCodeFlatByEdge);
+                        edgeSlice[at] = edgeSlice[nat];
+                        break;
+                    }
+                    if ((nc == kCodeBusyContrast || nc == kCodeBusy) && ++k == 5) {
+                        edge.Set(x, y, kCodeBusy);
+                        break;
+                    }
+                } else if (c == kCodeBusy) {
+                    if ((nc == kCodeBusyContrast || nc == kCodeStrongEdge || nc == kCodeWeakEdge) &&
+                        ++k == 3) {
+                        edge.Set(x, y, kCodeBusyAmongEdges);
+                        mixedSlice[at] = mixedSlice[nat];
+                        break;
+                    }
+                } else if (c == kCodeStrongEdge) {
+                    if ((nc == kCodeBusyContrast || nc == kCodeBusy) && ++k == 5) {
+                        edge.Set(x, y, kCodeBusyContrast);
+                        break;
+                    }
+                } else {
+                    break;
+                }
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The whole kind
+
+namespace {
+
+using BinaliseFn = void (*)(uint8_t*, const uint8_t*, const uint8_t*, const uint8_t*, int32_t, int);
+BinaliseFn ChooseBinalise() {
+    return IsSSE2FeatureAvailable() ? SSEBinalise : IntegrityBinalise;
+}
+
+// Step 8 onwards on a prepared threshold source: clear, compare, invert.
+// `level(y)` gives the threshold line pair and phase of row y.
+void InvertBuffer(const GrayPlane& dst) {
+    const size_t size = static_cast<size_t>(dst.sync) * dst.height;
+    for (size_t i = 0; i < size; ++i) dst.p[i] = static_cast<uint8_t>(~dst.p[i]);
+}
+
+void CopyBlockImage(const GrayPlane& dst, const GrayPlane& src, int32_t x0, int32_t y0, int32_t x1,
+                    int32_t y1) {
+    for (int32_t y = y0; y <= y1; ++y)
+        std::memcpy(dst.Line(y) + x0, src.Line(y) + x0, static_cast<size_t>(x1 - x0 + 1));
+}
+
+// Images under 8 pixels have no block: every pixel is treated as part of a
+// flat block, compared with the flat level D as a flat block would be.
+int SmallImageBin(const GrayPlane& dst, const GrayPlane& src, uint8_t level) {
+    auto flat = NewArray<uint8_t>(static_cast<size_t>(src.width));
+    if (!flat) throw kIpErrNoMemory;
+    std::memset(flat.get(), level, static_cast<size_t>(src.width));
+    std::memset(dst.p, 0, static_cast<size_t>(dst.sync) * dst.height);
+    const BinaliseFn binalise = ChooseBinalise();
+    for (int32_t y = 0; y < src.height; ++y)
+        binalise(dst.Line(y), src.Line(y), flat.get(), flat.get(), src.width, 0);
+    InvertBuffer(dst);
+    return 1;
+}
+
+} // namespace
+
+int AdaptRegionBin(const GrayPlane& dst, const GrayPlane& src, const AdaptParams& prm) {
+    const int32_t w = src.width, h = src.height;
+    if (w <= 0 || h <= 0) return 0;
+    const uint8_t levelD = static_cast<uint8_t>(prm.D);
+    const uint8_t levelE = static_cast<uint8_t>(prm.E);
+    if (w < 8 || h < 8) return SmallImageBin(dst, src, levelD);
+
+    const int32_t W = BlockCount(w), H = BlockCount(h);
+    if (W == 0 || H == 0) return 0;
+
+    // Step 3: classification.
+    EdgeMap edge{nullptr, W, H, EdgeMapSync(W)};
+    auto edgeBuf = NewArray<uint8_t>(static_cast<size_t>(edge.sync) * H, true);
+    const int32_t ss = (W + 3) & ~3; // block images: rows of whole 32-bit words
+    auto edgeSlice = NewArray<uint8_t>(static_cast<size_t>(ss) * H, true);
+    auto gBuf = NewArray<uint16_t>(static_cast<size_t>(W));
+    auto vBuf = NewArray<uint16_t>(static_cast<size_t>(W));
+    if (!edgeBuf || !edgeSlice || !gBuf || !vBuf) return 0;
+    edge.p = edgeBuf.get();
+    const bool sse2 = IsSSE2FeatureAvailable();
+    const uint32_t a8 = 8u * prm.A, b8 = 8u * prm.B, c8 = 8u * prm.C, t8 = 8u * prm.T;
+    for (int32_t j = 0; j < H; ++j) {
+        uint8_t* mRow = edgeSlice.get() + static_cast<size_t>(j) * ss;
+        (sse2 ? GetBlockInfo : IntegralGetBlockInfo)(src.Line(4 * j), src.sync, w, W, gBuf.get(),
+                                                     vBuf.get(), mRow);
+        for (int32_t i = 0; i < W; ++i) {
+            const uint32_t g = gBuf[i], v = vBuf[i];
+            uint8_t code = kCodeFlat;
+            if (g > a8)
+                code = kCodeStrongEdge;
+            else if (v > t8)
+                code = g > c8 ? kCodeBusyContrast : kCodeBusy;
+            else if (g > b8)
+                code = kCodeWeakEdge;
+            edge.Set(i, j, code);
+        }
+    }
+
+    // Step 4: edge correction; when it cannot run the map stays as classified.
+    IpEdgeCorrection(edge);
+
+    // Step 5: smoothed copy and the midrange of its blocks.
+    const int32_t avgSync = (w + 3) & ~3;
+    auto avgBuf = NewArray<uint8_t>(static_cast<size_t>(avgSync) * h);
+    auto mixed = NewArray<uint8_t>(static_cast<size_t>(ss) * H);
+    if (!avgBuf || !mixed) return 0;
+    const GrayPlane avg{avgBuf.get(), w, h, avgSync};
+    for (int32_t y = 0; y < h; ++y) std::memcpy(avg.Line(y), src.Line(y), static_cast<size_t>(w));
+    FilterFunc(avg);
+    std::memset(mixed.get(), 128, static_cast<size_t>(ss) * H);
+    for (int32_t j = 0; j < H; ++j)
+        (sse2 ? GetMaxMinBand : IntegralGetMaxMinBand)(avg.Line(4 * j), avg.sync, w, W,
+                                                       mixed.get() + static_cast<size_t>(j) * ss);
+
+    // Step 6: isolate removal and strain.
+    RemoveIsolateInfo(edge);
+    StrainEdge(edge, edgeSlice.get(), mixed.get(), ss);
+
+    // Step 7: mixing.
+    for (int32_t j = 0; j < H; ++j) {
+        for (int32_t i = 0; i < W; ++i) {
+            uint8_t& slice = mixed[static_cast<size_t>(j) * ss + i];
+            switch (edge.Get(i, j)) {
+            case kCodeFlat:
+                slice = levelD;
+                CopyBlockImage(avg, src, 4 * i, 4 * j, 4 * i + 3, 4 * j + 3);
+                break;
+            case kCodeBusy:
+                slice = levelE;
+                break;
+            case kCodeWeakEdge:
+            case kCodeFlatByEdge:
+            case kCodeStrongEdge:
+                slice = edgeSlice[static_cast<size_t>(j) * ss + i];
+                CopyBlockImage(avg, src, 4 * i, 4 * j, 4 * i + 3, 4 * j + 3);
+                break;
+            default:
+                break;
+            }
+        }
+    }
+
+    // Steps 8 to 10: threshold surface, comparison, inversion.
+    auto lines = NewArray<uint8_t>(2 * static_cast<size_t>(w));
+    if (!lines) throw kIpErrNoMemory;
+    std::memset(dst.p, 0, static_cast<size_t>(dst.sync) * dst.height);
+    const BinaliseFn binalise = ChooseBinalise();
+    uint8_t* upper = lines.get();
+    uint8_t* lower = lines.get() + w;
+    const auto sliceRow = [&](int32_t r) { return mixed.get() + static_cast<size_t>(r) * ss; };
+    Hokan(lower, w, sliceRow(0), 4, W);
+    for (int32_t y = 0; y < std::min(h, 4); ++y)
+        binalise(dst.Line(y), avg.Line(y), lower, lower, w, 0);
+    for (int32_t y = 4; y < h; ++y) {
+        const int32_t k = y / 4, phase = y % 4;
+        if (phase == 0) {
+            std::swap(upper, lower);
+            Hokan(lower, w, sliceRow(std::min(k, H - 1)), 4, W);
+        }
+        binalise(dst.Line(y), avg.Line(y), upper, lower, w, phase);
+    }
+    InvertBuffer(dst);
+    return 1;
+}
+
+// ---------------------------------------------------------------------------
+// CBFuncAdaptRegion
+
+int CBFuncAdaptRegion::Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFUNCINFO* info) {
+    m_lSrcBps = src->lBps;
+    m_lSrcSpp = src->lSpp;
+    return CBFunc::Start(dst, src, info);
+}
+
+void CBFuncAdaptRegion::Rect() {
+    // The slice fields and the line count stay as the start set them; the
+    // base's write-back hands them on.
+    if (m_lSrcBps != 8 || m_lSrcSpp != 1 || m_lWidth <= 0 || m_lHeight <= 0) {
+        IpSetLastError(kIpErrCannotRun);
+        return;
+    }
+    const AdaptParams prm = MakeAdaptParams(m_lFirstSlice, m_lNextSlice);
+    const GrayPlane src{m_pSrc, m_lWidth, m_lHeight, m_lSrcSync};
+    const GrayPlane dst{m_pDst, m_lWidth, m_lHeight, m_lDstSync};
+    try {
+        if (AdaptRegionBin(dst, src, prm) == 0) IpSetLastError(kIpErrCannotRun);
+    } catch (uint32_t code) {
+        IpSetLastError(code);
+    }
+}

@@ -1,0 +1,228 @@
+// Double-density binarisation: an 8-bit gray image becomes a 1-bit image of
+// twice the width and height, by replication (kind 11), linear (kind 12) or
+// four-tap cubic (kind 13) interpolation of the in-between samples.
+#include "CBFuncKinds.h"
+
+#include "TvkIpError.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace BinFunc_Cubic_Function {
+
+// Outer taps weigh c, the inner ones 32 - c; the sum is taken over 64.
+constexpr int32_t contrast_binfunc_cubic = -8;
+
+namespace {
+
+inline uint8_t Clamp255(int32_t v) {
+    return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
+
+// The sample beyond the last one, extrapolated from the last two.
+inline uint8_t Extrapolate(int32_t last, int32_t previous) {
+    return Clamp255((3 * last - previous) >> 1);
+}
+
+} // namespace
+
+// In-between samples of a line for kind 12: m(x) lies between s(x) and s(x+1).
+void ChargeOneLineLinear(const uint8_t* s, uint8_t* m, int32_t w) {
+    for (int32_t x = 0; x + 1 < w; ++x) m[x] = static_cast<uint8_t>((s[x] + s[x + 1]) >> 1);
+    m[w - 1] = Extrapolate(s[w - 1], s[w - 2]);
+}
+
+// In-between samples of a line for kind 13 (w >= 4).
+void ChargeOneLine(const uint8_t* s, uint8_t* m, int32_t w) {
+    constexpr int32_t c = contrast_binfunc_cubic;
+    m[0] = static_cast<uint8_t>((s[0] + s[1]) >> 1);
+    for (int32_t x = 1; x <= w - 3; ++x)
+        m[x] = Clamp255(((s[x - 1] + s[x + 2]) * c + (s[x] + s[x + 1]) * (32 - c)) >> 6);
+    m[w - 2] = static_cast<uint8_t>((s[w - 2] + s[w - 1]) >> 1);
+    m[w - 1] = Extrapolate(s[w - 1], s[w - 2]);
+}
+
+// Writes one destination row of 2w pixels: pixel 2x is black when even(x),
+// pixel 2x + 1 when odd(x). Four source pixels make a byte; bits beyond 2w
+// keep their value.
+template <typename Even, typename Odd>
+inline void WriteRow(uint8_t* row, int32_t w, Even even, Odd odd) {
+    int32_t x = 0;
+    for (; x + 4 <= w; x += 4) {
+        unsigned b = 0;
+        for (int32_t k = 0; k < 4; ++k)
+            b = (b << 2) | (static_cast<unsigned>(even(x + k)) << 1) |
+                static_cast<unsigned>(odd(x + k));
+        row[x >> 2] = static_cast<uint8_t>(b);
+    }
+    const int32_t rest = w - x;
+    if (rest > 0) {
+        unsigned b = 0;
+        for (int32_t k = 0; k < rest; ++k)
+            b = (b << 2) | (static_cast<unsigned>(even(x + k)) << 1) |
+                static_cast<unsigned>(odd(x + k));
+        const int32_t bits = 2 * rest;
+        b <<= 8 - bits;
+        const unsigned mask = (0xFFu << (8 - bits)) & 0xFFu;
+        row[x >> 2] = static_cast<uint8_t>((row[x >> 2] & ~mask) | b);
+    }
+}
+
+// Row 2y: the line's own samples and its in-between samples.
+void OutputDstLineEven(uint8_t* row, const uint8_t* s, const uint8_t* m, int32_t w, int32_t t) {
+    WriteRow(
+        row, w, [&](int32_t x) { return t > s[x]; }, [&](int32_t x) { return t > m[x]; });
+}
+
+// Row 2y + 1 between two lines.
+void OutputDstLineLinear(uint8_t* row, const uint8_t* s0, const uint8_t* m0, const uint8_t* s1,
+                         const uint8_t* m1, int32_t w, int32_t t) {
+    const int32_t t2 = 2 * t;
+    WriteRow(
+        row, w, [&](int32_t x) { return s0[x] + s1[x] < t2; },
+        [&](int32_t x) { return m0[x] + m1[x] < t2; });
+}
+
+// Row 2y + 1 from four lines y - 1 .. y + 2.
+void OutputDstLine(uint8_t* row, const uint8_t* const s[4], const uint8_t* const m[4], int32_t w,
+                   int32_t t) {
+    constexpr int32_t c = contrast_binfunc_cubic;
+    const int32_t t64 = 64 * t;
+    WriteRow(
+        row, w,
+        [&](int32_t x) { return (s[0][x] + s[3][x]) * c + (s[1][x] + s[2][x]) * (32 - c) < t64; },
+        [&](int32_t x) { return (m[0][x] + m[3][x]) * c + (m[1][x] + m[2][x]) * (32 - c) < t64; });
+}
+
+// Row 2y + 1 of the last line: extrapolated beyond it.
+void OutputDstLineLast(uint8_t* row, const uint8_t* sPrev, const uint8_t* mPrev,
+                       const uint8_t* sLast, const uint8_t* mLast, int32_t w, int32_t t) {
+    const int32_t t2 = 2 * t;
+    WriteRow(
+        row, w, [&](int32_t x) { return 3 * sLast[x] - sPrev[x] < t2; },
+        [&](int32_t x) { return 3 * mLast[x] - mPrev[x] < t2; });
+}
+
+} // namespace BinFunc_Cubic_Function
+
+namespace {
+
+// Pixel pairs doubled: the four bits of a nibble spread to eight.
+constexpr uint8_t kDoubleNibble[16] = {0x00, 0x03, 0x0C, 0x0F, 0x30, 0x33, 0x3C, 0x3F,
+                                       0xC0, 0xC3, 0xCC, 0xCF, 0xF0, 0xF3, 0xFC, 0xFF};
+
+} // namespace
+
+int CBFuncDouble::Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFUNCINFO* info) {
+    if (src->lBps != 8 || src->lSpp != 1 || dst->lBps != 1 || dst->lSpp != 1) return 0;
+    if (int64_t{dst->lWidth} < 2 * int64_t{src->lWidth} ||
+        int64_t{dst->lHeight} < 2 * int64_t{src->lHeight})
+        return 0;
+    return CBFunc::Start(dst, src, info);
+}
+
+void CBFuncDouble::Line() {
+    const int32_t w = m_lWidth;
+    const int32_t t = m_lSlice;
+    uint8_t* const row0 = m_pDst;
+    uint8_t* const row1 = m_pDst + m_lDstSync;
+    const uint8_t* const s = m_pSrc;
+
+    // Four source pixels fill one destination byte.
+    int32_t x = 0;
+    for (; x + 4 <= w; x += 4) {
+        const unsigned nib =
+            (static_cast<unsigned>(t > s[x]) << 3) | (static_cast<unsigned>(t > s[x + 1]) << 2) |
+            (static_cast<unsigned>(t > s[x + 2]) << 1) | static_cast<unsigned>(t > s[x + 3]);
+        row0[x >> 2] = kDoubleNibble[nib];
+    }
+    const int32_t whole = x >> 2;
+    const int32_t rest = w - x;
+    uint8_t mask = 0;
+    if (rest > 0) {
+        unsigned nib = 0;
+        for (int32_t k = 0; k < 4; ++k)
+            nib = (nib << 1) | static_cast<unsigned>(k < rest && t > s[x + k]);
+        mask = static_cast<uint8_t>(0xFFu << (8 - 2 * rest));
+        row0[whole] = static_cast<uint8_t>((row0[whole] & ~mask) | (kDoubleNibble[nib] & mask));
+    }
+    std::memcpy(row1, row0, static_cast<size_t>(whole));
+    if (rest > 0) row1[whole] = static_cast<uint8_t>((row1[whole] & ~mask) | (row0[whole] & mask));
+
+    m_pDst += 2 * int64_t{m_lDstSync};
+    m_pSrc += m_lSrcSync;
+    ++m_lLine;
+}
+
+void CBFuncDouble_Linear::Rect() {
+    using namespace BinFunc_Cubic_Function;
+    const int32_t w = m_lWidth;
+    const int32_t h = m_lHeight;
+    const int32_t t = m_lSlice;
+    if (w < 2 || h < 2) {
+        IpSetLastError(kIpErrBadArgument);
+        return;
+    }
+    std::unique_ptr<uint8_t[]> work(new (std::nothrow) uint8_t[2 * static_cast<size_t>(w)]);
+    if (!work) {
+        IpSetLastError(kIpErrOutOfMemory);
+        return;
+    }
+    uint8_t* cur = work.get();
+    uint8_t* other = cur + w;
+    const auto srcLine = [&](int32_t y) { return m_pSrc + int64_t{y} * m_lSrcSync; };
+    const auto dstRow = [&](int64_t r) { return m_pDst + r * m_lDstSync; };
+
+    ChargeOneLineLinear(srcLine(0), cur, w);
+    for (int32_t y = 0; y < h; ++y) {
+        const uint8_t* s = srcLine(y);
+        OutputDstLineEven(dstRow(2 * int64_t{y}), s, cur, w, t);
+        if (y + 1 < h) {
+            ChargeOneLineLinear(srcLine(y + 1), other, w);
+            OutputDstLineLinear(dstRow(2 * int64_t{y} + 1), s, cur, srcLine(y + 1), other, w, t);
+            std::swap(cur, other); // other now holds line y
+        } else {
+            OutputDstLineLast(dstRow(2 * int64_t{y} + 1), srcLine(y - 1), other, s, cur, w, t);
+        }
+    }
+}
+
+void CBFuncDouble_Cubic::Rect() {
+    using namespace BinFunc_Cubic_Function;
+    const int32_t w = m_lWidth;
+    const int32_t h = m_lHeight;
+    const int32_t t = m_lSlice;
+    if (w < 4 || h < 4) {
+        IpSetLastError(kIpErrBadArgument);
+        return;
+    }
+    std::unique_ptr<uint8_t[]> work(new (std::nothrow) uint8_t[4 * static_cast<size_t>(w)]);
+    if (!work) {
+        IpSetLastError(kIpErrOutOfMemory);
+        return;
+    }
+    // In-between lines of source lines y - 1 .. y + 2 rotate through four slots.
+    const auto mid = [&](int32_t y) { return work.get() + static_cast<size_t>(y & 3) * w; };
+    const auto srcLine = [&](int32_t y) { return m_pSrc + int64_t{y} * m_lSrcSync; };
+    const auto dstRow = [&](int64_t r) { return m_pDst + r * m_lDstSync; };
+
+    for (int32_t y = 0; y < 3; ++y) ChargeOneLine(srcLine(y), mid(y), w);
+    OutputDstLineEven(dstRow(0), srcLine(0), mid(0), w, t);
+    OutputDstLineLinear(dstRow(1), srcLine(0), mid(0), srcLine(1), mid(1), w, t);
+    for (int32_t y = 1; y <= h - 3; ++y) {
+        ChargeOneLine(srcLine(y + 2), mid(y + 2), w);
+        const uint8_t* const s[4] = {srcLine(y - 1), srcLine(y), srcLine(y + 1), srcLine(y + 2)};
+        const uint8_t* const m[4] = {mid(y - 1), mid(y), mid(y + 1), mid(y + 2)};
+        OutputDstLineEven(dstRow(2 * int64_t{y}), s[1], m[1], w, t);
+        OutputDstLine(dstRow(2 * int64_t{y} + 1), s, m, w, t);
+    }
+    const int32_t y = h - 2;
+    OutputDstLineEven(dstRow(2 * int64_t{y}), srcLine(y), mid(y), w, t);
+    OutputDstLineLinear(dstRow(2 * int64_t{y} + 1), srcLine(y), mid(y), srcLine(y + 1), mid(y + 1),
+                        w, t);
+    const int32_t last = h - 1;
+    OutputDstLineEven(dstRow(2 * int64_t{last}), srcLine(last), mid(last), w, t);
+    OutputDstLineLast(dstRow(2 * int64_t{last} + 1), srcLine(last - 1), mid(last - 1),
+                      srcLine(last), mid(last), w, t);
+}

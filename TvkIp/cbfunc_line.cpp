@@ -1,0 +1,362 @@
+// Line algorithms of the binarisation family: error diffusion (kind 1 and
+// the older one-dimensional form), colour to 1 bit (kinds 4 and 6) and the
+// median threshold (kind 5).
+#include "CBFuncKinds.h"
+
+#include "TvkIpError.h"
+
+#include <array>
+#include <cstring>
+#include <new>
+
+namespace {
+
+constexpr std::array<uint8_t, 256> MakeGrayWeight(double w) {
+    std::array<uint8_t, 256> t{};
+    for (int v = 0; v < 256; ++v) t[v] = static_cast<uint8_t>(static_cast<int>(v * w + 0.5));
+    return t;
+}
+constexpr std::array<uint8_t, 256> RedToGray = MakeGrayWeight(0.29);
+constexpr std::array<uint8_t, 256> GreenToGray = MakeGrayWeight(0.587);
+constexpr std::array<uint8_t, 256> BlueToGray = MakeGrayWeight(0.114);
+static_assert(RedToGray[50] == 14 && RedToGray[255] == 74);
+static_assert(GreenToGray[255] == 150 && BlueToGray[255] == 29);
+
+bool IsColour24(const tagTVKIMAGEINFO* image) {
+    return image != nullptr && image->lBps == 8 && image->lSpp == 3;
+}
+bool IsBinary(const tagTVKIMAGEINFO* image) {
+    return image != nullptr && image->lBps == 1 && image->lSpp == 1;
+}
+
+// Writes one destination line from three sample rows (a, b, c advance by
+// `step` bytes per pixel); black when `black(r, g, b)` holds. The loop fills
+// whole bytes, then the remaining width mod 8 bits.
+template <typename Black>
+void ColourLine(uint8_t* dst, const uint8_t* a, const uint8_t* b, const uint8_t* c, int32_t step,
+                int32_t width, Black black) {
+    const int32_t whole = width >> 3;
+    for (int32_t i = 0; i < whole; ++i) {
+        unsigned bits = 0;
+        for (int k = 0; k < 8; ++k, a += step, b += step, c += step)
+            bits = (bits << 1) | static_cast<unsigned>(black(*a, *b, *c));
+        dst[i] = static_cast<uint8_t>(bits);
+    }
+    const int32_t rest = width & 7;
+    if (rest != 0) {
+        unsigned bits = 0;
+        for (int k = 0; k < rest; ++k, a += step, b += step, c += step)
+            bits = (bits << 1) | static_cast<unsigned>(black(*a, *b, *c));
+        dst[whole] = static_cast<uint8_t>(bits << (8 - rest));
+    }
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Kind 1: error diffusion
+
+namespace {
+constexpr int32_t kEDInitialCapacity = 200;
+}
+
+CBFuncED::CBFuncED() {
+    if (Grow(kEDInitialCapacity)) ZeroFill();
+}
+
+CBFuncED::~CBFuncED() {
+    delete[] m_pErrBlock;
+    delete[] m_pSum;
+}
+
+bool CBFuncED::Grow(int32_t n) {
+    if (n <= m_lCapacity) return true;
+    int32_t* errBlock = new (std::nothrow) int32_t[static_cast<size_t>(n) + 4]();
+    int32_t* sum = new (std::nothrow) int32_t[static_cast<size_t>(n) + 2]();
+    if (errBlock == nullptr || sum == nullptr) {
+        delete[] errBlock;
+        delete[] sum;
+        return false;
+    }
+    if (m_pErrBlock != nullptr) {
+        std::memcpy(errBlock, m_pErrBlock,
+                    (static_cast<size_t>(m_lCapacity) + 4) * sizeof(int32_t));
+        std::memcpy(sum, m_pSum, (static_cast<size_t>(m_lCapacity) + 2) * sizeof(int32_t));
+    }
+    delete[] m_pErrBlock;
+    delete[] m_pSum;
+    m_pErrBlock = errBlock;
+    m_pErr = errBlock + 2;
+    m_pSum = sum;
+    m_lCapacity = n;
+    return true;
+}
+
+void CBFuncED::ZeroFill() {
+    if (m_pErrBlock == nullptr) return;
+    std::memset(m_pErrBlock, 0, (static_cast<size_t>(m_lCapacity) + 4) * sizeof(int32_t));
+    std::memset(m_pSum, 0, (static_cast<size_t>(m_lCapacity) + 2) * sizeof(int32_t));
+}
+
+int CBFuncED::Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFUNCINFO* info) {
+    if (info->lineCount == 0) {
+        const int32_t need = dst->lWidth > src->lWidth ? dst->lWidth : src->lWidth;
+        if (!Grow(need)) throw kIpErrNoMemory;
+        ZeroFill();
+    }
+    return CBFunc::Start(dst, src, info);
+}
+
+void CBFuncED::Line() {
+    const int32_t width = m_lWidth;
+    // A line call reaches the object without a start; the arrays must still
+    // hold the whole width.
+    if (width > m_lCapacity && !Grow(width)) throw kIpErrNoMemory;
+
+    int32_t* const err = m_pErr;
+    int32_t* const sum = m_pSum;
+    const uint8_t* const src = m_pSrc;
+    uint8_t* const dst = m_pDst;
+    const int32_t slice = m_lSlice;
+
+    for (int32_t x = 0; x < width; ++x) sum[x] = src[x] + err[x];
+    if (m_lDstSync > 0) std::memset(dst, 0, static_cast<size_t>(m_lDstSync));
+
+    for (int32_t x = 0; x < width; ++x) {
+        const int32_t v = sum[x];
+        int32_t residue;
+        if (slice >= v) {
+            dst[x >> 3] |= static_cast<uint8_t>(0x80u >> (x & 7));
+            residue = v;
+        } else {
+            residue = v - 255;
+        }
+        const int32_t e = residue / 4;
+        if (e == 0) continue;
+        sum[x + 1] += e;
+        err[x] = e;
+        const int32_t h = e / 2;
+        if (h != 0) {
+            sum[x + 2] += h;
+            err[x - 2] += h;
+            err[x - 1] += h;
+            err[x + 1] += h;
+        }
+    }
+    NextLine();
+}
+
+void CBFuncEDOld::Line() {
+    ClearDstBits();
+    int32_t error = 0;
+    for (int32_t x = 0; x < m_lWidth; ++x) {
+        const int32_t s = m_pSrc[x] + error;
+        if (m_lSlice >= s) {
+            m_pDst[x >> 3] |= static_cast<uint8_t>(0x80u >> (x & 7));
+            error = s;
+        } else {
+            error = s - 255;
+        }
+    }
+    NextLine();
+}
+
+// ---------------------------------------------------------------------------
+// Kinds 4 and 6: 24-bit colour to 1 bit
+
+namespace {
+
+// Shared line walk of the two colour kinds: finds the three sample rows of
+// the line for the layout, writes the line and advances.
+template <typename Black>
+void ColourKindLine(uint8_t*& dstLine, uint8_t*& srcLine, int32_t dstSync, int32_t srcSync,
+                    uint32_t order, int32_t width, Black black) {
+    if (order != 0 && order != 1) return; // unknown layout: nothing written, nothing moves
+    if (width > 0) std::memset(dstLine, 0, static_cast<size_t>((width + 7) / 8));
+    if (order == 1) {
+        ColourLine(dstLine, srcLine, srcLine + srcSync, srcLine + 2 * int64_t{srcSync}, 1, width,
+                   black);
+        srcLine += 3 * int64_t{srcSync};
+    } else {
+        ColourLine(dstLine, srcLine, srcLine + 1, srcLine + 2, 3, width, black);
+        srcLine += srcSync;
+    }
+    dstLine += dstSync;
+}
+
+} // namespace
+
+int CBFuncToMonoChrome::Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFUNCINFO* info) {
+    if (!IsColour24(src) || !IsBinary(dst)) return 0;
+    return CBFunc::Start(dst, src, info);
+}
+
+void CBFuncToMonoChrome::Line() {
+    const int32_t slice = m_lSlice;
+    ColourKindLine(m_pDst, m_pSrc, m_lDstSync, m_lSrcSync, m_ulRGBOrder, m_lWidth,
+                   [slice](uint8_t r, uint8_t g, uint8_t b) {
+                       return RedToGray[r] + GreenToGray[g] + BlueToGray[b] < slice;
+                   });
+    ++m_lLine;
+}
+
+int CBFuncMebrin::Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFUNCINFO* info) {
+    if (!IsColour24(src) || !IsBinary(dst)) return 0;
+    return CBFunc::Start(dst, src, info);
+}
+
+void CBFuncMebrin::Line() {
+    const int32_t slice = m_lSlice;
+    ColourKindLine(
+        m_pDst, m_pSrc, m_lDstSync, m_lSrcSync, m_ulRGBOrder, m_lWidth,
+        [slice](uint8_t r, uint8_t g, uint8_t b) { return r < slice && g < slice && b < slice; });
+    ++m_lLine;
+}
+
+// ---------------------------------------------------------------------------
+// Kind 5: median threshold
+
+namespace {
+
+constexpr int32_t kRingLines = 8;
+constexpr int32_t kMedianRank = 41; // of 81 values, counted from 1
+
+// Running 256-level histogram of a 9 x 9 window with its median tracked as
+// the window slides (the median moves little from one column to the next).
+class MedianWindow {
+public:
+    void Reset() {
+        m_hist.fill(0);
+        m_median = 0;
+        m_below = 0;
+    }
+    void Add(uint8_t v) {
+        ++m_hist[v];
+        if (v < m_median) ++m_below;
+    }
+    void Remove(uint8_t v) {
+        --m_hist[v];
+        if (v < m_median) --m_below;
+    }
+    // The kMedianRank-th smallest value of the window.
+    int32_t Median() {
+        while (m_below >= kMedianRank) {
+            --m_median;
+            m_below -= m_hist[m_median];
+        }
+        while (m_below + m_hist[m_median] < kMedianRank) {
+            m_below += m_hist[m_median];
+            ++m_median;
+        }
+        return m_median;
+    }
+
+private:
+    std::array<int32_t, 256> m_hist{};
+    int32_t m_median = 0;
+    int32_t m_below = 0; // values below m_median
+};
+
+} // namespace
+
+CBFuncMedian::~CBFuncMedian() {
+    delete[] m_pRing;
+}
+
+bool CBFuncMedian::RingFits() const {
+    return m_pRing != nullptr && m_lRingLine == m_lSrcSync;
+}
+
+int CBFuncMedian::Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFUNCINFO* info) {
+    // The 9 x 9 window must fit inside the line.
+    if (src->lWidth < kMedianMinWidth || src->lSync < src->lWidth) throw kIpErrCannotRun;
+    if (info->lineCount == 0 || m_pRing == nullptr || m_lRingLine != src->lSync) {
+        const uint64_t size = uint64_t{kRingLines} * static_cast<uint32_t>(src->lSync);
+        if (m_pRing == nullptr || m_lRingSize != size) {
+            delete[] m_pRing;
+            m_pRing = nullptr;
+            m_lRingSize = 0;
+            m_lRingLine = 0;
+            if (size > UINT32_MAX) throw kIpErrNoMemory;
+            m_pRing = new (std::nothrow) uint8_t[size];
+            if (m_pRing == nullptr) throw kIpErrNoMemory;
+            m_lRingSize = static_cast<uint32_t>(size);
+            m_lRingLine = src->lSync;
+        }
+        std::memset(m_pRing, 0, m_lRingSize);
+    }
+    return CBFunc::Start(dst, src, info);
+}
+
+int CBFuncMedian::Line(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFUNCINFO* info) {
+    // The line call skips the start, so check here what the start checks.
+    if (src->lWidth < kMedianMinWidth || src->lSync < src->lWidth) throw kIpErrCannotRun;
+    SetDst(dst);
+    SetSrc(src);
+    if (!RingFits()) {
+        delete[] m_pRing;
+        m_pRing = nullptr;
+        m_lRingSize = 0;
+        m_lRingLine = 0;
+        const uint64_t size = uint64_t{kRingLines} * static_cast<uint32_t>(m_lSrcSync);
+        if (size > UINT32_MAX) throw kIpErrNoMemory;
+        m_pRing = new (std::nothrow) uint8_t[size]();
+        if (m_pRing == nullptr) throw kIpErrNoMemory;
+        m_lRingSize = static_cast<uint32_t>(size);
+        m_lRingLine = m_lSrcSync;
+    }
+    Line();
+    WriteBack(info);
+    return m_lLine;
+}
+
+void CBFuncMedian::Line() {
+    if (!RingFits() || m_lWidth < kMedianMinWidth) throw kIpErrCannotRun;
+    const int32_t n = m_lLine;
+    const size_t lineBytes = static_cast<size_t>(m_lSrcSync);
+    uint8_t* const slot = m_pRing + static_cast<size_t>(n % kRingLines) * lineBytes;
+
+    if (n < kRingLines - 1) {
+        std::memcpy(slot, m_pSrc, lineBytes);
+        CBFunc::Line(); // plain threshold; advances both lines
+        return;
+    }
+    if (n == kRingLines - 1) {
+        std::memcpy(slot, m_pSrc, lineBytes);
+        m_pSrc += m_lSrcSync;
+        ++m_lLine;
+        return;
+    }
+
+    const int32_t width = m_lWidth;
+    const uint8_t* rows[kRingLines + 1];
+    for (int32_t k = 0; k < kRingLines; ++k) rows[k] = m_pRing + static_cast<size_t>(k) * lineBytes;
+    rows[kRingLines] = m_pSrc;
+
+    uint8_t* const dst = m_pDst;
+    std::memset(dst, 0, static_cast<size_t>((width + 7) / 8));
+
+    // The window centre c stays 4 columns inside both line ends, so all 81
+    // values are pixels of the line.
+    MedianWindow window;
+    window.Reset();
+    for (int32_t col = 0; col < 9; ++col)
+        for (const uint8_t* row : rows) window.Add(row[col]);
+    const int32_t lastCentre = width - 5;
+    int32_t centre = 4;
+    int32_t median = window.Median();
+    for (int32_t x = 0; x < width; ++x) {
+        const int32_t want = x < 4 ? 4 : (x > lastCentre ? lastCentre : x);
+        while (centre < want) {
+            for (const uint8_t* row : rows) {
+                window.Remove(row[centre - 4]);
+                window.Add(row[centre + 5]);
+            }
+            ++centre;
+            median = window.Median();
+        }
+        if (median > m_pSrc[x]) dst[x >> 3] |= static_cast<uint8_t>(0x80u >> (x & 7));
+    }
+    std::memcpy(slot, m_pSrc, lineBytes);
+    NextLine();
+}

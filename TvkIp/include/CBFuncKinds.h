@@ -1,0 +1,147 @@
+// The binarisation kinds beyond the fixed threshold: error diffusion (1),
+// colour to 1 bit (4, 6), median threshold (5), adaptive region (8),
+// edge extraction (10) and double density (11, 12, 13).
+#pragma once
+
+#include "CBFunc.h"
+
+#include <cstdint>
+
+// Kind 1: error diffusion over two lines.
+class CBFuncED : public CBFunc {
+public:
+    CBFuncED();
+    ~CBFuncED() override;
+    using CBFunc::Line;
+    using CBFunc::Rect;
+    using CBFunc::Start;
+    int Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFUNCINFO* info) override;
+    void Line() override;
+
+    int32_t Capacity() const { return m_lCapacity; }
+
+protected:
+    // Grows both arrays to hold n pixels, keeping what they hold; false when
+    // memory runs out (the arrays stay as they were).
+    bool Grow(int32_t n);
+    void ZeroFill();
+
+    int32_t* m_pErrBlock = nullptr; // capacity + 4 entries
+    int32_t* m_pErr = nullptr;      // m_pErrBlock + 2: indexes -2 .. capacity + 1
+    int32_t* m_pSum = nullptr;      // capacity + 2 entries
+    int32_t m_lCapacity = 0;
+};
+
+// One-dimensional error diffusion; no kind number makes it.
+class CBFuncEDOld : public CBFunc {
+public:
+    using CBFunc::Line;
+    using CBFunc::Rect;
+    using CBFunc::Start;
+    void Line() override;
+};
+
+// Kind 4: 24-bit colour to 1 bit through weighted gray.
+class CBFuncToMonoChrome : public CBFunc {
+public:
+    using CBFunc::Line;
+    using CBFunc::Rect;
+    using CBFunc::Start;
+    int Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFUNCINFO* info) override;
+    void Line() override;
+};
+
+// Kind 6: 24-bit colour to 1 bit, black when all three samples are below the slice.
+class CBFuncMebrin : public CBFunc {
+public:
+    using CBFunc::Line;
+    using CBFunc::Rect;
+    using CBFunc::Start;
+    int Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFUNCINFO* info) override;
+    void Line() override;
+};
+
+// Kind 5: threshold from the median of a 9 x 9 window. Needs an image at
+// least kMedianMinWidth pixels wide; narrower images and a ring that cannot
+// be allocated are refused with the family's error result.
+class CBFuncMedian : public CBFunc {
+public:
+    static constexpr int32_t kMedianMinWidth = 9;
+    CBFuncMedian() = default;
+    ~CBFuncMedian() override;
+    using CBFunc::Rect;
+    using CBFunc::Start;
+    int Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFUNCINFO* info) override;
+    int Line(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFUNCINFO* info) override;
+    void Line() override;
+
+protected:
+    // True when the ring holds 8 lines of the current source line size.
+    bool RingFits() const;
+
+    uint8_t* m_pRing = nullptr; // the last 8 source lines, m_lRingLine bytes apart
+    uint32_t m_lRingSize = 0;   // bytes; 0 when not allocated
+    int32_t m_lRingLine = 0;    // line size the ring was made for
+};
+
+// Kind 8: adaptive regional binarisation. Whole rectangles only.
+class CBFuncAdaptRegion : public CBFunc {
+public:
+    using CBFunc::Line;
+    using CBFunc::Rect;
+    using CBFunc::Start;
+    // Remembers the source's real format so that the analysis can refuse a
+    // source that is not 8-bit gray.
+    int Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFUNCINFO* info) override;
+    void Line() override {}
+    void Rect() override;
+
+protected:
+    int32_t m_lSrcBps = 8;
+    int32_t m_lSrcSpp = 1;
+};
+
+// Kind 10: edge mask from the block grid of kind 8. Whole rectangles only.
+class CBFuncExtractEdge : public CBFunc {
+public:
+    using CBFunc::Line;
+    using CBFunc::Rect;
+    using CBFunc::Start;
+    int Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFUNCINFO* info) override;
+    void Line() override {}
+    void Rect() override;
+
+protected:
+    int32_t m_lSrcBps = 8;
+    int32_t m_lSrcSpp = 1;
+};
+
+// Kind 11: each thresholded pixel becomes a 2 x 2 block.
+class CBFuncDouble : public CBFunc {
+public:
+    using CBFunc::Line;
+    using CBFunc::Rect;
+    using CBFunc::Start;
+    int Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFUNCINFO* info) override;
+    void Line() override;
+};
+
+// Kind 12: double density from linearly interpolated samples.
+class CBFuncDouble_Linear : public CBFuncDouble {
+public:
+    using CBFunc::Line;
+    using CBFunc::Rect;
+    using CBFunc::Start;
+    void Line() override {}
+    void Rect() override;
+};
+
+// Kind 13: double density from four-tap cubic interpolation.
+class CBFuncDouble_Cubic : public CBFuncDouble {
+public:
+    using CBFunc::Line;
+    using CBFunc::Rect;
+    using CBFunc::Start;
+    void Line() override {}
+    void Rect() override;
+};

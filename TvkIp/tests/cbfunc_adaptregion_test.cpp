@@ -1,0 +1,448 @@
+// Adaptive-region (kind 8) and edge-extracting (kind 10) binarisation: the
+// vector/portable twins byte for byte, the class-map clean-up steps, and the
+// kinds through the handle interface.
+#include "AdaptRegionCore.h"
+#include "CBFunc.h"
+#include "TestKit.h"
+#include "TvkIpError.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <vector>
+
+using kdtest::TestImage;
+
+namespace {
+
+std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> v(n);
+    for (auto& b : v) b = static_cast<uint8_t>(rng());
+    return v;
+}
+
+// Rough texture: random runs of similar values, so blocks of every class appear.
+std::vector<uint8_t> Texture(size_t n, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> v(n);
+    uint8_t level = 128;
+    for (auto& b : v) {
+        if (rng() % 7 == 0) level = static_cast<uint8_t>(rng());
+        b = static_cast<uint8_t>(std::clamp<int>(level + static_cast<int>(rng() % 9) - 4, 0, 255));
+    }
+    return v;
+}
+
+uint32_t g_lastError = 0;
+
+int32_t RunKind(uint32_t kind, TestImage& dst, TestImage& src, uint32_t first = 128,
+                uint32_t next = 128) {
+    tagBINFUNCINFO r{};
+    r.size = kBinFuncInfoSizeLong;
+    r.kind = kind;
+    r.firstSlice = first;
+    r.nextSlice = next;
+    const int32_t result = BinalizeRectEx(dst.info(), src.info(), &r);
+    g_lastError = IpGetLastError();
+    ReleaseBinalizeHandle(&r);
+    return result;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Twins
+
+TEST(AdaptRegionTwins, BlockInfoAndMaxMin) {
+    for (int32_t count : {1, 2, 3, 5, 8, 13, 40}) {
+        for (int32_t extra : {0, 1, 3, 17}) {
+            for (int32_t shift : {0, 1, 5, 15}) {
+                const int32_t width = 4 * count + 4 + extra;
+                const int32_t sync = width + shift + 3;
+                const auto noise =
+                    RandomBytes(static_cast<size_t>(sync) * 8 + 16, count * 97 + extra);
+                const auto smooth = Texture(static_cast<size_t>(sync) * 8 + 16, count + extra);
+                for (const auto* data : {&noise, &smooth}) {
+                    const uint8_t* top = data->data() + shift;
+                    std::vector<uint16_t> g1(count), v1(count), g2(count), v2(count);
+                    std::vector<uint8_t> m1(count), m2(count), b1(count), b2(count);
+                    IntegralGetBlockInfo(top, sync, width, count, g1.data(), v1.data(), m1.data());
+                    GetBlockInfo(top, sync, width, count, g2.data(), v2.data(), m2.data());
+                    ASSERT_EQ(g1, g2) << count << " " << extra << " " << shift;
+                    ASSERT_EQ(v1, v2) << count << " " << extra << " " << shift;
+                    ASSERT_EQ(m1, m2) << count << " " << extra << " " << shift;
+                    IntegralGetMaxMinBand(top, sync, width, count, b1.data());
+                    GetMaxMinBand(top, sync, width, count, b2.data());
+                    ASSERT_EQ(b1, b2) << count << " " << extra << " " << shift;
+                }
+            }
+        }
+    }
+}
+
+TEST(AdaptRegionTwins, BlockStatisticsOfKnownBlocks) {
+    // Black left half, white right half: G = 8160 and V = 8 * 255.
+    std::vector<uint8_t> block(8 * 8);
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) block[y * 8 + x] = x < 4 ? 0 : 255;
+    uint16_t g, v;
+    uint8_t m;
+    IntegralGetBlockInfo(block.data(), 8, 8, 1, &g, &v, &m);
+    EXPECT_EQ(g, 8160);
+    EXPECT_EQ(v, 8 * 255);
+    EXPECT_EQ(m, 127);
+}
+
+TEST(AdaptRegionTwins, BinaliseAllPhases) {
+    for (int32_t width : {1, 7, 8, 9, 15, 16, 17, 33, 100}) {
+        for (int32_t shift : {0, 1, 3}) {
+            const auto pix = RandomBytes(width + shift, width);
+            const auto a = RandomBytes(width + shift, width + 1);
+            const auto b = RandomBytes(width + shift, width + 2);
+            for (int phase = 0; phase < 4; ++phase) {
+                std::vector<uint8_t> d1((width + 7) / 8 + 1, 0x5A), d2 = d1;
+                IntegrityBinalise(d1.data(), pix.data() + shift, a.data() + shift, b.data() + shift,
+                                  width, phase);
+                SSEBinalise(d2.data(), pix.data() + shift, a.data() + shift, b.data() + shift,
+                            width, phase);
+                ASSERT_EQ(d1, d2) << width << " " << shift << " " << phase;
+            }
+        }
+    }
+}
+
+TEST(AdaptRegionTwins, SmoothingLinesAndRoughMap) {
+    for (int32_t width : {1, 2, 31, 32, 33, 47, 64, 101}) {
+        for (int32_t shift : {0, 1, 7}) {
+            const auto s = RandomBytes(width + shift, width * 3 + shift);
+            std::vector<uint16_t> h1(width), h2(width);
+            IntegrityLine121Filter(h1.data(), s.data() + shift, width);
+            SSE2Line121Filter(h2.data(), s.data() + shift, width);
+            ASSERT_EQ(h1, h2) << width << " " << shift;
+
+            std::vector<uint16_t> up(width), mid(width), down(width);
+            std::mt19937 rng(width);
+            for (int32_t x = 0; x < width; ++x) {
+                up[x] = static_cast<uint16_t>(rng() % 1021);
+                mid[x] = static_cast<uint16_t>(rng() % 1021);
+                down[x] = static_cast<uint16_t>(rng() % 1021);
+            }
+            std::vector<uint8_t> o1(width), o2(width);
+            IntegrityFilter121(o1.data(), up.data(), mid.data(), down.data(), width);
+            MMXFilter121(o2.data(), up.data(), mid.data(), down.data(), width);
+            ASSERT_EQ(o1, o2) << width;
+        }
+        // Rough map from random codes (every nibble value appears).
+        const int32_t cells = width, rows = 5;
+        auto codes = RandomBytes(static_cast<size_t>(EdgeMapSync(cells)) * rows, width + 11);
+        EdgeMap edge{codes.data(), cells, rows, EdgeMapSync(cells)};
+        const int32_t rs = BitSync(cells);
+        std::vector<uint8_t> r1(static_cast<size_t>(rs) * rows, 0), r2 = r1;
+        IntegrityEdgeInfoToRoughBin(r1.data(), rs, edge);
+        MMXEdgeInfoToRoughBin(r2.data(), rs, edge);
+        ASSERT_EQ(r1, r2) << width;
+        for (int32_t x = 0; x < cells; ++x) {
+            const uint8_t c = edge.Get(x, 2);
+            const int bit = (r1[2 * rs + x / 8] >> (7 - x % 8)) & 1;
+            ASSERT_EQ(bit, (c == 12 || c == 14) ? 0 : 1) << x;
+        }
+        if (cells % 8 != 0) {
+            EXPECT_EQ(r1[cells / 8] & (0xFF >> (cells % 8)), 0) << width;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Parameters and helpers
+
+TEST(AdaptRegion, ParameterTable) {
+    const struct {
+        int32_t level;
+        uint32_t A, B, C, D, E;
+    } table[] = {{0, 350, 300, 300, 255, 255}, {64, 234, 177, 179, 167, 157},
+                 {128, 120, 55, 60, 80, 60},   {160, 90, 41, 45, 60, 45},
+                 {200, 52, 24, 26, 35, 26},    {255, 1, 1, 1, 1, 1}};
+    for (const auto& t : table) {
+        const AdaptParams p = MakeAdaptParams(t.level, t.level);
+        EXPECT_EQ(p.A, t.A) << t.level;
+        EXPECT_EQ(p.B, t.B) << t.level;
+        EXPECT_EQ(p.C, t.C) << t.level;
+        EXPECT_EQ(p.D, t.D) << t.level;
+        EXPECT_EQ(p.E, t.E) << t.level;
+        EXPECT_EQ(p.T, 100u);
+    }
+    // The contrast thresholds follow the next slice, the levels the first.
+    const AdaptParams mixed = MakeAdaptParams(128, 200);
+    EXPECT_EQ(mixed.A, 52u);
+    EXPECT_EQ(mixed.C, 26u);
+    EXPECT_EQ(mixed.D, 80u);
+    EXPECT_EQ(mixed.E, 60u);
+}
+
+TEST(AdaptRegion, HokanInterpolatesInThirds) {
+    const uint8_t samples[3] = {30, 60, 90};
+    std::vector<uint8_t> line(14);
+    Hokan(line.data(), 14, samples, 4, 3);
+    const std::vector<uint8_t> expect = {30, 30, 30, 30, 30, 40, 50, 60, 60, 70, 80, 90, 90, 90};
+    EXPECT_EQ(line, expect);
+    Hokan(line.data(), 14, samples, 4, 0);
+    EXPECT_EQ(line, std::vector<uint8_t>(14, 128));
+}
+
+TEST(AdaptRegion, OnePixelWideSmoothing) {
+    TestImage img = TestImage::Gray(1, 3, 0);
+    img.set(0, 0, 16);
+    img.set(0, 1, 100);
+    img.set(0, 2, 200);
+    const GrayPlane plane{img.data(), 1, 3, img.sync()};
+    FilterFunc(plane);
+    EXPECT_EQ(img.get(0, 0), (4u * 16 + 8 * 16 + 4 * 100) / 16);
+    EXPECT_EQ(img.get(0, 1), (4u * 16 + 8 * 100 + 4 * 200) / 16);
+    EXPECT_EQ(img.get(0, 2), (4u * 100 + 8 * 200 + 4 * 200) / 16);
+}
+
+// ---------------------------------------------------------------------------
+// Class-map clean-up
+
+namespace {
+
+struct Bits {
+    int32_t w, h, sync;
+    std::vector<uint8_t> b;
+    Bits(int32_t w_, int32_t h_, int fill = 0)
+        : w(w_), h(h_), sync(BitSync(w_)), b(static_cast<size_t>(sync) * h_, 0) {
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x) Put(x, y, fill);
+    }
+    int Get(int32_t x, int32_t y) const { return (b[y * sync + x / 8] >> (7 - x % 8)) & 1; }
+    void Put(int32_t x, int32_t y, int v) {
+        uint8_t& byte = b[y * sync + x / 8];
+        const uint8_t m = static_cast<uint8_t>(0x80 >> (x % 8));
+        byte = v ? (byte | m) : (byte & ~m);
+    }
+};
+
+struct Map {
+    int32_t w, h;
+    std::vector<uint8_t> cells;
+    EdgeMap edge;
+    Map(int32_t w_, int32_t h_, uint8_t code)
+        : w(w_), h(h_), cells(static_cast<size_t>(EdgeMapSync(w_)) * h_, 0), edge{nullptr, w_, h_,
+                                                                                  EdgeMapSync(w_)} {
+        edge.p = cells.data();
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x) edge.Set(x, y, code);
+    }
+};
+
+} // namespace
+
+TEST(RunLenFilter, UniformMapsAndIsolatedBits) {
+    for (int fill : {0, 1}) {
+        Bits img(13, 11, fill);
+        const auto before = img.b;
+        ASSERT_TRUE(RunLenFilter(img.b.data(), img.w, img.h, img.sync));
+        EXPECT_EQ(img.b, before) << fill;
+
+        // One pixel of the other value inside is flipped back.
+        img.Put(6, 5, !fill);
+        ASSERT_TRUE(RunLenFilter(img.b.data(), img.w, img.h, img.sync));
+        EXPECT_EQ(img.b, before) << fill;
+    }
+}
+
+TEST(RunLenFilter, FirstAndLastRunsOfALineStay) {
+    // A single black pixel at both ends of a white row and the column ends:
+    // they are the first and last runs of their lines and are not erased.
+    Bits img(16, 16, 0);
+    img.Put(0, 0, 1);
+    img.Put(15, 15, 1);
+    const auto before = img.b;
+    ASSERT_TRUE(RunLenFilter(img.b.data(), img.w, img.h, img.sync));
+    EXPECT_EQ(img.b, before);
+}
+
+TEST(EdgeCorrection, IsolatedBusyCellSwitchesToWeakEdge) {
+    Map map(9, 9, 0);
+    map.edge.Set(4, 4, 12);
+    ASSERT_TRUE(IpEdgeCorrection(map.edge));
+    EXPECT_EQ(map.edge.Get(4, 4), 7);
+    for (int32_t y = 0; y < 9; ++y)
+        for (int32_t x = 0; x < 9; ++x)
+            if (x != 4 || y != 4) {
+                EXPECT_EQ(map.edge.Get(x, y), 0) << x << "," << y;
+            }
+
+    // And a flat cell inside busy cells becomes busy.
+    Map busy(9, 9, 14);
+    busy.edge.Set(4, 4, 0);
+    ASSERT_TRUE(IpEdgeCorrection(busy.edge));
+    EXPECT_EQ(busy.edge.Get(4, 4), 14);
+}
+
+TEST(ComplementEdge, IsolateRemovalAndStrain) {
+    // Too small for isolate removal: nothing changes.
+    Map small(4, 9, 0);
+    small.edge.Set(2, 4, 12);
+    const auto before = small.cells;
+    RemoveIsolateInfo(small.edge);
+    EXPECT_EQ(small.cells, before);
+
+    // A weak edge among flat cells (R0 > 22) turns flat.
+    Map iso(7, 7, 0);
+    iso.edge.Set(3, 3, 7);
+    RemoveIsolateInfo(iso.edge);
+    EXPECT_EQ(iso.edge.Get(3, 3), 0);
+
+    // A flat cell whose upper-left neighbour is a strong edge becomes 9 and
+    // takes that edge slice, even with busy neighbours later in the order.
+    Map strain(3, 3, 0);
+    strain.edge.Set(0, 0, 15);
+    for (auto [x, y] : {std::pair{2, 1}, {0, 2}, {1, 2}, {2, 2}, {2, 0}}) strain.edge.Set(x, y, 14);
+    std::vector<uint8_t> edgeSlice(4 * 3, 0), mixed(4 * 3, 0);
+    edgeSlice[0] = 77;
+    StrainEdge(strain.edge, edgeSlice.data(), mixed.data(), 4);
+    EXPECT_EQ(strain.edge.Get(1, 1), 9);
+    EXPECT_EQ(edgeSlice[1 * 4 + 1], 77);
+
+    // Busy cell with three edge neighbours becomes 11 and takes the slice of
+    // the third.
+    Map busy(3, 3, 0);
+    busy.edge.Set(1, 1, 14);
+    busy.edge.Set(0, 0, 12);
+    busy.edge.Set(1, 0, 7);
+    busy.edge.Set(0, 1, 15);
+    std::vector<uint8_t> es(12, 0), ms(12, 0);
+    ms[1 * 4 + 0] = 55;
+    StrainEdge(busy.edge, es.data(), ms.data(), 4);
+    EXPECT_EQ(busy.edge.Get(1, 1), 11);
+    EXPECT_EQ(ms[1 * 4 + 1], 55);
+}
+
+// ---------------------------------------------------------------------------
+// Kind 8 and kind 10 through the handle interface
+
+TEST(AdaptRegionKind, UniformPages) {
+    const struct {
+        uint8_t value;
+        uint32_t black;
+    } cases[] = {{255, 0}, {80, 0}, {50, 1}}; // D = 80: equal is white
+    for (const auto& c : cases) {
+        for (auto [w, h] : {std::pair{8, 8}, {37, 29}, {64, 20}}) {
+            TestImage src = TestImage::Gray(w, h, c.value);
+            TestImage dst = TestImage::Binary(w, h);
+            ASSERT_EQ(RunKind(kBinAdaptRegion, dst, src), 0);
+            EXPECT_EQ(g_lastError, 0u);
+            for (int32_t y = 0; y < h; ++y)
+                for (int32_t x = 0; x < w; ++x)
+                    ASSERT_EQ(dst.get(x, y), c.black) << int(c.value) << " " << x << "," << y;
+            // The inversion leaves the bits beyond the width set.
+            if (w % 8 != 0) {
+                EXPECT_EQ(dst.line(0)[w / 8] & (0xFF >> (w % 8)), 0xFF >> (w % 8));
+            }
+        }
+    }
+}
+
+TEST(AdaptRegionKind, TextPageIsBinarisedPlausibly) {
+    TestImage src = kdtest::TextPage(200, 120, 1, 0, 7, 235, 30);
+    TestImage dst = TestImage::Binary(200, 120);
+    ASSERT_EQ(RunKind(kBinAdaptRegion, dst, src), 0);
+    ASSERT_EQ(g_lastError, 0u);
+    // Ink pixels come out black and paper pixels white almost everywhere.
+    int wrong = 0, total = 0;
+    for (int32_t y = 0; y < 120; ++y)
+        for (int32_t x = 0; x < 200; ++x) {
+            const uint32_t v = src.get(x, y);
+            if (v > 60 && v < 200) continue; // anti-aliased edges
+            ++total;
+            wrong += dst.get(x, y) != (v < 128 ? 1u : 0u);
+        }
+    EXPECT_LT(wrong * 100, total * 2) << wrong << " of " << total;
+}
+
+TEST(AdaptRegionKind, SmallImageGetsDefinedResultAndRecordWriteBack) {
+    TestImage src = TestImage::Gray(7, 5, 60);
+    src.set(3, 2, 200);
+    TestImage dst = TestImage::Binary(7, 5);
+    std::fill(dst.bytes().begin(), dst.bytes().end(), 0x00);
+    tagBINFUNCINFO r{};
+    r.size = kBinFuncInfoSizeLong;
+    r.kind = kBinAdaptRegion;
+    r.firstSlice = 128;
+    r.nextSlice = 200;
+    ASSERT_EQ(BinalizeRectEx(dst.info(), src.info(), &r), 0);
+    EXPECT_EQ(IpGetLastError(), 0u);
+    // Compared with the flat level D = 80 like a flat block.
+    for (int32_t y = 0; y < 5; ++y)
+        for (int32_t x = 0; x < 7; ++x)
+            EXPECT_EQ(dst.get(x, y), (x == 3 && y == 2) ? 0u : 1u) << x << "," << y;
+    // The slice chosen at start becomes the next slice; the line count stays.
+    EXPECT_EQ(r.nextSlice, 128u);
+    EXPECT_EQ(r.lineCount, 0u);
+    ReleaseBinalizeHandle(&r);
+}
+
+TEST(AdaptRegionKind, NonGraySourceIsRefused) {
+    for (uint32_t kind : {kBinAdaptRegion, kBinExtractEdge}) {
+        TestImage src = TestImage::Color(32, 32, 0, 0);
+        TestImage dst = TestImage::Binary(32, 32);
+        std::fill(dst.bytes().begin(), dst.bytes().end(), 0x33);
+        const auto before = dst.bytes();
+        ASSERT_EQ(RunKind(kind, dst, src), 0);
+        EXPECT_EQ(g_lastError, kIpErrCannotRun);
+        EXPECT_EQ(dst.bytes(), before);
+    }
+}
+
+TEST(ExtractEdgeKind, MaskOfEdgeBlocks) {
+    {
+        TestImage src = TestImage::Gray(40, 40, 90);
+        TestImage dst = TestImage::Binary(40, 40);
+        ASSERT_EQ(RunKind(kBinExtractEdge, dst, src), 0);
+        EXPECT_TRUE(
+            std::all_of(dst.bytes().begin(), dst.bytes().end(), [](uint8_t b) { return b == 0; }));
+    }
+    {
+        // Vertical border at x = 4 inside block 0 of a 12-pixel-wide image:
+        // block 0 (x 0..7) is an edge, block 1 (x 4..11) too.
+        TestImage src = TestImage::Gray(12, 8, 255);
+        for (int32_t y = 0; y < 8; ++y)
+            for (int32_t x = 0; x < 4; ++x) src.set(x, y, 0);
+        TestImage dst = TestImage::Binary(12, 8);
+        ASSERT_EQ(RunKind(kBinExtractEdge, dst, src), 0);
+        for (int32_t y = 0; y < 8; ++y) {
+            EXPECT_EQ(dst.line(y)[0], y < 4 ? 0xF0 : 0x00) << y; // W = 2, H = 1
+            EXPECT_EQ(dst.line(y)[1], 0x00) << y;
+        }
+        // A second call keeps what is set; nothing is cleared.
+        dst.line(7)[0] = 0x01;
+        ASSERT_EQ(RunKind(kBinExtractEdge, dst, src), 0);
+        EXPECT_EQ(dst.line(7)[0], 0x01);
+    }
+    {
+        // Too small for a block: an empty mask within the width.
+        TestImage src = TestImage::Gray(6, 6, 0);
+        TestImage dst = TestImage::Binary(6, 6);
+        std::fill(dst.bytes().begin(), dst.bytes().end(), 0xFF);
+        ASSERT_EQ(RunKind(kBinExtractEdge, dst, src), 0);
+        EXPECT_EQ(g_lastError, 0u);
+        for (int32_t y = 0; y < 6; ++y) EXPECT_EQ(dst.line(y)[0], 0x03) << y;
+    }
+}
+
+TEST(AdaptRegionKind, PortableAndVectorPathsAgree) {
+    for (uint32_t kind : {kBinAdaptRegion, kBinExtractEdge}) {
+        TestImage src = kdtest::PhotoPage(157, 93, 1, 0, 4);
+        const auto tex = Texture(src.bytes().size(), 3);
+        for (size_t i = 0; i < tex.size(); i += 3) src.bytes()[i] = tex[i];
+        TestImage a = TestImage::Binary(157, 93), b = TestImage::Binary(157, 93);
+        IpForcePortablePaths(true);
+        ASSERT_EQ(RunKind(kind, a, src, 140, 110), 0);
+        IpForcePortablePaths(false);
+        ASSERT_EQ(RunKind(kind, b, src, 140, 110), 0);
+        EXPECT_EQ(a.bytes(), b.bytes()) << kind;
+    }
+}
