@@ -448,3 +448,36 @@ void dump_hist(const int16_t* values, int32_t n, const char* fileName) {
 void dump_hist(const EdgeHistogram& hist, const char* fileName) {
     dump_hist(hist.data(), static_cast<int32_t>(hist.size()), fileName);
 }
+
+// ------------------------------------------------------------ outline chains
+
+void get_pvec(const int32_t* profile, const EdgeIndexList& columns,
+              std::vector<Tvk::tagPOINT>& vectors) {
+    for (size_t i = 1; i < columns.size(); ++i) {
+        const int32_t c1 = columns[i - 1], c2 = columns[i];
+        vectors.push_back({std::abs(c2 - c1), std::abs(profile[c2] - profile[c1])});
+    }
+}
+
+void get_sep_xvec(const int32_t* profile, const EdgeIndexList& columns, EdgeIndexList* out) {
+    get_sep_xvec_ex(profile, columns, out, true);
+}
+
+void get_sep_xvec_ex(const int32_t* profile, const EdgeIndexList& columns, EdgeIndexList* out,
+                     bool top) {
+    if (columns.empty()) return;
+    auto better = [&](int32_t v, int32_t best) { return top ? v < best : v > best; };
+    size_t firstExtreme = 0, lastExtreme = 0;
+    for (size_t i = 1; i < columns.size(); ++i)
+        if (better(profile[columns[i]], profile[columns[firstExtreme]])) firstExtreme = i;
+    lastExtreme = columns.size() - 1;
+    for (size_t i = columns.size() - 1; i-- > 0;)
+        if (better(profile[columns[i]], profile[columns[lastExtreme]])) lastExtreme = i;
+    for (size_t i = 0; i <= firstExtreme; ++i) out[0].push_back(columns[i]);
+    for (size_t i = columns.size(); i-- > lastExtreme;) out[1].push_back(columns[i]);
+}
+
+int32_t get_median_range(int32_t resolution) {
+    return std::max(2 * static_cast<int32_t>(static_cast<int64_t>(resolution) * 1000 / 25400) + 1,
+                    3);
+}

@@ -88,3 +88,18 @@ void get_slant(EdgeHistogram* hist, int32_t unused, int32_t step, int32_t* dx, i
 // the calling user.
 void dump_hist(const int16_t* values, int32_t n, const char* fileName);
 void dump_hist(const EdgeHistogram& hist, const char* fileName);
+
+// ---- Outline chains of the size detectors ----
+
+// Vectors (|dx|, |dy|) between neighbouring listed columns.
+void get_pvec(const int32_t* profile, const EdgeIndexList& columns,
+              std::vector<Tvk::tagPOINT>& vectors);
+// Splits an outline at its highest point (smallest entry): out[0] gets the
+// columns from the start through the first such column, out[1] the columns
+// from the end backwards through the last one.
+void get_sep_xvec(const int32_t* profile, const EdgeIndexList& columns, EdgeIndexList* out);
+// As get_sep_xvec when top is set; otherwise split at the largest entry.
+void get_sep_xvec_ex(const int32_t* profile, const EdgeIndexList& columns, EdgeIndexList* out,
+                     bool top);
+// Odd median width for 1 mm at a resolution, at least 3.
+int32_t get_median_range(int32_t resolution);

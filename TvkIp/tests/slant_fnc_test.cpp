@@ -150,6 +150,29 @@ TEST(SlantOutline, LongConvexProfileIsSortedAndConvex) {
     }
 }
 
+TEST(SlantOutline, ChainsSplitAtTheExtremeAndGiveStepVectors) {
+    // Outline columns 0, 3, 5, 8, 10; the highest point (smallest entry) is
+    // shared by columns 5 and 8.
+    std::vector<int32_t> p(11, -1);
+    p[0] = 40, p[3] = 20, p[5] = 10, p[8] = 10, p[10] = 30;
+    const EdgeIndexList outline = {0, 3, 5, 8, 10};
+    EdgeIndexList top[2];
+    get_sep_xvec(p.data(), outline, top);
+    EXPECT_EQ(top[0], (EdgeIndexList{0, 3, 5}));
+    EXPECT_EQ(top[1], (EdgeIndexList{10, 8}));
+    EdgeIndexList low[2];
+    get_sep_xvec_ex(p.data(), outline, low, false); // split at the largest entry
+    EXPECT_EQ(low[0], (EdgeIndexList{0}));
+    EXPECT_EQ(low[1], (EdgeIndexList{10, 8, 5, 3, 0}));
+
+    std::vector<tagPOINT> v;
+    get_pvec(p.data(), top[1], v);
+    ASSERT_EQ(v.size(), 1u);
+    EXPECT_TRUE(SamePoint(v[0], {2, 20}));
+    EXPECT_EQ(get_median_range(300), 23);
+    EXPECT_EQ(get_median_range(10), 3);
+}
+
 TEST(SlantFilter, RunsUpToTheLengthAreCleared) {
     std::vector<int32_t> p = {7, -1, 3, 3, 3, -1, 9, 9};
     filtering_edge_data(p.data(), 8, 2);

@@ -1,0 +1,387 @@
+// Third-generation simplex size detection on generated sheets.
+#include "Img2.h"
+
+#include "TestKit.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+using kdtest::SheetSpec;
+using kdtest::TestImage;
+
+CImg::tagIMGSET SetOf(const TestImage& im, int32_t y0 = 0, int32_t n = -1) {
+    const tagTVKIMAGEINFO* i = im.info();
+    CImg::tagIMGSET s{};
+    s.pImg = const_cast<uint8_t*>(im.line(y0));
+    s.width = i->lWidth;
+    s.height = n < 0 ? i->lHeight - y0 : n;
+    s.sync = im.fullSync();
+    s.xdpi = i->lXResolution;
+    s.ydpi = i->lYResolution;
+    s.bpp = i->lBps * i->lSpp;
+    s.pixelorder = i->lSpp == 3 && i->ulRGBOrder == 1 ? 1 : 0;
+    return s;
+}
+
+// The request that the four-corner detector makes for a simplex scan with a
+// leading shadow: no sensor points, no fallback margins, default window.
+CDetectSize3::tagOPTION ShadowOption() {
+    CDetectSize3::tagOPTION o{};
+    o.ulSize = CDetectSize3::kOptionSize;
+    o.lSensorX1 = o.lSensorY1 = o.lSensorX2 = o.lSensorY2 = -1;
+    o.lThreshold1 = 50;
+    o.lThreshold2 = 10;
+    o.lCornerMargin = 0;
+    o.lWindow = o.lDarkRun = o.lDarkLevel = -1;
+    o.bMode = 1;
+    return o;
+}
+
+// Runs the detector over the image in bands of `band` lines (0: whole).
+tagDETECTSIZEINFO Detect(const TestImage& im, int32_t band,
+                         const CDetectSize3::tagOPTION& option = ShadowOption()) {
+    CDetectSize3 d;
+    tagDETECTSIZEINFO info{};
+    info.ulSize = kDetectSizeInfoSize;
+    CImg::tagIMGSET page = SetOf(im);
+    EXPECT_EQ(d.Initialize(page, &option), 0u);
+    const int32_t h = im.height();
+    if (band <= 0) band = h;
+    for (int32_t y = 0; y < h; y += band) {
+        const int32_t n = std::min(band, h - y);
+        const CImg::tagIMGSET b = SetOf(im, y, n);
+        const uint32_t rc = y == 0 ? d.first(b) : (y + n >= h ? d.last(b) : d.mid(b));
+        EXPECT_EQ(rc, 0u);
+    }
+    EXPECT_EQ(d.result(&info, &option), 0u);
+    return info;
+}
+
+// A sheet that fills the scanned length, as a feeder scans it: a leading
+// shadow above the paper and a little backing after the trailing edge.
+SheetSpec Sheet(double angle, int32_t spp = 1) {
+    SheetSpec s;
+    s.sheetWidth = 1000;
+    s.sheetHeight = 1300;
+    const double a = std::fabs(angle) * M_PI / 180;
+    const double h = s.sheetWidth * std::sin(a) + s.sheetHeight * std::cos(a);
+    const double w = s.sheetWidth * std::cos(a) + s.sheetHeight * std::sin(a);
+    s.imageWidth = static_cast<int32_t>(w) + 200;
+    s.imageHeight = static_cast<int32_t>(h) + 80;
+    s.centerX = s.imageWidth / 2.0;
+    s.centerY = 60 + h / 2;
+    s.angleDeg = angle;
+    s.shadow = 6;
+    s.spp = spp;
+    return s;
+}
+
+// Doubles every line: the same sheet scanned at twice the line density.
+TestImage DoubleLines(const TestImage& src) {
+    const tagTVKIMAGEINFO* i = src.info();
+    TestImage out(i->lWidth, i->lHeight * 2, i->lBps, i->lSpp, i->ulRGBOrder, 0, i->lXResolution);
+    out.info()->lYResolution = i->lYResolution * 2;
+    for (int32_t y = 0; y < out.height(); ++y)
+        std::copy(src.line(y / 2), src.line(y / 2) + src.fullSync(), out.line(y));
+    return out;
+}
+
+// The sheet's corners in the detector's order. A slant vector whose x is
+// below its y describes the sheet turned by a quarter (the vector runs down
+// its left side), and its corners are named one place on.
+std::vector<kdtest::Corner> Expected(const SheetSpec& s, const tagDETECTSIZEINFO& r,
+                                     double yscale) {
+    const auto c = kdtest::SheetCorners(s); // left-top, right-top, right-bottom, left-bottom
+    std::vector<kdtest::Corner> upright = {c[3], c[2], c[1], c[0]};
+    for (auto& p : upright) p.y *= yscale;
+    if (r.slant.x >= r.slant.y) return upright;
+    std::vector<kdtest::Corner> turned(4);
+    for (int k = 0; k < 4; ++k) turned[(k + 1) % 4] = upright[k];
+    return turned;
+}
+
+// Clockwise skew of the sheet that a slant vector describes, in degrees of
+// the squared image (the vector's y is in lines of the scan). A vector
+// whose x is below its y runs down the sheet's left side.
+double SkewOf(Tvk::tagPOINT v, double yscale) {
+    if (v.x < v.y) return std::atan2(-v.x, v.y / yscale) * 180 / M_PI;
+    return std::atan2(v.y / yscale, v.x) * 180 / M_PI;
+}
+
+bool SameResult(const tagDETECTSIZEINFO& a, const tagDETECTSIZEINFO& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+std::string Describe(const tagDETECTSIZEINFO& r) {
+    char t[256];
+    std::snprintf(t, sizeof t,
+                  "slant (%d,%d) rect (%d,%d,%d,%d) corners (%d,%d) (%d,%d) (%d,%d) (%d,%d)",
+                  r.slant.x, r.slant.y, r.rect.left, r.rect.bottom, r.rect.right, r.rect.top,
+                  r.corner[0].x, r.corner[0].y, r.corner[1].x, r.corner[1].y, r.corner[2].x,
+                  r.corner[2].y, r.corner[3].x, r.corner[3].y);
+    return t;
+}
+
+// The specified construction truncates at every step (intercepts, meeting
+// points, the union of inner and outer corners) and leaves out the last
+// edge column, which moves a corner by up to about 5 pixels at 300 dpi.
+constexpr double kCornerTolerance = 6;
+
+TEST(DetectSize3, ShadowedSheetsGiveSlantAndCorners) {
+    for (const double yscale : {1.0, 2.0}) {
+        for (const double angle : {0.0, 0.5, -0.5, 2.0, -2.0, 5.0, -5.0}) {
+            SCOPED_TRACE(testing::Message() << "skew " << angle << " dpi 300 x " << 300 * yscale);
+            const SheetSpec s = Sheet(angle);
+            TestImage im = kdtest::SheetPage(s);
+            if (yscale == 2) im = DoubleLines(im);
+            const tagDETECTSIZEINFO r = Detect(im, 0);
+            SCOPED_TRACE(Describe(r));
+            if (angle == 0) {
+                EXPECT_EQ(r.slant.y, 0);
+                EXPECT_GT(r.slant.x, 0);
+            }
+            // Along the sheet's width the found slant is within 2 pixels.
+            const double skew = SkewOf(r.slant, yscale) * M_PI / 180;
+            EXPECT_LE(std::fabs(std::tan(skew) - std::tan(angle * M_PI / 180)) * s.sheetWidth, 2);
+            const auto e = Expected(s, r, yscale);
+            for (int k = 0; k < 4; ++k) {
+                EXPECT_NEAR(r.corner[k].x, e[k].x, kCornerTolerance) << "corner " << k;
+                EXPECT_NEAR(r.corner[k].y, e[k].y, kCornerTolerance * yscale) << "corner " << k;
+            }
+            double top = 1e9, bottom = -1e9, left = 1e9, right = -1e9;
+            for (const auto& c : e) {
+                top = std::min(top, c.y), bottom = std::max(bottom, c.y);
+                left = std::min(left, c.x), right = std::max(right, c.x);
+            }
+            EXPECT_NEAR(r.rect.left, left, kCornerTolerance);
+            EXPECT_NEAR(r.rect.right, right, kCornerTolerance);
+            EXPECT_NEAR(r.rect.top, top, kCornerTolerance * yscale);
+            EXPECT_NEAR(r.rect.bottom, bottom, kCornerTolerance * yscale);
+        }
+    }
+}
+
+TEST(DetectSize3, BandsGiveTheWholePageResult) {
+    // The window is 17 lines at 300 dpi and 35 at 600: bands shorter than
+    // it reach back into the ring copies of earlier bands.
+    struct Case {
+        double angle;
+        double yscale;
+        int32_t spp;
+        uint32_t order;
+    } cases[] = {{2.0, 1, 1, 0}, {-5.0, 2, 1, 0}, {0.5, 1, 3, 0}, {-2.0, 1, 3, 1}};
+    for (const Case& c : cases) {
+        SheetSpec s = Sheet(c.angle, c.spp);
+        s.order = c.order;
+        TestImage im = kdtest::SheetPage(s);
+        if (c.yscale == 2) im = DoubleLines(im);
+        const tagDETECTSIZEINFO whole = Detect(im, 0);
+        for (const int32_t band : {1, 5, 16, 17, 18, 40, 64, 1000}) {
+            SCOPED_TRACE(testing::Message()
+                         << "skew " << c.angle << " spp " << c.spp << " band " << band);
+            const tagDETECTSIZEINFO banded = Detect(im, band);
+            EXPECT_TRUE(SameResult(banded, whole)) << Describe(banded) << " vs " << Describe(whole);
+        }
+    }
+}
+
+TEST(DetectSize3, ColourReadsTheGreenSamples) {
+    SheetSpec s = Sheet(2.0);
+    const tagDETECTSIZEINFO gray = Detect(kdtest::SheetPage(s), 0);
+    s.spp = 3;
+    for (uint32_t order : {0u, 1u}) {
+        s.order = order;
+        TestImage im = kdtest::SheetPage(s);
+        // Red and blue disagree wildly; only green carries the page.
+        for (int32_t y = 0; y < im.height(); ++y)
+            for (int32_t x = 0; x < im.width(); ++x) {
+                const uint32_t g = (im.get(x, y) >> 8) & 0xFF;
+                im.set(x, y, ((x * 7 + y) & 0xFF) | g << 8 | ((x ^ y) & 0xFF) << 16);
+            }
+        EXPECT_TRUE(SameResult(Detect(im, 64), gray)) << "order " << order;
+    }
+}
+
+TEST(DetectSize3, NoEdgeGivesTheFallbackRectangle) {
+    struct Case {
+        const char* what;
+        int32_t top, left, right; // fallback words 8, 9, 10
+        bool shadow;
+    } cases[] = {
+        {"blank scan, zero margins", 0, 0, 0, false},
+        {"blank scan, margins", 30, 20, 40, false},
+        {"blank scan, margin beyond the width", 0, 20, 5000, false},
+        {"sheet without a shadow", 0, 0, 0, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SheetSpec s = Sheet(2.0);
+        if (!c.shadow) s.sheetWidth = s.sheetHeight = 0; // backing only
+        s.shadow = 0;
+        const TestImage im = kdtest::SheetPage(s);
+        CDetectSize3::tagOPTION o = ShadowOption();
+        o.lFallbackTop = c.top;
+        o.lFallbackLeft = c.left;
+        o.lFallbackRight = c.right;
+        const tagDETECTSIZEINFO r = Detect(im, 64, o);
+        const int32_t y = im.height() - 300 * 15 / 254 + 1; // lines compared
+        int32_t right = im.width() - c.right;
+        if (right < 0) right = im.width() - c.left;
+        EXPECT_EQ(r.slant.x, 1);
+        EXPECT_EQ(r.slant.y, 0);
+        EXPECT_EQ(r.rect.left, c.left);
+        EXPECT_EQ(r.rect.top, c.top);
+        EXPECT_EQ(r.rect.right, right);
+        EXPECT_EQ(r.rect.bottom, y);
+        const Tvk::tagPOINT want[4] = {{c.left, y}, {right, y}, {right, c.top}, {c.left, c.top}};
+        for (int k = 0; k < 4; ++k) {
+            EXPECT_EQ(r.corner[k].x, want[k].x);
+            EXPECT_EQ(r.corner[k].y, want[k].y);
+        }
+    }
+}
+
+TEST(DetectSize3, ResultChecksRollBack) {
+    // A sheet far shorter than the scan fails the length check.
+    SheetSpec s = Sheet(2.0);
+    s.imageHeight += 400;
+    tagDETECTSIZEINFO r = Detect(kdtest::SheetPage(s), 0);
+    EXPECT_EQ(r.slant.x, 1);
+    EXPECT_EQ(r.slant.y, 0);
+    EXPECT_EQ(r.rect.top, 0);
+    EXPECT_EQ(r.rect.left, 0);
+
+    // Sensor points: one within 10 mm of the top edge keeps the result;
+    // both far away roll it back.
+    s = Sheet(2.0);
+    const TestImage im = kdtest::SheetPage(s);
+    CDetectSize3::tagOPTION o = ShadowOption();
+    o.lSensorX1 = 300, o.lSensorY1 = 1000;
+    o.lSensorX2 = 700, o.lSensorY2 = 80;
+    r = Detect(im, 0, o);
+    EXPECT_GT(r.slant.y, 0) << Describe(r);
+    o.lSensorY2 = 300;
+    r = Detect(im, 0, o);
+    EXPECT_EQ(r.slant.y, 0) << Describe(r);
+    EXPECT_EQ(r.rect.top, 0);
+    o.lSensorX1 = -1; // a negative word switches the check off
+    r = Detect(im, 0, o);
+    EXPECT_GT(r.slant.y, 0) << Describe(r);
+
+    // A length limit of 900 mm marks long paper: no slant is measured.
+    o = ShadowOption();
+    o.lLengthLimit = 300 * 9000 / 254;
+    CDetectSize3 d;
+    ASSERT_EQ(d.Initialize(SetOf(im), &o), 0u);
+    EXPECT_TRUE(d.IsTooLongPaper());
+    tagDETECTSIZEINFO info{};
+    info.ulSize = kDetectSizeInfoSize;
+    ASSERT_EQ(d.result(SetOf(im), &info, &o), 0u);
+    EXPECT_EQ(info.slant.y, 0);
+    o.lLengthLimit = 0;
+    ASSERT_EQ(d.Initialize(SetOf(im), &o), 0u);
+    EXPECT_FALSE(d.IsTooLongPaper());
+}
+
+// Paper between a top edge and a bottom edge of their own slopes, with a
+// shadow above it: x0..x1 wide, top edge through (x0, top) and bottom edge
+// through (x0, bottom).
+TestImage Quad(int32_t w, int32_t h, int32_t x0, int32_t x1, double top, double topSlope,
+               double bottom, double bottomSlope) {
+    TestImage im = TestImage::Gray(w, h, 250);
+    for (int32_t x = x0; x < x1; ++x) {
+        const double t = top + (x - x0) * topSlope, b = bottom + (x - x0) * bottomSlope;
+        for (int32_t y = 0; y < h; ++y) {
+            if (y >= t && y < b)
+                im.set(x, y, 230);
+            else if (y >= t - 6 && y < t)
+                im.set(x, y, 90);
+        }
+    }
+    return im;
+}
+
+TEST(DetectSize3, EdgesThatDisagreeGiveNoSlant) {
+    // 3 degrees on top and 3 degrees below: the slant stands.
+    const double t3 = std::tan(3 * M_PI / 180);
+    tagDETECTSIZEINFO r = Detect(Quad(1200, 1460, 100, 1100, 60, t3, 1360, t3), 0);
+    EXPECT_NEAR(SkewOf(r.slant, 1), 3, 0.1) << Describe(r);
+    // 3 degrees on top, -4 below (7 degrees apart): upright, with the
+    // rectangle the edges span.
+    const double t4 = std::tan(-4 * M_PI / 180);
+    r = Detect(Quad(1200, 1460, 100, 1100, 60, t3, 1430, t4), 0);
+    EXPECT_EQ(r.slant.x, 1) << Describe(r);
+    EXPECT_EQ(r.slant.y, 0);
+    EXPECT_NEAR(r.rect.left, 100, 2);
+    EXPECT_NEAR(r.rect.right, 1100, 2);
+    EXPECT_NEAR(r.rect.top, 60, 2);
+}
+
+TEST(DetectSize3, EvenMedianWidthResolutions) {
+    // At 102 to 126 dpi a millimetre holds an even number of pixels; the
+    // edge smoothing takes the next odd width and the sheet is still found.
+    SheetSpec s;
+    s.xdpi = s.ydpi = 120;
+    s.sheetWidth = 400, s.sheetHeight = 540;
+    s.imageWidth = 520, s.imageHeight = 600;
+    s.centerX = 260, s.centerY = 20 + 290;
+    s.angleDeg = 3;
+    s.shadow = 3;
+    const tagDETECTSIZEINFO r = Detect(kdtest::SheetPage(s), 32);
+    EXPECT_LE(std::fabs(std::tan(SkewOf(r.slant, 1) * M_PI / 180) - std::tan(3 * M_PI / 180)) *
+                  s.sheetWidth,
+              2)
+        << Describe(r);
+}
+
+TEST(DetectSize3, RequestsAndBands) {
+    const TestImage im = kdtest::SheetPage(Sheet(0));
+    CDetectSize3 d;
+    CDetectSize3::tagOPTION o = ShadowOption();
+    CImg::tagIMGSET page = SetOf(im);
+    o.ulSize = 72;
+    EXPECT_EQ(d.Initialize(page, &o), kIpErrBadArgument);
+    o.ulSize = CDetectSize3::kOptionSize;
+    EXPECT_EQ(d.Initialize(page, nullptr), kIpErrBadArgument);
+    page.ydpi = 0;
+    EXPECT_EQ(d.Initialize(page, &o), kIpErrBadArgument);
+    page = SetOf(im);
+    page.bpp = 1; // a 1-bit line holds fewer bytes than pixels
+    EXPECT_EQ(d.Initialize(page, &o), kIpErrBadArgument);
+    page = SetOf(im);
+    ASSERT_EQ(d.Initialize(page, &o), 0u);
+
+    // A band too short for its lines is refused instead of read beyond.
+    CImg::tagIMGSET band = SetOf(im, 0, 10);
+    band.sync = im.width() - 1;
+    EXPECT_EQ(d.piece(band), kIpErrBadArgument);
+    // An empty last band changes nothing.
+    ASSERT_EQ(d.first(SetOf(im, 0, 100)), 0u);
+    const int32_t lines = d.lines();
+    CImg::tagIMGSET empty = SetOf(im, 0, 0);
+    EXPECT_EQ(d.last(empty), 0u);
+    empty = SetOf(im, 100, 50);
+    empty.pImg = nullptr;
+    EXPECT_EQ(d.last(empty), 0u);
+    EXPECT_EQ(d.lines(), lines);
+
+    tagDETECTSIZEINFO info{};
+    info.ulSize = 56;
+    EXPECT_EQ(d.result(SetOf(im), &info, &o), kIpErrBadArgument);
+    info.ulSize = kDetectSizeInfoSize;
+    ASSERT_EQ(d.result(SetOf(im), &info, &o), 0u);
+    EXPECT_TRUE(SameResult(info, Detect(im, 0)));
+    // The result can be asked again and does not drift.
+    tagDETECTSIZEINFO again = info;
+    ASSERT_EQ(d.result(&again, &o), 0u);
+    EXPECT_TRUE(SameResult(again, info));
+}
+
+} // namespace
