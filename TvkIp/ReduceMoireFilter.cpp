@@ -1,6 +1,7 @@
 // Moire reduction: symmetric low-pass masks applied only at the pixels and
 // lines that a resolution reduction keeps.
 #include "ReduceMoireFilter.h"
+#include "ReduceMoireKernels.h"
 #include "SpreadCountTable.h"
 #include "TvkIpError.h"
 
@@ -8,6 +9,10 @@
 #include <cstring>
 #include <memory>
 #include <new>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -44,13 +49,14 @@ int getIndex(int32_t target, int32_t source) {
 }
 
 struct Mask {
-    std::unique_ptr<int32_t[]> coef;
+    std::unique_ptr<int16_t[]> coef16;
     int32_t count = 0;
     int32_t half = 0;
     int32_t scale = 0;
     // A caller's mask may be large enough for sums beyond 32 bits; such a
     // mask is computed in 64 bits.
     bool wide = false;
+    bool sse2Exact = false;
 };
 
 int32_t TakeMask(const tagREDUCEMOIREFILTERINFO* req, int32_t target, int32_t source, Mask& m) {
@@ -69,17 +75,18 @@ int32_t TakeMask(const tagREDUCEMOIREFILTERINFO* req, int32_t target, int32_t so
         m.scale = g_tbl[i].scale;
     }
     m.half = m.count / 2;
-    m.coef = NewArray<int32_t>(static_cast<size_t>(m.count));
-    if (!m.coef) return kReduceMoireErrNoMemory;
+    m.coef16 = NewArray<int16_t>(static_cast<size_t>(m.count));
+    if (!m.coef16) return kReduceMoireErrNoMemory;
     __int128 bound = 0;
     for (int32_t k = 0; k < m.count; ++k) {
-        m.coef[k] = coef[k];
+        m.coef16[k] = coef[k];
         bound += coef[k] < 0 ? -coef[k] : coef[k];
     }
     bound *= 255;
     bound *= m.scale < 0 ? -__int128{m.scale} : __int128{m.scale};
     if (bound > INT64_MAX) return kReduceMoireErrParam;
     m.wide = bound > INT32_MAX;
+    m.sse2Exact = MOIRE_KERNEL::SSE2Exact(m.coef16.get(), m.count, m.scale);
     return 0;
 }
 
@@ -88,87 +95,55 @@ inline uint8_t Clamp255(int64_t v) {
 }
 
 // ---------------------------------------------------------------------------
-// Kernels. The filtered value is (sum of coefficient x sample) x scale
-// divided by 16384, truncating towards zero (negative coefficients make
-// negative sums, so a shift would round the wrong way), clamped to 0..255.
+// Kernel choice, at each call: 64-bit sums for masks that need them, SSE2
+// where the processor has it and it is exact for the mask, else portable.
 
-// Horizontal: out[o] is the mask centred on source pixel xs[o]; pad holds
-// the line with half a mask of edge pixels on either side.
-template <int SPP, int N>
-void MaskH32(const uint8_t* pad, const int32_t* xs, int32_t outW, const int32_t* coef,
-             int32_t scale, uint8_t* __restrict out) {
-    int32_t c[N];
-    for (int k = 0; k < N; ++k) c[k] = coef[k];
-    for (int32_t o = 0; o < outW; ++o) {
-        const uint8_t* p = pad + static_cast<size_t>(xs[o]) * SPP;
-        for (int s = 0; s < SPP; ++s) {
-            int32_t sum = 0;
-            for (int k = 0; k < N; ++k) sum += c[k] * p[k * SPP + s];
-            out[o * SPP + s] = Clamp255(sum * scale / 16384);
-        }
-    }
-}
+void MaskLine(const uint8_t* const* rows, int32_t bytes, const Mask& m, int64_t* sums,
+              uint8_t* out);
+void MaskH(const uint8_t* pad, int32_t width, const int32_t* xs, int32_t outW, int32_t spp,
+           const Mask& m, uint8_t* tmp, uint8_t* out);
 
-template <class Acc>
-void MaskHGeneric(const uint8_t* pad, const int32_t* xs, int32_t outW, int32_t spp, const Mask& m,
-                  uint8_t* __restrict out) {
+// ---------------------------------------------------------------------------
+// Kernels of masks whose sums need 64 bits (caller's masks only).
+
+void WideMaskH(const uint8_t* pad, const int32_t* xs, int32_t outW, int32_t spp, const Mask& m,
+               uint8_t* __restrict out) {
     for (int32_t o = 0; o < outW; ++o) {
         const uint8_t* p = pad + static_cast<size_t>(xs[o]) * spp;
         for (int32_t s = 0; s < spp; ++s) {
-            Acc sum = 0;
-            for (int32_t k = 0; k < m.count; ++k) sum += Acc{m.coef[k]} * p[k * spp + s];
+            int64_t sum = 0;
+            for (int32_t k = 0; k < m.count; ++k) sum += int64_t{m.coef16[k]} * p[k * spp + s];
             out[o * spp + s] = Clamp255(sum * m.scale / 16384);
         }
     }
 }
 
-void MaskH(const uint8_t* pad, const int32_t* xs, int32_t outW, int32_t spp, const Mask& m,
-           uint8_t* out) {
-    if (!m.wide) {
-#define KD_MASKH_CASE(S, N)                                                                        \
-    if (spp == S && m.count == N) return MaskH32<S, N>(pad, xs, outW, m.coef.get(), m.scale, out);
-        KD_MASKH_CASE(3, 3)
-        KD_MASKH_CASE(3, 5)
-        KD_MASKH_CASE(3, 7)
-        KD_MASKH_CASE(3, 9)
-        KD_MASKH_CASE(1, 3)
-        KD_MASKH_CASE(1, 5)
-        KD_MASKH_CASE(1, 7)
-        KD_MASKH_CASE(1, 9)
-#undef KD_MASKH_CASE
-        return MaskHGeneric<int32_t>(pad, xs, outW, spp, m, out);
-    }
-    MaskHGeneric<int64_t>(pad, xs, outW, spp, m, out);
-}
-
-// Vertical: out[i] from the mask's rows (top to bottom).
-template <int N>
-void MaskV32(const uint8_t* const* rows, int32_t bytes, const int32_t* coef, int32_t scale,
-             uint8_t* __restrict out) {
-    const uint8_t* r[N];
-    int32_t c[N];
-    for (int k = 0; k < N; ++k) {
-        r[k] = rows[k];
-        c[k] = coef[k];
-    }
-    for (int32_t i = 0; i < bytes; ++i) {
-        int32_t sum = 0;
-        for (int k = 0; k < N; ++k) sum += c[k] * r[k][i];
-        const int32_t v = sum * scale / 16384;
-        out[i] = static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
-    }
-}
-
-template <class Acc>
-void MaskVGeneric(const uint8_t* const* rows, int32_t bytes, const Mask& m, Acc* sums,
+void WideMaskLine(const uint8_t* const* rows, int32_t bytes, const Mask& m, int64_t* sums,
                   uint8_t* __restrict out) {
-    for (int32_t i = 0; i < bytes; ++i) sums[i] = Acc{m.coef[0]} * rows[0][i];
+    for (int32_t i = 0; i < bytes; ++i) sums[i] = int64_t{m.coef16[0]} * rows[0][i];
     for (int32_t k = 1; k < m.count; ++k) {
-        const Acc c = m.coef[k];
+        const int64_t c = m.coef16[k];
         const uint8_t* r = rows[k];
         for (int32_t i = 0; i < bytes; ++i) sums[i] += c * r[i];
     }
     for (int32_t i = 0; i < bytes; ++i) out[i] = Clamp255(sums[i] * m.scale / 16384);
+}
+
+void MaskLine(const uint8_t* const* rows, int32_t bytes, const Mask& m, int64_t* sums,
+              uint8_t* out) {
+    if (m.wide) return WideMaskLine(rows, bytes, m, sums, out);
+    if (m.sse2Exact && IsSSE2FeatureAvailable())
+        return MOIRE_KERNEL::SSE2MaskLine(rows, m.count, m.coef16.get(), m.scale, bytes, out);
+    MOIRE_KERNEL::IntegrityMaskLine(rows, m.count, m.coef16.get(), m.scale, bytes, out);
+}
+
+void MaskH(const uint8_t* pad, int32_t width, const int32_t* xs, int32_t outW, int32_t spp,
+           const Mask& m, uint8_t* tmp, uint8_t* out) {
+    if (m.wide) return WideMaskH(pad, xs, outW, spp, m, out);
+    if (m.sse2Exact && IsSSE2FeatureAvailable())
+        return MOIRE_KERNEL::SSE2MaskH(pad, width, xs, outW, spp, m.coef16.get(), m.count, m.scale,
+                                       tmp, out);
+    MOIRE_KERNEL::IntegrityMaskH(pad, xs, outW, spp, m.coef16.get(), m.count, m.scale, out);
 }
 
 // ---------------------------------------------------------------------------
@@ -186,8 +161,8 @@ public:
         m_slots = lag + m.half + 1;
         m_store = NewArray<uint8_t>(static_cast<size_t>(m_slots) * lineBytes);
         m_rows = NewArray<const uint8_t*>(static_cast<size_t>(m.count));
-        if (m.wide || m.count > 9) m_sums64 = NewArray<int64_t>(static_cast<size_t>(lineBytes));
-        return m_store && m_rows && (!(m.wide || m.count > 9) || m_sums64);
+        if (m.wide) m_sums64 = NewArray<int64_t>(static_cast<size_t>(lineBytes));
+        return m_store && m_rows && (!m.wide || m_sums64);
     }
 
     void Enter(const uint8_t* line) {
@@ -207,23 +182,7 @@ public:
             const int64_t idx = std::clamp<int64_t>(m_centre - m.half + k, 0, m_entered - 1);
             m_rows[k] = Slot(idx);
         }
-        if (!m.wide) {
-            switch (m.count) {
-            case 3:
-                return MaskV32<3>(m_rows.get(), m_lineBytes, m.coef.get(), m.scale, out);
-            case 5:
-                return MaskV32<5>(m_rows.get(), m_lineBytes, m.coef.get(), m.scale, out);
-            case 7:
-                return MaskV32<7>(m_rows.get(), m_lineBytes, m.coef.get(), m.scale, out);
-            case 9:
-                return MaskV32<9>(m_rows.get(), m_lineBytes, m.coef.get(), m.scale, out);
-            case 1:
-                return MaskV32<1>(m_rows.get(), m_lineBytes, m.coef.get(), m.scale, out);
-            default:
-                break;
-            }
-        }
-        MaskVGeneric<int64_t>(m_rows.get(), m_lineBytes, m, m_sums64.get(), out);
+        MaskLine(m_rows.get(), m_lineBytes, m, m_sums64.get(), out);
     }
 
 private:
@@ -321,7 +280,8 @@ public:
         m_spp = src->lSpp;
         m_outBytes = m_outW * m_spp;
         m_pad = NewArray<uint8_t>(static_cast<size_t>(m_inW + 2 * m_mask.half) * m_spp);
-        if (!m_pad || !m_window.Init(m_mask, m_outBytes, m_mask.half))
+        m_full = NewArray<uint8_t>(static_cast<size_t>(m_inW) * m_spp);
+        if (!m_pad || !m_full || !m_window.Init(m_mask, m_outBytes, m_mask.half))
             return kReduceMoireErrNoMemory;
         m_started = true;
         return 0;
@@ -343,7 +303,7 @@ public:
                 // The horizontally reduced line replaces the source pixels;
                 // line y of the output lies before source line y + 1.
                 uint8_t* reduced = src->lpImage + static_cast<size_t>(y) * m_outBytes;
-                MaskH(m_pad.get(), m_xs.get(), m_outW, m_spp, m_mask, reduced);
+                MaskH(m_pad.get(), m_inW, m_xs.get(), m_outW, m_spp, m_mask, m_full.get(), reduced);
                 m_window.Enter(reduced);
                 while (m_window.Due()) emit();
             }
@@ -379,6 +339,7 @@ private:
     std::unique_ptr<uint32_t[]> m_hTable, m_vTable;
     std::unique_ptr<int32_t[]> m_xs;
     std::unique_ptr<uint8_t[]> m_pad;
+    std::unique_ptr<uint8_t[]> m_full; // a whole filtered line for the SSE2 kernel
     CVWindow m_window;
     int32_t m_written = 0;
 };
@@ -404,7 +365,7 @@ public:
         const int32_t lines = std::min(src->lHeight, dst->lHeight);
         for (int32_t y = 0; y < lines; ++y) {
             PadLine(LineOf(src, y), w, spp, m_mask.half, m_pad.get());
-            MaskH(m_pad.get(), m_xs.get(), w, spp, m_mask, LineOf(dst, y));
+            MaskH(m_pad.get(), w, m_xs.get(), w, spp, m_mask, nullptr, LineOf(dst, y));
         }
         dst->lHeight = lines;
         return 0;
@@ -525,6 +486,206 @@ private:
     int32_t m_inW = 0;
     std::unique_ptr<uint32_t[]> m_table;
 };
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Line kernels.
+
+namespace MOIRE_KERNEL {
+
+bool SSE2Exact(const int16_t* coef, int32_t count, int32_t scale) {
+    int64_t sum = 0;
+    for (int32_t k = 0; k < count; ++k) sum += coef[k] < 0 ? -int64_t{coef[k]} : coef[k];
+    const int64_t s = scale < 0 ? -int64_t{scale} : scale;
+    return sum * 255 < (int64_t{1} << 24) && sum * 255 * s < (int64_t{1} << 24);
+}
+
+namespace {
+
+template <int N>
+void MaskLineN(const uint8_t* const* rows, const int16_t* coef, int32_t scale, int32_t bytes,
+               uint8_t* __restrict out) {
+    const uint8_t* r[N];
+    int32_t c[N];
+    for (int k = 0; k < N; ++k) {
+        r[k] = rows[k];
+        c[k] = coef[k];
+    }
+    for (int32_t i = 0; i < bytes; ++i) {
+        int32_t sum = 0;
+        for (int k = 0; k < N; ++k) sum += c[k] * r[k][i];
+        out[i] = Clamp255(sum * scale / 16384);
+    }
+}
+
+template <int SPP, int N>
+void MaskHN(const uint8_t* pad, const int32_t* xs, int32_t outW, const int16_t* coef, int32_t scale,
+            uint8_t* __restrict out) {
+    int32_t c[N];
+    for (int k = 0; k < N; ++k) c[k] = coef[k];
+    for (int32_t o = 0; o < outW; ++o) {
+        const uint8_t* p = pad + static_cast<size_t>(xs[o]) * SPP;
+        for (int s = 0; s < SPP; ++s) {
+            int32_t sum = 0;
+            for (int k = 0; k < N; ++k) sum += c[k] * p[k * SPP + s];
+            out[o * SPP + s] = Clamp255(sum * scale / 16384);
+        }
+    }
+}
+
+} // namespace
+
+void IntegrityMaskLine(const uint8_t* const* rows, int32_t count, const int16_t* coef,
+                       int32_t scale, int32_t bytes, uint8_t* out) {
+    switch (count) {
+    case 1:
+        return MaskLineN<1>(rows, coef, scale, bytes, out);
+    case 3:
+        return MaskLineN<3>(rows, coef, scale, bytes, out);
+    case 5:
+        return MaskLineN<5>(rows, coef, scale, bytes, out);
+    case 7:
+        return MaskLineN<7>(rows, coef, scale, bytes, out);
+    case 9:
+        return MaskLineN<9>(rows, coef, scale, bytes, out);
+    default:
+        break;
+    }
+    for (int32_t i = 0; i < bytes; ++i) {
+        int32_t sum = 0;
+        for (int32_t k = 0; k < count; ++k) sum += int32_t{coef[k]} * rows[k][i];
+        out[i] = Clamp255(sum * scale / 16384);
+    }
+}
+
+void IntegrityMaskH(const uint8_t* pad, const int32_t* xs, int32_t outW, int32_t spp,
+                    const int16_t* coef, int32_t count, int32_t scale, uint8_t* out) {
+#define KD_MASKH_CASE(S, N)                                                                        \
+    if (spp == S && count == N) return MaskHN<S, N>(pad, xs, outW, coef, scale, out);
+    KD_MASKH_CASE(3, 3)
+    KD_MASKH_CASE(3, 5)
+    KD_MASKH_CASE(3, 7)
+    KD_MASKH_CASE(3, 9)
+    KD_MASKH_CASE(1, 3)
+    KD_MASKH_CASE(1, 5)
+    KD_MASKH_CASE(1, 7)
+    KD_MASKH_CASE(1, 9)
+#undef KD_MASKH_CASE
+    for (int32_t o = 0; o < outW; ++o) {
+        const uint8_t* p = pad + static_cast<size_t>(xs[o]) * spp;
+        for (int32_t s = 0; s < spp; ++s) {
+            int32_t sum = 0;
+            for (int32_t k = 0; k < count; ++k) sum += int32_t{coef[k]} * p[k * spp + s];
+            out[o * spp + s] = Clamp255(sum * scale / 16384);
+        }
+    }
+}
+
+#if defined(__SSE2__)
+// Sixteen bytes at a time: pairs of taps are multiplied and added by
+// _mm_madd_epi16 into 32-bit sums; the scale is applied in single precision,
+// which is exact below 2^24 (SSE2Exact), and truncated towards zero; the two
+// saturating packs clamp to 0..255.
+namespace {
+// N is the tap count when known at compile time (unrolled), else 0.
+template <int N>
+void SSE2MaskLineN(const uint8_t* const* rows, int32_t count, const int16_t* coef, int32_t scale,
+                   int32_t bytes, uint8_t* out) {
+    if (N != 0) count = N;
+    const __m128i zero = _mm_setzero_si128();
+    const __m128 factor = _mm_set1_ps(static_cast<float>(scale) / 16384.0f);
+    int32_t i = 0;
+    for (; i + 16 <= bytes; i += 16) {
+        __m128i acc0 = zero, acc1 = zero, acc2 = zero, acc3 = zero;
+        for (int32_t k = 0; k < count; k += 2) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k] + i));
+            __m128i b = zero;
+            uint32_t cb = 0;
+            if (k + 1 < count) {
+                b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k + 1] + i));
+                cb = static_cast<uint16_t>(coef[k + 1]);
+            }
+            const __m128i c =
+                _mm_set1_epi32(static_cast<int32_t>(static_cast<uint16_t>(coef[k]) | cb << 16));
+            const __m128i alo = _mm_unpacklo_epi8(a, zero), ahi = _mm_unpackhi_epi8(a, zero);
+            const __m128i blo = _mm_unpacklo_epi8(b, zero), bhi = _mm_unpackhi_epi8(b, zero);
+            acc0 = _mm_add_epi32(acc0, _mm_madd_epi16(_mm_unpacklo_epi16(alo, blo), c));
+            acc1 = _mm_add_epi32(acc1, _mm_madd_epi16(_mm_unpackhi_epi16(alo, blo), c));
+            acc2 = _mm_add_epi32(acc2, _mm_madd_epi16(_mm_unpacklo_epi16(ahi, bhi), c));
+            acc3 = _mm_add_epi32(acc3, _mm_madd_epi16(_mm_unpackhi_epi16(ahi, bhi), c));
+        }
+        const __m128i r0 = _mm_cvttps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(acc0), factor));
+        const __m128i r1 = _mm_cvttps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(acc1), factor));
+        const __m128i r2 = _mm_cvttps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(acc2), factor));
+        const __m128i r3 = _mm_cvttps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(acc3), factor));
+        const __m128i lo = _mm_packs_epi32(r0, r1), hi = _mm_packs_epi32(r2, r3);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(lo, hi));
+    }
+    for (; i < bytes; ++i) {
+        int32_t sum = 0;
+        for (int32_t k = 0; k < count; ++k) sum += int32_t{coef[k]} * rows[k][i];
+        out[i] = Clamp255(sum * scale / 16384);
+    }
+}
+} // namespace
+
+void SSE2MaskLine(const uint8_t* const* rows, int32_t count, const int16_t* coef, int32_t scale,
+                  int32_t bytes, uint8_t* out) {
+    switch (count) {
+    case 3:
+        return SSE2MaskLineN<3>(rows, count, coef, scale, bytes, out);
+    case 5:
+        return SSE2MaskLineN<5>(rows, count, coef, scale, bytes, out);
+    case 7:
+        return SSE2MaskLineN<7>(rows, count, coef, scale, bytes, out);
+    case 9:
+        return SSE2MaskLineN<9>(rows, count, coef, scale, bytes, out);
+    default:
+        return SSE2MaskLineN<0>(rows, count, coef, scale, bytes, out);
+    }
+}
+#else
+void SSE2MaskLine(const uint8_t* const* rows, int32_t count, const int16_t* coef, int32_t scale,
+                  int32_t bytes, uint8_t* out) {
+    IntegrityMaskLine(rows, count, coef, scale, bytes, out);
+}
+#endif
+
+void SSE2MaskH(const uint8_t* pad, int32_t width, const int32_t* xs, int32_t outW, int32_t spp,
+               const int16_t* coef, int32_t count, int32_t scale, uint8_t* tmp, uint8_t* out) {
+    const uint8_t* taps[64];
+    std::unique_ptr<const uint8_t*[]> many;
+    const uint8_t** rows = taps;
+    if (count > 64) {
+        many.reset(new (std::nothrow) const uint8_t*[static_cast<size_t>(count)]);
+        if (!many) return IntegrityMaskH(pad, xs, outW, spp, coef, count, scale, out);
+        rows = many.get();
+    }
+    for (int32_t k = 0; k < count; ++k) rows[k] = pad + static_cast<size_t>(k) * spp;
+    const int32_t bytes = width * spp;
+    if (tmp == nullptr) { // every pixel kept
+        SSE2MaskLine(rows, count, coef, scale, bytes, out);
+        return;
+    }
+    SSE2MaskLine(rows, count, coef, scale, bytes, tmp);
+    if (spp == 3) {
+        for (int32_t o = 0; o < outW; ++o) {
+            const uint8_t* p = tmp + 3 * static_cast<size_t>(xs[o]);
+            out[3 * o] = p[0];
+            out[3 * o + 1] = p[1];
+            out[3 * o + 2] = p[2];
+        }
+    } else {
+        for (int32_t o = 0; o < outW; ++o)
+            std::memcpy(out + static_cast<size_t>(o) * spp, tmp + static_cast<size_t>(xs[o]) * spp,
+                        spp);
+    }
+}
+
+} // namespace MOIRE_KERNEL
+
+namespace {
 
 // ---------------------------------------------------------------------------
 // Export plumbing.

@@ -1,0 +1,30 @@
+// Line kernels of the moire filters, in a portable and an SSE2 form that
+// give identical bytes. The filtered value is (sum of coefficient x sample)
+// x scale / 16384, truncated towards zero and clamped to 0..255.
+#pragma once
+
+#include <cstdint>
+
+namespace MOIRE_KERNEL {
+
+// True when the SSE2 kernels are exact for this mask: every intermediate
+// value stays below 2^24, where single-precision arithmetic is exact.
+bool SSE2Exact(const int16_t* coef, int32_t count, int32_t scale);
+
+// out[i] = filter over rows[0][i] .. rows[count - 1][i], for i < bytes.
+// Sums must fit 32 bits.
+void IntegrityMaskLine(const uint8_t* const* rows, int32_t count, const int16_t* coef,
+                       int32_t scale, int32_t bytes, uint8_t* out);
+void SSE2MaskLine(const uint8_t* const* rows, int32_t count, const int16_t* coef, int32_t scale,
+                  int32_t bytes, uint8_t* out);
+
+// Horizontal filter at kept pixels: output pixel o is centred on source
+// pixel xs[o]; pad holds the line with count / 2 edge pixels on each side.
+// The portable kernel filters the kept pixels only; the SSE2 one filters
+// the whole line into tmp (width x spp bytes) and picks the kept pixels.
+void IntegrityMaskH(const uint8_t* pad, const int32_t* xs, int32_t outW, int32_t spp,
+                    const int16_t* coef, int32_t count, int32_t scale, uint8_t* out);
+void SSE2MaskH(const uint8_t* pad, int32_t width, const int32_t* xs, int32_t outW, int32_t spp,
+               const int16_t* coef, int32_t count, int32_t scale, uint8_t* tmp, uint8_t* out);
+
+} // namespace MOIRE_KERNEL
