@@ -1,0 +1,387 @@
+// Text slant measurement by slanted projections of a binary image, and the
+// to-gray line function.
+#include "DetectTextSlant.h"
+
+#include "CBFunc.h"
+#include "CImgInfPtr.h"
+#include "TvkIpError.h"
+
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace {
+
+constexpr int32_t kErrInvalidParameter = 87;
+constexpr int32_t kErrNoMemory = 8;
+
+// Weighting tables of the to-gray conversion; their sum never exceeds 253.
+constexpr std::array<uint8_t, 256> MakeWeight(double w) {
+    std::array<uint8_t, 256> t{};
+    for (int i = 0; i < 256; ++i) {
+        t[i] = static_cast<uint8_t>(static_cast<int>(w * i + 0.5));
+    }
+    return t;
+}
+constexpr std::array<uint8_t, 256> kGrayR = MakeWeight(0.29);
+constexpr std::array<uint8_t, 256> kGrayG = MakeWeight(0.587);
+constexpr std::array<uint8_t, 256> kGrayB = MakeWeight(0.114);
+static_assert(kGrayR[255] + kGrayG[255] + kGrayB[255] <= 255);
+
+// Nibble made of bits 7, 5, 3 and 1 of a byte: the left pixel of each pair.
+constexpr std::array<uint8_t, 256> MakeHalfTable() {
+    std::array<uint8_t, 256> t{};
+    for (int b = 0; b < 256; ++b) {
+        t[b] =
+            static_cast<uint8_t>(((b >> 4) & 8) | ((b >> 3) & 4) | ((b >> 2) & 2) | ((b >> 1) & 1));
+    }
+    return t;
+}
+constexpr std::array<uint8_t, 256> kHalf = MakeHalfTable();
+
+constexpr std::array<uint8_t, 256> MakeBitCount() {
+    std::array<uint8_t, 256> t{};
+    for (int b = 0; b < 256; ++b) {
+        t[b] = static_cast<uint8_t>((b & 1) + ((b >> 1) & 1) + ((b >> 2) & 1) + ((b >> 3) & 1) +
+                                    ((b >> 4) & 1) + ((b >> 5) & 1) + ((b >> 6) & 1) + (b >> 7));
+    }
+    return t;
+}
+constexpr std::array<uint8_t, 256> kBitCount = MakeBitCount();
+
+// Set bits of n bytes, eight bytes at a time.
+int64_t PopCount(const uint8_t* p, int64_t n) {
+    int64_t c = 0;
+    int64_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        uint64_t a;
+        uint64_t b;
+        std::memcpy(&a, p + i, 8);
+        std::memcpy(&b, p + i + 8, 8);
+        c += __builtin_popcountll(a) + __builtin_popcountll(b);
+    }
+    for (; i < n; ++i) c += kBitCount[p[i]];
+    return c;
+}
+
+bool IsBinary(const tagTVKIMAGEINFO& img) {
+    return img.lBps == 1 && img.lSpp == 1;
+}
+
+bool Usable(const tagTVKIMAGEINFO* img) {
+    return img != nullptr && img->lpImage != nullptr && img->lWidth > 0 && img->lHeight > 0 &&
+           img->lSync > 0;
+}
+
+// An image record with a buffer owned by the caller's unique_ptr.
+bool MakeImage(tagTVKIMAGEINFO& out, std::unique_ptr<uint8_t[]>& buf, const tagTVKIMAGEINFO& like,
+               int32_t width, int32_t height, int32_t bps, int32_t sync) {
+    const int64_t size = int64_t{sync} * height;
+    if (width <= 0 || height <= 0 || size <= 0 || size > int64_t{UINT32_MAX}) return false;
+    buf.reset(new (std::nothrow) uint8_t[static_cast<size_t>(size)]());
+    if (!buf) return false;
+    out = like;
+    out.size = kTvkImageInfoSize;
+    out.lpImage = buf.get();
+    out.lXpos = 0;
+    out.lYpos = 0;
+    out.lWidth = width;
+    out.lHeight = height;
+    out.lSync = sync;
+    out.tImageSize = static_cast<uint32_t>(size);
+    out.lBps = bps;
+    out.lSpp = 1;
+    out.ulRGBOrder = 1;
+    return true;
+}
+
+// 8-bit gray form of an image through the to-gray line function.
+int32_t ToGray(tagTVKIMAGEINFO& out, std::unique_ptr<uint8_t[]>& buf, tagTVKIMAGEINFO& image) {
+    if (!MakeImage(out, buf, image, image.lWidth, image.lHeight, 8, image.lWidth)) {
+        return kErrNoMemory;
+    }
+    tagTOGRAYFUNCINFO req{kToGrayFuncInfoSize, 0};
+    ToGrayRect(&out, &image, &req);
+    return 0;
+}
+
+// Binary form of a gray or colour image by the request's binarisation.
+int32_t Binarize(tagTVKIMAGEINFO& out, std::unique_ptr<uint8_t[]>& buf, tagTVKIMAGEINFO& image,
+                 tagBINFUNCINFO* bin) {
+    tagTVKIMAGEINFO gray{};
+    std::unique_ptr<uint8_t[]> grayBuf;
+    tagTVKIMAGEINFO* src = &image;
+    if (image.lSpp == 3) {
+        const int32_t r = ToGray(gray, grayBuf, image);
+        if (r != 0) return r;
+        src = &gray;
+    }
+    if (!MakeImage(out, buf, image, image.lWidth, image.lHeight, 1, (image.lWidth + 7) / 8)) {
+        return kErrNoMemory;
+    }
+    // A failed binarisation leaves a blank image: nothing to measure.
+    BinalizeRectEx(&out, src, bin);
+    return 0;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// To-gray line function
+
+int CGFunc::Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, void* param) {
+    return Start(dst, src, static_cast<tagTOGRAYFUNCINFO*>(param));
+}
+
+int CGFunc::Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagTOGRAYFUNCINFO* info) {
+    m_pDstInfo = dst;
+    m_pSrcInfo = src;
+    m_pInfo = info;
+    if (dst == nullptr || src == nullptr || dst->lpImage == nullptr || src->lpImage == nullptr) {
+        m_pDst = nullptr;
+        m_pSrc = nullptr;
+        return 0;
+    }
+    m_pDst = dst->lpImage;
+    m_pSrc = src->lpImage;
+    return 1;
+}
+
+void CGFunc::Line() {
+    if (m_pDst == nullptr || m_pSrc == nullptr) return;
+    const tagTVKIMAGEINFO& s = *m_pSrcInfo;
+    const tagTVKIMAGEINFO& d = *m_pDstInfo;
+    // Never write past the destination's line, whatever the caller made.
+    const int32_t width = s.lWidth < d.lWidth ? s.lWidth : d.lWidth;
+    const int32_t bits = s.lBps * s.lSpp;
+    const bool planar = s.lSpp == 3 && s.ulRGBOrder == 1;
+    uint8_t* out = m_pDst;
+    const uint8_t* in = m_pSrc;
+    if (bits == 8) {
+        if (width > 0) std::memcpy(out, in, static_cast<size_t>(width));
+    } else if (bits == 1) {
+        for (int32_t x = 0; x < width; ++x) {
+            out[x] = ((in[x >> 3] >> (7 - (x & 7))) & 1) != 0 ? 0 : 255;
+        }
+    } else if (bits == 24 && s.lBps == 8) {
+        if (planar) {
+            const uint8_t* g = in + s.lSync;
+            const uint8_t* b = in + 2 * int64_t{s.lSync};
+            for (int32_t x = 0; x < width; ++x) {
+                out[x] = static_cast<uint8_t>(kGrayR[in[x]] + kGrayG[g[x]] + kGrayB[b[x]]);
+            }
+        } else {
+            for (int32_t x = 0; x < width; ++x) {
+                const uint8_t* p = in + 3 * int64_t{x};
+                out[x] = static_cast<uint8_t>(kGrayR[p[0]] + kGrayG[p[1]] + kGrayB[p[2]]);
+            }
+        }
+    }
+    m_pDst += d.lSync;
+    m_pSrc += planar ? 3 * int64_t{s.lSync} : s.lSync;
+}
+
+void CGFunc::Rect() {
+    if (m_pDst == nullptr || m_pSrc == nullptr) return;
+    const int32_t lines =
+        m_pSrcInfo->lHeight < m_pDstInfo->lHeight ? m_pSrcInfo->lHeight : m_pDstInfo->lHeight;
+    for (int32_t y = 0; y < lines; ++y) Line();
+}
+
+void CGFunc::Finish() {
+    m_pDstInfo = nullptr;
+    m_pSrcInfo = nullptr;
+    m_pInfo = nullptr;
+    m_pDst = nullptr;
+    m_pSrc = nullptr;
+}
+
+int CGFunc::Rect(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagTOGRAYFUNCINFO* info) {
+    const int ok = Start(dst, src, info);
+    if (info != nullptr && src != nullptr) info->lineCount += static_cast<uint32_t>(src->lHeight);
+    if (ok != 0) Rect();
+    Finish();
+    return ok;
+}
+
+CGFunc& GFunc() {
+    static CGFunc instance;
+    return instance;
+}
+
+int32_t ToGrayRect(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagTOGRAYFUNCINFO* info) {
+    IpSetLastError(0);
+    if (info == nullptr || info->size < kToGrayFuncInfoSize) return 0;
+    GFunc().Rect(dst, src, info);
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Projections
+
+namespace TEXTSLANT_FUNCSPACE {
+
+int64_t CountBlackPixels(const tagTVKIMAGEINFO& img, int32_t line, int32_t step, int dir) {
+    const int64_t bytes = img.lWidth / 8;
+    const int64_t sync = img.lSync;
+    const int64_t s = step > 0 ? step : kTextSlantHorizontal;
+    int64_t row = line;
+    int64_t pos = 0;
+    int64_t n = 0;
+    for (int64_t i = 0; i < bytes;) {
+        if (row < 0 || row >= img.lHeight) break;
+        // Bytes read on this line: up to the one that brings the position to the step.
+        int64_t k = (s - pos + 7) / 8;
+        if (k > bytes - i) k = bytes - i;
+        n += PopCount(img.lpImage + row * sync + i, k);
+        i += k;
+        pos += 8 * k;
+        if (pos >= s) {
+            pos -= s;
+            row += dir;
+        }
+    }
+    return n;
+}
+
+double GetAccuracy(const tagTVKIMAGEINFO& img, int32_t step, int dir, int64_t* scratch) {
+    const int64_t lean = step == kTextSlantHorizontal || step <= 0 ? 0 : img.lWidth / step;
+    const int64_t n = img.lHeight - lean;
+    if (n < 1) return 0.0;
+    // A rising line starts low enough to stay inside the image.
+    const int64_t first = dir > 0 ? 0 : lean;
+    int64_t prev = CountBlackPixels(img, static_cast<int32_t>(first), step, dir);
+    int64_t sum = 0;
+    for (int64_t i = 1; i < n; ++i) {
+        const int64_t c = CountBlackPixels(img, static_cast<int32_t>(first + i), step, dir);
+        const int64_t d = prev > c ? prev - c : c - prev;
+        scratch[i] = d;
+        sum += d;
+        prev = c;
+    }
+    const int64_t mean = sum / n;
+    int64_t total = 0;
+    int64_t count = 0;
+    for (int64_t i = 1; i < n; ++i) {
+        if (scratch[i] >= mean) {
+            total += scratch[i];
+            ++count;
+        }
+    }
+    return count == 0 ? 0.0 : static_cast<double>(total) / static_cast<double>(count);
+}
+
+int GetMaxAccuracy(const tagTVKIMAGEINFO& img, ACCURACYINFO& best) {
+    if (img.lHeight <= 0 || img.lpImage == nullptr) return 1;
+    std::unique_ptr<int64_t[]> scratch(new (std::nothrow)
+                                           int64_t[static_cast<size_t>(img.lHeight)]);
+    if (!scratch) return -1;
+    const double flat = GetAccuracy(img, kTextSlantHorizontal, 1, scratch.get());
+    if (flat > best.accuracy) {
+        best.accuracy = flat;
+        best.step = kTextSlantHorizontal;
+    }
+    if (flat == 0.0) return 1;
+    for (const int32_t dx : kSlopeSteps) {
+        const double down = GetAccuracy(img, dx, 1, scratch.get());
+        if (down > best.accuracy) {
+            best.accuracy = down;
+            best.step = dx;
+        }
+        const double up = GetAccuracy(img, dx, -1, scratch.get());
+        if (up > best.accuracy) {
+            best.accuracy = up;
+            best.step = -dx;
+        }
+    }
+    return 0;
+}
+
+void HalveLine(uint8_t* out, const uint8_t* src, int32_t outWidth) {
+    const int32_t whole = outWidth / 8;
+    for (int32_t b = 0; b < whole; ++b) {
+        out[b] = static_cast<uint8_t>(kHalf[src[2 * b]] << 4 | kHalf[src[2 * b + 1]]);
+    }
+    const int32_t rest = outWidth % 8;
+    if (rest != 0) {
+        // The last partial byte gets its pixels too; its padding bits are cleared.
+        int v = kHalf[src[2 * whole]] << 4;
+        if (rest > 4) v |= kHalf[src[2 * whole + 1]];
+        out[whole] = static_cast<uint8_t>(v & (0xFF00 >> rest));
+    }
+}
+
+int HalveResolution(tagTVKIMAGEINFO& out, const tagTVKIMAGEINFO& src) {
+    if (!IsBinary(src) || !IsBinary(out)) return -1;
+    for (int32_t k = 0; k < out.lHeight && 2 * int64_t{k} < src.lHeight; ++k) {
+        HalveLine(out.lpImage + int64_t{k} * out.lSync, src.lpImage + 2 * int64_t{k} * src.lSync,
+                  out.lWidth);
+    }
+    return 0;
+}
+
+} // namespace TEXTSLANT_FUNCSPACE
+
+// ---------------------------------------------------------------------------
+// Text slant
+
+int32_t DetectTextSlant(tagTVKIMAGEINFO* image, tagDETECTTEXTSLANTINFO* info) {
+    using namespace TEXTSLANT_FUNCSPACE;
+    IpSetLastError(0);
+    if (info == nullptr || info->size < kDetectTextSlantInfoSize) return kErrInvalidParameter;
+    tagBINFUNCINFO* bin = info->binInfo;
+    // The call owns the binarisation handle from here on: release it on every
+    // path, also when memory runs out.
+    struct ReleaseBin {
+        tagBINFUNCINFO* bin;
+        ~ReleaseBin() {
+            if (bin != nullptr) ReleaseBinalizeHandle(bin);
+        }
+    } release{bin};
+    if (!Usable(image)) return kErrInvalidParameter;
+    if (!IsBinary(*image) && bin == nullptr) return kErrInvalidParameter;
+
+    try {
+        tagTVKIMAGEINFO work = *image;
+        std::unique_ptr<uint8_t[]> binBuf;
+        if (!IsBinary(*image)) {
+            const int32_t r = Binarize(work, binBuf, *image, bin);
+            if (r != 0) return r;
+        }
+
+        tagTVKIMAGEINFO half{};
+        std::unique_ptr<uint8_t[]> halfBuf;
+        const int64_t wanted = info->workingResolution;
+        if (wanted != 0 && work.lXResolution >= 2 * wanted) {
+            const int32_t hw = work.lWidth / 2;
+            if (MakeImage(half, halfBuf, work, hw, work.lHeight / 2, 1, (hw + 7) / 8)) {
+                half.lXResolution = work.lXResolution / 2;
+                half.lYResolution = work.lYResolution / 2;
+                HalveResolution(half, work);
+                work = half;
+            }
+        }
+
+        ACCURACYINFO best;
+        const int r = GetMaxAccuracy(work, best);
+        if (r < 0) return kErrNoMemory;
+        if (r == 0) {
+            // Text lines may run down the page: measure the image turned to the right.
+            tagTVKIMAGEINFO view = work;
+            CImageInfoPtr turned;
+            auto* wrap = new (std::nothrow) CImageInfo(&view);
+            if (wrap == nullptr) return kErrNoMemory;
+            turned.Attach(wrap);
+            if (!turned.Rotate90R()) return kErrNoMemory;
+            if (GetMaxAccuracy(*turned.Info(), best) < 0) return kErrNoMemory;
+        }
+        info->angle = best.step != kTextSlantHorizontal && best.step != 0
+                          ? std::atan(1.0 / static_cast<double>(best.step))
+                          : 0.0;
+        return 0;
+    } catch (...) {
+        return kErrNoMemory;
+    }
+}
