@@ -70,18 +70,8 @@ int64_t LineAt(tagPOINT p, tagPOINT q, int64_t x) {
 
 // ===================================================================== engine
 
-CCalcEdge3::~CCalcEdge3() {
-    release();
-}
-
-void CCalcEdge3::release() {
-    delete[] m_ring;
-    m_ring = nullptr;
-}
-
 uint32_t CCalcEdge3::initialize(const CImg::tagIMGSET& page, uint8_t t0, uint8_t t1, int32_t n,
                                 int32_t darkLevel, int32_t darkRun, bool flag) {
-    release();
     m_buffer = page;
     m_buffer.pImg = nullptr;
     m_buffer.height = 1;
@@ -104,19 +94,14 @@ uint32_t CCalcEdge3::initialize(const CImg::tagIMGSET& page, uint8_t t0, uint8_t
     m_flag = flag;
     const int64_t yres = page.ydpi;
     m_k = yres * 250 > 50799 ? static_cast<int32_t>(yres * 250 / 25400) : 1;
-    m_ringIndex = 0;
-    m_head = m_count = 0;
     m_y = 0;
     try {
-        m_window.assign(m_n, nullptr);
         m_cnt.assign(m_buffer.width, 0);
         m_dark.assign(m_buffer.width, 0);
     } catch (const std::bad_alloc&) {
         return kIpErrOutOfMemory;
     }
-    m_ring = new (std::nothrow) uint8_t[m_copyBytes * m_n];
-    if (!m_ring) return kIpErrOutOfMemory;
-    return 0;
+    return m_lines.init(m_n, m_copyBytes);
 }
 
 template <int Step, bool Flag>
@@ -221,32 +206,21 @@ void CCalcEdge3::search(const uint8_t* line, int32_t width, int32_t step,
     assert(width && "img.width");
     assert(m_buffer.width && "m_buffer.width");
     assert(width == m_buffer.width && "img.width==m_buffer.width");
-    m_window[(m_head + m_count) % m_n] = line;
-    ++m_count;
-    if (m_count < m_n) return;
-    const uint8_t* f = m_window[m_head];
-    const uint8_t* b = m_window[(m_head + m_n - 1) % m_n];
+    m_lines.push(line);
+    if (!m_lines.full()) return;
+    const uint8_t* f = m_lines.at(0);
+    const uint8_t* b = m_lines.at(m_n - 1);
     if (step == 3) {
         m_flag ? compare<3, true>(f, b, profiles) : compare<3, false>(f, b, profiles);
     } else {
         m_flag ? compare<1, true>(f, b, profiles) : compare<1, false>(f, b, profiles);
     }
-    m_head = (m_head + 1) % m_n;
-    --m_count;
+    m_lines.pop();
     ++m_y;
 }
 
 void CCalcEdge3::end() {
-    // The live lines that are already copies sit in the slots assigned last,
-    // oldest first, so copying them in order onto the next slots never
-    // overwrites a line that is still to be copied.
-    for (int32_t i = 0; i < m_count; ++i) {
-        const int32_t idx = (m_head + i) % m_n;
-        uint8_t* dst = m_ring + static_cast<size_t>(m_ringIndex % m_n) * m_copyBytes;
-        ++m_ringIndex;
-        if (m_window[idx] != dst) std::memmove(dst, m_window[idx], m_copyBytes);
-        m_window[idx] = dst;
-    }
+    m_lines.keep();
 }
 
 // =================================================================== detector

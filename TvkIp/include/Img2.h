@@ -4,6 +4,7 @@
 
 #include "DetectSize.h"
 #include "Img.h"
+#include "LineWindow.h"
 #include "TvkTypes.h"
 
 #include <cstdint>
@@ -26,7 +27,6 @@ public:
     };
 
     CCalcEdge3() = default;
-    ~CCalcEdge3();
     CCalcEdge3(const CCalcEdge3&) = delete;
     CCalcEdge3& operator=(const CCalcEdge3&) = delete;
 
@@ -49,7 +49,6 @@ public:
     int32_t step() const { return m_step; }
 
 private:
-    void release();
     template <int Step, bool Flag>
     void compare(const uint8_t* f, const uint8_t* b, int32_t* const* profiles);
 
@@ -62,11 +61,8 @@ private:
     int32_t m_run = 1;
     int32_t m_k = 1; // 0.25 mm in lines, at least 1
     bool m_flag = false;
-    uint8_t* m_ring = nullptr; // m_n slots of m_copyBytes
-    uint32_t m_ringIndex = 0;
-    std::vector<const uint8_t*> m_window; // circular list of line pointers
-    int32_t m_head = 0, m_count = 0;
-    int32_t m_y = 0; // lines fully compared
+    CLineWindow m_lines; // the last m_n lines
+    int32_t m_y = 0;     // lines fully compared
     std::vector<int16_t> m_cnt, m_dark;
 };
 
