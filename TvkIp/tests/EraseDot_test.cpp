@@ -1,0 +1,208 @@
+// Dot erasure: what counts as a dot, polarity, the strip protocol with its
+// held-back lines, and strips equal to one whole-image call.
+#include "EraseDot.h"
+#include "TestKit.h"
+#include "TvkIpError.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+using kdtest::TestImage;
+
+namespace {
+
+tagERASEDOTINFO Record(uint32_t polarity = 1) {
+    tagERASEDOTINFO r{};
+    r.size = kEraseDotInfoMinSize;
+    r.polarity = polarity;
+    return r;
+}
+
+TestImage Erased(const TestImage& src, uint32_t polarity = 1) {
+    TestImage dst = TestImage::Binary(src.width(), src.height());
+    TestImage in = src;
+    tagERASEDOTINFO r = Record(polarity);
+    EXPECT_EQ(EraseDot(dst.info(), in.info(), &r), 1);
+    EXPECT_EQ(r.handle, nullptr);
+    return dst;
+}
+
+TestImage Sparse(int32_t w, int32_t h, uint32_t seed, int density) {
+    TestImage img = TestImage::Binary(w, h);
+    std::mt19937 rng(seed);
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) img.set(x, y, static_cast<int>(rng() % 100) < density);
+    return img;
+}
+
+// The pass written from its description with plain pixel sets.
+void ModelPass(TestImage& img) {
+    const int32_t w = img.width(), h = img.height();
+    for (int32_t y = 0; y + 5 <= h; ++y) {
+        for (int32_t x = 0; x <= w - 5;) {
+            bool inner[3][3], anyInner = false, allInner = true, anyRing = false;
+            for (int r = 0; r < 3; ++r)
+                for (int c = 0; c < 3; ++c) {
+                    inner[r][c] = img.get(x + 1 + c, y + 1 + r) != 0;
+                    anyInner |= inner[r][c];
+                    allInner &= inner[r][c];
+                }
+            // Connected marks inner pixels reached from the ring.
+            bool reached[3][3] = {};
+            for (int c = 0; c < 3; ++c) {
+                if (img.get(x + 1 + c, y) && inner[0][c]) reached[0][c] = true;
+                if (img.get(x + 1 + c, y + 4) && inner[2][c]) reached[2][c] = true;
+            }
+            for (int r = 0; r < 3; ++r) {
+                if (img.get(x, y + 1 + r) && inner[r][0]) reached[r][0] = true;
+                if (img.get(x + 4, y + 1 + r) && inner[r][2]) reached[r][2] = true;
+            }
+            for (int c = 0; c < 3; ++c)
+                anyRing |= img.get(x + 1 + c, y) || img.get(x + 1 + c, y + 4);
+            for (int r = 0; r < 3; ++r)
+                anyRing |= img.get(x, y + 1 + r) || img.get(x + 4, y + 1 + r);
+            int step;
+            if (anyRing && allInner) {
+                step = 4;
+            } else if (!anyInner) {
+                step = 3;
+            } else {
+                for (bool grew = true; grew;) {
+                    grew = false;
+                    for (int r = 0; r < 3; ++r)
+                        for (int c = 0; c < 3; ++c) {
+                            if (!inner[r][c] || reached[r][c]) continue;
+                            if ((r > 0 && reached[r - 1][c]) || (r < 2 && reached[r + 1][c]) ||
+                                (c > 0 && reached[r][c - 1]) || (c < 2 && reached[r][c + 1])) {
+                                reached[r][c] = grew = true;
+                            }
+                        }
+                }
+                for (int r = 0; r < 3; ++r)
+                    for (int c = 0; c < 3; ++c)
+                        if (inner[r][c] && !reached[r][c]) img.set(x + 1 + c, y + 1 + r, 0);
+                step = 1;
+            }
+            const int32_t remain = (w - 5) - x;
+            x = remain >= step ? x + step : (remain > 0 ? w - 5 : x + 1);
+        }
+    }
+}
+
+} // namespace
+
+TEST(EraseDot, WhatIsADot) {
+    TestImage img = TestImage::Binary(40, 20);
+    img.set(3, 3, 1);             // single pixel: erased
+    for (int y = 10; y < 13; ++y) // solid 3 x 3: erased
+        for (int x = 3; x < 6; ++x) img.set(x, y, 1);
+    img.set(12, 4, 1); // diagonal pair: both erased
+    img.set(13, 5, 1);
+    for (int y = 2; y < 4; ++y) // 2 x 2 blot ...
+        for (int x = 22; x < 24; ++x) img.set(x, y, 1);
+    for (int y = 0; y < 20; ++y) img.set(25, y, 1); // ... joined to a line
+    img.set(24, 3, 1);
+    TestImage out = Erased(img);
+    EXPECT_EQ(out.get(3, 3), 0u);
+    for (int y = 10; y < 13; ++y)
+        for (int x = 3; x < 6; ++x) EXPECT_EQ(out.get(x, y), 0u) << x << "," << y;
+    EXPECT_EQ(out.get(12, 4), 0u);
+    EXPECT_EQ(out.get(13, 5), 0u);
+    for (int y = 2; y < 4; ++y)
+        for (int x = 22; x < 25; ++x) EXPECT_EQ(out.get(x, y), img.get(x, y)) << x << "," << y;
+    for (int y = 0; y < 20; ++y) EXPECT_EQ(out.get(25, y), 1u);
+}
+
+TEST(EraseDot, PolarityZeroRemovesWhiteSpecks) {
+    TestImage img = Sparse(33, 17, 4, 4);
+    const TestImage expect = Erased(img, 1);
+    TestImage inv = img, expectInv = expect;
+    for (auto& b : inv.bytes()) b = static_cast<uint8_t>(~b);
+    for (auto& b : expectInv.bytes()) b = static_cast<uint8_t>(~b);
+    const TestImage out = Erased(inv, 0);
+    EXPECT_TRUE(out.samePixels(expectInv));
+}
+
+TEST(EraseDot, MatchesModel) {
+    for (int density : {3, 10, 30, 60}) {
+        for (int32_t w : {5, 9, 17, 40}) {
+            TestImage img = Sparse(w, 14, density * 100 + w, density);
+            TestImage model = img;
+            ModelPass(model);
+            EXPECT_TRUE(Erased(img).samePixels(model)) << density << " " << w;
+        }
+    }
+}
+
+TEST(EraseDot, HeldBackLineCounts) {
+    TestImage src = Sparse(24, 10, 1, 10);
+    tagERASEDOTINFO r = Record();
+    EXPECT_EQ(EraseDotStart(nullptr, src.info(), &r), 6);
+    EXPECT_NE(r.handle, nullptr);
+
+    TestImage small = Sparse(24, 3, 2, 10);
+    TestImage dst = TestImage::Binary(24, 1);
+    tagTVKIMAGEINFO d = dst.band(0, 0);
+    EXPECT_EQ(EraseDotStart(&d, small.info(), &r), 0); // delivers nothing, keeps 3 lines
+    EXPECT_EQ(EraseDotCont(nullptr, small.info(), &r), 2);
+    EXPECT_EQ(EraseDotEnd(nullptr, small.info(), &r), 6); // query keeps the worker
+    EXPECT_NE(r.handle, nullptr);
+    TestImage rest = TestImage::Binary(24, 6);
+    EXPECT_EQ(EraseDotEnd(rest.info(), small.info(), &r), 6);
+    EXPECT_EQ(r.handle, nullptr);
+
+    // Without a worker the middle and last strips are refused.
+    EXPECT_EQ(EraseDotCont(rest.info(), small.info(), &r), -1);
+    EXPECT_EQ(EraseDotEnd(rest.info(), small.info(), &r), -1);
+    tagERASEDOTINFO shortRecord = Record();
+    shortRecord.size = kEraseDotInfoMinSize - 1;
+    EXPECT_EQ(EraseDot(rest.info(), rest.info(), &shortRecord), -1);
+    EXPECT_EQ(EraseDot(rest.info(), rest.info(), nullptr), -1);
+}
+
+TEST(EraseDot, StripsGiveTheWholeImageResult) {
+    for (uint32_t seed : {1u, 2u, 3u, 4u}) {
+        TestImage src = Sparse(45, 41, seed, 6 + 5 * static_cast<int>(seed));
+        const TestImage whole = Erased(src);
+        TestImage out = TestImage::Binary(45, 41);
+        std::mt19937 rng(seed);
+        tagERASEDOTINFO r = Record();
+        int32_t y = 0, delivered = 0;
+        bool first = true;
+        while (y < 41) {
+            const int32_t n = std::min<int32_t>(41 - y, static_cast<int32_t>(rng() % 9) + 1);
+            tagTVKIMAGEINFO s = src.band(y, n);
+            const bool last = y + n == 41;
+            auto call = [&](tagTVKIMAGEINFO* d) {
+                return first ? EraseDotStart(d, &s, &r)
+                             : (last ? EraseDotEnd(d, &s, &r) : EraseDotCont(d, &s, &r));
+            };
+            const int32_t count = call(nullptr);
+            ASSERT_GE(count, 0);
+            tagTVKIMAGEINFO d = out.band(delivered, count);
+            ASSERT_EQ(call(&d), count);
+            delivered += count;
+            y += n;
+            first = false;
+        }
+        EXPECT_EQ(delivered, 41);
+        EXPECT_EQ(r.handle, nullptr);
+        EXPECT_EQ(out.bytes(), whole.bytes()) << seed;
+    }
+}
+
+TEST(EraseDot, MismatchedImagesAreRefused) {
+    TestImage a = Sparse(20, 8, 1, 10);
+    TestImage b = Sparse(21, 8, 1, 10);
+    tagERASEDOTINFO r = Record();
+    EXPECT_EQ(EraseDot(a.info(), b.info(), &r), -1);
+    TestImage gray = TestImage::Gray(20, 8);
+    EXPECT_EQ(EraseDot(gray.info(), gray.info(), &r), -1);
+    // A strip destination smaller than the count it would receive.
+    TestImage small = TestImage::Binary(20, 2);
+    EXPECT_EQ(EraseDotStart(small.info(), a.info(), &r), -1);
+    ReleaseEraseDotHandle(&r);
+    EXPECT_EQ(r.handle, nullptr);
+}
