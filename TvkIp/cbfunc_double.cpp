@@ -5,6 +5,8 @@
 
 #include "TvkIpError.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -43,29 +45,49 @@ void ChargeOneLine(const uint8_t* s, uint8_t* m, int32_t w) {
     m[w - 1] = Extrapolate(s[w - 1], s[w - 2]);
 }
 
-// Writes one destination row of 2w pixels: pixel 2x is black when even(x),
-// pixel 2x + 1 when odd(x). Four source pixels make a byte; bits beyond 2w
-// keep their value.
-template <typename Even, typename Odd>
-inline void WriteRow(uint8_t* row, int32_t w, Even even, Odd odd) {
-    int32_t x = 0;
-    for (; x + 4 <= w; x += 4) {
-        unsigned b = 0;
-        for (int32_t k = 0; k < 4; ++k)
-            b = (b << 2) | (static_cast<unsigned>(even(x + k)) << 1) |
-                static_cast<unsigned>(odd(x + k));
-        row[x >> 2] = static_cast<uint8_t>(b);
+// Packs n flag bytes (0 or 1) into bits, most significant bit first; the
+// bits of a last partial byte beyond n keep their value.
+inline void PackFlags(uint8_t* row, const uint8_t* f, int32_t n) {
+    int32_t i = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        // Eight 0/1 bytes to one byte: each byte's bit lands in its own place
+        // of the top byte of the product.
+        for (; i + 8 <= n; i += 8) {
+            uint64_t v;
+            std::memcpy(&v, f + i, 8);
+            row[i >> 3] = static_cast<uint8_t>((v * 0x8040201008040201ull) >> 56);
+        }
     }
-    const int32_t rest = w - x;
+    for (; i + 8 <= n; i += 8) {
+        unsigned b = 0;
+        for (int32_t k = 0; k < 8; ++k) b = (b << 1) | f[i + k];
+        row[i >> 3] = static_cast<uint8_t>(b);
+    }
+    const int32_t rest = n - i;
     if (rest > 0) {
         unsigned b = 0;
-        for (int32_t k = 0; k < rest; ++k)
-            b = (b << 2) | (static_cast<unsigned>(even(x + k)) << 1) |
-                static_cast<unsigned>(odd(x + k));
-        const int32_t bits = 2 * rest;
-        b <<= 8 - bits;
-        const unsigned mask = (0xFFu << (8 - bits)) & 0xFFu;
-        row[x >> 2] = static_cast<uint8_t>((row[x >> 2] & ~mask) | b);
+        for (int32_t k = 0; k < rest; ++k) b = (b << 1) | f[i + k];
+        b <<= 8 - rest;
+        const unsigned mask = (0xFFu << (8 - rest)) & 0xFFu;
+        row[i >> 3] = static_cast<uint8_t>((row[i >> 3] & ~mask) | b);
+    }
+}
+
+// Writes one destination row of 2w pixels: pixel 2x is black when even(x),
+// pixel 2x + 1 when odd(x). The tests run into a small flag buffer first (a
+// loop the compiler can keep tight), then four source pixels make a byte.
+// Bits beyond 2w keep their value.
+template <typename Even, typename Odd>
+inline void WriteRow(uint8_t* row, int32_t w, Even even, Odd odd) {
+    constexpr int32_t kChunk = 256; // a multiple of 4, so chunks start on whole bytes
+    uint8_t f[2 * kChunk];
+    for (int32_t x0 = 0; x0 < w; x0 += kChunk) {
+        const int32_t n = std::min(kChunk, w - x0);
+        for (int32_t k = 0; k < n; ++k) {
+            f[2 * k] = static_cast<uint8_t>(even(x0 + k));
+            f[2 * k + 1] = static_cast<uint8_t>(odd(x0 + k));
+        }
+        PackFlags(row + x0 / 4, f, 2 * n);
     }
 }
 

@@ -32,9 +32,9 @@ bool IsBinary(const tagTVKIMAGEINFO* image) {
 // Writes one destination line from three sample rows (a, b, c advance by
 // `step` bytes per pixel); black when `black(r, g, b)` holds. The loop fills
 // whole bytes, then the remaining width mod 8 bits.
-template <typename Black>
-void ColourLine(uint8_t* dst, const uint8_t* a, const uint8_t* b, const uint8_t* c, int32_t step,
-                int32_t width, Black black) {
+template <int32_t step, typename Black>
+void ColourLine(uint8_t* dst, const uint8_t* a, const uint8_t* b, const uint8_t* c, int32_t width,
+                Black black) {
     const int32_t whole = width >> 3;
     for (int32_t i = 0; i < whole; ++i) {
         unsigned bits = 0;
@@ -174,11 +174,11 @@ void ColourKindLine(uint8_t*& dstLine, uint8_t*& srcLine, int32_t dstSync, int32
     if (order != 0 && order != 1) return; // unknown layout: nothing written, nothing moves
     if (width > 0) std::memset(dstLine, 0, static_cast<size_t>((width + 7) / 8));
     if (order == 1) {
-        ColourLine(dstLine, srcLine, srcLine + srcSync, srcLine + 2 * int64_t{srcSync}, 1, width,
-                   black);
+        ColourLine<1>(dstLine, srcLine, srcLine + srcSync, srcLine + 2 * int64_t{srcSync}, width,
+                      black);
         srcLine += 3 * int64_t{srcSync};
     } else {
-        ColourLine(dstLine, srcLine, srcLine + 1, srcLine + 2, 3, width, black);
+        ColourLine<3>(dstLine, srcLine, srcLine + 1, srcLine + 2, width, black);
         srcLine += srcSync;
     }
     dstLine += dstSync;
@@ -207,9 +207,10 @@ int CBFuncMebrin::Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFUNCIN
 
 void CBFuncMebrin::Line() {
     const int32_t slice = m_lSlice;
-    ColourKindLine(
-        m_pDst, m_pSrc, m_lDstSync, m_lSrcSync, m_ulRGBOrder, m_lWidth,
-        [slice](uint8_t r, uint8_t g, uint8_t b) { return r < slice && g < slice && b < slice; });
+    ColourKindLine(m_pDst, m_pSrc, m_lDstSync, m_lSrcSync, m_ulRGBOrder, m_lWidth,
+                   [slice](uint8_t r, uint8_t g, uint8_t b) {
+                       return (r < slice) & (g < slice) & (b < slice);
+                   });
     ++m_lLine;
 }
 
@@ -230,13 +231,14 @@ public:
         m_median = 0;
         m_below = 0;
     }
+    // Branch-free: on noisy pages the comparisons are unpredictable.
     void Add(uint8_t v) {
         ++m_hist[v];
-        if (v < m_median) ++m_below;
+        m_below += static_cast<int32_t>(v < m_median);
     }
     void Remove(uint8_t v) {
         --m_hist[v];
-        if (v < m_median) --m_below;
+        m_below -= static_cast<int32_t>(v < m_median);
     }
     // The kMedianRank-th smallest value of the window.
     int32_t Median() {
@@ -349,8 +351,12 @@ void CBFuncMedian::Line() {
         const int32_t want = x < 4 ? 4 : (x > lastCentre ? lastCentre : x);
         while (centre < want) {
             for (const uint8_t* row : rows) {
-                window.Remove(row[centre - 4]);
-                window.Add(row[centre + 5]);
+                // Equal values leave the window unchanged (common on paper).
+                const uint8_t out = row[centre - 4], in = row[centre + 5];
+                if (out != in) {
+                    window.Remove(out);
+                    window.Add(in);
+                }
             }
             ++centre;
             median = window.Median();
