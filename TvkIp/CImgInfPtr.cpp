@@ -8,6 +8,10 @@
 #include <cstring>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // Bit order of every byte reversed (MSB <-> LSB).
@@ -67,49 +71,121 @@ inline uint64_t TransposeBits8x8(uint64_t x) {
     return x;
 }
 
-constexpr int64_t kTile = 64; // pixels per tile side of the byte rotations
+// The byte rotations read a strip of source columns down the image and
+// transpose it into an aligned scratch block of whole cache lines, which is
+// then copied out as contiguous runs: destination lines are only 4-byte
+// aligned, and scattered 16-byte stores into them are several times slower.
+constexpr int64_t kStrip = 512; // source columns = destination lines per pass
+constexpr int64_t kChunk = 32;  // destination bytes per line per pass
+
+#if defined(__SSE2__)
+// Transposes a 16 x 16 byte matrix in registers: r[m] is row m on entry and
+// column m on return.
+inline void TransposeBytes16x16(__m128i r[16]) {
+    __m128i a[16];
+    for (int i = 0; i < 8; ++i) {
+        a[i] = _mm_unpacklo_epi8(r[2 * i], r[2 * i + 1]);
+        a[i + 8] = _mm_unpackhi_epi8(r[2 * i], r[2 * i + 1]);
+    }
+    // a[i]: columns 0-7 of rows 2i, 2i+1; a[i + 8]: columns 8-15.
+    __m128i b[16];
+    for (int h = 0; h < 2; ++h) {
+        for (int i = 0; i < 4; ++i) {
+            b[8 * h + i] = _mm_unpacklo_epi16(a[8 * h + 2 * i], a[8 * h + 2 * i + 1]);
+            b[8 * h + i + 4] = _mm_unpackhi_epi16(a[8 * h + 2 * i], a[8 * h + 2 * i + 1]);
+        }
+    }
+    // b[4g + q]: columns 4g..4g+3 of rows 4q..4q+3.
+    for (int g = 0; g < 4; ++g) {
+        const __m128i c0 = _mm_unpacklo_epi32(b[4 * g], b[4 * g + 1]);
+        const __m128i c1 = _mm_unpackhi_epi32(b[4 * g], b[4 * g + 1]);
+        const __m128i c2 = _mm_unpacklo_epi32(b[4 * g + 2], b[4 * g + 3]);
+        const __m128i c3 = _mm_unpackhi_epi32(b[4 * g + 2], b[4 * g + 3]);
+        r[4 * g] = _mm_unpacklo_epi64(c0, c2);
+        r[4 * g + 1] = _mm_unpackhi_epi64(c0, c2);
+        r[4 * g + 2] = _mm_unpacklo_epi64(c1, c3);
+        r[4 * g + 3] = _mm_unpackhi_epi64(c1, c3);
+    }
+}
+#endif
+
+// Asks for `bytes` bytes of each of `lines` source lines from line y on
+// (downwards, or upwards when `step` is negative) ahead of their use: every
+// line lies on a page of its own, which the hardware prefetcher does not
+// follow from line to line.
+inline void PrefetchLines(const uint8_t* first, int64_t step, int64_t lines, int64_t bytes) {
+    for (int64_t m = 0; m < lines; ++m) {
+        const uint8_t* p = first + m * step;
+        for (int64_t b = 0; b < bytes; b += 64) {
+            __builtin_prefetch(p + b);
+        }
+        __builtin_prefetch(p + bytes - 1);
+    }
+}
+
+// Transposes a block of `n` x `n` bytes: row m of the source block (lines
+// `sStep` apart) becomes column m of the destination block.
+template <int n>
+inline void TransposeBlock(uint8_t* d, int64_t dStep, const uint8_t* s, int64_t sStep) {
+    if constexpr (n == 16) {
+#if defined(__SSE2__)
+        __m128i r[16];
+        for (int m = 0; m < 16; ++m) {
+            r[m] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + m * sStep));
+        }
+        TransposeBytes16x16(r);
+        for (int k = 0; k < 16; ++k) {
+            _mm_store_si128(reinterpret_cast<__m128i*>(d + k * dStep), r[k]);
+        }
+#endif
+    } else {
+        uint64_t r[8];
+        for (int m = 0; m < 8; ++m) {
+            r[m] = Load64(s + m * sStep);
+        }
+        TransposeBytes8x8(r);
+        for (int k = 0; k < 8; ++k) {
+            Store64(d + k * dStep, r[k]);
+        }
+    }
+}
 
 // One 8-bit plane turned a quarter: clockwise dst(i, j) = src(j, h - 1 - i),
-// anticlockwise dst(i, j) = src(w - 1 - j, i). Blocks of 8 x 8 bytes are
-// transposed in registers, tile by tile so that both sides stay in cache.
-void RotatePlane8(uint8_t* dst, int64_t dstStep, const uint8_t* src, int64_t srcStep, int64_t w,
-                  int64_t h, bool clockwise) {
-    const int64_t hb = h & ~int64_t{7};
-    const int64_t wb = w & ~int64_t{7};
-    for (int64_t ti = 0; ti < hb; ti += kTile) {
-        const int64_t ie = std::min(ti + kTile, hb);
-        for (int64_t tx = 0; tx < wb; tx += kTile) {
-            const int64_t xe = std::min(tx + kTile, wb);
-            for (int64_t i0 = ti; i0 < ie; i0 += 8) {
-                for (int64_t x0 = tx; x0 < xe; x0 += 8) {
-                    uint64_t r[8];
-                    if (clockwise) {
-                        // Destination columns i0.. come from source lines h-1-i0 upwards.
-                        const uint8_t* s = src + (h - 1 - i0) * srcStep + x0;
-                        for (int m = 0; m < 8; ++m) {
-                            r[m] = Load64(s - m * srcStep);
-                        }
-                        TransposeBytes8x8(r);
-                        uint8_t* d = dst + x0 * dstStep + i0;
-                        for (int k = 0; k < 8; ++k) {
-                            Store64(d + k * dstStep, r[k]);
-                        }
-                    } else {
-                        const uint8_t* s = src + i0 * srcStep + x0;
-                        for (int m = 0; m < 8; ++m) {
-                            r[m] = Load64(s + m * srcStep);
-                        }
-                        TransposeBytes8x8(r);
-                        uint8_t* d = dst + (w - 1 - x0) * dstStep + i0;
-                        for (int k = 0; k < 8; ++k) {
-                            Store64(d - k * dstStep, r[k]);
-                        }
-                    }
+// anticlockwise dst(i, j) = src(w - 1 - j, i). Whole blocks are transposed in
+// registers, tile by tile so that both sides stay in cache; the edges that do
+// not fill a block go pixel by pixel.
+template <int n>
+void RotatePlane8Blocks(uint8_t* dst, int64_t dstStep, const uint8_t* src, int64_t srcStep,
+                        int64_t w, int64_t h, bool clockwise) {
+    const int64_t hb = h / n * n;
+    const int64_t wb = w / n * n;
+    alignas(64) uint8_t scratch[kStrip][kChunk];
+    for (int64_t tx = 0; tx < wb; tx += kStrip) {
+        const int64_t xe = std::min(tx + kStrip, wb);
+        for (int64_t c0 = 0; c0 < hb; c0 += kChunk) {
+            const int64_t ce = std::min(c0 + kChunk, hb);
+            if (ce + kChunk <= hb) {
+                const int64_t next = clockwise ? h - 1 - ce : ce;
+                PrefetchLines(src + next * srcStep + tx, clockwise ? -srcStep : srcStep, kChunk,
+                              xe - tx);
+            }
+            // Scratch line r holds destination columns c0..ce of source column
+            // tx + r; destination column i comes from source line h - 1 - i
+            // (clockwise) or line i (anticlockwise).
+            for (int64_t i0 = c0; i0 < ce; i0 += n) {
+                const int64_t y = clockwise ? h - 1 - i0 : i0;
+                const int64_t sStep = clockwise ? -srcStep : srcStep;
+                for (int64_t x0 = tx; x0 < xe; x0 += n) {
+                    TransposeBlock<n>(&scratch[x0 - tx][i0 - c0], kChunk, src + y * srcStep + x0,
+                                      sStep);
                 }
+            }
+            for (int64_t r = 0; r < xe - tx; ++r) {
+                const int64_t line = clockwise ? tx + r : w - 1 - tx - r;
+                std::memcpy(dst + line * dstStep + c0, scratch[r], static_cast<size_t>(ce - c0));
             }
         }
     }
-    // Edges that do not fill a whole block.
     auto pixel = [&](int64_t i, int64_t j) {
         dst[j * dstStep + i] =
             clockwise ? src[(h - 1 - i) * srcStep + j] : src[i * srcStep + (w - 1 - j)];
@@ -126,31 +202,81 @@ void RotatePlane8(uint8_t* dst, int64_t dstStep, const uint8_t* src, int64_t src
     }
 }
 
-// Interleaved three-byte pixels turned a quarter, tile by tile.
+void RotatePlane8(uint8_t* dst, int64_t dstStep, const uint8_t* src, int64_t srcStep, int64_t w,
+                  int64_t h, bool clockwise) {
+#if defined(__SSE2__)
+    if (IsSSE2FeatureAvailable()) {
+        RotatePlane8Blocks<16>(dst, dstStep, src, srcStep, w, h, clockwise);
+        return;
+    }
+#endif
+    RotatePlane8Blocks<8>(dst, dstStep, src, srcStep, w, h, clockwise);
+}
+
+inline uint32_t Load32(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+inline void Store32(uint8_t* p, uint32_t v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
+// Interleaved three-byte pixels turned a quarter, through a scratch block
+// like the 8-bit planes: source lines are read in runs and destination lines
+// written in runs.
 void RotatePlane24(uint8_t* dst, int64_t dstStep, const uint8_t* src, int64_t srcStep, int64_t w,
                    int64_t h, bool clockwise) {
-    constexpr int64_t tile = 32;
-    for (int64_t tj = 0; tj < w; tj += tile) {
-        const int64_t je = std::min(tj + tile, w);
-        for (int64_t ti = 0; ti < h; ti += tile) {
-            const int64_t ie = std::min(ti + tile, h);
-            for (int64_t j = tj; j < je; ++j) {
-                uint8_t* d = dst + j * dstStep + 3 * ti;
-                if (clockwise) {
-                    const uint8_t* s = src + (h - 1 - ti) * srcStep + 3 * j;
-                    for (int64_t i = ti; i < ie; ++i, d += 3, s -= srcStep) {
-                        d[0] = s[0];
-                        d[1] = s[1];
-                        d[2] = s[2];
-                    }
-                } else {
-                    const uint8_t* s = src + ti * srcStep + 3 * (w - 1 - j);
-                    for (int64_t i = ti; i < ie; ++i, d += 3, s += srcStep) {
-                        d[0] = s[0];
-                        d[1] = s[1];
-                        d[2] = s[2];
+    constexpr int64_t strip = 64; // source pixels per line per pass
+    constexpr int64_t chunk = 64; // destination pixels per line per pass
+    alignas(64) uint8_t scratch[strip][3 * chunk];
+    // A 4-byte read of a line's last pixel may only run into padding.
+    const bool lastPixelWide = 3 * w + 1 <= srcStep;
+    for (int64_t tx = 0; tx < w; tx += strip) {
+        const int64_t n = std::min(strip, w - tx);
+        const int64_t wide = (tx + n == w && !lastPixelWide) ? n - 1 : n;
+        for (int64_t c0 = 0; c0 < h; c0 += chunk) {
+            const int64_t ce = std::min(c0 + chunk, h);
+            if (ce + chunk <= h) {
+                const int64_t next = clockwise ? h - 1 - ce : ce;
+                PrefetchLines(src + next * srcStep + 3 * tx, clockwise ? -srcStep : srcStep, chunk,
+                              3 * n);
+            }
+            const int64_t step = clockwise ? -srcStep : srcStep;
+            int64_t i = c0;
+            // Four source lines at a time: four pixels make three words.
+            for (; i + 4 <= ce; i += 4) {
+                const int64_t y = clockwise ? h - 1 - i : i;
+                const uint8_t* s = src + y * srcStep + 3 * tx;
+                const int64_t col = 3 * (i - c0);
+                for (int64_t x = 0; x < wide; ++x) {
+                    const uint32_t p0 = Load32(s + 3 * x);
+                    const uint32_t p1 = Load32(s + step + 3 * x);
+                    const uint32_t p2 = Load32(s + 2 * step + 3 * x);
+                    const uint32_t p3 = Load32(s + 3 * step + 3 * x);
+                    uint8_t* d = &scratch[x][col];
+                    Store32(d, (p0 & 0xFFFFFFu) | p1 << 24);
+                    Store32(d + 4, ((p1 >> 8) & 0xFFFFu) | p2 << 16);
+                    Store32(d + 8, ((p2 >> 16) & 0xFFu) | p3 << 8);
+                }
+                for (int64_t x = wide; x < n; ++x) {
+                    for (int k = 0; k < 4; ++k) {
+                        std::memcpy(&scratch[x][col + 3 * k], s + k * step + 3 * x, 3);
                     }
                 }
+            }
+            for (; i < ce; ++i) {
+                const int64_t y = clockwise ? h - 1 - i : i;
+                const uint8_t* s = src + y * srcStep + 3 * tx;
+                const int64_t col = 3 * (i - c0);
+                for (int64_t x = 0; x < n; ++x) {
+                    std::memcpy(&scratch[x][col], s + 3 * x, 3);
+                }
+            }
+            for (int64_t r = 0; r < n; ++r) {
+                const int64_t line = clockwise ? tx + r : w - 1 - tx - r;
+                std::memcpy(dst + line * dstStep + 3 * c0, scratch[r],
+                            static_cast<size_t>(3 * (ce - c0)));
             }
         }
     }

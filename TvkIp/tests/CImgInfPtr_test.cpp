@@ -99,15 +99,20 @@ struct TurnCase {
 
 TEST(CImageInfoPtr, QuarterTurnsMatchPerPixelOracle) {
     const TurnCase cases[] = {
-        {Layout::Bin, 37, 29},         {Layout::Bin, 70, 19},    {Layout::Bin, 8, 8},
-        {Layout::Gray, 77, 53},        {Layout::Gray, 133, 70},  {Layout::Gray, 1, 1},
-        {Layout::Interleaved, 41, 23}, {Layout::Planar, 39, 27},
+        {Layout::Bin, 37, 29},    {Layout::Bin, 70, 19},         {Layout::Bin, 8, 8},
+        {Layout::Gray, 77, 53},   {Layout::Gray, 133, 70},       {Layout::Gray, 1, 1},
+        {Layout::Gray, 530, 301}, {Layout::Interleaved, 41, 23}, {Layout::Interleaved, 150, 133},
+        {Layout::Planar, 39, 27},
     };
     uint32_t seed = 1;
     for (const auto& c : cases) {
-        for (bool cw : {true, false}) {
-            SCOPED_TRACE(testing::Message() << "layout " << static_cast<int>(c.layout) << " " << c.w
-                                            << "x" << c.h << (cw ? " R" : " L"));
+        for (int pass = 0; pass < 4; ++pass) {
+            const bool cw = pass % 2 == 0;
+            const bool portable = pass >= 2; // both the vector and the plain transpose
+            IpForcePortablePaths(portable);
+            SCOPED_TRACE(testing::Message()
+                         << "layout " << static_cast<int>(c.layout) << " " << c.w << "x" << c.h
+                         << (cw ? " R" : " L") << (portable ? " portable" : ""));
             CImageInfoPtr img;
             MakeNoise(img, c.layout, c.w, c.h, seed++);
             CImageInfoPtr orig;
@@ -125,6 +130,7 @@ TEST(CImageInfoPtr, QuarterTurnsMatchPerPixelOracle) {
             EXPECT_EQ(std::memcmp(expected.data(), img.GetPtr(), expected.size()), 0);
         }
     }
+    IpForcePortablePaths(false);
 }
 
 TEST(CImageInfoPtr, TurnsUndoEachOther) {
