@@ -173,3 +173,28 @@ TEST(CountEdge, PopulationCount) {
         EXPECT_EQ(CountEdgeFunc::numofbit32(v), static_cast<uint32_t>(__builtin_popcount(v)));
     }
 }
+
+TEST(CountEdge, EdgeMaskBinarisationAsThePipelineUsesIt) {
+    // Mode 10 makes an edge mask; the counts are those of that mask.
+    TestImage gray = kdtest::TextPage(256, 192, 1, 1, 11);
+    tagCOUNT_EDGE_INFO r = Request(16, 16, 240, 176, kBinExtractEdge, 0);
+    ASSERT_EQ(CountEdge(gray.info(), &r), 0);
+
+    TestImage mask = TestImage::Binary(256, 192);
+    tagBINFUNCINFO req{};
+    req.size = kBinFuncInfoSizeLong;
+    req.kind = kBinExtractEdge;
+    ASSERT_EQ(BinalizeRectEx(mask.info(), gray.info(), &req), 0);
+    ReleaseBinalizeHandle(&req);
+    int ex = 0, ey = 0;
+    RefCount(mask, 16, 16, 240, 176, &ex, &ey);
+    EXPECT_EQ(r.lEdgeX, ex);
+    EXPECT_EQ(r.lEdgeY, ey);
+    EXPECT_GT(ex + ey, 0);
+
+    // A blank page has no edges.
+    TestImage blank = TestImage::Gray(256, 192, 240);
+    tagCOUNT_EDGE_INFO b = Request(16, 16, 240, 176, kBinExtractEdge, 0);
+    ASSERT_EQ(CountEdge(blank.info(), &b), 0);
+    EXPECT_EQ(b.lEdgeX + b.lEdgeY, 0);
+}
