@@ -1,0 +1,341 @@
+// Older simplex and duplex size detection on generated sheets.
+#include "ImgDetect.h"
+
+#include "TestKit.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+using kdtest::SheetSpec;
+using kdtest::TestImage;
+
+CImg::tagIMGSET SetOf(const TestImage& im, int32_t y0 = 0, int32_t n = -1) {
+    const tagTVKIMAGEINFO* i = im.info();
+    CImg::tagIMGSET s{};
+    s.pImg = const_cast<uint8_t*>(im.line(y0));
+    s.width = i->lWidth;
+    s.height = n < 0 ? i->lHeight - y0 : n;
+    s.sync = im.fullSync();
+    s.xdpi = i->lXResolution;
+    s.ydpi = i->lYResolution;
+    s.bpp = i->lBps * i->lSpp;
+    s.pixelorder = i->lSpp == 3 && i->ulRGBOrder == 1 ? 1 : 0;
+    return s;
+}
+
+CDetectSize::tagOPTION SimplexOption() {
+    CDetectSize::tagOPTION o{};
+    o.ulSize = CDetectSize::kOptionSize;
+    o.lRefX1 = o.lRefY1 = o.lRefX2 = o.lRefY2 = -1;
+    o.lThresholdA = o.lThresholdB = -1;
+    o.lCornerMargin = 0;
+    o.lDistance = 0;
+    o.ulFlags = CDetectSize::kNoSkipFlatBands;
+    return o;
+}
+
+template <class Detector = CDetectSize>
+tagDETECTSIZEINFO Detect(const TestImage& im, int32_t band,
+                         const CDetectSize::tagOPTION& option = SimplexOption()) {
+    Detector d;
+    tagDETECTSIZEINFO info{};
+    info.ulSize = kDetectSizeInfoSize;
+    EXPECT_EQ(d.Initialize(SetOf(im), &option), 0u);
+    const int32_t h = im.height();
+    if (band <= 0) band = h;
+    for (int32_t y = 0; y < h; y += band) {
+        const int32_t n = std::min(band, h - y);
+        const CImg::tagIMGSET b = SetOf(im, y, n);
+        EXPECT_EQ(y == 0 ? d.first(b) : (y + n >= h ? d.last(b) : d.mid(b)), 0u);
+    }
+    EXPECT_EQ(d.result(&info, &option), 0u);
+    return info;
+}
+
+// A sheet on a dark backing, whose leading and trailing edges both stand out.
+SheetSpec DarkSheet(double angle) {
+    SheetSpec s;
+    s.sheetWidth = 1000;
+    s.sheetHeight = 1300;
+    const double a = std::fabs(angle) * M_PI / 180;
+    const double h = s.sheetWidth * std::sin(a) + s.sheetHeight * std::cos(a);
+    const double w = s.sheetWidth * std::cos(a) + s.sheetHeight * std::sin(a);
+    s.imageWidth = static_cast<int32_t>(w) + 200;
+    s.imageHeight = static_cast<int32_t>(h) + 200;
+    s.centerX = s.imageWidth / 2.0;
+    s.centerY = 100 + h / 2;
+    s.angleDeg = angle;
+    s.backing = 20;
+    return s;
+}
+
+std::string Describe(const tagDETECTSIZEINFO& r) {
+    char t[256];
+    std::snprintf(t, sizeof t,
+                  "slant (%d,%d) rect (%d,%d,%d,%d) corners (%d,%d) (%d,%d) (%d,%d) (%d,%d)",
+                  r.slant.x, r.slant.y, r.rect.left, r.rect.bottom, r.rect.right, r.rect.top,
+                  r.corner[0].x, r.corner[0].y, r.corner[1].x, r.corner[1].y, r.corner[2].x,
+                  r.corner[2].y, r.corner[3].x, r.corner[3].y);
+    return t;
+}
+
+// Doubles every line: the same sheet scanned at twice the line density.
+TestImage DoubleLines(const TestImage& src) {
+    const tagTVKIMAGEINFO* i = src.info();
+    TestImage out(i->lWidth, i->lHeight * 2, i->lBps, i->lSpp, i->ulRGBOrder, 0, i->lXResolution);
+    out.info()->lYResolution = i->lYResolution * 2;
+    for (int32_t y = 0; y < out.height(); ++y)
+        std::copy(src.line(y / 2), src.line(y / 2) + src.fullSync(), out.line(y));
+    return out;
+}
+
+// The sheet's corners in the detector's order; a slant vector whose x is
+// below its y runs down the sheet's left side and names the corners one
+// place on.
+std::vector<kdtest::Corner> Expected(const SheetSpec& s, const tagDETECTSIZEINFO& r,
+                                     double yscale) {
+    const auto c = kdtest::SheetCorners(s); // left-top, right-top, right-bottom, left-bottom
+    std::vector<kdtest::Corner> upright = {c[3], c[2], c[1], c[0]};
+    for (auto& p : upright) p.y *= yscale;
+    if (r.slant.x >= r.slant.y) return upright;
+    std::vector<kdtest::Corner> turned(4);
+    for (int k = 0; k < 4; ++k) turned[(k + 1) % 4] = upright[k];
+    return turned;
+}
+
+double SkewOf(Tvk::tagPOINT v, double yscale) {
+    if (v.x < v.y) return std::atan2(-v.x, v.y / yscale) * 180 / M_PI;
+    return std::atan2(v.y / yscale, v.x) * 180 / M_PI;
+}
+
+bool SameResult(const tagDETECTSIZEINFO& a, const tagDETECTSIZEINFO& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+TEST(DetectSize, DarkBackingSheetsGiveSlantAndCorners) {
+    for (const double yscale : {1.0, 2.0}) {
+        for (const double angle : {0.0, 0.5, -0.5, 2.0, -2.0, 5.0, -5.0}) {
+            SCOPED_TRACE(testing::Message() << "skew " << angle << " dpi 300 x " << 300 * yscale);
+            const SheetSpec s = DarkSheet(angle);
+            TestImage im = kdtest::SheetPage(s);
+            if (yscale == 2) im = DoubleLines(im);
+            const tagDETECTSIZEINFO r = Detect(im, 0);
+            SCOPED_TRACE(Describe(r));
+            if (angle == 0) {
+                EXPECT_EQ(r.slant.x, 1);
+                EXPECT_EQ(r.slant.y, 0);
+            }
+            const double skew = SkewOf(r.slant, yscale) * M_PI / 180;
+            EXPECT_LE(std::fabs(std::tan(skew) - std::tan(angle * M_PI / 180)) * s.sheetWidth, 2);
+            const auto e = Expected(s, r, yscale);
+            for (int k = 0; k < 4; ++k) {
+                EXPECT_NEAR(r.corner[k].x, e[k].x, 3) << "corner " << k;
+                EXPECT_NEAR(r.corner[k].y, e[k].y, 3 * yscale) << "corner " << k;
+            }
+        }
+    }
+}
+
+TEST(DetectSize, BandsGiveTheWholePageResult) {
+    // The distance is 11 lines at 300 dpi: shorter bands reach back into the
+    // ring copies of earlier bands.
+    for (const int32_t spp : {1, 3}) {
+        SheetSpec s = DarkSheet(2.0);
+        s.spp = spp;
+        const TestImage im = kdtest::SheetPage(s);
+        const tagDETECTSIZEINFO whole = Detect(im, 0);
+        for (const int32_t band : {1, 5, 10, 11, 12, 64, 700}) {
+            SCOPED_TRACE(testing::Message() << "spp " << spp << " band " << band);
+            const tagDETECTSIZEINFO banded = Detect(im, band);
+            EXPECT_TRUE(SameResult(banded, whole)) << Describe(banded) << " vs " << Describe(whole);
+        }
+    }
+}
+
+TEST(DetectSize, StraightSheetUsesTheUnslantedCorners) {
+    const TestImage im = kdtest::SheetPage(DarkSheet(0));
+    const tagDETECTSIZEINFO raw = Detect(im, 0); // margin 0: the corners are the rectangle
+    ASSERT_EQ(raw.slant.x, 1);
+    CDetectSize::tagOPTION o = SimplexOption();
+    o.lCornerMargin = 10;
+    const tagDETECTSIZEINFO r = Detect(im, 0, o);
+    EXPECT_EQ(r.slant.x, 1);
+    EXPECT_EQ(r.slant.y, 0);
+    const int32_t left = raw.rect.left, top = raw.rect.top;
+    const int32_t right = raw.rect.right, bottom = raw.rect.bottom;
+    EXPECT_EQ(r.corner[kCornerLeftTop].x, left + 5);
+    EXPECT_EQ(r.corner[kCornerLeftTop].y, top + 10);
+    EXPECT_EQ(r.corner[kCornerRightTop].x, right - 5);
+    EXPECT_EQ(r.corner[kCornerLeftBottom].y, bottom - 10);
+    EXPECT_EQ(r.rect.left, left + 5);
+    EXPECT_EQ(r.rect.bottom, bottom - 10);
+}
+
+TEST(DetectSize, FallbackRectangle) {
+    struct Case {
+        const char* what;
+        int32_t height; // lines of the scan
+        bool sheet;
+        int32_t paperLength;
+    } cases[] = {
+        {"scan shorter than the distance", 8, true, 0},
+        {"no sheet", 600, false, 0},
+        {"sheet shorter than the length asked", 0, true, 2000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SheetSpec s = DarkSheet(2.0);
+        if (c.height) s.imageHeight = c.height;
+        if (!c.sheet) s.sheetWidth = s.sheetHeight = 0;
+        const TestImage im = kdtest::SheetPage(s);
+        CDetectSize::tagOPTION o = SimplexOption();
+        o.lFallbackTop = 30;
+        o.lFallbackLeft = 20;
+        o.lFallbackRight = 40;
+        o.lPaperLength = c.paperLength;
+        CDetectSize d;
+        ASSERT_EQ(d.Initialize(SetOf(im), &o), 0u);
+        ASSERT_EQ(d.first(SetOf(im)), 0u);
+        tagDETECTSIZEINFO r{};
+        r.ulSize = kDetectSizeInfoSize;
+        ASSERT_EQ(d.result(&r, &o), 0u);
+        const int32_t y = d.lines();
+        EXPECT_EQ(y, std::max(0, im.height() - 300 * 10 / 254 + 1));
+        EXPECT_EQ(r.slant.x, 1);
+        EXPECT_EQ(r.slant.y, 0);
+        const int32_t right = im.width() - 40;
+        const Tvk::tagPOINT want[4] = {{20, y}, {right, y}, {right, 30}, {20, 30}};
+        for (int k = 0; k < 4; ++k) {
+            EXPECT_EQ(r.corner[k].x, want[k].x) << k;
+            EXPECT_EQ(r.corner[k].y, want[k].y) << k;
+        }
+        EXPECT_EQ(r.rect.left, 20);
+        EXPECT_EQ(r.rect.top, 30);
+        EXPECT_EQ(r.rect.right, right);
+        EXPECT_EQ(r.rect.bottom, y);
+    }
+}
+
+TEST(DetectSize, ReferencePointsAndLongPaper) {
+    const SheetSpec s = DarkSheet(2.0);
+    const TestImage im = kdtest::SheetPage(s);
+    CDetectSize::tagOPTION o = SimplexOption();
+    o.lRefX1 = 300, o.lRefY1 = 1000; // far from the leading edge
+    o.lRefX2 = 700, o.lRefY2 = 130;  // close to it
+    EXPECT_GT(Detect(im, 0, o).slant.y, 0);
+    o.lRefY2 = 400;
+    EXPECT_EQ(Detect(im, 0, o).slant.y, 0);
+    o.lRefX1 = -1; // one word negative: no reference check
+    EXPECT_GT(Detect(im, 0, o).slant.y, 0);
+
+    o = SimplexOption();
+    o.lPaperLength = 300 * 9000 / 254;
+    CDetectSize d;
+    ASSERT_EQ(d.Initialize(SetOf(im), &o), 0u);
+    EXPECT_TRUE(d.IsTooLongPaper());
+    EXPECT_EQ(Detect(im, 0, o).slant.y, 0);
+    o.lPaperLength = 300 * 9000 / 254 - 1;
+    ASSERT_EQ(d.Initialize(SetOf(im), &o), 0u);
+    EXPECT_FALSE(d.IsTooLongPaper());
+}
+
+TEST(DetectSize, FlatBandsAreSkippedUnlessAsked) {
+    const TestImage im = kdtest::SheetPage(DarkSheet(2.0)); // lines 0..~99 are backing
+    for (const bool noSkip : {false, true}) {
+        CDetectSize::tagOPTION o = SimplexOption();
+        o.ulFlags = noSkip ? CDetectSize::kNoSkipFlatBands : 0;
+        CDetectSize d;
+        ASSERT_EQ(d.Initialize(SetOf(im), &o), 0u);
+        ASSERT_EQ(d.first(SetOf(im, 0, 50)), 0u);
+        EXPECT_EQ(d.lines(), noSkip ? 50 - 11 + 1 : 0);
+        // A band that starts on the sheet is always read.
+        ASSERT_EQ(d.mid(SetOf(im, 200, 50)), 0u);
+        EXPECT_EQ(d.lines(), noSkip ? 100 - 11 + 1 : 50 - 11 + 1);
+    }
+}
+
+TEST(DetectSize, RawRectangleAndEdgeData) {
+    const TestImage im = kdtest::SheetPage(DarkSheet(2.0));
+    CDetectSize2 d;
+    CDetectSize::tagOPTION o = SimplexOption();
+    tagDETECTSIZEINFO r{};
+    r.ulSize = kDetectSizeInfoSize;
+    ASSERT_EQ(d.result(SetOf(im), &r, &o), 0u);
+
+    int32_t n = -1;
+    d.read_edge_data(1, nullptr, &n);
+    ASSERT_EQ(n, im.width());
+    std::vector<int32_t> darker(n), trailing(n);
+    d.read_edge_data(1, darker.data(), &n);
+    d.read_edge_data(3, trailing.data(), &n);
+    int32_t few = 5;
+    std::vector<int32_t> part(5, 7);
+    d.read_edge_data(3, part.data(), &few);
+    EXPECT_EQ(few, 5);
+    EXPECT_TRUE(std::equal(part.begin(), part.end(), trailing.begin()));
+    d.read_edge_data(4, part.data(), &few); // no such profile: nothing happens
+    EXPECT_EQ(few, 5);
+
+    const auto first =
+        std::find_if(darker.begin(), darker.end(), [](int32_t v) { return v != -1; });
+    const auto last =
+        std::find_if(darker.rbegin(), darker.rend(), [](int32_t v) { return v != -1; });
+    ASSERT_NE(first, darker.end());
+    const int32_t fx = static_cast<int32_t>(first - darker.begin());
+    const int32_t lx = static_cast<int32_t>(darker.rend() - last) - 1;
+    EXPECT_EQ(r.corner[kCornerLeftBottom].x, fx);
+    EXPECT_EQ(r.corner[kCornerLeftBottom].y, darker[fx]);
+    EXPECT_EQ(r.corner[kCornerRightTop].x, lx);
+    EXPECT_EQ(r.corner[kCornerRightTop].y, darker[lx]);
+    const auto top = std::min_element(darker.begin(), darker.end(), [](int32_t a, int32_t b) {
+        return (a < 0 ? INT32_MAX : a) < (b < 0 ? INT32_MAX : b);
+    });
+    EXPECT_EQ(r.corner[kCornerLeftTop].x, top - darker.begin());
+    EXPECT_EQ(r.corner[kCornerLeftTop].y, *top);
+    const auto bottom = std::max_element(trailing.begin(), trailing.end());
+    EXPECT_EQ(r.corner[kCornerRightBottom].x, bottom - trailing.begin());
+    EXPECT_EQ(r.corner[kCornerRightBottom].y, *bottom);
+    EXPECT_EQ(r.slant.x, 1);
+    EXPECT_EQ(r.slant.y, 0);
+    EXPECT_EQ(r.rect.left, fx);
+    EXPECT_EQ(r.rect.top, *top);
+    EXPECT_EQ(r.rect.right, lx);
+    EXPECT_EQ(r.rect.bottom, std::min(*bottom, d.lines()));
+}
+
+TEST(DetectSize, Requests) {
+    const TestImage im = kdtest::SheetPage(DarkSheet(0));
+    CDetectSize d;
+    CDetectSize::tagOPTION o = SimplexOption();
+    CImg::tagIMGSET page = SetOf(im);
+    o.ulSize = 60;
+    EXPECT_EQ(d.Initialize(page, &o), kIpErrBadArgument);
+    o = SimplexOption();
+    page.xdpi = 0;
+    EXPECT_EQ(d.Initialize(page, &o), kIpErrBadArgument);
+    page = SetOf(im);
+    page.bpp = 16;
+    EXPECT_EQ(d.Initialize(page, &o), kIpErrBadArgument);
+    page = SetOf(im);
+    tagDETECTSIZEINFO r{};
+    r.ulSize = 64;
+    EXPECT_EQ(d.result(page, &r, &o), kIpErrBadArgument);
+    ASSERT_EQ(d.Initialize(page, &o), 0u);
+    CImg::tagIMGSET band = SetOf(im, 0, 10);
+    band.sync = im.width() / 2; // too short for its lines
+    EXPECT_EQ(d.piece(band), kIpErrBadArgument);
+    band = SetOf(im, 0, 10);
+    band.pImg = nullptr;
+    EXPECT_EQ(d.last(band), 0u);
+    EXPECT_EQ(d.lines(), 0);
+}
+
+} // namespace
