@@ -330,20 +330,9 @@ void RotatePlane1(uint8_t* dst, int64_t dstStep, const uint8_t* src, int64_t src
     }
 }
 
-// Mirrors every 1-bit line of `width` pixels in place so that it still starts
-// at bit 0.
-void MirrorBitLines(uint8_t* p, int64_t sync, int64_t lines, int64_t width) {
-    MemBitStepSwitch(p, sync * lines, sync);
-    MemBitStepShift(p, 8 * sync - width, sync, lines);
-}
-
-// Turns src by 90, 180 or 270 degrees clockwise into dst (made by the caller
-// with the turned geometry); any other angle does nothing.
-void RotateImage(CImageInfo& dst, const CImageInfo& src, int angle) {
-    angle %= 360;
-    if (angle < 0) {
-        angle += 360;
-    }
+// Turns src a quarter clockwise or anticlockwise into dst, made by the caller
+// with the turned geometry and the same layout.
+void RotateImage(CImageInfo& dst, const CImageInfo& src, bool clockwise) {
     const tagTVKIMAGEINFO* s = src.Info();
     const tagTVKIMAGEINFO* d = dst.Info();
     if (s == nullptr || d == nullptr || s->lpImage == nullptr || d->lpImage == nullptr) {
@@ -354,40 +343,17 @@ void RotateImage(CImageInfo& dst, const CImageInfo& src, int angle) {
     const int64_t ss = s->lSync;
     const int64_t ds = d->lSync;
     const int32_t bits = src.BitCount();
-    const bool planar = s->ulRGBOrder == 1 && d->ulRGBOrder == 1;
-    if (angle == 90 || angle == 270) {
-        const bool cw = angle == 90;
-        if (bits == 1) {
-            RotatePlane1(d->lpImage, ds, s->lpImage, ss, w, h, cw);
-        } else if (bits == 8) {
-            RotatePlane8(d->lpImage, ds, s->lpImage, ss, w, h, cw);
-        } else if (bits == 24 && planar) {
-            for (int k = 0; k < 3; ++k) {
-                RotatePlane8(d->lpImage + k * ds, 3 * ds, s->lpImage + k * ss, 3 * ss, w, h, cw);
-            }
-        } else if (bits == 24 && s->ulRGBOrder == 0 && d->ulRGBOrder == 0) {
-            RotatePlane24(d->lpImage, ds, s->lpImage, ss, w, h, cw);
+    if (bits == 1) {
+        RotatePlane1(d->lpImage, ds, s->lpImage, ss, w, h, clockwise);
+    } else if (bits == 8) {
+        RotatePlane8(d->lpImage, ds, s->lpImage, ss, w, h, clockwise);
+    } else if (bits == 24 && s->ulRGBOrder == 1 && d->ulRGBOrder == 1) {
+        // Each sample plane turns like a gray image.
+        for (int k = 0; k < 3; ++k) {
+            RotatePlane8(d->lpImage + k * ds, 3 * ds, s->lpImage + k * ss, 3 * ss, w, h, clockwise);
         }
-    } else if (angle == 180) {
-        if (bits == 1) {
-            for (int64_t y = 0; y < h; ++y) {
-                std::memcpy(d->lpImage + (h - 1 - y) * ds, s->lpImage + y * ss,
-                            static_cast<size_t>(std::min(ss, ds)));
-            }
-            MirrorBitLines(d->lpImage, ds, h, w);
-        } else if (bits == 8 || (bits == 24 && planar)) {
-            const int64_t rows = bits == 8 ? 1 : 3;
-            for (int64_t y = 0; y < h; ++y) {
-                for (int64_t k = 0; k < rows; ++k) {
-                    MemReverseCopy(d->lpImage + ((h - 1 - y) * rows + k) * ds + w,
-                                   s->lpImage + (y * rows + k) * ss, w);
-                }
-            }
-        } else if (bits == 24 && s->ulRGBOrder == 0 && d->ulRGBOrder == 0) {
-            for (int64_t y = 0; y < h; ++y) {
-                RGBReverseCopy(d->lpImage + (h - 1 - y) * ds + 3 * w, s->lpImage + y * ss, w);
-            }
-        }
+    } else if (bits == 24 && s->ulRGBOrder == 0 && d->ulRGBOrder == 0) {
+        RotatePlane24(d->lpImage, ds, s->lpImage, ss, w, h, clockwise);
     }
 }
 
@@ -471,7 +437,7 @@ bool TurnQuarter(CImageInfoPtr& ptr, bool clockwise) {
                                    img->XResolution())) {
         return false;
     }
-    RotateImage(*turned.GetImage(), *img, clockwise ? 90 : 270);
+    RotateImage(*turned.GetImage(), *img, clockwise);
     ptr.Attach(turned.Detach());
     return true;
 }
