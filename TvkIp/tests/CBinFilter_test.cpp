@@ -133,27 +133,32 @@ TEST(BinFilter, ModeZeroOnlyCounts) {
     EXPECT_EQ(r.lines, 9u);
 }
 
-TEST(BinFilter, LevelSixThinningModel) {
+TEST(BinFilter, LevelSixThinningAndThickeningModel) {
     // 0x3006: every black pixel with a white neighbour turns white (outside
-    // the line ends counts as black), except in the first and last lines and
-    // the last pixel of each line.
-    for (int32_t w : {9, 16, 21}) {
-        TestImage src = RandomBinary(w, 12, w, 75);
-        TestImage out = Filtered(src, kBinFilterLevelMode | kBinFilterLevelThin | 6);
-        for (int32_t y = 0; y < 12; ++y)
-            for (int32_t x = 0; x < w; ++x) {
-                uint32_t expect = src.get(x, y);
-                if (expect && y > 0 && y < 11 && x < w - 1) {
-                    bool white = false;
-                    for (int dy = -1; dy <= 1; ++dy)
-                        for (int dx = -1; dx <= 1; ++dx) {
-                            const int32_t nx = x + dx;
-                            if (nx >= 0 && nx < w && src.get(nx, y + dy) == 0) white = true;
-                        }
-                    if (white) expect = 0;
+    // the line ends counts as black); 0x1006: every white pixel with a black
+    // neighbour turns black (outside counts as white). Never in the first and
+    // last lines, nor in the last pixel of a line.
+    for (bool thin : {true, false}) {
+        const uint32_t mode = kBinFilterLevelMode | (thin ? kBinFilterLevelThin : 0) | 6;
+        const uint32_t from = thin ? 1 : 0;
+        for (int32_t w : {9, 16, 21}) {
+            TestImage src = RandomBinary(w, 12, w, thin ? 75 : 25);
+            TestImage out = Filtered(src, mode);
+            for (int32_t y = 0; y < 12; ++y)
+                for (int32_t x = 0; x < w; ++x) {
+                    uint32_t expect = src.get(x, y);
+                    if (expect == from && y > 0 && y < 11 && x < w - 1) {
+                        bool other = false;
+                        for (int dy = -1; dy <= 1; ++dy)
+                            for (int dx = -1; dx <= 1; ++dx) {
+                                const int32_t nx = x + dx;
+                                if (nx >= 0 && nx < w && src.get(nx, y + dy) != from) other = true;
+                            }
+                        if (other) expect = 1 - from;
+                    }
+                    ASSERT_EQ(out.get(x, y), expect) << thin << " " << w << " " << x << "," << y;
                 }
-                ASSERT_EQ(out.get(x, y), expect) << w << " " << x << "," << y;
-            }
+        }
     }
 }
 
