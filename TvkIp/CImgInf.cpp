@@ -147,6 +147,10 @@ uint8_t* CImageInfo::Init(int32_t width, int32_t sync, int32_t height, int32_t b
     }
     // A buffer this container already owns would be lost otherwise.
     ReleaseImageBuffer();
+    // Lines of 0 bytes would put every pixel outside a 0-byte buffer.
+    if (sync == 0) {
+        sync = TvkDefaultSync(width, bps);
+    }
     const uint32_t n = BufferSize(sync, height, spp, order);
     const bool sizeOk = n > 0 || sync == 0 || height == 0;
     uint8_t* buffer = sizeOk ? AllocateBuffer(n) : nullptr;

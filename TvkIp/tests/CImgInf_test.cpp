@@ -61,6 +61,16 @@ TEST(CImageInfo, DefaultLineSizeAndBufferSize) {
     }
 }
 
+TEST(CImageInfo, ZeroLineSizeTakesTheDefault) {
+    CImageInfo img(10, 0, 3, 8, 1, 1);
+    EXPECT_EQ(img.Sync(), 12);
+    EXPECT_EQ(img.GetSize(), 36u);
+    uint8_t buf[8] = {};
+    CImageInfo wrap(33, 0, 2, 1, 1, 1, buf, sizeof buf);
+    EXPECT_EQ(wrap.Sync(), 8);
+    EXPECT_FALSE(wrap.IsAllocated());
+}
+
 TEST(CImageInfo, PixelAddressRules) {
     uint8_t buf[64] = {};
     // Interleaved colour: three bytes a pixel.
