@@ -1,0 +1,790 @@
+// Deskew and cut-out of a page from its four corners, in one pass over the
+// scanner's bands with a small window of source lines. Geometry is in fixed
+// point with 12 fraction bits.
+#include "RotateImage.h"
+
+#include "DetectTextSlant.h"
+#include "TvkIpError.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace {
+
+constexpr uint32_t kOk = 0;
+
+// Divisions rounding down and up for a positive divisor.
+int64_t FloorDiv(int64_t a, int64_t b) {
+    return a >= 0 ? a / b : -((-a + b - 1) / b);
+}
+int64_t CeilDiv(int64_t a, int64_t b) {
+    return a >= 0 ? (a + b - 1) / b : -((-a) / b);
+}
+
+// Length of an edge; one parallel to an axis is the difference itself.
+int32_t EdgeLength(const Tvk::tagPOINT& a, const Tvk::tagPOINT& b) {
+    const int64_t dx = int64_t{b.x} - a.x;
+    const int64_t dy = int64_t{b.y} - a.y;
+    if (dx == 0 || dy == 0) return static_cast<int32_t>(std::llabs(dx) + std::llabs(dy));
+    return get_vector_length(dx, dy);
+}
+
+int32_t SourceBits(const tagTVKIMAGEINFO& img) {
+    return img.lBps * img.lSpp;
+}
+
+// One bilinear sample of sample s: the sum reaches 255 x 2^24, which only
+// unsigned 32-bit arithmetic holds.
+inline uint8_t Bilinear(const uint8_t* a, const uint8_t* b, int32_t spp, uint32_t fx, uint32_t fy) {
+    const uint32_t top = a[0] * (kRotateOne - fx) + a[spp] * fx;
+    const uint32_t bottom = b[0] * (kRotateOne - fx) + b[spp] * fx;
+    return static_cast<uint8_t>((top * (kRotateOne - fy) + bottom * fy) >> (2 * kRotateShift));
+}
+
+template <int Spp>
+inline void SamplePixel(uint8_t* out, const uint8_t* r0, const uint8_t* r1, int64_t x, int64_t y) {
+    const int64_t c = (x >> kRotateShift) * Spp;
+    const uint32_t fx = static_cast<uint32_t>(x & (kRotateOne - 1));
+    const uint32_t fy = static_cast<uint32_t>(y & (kRotateOne - 1));
+    for (int s = 0; s < Spp; ++s) out[s] = Bilinear(r0 + c + s, r1 + c + s, Spp, fx, fy);
+}
+
+template <int Spp>
+void RunWise(uint8_t* out, const uint8_t* const* rows, int64_t x, int64_t y, int32_t cx, int32_t cy,
+             int64_t count) {
+    while (count > 0) {
+        const int64_t r = y >> kRotateShift;
+        // Pixels that stay on this row.
+        int64_t m = count;
+        if (cy > 0) {
+            m = CeilDiv(((r + 1) << kRotateShift) - y, cy);
+        } else if (cy < 0) {
+            m = (y - (r << kRotateShift)) / -cy + 1;
+        }
+        if (m > count) m = count;
+        const uint8_t* r0 = rows[r];
+        const uint8_t* r1 = rows[r + 1];
+        for (int64_t k = 0; k < m; ++k) {
+            SamplePixel<Spp>(out, r0, r1, x, y);
+            out += Spp;
+            x += cx;
+            y += cy;
+        }
+        count -= m;
+    }
+}
+
+template <int Spp>
+void PerPixel(uint8_t* out, const uint8_t* const* rows, int64_t x, int64_t y, int32_t cx,
+              int32_t cy, int64_t count) {
+    for (int64_t k = 0; k < count; ++k) {
+        const int64_t r = y >> kRotateShift;
+        SamplePixel<Spp>(out, rows[r], rows[r + 1], x, y);
+        out += Spp;
+        x += cx;
+        y += cy;
+    }
+}
+
+template <int Spp>
+void Nearest(uint8_t* out, const uint8_t* const* rows, int64_t x, int64_t y, int32_t cx, int32_t cy,
+             int64_t count) {
+    for (int64_t k = 0; k < count; ++k) {
+        const uint8_t* p = rows[y >> kRotateShift] + (x >> kRotateShift) * Spp;
+        for (int s = 0; s < Spp; ++s) out[s] = p[s];
+        out += Spp;
+        x += cx;
+        y += cy;
+    }
+}
+
+uint32_t g_debugFlag = 0;
+
+// An 8-bit one-sample image record over a new buffer (new[]); false when it
+// cannot be had.
+bool MakeGray(tagTVKIMAGEINFO& out, const tagTVKIMAGEINFO& like, int32_t width, int32_t height) {
+    const int64_t size = int64_t{width} * height;
+    if (width <= 0 || height <= 0 || size > int64_t{UINT32_MAX}) return false;
+    auto* buf = new (std::nothrow) uint8_t[static_cast<size_t>(size)]();
+    if (buf == nullptr) return false;
+    out = like;
+    out.size = kTvkImageInfoSize;
+    out.lpImage = buf;
+    out.lXpos = 0;
+    out.lYpos = 0;
+    out.lWidth = width;
+    out.lHeight = height;
+    out.lSync = width;
+    out.tImageSize = static_cast<uint32_t>(size);
+    out.lBps = 8;
+    out.lSpp = 1;
+    out.ulRGBOrder = 1;
+    return true;
+}
+
+} // namespace
+
+int32_t get_vector_length(int64_t x, int64_t y) {
+    uint64_t sum = static_cast<uint64_t>(x * x) + static_cast<uint64_t>(y * y);
+    int shift = 0;
+    while (sum > uint64_t{INT32_MAX}) {
+        sum /= 4;
+        ++shift;
+    }
+    const int64_t root = static_cast<int64_t>(std::sqrt(static_cast<double>(sum)));
+    return static_cast<int32_t>(root << shift);
+}
+
+// ---------------------------------------------------------------------------
+// Handle
+
+CRotateImage::~CRotateImage() {
+    FreeLines();
+    delete[] m_ppLine;
+    delete[] m_ppOwn;
+}
+
+void CRotateImage::FreeLines() {
+    if (m_ppOwn != nullptr) {
+        for (int32_t i = 0; i < m_lAllocateLine; ++i) {
+            delete[] m_ppOwn[i];
+            m_ppOwn[i] = nullptr;
+        }
+    }
+    m_lKeepLine = 0;
+}
+
+uint32_t CRotateImage::Initialize(tagROTATEINFO* info) {
+    if (info == nullptr || info->size != kRotateInfoSize || info->bitsPerPixel < 8) {
+        return kIpErrBadArgument;
+    }
+    m_ptTL = info->topLeft;
+    m_ptBL = info->bottomLeft;
+    m_ptTR = info->topRight;
+    m_ptBR = info->bottomRight;
+    const int32_t left = std::min(m_ptTL.x, m_ptBL.x);
+    const int32_t top = std::min(m_ptTL.y, m_ptTR.y);
+    const int32_t right = std::max(m_ptBR.x, m_ptTR.x);
+    const int32_t bottom = std::max(m_ptBL.y, m_ptBR.y);
+    if (m_ptTR.x < m_ptTL.x || m_ptBR.x < m_ptBL.x || m_ptBL.y < m_ptTL.y || m_ptBR.y < m_ptTR.y ||
+        left >= right || top >= bottom) {
+        return kIpErrBadArgument;
+    }
+    if (info->srcWidth <= 0 || info->paperWidth <= 0 || info->paperHeight <= 0) {
+        return kIpErrBadArgument;
+    }
+    m_lSpp = info->bitsPerPixel == 24 ? 3 : 1;
+    m_lSrcWidth = info->srcWidth;
+    m_lLineBytes = m_lSrcWidth * m_lSpp;
+    m_lPaperWidth = info->paperWidth;
+    m_lPaperHeight = info->paperHeight;
+    m_bNearest = info->interpolate != 1;
+    m_bRightAnchored = info->rightAnchored != 0;
+    m_bFill = info->fillMode != 0;
+    m_bDetectBackground = info->fillMode == 1;
+    m_ulFillColour = info->fillColour;
+    m_lLeft = left;
+    m_lTop = top;
+    m_lRight = right;
+    m_lBottom = bottom;
+
+    // A page outside the source leaves the destination as filled.
+    if (left >= m_lSrcWidth || right < 0 || bottom < 0) {
+        m_bDone = true;
+        return kOk;
+    }
+    const int64_t dx = int64_t{m_ptTR.x} - m_ptTL.x;
+    const int64_t dy = int64_t{m_ptTR.y} - m_ptTL.y;
+    const int64_t len = get_vector_length(dx, dy);
+    if (len == 0) {
+        m_bDone = true;
+        return kOk;
+    }
+    m_lCos = static_cast<int32_t>(dx * kRotateOne / len);
+    m_lSin = static_cast<int32_t>(dy * kRotateOne / len);
+    m_lMinusSin = -m_lSin;
+    m_lCos2 = m_lCos;
+    if (m_lSin != 0 && m_lCos == 0) return kIpErrFailed;
+    m_bCutOut = m_lSin == 0;
+
+    // Fit the page to the paper width along the top edge's direction.
+    const int64_t w = m_lPaperWidth;
+    const int64_t ox = CeilDiv(int64_t{m_lCos} * w, kRotateOne);
+    const int64_t oyAbs = CeilDiv(std::llabs(int64_t{m_lSin} * w), kRotateOne);
+    const int64_t oy = m_lSin < 0 ? -oyAbs : oyAbs;
+    if (m_bRightAnchored) {
+        m_ptTL = {static_cast<int32_t>(m_ptTR.x - ox), static_cast<int32_t>(m_ptTR.y - oy)};
+        m_ptBL = {static_cast<int32_t>(m_ptBR.x - ox), static_cast<int32_t>(m_ptBR.y - oy)};
+    } else {
+        m_ptTR = {static_cast<int32_t>(m_ptTL.x + ox), static_cast<int32_t>(m_ptTL.y + oy)};
+        m_ptBR = {static_cast<int32_t>(m_ptBL.x + ox), static_cast<int32_t>(m_ptBL.y + oy)};
+    }
+    m_lLeft = std::min(m_ptTL.x, m_ptBL.x);
+    m_lTop = std::min(m_ptTL.y, m_ptTR.y);
+    m_lRight = std::max(m_ptBR.x, m_ptTR.x);
+    m_lBottom = std::max(m_ptBL.y, m_ptBR.y);
+
+    // Window: the source lines one destination line spans, plus the bilinear
+    // neighbour and two lines of margin.
+    const int64_t fdx = int64_t{m_ptTR.x} - m_ptTL.x;
+    const int64_t fdy = int64_t{m_ptTR.y} - m_ptTL.y;
+    const int64_t n =
+        fdx == 0 ? 5 : CeilDiv(std::llabs(std::max<int64_t>(fdx, m_lSrcWidth) * fdy), fdx) + 4;
+    if (n > INT32_MAX / 2) return kIpErrOutOfMemory;
+    m_lAllocateLine = static_cast<int32_t>(n);
+    info->keptLines = m_lAllocateLine;
+    m_ppLine = new (std::nothrow) uint8_t*[static_cast<size_t>(n)]();
+    m_ppOwn = new (std::nothrow) uint8_t*[static_cast<size_t>(n)]();
+    if (m_ppLine == nullptr || m_ppOwn == nullptr) return kIpErrOutOfMemory;
+    // Source lines above both top corners (counted from 1) are never needed.
+    m_lTopRow = std::max<int64_t>(0, int64_t{std::min(m_ptTL.y, m_ptTR.y)} - 1);
+    return kOk;
+}
+
+uint32_t CRotateImage::DetectBackground(const tagTVKIMAGEINFO& src) {
+    if (src.lXResolution <= 0 || src.lYResolution <= 0) return kIpErrBadArgument;
+    const int64_t mx = int64_t{src.lXResolution} * 1000 / 25400;
+    const int64_t my = int64_t{src.lYResolution} * 1000 / 25400;
+    const int64_t width = src.lWidth;
+    const int64_t height = src.lHeight;
+    const int64_t l = m_lLeft - mx;
+    const int64_t r = m_lRight + mx;
+    const int64_t t = m_lTop - my;
+    const int64_t b = m_lBottom + my;
+    const int spp = m_lSpp;
+    uint8_t th[3] = {static_cast<uint8_t>(m_ulFillColour),
+                     static_cast<uint8_t>(m_ulFillColour >> 8),
+                     static_cast<uint8_t>(m_ulFillColour >> 16)};
+    const bool dark = th[0] < 129;
+    uint64_t sum[3] = {0, 0, 0};
+    uint64_t count = 0;
+    auto strip = [&](int64_t x0, int64_t y0, int64_t x1, int64_t y1) {
+        x0 = std::clamp<int64_t>(x0, 0, width);
+        x1 = std::clamp<int64_t>(x1, 0, width);
+        y0 = std::clamp<int64_t>(y0, 0, height);
+        y1 = std::clamp<int64_t>(y1, 0, height);
+        for (int64_t y = y0; y < y1; ++y) {
+            const uint8_t* line = src.lpImage + y * src.lSync;
+            for (int64_t x = x0; x < x1; ++x) {
+                const uint8_t* p = line + x * spp;
+                bool counted = true;
+                for (int s = 0; s < spp; ++s) {
+                    counted = counted && (dark ? p[s] < th[s] : p[s] > th[s]);
+                }
+                if (!counted) continue;
+                ++count;
+                for (int s = 0; s < spp; ++s) sum[s] += p[s];
+            }
+        }
+    };
+    if (t > 0) strip(0, 0, width, t);
+    if (l > 0) strip(0, std::max<int64_t>(t, 0), l, std::min(b, height));
+    if (r < width) strip(r, std::max<int64_t>(t, 0), width, std::min(b, height));
+    if (b < height) strip(0, b, width, height);
+    if (count == 0) {
+        m_bFill = false;
+        return kOk;
+    }
+    uint32_t colour = 0;
+    for (int s = 0; s < spp; ++s) colour |= static_cast<uint32_t>(sum[s] / count) << (8 * s);
+    m_ulFillColour = colour;
+    return kOk;
+}
+
+void CRotateImage::Fill(tagTVKIMAGEINFO& dst) const {
+    const uint8_t c[3] = {static_cast<uint8_t>(m_ulFillColour),
+                          static_cast<uint8_t>(m_ulFillColour >> 8),
+                          static_cast<uint8_t>(m_ulFillColour >> 16)};
+    for (int32_t y = 0; y < dst.lHeight; ++y) {
+        uint8_t* line = dst.lpImage + int64_t{y} * dst.lSync;
+        if (m_lSpp == 1) {
+            std::memset(line, c[0], static_cast<size_t>(dst.lWidth));
+        } else {
+            for (int32_t x = 0; x < dst.lWidth; ++x) {
+                line[3 * x] = c[0];
+                line[3 * x + 1] = c[1];
+                line[3 * x + 2] = c[2];
+            }
+        }
+    }
+}
+
+uint32_t CRotateImage::Process(tagTVKIMAGEINFO* src, tagTVKIMAGEINFO* dst, tagROTATEINFO* info) {
+    if (src == nullptr || dst == nullptr || info == nullptr || src->lpImage == nullptr ||
+        dst->lpImage == nullptr) {
+        return kIpErrBadArgument;
+    }
+    const int32_t bits = SourceBits(*src);
+    if ((bits != 8 && bits != 24) || bits != 8 * m_lSpp || SourceBits(*dst) != bits ||
+        (bits == 24 && (src->ulRGBOrder != 0 || dst->ulRGBOrder != 0))) {
+        return kIpErrBadArgument;
+    }
+    // The source lines must hold the request's width; the destination is
+    // written only inside its own width.
+    if (src->lHeight < 0 || dst->lHeight < 0 || dst->lWidth < 0 ||
+        int64_t{dst->lSync} < int64_t{dst->lWidth} * m_lSpp ||
+        (src->lHeight > 0 && (src->lWidth < m_lSrcWidth || src->lSync < m_lLineBytes))) {
+        return kIpErrBadArgument;
+    }
+    if (m_bDetectBackground) {
+        if (info->last == 0) return kIpErrBadArgument;
+        const uint32_t r = DetectBackground(*src);
+        if (r != kOk) return r;
+        m_bDetectBackground = false;
+    }
+    if (m_bFill) Fill(*dst);
+    if (m_bDone) {
+        info->linesOut = 0;
+        info->linesIn = src->lHeight;
+        m_lDoneLines += dst->lHeight;
+        return kOk;
+    }
+    return m_bCutOut ? CutOut(*src, *dst, *info) : Rotate(*src, *dst, *info);
+}
+
+uint32_t CRotateImage::CutOut(tagTVKIMAGEINFO& src, tagTVKIMAGEINFO& dst, tagROTATEINFO& info) {
+    const int64_t room = std::min<int64_t>(m_lPaperHeight - m_lDoneLines, dst.lHeight);
+    int64_t produced = 0;
+    int64_t consumed = 0;
+    // Lines of the box above the source keep the fill.
+    while (produced < room && m_lTop + m_lDoneLines < 0) {
+        ++m_lDoneLines;
+        ++produced;
+    }
+    const int64_t width = std::min<int64_t>(m_lPaperWidth, dst.lWidth);
+    const int64_t x0 = std::max<int64_t>(m_lLeft, 0);
+    const int64_t x1 = std::min<int64_t>(int64_t{m_lLeft} + width, m_lSrcWidth);
+    while (produced < room && consumed < src.lHeight) {
+        const int64_t row = m_lRecvLines;
+        ++m_lRecvLines;
+        const uint8_t* line = src.lpImage + consumed * src.lSync;
+        ++consumed;
+        if (row < m_lTop + m_lDoneLines) continue;
+        if (x1 > x0) {
+            std::memcpy(dst.lpImage + produced * dst.lSync + (x0 - m_lLeft) * m_lSpp,
+                        line + x0 * m_lSpp, static_cast<size_t>((x1 - x0) * m_lSpp));
+        }
+        ++m_lDoneLines;
+        ++produced;
+    }
+    // Lines of the box below the source keep the fill.
+    if (info.last != 0) {
+        while (produced < room) {
+            ++m_lDoneLines;
+            ++produced;
+        }
+    }
+    info.linesOut = static_cast<int32_t>(produced);
+    info.linesIn = static_cast<int32_t>(consumed);
+    if (m_lDoneLines >= m_lPaperHeight) m_bDone = true;
+    return kOk;
+}
+
+void CRotateImage::DropRowsBefore(int64_t row) {
+    const int64_t k = row - m_lTopRow;
+    if (k <= 0) return;
+    if (k >= m_lKeepLine) {
+        m_lKeepLine = 0;
+    } else {
+        // Owned buffers move with their slot so that each stays with its line.
+        std::rotate(m_ppLine, m_ppLine + k, m_ppLine + m_lAllocateLine);
+        std::rotate(m_ppOwn, m_ppOwn + k, m_ppOwn + m_lAllocateLine);
+        m_lKeepLine -= static_cast<int32_t>(k);
+    }
+    m_lTopRow = row;
+}
+
+bool CRotateImage::KeepOwnCopies() {
+    for (int32_t i = 0; i < m_lKeepLine; ++i) {
+        if (m_ppLine[i] == m_ppOwn[i]) continue;
+        if (m_ppOwn[i] == nullptr) {
+            m_ppOwn[i] = new (std::nothrow) uint8_t[static_cast<size_t>(m_lLineBytes)];
+            if (m_ppOwn[i] == nullptr) return false;
+        }
+        std::memcpy(m_ppOwn[i], m_ppLine[i], static_cast<size_t>(m_lLineBytes));
+        m_ppLine[i] = m_ppOwn[i];
+    }
+    return true;
+}
+
+CRotateImage::Run CRotateImage::Clip(int64_t line, int32_t width, bool bounded,
+                                     int64_t rowLimit) const {
+    const int64_t sx = int64_t{m_ptTL.x} * kRotateOne + line * m_lMinusSin;
+    const int64_t sy = int64_t{m_ptTL.y} * kRotateOne + line * m_lCos2;
+    const int64_t cx = m_lCos;
+    const int64_t cy = m_lSin;
+    int64_t lo = 0;
+    int64_t hi = int64_t{width} - 1;
+    // Columns: the bilinear sample also reads the next column.
+    if (sx < 0) lo = std::max(lo, CeilDiv(-sx, cx));
+    const int64_t xLimit = (int64_t{m_lSrcWidth} - (m_bNearest ? 0 : 1)) * kRotateOne;
+    hi = std::min(hi, FloorDiv(xLimit - 1 - sx, cx));
+    // Rows: from the window's first row, and below the limit when bounded.
+    const int64_t yMin = m_lTopRow * kRotateOne;
+    if (cy > 0) {
+        if (sy < yMin) lo = std::max(lo, CeilDiv(yMin - sy, cy));
+        if (bounded) hi = std::min(hi, FloorDiv(rowLimit - 1 - sy, cy));
+    } else {
+        hi = std::min(hi, FloorDiv(sy - yMin, -cy));
+        if (bounded) lo = std::max(lo, CeilDiv(sy - rowLimit + 1, -cy));
+    }
+    return {lo, hi};
+}
+
+int64_t CRotateImage::DrawPending(tagTVKIMAGEINFO& dst, int64_t produced, int64_t room,
+                                  bool flush) {
+    const int32_t width = std::min(m_lPaperWidth, dst.lWidth - m_lDstX);
+    const bool runWise = m_lSin < 1024;
+    int64_t n = 0;
+    while (produced + n < room && m_lDoneLines < m_lPaperHeight) {
+        const int64_t j = m_lDoneLines;
+        const int64_t sy = int64_t{m_ptTL.y} * kRotateOne + j * m_lCos2;
+        // Rows above this line's highest point are not needed any more.
+        const int64_t yTop = sy + std::min<int64_t>(0, int64_t{m_lPaperWidth - 1} * m_lSin);
+        if (yTop >= 0) DropRowsBefore(yTop >> kRotateShift);
+        const int64_t bottomRow = m_lTopRow + m_lKeepLine - 1;
+        const int64_t limit = (bottomRow + (m_bNearest ? 1 : 0)) * kRotateOne;
+        const Run run = Clip(j, width, flush, limit);
+        if (run.first <= run.last) {
+            if (!flush) {
+                // Wait until the deepest sampled row has two rows of margin below it.
+                const int64_t deepest = sy + (m_lSin > 0 ? run.last : run.first) * m_lSin;
+                if (deepest >= (m_lTopRow + m_lKeepLine - 2) * kRotateOne) break;
+            }
+            const int64_t x = int64_t{m_ptTL.x} * kRotateOne + j * m_lMinusSin + run.first * m_lCos;
+            const int64_t y = sy + run.first * m_lSin - m_lTopRow * kRotateOne;
+            uint8_t* out =
+                dst.lpImage + (produced + n) * dst.lSync + (int64_t{m_lDstX} + run.first) * m_lSpp;
+            const int64_t count = run.last - run.first + 1;
+            if (m_bNearest) {
+                DrawNearest(out, m_ppLine, m_lSpp, x, y, m_lCos, m_lSin, count);
+            } else if (runWise) {
+                DrawBilinearRun(out, m_ppLine, m_lSpp, x, y, m_lCos, m_lSin, count);
+            } else {
+                DrawBilinearPixel(out, m_ppLine, m_lSpp, x, y, m_lCos, m_lSin, count);
+            }
+        }
+        ++m_lDoneLines;
+        ++n;
+    }
+    return n;
+}
+
+uint32_t CRotateImage::Rotate(tagTVKIMAGEINFO& src, tagTVKIMAGEINFO& dst, tagROTATEINFO& info) {
+    const int64_t room = std::min<int64_t>(m_lPaperHeight - m_lDoneLines, dst.lHeight);
+    int64_t produced = DrawPending(dst, 0, room, false);
+    int64_t consumed = 0;
+    while (produced < room && consumed < src.lHeight) {
+        const int64_t row = m_lRecvLines;
+        ++m_lRecvLines;
+        uint8_t* line = src.lpImage + consumed * src.lSync;
+        ++consumed;
+        if (row < m_lTopRow) continue;
+        if (m_lKeepLine == m_lAllocateLine) {
+            // The window is sized so that this cannot happen; pixels above a
+            // forced drop would keep the fill rather than read a lost line.
+            DropRowsBefore(m_lTopRow + 1);
+        }
+        m_ppLine[m_lKeepLine++] = line;
+        produced += DrawPending(dst, produced, room, false);
+    }
+    if (m_lDoneLines < m_lPaperHeight && info.last != 0) {
+        produced += DrawPending(dst, produced, room, true);
+        // What the source cannot reach keeps the fill.
+        while (produced < room) {
+            ++m_lDoneLines;
+            ++produced;
+        }
+    }
+    info.linesOut = static_cast<int32_t>(produced);
+    info.linesIn = static_cast<int32_t>(consumed);
+    if (m_lDoneLines >= m_lPaperHeight) {
+        m_bDone = true;
+        FreeLines();
+        return kOk;
+    }
+    // The caller may reuse its band: keep copies of the window's lines.
+    return KeepOwnCopies() ? kOk : kIpErrOutOfMemory;
+}
+
+void CRotateImage::DrawBilinearRun(uint8_t* out, const uint8_t* const* rows, int32_t spp, int64_t x,
+                                   int64_t y, int32_t cx, int32_t cy, int64_t count) {
+    if (spp == 3) {
+        RunWise<3>(out, rows, x, y, cx, cy, count);
+    } else {
+        RunWise<1>(out, rows, x, y, cx, cy, count);
+    }
+}
+
+void CRotateImage::DrawBilinearPixel(uint8_t* out, const uint8_t* const* rows, int32_t spp,
+                                     int64_t x, int64_t y, int32_t cx, int32_t cy, int64_t count) {
+    if (spp == 3) {
+        PerPixel<3>(out, rows, x, y, cx, cy, count);
+    } else {
+        PerPixel<1>(out, rows, x, y, cx, cy, count);
+    }
+}
+
+void CRotateImage::DrawNearest(uint8_t* out, const uint8_t* const* rows, int32_t spp, int64_t x,
+                               int64_t y, int32_t cx, int32_t cy, int64_t count) {
+    if (spp == 3) {
+        Nearest<3>(out, rows, x, y, cx, cy, count);
+    } else {
+        Nearest<1>(out, rows, x, y, cx, cy, count);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Shared steps of the whole-page entries
+
+uint32_t ROTATEIMAGE_COMMON_FUNCTION::ToGrayImage(tagTVKIMAGEINFO& out,
+                                                  const tagTVKIMAGEINFO& src) {
+    const int32_t bits = SourceBits(src);
+    if ((bits != 8 && bits != 24) || (bits == 24 && src.ulRGBOrder != 0)) {
+        return kIpErrBadArgument;
+    }
+    if (!MakeGray(out, src, src.lWidth, src.lHeight)) return kIpErrOutOfMemory;
+    for (int32_t y = 0; y < src.lHeight; ++y) {
+        const uint8_t* in = src.lpImage + int64_t{y} * src.lSync;
+        uint8_t* o = out.lpImage + int64_t{y} * out.lSync;
+        if (bits == 8) {
+            std::memcpy(o, in, static_cast<size_t>(src.lWidth));
+            continue;
+        }
+        for (int32_t x = 0; x < src.lWidth; ++x, in += 3) {
+            o[x] = static_cast<uint8_t>((306u * in[0] + 601u * in[1] + 117u * in[2]) >> 10);
+        }
+    }
+    return kOk;
+}
+
+uint32_t ROTATEIMAGE_COMMON_FUNCTION::ToHalveImage(tagTVKIMAGEINFO& out,
+                                                   const tagTVKIMAGEINFO& src) {
+    if (SourceBits(src) != 8) return kIpErrBadArgument;
+    if (!MakeGray(out, src, src.lWidth / 2, src.lHeight / 2)) return kIpErrOutOfMemory;
+    out.lXResolution = src.lXResolution / 2;
+    out.lYResolution = src.lYResolution / 2;
+    for (int32_t y = 0; y < out.lHeight; ++y) {
+        const uint8_t* a = src.lpImage + 2 * int64_t{y} * src.lSync;
+        const uint8_t* b = a + src.lSync;
+        uint8_t* o = out.lpImage + int64_t{y} * out.lSync;
+        for (int32_t x = 0; x < out.lWidth; ++x) {
+            o[x] = static_cast<uint8_t>((a[2 * x] + a[2 * x + 1] + b[2 * x] + b[2 * x + 1]) >> 2);
+        }
+    }
+    return kOk;
+}
+
+void ROTATEIMAGE_COMMON_FUNCTION::RotateFourPoint(Tvk::tagPOINT& topLeft, Tvk::tagPOINT& bottomLeft,
+                                                  Tvk::tagPOINT& topRight,
+                                                  Tvk::tagPOINT& bottomRight, double angle) {
+    if (angle == 0.0) return;
+    const int64_t cx = topLeft.x + (int64_t{bottomRight.x} - topLeft.x) / 2;
+    const int64_t cy = topLeft.y + (int64_t{bottomRight.y} - topLeft.y) / 2;
+    const double c = std::cos(angle);
+    const double s = std::sin(angle);
+    auto turn = [&](Tvk::tagPOINT p) {
+        const double dx = static_cast<double>(p.x - cx);
+        const double dy = static_cast<double>(p.y - cy);
+        return Tvk::tagPOINT{static_cast<int32_t>(static_cast<double>(cx) + dx * c - dy * s),
+                             static_cast<int32_t>(static_cast<double>(cy) + dx * s + dy * c)};
+    };
+    const Tvk::tagPOINT tl = turn(topLeft);
+    const Tvk::tagPOINT tr = turn(topRight);
+    topLeft = tl;
+    topRight = tr;
+    bottomLeft = {static_cast<int32_t>(2 * cx - tr.x), static_cast<int32_t>(2 * cy - tr.y)};
+    bottomRight = {static_cast<int32_t>(2 * cx - tl.x), static_cast<int32_t>(2 * cy - tl.y)};
+}
+
+void ROTATEIMAGE_COMMON_FUNCTION::CalcNewFourPoint(tagROTATEINFO& info, double angle) {
+    if (info.size < kRotateInfoTextSlantSize) return;
+    const int32_t w = EdgeLength(info.topLeft, info.topRight);
+    const int32_t h = EdgeLength(info.topLeft, info.bottomLeft);
+    const int32_t x0 = info.rightAnchored != 0 ? info.paperWidth - w : 0;
+    Tvk::tagPOINT tl{x0, 0};
+    Tvk::tagPOINT bl{x0, h};
+    Tvk::tagPOINT tr{x0 + w, 0};
+    Tvk::tagPOINT br{x0 + w, h};
+    RotateFourPoint(tl, bl, tr, br, angle);
+    info.dstTopLeft = tl;
+    info.dstBottomLeft = bl;
+    info.dstTopRight = tr;
+    info.dstBottomRight = br;
+    info.sin1024 = static_cast<int32_t>(std::sin(angle) * 1024.0);
+    info.cos1024 = static_cast<int32_t>(std::cos(angle) * 1024.0);
+}
+
+void ROTATEIMAGE_COMMON_FUNCTION::CordinateToDetectTextImage(tagROTATEINFO& info) {
+    for (Tvk::tagPOINT* p : {&info.topLeft, &info.bottomLeft, &info.topRight, &info.bottomRight}) {
+        p->x /= 2;
+        p->y /= 2;
+    }
+    info.srcWidth /= 2;
+}
+
+uint32_t ROTATEIMAGE_COMMON_FUNCTION::DetectTextSlant_for_RotateImage(tagTVKIMAGEINFO* src,
+                                                                      tagROTATEINFO* info) {
+    if (src == nullptr || src->lpImage == nullptr || info == nullptr ||
+        info->size < kRotateInfoTextSlantSize || info->textSlant == nullptr) {
+        return kIpErrBadArgument;
+    }
+    struct Owned {
+        uint8_t* p = nullptr;
+        ~Owned() { delete[] p; }
+    };
+    // Gray working image.
+    tagTVKIMAGEINFO work = *src;
+    Owned grayBuf;
+    const int32_t bits = SourceBits(*src);
+    if (bits == 24) {
+        if (src->ulRGBOrder != 0) return kIpErrBadArgument;
+        const uint32_t r = ToGrayImage(work, *src);
+        if (r != kOk) return r;
+        grayBuf.p = work.lpImage;
+    } else if (bits != 8) {
+        return kIpErrBadArgument;
+    }
+    tagROTATEINFO req{};
+    std::memcpy(&req, info, std::min<size_t>(info->size, sizeof(req)));
+    req.size = kRotateInfoSize;
+    req.bitsPerPixel = 8;
+    req.slantFlags = 0;
+    req.handle = nullptr;
+    req.last = 1;
+    // Halve while the image has at least twice the working resolution.
+    Owned halfBuf;
+    const int64_t wanted = info->textSlant->workingResolution;
+    while (wanted > 0 && 2 * wanted <= work.lXResolution && work.lWidth >= 2 && work.lHeight >= 2) {
+        tagTVKIMAGEINFO half{};
+        const uint32_t r = ToHalveImage(half, work);
+        if (r != kOk) return r;
+        delete[] halfBuf.p;
+        halfBuf.p = half.lpImage;
+        work = half;
+        CordinateToDetectTextImage(req);
+    }
+    req.srcWidth = std::min(req.srcWidth, work.lWidth);
+    GetRotateImagePaperSize(&req);
+    // The page cut out upright at its paper size.
+    tagTVKIMAGEINFO cut{};
+    Owned cutBuf;
+    if (!MakeGray(cut, work, req.paperWidth, req.paperHeight)) {
+        return req.paperWidth <= 0 || req.paperHeight <= 0 ? kIpErrBadArgument : kIpErrOutOfMemory;
+    }
+    cutBuf.p = cut.lpImage;
+    uint32_t r = RotateImagePage(&work, &cut, &req);
+    if (r != kOk) return r;
+    const int32_t slant = DetectTextSlant(&cut, info->textSlant);
+    if (slant != 0) return static_cast<uint32_t>(slant);
+    RotateFourPoint(info->topLeft, info->bottomLeft, info->topRight, info->bottomRight,
+                    info->textSlant->angle);
+    return kOk;
+}
+
+void ROTATEIMAGE_COMMON_FUNCTION::SetDebugFlag(uint32_t flag) {
+    g_debugFlag = flag;
+}
+
+uint32_t ROTATEIMAGE_COMMON_FUNCTION::GetDebugFlag() {
+    return g_debugFlag;
+}
+
+// ---------------------------------------------------------------------------
+// Exports
+
+namespace {
+
+// Whole page, optionally turned by the text slant, without a caller's handle.
+uint32_t WholePageWithTextSlant(tagTVKIMAGEINFO* src, tagTVKIMAGEINFO* dst, tagROTATEINFO* info) {
+    using F = ROTATEIMAGE_COMMON_FUNCTION;
+    if (info->last == 0) return kIpErrBadArgument;
+    tagROTATEINFO work{};
+    std::memcpy(&work, info, std::min<size_t>(info->size, sizeof(work)));
+    work.handle = nullptr;
+    double angle = 0.0;
+    if ((work.slantFlags & kRotateSlantDetect) != 0) {
+        const uint32_t r = F::DetectTextSlant_for_RotateImage(src, &work);
+        if (r != kOk) return r;
+        if (dst == nullptr) return kOk;
+        angle = work.textSlant->angle;
+    } else {
+        if ((work.slantFlags & kRotateSlantUseAngle) != 0) {
+            if (work.textSlant == nullptr) return kIpErrBadArgument;
+            angle = work.textSlant->angle;
+        }
+        F::RotateFourPoint(work.topLeft, work.bottomLeft, work.topRight, work.bottomRight, angle);
+        if (dst == nullptr) return kIpErrBadArgument;
+    }
+    F::CalcNewFourPoint(*info, -angle);
+    const uint32_t r = RotateImagePage(src, dst, &work);
+    info->keptLines = work.keptLines;
+    info->linesOut = work.linesOut;
+    info->linesIn = work.linesIn;
+    return r;
+}
+
+} // namespace
+
+uint32_t CreateRotateImageHandle(tagROTATEINFO* info) {
+    IpSetLastError(0);
+    if (info == nullptr) return kIpErrBadArgument;
+    auto* h = new (std::nothrow) CRotateImage;
+    if (h == nullptr) return kIpErrOutOfMemory;
+    const uint32_t r = h->Initialize(info);
+    if (r != kOk) {
+        delete h;
+        return r;
+    }
+    info->handle = h;
+    return kOk;
+}
+
+uint32_t ReleaseRotateImageHandle(tagROTATEINFO* info) {
+    IpSetLastError(0);
+    if (info == nullptr) return kOk;
+    delete static_cast<CRotateImage*>(info->handle);
+    info->handle = nullptr;
+    return kOk;
+}
+
+uint32_t RotateImage(tagTVKIMAGEINFO* src, tagTVKIMAGEINFO* dst, tagROTATEINFO* info) {
+    IpSetLastError(0);
+    if (src == nullptr || info == nullptr) return kIpErrBadArgument;
+    const int32_t bits = SourceBits(*src);
+    if (bits != 8 && bits != 24) return kIpErrBadArgument;
+    if (info->handle == nullptr) return WholePageWithTextSlant(src, dst, info);
+    if (dst == nullptr) return kIpErrBadArgument;
+    return static_cast<CRotateImage*>(info->handle)->Process(src, dst, info);
+}
+
+uint32_t RotateImagePage(tagTVKIMAGEINFO* src, tagTVKIMAGEINFO* dst, tagROTATEINFO* info) {
+    IpSetLastError(0);
+    if (info == nullptr || info->last == 0) return kIpErrBadArgument;
+    if (src == nullptr || dst == nullptr) return kIpErrBadArgument;
+    const int32_t bits = SourceBits(*src);
+    if (bits != 8 && bits != 24) return kIpErrBadArgument;
+    // A handle of our own, so that a handle in the caller's record is untouched.
+    CRotateImage handle;
+    uint32_t r = handle.Initialize(info);
+    if (r != kOk) return r;
+    return handle.Process(src, dst, info);
+}
+
+uint32_t RotateImagePageAndDetectTextSlant(tagTVKIMAGEINFO* src, tagTVKIMAGEINFO* dst,
+                                           tagROTATEINFO* info) {
+    IpSetLastError(0);
+    if (src == nullptr || info == nullptr) return kIpErrBadArgument;
+    return WholePageWithTextSlant(src, dst, info);
+}
+
+uint32_t GetRotateImagePaperSize(tagROTATEINFO* info) {
+    IpSetLastError(0);
+    if (info == nullptr) return kIpErrBadArgument;
+    info->paperWidth = EdgeLength(info->topLeft, info->topRight);
+    info->paperHeight = EdgeLength(info->topLeft, info->bottomLeft);
+    return kOk;
+}
