@@ -446,3 +446,26 @@ TEST(AdaptRegionKind, PortableAndVectorPathsAgree) {
         EXPECT_EQ(a.bytes(), b.bytes()) << kind;
     }
 }
+
+TEST(BinarizeKinds, TightBuffersOfManySizes) {
+    // Sources without line padding and destinations exactly as large as the
+    // result: every kind stays inside both buffers (checked under the
+    // address sanitizer) and leaves the last-error word clear.
+    const uint32_t kinds[] = {kBinErrorDiffusion, kBinMedian, kBinAdaptRegion,
+                              kBinExtractEdge,    kBinDouble, kBinDoubleLinear,
+                              kBinDoubleCubic};
+    for (uint32_t kind : kinds) {
+        const int32_t scale = kind >= kBinDouble ? 2 : 1;
+        for (int32_t w : {8, 9, 11, 12, 15, 16, 17, 19, 31, 33, 50}) {
+            if (kind == kBinMedian && w < 9) continue; // the 9 x 9 window must fit
+            for (int32_t h : {8, 9, 13, 21}) {
+                TestImage src(w, h, 8, 1, 1, w);
+                const auto bytes = RandomBytes(src.bytes().size(), w * 100 + h);
+                std::copy(bytes.begin(), bytes.end(), src.bytes().begin());
+                TestImage dst(w * scale, h * scale, 1, 1, 1, (w * scale + 7) / 8);
+                ASSERT_EQ(RunKind(kind, dst, src), 0) << kind << " " << w << "x" << h;
+                EXPECT_EQ(g_lastError, 0u) << kind << " " << w << "x" << h;
+            }
+        }
+    }
+}
