@@ -4,6 +4,7 @@
 #include "TvkIpError.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
 
@@ -30,6 +31,19 @@ inline uint32_t FiveBits(const uint8_t* line, int32_t x) {
     const uint32_t pair = (static_cast<uint32_t>(line[byte]) << 8) |
                           ((x & 7) > 3 ? static_cast<uint32_t>(line[byte + 1]) : 0u);
     return (pair >> (11 - (x & 7))) & 0x1F;
+}
+
+// The first set bit at or after `from` (most significant bit first), or a
+// position beyond the line when there is none.
+int32_t NextSetBit(const uint8_t* line, int32_t bytes, int32_t from) {
+    int32_t i = from >> 3;
+    if (i >= bytes) return bytes * 8;
+    unsigned b = line[i] & (0xFFu >> (from & 7));
+    while (b == 0) {
+        if (++i >= bytes) return bytes * 8;
+        b = line[i];
+    }
+    return i * 8 + std::countl_zero(static_cast<uint8_t>(b));
 }
 
 bool SameGeometry(const tagTVKIMAGEINFO* a, const tagTVKIMAGEINFO* b) {
@@ -109,10 +123,31 @@ void CEraseDot::ErasePass(uint8_t* image, int32_t width, int32_t height, int32_t
     height = height < 0 ? -height : height;
     const uint32_t invert = polarity != 0 ? 0u : 0x1Fu;
     const int32_t lastX = width - kWindow;
+    if (lastX < 0) return;
+    // Black pixels of the three inner lines of a row of windows, to jump
+    // over windows whose inner part is empty (they step by 3 and change
+    // nothing). Erasures only remove black, so the line never hides one.
+    const int32_t bytes = (width + 7) / 8;
+    std::unique_ptr<uint8_t[]> inner3(new (std::nothrow) uint8_t[static_cast<size_t>(bytes)]);
     for (int32_t y = 0; y + kWindow <= height; ++y) {
         uint8_t* lines[kWindow];
         for (int32_t r = 0; r < kWindow; ++r) lines[r] = image + int64_t{y + r} * sync;
+        if (inner3) {
+            for (int32_t i = 0; i < bytes; ++i)
+                inner3[i] = polarity != 0
+                                ? static_cast<uint8_t>(lines[1][i] | lines[2][i] | lines[3][i])
+                                : static_cast<uint8_t>(~(lines[1][i] & lines[2][i] & lines[3][i]));
+        }
+        int32_t nextBlack = -1;
         for (int32_t x = 0; x <= lastX;) {
+            if (inner3) {
+                if (nextBlack < x + 1) nextBlack = NextSetBit(inner3.get(), bytes, x + 1);
+                // Windows x with no black in columns x + 1 .. x + 3.
+                if (x < nextBlack - 3) {
+                    const int32_t steps = std::min((nextBlack - 3 - x + 2) / 3, (lastX - x) / 3);
+                    x += 3 * steps;
+                }
+            }
             uint32_t word = 0;
             for (int32_t r = 0; r < kWindow; ++r) word |= Row(FiveBits(lines[r], x) ^ invert, r);
             const uint32_t inner = word & kInner;
