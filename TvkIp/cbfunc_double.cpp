@@ -6,6 +6,7 @@
 #include "TvkIpError.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 #include <memory>
@@ -39,55 +40,72 @@ void ChargeOneLineLinear(const uint8_t* s, uint8_t* m, int32_t w) {
 void ChargeOneLine(const uint8_t* s, uint8_t* m, int32_t w) {
     constexpr int32_t c = contrast_binfunc_cubic;
     m[0] = static_cast<uint8_t>((s[0] + s[1]) >> 1);
-    for (int32_t x = 1; x <= w - 3; ++x)
-        m[x] = Clamp255(((s[x - 1] + s[x + 2]) * c + (s[x] + s[x + 1]) * (32 - c)) >> 6);
+    const auto cubic = [&](int32_t x) {
+        return Clamp255(((s[x - 1] + s[x + 2]) * c + (s[x] + s[x + 1]) * (32 - c)) >> 6);
+    };
+    // Fixed-length chunks let the compiler vectorise the loop.
+    constexpr int32_t kChunk = 64;
+    int32_t x = 1;
+    for (; x + kChunk <= w - 2; x += kChunk)
+        for (int32_t k = 0; k < kChunk; ++k) m[x + k] = cubic(x + k);
+    for (; x <= w - 3; ++x) m[x] = cubic(x);
     m[w - 2] = static_cast<uint8_t>((s[w - 2] + s[w - 1]) >> 1);
     m[w - 1] = Extrapolate(s[w - 1], s[w - 2]);
 }
 
-// Packs n flag bytes (0 or 1) into bits, most significant bit first; the
-// bits of a last partial byte beyond n keep their value.
-inline void PackFlags(uint8_t* row, const uint8_t* f, int32_t n) {
-    int32_t i = 0;
+// Bit k of a byte moved to bit 2k of a 16-bit word.
+constexpr std::array<uint16_t, 256> MakeSpread() {
+    std::array<uint16_t, 256> t{};
+    for (unsigned v = 0; v < 256; ++v) {
+        unsigned r = 0;
+        for (unsigned k = 0; k < 8; ++k)
+            if (v & (1u << k)) r |= 1u << (2 * k);
+        t[v] = static_cast<uint16_t>(r);
+    }
+    return t;
+}
+constexpr std::array<uint16_t, 256> kSpread = MakeSpread();
+
+// Eight 0/1 bytes to one byte, the first in the most significant bit.
+inline unsigned Pack8(const uint8_t* f) {
     if constexpr (std::endian::native == std::endian::little) {
-        // Eight 0/1 bytes to one byte: each byte's bit lands in its own place
-        // of the top byte of the product.
-        for (; i + 8 <= n; i += 8) {
-            uint64_t v;
-            std::memcpy(&v, f + i, 8);
-            row[i >> 3] = static_cast<uint8_t>((v * 0x8040201008040201ull) >> 56);
-        }
-    }
-    for (; i + 8 <= n; i += 8) {
+        // Each byte's bit lands in its own place of the product's top byte.
+        uint64_t v;
+        std::memcpy(&v, f, 8);
+        return static_cast<unsigned>((v * 0x8040201008040201ull) >> 56);
+    } else {
         unsigned b = 0;
-        for (int32_t k = 0; k < 8; ++k) b = (b << 1) | f[i + k];
-        row[i >> 3] = static_cast<uint8_t>(b);
-    }
-    const int32_t rest = n - i;
-    if (rest > 0) {
-        unsigned b = 0;
-        for (int32_t k = 0; k < rest; ++k) b = (b << 1) | f[i + k];
-        b <<= 8 - rest;
-        const unsigned mask = (0xFFu << (8 - rest)) & 0xFFu;
-        row[i >> 3] = static_cast<uint8_t>((row[i >> 3] & ~mask) | b);
+        for (int32_t k = 0; k < 8; ++k) b = (b << 1) | f[k];
+        return b;
     }
 }
 
 // Writes one destination row of 2w pixels: pixel 2x is black when even(x),
-// pixel 2x + 1 when odd(x). The tests run into a small flag buffer first (a
-// loop the compiler can keep tight), then four source pixels make a byte.
-// Bits beyond 2w keep their value.
+// pixel 2x + 1 when odd(x). The tests of a chunk run in two plain loops of
+// fixed length (which the compiler vectorises), then eight source pixels
+// make two bytes. Bits beyond 2w keep their value.
 template <typename Even, typename Odd>
 inline void WriteRow(uint8_t* row, int32_t w, Even even, Odd odd) {
-    constexpr int32_t kChunk = 256; // a multiple of 4, so chunks start on whole bytes
-    uint8_t f[2 * kChunk];
-    for (int32_t x0 = 0; x0 < w; x0 += kChunk) {
-        const int32_t n = std::min(kChunk, w - x0);
-        for (int32_t k = 0; k < n; ++k) {
-            f[2 * k] = static_cast<uint8_t>(even(x0 + k));
-            f[2 * k + 1] = static_cast<uint8_t>(odd(x0 + k));
+    constexpr int32_t kChunk = 256; // a multiple of 8, so chunks start on whole bytes
+    uint8_t fe[kChunk], fo[kChunk];
+    int32_t x0 = 0;
+    for (; x0 + kChunk <= w; x0 += kChunk) {
+        for (int32_t k = 0; k < kChunk; ++k) fe[k] = static_cast<uint8_t>(even(x0 + k));
+        for (int32_t k = 0; k < kChunk; ++k) fo[k] = static_cast<uint8_t>(odd(x0 + k));
+        uint8_t* out = row + x0 / 4;
+        for (int32_t k = 0; k < kChunk; k += 8) {
+            const unsigned v = (kSpread[Pack8(fe + k)] << 1) | kSpread[Pack8(fo + k)];
+            out[k / 4] = static_cast<uint8_t>(v >> 8);
+            out[k / 4 + 1] = static_cast<uint8_t>(v);
         }
-        PackFlags(row + x0 / 4, f, 2 * n);
+    }
+    // The rest of the row, pixel pair by pixel pair.
+    for (int32_t x = x0; x < w; ++x) {
+        const int32_t bit = 2 * x;
+        uint8_t& b = row[bit >> 3];
+        const unsigned pair = (static_cast<unsigned>(even(x)) << 1) | static_cast<unsigned>(odd(x));
+        const int32_t shift = 6 - (bit & 7);
+        b = static_cast<uint8_t>((b & ~(3u << shift)) | (pair << shift));
     }
 }
 
