@@ -36,20 +36,23 @@ int32_t SourceBits(const tagTVKIMAGEINFO& img) {
     return img.lBps * img.lSpp;
 }
 
-// One bilinear sample of sample s: the sum reaches 255 x 2^24, which only
-// unsigned 32-bit arithmetic holds.
-inline uint8_t Bilinear(const uint8_t* a, const uint8_t* b, int32_t spp, uint32_t fx, uint32_t fy) {
-    const uint32_t top = a[0] * (kRotateOne - fx) + a[spp] * fx;
-    const uint32_t bottom = b[0] * (kRotateOne - fx) + b[spp] * fx;
-    return static_cast<uint8_t>((top * (kRotateOne - fy) + bottom * fy) >> (2 * kRotateShift));
-}
-
+// Bilinear sample of one pixel: ((p00 (1 - fx) + p01 fx) (1 - fy) + (p10 (1 - fx) + p11 fx) fy)
+// in 1/4096 steps, written with the four corner weights (the same integer).
+// The sum reaches 255 x 2^24, which only unsigned 32-bit arithmetic holds.
 template <int Spp>
 inline void SamplePixel(uint8_t* out, const uint8_t* r0, const uint8_t* r1, int64_t x, int64_t y) {
     const int64_t c = (x >> kRotateShift) * Spp;
     const uint32_t fx = static_cast<uint32_t>(x & (kRotateOne - 1));
     const uint32_t fy = static_cast<uint32_t>(y & (kRotateOne - 1));
-    for (int s = 0; s < Spp; ++s) out[s] = Bilinear(r0 + c + s, r1 + c + s, Spp, fx, fy);
+    const uint32_t gx = kRotateOne - fx;
+    const uint32_t gy = kRotateOne - fy;
+    const uint32_t w00 = gx * gy, w01 = fx * gy, w10 = gx * fy, w11 = fx * fy;
+    const uint8_t* a = r0 + c;
+    const uint8_t* b = r1 + c;
+    for (int s = 0; s < Spp; ++s) {
+        const uint32_t v = a[s] * w00 + a[s + Spp] * w01 + b[s] * w10 + b[s + Spp] * w11;
+        out[s] = static_cast<uint8_t>(v >> (2 * kRotateShift));
+    }
 }
 
 template <int Spp>
