@@ -330,7 +330,7 @@ TEST(DoubleDensity, ReplicationGolden) {
 
 TEST(DoubleDensity, InterpolatedKindsMatchModel) {
     for (uint32_t kind : {kBinDouble, kBinDoubleLinear, kBinDoubleCubic}) {
-        for (int w : {4, 5, 7, 9, 33}) {
+        for (int w : {4, 5, 7, 9, 33, 300, 517}) {
             for (int h : {4, 5, 11}) {
                 TestImage src = RandomGray(w, h, w * 31 + h, 40, 220);
                 TestImage dst = TestImage::Binary(2 * w, 2 * h);
