@@ -163,8 +163,10 @@ public:
     class CEdge {
     public:
         virtual ~CEdge() = default;
+        // Sizes the profile (all -1) and the counters (all 0) to the width.
         virtual uint32_t init(const CImg::tagIMGSET& image);
-        // Brings the profile to the smaller of the two resolutions.
+        // Brings the profile to the smaller of the two resolutions: fewer
+        // columns when x is the larger, entries scaled when y is.
         void normalize(int32_t xdpi, int32_t ydpi);
         int32_t getLeftEdge() const;  // first valid column; the last column when none
         int32_t getRightEdge() const; // last valid column; 0 when none
@@ -176,9 +178,11 @@ public:
     class CEdgeFlt : public CEdge {
     public:
         uint32_t init(const CImg::tagIMGSET& image) override;
-        // Column x at line y of a window whose oldest line is `first`.
-        virtual void filter(const CLineWindow& lines, int32_t step, int32_t first, int32_t y,
-                            int32_t darkening, int32_t limit) = 0;
+        // Every column at line y (a line number of the image) of the lines
+        // held in the window.
+        virtual void filter(const CLineWindow& lines, int32_t step, int32_t y, int32_t darkening,
+                            int32_t limit) = 0;
+        // Clears runs of valid entries no longer than 5 mm.
         virtual void noizegate(int32_t xdpi);
         virtual int32_t getFltTrgDPI() const { return 150; }
         virtual int32_t getFltTopTrgDPI() const = 0;
@@ -191,17 +195,18 @@ public:
 
     class CEdgeFlt_ShadowEdge : public CEdgeFlt {
     public:
-        // Clears the ends of the edge that curve away within the trim length.
+        // Within the trim length from each end, clears the entries before
+        // every step the expected way (down for a top edge, up for a bottom
+        // edge) until the first step the other way.
         void trim(bool top);
-        int32_t m_trim = 0;
+        int32_t m_trim = 0; // pixels
     };
 
     // The leading edge: the line after the first run of dark, darkened lines.
     class CEdgeFlt_TopShadowEdge : public CEdgeFlt_ShadowEdge {
     public:
-        void filter(const CLineWindow& lines, int32_t step, int32_t first, int32_t y,
-                    int32_t darkening, int32_t limit) override;
-        void noizegate(int32_t xdpi) override;
+        void filter(const CLineWindow& lines, int32_t step, int32_t y, int32_t darkening,
+                    int32_t limit) override;
         int32_t getFltTopTrgDPI() const override { return 5; }
         int32_t getFltBottomTrgDPI() const override { return 0; }
     };
@@ -209,9 +214,8 @@ public:
     // The trailing edge: the line before the last run of dark, darkened lines.
     class CEdgeFlt_BtmShadowEdge : public CEdgeFlt_ShadowEdge {
     public:
-        void filter(const CLineWindow& lines, int32_t step, int32_t first, int32_t y,
-                    int32_t darkening, int32_t limit) override;
-        void noizegate(int32_t xdpi) override;
+        void filter(const CLineWindow& lines, int32_t step, int32_t y, int32_t darkening,
+                    int32_t limit) override;
         int32_t getFltTopTrgDPI() const override { return 0; }
         int32_t getFltBottomTrgDPI() const override { return 5; }
     };
@@ -238,10 +242,11 @@ public:
     int32_t lines() const;
 
 private:
-    struct Side;
+    void runLine(const uint8_t* line1, const uint8_t* line2);
     void fixEdge();
-    void calc_side(bool image1, tagDETECTSIZEINFO* info);
-    void roll_back_result(bool image1, int32_t length, tagDETECTSIZEINFO* info) const;
+    bool calc_slant(const std::vector<int32_t>& lead, int32_t left, int32_t right, int32_t xdpi,
+                    int32_t ydpi, Tvk::tagPOINT* slant) const;
+    void roll_back_result(int32_t width, int32_t length, tagDETECTSIZEINFO* info) const;
 
     bool m_bSwap = false;
     bool m_bInitialized = false;

@@ -338,4 +338,192 @@ TEST(DetectSize, Requests) {
     EXPECT_EQ(d.lines(), 0);
 }
 
+// ------------------------------------------------------------------ duplex
+
+// Both sides of one sheet: the front sensor sees the shadow below the
+// trailing edge, the back sensor (mirrored left to right, `offset` lines
+// behind) the shadow above the leading edge.
+struct DuplexPair {
+    SheetSpec front, back;
+    TestImage frontImage, backImage;
+};
+
+DuplexPair MakePair(double angle, int32_t offset, bool sheet = true) {
+    DuplexPair p;
+    SheetSpec s;
+    s.sheetWidth = sheet ? 1000 : 0;
+    s.sheetHeight = sheet ? 1300 : 0;
+    const double a = std::fabs(angle) * M_PI / 180;
+    const double h = 1000 * std::sin(a) + 1300 * std::cos(a);
+    const double w = 1000 * std::cos(a) + 1300 * std::sin(a);
+    s.imageWidth = static_cast<int32_t>(w) + 200;
+    s.imageHeight = static_cast<int32_t>(h) + 200 + std::abs(offset);
+    s.centerX = s.imageWidth / 2.0 + 17;
+    s.centerY = 100 + h / 2 + (offset < 0 ? -offset : 0);
+    s.shadow = 6;
+    s.content = false;
+    p.front = s;
+    p.front.angleDeg = angle + 180; // the sheet's own top edge, with its shadow, at the bottom
+    p.back = s;
+    p.back.angleDeg = -angle;
+    p.back.centerX = s.imageWidth - s.centerX;
+    p.back.centerY = s.centerY + offset;
+    p.frontImage = kdtest::SheetPage(p.front);
+    p.backImage = kdtest::SheetPage(p.back);
+    return p;
+}
+
+// Image corners of a sheet in the detector's order (left-bottom,
+// right-bottom, right-top, left-top), y moved by dy.
+std::vector<kdtest::Corner> ImageCorners(const SheetSpec& s, double dy) {
+    auto c = kdtest::SheetCorners(s);
+    for (auto& p : c) p.y += dy;
+    std::sort(c.begin(), c.end(), [](const auto& a, const auto& b) { return a.y < b.y; });
+    const auto tl = c[0].x < c[1].x ? c[0] : c[1], tr = c[0].x < c[1].x ? c[1] : c[0];
+    const auto bl = c[2].x < c[3].x ? c[2] : c[3], br = c[2].x < c[3].x ? c[3] : c[2];
+    return {bl, br, tr, tl};
+}
+
+CDetectSizeWithDuplex::tagOPTION DuplexOption(int32_t offset, bool front) {
+    CDetectSizeWithDuplex::tagOPTION o{};
+    o.ulSize = CDetectSizeWithDuplex::kOptionSize;
+    o.lCornerMargin = 0;
+    o.lTrimLength = -1;
+    o.lOffset = offset;
+    o.ulSide = front ? 1 : 0;
+    o.lLeadDarkening = o.lTrailDarkening = o.lLeadLimit = o.lTrailLimit = -1;
+    return o;
+}
+
+// Feeds both images in bands (0: whole) and asks for the front and the back.
+void DetectDuplex(const TestImage& front, const TestImage& back, int32_t band,
+                  CDetectSizeWithDuplex::tagOPTION o, tagDETECTSIZEINFO* frontInfo,
+                  tagDETECTSIZEINFO* backInfo, bool swap = false) {
+    CDetectSizeWithDuplex d;
+    ASSERT_EQ(d.Initialize(SetOf(front), SetOf(back), &o, swap), 0u);
+    const int32_t h = front.height();
+    if (band <= 0) band = h;
+    for (int32_t y = 0; y < h; y += band) {
+        const int32_t n = std::min(band, h - y);
+        const CImg::tagIMGSET f = SetOf(front, y, n), b = SetOf(back, y, n);
+        ASSERT_EQ(y == 0 ? d.first(f, b) : (y + n >= h ? d.last(f, b) : d.mid(f, b)), 0u);
+    }
+    *frontInfo = tagDETECTSIZEINFO{};
+    *backInfo = tagDETECTSIZEINFO{};
+    frontInfo->ulSize = backInfo->ulSize = kDetectSizeInfoSize;
+    o.ulSide = 1;
+    ASSERT_EQ(d.result(frontInfo, &o), 0u);
+    o.ulSide = 0;
+    ASSERT_EQ(d.result(backInfo, &o), 0u);
+}
+
+TEST(DetectSizeWithDuplex, ShadowsOfBothEdgesGiveEachSide) {
+    for (const int32_t offset : {0, 12, -12}) {
+        for (const double angle : {0.0, 0.5, -2.0, 2.0, 5.0, -5.0}) {
+            SCOPED_TRACE(testing::Message() << "skew " << angle << " offset " << offset);
+            const DuplexPair p = MakePair(angle, offset);
+            tagDETECTSIZEINFO f, b;
+            DetectDuplex(p.frontImage, p.backImage, 0, DuplexOption(offset, true), &f, &b);
+            SCOPED_TRACE(Describe(f) + " / " + Describe(b));
+            // The back side sees the sheet mirrored; the side ahead is moved
+            // back by the offset.
+            const double skews[2] = {angle, -angle};
+            const tagDETECTSIZEINFO* r[2] = {&f, &b};
+            const std::vector<kdtest::Corner> truth[2] = {
+                ImageCorners(p.front, offset < 0 ? offset : 0),
+                ImageCorners(p.back, offset > 0 ? -offset : 0)};
+            for (int side = 0; side < 2; ++side) {
+                SCOPED_TRACE(side == 0 ? "front" : "back");
+                const double skew = SkewOf(r[side]->slant, 1) * M_PI / 180;
+                EXPECT_LE(std::fabs(std::tan(skew) - std::tan(skews[side] * M_PI / 180)) * 1000, 2);
+                std::vector<kdtest::Corner> e = truth[side];
+                if (r[side]->slant.x < r[side]->slant.y) {
+                    std::vector<kdtest::Corner> t(4);
+                    for (int k = 0; k < 4; ++k) t[(k + 1) % 4] = e[k];
+                    e = t;
+                }
+                for (int k = 0; k < 4; ++k) {
+                    EXPECT_NEAR(r[side]->corner[k].x, e[k].x, 4) << "corner " << k;
+                    EXPECT_NEAR(r[side]->corner[k].y, e[k].y, 4) << "corner " << k;
+                }
+            }
+        }
+    }
+}
+
+TEST(DetectSizeWithDuplex, BandsGiveTheWholePageResult) {
+    // The window is 21 lines at 300 dpi.
+    const DuplexPair p = MakePair(2.0, 12);
+    tagDETECTSIZEINFO f0, b0;
+    DetectDuplex(p.frontImage, p.backImage, 0, DuplexOption(12, true), &f0, &b0);
+    for (const int32_t band : {1, 7, 20, 21, 22, 64, 900}) {
+        SCOPED_TRACE(testing::Message() << "band " << band);
+        tagDETECTSIZEINFO f, b;
+        DetectDuplex(p.frontImage, p.backImage, band, DuplexOption(12, true), &f, &b);
+        EXPECT_TRUE(SameResult(f, f0)) << Describe(f) << " vs " << Describe(f0);
+        EXPECT_TRUE(SameResult(b, b0)) << Describe(b) << " vs " << Describe(b0);
+    }
+}
+
+TEST(DetectSizeWithDuplex, SwappedSidesReadTheOtherImageFirst) {
+    const DuplexPair p = MakePair(2.0, 0);
+    tagDETECTSIZEINFO f, b, sf, sb;
+    DetectDuplex(p.frontImage, p.backImage, 64, DuplexOption(0, true), &f, &b);
+    // With the flag set the back image takes the first image's part.
+    DetectDuplex(p.backImage, p.frontImage, 64, DuplexOption(0, true), &sf, &sb, true);
+    EXPECT_TRUE(SameResult(sb, f)) << Describe(sb) << " vs " << Describe(f);
+    EXPECT_TRUE(SameResult(sf, b)) << Describe(sf) << " vs " << Describe(b);
+}
+
+TEST(DetectSizeWithDuplex, NoEdgesGiveTheFallbackOfEachSide) {
+    // The side ahead of the other loses the offset from its scanned length.
+    struct Case {
+        int32_t offset;
+        int32_t frontCut, backCut;
+    } cases[] = {{0, 0, 0}, {12, 0, 12}, {-12, 12, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "offset " << c.offset);
+        const DuplexPair p = MakePair(0, c.offset, false);
+        CDetectSizeWithDuplex::tagOPTION o = DuplexOption(c.offset, true);
+        o.lFallbackTop = 10, o.lFallbackLeft = 20, o.lFallbackRight = 30;
+        tagDETECTSIZEINFO f, b;
+        DetectDuplex(p.frontImage, p.backImage, 100, o, &f, &b);
+        const int32_t h = p.frontImage.height(), w = p.frontImage.width();
+        for (const auto& [r, cut] : {std::pair{f, c.frontCut}, std::pair{b, c.backCut}}) {
+            EXPECT_EQ(r.slant.x, 1);
+            EXPECT_EQ(r.slant.y, 0);
+            EXPECT_EQ(r.rect.left, 20);
+            EXPECT_EQ(r.rect.top, 10);
+            EXPECT_EQ(r.rect.right, w - 30);
+            EXPECT_EQ(r.rect.bottom, h - cut);
+            EXPECT_EQ(r.corner[kCornerLeftBottom].y, h - cut);
+            EXPECT_EQ(r.corner[kCornerRightTop].x, w - 30);
+        }
+    }
+}
+
+TEST(DetectSizeWithDuplex, Requests) {
+    const DuplexPair p = MakePair(0, 0);
+    CDetectSizeWithDuplex d;
+    CDetectSizeWithDuplex::tagOPTION o = DuplexOption(0, true);
+    CImg::tagIMGSET f = SetOf(p.frontImage), b = SetOf(p.backImage);
+    o.ulSize = 80;
+    EXPECT_EQ(d.Initialize(f, b, &o, false), kIpErrBadArgument);
+    o = DuplexOption(0, true);
+    b.ydpi = 0;
+    EXPECT_EQ(d.Initialize(f, b, &o, false), kIpErrBadArgument);
+    b = SetOf(p.backImage);
+    ASSERT_EQ(d.Initialize(f, b, &o, false), 0u);
+
+    CImg::tagIMGSET none{};
+    EXPECT_EQ(d.last(none, none), 0u);
+    EXPECT_EQ(d.last(none, SetOf(p.backImage, 0, 10)), kIpErrBadParamBlock);
+    EXPECT_EQ(d.last(SetOf(p.frontImage, 0, 10), none), kIpErrBadParamBlock);
+    EXPECT_EQ(d.lines(), 0);
+    // Bands of different heights would be read beyond the shorter one.
+    EXPECT_EQ(d.piece(SetOf(p.frontImage, 0, 10), SetOf(p.backImage, 0, 9)), kIpErrBadArgument);
+    EXPECT_EQ(d.piece(SetOf(p.frontImage, 0, 30), SetOf(p.backImage, 0, 30)), 0u);
+    EXPECT_EQ(d.lines(), 30);
+}
+
 } // namespace
