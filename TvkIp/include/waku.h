@@ -175,6 +175,26 @@ struct tagDETOUTLINEINFO {
     int32_t lTraceParam; // tolerance of the contour tracer, micrometres (0: 1000)
 };
 inline constexpr uint32_t kDetOutlineInfoSize = sizeof(tagDETOUTLINEINFO);
+// Smallest record that has room for the outlines.
+inline constexpr uint32_t kDetOutlineInfoSizeResult = offsetof(tagDETOUTLINEINFO, lSlice);
+static_assert(kDetOutlineInfoSizeResult != kDetOutlineInfoSize);
+
+// Reduction factor of the frame detector for a resolution, 0 when there is
+// none (0 counts as 300).
+int32_t WakuReductionFactor(int32_t resolution);
+
+// Outline tracers on a point list. TraceOutline keeps the hull chain seen from
+// the left (side 0) or the right (side 1); TraceContour simplifies a closed
+// outline to within `tolerance` micrometres. Both return false when memory
+// runs out (the list is then unchanged).
+bool TraceOutline(CBuffer<Tvk::tagPOINT>& pts, int side);
+bool TraceContour(CBuffer<Tvk::tagPOINT>& pts, int32_t xres, int32_t yres, int32_t tolerance);
+// Running-median smoothing of an outline with a window of w points.
+bool MedianOutline(CBuffer<Tvk::tagPOINT>& pts, int32_t w);
+// Sets the pixels of the trapezoid with the given corners (top corners on
+// one row, bottom corners on one row) to value; clipped to the page.
+void FillTrapezoid(tagTVKIMAGEINFO* image, Tvk::tagPOINT topLeft, Tvk::tagPOINT topRight,
+                   Tvk::tagPOINT bottomLeft, Tvk::tagPOINT bottomRight, uint32_t value);
 
 // Binarises a gray (mode 0) or colour (colourKind) page into the 1-bit dst
 // with dark pixels set; the level defaults as for Binalise. False when the
@@ -192,4 +212,15 @@ extern "C" {
 IMVRA_EXPORT int32_t* DetectWidth(tagTVKIMAGEINFO* image, tagDETWAKUINFO* info);
 IMVRA_EXPORT int32_t* DetectLineWidth(tagTVKIMAGEINFO* image, tagDETWAKUINFO* info);
 IMVRA_EXPORT int32_t* DetectLinesWidth(tagTVKIMAGEINFO* image, tagDETWAKUINFO* info);
+// 8-bit gray pages: the frame in page pixels, or null (all six result words 0).
+IMVRA_EXPORT int32_t* DetectWaku(tagTVKIMAGEINFO* image, tagDETWAKUINFO* info);
+// Outlines into the record: 0, or -1 with the last error set.
+IMVRA_EXPORT int32_t DetectOutline(tagTVKIMAGEINFO* image, tagDETOUTLINEINFO* info);
+IMVRA_EXPORT int32_t DetectOutlineBin(tagTVKIMAGEINFO* image, tagDETOUTLINEINFO* info);
+IMVRA_EXPORT int32_t DetectContourBin(tagTVKIMAGEINFO* image, tagDETOUTLINEINFO* info);
+// Fills everything outside the outline (detected first when bDone is 0)
+// with white.
+IMVRA_EXPORT int32_t ImageMask(tagTVKIMAGEINFO* image, tagDETOUTLINEINFO* info);
+// Frees both point arrays and clears bDone and the outline words.
+IMVRA_EXPORT void ReleaseOutline(tagDETOUTLINEINFO* info);
 }

@@ -227,3 +227,210 @@ TEST(WakuWidth, LineExports) {
     TestImage black = TestImage::Gray(120, 60, 0);
     EXPECT_EQ(DetectLinesWidth(black.info(), &w), nullptr);
 }
+
+namespace {
+
+// Light paper on a dark gray backing.
+TestImage GrayPaper(int w, int h, int x0, int y0, int x1, int y1, int dpi = 300) {
+    TestImage img = TestImage::Gray(w, h, 20, dpi);
+    for (int y = y0; y < y1; ++y) {
+        for (int x = x0; x < x1; ++x) img.set(x, y, 230);
+    }
+    return img;
+}
+
+tagDETOUTLINEINFO OutlineRecord() {
+    tagDETOUTLINEINFO r{};
+    r.ulSize = kDetOutlineInfoSize;
+    return r;
+}
+
+std::vector<Tvk::tagPOINT> Points(const Tvk::tagPOINT* p, int32_t n) {
+    return std::vector<Tvk::tagPOINT>(p, p + n);
+}
+
+} // namespace
+
+namespace Tvk {
+// Lets point lists compare in expectations.
+static bool operator==(const tagPOINT& a, const tagPOINT& b) {
+    return a.x == b.x && a.y == b.y;
+}
+} // namespace Tvk
+
+TEST(WakuFrame, FrameOfTheReducedPage) {
+    TestImage img = GrayPaper(2400, 3000, 480, 480, 1920, 2520);
+    // A small light speck in the backing is filtered away.
+    for (int y = 100; y < 150; ++y) {
+        for (int x = 100; x < 150; ++x) img.set(x, y, 230);
+    }
+    tagDETWAKUINFO r = WakuRecord();
+    r.lReserved[0] = r.lReserved[1] = 9;
+    ASSERT_EQ(DetectWaku(img.info(), &r), &r.lLeft);
+    EXPECT_EQ(r.lLeft, 480 + 24);
+    EXPECT_EQ(r.lTop, 480 + 24);
+    EXPECT_EQ(r.lWidth, 29 * 48);
+    EXPECT_EQ(r.lHeight, 42 * 48);
+    EXPECT_EQ(r.lReserved[0], 0);
+    EXPECT_EQ(r.lReserved[1], 0);
+}
+
+TEST(WakuFrame, Failures) {
+    TestImage odd = GrayPaper(480, 480, 100, 100, 380, 380, 250);
+    tagDETWAKUINFO r = WakuRecord();
+    EXPECT_EQ(DetectWaku(odd.info(), &r), nullptr);
+    EXPECT_EQ(IpGetLastError(), 2u);
+
+    TestImage bits = TestImage::Binary(480, 480);
+    EXPECT_EQ(DetectWaku(bits.info(), &r), nullptr);
+    EXPECT_EQ(IpGetLastError(), 0xFFFFFFFFu);
+
+    TestImage dark = TestImage::Gray(960, 960, 20);
+    tagDETWAKUINFO d = WakuRecord();
+    d.lLeft = d.lTop = d.lWidth = d.lHeight = 5;
+    EXPECT_EQ(DetectWaku(dark.info(), &d), nullptr);
+    EXPECT_EQ(IpGetLastError(), 0u);
+    EXPECT_EQ(d.lLeft + d.lTop + d.lWidth + d.lHeight, 0);
+}
+
+TEST(WakuOutline, RectangleOutlinesAndContour) {
+    TestImage img = PaperOnBacking(100, 60, 20, 10, 80, 50);
+    // A notch in the left side: the hull chain passes over it.
+    for (int y = 20; y < 30; ++y) {
+        for (int x = 20; x < 40; ++x) img.set(x, y, 1);
+    }
+    tagDETOUTLINEINFO r = OutlineRecord();
+    ASSERT_EQ(DetectOutlineBin(img.info(), &r), 0);
+    EXPECT_EQ(r.bDone, 1);
+    const std::vector<Tvk::tagPOINT> wantLeft = {{20, 10}, {20, 49}};
+    const std::vector<Tvk::tagPOINT> wantRight = {{79, 10}, {79, 49}};
+    EXPECT_EQ(Points(r.pLeft, r.lLeftCount), wantLeft);
+    EXPECT_EQ(Points(r.pRight, r.lRightCount), wantRight);
+    // An outline is already there.
+    EXPECT_EQ(DetectOutlineBin(img.info(), &r), -1);
+    EXPECT_EQ(IpGetLastError(), 87u);
+    ReleaseOutline(&r);
+    EXPECT_EQ(r.bDone, 0);
+    EXPECT_EQ(r.pLeft, nullptr);
+    EXPECT_EQ(r.lRightCount, 0);
+
+    TestImage plain = PaperOnBacking(100, 60, 20, 10, 80, 50);
+    tagDETOUTLINEINFO c = OutlineRecord();
+    ASSERT_EQ(DetectContourBin(plain.info(), &c), 0);
+    const std::vector<Tvk::tagPOINT> wantContour = {
+        {20, 10}, {20, 49}, {79, 49}, {79, 10}, {20, 10}};
+    EXPECT_EQ(Points(c.pLeft, c.lLeftCount), wantContour);
+    EXPECT_EQ(c.lRightCount, 0);
+    ReleaseOutline(&c);
+}
+
+TEST(WakuOutline, HullChainOfAConvexShape) {
+    // A light disc on a dark backing: the traced left outline is a subset of
+    // the row starts, and no row start lies left of the chain.
+    TestImage img = TestImage::Binary(200, 200);
+    for (int y = 0; y < 200; ++y) {
+        for (int x = 0; x < 200; ++x) {
+            const int dx = x - 100, dy = y - 100;
+            img.set(x, y, dx * dx + dy * dy <= 80 * 80 ? 0 : 1);
+        }
+    }
+    tagDETOUTLINEINFO r = OutlineRecord();
+    ASSERT_EQ(DetectOutline(img.info(), &r), 0);
+    const std::vector<Tvk::tagPOINT> chain = Points(r.pLeft, r.lLeftCount);
+    ASSERT_GE(chain.size(), 3u);
+    // Rows 20 and 180 hold a single light pixel: no span there.
+    EXPECT_EQ(chain.front().y, 21);
+    EXPECT_EQ(chain.back().y, 179);
+    for (size_t i = 0; i + 1 < chain.size(); ++i) {
+        const Tvk::tagPOINT a = chain[i], b = chain[i + 1];
+        ASSERT_LT(a.y, b.y);
+        for (int y = a.y; y <= b.y; ++y) {
+            int x0 = 0;
+            while (img.get(x0, y) != 0) ++x0;
+            const double chordX = a.x + double(y - a.y) * (b.x - a.x) / (b.y - a.y);
+            EXPECT_GE(x0, chordX - 1.0) << "row " << y;
+        }
+    }
+    ReleaseOutline(&r);
+}
+
+TEST(WakuOutline, GrayPagesAndFailures) {
+    TestImage gray = GrayPaper(100, 60, 20, 10, 80, 50);
+    tagDETOUTLINEINFO r = OutlineRecord();
+    r.lSlice = 128;
+    ASSERT_EQ(DetectOutline(gray.info(), &r), 0);
+    EXPECT_EQ(Points(r.pLeft, r.lLeftCount), (std::vector<Tvk::tagPOINT>{{20, 10}, {20, 49}}));
+    ReleaseOutline(&r);
+    // The bin exports take 1-bit pages only.
+    tagDETOUTLINEINFO b = OutlineRecord();
+    EXPECT_EQ(DetectOutlineBin(gray.info(), &b), -1);
+    EXPECT_EQ(IpGetLastError(), 87u);
+    // No content row.
+    TestImage dark = PaperOnBacking(50, 50, 0, 0, 0, 0);
+    EXPECT_EQ(DetectOutlineBin(dark.info(), &b), -1);
+    EXPECT_EQ(IpGetLastError(), 0u);
+    EXPECT_EQ(b.bDone, 0);
+    tagDETOUTLINEINFO tiny = OutlineRecord();
+    tiny.ulSize = 12;
+    EXPECT_EQ(DetectOutline(gray.info(), &tiny), -1);
+    EXPECT_EQ(IpGetLastError(), 87u);
+}
+
+TEST(WakuOutline, MedianSmoothingDropsASpike) {
+    CBuffer<Tvk::tagPOINT> pts(40);
+    for (int i = 0; i < 40; ++i) pts[i] = Tvk::tagPOINT{10, i};
+    pts[17].x = 60;
+    ASSERT_TRUE(MedianOutline(pts, 5));
+    ASSERT_GT(pts.Count(), 2u);
+    for (size_t i = 0; i < pts.Count(); ++i) {
+        EXPECT_EQ(pts[i].x, 10);
+        if (i > 0) {
+            EXPECT_GT(pts[i].y, pts[i - 1].y);
+        }
+    }
+    // Shorter than the window: unchanged.
+    CBuffer<Tvk::tagPOINT> few(3, Tvk::tagPOINT{1, 2});
+    ASSERT_TRUE(MedianOutline(few, 5));
+    EXPECT_EQ(few.Count(), 3u);
+}
+
+TEST(WakuMask, FillsOutsideTheOutline) {
+    for (int32_t margin : {0, -2000}) {
+        TestImage img = GrayPaper(100, 60, 20, 10, 80, 50);
+        const int m = -margin * 300 / 25400; // 0 or 23
+        tagDETOUTLINEINFO r = OutlineRecord();
+        r.lSlice = 128;
+        r.lMaskMargin = margin;
+        ASSERT_EQ(ImageMask(img.info(), &r), 0);
+        for (int y = 0; y < 60; ++y) {
+            for (int x = 0; x < 100; ++x) {
+                const bool inside = x > 20 + m && x < 79 - m && y >= 10 + m && y <= 49 - m;
+                const uint32_t want = inside ? 230 : 255;
+                ASSERT_EQ(img.get(x, y), want) << margin << " at " << x << "," << y;
+            }
+        }
+        ReleaseOutline(&r);
+    }
+}
+
+TEST(WakuMask, TrapezoidStaysOnThePage) {
+    TestImage img = TestImage::Gray(20, 10, 0);
+    // Far outside in every direction: clipped, nothing written past the page.
+    FillTrapezoid(img.info(), {-100, -50}, {500, -50}, {-300, 400}, {900, 400}, 7);
+    for (int y = 0; y < 10; ++y) {
+        for (int x = 0; x < 20; ++x) ASSERT_EQ(img.get(x, y), 7u);
+    }
+    // Top corners on different rows: nothing.
+    TestImage other = TestImage::Gray(20, 10, 0);
+    FillTrapezoid(other.info(), {0, 0}, {5, 1}, {0, 9}, {5, 9}, 9);
+    EXPECT_EQ(other.get(2, 5), 0u);
+    // 1 bit: a span inside one byte and across bytes.
+    TestImage bits = TestImage::Binary(40, 4);
+    FillTrapezoid(bits.info(), {3, 1}, {5, 1}, {3, 2}, {30, 2}, 1);
+    EXPECT_EQ(bits.get(2, 1), 0u);
+    EXPECT_EQ(bits.get(3, 1), 1u);
+    EXPECT_EQ(bits.get(5, 1), 1u);
+    EXPECT_EQ(bits.get(6, 1), 0u);
+    EXPECT_EQ(bits.get(30, 2), 1u);
+    EXPECT_EQ(bits.get(31, 2), 0u);
+}
