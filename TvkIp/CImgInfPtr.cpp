@@ -109,20 +109,6 @@ inline void TransposeBytes16x16(__m128i r[16]) {
 }
 #endif
 
-// Asks for `bytes` bytes of each of `lines` source lines from line y on
-// (downwards, or upwards when `step` is negative) ahead of their use: every
-// line lies on a page of its own, which the hardware prefetcher does not
-// follow from line to line.
-inline void PrefetchLines(const uint8_t* first, int64_t step, int64_t lines, int64_t bytes) {
-    for (int64_t m = 0; m < lines; ++m) {
-        const uint8_t* p = first + m * step;
-        for (int64_t b = 0; b < bytes; b += 64) {
-            __builtin_prefetch(p + b);
-        }
-        __builtin_prefetch(p + bytes - 1);
-    }
-}
-
 // Transposes a block of `n` x `n` bytes: row m of the source block (lines
 // `sStep` apart) becomes column m of the destination block.
 template <int n>
@@ -164,11 +150,6 @@ void RotatePlane8Blocks(uint8_t* dst, int64_t dstStep, const uint8_t* src, int64
         const int64_t xe = std::min(tx + kStrip, wb);
         for (int64_t c0 = 0; c0 < hb; c0 += kChunk) {
             const int64_t ce = std::min(c0 + kChunk, hb);
-            if (ce + kChunk <= hb) {
-                const int64_t next = clockwise ? h - 1 - ce : ce;
-                PrefetchLines(src + next * srcStep + tx, clockwise ? -srcStep : srcStep, kChunk,
-                              xe - tx);
-            }
             // Scratch line r holds destination columns c0..ce of source column
             // tx + r; destination column i comes from source line h - 1 - i
             // (clockwise) or line i (anticlockwise).
@@ -237,11 +218,6 @@ void RotatePlane24(uint8_t* dst, int64_t dstStep, const uint8_t* src, int64_t sr
         const int64_t wide = (tx + n == w && !lastPixelWide) ? n - 1 : n;
         for (int64_t c0 = 0; c0 < h; c0 += chunk) {
             const int64_t ce = std::min(c0 + chunk, h);
-            if (ce + chunk <= h) {
-                const int64_t next = clockwise ? h - 1 - ce : ce;
-                PrefetchLines(src + next * srcStep + 3 * tx, clockwise ? -srcStep : srcStep, chunk,
-                              3 * n);
-            }
             const int64_t step = clockwise ? -srcStep : srcStep;
             int64_t i = c0;
             // Four source lines at a time: four pixels make three words.
