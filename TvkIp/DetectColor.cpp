@@ -298,6 +298,13 @@ public:
         if (!m_hTable || !m_vTable || !m_outBuf || !m_sum || !m_cnt) return kDetectColorErrNoMemory;
         MakeSpreadCountTable(m_hTable.get(), m_outW, w);
         MakeSpreadCountTable(m_vTable.get(), m_outH, h);
+        m_runStart = NewZeroed<int32_t>(static_cast<size_t>(m_outW) + 1);
+        if (!m_runStart) return kDetectColorErrNoMemory;
+        int32_t o = 0;
+        for (int32_t x = 0; x < w && o < m_outW; ++x)
+            if (m_hTable[x] != 0) m_runStart[++o] = x + 1;
+        // Output pixels that no source pixel closes stay empty.
+        for (int32_t k = o + 1; k <= m_outW; ++k) m_runStart[k] = m_runStart[o];
         m_outInfo = tagTVKIMAGEINFO{};
         m_outInfo.size = kTvkImageInfoSize;
         m_outInfo.lpImage = m_outBuf.get();
@@ -330,15 +337,21 @@ protected:
     void FeedLine(const uint8_t* p) {
         uint32_t* sum = m_sum.get();
         uint32_t* cnt = m_cnt.get();
-        const uint32_t* close = m_hTable.get();
-        int32_t op = 0;
-        for (int32_t x = 0; x < m_w && op < m_outW; ++x, p += 3) {
-            uint32_t* s = sum + 3 * op;
-            s[0] += p[0];
-            s[1] += p[1];
-            s[2] += p[2];
-            ++cnt[op];
-            if (close[x] != 0) ++op;
+        // Each output pixel takes the source pixels up to and including the
+        // one its spread entry closes it at.
+        for (int32_t o = 0; o < m_outW; ++o) {
+            const int32_t x0 = m_runStart[o], n = m_runStart[o + 1] - x0;
+            const uint8_t* q = p + 3 * static_cast<size_t>(x0);
+            uint32_t r = 0, g = 0, b = 0;
+            for (int32_t i = 0; i < n; ++i, q += 3) {
+                r += q[0];
+                g += q[1];
+                b += q[2];
+            }
+            sum[3 * o] += r;
+            sum[3 * o + 1] += g;
+            sum[3 * o + 2] += b;
+            cnt[o] += static_cast<uint32_t>(n);
         }
         if (m_vTable[m_vCursor] != 0) {
             uint8_t* out = m_outBuf.get() + static_cast<size_t>(m_outLine) * m_outW * 3;
@@ -359,6 +372,7 @@ protected:
     int32_t m_w = 0, m_h = 0;
     int32_t m_outW = 0, m_outH = 0;
     std::unique_ptr<uint32_t[]> m_hTable, m_vTable;
+    std::unique_ptr<int32_t[]> m_runStart; // first source pixel of each output pixel
     int32_t m_vCursor = 0;
     std::unique_ptr<uint8_t[]> m_outBuf;
     tagTVKIMAGEINFO m_outInfo{};

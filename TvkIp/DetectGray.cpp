@@ -1,5 +1,6 @@
 // Gray-versus-monochrome test and colour mode detection.
 #include "DetectGray.h"
+#include "DetectGrayFunctions.h"
 #include "TvkIpError.h"
 
 #include <algorithm>
@@ -65,13 +66,14 @@ void LuminanceLine(const tagTVKIMAGEINFO& page, int32_t y, int32_t x0, int32_t n
         lum[i] = static_cast<uint8_t>((307 * r[i] + 604 * g[i] + 113 * b[i]) >> 10);
 }
 
-// One-bit images with cyclic neighbourhoods: a line's last byte is next to
-// its first, the last line next to the first.
-struct BitImage {
-    uint8_t* bits;
-    int32_t bytes; // per line
-    int32_t lines;
-};
+inline uint64_t LoadBE64(const uint8_t* p) {
+    uint64_t v = 0;
+    for (int i = 0; i < 8; ++i) v = v << 8 | p[i];
+    return v;
+}
+inline void StoreBE64(uint8_t* p, uint64_t v) {
+    for (int i = 7; i >= 0; --i, v >>= 8) p[i] = static_cast<uint8_t>(v);
+}
 
 inline uint8_t NeighbourRight(const uint8_t* line, int32_t n, int32_t i, int k) {
     return static_cast<uint8_t>((line[i] << k) | (line[(i + 1) % n] >> (8 - k)));
@@ -92,15 +94,40 @@ uint32_t MorphWnd(BitImage& img, int reachX, int reachY, bool erode) {
     for (int32_t y = 0; y < lines; ++y) {
         const uint8_t* line = img.bits + static_cast<size_t>(y) * n;
         uint8_t* out = tmp.get() + static_cast<size_t>(y) * n;
-        for (int32_t i = 0; i < n; ++i) {
+        auto at = [&](int32_t i) {
             uint8_t v = line[i];
             for (int k = 1; k <= reachX; ++k) {
                 const uint8_t r = NeighbourRight(line, n, i, k);
                 const uint8_t l = NeighbourLeft(line, n, i, k);
                 v = erode ? static_cast<uint8_t>(v & r & l) : static_cast<uint8_t>(v | r | l);
             }
+            return v;
+        };
+        // The wrapping neighbours matter only for the first and last byte;
+        // the bytes between go eight at a time as one big-endian word.
+        out[0] = at(0);
+        int32_t i = 1;
+        for (; i + 9 <= n; i += 8) {
+            const uint64_t w = LoadBE64(line + i);
+            const uint64_t next = line[i + 8], prev = line[i - 1];
+            uint64_t v = w;
+            for (int k = 1; k <= reachX; ++k) {
+                const uint64_t r = (w << k) | (next >> (8 - k));
+                const uint64_t l = (w >> k) | (prev << (64 - k));
+                v = erode ? (v & r & l) : (v | r | l);
+            }
+            StoreBE64(out + i, v);
+        }
+        for (; i + 1 < n; ++i) {
+            uint8_t v = line[i];
+            for (int k = 1; k <= reachX; ++k) {
+                const auto r = static_cast<uint8_t>((line[i] << k) | (line[i + 1] >> (8 - k)));
+                const auto l = static_cast<uint8_t>((line[i] >> k) | (line[i - 1] << (8 - k)));
+                v = erode ? static_cast<uint8_t>(v & r & l) : static_cast<uint8_t>(v | r | l);
+            }
             out[i] = v;
         }
+        if (n > 1) out[n - 1] = at(n - 1);
     }
     for (int32_t y = 0; y < lines; ++y) {
         uint8_t* out = img.bits + static_cast<size_t>(y) * n;
@@ -109,10 +136,18 @@ uint32_t MorphWnd(BitImage& img, int reachX, int reachY, bool erode) {
             const uint8_t* up =
                 tmp.get() + static_cast<size_t>(((y - k) % lines + lines) % lines) * n;
             const uint8_t* dn = tmp.get() + static_cast<size_t>((y + k) % lines) * n;
-            if (erode)
-                for (int32_t i = 0; i < n; ++i) out[i] &= up[i] & dn[i];
-            else
-                for (int32_t i = 0; i < n; ++i) out[i] |= up[i] | dn[i];
+            int32_t i = 0;
+            for (; i + 8 <= n; i += 8) {
+                uint64_t o, u, d;
+                std::memcpy(&o, out + i, 8);
+                std::memcpy(&u, up + i, 8);
+                std::memcpy(&d, dn + i, 8);
+                o = erode ? (o & u & d) : (o | u | d);
+                std::memcpy(out + i, &o, 8);
+            }
+            for (; i < n; ++i)
+                out[i] = erode ? static_cast<uint8_t>(out[i] & up[i] & dn[i])
+                               : static_cast<uint8_t>(out[i] | up[i] | dn[i]);
         }
     }
     return 0;
@@ -246,13 +281,20 @@ public:
         if (int64_t{m_left} + m_right >= page->lWidth) m_left = m_right = 0;
     }
 
+    // Colour pages are turned into one luminance plane for all lines, which
+    // the flag image reads again; gray pages are read as they are.
     virtual bool GetHistgram(tagTVKIMAGEINFO* page, uint32_t* hist) {
         const int32_t n = page->lWidth - m_left - m_right;
         if (n <= 0) return true;
-        std::unique_ptr<uint8_t[]> lum(new (std::nothrow) uint8_t[n]);
-        if (!lum) return false;
+        if (page->lSpp != 1) {
+            const size_t total = static_cast<size_t>(n) * static_cast<size_t>(page->lHeight);
+            m_lumPlane.reset(new (std::nothrow) uint8_t[total == 0 ? 1 : total]);
+            if (!m_lumPlane) return false;
+            for (int32_t y = 0; y < page->lHeight; ++y)
+                LuminanceLine(*page, y, m_left, n, m_lumPlane.get() + static_cast<size_t>(y) * n);
+        }
         for (int32_t y = m_first; y < m_end; ++y) {
-            LuminanceLine(*page, y, m_left, n, lum.get());
+            const uint8_t* lum = LumRow(page, y);
             for (int32_t i = 0; i < n; ++i) ++hist[lum[i]];
         }
         return true;
@@ -364,14 +406,13 @@ public:
         const int32_t lines = std::max(page->lHeight, 0);
         const size_t total = static_cast<size_t>(bytes) * lines;
         buf.reset(new (std::nothrow) uint8_t[total == 0 ? 1 : total]());
-        std::unique_ptr<uint8_t[]> lum(new (std::nothrow) uint8_t[pixels == 0 ? 1 : pixels]);
-        if (!buf || !lum) return kIpErrOutOfMemory;
+        if (!buf) return kIpErrOutOfMemory;
         const int32_t groups = pixels / 8;
-        for (int32_t y = 0; y < lines; ++y) {
-            LuminanceLine(*page, y, m_left, pixels, lum.get());
+        for (int32_t y = 0; y < lines && groups > 0; ++y) {
+            const uint8_t* lum = LumRow(page, y);
             uint8_t* out = buf.get() + static_cast<size_t>(y) * bytes;
             for (int32_t g = 0; g < groups; ++g) {
-                const uint8_t* l = lum.get() + 8 * g;
+                const uint8_t* l = lum + 8 * g;
                 out[g] = static_cast<uint8_t>(lut[l[0]] << 7 | lut[l[1]] << 6 | lut[l[2]] << 5 |
                                               lut[l[3]] << 4 | lut[l[4]] << 3 | lut[l[5]] << 2 |
                                               lut[l[6]] << 1 | lut[l[7]]);
@@ -412,6 +453,13 @@ public:
     }
 
 private:
+    const uint8_t* LumRow(const tagTVKIMAGEINFO* page, int32_t y) const {
+        if (page->lSpp == 1) return page->lpImage + static_cast<size_t>(y) * page->lSync + m_left;
+        const size_t n = static_cast<size_t>(page->lWidth - m_left - m_right);
+        return m_lumPlane.get() + static_cast<size_t>(y) * n;
+    }
+
+    std::unique_ptr<uint8_t[]> m_lumPlane;
     uint8_t m_black = 160;
     uint8_t m_white = 240;
     uint8_t m_gray1 = 160;
@@ -420,7 +468,6 @@ private:
     int32_t m_count = 0;
     uint32_t m_countThreshold = 2304;
     uint32_t m_divisor = 65536;
-    uint32_t m_reserved = 0;
     int32_t m_first = 0;
     int32_t m_end = 0;
     int32_t m_left = 0;

@@ -49,8 +49,11 @@ void BM_ReduceMoireA4Color600(benchmark::State& state) {
 }
 BENCHMARK(BM_ReduceMoireA4Color600)->Arg(300)->Arg(200)->Arg(150)->Unit(benchmark::kMillisecond);
 
+// Arg 0: a colour photograph (decided by the colour test); 1: a text page in
+// RGB (the colour test, then the gray test).
 void BM_DetectColorModeA4At300(benchmark::State& state) {
-    TestImage page = kdtest::PhotoPage(2480, 3508, 3, 0, 32);
+    TestImage page = state.range(0) == 0 ? kdtest::PhotoPage(2480, 3508, 3, 0, 32)
+                                         : kdtest::TextPage(2480, 3508, 3, 0, 33, 245, 20);
     for (auto _ : state) {
         tagDETECT_COLOR_INFO c{};
         c.ulSize = kDetectColorInfoSizeFull;
@@ -71,10 +74,12 @@ void BM_DetectColorModeA4At300(benchmark::State& state) {
         g.lLeftMargin = g.lRightMargin = 300 * 20 / 254;
         tagDETECTCOLORMODEINFO m{kDetectColorModeInfoSize, 0x800081, 0, &c, &g};
         if (DetectColorMode(page.info(), &m) != 0) state.SkipWithError("DetectColorMode failed");
+        const uint32_t expected = state.range(0) == 0 ? kColorModeColor : kColorModeMono;
+        if (m.ulResult != expected) state.SkipWithError("unexpected colour mode");
         benchmark::DoNotOptimize(m.ulResult);
     }
 }
-BENCHMARK(BM_DetectColorModeA4At300)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DetectColorModeA4At300)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

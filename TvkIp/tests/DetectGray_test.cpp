@@ -1,8 +1,11 @@
 // Colour mode detection and the gray test.
 #include "DetectGray.h"
+#include "DetectGrayFunctions.h"
 #include "TestKit.h"
 
 #include <gtest/gtest.h>
+
+#include <vector>
 
 using kdtest::TestImage;
 
@@ -215,4 +218,46 @@ TEST(IsGrayImage, FlagImageCountsGrayAreasButNotSpecks) {
         EXPECT_EQ(g.lGrayCount, lines * 200);
         EXPECT_EQ(g.bGray, 0u); // below 73728 gray pixels
     }
+}
+
+TEST(DetectGrayFunctions, OpeningMatchesAPlainCyclicModel) {
+    using DetectGray_FunctionSpace::BitImage;
+    std::mt19937& rng = kdtest::Rng(5);
+    for (int32_t bytes : {1, 2, 9, 10, 17, 40}) {
+        for (int32_t lines : {1, 2, 5, 13}) {
+            for (int reach : {1, 2, 3, 7}) {
+                for (bool erode : {true, false}) {
+                    std::vector<uint8_t> img(static_cast<size_t>(bytes) * lines);
+                    for (auto& b : img) b = static_cast<uint8_t>(rng() & (rng() | rng()));
+                    const int32_t w = bytes * 8;
+                    auto bit = [&](int32_t x, int32_t y) {
+                        x = ((x % w) + w) % w;
+                        y = ((y % lines) + lines) % lines;
+                        return (img[y * bytes + x / 8] >> (7 - x % 8)) & 1;
+                    };
+                    std::vector<uint8_t> want(img.size(), 0);
+                    for (int32_t y = 0; y < lines; ++y)
+                        for (int32_t x = 0; x < w; ++x) {
+                            int v = erode ? 1 : 0;
+                            for (int dy = -reach; dy <= reach; ++dy)
+                                for (int dx = -reach; dx <= reach; ++dx)
+                                    v = erode ? (v & bit(x + dx, y + dy))
+                                              : (v | bit(x + dx, y + dy));
+                            if (v) want[y * bytes + x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+                        }
+                    std::vector<uint8_t> got = img;
+                    BitImage b{got.data(), bytes, lines};
+                    const uint32_t rc = erode
+                                            ? DetectGray_FunctionSpace::CompressWnd(b, reach, reach)
+                                            : DetectGray_FunctionSpace::ExtendWnd(b, reach, reach);
+                    ASSERT_EQ(rc, 0u);
+                    ASSERT_EQ(got, want) << "bytes " << bytes << " lines " << lines << " reach "
+                                         << reach << (erode ? " erode" : " dilate");
+                }
+            }
+        }
+    }
+    std::vector<uint8_t> one(4, 0xFF);
+    BitImage b{one.data(), 4, 1};
+    EXPECT_EQ(DetectGray_FunctionSpace::CompressWnd(b, 8, 2), kIpErrBadArgument);
 }

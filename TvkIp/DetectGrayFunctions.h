@@ -1,0 +1,22 @@
+// Helpers of the gray test, shared with its tests.
+#pragma once
+
+#include <cstdint>
+
+namespace DetectGray_FunctionSpace {
+
+// A one-bit image, most significant bit first, with cyclic neighbourhoods:
+// a line's last byte is next to its first, the last line next to the first.
+struct BitImage {
+    uint8_t* bits;
+    int32_t bytes; // per line
+    int32_t lines;
+};
+
+// Erosion and dilation over (2 reachX + 1) x (2 reachY + 1) pixels; reach
+// values of 8 or more are refused with 0x80000003, a failed allocation
+// gives 0x80000002.
+uint32_t CompressWnd(BitImage& img, int reachX, int reachY);
+uint32_t ExtendWnd(BitImage& img, int reachX, int reachY);
+
+} // namespace DetectGray_FunctionSpace
