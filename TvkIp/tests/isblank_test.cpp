@@ -209,6 +209,18 @@ TEST(IsBlankCounters, FrameModeIgnoresBorderRuns) {
     EXPECT_EQ(GetBitNum(img.info(), &head, frame, 0, true, 0), 2);
     EXPECT_EQ(head.lArea, 3); // two leading and one trailing clear pixel ignored
 
+    // The same through the export: frame mode is the second byte of ulMode.
+    tagISBLANKINFO r = Record();
+    r.ulMode = kIsBlankModeFrame;
+    IsBlankPageEx2(img.info(), &r);
+    EXPECT_EQ(r.lCount, 2);
+    EXPECT_EQ(r.lArea, 3);
+    // A second byte other than 1 is not frame mode.
+    tagISBLANKINFO notFrame = Record();
+    notFrame.ulMode = 2 * kIsBlankModeFrame;
+    IsBlankPageEx2(img.info(), &notFrame);
+    EXPECT_EQ(notFrame.lArea, 6);
+
     // Inverse: set border runs. set, set, clear, set, clear, set, set
     TestImage inv = TestImage::Binary(7, 1);
     for (int x : {0, 1, 3, 5, 6}) inv.set(x, 0, 1);
@@ -373,6 +385,14 @@ TEST(IsBlankExport, FailuresAndUnsupportedDepths) {
     EXPECT_EQ(IpGetLastError(), kIpErrNoMemory);
     EXPECT_EQ(r.ulSize, kIsBlankInfoSize);
     EXPECT_EQ(r.lCount, 7);
+
+    // Nothing is written past the size the caller gave.
+    TestImage ok = PageWithSetPixels(50);
+    tagISBLANKINFO shortRec = Record(offsetof(tagISBLANKINFO, lRatio));
+    shortRec.lRatio = 77;
+    IsBlankPageEx2(ok.info(), &shortRec);
+    EXPECT_EQ(shortRec.lCount, 50);
+    EXPECT_EQ(shortRec.lRatio, 77u);
 
     TestImage deep(10, 10, 16, 1);
     tagISBLANKINFO d = Record();
