@@ -103,8 +103,11 @@ public:
     uint32_t RectSum(const tagRECT* rect, unsigned int* count) const;
     uint8_t RectAve(const tagRECT* rect) const;
 
-    // Returns false (and changes nothing) when the container owns its
-    // buffer: a view cannot be made of an owned buffer.
+    // Makes the container a view of the rectangle within the same buffer.
+    // Returns false (and changes nothing) when the container owns its buffer
+    // (a view cannot be made of an owned buffer) or the rectangle does not
+    // lie inside the image. Trim(ratio) keeps the centred part of that size
+    // ratio; a ratio of 1 or more keeps all (true), a negative one is refused.
     bool Trim(const tagRECT& rect);
     bool Trim(double ratio);
     void ShiftLeft(int32_t n);
