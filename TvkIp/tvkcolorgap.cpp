@@ -275,6 +275,7 @@ int32_t CTvkColorGap::LinesFlushed(int32_t h) const {
 void CTvkColorGap::FirstProcess(const uint8_t* line) {
     std::memcpy(Ring(0), line, m_lLineBytes);
     std::memset(Flags(0), 0, static_cast<size_t>(m_lWidth));
+    m_bMarked[0] = 0;
     const uint8_t* px = Ring(0);
     for (int32_t x = 0; x < m_lWidth; ++x, px += 3) {
         m_PreLineInfo[x].btColorDat = m_pByteTable[ColorToWord(px[0], px[1], px[2])];
@@ -288,6 +289,7 @@ void CTvkColorGap::CheckDoubt(int32_t x, int32_t from, int32_t to, bool strong) 
     const uint8_t v = strong ? 2 : 1;
     for (int32_t r = from;; r = (r + 1) % kRing) {
         Flags(r)[x] = v;
+        m_bMarked[r] = 1;
         if (r == to) break;
     }
 }
@@ -295,6 +297,7 @@ void CTvkColorGap::CheckDoubt(int32_t x, int32_t from, int32_t to, bool strong) 
 void CTvkColorGap::Search(int32_t y) {
     uint8_t* flags = Flags(y);
     std::memset(flags, 0, static_cast<size_t>(m_lWidth));
+    m_bMarked[y] = 0;
     const int32_t oldest = (y + kRing - 12) % kRing;
     const int32_t above = (y + kRing - 1) % kRing;
     const uint8_t* px = Ring(y);
@@ -325,7 +328,7 @@ void CTvkColorGap::Search(int32_t y) {
 
 void CTvkColorGap::SideCheck(int32_t y) {
     const int32_t w = m_lWidth;
-    if (w < 2) return;
+    if (w < 2 || m_bMarked[y] == 0) return; // nothing flagged, nothing to clean
     uint8_t* f = Flags(y);
     std::memcpy(m_pScratch, f, static_cast<size_t>(w));
     const uint8_t* o = m_pScratch; // judged on the line as it was
@@ -342,22 +345,23 @@ void CTvkColorGap::Correct(int32_t y, uint8_t* out) const {
     const uint8_t* before = Flags((y + kRing - 1) % kRing);
     const uint8_t* here = Flags(y);
     const uint8_t* after = Flags((y + 1) % kRing);
-    const uint8_t* px = Ring(y);
-    for (int32_t x = 0; x < m_lWidth; ++x, px += 3, out += 3) {
+    const uint8_t* line = Ring(y);
+    std::memcpy(out, line, m_lLineBytes);
+    const int32_t prev = (y + kRing - 1) % kRing, next = (y + 1) % kRing;
+    if ((m_bMarked[prev] | m_bMarked[y] | m_bMarked[next]) == 0) return;
+    for (int32_t x = 0; x < m_lWidth; ++x) {
+        if ((here[x] | before[x] | after[x]) == 0) continue;
+        const uint8_t* px = line + 3 * static_cast<size_t>(x);
+        uint8_t* o = out + 3 * static_cast<size_t>(x);
         const int32_t r = px[0], g = px[1], b = px[2];
-        out[0] = px[0];
-        out[1] = px[1];
-        out[2] = px[2];
-        const bool near = before[x] != 0 || after[x] != 0;
-        if (here[x] == 0 && !near) continue;
         if (m_bGraded == 0 || here[x] == 2) {
             const uint8_t gray = static_cast<uint8_t>((r + 2 * g + b) / 4);
-            out[0] = out[1] = out[2] = gray;
+            o[0] = o[1] = o[2] = gray;
         } else { // softened toward gray
             const int32_t sum = r + g + b;
-            out[0] = static_cast<uint8_t>((r + sum) / 4);
-            out[1] = static_cast<uint8_t>((g + sum) / 4);
-            out[2] = static_cast<uint8_t>((b + sum) / 4);
+            o[0] = static_cast<uint8_t>((r + sum) / 4);
+            o[1] = static_cast<uint8_t>((g + sum) / 4);
+            o[2] = static_cast<uint8_t>((b + sum) / 4);
         }
     }
 }
@@ -400,6 +404,7 @@ int32_t CTvkColorGap::ProcessLast(tagTVKIMAGEINFO* dst, int32_t dstStart) {
     if (n == 0) return 0;
     for (int32_t k = std::max(0, n - 12); k < n; ++k) SideCheck(k % kRing);
     std::memset(Flags(n % kRing), 0, static_cast<size_t>(m_lWidth));
+    m_bMarked[n % kRing] = 0;
     int32_t written = 0;
     for (int32_t k = std::max(0, n - kColorGapDelay); k < n; ++k)
         Correct(k % kRing, LineAt(dst, dstStart + written++));

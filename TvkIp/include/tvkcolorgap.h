@@ -116,6 +116,7 @@ private:
     uint8_t* m_BuffImg = nullptr;     // ring of 16 lines of 24-bit pixels
     uint8_t* m_ColorGapMap = nullptr; // ring of 16 flag lines: 0 none, 1 weak, 2 strong
     uint8_t* m_pScratch = nullptr;    // one flag line
+    uint8_t m_bMarked[kRing] = {};    // whether a flag line holds any flag
     PreLineInfo* m_PreLineInfo = nullptr;
     int32_t m_lLines = 0;
     uint8_t* m_pByteTable = nullptr;
