@@ -3,6 +3,7 @@
 // kinds through the handle interface.
 #include "AdaptRegionCore.h"
 #include "CBFunc.h"
+#include "CImgInfPtr.h"
 #include "TestKit.h"
 #include "TvkIpError.h"
 
@@ -262,6 +263,119 @@ TEST(RunLenFilter, FirstAndLastRunsOfALineStay) {
     const auto before = img.b;
     ASSERT_TRUE(RunLenFilter(img.b.data(), img.w, img.h, img.sync));
     EXPECT_EQ(img.b, before);
+}
+
+namespace {
+
+// The run filter as first described: the image is turned by the handle's
+// quarter turns and each row is handled as a list of (black, white) pairs,
+// with bit 15 protecting the first and the last run.
+using Pairs = std::vector<std::pair<uint32_t, uint32_t>>;
+
+Pairs Compress(const Pairs& in) {
+    if (in.size() < 2) return in;
+    Pairs out{in[0]};
+    for (size_t i = 1; i < in.size(); ++i) {
+        if (in[i].first == 0 && in[i].second == 0) continue;
+        if (out.back().second != 0 && in[i].first != 0) {
+            out.push_back(in[i]);
+        } else {
+            out.back().first += in[i].first;
+            out.back().second += in[i].second;
+        }
+    }
+    return out;
+}
+
+Pairs RowRuns(const uint8_t* row, int32_t width) {
+    std::vector<uint32_t> lengths;
+    int cur = 1; // lists start with a black run, possibly empty
+    uint32_t len = 0;
+    for (int32_t x = 0; x < width; ++x) {
+        const int bit = (row[x / 8] >> (7 - x % 8)) & 1;
+        if (bit != cur) {
+            lengths.push_back(len);
+            len = 0;
+            cur = bit;
+        }
+        ++len;
+    }
+    lengths.push_back(len);
+    if (lengths.size() % 2) lengths.push_back(0);
+    Pairs p;
+    for (size_t i = 0; i < lengths.size(); i += 2) p.push_back({lengths[i], lengths[i + 1]});
+    return Compress(p);
+}
+
+Pairs EraseNoise(Pairs p, uint32_t n, int mode) {
+    constexpr uint32_t kProtect = 0x8000;
+    if (p.front().first != 0)
+        p.front().first |= kProtect;
+    else
+        p.front().second |= kProtect;
+    if (p.back().second != 0)
+        p.back().second |= kProtect;
+    else
+        p.back().first |= kProtect;
+    for (auto& [b, w] : p) {
+        if (mode == 0 && b <= n) {
+            w += b;
+            b = 0;
+        } else if (mode == 1 && w <= n) {
+            b += w;
+            w = 0;
+        }
+    }
+    for (auto* q : {&p.front(), &p.back()}) {
+        q->first &= ~kProtect;
+        q->second &= ~kProtect;
+    }
+    return Compress(p);
+}
+
+void ReferenceRunLenFilter(CImageInfoPtr& img) {
+    for (uint32_t n = 1; n <= 4; ++n) {
+        for (int pass = 0; pass < 4; ++pass) {
+            ASSERT_TRUE(pass % 2 == 0 ? img.Rotate90R() : img.Rotate90L());
+            for (int32_t y = 0; y < img.Height(); ++y) {
+                uint8_t* row = img.GetPtr() + static_cast<size_t>(y) * img.Sync();
+                const int32_t w = img.Width();
+                const Pairs p = EraseNoise(EraseNoise(RowRuns(row, w), n, 0), n, 1);
+                for (int32_t i = 0; i < (w + 7) / 8; ++i) row[i] = 0;
+                uint32_t x = 0;
+                for (auto [b, wl] : p) {
+                    for (uint32_t k = 0; k < b; ++k, ++x)
+                        row[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+                    x += wl;
+                }
+            }
+        }
+    }
+}
+
+} // namespace
+
+TEST(RunLenFilter, MatchesTheQuarterTurnForm) {
+    for (auto [w, h] : {std::pair{13, 11}, {8, 8}, {17, 30}, {40, 9}, {3, 21}}) {
+        for (int density : {15, 50, 85}) {
+            Bits img(w, h);
+            std::mt19937 rng(w * 1000 + h * 10 + density);
+            for (int32_t y = 0; y < h; ++y)
+                for (int32_t x = 0; x < w; ++x)
+                    img.Put(x, y, static_cast<int>(rng() % 100) < density);
+            CImageInfoPtr ref;
+            ASSERT_TRUE(ref.CreateImage(w, img.sync, h, 1, 1, 300, 300));
+            std::copy(img.b.begin(), img.b.end(), ref.GetPtr());
+            ReferenceRunLenFilter(ref);
+            ASSERT_TRUE(RunLenFilter(img.b.data(), w, h, img.sync));
+            ASSERT_EQ(ref.Sync(), img.sync);
+            for (int32_t y = 0; y < h; ++y)
+                for (int32_t x = 0; x < w; ++x)
+                    ASSERT_EQ((ref.GetPtr()[y * ref.Sync() + x / 8] >> (7 - x % 8)) & 1,
+                              img.Get(x, y))
+                        << w << "x" << h << " " << density << " at " << x << "," << y;
+        }
+    }
 }
 
 TEST(EdgeCorrection, IsolatedBusyCellSwitchesToWeakEdge) {
