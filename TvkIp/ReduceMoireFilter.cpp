@@ -630,8 +630,64 @@ void SSE2MaskLineN(const uint8_t* const* rows, int32_t count, const int16_t* coe
 }
 } // namespace
 
+namespace {
+// Masks of non-negative coefficients whose sums fit 16 bits keep the sums in
+// 16-bit lanes, and the scaling is one high multiply: (sum x 4 scale) >> 16
+// = floor(sum x scale / 16384), the truncated quotient of a sum that is
+// never negative.
+bool Fits16(const int16_t* coef, int32_t count, int32_t scale) {
+    int32_t sum = 0;
+    for (int32_t k = 0; k < count; ++k) {
+        if (coef[k] < 0) return false;
+        sum += coef[k];
+        if (sum * 255 > 32767) return false;
+    }
+    return scale >= 0 && scale <= 32767 / 4;
+}
+
+template <int N>
+void SSE2MaskLine16(const uint8_t* const* rows, int32_t count, const int16_t* coef, int32_t scale,
+                    int32_t bytes, uint8_t* out) {
+    if (N != 0) count = N;
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i scale4 = _mm_set1_epi16(static_cast<int16_t>(scale * 4));
+    int32_t i = 0;
+    for (; i + 16 <= bytes; i += 16) {
+        __m128i lo = zero, hi = zero;
+        for (int32_t k = 0; k < count; ++k) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k] + i));
+            const __m128i c = _mm_set1_epi16(coef[k]);
+            lo = _mm_add_epi16(lo, _mm_mullo_epi16(_mm_unpacklo_epi8(a, zero), c));
+            hi = _mm_add_epi16(hi, _mm_mullo_epi16(_mm_unpackhi_epi8(a, zero), c));
+        }
+        lo = _mm_mulhi_epi16(lo, scale4);
+        hi = _mm_mulhi_epi16(hi, scale4);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(lo, hi));
+    }
+    for (; i < bytes; ++i) {
+        int32_t sum = 0;
+        for (int32_t k = 0; k < count; ++k) sum += int32_t{coef[k]} * rows[k][i];
+        out[i] = Clamp255(sum * scale / 16384);
+    }
+}
+} // namespace
+
 void SSE2MaskLine(const uint8_t* const* rows, int32_t count, const int16_t* coef, int32_t scale,
                   int32_t bytes, uint8_t* out) {
+    if (Fits16(coef, count, scale)) {
+        switch (count) {
+        case 3:
+            return SSE2MaskLine16<3>(rows, count, coef, scale, bytes, out);
+        case 5:
+            return SSE2MaskLine16<5>(rows, count, coef, scale, bytes, out);
+        case 7:
+            return SSE2MaskLine16<7>(rows, count, coef, scale, bytes, out);
+        case 9:
+            return SSE2MaskLine16<9>(rows, count, coef, scale, bytes, out);
+        default:
+            return SSE2MaskLine16<0>(rows, count, coef, scale, bytes, out);
+        }
+    }
     switch (count) {
     case 3:
         return SSE2MaskLineN<3>(rows, count, coef, scale, bytes, out);
