@@ -108,6 +108,7 @@ template <int Step, bool Flag>
 void CCalcEdge3::compare(const uint8_t* f, const uint8_t* b, int32_t* const* profiles) {
     const int32_t w = m_buffer.width, y = m_y, k = m_k, level = m_level, run = m_run;
     const int32_t t0 = m_t0, t1 = m_t1;
+    const int32_t quiet = std::min(t0, t1);
     int32_t* const p0 = profiles[0];
     int32_t* const p1 = profiles[1];
     int32_t* const p2 = profiles[2];
@@ -116,11 +117,34 @@ void CCalcEdge3::compare(const uint8_t* f, const uint8_t* b, int32_t* const* pro
     int32_t* const p5 = profiles[5];
     int16_t* const cntv = m_cnt.data();
     int16_t* const darkv = m_dark.data();
+    constexpr int32_t kChunk = 32;
     for (int32_t x = 0; x < w; ++x) {
+        // A difference within both thresholds (most of a page) ends both
+        // counters and changes no profile, whatever the mode; whole chunks
+        // of such columns are settled at once.
+        if ((x & (kChunk - 1)) == 0 && x + kChunk <= w) {
+            int32_t most = 0;
+            for (int32_t j = 0; j < kChunk; ++j) {
+                const int32_t d =
+                    f[static_cast<size_t>(x + j) * Step] - b[static_cast<size_t>(x + j) * Step];
+                most = std::max(most, d < 0 ? -d : d);
+            }
+            if (most <= quiet) {
+                std::memset(cntv + x, 0, kChunk * sizeof(int16_t));
+                std::memset(darkv + x, 0, kChunk * sizeof(int16_t));
+                x += kChunk - 1;
+                continue;
+            }
+        }
         const int32_t fv = f[static_cast<size_t>(x) * Step];
         const int32_t bv = b[static_cast<size_t>(x) * Step];
         const int32_t d = fv - bv;
         const int32_t a = d < 0 ? -d : d;
+        if (a <= quiet) {
+            cntv[x] = 0;
+            darkv[x] = 0;
+            continue;
+        }
         int32_t cnt = cntv[x], s = darkv[x];
         if (Flag) {
             // Runs of differences above t1: where the last run of each sign ends.
