@@ -115,7 +115,13 @@ public:
 
     // Edge profiles as the line engine left them (one entry per column).
     const std::vector<int32_t>& edge(int i) const { return m_EdgePoints[i]; }
+    // Lines compared so far, and the comparison window in lines.
     int32_t lines() const { return m_calc.lines(); }
+    int32_t window() const { return m_calc.window(); }
+    // The page as given to Initialize (geometry and resolutions, no buffer),
+    // and the request with its defaults filled in.
+    const CImg::tagIMGSET& page() const { return m_page; }
+    const tagOPTION& option() const { return m_option; }
 
 private:
     void revise_edge_data();

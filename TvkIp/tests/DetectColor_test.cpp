@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <numeric>
 #include <vector>
@@ -247,4 +248,72 @@ TEST(ReviseColorGap, CleansFringesAndKeepsTheBottomLines) {
     EXPECT_EQ(page.get(5, 0), 0xFFFFFFu);
     EXPECT_EQ(page.get(5, 19), 0x00FF00u);
     EXPECT_EQ(ReviseColorGap(nullptr), kDetectColorErrNoRequest);
+}
+
+TEST(IsColorImage, HalftoneFilterDropsHueCyclingScreens) {
+    // The hue turns round quickly along the lines and down the columns, as a
+    // colour screen beats against the sampling grid.
+    auto rainbow = [](int32_t dpi) {
+        TestImage page = TestImage::Color(400, 400, 0, 255, dpi);
+        for (int32_t y = 0; y < 400; ++y)
+            for (int32_t x = 0; x < 400; ++x) {
+                const double h = (x + y) * 15.0 / 256.0 * 2 * M_PI;
+                const auto r = static_cast<uint32_t>(128 + 100 * std::cos(h));
+                const auto g = static_cast<uint32_t>(128 + 100 * std::cos(h - 2 * M_PI / 3));
+                const auto b = static_cast<uint32_t>(128 + 100 * std::cos(h + 2 * M_PI / 3));
+                page.set(x, y, r | g << 8 | b << 16);
+            }
+        return page;
+    };
+    const struct {
+        const char* name;
+        bool screen;
+        int32_t dpi;
+        uint32_t options;
+        uint32_t color;
+    } cases[] = {
+        {"screen, filtered", true, 200, kDetectColorOptComplementary, 0},
+        {"screen, no filter", true, 200, 0, 1},
+        {"screen at 300 dpi: the filter is not due", true, 300, kDetectColorOptComplementary, 1},
+        {"plain colour, filtered", false, 200, kDetectColorOptComplementary, 1},
+    };
+    for (const auto& c : cases) {
+        TestImage page = rainbow(c.dpi);
+        if (!c.screen) FillRect(page, 0, 0, 400, 400, 0x3030D0);
+        tagDETECT_COLOR_INFO r = Request(page);
+        r.ulOptions = c.options;
+        ASSERT_EQ(RunWhole(page, r), 0) << c.name;
+        EXPECT_EQ(r.bColor, c.color) << c.name;
+    }
+}
+
+TEST(IsColorImage, ExaminedArea) {
+    // Colour in the top half only; the copy is 75 dpi, 5 mm is 14 copy lines.
+    TestImage page = TestImage::Color(300, 1200, 0, 255);
+    FillRect(page, 0, 0, 300, 600, 0x2020E0);
+    const struct {
+        const char* name;
+        uint32_t size, options;
+        int32_t offset, length;
+        int32_t count;
+    } cases[] = {
+        {"whole page", kDetectColorInfoSizeFull, 0, 0, 0, 29},
+        {"top half", kDetectColorInfoSizeFull, kDetectColorOptArea, 0, 600, (150 - 14 - 14) / 5},
+        {"bottom half", kDetectColorInfoSizeFull, kDetectColorOptArea, 600, 600, 0},
+        {"beyond the copy: from line 1", kDetectColorInfoSizeFull, kDetectColorOptArea, 5000, 600,
+         29},
+        {"area needs the option", kDetectColorInfoSizeFull, 0, 600, 600, 29},
+        {"area needs the full record", kDetectColorInfoSizeOptions, kDetectColorOptArea, 600, 600,
+         29},
+    };
+    for (const auto& c : cases) {
+        TestImage copy = page;
+        tagDETECT_COLOR_INFO r = Request(copy);
+        r.ulSize = c.size;
+        r.ulOptions = c.options;
+        r.lAreaOffset = c.offset;
+        r.lAreaLength = c.length;
+        ASSERT_EQ(RunWhole(copy, r), 0) << c.name;
+        EXPECT_EQ(r.lColorLineCount, c.count) << c.name;
+    }
 }
