@@ -1,16 +1,15 @@
 // Edge-profile helpers shared by the size detectors.
 #include "slant_fnc.h"
 
+#include "DebugFile.h"
+
 #include <algorithm>
 #include <cassert>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <limits>
 #include <new>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -59,21 +58,6 @@ bool MedianFilter(int32_t* profile, int32_t n, int32_t range) {
     delete[] pad;
     delete[] window;
     return true;
-}
-
-// Opens an existing debug file of the calling user for rewriting; -1 when
-// the file is missing, a link, not a regular file or someone else's.
-int OpenDebugFile(const char* name) {
-    if (!name) return -1;
-    int fd = open(name, O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return -1;
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() ||
-        ftruncate(fd, 0) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
 }
 
 } // namespace
@@ -438,11 +422,11 @@ void get_slant(EdgeHistogram* hist, int32_t, int32_t step, int32_t* dx, int32_t*
 }
 
 void dump_hist(const int16_t* values, int32_t n, const char* fileName) {
-    if (!values) return;
-    const int fd = OpenDebugFile(fileName);
-    if (fd < 0) return;
-    for (int32_t i = 0; i < n; ++i) dprintf(fd, "%d \n", values[i]);
-    close(fd);
+    if (!values || !fileName) return;
+    FILE* f = DebugFileOpenForWriting(fileName, false);
+    if (!f) return;
+    for (int32_t i = 0; i < n; ++i) std::fprintf(f, "%d \n", values[i]);
+    std::fclose(f);
 }
 
 void dump_hist(const EdgeHistogram& hist, const char* fileName) {

@@ -9,6 +9,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -318,6 +319,13 @@ TEST(SlantHistogram, DumpWritesOnlyIntoAnExistingFile) {
     EXPECT_EQ(after.str(), "3 \n-2 \n");
     std::remove(link.c_str());
     std::remove(path.c_str());
+
+    // A pipe without a reader is not waited on.
+    const std::string fifo = path + ".fifo";
+    std::remove(fifo.c_str());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    dump_hist(values, 2, fifo.c_str());
+    std::remove(fifo.c_str());
 }
 
 } // namespace
