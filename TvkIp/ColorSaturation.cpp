@@ -209,6 +209,24 @@ struct Mask {
     bool Get(int32_t x, int32_t y) const { return (Line(y)[x >> 3] & (0x80 >> (x & 7))) != 0; }
 };
 
+// Pixel layouts read by the per-pixel loops, so that the common ones run
+// with constant steps: C channels, planar or interleaved.
+template <int C, bool Planar> struct Layout {
+    static constexpr int kChannels = C;
+    const PageView& v;
+    size_t PixelStep() const { return Planar ? 1 : (C == 3 ? 3 : v.pixelStep); }
+    size_t PlaneStep() const { return Planar ? v.planeStep : 1; }
+};
+
+template <class F> void WithLayout(const PageView& v, F&& f) {
+    if (v.channels == 1)
+        f(Layout<1, false>{v});
+    else if (v.planeStep == 1)
+        f(Layout<3, false>{v});
+    else
+        f(Layout<3, true>{v});
+}
+
 // Set bits mark pixels outside the background range widened by 8.
 bool GetBackGround(const PageView& v, const int* lower, const int* upper, Mask& m) {
     m.bytes = (v.width + 7) / 8;
@@ -216,21 +234,30 @@ bool GetBackGround(const PageView& v, const int* lower, const int* upper, Mask& 
     const size_t n = static_cast<size_t>(m.bytes) * m.lines;
     m.bits.reset(new (std::nothrow) uint8_t[n]());
     if (!m.bits) return false;
-    int lo[3], hi[3];
+    // A table per channel: 1 outside the widened range.
+    uint8_t outside[3][256];
     for (int c = 0; c < 3; ++c) {
-        lo[c] = std::max(lower[c] - 8, 0);
-        hi[c] = std::min(upper[c] + 8, 255);
+        const int lo = std::max(lower[c] - 8, 0), hi = std::min(upper[c] + 8, 255);
+        for (int s = 0; s < 256; ++s) outside[c][s] = s < lo || s > hi ? 1 : 0;
     }
-    for (int32_t y = 0; y < v.height; ++y)
-        for (int32_t x = 0; x < v.width; ++x) {
-            const uint8_t* p = v.At(x, y);
-            bool fore = false;
-            for (int c = 0; c < v.channels && !fore; ++c) {
-                const int s = p[c * v.planeStep];
-                fore = s < lo[c] || s > hi[c];
+    WithLayout(v, [&](auto layout) {
+        constexpr int C = decltype(layout)::kChannels;
+        const size_t ps = layout.PixelStep(), pl = layout.PlaneStep();
+        for (int32_t y = 0; y < v.height; ++y) {
+            const uint8_t* p = v.At(0, y);
+            uint8_t* out = m.Line(y);
+            for (int32_t x0 = 0; x0 < v.width; x0 += 8) {
+                const int32_t end = std::min(x0 + 8, v.width);
+                unsigned byte = 0;
+                for (int32_t x = x0; x < end; ++x, p += ps) {
+                    unsigned fore = outside[0][p[0]];
+                    if (C == 3) fore |= outside[1][p[pl]] | outside[2][p[2 * pl]];
+                    byte |= fore << (7 - (x - x0));
+                }
+                out[x0 >> 3] = static_cast<uint8_t>(byte);
             }
-            if (fore) m.Set(x, y);
         }
+    });
     return true;
 }
 
@@ -266,26 +293,34 @@ bool EraseIsolatedPoint(Mask& m) {
 
 // Marks both pixels of every strong step down or to the right.
 void GetEdgeImage(const PageView& v, int32_t threshold, Mask& m) {
-    for (int32_t y = 0; y + 1 < v.height; ++y)
-        for (int32_t x = 0; x + 1 < v.width; ++x) {
-            const uint8_t* p = v.At(x, y);
-            const uint8_t* below = v.At(x, y + 1);
-            const uint8_t* right = v.At(x + 1, y);
-            int32_t down = 0, across = 0;
-            for (int c = 0; c < v.channels; ++c) {
-                const size_t o = c * v.planeStep;
-                down += std::abs(int32_t{p[o]} - below[o]);
-                across += std::abs(int32_t{p[o]} - right[o]);
-            }
-            if (down > threshold) {
-                m.Set(x, y);
-                m.Set(x, y + 1);
-            }
-            if (across > threshold) {
-                m.Set(x, y);
-                m.Set(x + 1, y);
+    WithLayout(v, [&](auto layout) {
+        constexpr int C = decltype(layout)::kChannels;
+        const size_t ps = layout.PixelStep(), pl = layout.PlaneStep();
+        for (int32_t y = 0; y + 1 < v.height; ++y) {
+            const uint8_t* p = v.At(0, y);
+            const uint8_t* below = v.At(0, y + 1);
+            uint8_t* line = m.Line(y);
+            uint8_t* next = m.Line(y + 1);
+            for (int32_t x = 0; x + 1 < v.width; ++x, p += ps, below += ps) {
+                int32_t down = 0, across = 0;
+                for (int c = 0; c < C; ++c) {
+                    const int32_t a = p[c * pl];
+                    down += std::abs(a - below[c * pl]);
+                    across += std::abs(a - p[ps + c * pl]);
+                }
+                const auto bit = static_cast<uint8_t>(0x80 >> (x & 7));
+                const auto bitRight = static_cast<uint8_t>(0x80 >> ((x + 1) & 7));
+                if (down > threshold) {
+                    line[x >> 3] |= bit;
+                    next[x >> 3] |= bit;
+                }
+                if (across > threshold) {
+                    line[x >> 3] |= bit;
+                    line[(x + 1) >> 3] |= bitRight;
+                }
             }
         }
+    });
 }
 
 } // namespace COLOR_SATURATION_FUNC
@@ -319,14 +354,25 @@ public:
             return static_cast<int32_t>(kIpErrCannotRun);
         std::unique_ptr<uint64_t[]> hist(new (std::nothrow) uint64_t[3 * 256]());
         if (!hist) return static_cast<int32_t>(kIpErrCannotRun);
-        for (int32_t y = o.top; y <= o.bottom; ++y) {
-            int32_t l, r;
-            o.Bounds(y, v.width, l, r);
-            for (int32_t x = l; x < r; ++x) {
-                const uint8_t* p = v.At(x, y);
-                for (int c = 0; c < v.channels; ++c) ++hist[c * 256 + p[c * v.planeStep]];
+        WithLayout(v, [&](auto layout) {
+            constexpr int C = decltype(layout)::kChannels;
+            const size_t ps = layout.PixelStep(), pl = layout.PlaneStep();
+            uint64_t* h0 = hist.get();
+            uint64_t* h1 = h0 + 256;
+            uint64_t* h2 = h0 + 512;
+            for (int32_t y = o.top; y <= o.bottom; ++y) {
+                int32_t l, r;
+                o.Bounds(y, v.width, l, r);
+                const uint8_t* p = l < r ? v.At(l, y) : nullptr;
+                for (int32_t x = l; x < r; ++x, p += ps) {
+                    ++h0[p[0]];
+                    if (C == 3) {
+                        ++h1[p[pl]];
+                        ++h2[p[2 * pl]];
+                    }
+                }
             }
-        }
+        });
         int peak[3], lower[3], upper[3];
         for (int c = 0; c < v.channels; ++c)
             if (!DetectBrightnessHistgram(hist.get() + c * 256, peak[c], lower[c], upper[c])) {
@@ -376,15 +422,25 @@ public:
             std::fill(color, color + 3, 0);
             break;
         }
-        for (int32_t y = o.top; y <= o.bottom; ++y) {
-            int32_t l, r;
-            o.Bounds(y, v.width, l, r);
-            for (int32_t x = l; x < r; ++x) {
-                if (m.Get(x, y)) continue;
-                uint8_t* p = v.At(x, y);
-                for (int c = 0; c < v.channels; ++c) p[c * v.planeStep] = color[c];
+        WithLayout(v, [&](auto layout) {
+            constexpr int C = decltype(layout)::kChannels;
+            const size_t ps = layout.PixelStep(), pl = layout.PlaneStep();
+            for (int32_t y = o.top; y <= o.bottom; ++y) {
+                int32_t l, r;
+                o.Bounds(y, v.width, l, r);
+                if (l >= r) continue;
+                uint8_t* p = v.At(l, y);
+                const uint8_t* bits = m.Line(y);
+                for (int32_t x = l; x < r; ++x, p += ps) {
+                    if (bits[x >> 3] & (0x80 >> (x & 7))) continue;
+                    p[0] = color[0];
+                    if (C == 3) {
+                        p[pl] = color[1];
+                        p[2 * pl] = color[2];
+                    }
+                }
             }
-        }
+        });
         return 0;
     }
 
