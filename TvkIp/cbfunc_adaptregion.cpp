@@ -81,6 +81,8 @@ AdaptParams MakeAdaptParams(int32_t firstSlice, int32_t nextSlice) {
 // ---------------------------------------------------------------------------
 // Block statistics
 
+namespace AdaptRegionBin {
+
 void IntegralGetBlockInfo(const uint8_t* top, int32_t sync, int32_t width, int32_t count,
                           uint16_t* G, uint16_t* V, uint8_t* M) {
     for (int32_t i = 0; i < count; ++i) {
@@ -310,8 +312,12 @@ void GetMaxMinBand(const uint8_t* top, int32_t sync, int32_t width, int32_t coun
 #endif
 }
 
+} // namespace AdaptRegionBin
+
 // ---------------------------------------------------------------------------
 // Threshold lines and binary rows
+
+namespace Hokan {
 
 void Hokan(uint8_t* line, int32_t dstWidth, const uint8_t* samples, int32_t offset, int32_t count) {
     if (dstWidth <= 0) return;
@@ -412,8 +418,20 @@ void SSEBinalise(uint8_t* dst, const uint8_t* pix, const uint8_t* a, const uint8
 #endif
 }
 
+void Binalise(uint8_t* dst, const uint8_t* pix, const uint8_t* a, const uint8_t* b, int32_t width,
+              int phase) {
+    if (IsSSE2FeatureAvailable())
+        SSEBinalise(dst, pix, a, b, width, phase);
+    else
+        IntegrityBinalise(dst, pix, a, b, width, phase);
+}
+
+} // namespace Hokan
+
 // ---------------------------------------------------------------------------
 // 1-2-1 smoothing
+
+namespace Filter {
 
 void IntegrityLine121Filter(uint16_t* out, const uint8_t* s, int32_t width) {
     if (width <= 0) return;
@@ -480,7 +498,7 @@ void MMXFilter121(uint8_t* out, const uint16_t* up, const uint16_t* mid, const u
 #endif
 }
 
-void FilterFunc(const GrayPlane& image) {
+void FilterFunc(const ImagePlane& image) {
     const int32_t w = image.width, h = image.height;
     if (w <= 0 || h <= 0) return;
     auto lines = NewArray<uint16_t>(3 * static_cast<size_t>(w));
@@ -506,13 +524,26 @@ void FilterFunc(const GrayPlane& image) {
     }
 }
 
+} // namespace Filter
+
 // ---------------------------------------------------------------------------
 // Edge map clean-up
 
-void IntegrityEdgeInfoToRoughBin(uint8_t* rough, int32_t roughSync, const EdgeMap& edge) {
+void XorImage(const ImagePlane& image, const ImagePlane& other) {
+    const int32_t bytes = (image.width + 7) / 8;
+    for (int32_t y = 0; y < image.height; ++y) {
+        uint8_t* r = image.Line(y);
+        const uint8_t* o = other.Line(y);
+        for (int32_t i = 0; i < bytes; ++i) r[i] ^= o[i];
+    }
+}
+
+namespace EdgeCorrection {
+
+void IntegrityEdgeInfoToRoughBin(const ImagePlane& rough, const EdgeMap& edge) {
     const int32_t bytes = (edge.width + 7) / 8;
     for (int32_t y = 0; y < edge.height; ++y) {
-        uint8_t* row = rough + int64_t{y} * roughSync;
+        uint8_t* row = rough.Line(y);
         for (int32_t i = 0; i < bytes; ++i) {
             unsigned b = 0;
             for (int32_t k = 0; k < 8; ++k) {
@@ -529,7 +560,7 @@ void IntegrityEdgeInfoToRoughBin(uint8_t* rough, int32_t roughSync, const EdgeMa
     }
 }
 
-void MMXEdgeInfoToRoughBin(uint8_t* rough, int32_t roughSync, const EdgeMap& edge) {
+void MMXEdgeInfoToRoughBin(const ImagePlane& rough, const EdgeMap& edge) {
 #if defined(__SSE2__)
     const __m128i low4 = _mm_set1_epi8(0x0F);
     const __m128i pick = _mm_set1_epi8(0x0D);
@@ -537,7 +568,7 @@ void MMXEdgeInfoToRoughBin(uint8_t* rough, int32_t roughSync, const EdgeMap& edg
     const __m128i all = _mm_set1_epi8(static_cast<char>(0xFF));
     const int32_t bytes = (edge.width + 7) / 8;
     for (int32_t y = 0; y < edge.height; ++y) {
-        uint8_t* row = rough + int64_t{y} * roughSync;
+        uint8_t* row = rough.Line(y);
         const uint8_t* cells = edge.p + int64_t{y} * edge.sync;
         int32_t x = 0;
         // 32 cells (16 map bytes) make 4 rough bytes.
@@ -573,9 +604,49 @@ void MMXEdgeInfoToRoughBin(uint8_t* rough, int32_t roughSync, const EdgeMap& edg
         }
     }
 #else
-    IntegrityEdgeInfoToRoughBin(rough, roughSync, edge);
+    IntegrityEdgeInfoToRoughBin(rough, edge);
 #endif
 }
+
+void EdgeInfoToRoughBin(const ImagePlane& rough, const EdgeMap& edge) {
+    if (IsMMXFeatureAvailable())
+        MMXEdgeInfoToRoughBin(rough, edge);
+    else
+        IntegrityEdgeInfoToRoughBin(rough, edge);
+}
+
+void FeedbackRoughBinToEdgeInfo(EdgeMap& edge, const ImagePlane& rough) {
+    for (int32_t y = 0; y < edge.height; ++y) {
+        const uint8_t* r = rough.Line(y);
+        for (int32_t x = 0; x < edge.width; ++x) {
+            if (!((r[x >> 3] >> (7 - (x & 7))) & 1)) continue;
+            uint8_t code;
+            switch (edge.Get(x, y)) {
+            case kCodeBusyContrast:
+                code = kCodeWeakEdge;
+                break;
+            case kCodeBusy:
+                code = kCodeFlat;
+                break;
+            case kCodeFlat:
+                code = kCodeBusy;
+                break;
+            case kCodeWeakEdge:
+            case kCodeStrongEdge:
+                code = kCodeBusyContrast;
+                break;
+            default:
+                code = kCodeFlat;
+                break;
+            }
+            edge.Set(x, y, code);
+        }
+    }
+}
+
+} // namespace EdgeCorrection
+
+namespace RunLenFilter {
 
 namespace {
 
@@ -628,7 +699,8 @@ bool FilterRunLine(uint8_t* line, int32_t len, int32_t n, uint32_t* runs) {
 
 } // namespace
 
-bool RunLenFilter(uint8_t* bits, int32_t width, int32_t height, int32_t sync) {
+bool RunLenFilter(const ImagePlane& image) {
+    const int32_t width = image.width, height = image.height;
     if (width <= 0 || height <= 0) return true;
     // The filter turns the image by quarter turns between passes; each turn
     // makes the new height a multiple of 8 with white lines, so after the
@@ -641,7 +713,7 @@ bool RunLenFilter(uint8_t* bits, int32_t width, int32_t height, int32_t sync) {
     auto runs = NewArray<uint32_t>(static_cast<size_t>(std::max(w8, h8)) + 2);
     if (!grid || !line || !runs) return false;
     for (int32_t y = 0; y < height; ++y) {
-        const uint8_t* row = bits + int64_t{y} * sync;
+        const uint8_t* row = image.Line(y);
         uint8_t* g = grid.get() + static_cast<size_t>(y) * w8;
         for (int32_t x = 0; x < width; ++x) g[x] = (row[x >> 3] >> (7 - (x & 7))) & 1;
     }
@@ -664,7 +736,7 @@ bool RunLenFilter(uint8_t* bits, int32_t width, int32_t height, int32_t sync) {
         rows(n);
     }
     for (int32_t y = 0; y < height; ++y) {
-        uint8_t* row = bits + int64_t{y} * sync;
+        uint8_t* row = image.Line(y);
         const uint8_t* g = grid.get() + static_cast<size_t>(y) * w8;
         for (int32_t i = 0; i < (width + 7) / 8; ++i) {
             unsigned b = 0;
@@ -675,56 +747,18 @@ bool RunLenFilter(uint8_t* bits, int32_t width, int32_t height, int32_t sync) {
     return true;
 }
 
-bool IpEdgeCorrection(EdgeMap& edge) {
-    const int32_t roughSync = BitSync(edge.width);
-    const size_t size = static_cast<size_t>(roughSync) * edge.height;
-    auto rough = NewArray<uint8_t>(size, true);
-    if (!rough) return false;
-    if (IsMMXFeatureAvailable())
-        MMXEdgeInfoToRoughBin(rough.get(), roughSync, edge);
-    else
-        IntegrityEdgeInfoToRoughBin(rough.get(), roughSync, edge);
+} // namespace RunLenFilter
 
-    // Filter a copy and keep only what the filter changed. Without the copy
-    // the feedback would switch every cell whose bit is set, so it is skipped.
+namespace ComplementEdge {
+
+bool RoughBinFilter(const ImagePlane& rough) {
+    const size_t size = static_cast<size_t>(rough.sync) * rough.height;
     auto copy = NewArray<uint8_t>(size);
     if (!copy) return false;
-    std::memcpy(copy.get(), rough.get(), size);
-    if (!RunLenFilter(copy.get(), edge.width, edge.height, roughSync)) return false;
-    const int32_t bytes = (edge.width + 7) / 8;
-    for (int32_t y = 0; y < edge.height; ++y) {
-        uint8_t* r = rough.get() + static_cast<size_t>(y) * roughSync;
-        const uint8_t* c = copy.get() + static_cast<size_t>(y) * roughSync;
-        for (int32_t i = 0; i < bytes; ++i) r[i] ^= c[i];
-    }
-
-    // Feedback: a changed cell switches to the matching code of the other group.
-    for (int32_t y = 0; y < edge.height; ++y) {
-        const uint8_t* r = rough.get() + static_cast<size_t>(y) * roughSync;
-        for (int32_t x = 0; x < edge.width; ++x) {
-            if (!((r[x >> 3] >> (7 - (x & 7))) & 1)) continue;
-            uint8_t code;
-            switch (edge.Get(x, y)) {
-            case kCodeBusyContrast:
-                code = kCodeWeakEdge;
-                break;
-            case kCodeBusy:
-                code = kCodeFlat;
-                break;
-            case kCodeFlat:
-                code = kCodeBusy;
-                break;
-            case kCodeWeakEdge:
-            case kCodeStrongEdge:
-                code = kCodeBusyContrast;
-                break;
-            default:
-                code = kCodeFlat;
-                break;
-            }
-            edge.Set(x, y, code);
-        }
-    }
+    std::memcpy(copy.get(), rough.p, size);
+    const ImagePlane filtered{copy.get(), rough.width, rough.height, rough.sync};
+    if (!RunLenFilter::RunLenFilter(filtered)) return false;
+    XorImage(rough, filtered);
     return true;
 }
 
@@ -809,22 +843,22 @@ void RemoveIsolateInfo(EdgeMap& edge) {
             edge.Set(x, y, RemoveIsolateInfoCore(edge, x, y));
 }
 
-void StrainEdge(EdgeMap& edge, uint8_t* edgeSlice, uint8_t* mixedSlice, int32_t sliceSync) {
+void StrainEdge(EdgeMap& edge, const ImagePlane& edgeSlice, const ImagePlane& mixedSlice) {
     static constexpr int32_t kDx[8] = {-1, 0, 1, -1, 1, -1, 0, 1};
     static constexpr int32_t kDy[8] = {-1, -1, -1, 0, 0, 1, 1, 1};
     for (int32_t y = 1; y <= edge.height - 2; ++y) {
         for (int32_t x = 1; x <= edge.width - 2; ++x) {
             const uint8_t c = edge.Get(x, y);
-            const int64_t at = int64_t{y} * sliceSync + x;
+            uint8_t& es = edgeSlice.Line(y)[x];
+            uint8_t& ms = mixedSlice.Line(y)[x];
             int32_t k = 0, m = 0;
             for (int32_t i = 0; i < 8; ++i) {
                 const int32_t nx = x + kDx[i], ny = y + kDy[i];
                 const uint8_t nc = edge.Get(nx, ny);
-                const int64_t nat = int64_t{ny} * sliceSync + nx;
                 if (c == kCodeFlat) {
                     if (nc == kCodeStrongEdge || (nc == kCodeWeakEdge && ++m == 2)) {
                         edge.Set(x, y, kCodeFlatByEdge);
-                        edgeSlice[at] = edgeSlice[nat];
+                        es = edgeSlice.Line(ny)[nx];
                         break;
                     }
                     if ((nc == kCodeBusyContrast || nc == kCodeBusy) && ++k == 5) {
@@ -835,7 +869,7 @@ void StrainEdge(EdgeMap& edge, uint8_t* edgeSlice, uint8_t* mixedSlice, int32_t 
                     if ((nc == kCodeBusyContrast || nc == kCodeStrongEdge || nc == kCodeWeakEdge) &&
                         ++k == 3) {
                         edge.Set(x, y, kCodeBusyAmongEdges);
-                        mixedSlice[at] = mixedSlice[nat];
+                        ms = mixedSlice.Line(ny)[nx];
                         break;
                     }
                 } else if (c == kCodeStrongEdge) {
@@ -851,71 +885,70 @@ void StrainEdge(EdgeMap& edge, uint8_t* edgeSlice, uint8_t* mixedSlice, int32_t 
     }
 }
 
+void CompEdgeInfo(EdgeMap& edge, const ImagePlane& edgeSlice, const ImagePlane& mixedSlice) {
+    RemoveIsolateInfo(edge);
+    StrainEdge(edge, edgeSlice, mixedSlice);
+}
+
+} // namespace ComplementEdge
+
 // ---------------------------------------------------------------------------
-// The whole kind
+// Mixing
 
-namespace {
-
-using BinaliseFn = void (*)(uint8_t*, const uint8_t*, const uint8_t*, const uint8_t*, int32_t, int);
-BinaliseFn ChooseBinalise() {
-    return IsSSE2FeatureAvailable() ? SSEBinalise : IntegrityBinalise;
-}
-
-// Step 8 onwards on a prepared threshold source: clear, compare, invert.
-// `level(y)` gives the threshold line pair and phase of row y.
-void InvertBuffer(const GrayPlane& dst) {
-    const size_t size = static_cast<size_t>(dst.sync) * dst.height;
-    for (size_t i = 0; i < size; ++i) dst.p[i] = static_cast<uint8_t>(~dst.p[i]);
-}
-
-void CopyBlockImage(const GrayPlane& dst, const GrayPlane& src, int32_t x0, int32_t y0, int32_t x1,
-                    int32_t y1) {
+void CopyBlockImage(const ImagePlane& dst, const ImagePlane& src, int32_t x0, int32_t y0,
+                    int32_t x1, int32_t y1) {
     for (int32_t y = y0; y <= y1; ++y)
         std::memcpy(dst.Line(y) + x0, src.Line(y) + x0, static_cast<size_t>(x1 - x0 + 1));
 }
 
-// Images under 8 pixels have no block: every pixel is treated as part of a
-// flat block, compared with the flat level D as a flat block would be.
-int SmallImageBin(const GrayPlane& dst, const GrayPlane& src, uint8_t level) {
-    auto flat = NewArray<uint8_t>(static_cast<size_t>(src.width));
-    if (!flat) throw kIpErrNoMemory;
-    std::memset(flat.get(), level, static_cast<size_t>(src.width));
-    std::memset(dst.p, 0, static_cast<size_t>(dst.sync) * dst.height);
-    const BinaliseFn binalise = ChooseBinalise();
-    for (int32_t y = 0; y < src.height; ++y)
-        binalise(dst.Line(y), src.Line(y), flat.get(), flat.get(), src.width, 0);
-    InvertBuffer(dst);
+namespace MixImage {
+
+int MixtureSrc(const ImagePlane& average, const ImagePlane& src, const ImagePlane& mixed,
+               const EdgeMap& edge, const ImagePlane& edgeSlice, uint8_t D, uint8_t E) {
+    for (int32_t j = 0; j < edge.height; ++j) {
+        for (int32_t i = 0; i < edge.width; ++i) {
+            uint8_t& slice = mixed.Line(j)[i];
+            switch (edge.Get(i, j)) {
+            case kCodeFlat:
+                slice = D;
+                CopyBlockImage(average, src, 4 * i, 4 * j, 4 * i + 3, 4 * j + 3);
+                break;
+            case kCodeBusy:
+                slice = E; // the smoothed pixels stay
+                break;
+            case kCodeWeakEdge:
+            case kCodeFlatByEdge:
+            case kCodeStrongEdge:
+                slice = edgeSlice.Line(j)[i];
+                CopyBlockImage(average, src, 4 * i, 4 * j, 4 * i + 3, 4 * j + 3);
+                break;
+            default: // 11, 12: smoothed midrange and smoothed pixels
+                break;
+            }
+        }
+    }
     return 1;
 }
 
-} // namespace
+} // namespace MixImage
 
-int AdaptRegionBin(const GrayPlane& dst, const GrayPlane& src, const AdaptParams& prm) {
-    const int32_t w = src.width, h = src.height;
-    if (w <= 0 || h <= 0) return 0;
-    const uint8_t levelD = static_cast<uint8_t>(prm.D);
-    const uint8_t levelE = static_cast<uint8_t>(prm.E);
-    if (w < 8 || h < 8) return SmallImageBin(dst, src, levelD);
+// ---------------------------------------------------------------------------
+// The whole kind
 
-    const int32_t W = BlockCount(w), H = BlockCount(h);
-    if (W == 0 || H == 0) return 0;
+namespace AdaptRegionBin {
 
-    // Step 3: classification.
-    EdgeMap edge{nullptr, W, H, EdgeMapSync(W)};
-    auto edgeBuf = NewArray<uint8_t>(static_cast<size_t>(edge.sync) * H, true);
-    const int32_t ss = (W + 3) & ~3; // block images: rows of whole 32-bit words
-    auto edgeSlice = NewArray<uint8_t>(static_cast<size_t>(ss) * H, true);
-    auto gBuf = NewArray<uint16_t>(static_cast<size_t>(W));
-    auto vBuf = NewArray<uint16_t>(static_cast<size_t>(W));
-    if (!edgeBuf || !edgeSlice || !gBuf || !vBuf) return 0;
-    edge.p = edgeBuf.get();
-    const bool sse2 = IsSSE2FeatureAvailable();
-    const uint32_t a8 = 8u * prm.A, b8 = 8u * prm.B, c8 = 8u * prm.C, t8 = 8u * prm.T;
-    for (int32_t j = 0; j < H; ++j) {
-        uint8_t* mRow = edgeSlice.get() + static_cast<size_t>(j) * ss;
-        (sse2 ? GetBlockInfo : IntegralGetBlockInfo)(src.Line(4 * j), src.sync, w, W, gBuf.get(),
-                                                     vBuf.get(), mRow);
-        for (int32_t i = 0; i < W; ++i) {
+void IpDetectEdgeInfoAndSlice(EdgeMap& edge, const ImagePlane& edgeSlice, const ImagePlane& src,
+                              uint32_t A, uint32_t B, uint32_t C, uint32_t T) {
+    auto gBuf = NewArray<uint16_t>(static_cast<size_t>(edge.width));
+    auto vBuf = NewArray<uint16_t>(static_cast<size_t>(edge.width));
+    if (!gBuf || !vBuf) throw kIpErrNoMemory;
+    const auto blockInfo = IsSSE2FeatureAvailable() ? GetBlockInfo : IntegralGetBlockInfo;
+    // Thresholds are compared unsigned, eight times the parameter.
+    const uint32_t a8 = 8u * A, b8 = 8u * B, c8 = 8u * C, t8 = 8u * T;
+    for (int32_t j = 0; j < edge.height; ++j) {
+        blockInfo(src.Line(4 * j), src.sync, src.width, edge.width, gBuf.get(), vBuf.get(),
+                  edgeSlice.Line(j));
+        for (int32_t i = 0; i < edge.width; ++i) {
             const uint32_t g = gBuf[i], v = vBuf[i];
             uint8_t code = kCodeFlat;
             if (g > a8)
@@ -927,73 +960,107 @@ int AdaptRegionBin(const GrayPlane& dst, const GrayPlane& src, const AdaptParams
             edge.Set(i, j, code);
         }
     }
+}
 
-    // Step 4: edge correction; when it cannot run the map stays as classified.
-    IpEdgeCorrection(edge);
+bool IpEdgeCorrection(EdgeMap& edge) {
+    const int32_t sync = BitSync(edge.width);
+    auto buf = NewArray<uint8_t>(static_cast<size_t>(sync) * edge.height, true);
+    if (!buf) return false;
+    const ImagePlane rough{buf.get(), edge.width, edge.height, sync};
+    EdgeCorrection::EdgeInfoToRoughBin(rough, edge);
+    // Without the filtered copy every set bit would count as changed and
+    // switch its cell, so the feedback is skipped.
+    if (!ComplementEdge::RoughBinFilter(rough)) return false;
+    EdgeCorrection::FeedbackRoughBinToEdgeInfo(edge, rough);
+    return true;
+}
 
-    // Step 5: smoothed copy and the midrange of its blocks.
-    const int32_t avgSync = (w + 3) & ~3;
-    auto avgBuf = NewArray<uint8_t>(static_cast<size_t>(avgSync) * h);
-    auto mixed = NewArray<uint8_t>(static_cast<size_t>(ss) * H);
-    if (!avgBuf || !mixed) return 0;
-    const GrayPlane avg{avgBuf.get(), w, h, avgSync};
-    for (int32_t y = 0; y < h; ++y) std::memcpy(avg.Line(y), src.Line(y), static_cast<size_t>(w));
-    FilterFunc(avg);
-    std::memset(mixed.get(), 128, static_cast<size_t>(ss) * H);
-    for (int32_t j = 0; j < H; ++j)
-        (sse2 ? GetMaxMinBand : IntegralGetMaxMinBand)(avg.Line(4 * j), avg.sync, w, W,
-                                                       mixed.get() + static_cast<size_t>(j) * ss);
-
-    // Step 6: isolate removal and strain.
-    RemoveIsolateInfo(edge);
-    StrainEdge(edge, edgeSlice.get(), mixed.get(), ss);
-
-    // Step 7: mixing.
-    for (int32_t j = 0; j < H; ++j) {
-        for (int32_t i = 0; i < W; ++i) {
-            uint8_t& slice = mixed[static_cast<size_t>(j) * ss + i];
-            switch (edge.Get(i, j)) {
-            case kCodeFlat:
-                slice = levelD;
-                CopyBlockImage(avg, src, 4 * i, 4 * j, 4 * i + 3, 4 * j + 3);
-                break;
-            case kCodeBusy:
-                slice = levelE;
-                break;
-            case kCodeWeakEdge:
-            case kCodeFlatByEdge:
-            case kCodeStrongEdge:
-                slice = edgeSlice[static_cast<size_t>(j) * ss + i];
-                CopyBlockImage(avg, src, 4 * i, 4 * j, 4 * i + 3, 4 * j + 3);
-                break;
-            default:
-                break;
-            }
-        }
+void IpDetectAveAndSlice(const ImagePlane& average, const ImagePlane& mixed,
+                         const ImagePlane& src) {
+    for (int32_t y = 0; y < src.height; ++y)
+        std::memcpy(average.Line(y), src.Line(y), static_cast<size_t>(src.width));
+    Filter::FilterFunc(average);
+    const auto maxMin = IsSSE2FeatureAvailable() ? GetMaxMinBand : IntegralGetMaxMinBand;
+    for (int32_t j = 0; j < mixed.height; ++j) {
+        std::memset(mixed.Line(j), 128, static_cast<size_t>(mixed.sync));
+        maxMin(average.Line(4 * j), average.sync, average.width, mixed.width, mixed.Line(j));
     }
+}
 
-    // Steps 8 to 10: threshold surface, comparison, inversion.
+namespace {
+
+void InvertBuffer(const ImagePlane& dst) {
+    const size_t size = static_cast<size_t>(dst.sync) * dst.height;
+    for (size_t i = 0; i < size; ++i) dst.p[i] = static_cast<uint8_t>(~dst.p[i]);
+}
+
+// Steps 8 to 10: clear the destination, compare every pixel of `pixels`
+// with the threshold surface interpolated from the block levels, invert.
+void ThresholdSurface(const ImagePlane& dst, const ImagePlane& pixels, const ImagePlane& levels) {
+    const int32_t w = pixels.width, h = pixels.height, W = levels.width, H = levels.height;
     auto lines = NewArray<uint8_t>(2 * static_cast<size_t>(w));
     if (!lines) throw kIpErrNoMemory;
     std::memset(dst.p, 0, static_cast<size_t>(dst.sync) * dst.height);
-    const BinaliseFn binalise = ChooseBinalise();
     uint8_t* upper = lines.get();
     uint8_t* lower = lines.get() + w;
-    const auto sliceRow = [&](int32_t r) { return mixed.get() + static_cast<size_t>(r) * ss; };
-    Hokan(lower, w, sliceRow(0), 4, W);
+    Hokan::Hokan(lower, w, levels.Line(0), 4, W);
     for (int32_t y = 0; y < std::min(h, 4); ++y)
-        binalise(dst.Line(y), avg.Line(y), lower, lower, w, 0);
+        Hokan::Binalise(dst.Line(y), pixels.Line(y), lower, lower, w, 0);
     for (int32_t y = 4; y < h; ++y) {
         const int32_t k = y / 4, phase = y % 4;
         if (phase == 0) {
             std::swap(upper, lower);
-            Hokan(lower, w, sliceRow(std::min(k, H - 1)), 4, W);
+            Hokan::Hokan(lower, w, levels.Line(std::min(k, H - 1)), 4, W);
         }
-        binalise(dst.Line(y), avg.Line(y), upper, lower, w, phase);
+        Hokan::Binalise(dst.Line(y), pixels.Line(y), upper, lower, w, phase);
     }
     InvertBuffer(dst);
+}
+
+} // namespace
+
+int AdaptRegionBin(const ImagePlane& dst, const ImagePlane& src, uint32_t A, uint32_t B, uint32_t C,
+                   uint32_t T, uint32_t D, uint32_t E) {
+    const int32_t w = src.width, h = src.height;
+    if (w <= 0 || h <= 0) return 0;
+    const uint8_t levelD = static_cast<uint8_t>(D);
+    const uint8_t levelE = static_cast<uint8_t>(E);
+    if (w < 8 || h < 8) {
+        // No block fits: every pixel is treated as part of one flat block,
+        // compared with the flat level D as a flat block would be.
+        auto flat = NewArray<uint8_t>(static_cast<size_t>(ByteSync(1)));
+        if (!flat) throw kIpErrNoMemory;
+        flat[0] = levelD;
+        ThresholdSurface(dst, src, ImagePlane{flat.get(), 1, 1, ByteSync(1)});
+        return 1;
+    }
+
+    const int32_t W = BlockCount(w), H = BlockCount(h);
+    if (W == 0 || H == 0) return 0;
+
+    // Work images; any that cannot be made fails the kind before the
+    // destination is touched.
+    EdgeMap edge{nullptr, W, H, EdgeMapSync(W)};
+    auto edgeBuf = NewArray<uint8_t>(static_cast<size_t>(edge.sync) * H, true);
+    auto edgeSliceBuf = NewArray<uint8_t>(static_cast<size_t>(ByteSync(W)) * H, true);
+    auto mixedBuf = NewArray<uint8_t>(static_cast<size_t>(ByteSync(W)) * H, true);
+    auto averageBuf = NewArray<uint8_t>(static_cast<size_t>(ByteSync(w)) * h);
+    if (!edgeBuf || !edgeSliceBuf || !mixedBuf || !averageBuf) return 0;
+    edge.p = edgeBuf.get();
+    const ImagePlane edgeSlice{edgeSliceBuf.get(), W, H, ByteSync(W)};
+    const ImagePlane mixed{mixedBuf.get(), W, H, ByteSync(W)};
+    const ImagePlane average{averageBuf.get(), w, h, ByteSync(w)};
+
+    IpDetectEdgeInfoAndSlice(edge, edgeSlice, src, A, B, C, T);
+    IpEdgeCorrection(edge); // when it cannot run the map stays as classified
+    IpDetectAveAndSlice(average, mixed, src);
+    ComplementEdge::CompEdgeInfo(edge, edgeSlice, mixed);
+    MixImage::MixtureSrc(average, src, mixed, edge, edgeSlice, levelD, levelE);
+    ThresholdSurface(dst, average, mixed);
     return 1;
 }
+
+} // namespace AdaptRegionBin
 
 // ---------------------------------------------------------------------------
 // CBFuncAdaptRegion
@@ -1012,10 +1079,11 @@ void CBFuncAdaptRegion::Rect() {
         return;
     }
     const AdaptParams prm = MakeAdaptParams(m_lFirstSlice, m_lNextSlice);
-    const GrayPlane src{m_pSrc, m_lWidth, m_lHeight, m_lSrcSync};
-    const GrayPlane dst{m_pDst, m_lWidth, m_lHeight, m_lDstSync};
+    const ImagePlane src{m_pSrc, m_lWidth, m_lHeight, m_lSrcSync};
+    const ImagePlane dst{m_pDst, m_lWidth, m_lHeight, m_lDstSync};
     try {
-        if (AdaptRegionBin(dst, src, prm) == 0) IpSetLastError(kIpErrCannotRun);
+        if (AdaptRegionBin::AdaptRegionBin(dst, src, prm.A, prm.B, prm.C, prm.T, prm.D, prm.E) == 0)
+            IpSetLastError(kIpErrCannotRun);
     } catch (uint32_t code) {
         IpSetLastError(code);
     }

@@ -69,13 +69,15 @@ TEST(AdaptRegionTwins, BlockInfoAndMaxMin) {
                     const uint8_t* top = data->data() + shift;
                     std::vector<uint16_t> g1(count), v1(count), g2(count), v2(count);
                     std::vector<uint8_t> m1(count), m2(count), b1(count), b2(count);
-                    IntegralGetBlockInfo(top, sync, width, count, g1.data(), v1.data(), m1.data());
-                    GetBlockInfo(top, sync, width, count, g2.data(), v2.data(), m2.data());
+                    AdaptRegionBin::IntegralGetBlockInfo(top, sync, width, count, g1.data(),
+                                                         v1.data(), m1.data());
+                    AdaptRegionBin::GetBlockInfo(top, sync, width, count, g2.data(), v2.data(),
+                                                 m2.data());
                     ASSERT_EQ(g1, g2) << count << " " << extra << " " << shift;
                     ASSERT_EQ(v1, v2) << count << " " << extra << " " << shift;
                     ASSERT_EQ(m1, m2) << count << " " << extra << " " << shift;
-                    IntegralGetMaxMinBand(top, sync, width, count, b1.data());
-                    GetMaxMinBand(top, sync, width, count, b2.data());
+                    AdaptRegionBin::IntegralGetMaxMinBand(top, sync, width, count, b1.data());
+                    AdaptRegionBin::GetMaxMinBand(top, sync, width, count, b2.data());
                     ASSERT_EQ(b1, b2) << count << " " << extra << " " << shift;
                 }
             }
@@ -90,7 +92,7 @@ TEST(AdaptRegionTwins, BlockStatisticsOfKnownBlocks) {
         for (int x = 0; x < 8; ++x) block[y * 8 + x] = x < 4 ? 0 : 255;
     uint16_t g, v;
     uint8_t m;
-    IntegralGetBlockInfo(block.data(), 8, 8, 1, &g, &v, &m);
+    AdaptRegionBin::IntegralGetBlockInfo(block.data(), 8, 8, 1, &g, &v, &m);
     EXPECT_EQ(g, 8160);
     EXPECT_EQ(v, 8 * 255);
     EXPECT_EQ(m, 127);
@@ -104,10 +106,10 @@ TEST(AdaptRegionTwins, BinaliseAllPhases) {
             const auto b = RandomBytes(width + shift, width + 2);
             for (int phase = 0; phase < 4; ++phase) {
                 std::vector<uint8_t> d1((width + 7) / 8 + 1, 0x5A), d2 = d1;
-                IntegrityBinalise(d1.data(), pix.data() + shift, a.data() + shift, b.data() + shift,
-                                  width, phase);
-                SSEBinalise(d2.data(), pix.data() + shift, a.data() + shift, b.data() + shift,
-                            width, phase);
+                Hokan::IntegrityBinalise(d1.data(), pix.data() + shift, a.data() + shift,
+                                         b.data() + shift, width, phase);
+                Hokan::SSEBinalise(d2.data(), pix.data() + shift, a.data() + shift,
+                                   b.data() + shift, width, phase);
                 ASSERT_EQ(d1, d2) << width << " " << shift << " " << phase;
             }
         }
@@ -119,8 +121,8 @@ TEST(AdaptRegionTwins, SmoothingLinesAndRoughMap) {
         for (int32_t shift : {0, 1, 7}) {
             const auto s = RandomBytes(width + shift, width * 3 + shift);
             std::vector<uint16_t> h1(width), h2(width);
-            IntegrityLine121Filter(h1.data(), s.data() + shift, width);
-            SSE2Line121Filter(h2.data(), s.data() + shift, width);
+            Filter::IntegrityLine121Filter(h1.data(), s.data() + shift, width);
+            Filter::SSE2Line121Filter(h2.data(), s.data() + shift, width);
             ASSERT_EQ(h1, h2) << width << " " << shift;
 
             std::vector<uint16_t> up(width), mid(width), down(width);
@@ -131,8 +133,8 @@ TEST(AdaptRegionTwins, SmoothingLinesAndRoughMap) {
                 down[x] = static_cast<uint16_t>(rng() % 1021);
             }
             std::vector<uint8_t> o1(width), o2(width);
-            IntegrityFilter121(o1.data(), up.data(), mid.data(), down.data(), width);
-            MMXFilter121(o2.data(), up.data(), mid.data(), down.data(), width);
+            Filter::IntegrityFilter121(o1.data(), up.data(), mid.data(), down.data(), width);
+            Filter::MMXFilter121(o2.data(), up.data(), mid.data(), down.data(), width);
             ASSERT_EQ(o1, o2) << width;
         }
         // Rough map from random codes (every nibble value appears).
@@ -141,8 +143,8 @@ TEST(AdaptRegionTwins, SmoothingLinesAndRoughMap) {
         EdgeMap edge{codes.data(), cells, rows, EdgeMapSync(cells)};
         const int32_t rs = BitSync(cells);
         std::vector<uint8_t> r1(static_cast<size_t>(rs) * rows, 0), r2 = r1;
-        IntegrityEdgeInfoToRoughBin(r1.data(), rs, edge);
-        MMXEdgeInfoToRoughBin(r2.data(), rs, edge);
+        EdgeCorrection::IntegrityEdgeInfoToRoughBin(ImagePlane{r1.data(), cells, rows, rs}, edge);
+        EdgeCorrection::MMXEdgeInfoToRoughBin(ImagePlane{r2.data(), cells, rows, rs}, edge);
         ASSERT_EQ(r1, r2) << width;
         for (int32_t x = 0; x < cells; ++x) {
             const uint8_t c = edge.Get(x, 2);
@@ -185,10 +187,10 @@ TEST(AdaptRegion, ParameterTable) {
 TEST(AdaptRegion, HokanInterpolatesInThirds) {
     const uint8_t samples[3] = {30, 60, 90};
     std::vector<uint8_t> line(14);
-    Hokan(line.data(), 14, samples, 4, 3);
+    Hokan::Hokan(line.data(), 14, samples, 4, 3);
     const std::vector<uint8_t> expect = {30, 30, 30, 30, 30, 40, 50, 60, 60, 70, 80, 90, 90, 90};
     EXPECT_EQ(line, expect);
-    Hokan(line.data(), 14, samples, 4, 0);
+    Hokan::Hokan(line.data(), 14, samples, 4, 0);
     EXPECT_EQ(line, std::vector<uint8_t>(14, 128));
 }
 
@@ -197,8 +199,8 @@ TEST(AdaptRegion, OnePixelWideSmoothing) {
     img.set(0, 0, 16);
     img.set(0, 1, 100);
     img.set(0, 2, 200);
-    const GrayPlane plane{img.data(), 1, 3, img.sync()};
-    FilterFunc(plane);
+    const ImagePlane plane{img.data(), 1, 3, img.sync()};
+    Filter::FilterFunc(plane);
     EXPECT_EQ(img.get(0, 0), (4u * 16 + 8 * 16 + 4 * 100) / 16);
     EXPECT_EQ(img.get(0, 1), (4u * 16 + 8 * 100 + 4 * 200) / 16);
     EXPECT_EQ(img.get(0, 2), (4u * 100 + 8 * 200 + 4 * 200) / 16);
@@ -244,12 +246,12 @@ TEST(RunLenFilter, UniformMapsAndIsolatedBits) {
     for (int fill : {0, 1}) {
         Bits img(13, 11, fill);
         const auto before = img.b;
-        ASSERT_TRUE(RunLenFilter(img.b.data(), img.w, img.h, img.sync));
+        ASSERT_TRUE(RunLenFilter::RunLenFilter(ImagePlane{img.b.data(), img.w, img.h, img.sync}));
         EXPECT_EQ(img.b, before) << fill;
 
         // One pixel of the other value inside is flipped back.
         img.Put(6, 5, !fill);
-        ASSERT_TRUE(RunLenFilter(img.b.data(), img.w, img.h, img.sync));
+        ASSERT_TRUE(RunLenFilter::RunLenFilter(ImagePlane{img.b.data(), img.w, img.h, img.sync}));
         EXPECT_EQ(img.b, before) << fill;
     }
 }
@@ -261,7 +263,7 @@ TEST(RunLenFilter, FirstAndLastRunsOfALineStay) {
     img.Put(0, 0, 1);
     img.Put(15, 15, 1);
     const auto before = img.b;
-    ASSERT_TRUE(RunLenFilter(img.b.data(), img.w, img.h, img.sync));
+    ASSERT_TRUE(RunLenFilter::RunLenFilter(ImagePlane{img.b.data(), img.w, img.h, img.sync}));
     EXPECT_EQ(img.b, before);
 }
 
@@ -367,7 +369,7 @@ TEST(RunLenFilter, MatchesTheQuarterTurnForm) {
             ASSERT_TRUE(ref.CreateImage(w, img.sync, h, 1, 1, 300, 300));
             std::copy(img.b.begin(), img.b.end(), ref.GetPtr());
             ReferenceRunLenFilter(ref);
-            ASSERT_TRUE(RunLenFilter(img.b.data(), w, h, img.sync));
+            ASSERT_TRUE(RunLenFilter::RunLenFilter(ImagePlane{img.b.data(), w, h, img.sync}));
             ASSERT_EQ(ref.Sync(), img.sync);
             for (int32_t y = 0; y < h; ++y)
                 for (int32_t x = 0; x < w; ++x)
@@ -381,7 +383,7 @@ TEST(RunLenFilter, MatchesTheQuarterTurnForm) {
 TEST(EdgeCorrection, IsolatedBusyCellSwitchesToWeakEdge) {
     Map map(9, 9, 0);
     map.edge.Set(4, 4, 12);
-    ASSERT_TRUE(IpEdgeCorrection(map.edge));
+    ASSERT_TRUE(AdaptRegionBin::IpEdgeCorrection(map.edge));
     EXPECT_EQ(map.edge.Get(4, 4), 7);
     for (int32_t y = 0; y < 9; ++y)
         for (int32_t x = 0; x < 9; ++x)
@@ -392,7 +394,7 @@ TEST(EdgeCorrection, IsolatedBusyCellSwitchesToWeakEdge) {
     // And a flat cell inside busy cells becomes busy.
     Map busy(9, 9, 14);
     busy.edge.Set(4, 4, 0);
-    ASSERT_TRUE(IpEdgeCorrection(busy.edge));
+    ASSERT_TRUE(AdaptRegionBin::IpEdgeCorrection(busy.edge));
     EXPECT_EQ(busy.edge.Get(4, 4), 14);
 }
 
@@ -401,13 +403,13 @@ TEST(ComplementEdge, IsolateRemovalAndStrain) {
     Map small(4, 9, 0);
     small.edge.Set(2, 4, 12);
     const auto before = small.cells;
-    RemoveIsolateInfo(small.edge);
+    ComplementEdge::RemoveIsolateInfo(small.edge);
     EXPECT_EQ(small.cells, before);
 
     // A weak edge among flat cells (R0 > 22) turns flat.
     Map iso(7, 7, 0);
     iso.edge.Set(3, 3, 7);
-    RemoveIsolateInfo(iso.edge);
+    ComplementEdge::RemoveIsolateInfo(iso.edge);
     EXPECT_EQ(iso.edge.Get(3, 3), 0);
 
     // A flat cell whose upper-left neighbour is a strong edge becomes 9 and
@@ -417,7 +419,8 @@ TEST(ComplementEdge, IsolateRemovalAndStrain) {
     for (auto [x, y] : {std::pair{2, 1}, {0, 2}, {1, 2}, {2, 2}, {2, 0}}) strain.edge.Set(x, y, 14);
     std::vector<uint8_t> edgeSlice(4 * 3, 0), mixed(4 * 3, 0);
     edgeSlice[0] = 77;
-    StrainEdge(strain.edge, edgeSlice.data(), mixed.data(), 4);
+    ComplementEdge::StrainEdge(strain.edge, ImagePlane{edgeSlice.data(), 3, 3, 4},
+                               ImagePlane{mixed.data(), 3, 3, 4});
     EXPECT_EQ(strain.edge.Get(1, 1), 9);
     EXPECT_EQ(edgeSlice[1 * 4 + 1], 77);
 
@@ -430,7 +433,8 @@ TEST(ComplementEdge, IsolateRemovalAndStrain) {
     busy.edge.Set(0, 1, 15);
     std::vector<uint8_t> es(12, 0), ms(12, 0);
     ms[1 * 4 + 0] = 55;
-    StrainEdge(busy.edge, es.data(), ms.data(), 4);
+    ComplementEdge::StrainEdge(busy.edge, ImagePlane{es.data(), 3, 3, 4},
+                               ImagePlane{ms.data(), 3, 3, 4});
     EXPECT_EQ(busy.edge.Get(1, 1), 11);
     EXPECT_EQ(ms[1 * 4 + 1], 55);
 }
