@@ -272,11 +272,13 @@ public:
         return 0;
     }
 
-    int32_t FirstBand(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src) {
+    // Every band must have the geometry of the request (and of the first
+    // band); the first band also sizes the line buffers.
+    int32_t CheckBand(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src) {
         if (!UsableImage(dst) || !UsableImage(src)) return kReduceMoireErrBadRequest;
         if (src->lWidth != m_inW || dst->lWidth != m_outW || src->lSpp != dst->lSpp)
             return kReduceMoireErrParam;
-        if (m_started) return 0;
+        if (m_started) return src->lSpp == m_spp ? 0 : kReduceMoireErrParam;
         m_spp = src->lSpp;
         m_outBytes = m_outW * m_spp;
         m_pad = NewArray<uint8_t>(static_cast<size_t>(m_inW + 2 * m_mask.half) * m_spp);
@@ -803,7 +805,7 @@ int32_t ReduceMoire(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagREDUCEMOIREFI
         if (field == nullptr) return kReduceMoireErrNoWorker;
         auto* w = WorkerOf<CTvkReduceMoire>(field);
         if (w == nullptr) return kReduceMoireErrBadRequest;
-        if (int32_t rc = w->FirstBand(dst, src); rc != 0) return rc;
+        if (int32_t rc = w->CheckBand(dst, src); rc != 0) return rc;
         const int32_t room = dst->lHeight;
         if (cmd == kReduceMoireWholePage) {
             int32_t lines = w->Band(dst, 0, room, src, false);

@@ -299,6 +299,17 @@ TEST(ReduceMoire, RequestErrors) {
     r.lCommand = kReduceMoireBand;
     EXPECT_EQ(ReduceMoire(dst.info(), nullptr, &r), kReduceMoireErrBadRequest);
     EXPECT_EQ(r.pReduceMoire, nullptr);
+    // A later band of another sample count is refused.
+    r = Request(kReduceMoireCreate, 600, 300, 20, 20);
+    ASSERT_EQ(ReduceMoire(nullptr, nullptr, &r), 0);
+    r.lCommand = kReduceMoireFirstBand;
+    tagTVKIMAGEINFO top = src.band(0, 10);
+    ASSERT_EQ(ReduceMoire(dst.info(), &top, &r), 0);
+    TestImage gray(20, 10, 8, 1, 0);
+    TestImage grayDst(10, 10, 8, 1, 0);
+    r.lCommand = kReduceMoireBand;
+    EXPECT_EQ(ReduceMoire(grayDst.info(), gray.info(), &r), kReduceMoireErrParam);
+    EXPECT_EQ(r.pReduceMoire, nullptr);
     // An even caller's mask is refused.
     int16_t even[] = {1, 1};
     r = Request(kReduceMoireCreate, 600, 300, 20, 20);
