@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <numbers>
 
 void MakeSpreadCountTable(uint32_t* table, int32_t n, int32_t m) {
     if (table == nullptr || m <= 0) return;
@@ -274,7 +275,7 @@ class CTvkResCon {
 public:
     virtual ~CTvkResCon() = default;
 
-    // Feeds one band; false when the band is unusable.
+    // Feeds the lines of one band while the copy has room.
     virtual void image(tagTVKIMAGEINFO* band) {
         for (int32_t y = 0; y < band->lHeight && !Full(); ++y)
             FeedLine(band->lpImage + static_cast<size_t>(y) * band->lSync);
@@ -452,8 +453,8 @@ private:
 
     static int Hue(int r, int g, int b) {
         double a = std::atan2(std::sqrt(3.0) * (g - b), 2.0 * r - g - b);
-        if (a < 0) a += 2.0 * M_PI;
-        const int h = static_cast<int>(a * 128.0 / M_PI);
+        if (a < 0) a += 2.0 * std::numbers::pi;
+        const int h = static_cast<int>(a * 128.0 / std::numbers::pi);
         return std::clamp(h, 0, 255);
     }
 

@@ -9,18 +9,17 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <numbers>
 
 namespace DetectGray_FunctionSpace {
-
-constexpr double kPi = 3.14159265358979323846;
 
 // Smooths n bins with a 15-tap integer Gaussian of variance s (weights in
 // units of 1/2048); taps outside the bins are left out.
 void GaussianFilter(int64_t* bins, int n, double s) {
     int64_t w[8];
     for (int k = 0; k < 8; ++k)
-        w[k] =
-            static_cast<int64_t>(2048.0 / std::sqrt(2.0 * kPi * s) * std::exp(-k * k / (2.0 * s)));
+        w[k] = static_cast<int64_t>(2048.0 / std::sqrt(2.0 * std::numbers::pi * s) *
+                                    std::exp(-k * k / (2.0 * s)));
     int64_t src[64];
     const int m = std::min(n, 64);
     std::copy(bins, bins + m, src);

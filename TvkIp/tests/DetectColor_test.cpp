@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <numbers>
 #include <numeric>
 #include <vector>
 
@@ -257,10 +258,12 @@ TEST(IsColorImage, HalftoneFilterDropsHueCyclingScreens) {
         TestImage page = TestImage::Color(400, 400, 0, 255, dpi);
         for (int32_t y = 0; y < 400; ++y)
             for (int32_t x = 0; x < 400; ++x) {
-                const double h = (x + y) * 15.0 / 256.0 * 2 * M_PI;
+                const double h = (x + y) * 15.0 / 256.0 * 2 * std::numbers::pi;
                 const auto r = static_cast<uint32_t>(128 + 100 * std::cos(h));
-                const auto g = static_cast<uint32_t>(128 + 100 * std::cos(h - 2 * M_PI / 3));
-                const auto b = static_cast<uint32_t>(128 + 100 * std::cos(h + 2 * M_PI / 3));
+                const auto g =
+                    static_cast<uint32_t>(128 + 100 * std::cos(h - 2 * std::numbers::pi / 3));
+                const auto b =
+                    static_cast<uint32_t>(128 + 100 * std::cos(h + 2 * std::numbers::pi / 3));
                 page.set(x, y, r | g << 8 | b << 16);
             }
         return page;
