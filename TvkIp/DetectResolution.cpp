@@ -140,35 +140,32 @@ void CDetectResolution::Flush(int pass, int32_t unitX, Counts& c) {
     c = Counts{};
 }
 
+// Units across take unit width + 1 neighbour pairs (columns) each; the last
+// unit takes the rest of the line.
+template <typename F> void CDetectResolution::ForEachUnit(int32_t total, int pass, F&& step) {
+    int32_t i = 0;
+    for (int32_t unitX = 0; i < total || unitX == 0; ++unitX) {
+        const int32_t end =
+            unitX < m_lUnitsX - 1
+                ? static_cast<int32_t>(std::min<int64_t>(int64_t{i} + m_lUnitW + 1, total))
+                : total;
+        Counts c;
+        for (; i < end; ++i) step(i, c);
+        Flush(pass, unitX, c);
+        if (unitX == m_lUnitsX - 1) break;
+    }
+}
+
 void CDetectResolution::LineProcV(const uint8_t* row) {
     StepState s{};
-    Counts c;
-    int32_t unitX = 0;
-    int32_t used = 0;
-    for (int32_t i = 0; i + 1 < m_lN; ++i) {
-        Classify(s, int32_t{row[i + 1]} - row[i], c);
-        if (++used > m_lUnitW) {
-            Flush(kPassRows, unitX, c);
-            unitX = std::min(unitX + 1, m_lUnitsX - 1);
-            used = 0;
-        }
-    }
-    Flush(kPassRows, unitX, c);
+    ForEachUnit(m_lN - 1, kPassRows,
+                [&](int32_t i, Counts& c) { Classify(s, int32_t{row[i + 1]} - row[i], c); });
 }
 
 void CDetectResolution::LineProcS(const uint8_t* row) {
-    Counts c;
-    int32_t unitX = 0;
-    int32_t used = 0;
-    for (int32_t x = 0; x < m_lN; ++x) {
+    ForEachUnit(m_lN, kPassCols, [&](int32_t x, Counts& c) {
         Classify(m_pColumns[x], int32_t{row[x]} - m_pLine[x], c);
-        if (++used > m_lUnitW) {
-            Flush(kPassCols, unitX, c);
-            unitX = std::min(unitX + 1, m_lUnitsX - 1);
-            used = 0;
-        }
-    }
-    Flush(kPassCols, unitX, c);
+    });
 }
 
 void CDetectResolution::LineProcEnd(const uint8_t* row) {

@@ -87,6 +87,7 @@ private:
     void LineProcEnd(const uint8_t* row);
     void Classify(StepState& s, int32_t d, Counts& c) const;
     void Flush(int pass, int32_t unitX, Counts& c);
+    template <typename F> void ForEachUnit(int32_t total, int pass, F&& step);
 
     int32_t m_lLeft = 0;
     int32_t m_lN = 0;    // examined line length
