@@ -121,6 +121,7 @@ protected:
                      int32_t n) const;
     void Rotate();
     int32_t m_lLineBytes = 0;
+    int32_t m_lZeroBand = -1; // responses within +-this get no correction
 };
 
 // Gray members (four-neighbour kernel).

@@ -44,10 +44,12 @@ tagTVKIMAGEINFO GetBand(const tagTVKIMAGEINFO& img, int32_t start, int32_t count
 
 // Four-neighbour response on a line of n bytes whose pixels are S bytes apart
 // (each channel with its own neighbours). v2 null: one vertical neighbour.
-// Neg negates the response (the smoothing members).
+// Neg negates the response (the smoothing members). Responses within
+// -zero..zero have no correction (zero < 0: none is known to be free).
 template <int S, bool Neg>
 void FourRow(uint8_t* __restrict out, const uint8_t* __restrict c, const uint8_t* __restrict v1,
-             const uint8_t* __restrict v2, int32_t n, const int32_t* __restrict level) {
+             const uint8_t* __restrict v2, int32_t n, const int32_t* __restrict level,
+             int32_t zero) {
     const uint8_t* clip = to0_255();
     auto put = [&](int32_t i, int32_t l) {
         if constexpr (Neg) l = -l;
@@ -55,8 +57,29 @@ void FourRow(uint8_t* __restrict out, const uint8_t* __restrict c, const uint8_t
     };
     if (v2 != nullptr) {
         for (int32_t i = 0; i < S; ++i) put(i, 3 * c[i] - c[i + S] - v1[i] - v2[i]);
-        for (int32_t i = S; i < n - S; ++i) put(i, 4 * c[i] - c[i - S] - c[i + S] - v1[i] - v2[i]);
-        for (int32_t i = n - S; i < n; ++i) put(i, 3 * c[i] - c[i - S] - v1[i] - v2[i]);
+        int32_t i = S;
+        // Blocks whose responses all fall where the table adds nothing (the
+        // flat paper of a page) are copied; the others are looked up.
+        constexpr int32_t kBlock = 32;
+        if (zero >= 0) {
+            for (; i + kBlock <= n - S; i += kBlock) {
+                int16_t resp[kBlock];
+                int32_t peak = 0;
+                for (int32_t j = 0; j < kBlock; ++j) {
+                    const int32_t x = i + j;
+                    const int32_t l = 4 * c[x] - c[x - S] - c[x + S] - v1[x] - v2[x];
+                    resp[j] = static_cast<int16_t>(l);
+                    peak = std::max(peak, l < 0 ? -l : l);
+                }
+                if (peak <= zero) {
+                    std::memcpy(out + i, c + i, kBlock);
+                    continue;
+                }
+                for (int32_t j = 0; j < kBlock; ++j) put(i + j, resp[j]);
+            }
+        }
+        for (; i < n - S; ++i) put(i, 4 * c[i] - c[i - S] - c[i + S] - v1[i] - v2[i]);
+        for (int32_t i2 = n - S; i2 < n; ++i2) put(i2, 3 * c[i2] - c[i2 - S] - v1[i2] - v2[i2]);
     } else {
         for (int32_t i = 0; i < S; ++i) put(i, 2 * c[i] - c[i + S] - v1[i]);
         for (int32_t i = S; i < n - S; ++i) put(i, 3 * c[i] - c[i - S] - c[i + S] - v1[i]);
@@ -84,13 +107,34 @@ inline int32_t WideR0(const uint8_t* v, int32_t w) {
 // Wide kernel with two neighbour lines (TwoLines) or one.
 template <bool TwoLines>
 void WideRow(uint8_t* __restrict out, const uint8_t* __restrict c, const uint8_t* __restrict v1,
-             const uint8_t* __restrict v2, int32_t w, const int32_t* __restrict level) {
+             const uint8_t* __restrict v2, int32_t w, const int32_t* __restrict level,
+             int32_t zero) {
     const uint8_t* clip = to0_255();
     auto put = [&](int32_t i, int32_t l) { out[i] = clip[c[i] + level[l]]; };
     if constexpr (TwoLines) {
         put(0, 8 * c[0] + c[1] - c[2] - Wide0(v1) - Wide0(v2));
         put(1, c[0] + 9 * c[1] + c[2] - c[3] - Wide1(v1) - Wide1(v2));
-        for (int32_t x = 2; x < w - 2; ++x) {
+        int32_t x = 2;
+        constexpr int32_t kBlock = 32;
+        if (zero >= 0) { // uncorrected blocks are copied, as in FourRow
+            for (; x + kBlock <= w - 2; x += kBlock) {
+                int16_t resp[kBlock];
+                int32_t peak = 0;
+                for (int32_t j = 0; j < kBlock; ++j) {
+                    const int32_t k = x + j;
+                    const int32_t l = 12 * c[k] + 2 * c[k - 1] + 2 * c[k + 1] - c[k - 2] -
+                                      c[k + 2] - WideInner(v1, k) - WideInner(v2, k);
+                    resp[j] = static_cast<int16_t>(l);
+                    peak = std::max(peak, l < 0 ? -l : l);
+                }
+                if (peak <= zero) {
+                    std::memcpy(out + x, c + x, kBlock);
+                    continue;
+                }
+                for (int32_t j = 0; j < kBlock; ++j) put(x + j, resp[j]);
+            }
+        }
+        for (; x < w - 2; ++x) {
             put(x, 12 * c[x] + 2 * c[x - 1] + 2 * c[x + 1] - c[x - 2] - c[x + 2] -
                        WideInner(v1, x) - WideInner(v2, x));
         }
@@ -295,6 +339,11 @@ int CEdgeFuncOn::MakeLevelTable() {
     const int32_t range = TableRange();
     if (!AllocLevelTable(range)) return 0;
     for (int32_t l = -range; l < range; ++l) m_pLevel[l] = EdgeLevel::Clamp255(RawLevel(l));
+    // The widest band of responses around 0 that the table leaves uncorrected.
+    m_lZeroBand = -1;
+    while (m_lZeroBand + 1 < range && m_pLevel[m_lZeroBand + 1] == 0 &&
+           m_pLevel[-(m_lZeroBand + 1)] == 0)
+        ++m_lZeroBand;
     return 1;
 }
 
@@ -307,7 +356,7 @@ void CEdgeFuncOn::Rotate() {
 
 void CEdgeFuncOn::Row(uint8_t* out, const uint8_t* c, const uint8_t* v1, const uint8_t* v2,
                       int32_t n) const {
-    FourRow<1, false>(out, c, v1, v2, n, m_pLevel);
+    FourRow<1, false>(out, c, v1, v2, n, m_pLevel, m_lZeroBand);
 }
 
 int CEdgeFuncOn::LineStart1(uint8_t* out, const uint8_t* in, int32_t width) {
@@ -345,9 +394,9 @@ int CEdgeFuncOn::LineFinish(uint8_t* out, const uint8_t* in, int32_t width) {
 void CEdgeFuncMS::Row(uint8_t* out, const uint8_t* c, const uint8_t* v1, const uint8_t* v2,
                       int32_t n) const {
     if (v2 != nullptr)
-        WideRow<true>(out, c, v1, v2, n, m_pLevel);
+        WideRow<true>(out, c, v1, v2, n, m_pLevel, m_lZeroBand);
     else
-        WideRow<false>(out, c, v1, nullptr, n, m_pLevel);
+        WideRow<false>(out, c, v1, nullptr, n, m_pLevel, m_lZeroBand);
 }
 
 // ---------------------------------------------------------------------------
@@ -359,12 +408,12 @@ bool CEdgeFuncColorRGB::AcceptsImage(const tagTVKIMAGEINFO* img) const {
 
 void CEdgeFuncColorRGB::Row(uint8_t* out, const uint8_t* c, const uint8_t* v1, const uint8_t* v2,
                             int32_t n) const {
-    FourRow<3, false>(out, c, v1, v2, n, m_pLevel);
+    FourRow<3, false>(out, c, v1, v2, n, m_pLevel, m_lZeroBand);
 }
 
 void CEdgeFuncColorRGBAve::Row(uint8_t* out, const uint8_t* c, const uint8_t* v1, const uint8_t* v2,
                                int32_t n) const {
-    FourRow<3, true>(out, c, v1, v2, n, m_pLevel);
+    FourRow<3, true>(out, c, v1, v2, n, m_pLevel, m_lZeroBand);
 }
 
 // ---------------------------------------------------------------------------

@@ -233,6 +233,11 @@ TEST(EdgeFunc, FourNeighbourMembersMatchTheDirectDefinition) {
             const TestImage expect = ReferenceFour(src, c.f, c.negate);
             EXPECT_TRUE(Whole(src, c.m).samePixels(expect)) << c.m.name << " width " << w;
         }
+        // Flat paper with text: long runs without correction next to edges.
+        const TestImage text =
+            kdtest::TextPage(203, 40, SppOf(c.m.kind), OrderOf(c.m.kind), 9, 235, 30);
+        EXPECT_TRUE(Whole(text, c.m).samePixels(ReferenceFour(text, c.f, c.negate)))
+            << c.m.name << " text";
     }
 }
 
@@ -372,6 +377,41 @@ TEST(EdgeFunc, WideKernelWeights) {
     tagEDGEINFO info = MakeInfo({"MS2", 0, 0x402});
     EXPECT_EQ(EdgeFuncEx(dst.info(), tooNarrow.info(), &info), -1);
     EXPECT_EQ(info.hEdge, 0u);
+}
+
+namespace {
+// The wide kernel with every block looked up, as the reference for the copy
+// of uncorrected blocks.
+template <class Base> class CAlwaysLookUp : public Base {
+public:
+    int MakeLevelTable() override {
+        const int r = Base::MakeLevelTable();
+        this->m_lZeroBand = -1;
+        return r;
+    }
+};
+
+TestImage RunObject(CEdgeFuncGray& obj, const TestImage& src) {
+    TestImage in = src, dst = Blank(src);
+    tagEDGEINFO info = MakeInfo({"direct", kEdgeKindGray, 0});
+    tagTVKIMAGEINFO d = *dst.info();
+    EXPECT_EQ(obj.Start(&d, in.info(), &info), 1);
+    tagTVKIMAGEINFO last = dst.band(d.lHeight, 1);
+    EXPECT_EQ(obj.Finish(&last, nullptr, &info), 1);
+    return dst;
+}
+} // namespace
+
+TEST(EdgeFunc, WideKernelCopiesOnlyUncorrectedBlocks) {
+    for (const TestImage& page :
+         {kdtest::TextPage(301, 30, 1, 1, 4, 235, 30), kdtest::PhotoPage(301, 30, 1, 1, 4)}) {
+        CEdgeFuncMS2 fast;
+        CAlwaysLookUp<CEdgeFuncMS2> slow;
+        EXPECT_TRUE(RunObject(fast, page).samePixels(RunObject(slow, page)));
+        CEdgeFuncMSforGray5 fast5;
+        CAlwaysLookUp<CEdgeFuncMSforGray5> slow5;
+        EXPECT_TRUE(RunObject(fast5, page).samePixels(RunObject(slow5, page)));
+    }
 }
 
 TEST(EdgeFunc, ColourSpecifics) {
