@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -66,7 +67,9 @@ tagDETECTSIZEINFO Detect(const TestImage& im, int32_t band,
 
 // A sheet that fills the scanned length, as a feeder scans it: a leading
 // shadow above the paper and a little backing after the trailing edge.
-SheetSpec Sheet(double angle, int32_t spp = 1) {
+// With `trailing` the sheet lies the other way round, its shadow below the
+// trailing edge, as a scanner lit from the other side sees it.
+SheetSpec Sheet(double angle, int32_t spp = 1, bool trailing = false) {
     SheetSpec s;
     s.sheetWidth = 1000;
     s.sheetHeight = 1300;
@@ -77,10 +80,19 @@ SheetSpec Sheet(double angle, int32_t spp = 1) {
     s.imageHeight = static_cast<int32_t>(h) + 80;
     s.centerX = s.imageWidth / 2.0;
     s.centerY = 60 + h / 2;
-    s.angleDeg = angle;
+    s.angleDeg = trailing ? angle + 180 : angle;
     s.shadow = 6;
     s.spp = spp;
     return s;
+}
+
+// The request for a trailing shadow: the mode flag clear, thresholds 10/50.
+CDetectSize3::tagOPTION TrailingOption() {
+    CDetectSize3::tagOPTION o = ShadowOption();
+    o.lThreshold1 = 10;
+    o.lThreshold2 = 50;
+    o.bMode = 0;
+    return o;
 }
 
 // Doubles every line: the same sheet scanned at twice the line density.
@@ -98,9 +110,13 @@ TestImage DoubleLines(const TestImage& src) {
 // its left side), and its corners are named one place on.
 std::vector<kdtest::Corner> Expected(const SheetSpec& s, const tagDETECTSIZEINFO& r,
                                      double yscale) {
-    const auto c = kdtest::SheetCorners(s); // left-top, right-top, right-bottom, left-bottom
-    std::vector<kdtest::Corner> upright = {c[3], c[2], c[1], c[0]};
-    for (auto& p : upright) p.y *= yscale;
+    auto c = kdtest::SheetCorners(s);
+    for (auto& p : c) p.y *= yscale;
+    // Left-bottom, right-bottom, right-top, left-top as the image shows them.
+    std::sort(c.begin(), c.end(), [](const auto& a, const auto& b) { return a.y < b.y; });
+    const auto tl = c[0].x < c[1].x ? c[0] : c[1], tr = c[0].x < c[1].x ? c[1] : c[0];
+    const auto bl = c[2].x < c[3].x ? c[2] : c[3], br = c[2].x < c[3].x ? c[3] : c[2];
+    const std::vector<kdtest::Corner> upright = {bl, br, tr, tl};
     if (r.slant.x >= r.slant.y) return upright;
     std::vector<kdtest::Corner> turned(4);
     for (int k = 0; k < 4; ++k) turned[(k + 1) % 4] = upright[k];
@@ -135,37 +151,42 @@ std::string Describe(const tagDETECTSIZEINFO& r) {
 constexpr double kCornerTolerance = 6;
 
 TEST(DetectSize3, ShadowedSheetsGiveSlantAndCorners) {
-    for (const double yscale : {1.0, 2.0}) {
-        for (const double angle : {0.0, 0.5, -0.5, 2.0, -2.0, 5.0, -5.0}) {
-            SCOPED_TRACE(testing::Message() << "skew " << angle << " dpi 300 x " << 300 * yscale);
-            const SheetSpec s = Sheet(angle);
-            TestImage im = kdtest::SheetPage(s);
-            if (yscale == 2) im = DoubleLines(im);
-            const tagDETECTSIZEINFO r = Detect(im, 0);
-            SCOPED_TRACE(Describe(r));
-            if (angle == 0) {
-                EXPECT_EQ(r.slant.y, 0);
-                EXPECT_GT(r.slant.x, 0);
+    for (const bool trailing : {false, true})
+        for (const double yscale : {1.0, 2.0}) {
+            for (const double angle : {0.0, 0.5, -0.5, 2.0, -2.0, 5.0, -5.0}) {
+                SCOPED_TRACE(testing::Message()
+                             << "skew " << angle << " dpi 300 x " << 300 * yscale
+                             << (trailing ? " trailing shadow" : " leading shadow"));
+                const SheetSpec s = Sheet(angle, 1, trailing);
+                TestImage im = kdtest::SheetPage(s);
+                if (yscale == 2) im = DoubleLines(im);
+                const tagDETECTSIZEINFO r =
+                    Detect(im, 0, trailing ? TrailingOption() : ShadowOption());
+                SCOPED_TRACE(Describe(r));
+                if (angle == 0) {
+                    EXPECT_EQ(r.slant.y, 0);
+                    EXPECT_GT(r.slant.x, 0);
+                }
+                // Along the sheet's width the found slant is within 2 pixels.
+                const double skew = SkewOf(r.slant, yscale) * M_PI / 180;
+                EXPECT_LE(std::fabs(std::tan(skew) - std::tan(angle * M_PI / 180)) * s.sheetWidth,
+                          2);
+                const auto e = Expected(s, r, yscale);
+                for (int k = 0; k < 4; ++k) {
+                    EXPECT_NEAR(r.corner[k].x, e[k].x, kCornerTolerance) << "corner " << k;
+                    EXPECT_NEAR(r.corner[k].y, e[k].y, kCornerTolerance * yscale) << "corner " << k;
+                }
+                double top = 1e9, bottom = -1e9, left = 1e9, right = -1e9;
+                for (const auto& c : e) {
+                    top = std::min(top, c.y), bottom = std::max(bottom, c.y);
+                    left = std::min(left, c.x), right = std::max(right, c.x);
+                }
+                EXPECT_NEAR(r.rect.left, left, kCornerTolerance);
+                EXPECT_NEAR(r.rect.right, right, kCornerTolerance);
+                EXPECT_NEAR(r.rect.top, top, kCornerTolerance * yscale);
+                EXPECT_NEAR(r.rect.bottom, bottom, kCornerTolerance * yscale);
             }
-            // Along the sheet's width the found slant is within 2 pixels.
-            const double skew = SkewOf(r.slant, yscale) * M_PI / 180;
-            EXPECT_LE(std::fabs(std::tan(skew) - std::tan(angle * M_PI / 180)) * s.sheetWidth, 2);
-            const auto e = Expected(s, r, yscale);
-            for (int k = 0; k < 4; ++k) {
-                EXPECT_NEAR(r.corner[k].x, e[k].x, kCornerTolerance) << "corner " << k;
-                EXPECT_NEAR(r.corner[k].y, e[k].y, kCornerTolerance * yscale) << "corner " << k;
-            }
-            double top = 1e9, bottom = -1e9, left = 1e9, right = -1e9;
-            for (const auto& c : e) {
-                top = std::min(top, c.y), bottom = std::max(bottom, c.y);
-                left = std::min(left, c.x), right = std::max(right, c.x);
-            }
-            EXPECT_NEAR(r.rect.left, left, kCornerTolerance);
-            EXPECT_NEAR(r.rect.right, right, kCornerTolerance);
-            EXPECT_NEAR(r.rect.top, top, kCornerTolerance * yscale);
-            EXPECT_NEAR(r.rect.bottom, bottom, kCornerTolerance * yscale);
         }
-    }
 }
 
 TEST(DetectSize3, BandsGiveTheWholePageResult) {
@@ -176,17 +197,23 @@ TEST(DetectSize3, BandsGiveTheWholePageResult) {
         double yscale;
         int32_t spp;
         uint32_t order;
-    } cases[] = {{2.0, 1, 1, 0}, {-5.0, 2, 1, 0}, {0.5, 1, 3, 0}, {-2.0, 1, 3, 1}};
+        bool trailing;
+    } cases[] = {{2.0, 1, 1, 0, false},
+                 {-5.0, 2, 1, 0, false},
+                 {0.5, 1, 3, 0, false},
+                 {-2.0, 1, 3, 1, false},
+                 {2.0, 1, 1, 0, true}};
     for (const Case& c : cases) {
-        SheetSpec s = Sheet(c.angle, c.spp);
+        SheetSpec s = Sheet(c.angle, c.spp, c.trailing);
         s.order = c.order;
         TestImage im = kdtest::SheetPage(s);
         if (c.yscale == 2) im = DoubleLines(im);
-        const tagDETECTSIZEINFO whole = Detect(im, 0);
+        const CDetectSize3::tagOPTION o = c.trailing ? TrailingOption() : ShadowOption();
+        const tagDETECTSIZEINFO whole = Detect(im, 0, o);
         for (const int32_t band : {1, 5, 16, 17, 18, 40, 64, 1000}) {
-            SCOPED_TRACE(testing::Message()
-                         << "skew " << c.angle << " spp " << c.spp << " band " << band);
-            const tagDETECTSIZEINFO banded = Detect(im, band);
+            SCOPED_TRACE(testing::Message() << "skew " << c.angle << " spp " << c.spp << " band "
+                                            << band << (c.trailing ? " trailing" : ""));
+            const tagDETECTSIZEINFO banded = Detect(im, band, o);
             EXPECT_TRUE(SameResult(banded, whole)) << Describe(banded) << " vs " << Describe(whole);
         }
     }
