@@ -145,7 +145,7 @@ std::string Describe(const tagDETECTSIZEINFO& r) {
     return t;
 }
 
-// The specified construction truncates at every step (intercepts, meeting
+// The detector's integer construction truncates at every step (intercepts, meeting
 // points, the union of inner and outer corners) and leaves out the last
 // edge column, which moves a corner by up to about 5 pixels at 300 dpi.
 constexpr double kCornerTolerance = 6;
