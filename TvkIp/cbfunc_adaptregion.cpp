@@ -764,37 +764,27 @@ bool RoughBinFilter(const ImagePlane& rough) {
 
 namespace {
 
-struct CodeCounts {
-    int32_t n0 = 0, n7 = 0, n12 = 0, n14 = 0, n15 = 0;
-    void Add(uint8_t code) {
-        switch (code) {
-        case kCodeFlat:
-            ++n0;
-            break;
-        case kCodeWeakEdge:
-            ++n7;
-            break;
-        case kCodeBusyContrast:
-            ++n12;
-            break;
-        case kCodeBusy:
-            ++n14;
-            break;
-        case kCodeStrongEdge:
-            ++n15;
-            break;
-        default:
-            break;
-        }
-    }
-};
-
-uint8_t RemoveIsolateInfoCore(const EdgeMap& edge, int32_t x, int32_t y) {
-    const uint8_t c = edge.Get(x, y);
-    CodeCounts n;
+// Number of neighbours of each code, four bits per code in one word: kept
+// in a register, so runs of equal codes cost no stores and reloads.
+template <typename Map> inline uint64_t NeighbourCounts(const Map& edge, int32_t x, int32_t y) {
+    uint64_t counts = 0;
     for (int32_t dy = -1; dy <= 1; ++dy)
         for (int32_t dx = -1; dx <= 1; ++dx)
-            if (dx != 0 || dy != 0) n.Add(edge.Get(x + dx, y + dy));
+            if (dx != 0 || dy != 0) counts += uint64_t{1} << (4 * edge.Get(x + dx, y + dy));
+    return counts;
+}
+inline int32_t CountOf(uint64_t counts, uint8_t code) {
+    return static_cast<int32_t>((counts >> (4 * code)) & 0xF);
+}
+
+template <typename Map> uint8_t RemoveIsolateInfoCore(const Map& edge, int32_t x, int32_t y) {
+    const uint8_t c = edge.Get(x, y);
+    const uint64_t counts = NeighbourCounts(edge, x, y);
+    const struct {
+        int32_t n0, n7, n12, n14, n15;
+    } n{CountOf(counts, kCodeFlat), CountOf(counts, kCodeWeakEdge),
+        CountOf(counts, kCodeBusyContrast), CountOf(counts, kCodeBusy),
+        CountOf(counts, kCodeStrongEdge)};
     if (n.n0 == 8) return kCodeFlat;
     if (n.n14 == 8) return kCodeBusy;
     int32_t r0 = n.n0, r14 = n.n14;
@@ -837,18 +827,76 @@ uint8_t RemoveIsolateInfoCore(const EdgeMap& edge, int32_t x, int32_t y) {
 
 } // namespace
 
-void RemoveIsolateInfo(EdgeMap& edge) {
-    for (int32_t y = 2; y <= edge.height - 3; ++y)
-        for (int32_t x = 2; x <= edge.width - 3; ++x)
-            edge.Set(x, y, RemoveIsolateInfoCore(edge, x, y));
+namespace {
+
+// One byte per cell: the passes read each cell many times, and a plain
+// byte is the cheapest cell to read. Same Get/Set as the edge map.
+struct CellGrid {
+    uint8_t* p = nullptr;
+    int32_t width = 0, height = 0;
+    uint8_t Get(int32_t x, int32_t y) const { return p[int64_t{y} * width + x]; }
+    void Set(int32_t x, int32_t y, uint8_t code) { p[int64_t{y} * width + x] = code; }
+};
+
+// True when the cell and its 8 neighbours all hold the cell's code; then
+// neither pass changes a cell of code 0, 12, 14 or 15.
+inline bool Uniform3x3(const CellGrid& g, int32_t x, int32_t y, uint8_t c) {
+    const uint32_t want = 0x010101u * c;
+    for (int32_t dy = -1; dy <= 1; ++dy) {
+        uint32_t v;
+        std::memcpy(&v, g.p + int64_t{y + dy} * g.width + x - 1, 4); // grid has 4 spare bytes
+        if (((v ^ want) & 0x00FFFFFFu) != 0) return false;
+    }
+    return true;
+}
+inline bool Uniform3x3(const EdgeMap&, int32_t, int32_t, uint8_t) {
+    return false;
 }
 
-void StrainEdge(EdgeMap& edge, const ImagePlane& edgeSlice, const ImagePlane& mixedSlice) {
+inline bool KeptWhenUniform(uint8_t c) {
+    return c == kCodeFlat || c == kCodeBusyContrast || c == kCodeBusy || c == kCodeStrongEdge;
+}
+
+std::unique_ptr<uint8_t[]> Unpack(const EdgeMap& edge, CellGrid& grid) {
+    auto buf = NewArray<uint8_t>(static_cast<size_t>(edge.width) * edge.height + 4, true);
+    if (!buf) return buf;
+    grid = CellGrid{buf.get(), edge.width, edge.height};
+    for (int32_t y = 0; y < edge.height; ++y)
+        for (int32_t x = 0; x < edge.width; ++x) grid.Set(x, y, edge.Get(x, y));
+    return buf;
+}
+
+void Pack(const CellGrid& grid, EdgeMap& edge) {
+    for (int32_t y = 0; y < edge.height; ++y)
+        for (int32_t x = 0; x < edge.width; ++x) edge.Set(x, y, grid.Get(x, y));
+}
+
+template <typename Map> void RemoveIsolateInfoT(Map& edge) {
+    for (int32_t y = 2; y <= edge.height - 3; ++y)
+        for (int32_t x = 2; x <= edge.width - 3; ++x) {
+            const uint8_t c = edge.Get(x, y);
+            if (KeptWhenUniform(c) && Uniform3x3(edge, x, y, c)) continue;
+            edge.Set(x, y, RemoveIsolateInfoCore(edge, x, y));
+        }
+}
+
+template <typename Map>
+void StrainEdgeT(Map& edge, const ImagePlane& edgeSlice, const ImagePlane& mixedSlice) {
     static constexpr int32_t kDx[8] = {-1, 0, 1, -1, 1, -1, 0, 1};
     static constexpr int32_t kDy[8] = {-1, -1, -1, 0, 0, 1, 1, 1};
     for (int32_t y = 1; y <= edge.height - 2; ++y) {
         for (int32_t x = 1; x <= edge.width - 2; ++x) {
             const uint8_t c = edge.Get(x, y);
+            if (c != kCodeFlat && c != kCodeBusy && c != kCodeStrongEdge) continue;
+            if (Uniform3x3(edge, x, y, c)) continue;
+            // Skip the ordered walk when no rule can fire.
+            const uint64_t counts = NeighbourCounts(edge, x, y);
+            const int32_t n7 = CountOf(counts, kCodeWeakEdge),
+                          n12 = CountOf(counts, kCodeBusyContrast),
+                          n14 = CountOf(counts, kCodeBusy), n15 = CountOf(counts, kCodeStrongEdge);
+            if (c == kCodeFlat && n15 == 0 && n7 < 2 && n12 + n14 < 5) continue;
+            if (c == kCodeBusy && n12 + n15 + n7 < 3) continue;
+            if (c == kCodeStrongEdge && n12 + n14 < 5) continue;
             uint8_t& es = edgeSlice.Line(y)[x];
             uint8_t& ms = mixedSlice.Line(y)[x];
             int32_t k = 0, m = 0;
@@ -885,9 +933,35 @@ void StrainEdge(EdgeMap& edge, const ImagePlane& edgeSlice, const ImagePlane& mi
     }
 }
 
+} // namespace
+
+void RemoveIsolateInfo(EdgeMap& edge) {
+    CellGrid grid;
+    auto buf = Unpack(edge, grid);
+    if (!buf) return RemoveIsolateInfoT(edge); // slower, same result
+    RemoveIsolateInfoT(grid);
+    Pack(grid, edge);
+}
+
+void StrainEdge(EdgeMap& edge, const ImagePlane& edgeSlice, const ImagePlane& mixedSlice) {
+    CellGrid grid;
+    auto buf = Unpack(edge, grid);
+    if (!buf) return StrainEdgeT(edge, edgeSlice, mixedSlice);
+    StrainEdgeT(grid, edgeSlice, mixedSlice);
+    Pack(grid, edge);
+}
+
 void CompEdgeInfo(EdgeMap& edge, const ImagePlane& edgeSlice, const ImagePlane& mixedSlice) {
-    RemoveIsolateInfo(edge);
-    StrainEdge(edge, edgeSlice, mixedSlice);
+    CellGrid grid;
+    auto buf = Unpack(edge, grid);
+    if (!buf) {
+        RemoveIsolateInfoT(edge);
+        StrainEdgeT(edge, edgeSlice, mixedSlice);
+        return;
+    }
+    RemoveIsolateInfoT(grid);
+    StrainEdgeT(grid, edgeSlice, mixedSlice);
+    Pack(grid, edge);
 }
 
 } // namespace ComplementEdge
@@ -901,6 +975,14 @@ void CopyBlockImage(const ImagePlane& dst, const ImagePlane& src, int32_t x0, in
         std::memcpy(dst.Line(y) + x0, src.Line(y) + x0, static_cast<size_t>(x1 - x0 + 1));
 }
 
+namespace {
+// The 4 x 4 quarter of block (i, j): four fixed-size copies.
+inline void CopyQuarter(const ImagePlane& dst, const ImagePlane& src, int32_t i, int32_t j) {
+    for (int32_t y = 4 * j; y < 4 * j + 4; ++y)
+        std::memcpy(dst.Line(y) + 4 * i, src.Line(y) + 4 * i, 4);
+}
+} // namespace
+
 namespace MixImage {
 
 int MixtureSrc(const ImagePlane& average, const ImagePlane& src, const ImagePlane& mixed,
@@ -911,7 +993,7 @@ int MixtureSrc(const ImagePlane& average, const ImagePlane& src, const ImagePlan
             switch (edge.Get(i, j)) {
             case kCodeFlat:
                 slice = D;
-                CopyBlockImage(average, src, 4 * i, 4 * j, 4 * i + 3, 4 * j + 3);
+                CopyQuarter(average, src, i, j);
                 break;
             case kCodeBusy:
                 slice = E; // the smoothed pixels stay
@@ -920,7 +1002,7 @@ int MixtureSrc(const ImagePlane& average, const ImagePlane& src, const ImagePlan
             case kCodeFlatByEdge:
             case kCodeStrongEdge:
                 slice = edgeSlice.Line(j)[i];
-                CopyBlockImage(average, src, 4 * i, 4 * j, 4 * i + 3, 4 * j + 3);
+                CopyQuarter(average, src, i, j);
                 break;
             default: // 11, 12: smoothed midrange and smoothed pixels
                 break;
