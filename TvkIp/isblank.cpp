@@ -9,6 +9,7 @@
 #include "CBFunc.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 // ---------------------------------------------------------------------------
@@ -387,13 +388,19 @@ int IsBlankPageEx2Binary(const tagTVKIMAGEINFO* image, tagISBLANKINFO* r) {
         if (mY > 0 && mX > 0) {
             const int64_t wide = int64_t{frame[2]} - frame[0];
             const int64_t tall = int64_t{frame[3]} - frame[1];
+            // The accepted frame only bounds its left and top by the image,
+            // so the other words may be extreme: saturate, never wrap.
+            const auto add = [](int32_t v, int64_t d) {
+                return static_cast<int32_t>(
+                    std::clamp<int64_t>(int64_t{v} + d, INT32_MIN, INT32_MAX));
+            };
             if (wide > 2 * int64_t{mY}) {
-                frame[1] += mY;
-                frame[3] -= mY;
+                frame[1] = add(frame[1], mY);
+                frame[3] = add(frame[3], -int64_t{mY});
             }
             if (tall > 2 * int64_t{mX}) {
-                frame[0] += mX;
-                frame[2] -= mX;
+                frame[0] = add(frame[0], mX);
+                frame[2] = add(frame[2], -int64_t{mX});
             }
         }
         GetEdgeNum(image, head, frame, r->bInverse, frameMode,

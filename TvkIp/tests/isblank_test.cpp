@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -326,6 +327,22 @@ TEST(IsBlankExport, FrameHandling) {
     small.lFrame[2] = 60;
     IsBlankPageEx2(img.info(), &small);
     EXPECT_EQ(small.lArea, 10000);
+}
+
+TEST(IsBlankExport, ExtremeFrameWordsInEdgeMode) {
+    // Right and bottom at the bottom of the integer range: the inset must not
+    // wrap, and nothing outside the page is read.
+    TestImage img = TestImage::Binary(300, 300);
+    img.set(150, 150, 1);
+    tagISBLANKINFO r = Record();
+    r.ulMode = kIsBlankModeEdge;
+    r.lFrame[0] = INT32_MIN;
+    r.lFrame[1] = INT32_MIN;
+    r.lFrame[2] = INT32_MIN + 1;
+    r.lFrame[3] = INT32_MAX;
+    IsBlankPageEx2(img.info(), &r);
+    EXPECT_EQ(r.lCount, 0);
+    EXPECT_EQ(r.lArea, 0);
 }
 
 TEST(IsBlankExport, EdgeModeInsetsFiveMillimetres) {
