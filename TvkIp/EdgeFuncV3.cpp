@@ -231,6 +231,10 @@ int CEdgeFuncGray::Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagEDGEINFO
     const tagEDGEINFO saved = m_Info;
     SetInfo(info);
     int32_t state = m_Info.lLineCount;
+    if (state < 0) { // no progress state of this family
+        m_Info = saved;
+        return 0;
+    }
 
     if (h > 0) {
         // A window that was never filled cannot continue an image: a caller's
@@ -254,6 +258,7 @@ int CEdgeFuncGray::Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagEDGEINFO
     int32_t written = 0;
     int32_t used = 0;
     if (h > 0 && state == 0) {
+        m_bReady = false;
         if (IsUseLineBuffer()) {
             const size_t lineBytes = static_cast<size_t>(LineBytes(width));
             if (!GetBuffer(lineBytes * static_cast<size_t>(UseLineBuffer())))

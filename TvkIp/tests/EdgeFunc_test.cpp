@@ -614,11 +614,17 @@ TEST(EdgeFunc, BandCallsWithoutALiveObjectAreRefused) {
     EXPECT_EQ(EdgeFuncStartEx(rgbOut.info(), rgb.info(), &r), -1);
     EXPECT_EQ(r.hEdge, 0u);
     EXPECT_TRUE(rgbOut.samePixels(Blank(rgb)));
-    // A caller's non-zero line count on a fresh object is refused.
+    // A caller's non-zero line count on a fresh object is refused, and a
+    // negative one on a running object too.
     tagEDGEINFO late = MakeInfo({"gray2", 0, 2});
     late.lLineCount = 5;
     EXPECT_EQ(EdgeFuncStartEx(dst.info(), in.info(), &late), -1);
     EXPECT_EQ(late.hEdge, 0u);
+    tagEDGEINFO running = MakeInfo({"gray2", 0, 2});
+    ASSERT_EQ(EdgeFuncStartEx(dst.info(), in.info(), &running), 0);
+    running.lLineCount = -3;
+    EXPECT_EQ(EdgeFuncStartEx(dst.info(), in.info(), &running), -1);
+    ReleaseEdgeFuncHandle(&running);
     // A whole-image call into a destination shorter than the source.
     TestImage shortDst(13, 5, 8, 1);
     tagEDGEINFO w = MakeInfo({"gray2", 0, 2});
