@@ -122,19 +122,13 @@ void CCalcEdge3::compare(const uint8_t* f, const uint8_t* b, int32_t* const* pro
         // A difference within both thresholds (most of a page) ends both
         // counters and changes no profile, whatever the mode; whole chunks
         // of such columns are settled at once.
-        if ((x & (kChunk - 1)) == 0 && x + kChunk <= w) {
-            int32_t most = 0;
-            for (int32_t j = 0; j < kChunk; ++j) {
-                const int32_t d =
-                    f[static_cast<size_t>(x + j) * Step] - b[static_cast<size_t>(x + j) * Step];
-                most = std::max(most, d < 0 ? -d : d);
-            }
-            if (most <= quiet) {
-                std::memset(cntv + x, 0, kChunk * sizeof(int16_t));
-                std::memset(darkv + x, 0, kChunk * sizeof(int16_t));
-                x += kChunk - 1;
-                continue;
-            }
+        if ((x & (kChunk - 1)) == 0 && x + kChunk <= w &&
+            LinesAgree<Step>(f + static_cast<size_t>(x) * Step, b + static_cast<size_t>(x) * Step,
+                             kChunk, quiet)) {
+            std::memset(cntv + x, 0, kChunk * sizeof(int16_t));
+            std::memset(darkv + x, 0, kChunk * sizeof(int16_t));
+            x += kChunk - 1;
+            continue;
         }
         const int32_t fv = f[static_cast<size_t>(x) * Step];
         const int32_t bv = b[static_cast<size_t>(x) * Step];

@@ -82,7 +82,17 @@ void CCalcEdge::compare(const uint8_t* f, const uint8_t* c, int32_t* const* prof
     int32_t* const p2 = profiles[2];
     int32_t* const p3 = profiles[3];
     uint8_t* const counter = m_counter.data();
+    const int32_t quiet = std::min(a, b);
+    constexpr int32_t kChunk = 32;
     for (int32_t x = 0; x < m_width; ++x) {
+        // Columns within both thresholds end their run and change no profile.
+        if ((x & (kChunk - 1)) == 0 && x + kChunk <= m_width &&
+            LinesAgree<Step>(f + static_cast<size_t>(x) * Step, c + static_cast<size_t>(x) * Step,
+                             kChunk, quiet)) {
+            std::memset(counter + x, 0, kChunk);
+            x += kChunk - 1;
+            continue;
+        }
         const int32_t fv = f[static_cast<size_t>(x) * Step];
         const int32_t cv = c[static_cast<size_t>(x) * Step];
         const int32_t d = fv - cv;

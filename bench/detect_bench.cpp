@@ -1,6 +1,7 @@
 // Page size detection of an A4 sheet scanned at 300 dpi gray, fed in bands
 // of 64 lines as the scanner delivers them.
 #include "Img2.h"
+#include "ImgDetect.h"
 
 #include "TestKit.h"
 
@@ -65,6 +66,28 @@ void BM_DetectSize3_A4Gray300_Bands64(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * int64_t{im.width()} * h);
 }
 BENCHMARK(BM_DetectSize3_A4Gray300_Bands64)->Unit(benchmark::kMillisecond);
+
+// The older simplex detector on the same page.
+void BM_DetectSize_A4Gray300_Bands64(benchmark::State& state) {
+    const kdtest::TestImage& im = A4Sheet();
+    CDetectSize::tagOPTION o{};
+    o.ulSize = CDetectSize::kOptionSize;
+    o.lRefX1 = o.lRefY1 = o.lRefX2 = o.lRefY2 = -1;
+    o.lThresholdA = o.lThresholdB = o.lCornerMargin = -1;
+    o.ulFlags = CDetectSize::kNoSkipFlatBands;
+    CDetectSize detector;
+    tagDETECTSIZEINFO info{};
+    info.ulSize = kDetectSizeInfoSize;
+    const int32_t h = im.height();
+    for (auto _ : state) {
+        detector.Initialize(Band(im, 0, h), &o);
+        for (int32_t y = 0; y < h; y += 64) detector.piece(Band(im, y, std::min(64, h - y)));
+        detector.result(&info, &o);
+        benchmark::DoNotOptimize(info);
+    }
+    state.SetItemsProcessed(state.iterations() * int64_t{im.width()} * h);
+}
+BENCHMARK(BM_DetectSize_A4Gray300_Bands64)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -6,6 +6,7 @@
 
 #include "TvkTypes.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -85,3 +86,16 @@ private:
     size_t m_bytes = 0;
     int32_t m_cap = 0, m_head = 0, m_count = 0, m_next = 0, m_dropped = 0;
 };
+
+// True when each of n samples (Step bytes apart) of two lines differs from
+// its partner by at most `quiet`: the line engines settle such stretches of
+// columns at once. Written so that the compiler can vectorise it.
+template <int Step>
+inline bool LinesAgree(const uint8_t* f, const uint8_t* b, int32_t n, int32_t quiet) {
+    int32_t most = 0;
+    for (int32_t j = 0; j < n; ++j) {
+        const int32_t d = f[static_cast<size_t>(j) * Step] - b[static_cast<size_t>(j) * Step];
+        most = std::max(most, d < 0 ? -d : d);
+    }
+    return most <= quiet;
+}
