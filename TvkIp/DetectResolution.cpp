@@ -231,7 +231,7 @@ int32_t CDetectResolution::Process(const tagTVKIMAGEINFO* band) {
 void CDetectResolution::CalcResult() {
     const int32_t r = std::min(m_lXRes, m_lYRes);
     const int32_t full = std::max(r, 150);
-    const int32_t twoThirds = std::max(r * 2 / 3, 150);
+    const int32_t twoThirds = static_cast<int32_t>(std::max<int64_t>(int64_t{r} * 2 / 3, 150));
     const int32_t half = std::max(r / 2, 150);
     const int64_t t = int64_t{m_lUnitW} * m_lUnitH / 8192;
     int32_t best = 0;

@@ -1060,7 +1060,9 @@ int32_t ImageMask(tagTVKIMAGEINFO* image, tagDETOUTLINEINFO* info) {
     }
     const int32_t margin =
         info->ulSize >= offsetof(tagDETOUTLINEINFO, ulFlags) ? info->lMaskMargin : 0;
-    const int64_t m = int64_t{std::max(-int64_t{margin}, int64_t{0})} * image->lXResolution / 25400;
+    // A margin beyond any page size masks everything; keep it in range.
+    const int64_t m = std::min<int64_t>(
+        std::max(-int64_t{margin}, int64_t{0}) * image->lXResolution / 25400, 1 << 20);
     const uint32_t value = bits == 1 ? 0 : 255;
     const int64_t w = image->lWidth;
     const int64_t h = image->lHeight;
