@@ -614,3 +614,118 @@ TEST(AdaptRegionKind, BusyBlocksWithoutContrastUseLevelEOnSmoothedPixels) {
         EXPECT_EQ(other, 0) << c.lo << ".." << c.hi;
     }
 }
+
+namespace {
+
+// The two clean-up passes transcribed from their tables, on a plain grid.
+using Grid = std::vector<std::vector<int>>;
+
+void ModelIsolate(Grid& g) {
+    const int H = static_cast<int>(g.size()), W = static_cast<int>(g[0].size());
+    for (int y = 2; y <= H - 3; ++y)
+        for (int x = 2; x <= W - 3; ++x) {
+            const int c = g[y][x];
+            int n[16] = {}, ring[16] = {};
+            for (int dy = -2; dy <= 2; ++dy)
+                for (int dx = -2; dx <= 2; ++dx) {
+                    if (dx == 0 && dy == 0) continue;
+                    const bool inner = std::abs(dx) <= 1 && std::abs(dy) <= 1;
+                    (inner ? n : ring)[g[y + dy][x + dx]]++;
+                }
+            const int r0 = n[0] + ring[0], r14 = n[14] + ring[14];
+            int r = c;
+            if (n[0] == 8)
+                r = 0;
+            else if (n[14] == 8)
+                r = 14;
+            else if (c == 0)
+                r = (n[14] > 3 && n[0] + n[14] >= 8) ? 14 : 0;
+            else if (c == 12) {
+                if (r14 > 20 || n[14] == 7)
+                    r = 14;
+                else if (n[0] + n[15] + n[7] <= 6)
+                    r = 12;
+                else
+                    r = (n[15] + n[7] >= 3) ? 7 : 0;
+            } else if (c == 15)
+                r = (n[14] + n[12] >= 8) ? 12 : 15;
+            else if (c == 7) {
+                if (r0 > 22 || n[0] + n[14] >= 8)
+                    r = 0;
+                else if (n[0] + n[15] + n[7] >= 8)
+                    r = n[15] == 0 ? 15 : 7;
+                else if (n[14] + n[7] + n[12] >= 7)
+                    r = 12;
+            } else if (c == 14)
+                r = (n[0] + n[15] + n[7] + n[14] >= 7 && n[14] <= 1) ? 0 : 14;
+            g[y][x] = r;
+        }
+}
+
+void ModelStrain(Grid& g, Grid& es, Grid& ms) {
+    const int H = static_cast<int>(g.size()), W = static_cast<int>(g[0].size());
+    const int dxs[8] = {-1, 0, 1, -1, 1, -1, 0, 1}, dys[8] = {-1, -1, -1, 0, 0, 1, 1, 1};
+    for (int y = 1; y <= H - 2; ++y)
+        for (int x = 1; x <= W - 2; ++x) {
+            int k = 0, m = 0;
+            const int c = g[y][x];
+            for (int i = 0; i < 8; ++i) {
+                const int ny = y + dys[i], nx = x + dxs[i], nc = g[ny][nx];
+                if (c == 0 && (nc == 15 || (nc == 7 && ++m == 2))) {
+                    g[y][x] = 9;
+                    es[y][x] = es[ny][nx];
+                    break;
+                }
+                if (c == 0 && (nc == 12 || nc == 14) && ++k == 5) {
+                    g[y][x] = 14;
+                    break;
+                }
+                if (c == 14 && (nc == 12 || nc == 15 || nc == 7) && ++k == 3) {
+                    g[y][x] = 11;
+                    ms[y][x] = ms[ny][nx];
+                    break;
+                }
+                if (c == 15 && (nc == 12 || nc == 14) && ++k == 5) {
+                    g[y][x] = 12;
+                    break;
+                }
+            }
+        }
+}
+
+} // namespace
+
+TEST(ComplementEdge, CleanUpMatchesTablesOnRandomMaps) {
+    const int codes[5] = {0, 7, 12, 14, 15};
+    for (uint32_t seed = 1; seed <= 20; ++seed) {
+        std::mt19937 rng(seed);
+        const int W = 5 + static_cast<int>(rng() % 40), H = 5 + static_cast<int>(rng() % 40);
+        Map map(W, H, 0);
+        Grid g(H, std::vector<int>(W)), es = g, ms = g;
+        std::vector<uint8_t> esBuf(static_cast<size_t>(ByteSync(W)) * H), msBuf = esBuf;
+        // Square patches of one code with scattered others, so both the
+        // uniform areas and the mixed borders occur.
+        std::vector<int> patches(64);
+        for (int& c : patches) c = codes[rng() % 5];
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x) {
+                const int patch = patches[(y / 6) * 8 + x / 6];
+                g[y][x] = rng() % 7 == 0 ? codes[rng() % 5] : patch;
+                es[y][x] = static_cast<int>(rng() % 256);
+                ms[y][x] = static_cast<int>(rng() % 256);
+                map.edge.Set(x, y, static_cast<uint8_t>(g[y][x]));
+                esBuf[y * ByteSync(W) + x] = static_cast<uint8_t>(es[y][x]);
+                msBuf[y * ByteSync(W) + x] = static_cast<uint8_t>(ms[y][x]);
+            }
+        ModelIsolate(g);
+        ModelStrain(g, es, ms);
+        ComplementEdge::CompEdgeInfo(map.edge, ImagePlane{esBuf.data(), W, H, ByteSync(W)},
+                                     ImagePlane{msBuf.data(), W, H, ByteSync(W)});
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x) {
+                ASSERT_EQ(map.edge.Get(x, y), g[y][x]) << seed << " at " << x << "," << y;
+                ASSERT_EQ(esBuf[y * ByteSync(W) + x], es[y][x]) << seed;
+                ASSERT_EQ(msBuf[y * ByteSync(W) + x], ms[y][x]) << seed;
+            }
+    }
+}
