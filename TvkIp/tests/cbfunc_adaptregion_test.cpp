@@ -139,8 +139,9 @@ TEST(AdaptRegionTwins, SmoothingLinesAndRoughMap) {
         }
         // Rough map from random codes (every nibble value appears).
         const int32_t cells = width, rows = 5;
-        auto codes = RandomBytes(static_cast<size_t>(EdgeMapSync(cells)) * rows, width + 11);
-        EdgeMap edge{codes.data(), cells, rows, EdgeMapSync(cells)};
+        // The map starts at an odd address to catch aligned-load assumptions.
+        auto codes = RandomBytes(static_cast<size_t>(EdgeMapSync(cells)) * rows + 1, width + 11);
+        EdgeMap edge{codes.data() + 1, cells, rows, EdgeMapSync(cells)};
         const int32_t rs = BitSync(cells);
         std::vector<uint8_t> r1(static_cast<size_t>(rs) * rows, 0), r2 = r1;
         EdgeCorrection::IntegrityEdgeInfoToRoughBin(ImagePlane{r1.data(), cells, rows, rs}, edge);
