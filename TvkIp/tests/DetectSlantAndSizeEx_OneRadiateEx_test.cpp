@@ -1,0 +1,345 @@
+// The four-corner detector (mode 13) on generated simplex, duplex and
+// dark-backing scans, driven through DetectSlantAndSizeEx as the image
+// pipeline drives it.
+#include "DetectSlantAndSizeEx_OneRadiateEx.h"
+
+#include "DetectRequestFixture.h"
+#include "TestKit.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+using kdtest::SheetSpec;
+using kdtest::TestImage;
+
+// A sheet that nearly fills the scanned length, as a feeder scans it.
+SheetSpec Sheet(double angle, int32_t spp = 1) {
+    SheetSpec s;
+    s.sheetWidth = 1000;
+    s.sheetHeight = 1300;
+    const double a = std::fabs(angle) * M_PI / 180;
+    const double h = s.sheetWidth * std::sin(a) + s.sheetHeight * std::cos(a);
+    const double w = s.sheetWidth * std::cos(a) + s.sheetHeight * std::sin(a);
+    s.imageWidth = static_cast<int32_t>(w) + 200;
+    s.imageHeight = static_cast<int32_t>(h) + 100;
+    s.centerX = s.imageWidth / 2.0 - 17;
+    s.centerY = 60 + h / 2;
+    s.angleDeg = angle;
+    s.shadow = 6;
+    s.spp = spp;
+    return s;
+}
+
+// The same sheet seen from behind: mirrored left to right.
+SheetSpec Mirrored(SheetSpec s) {
+    s.centerX = s.imageWidth - s.centerX;
+    s.angleDeg = -s.angleDeg;
+    return s;
+}
+
+// The sheet with its shadow along the trailing edge instead.
+SheetSpec TrailingShadow(SheetSpec s) {
+    s.angleDeg += 180;
+    return s;
+}
+
+std::string Describe(const tagDETECTRESULTBLOCK& r) {
+    char t[256];
+    std::snprintf(t, sizeof t,
+                  "slant (%d,%d) rect (%d,%d %dx%d) lt (%d,%d) rt (%d,%d) "
+                  "lb (%d,%d) rb (%d,%d)",
+                  r.slantVector.x, r.slantVector.y, r.rectXY.x, r.rectXY.y, r.rectSize.x,
+                  r.rectSize.y, r.leftTop.x, r.leftTop.y, r.rightTop.x, r.rightTop.y,
+                  r.leftBottom.x, r.leftBottom.y, r.rightBottom.x, r.rightBottom.y);
+    return t;
+}
+
+bool Same(const tagDETECTRESULTBLOCK& a, const tagDETECTRESULTBLOCK& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// Clockwise skew that a slant vector describes; a vector whose x is below
+// its y runs down the sheet's left side.
+double SkewOf(Tvk::tagPOINT v) {
+    if (v.x < v.y) return std::atan2(-v.x, v.y) * 180 / M_PI;
+    return std::atan2(v.y, v.x) * 180 / M_PI;
+}
+
+// The sheet's corners: left-top, right-top, right-bottom, left-bottom.
+struct Expected {
+    kdtest::Corner lt, rt, rb, lb;
+};
+
+Expected Truth(const SheetSpec& s) {
+    const auto c = kdtest::SheetCorners(s);
+    return {c[0], c[1], c[2], c[3]};
+}
+
+void ExpectCorners(const tagDETECTRESULTBLOCK& r, const Expected& e, double tol) {
+    SCOPED_TRACE(Describe(r));
+    const std::pair<Tvk::tagPOINT, kdtest::Corner> pairs[] = {
+        {r.leftTop, e.lt}, {r.rightTop, e.rt}, {r.rightBottom, e.rb}, {r.leftBottom, e.lb}};
+    const char* names[] = {"left-top", "right-top", "right-bottom", "left-bottom"};
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_NEAR(pairs[k].first.x, pairs[k].second.x, tol) << names[k];
+        EXPECT_NEAR(pairs[k].first.y, pairs[k].second.y, tol) << names[k];
+    }
+}
+
+// The trimmed corners against the untrimmed ones: moved inward along the
+// sheet's axes by the trims (top, left, right, bottom), or by half the trims
+// along the image axes when the slant has a zero component.
+void ExpectTrimmed(const tagDETECTRESULTBLOCK& bare, const tagDETECTRESULTBLOCK& trimmed,
+                   const int32_t t[4], double angle) {
+    SCOPED_TRACE(Describe(bare) + " -> " + Describe(trimmed));
+    const Tvk::tagPOINT s = bare.slantVector;
+    double ux, uy, k = 1;
+    if (s.x == 0 || s.y == 0) {
+        ux = 1, uy = 0, k = 0.5;
+    } else {
+        ux = std::cos(angle * M_PI / 180), uy = std::sin(angle * M_PI / 180);
+    }
+    const double vx = -uy, vy = ux;
+    auto check = [&](Tvk::tagPOINT a, Tvk::tagPOINT b, double along, double down,
+                     const char* name) {
+        const double ex = a.x + k * (along * ux + down * vx);
+        const double ey = a.y + k * (along * uy + down * vy);
+        EXPECT_NEAR(b.x, ex, 2) << name;
+        EXPECT_NEAR(b.y, ey, 2) << name;
+    };
+    check(bare.leftTop, trimmed.leftTop, t[1], t[0], "left-top");
+    check(bare.rightTop, trimmed.rightTop, -t[2], t[0], "right-top");
+    check(bare.rightBottom, trimmed.rightBottom, -t[2], -t[3], "right-bottom");
+    check(bare.leftBottom, trimmed.leftBottom, t[1], -t[3], "left-bottom");
+    EXPECT_EQ(bare.slantVector.x, trimmed.slantVector.x);
+    EXPECT_EQ(bare.slantVector.y, trimmed.slantVector.y);
+}
+
+void NoTrims(Mode13Request& m) {
+    std::fill(std::begin(m.setting.revise_margin_front), std::end(m.setting.revise_margin_front),
+              0);
+    std::fill(std::begin(m.setting.revise_margin_back), std::end(m.setting.revise_margin_back), 0);
+}
+
+// Slant within 2 pixels across the sheet's width.
+void ExpectSlant(const tagDETECTRESULTBLOCK& r, double angle, double width) {
+    const double skew = SkewOf(r.slantVector) * M_PI / 180;
+    EXPECT_LE(std::fabs(std::tan(skew) - std::tan(angle * M_PI / 180)) * width, 2) << Describe(r);
+}
+
+// Runs a page through the interface: bands of `band` lines (0: one whole-page
+// command). The back side, when given, moves in step.
+void Detect(Mode13Request& m, const TestImage& front, const TestImage* back, int32_t band) {
+    tagTVKIMAGEINFO backBand{};
+    m.scan.pImg = back ? back->info() : nullptr;
+    ASSERT_EQ(m.run(kDssCmdInit, front.info()), 0u);
+    if (band <= 0) {
+        ASSERT_EQ(m.run(kDssCmdPage, front.info()), 0u);
+        return;
+    }
+    const int32_t h = front.height();
+    for (int32_t y = 0; y < h; y += band) {
+        const int32_t n = std::min(band, h - y);
+        const tagTVKIMAGEINFO f = front.band(y, n);
+        if (back) {
+            backBand = back->band(y, n);
+            m.scan.pImg = &backBand;
+        }
+        const uint32_t command = y == 0 ? kDssCmdFirst : (y + n >= h ? kDssCmdLast : kDssCmdMid);
+        ASSERT_EQ(m.run(command, &f), 0u) << "line " << y;
+    }
+    ASSERT_EQ(m.run(kDssCmdResult, nullptr), 0u);
+}
+
+// The size detectors find a corner to within a few pixels: every step of
+// their construction truncates, and the last edge column is left out.
+constexpr double kTol = 6;
+
+TEST(OneRadiateEx, SimplexSheets) {
+    for (const double angle : {0.0, 1.5, -1.5, 4.0, -4.0}) {
+        SCOPED_TRACE(testing::Message() << "skew " << angle);
+        const SheetSpec s = Sheet(angle);
+        const TestImage im = kdtest::SheetPage(s);
+        // Without trims the corners are the sheet's own.
+        Mode13Request bare;
+        NoTrims(bare);
+        Detect(bare, im, nullptr, 0);
+        ExpectSlant(bare.front(), angle, s.sheetWidth);
+        ExpectCorners(bare.front(), Truth(s), kTol);
+
+        // Default trims pull every corner inward; bands give the page result.
+        Mode13Request whole;
+        Detect(whole, im, nullptr, 0);
+        ExpectTrimmed(bare.front(), whole.front(), whole.detector()->m_trimFront, angle);
+        for (const int32_t band : {64, 17, 1000}) {
+            Mode13Request banded;
+            Detect(banded, im, nullptr, band);
+            EXPECT_TRUE(Same(banded.front(), whole.front()))
+                << "band " << band << ": " << Describe(banded.front()) << " vs "
+                << Describe(whole.front());
+        }
+        // The rectangle lies inside the trimmed bounding box of the sheet.
+        const tagDETECTRESULTBLOCK& r = whole.front();
+        const auto c = kdtest::SheetCorners(s);
+        double l = 1e9, t = 1e9, rr = -1e9, b = -1e9;
+        for (const auto& p : c)
+            l = std::min(l, p.x), t = std::min(t, p.y), rr = std::max(rr, p.x),
+            b = std::max(b, p.y);
+        EXPECT_GE(r.rectXY.x, l - 1);
+        EXPECT_GE(r.rectXY.y, t - 1);
+        EXPECT_LE(r.rectXY.x + r.rectSize.x, rr + 1);
+        EXPECT_LE(r.rectXY.y + r.rectSize.y, b + 1);
+        EXPECT_GT(r.rectSize.x, s.sheetWidth * 0.9);
+    }
+}
+
+TEST(OneRadiateEx, ResultGroupsFollowTheFlags) {
+    const TestImage im = kdtest::SheetPage(Sheet(2.0));
+    Mode13Request all;
+    Detect(all, im, nullptr, 0);
+    const tagDETECTRESULTBLOCK sentinel = [] {
+        tagDETECTRESULTBLOCK b;
+        std::memset(&b, 0x5A, sizeof b);
+        return b;
+    }();
+    for (const uint32_t flags : {0u, 1u, 2u, 4u, 7u}) {
+        SCOPED_TRACE(flags);
+        Mode13Request m;
+        m.req.basic.dwResultFlag = flags;
+        m.req.basic.result = sentinel;
+        Detect(m, im, nullptr, 64);
+        const tagDETECTRESULTBLOCK& r = m.front();
+        auto same = [](Tvk::tagPOINT a, Tvk::tagPOINT b) { return a.x == b.x && a.y == b.y; };
+        EXPECT_EQ(same(r.rectXY, all.front().rectXY), (flags & 1) != 0);
+        EXPECT_EQ(same(r.rectSize, sentinel.rectSize), (flags & 1) == 0);
+        EXPECT_EQ(same(r.leftTop, all.front().leftTop), (flags & 2) != 0);
+        EXPECT_EQ(same(r.rightBottom, sentinel.rightBottom), (flags & 2) == 0);
+        EXPECT_EQ(same(r.slantVector, all.front().slantVector), (flags & 4) != 0);
+    }
+}
+
+// Front and back of one sheet. The side whose image shows the leading
+// shadow is the one the detector reads the top edge from: the front when
+// the request names a shadow (shadowID 1), else the back.
+struct DuplexPages {
+    SheetSpec front, back;
+    TestImage frontImage, backImage;
+};
+
+DuplexPages Duplex(double angle, int32_t shadowID, int32_t spp = 1) {
+    DuplexPages d;
+    d.front = Sheet(angle, spp);
+    d.back = Mirrored(d.front);
+    const bool frontLeads = shadowID == 1;
+    d.frontImage = kdtest::SheetPage(frontLeads ? d.front : TrailingShadow(d.front));
+    d.backImage = kdtest::SheetPage(frontLeads ? TrailingShadow(d.back) : d.back);
+    return d;
+}
+
+TEST(OneRadiateEx, DuplexSheets) {
+    for (const int32_t shadowID : {0, 1}) {
+        for (const double angle : {0.0, 2.0, -3.0}) {
+            SCOPED_TRACE(testing::Message() << "skew " << angle << " shadowID " << shadowID);
+            const DuplexPages d = Duplex(angle, shadowID);
+            Mode13Request bare(true, shadowID);
+            NoTrims(bare);
+            Detect(bare, d.frontImage, &d.backImage, 0);
+            ExpectSlant(bare.front(), angle, d.front.sheetWidth);
+            ExpectSlant(bare.back(), -angle, d.back.sheetWidth);
+            ExpectCorners(bare.front(), Truth(d.front), kTol);
+            ExpectCorners(bare.back(), Truth(d.back), kTol);
+            Mode13Request whole(true, shadowID);
+            Detect(whole, d.frontImage, &d.backImage, 0);
+            ExpectTrimmed(bare.front(), whole.front(), whole.detector()->m_trimFront, angle);
+            ExpectTrimmed(bare.back(), whole.back(), whole.detector()->m_trimBack, -angle);
+            for (const int32_t band : {64, 7}) {
+                Mode13Request banded(true, shadowID);
+                Detect(banded, d.frontImage, &d.backImage, band);
+                EXPECT_TRUE(Same(banded.front(), whole.front())) << Describe(banded.front());
+                EXPECT_TRUE(Same(banded.back(), whole.back())) << Describe(banded.back());
+            }
+        }
+    }
+}
+
+TEST(OneRadiateEx, DuplexColourAndMissingShadow) {
+    // Colour pages read their green samples, in either layout.
+    const DuplexPages gray = Duplex(2.0, 1);
+    Mode13Request g(true, 1);
+    Detect(g, gray.frontImage, &gray.backImage, 64);
+    for (const uint32_t order : {0u, 1u}) {
+        DuplexPages c = Duplex(2.0, 1, 3);
+        if (order == 1) {
+            SheetSpec f = c.front, b = TrailingShadow(c.back);
+            f.order = b.order = 1;
+            c.frontImage = kdtest::SheetPage(f);
+            c.backImage = kdtest::SheetPage(b);
+        }
+        Mode13Request m(true, 1);
+        Detect(m, c.frontImage, &c.backImage, 64);
+        EXPECT_TRUE(Same(m.front(), g.front())) << "order " << order << Describe(m.front());
+        EXPECT_TRUE(Same(m.back(), g.back())) << "order " << order << Describe(m.back());
+    }
+    // Without the trailing shadow there is no bottom edge: the upright
+    // fallback rectangle, trimmed.
+    DuplexPages d = Duplex(2.0, 1);
+    SheetSpec noShadow = Mirrored(d.front);
+    noShadow.shadow = 0;
+    d.backImage = kdtest::SheetPage(noShadow);
+    Mode13Request m(true, 1);
+    Detect(m, d.frontImage, &d.backImage, 64);
+    EXPECT_EQ(m.front().slantVector.x, 1) << Describe(m.front());
+    EXPECT_EQ(m.front().slantVector.y, 0);
+    EXPECT_EQ(m.back().slantVector.x, 1) << Describe(m.back());
+}
+
+TEST(OneRadiateEx, DarkBackingSheets) {
+    for (const int32_t spp : {1, 3}) {
+        for (const double angle : {0.0, 2.0, -3.0}) {
+            SCOPED_TRACE(testing::Message() << "skew " << angle << " spp " << spp);
+            SheetSpec s = Sheet(angle, spp);
+            s.backing = 20;
+            s.shadow = 0;
+            const TestImage im = kdtest::SheetPage(s);
+            Mode13Request bare(true, 0);
+            bare.scanner.bIsBackBlack = 1;
+            NoTrims(bare);
+            Detect(bare, im, &im, 0);
+            ExpectSlant(bare.front(), angle, s.sheetWidth);
+            ExpectCorners(bare.front(), Truth(s), kTol);
+            Mode13Request whole(true, 0); // duplex is ignored on a dark backing
+            whole.scanner.bIsBackBlack = 1;
+            std::memset(&whole.scan.back, 0x5A, sizeof whole.scan.back);
+            const tagDETECTRESULTBLOCK untouched = whole.scan.back;
+            Detect(whole, im, &im, 0);
+            ExpectTrimmed(bare.front(), whole.front(), whole.detector()->m_trimFront, angle);
+            EXPECT_TRUE(Same(whole.back(), untouched));
+            Mode13Request banded(true, 0);
+            banded.scanner.bIsBackBlack = 1;
+            Detect(banded, im, &im, 64);
+            EXPECT_TRUE(Same(banded.front(), whole.front())) << Describe(banded.front());
+        }
+    }
+}
+
+TEST(OneRadiateEx, UntrimmedWhenTheCornersAreTheRectangle) {
+    // A blank scan falls back to the whole image, upright: the corners are
+    // the rectangle's and stay as they are; the rectangle is trimmed.
+    const TestImage im = TestImage::Gray(600, 400, 250);
+    Mode13Request m;
+    Detect(m, im, nullptr, 0);
+    const tagDETECTRESULTBLOCK& r = m.front();
+    EXPECT_EQ(r.slantVector.x, 1) << Describe(r);
+    EXPECT_EQ(r.slantVector.y, 0);
+    EXPECT_EQ(r.leftTop.x, r.leftBottom.x);
+    EXPECT_EQ(r.rightTop.x, r.rightBottom.x);
+    EXPECT_EQ(r.leftTop.y, r.rightTop.y);
+}
+
+} // namespace
