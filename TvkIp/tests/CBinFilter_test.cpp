@@ -215,3 +215,27 @@ TEST(BinFilter, LevelOutsideOneToSixIsRefused) {
         EXPECT_EQ(BinFilter(dst.info(), src.info(), &r), -1);
     }
 }
+
+TEST(BinFilter, NotchesAndBumpsOnAnEdge) {
+    // A black area over white: its lower edge is row 2. A one-pixel white
+    // notch in that edge (at a byte border) is filled under 0x0001; a
+    // one-pixel black bump below the edge is removed under 0x0002.
+    TestImage img = TestImage::Binary(24, 7);
+    for (int32_t y = 0; y < 3; ++y)
+        for (int32_t x = 0; x < 24; ++x) img.set(x, y, 1);
+    img.set(8, 2, 0);  // notch
+    img.set(16, 3, 1); // bump
+    const TestImage notch = Filtered(img, kBinFilterWhiteNotch);
+    EXPECT_EQ(notch.get(8, 2), 1u);
+    EXPECT_EQ(notch.get(16, 3), 1u);
+    const TestImage bump = Filtered(img, kBinFilterBlackBump);
+    EXPECT_EQ(bump.get(8, 2), 0u);
+    EXPECT_EQ(bump.get(16, 3), 0u);
+    // Nothing else on the straight edge changes.
+    for (const TestImage* out : {&notch, &bump})
+        for (int32_t y = 0; y < 7; ++y)
+            for (int32_t x = 0; x < 24; ++x)
+                if (!((x == 8 && y == 2) || (x == 16 && y == 3))) {
+                    ASSERT_EQ(out->get(x, y), img.get(x, y)) << x << "," << y;
+                }
+}
