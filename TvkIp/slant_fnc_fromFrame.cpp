@@ -3,11 +3,14 @@
 // for the dominant direction, and the corners as crossings of supporting lines.
 #include "slant_fnc_fromFrame.h"
 
+#include "DetectSlantAndSizeEx_FromFrame.h"
 #include "slant_fnc.h"
 
 #include <algorithm>
 #include <cmath>
+#include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <numeric>
 
 namespace FROMFRAME_FUNCSPACE {
@@ -535,4 +538,78 @@ void CWhiteBkg4PtDetector::ChangeXY() {
     for (auto* set : {m_ptA, m_ptB}) {
         for (int i = 0; i < 4; ++i) std::swap(set[i].x, set[i].y);
     }
+}
+
+// ---------------------------------------------------------------------------
+// Mode-10 detector
+
+void CDetectSlantAndSize_FromFrame::TakeResolutions(const tagTVKIMAGEINFO* image) {
+    if (image != nullptr && image->size >= kTvkImageInfoSize) {
+        m_xres = image->lXResolution;
+        m_yres = image->lYResolution;
+    }
+}
+
+uint32_t CDetectSlantAndSize_FromFrame::InitProc(const tagTVKIMAGEINFO* image,
+                                                 tagDETECTSLANTSIZEEXBASIC*) {
+    TakeResolutions(image);
+    return kDssOk;
+}
+
+uint32_t CDetectSlantAndSize_FromFrame::ResultProc(const tagTVKIMAGEINFO* image,
+                                                   tagDETECTSLANTSIZEEXBASIC* request) {
+    if (request == nullptr) return kDssBadRequest;
+    // A working copy: fields beyond the request's size read as 0.
+    tagDETECTSLANTSIZEEX_FROMFRAME work;
+    std::memset(&work, 0, sizeof(work));
+    const size_t n = std::min<size_t>(request->cbsize, sizeof(work));
+    std::memcpy(&work, request, n);
+    TakeResolutions(image);
+    const uint32_t flags = work.basic.dwResultFlag;
+    if ((flags & (kDssResultRect | kDssResultCorners | kDssResultSlant)) != 0) {
+        bool transpose = false;
+        if (work.dwFrameKind == kFrameOutlinePairTransposed) {
+            transpose = true;
+        } else if (work.dwFrameKind != kFrameOutlinePair) {
+            return kDssUnknownMode;
+        }
+        if (work.pOutline1 == nullptr || work.pOutline2 == nullptr) return kDssBadRequest;
+        CWhiteBkg4PtDetector d(transpose);
+        const int32_t count = static_cast<int32_t>(std::min<uint32_t>(work.dwCount, INT32_MAX));
+        if (!d.GetSlant(work.pOutline1, work.pOutline2, count, -1, static_cast<int16_t>(m_xres),
+                        static_cast<int16_t>(m_yres))) {
+            return kDssBadRequest;
+        }
+        tagDETECTRESULTBLOCK& out = work.basic.result;
+        if ((flags & kDssResultRect) != 0) {
+            out.rectXY = d.RectLeftTop();
+            out.rectSize = d.RectSize();
+        }
+        if ((flags & kDssResultCorners) != 0) {
+            const Tvk::tagPOINT* a = d.m_ptA;
+            if (d.m_slant.x > d.m_slant.y) {
+                out.leftTop = a[0];
+                out.rightTop = a[1];
+                out.leftBottom = a[3];
+                out.rightBottom = a[2];
+            } else {
+                out.leftTop = a[3];
+                out.rightTop = a[0];
+                out.leftBottom = a[2];
+                out.rightBottom = a[1];
+            }
+        }
+        if ((flags & kDssResultSlant) != 0) out.slantVector = d.m_slant;
+    }
+    // Everything after the size word goes back, as far as the request reaches.
+    if (n > sizeof(uint32_t)) {
+        std::memcpy(reinterpret_cast<unsigned char*>(request) + sizeof(uint32_t),
+                    reinterpret_cast<const unsigned char*>(&work) + sizeof(uint32_t),
+                    n - sizeof(uint32_t));
+    }
+    return kDssOk;
+}
+
+CDetectSlantAndSizeBase* CreateDetectSlantAndSize_FromFrame() {
+    return new (std::nothrow) CDetectSlantAndSize_FromFrame;
 }
