@@ -26,7 +26,7 @@ inline int32_t BlockCount(int32_t pixels) {
 struct AdaptParams {
     uint32_t A, B, C, T, D, E;
 };
-int32_t GetLinearY(int32_t x, int32_t x1, int32_t y1, int32_t x2, int32_t y2);
+int64_t GetLinearY(int64_t x, int64_t x1, int64_t y1, int64_t x2, int64_t y2);
 AdaptParams MakeAdaptParams(int32_t firstSlice, int32_t nextSlice);
 
 // Copies the pixels x0..x1, y0..y1 (inclusive) between two 8-bit planes.

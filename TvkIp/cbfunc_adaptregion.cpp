@@ -48,7 +48,7 @@ inline int32_t AbsDiff(int32_t a, int32_t b) {
 // ---------------------------------------------------------------------------
 // Parameters
 
-int32_t GetLinearY(int32_t x, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+int64_t GetLinearY(int64_t x, int64_t x1, int64_t y1, int64_t x2, int64_t y2) {
     if (x1 == x2 || y1 == y2) return y1;
     // Each division truncates on its own, as the levels were always computed.
     return y1 - (x1 * (y2 - y1)) / (x2 - x1) + ((y2 - y1) * x) / (x2 - x1);
@@ -56,8 +56,9 @@ int32_t GetLinearY(int32_t x, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
 
 AdaptParams MakeAdaptParams(int32_t firstSlice, int32_t nextSlice) {
     AdaptParams p{};
-    const int32_t u = 255 - nextSlice;
-    const int32_t v = 255 - firstSlice;
+    // 64-bit: the record's levels are not clamped and may be any 32-bit value.
+    const int64_t u = 255 - int64_t{nextSlice};
+    const int64_t v = 255 - int64_t{firstSlice};
     if (u > 128) {
         p.A = static_cast<uint32_t>(GetLinearY(u, 128, 120, 255, 350));
         p.B = static_cast<uint32_t>(GetLinearY(u, 128, 55, 255, 300));

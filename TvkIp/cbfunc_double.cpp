@@ -148,6 +148,12 @@ void OutputDstLineLast(uint8_t* row, const uint8_t* sPrev, const uint8_t* mPrev,
 
 namespace {
 
+// Levels outside this range compare like its ends with every sum the rows
+// form (at most 64 x 320 > 40 x 510), and keep 64 x T inside 32 bits.
+inline int32_t UsableSlice(int32_t t) {
+    return std::clamp(t, -128, 384);
+}
+
 // Pixel pairs doubled: the four bits of a nibble spread to eight.
 constexpr uint8_t kDoubleNibble[16] = {0x00, 0x03, 0x0C, 0x0F, 0x30, 0x33, 0x3C, 0x3F,
                                        0xC0, 0xC3, 0xCC, 0xCF, 0xF0, 0xF3, 0xFC, 0xFF};
@@ -199,7 +205,7 @@ void CBFuncDouble_Linear::Rect() {
     using namespace BinFunc_Cubic_Function;
     const int32_t w = m_lWidth;
     const int32_t h = m_lHeight;
-    const int32_t t = m_lSlice;
+    const int32_t t = UsableSlice(m_lSlice);
     if (w < 2 || h < 2) {
         IpSetLastError(kIpErrBadArgument);
         return;
@@ -232,7 +238,7 @@ void CBFuncDouble_Cubic::Rect() {
     using namespace BinFunc_Cubic_Function;
     const int32_t w = m_lWidth;
     const int32_t h = m_lHeight;
-    const int32_t t = m_lSlice;
+    const int32_t t = UsableSlice(m_lSlice);
     if (w < 4 || h < 4) {
         IpSetLastError(kIpErrBadArgument);
         return;

@@ -730,3 +730,17 @@ TEST(ComplementEdge, CleanUpMatchesTablesOnRandomMaps) {
             }
     }
 }
+
+TEST(AdaptRegion, ExtremeSliceLevelsAreDefined) {
+    // Levels beyond 0..255 are not clamped; they must still give defined
+    // parameters (no overflow) and a result without error.
+    for (uint32_t level : {256u, 1000u, 0x80000000u, 0xFFFFFFFFu}) {
+        const AdaptParams p =
+            MakeAdaptParams(static_cast<int32_t>(level), static_cast<int32_t>(level));
+        EXPECT_EQ(p.T, 100u);
+        TestImage src = kdtest::TextPage(40, 24, 1, 0, 3);
+        TestImage dst = TestImage::Binary(40, 24);
+        ASSERT_EQ(RunKind(kBinAdaptRegion, dst, src, level, level), 0) << level;
+        EXPECT_EQ(g_lastError, 0u);
+    }
+}

@@ -397,3 +397,18 @@ TEST(DoubleDensity, TooSmallAndTooNarrowDestination) {
         EXPECT_EQ(dst.bytes(), before) << kind;
     }
 }
+
+TEST(DoubleDensity, ExtremeSliceLevels) {
+    // Every sample is below a huge level and none below a negative one.
+    for (uint32_t kind : {kBinDouble, kBinDoubleLinear, kBinDoubleCubic}) {
+        for (uint32_t slice : {0x7FFFFFFFu, 0x80000000u}) {
+            TestImage src = RandomGray(9, 6, kind);
+            TestImage dst = TestImage::Binary(18, 12);
+            ASSERT_EQ(RunKind(kind, dst, src, slice), 0);
+            for (int y = 0; y < 12; ++y)
+                for (int x = 0; x < 18; ++x)
+                    ASSERT_EQ(dst.get(x, y), slice == 0x7FFFFFFFu ? 1u : 0u)
+                        << kind << " " << x << "," << y;
+        }
+    }
+}
