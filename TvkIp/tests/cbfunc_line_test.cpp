@@ -412,3 +412,20 @@ TEST(DoubleDensity, ExtremeSliceLevels) {
         }
     }
 }
+
+TEST(ErrorDiffusion, OneDimensionalFormRestartsEachLine) {
+    TestImage src = RandomGray(21, 3, 77);
+    TestImage dst = TestImage::Binary(21, 3);
+    tagBINFUNCINFO r = LongRecord(kBinFixed, 128);
+    CBFuncEDOld ed;
+    ASSERT_EQ(ed.Rect(dst.info(), src.info(), &r), 3);
+    for (int y = 0; y < 3; ++y) {
+        int error = 0;
+        for (int x = 0; x < 21; ++x) {
+            const int s = static_cast<int>(src.get(x, y)) + error;
+            const bool black = 128 >= s;
+            error = black ? s : s - 255;
+            ASSERT_EQ(dst.get(x, y), black ? 1u : 0u) << x << "," << y;
+        }
+    }
+}
