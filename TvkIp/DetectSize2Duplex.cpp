@@ -450,7 +450,6 @@ void CDetectSizeWithDuplex2::calcSide(bool secondImage, tagDETECTSIZEINFO* info)
     std::vector<int32_t> a = secondImage ? m_filter[1]->edge : m_receiver[0];
     std::vector<int32_t> b = secondImage ? m_receiver[1] : m_filter[0]->edge;
     if (RightEdge(a) <= LeftEdge(a) || RightEdge(b) <= LeftEdge(b)) {
-        OutputSlantData_ForDebug({1, 0});
         rollBack(info, page, ahead);
         return;
     }

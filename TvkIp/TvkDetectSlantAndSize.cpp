@@ -7,12 +7,6 @@
 
 #include <new>
 
-// The detectors of modes 8, 10 and 11 live in units of their own; a mode is
-// offered only when its maker is linked in.
-CDetectSlantAndSizeBase* CreateDetectSlantAndSize_OneRadiate() __attribute__((weak));
-CDetectSlantAndSizeBase* CreateDetectSlantAndSize_FromFrame() __attribute__((weak));
-CDetectSlantAndSizeBase* CreateDetectSlantAndSize_OneRadiate_With_Duplex() __attribute__((weak));
-
 uint32_t CDetectSlantAndSizeBase::InitProc(const tagTVKIMAGEINFO*, tagDETECTSLANTSIZEEXBASIC*) {
     return kDssOk;
 }
@@ -105,22 +99,17 @@ CDetectSlantAndSizeBase* CreateDetector(uint32_t mode, bool* known) {
     *known = true;
     switch (mode) {
     case kDssModeOneRadiate:
-        if (CreateDetectSlantAndSize_OneRadiate) return CreateDetectSlantAndSize_OneRadiate();
-        break;
+        return CreateDetectSlantAndSize_OneRadiate();
     case kDssModeFromFrame:
-        if (CreateDetectSlantAndSize_FromFrame) return CreateDetectSlantAndSize_FromFrame();
-        break;
+        return CreateDetectSlantAndSize_FromFrame();
     case kDssModeOneRadiateDuplex:
-        if (CreateDetectSlantAndSize_OneRadiate_With_Duplex)
-            return CreateDetectSlantAndSize_OneRadiate_With_Duplex();
-        break;
+        return CreateDetectSlantAndSize_OneRadiate_With_Duplex();
     case kDssModeOneRadiateEx:
         return new (std::nothrow) CDetectSlantAndSize_OneRadiateEx();
     default:
-        break;
+        *known = false;
+        return nullptr;
     }
-    *known = false;
-    return nullptr;
 }
 
 void ReleaseHandle(tagDETECTSLANTSIZEEXBASIC* request) {

@@ -51,6 +51,9 @@ public:
     int32_t xdpi() const { return m_lXRes; }
     int32_t ydpi() const { return m_lYRes; }
     int32_t lines() const { return m_lLine; }
+    // Top and bottom paper edge of every column (-1: none yet).
+    const std::vector<int32_t>& topEdge() const { return m_top; }
+    const std::vector<int32_t>& bottomEdge() const { return m_bottom; }
 
 private:
     uint32_t AddAllocate();

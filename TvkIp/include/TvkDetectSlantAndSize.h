@@ -41,8 +41,7 @@ protected:
 };
 
 // Makers of the detectors that live in their own units (modes 8, 10, 11).
-// Each returns a new detector, or null when memory runs out. The interface
-// offers a mode only when its maker is part of the build.
+// Each returns a new detector, or null when memory runs out.
 CDetectSlantAndSizeBase* CreateDetectSlantAndSize_OneRadiate();
 CDetectSlantAndSizeBase* CreateDetectSlantAndSize_FromFrame();
 CDetectSlantAndSizeBase* CreateDetectSlantAndSize_OneRadiate_With_Duplex();

@@ -127,6 +127,8 @@ TEST(DetectSlantAndSizeEx, EntryRefusals) {
         {"band on a detector without bands", 1, true, false, 13, kDssBadRequest, "", true},
         {"last band on a detector without bands", 3, true, false, 13, kDssBadRequest, "", true},
         {"page on a detector without bands", 5, true, false, 13, 0, "IBbR", true},
+        {"band on a new frame detector: made, kept and refused", 1, false, true, 10, kDssBadRequest,
+         "", true},
         {"unknown mode", 0, false, true, 9, kDssUnknownMode, "", false},
         {"unknown mode, any command", 5, false, true, 12, kDssUnknownMode, "", false},
         {"the mode of an existing detector is not looked at", 6, true, true, 9, 0, "R", true},
