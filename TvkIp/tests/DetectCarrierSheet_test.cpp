@@ -1,13 +1,16 @@
 // Carrier-sheet steps: black-belt test on a generated carrier page, slant
 // building, corner turning and relabelling, overlap boxes and resampling.
 #include "DetectCarrierSheet.h"
+#include "DetectRequestFixture.h"
 #include "TestKit.h"
 #include "TvkIpError.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <memory>
+#include <vector>
 
 using kdtest::TestImage;
 namespace cs = CARRIERSHEET_FUNCSPACE;
@@ -252,4 +255,170 @@ TEST(CarrierSheet, GreenAndResampling) {
     EXPECT_EQ(out2.lpImage[out2.lSync + 1], 100);
     EXPECT_EQ(rot.bottomLeft.y, 25);
     EXPECT_EQ(rot.keep.y, 15);
+}
+
+// ---------------------------------------------------------------------------
+// Carrier-sheet passes of the four-corner detector
+
+namespace {
+
+// A sleeve seen by both sensors: the front with the shadow of its leading
+// edge, the back mirrored with the shadow along its trailing edge.
+struct CarrierPair {
+    kdtest::SheetSpec front, back;
+    TestImage frontImage, backImage;
+};
+
+// A sleeve that nearly fills the scanned length, as the feeder scans it.
+kdtest::SheetSpec Sleeve(double angle) {
+    kdtest::SheetSpec s;
+    s.sheetWidth = 1000;
+    s.sheetHeight = 1300;
+    const double a = std::fabs(angle) * kPi / 180;
+    const double h = s.sheetWidth * std::sin(a) + s.sheetHeight * std::cos(a);
+    const double w = s.sheetWidth * std::cos(a) + s.sheetHeight * std::sin(a);
+    s.imageWidth = static_cast<int32_t>(w) + 200;
+    s.imageHeight = static_cast<int32_t>(h) + 100;
+    s.centerX = s.imageWidth / 2.0 - 17;
+    s.centerY = 60 + h / 2;
+    s.angleDeg = angle;
+    s.shadow = 6;
+    s.content = false;
+    return s;
+}
+
+// Darkens a band of `lines` lines of the sheet, `from` lines inside its
+// edge nearest the image's top (the leading edge keeps its own shadow).
+void DrawBelt(TestImage& img, const kdtest::SheetSpec& s, double from, double lines) {
+    const double a = s.angleDeg * kPi / 180;
+    const double c = std::cos(a), sn = std::sin(a);
+    for (int32_t y = 0; y < img.height(); ++y) {
+        for (int32_t x = 0; x < img.width(); ++x) {
+            const double u = (x - s.centerX) * c + (y - s.centerY) * sn;
+            const double v = -(x - s.centerX) * sn + (y - s.centerY) * c;
+            if (std::fabs(u) > s.sheetWidth / 2 || std::fabs(v) > s.sheetHeight / 2) continue;
+            const double fromTop = c > 0 ? v + s.sheetHeight / 2 : s.sheetHeight / 2 - v;
+            if (fromTop >= from && fromTop < from + lines) img.set(x, y, 30);
+        }
+    }
+}
+
+CarrierPair MakePair(double angle, bool frontBelt, bool backBelt) {
+    CarrierPair p;
+    p.front = Sleeve(angle);
+    p.back = p.front;
+    p.back.centerX = p.back.imageWidth - p.back.centerX;
+    p.back.angleDeg = 180 - angle; // mirrored, its leading edge at the bottom
+    p.frontImage = kdtest::SheetPage(p.front);
+    p.backImage = kdtest::SheetPage(p.back);
+    if (frontBelt) DrawBelt(p.frontImage, p.front, 15, 90);
+    if (backBelt) DrawBelt(p.backImage, p.back, 15, 90);
+    return p;
+}
+
+tagONERADIATEEX_CSINFO Type(uint32_t tag) {
+    tagONERADIATEEX_CSINFO t{};
+    t.cbsize = kCSInfoSize;
+    t.dwTag = tag;
+    t.th_br[0] = t.th_br[1] = 0x606060;
+    t.len_belt = 7000;
+    t.len_ignore = 2000;
+    t.dwTh_black = 32768;
+    return t;
+}
+
+struct CarrierRun {
+    Mode13Request m{true, 1};
+    std::vector<tagONERADIATEEX_CSINFO> types;
+    uint32_t code = 1;
+};
+
+void RunCarrier(CarrierRun& run, const CarrierPair& p, bool carrierMode = true) {
+    run.m.scan.bCarrierSheetMode = carrierMode ? 1 : 0;
+    run.m.setting.pCSInfo = run.types.empty() ? nullptr : run.types.data();
+    run.m.setting.csinfo_count = static_cast<uint32_t>(run.types.size());
+    run.m.scan.pImg = p.backImage.info();
+    ASSERT_EQ(run.m.run(kDssCmdInit, p.frontImage.info()), 0u);
+    run.code = run.m.run(kDssCmdPage, p.frontImage.info());
+}
+
+bool SameBlock(const tagDETECTRESULTBLOCK& a, const tagDETECTRESULTBLOCK& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+} // namespace
+
+TEST(CarrierSheetPasses, TypeMatchingDecidesTheSecondPass) {
+    const CarrierPair both = MakePair(1.5, true, true);
+    const CarrierPair frontOnly = MakePair(1.5, true, false);
+    CarrierRun plain;
+    RunCarrier(plain, both, false);
+    ASSERT_EQ(plain.code, 0u);
+
+    const struct {
+        const char* name;
+        const CarrierPair* pair;
+        std::vector<uint32_t> tags;
+        int32_t step;
+    } cases[] = {
+        {"first type without tests", &both, {0}, 1},
+        {"length test only never matches", &both, {2}, 0},
+        {"belt on both sides", &both, {1}, 1},
+        {"belt on the front only, next type length-only", &frontOnly, {1, 2}, 0},
+        {"belt on the front only, next type without tests", &frontOnly, {1, 0}, 1},
+        {"no types", &both, {}, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CarrierRun run;
+        for (const uint32_t tag : c.tags) run.types.push_back(Type(tag));
+        RunCarrier(run, *c.pair);
+        EXPECT_EQ(run.code, 0u);
+        ASSERT_NE(run.m.detector(), nullptr);
+        EXPECT_EQ(run.m.detector()->m_lCarrierSheetStep, c.step);
+        if (c.step == 0 && c.pair == &both) {
+            // Without a match the first pass is the answer: the plain duplex result.
+            EXPECT_TRUE(SameBlock(run.m.front(), plain.m.front()));
+            EXPECT_TRUE(SameBlock(run.m.back(), plain.m.back()));
+        }
+    }
+}
+
+// The second pass runs on the sleeve cut out upright; its results come back
+// in the scanned image, inside the sleeve.
+TEST(CarrierSheetPasses, SecondPassResultsLieInTheScannedSleeve) {
+    const CarrierPair p = MakePair(2.0, true, true);
+    for (const uint32_t flag : {0u, static_cast<uint32_t>(kProcessDeskewCut)}) {
+        SCOPED_TRACE(flag);
+        CarrierRun run;
+        run.types.push_back(Type(1));
+        run.m.setting.dwProcessFlag = flag;
+        RunCarrier(run, p);
+        ASSERT_EQ(run.code, 0u);
+        ASSERT_EQ(run.m.detector()->m_lCarrierSheetStep, 1);
+        const auto corners = kdtest::SheetCorners(p.front);
+        double minX = 1e9, maxX = -1e9, minY = 1e9, maxY = -1e9;
+        for (const auto& c : corners) {
+            minX = std::min(minX, c.x), maxX = std::max(maxX, c.x);
+            minY = std::min(minY, c.y), maxY = std::max(maxY, c.y);
+        }
+        const tagDETECTRESULTBLOCK& f = run.m.front();
+        for (const Tvk::tagPOINT pt : {f.leftTop, f.rightTop, f.leftBottom, f.rightBottom}) {
+            EXPECT_GE(pt.x, minX - 8);
+            EXPECT_LE(pt.x, maxX + 8);
+            EXPECT_GE(pt.y, minY - 8);
+            EXPECT_LE(pt.y, maxY + 8);
+        }
+        // The kept slant of the sleeve plus the cut-out's own slant.
+        EXPECT_GT(f.slantVector.x, 0);
+    }
+}
+
+TEST(CarrierSheetPasses, RefusedWithoutCornersAndSlant) {
+    const CarrierPair p = MakePair(0.0, true, true);
+    Mode13Request m(true, 1);
+    m.scan.bCarrierSheetMode = 1;
+    m.scan.pImg = p.backImage.info();
+    m.req.basic.dwResultFlag = kDssResultRect | kDssResultCorners;
+    EXPECT_EQ(m.run(kDssCmdInit, p.frontImage.info()), kDssBadRequest);
 }
