@@ -9,6 +9,10 @@
 #include <cstring>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr std::array<uint8_t, 256> MakeGrayWeight(double w) {
@@ -261,6 +265,84 @@ private:
 
 } // namespace
 
+// One median line: bit x of the (cleared) destination line is set when the
+// 41st smallest of the 81 values of the window around x is above pixel x.
+// The window centre c stays 4 columns inside both line ends, so all 81
+// values are pixels of the line.
+void IntegrityMedianLine(uint8_t* dst, const uint8_t* const rows[9], const uint8_t* src,
+                         int32_t width) {
+    MedianWindow window;
+    window.Reset();
+    for (int32_t col = 0; col < 9; ++col)
+        for (int32_t r = 0; r < 9; ++r) window.Add(rows[r][col]);
+    const int32_t lastCentre = width - 5;
+    int32_t centre = 4;
+    int32_t median = window.Median();
+    for (int32_t x = 0; x < width; ++x) {
+        const int32_t want = x < 4 ? 4 : (x > lastCentre ? lastCentre : x);
+        while (centre < want) {
+            for (int32_t r = 0; r < 9; ++r) {
+                // Equal values leave the window unchanged (common on paper).
+                const uint8_t out = rows[r][centre - 4], in = rows[r][centre + 5];
+                if (out != in) {
+                    window.Remove(out);
+                    window.Add(in);
+                }
+            }
+            ++centre;
+            median = window.Median();
+        }
+        if (median > src[x]) dst[x >> 3] |= static_cast<uint8_t>(0x80u >> (x & 7));
+    }
+}
+
+namespace {
+
+// The 41st smallest value is above p exactly when at most 40 values are at
+// or below p, so a pixel needs only that count.
+bool MedianAbove(const uint8_t* const rows[9], int32_t centre, uint8_t p) {
+    int32_t atOrBelow = 0;
+    for (int32_t r = 0; r < 9; ++r)
+        for (int32_t col = centre - 4; col <= centre + 4; ++col) atOrBelow += rows[r][col] <= p;
+    return atOrBelow < kMedianRank;
+}
+
+} // namespace
+
+void SSE2MedianLine(uint8_t* dst, const uint8_t* const rows[9], const uint8_t* src, int32_t width) {
+#if defined(__SSE2__)
+    const int32_t lastCentre = width - 5;
+    const auto scalar = [&](int32_t x) {
+        const int32_t c = x < 4 ? 4 : (x > lastCentre ? lastCentre : x);
+        if (MedianAbove(rows, c, src[x])) dst[x >> 3] |= static_cast<uint8_t>(0x80u >> (x & 7));
+    };
+    int32_t x = 0;
+    for (; x < 4; ++x) scalar(x);
+    // Sixteen pixels at once: count the window values at or below each.
+    const __m128i rank = _mm_set1_epi8(kMedianRank);
+    for (; x + 15 <= lastCentre; x += 16) {
+        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x));
+        __m128i count = _mm_setzero_si128();
+        for (int32_t r = 0; r < 9; ++r) {
+            const uint8_t* row = rows[r] + x - 4;
+            for (int32_t d = 0; d < 9; ++d) {
+                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + d));
+                count = _mm_sub_epi8(count, _mm_cmpeq_epi8(_mm_min_epu8(v, p), v));
+            }
+        }
+        // At most 81: a signed byte compare is safe.
+        const unsigned black =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi8(count, rank)));
+        for (int32_t k = 0; k < 16; ++k)
+            if (black & (1u << k))
+                dst[(x + k) >> 3] |= static_cast<uint8_t>(0x80u >> ((x + k) & 7));
+    }
+    for (; x < width; ++x) scalar(x);
+#else
+    IntegrityMedianLine(dst, rows, src, width);
+#endif
+}
+
 CBFuncMedian::~CBFuncMedian() {
     delete[] m_pRing;
 }
@@ -337,32 +419,10 @@ void CBFuncMedian::Line() {
 
     uint8_t* const dst = m_pDst;
     std::memset(dst, 0, static_cast<size_t>((width + 7) / 8));
-
-    // The window centre c stays 4 columns inside both line ends, so all 81
-    // values are pixels of the line.
-    MedianWindow window;
-    window.Reset();
-    for (int32_t col = 0; col < 9; ++col)
-        for (const uint8_t* row : rows) window.Add(row[col]);
-    const int32_t lastCentre = width - 5;
-    int32_t centre = 4;
-    int32_t median = window.Median();
-    for (int32_t x = 0; x < width; ++x) {
-        const int32_t want = x < 4 ? 4 : (x > lastCentre ? lastCentre : x);
-        while (centre < want) {
-            for (const uint8_t* row : rows) {
-                // Equal values leave the window unchanged (common on paper).
-                const uint8_t out = row[centre - 4], in = row[centre + 5];
-                if (out != in) {
-                    window.Remove(out);
-                    window.Add(in);
-                }
-            }
-            ++centre;
-            median = window.Median();
-        }
-        if (median > m_pSrc[x]) dst[x >> 3] |= static_cast<uint8_t>(0x80u >> (x & 7));
-    }
+    if (IsSSE2FeatureAvailable())
+        SSE2MedianLine(dst, rows, m_pSrc, width);
+    else
+        IntegrityMedianLine(dst, rows, m_pSrc, width);
     std::memcpy(slot, m_pSrc, lineBytes);
     NextLine();
 }

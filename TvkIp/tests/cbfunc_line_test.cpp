@@ -429,3 +429,20 @@ TEST(ErrorDiffusion, OneDimensionalFormRestartsEachLine) {
         }
     }
 }
+
+TEST(Median, VectorAndPortableLinesAgree) {
+    // Odd line sizes put the source lines at every alignment.
+    for (int w : {9, 10, 16, 24, 25, 39, 40, 41, 100, 257}) {
+        for (int pad : {0, 1, 3}) {
+            TestImage src(w, 13, 8, 1, 1, w + pad);
+            std::mt19937 rng(w * 7 + pad);
+            for (auto& b : src.bytes()) b = static_cast<uint8_t>(rng() % 64 + (rng() % 2) * 150);
+            TestImage a = TestImage::Binary(w, 13), b = TestImage::Binary(w, 13);
+            IpForcePortablePaths(true);
+            ASSERT_EQ(RunKind(kBinMedian, a, src), 0);
+            IpForcePortablePaths(false);
+            ASSERT_EQ(RunKind(kBinMedian, b, src), 0);
+            EXPECT_EQ(a.bytes(), b.bytes()) << w << " " << pad;
+        }
+    }
+}
