@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -120,6 +121,7 @@ int32_t CKeepingLines::PopFront(tagTVKIMAGEINFO* image, int32_t lines) {
 
 void CEraseDot::ErasePass(uint8_t* image, int32_t width, int32_t height, int32_t sync,
                           uint32_t polarity) {
+    if (height == INT32_MIN) return;
     height = height < 0 ? -height : height;
     const uint32_t invert = polarity != 0 ? 0u : 0x1Fu;
     const int32_t lastX = width - kWindow;
@@ -202,9 +204,11 @@ int32_t CEraseDot::Func(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src) {
     if (dst == nullptr || src == nullptr || dst->lpImage == nullptr || src->lpImage == nullptr)
         return -1;
     if (!SameGeometry(dst, src) || dst->lHeight != src->lHeight || src->lBps != 1 ||
-        src->lSync <= 0 || int64_t{src->lSync} * 8 < src->lWidth || src->lHeight < 0)
+        src->lSync <= 0 || int64_t{src->lSync} * 8 < src->lWidth || src->lHeight == INT32_MIN)
         return -1;
-    const size_t bytes = static_cast<size_t>(src->lHeight) * static_cast<size_t>(src->lSync);
+    // A negative height (a bottom-up record) covers as many lines.
+    const int64_t lines = src->lHeight < 0 ? -int64_t{src->lHeight} : int64_t{src->lHeight};
+    const size_t bytes = static_cast<size_t>(lines) * static_cast<size_t>(src->lSync);
     if (dst->lpImage != src->lpImage) std::memmove(dst->lpImage, src->lpImage, bytes);
     ErasePass(dst->lpImage, dst->lWidth, dst->lHeight, dst->lSync, m_ulPolarity);
     return 1;

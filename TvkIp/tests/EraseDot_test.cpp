@@ -206,3 +206,17 @@ TEST(EraseDot, MismatchedImagesAreRefused) {
     ReleaseEraseDotHandle(&r);
     EXPECT_EQ(r.handle, nullptr);
 }
+
+TEST(EraseDot, BottomUpRecordCoversItsLines) {
+    // A negative height stands for as many lines.
+    TestImage img = Sparse(30, 12, 9, 8);
+    const TestImage expect = Erased(img);
+    TestImage out = TestImage::Binary(30, 12);
+    TestImage in = img;
+    in.info()->lHeight = -12;
+    out.info()->lHeight = -12;
+    tagERASEDOTINFO r = Record();
+    EXPECT_EQ(EraseDot(out.info(), in.info(), &r), 1);
+    out.info()->lHeight = 12;
+    EXPECT_EQ(out.bytes(), expect.bytes());
+}
