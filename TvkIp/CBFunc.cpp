@@ -14,17 +14,6 @@
 
 namespace {
 
-// Bytes from one line to the next over all sample planes. Using this (rather
-// than lSync x lSpp) keeps the start line right for interleaved colour too,
-// where lSync already covers all three samples.
-int64_t FullLineSize(const tagTVKIMAGEINFO* image) {
-    return image->ulRGBOrder == 1 ? int64_t{image->lSync} * image->lSpp : int64_t{image->lSync};
-}
-
-uint8_t* LineAt(const tagTVKIMAGEINFO* image, int32_t y) {
-    return image->lpImage + int64_t{y} * FullLineSize(image);
-}
-
 // Bit-reversed bytes: turns a movemask (pixel 0 in bit 0) into our order
 // (pixel 0 in the most significant bit).
 constexpr std::array<uint8_t, 256> MakeReverseTable() {
@@ -157,12 +146,14 @@ void ThresholdLine(uint8_t* dst, const uint8_t* src, int32_t width, int32_t slic
 // CBFunc
 
 void CBFunc::SetDst(tagTVKIMAGEINFO* dst) {
-    m_pDst = LineAt(dst, dst->lYpos);
+    // The start line steps over all sample planes (not lSync x lSpp), which
+    // keeps it right for interleaved colour too.
+    m_pDst = TvkLinePtr(*dst, dst->lYpos);
     m_lDstSync = dst->lSync;
 }
 
 void CBFunc::SetSrc(tagTVKIMAGEINFO* src) {
-    m_pSrc = LineAt(src, src->lYpos);
+    m_pSrc = TvkLinePtr(*src, src->lYpos);
     m_lWidth = src->lWidth;
     m_lHeight = src->lHeight;
     m_lSrcSync = src->lSync;

@@ -302,7 +302,7 @@ int32_t CImageInfo::BitCount() const {
 }
 
 int32_t CImageInfo::RGBSync() const {
-    return m_pInfo->ulRGBOrder == 1 ? m_pInfo->lSync * m_pInfo->lSpp : m_pInfo->lSync;
+    return static_cast<int32_t>(TvkLineStep(*m_pInfo));
 }
 
 uint8_t* CImageInfo::GetPtr(int32_t x, int32_t y) const {

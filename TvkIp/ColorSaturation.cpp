@@ -1,5 +1,6 @@
 // Background detection and repaint.
 #include "ColorSaturation.h"
+#include "Luminance.h"
 #include "TvkIpError.h"
 
 #include <algorithm>
@@ -410,7 +411,7 @@ public:
             for (int c = 0; c < 3; ++c) color[c] = static_cast<uint8_t>(m_peak[c]);
             break;
         case kPaintWhiteOrBlack: {
-            const int lum = (307 * m_peak[0] + 604 * m_peak[1] + 113 * m_peak[2]) >> 10;
+            const int lum = TvkLuminance(m_peak[0], m_peak[1], m_peak[2]);
             std::fill(color, color + 3, lum >= 161 ? 255 : 0);
             break;
         }

@@ -206,8 +206,7 @@ void BinaryEdgeCountProcess(tagTVKIMAGEINFO* image, tagCOUNT_EDGE_INFO* info) {
     NewBits(copy, image->lWidth, image->lHeight, image->lXResolution, image->lYResolution,
             kBadArgument);
     tagTVKIMAGEINFO* c = copy.Info();
-    const int64_t srcSync =
-        image->ulRGBOrder == 1 ? int64_t{image->lSync} * image->lSpp : int64_t{image->lSync};
+    const int64_t srcSync = TvkLineStep(*image);
     const size_t n = static_cast<size_t>(std::min<int64_t>(image->lSync, c->lSync));
     for (int64_t y = 0; y < image->lHeight; ++y) {
         std::memcpy(Line(c, y), image->lpImage + y * srcSync, n);

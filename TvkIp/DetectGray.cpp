@@ -1,6 +1,7 @@
 // Gray-versus-monochrome test and colour mode detection.
 #include "DetectGray.h"
 #include "DetectGrayFunctions.h"
+#include "Luminance.h"
 #include "TvkIpError.h"
 
 #include <algorithm>
@@ -42,27 +43,17 @@ template <class T> void HistgramToWhite(T* bins, int n, int white) {
     }
 }
 
-inline uint8_t Luminance(const uint8_t* rgb) {
-    return static_cast<uint8_t>((307 * rgb[0] + 604 * rgb[1] + 113 * rgb[2]) >> 10);
-}
-
-// Fills lum[0..n) with the luminance of pixels x0..x0 + n - 1 of line y.
+// Fills lum[0..n) with the luminance of pixels x0..x0 + n - 1 of line y of a
+// colour page.
 void LuminanceLine(const tagTVKIMAGEINFO& page, int32_t y, int32_t x0, int32_t n, uint8_t* lum) {
-    if (page.lSpp == 1) {
-        std::memcpy(lum, page.lpImage + static_cast<size_t>(y) * page.lSync + x0, n);
-        return;
-    }
     if (page.ulRGBOrder == 0) {
-        const uint8_t* p = page.lpImage + static_cast<size_t>(y) * page.lSync + 3 * size_t(x0);
-        for (int32_t i = 0; i < n; ++i, p += 3) lum[i] = Luminance(p);
+        LuminanceInterleaved(page.lpImage + static_cast<size_t>(y) * page.lSync + 3 * size_t(x0), n,
+                             lum);
         return;
     }
     const size_t sync = static_cast<size_t>(page.lSync);
     const uint8_t* r = page.lpImage + static_cast<size_t>(y) * 3 * sync + x0;
-    const uint8_t* g = r + sync;
-    const uint8_t* b = g + sync;
-    for (int32_t i = 0; i < n; ++i)
-        lum[i] = static_cast<uint8_t>((307 * r[i] + 604 * g[i] + 113 * b[i]) >> 10);
+    LuminancePlanar(r, r + sync, r + 2 * sync, n, lum);
 }
 
 inline uint64_t LoadBE64(const uint8_t* p) {

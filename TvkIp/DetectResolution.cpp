@@ -1,6 +1,7 @@
 // True-resolution estimate from the spacing of brightness steps.
 #include "DetectResolution.h"
 
+#include "Luminance.h"
 #include "TvkIpError.h"
 
 #include <algorithm>
@@ -11,10 +12,6 @@ namespace {
 
 constexpr int kPassRows = 0; // steps along rows
 constexpr int kPassCols = 1; // steps along columns
-
-int64_t FullSync(const tagTVKIMAGEINFO* image) {
-    return image->ulRGBOrder == 1 ? int64_t{image->lSync} * image->lSpp : int64_t{image->lSync};
-}
 
 } // namespace
 
@@ -191,7 +188,7 @@ void CDetectResolution::LineProc(const uint8_t* row) {
 int32_t CDetectResolution::Process(const tagTVKIMAGEINFO* band) {
     if (band == nullptr || band->lpImage == nullptr || band->lHeight < 0) return kDetResMisuse;
     const int64_t need = int64_t{m_lLeft} + m_lN;
-    const int64_t sync = FullSync(band);
+    const int64_t sync = TvkLineStep(*band);
     const bool colour = band->lBps * band->lSpp == 24;
     // Every row must hold the examined pixels.
     if (band->lWidth < need || (!colour && sync < need)) return kDetResMisuse;
@@ -208,19 +205,11 @@ int32_t CDetectResolution::Process(const tagTVKIMAGEINFO* band) {
     const int64_t plane = band->lSync;
     for (int64_t y = 0; y < band->lHeight; ++y) {
         const uint8_t* row = band->lpImage + y * sync;
-        for (int32_t i = 0; i < m_lN; ++i) {
-            const int64_t x = int64_t{m_lLeft} + i;
-            uint32_t s0, s1, s2;
-            if (planar) {
-                s0 = row[x];
-                s1 = row[plane + x];
-                s2 = row[2 * plane + x];
-            } else {
-                s0 = row[3 * x];
-                s1 = row[3 * x + 1];
-                s2 = row[3 * x + 2];
-            }
-            gray[i] = static_cast<uint8_t>((307 * s0 + 604 * s1 + 113 * s2) >> 10);
+        if (planar) {
+            const uint8_t* r = row + m_lLeft;
+            LuminancePlanar(r, r + plane, r + 2 * plane, m_lN, gray);
+        } else {
+            LuminanceInterleaved(row + 3 * int64_t{m_lLeft}, m_lN, gray);
         }
         LineProc(gray);
     }

@@ -206,10 +206,6 @@ private:
     CBuffer<uint64_t> m_w;
 };
 
-int64_t FullSync(const tagTVKIMAGEINFO* image) {
-    return image->ulRGBOrder == 1 ? int64_t{image->lSync} * image->lSpp : int64_t{image->lSync};
-}
-
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -228,7 +224,7 @@ int64_t GetBitNum(const tagTVKIMAGEINFO* image, tagBITNUMRATIOINFO* info, const 
     if (x1 <= x0 || y1 <= y0) return 0;
     const int64_t n = x1 - x0;
     const int64_t start = int64_t{image->lXpos} + x0;
-    const int64_t sync = FullSync(image);
+    const int64_t sync = TvkLineStep(*image);
     int64_t counted = 0;
     int64_t ignored = 0;
     if (frameMode) {
@@ -270,7 +266,7 @@ int64_t GetEdgeNum(const tagTVKIMAGEINFO* image, tagBITNUMRATIOINFO* info, const
     const int64_t cols = std::max<int64_t>(0, std::min<int64_t>(frame[2], image->lWidth) - left);
     const int64_t rows = std::max<int64_t>(0, std::min<int64_t>(frame[3], image->lHeight) - top);
     const int64_t start = int64_t{image->lXpos} + left;
-    const int64_t sync = FullSync(image);
+    const int64_t sync = TvkLineStep(*image);
     int64_t h = 0;
     int64_t v = 0;
     int64_t ignoredH = 0;

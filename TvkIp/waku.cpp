@@ -97,10 +97,6 @@ int32_t ReadSlice(const tagDETWAKUINFO* info) {
     return info->ulSize >= kDetWakuInfoSize ? info->lSlice : 0;
 }
 
-int64_t FullSync(const tagTVKIMAGEINFO* image) {
-    return image->ulRGBOrder == 1 ? int64_t{image->lSync} * image->lSpp : int64_t{image->lSync};
-}
-
 bool Usable(const tagTVKIMAGEINFO* image) {
     return image != nullptr && image->lpImage != nullptr && image->lWidth >= 0 &&
            image->lHeight >= 0;
@@ -293,7 +289,7 @@ void DetectWidthOnBits(const tagTVKIMAGEINFO* page, int64_t a, int64_t b, int32_
     const int32_t h = page->lHeight;
     box[0] = box[1] = box[2] = box[3] = 0;
     if (w <= 0 || h <= 0) return;
-    const int64_t sync = FullSync(page);
+    const int64_t sync = TvkLineStep(*page);
     CBuffer<tagBWT> pairs;
     AllocatePairs(pairs, std::max(w, h));
     CBuffer<int32_t> first(static_cast<size_t>(h));
@@ -380,7 +376,7 @@ void DetectWidthOnBits(const tagTVKIMAGEINFO* page, int64_t a, int64_t b, int32_
 // Span of one 1-bit or gray row (gray is thresholded at level first).
 bool RowSpan(const tagTVKIMAGEINFO* image, int32_t y, int32_t level, int64_t a, int64_t b,
              CBuffer<uint8_t>& bits, CBuffer<tagBWT>& pairs, int64_t* s, int64_t* len) {
-    const uint8_t* row = image->lpImage + y * FullSync(image);
+    const uint8_t* row = TvkLinePtr(*image, y);
     if (image->lBps == 1) {
         return DetectWidthBin(row, image->lXpos, image->lWidth, a, b, pairs.Ptr(), s, len);
     }
@@ -634,7 +630,7 @@ int32_t* DetectWaku(tagTVKIMAGEINFO* image, tagDETWAKUINFO* info) {
         reduced.SetResolution(image->lXResolution, image->lYResolution);
         CBuffer<uint32_t> sums(static_cast<size_t>(rw), 0);
         if (sums.Ptr() == nullptr) throw kErrMemory;
-        const int64_t sync = FullSync(image);
+        const int64_t sync = TvkLineStep(*image);
         for (int32_t cy = 0; cy < rh; ++cy) {
             sums.Zero();
             const int32_t y0 = cy * r;
@@ -890,7 +886,7 @@ void DetectOutlineBinCore(const tagTVKIMAGEINFO* page, tagDETOUTLINEINFO& r, boo
     if (left.Ptr() == nullptr || right.Ptr() == nullptr || presence.Ptr() == nullptr) {
         throw kErrMemory;
     }
-    const int64_t sync = FullSync(page);
+    const int64_t sync = TvkLineStep(*page);
     for (int32_t y = 0; y < h; ++y) {
         int64_t s = 0, len = 0;
         if (DetectWidthBin(page->lpImage + y * sync, page->lXpos, w, a, b, pairs.Ptr(), &s, &len)) {
@@ -979,7 +975,7 @@ void FillBits(uint8_t* line, int64_t from, int64_t to, bool set) {
 
 // Sets pixels from..to (inclusive) of row y.
 void FillRowSpan(tagTVKIMAGEINFO* image, int64_t y, int64_t from, int64_t to, uint32_t value) {
-    uint8_t* row = image->lpImage + y * FullSync(image);
+    uint8_t* row = TvkLinePtr(*image, y);
     const uint8_t v = static_cast<uint8_t>(value);
     if (image->lBps == 1) {
         FillBits(row, image->lXpos + from, image->lXpos + to, value != 0);

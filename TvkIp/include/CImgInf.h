@@ -27,6 +27,16 @@ constexpr int32_t TvkDefaultSync(int64_t width, int64_t bits) {
     return static_cast<int32_t>(((bits * width + 31) & ~int64_t{31}) / 8);
 }
 
+// Bytes from one line of a record to the next: every sample plane of a
+// line-sequential image (lSync each), else one lSync.
+constexpr int64_t TvkLineStep(const tagTVKIMAGEINFO& info) {
+    return info.ulRGBOrder == 1 ? int64_t{info.lSync} * info.lSpp : int64_t{info.lSync};
+}
+// First byte of line y of a record.
+inline uint8_t* TvkLinePtr(const tagTVKIMAGEINFO& info, int64_t y) {
+    return info.lpImage + y * TvkLineStep(info);
+}
+
 class CImageInfo {
 public:
     CImageInfo();

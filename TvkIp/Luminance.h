@@ -1,0 +1,20 @@
+// Luminance of colour pixels, samples in memory order R, G, B.
+#pragma once
+
+#include <cstdint>
+
+constexpr int32_t TvkLuminance(int32_t r, int32_t g, int32_t b) {
+    return (307 * r + 604 * g + 113 * b) >> 10;
+}
+
+// lum[i] is the luminance of the i-th of n interleaved R, G, B triplets at rgb.
+inline void LuminanceInterleaved(const uint8_t* rgb, int32_t n, uint8_t* lum) {
+    for (int32_t i = 0; i < n; ++i, rgb += 3)
+        lum[i] = static_cast<uint8_t>(TvkLuminance(rgb[0], rgb[1], rgb[2]));
+}
+
+// lum[i] is the luminance of pixel i of the three sample planes r, g and b.
+inline void LuminancePlanar(const uint8_t* r, const uint8_t* g, const uint8_t* b, int32_t n,
+                            uint8_t* lum) {
+    for (int32_t i = 0; i < n; ++i) lum[i] = static_cast<uint8_t>(TvkLuminance(r[i], g[i], b[i]));
+}
