@@ -129,15 +129,20 @@ struct CDetectSizeWithDuplex2::Filter {
                     c[x] = -1;
                 }
             }
-        } else {
+        } else if (oneLine) {
             for (int32_t x = 0; x < w; ++x) {
-                const int32_t m = oneLine ? cur[x] : (cur[x] + near[x]) / 2;
-                if (ref[x] - m > drop && m < level) {
-                    e[x] = y - c[x] - 1;
-                    ++c[x];
-                } else {
-                    c[x] = 0;
-                }
+                const int32_t m = cur[x];
+                const bool hit = ref[x] - m > drop && m < level;
+                e[x] = hit ? y - c[x] - 1 : e[x];
+                c[x] = hit ? c[x] + 1 : 0;
+            }
+        } else {
+            // Every line of every column: kept free of branches.
+            for (int32_t x = 0; x < w; ++x) {
+                const int32_t m = (cur[x] + near[x]) >> 1;
+                const bool hit = ref[x] - m > drop && m < level;
+                e[x] = hit ? y - c[x] - 1 : e[x];
+                c[x] = hit ? c[x] + 1 : 0;
             }
         }
     }
