@@ -130,26 +130,45 @@ bool CBinFilter::IsPattern(const uint8_t* table, unsigned above, unsigned curren
 
 bool CBinFilter::AllocLineBuff(int32_t lineSize) {
     if (lineSize <= 0) lineSize = 1;
-    if (m_pBuff != nullptr && lineSize <= m_lBuffSize / 2) return true;
-    // Grow, keeping both lines (ReNew).
-    uint8_t* buf = new (std::nothrow) uint8_t[2 * static_cast<size_t>(lineSize)]();
+    if (m_pBuff != nullptr && lineSize <= m_lBuffSize / 3) return true;
+    // Grow, keeping both lines (ReNew). The third line takes a finished line
+    // that the destination has no room for.
+    uint8_t* buf = new (std::nothrow) uint8_t[3 * static_cast<size_t>(lineSize)]();
     if (buf == nullptr) return false;
     if (m_pBuff != nullptr) {
-        const size_t old = static_cast<size_t>(m_lBuffSize / 2);
+        const size_t old = static_cast<size_t>(m_lBuffSize / 3);
         std::memcpy(buf, m_pPrev, old);
         std::memcpy(buf + lineSize, m_pCur, old);
         delete[] m_pBuff;
     }
     m_pBuff = buf;
-    m_lBuffSize = 2 * lineSize;
+    m_lBuffSize = 3 * lineSize;
     m_pPrev = buf;
     m_pCur = buf + lineSize;
+    m_pSpare = buf + 2 * static_cast<size_t>(lineSize);
     return true;
+}
+
+namespace {
+// Lines the record's buffer holds, when it gives its size.
+int32_t Capacity(const tagTVKIMAGEINFO* dst) {
+    if (dst == nullptr || dst->tImageSize == 0 || dst->lSync <= 0) return INT32_MAX;
+    return static_cast<int32_t>(
+        std::min<uint64_t>(dst->tImageSize / static_cast<uint32_t>(dst->lSync), INT32_MAX));
+}
+} // namespace
+
+uint8_t* CBinFilter::NextDstLine() {
+    if (m_lProduced < m_lDstCapacity) return m_pDst + int64_t{m_lProduced} * m_lDstSync;
+    // No room: the line is lost rather than written past the buffer.
+    IpSetLastError(kIpErrBadArgument);
+    return nullptr;
 }
 
 int CBinFilter::Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, void* info) {
     m_pDst = dst != nullptr ? dst->lpImage : nullptr;
     m_lDstSync = dst != nullptr ? dst->lSync : 0;
+    m_lDstCapacity = Capacity(dst);
     m_pSrc = src != nullptr ? src->lpImage : nullptr;
     m_lSrcSync = src != nullptr ? src->lSync : m_lSrcSync;
     m_lSrcLeft = src != nullptr && src->lpImage != nullptr ? std::max(src->lHeight, 0) : 0;
@@ -165,13 +184,18 @@ int CBinFilter::Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, void* info) {
         IpSetLastError(kIpErrNoMemory);
         m_bFailed = true;
     }
-    if (m_pDst == nullptr) m_lSrcLeft = 0; // nowhere to put lines
+    if (m_pDst == nullptr && m_lSrcLeft > 0) {
+        // Nowhere to put the lines: they are dropped and the call reports it.
+        IpSetLastError(kIpErrBadArgument);
+        m_lSrcLeft = 0;
+    }
     return m_bFailed ? 0 : 1;
 }
 
 void CBinFilter::SetFinishDst(tagTVKIMAGEINFO* dst) {
     m_pDst = dst != nullptr ? dst->lpImage : nullptr;
     m_lDstSync = dst != nullptr ? dst->lSync : 0;
+    m_lDstCapacity = Capacity(dst);
     m_lProduced = 0;
 }
 
@@ -200,22 +224,26 @@ void CBinFilter::Line() {
     if (m_lSrcLeft <= 0) return;
     const uint8_t* s = m_pSrc;
     const size_t copy = static_cast<size_t>(std::min(m_lSrcSync, m_lDstSync));
-    uint8_t* dstLine = m_pDst + int64_t{m_lProduced} * m_lDstSync;
     if (m_bFailed) {
-        std::memcpy(dstLine, s, copy);
-        ++m_lProduced;
+        if (uint8_t* dstLine = NextDstLine()) {
+            std::memcpy(dstLine, s, copy);
+            ++m_lProduced;
+        }
     } else if (!m_bHavePrev) {
         // The image's first line passes unchanged.
-        std::memcpy(dstLine, s, copy);
+        if (uint8_t* dstLine = NextDstLine()) {
+            std::memcpy(dstLine, s, copy);
+            ++m_lProduced;
+        }
         std::memcpy(m_pPrev, s, static_cast<size_t>(m_lSrcSync));
         m_bHavePrev = true;
-        ++m_lProduced;
     } else if (!m_bHaveCur) {
         std::memcpy(m_pCur, s, static_cast<size_t>(m_lSrcSync));
         m_bHaveCur = true;
     } else {
-        FilterCurrent(s, dstLine);
-        ++m_lProduced;
+        uint8_t* dstLine = NextDstLine();
+        FilterCurrent(s, dstLine != nullptr ? dstLine : m_pSpare);
+        if (dstLine != nullptr) ++m_lProduced;
         std::swap(m_pPrev, m_pCur);
         std::memcpy(m_pCur, s, static_cast<size_t>(m_lSrcSync));
     }
@@ -229,14 +257,16 @@ void CBinFilter::Rect() {
 
 void CBinFilter::Finish() {
     // The image's last line is written as it stands.
+    if (!m_bFailed && m_bHaveCur && m_pDst == nullptr) IpSetLastError(kIpErrBadArgument);
     if (!m_bFailed && m_bHaveCur && m_pDst != nullptr) {
-        std::memcpy(m_pDst + int64_t{m_lProduced} * m_lDstSync, m_pCur,
-                    static_cast<size_t>(std::min(m_lSrcSync, m_lDstSync)));
-        ++m_lProduced;
+        if (uint8_t* dstLine = NextDstLine()) {
+            std::memcpy(dstLine, m_pCur, static_cast<size_t>(std::min(m_lSrcSync, m_lDstSync)));
+            ++m_lProduced;
+        }
     }
     m_bHavePrev = m_bHaveCur = false;
     delete[] m_pBuff;
-    m_pBuff = m_pCur = m_pPrev = nullptr;
+    m_pBuff = m_pCur = m_pPrev = m_pSpare = nullptr;
     m_lBuffSize = 0;
 }
 
@@ -316,11 +346,22 @@ void Release(tagBINFILTERINFO* info) {
     info->handle2 = nullptr;
 }
 
+// The lines of an image from `first` on. When the record gives its buffer
+// size, the rest keeps what is left of it, and a buffer with no room left
+// becomes a record without buffer (nothing is written to it).
 tagTVKIMAGEINFO LinesFrom(const tagTVKIMAGEINFO& image, int32_t first) {
     tagTVKIMAGEINFO r = image;
-    r.lpImage = image.lpImage + int64_t{first} * image.lSync;
+    const int64_t used = int64_t{first} * image.lSync;
+    r.lpImage = image.lpImage != nullptr ? image.lpImage + used : nullptr;
     r.lHeight = std::max(image.lHeight - first, 0);
-    r.tImageSize = static_cast<uint32_t>(int64_t{r.lHeight} * image.lSync);
+    r.tImageSize = 0;
+    if (image.tImageSize != 0) {
+        const int64_t left = int64_t{image.tImageSize} - used;
+        if (left > 0)
+            r.tImageSize = static_cast<uint32_t>(left);
+        else
+            r.lpImage = nullptr;
+    }
     return r;
 }
 
@@ -466,6 +507,11 @@ int32_t BinFilterEnd(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFILTERINF
 int32_t BinFilter(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFILTERINFO* info) {
     IpSetLastError(0);
     if (info == nullptr || dst == nullptr || src == nullptr) return -1;
+    // Every source line comes out: the destination must hold them all.
+    if (dst->lHeight < src->lHeight) {
+        IpSetLastError(kIpErrBadArgument);
+        return -1;
+    }
     const int32_t height = dst->lHeight;
     tagTVKIMAGEINFO first = *dst;
     if (StartImpl(&first, src, info) < 0) {

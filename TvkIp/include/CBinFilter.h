@@ -63,6 +63,8 @@ public:
 
 protected:
     bool AllocLineBuff(int32_t lineSize);
+    // The next destination line, or null when the destination is full.
+    uint8_t* NextDstLine();
     void InitMode();
     // Computes the flips of the current line into the destination line.
     virtual void FilterCurrent(const uint8_t* next, uint8_t* dstLine);
@@ -81,6 +83,7 @@ protected:
     uint8_t* m_pBuff = nullptr;
     uint8_t* m_pCur = nullptr;
     uint8_t* m_pPrev = nullptr;
+    uint8_t* m_pSpare = nullptr;
     uint8_t m_byTable[512] = {};
     unsigned int m_uMode = 0;
 
@@ -88,6 +91,7 @@ protected:
     bool m_bHavePrev = false;
     bool m_bHaveCur = false;
     int32_t m_lProduced = 0;
+    int32_t m_lDstCapacity = INT32_MAX; // lines the destination holds
 };
 
 // Filter by level 1 to 6 (mode 0x1000 | level, optionally 0x2000).

@@ -239,3 +239,29 @@ TEST(BinFilter, NotchesAndBumpsOnAnEdge) {
                     ASSERT_EQ(out->get(x, y), img.get(x, y)) << x << "," << y;
                 }
 }
+
+TEST(BinFilter, DestinationWithoutRoomIsNotOverrun) {
+    TestImage src = RandomBinary(20, 10, 8, 40);
+    // Whole image into fewer lines: refused.
+    TestImage small = TestImage::Binary(20, 9);
+    tagBINFILTERINFO r = Record(kBinFilterBlackDot);
+    EXPECT_EQ(BinFilter(small.info(), src.info(), &r), -1);
+    EXPECT_EQ(IpGetLastError(), kIpErrBadArgument);
+    EXPECT_EQ(r.handle, nullptr);
+
+    // A last band whose destination holds one line fewer than come out: the
+    // extra line is dropped (and reported), nothing is written past the buffer.
+    TestImage dst = TestImage::Binary(20, 10);
+    tagBINFILTERINFO s = Record(kBinFilterBlackDot | kBinFilterGroup1);
+    tagTVKIMAGEINFO first = src.band(0, 6), rest = src.band(6, 4);
+    tagTVKIMAGEINFO d1 = dst.band(0, 6);
+    ASSERT_EQ(BinFilterStart(&d1, &first, &s), 1);
+    EXPECT_EQ(d1.lHeight, 4); // two stages hold back a line each
+    std::vector<uint8_t> tail(static_cast<size_t>(dst.sync()) * 5);
+    tagTVKIMAGEINFO d2 = dst.band(4, 5); // room for 5 of the 6 lines
+    d2.lpImage = tail.data();
+    ASSERT_EQ(BinFilterEnd(&d2, &rest, &s), 1);
+    EXPECT_EQ(d2.lHeight, 5);
+    EXPECT_EQ(IpGetLastError(), kIpErrBadArgument);
+    EXPECT_EQ(s.handle, nullptr);
+}
