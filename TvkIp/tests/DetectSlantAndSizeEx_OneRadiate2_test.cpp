@@ -14,13 +14,6 @@
 using kdtest::SheetSpec;
 using kdtest::TestImage;
 
-// The interface offers a mode only when its maker is linked in; a program
-// linked against the static archive takes the makers' units only when it
-// names them.
-[[maybe_unused]] __attribute__((used)) CDetectSlantAndSizeBase* (*const kModeMakers[])() = {
-    CreateDetectSlantAndSize_OneRadiate, CreateDetectSlantAndSize_FromFrame,
-    CreateDetectSlantAndSize_OneRadiate_With_Duplex};
-
 namespace {
 
 // A sheet on a dark backing; every line is marked so that no band counts as flat.

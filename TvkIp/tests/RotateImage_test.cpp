@@ -330,19 +330,19 @@ TEST(RotateImage, FillReachesWhereThePageDoesNot) {
 }
 
 TEST(RotateImage, BackgroundDetection) {
-    kdtest::SheetSpec spec;
-    spec.imageWidth = 500;
-    spec.imageHeight = 600;
-    spec.sheetWidth = 300;
-    spec.sheetHeight = 400;
-    spec.centerX = 250;
-    spec.centerY = 300;
-    spec.angleDeg = 3;
-    spec.backing = 20;
-    spec.paper = 230;
-    spec.content = false;
-    TestImage src = kdtest::SheetPage(spec);
-    const auto corners = kdtest::SheetCorners(spec);
+    kdtest::SheetSpec sheet;
+    sheet.imageWidth = 500;
+    sheet.imageHeight = 600;
+    sheet.sheetWidth = 300;
+    sheet.sheetHeight = 400;
+    sheet.centerX = 250;
+    sheet.centerY = 300;
+    sheet.angleDeg = 3;
+    sheet.backing = 20;
+    sheet.paper = 230;
+    sheet.content = false;
+    TestImage src = kdtest::SheetPage(sheet);
+    const auto corners = kdtest::SheetCorners(sheet);
     auto pt = [](const kdtest::Corner& c) {
         return Tvk::tagPOINT{static_cast<int32_t>(std::lround(c.x)),
                              static_cast<int32_t>(std::lround(c.y))};
