@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <unistd.h>
 
 namespace {
@@ -25,6 +26,7 @@ struct Geometry {
     int32_t w = 1200, h = 1460;
     int32_t x0 = 100, x1 = 1100;
     double top = 60, ts = 0, bottom = 1360, bs = 0;
+    int32_t shadow = 6; // lines of shadow at 300 dpi
 };
 
 // The front shows the trailing shadow below the sheet; the back, mirrored
@@ -39,9 +41,9 @@ TestImage Side(const Geometry& g, bool back, int32_t ydpi = 300) {
         for (int32_t y = 0; y < im.height(); ++y) {
             if (y >= t && y < b)
                 im.set(col, y, 230);
-            else if (back && y >= t - 6 * k && y < t)
+            else if (back && y >= t - g.shadow * k && y < t)
                 im.set(col, y, 60);
-            else if (!back && y >= b && y < b + 6 * k)
+            else if (!back && y >= b && y < b + g.shadow * k)
                 im.set(col, y, 60);
         }
     }
@@ -225,6 +227,94 @@ TEST(DetectSizeWithDuplex2, TwiceTheLineDensity) {
     }
     EXPECT_NEAR(double(twice.front.slant.y) / twice.front.slant.x,
                 2 * double(single.front.slant.y) / single.front.slant.x, 0.004);
+}
+
+// A rotated sheet as both sensors see it: the front with its trailing
+// shadow, the back mirrored with its leading shadow.
+struct Sheet {
+    kdtest::SheetSpec front, back; // the sheet itself on each side
+    TestImage frontImage, backImage;
+};
+
+Sheet RotatedSheet(double angle, int32_t shadow) {
+    kdtest::SheetSpec s;
+    s.sheetWidth = 1000, s.sheetHeight = 1300;
+    const double a = std::fabs(angle) * M_PI / 180;
+    const double h = s.sheetWidth * std::sin(a) + s.sheetHeight * std::cos(a);
+    s.imageWidth = 1300;
+    s.imageHeight = static_cast<int32_t>(h) + 100;
+    s.centerX = 640, s.centerY = 60 + h / 2;
+    s.shadow = shadow;
+    s.shadowLevel = 40;
+    s.angleDeg = angle;
+    Sheet r;
+    r.front = r.back = s;
+    r.back.angleDeg = -angle;
+    r.back.centerX = s.imageWidth - s.centerX;
+    kdtest::SheetSpec trailing = r.front;
+    trailing.angleDeg += 180;
+    r.frontImage = kdtest::SheetPage(trailing);
+    r.backImage = kdtest::SheetPage(r.back);
+    return r;
+}
+
+// Corners against the sheet's, in the detector's order (quarter-turned
+// naming for a vector whose x is below its y), and the slant's angle.
+void ExpectSheet(const tagDETECTSIZEINFO& r, const kdtest::SheetSpec& s, double tol) {
+    SCOPED_TRACE(Describe(r));
+    const auto c = kdtest::SheetCorners(s); // left-top, right-top, right-bottom, left-bottom
+    const bool turned = r.slant.x < r.slant.y;
+    const kdtest::Corner upright[4] = {c[3], c[2], c[1], c[0]};
+    for (int k = 0; k < 4; ++k) {
+        const int j = turned ? (k + 1) % 4 : k;
+        EXPECT_NEAR(r.corner[j].x, upright[k].x, tol) << "corner " << j;
+        EXPECT_NEAR(r.corner[j].y, upright[k].y, tol) << "corner " << j;
+    }
+    const double skew =
+        turned ? std::atan2(-r.slant.x, r.slant.y) : std::atan2(r.slant.y, r.slant.x);
+    EXPECT_NEAR(skew * 180 / M_PI, s.angleDeg, 0.1);
+}
+
+TEST(DetectSizeWithDuplex2, FilterVariantsAndPasses) {
+    // The one-line filters look for a shadow no deeper than their span (2
+    // lines at 300 dpi), the averaged ones for a deeper one.
+    struct Case {
+        const char* what;
+        int32_t shadow;
+        uint32_t pass;
+        int32_t endTrim, medianUm;
+    } cases[] = {
+        {"averaged filters", 6, 0, 0, 0},
+        {"one-line filters", 2, CDetectSizeWithDuplex2::kPassOneLine, 0, 0},
+        {"5 mm end trim", 6, 0, -1, 0},
+        {"3 mm edge smoothing", 6, 0, 0, 3000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Sheet sheet = RotatedSheet(2.0, c.shadow);
+        CDetectSizeWithDuplex2::tagOPTION o = Option();
+        o.ulPass = c.pass;
+        o.lEndTrim = c.endTrim;
+        o.lMedianUm = c.medianUm;
+        const Both r = Detect(sheet.frontImage, sheet.backImage, 7, o);
+        ExpectSheet(r.front, sheet.front, 6);
+        ExpectSheet(r.back, sheet.back, 6);
+    }
+    // A scan far longer than the sheet fails the length check and falls
+    // back, unless the checks are switched off.
+    Geometry g;
+    g.ts = g.bs = std::tan(2 * M_PI / 180);
+    g.bottom = 1320;
+    g.h = 1600;
+    const TestImage lf = Side(g, false), lb = Side(g, true);
+    g.h = 1400;
+    const Both fits = Detect(Side(g, false), Side(g, true), 64);
+    ASSERT_GT(fits.front.slant.y, 0);
+    EXPECT_EQ(Detect(lf, lb, 64).front.slant.y, 0);
+    CDetectSizeWithDuplex2::tagOPTION o = Option();
+    o.ulPass = CDetectSizeWithDuplex2::kPassNoLengthCheck;
+    const Both unchecked = Detect(lf, lb, 64, o);
+    EXPECT_TRUE(Same(unchecked.front, fits.front)) << Describe(unchecked.front);
 }
 
 TEST(DetectSizeWithDuplex2, MissingTrailingShadowFallsBack) {

@@ -328,18 +328,27 @@ TEST(OneRadiateEx, DarkBackingSheets) {
     }
 }
 
-TEST(OneRadiateEx, UntrimmedWhenTheCornersAreTheRectangle) {
-    // A blank scan falls back to the whole image, upright: the corners are
-    // the rectangle's and stay as they are; the rectangle is trimmed.
+TEST(OneRadiateEx, BlankScanFallsBackUpright) {
+    // A blank scan falls back to the whole image, upright; with no slant
+    // direction the corners move by half their trims (22, 11, 11, 11 with a
+    // shadow at 300 dpi), the rectangle by the full trims.
     const TestImage im = TestImage::Gray(600, 400, 250);
     Mode13Request m;
     Detect(m, im, nullptr, 0);
     const tagDETECTRESULTBLOCK& r = m.front();
-    EXPECT_EQ(r.slantVector.x, 1) << Describe(r);
+    SCOPED_TRACE(Describe(r));
+    EXPECT_EQ(r.slantVector.x, 1);
     EXPECT_EQ(r.slantVector.y, 0);
-    EXPECT_EQ(r.leftTop.x, r.leftBottom.x);
-    EXPECT_EQ(r.rightTop.x, r.rightBottom.x);
-    EXPECT_EQ(r.leftTop.y, r.rightTop.y);
+    EXPECT_EQ(r.leftTop.x, 5);
+    EXPECT_EQ(r.leftTop.y, 11);
+    EXPECT_EQ(r.rightTop.x, 600 - 5);
+    EXPECT_EQ(r.rightTop.y, 11);
+    EXPECT_EQ(r.leftBottom.x, 5);
+    EXPECT_EQ(r.rightBottom.y, r.leftBottom.y);
+    EXPECT_EQ(r.rectXY.x, 11);
+    EXPECT_EQ(r.rectXY.y, 22);
+    EXPECT_EQ(r.rectSize.x, 600 - 22);
+    EXPECT_EQ(r.rectXY.y + r.rectSize.y, r.leftBottom.y + 5 - 11);
 }
 
 } // namespace
@@ -353,8 +362,11 @@ TEST(OneRadiateEx, DegeneratePagesGiveUprightResults) {
         const char* what;
         int32_t w, h;
         uint8_t level;
-    } pages[] = {{"white", 300, 200, 250}, {"black", 300, 200, 10}, {"one pixel", 1, 1, 250},
-                 {"one line", 300, 1, 128},  {"one column", 1, 300, 128}};
+    } pages[] = {{"white", 300, 200, 250},
+                 {"black", 300, 200, 10},
+                 {"one pixel", 1, 1, 250},
+                 {"one line", 300, 1, 128},
+                 {"one column", 1, 300, 128}};
     enum Way { kSimplex, kDuplex, kDark };
     for (const Page& p : pages) {
         for (const Way way : {kSimplex, kDuplex, kDark}) {
@@ -373,8 +385,8 @@ TEST(OneRadiateEx, DegeneratePagesGiveUprightResults) {
                         const int32_t n = std::min(band, p.h - y);
                         const tagTVKIMAGEINFO b = im.band(y, n);
                         m.scan.pImg = &b;
-                        rc = m.run(y == 0 ? kDssCmdFirst : (y + n >= p.h ? kDssCmdLast : kDssCmdMid),
-                                   &b);
+                        rc = m.run(
+                            y == 0 ? kDssCmdFirst : (y + n >= p.h ? kDssCmdLast : kDssCmdMid), &b);
                         m.scan.pImg = im.info();
                     }
                     if (rc == 0) rc = m.run(kDssCmdResult, nullptr);
