@@ -12,6 +12,10 @@
 #include <memory>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace BinFunc_Cubic_Function {
 
 // Outer taps weigh c, the inner ones 32 - c; the sum is taken over 64.
@@ -32,7 +36,21 @@ inline uint8_t Extrapolate(int32_t last, int32_t previous) {
 
 // In-between samples of a line for kind 12: m(x) lies between s(x) and s(x+1).
 void ChargeOneLineLinear(const uint8_t* s, uint8_t* m, int32_t w) {
-    for (int32_t x = 0; x + 1 < w; ++x) m[x] = static_cast<uint8_t>((s[x] + s[x + 1]) >> 1);
+    int32_t x = 0;
+#if defined(__SSE2__)
+    if (IsSSE2FeatureAvailable()) {
+        // The floor of the mean: the rounded-up mean less the odd bit.
+        const __m128i one = _mm_set1_epi8(1);
+        for (; x + 17 <= w; x += 16) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + x));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + x + 1));
+            const __m128i mean =
+                _mm_sub_epi8(_mm_avg_epu8(a, b), _mm_and_si128(_mm_xor_si128(a, b), one));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(m + x), mean);
+        }
+    }
+#endif
+    for (; x + 1 < w; ++x) m[x] = static_cast<uint8_t>((s[x] + s[x + 1]) >> 1);
     m[w - 1] = Extrapolate(s[w - 1], s[w - 2]);
 }
 
@@ -40,15 +58,29 @@ void ChargeOneLineLinear(const uint8_t* s, uint8_t* m, int32_t w) {
 void ChargeOneLine(const uint8_t* s, uint8_t* m, int32_t w) {
     constexpr int32_t c = contrast_binfunc_cubic;
     m[0] = static_cast<uint8_t>((s[0] + s[1]) >> 1);
-    const auto cubic = [&](int32_t x) {
-        return Clamp255(((s[x - 1] + s[x + 2]) * c + (s[x] + s[x + 1]) * (32 - c)) >> 6);
-    };
-    // Fixed-length chunks let the compiler vectorise the loop.
-    constexpr int32_t kChunk = 64;
     int32_t x = 1;
-    for (; x + kChunk <= w - 2; x += kChunk)
-        for (int32_t k = 0; k < kChunk; ++k) m[x + k] = cubic(x + k);
-    for (; x <= w - 3; ++x) m[x] = cubic(x);
+#if defined(__SSE2__)
+    if (IsSSE2FeatureAvailable()) {
+        // Sixteen-bit lanes hold every term (|sum| <= 40 x 510); the shift is
+        // arithmetic and the pack clamps to 0..255.
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i outer = _mm_set1_epi16(static_cast<int16_t>(c));
+        const __m128i inner = _mm_set1_epi16(static_cast<int16_t>(32 - c));
+        const auto load8 = [&](int32_t at) {
+            return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + at)),
+                                     zero);
+        };
+        for (; x + 10 <= w; x += 8) {
+            const __m128i v =
+                _mm_add_epi16(_mm_mullo_epi16(_mm_add_epi16(load8(x - 1), load8(x + 2)), outer),
+                              _mm_mullo_epi16(_mm_add_epi16(load8(x), load8(x + 1)), inner));
+            const __m128i r = _mm_srai_epi16(v, 6);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(m + x), _mm_packus_epi16(r, r));
+        }
+    }
+#endif
+    for (; x <= w - 3; ++x)
+        m[x] = Clamp255(((s[x - 1] + s[x + 2]) * c + (s[x] + s[x + 1]) * (32 - c)) >> 6);
     m[w - 2] = static_cast<uint8_t>((s[w - 2] + s[w - 1]) >> 1);
     m[w - 1] = Extrapolate(s[w - 1], s[w - 2]);
 }
@@ -109,19 +141,91 @@ inline void WriteRow(uint8_t* row, int32_t w, Even even, Odd odd) {
     }
 }
 
+#if defined(__SSE2__)
+constexpr std::array<uint8_t, 256> MakeReverseBits() {
+    std::array<uint8_t, 256> t{};
+    for (unsigned v = 0; v < 256; ++v) {
+        unsigned r = 0;
+        for (unsigned b = 0; b < 8; ++b)
+            if (v & (1u << b)) r |= 0x80u >> b;
+        t[v] = static_cast<uint8_t>(r);
+    }
+    return t;
+}
+constexpr std::array<uint8_t, 256> kReverseBits = MakeReverseBits();
+
+// Eight samples from p as 16-bit lanes.
+inline __m128i Load8(const uint8_t* p) {
+    return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)),
+                             _mm_setzero_si128());
+}
+
+// The vector twin of WriteRow: evenV(x) and oddV(x) give the tests of
+// pixels x .. x + 7 as 16-bit lane masks; eight source pixels make two
+// destination bytes. The width mod 8 pixels go through even(x) and odd(x).
+template <typename EvenV, typename OddV, typename Even, typename Odd>
+inline void WriteRowSSE2(uint8_t* row, int32_t w, EvenV evenV, OddV oddV, Even even, Odd odd) {
+    int32_t x = 0;
+    for (; x + 8 <= w; x += 8) {
+        const __m128i e = _mm_packs_epi16(evenV(x), _mm_setzero_si128());
+        const __m128i o = _mm_packs_epi16(oddV(x), _mm_setzero_si128());
+        // Bytes in destination order e0 o0 e1 o1 ..., one bit each.
+        const unsigned m = static_cast<unsigned>(_mm_movemask_epi8(_mm_unpacklo_epi8(e, o)));
+        row[x >> 2] = kReverseBits[m & 0xFF];
+        row[(x >> 2) + 1] = kReverseBits[m >> 8];
+    }
+    for (; x < w; ++x) {
+        const int32_t bit = 2 * x;
+        uint8_t& b = row[bit >> 3];
+        const unsigned pair = (static_cast<unsigned>(even(x)) << 1) | static_cast<unsigned>(odd(x));
+        const int32_t shift = 6 - (bit & 7);
+        b = static_cast<uint8_t>((b & ~(3u << shift)) | (pair << shift));
+    }
+}
+#endif
+
+// Both writers of a row, chosen by the processor: the portable one is the
+// reference and the vector one gives the same bytes.
+#if defined(__SSE2__)
+#define KD_WRITE_ROW(row, w, evenV, oddV, even, odd)                                               \
+    do {                                                                                           \
+        if (IsSSE2FeatureAvailable())                                                              \
+            WriteRowSSE2(row, w, evenV, oddV, even, odd);                                          \
+        else                                                                                       \
+            WriteRow(row, w, even, odd);                                                           \
+    } while (0)
+#else
+#define KD_WRITE_ROW(row, w, evenV, oddV, even, odd) WriteRow(row, w, even, odd)
+#endif
+
 // Row 2y: the line's own samples and its in-between samples.
 void OutputDstLineEven(uint8_t* row, const uint8_t* s, const uint8_t* m, int32_t w, int32_t t) {
-    WriteRow(
-        row, w, [&](int32_t x) { return t > s[x]; }, [&](int32_t x) { return t > m[x]; });
+    const auto even = [&](int32_t x) { return t > s[x]; };
+    const auto odd = [&](int32_t x) { return t > m[x]; };
+#if defined(__SSE2__)
+    const __m128i tv = _mm_set1_epi16(static_cast<int16_t>(t));
+    const auto evenV = [&](int32_t x) { return _mm_cmpgt_epi16(tv, Load8(s + x)); };
+    const auto oddV = [&](int32_t x) { return _mm_cmpgt_epi16(tv, Load8(m + x)); };
+#endif
+    KD_WRITE_ROW(row, w, evenV, oddV, even, odd);
 }
 
 // Row 2y + 1 between two lines.
 void OutputDstLineLinear(uint8_t* row, const uint8_t* s0, const uint8_t* m0, const uint8_t* s1,
                          const uint8_t* m1, int32_t w, int32_t t) {
     const int32_t t2 = 2 * t;
-    WriteRow(
-        row, w, [&](int32_t x) { return s0[x] + s1[x] < t2; },
-        [&](int32_t x) { return m0[x] + m1[x] < t2; });
+    const auto even = [&](int32_t x) { return s0[x] + s1[x] < t2; };
+    const auto odd = [&](int32_t x) { return m0[x] + m1[x] < t2; };
+#if defined(__SSE2__)
+    const __m128i tv = _mm_set1_epi16(static_cast<int16_t>(t2));
+    const auto evenV = [&](int32_t x) {
+        return _mm_cmplt_epi16(_mm_add_epi16(Load8(s0 + x), Load8(s1 + x)), tv);
+    };
+    const auto oddV = [&](int32_t x) {
+        return _mm_cmplt_epi16(_mm_add_epi16(Load8(m0 + x), Load8(m1 + x)), tv);
+    };
+#endif
+    KD_WRITE_ROW(row, w, evenV, oddV, even, odd);
 }
 
 // Row 2y + 1 from four lines y - 1 .. y + 2.
@@ -129,19 +233,45 @@ void OutputDstLine(uint8_t* row, const uint8_t* const s[4], const uint8_t* const
                    int32_t t) {
     constexpr int32_t c = contrast_binfunc_cubic;
     const int32_t t64 = 64 * t;
-    WriteRow(
-        row, w,
-        [&](int32_t x) { return (s[0][x] + s[3][x]) * c + (s[1][x] + s[2][x]) * (32 - c) < t64; },
-        [&](int32_t x) { return (m[0][x] + m[3][x]) * c + (m[1][x] + m[2][x]) * (32 - c) < t64; });
+    const auto even = [&](int32_t x) {
+        return (s[0][x] + s[3][x]) * c + (s[1][x] + s[2][x]) * (32 - c) < t64;
+    };
+    const auto odd = [&](int32_t x) {
+        return (m[0][x] + m[3][x]) * c + (m[1][x] + m[2][x]) * (32 - c) < t64;
+    };
+#if defined(__SSE2__)
+    // Every term stays inside 16 bits: |sums| <= 40 x 510 and |64 T| <= 64 x 384.
+    const __m128i tv = _mm_set1_epi16(static_cast<int16_t>(t64));
+    const __m128i outer = _mm_set1_epi16(static_cast<int16_t>(c));
+    const __m128i inner = _mm_set1_epi16(static_cast<int16_t>(32 - c));
+    const auto cubic = [&](const uint8_t* const l[4], int32_t x) {
+        const __m128i a = _mm_mullo_epi16(_mm_add_epi16(Load8(l[0] + x), Load8(l[3] + x)), outer);
+        const __m128i b = _mm_mullo_epi16(_mm_add_epi16(Load8(l[1] + x), Load8(l[2] + x)), inner);
+        return _mm_cmplt_epi16(_mm_add_epi16(a, b), tv);
+    };
+    const auto evenV = [&](int32_t x) { return cubic(s, x); };
+    const auto oddV = [&](int32_t x) { return cubic(m, x); };
+#endif
+    KD_WRITE_ROW(row, w, evenV, oddV, even, odd);
 }
 
 // Row 2y + 1 of the last line: extrapolated beyond it.
 void OutputDstLineLast(uint8_t* row, const uint8_t* sPrev, const uint8_t* mPrev,
                        const uint8_t* sLast, const uint8_t* mLast, int32_t w, int32_t t) {
     const int32_t t2 = 2 * t;
-    WriteRow(
-        row, w, [&](int32_t x) { return 3 * sLast[x] - sPrev[x] < t2; },
-        [&](int32_t x) { return 3 * mLast[x] - mPrev[x] < t2; });
+    const auto even = [&](int32_t x) { return 3 * sLast[x] - sPrev[x] < t2; };
+    const auto odd = [&](int32_t x) { return 3 * mLast[x] - mPrev[x] < t2; };
+#if defined(__SSE2__)
+    const __m128i tv = _mm_set1_epi16(static_cast<int16_t>(t2));
+    const auto beyond = [&](const uint8_t* last, const uint8_t* prev, int32_t x) {
+        const __m128i l = Load8(last + x);
+        return _mm_cmplt_epi16(
+            _mm_sub_epi16(_mm_add_epi16(_mm_slli_epi16(l, 1), l), Load8(prev + x)), tv);
+    };
+    const auto evenV = [&](int32_t x) { return beyond(sLast, sPrev, x); };
+    const auto oddV = [&](int32_t x) { return beyond(mLast, mPrev, x); };
+#endif
+    KD_WRITE_ROW(row, w, evenV, oddV, even, odd);
 }
 
 } // namespace BinFunc_Cubic_Function

@@ -347,22 +347,30 @@ TEST(DoubleDensity, ReplicationGolden) {
     for (int y = 0; y < 2; ++y) EXPECT_EQ(dst.line(y)[0] & 0xFC, 0xCC) << y; // 11 00 11
 }
 
-TEST(DoubleDensity, InterpolatedKindsMatchModel) {
+class DoubleDensityPaths : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override { IpForcePortablePaths(GetParam()); }
+    void TearDown() override { IpForcePortablePaths(false); }
+};
+
+// Both the portable and the vector row writers against the model.
+TEST_P(DoubleDensityPaths, InterpolatedKindsMatchModel) {
     for (uint32_t kind : {kBinDouble, kBinDoubleLinear, kBinDoubleCubic}) {
-        for (int w : {4, 5, 7, 9, 33, 300, 517}) {
+        for (int w : {4, 5, 7, 8, 9, 17, 33, 300, 517}) {
             for (int h : {4, 5, 11}) {
                 TestImage src = RandomGray(w, h, w * 31 + h, 40, 220);
                 TestImage dst = TestImage::Binary(2 * w, 2 * h);
                 std::fill(dst.bytes().begin(), dst.bytes().end(), 0x5A);
-                ASSERT_EQ(RunKind(kind, dst, src), 0);
+                ASSERT_EQ(RunKind(kind, dst, src, 100 + w % 60), 0);
                 ASSERT_EQ(g_lastError, 0u);
                 if (kind == kBinDouble) {
                     for (int y = 0; y < 2 * h; ++y)
                         for (int x = 0; x < 2 * w; ++x)
-                            ASSERT_EQ(dst.get(x, y), src.get(x / 2, y / 2) < 128 ? 1u : 0u);
+                            ASSERT_EQ(dst.get(x, y),
+                                      src.get(x / 2, y / 2) < 100u + w % 60 ? 1u : 0u);
                     continue;
                 }
-                const auto expect = ModelDouble(src, kind, 128);
+                const auto expect = ModelDouble(src, kind, 100 + w % 60);
                 for (int y = 0; y < 2 * h; ++y) ExpectBits(dst, y, expect[y], "double");
                 // Bits beyond twice the width keep their value.
                 if ((2 * w) % 8 != 0) {
@@ -373,6 +381,8 @@ TEST(DoubleDensity, InterpolatedKindsMatchModel) {
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(PortableAndVector, DoubleDensityPaths, ::testing::Values(true, false));
 
 TEST(DoubleDensity, TooSmallAndTooNarrowDestination) {
     {
