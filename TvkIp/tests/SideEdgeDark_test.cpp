@@ -36,6 +36,7 @@ TEST(SideEdge, LineEdges) {
         int32_t spp;
         int32_t from, to; // paper columns [from, to)
         int32_t left, right;
+        int32_t marginUm = 0;
     } cases[] = {
         {"gray", 1, 40, 160, 40, 159},
         {"gray paper to the right end", 1, 40, 200, 40, 199},
@@ -46,13 +47,16 @@ TEST(SideEdge, LineEdges) {
         {"colour", 3, 40, 160, 39, 160},
         {"colour paper to the right end stops at the last pixel", 3, 40, 200, 39, 199},
         {"colour all dark", 3, 0, 0, -1, -1},
+        // A 1 mm side margin (11 pixels) is skipped at both line ends.
+        {"gray with side margins", 1, 0, 200, 11, 188, 1000},
+        {"colour with side margins", 3, 0, 200, 10, 177, 1000},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         TestImage im = c.spp == 3 ? TestImage::Color(200, 1, 0, 20) : TestImage::Gray(200, 1, 20);
         for (int32_t x = c.from; x < c.to; ++x) im.set(x, 0, c.spp == 3 ? 0x00E6E6E6 : 230);
         CDetectSlantAndSize_SideEdge d;
-        const auto o = Option();
+        const auto o = Option(2000, c.marginUm);
         ASSERT_EQ(d.Initialize(im.info(), &o), 0u);
         ASSERT_EQ(d.Image(im.info()), 0u);
         EXPECT_EQ(LeftOf(d, 0), c.left);
