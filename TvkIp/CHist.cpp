@@ -59,6 +59,11 @@ void CHist::Add(const uint8_t* bytes, size_t n) {
 
 void CHist::Add(const uint8_t* bytes, int32_t width, int32_t lines, int32_t step) {
     if (width <= 0 || lines <= 0) return;
+    // Lines without padding are one run, which counts faster than short ones.
+    if (step == width) {
+        Add(bytes, static_cast<size_t>(width) * static_cast<size_t>(lines));
+        return;
+    }
     for (int32_t y = 0; y < lines; ++y) Add(bytes + int64_t{y} * step, static_cast<size_t>(width));
 }
 
@@ -125,22 +130,13 @@ uint32_t GetHistogram(tagTVKIMAGEINFO* image, tagHISTOGRAMINFO* info) {
         const int32_t h = image->lHeight;
         const int32_t sync = image->lSync;
         if (image->lSpp == 1) {
-            if (sync == w)
-                hist.Add(image->lpImage, static_cast<size_t>(w) * h);
-            else
-                hist.Add(image->lpImage, w, h, sync);
+            hist.Add(image->lpImage, w, h, sync);
         } else if (image->lSpp == 3 && image->ulRGBOrder == 0) {
             // All three samples of every pixel, counted together.
-            if (sync == 3 * w)
-                hist.Add(image->lpImage, static_cast<size_t>(sync) * h);
-            else
-                hist.Add(image->lpImage, 3 * w, h, sync);
+            hist.Add(image->lpImage, 3 * w, h, sync);
         } else if (image->lSpp == 3) {
             // Planar: each line holds three sample rows of sync bytes.
-            if (sync == w)
-                hist.Add(image->lpImage, static_cast<size_t>(w) * h * 3);
-            else
-                hist.Add(image->lpImage, w, 3 * h, sync);
+            hist.Add(image->lpImage, w, 3 * h, sync);
         }
     }
     uint64_t sum = 0;

@@ -100,27 +100,21 @@ void CDetectResolution::Classify(StepState& s, int32_t d, Counts& c) const {
         s.dir = dir;
         return;
     }
-    const int32_t k = s.dist;
-    if (dir == s.dir) {
-        if (k == 1) {
-            // A ramp continues: nothing counted.
-        } else if (k == 2) {
-            ++c.steps, ++c.c2, ++c.c3;
-        } else if (k == 3) {
-            ++c.steps, ++c.c3;
-        } else {
-            ++c.steps;
-        }
-    } else {
-        if (k == 1) {
-            ++c.steps, ++c.c1, ++c.c2, ++c.c3;
-        } else if (k == 2) {
-            ++c.steps, ++c.c2, ++c.c3;
-        } else if (k == 3) {
-            ++c.steps, ++c.c3;
-        } else {
-            ++c.steps;
-        }
+    // c1, c2 and c3 count the steps at most 1, 2 or 3 pixels after the last
+    // one (c1 only where the direction turns); every counted step is in steps.
+    switch (s.dist) {
+    case 1:
+        if (dir == s.dir) break; // a ramp continues: nothing counted
+        ++c.c1;
+        [[fallthrough]];
+    case 2:
+        ++c.c2;
+        [[fallthrough]];
+    case 3:
+        ++c.c3;
+        [[fallthrough]];
+    default:
+        ++c.steps;
     }
     s.dir = dir;
     s.dist = 1;

@@ -373,16 +373,38 @@ void DetectWidthOnBits(const tagTVKIMAGEINFO* page, int64_t a, int64_t b, int32_
     }
 }
 
-// Span of one 1-bit or gray row (gray is thresholded at level first).
-bool RowSpan(const tagTVKIMAGEINFO* image, int32_t y, int32_t level, int64_t a, int64_t b,
-             CBuffer<uint8_t>& bits, CBuffer<tagBWT>& pairs, int64_t* s, int64_t* len) {
-    const uint8_t* row = TvkLinePtr(*image, y);
-    if (image->lBps == 1) {
-        return DetectWidthBin(row, image->lXpos, image->lWidth, a, b, pairs.Ptr(), s, len);
+// Content spans of single rows of a 1-bit or gray image, for the line
+// exports: the request's level and minimum runs and the work rows, set up once.
+class RowSpans {
+public:
+    RowSpans(const tagTVKIMAGEINFO* image, const tagDETWAKUINFO* info)
+        : m_image(image), m_level(ReadSlice(info)) {
+        if (m_level < 1 || m_level > 255) m_level = 80;
+        WidthMinRuns(info, image->lXResolution, &m_a, &m_b);
+        m_bits.Allocate(static_cast<size_t>(image->lWidth / 8 + 1));
+        AllocatePairs(m_pairs, image->lWidth);
+        if (m_bits.Ptr() == nullptr) throw kErrMemory;
     }
-    Gray2Bin(bits.Ptr(), row + image->lXpos, image->lWidth, level);
-    return DetectWidthBin(bits.Ptr(), 0, image->lWidth, a, b, pairs.Ptr(), s, len);
-}
+
+    // Span of row y (a gray row is thresholded at the level first).
+    bool Find(int32_t y, int64_t* s, int64_t* len) {
+        const uint8_t* row = TvkLinePtr(*m_image, y);
+        const int32_t w = m_image->lWidth;
+        if (m_image->lBps == 1) {
+            return DetectWidthBin(row, m_image->lXpos, w, m_a, m_b, m_pairs.Ptr(), s, len);
+        }
+        Gray2Bin(m_bits.Ptr(), row + m_image->lXpos, w, m_level);
+        return DetectWidthBin(m_bits.Ptr(), 0, w, m_a, m_b, m_pairs.Ptr(), s, len);
+    }
+
+private:
+    const tagTVKIMAGEINFO* m_image;
+    int32_t m_level;
+    int64_t m_a = 0;
+    int64_t m_b = 0;
+    CBuffer<uint8_t> m_bits;
+    CBuffer<tagBWT> m_pairs;
+};
 
 // Checks shared by the line exports: a 1-bit or 8-bit single-sample image.
 bool LineImageOk(const tagTVKIMAGEINFO* image) {
@@ -420,18 +442,10 @@ int32_t* DetectLineWidth(tagTVKIMAGEINFO* image, tagDETWAKUINFO* info) {
             throw kErrArgument;
         }
         if (!LineImageOk(image)) return nullptr;
-        int32_t level = ReadSlice(info);
-        if (level < 1 || level > 255) level = 80;
-        int64_t a = 0;
-        int64_t b = 0;
-        WidthMinRuns(info, image->lXResolution, &a, &b);
-        CBuffer<uint8_t> bits(static_cast<size_t>(image->lWidth / 8 + 1));
-        CBuffer<tagBWT> pairs;
-        AllocatePairs(pairs, image->lWidth);
-        if (bits.Ptr() == nullptr) throw kErrMemory;
+        RowSpans spans(image, info);
         int64_t s = 0;
         int64_t len = 0;
-        if (image->lHeight > 0 && RowSpan(image, 0, level, a, b, bits, pairs, &s, &len)) {
+        if (image->lHeight > 0 && spans.Find(0, &s, &len)) {
             info->lLeft = static_cast<int32_t>(s);
             info->lWidth = static_cast<int32_t>(s + len - 1);
         }
@@ -446,15 +460,7 @@ int32_t* DetectLinesWidth(tagTVKIMAGEINFO* image, tagDETWAKUINFO* info) {
             throw kErrArgument;
         }
         if (!LineImageOk(image)) return nullptr;
-        int32_t level = ReadSlice(info);
-        if (level < 1 || level > 255) level = 80;
-        int64_t a = 0;
-        int64_t b = 0;
-        WidthMinRuns(info, image->lXResolution, &a, &b);
-        CBuffer<uint8_t> bits(static_cast<size_t>(image->lWidth / 8 + 1));
-        CBuffer<tagBWT> pairs;
-        AllocatePairs(pairs, image->lWidth);
-        if (bits.Ptr() == nullptr) throw kErrMemory;
+        RowSpans spans(image, info);
         int64_t lo = INT64_MAX;
         int64_t hi = INT64_MIN;
         for (int k = 1; k <= 5; k += 2) {
@@ -462,7 +468,7 @@ int32_t* DetectLinesWidth(tagTVKIMAGEINFO* image, tagDETWAKUINFO* info) {
             if (y >= image->lHeight) continue;
             int64_t s = 0;
             int64_t len = 0;
-            if (RowSpan(image, y, level, a, b, bits, pairs, &s, &len)) {
+            if (spans.Find(y, &s, &len)) {
                 lo = std::min(lo, s);
                 hi = std::max(hi, s + len - 1);
             }
