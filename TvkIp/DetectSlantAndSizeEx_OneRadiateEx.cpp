@@ -524,22 +524,3 @@ uint32_t CDetectSlantAndSize_OneRadiateEx::ResultProc_BlackBack(Request* r) {
     if (flags & kDssResultSlant) out.slantVector = slant;
     return rc;
 }
-
-// ---- Carrier sheet, when the build has no carrier-sheet code ----
-// The carrier-sheet code replaces these; without it the first pass (a plain
-// duplex detection) is the answer, as when no carrier-sheet type matches.
-
-__attribute__((weak)) uint32_t
-CDetectSlantAndSize_OneRadiateEx::InitProc_CarrierSheet(const tagTVKIMAGEINFO* image, Request* r) {
-    return InitProc_Duplex(image, r);
-}
-
-__attribute__((weak)) uint32_t
-CDetectSlantAndSize_OneRadiateEx::PageProc_CarrierSheet(const tagTVKIMAGEINFO* image, Request* r) {
-    return PageProc_Duplex(image, r);
-}
-
-__attribute__((weak)) uint32_t
-CDetectSlantAndSize_OneRadiateEx::ResultProc_CarrierSheet(Request* r) {
-    return ResultProc_Duplex(r);
-}

@@ -49,8 +49,7 @@ public:
     uint32_t ResultProc_Duplex(tagDETECTSLANTSIZEEX_ONERADIATE_EX* r);
     uint32_t ResultProc_BlackBack(tagDETECTSLANTSIZEEX_ONERADIATE_EX* r);
 
-    // Carrier-sheet way of working (defined with the carrier-sheet code; a
-    // build without it treats a carrier-sheet request as a duplex one).
+    // Carrier-sheet way of working (defined with the carrier-sheet code).
     uint32_t InitProc_CarrierSheet(const tagTVKIMAGEINFO* image,
                                    tagDETECTSLANTSIZEEX_ONERADIATE_EX* r);
     uint32_t PageProc_CarrierSheet(const tagTVKIMAGEINFO* image,
