@@ -15,6 +15,7 @@
 #include "TvkTypes.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <vector>
 
