@@ -1,40 +1,27 @@
 // Binarisation handle interface and the fixed-threshold kind.
 #include "BinThreshold.h"
 #include "CBFunc.h"
+#include "TestKit.h"
 #include "TvkIpError.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <random>
 #include <vector>
 
+using kdtest::TestImage;
+
 namespace {
 
-// A small image owning its bytes; the record points into them.
-struct Img {
-    std::vector<uint8_t> buf;
-    tagTVKIMAGEINFO info{};
-    Img(int32_t w, int32_t h, int32_t bps, uint8_t fill = 0) {
-        info.size = kTvkImageInfoSize;
-        info.lWidth = w;
-        info.lHeight = h;
-        info.lSync = TvkDefaultSync(w, bps);
-        info.lBps = bps;
-        info.lSpp = 1;
-        info.ulRGBOrder = 1;
-        info.lXResolution = info.lYResolution = 300;
-        buf.assign(static_cast<size_t>(info.lSync) * h, fill);
-        info.lpImage = buf.data();
-        info.tImageSize = static_cast<uint32_t>(buf.size());
-    }
-    Img(const Img&) = delete;
-    uint8_t* line(int32_t y) { return buf.data() + static_cast<size_t>(y) * info.lSync; }
-    bool black(int32_t x, int32_t y) const {
-        return (buf[static_cast<size_t>(y) * info.lSync + x / 8] & (0x80 >> (x % 8))) != 0;
-    }
-};
+// A single-sample test image (8-bit gray or 1-bit) with every byte set to fill.
+TestImage Filled(int32_t w, int32_t h, int32_t bps, uint8_t fill = 0) {
+    TestImage img(w, h, bps, 1);
+    std::fill(img.bytes().begin(), img.bytes().end(), fill);
+    return img;
+}
 
 tagBINFUNCINFO LongRecord(uint32_t kind, uint32_t slice = 128) {
     tagBINFUNCINFO r{};
@@ -94,15 +81,15 @@ TEST(BinalizeRectEx, ShortRecordWithoutImagesIsReset) {
 }
 
 TEST(BinalizeRectEx, RejectedRequests) {
-    Img src(16, 2, 8, 0), dst(16, 2, 1, 0x5A);
-    const std::vector<uint8_t> before = dst.buf;
+    TestImage src = Filled(16, 2, 8, 0), dst = Filled(16, 2, 1, 0x5A);
+    const std::vector<uint8_t> before = dst.bytes();
 
     tagBINFUNCINFO bad = LongRecord(0);
     bad.size = kBinFuncInfoSizeShort + 1;
-    EXPECT_EQ(BinalizeRectEx(&dst.info, &src.info, &bad), -1);
+    EXPECT_EQ(BinalizeRectEx(dst.info(), src.info(), &bad), -1);
 
     tagBINFUNCINFO k7 = LongRecord(7);
-    EXPECT_EQ(BinalizeRectEx(&dst.info, &src.info, &k7), -1);
+    EXPECT_EQ(BinalizeRectEx(dst.info(), src.info(), &k7), -1);
     EXPECT_EQ(k7.handle, nullptr);
     for (uint32_t kind : {7u, 9u, 14u, 1000u}) {
         tagBINFUNCINFO r = LongRecord(kind);
@@ -110,32 +97,32 @@ TEST(BinalizeRectEx, RejectedRequests) {
     }
 
     tagBINFUNCINFO s7 = ShortRecord(7);
-    EXPECT_EQ(BinalizeRectEx(&dst.info, &src.info, &s7), -1);
+    EXPECT_EQ(BinalizeRectEx(dst.info(), src.info(), &s7), -1);
 
     // Only one of the two images: nothing to binarise, and no crash.
     tagBINFUNCINFO s0 = ShortRecord(0);
-    EXPECT_EQ(BinalizeRectEx(&dst.info, nullptr, &s0), -1);
-    EXPECT_EQ(BinalizeRectEx(nullptr, &src.info, &s0), -1);
+    EXPECT_EQ(BinalizeRectEx(dst.info(), nullptr, &s0), -1);
+    EXPECT_EQ(BinalizeRectEx(nullptr, src.info(), &s0), -1);
     tagBINFUNCINFO l0 = LongRecord(0);
     HandleGuard g{&l0};
-    EXPECT_EQ(BinalizeRectEx(nullptr, &src.info, &l0), -1);
-    EXPECT_EQ(BinalizeRectEx(&dst.info, &src.info, nullptr), -1);
+    EXPECT_EQ(BinalizeRectEx(nullptr, src.info(), &l0), -1);
+    EXPECT_EQ(BinalizeRectEx(dst.info(), src.info(), nullptr), -1);
 
-    EXPECT_EQ(dst.buf, before);
+    EXPECT_EQ(dst.bytes(), before);
 }
 
 TEST(BinalizeRectEx, PlaceholderKindsLeaveDestinationAlone) {
     for (uint32_t kind : {2u, 3u}) {
-        Img src(20, 3, 8, 0), dst(20, 3, 1, 0x33);
-        const std::vector<uint8_t> before = dst.buf;
+        TestImage src = Filled(20, 3, 8, 0), dst = Filled(20, 3, 1, 0x33);
+        const std::vector<uint8_t> before = dst.bytes();
         tagBINFUNCINFO l = LongRecord(kind);
         HandleGuard g{&l};
-        EXPECT_EQ(BinalizeRectEx(&dst.info, &src.info, &l), 0) << kind;
+        EXPECT_EQ(BinalizeRectEx(dst.info(), src.info(), &l), 0) << kind;
         EXPECT_NE(l.handle, nullptr);
         EXPECT_EQ(l.lineCount, 0u);
         tagBINFUNCINFO s = ShortRecord(kind);
-        EXPECT_EQ(BinalizeRectEx(&dst.info, &src.info, &s), 0) << kind;
-        EXPECT_EQ(dst.buf, before) << kind;
+        EXPECT_EQ(BinalizeRectEx(dst.info(), src.info(), &s), 0) << kind;
+        EXPECT_EQ(dst.bytes(), before) << kind;
     }
 }
 
@@ -143,84 +130,84 @@ TEST(BinalizeRectEx, PlaceholderKindsLeaveDestinationAlone) {
 // whatever the destination held.
 TEST(BinalizeRectEx, FixedThresholdRuleAndPadding) {
     const uint8_t pixels[10] = {0, 99, 100, 101, 255, 100, 50, 200, 99, 100};
-    Img src(10, 1, 8), dst(10, 1, 1, 0xFF);
+    TestImage src = Filled(10, 1, 8), dst = Filled(10, 1, 1, 0xFF);
     std::memcpy(src.line(0), pixels, sizeof pixels);
     tagBINFUNCINFO r = ShortRecord(0, 100);
     IpSetLastError(1234);
-    EXPECT_EQ(BinalizeRectEx(&dst.info, &src.info, &r), 0);
+    EXPECT_EQ(BinalizeRectEx(dst.info(), src.info(), &r), 0);
     EXPECT_EQ(IpGetLastError(), 0u);
-    for (int x = 0; x < 10; ++x) EXPECT_EQ(dst.black(x, 0), 100 > pixels[x]) << x;
+    for (int x = 0; x < 10; ++x) EXPECT_EQ(dst.get(x, 0) != 0, 100 > pixels[x]) << x;
     EXPECT_EQ(dst.line(0)[1] & 0x3F, 0x3F) << "bits beyond the width changed";
     EXPECT_EQ(dst.line(0)[2], 0xFF);
 }
 
 TEST(BinalizeRectEx, TwoBandsEqualOneCall) {
     const int32_t w = 77, h = 150;
-    Img src(w, h, 8);
-    FillRandom(src.buf, 7);
+    TestImage src = Filled(w, h, 8);
+    FillRandom(src.bytes(), 7);
 
-    Img whole(w, h, 1);
+    TestImage whole = Filled(w, h, 1);
     tagBINFUNCINFO one = LongRecord(0, 140);
     HandleGuard g1{&one};
-    ASSERT_EQ(BinalizeRectEx(&whole.info, &src.info, &one), 0);
+    ASSERT_EQ(BinalizeRectEx(whole.info(), src.info(), &one), 0);
     EXPECT_EQ(one.lineCount, static_cast<uint32_t>(h));
     EXPECT_EQ(one.nextSlice, 140u);
 
     // The same page as a band of 100 lines and one of 50, each a record over
     // its part of the same buffers (lYpos selects the first line).
-    Img banded(w, h, 1);
+    TestImage banded = Filled(w, h, 1);
     tagBINFUNCINFO two = LongRecord(0, 140);
     HandleGuard g2{&two};
-    tagTVKIMAGEINFO s1 = src.info, d1 = banded.info;
+    tagTVKIMAGEINFO s1 = *src.info(), d1 = *banded.info();
     s1.lHeight = d1.lHeight = 100;
     IpSetLastError(5);
     ASSERT_EQ(BinalizeRectEx(&d1, &s1, &two), 0);
     EXPECT_EQ(IpGetLastError(), 0u);
     EXPECT_EQ(two.lineCount, 100u);
     EXPECT_EQ(two.nextSlice, 140u);
-    tagTVKIMAGEINFO s2 = src.info, d2 = banded.info;
+    tagTVKIMAGEINFO s2 = *src.info(), d2 = *banded.info();
     s2.lYpos = d2.lYpos = 100;
     s2.lHeight = d2.lHeight = 50;
     ASSERT_EQ(BinalizeRectEx(&d2, &s2, &two), 0);
     EXPECT_EQ(two.lineCount, 150u);
-    EXPECT_EQ(banded.buf, whole.buf);
+    EXPECT_EQ(banded.bytes(), whole.bytes());
 
     // Reference: the rule applied pixel by pixel.
     for (int32_t y = 0; y < h; ++y)
         for (int32_t x = 0; x < w; ++x)
-            ASSERT_EQ(whole.black(x, y), 140 > src.line(y)[x]) << x << "," << y;
+            ASSERT_EQ(whole.get(x, y) != 0, 140 > src.line(y)[x]) << x << "," << y;
 }
 
 TEST(BinalizeRectEx, LaterCallsUseTheCarriedSlice) {
-    Img src(8, 100, 8, 100), dst(8, 100, 1);
+    TestImage src = Filled(8, 100, 8, 100), dst = Filled(8, 100, 1);
     tagBINFUNCINFO r = ShortRecord(0, 90);
     r.nextSlice = 200;
-    ASSERT_EQ(BinalizeRectEx(&dst.info, &src.info, &r), 0);
+    ASSERT_EQ(BinalizeRectEx(dst.info(), src.info(), &r), 0);
     EXPECT_EQ(dst.line(99)[0], 0x00) << "first call must use the first slice";
     EXPECT_EQ(r.lineCount, 100u);
     EXPECT_EQ(r.nextSlice, 90u);
 
     r.nextSlice = 200;
-    ASSERT_EQ(BinalizeRectEx(&dst.info, &src.info, &r), 0);
+    ASSERT_EQ(BinalizeRectEx(dst.info(), src.info(), &r), 0);
     EXPECT_EQ(dst.line(0)[0], 0xFF) << "a continuing call must use the next slice";
     EXPECT_EQ(r.lineCount, 200u);
     EXPECT_EQ(r.nextSlice, 200u);
 
     // Line count 0 starts over with the first slice.
     r.lineCount = 0;
-    ASSERT_EQ(BinalizeRectEx(&dst.info, &src.info, &r), 0);
+    ASSERT_EQ(BinalizeRectEx(dst.info(), src.info(), &r), 0);
     EXPECT_EQ(dst.line(0)[0], 0x00);
 }
 
 TEST(BinalizeLineEx, UsesTheStaticObjectState) {
-    Img src(12, 4, 8, 60), dst(12, 4, 1);
+    TestImage src = Filled(12, 4, 8, 60), dst = Filled(12, 4, 1);
     tagBINFUNCINFO s = ShortRecord(0, 61);
-    tagTVKIMAGEINFO s3 = src.info, d3 = dst.info;
+    tagTVKIMAGEINFO s3 = *src.info(), d3 = *dst.info();
     s3.lHeight = d3.lHeight = 3;
     ASSERT_EQ(BinalizeRectEx(&d3, &s3, &s), 0);
 
     tagBINFUNCINFO l = LongRecord(0, 10); // its slices are not used by the line call
-    tagTVKIMAGEINFO s4 = src.info, d4 = dst.info;
+    tagTVKIMAGEINFO s4 = *src.info(), d4 = *dst.info();
     s4.lYpos = d4.lYpos = 3;
     ASSERT_EQ(BinalizeLineEx(&d4, &s4, &l), 0);
     EXPECT_EQ(l.lineCount, 4u);
@@ -237,9 +224,9 @@ TEST(BinalizeLineEx, UsesTheStaticObjectState) {
 
 TEST(BinalizeLineEx, PlaceholderKindsThresholdOnALine) {
     for (uint32_t kind : {2u, 3u}) {
-        Img src(8, 1, 8, 10), dst(8, 1, 1);
+        TestImage src = Filled(8, 1, 8, 10), dst = Filled(8, 1, 1);
         tagBINFUNCINFO l = LongRecord(kind);
-        ASSERT_EQ(BinalizeLineEx(&dst.info, &src.info, &l), 0) << kind;
+        ASSERT_EQ(BinalizeLineEx(dst.info(), src.info(), &l), 0) << kind;
         // The static object keeps the constructor's slice of 128.
         EXPECT_EQ(dst.line(0)[0], 0xFF) << kind;
     }

@@ -1,12 +1,18 @@
 // Owning image handle, quarter turns, copies, bit helpers and clip exports.
 #include "CImgInfPtr.h"
+#include "TestKit.h"
 #include "TvkIpError.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
+
+using kdtest::GetPixel;
+using kdtest::SetPixel;
+using kdtest::TestImage;
 
 namespace {
 
@@ -19,45 +25,6 @@ void FillRandom(uint8_t* p, size_t n, uint32_t seed) {
 
 // Layouts the quarter turns handle.
 enum class Layout { Bin, Gray, Interleaved, Planar };
-
-// Plain per-pixel reading of a record: 0/1 for binary, the byte for gray,
-// 0xBBGGRR (first sample low) for colour.
-uint32_t Pixel(const tagTVKIMAGEINFO& im, int64_t x, int64_t y) {
-    const uint8_t* p = im.lpImage;
-    if (im.lBps == 1) {
-        return (p[y * im.lSync + x / 8] >> (7 - x % 8)) & 1;
-    }
-    if (im.lSpp == 1) {
-        return p[y * im.lSync + x];
-    }
-    if (im.ulRGBOrder == 0) {
-        const uint8_t* q = p + y * im.lSync + 3 * x;
-        return q[0] | q[1] << 8 | q[2] << 16;
-    }
-    const uint8_t* q = p + 3 * y * im.lSync + x;
-    return q[0] | q[im.lSync] << 8 | q[2 * im.lSync] << 16;
-}
-
-void SetPixel(const tagTVKIMAGEINFO& im, int64_t x, int64_t y, uint32_t v) {
-    uint8_t* p = im.lpImage;
-    if (im.lBps == 1) {
-        uint8_t& b = p[y * im.lSync + x / 8];
-        const uint8_t mask = static_cast<uint8_t>(0x80 >> (x % 8));
-        b = v ? (b | mask) : (b & ~mask);
-    } else if (im.lSpp == 1) {
-        p[y * im.lSync + x] = static_cast<uint8_t>(v);
-    } else if (im.ulRGBOrder == 0) {
-        uint8_t* q = p + y * im.lSync + 3 * x;
-        q[0] = static_cast<uint8_t>(v);
-        q[1] = static_cast<uint8_t>(v >> 8);
-        q[2] = static_cast<uint8_t>(v >> 16);
-    } else {
-        uint8_t* q = p + 3 * y * im.lSync + x;
-        q[0] = static_cast<uint8_t>(v);
-        q[im.lSync] = static_cast<uint8_t>(v >> 8);
-        q[2 * im.lSync] = static_cast<uint8_t>(v >> 16);
-    }
-}
 
 // An owned image of the layout filled with noise, padding included, so that
 // stray bits beyond the width show up in a turned image.
@@ -80,10 +47,10 @@ std::vector<uint8_t> ExpectedTurn(const tagTVKIMAGEINFO& src, const tagTVKIMAGEI
     std::vector<uint8_t> out(dst.tImageSize, 0);
     tagTVKIMAGEINFO e = dst;
     e.lpImage = out.data();
-    for (int64_t j = 0; j < src.lWidth; ++j) {
-        for (int64_t i = 0; i < src.lHeight; ++i) {
-            const uint32_t v =
-                clockwise ? Pixel(src, j, src.lHeight - 1 - i) : Pixel(src, src.lWidth - 1 - j, i);
+    for (int32_t j = 0; j < src.lWidth; ++j) {
+        for (int32_t i = 0; i < src.lHeight; ++i) {
+            const uint32_t v = clockwise ? GetPixel(src, j, src.lHeight - 1 - i)
+                                         : GetPixel(src, src.lWidth - 1 - j, i);
             SetPixel(e, i, j, v);
         }
     }
@@ -142,7 +109,7 @@ TEST(CImageInfoPtr, TurnsUndoEachOther) {
         // Padding is not part of the image: clear it for a byte comparison.
         for (int64_t y = 0; y < img.Height(); ++y) {
             for (int64_t x = 0; x < img.Width(); ++x) {
-                SetPixel(*img.Info(), x, y, Pixel(*img.Info(), x, y));
+                SetPixel(*img.Info(), x, y, GetPixel(*img.Info(), x, y));
             }
         }
         CImageInfoPtr orig;
@@ -169,8 +136,8 @@ TEST(CImageInfoPtr, TurnsUndoEachOther) {
         EXPECT_EQ(odd.Height(), 16);
         for (int64_t y = 0; y < 16; ++y) {
             for (int64_t x = 0; x < 16; ++x) {
-                const uint32_t want = (x < 13 && y < 11) ? Pixel(*oddOrig.Info(), x, y) : 0;
-                ASSERT_EQ(Pixel(*odd.Info(), x, y), want) << x << "," << y;
+                const uint32_t want = (x < 13 && y < 11) ? GetPixel(*oddOrig.Info(), x, y) : 0;
+                ASSERT_EQ(GetPixel(*odd.Info(), x, y), want) << x << "," << y;
             }
         }
     }
@@ -324,33 +291,14 @@ TEST(BitHelpers, MirrorAndShiftLines) {
               (std::vector<uint8_t>{1, 2, 3, 0, 4, 5, 6, 0}));
 }
 
-namespace {
-tagTVKIMAGEINFO Record(std::vector<uint8_t>& buf, int32_t w, int32_t h, int32_t bps, int32_t spp,
-                       uint32_t order) {
-    tagTVKIMAGEINFO r{};
-    r.size = kTvkImageInfoSize;
-    r.lWidth = w;
-    r.lHeight = h;
-    r.lBps = bps;
-    r.lSpp = spp;
-    r.ulRGBOrder = order;
-    r.lSync = TvkDefaultSync(w, order == 0 ? bps * spp : bps);
-    buf.assign(static_cast<size_t>(r.lSync) * h * (order == 1 ? spp : 1), 0);
-    r.lpImage = buf.data();
-    return r;
-}
-} // namespace
-
 TEST(ClipView, OneBitAreaInsideAByte) {
-    std::vector<uint8_t> sb, db;
-    tagTVKIMAGEINFO src = Record(sb, 16, 2, 1, 1, 1);
-    tagTVKIMAGEINFO dst = Record(db, 16, 2, 1, 1, 1);
-    std::memset(sb.data(), 0xFF, sb.size());
-    std::memset(db.data(), 0x00, db.size());
+    TestImage src(16, 2, 1, 1), dst(16, 2, 1, 1);
+    std::vector<uint8_t>& db = dst.bytes();
+    std::fill(src.bytes().begin(), src.bytes().end(), 0xFF);
     db[4] = 0x81;
     tagCLIPVIEWINFO req{kClipViewInfoSize, 3, 1, 3, 0, 4, 1};
     IpSetLastError(77);
-    EXPECT_EQ(ClipView(&dst, &src, &req), 1);
+    EXPECT_EQ(ClipView(dst.info(), src.info(), &req), 1);
     EXPECT_EQ(IpGetLastError(), 0u);
     EXPECT_EQ(db[4], 0x81 | 0x1E); // bits 3..6 only
     EXPECT_EQ(db[0], 0);
@@ -358,11 +306,9 @@ TEST(ClipView, OneBitAreaInsideAByte) {
 }
 
 TEST(ClipView, FailuresAndCuts) {
-    std::vector<uint8_t> sb, db;
-    tagTVKIMAGEINFO src = Record(sb, 10, 6, 8, 1, 1);
-    tagTVKIMAGEINFO dst = Record(db, 8, 5, 8, 1, 1);
-    FillRandom(sb.data(), sb.size(), 3);
-    const std::vector<uint8_t> before = db;
+    TestImage src(10, 6, 8, 1), dst(8, 5, 8, 1);
+    FillRandom(src.data(), src.bytes().size(), 3);
+    const std::vector<uint8_t> before = dst.bytes();
 
     const struct {
         tagCLIPVIEWINFO req;
@@ -373,42 +319,39 @@ TEST(ClipView, FailuresAndCuts) {
         {{kClipViewInfoSize, 9, 0, 0, 0, 4, 4}, 0},  {{kClipViewInfoSize, 0, 0, -2, 0, 4, 4}, 0},
     };
     for (auto f : failing) {
-        EXPECT_EQ(ClipView(&dst, &src, &f.req), f.result);
-        EXPECT_EQ(db, before);
+        EXPECT_EQ(ClipView(dst.info(), src.info(), &f.req), f.result);
+        EXPECT_EQ(dst.bytes(), before);
     }
-    std::vector<uint8_t> wb;
-    tagTVKIMAGEINFO wide = Record(wb, 8, 5, 16, 1, 1);
+    TestImage wide(8, 5, 16, 1);
     tagCLIPVIEWINFO req16{kClipViewInfoSize, 0, 0, 0, 0, 2, 2};
-    EXPECT_EQ(ClipView(&wide, &wide, &req16), 0); // 16 bits are not clipped
+    EXPECT_EQ(ClipView(wide.info(), wide.info(), &req16), 0); // 16 bits are not clipped
     tagCLIPVIEWINFO mixed{kClipViewInfoSize, 0, 0, 0, 0, 2, 2};
-    EXPECT_EQ(ClipView(&dst, &wide, &mixed), 0);
+    EXPECT_EQ(ClipView(dst.info(), wide.info(), &mixed), 0);
 
     // Cut to the destination, then to the source; the request shows the cut.
     tagCLIPVIEWINFO req{kClipViewInfoSize, 5, 3, 8, 1, 9, 9};
-    EXPECT_EQ(ClipView(&dst, &src, &req), 1);
+    EXPECT_EQ(ClipView(dst.info(), src.info(), &req), 1);
     EXPECT_EQ(req.lWidth, 2);
     EXPECT_EQ(req.lHeight, 2);
     for (int y = 0; y < 5; ++y) {
         for (int x = 0; x < 8; ++x) {
             const bool in = x >= 5 && x < 7 && y >= 3;
-            const uint8_t want = in ? sb[(y - 2) * src.lSync + x + 3] : 0;
-            EXPECT_EQ(db[y * dst.lSync + x], want) << x << "," << y;
+            const uint32_t want = in ? src.get(x + 3, y - 2) : 0;
+            EXPECT_EQ(dst.get(x, y), want) << x << "," << y;
         }
     }
 }
 
 TEST(ClipView, ColourLayouts) {
     for (uint32_t order : {0u, 1u}) {
-        std::vector<uint8_t> sb, db;
-        tagTVKIMAGEINFO src = Record(sb, 7, 5, 8, 3, order);
-        tagTVKIMAGEINFO dst = Record(db, 6, 4, 8, 3, order);
-        FillRandom(sb.data(), sb.size(), 9 + order);
+        TestImage src(7, 5, 8, 3, order), dst(6, 4, 8, 3, order);
+        FillRandom(src.data(), src.bytes().size(), 9 + order);
         tagCLIPVIEWINFO req{kClipViewInfoSize, 1, 1, 2, 1, 3, 2};
-        ASSERT_EQ(ClipView(&dst, &src, &req), 1);
+        ASSERT_EQ(ClipView(dst.info(), src.info(), &req), 1);
         for (int y = 0; y < 4; ++y) {
             for (int x = 0; x < 6; ++x) {
                 const bool in = x >= 1 && x < 4 && y >= 1 && y < 3;
-                EXPECT_EQ(Pixel(dst, x, y), in ? Pixel(src, x + 1, y) : 0u)
+                EXPECT_EQ(dst.get(x, y), in ? src.get(x + 1, y) : 0u)
                     << order << ": " << x << "," << y;
             }
         }
@@ -417,12 +360,10 @@ TEST(ClipView, ColourLayouts) {
 
 TEST(ClipViewOwnBuffer, CropsGrayAndInterleaved) {
     for (int32_t spp : {1, 3}) {
-        std::vector<uint8_t> b;
-        tagTVKIMAGEINFO im = Record(b, 9, 6, 8, spp, 0);
-        FillRandom(b.data(), b.size(), 21);
-        std::vector<uint8_t> orig = b;
-        tagTVKIMAGEINFO before = im;
-        before.lpImage = orig.data();
+        TestImage img(9, 6, 8, spp, 0);
+        FillRandom(img.data(), img.bytes().size(), 21);
+        const TestImage before = img;
+        tagTVKIMAGEINFO& im = *img.info();
         tagCLIPVIEWINFO req{kClipViewInfoSize, 0, 0, 2, 1, 20, 3};
         IpSetLastError(5);
         ASSERT_EQ(ClipViewOwnBuffer(&im, &req), 0);
@@ -434,7 +375,7 @@ TEST(ClipViewOwnBuffer, CropsGrayAndInterleaved) {
         EXPECT_EQ(im.tImageSize, static_cast<uint32_t>(im.lSync) * 3);
         for (int y = 0; y < 3; ++y) {
             for (int x = 0; x < 7; ++x) {
-                EXPECT_EQ(Pixel(im, x, y), Pixel(before, x + 2, y + 1)) << x << "," << y;
+                EXPECT_EQ(GetPixel(im, x, y), before.get(x + 2, y + 1)) << x << "," << y;
             }
         }
     }
@@ -453,11 +394,10 @@ TEST(ClipViewOwnBuffer, Refusals) {
         {8, 1, 1, {kClipViewInfoSize, 0, 0, -1, 0, 4, 4}},
     };
     for (auto c : cases) {
-        std::vector<uint8_t> b;
-        tagTVKIMAGEINFO im = Record(b, 8, 4, c.bps, c.spp, c.order);
-        const tagTVKIMAGEINFO before = im;
-        EXPECT_EQ(ClipViewOwnBuffer(&im, &c.req), -1);
-        EXPECT_EQ(im.lWidth, before.lWidth);
-        EXPECT_EQ(im.lSync, before.lSync);
+        TestImage img(8, 4, c.bps, c.spp, c.order);
+        const tagTVKIMAGEINFO before = *img.info();
+        EXPECT_EQ(ClipViewOwnBuffer(img.info(), &c.req), -1);
+        EXPECT_EQ(img.info()->lWidth, before.lWidth);
+        EXPECT_EQ(img.info()->lSync, before.lSync);
     }
 }

@@ -115,10 +115,10 @@ int32_t TestImage::fullSync() const {
     return FullSyncOf(m_info);
 }
 
-uint32_t TestImage::get(int32_t x, int32_t y) const {
-    const uint8_t* l = line(y);
-    const int32_t bps = m_info.lBps;
-    if (m_info.lSpp != 3) {
+uint32_t GetPixel(const tagTVKIMAGEINFO& image, int32_t x, int32_t y) {
+    const uint8_t* l = image.lpImage + static_cast<size_t>(y) * FullSyncOf(image);
+    const int32_t bps = image.lBps;
+    if (image.lSpp != 3) {
         if (bps == 1) return (l[x >> 3] >> (7 - (x & 7))) & 1u;
         if (bps == 16) {
             uint16_t v;
@@ -129,7 +129,7 @@ uint32_t TestImage::get(int32_t x, int32_t y) const {
     }
     uint32_t s[3];
     for (int c = 0; c < 3; ++c) {
-        const size_t pos = SampleOffset(m_info, x, c);
+        const size_t pos = SampleOffset(image, x, c);
         if (bps == 16) {
             uint16_t v;
             std::memcpy(&v, l + pos, 2);
@@ -141,10 +141,10 @@ uint32_t TestImage::get(int32_t x, int32_t y) const {
     return s[0] | s[1] << 8 | s[2] << 16;
 }
 
-void TestImage::set(int32_t x, int32_t y, uint32_t v) {
-    uint8_t* l = line(y);
-    const int32_t bps = m_info.lBps;
-    if (m_info.lSpp != 3) {
+void SetPixel(const tagTVKIMAGEINFO& image, int32_t x, int32_t y, uint32_t v) {
+    uint8_t* l = image.lpImage + static_cast<size_t>(y) * FullSyncOf(image);
+    const int32_t bps = image.lBps;
+    if (image.lSpp != 3) {
         if (bps == 1) {
             const uint8_t bit = static_cast<uint8_t>(0x80u >> (x & 7));
             if (v & 1u)
@@ -161,7 +161,7 @@ void TestImage::set(int32_t x, int32_t y, uint32_t v) {
     }
     for (int c = 0; c < 3; ++c) {
         const uint8_t b = static_cast<uint8_t>(v >> (8 * c));
-        const size_t pos = SampleOffset(m_info, x, c);
+        const size_t pos = SampleOffset(image, x, c);
         if (bps == 16) {
             const uint16_t s = static_cast<uint16_t>(b * 257u);
             std::memcpy(l + pos, &s, 2);
@@ -169,6 +169,14 @@ void TestImage::set(int32_t x, int32_t y, uint32_t v) {
             l[pos] = b;
         }
     }
+}
+
+uint32_t TestImage::get(int32_t x, int32_t y) const {
+    return GetPixel(m_info, x, y);
+}
+
+void TestImage::set(int32_t x, int32_t y, uint32_t v) {
+    SetPixel(m_info, x, y, v);
 }
 
 tagTVKIMAGEINFO TestImage::band(int32_t y0, int32_t n) const {

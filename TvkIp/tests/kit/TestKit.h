@@ -66,6 +66,10 @@ private:
     tagTVKIMAGEINFO m_info{};
 };
 
+// TestImage::get and set for any record, such as one the library made.
+uint32_t GetPixel(const tagTVKIMAGEINFO& image, int32_t x, int32_t y);
+void SetPixel(const tagTVKIMAGEINFO& image, int32_t x, int32_t y, uint32_t v);
+
 // Deterministic random source for tests: each call reseeds and returns the
 // calling thread's engine, so a sequence restarts with every call.
 std::mt19937& Rng(uint32_t seed = 12345);
