@@ -9,9 +9,9 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <random>
 #include <vector>
 
+using kdtest::FillRandom;
 using kdtest::TestImage;
 
 namespace {
@@ -42,11 +42,6 @@ struct HandleGuard {
     tagBINFUNCINFO* r;
     ~HandleGuard() { ReleaseBinalizeHandle(r); }
 };
-
-void FillRandom(std::vector<uint8_t>& v, uint32_t seed) {
-    std::mt19937 rng(seed);
-    for (auto& b : v) b = static_cast<uint8_t>(rng());
-}
 
 } // namespace
 

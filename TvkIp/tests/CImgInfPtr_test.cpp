@@ -10,18 +10,12 @@
 #include <random>
 #include <vector>
 
+using kdtest::FillRandom;
 using kdtest::GetPixel;
 using kdtest::SetPixel;
 using kdtest::TestImage;
 
 namespace {
-
-void FillRandom(uint8_t* p, size_t n, uint32_t seed) {
-    std::mt19937 rng(seed);
-    for (size_t i = 0; i < n; ++i) {
-        p[i] = static_cast<uint8_t>(rng());
-    }
-}
 
 // Layouts the quarter turns handle.
 enum class Layout { Bin, Gray, Interleaved, Planar };
@@ -307,7 +301,7 @@ TEST(ClipView, OneBitAreaInsideAByte) {
 
 TEST(ClipView, FailuresAndCuts) {
     TestImage src(10, 6, 8, 1), dst(8, 5, 8, 1);
-    FillRandom(src.data(), src.bytes().size(), 3);
+    FillRandom(src.bytes(), 3);
     const std::vector<uint8_t> before = dst.bytes();
 
     const struct {
@@ -345,7 +339,7 @@ TEST(ClipView, FailuresAndCuts) {
 TEST(ClipView, ColourLayouts) {
     for (uint32_t order : {0u, 1u}) {
         TestImage src(7, 5, 8, 3, order), dst(6, 4, 8, 3, order);
-        FillRandom(src.data(), src.bytes().size(), 9 + order);
+        FillRandom(src.bytes(), 9 + order);
         tagCLIPVIEWINFO req{kClipViewInfoSize, 1, 1, 2, 1, 3, 2};
         ASSERT_EQ(ClipView(dst.info(), src.info(), &req), 1);
         for (int y = 0; y < 4; ++y) {
@@ -361,7 +355,7 @@ TEST(ClipView, ColourLayouts) {
 TEST(ClipViewOwnBuffer, CropsGrayAndInterleaved) {
     for (int32_t spp : {1, 3}) {
         TestImage img(9, 6, 8, spp, 0);
-        FillRandom(img.data(), img.bytes().size(), 21);
+        FillRandom(img.bytes(), 21);
         const TestImage before = img;
         tagTVKIMAGEINFO& im = *img.info();
         tagCLIPVIEWINFO req{kClipViewInfoSize, 0, 0, 2, 1, 20, 3};

@@ -1,42 +1,24 @@
 // Image description record and the image container.
 #include "CImgInf.h"
+#include "TestKit.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <random>
 #include <vector>
+
+using kdtest::FillRandom;
+using kdtest::TestImage;
 
 namespace {
 
-void FillRandom(uint8_t* p, size_t n, uint32_t seed) {
-    std::mt19937 rng(seed);
-    for (size_t i = 0; i < n; ++i) {
-        p[i] = static_cast<uint8_t>(rng());
-    }
+// An 8-bit gray image, lines sync bytes apart, with value x + 10 y at each pixel.
+TestImage Gradient(int32_t w, int32_t h, int32_t sync) {
+    TestImage img(w, h, 8, 1, 1, sync);
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) img.set(x, y, static_cast<uint32_t>(x + 10 * y));
+    return img;
 }
-
-// A caller-owned 8-bit gray buffer with value x + 10 y at each pixel.
-struct GrayBuf {
-    std::vector<uint8_t> buf;
-    tagTVKIMAGEINFO info{};
-    GrayBuf(int32_t w, int32_t h, int32_t sync) {
-        buf.assign(static_cast<size_t>(sync) * h, 0);
-        for (int32_t y = 0; y < h; ++y) {
-            for (int32_t x = 0; x < w; ++x) {
-                buf[static_cast<size_t>(y) * sync + x] = static_cast<uint8_t>(x + 10 * y);
-            }
-        }
-        info.size = kTvkImageInfoSize;
-        info.lpImage = buf.data();
-        info.lWidth = w;
-        info.lHeight = h;
-        info.lSync = sync;
-        info.lBps = 8;
-        info.lSpp = 1;
-        info.ulRGBOrder = 1;
-    }
-};
 
 } // namespace
 
@@ -132,15 +114,15 @@ TEST(CImageInfo, Pset24BothLayouts) {
 }
 
 TEST(CImageInfo, WrapperWritesSizeAndNeverFrees) {
-    GrayBuf g(6, 4, 8);
-    g.info.tImageSize = 0;
+    TestImage g = Gradient(6, 4, 8);
+    g.info()->tImageSize = 0;
     {
-        CImageInfo w(&g.info);
-        EXPECT_EQ(g.info.tImageSize, 32u);
+        CImageInfo w(g.info());
+        EXPECT_EQ(g.info()->tImageSize, 32u);
         EXPECT_FALSE(w.IsAllocated());
         EXPECT_EQ(w.PGET8(5, 3), 35u);
     }
-    EXPECT_EQ(g.buf[0], 0); // still the caller's, untouched
+    EXPECT_EQ(g.bytes()[0], 0); // still the caller's, untouched
 }
 
 TEST(CImageInfo, ReleaseThenDestroyFreesOnce) {
@@ -203,13 +185,13 @@ TEST(CImageInfo, CopyConstructorSharesBuffer) {
 }
 
 TEST(CImageInfo, ByValueConstructorCopiesPixels) {
-    GrayBuf g(6, 4, 8);
-    CImageInfo copy(g.info);
+    TestImage g = Gradient(6, 4, 8);
+    CImageInfo copy(*g.info());
     ASSERT_NE(copy.GetPtr(), nullptr);
-    EXPECT_NE(copy.GetPtr(), g.buf.data());
-    EXPECT_EQ(std::memcmp(copy.GetPtr(), g.buf.data(), g.buf.size()), 0);
+    EXPECT_NE(copy.GetPtr(), g.bytes().data());
+    EXPECT_EQ(std::memcmp(copy.GetPtr(), g.bytes().data(), g.bytes().size()), 0);
 
-    CImageInfo src(&g.info);
+    CImageInfo src(g.info());
     CImageInfo* same = src.CreateSameSize();
     CImageInfo* dup = src.CreateCopy();
     ASSERT_NE(same, nullptr);
@@ -249,8 +231,8 @@ TEST(CImageInfo, TrimRefusedOnOwningContainer) {
 }
 
 TEST(CImageInfo, CutOffH) {
-    GrayBuf g(4, 10, 4);
-    CImageInfo img(&g.info);
+    TestImage g = Gradient(4, 10, 4);
+    CImageInfo img(g.info());
     img.CutOffH(4, 1); // first == last: nothing
     EXPECT_EQ(img.Height(), 10);
     img.CutOffH(2, 3);
@@ -264,8 +246,8 @@ TEST(CImageInfo, CutOffH) {
 }
 
 TEST(CImageInfo, ShiftLeftAndCutOffV) {
-    GrayBuf g(10, 3, 12);
-    CImageInfo img(&g.info);
+    TestImage g = Gradient(10, 3, 12);
+    CImageInfo img(g.info());
     img.ShiftLeft(2);
     EXPECT_EQ(img.Width(), 8);
     EXPECT_EQ(img.PGET8(0, 0), 2u);
@@ -282,8 +264,8 @@ TEST(CImageInfo, ShiftLeftAndCutOffV) {
 }
 
 TEST(CImageInfo, RectSumCutsToImage) {
-    GrayBuf g(6, 4, 8);
-    CImageInfo img(&g.info);
+    TestImage g = Gradient(6, 4, 8);
+    CImageInfo img(g.info());
     unsigned count = 0;
     tagRECT r{4, 1, 10, 2}; // runs past the right edge
     EXPECT_EQ(img.RectSum(&r, &count), 14u + 15u + 24u + 25u);
@@ -294,8 +276,8 @@ TEST(CImageInfo, RectSumCutsToImage) {
 }
 
 TEST(CImageInfo, LineReads) {
-    GrayBuf g(6, 4, 8);
-    CImageInfo img(&g.info);
+    TestImage g = Gradient(6, 4, 8);
+    CImageInfo img(g.info());
     std::vector<uint8_t> line(8, 0xEE);
     img.GetHLineData(line.data(), 2);
     EXPECT_EQ(line[5], 25);
@@ -310,10 +292,10 @@ TEST(CImageInfo, LineReads) {
 }
 
 TEST(CImageInfo, PutImageCutsAndKeepsUncoveredBits) {
-    GrayBuf big(8, 6, 8);
-    CImageInfo dst(&big.info);
-    GrayBuf small(3, 3, 4);
-    CImageInfo src(&small.info);
+    TestImage big = Gradient(8, 6, 8);
+    CImageInfo dst(big.info());
+    TestImage small = Gradient(3, 3, 4);
+    CImageInfo src(small.info());
     dst.PutImage(-1, 4, src); // first column skipped, last line cut
     EXPECT_EQ(dst.PGET8(0, 4), 1u);
     EXPECT_EQ(dst.PGET8(1, 5), 12u);

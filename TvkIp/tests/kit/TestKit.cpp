@@ -224,6 +224,11 @@ std::mt19937& Rng(uint32_t seed) {
     return engine;
 }
 
+void FillRandom(uint8_t* p, size_t n, uint32_t seed) {
+    std::mt19937& rng = Rng(seed);
+    for (size_t i = 0; i < n; ++i) p[i] = static_cast<uint8_t>(rng());
+}
+
 // ---------------------------------------------------------------------------
 // Drawing helpers shared by the generators
 

@@ -73,6 +73,11 @@ void SetPixel(const tagTVKIMAGEINFO& image, int32_t x, int32_t y, uint32_t v);
 // Deterministic random source for tests: each call reseeds and returns the
 // calling thread's engine, so a sequence restarts with every call.
 std::mt19937& Rng(uint32_t seed = 12345);
+// Fills n bytes from p with the seed's byte sequence (one engine output per byte).
+void FillRandom(uint8_t* p, size_t n, uint32_t seed);
+inline void FillRandom(std::vector<uint8_t>& bytes, uint32_t seed) {
+    FillRandom(bytes.data(), bytes.size(), seed);
+}
 
 // Generated pages. All are deterministic for a given seed. The order applies
 // to colour pages only; gray and 1-bit pages carry 1 like the library's own.
