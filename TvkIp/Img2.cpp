@@ -585,8 +585,10 @@ void CDetectSize3::calc_intercept(tagPOINT u, int64_t i[6]) const {
     const std::vector<int32_t>& p5 = m_prof[5];
     const std::vector<int32_t>& p4 = m_prof[4];
     const int32_t width = static_cast<int32_t>(p5.size());
-    const int32_t from = std::max(m_rect.left, 0), to = std::min(m_rect.right, width);
-    for (int32_t x = from; x < to; ++x) {
+    // The rectangle's right is the last valid column, and it counts: a
+    // slanted sheet's rightmost corner is often reached by that column alone.
+    const int32_t from = std::max(m_rect.left, 0), to = std::min(m_rect.right, width - 1);
+    for (int32_t x = from; x <= to; ++x) {
         if (bottom[x] >= 0) i0 = std::max(i0, cOf(x, bottom[x]));
         if (topRef[x] >= 0) i2 = std::min(i2, cOf(x, topRef[x]));
         if (p5[x] >= 0) {

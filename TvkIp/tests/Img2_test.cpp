@@ -351,6 +351,34 @@ TEST(DetectSize3, EdgesThatDisagreeGiveNoSlant) {
     EXPECT_NEAR(r.rect.top, 60, 2);
 }
 
+TEST(DetectSize3, RightCornersReachTheLastPaperColumn) {
+    // Paper with upright sides over columns 100..1099 whose bottom edge runs
+    // to the end of the scan, so that the corners come from the outermost
+    // edge points. Each slanted end of the paper has one corner that only
+    // the outermost column reaches: the left one in the first column, the
+    // right one in the last. The construction truncates toward the origin
+    // (up to 2 pixels here), alike on both sides.
+    for (const double deg : {3.0, 1.0, -1.0, -3.0}) {
+        SCOPED_TRACE(testing::Message() << "skew " << deg);
+        const double t = std::tan(deg * M_PI / 180);
+        const double top = deg > 0 ? 60 : 60 - 999 * t, bottom = top + 1300;
+        const int32_t h = static_cast<int32_t>(std::max(bottom, bottom + 999 * t)) + 12;
+        const tagDETECTSIZEINFO r = Detect(Quad(1200, h, 100, 1100, top, t, bottom, t), 0);
+        SCOPED_TRACE(Describe(r));
+        ASSERT_NE(r.slant.y, 0);
+        // The rectangle along the slant holds the paper: two of its corners
+        // lie beyond the upright sides, the other two on the paper's ends,
+        // second from the left and second from the right.
+        int32_t xs[4];
+        for (int k = 0; k < 4; ++k) xs[k] = r.corner[k].x;
+        std::sort(xs, xs + 4);
+        EXPECT_GE(xs[1], 98);
+        EXPECT_LE(xs[1], 100);
+        EXPECT_GE(xs[2], 1097);
+        EXPECT_LE(xs[2], 1099);
+    }
+}
+
 TEST(DetectSize3, EvenMedianWidthResolutions) {
     // At 102 to 126 dpi a millimetre holds an even number of pixels; the
     // edge smoothing takes the next odd width and the sheet is still found.
