@@ -237,6 +237,15 @@ bool UsableImage(const tagTVKIMAGEINFO* img) {
     return int64_t{img->lSync} >= int64_t{img->lWidth} * img->lSpp;
 }
 
+// The spread table of an axis of `in` pixels or lines reduced to `out`.
+int32_t NewSpreadTable(int32_t out, int32_t in, std::unique_ptr<uint32_t[]>& table) {
+    if (in <= 0 || out <= 0) return kReduceMoireErrParam;
+    table = NewArray<uint32_t>(static_cast<size_t>(in));
+    if (!table) return kReduceMoireErrNoMemory;
+    MakeSpreadCountTable(table.get(), out, in);
+    return 0;
+}
+
 uint8_t* LineOf(const tagTVKIMAGEINFO* img, int64_t y) {
     return img->lpImage + static_cast<size_t>(y) * static_cast<size_t>(img->lSync);
 }
@@ -259,12 +268,10 @@ public:
         m_inH = req->lInHeight;
         m_outW = req->lOutWidth;
         m_expected = req->lOutHeight;
-        m_hTable = NewArray<uint32_t>(static_cast<size_t>(m_inW));
-        m_vTable = NewArray<uint32_t>(static_cast<size_t>(m_inH));
+        if (int32_t rc = NewSpreadTable(m_outW, m_inW, m_hTable); rc != 0) return rc;
+        if (int32_t rc = NewSpreadTable(m_expected, m_inH, m_vTable); rc != 0) return rc;
         m_xs = NewArray<int32_t>(static_cast<size_t>(m_outW));
-        if (!m_hTable || !m_vTable || !m_xs) return kReduceMoireErrNoMemory;
-        MakeSpreadCountTable(m_hTable.get(), m_outW, m_inW);
-        MakeSpreadCountTable(m_vTable.get(), m_expected, m_inH);
+        if (!m_xs) return kReduceMoireErrNoMemory;
         int32_t o = 0;
         for (int32_t x = 0; x < m_inW && o < m_outW; ++x)
             if (m_hTable[x] != 0) m_xs[o++] = x;
@@ -272,10 +279,10 @@ public:
         return 0;
     }
 
-    // Every band must have the geometry of the request (and of the first
-    // band); the first band also sizes the line buffers.
+    // Every band (usable images, see BandWorker) must have the geometry of
+    // the request and of the first band; the first band also sizes the line
+    // buffers.
     int32_t CheckBand(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src) {
-        if (!UsableImage(dst) || !UsableImage(src)) return kReduceMoireErrBadRequest;
         if (src->lWidth != m_inW || dst->lWidth != m_outW || src->lSpp != dst->lSpp)
             return kReduceMoireErrParam;
         if (m_started) return src->lSpp == m_spp ? 0 : kReduceMoireErrParam;
@@ -427,12 +434,8 @@ public:
     static constexpr Kind kKind = Kind::ConvertV;
     CTvkResolutionConvertV() : CMoireWorker(kKind) {}
     int32_t Create(const tagREDUCEMOIREFILTERINFO* req) {
-        if (req->lInHeight <= 0 || req->lOutHeight <= 0) return kReduceMoireErrParam;
         m_inH = req->lInHeight;
-        m_table = NewArray<uint32_t>(static_cast<size_t>(m_inH));
-        if (!m_table) return kReduceMoireErrNoMemory;
-        MakeSpreadCountTable(m_table.get(), req->lOutHeight, m_inH);
-        return 0;
+        return NewSpreadTable(req->lOutHeight, m_inH, m_table);
     }
     int32_t Band(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src) {
         if (dst->lWidth != src->lWidth) return kReduceMoireErrParam;
@@ -461,12 +464,8 @@ public:
     static constexpr Kind kKind = Kind::ConvertH;
     CTvkResolutionConvertH() : CMoireWorker(kKind) {}
     int32_t Create(const tagREDUCEMOIREFILTERINFO* req) {
-        if (req->lInWidth <= 0 || req->lOutWidth <= 0) return kReduceMoireErrParam;
         m_inW = req->lInWidth;
-        m_table = NewArray<uint32_t>(static_cast<size_t>(m_inW));
-        if (!m_table) return kReduceMoireErrNoMemory;
-        MakeSpreadCountTable(m_table.get(), req->lOutWidth, m_inW);
-        return 0;
+        return NewSpreadTable(req->lOutWidth, m_inW, m_table);
     }
     int32_t Band(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src) {
         if (src->lWidth != m_inW || dst->lSpp != src->lSpp) return kReduceMoireErrParam;
@@ -753,6 +752,19 @@ template <class W> W* WorkerOf(void* field) {
     return base != nullptr && base->kind() == W::kKind ? static_cast<W*>(base) : nullptr;
 }
 
+// The worker of a band call: both images usable and a worker of the export's
+// kind in its field. Null, with the code to return in rc, otherwise.
+template <class W>
+W* BandWorker(void* field, const tagTVKIMAGEINFO* dst, const tagTVKIMAGEINFO* src, int32_t& rc) {
+    rc = kReduceMoireErrBadRequest;
+    if (!UsableImage(dst) || !UsableImage(src)) return nullptr;
+    if (field == nullptr) {
+        rc = kReduceMoireErrNoWorker;
+        return nullptr;
+    }
+    return WorkerOf<W>(field);
+}
+
 void Release(void*& field) {
     delete static_cast<CMoireWorker*>(field);
     field = nullptr;
@@ -801,10 +813,9 @@ int32_t ReduceMoire(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagREDUCEMOIREFI
             return 0;
         }
         if (!IsBand(cmd)) return kReduceMoireErrBadRequest;
-        if (!UsableImage(dst) || !UsableImage(src)) return kReduceMoireErrBadRequest;
-        if (field == nullptr) return kReduceMoireErrNoWorker;
-        auto* w = WorkerOf<CTvkReduceMoire>(field);
-        if (w == nullptr) return kReduceMoireErrBadRequest;
+        int32_t rc;
+        auto* w = BandWorker<CTvkReduceMoire>(field, dst, src, rc);
+        if (w == nullptr) return rc;
         if (int32_t rc = w->CheckBand(dst, src); rc != 0) return rc;
         const int32_t room = dst->lHeight;
         if (cmd == kReduceMoireWholePage) {
@@ -835,10 +846,9 @@ int32_t MaskFilterH(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagREDUCEMOIREFI
             return 0;
         case kReduceMoireFirstBand:
         case kReduceMoireBand: {
-            if (!UsableImage(dst) || !UsableImage(src)) return kReduceMoireErrBadRequest;
-            if (field == nullptr) return kReduceMoireErrNoWorker;
-            auto* w = WorkerOf<CTvkMaskFilterH>(field);
-            return w != nullptr ? w->Band(dst, src) : kReduceMoireErrBadRequest;
+            int32_t rc;
+            auto* w = BandWorker<CTvkMaskFilterH>(field, dst, src, rc);
+            return w != nullptr ? w->Band(dst, src) : rc;
         }
         default:
             return kReduceMoireErrBadRequest;
@@ -857,12 +867,12 @@ int32_t MaskFilterV(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagREDUCEMOIREFI
         case kReduceMoireFirstBand:
         case kReduceMoireBand:
         case kReduceMoireLastBand: {
-            if (!UsableImage(dst) || !UsableImage(src)) return kReduceMoireErrBadRequest;
-            if (field == nullptr) return kReduceMoireErrNoWorker;
-            auto* w = WorkerOf<CTvkMaskFilterV>(field);
-            if (w == nullptr) return kReduceMoireErrBadRequest;
+            int32_t rc;
+            auto* w = BandWorker<CTvkMaskFilterV>(field, dst, src, rc);
+            if (w == nullptr) return rc;
             const bool last = req->lCommand == kReduceMoireLastBand;
-            if (int32_t rc = w->Band(dst, src, last); rc != 0) return rc;
+            rc = w->Band(dst, src, last);
+            if (rc != 0) return rc;
             if (req->lCommand == kReduceMoireFirstBand) req->lPendingLines = w->PendingLines();
             if (last) Release(field);
             return 0;
@@ -886,11 +896,9 @@ int32_t ResolutionConvertH(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src,
                              return 0;
                          case kReduceMoireFirstBand:
                          case kReduceMoireBand: {
-                             if (!UsableImage(dst) || !UsableImage(src))
-                                 return kReduceMoireErrBadRequest;
-                             if (field == nullptr) return kReduceMoireErrNoWorker;
-                             auto* w = WorkerOf<CTvkResolutionConvertH>(field);
-                             return w != nullptr ? w->Band(dst, src) : kReduceMoireErrBadRequest;
+                             int32_t rc;
+                             auto* w = BandWorker<CTvkResolutionConvertH>(field, dst, src, rc);
+                             return w != nullptr ? w->Band(dst, src) : rc;
                          }
                          default:
                              return kReduceMoireErrBadRequest;
@@ -918,10 +926,9 @@ int32_t ResolutionConvertV(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src,
                 return 0;
             case kReduceMoireFirstBand:
             case kReduceMoireBand: {
-                if (!UsableImage(dst) || !UsableImage(src)) return kReduceMoireErrBadRequest;
-                if (field == nullptr) return kReduceMoireErrNoWorker;
-                auto* w = WorkerOf<CTvkResolutionConvertV>(field);
-                return w != nullptr ? w->Band(dst, src) : kReduceMoireErrBadRequest;
+                int32_t rc;
+                auto* w = BandWorker<CTvkResolutionConvertV>(field, dst, src, rc);
+                return w != nullptr ? w->Band(dst, src) : rc;
             }
             default:
                 return kReduceMoireErrBadRequest;
