@@ -55,12 +55,36 @@ inline void SamplePixel(uint8_t* out, const uint8_t* r0, const uint8_t* r1, int6
     }
 }
 
+// The same sample as SamplePixel, interpolated across then down:
+// h0 = p00 (1 - fx) + p01 fx = p00 4096 + (p01 - p00) fx, likewise h1, and
+// h0 (1 - fy) + h1 fy = h0 4096 + (h1 - h0) fy. Each true value lies in
+// [0, 2^32), so unsigned wrap-around arithmetic gives it exactly: the same
+// integer as the corner-weight form, with three products per sample.
 template <int Spp>
-void RunWise(uint8_t* out, const uint8_t* const* rows, int64_t x, int64_t y, int32_t cx, int32_t cy,
-             int64_t count) {
+inline void SampleAcrossThenDown(uint8_t* out, const uint8_t* a, const uint8_t* b, uint32_t fx,
+                                 uint32_t fy) {
+#pragma GCC unroll 3
+    for (int s = 0; s < Spp; ++s) {
+        const uint32_t h0 = (uint32_t{a[s]} << kRotateShift) + (uint32_t{a[s + Spp]} - a[s]) * fx;
+        const uint32_t h1 = (uint32_t{b[s]} << kRotateShift) + (uint32_t{b[s + Spp]} - b[s]) * fx;
+        out[s] =
+            static_cast<uint8_t>(((h0 << kRotateShift) + (h1 - h0) * fy) >> (2 * kRotateShift));
+    }
+}
+
+// Pixels of a run that stay on the rows of its first pixel: the row and its
+// fraction are looked up once per stretch, and the row two below, which the
+// next destination line reads at about the same columns, is requested from
+// memory a cache line at a time while this line works. The path crosses the
+// source rows in pieces too short for the hardware to see a stream, so
+// without the request nearly every piece waits for memory. Rows at or past
+// `rowCount` are never touched (0: no request at all).
+template <int Spp, bool Bilinear>
+void RunWise(uint8_t* out, const uint8_t* const* rows, int64_t rowCount, int64_t x, int64_t y,
+             int32_t cx, int32_t cy, int64_t count) {
+    constexpr int64_t kPixelsPerCacheLine = 64 / Spp;
     while (count > 0) {
         const int64_t r = y >> kRotateShift;
-        // Pixels that stay on this row.
         int64_t m = count;
         if (cy > 0) {
             m = CeilDiv(((r + 1) << kRotateShift) - y, cy);
@@ -69,13 +93,27 @@ void RunWise(uint8_t* out, const uint8_t* const* rows, int64_t x, int64_t y, int
         }
         if (m > count) m = count;
         const uint8_t* r0 = rows[r];
-        const uint8_t* r1 = rows[r + 1];
-        for (int64_t k = 0; k < m; ++k) {
-            SamplePixel<Spp>(out, r0, r1, x, y);
-            out += Spp;
-            x += cx;
-            y += cy;
+        const uint8_t* r1 = Bilinear ? rows[r + 1] : r0;
+        const uint8_t* below = r + 2 < rowCount ? rows[r + 2] : nullptr;
+        // The row fraction moves by cy and stays inside [0, 4096) on the stretch.
+        uint32_t fy = static_cast<uint32_t>(y - (r << kRotateShift));
+        for (int64_t k0 = 0; k0 < m; k0 += kPixelsPerCacheLine) {
+            if (below != nullptr) __builtin_prefetch(below + (x >> kRotateShift) * Spp);
+            const int64_t k1 = std::min(m, k0 + kPixelsPerCacheLine);
+            for (int64_t k = k0; k < k1; ++k) {
+                const int64_t c = (x >> kRotateShift) * Spp;
+                if constexpr (Bilinear) {
+                    SampleAcrossThenDown<Spp>(out, r0 + c, r1 + c,
+                                              static_cast<uint32_t>(x & (kRotateOne - 1)), fy);
+                } else {
+                    std::memcpy(out, r0 + c, Spp);
+                }
+                out += Spp;
+                x += cx;
+                fy += static_cast<uint32_t>(cy);
+            }
         }
+        y += m * cy;
         count -= m;
     }
 }
@@ -86,18 +124,6 @@ void PerPixel(uint8_t* out, const uint8_t* const* rows, int64_t x, int64_t y, in
     for (int64_t k = 0; k < count; ++k) {
         const int64_t r = y >> kRotateShift;
         SamplePixel<Spp>(out, rows[r], rows[r + 1], x, y);
-        out += Spp;
-        x += cx;
-        y += cy;
-    }
-}
-
-template <int Spp>
-void Nearest(uint8_t* out, const uint8_t* const* rows, int64_t x, int64_t y, int32_t cx, int32_t cy,
-             int64_t count) {
-    for (int64_t k = 0; k < count; ++k) {
-        const uint8_t* p = rows[y >> kRotateShift] + (x >> kRotateShift) * Spp;
-        for (int s = 0; s < Spp; ++s) out[s] = p[s];
         out += Spp;
         x += cx;
         y += cy;
@@ -298,20 +324,20 @@ uint32_t CRotateImage::DetectBackground(const tagTVKIMAGEINFO& src) {
 }
 
 void CRotateImage::Fill(tagTVKIMAGEINFO& dst) const {
-    const uint8_t c[3] = {static_cast<uint8_t>(m_ulFillColour),
-                          static_cast<uint8_t>(m_ulFillColour >> 8),
-                          static_cast<uint8_t>(m_ulFillColour >> 16)};
-    for (int32_t y = 0; y < dst.lHeight; ++y) {
-        uint8_t* line = dst.lpImage + int64_t{y} * dst.lSync;
-        if (m_lSpp == 1) {
-            std::memset(line, c[0], static_cast<size_t>(dst.lWidth));
-        } else {
-            for (int32_t x = 0; x < dst.lWidth; ++x) {
-                line[3 * x] = c[0];
-                line[3 * x + 1] = c[1];
-                line[3 * x + 2] = c[2];
-            }
-        }
+    if (dst.lHeight <= 0 || dst.lWidth <= 0) return;
+    const size_t bytes = static_cast<size_t>(dst.lWidth) * m_lSpp;
+    // The first line gets the colour, every other line a copy of it.
+    uint8_t* first = dst.lpImage;
+    if (m_lSpp == 1) {
+        std::memset(first, static_cast<uint8_t>(m_ulFillColour), bytes);
+    } else {
+        const uint8_t c[3] = {static_cast<uint8_t>(m_ulFillColour),
+                              static_cast<uint8_t>(m_ulFillColour >> 8),
+                              static_cast<uint8_t>(m_ulFillColour >> 16)};
+        for (size_t i = 0; i < bytes; i += 3) std::memcpy(first + i, c, 3);
+    }
+    for (int32_t y = 1; y < dst.lHeight; ++y) {
+        std::memcpy(dst.lpImage + int64_t{y} * dst.lSync, first, bytes);
     }
 }
 
@@ -463,9 +489,9 @@ int64_t CRotateImage::DrawPending(tagTVKIMAGEINFO& dst, int64_t produced, int64_
                 dst.lpImage + (produced + n) * dst.lSync + (int64_t{m_lDstX} + run.first) * m_lSpp;
             const int64_t count = run.last - run.first + 1;
             if (m_bNearest) {
-                DrawNearest(out, m_ppLine, m_lSpp, x, y, m_lCos, m_lSin, count);
+                DrawNearest(out, m_ppLine, m_lSpp, x, y, m_lCos, m_lSin, count, m_lKeepLine);
             } else if (runWise) {
-                DrawBilinearRun(out, m_ppLine, m_lSpp, x, y, m_lCos, m_lSin, count);
+                DrawBilinearRun(out, m_ppLine, m_lSpp, x, y, m_lCos, m_lSin, count, m_lKeepLine);
             } else {
                 DrawBilinearPixel(out, m_ppLine, m_lSpp, x, y, m_lCos, m_lSin, count);
             }
@@ -514,11 +540,12 @@ uint32_t CRotateImage::Rotate(tagTVKIMAGEINFO& src, tagTVKIMAGEINFO& dst, tagROT
 }
 
 void CRotateImage::DrawBilinearRun(uint8_t* out, const uint8_t* const* rows, int32_t spp, int64_t x,
-                                   int64_t y, int32_t cx, int32_t cy, int64_t count) {
+                                   int64_t y, int32_t cx, int32_t cy, int64_t count,
+                                   int64_t rowCount) {
     if (spp == 3) {
-        RunWise<3>(out, rows, x, y, cx, cy, count);
+        RunWise<3, true>(out, rows, rowCount, x, y, cx, cy, count);
     } else {
-        RunWise<1>(out, rows, x, y, cx, cy, count);
+        RunWise<1, true>(out, rows, rowCount, x, y, cx, cy, count);
     }
 }
 
@@ -532,11 +559,11 @@ void CRotateImage::DrawBilinearPixel(uint8_t* out, const uint8_t* const* rows, i
 }
 
 void CRotateImage::DrawNearest(uint8_t* out, const uint8_t* const* rows, int32_t spp, int64_t x,
-                               int64_t y, int32_t cx, int32_t cy, int64_t count) {
+                               int64_t y, int32_t cx, int32_t cy, int64_t count, int64_t rowCount) {
     if (spp == 3) {
-        Nearest<3>(out, rows, x, y, cx, cy, count);
+        RunWise<3, false>(out, rows, rowCount, x, y, cx, cy, count);
     } else {
-        Nearest<1>(out, rows, x, y, cx, cy, count);
+        RunWise<1, false>(out, rows, rowCount, x, y, cx, cy, count);
     }
 }
 

@@ -75,14 +75,16 @@ public:
 
     // Sampling of one run of `count` pixels starting at (x, y), in 1/4096
     // pixel, y relative to rows[0], moving (cx, cy) per pixel. The run-wise
-    // form looks its rows up once per run of equal rows; both give the same
-    // pixels. `spp` is 1 or 3.
+    // forms look their rows up once per stretch of equal rows and, given the
+    // number of rows held in `rows`, ask for the rows the next line reads
+    // ahead of time; both bilinear forms give the same pixels. `spp` is 1 or 3.
     static void DrawBilinearRun(uint8_t* out, const uint8_t* const* rows, int32_t spp, int64_t x,
-                                int64_t y, int32_t cx, int32_t cy, int64_t count);
+                                int64_t y, int32_t cx, int32_t cy, int64_t count,
+                                int64_t rowCount = 0);
     static void DrawBilinearPixel(uint8_t* out, const uint8_t* const* rows, int32_t spp, int64_t x,
                                   int64_t y, int32_t cx, int32_t cy, int64_t count);
     static void DrawNearest(uint8_t* out, const uint8_t* const* rows, int32_t spp, int64_t x,
-                            int64_t y, int32_t cx, int32_t cy, int64_t count);
+                            int64_t y, int32_t cx, int32_t cy, int64_t count, int64_t rowCount = 0);
 
 private:
     struct Run {
