@@ -191,14 +191,19 @@ public:
     }
 
 protected:
-    virtual void PairStep(uint8_t* /*out*/, uint8_t* /*next*/) {}
+    // One call a line; a kind with a step for each pixel pair of the middle
+    // and the next line passes it to FilterLineWith, where it inlines.
+    virtual void FilterLine(uint8_t* out, const uint8_t* prev, uint8_t* next) {
+        FilterLineWith(out, prev, next, [](uint8_t*, uint8_t*) {});
+    }
 
-    void FilterLine(uint8_t* out, const uint8_t* prev, uint8_t* next) {
+    template <class PairStep>
+    void FilterLineWith(uint8_t* out, const uint8_t* prev, uint8_t* next, PairStep pairStep) {
         const size_t width = m_lineBytes / 3;
         for (size_t x = 0; x < width; ++x) {
             uint8_t* o = out + 3 * x;
             uint8_t* nx = next + 3 * x;
-            PairStep(o, nx);
+            pairStep(o, nx);
             if (!IsColorPixel(o, m_table)) continue;
             const uint8_t* pv = prev + 3 * x;
             const bool darkPrev = pv[0] < m_darkLevel && pv[1] < m_darkLevel && pv[2] < m_darkLevel;
@@ -249,7 +254,9 @@ public:
     }
 
 protected:
-    void PairStep(uint8_t* out, uint8_t* next) override { calc(out, next); }
+    void FilterLine(uint8_t* out, const uint8_t* prev, uint8_t* next) override {
+        FilterLineWith(out, prev, next, [this](uint8_t* a, uint8_t* b) { calc(a, b); });
+    }
 
     void calc(uint8_t* a, uint8_t* b) {
         if (m_classes[Word(a)] + m_classes[Word(b)] != 3) return;
