@@ -6,6 +6,7 @@
 #include "CImgInfPtr.h"
 #include "TvkIpError.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -246,16 +247,15 @@ int64_t CountBlackPixels(const tagTVKIMAGEINFO& img, int32_t line, int32_t step,
     return n;
 }
 
-double GetAccuracy(const tagTVKIMAGEINFO& img, int32_t step, int dir, int64_t* scratch) {
-    const int64_t lean = step == kTextSlantHorizontal || step <= 0 ? 0 : img.lWidth / step;
-    const int64_t n = img.lHeight - lean;
-    if (n < 1) return 0.0;
-    // A rising line starts low enough to stay inside the image.
-    const int64_t first = dir > 0 ? 0 : lean;
-    int64_t prev = CountBlackPixels(img, static_cast<int32_t>(first), step, dir);
+namespace {
+
+// Sharpness of a projection from its per-line counts `count(i)`, i in [0, n):
+// the mean of the line-to-line differences at or above their mean.
+template <typename Count> double Sharpness(int64_t n, int64_t* scratch, Count countAt) {
+    int64_t prev = countAt(0);
     int64_t sum = 0;
     for (int64_t i = 1; i < n; ++i) {
-        const int64_t c = CountBlackPixels(img, static_cast<int32_t>(first + i), step, dir);
+        const int64_t c = countAt(i);
         const int64_t d = prev > c ? prev - c : c - prev;
         scratch[i] = d;
         sum += d;
@@ -263,14 +263,103 @@ double GetAccuracy(const tagTVKIMAGEINFO& img, int32_t step, int dir, int64_t* s
     }
     const int64_t mean = sum / n;
     int64_t total = 0;
-    int64_t count = 0;
+    int64_t picked = 0;
     for (int64_t i = 1; i < n; ++i) {
         if (scratch[i] >= mean) {
             total += scratch[i];
-            ++count;
+            ++picked;
         }
     }
-    return count == 0 ? 0.0 : static_cast<double>(total) / static_cast<double>(count);
+    return picked == 0 ? 0.0 : static_cast<double>(total) / static_cast<double>(picked);
+}
+
+// Lines a projection scores at a step: every start line whose path stays in
+// the image; a rising line starts low enough.
+struct Starts {
+    int64_t first;
+    int64_t n;
+};
+Starts ProjectionStarts(const tagTVKIMAGEINFO& img, int32_t step, int dir) {
+    const int64_t lean = step == kTextSlantHorizontal || step <= 0 ? 0 : img.lWidth / step;
+    return {dir > 0 ? 0 : lean, img.lHeight - lean};
+}
+
+} // namespace
+
+double GetAccuracy(const tagTVKIMAGEINFO& img, int32_t step, int dir, int64_t* scratch) {
+    const Starts st = ProjectionStarts(img, step, dir);
+    if (st.n < 1) return 0.0;
+    return Sharpness(st.n, scratch, [&](int64_t i) {
+        return CountBlackPixels(img, static_cast<int32_t>(st.first + i), step, dir);
+    });
+}
+
+bool ProjectionTable::Build(const tagTVKIMAGEINFO& img) {
+    m_height = img.lHeight > 0 ? img.lHeight : 0;
+    m_bytes = img.lWidth > 0 ? img.lWidth / 8 : 0;
+    const int64_t size = (m_bytes + 1) * m_height;
+    m_prefix.reset(new (std::nothrow) int32_t[static_cast<size_t>(size)]);
+    m_counts.reset(new (std::nothrow) int64_t[static_cast<size_t>(m_height)]);
+    m_bounds.reset(new (std::nothrow) int64_t[static_cast<size_t>(8 * m_bytes + 2)]);
+    if (!m_prefix || !m_counts || !m_bounds) return false;
+    // Blocks of lines, so that each column of the table is written a cache
+    // line at a time.
+    constexpr int64_t kBlock = 16;
+    int32_t run[kBlock];
+    for (int64_t y0 = 0; y0 < m_height; y0 += kBlock) {
+        const int64_t rows = std::min(kBlock, m_height - y0);
+        for (int64_t r = 0; r < rows; ++r) run[r] = 0;
+        for (int64_t r = 0; r < rows; ++r) m_prefix[y0 + r] = 0;
+        for (int64_t b = 0; b < m_bytes; ++b) {
+            int32_t* col = m_prefix.get() + (b + 1) * m_height + y0;
+            for (int64_t r = 0; r < rows; ++r) {
+                run[r] += kBitCount[img.lpImage[(y0 + r) * img.lSync + b]];
+                col[r] = run[r];
+            }
+        }
+    }
+    return true;
+}
+
+int64_t ProjectionTable::Segments(int32_t step) const {
+    // The byte walk of CountBlackPixels: a piece of whole bytes up to the one
+    // that brings the position to the step, then one line further.
+    const int64_t s = step > 0 ? step : kTextSlantHorizontal;
+    int64_t pos = 0;
+    int64_t n = 0;
+    m_bounds[0] = 0;
+    for (int64_t i = 0; i < m_bytes;) {
+        const int64_t k = std::min((s - pos + 7) / 8, m_bytes - i);
+        i += k;
+        pos += 8 * k;
+        if (pos >= s) pos -= s;
+        m_bounds[++n] = i;
+    }
+    return n;
+}
+
+const int64_t* ProjectionTable::Counts(int32_t step, int dir, int64_t first, int64_t n) const {
+    for (int64_t i = 0; i < n; ++i) m_counts[i] = 0;
+    const int64_t pieces = Segments(step);
+    for (int64_t t = 0; t < pieces; ++t) {
+        if (m_bounds[t + 1] == m_bounds[t]) continue;
+        // Piece t of line `first + i` lies on line first + i + t dir.
+        const int64_t shift = first + t * dir;
+        const int64_t lo = std::max<int64_t>(0, -shift);
+        const int64_t hi = std::min(n, m_height - shift);
+        const int32_t* end = m_prefix.get() + m_bounds[t + 1] * m_height + shift;
+        const int32_t* begin = m_prefix.get() + m_bounds[t] * m_height + shift;
+        for (int64_t i = lo; i < hi; ++i) m_counts[i] += end[i] - begin[i];
+    }
+    return m_counts.get();
+}
+
+double ProjectionTable::Accuracy(const tagTVKIMAGEINFO& img, int32_t step, int dir,
+                                 int64_t* scratch) const {
+    const Starts st = ProjectionStarts(img, step, dir);
+    if (st.n < 1) return 0.0;
+    const int64_t* counts = Counts(step, dir, st.first, st.n);
+    return Sharpness(st.n, scratch, [counts](int64_t i) { return counts[i]; });
 }
 
 int GetMaxAccuracy(const tagTVKIMAGEINFO& img, ACCURACYINFO& best) {
@@ -278,19 +367,27 @@ int GetMaxAccuracy(const tagTVKIMAGEINFO& img, ACCURACYINFO& best) {
     std::unique_ptr<int64_t[]> scratch(new (std::nothrow)
                                            int64_t[static_cast<size_t>(img.lHeight)]);
     if (!scratch) return -1;
-    const double flat = GetAccuracy(img, kTextSlantHorizontal, 1, scratch.get());
+    // Every step reads the same lines in other pieces: count each line's
+    // pixels once into a table, or walk the bytes when it cannot be had.
+    ProjectionTable table;
+    const bool fast = table.Build(img);
+    auto accuracy = [&](int32_t step, int dir) {
+        return fast ? table.Accuracy(img, step, dir, scratch.get())
+                    : GetAccuracy(img, step, dir, scratch.get());
+    };
+    const double flat = accuracy(kTextSlantHorizontal, 1);
     if (flat > best.accuracy) {
         best.accuracy = flat;
         best.step = kTextSlantHorizontal;
     }
     if (flat == 0.0) return 1;
     for (const int32_t dx : kSlopeSteps) {
-        const double down = GetAccuracy(img, dx, 1, scratch.get());
+        const double down = accuracy(dx, 1);
         if (down > best.accuracy) {
             best.accuracy = down;
             best.step = dx;
         }
-        const double up = GetAccuracy(img, dx, -1, scratch.get());
+        const double up = accuracy(dx, -1);
         if (up > best.accuracy) {
             best.accuracy = up;
             best.step = -dx;

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 // To-gray request: its size and a line counter that every conversion
 // increases by the source height.
@@ -77,6 +78,30 @@ inline constexpr int32_t kSlopeSteps[] = {565, 281, 192, 144, 114, 96, 82, 72, 6
 int64_t CountBlackPixels(const tagTVKIMAGEINFO& img, int32_t line, int32_t step, int dir);
 // Sharpness of the projection at a step; `scratch` holds one entry per line.
 double GetAccuracy(const tagTVKIMAGEINFO& img, int32_t step, int dir, int64_t* scratch);
+
+// The projections of every step from one pass over a 1-bit image: black
+// pixels of each line up to each whole byte, stored byte by byte, so that a
+// piece of a slanted path costs one difference and a projection runs down
+// contiguous columns. Gives the counts and sharpness of CountBlackPixels and
+// GetAccuracy.
+class ProjectionTable {
+public:
+    // False when memory runs out.
+    bool Build(const tagTVKIMAGEINFO& img);
+    // Counts of the `n` paths starting at lines first, first + 1, ...
+    const int64_t* Counts(int32_t step, int dir, int64_t first, int64_t n) const;
+    double Accuracy(const tagTVKIMAGEINFO& img, int32_t step, int dir, int64_t* scratch) const;
+
+private:
+    // Byte bounds of the pieces of a path at a step; returns their number.
+    int64_t Segments(int32_t step) const;
+
+    int64_t m_height = 0;
+    int64_t m_bytes = 0;
+    std::unique_ptr<int32_t[]> m_prefix; // [byte][line]: pixels before that byte
+    std::unique_ptr<int64_t[]> m_counts;
+    std::unique_ptr<int64_t[]> m_bounds;
+};
 // 1 when the image has nothing to measure (horizontal accuracy 0.0), -1 when
 // the scratch cannot be had, else 0 after trying every step both ways.
 int GetMaxAccuracy(const tagTVKIMAGEINFO& img, ACCURACYINFO& best);

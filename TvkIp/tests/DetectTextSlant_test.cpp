@@ -173,6 +173,30 @@ TEST(DetectTextSlant, ProjectionFollowsTheStepAndShortImagesScoreZero) {
     EXPECT_EQ(ts::GetAccuracy(*flat.info(), 19, -1, scratch.data()), 0.0);
 }
 
+// The table of line counts gives the byte walk's counts for every start line,
+// step and direction, odd widths and steps below a byte included, and so the
+// same sharpness.
+TEST(DetectTextSlant, ProjectionTableMatchesTheByteWalk) {
+    const int32_t steps[] = {kTextSlantHorizontal, 0, 1, 3, 8, 13, 19, 57, 565};
+    for (const int32_t width : {7, 64, 203}) {
+        TestImage img = kdtest::NoisePage(width, 37, 1, 1, 0, static_cast<uint32_t>(width));
+        ts::ProjectionTable table;
+        ASSERT_TRUE(table.Build(*img.info()));
+        std::vector<int64_t> a(37), b(37);
+        for (const int32_t step : steps) {
+            for (const int dir : {1, -1}) {
+                const int64_t* counts = table.Counts(step, dir, 0, 37);
+                for (int32_t line = 0; line < 37; ++line) {
+                    ASSERT_EQ(counts[line], ts::CountBlackPixels(*img.info(), line, step, dir))
+                        << width << " " << step << " " << dir << " " << line;
+                }
+                EXPECT_EQ(table.Accuracy(*img.info(), step, dir, a.data()),
+                          ts::GetAccuracy(*img.info(), step, dir, b.data()));
+            }
+        }
+    }
+}
+
 TEST(ToGrayRect, ConvertsEachDepthAndCountsLines) {
     TestImage bin = TestImage::Binary(11, 2);
     bin.set(0, 0, 1);
