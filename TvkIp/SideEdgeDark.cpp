@@ -254,13 +254,18 @@ void CDetectSlantAndSize_SideEdge::ColorLine2(const uint8_t* r, const uint8_t* g
         StoreLine(-1, -1);
         return;
     }
-    const int32_t left = std::max(m + stop - count, 0);
+    // The count includes the stopping pixel: the run began count - 1 pixels
+    // before it, where the gray scan (which counts the pixels before the
+    // stop) finds it too.
+    const int32_t left = std::max(m + stop - count + 1, 0);
     int32_t right = -1;
     count = 0;
     for (int32_t x = w - 1; x > stop; --x) {
         count = paper(x) ? count + 1 : 0;
         if (count > m_lRun) {
-            right = m + x + count < w ? m + x + count : w - 1;
+            // The last paper pixel of the run, which lies inside the scanned
+            // part of the line.
+            right = std::min(m + x + count - 1, m + w - 1);
             break;
         }
     }
@@ -285,7 +290,8 @@ void CDetectSlantAndSize_SideEdge::ColumnPass(const uint8_t* p, int32_t step, co
             continue;
         }
         if (++m_count[col] > m_lRunY) {
-            if (m_top[col] == -1) m_top[col] = std::max(y - m_count[col], 0);
+            // The counted run holds this line: it began count - 1 lines above.
+            if (m_top[col] == -1) m_top[col] = std::max(y - m_count[col] + 1, 0);
             m_bottom[col] = y;
         }
     }

@@ -42,14 +42,13 @@ TEST(SideEdge, LineEdges) {
         {"gray paper to the right end", 1, 40, 200, 40, 199},
         {"gray paper narrower than the run", 1, 40, 60, -1, -1},
         {"gray all dark", 1, 0, 0, -1, -1},
-        // Colour counts the stopping pixel itself: the edges land one pixel
-        // outside the paper, the right one at most on the last pixel.
-        {"colour", 3, 40, 160, 39, 160},
-        {"colour paper to the right end stops at the last pixel", 3, 40, 200, 39, 199},
+        // Colour finds the same first and last paper pixels as gray.
+        {"colour", 3, 40, 160, 40, 159},
+        {"colour paper to the right end", 3, 40, 200, 40, 199},
         {"colour all dark", 3, 0, 0, -1, -1},
         // A 1 mm side margin (11 pixels) is skipped at both line ends.
         {"gray with side margins", 1, 0, 200, 11, 188, 1000},
-        {"colour with side margins", 3, 0, 200, 10, 177, 1000},
+        {"colour with side margins", 3, 0, 200, 11, 188, 1000},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -64,10 +63,32 @@ TEST(SideEdge, LineEdges) {
     }
 }
 
+TEST(SideEdge, ColumnEdgesAreTheFirstAndLastPaperLines) {
+    // Paper in lines 5 to 35 (and from line 0): top and bottom are the first
+    // and last paper lines, in gray and in colour alike.
+    for (const int32_t spp : {1, 3}) {
+        for (const int32_t from : {5, 0}) {
+            SCOPED_TRACE(testing::Message() << "spp " << spp << " paper from line " << from);
+            TestImage im =
+                spp == 3 ? TestImage::Color(200, 40, 0, 20) : TestImage::Gray(200, 40, 20);
+            for (int32_t y = from; y <= 35; ++y)
+                for (int32_t x = 0; x < 200; ++x) im.set(x, y, spp == 3 ? 0x00E6E6E6 : 230);
+            CDetectSlantAndSize_SideEdge d;
+            const auto o = Option();
+            ASSERT_EQ(d.Initialize(im.info(), &o), 0u);
+            ASSERT_EQ(d.Image(im.info()), 0u);
+            EXPECT_EQ(d.topEdge()[100], from);
+            EXPECT_EQ(d.bottomEdge()[100], 35);
+        }
+    }
+}
+
 TEST(SideEdge, DarkLinesLeaveTheColumnRunsAlone) {
     // Paper in lines 5 to 35 with a wholly dark line 20 among them: the dark
     // line has no edges, so the column runs go on counting across it and
-    // pass the 23-line minimum. A line with a bright patch does reset them.
+    // pass the 23-line minimum (at line 29, the run counted 24 lines, so it
+    // is taken to begin at line 6). A line with a bright patch does reset
+    // them.
     for (const bool patch : {false, true}) {
         SCOPED_TRACE(patch ? "patch" : "dark");
         TestImage im = TestImage::Gray(200, 36, 230);
@@ -81,7 +102,7 @@ TEST(SideEdge, DarkLinesLeaveTheColumnRunsAlone) {
         ASSERT_EQ(d.Image(im.info()), 0u);
         EXPECT_EQ(LeftOf(d, 20), patch ? 0 : -1);
         EXPECT_EQ(RightOf(d, 20), patch ? 79 : -1);
-        EXPECT_EQ(d.topEdge()[100], patch ? -1 : 5);
+        EXPECT_EQ(d.topEdge()[100], patch ? -1 : 6);
         EXPECT_EQ(d.bottomEdge()[100], patch ? -1 : 35);
     }
 }
