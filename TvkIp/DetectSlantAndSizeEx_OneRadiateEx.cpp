@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <limits>
 #include <new>
 
 // End of a field inside its record: the size a record must have to hold it.
@@ -67,6 +68,21 @@ ResultWords WordsOf(const ScanInfo* s) {
         w.w10 = s->rightMargin;
     }
     return w;
+}
+
+// The dark-backing detector measures its slant in square units (the coarser
+// axis scaled to the finer resolution); the request reports a slant in pixels
+// and lines of the scan, as the other detectors give it and as the trimming
+// and the corner names take it. An upright (1, 0) stays as it is.
+Tvk::tagPOINT ScanUnitSlant(Tvk::tagPOINT s, int32_t xdpi, int32_t ydpi) {
+    if (s.x == 0 || s.y == 0 || xdpi < 1 || ydpi < 1 || xdpi == ydpi) return s;
+    auto scale = [](int32_t v, int32_t mul, int32_t div) {
+        return static_cast<int32_t>(std::clamp<int64_t>(int64_t{v} * mul / div,
+                                                        std::numeric_limits<int32_t>::min(),
+                                                        std::numeric_limits<int32_t>::max()));
+    };
+    if (xdpi < ydpi) return {s.x, scale(s.y, ydpi, xdpi)};
+    return {scale(s.x, xdpi, ydpi), s.y};
 }
 
 // The corners of an upright (or quarter-turned) sheet as the size detectors
@@ -509,6 +525,8 @@ uint32_t CDetectSlantAndSize_OneRadiateEx::ResultProc_BlackBack(Request* r) {
     Tvk::tagPOINT slant{1, 0};
     Tvk::tagPOINT p[4]{};
     m_pSideEdge->GetResult(&rect, &slant, p);
+    const int32_t div = m_pSideEdge->xdpi(), mul = m_pSideEdge->ydpi();
+    slant = ScanUnitSlant(slant, div, mul);
     tagDETECTRESULTBLOCK& out = r->basic.result;
     const uint32_t flags = r->basic.dwResultFlag;
     if (flags & kDssResultRect) {
@@ -516,7 +534,6 @@ uint32_t CDetectSlantAndSize_OneRadiateEx::ResultProc_BlackBack(Request* r) {
         out.rectSize = {rect.right - rect.left, rect.bottom - rect.top};
     }
     if (flags & kDssResultCorners) {
-        const int32_t div = m_pSideEdge->xdpi(), mul = m_pSideEdge->ydpi();
         if (NeedTrimFourPoint_BlackBack(rect, slant, p))
             TrimFourPoint(p, m_trimFront, slant, div, mul);
         AssignCorners(out, p, slant, div, mul);

@@ -4,6 +4,7 @@
 #include "DetectSlantAndSizeEx_OneRadiateEx.h"
 
 #include "DetectRequestFixture.h"
+#include "SheetTruth.h"
 #include "TestKit.h"
 
 #include <gtest/gtest.h>
@@ -64,31 +65,38 @@ bool Same(const tagDETECTRESULTBLOCK& a, const tagDETECTRESULTBLOCK& b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
-// Clockwise skew that a slant vector describes; a vector whose x is below
+// Clockwise skew that a slant vector describes, in degrees of the squared
+// image (the vector's y is in lines of the scan); a vector whose x is below
 // its y runs down the sheet's left side.
-double SkewOf(Tvk::tagPOINT v) {
-    if (v.x < v.y) return std::atan2(-v.x, v.y) * 180 / M_PI;
-    return std::atan2(v.y, v.x) * 180 / M_PI;
+double SkewOf(Tvk::tagPOINT v, double yscale = 1) {
+    if (v.x < v.y) return std::atan2(-v.x, v.y / yscale) * 180 / M_PI;
+    return std::atan2(v.y / yscale, v.x) * 180 / M_PI;
 }
 
-// The sheet's corners: left-top, right-top, right-bottom, left-bottom.
-struct Expected {
-    kdtest::Corner lt, rt, rb, lb;
-};
+// The sheet's corners as a detector reports them (SheetTruth.h): the right
+// side on the last paper column and the bottom side `bottomLines` scan lines
+// inside the drawn edge (its last paper line).
+using Expected = sheettruth::Quad;
 
-Expected Truth(const SheetSpec& s) {
-    const auto c = kdtest::SheetCorners(s);
-    return {c[0], c[1], c[2], c[3]};
+Expected Truth(const SheetSpec& s, double yscale = 1, double bottomLines = 1) {
+    return sheettruth::PixelCorners(s, yscale, bottomLines);
 }
 
-void ExpectCorners(const tagDETECTRESULTBLOCK& r, const Expected& e, double tol) {
+// Every corner within [low, high] pixels of the truth, y in pixels of the
+// squared scan.
+void ExpectCorners(const tagDETECTRESULTBLOCK& r, const Expected& e, double low, double high,
+                   double yscale = 1) {
     SCOPED_TRACE(Describe(r));
     const std::pair<Tvk::tagPOINT, kdtest::Corner> pairs[] = {
         {r.leftTop, e.lt}, {r.rightTop, e.rt}, {r.rightBottom, e.rb}, {r.leftBottom, e.lb}};
     const char* names[] = {"left-top", "right-top", "right-bottom", "left-bottom"};
     for (int k = 0; k < 4; ++k) {
-        EXPECT_NEAR(pairs[k].first.x, pairs[k].second.x, tol) << names[k];
-        EXPECT_NEAR(pairs[k].first.y, pairs[k].second.y, tol) << names[k];
+        const double dx = pairs[k].first.x - pairs[k].second.x;
+        const double dy = (pairs[k].first.y - pairs[k].second.y) / yscale;
+        EXPECT_GE(dx, low) << names[k] << " x " << pairs[k].first.x << " vs " << pairs[k].second.x;
+        EXPECT_LE(dx, high) << names[k] << " x " << pairs[k].first.x << " vs " << pairs[k].second.x;
+        EXPECT_GE(dy, low) << names[k] << " y " << pairs[k].first.y << " vs " << pairs[k].second.y;
+        EXPECT_LE(dy, high) << names[k] << " y " << pairs[k].first.y << " vs " << pairs[k].second.y;
     }
 }
 
@@ -128,8 +136,8 @@ void NoTrims(Mode13Request& m) {
 }
 
 // Slant within 2 pixels across the sheet's width.
-void ExpectSlant(const tagDETECTRESULTBLOCK& r, double angle, double width) {
-    const double skew = SkewOf(r.slantVector) * M_PI / 180;
+void ExpectSlant(const tagDETECTRESULTBLOCK& r, double angle, double width, double yscale = 1) {
+    const double skew = SkewOf(r.slantVector, yscale) * M_PI / 180;
     EXPECT_LE(std::fabs(std::tan(skew) - std::tan(angle * M_PI / 180)) * width, 2) << Describe(r);
 }
 
@@ -157,51 +165,66 @@ void Detect(Mode13Request& m, const TestImage& front, const TestImage* back, int
     ASSERT_EQ(m.run(kDssCmdResult, nullptr), 0u);
 }
 
-// The simplex size detector finds a corner to within a few pixels: every
-// step of its construction truncates, and the last edge column is left out.
-constexpr double kTol = 6;
-// The duplex detector reports edge pixels (the last paper line or column,
-// where the drawn corner lies on the pixel's far border) and truncates its
-// intersections: within 3.5 pixels of the drawn corner. On a dark backing
-// every faintly lit border pixel counts as paper, and the outermost points
-// make the corner: the simplex tolerance.
-constexpr double kEdgeTol = 3.5;
+// Bounds of the corners against the truth (pixels of the squared scan).
+// Simplex: the edges put the sides within 2 pixels; the size detector's
+// integer corner construction truncates toward zero four times over (0.5 to
+// 3 pixels toward the image origin), and the trimming, even with zero trims,
+// takes the corners to micrometres and back, truncating both ways (up to one
+// more pixel toward the origin).
+constexpr double kSimplexLow = -5.5, kSimplexHigh = 0.5;
+// Duplex: the edges of both sides within 2 pixels, the meeting points
+// truncated once, and the micrometre round trip of the trimming.
+constexpr double kDuplexLow = -3.5, kDuplexHigh = 1.5;
+// Dark backing: a pixel counts as paper from about a seventh of coverage on
+// (level 50 between backing 20 and paper 230), so a slanted side's outermost
+// points lie up to a pixel outside it, and the outermost edge points (not a
+// fitted line) make each side; the meeting points truncate.
+constexpr double kDarkLow = -4.5, kDarkHigh = 2.5;
+
+const double kAngles[] = {0.0, 0.5, -0.5, 2.0, -2.0, 5.0, -5.0};
 
 TEST(OneRadiateEx, SimplexSheets) {
-    for (const double angle : {0.0, 1.5, -1.5, 4.0, -4.0}) {
-        SCOPED_TRACE(testing::Message() << "skew " << angle);
-        const SheetSpec s = Sheet(angle);
-        const TestImage im = kdtest::SheetPage(s);
-        // Without trims the corners are the sheet's own.
-        Mode13Request bare;
-        NoTrims(bare);
-        Detect(bare, im, nullptr, 0);
-        ExpectSlant(bare.front(), angle, s.sheetWidth);
-        ExpectCorners(bare.front(), Truth(s), kTol);
+    for (const double yscale : {1.0, 2.0}) {
+        for (const double angle : kAngles) {
+            SCOPED_TRACE(testing::Message() << "skew " << angle << " dpi 300 x " << 300 * yscale);
+            const SheetSpec s = Sheet(angle);
+            TestImage im = kdtest::SheetPage(s);
+            if (yscale == 2) im = sheettruth::DoubleLines(im);
+            // Without trims the corners are the sheet's own.
+            Mode13Request bare;
+            NoTrims(bare);
+            Detect(bare, im, nullptr, 0);
+            ExpectSlant(bare.front(), angle, s.sheetWidth, yscale);
+            // The size detector squares the scan: its last paper line is a
+            // line of the squared scan.
+            ExpectCorners(bare.front(), Truth(s, yscale, yscale), kSimplexLow, kSimplexHigh,
+                          yscale);
 
-        // Default trims pull every corner inward; bands give the page result.
-        Mode13Request whole;
-        Detect(whole, im, nullptr, 0);
-        ExpectTrimmed(bare.front(), whole.front(), whole.detector()->m_trimFront, angle);
-        for (const int32_t band : {64, 17, 1000}) {
-            Mode13Request banded;
-            Detect(banded, im, nullptr, band);
-            EXPECT_TRUE(Same(banded.front(), whole.front()))
-                << "band " << band << ": " << Describe(banded.front()) << " vs "
-                << Describe(whole.front());
+            // Default trims pull every corner inward; bands give the page result.
+            Mode13Request whole;
+            Detect(whole, im, nullptr, 0);
+            if (yscale == 1)
+                ExpectTrimmed(bare.front(), whole.front(), whole.detector()->m_trimFront, angle);
+            for (const int32_t band : {64, 17, 1000}) {
+                Mode13Request banded;
+                Detect(banded, im, nullptr, band);
+                EXPECT_TRUE(Same(banded.front(), whole.front()))
+                    << "band " << band << ": " << Describe(banded.front()) << " vs "
+                    << Describe(whole.front());
+            }
+            // The rectangle lies inside the trimmed bounding box of the sheet.
+            const tagDETECTRESULTBLOCK& r = whole.front();
+            const auto c = kdtest::SheetCorners(s);
+            double l = 1e9, t = 1e9, rr = -1e9, b = -1e9;
+            for (const auto& p : c)
+                l = std::min(l, p.x), t = std::min(t, p.y * yscale), rr = std::max(rr, p.x),
+                b = std::max(b, p.y * yscale);
+            EXPECT_GE(r.rectXY.x, l - 1);
+            EXPECT_GE(r.rectXY.y, t - 1);
+            EXPECT_LE(r.rectXY.x + r.rectSize.x, rr + 1);
+            EXPECT_LE(r.rectXY.y + r.rectSize.y, b + 1);
+            EXPECT_GT(r.rectSize.x, s.sheetWidth * 0.9);
         }
-        // The rectangle lies inside the trimmed bounding box of the sheet.
-        const tagDETECTRESULTBLOCK& r = whole.front();
-        const auto c = kdtest::SheetCorners(s);
-        double l = 1e9, t = 1e9, rr = -1e9, b = -1e9;
-        for (const auto& p : c)
-            l = std::min(l, p.x), t = std::min(t, p.y), rr = std::max(rr, p.x),
-            b = std::max(b, p.y);
-        EXPECT_GE(r.rectXY.x, l - 1);
-        EXPECT_GE(r.rectXY.y, t - 1);
-        EXPECT_LE(r.rectXY.x + r.rectSize.x, rr + 1);
-        EXPECT_LE(r.rectXY.y + r.rectSize.y, b + 1);
-        EXPECT_GT(r.rectSize.x, s.sheetWidth * 0.9);
     }
 }
 
@@ -250,25 +273,36 @@ DuplexPages Duplex(double angle, int32_t shadowID, int32_t spp = 1) {
 
 TEST(OneRadiateEx, DuplexSheets) {
     for (const int32_t shadowID : {0, 1}) {
-        for (const double angle : {0.0, 2.0, -3.0}) {
-            SCOPED_TRACE(testing::Message() << "skew " << angle << " shadowID " << shadowID);
-            const DuplexPages d = Duplex(angle, shadowID);
-            Mode13Request bare(true, shadowID);
-            NoTrims(bare);
-            Detect(bare, d.frontImage, &d.backImage, 0);
-            ExpectSlant(bare.front(), angle, d.front.sheetWidth);
-            ExpectSlant(bare.back(), -angle, d.back.sheetWidth);
-            ExpectCorners(bare.front(), Truth(d.front), kEdgeTol);
-            ExpectCorners(bare.back(), Truth(d.back), kEdgeTol);
-            Mode13Request whole(true, shadowID);
-            Detect(whole, d.frontImage, &d.backImage, 0);
-            ExpectTrimmed(bare.front(), whole.front(), whole.detector()->m_trimFront, angle);
-            ExpectTrimmed(bare.back(), whole.back(), whole.detector()->m_trimBack, -angle);
-            for (const int32_t band : {64, 7}) {
-                Mode13Request banded(true, shadowID);
-                Detect(banded, d.frontImage, &d.backImage, band);
-                EXPECT_TRUE(Same(banded.front(), whole.front())) << Describe(banded.front());
-                EXPECT_TRUE(Same(banded.back(), whole.back())) << Describe(banded.back());
+        for (const double yscale : {1.0, 2.0}) {
+            for (const double angle : kAngles) {
+                SCOPED_TRACE(testing::Message() << "skew " << angle << " shadowID " << shadowID
+                                                << " dpi 300 x " << 300 * yscale);
+                DuplexPages d = Duplex(angle, shadowID);
+                if (yscale == 2) {
+                    d.frontImage = sheettruth::DoubleLines(d.frontImage);
+                    d.backImage = sheettruth::DoubleLines(d.backImage);
+                }
+                Mode13Request bare(true, shadowID);
+                NoTrims(bare);
+                Detect(bare, d.frontImage, &d.backImage, 0);
+                ExpectSlant(bare.front(), angle, d.front.sheetWidth, yscale);
+                ExpectSlant(bare.back(), -angle, d.back.sheetWidth, yscale);
+                // The duplex detector works on the scan's own lines: the last
+                // paper line is one line inside at any resolution.
+                ExpectCorners(bare.front(), Truth(d.front, yscale), kDuplexLow, kDuplexHigh,
+                              yscale);
+                ExpectCorners(bare.back(), Truth(d.back, yscale), kDuplexLow, kDuplexHigh, yscale);
+                if (yscale != 1 || (angle != 0 && angle != 2 && angle != -5)) continue;
+                Mode13Request whole(true, shadowID);
+                Detect(whole, d.frontImage, &d.backImage, 0);
+                ExpectTrimmed(bare.front(), whole.front(), whole.detector()->m_trimFront, angle);
+                ExpectTrimmed(bare.back(), whole.back(), whole.detector()->m_trimBack, -angle);
+                for (const int32_t band : {64, 7}) {
+                    Mode13Request banded(true, shadowID);
+                    Detect(banded, d.frontImage, &d.backImage, band);
+                    EXPECT_TRUE(Same(banded.front(), whole.front())) << Describe(banded.front());
+                    EXPECT_TRUE(Same(banded.back(), whole.back())) << Describe(banded.back());
+                }
             }
         }
     }
@@ -307,29 +341,34 @@ TEST(OneRadiateEx, DuplexColourAndMissingShadow) {
 
 TEST(OneRadiateEx, DarkBackingSheets) {
     for (const int32_t spp : {1, 3}) {
-        for (const double angle : {0.0, 2.0, -3.0}) {
-            SCOPED_TRACE(testing::Message() << "skew " << angle << " spp " << spp);
-            SheetSpec s = Sheet(angle, spp);
-            s.backing = 20;
-            s.shadow = 0;
-            const TestImage im = kdtest::SheetPage(s);
-            Mode13Request bare(true, 0);
-            bare.scanner.bIsBackBlack = 1;
-            NoTrims(bare);
-            Detect(bare, im, &im, 0);
-            ExpectSlant(bare.front(), angle, s.sheetWidth);
-            ExpectCorners(bare.front(), Truth(s), kTol);
-            Mode13Request whole(true, 0); // duplex is ignored on a dark backing
-            whole.scanner.bIsBackBlack = 1;
-            std::memset(&whole.scan.back, 0x5A, sizeof whole.scan.back);
-            const tagDETECTRESULTBLOCK untouched = whole.scan.back;
-            Detect(whole, im, &im, 0);
-            ExpectTrimmed(bare.front(), whole.front(), whole.detector()->m_trimFront, angle);
-            EXPECT_TRUE(Same(whole.back(), untouched));
-            Mode13Request banded(true, 0);
-            banded.scanner.bIsBackBlack = 1;
-            Detect(banded, im, &im, 64);
-            EXPECT_TRUE(Same(banded.front(), whole.front())) << Describe(banded.front());
+        for (const double yscale : {1.0, 2.0}) {
+            for (const double angle : kAngles) {
+                SCOPED_TRACE(testing::Message() << "skew " << angle << " spp " << spp
+                                                << " dpi 300 x " << 300 * yscale);
+                SheetSpec s = Sheet(angle, spp);
+                s.backing = 20;
+                s.shadow = 0;
+                TestImage im = kdtest::SheetPage(s);
+                if (yscale == 2) im = sheettruth::DoubleLines(im);
+                Mode13Request bare(true, 0);
+                bare.scanner.bIsBackBlack = 1;
+                NoTrims(bare);
+                Detect(bare, im, &im, 0);
+                ExpectSlant(bare.front(), angle, s.sheetWidth, yscale);
+                ExpectCorners(bare.front(), Truth(s, yscale), kDarkLow, kDarkHigh, yscale);
+                if (yscale != 1 || (angle != 0 && angle != 2 && angle != -5)) continue;
+                Mode13Request whole(true, 0); // duplex is ignored on a dark backing
+                whole.scanner.bIsBackBlack = 1;
+                std::memset(&whole.scan.back, 0x5A, sizeof whole.scan.back);
+                const tagDETECTRESULTBLOCK untouched = whole.scan.back;
+                Detect(whole, im, &im, 0);
+                ExpectTrimmed(bare.front(), whole.front(), whole.detector()->m_trimFront, angle);
+                EXPECT_TRUE(Same(whole.back(), untouched));
+                Mode13Request banded(true, 0);
+                banded.scanner.bIsBackBlack = 1;
+                Detect(banded, im, &im, 64);
+                EXPECT_TRUE(Same(banded.front(), whole.front())) << Describe(banded.front());
+            }
         }
     }
 }

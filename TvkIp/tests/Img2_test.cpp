@@ -96,15 +96,7 @@ CDetectSize3::tagOPTION TrailingOption() {
     return o;
 }
 
-// Doubles every line: the same sheet scanned at twice the line density.
-TestImage DoubleLines(const TestImage& src) {
-    const tagTVKIMAGEINFO* i = src.info();
-    TestImage out(i->lWidth, i->lHeight * 2, i->lBps, i->lSpp, i->ulRGBOrder, 0, i->lXResolution);
-    out.info()->lYResolution = i->lYResolution * 2;
-    for (int32_t y = 0; y < out.height(); ++y)
-        std::copy(src.line(y / 2), src.line(y / 2) + src.fullSync(), out.line(y));
-    return out;
-}
+using sheettruth::DoubleLines;
 
 // The sheet's corners in the detector's order, as the detector reports them
 // (SheetTruth.h): the bottom side of a sheet with a leading shadow is found

@@ -60,4 +60,16 @@ inline Quad PixelCorners(const kdtest::SheetSpec& s, double yscale, double botto
     return p;
 }
 
+// The same page scanned at twice the line density: every line doubled and
+// the y resolution doubled.
+inline kdtest::TestImage DoubleLines(const kdtest::TestImage& src) {
+    const tagTVKIMAGEINFO* i = src.info();
+    kdtest::TestImage out(i->lWidth, i->lHeight * 2, i->lBps, i->lSpp, i->ulRGBOrder, 0,
+                          i->lXResolution);
+    out.info()->lYResolution = i->lYResolution * 2;
+    for (int32_t y = 0; y < out.height(); ++y)
+        std::copy(src.line(y / 2), src.line(y / 2) + src.fullSync(), out.line(y));
+    return out;
+}
+
 } // namespace sheettruth
