@@ -1,6 +1,7 @@
 // Older simplex and duplex size detection on generated sheets.
 #include "ImgDetect.h"
 
+#include "SheetTruth.h"
 #include "TestKit.h"
 
 #include <gtest/gtest.h>
@@ -87,28 +88,31 @@ std::string Describe(const tagDETECTSIZEINFO& r) {
     return t;
 }
 
-// Doubles every line: the same sheet scanned at twice the line density.
-TestImage DoubleLines(const TestImage& src) {
-    const tagTVKIMAGEINFO* i = src.info();
-    TestImage out(i->lWidth, i->lHeight * 2, i->lBps, i->lSpp, i->ulRGBOrder, 0, i->lXResolution);
-    out.info()->lYResolution = i->lYResolution * 2;
-    for (int32_t y = 0; y < out.height(); ++y)
-        std::copy(src.line(y / 2), src.line(y / 2) + src.fullSync(), out.line(y));
-    return out;
-}
+using sheettruth::DoubleLines;
 
-// The sheet's corners in the detector's order; a slant vector whose x is
-// below its y runs down the sheet's left side and names the corners one
-// place on.
+// The sheet's corners in the detector's order, as it reports them
+// (SheetTruth.h): the right side on the last paper column, the bottom side on
+// the last paper line of the squared scan. A slant vector whose x is below
+// its y runs down the sheet's left side and names the corners one place on.
 std::vector<kdtest::Corner> Expected(const SheetSpec& s, const tagDETECTSIZEINFO& r,
                                      double yscale) {
-    const auto c = kdtest::SheetCorners(s); // left-top, right-top, right-bottom, left-bottom
-    std::vector<kdtest::Corner> upright = {c[3], c[2], c[1], c[0]};
-    for (auto& p : upright) p.y *= yscale;
+    const sheettruth::Quad q = sheettruth::PixelCorners(s, yscale, yscale);
+    const std::vector<kdtest::Corner> upright = {q.lb, q.rb, q.rt, q.lt};
     if (r.slant.x >= r.slant.y) return upright;
     std::vector<kdtest::Corner> turned(4);
     for (int k = 0; k < 4; ++k) turned[(k + 1) % 4] = upright[k];
     return turned;
+}
+
+// Signed error of a corner, in pixels of the squared scan: the edges put the
+// sides within 2 pixels (whole-pixel steps of a slanted edge, the slant
+// measured between outline points), and the corners meet in floating point,
+// truncated once toward zero.
+void ExpectNear(double found, double truth, double unit, double low, double high, const char* what,
+                int k) {
+    const double d = (found - truth) / unit;
+    EXPECT_GE(d, low) << what << " of corner " << k << ": " << found << " vs " << truth;
+    EXPECT_LE(d, high) << what << " of corner " << k << ": " << found << " vs " << truth;
 }
 
 double SkewOf(Tvk::tagPOINT v, double yscale) {
@@ -137,8 +141,8 @@ TEST(DetectSize, DarkBackingSheetsGiveSlantAndCorners) {
             EXPECT_LE(std::fabs(std::tan(skew) - std::tan(angle * M_PI / 180)) * s.sheetWidth, 2);
             const auto e = Expected(s, r, yscale);
             for (int k = 0; k < 4; ++k) {
-                EXPECT_NEAR(r.corner[k].x, e[k].x, 3) << "corner " << k;
-                EXPECT_NEAR(r.corner[k].y, e[k].y, 3 * yscale) << "corner " << k;
+                ExpectNear(r.corner[k].x, e[k].x, 1, -3.5, 1.5, "x", k);
+                ExpectNear(r.corner[k].y, e[k].y, yscale, -3.5, 1.5, "y", k);
             }
         }
     }
@@ -374,14 +378,13 @@ DuplexPair MakePair(double angle, int32_t offset, bool sheet = true) {
 }
 
 // Image corners of a sheet in the detector's order (left-bottom,
-// right-bottom, right-top, left-top), y moved by dy.
+// right-bottom, right-top, left-top) as the detector reports them (the right
+// side on the last paper column, the bottom side on the last paper line), y
+// moved by dy.
 std::vector<kdtest::Corner> ImageCorners(const SheetSpec& s, double dy) {
-    auto c = kdtest::SheetCorners(s);
-    for (auto& p : c) p.y += dy;
-    std::sort(c.begin(), c.end(), [](const auto& a, const auto& b) { return a.y < b.y; });
-    const auto tl = c[0].x < c[1].x ? c[0] : c[1], tr = c[0].x < c[1].x ? c[1] : c[0];
-    const auto bl = c[2].x < c[3].x ? c[2] : c[3], br = c[2].x < c[3].x ? c[3] : c[2];
-    return {bl, br, tr, tl};
+    sheettruth::Quad q = sheettruth::PixelCorners(s, 1, 1);
+    for (kdtest::Corner* p : {&q.lb, &q.rb, &q.rt, &q.lt}) p->y += dy;
+    return {q.lb, q.rb, q.rt, q.lt};
 }
 
 CDetectSizeWithDuplex::tagOPTION DuplexOption(int32_t offset, bool front) {
@@ -443,8 +446,8 @@ TEST(DetectSizeWithDuplex, ShadowsOfBothEdgesGiveEachSide) {
                     e = t;
                 }
                 for (int k = 0; k < 4; ++k) {
-                    EXPECT_NEAR(r[side]->corner[k].x, e[k].x, 4) << "corner " << k;
-                    EXPECT_NEAR(r[side]->corner[k].y, e[k].y, 4) << "corner " << k;
+                    ExpectNear(r[side]->corner[k].x, e[k].x, 1, -2.5, 1.0, "x", k);
+                    ExpectNear(r[side]->corner[k].y, e[k].y, 1, -2.5, 1.0, "y", k);
                 }
             }
         }
