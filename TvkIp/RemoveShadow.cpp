@@ -49,6 +49,12 @@ struct REMOVE_SHADOW_PROCESS_INFO {
     }
 };
 
+void UnInitRemoveShadowInfo(REMOVE_SHADOW_PROCESS_INFO& info) {
+    info.endLine.reset();
+    info.documentLine.reset();
+    info.shadowLine.reset();
+}
+
 uint32_t InitRemoveShadowInfo(const tagTVKIMAGEINFO* image, const tagREMOVE_SHADOW_INFO* req,
                               REMOVE_SHADOW_PROCESS_INFO& info) {
     if (image == nullptr || req == nullptr) return kIpErrBadArgument;
@@ -57,9 +63,7 @@ uint32_t InitRemoveShadowInfo(const tagTVKIMAGEINFO* image, const tagREMOVE_SHAD
     info.documentLine.reset(new (std::nothrow) int32_t[w]);
     info.shadowLine.reset(new (std::nothrow) int32_t[w]);
     if (!info.endLine || !info.documentLine || !info.shadowLine) {
-        info.endLine.reset();
-        info.documentLine.reset();
-        info.shadowLine.reset();
+        UnInitRemoveShadowInfo(info);
         return kIpErrOutOfMemory;
     }
     info.image = image;
@@ -74,12 +78,6 @@ uint32_t InitRemoveShadowInfo(const tagTVKIMAGEINFO* image, const tagREMOVE_SHAD
                                : 2000;
     info.positionMargin = info.PxY(margin);
     return 0;
-}
-
-void UnInitRemoveShadowInfo(REMOVE_SHADOW_PROCESS_INFO& info) {
-    info.endLine.reset();
-    info.documentLine.reset();
-    info.shadowLine.reset();
 }
 
 // Step 1: the position must lie away from the top and bottom.
