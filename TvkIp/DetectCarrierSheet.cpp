@@ -5,6 +5,7 @@
 #include "DetectSlantAndSizeEx_OneRadiateEx.h"
 #include "TrimCorner.h"
 #include "TvkIpError.h"
+#include "WorkImage.h"
 
 #include <algorithm>
 #include <cmath>
@@ -20,26 +21,6 @@ constexpr int64_t kOne16 = 65536;
 
 int64_t Cross(int64_t ax, int64_t ay, int64_t bx, int64_t by) {
     return ax * by - ay * bx;
-}
-
-bool MakeGray(tagTVKIMAGEINFO& out, const tagTVKIMAGEINFO& like, int32_t width, int32_t height) {
-    const int64_t size = int64_t{width} * height;
-    if (width <= 0 || height <= 0 || size > int64_t{UINT32_MAX}) return false;
-    auto* buf = new (std::nothrow) uint8_t[static_cast<size_t>(size)]();
-    if (buf == nullptr) return false;
-    out = like;
-    out.size = kTvkImageInfoSize;
-    out.lpImage = buf;
-    out.lXpos = 0;
-    out.lYpos = 0;
-    out.lWidth = width;
-    out.lHeight = height;
-    out.lSync = width;
-    out.tImageSize = static_cast<uint32_t>(size);
-    out.lBps = 8;
-    out.lSpp = 1;
-    out.ulRGBOrder = 1;
-    return true;
 }
 
 // Output sample k of an area-averaged reduction of n samples (step apart)
@@ -296,7 +277,7 @@ tagEDGEBOX calc_rect_core_for_carrier_sheet(const tagEDGEBOX& rect, const tagFOU
 
 bool GreenToGray(tagTVKIMAGEINFO& out, const tagTVKIMAGEINFO& src) {
     if (src.lpImage == nullptr || src.lBps != 8 || (src.lSpp != 1 && src.lSpp != 3)) return false;
-    if (!MakeGray(out, src, src.lWidth, src.lHeight)) return false;
+    if (!MakeWorkImage(out, src, src.lWidth, src.lHeight)) return false;
     const bool planar = src.lSpp == 3 && src.ulRGBOrder == 1;
     const int64_t lineStep = planar ? 3 * int64_t{src.lSync} : src.lSync;
     for (int32_t y = 0; y < src.lHeight; ++y) {
@@ -324,7 +305,7 @@ uint32_t ResampleToLowerResolution(tagTVKIMAGEINFO& out, const tagTVKIMAGEINFO& 
     const int64_t low = across ? yr : xr;
     const int64_t w = across ? src.lWidth * low / high : src.lWidth;
     const int64_t h = across ? src.lHeight : src.lHeight * low / high;
-    if (!MakeGray(out, src, static_cast<int32_t>(w), static_cast<int32_t>(h))) {
+    if (!MakeWorkImage(out, src, static_cast<int32_t>(w), static_cast<int32_t>(h))) {
         return kIpErrCannotRun;
     }
     if (across) {
@@ -517,14 +498,8 @@ uint32_t FilterCore(const tagTVKIMAGEINFO* image, const tagDETECTRESULTBLOCK& re
     GetRotateImagePaperSize(&rot);
     const int64_t size = int64_t{rot.paperWidth} * rot.paperHeight;
     if (rot.paperWidth <= 0 || rot.paperHeight <= 0 || size > int64_t{UINT32_MAX}) return 0;
-    out.buffer = new (std::nothrow) uint8_t[static_cast<size_t>(size)]();
-    if (out.buffer == nullptr) return kIpErrCannotRun;
-    out.info = *src;
-    out.info.lpImage = out.buffer;
-    out.info.lWidth = rot.paperWidth;
-    out.info.lHeight = rot.paperHeight;
-    out.info.lSync = rot.paperWidth;
-    out.info.tImageSize = static_cast<uint32_t>(size);
+    if (!MakeWorkImage(out.info, *src, rot.paperWidth, rot.paperHeight)) return kIpErrCannotRun;
+    out.buffer = out.info.lpImage;
     tagTVKIMAGEINFO srcCopy = *src;
     if (RotateImagePage(&srcCopy, &out.info, &rot) != 0) {
         delete[] out.buffer;

@@ -5,6 +5,7 @@
 #include "CBFunc.h"
 #include "CImgInfPtr.h"
 #include "TvkIpError.h"
+#include "WorkImage.h"
 
 #include <algorithm>
 #include <array>
@@ -76,31 +77,17 @@ bool Usable(const tagTVKIMAGEINFO* img) {
            img->lSync > 0;
 }
 
-// An image record with a buffer owned by the caller's unique_ptr.
+// A working image whose buffer the caller's unique_ptr owns.
 bool MakeImage(tagTVKIMAGEINFO& out, std::unique_ptr<uint8_t[]>& buf, const tagTVKIMAGEINFO& like,
-               int32_t width, int32_t height, int32_t bps, int32_t sync) {
-    const int64_t size = int64_t{sync} * height;
-    if (width <= 0 || height <= 0 || size <= 0 || size > int64_t{UINT32_MAX}) return false;
-    buf.reset(new (std::nothrow) uint8_t[static_cast<size_t>(size)]());
-    if (!buf) return false;
-    out = like;
-    out.size = kTvkImageInfoSize;
-    out.lpImage = buf.get();
-    out.lXpos = 0;
-    out.lYpos = 0;
-    out.lWidth = width;
-    out.lHeight = height;
-    out.lSync = sync;
-    out.tImageSize = static_cast<uint32_t>(size);
-    out.lBps = bps;
-    out.lSpp = 1;
-    out.ulRGBOrder = 1;
+               int32_t width, int32_t height, int32_t bps) {
+    if (!MakeWorkImage(out, like, width, height, bps)) return false;
+    buf.reset(out.lpImage);
     return true;
 }
 
 // 8-bit gray form of an image through the to-gray line function.
 int32_t ToGray(tagTVKIMAGEINFO& out, std::unique_ptr<uint8_t[]>& buf, tagTVKIMAGEINFO& image) {
-    if (!MakeImage(out, buf, image, image.lWidth, image.lHeight, 8, image.lWidth)) {
+    if (!MakeImage(out, buf, image, image.lWidth, image.lHeight, 8)) {
         return kErrNoMemory;
     }
     tagTOGRAYFUNCINFO req{kToGrayFuncInfoSize, 0};
@@ -119,7 +106,7 @@ int32_t Binarize(tagTVKIMAGEINFO& out, std::unique_ptr<uint8_t[]>& buf, tagTVKIM
         if (r != 0) return r;
         src = &gray;
     }
-    if (!MakeImage(out, buf, image, image.lWidth, image.lHeight, 1, (image.lWidth + 7) / 8)) {
+    if (!MakeImage(out, buf, image, image.lWidth, image.lHeight, 1)) {
         return kErrNoMemory;
     }
     // A failed binarisation leaves a blank image: nothing to measure.
@@ -453,7 +440,7 @@ int32_t DetectTextSlant(tagTVKIMAGEINFO* image, tagDETECTTEXTSLANTINFO* info) {
         const int64_t wanted = info->workingResolution;
         if (wanted != 0 && work.lXResolution >= 2 * wanted) {
             const int32_t hw = work.lWidth / 2;
-            if (MakeImage(half, halfBuf, work, hw, work.lHeight / 2, 1, (hw + 7) / 8)) {
+            if (MakeImage(half, halfBuf, work, hw, work.lHeight / 2, 1)) {
                 half.lXResolution = work.lXResolution / 2;
                 half.lYResolution = work.lYResolution / 2;
                 HalveResolution(half, work);

@@ -5,6 +5,7 @@
 
 #include "DetectTextSlant.h"
 #include "TvkIpError.h"
+#include "WorkImage.h"
 
 #include <algorithm>
 #include <cmath>
@@ -131,28 +132,6 @@ void PerPixel(uint8_t* out, const uint8_t* const* rows, int64_t x, int64_t y, in
 }
 
 uint32_t g_debugFlag = 0;
-
-// An 8-bit one-sample image record over a new buffer (new[]); false when it
-// cannot be had.
-bool MakeGray(tagTVKIMAGEINFO& out, const tagTVKIMAGEINFO& like, int32_t width, int32_t height) {
-    const int64_t size = int64_t{width} * height;
-    if (width <= 0 || height <= 0 || size > int64_t{UINT32_MAX}) return false;
-    auto* buf = new (std::nothrow) uint8_t[static_cast<size_t>(size)]();
-    if (buf == nullptr) return false;
-    out = like;
-    out.size = kTvkImageInfoSize;
-    out.lpImage = buf;
-    out.lXpos = 0;
-    out.lYpos = 0;
-    out.lWidth = width;
-    out.lHeight = height;
-    out.lSync = width;
-    out.tImageSize = static_cast<uint32_t>(size);
-    out.lBps = 8;
-    out.lSpp = 1;
-    out.ulRGBOrder = 1;
-    return true;
-}
 
 } // namespace
 
@@ -576,7 +555,7 @@ uint32_t ROTATEIMAGE_COMMON_FUNCTION::ToGrayImage(tagTVKIMAGEINFO& out,
     if ((bits != 8 && bits != 24) || (bits == 24 && src.ulRGBOrder != 0)) {
         return kIpErrBadArgument;
     }
-    if (!MakeGray(out, src, src.lWidth, src.lHeight)) return kIpErrOutOfMemory;
+    if (!MakeWorkImage(out, src, src.lWidth, src.lHeight)) return kIpErrOutOfMemory;
     for (int32_t y = 0; y < src.lHeight; ++y) {
         const uint8_t* in = src.lpImage + int64_t{y} * src.lSync;
         uint8_t* o = out.lpImage + int64_t{y} * out.lSync;
@@ -594,7 +573,7 @@ uint32_t ROTATEIMAGE_COMMON_FUNCTION::ToGrayImage(tagTVKIMAGEINFO& out,
 uint32_t ROTATEIMAGE_COMMON_FUNCTION::ToHalveImage(tagTVKIMAGEINFO& out,
                                                    const tagTVKIMAGEINFO& src) {
     if (SourceBits(src) != 8) return kIpErrBadArgument;
-    if (!MakeGray(out, src, src.lWidth / 2, src.lHeight / 2)) return kIpErrOutOfMemory;
+    if (!MakeWorkImage(out, src, src.lWidth / 2, src.lHeight / 2)) return kIpErrOutOfMemory;
     out.lXResolution = src.lXResolution / 2;
     out.lYResolution = src.lYResolution / 2;
     for (int32_t y = 0; y < out.lHeight; ++y) {
@@ -702,7 +681,7 @@ uint32_t ROTATEIMAGE_COMMON_FUNCTION::DetectTextSlant_for_RotateImage(tagTVKIMAG
     // The page cut out upright at its paper size.
     tagTVKIMAGEINFO cut{};
     Owned cutBuf;
-    if (!MakeGray(cut, work, req.paperWidth, req.paperHeight)) {
+    if (!MakeWorkImage(cut, work, req.paperWidth, req.paperHeight)) {
         return req.paperWidth <= 0 || req.paperHeight <= 0 ? kIpErrBadArgument : kIpErrOutOfMemory;
     }
     cutBuf.p = cut.lpImage;
