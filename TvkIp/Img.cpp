@@ -286,8 +286,8 @@ uint32_t CImg::rect(Tvk::tagRECT* box, Tvk::tagPOINT* points) const {
 }
 
 CImg* CImg::cutout(int32_t x, int32_t y, int32_t w, int32_t h) const {
-    // Byte kinds share this: whole pixels of `bytes` bytes, copied line by
-    // line where the rectangle overlaps the raster (planes one by one).
+    // The byte kinds use this as it is: whole pixels of `bytes` bytes, copied
+    // line by line where the rectangle overlaps the raster (planes one by one).
     if (w < 0 || h < 0) return nullptr;
     CImg* out = NewRaster(w, h, bpp, m_bPlanar ? 1 : 0, xdpi, ydpi);
     if (!out || !pImg) return out;
@@ -387,10 +387,6 @@ bool CGrayImg::black(int32_t x, int32_t y, int32_t threshold) const {
     return inside(x, y) && line(y)[x] < threshold;
 }
 
-CImg* CGrayImg::cutout(int32_t x, int32_t y, int32_t w, int32_t h) const {
-    return CImg::cutout(x, y, w, h);
-}
-
 // ---------------------------------------------------------------------------
 // CColorImg
 
@@ -454,10 +450,6 @@ bool CColorImg::black(int32_t x, int32_t y, int32_t threshold) const {
     return inside(x, y) && line(y)[3 * static_cast<ptrdiff_t>(x) + 1] < threshold;
 }
 
-CImg* CColorImg::cutout(int32_t x, int32_t y, int32_t w, int32_t h) const {
-    return CImg::cutout(x, y, w, h);
-}
-
 // ---------------------------------------------------------------------------
 // CColorImg2: the same operations reading the planes as planes.
 
@@ -500,10 +492,6 @@ CImg* CColorImg2::color() const {
 
 bool CColorImg2::black(int32_t x, int32_t y, int32_t threshold) const {
     return inside(x, y) && plane(y, 1)[x] < threshold;
-}
-
-CImg* CColorImg2::cutout(int32_t x, int32_t y, int32_t w, int32_t h) const {
-    return CImg::cutout(x, y, w, h);
 }
 
 // ---------------------------------------------------------------------------

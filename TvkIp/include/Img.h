@@ -131,7 +131,6 @@ public:
     CImg* gray() const override;
     CImg* color() const override;
     bool black(int32_t x, int32_t y, int32_t threshold) const override;
-    CImg* cutout(int32_t x, int32_t y, int32_t w, int32_t h) const override;
 };
 
 // 24 bits a pixel, three interleaved samples.
@@ -144,7 +143,6 @@ public:
     CImg* gray() const override;
     CImg* color() const override;
     bool black(int32_t x, int32_t y, int32_t threshold) const override;
-    CImg* cutout(int32_t x, int32_t y, int32_t w, int32_t h) const override;
 
 protected:
     explicit CColorImg(bool planar) : CImg(planar) {}
@@ -160,7 +158,6 @@ public:
     CImg* gray() const override;
     CImg* color() const override;
     bool black(int32_t x, int32_t y, int32_t threshold) const override;
-    CImg* cutout(int32_t x, int32_t y, int32_t w, int32_t h) const override;
     // First byte of plane k (0, 1, 2) of line y.
     uint8_t* plane(int32_t y, int k) const {
         return line(y) + static_cast<ptrdiff_t>(k) * planeSync();
