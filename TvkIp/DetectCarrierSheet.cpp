@@ -3,6 +3,7 @@
 
 #include "DetectSize2Duplex.h"
 #include "DetectSlantAndSizeEx_OneRadiateEx.h"
+#include "SizeDetectorGlue.h"
 #include "TrimCorner.h"
 #include "TvkIpError.h"
 #include "WorkImage.h"
@@ -376,12 +377,6 @@ uint32_t ProcessFlagOf(const SettingInfo* s) {
     return Reaches(s, kSettingInfoProcessFlagSize) ? s->dwProcessFlag : 0;
 }
 
-CImg::tagIMGSET SetOfImage(const tagTVKIMAGEINFO* image) {
-    CImg::tagIMGSET set{};
-    Convert_TVKIMAGEINFOtoIMGSET(image, &set);
-    return set;
-}
-
 uint32_t DuplexFailure(uint32_t rc) {
     if (static_cast<int32_t>(rc) < 0) return ((rc >> 16) & 0x1FFF) == 7 ? (rc & 0xFFFF) : 8;
     return rc;
@@ -586,7 +581,7 @@ uint32_t InitializeCore_CarrierSheet(CDetectSlantAndSize_OneRadiateEx& d,
     }
     std::swap(o.lDrop[0], o.lDrop[1]);
     std::swap(o.lLevel[0], o.lLevel[1]);
-    return d.m_pDuplex->Initialize(SetOfImage(front), SetOfImage(back), &o, shadow);
+    return d.m_pDuplex->Initialize(ImageSetOf(front), ImageSetOf(back), &o, shadow);
 }
 
 } // namespace
@@ -706,7 +701,7 @@ uint32_t CDetectSlantAndSize_OneRadiateEx::PageProc_CarrierSheet(const tagTVKIMA
     if (back == nullptr) back = &m_imgBack;
 
     // First pass: the sleeve, like any duplex sheet.
-    uint32_t rc = m_pDuplex->first(SetOfImage(image), SetOfImage(back));
+    uint32_t rc = m_pDuplex->first(ImageSetOf(image), ImageSetOf(back));
     if (rc != 0) return DuplexFailure(rc);
     rc = m_pDuplex->last(CImg::tagIMGSET{}, CImg::tagIMGSET{});
     if (rc != 0) return DuplexFailure(rc);
@@ -744,7 +739,7 @@ uint32_t CDetectSlantAndSize_OneRadiateEx::PageProc_CarrierSheet(const tagTVKIMA
     // Second pass: the document inside the sleeve.
     rc = InitializeCore_CarrierSheet(*this, &sides[0].info, &sides[1].info, r, true);
     if (rc != 0) return DuplexFailure(rc);
-    rc = m_pDuplex->first(SetOfImage(&sides[0].info), SetOfImage(&sides[1].info));
+    rc = m_pDuplex->first(ImageSetOf(&sides[0].info), ImageSetOf(&sides[1].info));
     if (rc != 0) return DuplexFailure(rc);
     rc = m_pDuplex->last(CImg::tagIMGSET{}, CImg::tagIMGSET{});
     if (rc != 0) return DuplexFailure(rc);

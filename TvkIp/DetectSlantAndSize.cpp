@@ -3,6 +3,7 @@
 
 #include "DetectSize.h"
 #include "ImgDetect.h"
+#include "SizeDetectorGlue.h"
 #include "TvkIpError.h"
 
 #include <cmath>
@@ -47,34 +48,20 @@ CDetectSize::tagOPTION BaseOption(const int32_t (&ref)[4]) {
     return o;
 }
 
-CImg::tagIMGSET SetOf(const tagTVKIMAGEINFO* image) {
-    CImg::tagIMGSET set{};
-    Convert_TVKIMAGEINFOtoIMGSET(image, &set);
-    return set;
-}
-
 // Both records share their layout up to the parameter words.
 template <typename Info> void Release(Info* info) {
     delete info->pDetector;
     info->pDetector = nullptr;
 }
 
-// Corners of the detector's result (left-bottom, right-bottom, right-top,
-// left-top of an upright sheet) as the record's labels; `steep` picks the
-// assignment of a sheet turned by more than its diagonal.
+// The detector's result in the record; `steep` picks the corner labels of a
+// sheet turned by more than its diagonal.
 template <typename Info> void StoreResult(Info* info, const tagDETECTSIZEINFO& r, bool steep) {
-    const Tvk::tagPOINT* p = r.corner;
-    if (steep) {
-        info->leftTop = p[0];
-        info->rightTop = p[3];
-        info->leftBottom = p[1];
-        info->rightBottom = p[2];
-    } else {
-        info->leftTop = p[3];
-        info->rightTop = p[2];
-        info->leftBottom = p[0];
-        info->rightBottom = p[1];
-    }
+    const tagLABELLEDCORNERS c = SizeDetectorCorners(r.corner, steep);
+    info->leftTop = c.leftTop;
+    info->rightTop = c.rightTop;
+    info->leftBottom = c.leftBottom;
+    info->rightBottom = c.rightBottom;
     info->lLeft = r.rect.left;
     info->lTop = r.rect.top;
     info->lRight = r.rect.right;
@@ -96,7 +83,7 @@ uint32_t RunPhase(const tagTVKIMAGEINFO* image, Info* info, InitOption initOptio
         Release(info);
         return 0;
     }
-    const CImg::tagIMGSET set = SetOf(image);
+    const CImg::tagIMGSET set = ImageSetOf(image);
     uint32_t code = 0;
     if (phase == kSlantSizeInit) {
         Release(info);
@@ -144,12 +131,7 @@ extern "C" uint32_t DetectSlantAndSize(const tagTVKIMAGEINFO* image, tagSLANTSIZ
                 return o;
             },
             [](const CSideDetectSize& det, const Tvk::tagPOINT& s) {
-                // The slant scaled to square pixels; a page without a
-                // horizontal resolution is taken as square.
-                const int64_t mul = det.ydpi();
-                const int64_t div = det.xdpi();
-                const int64_t sx = div != 0 ? mul * s.x / div : s.x;
-                return sx < s.y;
+                return SteeperThanDiagonal(s, det.xdpi(), det.ydpi());
             });
     } catch (...) {
         Release(info);
@@ -213,44 +195,35 @@ int CalcStraight(const Tvk::tagPOINT& p1, const Tvk::tagPOINT& p2, tagSTRAIGHT* 
     return 0;
 }
 
-int GetTopPoint(const CImg& img, int32_t x, Tvk::tagPOINT* pt) {
-    for (int32_t y = 0; y < img.height; ++y) {
-        if (img.get(x, y) > kPaperLevel) {
-            *pt = {x, y};
+namespace {
+// The first of `count` pixels from `p` on, moving by `step`, brighter than
+// paper level: 0 with its place, or 1.
+int FirstPaperPixel(const CImg& img, Tvk::tagPOINT p, Tvk::tagPOINT step, int32_t count,
+                    Tvk::tagPOINT* pt) {
+    for (int32_t i = 0; i < count; ++i, p.x += step.x, p.y += step.y) {
+        if (img.get(p.x, p.y) > kPaperLevel) {
+            *pt = p;
             return 0;
         }
     }
     return 1;
+}
+} // namespace
+
+int GetTopPoint(const CImg& img, int32_t x, Tvk::tagPOINT* pt) {
+    return FirstPaperPixel(img, {x, 0}, {0, 1}, img.height, pt);
 }
 
 int GetBottomPoint(const CImg& img, int32_t x, Tvk::tagPOINT* pt) {
-    for (int32_t y = img.height - 1; y >= 0; --y) {
-        if (img.get(x, y) > kPaperLevel) {
-            *pt = {x, y};
-            return 0;
-        }
-    }
-    return 1;
+    return FirstPaperPixel(img, {x, img.height - 1}, {0, -1}, img.height, pt);
 }
 
 int GetLeftPoint(const CImg& img, int32_t y, Tvk::tagPOINT* pt) {
-    for (int32_t x = 0; x < img.width; ++x) {
-        if (img.get(x, y) > kPaperLevel) {
-            *pt = {x, y};
-            return 0;
-        }
-    }
-    return 1;
+    return FirstPaperPixel(img, {0, y}, {1, 0}, img.width, pt);
 }
 
 int GetRightPoint(const CImg& img, int32_t y, Tvk::tagPOINT* pt) {
-    for (int32_t x = img.width - 1; x >= 0; --x) {
-        if (img.get(x, y) > kPaperLevel) {
-            *pt = {x, y};
-            return 0;
-        }
-    }
-    return 1;
+    return FirstPaperPixel(img, {img.width - 1, y}, {-1, 0}, img.width, pt);
 }
 
 namespace {
@@ -357,7 +330,7 @@ extern "C" uint32_t DetectSlantAndSize3(const tagTVKIMAGEINFO* image, tagSLANTSI
     IpSetLastError(0);
     if (info == nullptr || info->size != kSlantSizeInfo2Size) return kIpErrUnsupported;
     if (image == nullptr) return kIpErrOutOfMemory; // no raster can be made
-    const CImg::tagIMGSET set = SetOf(image);
+    const CImg::tagIMGSET set = ImageSetOf(image);
     CImgPtr raster(CImg::Set(set));
     if (!raster) return kIpErrOutOfMemory;
     CImgPtr gray(raster->gray());

@@ -2,7 +2,7 @@
 // detector and the duplex layer over the older size detectors.
 #include "DetectSlantAndSizeEx_OneRadiate2.h"
 
-#include "ImgDetect.h"
+#include "SizeDetectorGlue.h"
 #include "TvkIpError.h"
 
 #include <cstddef>
@@ -31,33 +31,6 @@ void CopyTenWords(const ModeRequest& r, tagSLANTSIZEINFO& info) {
     info.lParam[0] = r.paperSize.x;
     info.lParam[1] = r.paperSize.y;
     for (int i = 0; i < 4; ++i) info.lParam[2 + i] = r.lMargin[i];
-}
-
-CImg::tagIMGSET SetOf(const tagTVKIMAGEINFO* image) {
-    CImg::tagIMGSET set{};
-    Convert_TVKIMAGEINFOtoIMGSET(image, &set);
-    return set;
-}
-
-// Corners of a size detector's result as the request's labels; a slant
-// steeper than the diagonal (after squaring the pixels) names them one place on.
-void StoreCorners(tagDETECTRESULTBLOCK& out, const tagDETECTSIZEINFO& r, int32_t xdpi,
-                  int32_t ydpi) {
-    const int64_t mul = ydpi;
-    const int64_t div = xdpi;
-    const int64_t sx = div != 0 ? mul * r.slant.x / div : r.slant.x;
-    const Tvk::tagPOINT* p = r.corner;
-    if (sx < r.slant.y) {
-        out.leftTop = p[0];
-        out.rightTop = p[3];
-        out.leftBottom = p[1];
-        out.rightBottom = p[2];
-    } else {
-        out.leftTop = p[3];
-        out.rightTop = p[2];
-        out.leftBottom = p[0];
-        out.rightBottom = p[1];
-    }
 }
 
 // Duplex detector codes: non-negative is success; a negative code carrying
@@ -173,19 +146,10 @@ uint32_t CDetectSlantAndSizeBackShadow::ResultProc(const tagTVKIMAGEINFO* image,
     uint32_t rc = Phase(image, kSlantSizeResult);
     if (rc != 0) return rc;
     rc = Phase(image, kSlantSizeRelease);
-    tagDETECTRESULTBLOCK& out = request->result;
-    const uint32_t flags = request->dwResultFlag;
-    if ((flags & kDssResultRect) != 0) {
-        out.rectXY = {m_info.lLeft, m_info.lTop};
-        out.rectSize = {m_info.lRight - m_info.lLeft, m_info.lBottom - m_info.lTop};
-    }
-    if ((flags & kDssResultCorners) != 0) {
-        out.leftTop = m_info.leftTop;
-        out.rightTop = m_info.rightTop;
-        out.leftBottom = m_info.leftBottom;
-        out.rightBottom = m_info.rightBottom;
-    }
-    if ((flags & kDssResultSlant) != 0) out.slantVector = m_info.slant;
+    StoreResultBlock(request->result, request->dwResultFlag, {m_info.lLeft, m_info.lTop},
+                     {m_info.lRight - m_info.lLeft, m_info.lBottom - m_info.lTop},
+                     {m_info.leftTop, m_info.rightTop, m_info.leftBottom, m_info.rightBottom},
+                     m_info.slant);
     return rc;
 }
 
@@ -216,7 +180,7 @@ CDetectSlantAndSize_OneRadiate_With_Duplex_Main::InitProc(const tagTVKIMAGEINFO*
     m_lOption[19] = m_lOption[20] = 100;
     CDetectSizeWithDuplex::tagOPTION option{};
     SetWord(option, m_lOption);
-    const CImg::tagIMGSET set = SetOf(image);
+    const CImg::tagIMGSET set = ImageSetOf(image);
     m_xdpi = set.xdpi;
     m_ydpi = set.ydpi;
     return DuplexCode(m_pDetector->Initialize(set, set, &option, r->method == 1));
@@ -229,8 +193,8 @@ uint32_t CDetectSlantAndSize_OneRadiate_With_Duplex_Main::Band(const tagTVKIMAGE
     const tagTVKIMAGEINFO* backImage =
         Reaches(request, kBackImageEnd) ? reinterpret_cast<const DuplexRequest*>(request)->pBackImg
                                         : nullptr;
-    const CImg::tagIMGSET front = SetOf(image);
-    const CImg::tagIMGSET back = SetOf(backImage);
+    const CImg::tagIMGSET front = ImageSetOf(image);
+    const CImg::tagIMGSET back = ImageSetOf(backImage);
     uint32_t code;
     if (command == kDssCmdFirst) {
         code = m_pDetector->first(front, back);
@@ -287,13 +251,11 @@ CDetectSlantAndSize_OneRadiate_With_Duplex_Main::ResultProc(const tagTVKIMAGEINF
         info.ulSize = kDetectSizeInfoSize;
         const uint32_t code = DuplexCode(m_pDetector->result(&info, &option));
         if (code != kDssOk) return code;
-        const uint32_t flags = request->dwResultFlag;
-        if ((flags & kDssResultRect) != 0) {
-            out->rectXY = {info.rect.left, info.rect.top};
-            out->rectSize = {info.rect.right - info.rect.left, info.rect.bottom - info.rect.top};
-        }
-        if ((flags & kDssResultCorners) != 0) StoreCorners(*out, info, m_xdpi, m_ydpi);
-        if ((flags & kDssResultSlant) != 0) out->slantVector = info.slant;
+        StoreResultBlock(
+            *out, request->dwResultFlag, {info.rect.left, info.rect.top},
+            {info.rect.right - info.rect.left, info.rect.bottom - info.rect.top},
+            SizeDetectorCorners(info.corner, SteeperThanDiagonal(info.slant, m_xdpi, m_ydpi)),
+            info.slant);
     }
     return kDssOk;
 }

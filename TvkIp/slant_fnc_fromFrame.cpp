@@ -4,6 +4,7 @@
 #include "slant_fnc_fromFrame.h"
 
 #include "DetectSlantAndSizeEx_FromFrame.h"
+#include "SizeDetectorGlue.h"
 #include "slant_fnc.h"
 
 #include <algorithm>
@@ -35,6 +36,12 @@ double Degrees(double ratio) {
 // Angles above 45 degrees count as 90 minus the angle.
 double Fold(double deg) {
     return deg > 45.0 ? 90.0 - deg : deg;
+}
+
+// Folded angle of a direction (dx, dy); 45 degrees when dx is 0.
+double FoldedAngle(int64_t dx, int64_t dy) {
+    return dx == 0 ? 45.0
+                   : Fold(Degrees(std::fabs(static_cast<double>(dy) / static_cast<double>(dx))));
 }
 
 bool Enabled(const tagVECTOR_INFO& v) {
@@ -89,7 +96,7 @@ void revise_vector_left(tagVECTOR_INFO& v) {
         v.dx = v.dy;
         v.dy = 0;
     }
-    v.angle = v.dx == 0 ? 45.0 : Fold(Degrees(std::fabs(static_cast<double>(v.dy) / v.dx)));
+    v.angle = FoldedAngle(v.dx, v.dy);
 }
 
 // The second outline runs mirrored (its entries count from the other side),
@@ -127,8 +134,7 @@ tagVECTOR_INFO get_party(const CTvkArray<tagVECTOR_INFO>& vectors, const tagVECT
     p.dy = static_cast<int32_t>(y);
     p.length = length;
     p.score = score;
-    p.angle =
-        x == 0 ? 45.0 : Fold(Degrees(std::fabs(static_cast<double>(y) / static_cast<double>(x))));
+    p.angle = FoldedAngle(x, y);
     return p;
 }
 
@@ -513,11 +519,9 @@ Tvk::tagPOINT CWhiteBkg4PtDetector::RectLeftTop() const {
 }
 
 Tvk::tagPOINT CWhiteBkg4PtDetector::RectSize() const {
-    Tvk::tagPOINT lo = m_ptB[0];
+    const Tvk::tagPOINT lo = RectLeftTop();
     Tvk::tagPOINT hi = m_ptB[0];
     for (const auto& q : m_ptB) {
-        lo.x = std::min(lo.x, q.x);
-        lo.y = std::min(lo.y, q.y);
         hi.x = std::max(hi.x, q.x);
         hi.y = std::max(hi.y, q.y);
     }
@@ -580,26 +584,14 @@ uint32_t CDetectSlantAndSize_FromFrame::ResultProc(const tagTVKIMAGEINFO* image,
                         static_cast<int16_t>(m_yres))) {
             return kDssBadRequest;
         }
-        tagDETECTRESULTBLOCK& out = work.basic.result;
-        if ((flags & kDssResultRect) != 0) {
-            out.rectXY = d.RectLeftTop();
-            out.rectSize = d.RectSize();
-        }
-        if ((flags & kDssResultCorners) != 0) {
-            const Tvk::tagPOINT* a = d.m_ptA;
-            if (d.m_slant.x > d.m_slant.y) {
-                out.leftTop = a[0];
-                out.rightTop = a[1];
-                out.leftBottom = a[3];
-                out.rightBottom = a[2];
-            } else {
-                out.leftTop = a[3];
-                out.rightTop = a[0];
-                out.leftBottom = a[2];
-                out.rightBottom = a[1];
-            }
-        }
-        if ((flags & kDssResultSlant) != 0) out.slantVector = d.m_slant;
+        // The corners under the request's labels, one place on for a slant
+        // steeper than the diagonal.
+        const Tvk::tagPOINT* a = d.m_ptA;
+        const tagLABELLEDCORNERS corners = d.m_slant.x > d.m_slant.y
+                                               ? tagLABELLEDCORNERS{a[0], a[1], a[3], a[2]}
+                                               : tagLABELLEDCORNERS{a[3], a[0], a[2], a[1]};
+        StoreResultBlock(work.basic.result, flags, d.RectLeftTop(), d.RectSize(), corners,
+                         d.m_slant);
     }
     // Everything after the size word goes back, as far as the request reaches.
     if (n > sizeof(uint32_t)) {
