@@ -213,8 +213,6 @@ uint32_t CRotateImage::Initialize(tagROTATEINFO* info) {
     }
     m_lCos = static_cast<int32_t>(dx * kRotateOne / len);
     m_lSin = static_cast<int32_t>(dy * kRotateOne / len);
-    m_lMinusSin = -m_lSin;
-    m_lCos2 = m_lCos;
     if (m_lSin != 0 && m_lCos == 0) return kIpErrFailed;
     m_bCutOut = m_lSin == 0;
 
@@ -325,8 +323,9 @@ uint32_t CRotateImage::Process(tagTVKIMAGEINFO* src, tagTVKIMAGEINFO* dst, tagRO
         dst->lpImage == nullptr) {
         return kIpErrBadArgument;
     }
-    const int32_t bits = SourceBits(*src);
-    if ((bits != 8 && bits != 24) || bits != 8 * m_lSpp || SourceBits(*dst) != bits ||
+    // Both images have the request's depth; colour is pixel-interleaved.
+    const int32_t bits = 8 * m_lSpp;
+    if (SourceBits(*src) != bits || SourceBits(*dst) != bits ||
         (bits == 24 && (src->ulRGBOrder != 0 || dst->ulRGBOrder != 0))) {
         return kIpErrBadArgument;
     }
@@ -418,10 +417,16 @@ bool CRotateImage::KeepOwnCopies() {
     return true;
 }
 
-CRotateImage::Run CRotateImage::Clip(int64_t line, int32_t width, bool bounded,
+CRotateImage::Point64 CRotateImage::LineStart(int64_t line) const {
+    // Down the page's left edge: one line moves by (-sin, cos).
+    return {int64_t{m_ptTL.x} * kRotateOne - line * m_lSin,
+            int64_t{m_ptTL.y} * kRotateOne + line * m_lCos};
+}
+
+CRotateImage::Run CRotateImage::Clip(Point64 start, int32_t width, bool bounded,
                                      int64_t rowLimit) const {
-    const int64_t sx = int64_t{m_ptTL.x} * kRotateOne + line * m_lMinusSin;
-    const int64_t sy = int64_t{m_ptTL.y} * kRotateOne + line * m_lCos2;
+    const int64_t sx = start.x;
+    const int64_t sy = start.y;
     const int64_t cx = m_lCos;
     const int64_t cy = m_lSin;
     int64_t lo = 0;
@@ -444,28 +449,27 @@ CRotateImage::Run CRotateImage::Clip(int64_t line, int32_t width, bool bounded,
 
 int64_t CRotateImage::DrawPending(tagTVKIMAGEINFO& dst, int64_t produced, int64_t room,
                                   bool flush) {
-    const int32_t width = std::min(m_lPaperWidth, dst.lWidth - m_lDstX);
+    const int32_t width = std::min(m_lPaperWidth, dst.lWidth);
     const bool runWise = m_lSin < 1024;
     int64_t n = 0;
     while (produced + n < room && m_lDoneLines < m_lPaperHeight) {
-        const int64_t j = m_lDoneLines;
-        const int64_t sy = int64_t{m_ptTL.y} * kRotateOne + j * m_lCos2;
+        const Point64 start = LineStart(m_lDoneLines);
+        const int64_t sy = start.y;
         // Rows above this line's highest point are not needed any more.
         const int64_t yTop = sy + std::min<int64_t>(0, int64_t{m_lPaperWidth - 1} * m_lSin);
         if (yTop >= 0) DropRowsBefore(yTop >> kRotateShift);
         const int64_t bottomRow = m_lTopRow + m_lKeepLine - 1;
         const int64_t limit = (bottomRow + (m_bNearest ? 1 : 0)) * kRotateOne;
-        const Run run = Clip(j, width, flush, limit);
+        const Run run = Clip(start, width, flush, limit);
         if (run.first <= run.last) {
             if (!flush) {
                 // Wait until the deepest sampled row has two rows of margin below it.
                 const int64_t deepest = sy + (m_lSin > 0 ? run.last : run.first) * m_lSin;
                 if (deepest >= (m_lTopRow + m_lKeepLine - 2) * kRotateOne) break;
             }
-            const int64_t x = int64_t{m_ptTL.x} * kRotateOne + j * m_lMinusSin + run.first * m_lCos;
+            const int64_t x = start.x + run.first * m_lCos;
             const int64_t y = sy + run.first * m_lSin - m_lTopRow * kRotateOne;
-            uint8_t* out =
-                dst.lpImage + (produced + n) * dst.lSync + (int64_t{m_lDstX} + run.first) * m_lSpp;
+            uint8_t* out = dst.lpImage + (produced + n) * dst.lSync + run.first * m_lSpp;
             const int64_t count = run.last - run.first + 1;
             if (m_bNearest) {
                 DrawNearest(out, m_ppLine, m_lSpp, x, y, m_lCos, m_lSin, count, m_lKeepLine);
@@ -650,7 +654,6 @@ uint32_t ROTATEIMAGE_COMMON_FUNCTION::DetectTextSlant_for_RotateImage(tagTVKIMAG
     Owned grayBuf;
     const int32_t bits = SourceBits(*src);
     if (bits == 24) {
-        if (src->ulRGBOrder != 0) return kIpErrBadArgument;
         const uint32_t r = ToGrayImage(work, *src);
         if (r != kOk) return r;
         grayBuf.p = work.lpImage;

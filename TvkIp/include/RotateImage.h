@@ -95,9 +95,15 @@ private:
     void Fill(tagTVKIMAGEINFO& dst) const;
     uint32_t CutOut(tagTVKIMAGEINFO& src, tagTVKIMAGEINFO& dst, tagROTATEINFO& info);
     uint32_t Rotate(tagTVKIMAGEINFO& src, tagTVKIMAGEINFO& dst, tagROTATEINFO& info);
-    // Pixels of destination line `line` that can be sampled, with rows
-    // available up to `rowLimit` (exclusive, in 1/4096) when bounded.
-    Run Clip(int64_t line, int32_t width, bool bounded, int64_t rowLimit) const;
+    struct Point64 {
+        int64_t x;
+        int64_t y;
+    };
+    // Source position of destination line `line`'s first pixel, in 1/4096.
+    Point64 LineStart(int64_t line) const;
+    // Pixels of the destination line starting at `start` that can be sampled,
+    // with rows available up to `rowLimit` (exclusive, in 1/4096) when bounded.
+    Run Clip(Point64 start, int32_t width, bool bounded, int64_t rowLimit) const;
     // Draws pending destination lines while the window allows; returns the
     // lines produced.
     int64_t DrawPending(tagTVKIMAGEINFO& dst, int64_t produced, int64_t room, bool flush);
@@ -117,8 +123,7 @@ private:
     int32_t m_lPaperHeight = 0;
     int64_t m_lDoneLines = 0; // destination lines done
     int64_t m_lRecvLines = 0; // source lines received
-    int32_t m_lDstX = 0;
-    int32_t m_lCos = kRotateOne, m_lSin = 0, m_lMinusSin = 0, m_lCos2 = kRotateOne;
+    int32_t m_lCos = kRotateOne, m_lSin = 0;
     Tvk::tagPOINT m_ptTL{}, m_ptBL{}, m_ptTR{}, m_ptBR{};
     int32_t m_lLeft = 0, m_lTop = 0, m_lRight = 0, m_lBottom = 0;
     bool m_bNearest = false;
