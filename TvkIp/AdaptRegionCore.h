@@ -46,6 +46,20 @@ enum EdgeCode : uint8_t {
     kCodeStrongEdge = 15,
 };
 
+// Class code of a block from its contrast G and activity V. The thresholds
+// are eight times the parameters, compared unsigned.
+struct BlockThresholds {
+    uint32_t a8, b8, c8, t8;
+    BlockThresholds(uint32_t A, uint32_t B, uint32_t C, uint32_t T)
+        : a8(8u * A), b8(8u * B), c8(8u * C), t8(8u * T) {}
+    uint8_t Classify(uint32_t g, uint32_t v) const {
+        if (g > a8) return kCodeStrongEdge;
+        if (v > t8) return g > c8 ? kCodeBusyContrast : kCodeBusy;
+        if (g > b8) return kCodeWeakEdge;
+        return kCodeFlat;
+    }
+};
+
 // Edge map: 4-bit cells, two a byte, the even cell in the high half.
 struct EdgeMap {
     uint8_t* p = nullptr;

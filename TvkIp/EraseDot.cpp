@@ -1,6 +1,7 @@
 // Dot erasure over 5 x 5 windows, whole image or in strips.
 #include "EraseDot.h"
 
+#include "BitPack.h"
 #include "TvkIpError.h"
 
 #include <algorithm>
@@ -176,12 +177,10 @@ void CEraseDot::ErasePass(uint8_t* image, int32_t width, int32_t height, int32_t
                     for (int32_t c = 1; c <= 3; ++c) {
                         const uint32_t bit = Row(1u << (4 - c), static_cast<uint32_t>(r));
                         if (!(left & bit)) continue;
-                        const int32_t px = x + c;
-                        const uint8_t mask = static_cast<uint8_t>(0x80u >> (px & 7));
                         if (polarity != 0)
-                            lines[r][px >> 3] &= static_cast<uint8_t>(~mask);
+                            BitPack::ClearBit(lines[r], x + c);
                         else
-                            lines[r][px >> 3] |= mask;
+                            BitPack::SetBit(lines[r], x + c);
                     }
                 }
                 step = 1;

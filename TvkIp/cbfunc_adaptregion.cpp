@@ -6,6 +6,7 @@
 // class-map clean-up and the 1-2-1 smoothing filter, and the block
 // statistics shared with the edge-extracting kind.
 #include "AdaptRegionCore.h"
+#include "BitPack.h"
 #include "CBFuncKinds.h"
 
 #include "TvkIpError.h"
@@ -26,18 +27,6 @@ namespace {
 template <typename T> std::unique_ptr<T[]> NewArray(size_t n, bool zero = false) {
     return std::unique_ptr<T[]>(zero ? new (std::nothrow) T[n]() : new (std::nothrow) T[n]);
 }
-
-constexpr std::array<uint8_t, 256> MakeReverseBits() {
-    std::array<uint8_t, 256> t{};
-    for (int v = 0; v < 256; ++v) {
-        int r = 0;
-        for (int b = 0; b < 8; ++b)
-            if (v & (1 << b)) r |= 0x80 >> b;
-        t[v] = static_cast<uint8_t>(r);
-    }
-    return t;
-}
-[[maybe_unused]] constexpr std::array<uint8_t, 256> kReverseBits = MakeReverseBits();
 
 inline int32_t AbsDiff(int32_t a, int32_t b) {
     return a > b ? a - b : b - a;
@@ -367,11 +356,10 @@ inline int32_t PhaseThreshold(int32_t a, int32_t b, int phase) {
 void IntegrityBinalise(uint8_t* dst, const uint8_t* pix, const uint8_t* a, const uint8_t* b,
                        int32_t width, int phase) {
     for (int32_t x = 0; x < width; ++x) {
-        const uint8_t bit = static_cast<uint8_t>(0x80u >> (x & 7));
         if (pix[x] >= PhaseThreshold(a[x], b[x], phase))
-            dst[x >> 3] |= bit;
+            BitPack::SetBit(dst, x);
         else
-            dst[x >> 3] &= static_cast<uint8_t>(~bit);
+            BitPack::ClearBit(dst, x);
     }
 }
 
@@ -401,8 +389,7 @@ void SSEBinalise(uint8_t* dst, const uint8_t* pix, const uint8_t* a, const uint8
         const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pix + x));
         const unsigned m =
             static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(p, t), p)));
-        dst[x >> 3] = kReverseBits[m & 0xFF];
-        dst[(x >> 3) + 1] = kReverseBits[m >> 8];
+        BitPack::StoreMask16(dst + (x >> 3), m);
     }
     // Binalize8Pixels: one destination byte.
     for (; x + 8 <= width; x += 8) {
@@ -411,7 +398,7 @@ void SSEBinalise(uint8_t* dst, const uint8_t* pix, const uint8_t* a, const uint8
         const __m128i p = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pix + x));
         const unsigned m =
             static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(p, t), p)));
-        dst[x >> 3] = kReverseBits[m & 0xFF];
+        dst[x >> 3] = BitPack::kReverseBits[m & 0xFF];
     }
     IntegrityBinalise(dst + (x >> 3), pix + x, a + x, b + x, width - x, phase);
 #else
@@ -541,24 +528,28 @@ void XorImage(const ImagePlane& image, const ImagePlane& other) {
 
 namespace EdgeCorrection {
 
+namespace {
+// Rough bytes from..bytes - 1 of map row y, cell by cell.
+void RoughBytes(uint8_t* row, const EdgeMap& edge, int32_t y, int32_t from, int32_t bytes) {
+    for (int32_t i = from; i < bytes; ++i) {
+        unsigned b = 0;
+        for (int32_t k = 0; k < 8; ++k) {
+            const int32_t x = 8 * i + k;
+            unsigned bit = 0;
+            if (x < edge.width) {
+                const uint8_t code = edge.Get(x, y);
+                bit = (code == kCodeBusyContrast || code == kCodeBusy) ? 0u : 1u;
+            }
+            b = (b << 1) | bit;
+        }
+        row[i] = static_cast<uint8_t>(b);
+    }
+}
+} // namespace
+
 void IntegrityEdgeInfoToRoughBin(const ImagePlane& rough, const EdgeMap& edge) {
     const int32_t bytes = (edge.width + 7) / 8;
-    for (int32_t y = 0; y < edge.height; ++y) {
-        uint8_t* row = rough.Line(y);
-        for (int32_t i = 0; i < bytes; ++i) {
-            unsigned b = 0;
-            for (int32_t k = 0; k < 8; ++k) {
-                const int32_t x = 8 * i + k;
-                unsigned bit = 0;
-                if (x < edge.width) {
-                    const uint8_t code = edge.Get(x, y);
-                    bit = (code == kCodeBusyContrast || code == kCodeBusy) ? 0u : 1u;
-                }
-                b = (b << 1) | bit;
-            }
-            row[i] = static_cast<uint8_t>(b);
-        }
-    }
+    for (int32_t y = 0; y < edge.height; ++y) RoughBytes(rough.Line(y), edge, y, 0, bytes);
 }
 
 void MMXEdgeInfoToRoughBin(const ImagePlane& rough, const EdgeMap& edge) {
@@ -584,25 +575,10 @@ void MMXEdgeInfoToRoughBin(const ImagePlane& rough, const EdgeMap& edge) {
                 static_cast<unsigned>(_mm_movemask_epi8(_mm_unpacklo_epi8(setHi, setLo)));
             const unsigned m1 =
                 static_cast<unsigned>(_mm_movemask_epi8(_mm_unpackhi_epi8(setHi, setLo)));
-            uint8_t* o = row + x / 8;
-            o[0] = kReverseBits[m0 & 0xFF];
-            o[1] = kReverseBits[m0 >> 8];
-            o[2] = kReverseBits[m1 & 0xFF];
-            o[3] = kReverseBits[m1 >> 8];
+            BitPack::StoreMask16(row + x / 8, m0);
+            BitPack::StoreMask16(row + x / 8 + 2, m1);
         }
-        for (int32_t i = x / 8; i < bytes; ++i) {
-            unsigned b = 0;
-            for (int32_t k = 0; k < 8; ++k) {
-                const int32_t cx = 8 * i + k;
-                unsigned bit = 0;
-                if (cx < edge.width) {
-                    const uint8_t code = edge.Get(cx, y);
-                    bit = (code == kCodeBusyContrast || code == kCodeBusy) ? 0u : 1u;
-                }
-                b = (b << 1) | bit;
-            }
-            row[i] = static_cast<uint8_t>(b);
-        }
+        RoughBytes(row, edge, y, x / 8, bytes);
     }
 #else
     IntegrityEdgeInfoToRoughBin(rough, edge);
@@ -620,7 +596,7 @@ void FeedbackRoughBinToEdgeInfo(EdgeMap& edge, const ImagePlane& rough) {
     for (int32_t y = 0; y < edge.height; ++y) {
         const uint8_t* r = rough.Line(y);
         for (int32_t x = 0; x < edge.width; ++x) {
-            if (!((r[x >> 3] >> (7 - (x & 7))) & 1)) continue;
+            if (!BitPack::GetBit(r, x)) continue;
             uint8_t code;
             switch (edge.Get(x, y)) {
             case kCodeBusyContrast:
@@ -716,7 +692,7 @@ bool RunLenFilter(const ImagePlane& image) {
     for (int32_t y = 0; y < height; ++y) {
         const uint8_t* row = image.Line(y);
         uint8_t* g = grid.get() + static_cast<size_t>(y) * w8;
-        for (int32_t x = 0; x < width; ++x) g[x] = (row[x >> 3] >> (7 - (x & 7))) & 1;
+        for (int32_t x = 0; x < width; ++x) g[x] = BitPack::GetBit(row, x);
     }
     const auto columns = [&](int32_t len, int32_t n) {
         for (int32_t x = 0; x < width; ++x) {
@@ -739,11 +715,9 @@ bool RunLenFilter(const ImagePlane& image) {
     for (int32_t y = 0; y < height; ++y) {
         uint8_t* row = image.Line(y);
         const uint8_t* g = grid.get() + static_cast<size_t>(y) * w8;
-        for (int32_t i = 0; i < (width + 7) / 8; ++i) {
-            unsigned b = 0;
-            for (int32_t k = 0; k < 8; ++k) b = (b << 1) | g[8 * i + k];
-            row[i] = static_cast<uint8_t>(b);
-        }
+        // Grid rows are whole bytes long, white beyond the width.
+        for (int32_t i = 0; i < (width + 7) / 8; ++i)
+            row[i] = static_cast<uint8_t>(BitPack::Pack8(g + 8 * i));
     }
     return true;
 }
@@ -1026,22 +1000,11 @@ void IpDetectEdgeInfoAndSlice(EdgeMap& edge, const ImagePlane& edgeSlice, const 
     auto vBuf = NewArray<uint16_t>(static_cast<size_t>(edge.width));
     if (!gBuf || !vBuf) throw kIpErrNoMemory;
     const auto blockInfo = IsSSE2FeatureAvailable() ? GetBlockInfo : IntegralGetBlockInfo;
-    // Thresholds are compared unsigned, eight times the parameter.
-    const uint32_t a8 = 8u * A, b8 = 8u * B, c8 = 8u * C, t8 = 8u * T;
+    const BlockThresholds th(A, B, C, T);
     for (int32_t j = 0; j < edge.height; ++j) {
         blockInfo(src.Line(4 * j), src.sync, src.width, edge.width, gBuf.get(), vBuf.get(),
                   edgeSlice.Line(j));
-        for (int32_t i = 0; i < edge.width; ++i) {
-            const uint32_t g = gBuf[i], v = vBuf[i];
-            uint8_t code = kCodeFlat;
-            if (g > a8)
-                code = kCodeStrongEdge;
-            else if (v > t8)
-                code = g > c8 ? kCodeBusyContrast : kCodeBusy;
-            else if (g > b8)
-                code = kCodeWeakEdge;
-            edge.Set(i, j, code);
-        }
+        for (int32_t i = 0; i < edge.width; ++i) edge.Set(i, j, th.Classify(gBuf[i], vBuf[i]));
     }
 }
 
@@ -1146,17 +1109,15 @@ int AdaptRegionBin(const ImagePlane& dst, const ImagePlane& src, uint32_t A, uin
 } // namespace AdaptRegionBin
 
 // ---------------------------------------------------------------------------
-// CBFuncAdaptRegion
+// Kinds 8 and 10 through the handle interface
 
-int CBFuncAdaptRegion::Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFUNCINFO* info) {
+int CBFuncBlockGrid::Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFUNCINFO* info) {
     m_lSrcBps = src->lBps;
     m_lSrcSpp = src->lSpp;
     return CBFunc::Start(dst, src, info);
 }
 
-void CBFuncAdaptRegion::Rect() {
-    // The slice fields and the line count stay as the start set them; the
-    // base's write-back hands them on.
+void CBFuncBlockGrid::Rect() {
     if (m_lSrcBps != 8 || m_lSrcSpp != 1 || m_lWidth <= 0 || m_lHeight <= 0) {
         IpSetLastError(kIpErrCannotRun);
         return;
@@ -1165,9 +1126,13 @@ void CBFuncAdaptRegion::Rect() {
     const ImagePlane src{m_pSrc, m_lWidth, m_lHeight, m_lSrcSync};
     const ImagePlane dst{m_pDst, m_lWidth, m_lHeight, m_lDstSync};
     try {
-        if (AdaptRegionBin::AdaptRegionBin(dst, src, prm.A, prm.B, prm.C, prm.T, prm.D, prm.E) == 0)
-            IpSetLastError(kIpErrCannotRun);
+        if (RunKind(dst, src, prm) == 0) IpSetLastError(kIpErrCannotRun);
     } catch (uint32_t code) {
         IpSetLastError(code);
     }
+}
+
+int CBFuncAdaptRegion::RunKind(const ImagePlane& dst, const ImagePlane& src,
+                               const AdaptParams& prm) {
+    return AdaptRegionBin::AdaptRegionBin(dst, src, prm.A, prm.B, prm.C, prm.T, prm.D, prm.E);
 }

@@ -1,13 +1,13 @@
 // Double-density binarisation: an 8-bit gray image becomes a 1-bit image of
 // twice the width and height, by replication (kind 11), linear (kind 12) or
 // four-tap cubic (kind 13) interpolation of the in-between samples.
+#include "BitPack.h"
 #include "CBFuncKinds.h"
 
 #include "TvkIpError.h"
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -98,17 +98,16 @@ constexpr std::array<uint16_t, 256> MakeSpread() {
 }
 constexpr std::array<uint16_t, 256> kSpread = MakeSpread();
 
-// Eight 0/1 bytes to one byte, the first in the most significant bit.
-inline unsigned Pack8(const uint8_t* f) {
-    if constexpr (std::endian::native == std::endian::little) {
-        // Each byte's bit lands in its own place of the product's top byte.
-        uint64_t v;
-        std::memcpy(&v, f, 8);
-        return static_cast<unsigned>((v * 0x8040201008040201ull) >> 56);
-    } else {
-        unsigned b = 0;
-        for (int32_t k = 0; k < 8; ++k) b = (b << 1) | f[k];
-        return b;
+// Pixel pairs x0 .. w - 1 one by one: pixel 2x is black when even(x),
+// pixel 2x + 1 when odd(x); bits beyond 2w keep their value.
+template <typename Even, typename Odd>
+inline void WritePairs(uint8_t* row, int32_t x0, int32_t w, Even even, Odd odd) {
+    for (int32_t x = x0; x < w; ++x) {
+        const int32_t bit = 2 * x;
+        uint8_t& b = row[bit >> 3];
+        const unsigned pair = (static_cast<unsigned>(even(x)) << 1) | static_cast<unsigned>(odd(x));
+        const int32_t shift = 6 - (bit & 7);
+        b = static_cast<uint8_t>((b & ~(3u << shift)) | (pair << shift));
     }
 }
 
@@ -126,34 +125,16 @@ inline void WriteRow(uint8_t* row, int32_t w, Even even, Odd odd) {
         for (int32_t k = 0; k < kChunk; ++k) fo[k] = static_cast<uint8_t>(odd(x0 + k));
         uint8_t* out = row + x0 / 4;
         for (int32_t k = 0; k < kChunk; k += 8) {
-            const unsigned v = (kSpread[Pack8(fe + k)] << 1) | kSpread[Pack8(fo + k)];
+            const unsigned v =
+                (kSpread[BitPack::Pack8(fe + k)] << 1) | kSpread[BitPack::Pack8(fo + k)];
             out[k / 4] = static_cast<uint8_t>(v >> 8);
             out[k / 4 + 1] = static_cast<uint8_t>(v);
         }
     }
-    // The rest of the row, pixel pair by pixel pair.
-    for (int32_t x = x0; x < w; ++x) {
-        const int32_t bit = 2 * x;
-        uint8_t& b = row[bit >> 3];
-        const unsigned pair = (static_cast<unsigned>(even(x)) << 1) | static_cast<unsigned>(odd(x));
-        const int32_t shift = 6 - (bit & 7);
-        b = static_cast<uint8_t>((b & ~(3u << shift)) | (pair << shift));
-    }
+    WritePairs(row, x0, w, even, odd); // the rest of the row
 }
 
 #if defined(__SSE2__)
-constexpr std::array<uint8_t, 256> MakeReverseBits() {
-    std::array<uint8_t, 256> t{};
-    for (unsigned v = 0; v < 256; ++v) {
-        unsigned r = 0;
-        for (unsigned b = 0; b < 8; ++b)
-            if (v & (1u << b)) r |= 0x80u >> b;
-        t[v] = static_cast<uint8_t>(r);
-    }
-    return t;
-}
-constexpr std::array<uint8_t, 256> kReverseBits = MakeReverseBits();
-
 // Eight samples from p as 16-bit lanes.
 inline __m128i Load8(const uint8_t* p) {
     return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)),
@@ -170,17 +151,10 @@ inline void WriteRowSSE2(uint8_t* row, int32_t w, EvenV evenV, OddV oddV, Even e
         const __m128i e = _mm_packs_epi16(evenV(x), _mm_setzero_si128());
         const __m128i o = _mm_packs_epi16(oddV(x), _mm_setzero_si128());
         // Bytes in destination order e0 o0 e1 o1 ..., one bit each.
-        const unsigned m = static_cast<unsigned>(_mm_movemask_epi8(_mm_unpacklo_epi8(e, o)));
-        row[x >> 2] = kReverseBits[m & 0xFF];
-        row[(x >> 2) + 1] = kReverseBits[m >> 8];
+        BitPack::StoreMask16(row + (x >> 2),
+                             static_cast<unsigned>(_mm_movemask_epi8(_mm_unpacklo_epi8(e, o))));
     }
-    for (; x < w; ++x) {
-        const int32_t bit = 2 * x;
-        uint8_t& b = row[bit >> 3];
-        const unsigned pair = (static_cast<unsigned>(even(x)) << 1) | static_cast<unsigned>(odd(x));
-        const int32_t shift = 6 - (bit & 7);
-        b = static_cast<uint8_t>((b & ~(3u << shift)) | (pair << shift));
-    }
+    WritePairs(row, x, w, even, odd);
 }
 #endif
 
@@ -288,6 +262,18 @@ inline int32_t UsableSlice(int32_t t) {
 constexpr uint8_t kDoubleNibble[16] = {0x00, 0x03, 0x0C, 0x0F, 0x30, 0x33, 0x3C, 0x3F,
                                        0xC0, 0xC3, 0xCC, 0xCF, 0xF0, 0xF3, 0xFC, 0xFF};
 
+// n lines of w in-between samples for an image of at least n x n pixels;
+// null, with the last error set, for a smaller image or lacking memory.
+std::unique_ptr<uint8_t[]> MidLines(int32_t w, int32_t h, int32_t n) {
+    if (w < n || h < n) {
+        IpSetLastError(kIpErrBadArgument);
+        return nullptr;
+    }
+    std::unique_ptr<uint8_t[]> work(new (std::nothrow) uint8_t[static_cast<size_t>(n) * w]);
+    if (!work) IpSetLastError(kIpErrOutOfMemory);
+    return work;
+}
+
 } // namespace
 
 int CBFuncDouble::Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFUNCINFO* info) {
@@ -336,15 +322,8 @@ void CBFuncDouble_Linear::Rect() {
     const int32_t w = m_lWidth;
     const int32_t h = m_lHeight;
     const int32_t t = UsableSlice(m_lSlice);
-    if (w < 2 || h < 2) {
-        IpSetLastError(kIpErrBadArgument);
-        return;
-    }
-    std::unique_ptr<uint8_t[]> work(new (std::nothrow) uint8_t[2 * static_cast<size_t>(w)]);
-    if (!work) {
-        IpSetLastError(kIpErrOutOfMemory);
-        return;
-    }
+    const std::unique_ptr<uint8_t[]> work = MidLines(w, h, 2);
+    if (!work) return;
     uint8_t* cur = work.get();
     uint8_t* other = cur + w;
     const auto srcLine = [&](int32_t y) { return m_pSrc + int64_t{y} * m_lSrcSync; };
@@ -369,15 +348,8 @@ void CBFuncDouble_Cubic::Rect() {
     const int32_t w = m_lWidth;
     const int32_t h = m_lHeight;
     const int32_t t = UsableSlice(m_lSlice);
-    if (w < 4 || h < 4) {
-        IpSetLastError(kIpErrBadArgument);
-        return;
-    }
-    std::unique_ptr<uint8_t[]> work(new (std::nothrow) uint8_t[4 * static_cast<size_t>(w)]);
-    if (!work) {
-        IpSetLastError(kIpErrOutOfMemory);
-        return;
-    }
+    const std::unique_ptr<uint8_t[]> work = MidLines(w, h, 4);
+    if (!work) return;
     // In-between lines of source lines y - 1 .. y + 2 rotate through four slots.
     const auto mid = [&](int32_t y) { return work.get() + static_cast<size_t>(y & 3) * w; };
     const auto srcLine = [&](int32_t y) { return m_pSrc + int64_t{y} * m_lSrcSync; };

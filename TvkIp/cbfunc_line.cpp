@@ -1,6 +1,7 @@
 // Line algorithms of the binarisation family: error diffusion (kind 1 and
 // the older one-dimensional form), colour to 1 bit (kinds 4 and 6) and the
 // median threshold (kind 5).
+#include "BitPack.h"
 #include "CBFuncKinds.h"
 
 #include "TvkIpError.h"
@@ -130,7 +131,7 @@ void CBFuncED::Line() {
         const int32_t v = sum[x];
         int32_t residue;
         if (slice >= v) {
-            dst[x >> 3] |= static_cast<uint8_t>(0x80u >> (x & 7));
+            BitPack::SetBit(dst, x);
             residue = v;
         } else {
             residue = v - 255;
@@ -156,7 +157,7 @@ void CBFuncEDOld::Line() {
     for (int32_t x = 0; x < m_lWidth; ++x) {
         const int32_t s = m_pSrc[x] + error;
         if (m_lSlice >= s) {
-            m_pDst[x >> 3] |= static_cast<uint8_t>(0x80u >> (x & 7));
+            BitPack::SetBit(m_pDst, x);
             error = s;
         } else {
             error = s - 255;
@@ -171,12 +172,12 @@ void CBFuncEDOld::Line() {
 namespace {
 
 // Shared line walk of the two colour kinds: finds the three sample rows of
-// the line for the layout, writes the line and advances.
+// the line for the layout, writes the line (every byte of the width, the
+// bits beyond it cleared) and advances.
 template <typename Black>
 void ColourKindLine(uint8_t*& dstLine, uint8_t*& srcLine, int32_t dstSync, int32_t srcSync,
                     uint32_t order, int32_t width, Black black) {
     if (order != 0 && order != 1) return; // unknown layout: nothing written, nothing moves
-    if (width > 0) std::memset(dstLine, 0, static_cast<size_t>((width + 7) / 8));
     if (order == 1) {
         ColourLine<1>(dstLine, srcLine, srcLine + srcSync, srcLine + 2 * int64_t{srcSync}, width,
                       black);
@@ -292,7 +293,7 @@ void IntegrityMedianLine(uint8_t* dst, const uint8_t* const rows[9], const uint8
             ++centre;
             median = window.Median();
         }
-        if (median > src[x]) dst[x >> 3] |= static_cast<uint8_t>(0x80u >> (x & 7));
+        if (median > src[x]) BitPack::SetBit(dst, x);
     }
 }
 
@@ -314,7 +315,7 @@ void SSE2MedianLine(uint8_t* dst, const uint8_t* const rows[9], const uint8_t* s
     const int32_t lastCentre = width - 5;
     const auto scalar = [&](int32_t x) {
         const int32_t c = x < 4 ? 4 : (x > lastCentre ? lastCentre : x);
-        if (MedianAbove(rows, c, src[x])) dst[x >> 3] |= static_cast<uint8_t>(0x80u >> (x & 7));
+        if (MedianAbove(rows, c, src[x])) BitPack::SetBit(dst, x);
     };
     int32_t x = 0;
     for (; x < 4; ++x) scalar(x);
@@ -334,8 +335,7 @@ void SSE2MedianLine(uint8_t* dst, const uint8_t* const rows[9], const uint8_t* s
         const unsigned black =
             static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi8(count, rank)));
         for (int32_t k = 0; k < 16; ++k)
-            if (black & (1u << k))
-                dst[(x + k) >> 3] |= static_cast<uint8_t>(0x80u >> ((x + k) & 7));
+            if (black & (1u << k)) BitPack::SetBit(dst, x + k);
     }
     for (; x < width; ++x) scalar(x);
 #else
@@ -351,44 +351,35 @@ bool CBFuncMedian::RingFits() const {
     return m_pRing != nullptr && m_lRingLine == m_lSrcSync;
 }
 
-int CBFuncMedian::Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFUNCINFO* info) {
+void CBFuncMedian::PrepareRing(const tagTVKIMAGEINFO* src, bool clear) {
     // The 9 x 9 window must fit inside the line.
     if (src->lWidth < kMedianMinWidth || src->lSync < src->lWidth) throw kIpErrCannotRun;
-    if (info->lineCount == 0 || m_pRing == nullptr || m_lRingLine != src->lSync) {
-        const uint64_t size = uint64_t{kRingLines} * static_cast<uint32_t>(src->lSync);
-        if (m_pRing == nullptr || m_lRingSize != size) {
-            delete[] m_pRing;
-            m_pRing = nullptr;
-            m_lRingSize = 0;
-            m_lRingLine = 0;
-            if (size > UINT32_MAX) throw kIpErrNoMemory;
-            m_pRing = new (std::nothrow) uint8_t[size];
-            if (m_pRing == nullptr) throw kIpErrNoMemory;
-            m_lRingSize = static_cast<uint32_t>(size);
-            m_lRingLine = src->lSync;
-        }
-        std::memset(m_pRing, 0, m_lRingSize);
+    if (m_pRing != nullptr && m_lRingLine == src->lSync) {
+        if (clear) std::memset(m_pRing, 0, m_lRingSize);
+        return;
     }
+    delete[] m_pRing;
+    m_pRing = nullptr;
+    m_lRingSize = 0;
+    m_lRingLine = 0;
+    const uint64_t size = uint64_t{kRingLines} * static_cast<uint32_t>(src->lSync);
+    if (size > UINT32_MAX) throw kIpErrNoMemory;
+    m_pRing = new (std::nothrow) uint8_t[size]();
+    if (m_pRing == nullptr) throw kIpErrNoMemory;
+    m_lRingSize = static_cast<uint32_t>(size);
+    m_lRingLine = src->lSync;
+}
+
+int CBFuncMedian::Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFUNCINFO* info) {
+    PrepareRing(src, info->lineCount == 0);
     return CBFunc::Start(dst, src, info);
 }
 
 int CBFuncMedian::Line(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFUNCINFO* info) {
-    // The line call skips the start, so check here what the start checks.
-    if (src->lWidth < kMedianMinWidth || src->lSync < src->lWidth) throw kIpErrCannotRun;
+    // The line call skips the start: the ring is checked here (and kept).
+    PrepareRing(src, false);
     SetDst(dst);
     SetSrc(src);
-    if (!RingFits()) {
-        delete[] m_pRing;
-        m_pRing = nullptr;
-        m_lRingSize = 0;
-        m_lRingLine = 0;
-        const uint64_t size = uint64_t{kRingLines} * static_cast<uint32_t>(m_lSrcSync);
-        if (size > UINT32_MAX) throw kIpErrNoMemory;
-        m_pRing = new (std::nothrow) uint8_t[size]();
-        if (m_pRing == nullptr) throw kIpErrNoMemory;
-        m_lRingSize = static_cast<uint32_t>(size);
-        m_lRingLine = m_lSrcSync;
-    }
     Line();
     WriteBack(info);
     return m_lLine;

@@ -78,42 +78,52 @@ public:
 protected:
     // True when the ring holds 8 lines of the current source line size.
     bool RingFits() const;
+    // Refuses a source the window does not fit in; makes a zeroed ring for
+    // the source's line size when the ring is missing or of another size,
+    // else clears it when asked.
+    void PrepareRing(const tagTVKIMAGEINFO* src, bool clear);
 
     uint8_t* m_pRing = nullptr; // the last 8 source lines, m_lRingLine bytes apart
     uint32_t m_lRingSize = 0;   // bytes; 0 when not allocated
     int32_t m_lRingLine = 0;    // line size the ring was made for
 };
 
-// Kind 8: adaptive regional binarisation. Whole rectangles only.
-class CBFuncAdaptRegion : public CBFunc {
+struct ImagePlane;
+struct AdaptParams;
+
+// Kinds 8 and 10 work on whole rectangles of 8-bit gray through the block
+// grid. The start remembers the source's real format so that the rectangle
+// can refuse a source that is not 8-bit gray; the rectangle derives the
+// kind's levels from the two slice levels and reports a failure in the last
+// error (the slice fields and the line count stay as the start set them).
+class CBFuncBlockGrid : public CBFunc {
 public:
     using CBFunc::Line;
     using CBFunc::Rect;
     using CBFunc::Start;
-    // Remembers the source's real format so that the analysis can refuse a
-    // source that is not 8-bit gray.
     int Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFUNCINFO* info) override;
     void Line() override {}
     void Rect() override;
 
 protected:
+    // The kind over the whole rectangle: 1 done, 0 when it cannot run; may
+    // throw a last-error code.
+    virtual int RunKind(const ImagePlane& dst, const ImagePlane& src, const AdaptParams& prm) = 0;
+
     int32_t m_lSrcBps = 8;
     int32_t m_lSrcSpp = 1;
 };
 
-// Kind 10: edge mask from the block grid of kind 8. Whole rectangles only.
-class CBFuncExtractEdge : public CBFunc {
-public:
-    using CBFunc::Line;
-    using CBFunc::Rect;
-    using CBFunc::Start;
-    int Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFUNCINFO* info) override;
-    void Line() override {}
-    void Rect() override;
-
+// Kind 8: adaptive regional binarisation.
+class CBFuncAdaptRegion : public CBFuncBlockGrid {
 protected:
-    int32_t m_lSrcBps = 8;
-    int32_t m_lSrcSpp = 1;
+    int RunKind(const ImagePlane& dst, const ImagePlane& src, const AdaptParams& prm) override;
+};
+
+// Kind 10: edge mask from the block grid of kind 8.
+class CBFuncExtractEdge : public CBFuncBlockGrid {
+protected:
+    int RunKind(const ImagePlane& dst, const ImagePlane& src, const AdaptParams& prm) override;
 };
 
 // Kind 11: each thresholded pixel becomes a 2 x 2 block.
