@@ -80,16 +80,18 @@ inline unsigned Window(uint8_t left, uint8_t mid, uint8_t right) {
            (static_cast<unsigned>(right) >> 7);
 }
 
+// Neighbourhood index of the pixel `sh` bits above the least significant
+// pixel bit of the three windows.
+inline unsigned PatternIndex(unsigned wa, unsigned wc, unsigned wb, int sh) {
+    return Pattern((wa >> sh) & 7, (wc >> sh) & 7, (wb >> sh) & 7);
+}
+
 // Flip mask of the eight pixels of a byte.
 inline uint8_t Flips(const uint8_t* table, unsigned wa, unsigned wc, unsigned wb) {
     if ((wa | wc | wb) == 0 && !table[0]) return 0;
     if ((wa & wc & wb) == 0x3FF && !table[511]) return 0;
     unsigned f = 0;
-    for (int k = 0; k < 8; ++k) {
-        const int sh = 7 - k;
-        const unsigned idx = (((wa >> sh) & 7) << 6) | (((wc >> sh) & 7) << 3) | ((wb >> sh) & 7);
-        f = (f << 1) | table[idx];
-    }
+    for (int k = 0; k < 8; ++k) f = (f << 1) | table[PatternIndex(wa, wc, wb, 7 - k)];
     return static_cast<uint8_t>(f);
 }
 
@@ -123,9 +125,7 @@ void CBinFilter::SetMode(unsigned int mode) {
 
 bool CBinFilter::IsPattern(const uint8_t* table, unsigned above, unsigned current, unsigned below,
                            int bit) {
-    const int sh = 7 - bit;
-    return table[(((above >> sh) & 7) << 6) | (((current >> sh) & 7) << 3) | ((below >> sh) & 7)] !=
-           0;
+    return table[PatternIndex(above, current, below, 7 - bit)] != 0;
 }
 
 bool CBinFilter::AllocLineBuff(int32_t lineSize) {
@@ -217,24 +217,24 @@ void CBinFilter::FilterCurrent(const uint8_t* next, uint8_t* dstLine) {
         m_pCur[i] = static_cast<uint8_t>(c ^ Flips(m_byTable, wa, wc, wb));
         leftOrig = c;
     }
-    std::memcpy(dstLine, m_pCur, static_cast<size_t>(std::min(m_lSrcSync, m_lDstSync)));
+    std::memcpy(dstLine, m_pCur, CopyBytes());
+}
+
+void CBinFilter::PassLine(const uint8_t* line) {
+    if (uint8_t* dstLine = NextDstLine()) {
+        std::memcpy(dstLine, line, CopyBytes());
+        ++m_lProduced;
+    }
 }
 
 void CBinFilter::Line() {
     if (m_lSrcLeft <= 0) return;
     const uint8_t* s = m_pSrc;
-    const size_t copy = static_cast<size_t>(std::min(m_lSrcSync, m_lDstSync));
     if (m_bFailed) {
-        if (uint8_t* dstLine = NextDstLine()) {
-            std::memcpy(dstLine, s, copy);
-            ++m_lProduced;
-        }
+        PassLine(s);
     } else if (!m_bHavePrev) {
         // The image's first line passes unchanged.
-        if (uint8_t* dstLine = NextDstLine()) {
-            std::memcpy(dstLine, s, copy);
-            ++m_lProduced;
-        }
+        PassLine(s);
         std::memcpy(m_pPrev, s, static_cast<size_t>(m_lSrcSync));
         m_bHavePrev = true;
     } else if (!m_bHaveCur) {
@@ -258,12 +258,7 @@ void CBinFilter::Rect() {
 void CBinFilter::Finish() {
     // The image's last line is written as it stands.
     if (!m_bFailed && m_bHaveCur && m_pDst == nullptr) IpSetLastError(kIpErrBadArgument);
-    if (!m_bFailed && m_bHaveCur && m_pDst != nullptr) {
-        if (uint8_t* dstLine = NextDstLine()) {
-            std::memcpy(dstLine, m_pCur, static_cast<size_t>(std::min(m_lSrcSync, m_lDstSync)));
-            ++m_lProduced;
-        }
-    }
+    if (!m_bFailed && m_bHaveCur && m_pDst != nullptr) PassLine(m_pCur);
     m_bHavePrev = m_bHaveCur = false;
     delete[] m_pBuff;
     m_pBuff = m_pCur = m_pPrev = m_pSpare = nullptr;
@@ -430,6 +425,15 @@ int32_t Drain(tagTVKIMAGEINFO* dst, tagBINFILTERINFO* info) {
     return produced + f2->Produced();
 }
 
+// A band through the stages with the counts written back: 1, or -1.
+int32_t FeedBand(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFILTERINFO* info) {
+    const int32_t n = Feed(dst, src, info);
+    if (n < 0) return -1;
+    if (dst != nullptr) dst->lHeight = n;
+    info->lines += static_cast<uint32_t>(n);
+    return 1;
+}
+
 int32_t StartImpl(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFILTERINFO* info) {
     Release(info); // an earlier sequence that was never ended
     info->lines = 0;
@@ -459,11 +463,7 @@ int32_t StartImpl(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFILTERINFO* 
             return -1;
         }
     }
-    const int32_t n = Feed(dst, src, info);
-    if (n < 0) return -1;
-    if (dst != nullptr) dst->lHeight = n;
-    info->lines += static_cast<uint32_t>(n);
-    return 1;
+    return FeedBand(dst, src, info);
 }
 
 int32_t EndImpl(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFILTERINFO* info) {
@@ -491,11 +491,7 @@ int32_t BinFilterStart(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFILTERI
 int32_t BinFilterCont(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFILTERINFO* info) {
     IpSetLastError(0);
     if (info == nullptr) return -1;
-    const int32_t n = Feed(dst, src, info);
-    if (n < 0) return -1;
-    if (dst != nullptr) dst->lHeight = n;
-    info->lines += static_cast<uint32_t>(n);
-    return 1;
+    return FeedBand(dst, src, info);
 }
 
 int32_t BinFilterEnd(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFILTERINFO* info) {

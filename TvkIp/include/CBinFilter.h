@@ -65,6 +65,12 @@ protected:
     bool AllocLineBuff(int32_t lineSize);
     // The next destination line, or null when the destination is full.
     uint8_t* NextDstLine();
+    // Bytes of a line that reach the destination.
+    size_t CopyBytes() const {
+        return static_cast<size_t>(m_lSrcSync < m_lDstSync ? m_lSrcSync : m_lDstSync);
+    }
+    // Writes a line unchanged as the next destination line (lost when full).
+    void PassLine(const uint8_t* line);
     void InitMode();
     // Computes the flips of the current line into the destination line.
     virtual void FilterCurrent(const uint8_t* next, uint8_t* dstLine);
