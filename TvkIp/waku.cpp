@@ -140,6 +140,19 @@ template <typename F> int32_t* GuardedPtr(F&& run) {
     return nullptr;
 }
 
+// Common entry of the width and frame exports: clears the last error,
+// refuses a short request or an unusable image, then runs the export's body.
+template <typename F>
+int32_t* GuardedRequest(const tagTVKIMAGEINFO* image, const tagDETWAKUINFO* info, F&& run) {
+    IpSetLastError(0);
+    return GuardedPtr([&]() -> int32_t* {
+        if (info == nullptr || info->ulSize < kDetWakuInfoSizeResult || !Usable(image)) {
+            throw kErrArgument;
+        }
+        return run();
+    });
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -414,11 +427,7 @@ bool LineImageOk(const tagTVKIMAGEINFO* image) {
 } // namespace
 
 int32_t* DetectWidth(tagTVKIMAGEINFO* image, tagDETWAKUINFO* info) {
-    IpSetLastError(0);
-    return GuardedPtr([&]() -> int32_t* {
-        if (info == nullptr || info->ulSize < kDetWakuInfoSizeResult || !Usable(image)) {
-            throw kErrArgument;
-        }
+    return GuardedRequest(image, info, [&]() -> int32_t* {
         CImageInfoPtr holder;
         const tagTVKIMAGEINFO* page = DarkSetPage(image, ReadSlice(info), holder);
         if (page == nullptr) return nullptr;
@@ -436,11 +445,7 @@ int32_t* DetectWidth(tagTVKIMAGEINFO* image, tagDETWAKUINFO* info) {
 }
 
 int32_t* DetectLineWidth(tagTVKIMAGEINFO* image, tagDETWAKUINFO* info) {
-    IpSetLastError(0);
-    return GuardedPtr([&]() -> int32_t* {
-        if (info == nullptr || info->ulSize < kDetWakuInfoSizeResult || !Usable(image)) {
-            throw kErrArgument;
-        }
+    return GuardedRequest(image, info, [&]() -> int32_t* {
         if (!LineImageOk(image)) return nullptr;
         RowSpans spans(image, info);
         int64_t s = 0;
@@ -454,11 +459,7 @@ int32_t* DetectLineWidth(tagTVKIMAGEINFO* image, tagDETWAKUINFO* info) {
 }
 
 int32_t* DetectLinesWidth(tagTVKIMAGEINFO* image, tagDETWAKUINFO* info) {
-    IpSetLastError(0);
-    return GuardedPtr([&]() -> int32_t* {
-        if (info == nullptr || info->ulSize < kDetWakuInfoSizeResult || !Usable(image)) {
-            throw kErrArgument;
-        }
+    return GuardedRequest(image, info, [&]() -> int32_t* {
         if (!LineImageOk(image)) return nullptr;
         RowSpans spans(image, info);
         int64_t lo = INT64_MAX;
@@ -614,11 +615,7 @@ CBlockLen MargeBlockList(CBlockLen list[4], int n) {
 } // namespace
 
 int32_t* DetectWaku(tagTVKIMAGEINFO* image, tagDETWAKUINFO* info) {
-    IpSetLastError(0);
-    return GuardedPtr([&]() -> int32_t* {
-        if (info == nullptr || info->ulSize < kDetWakuInfoSizeResult || !Usable(image)) {
-            throw kErrArgument;
-        }
+    return GuardedRequest(image, info, [&]() -> int32_t* {
         info->lLeft = info->lTop = info->lWidth = info->lHeight = 0;
         if (info->ulSize >= kDetWakuInfoSizeResult + sizeof(info->lReserved)) {
             info->lReserved[0] = info->lReserved[1] = 0;
