@@ -3,6 +3,7 @@
 #include "DetectSize2Duplex.h"
 
 #include "DebugFile.h"
+#include "EdgeProfile.h"
 #include "slant_fnc.h"
 
 #include <algorithm>
@@ -16,14 +17,11 @@
 #include <unistd.h>
 
 using Tvk::tagPOINT;
+using namespace EDGE_PROFILE_FUNCSPACE;
 
 namespace {
 
 constexpr int32_t kTargetDpi = 150;
-
-int32_t Clamp32(int64_t v) {
-    return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
-}
 
 int32_t CeilDiv(int32_t a, int32_t b) {
     return (a + b - 1) / b;
@@ -40,24 +38,6 @@ int32_t RightEdge(const std::vector<int32_t>& e) {
     for (int32_t i = static_cast<int32_t>(e.size()) - 1; i >= 0; --i)
         if (e[i] != -1) return i;
     return 0;
-}
-
-// Smallest valid entry; missing entries count as far below any page.
-int32_t MinEx(const std::vector<int32_t>& e) {
-    int32_t m = 500000;
-    for (int32_t v : e) m = std::min(m, v < 0 ? 500000 : v);
-    return m;
-}
-
-int32_t MaxEntry(const std::vector<int32_t>& e) {
-    int32_t m = -1;
-    for (int32_t v : e) m = std::max(m, v);
-    return m;
-}
-
-// A vector whose x is below its y describes the sheet turned by a quarter.
-tagPOINT TurnIfSteep(tagPOINT s) {
-    return s.x < s.y ? tagPOINT{s.y, -s.x} : s;
 }
 
 // Resamples a column profile from x resolution to y resolution.
@@ -368,31 +348,9 @@ bool SlantCore(std::vector<int32_t>& e, int32_t from, int32_t to, bool top, int3
     const bool useLeft = a > b;
     std::vector<tagPOINT> vec;
     get_pvec(e.data(), useLeft ? chains[0] : chains[1], vec);
-    vec.erase(std::remove_if(
-                  vec.begin(), vec.end(),
-                  [&](const tagPOINT& v) { return std::hypot(double(v.x), double(v.y)) < l5mm; }),
-              vec.end());
+    KeepSlantSteps(vec, l5mm, ShorterStep);
     if (vec.empty()) return false;
-    if (vec.size() > 1) {
-        const tagPOINT ref =
-            *std::max_element(vec.begin(), vec.end(), [](const tagPOINT& p, const tagPOINT& q) {
-                return int64_t{p.x} * p.x + int64_t{p.y} * p.y <
-                       int64_t{q.x} * q.x + int64_t{q.y} * q.y;
-            });
-        auto slope = [](const tagPOINT& v) {
-            return v.x == 0 ? std::numeric_limits<double>::infinity() : double(v.y) / v.x;
-        };
-        const double r = slope(ref);
-        vec.erase(std::remove_if(vec.begin(), vec.end(),
-                                 [&](const tagPOINT& v) {
-                                     const double s = slope(v);
-                                     return !(s >= r - 0.1 && s <= r + 0.1);
-                                 }),
-                  vec.end());
-    }
-    int64_t sx = 0, sy = 0;
-    for (const tagPOINT& v : vec) sx += v.x, sy += v.y;
-    *slant = useLeft ? tagPOINT{Clamp32(sy), Clamp32(sx)} : tagPOINT{Clamp32(sx), Clamp32(sy)};
+    *slant = SumSlantSteps(vec, useLeft);
     return true;
 }
 

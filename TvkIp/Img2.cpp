@@ -1,6 +1,7 @@
 // Third-generation simplex size detector and its line engine.
 #include "Img2.h"
 
+#include "EdgeProfile.h"
 #include "slant_fnc.h"
 
 #include <algorithm>
@@ -11,59 +12,17 @@
 #include <limits>
 #include <new>
 
-namespace {
-
 using Tvk::tagPOINT;
+using namespace EDGE_PROFILE_FUNCSPACE;
 
-constexpr int32_t kNoEntryTop = 500000; // how a missing entry counts in a top search
+namespace {
 
 int16_t Sat16(int32_t v) {
     return static_cast<int16_t>(std::clamp<int32_t>(v, -32767, 32767));
 }
 
-int32_t Clamp32(int64_t v) {
-    return static_cast<int32_t>(std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(),
-                                                    std::numeric_limits<int32_t>::max()));
-}
-
-int32_t FirstValid(const std::vector<int32_t>& p) {
-    for (size_t i = 0; i < p.size(); ++i)
-        if (p[i] != -1) return static_cast<int32_t>(i);
-    return static_cast<int32_t>(p.size());
-}
-
-int32_t LastValid(const std::vector<int32_t>& p) {
-    for (size_t i = p.size(); i-- > 0;)
-        if (p[i] != -1) return static_cast<int32_t>(i);
-    return -1;
-}
-
-// Smallest entry, a missing (negative) entry counting as kNoEntryTop.
-int32_t MinEx(const std::vector<int32_t>& p) {
-    int32_t best = kNoEntryTop;
-    for (int32_t v : p) best = std::min(best, v < 0 ? kNoEntryTop : v);
-    return best;
-}
-
-int32_t MaxEntry(const std::vector<int32_t>& p) {
-    int32_t best = -1;
-    for (int32_t v : p) best = std::max(best, v);
-    return best;
-}
-
 int32_t IntSqrt(int64_t v) {
     return static_cast<int32_t>(std::sqrt(static_cast<double>(v)));
-}
-
-// A quarter turn of a steep slant vector: (x, y) -> (y, -x) when x < y.
-tagPOINT TurnIfSteep(tagPOINT s) {
-    return s.x < s.y ? tagPOINT{s.y, -s.x} : s;
-}
-
-// Line y at column x on the segment p-q; p's y when the segment is vertical.
-int64_t LineAt(tagPOINT p, tagPOINT q, int64_t x) {
-    if (q.x == p.x) return p.y;
-    return p.y + (x - p.x) * (static_cast<int64_t>(q.y) - p.y) / (static_cast<int64_t>(q.x) - p.x);
 }
 
 } // namespace
@@ -293,16 +252,13 @@ uint32_t CDetectSize3::piece(const CImg::tagIMGSET& img) {
     if (!m_bInitialized) return kIpErrBadArgument;
     if (img.height <= 0) return 0;
     const int32_t w = img.width;
+    int64_t offset = 0;
+    int32_t step = 1;
     // A band of another geometry would read or write beyond the profiles.
-    if (!img.pImg || static_cast<int64_t>(m_EdgePoints[0].size()) != w || img.bpp != m_page.bpp)
+    if (!img.pImg || static_cast<int64_t>(m_EdgePoints[0].size()) != w || img.bpp != m_page.bpp ||
+        !LineLayout(img, &offset, &step) ||
+        (img.bpp == 24 && (img.pixelorder == 1) != (m_page.pixelorder == 1)))
         return kIpErrBadArgument;
-    const bool planar = img.bpp == 24 && img.pixelorder == 1;
-    if (planar != (m_page.bpp == 24 && m_page.pixelorder == 1)) return kIpErrBadArgument;
-    const int32_t step = img.bpp == 24 && !planar ? 3 : 1;
-    const int64_t offset = planar ? img.sync / 3 : (img.bpp == 24 ? 1 : 0);
-    const int64_t needed =
-        (planar ? 2 * int64_t{img.sync / 3} : offset) + int64_t{w - 1} * step + 1;
-    if (img.sync < needed) return kIpErrBadArgument;
     int32_t* profiles[CCalcEdge3::kProfiles];
     for (int i = 0; i < CCalcEdge3::kProfiles; ++i) profiles[i] = m_EdgePoints[i].data();
     const uint8_t* line = img.pImg + offset;
@@ -480,32 +436,9 @@ bool CDetectSize3::calc_slant_and_width_core(std::vector<int32_t>& profile, bool
     const bool useLeft = a > b;
     std::vector<tagPOINT> vec;
     get_pvec(profile.data(), useLeft ? chains[0] : chains[1], vec);
-    const double minLength = m_l10mm;
-    vec.erase(std::remove_if(vec.begin(), vec.end(),
-                             [&](const tagPOINT& v) {
-                                 return std::hypot(double(v.x), double(v.y)) < minLength;
-                             }),
-              vec.end());
+    KeepSlantSteps(vec, m_l10mm, CMaxLengthVec2);
     if (vec.empty()) return false;
-    if (vec.size() > 1) {
-        const tagPOINT ref = *std::max_element(vec.begin(), vec.end(), CMaxLengthVec2);
-        auto slope = [](const tagPOINT& v) {
-            return v.x == 0 ? std::numeric_limits<double>::infinity() : double(v.y) / v.x;
-        };
-        const double r = slope(ref);
-        vec.erase(std::remove_if(vec.begin(), vec.end(),
-                                 [&](const tagPOINT& v) {
-                                     const double s = slope(v);
-                                     return !(s >= r - 0.1 && s <= r + 0.1);
-                                 }),
-                  vec.end());
-    }
-    int64_t sx = 0, sy = 0;
-    for (const tagPOINT& v : vec) {
-        sx += v.x;
-        sy += v.y;
-    }
-    *slant = useLeft ? tagPOINT{Clamp32(sy), Clamp32(sx)} : tagPOINT{Clamp32(sx), Clamp32(sy)};
+    *slant = SumSlantSteps(vec, useLeft);
     return true;
 }
 

@@ -1,6 +1,7 @@
 // Older simplex size detector (CDetectSize, CDetectSize2) and its line engine.
 #include "ImgDetect.h"
 
+#include "EdgeProfile.h"
 #include "slant_fnc.h"
 
 #include <algorithm>
@@ -11,47 +12,8 @@
 #include <limits>
 #include <new>
 
-namespace {
-
 using Tvk::tagPOINT;
-
-int32_t Clamp32(int64_t v) {
-    return static_cast<int32_t>(std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(),
-                                                    std::numeric_limits<int32_t>::max()));
-}
-
-int32_t FirstValid(const std::vector<int32_t>& p) {
-    for (size_t i = 0; i < p.size(); ++i)
-        if (p[i] != -1) return static_cast<int32_t>(i);
-    return static_cast<int32_t>(p.size());
-}
-
-int32_t LastValid(const std::vector<int32_t>& p) {
-    for (size_t i = p.size(); i-- > 0;)
-        if (p[i] != -1) return static_cast<int32_t>(i);
-    return -1;
-}
-
-// Line y at column x on the segment p-q; p's y when the segment is vertical.
-int64_t LineAt(tagPOINT p, tagPOINT q, int64_t x) {
-    if (q.x == p.x) return p.y;
-    return p.y + (x - p.x) * (static_cast<int64_t>(q.y) - p.y) / (static_cast<int64_t>(q.x) - p.x);
-}
-
-// How a band's lines are read: the gray plane, the middle plane of planar
-// colour, or the middle byte of interleaved colour. False for a depth the
-// detectors do not read or a line too short for its pixels.
-bool LineLayout(const CImg::tagIMGSET& img, int64_t* offset, int32_t* step) {
-    if (img.bpp != 8 && img.bpp != 24) return false;
-    const bool planar = img.bpp == 24 && img.pixelorder == 1;
-    *step = img.bpp == 24 && !planar ? 3 : 1;
-    *offset = planar ? img.sync / 3 : (img.bpp == 24 ? 1 : 0);
-    const int64_t needed =
-        (planar ? 2 * int64_t{img.sync / 3} : *offset) + int64_t{img.width - 1} * *step + 1;
-    return img.width > 0 && img.sync >= needed;
-}
-
-} // namespace
+using namespace EDGE_PROFILE_FUNCSPACE;
 
 // ===================================================================== engine
 
@@ -326,32 +288,8 @@ void CDetectSize::calc_slant() {
     const bool useLeft = leftSpan > rightSpan;
     std::vector<tagPOINT> vec;
     get_pvec(p.data(), useLeft ? lists[0] : lists[1], vec);
-    const double minLength = m_l10mm;
-    vec.erase(std::remove_if(vec.begin(), vec.end(),
-                             [&](const tagPOINT& v) {
-                                 return std::hypot(double(v.x), double(v.y)) < minLength;
-                             }),
-              vec.end());
-    if (vec.size() >= 2) {
-        auto len2 = [](const tagPOINT& v) { return int64_t{v.x} * v.x + int64_t{v.y} * v.y; };
-        const tagPOINT ref =
-            *std::max_element(vec.begin(), vec.end(), [&](const tagPOINT& a, const tagPOINT& b) {
-                return len2(a) < len2(b);
-            });
-        auto slope = [](const tagPOINT& v) {
-            return v.x == 0 ? std::numeric_limits<double>::infinity() : double(v.y) / v.x;
-        };
-        const double s = slope(ref);
-        vec.erase(std::remove_if(vec.begin(), vec.end(),
-                                 [&](const tagPOINT& v) {
-                                     const double t = slope(v);
-                                     return !(t >= s - 0.1 && t <= s + 0.1);
-                                 }),
-                  vec.end());
-    }
-    int64_t sx = 0, sy = 0;
-    for (const tagPOINT& v : vec) sx += v.x, sy += v.y;
-    m_slant = useLeft ? tagPOINT{Clamp32(sy), Clamp32(sx)} : tagPOINT{Clamp32(sx), Clamp32(sy)};
+    KeepSlantSteps(vec, m_l10mm, ShorterStep);
+    m_slant = SumSlantSteps(vec, useLeft);
     if (m_option.lPaperLength >= 1 && int64_t{m_page.ydpi} * 9000 / 254 <= m_option.lPaperLength)
         m_slant = {1, 0};
 }

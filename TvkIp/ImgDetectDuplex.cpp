@@ -4,6 +4,7 @@
 // found from its two edges.
 #include "ImgDetect.h"
 
+#include "EdgeProfile.h"
 #include "slant_fnc.h"
 
 #include <algorithm>
@@ -14,26 +15,10 @@
 #include <limits>
 #include <new>
 
-namespace {
-
 using Tvk::tagPOINT;
+using namespace EDGE_PROFILE_FUNCSPACE;
 
-int32_t Clamp32(int64_t v) {
-    return static_cast<int32_t>(std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(),
-                                                    std::numeric_limits<int32_t>::max()));
-}
-
-int32_t FirstValid(const std::vector<int32_t>& p) {
-    for (size_t i = 0; i < p.size(); ++i)
-        if (p[i] != -1) return static_cast<int32_t>(i);
-    return static_cast<int32_t>(p.size());
-}
-
-int32_t LastValid(const std::vector<int32_t>& p) {
-    for (size_t i = p.size(); i-- > 0;)
-        if (p[i] != -1) return static_cast<int32_t>(i);
-    return -1;
-}
+namespace {
 
 int32_t CeilDiv(int32_t a, int32_t b) {
     return b > 0 ? (a + b - 1) / b : 1;
@@ -330,31 +315,8 @@ bool Duplex::calc_slant(const std::vector<int32_t>& lead, int32_t left, int32_t 
     get_pvec(lead.data(), useLeft ? lists[0] : lists[1], vec);
     double minLength = m_l5mm;
     if (ydpi > 0 && ydpi < xdpi) minLength = static_cast<double>(int64_t{m_l5mm} * ydpi / xdpi);
-    vec.erase(std::remove_if(vec.begin(), vec.end(),
-                             [&](const tagPOINT& v) {
-                                 return std::hypot(double(v.x), double(v.y)) < minLength;
-                             }),
-              vec.end());
-    if (vec.size() >= 2) {
-        auto len2 = [](const tagPOINT& v) { return int64_t{v.x} * v.x + int64_t{v.y} * v.y; };
-        const tagPOINT ref =
-            *std::max_element(vec.begin(), vec.end(), [&](const tagPOINT& a, const tagPOINT& b) {
-                return len2(a) < len2(b);
-            });
-        auto slope = [](const tagPOINT& v) {
-            return v.x == 0 ? std::numeric_limits<double>::infinity() : double(v.y) / v.x;
-        };
-        const double s = slope(ref);
-        vec.erase(std::remove_if(vec.begin(), vec.end(),
-                                 [&](const tagPOINT& v) {
-                                     const double t = slope(v);
-                                     return !(t >= s - 0.1 && t <= s + 0.1);
-                                 }),
-                  vec.end());
-    }
-    int64_t sx = 0, sy = 0;
-    for (const tagPOINT& v : vec) sx += v.x, sy += v.y;
-    *slant = useLeft ? tagPOINT{Clamp32(sy), Clamp32(sx)} : tagPOINT{Clamp32(sx), Clamp32(sy)};
+    KeepSlantSteps(vec, minLength, ShorterStep);
+    *slant = SumSlantSteps(vec, useLeft);
     return true;
 }
 
