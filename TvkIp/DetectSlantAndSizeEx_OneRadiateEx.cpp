@@ -5,6 +5,8 @@
 #include "Img2.h"
 #include "SideEdgeDark.h"
 #include "TrimCorner.h"
+#include "OneRadiateExFields.h"
+#include "SizeDetectorGlue.h"
 #include "TvkLogger.h"
 
 #include <algorithm>
@@ -13,8 +15,7 @@
 #include <limits>
 #include <new>
 
-// End of a field inside its record: the size a record must have to hold it.
-#define FIELD_END(T, f) (offsetof(T, f) + sizeof(T::f))
+using namespace ONERADIATEEX_FIELDS;
 
 namespace {
 
@@ -23,33 +24,11 @@ using ScanInfo = tagONERADIATEEX_SCANINFO;
 using ScannerInfo = tagONERADIATEEX_SCANNERINFO;
 using SettingInfo = tagONERADIATEEX_SETTINGINFO;
 
-template <class R> bool Reaches(const R* record, size_t end) {
-    return record && record->cbsize >= end;
-}
-
-int32_t ShadowId(const ScanInfo* s) {
-    return Reaches(s, FIELD_END(ScanInfo, shadowID)) ? s->shadowID : 0;
-}
-
-const tagTVKIMAGEINFO* BackImage(const ScanInfo* s) {
-    return Reaches(s, FIELD_END(ScanInfo, pImg)) ? s->pImg : nullptr;
-}
-
-Tvk::tagPOINT Sensor(const ScannerInfo* s, int k) {
-    return Reaches(s, FIELD_END(ScannerInfo, sensorPos)) ? s->sensorPos[k] : Tvk::tagPOINT{0, 0};
-}
-
 // Copies at most our record's size of an image description.
 void CopyImageInfo(tagTVKIMAGEINFO* dst, const tagTVKIMAGEINFO* src) {
     const size_t n = std::min<size_t>(src->size, kTvkImageInfoSize);
     std::memcpy(dst, src, n);
     dst->size = kTvkImageInfoSize;
-}
-
-CImg::tagIMGSET SetOf(const tagTVKIMAGEINFO* image) {
-    CImg::tagIMGSET set{};
-    Convert_TVKIMAGEINFOtoIMGSET(image, &set);
-    return set;
 }
 
 // Option words 5-10 of the size detectors at the result step: the nominal
@@ -60,8 +39,9 @@ struct ResultWords {
 
 ResultWords WordsOf(const ScanInfo* s) {
     ResultWords w;
-    if (Reaches(s, FIELD_END(ScanInfo, paperSize))) w.w5 = s->paperSize.x, w.w6 = s->paperSize.y;
-    if (Reaches(s, FIELD_END(ScanInfo, rightMargin))) {
+    if (Reaches(s, ONERADIATEEX_FIELD_END(ScanInfo, paperSize)))
+        w.w5 = s->paperSize.x, w.w6 = s->paperSize.y;
+    if (Reaches(s, ONERADIATEEX_FIELD_END(ScanInfo, rightMargin))) {
         w.w8 = s->topMargin;
         w.w7 = s->bottomMargin;
         w.w9 = s->leftMargin;
@@ -86,15 +66,13 @@ Tvk::tagPOINT ScanUnitSlant(Tvk::tagPOINT s, int32_t xdpi, int32_t ydpi) {
 }
 
 // The corners of an upright (or quarter-turned) sheet as the size detectors
-// order them, assigned to the request's names.
-void AssignCorners(tagDETECTRESULTBLOCK& out, const Tvk::tagPOINT p[4], Tvk::tagPOINT slant,
+// order them, assigned to the request's names. The detectors hold a valid
+// page's resolutions, never 0.
+void AssignCorners(tagDETECTRESULTBLOCK& out, const Tvk::tagPOINT (&p)[4], Tvk::tagPOINT slant,
                    int32_t div, int32_t mul) {
-    const bool turned = div != 0 && int64_t{mul} * slant.x / div < slant.y;
-    if (turned) {
-        out.leftTop = p[0], out.rightTop = p[3], out.leftBottom = p[1], out.rightBottom = p[2];
-    } else {
-        out.leftTop = p[3], out.rightTop = p[2], out.leftBottom = p[0], out.rightBottom = p[1];
-    }
+    const tagLABELLEDCORNERS c = SizeDetectorCorners(p, SteeperThanDiagonal(slant, div, mul));
+    out.leftTop = c.leftTop, out.rightTop = c.rightTop;
+    out.leftBottom = c.leftBottom, out.rightBottom = c.rightBottom;
 }
 
 // Turns a size detector's answer into a result block. The simplex detector
@@ -173,13 +151,14 @@ uint32_t CDetectSlantAndSize_OneRadiateEx::InitProc(const tagTVKIMAGEINFO* image
     ScanInfo* scan = OneRadiateExScanInfo(r);
     // Both records describe the scan; without them there is nothing to set up.
     if (!scanner || !scan) return kDssBadRequest;
-    m_bDuplex = Reaches(scan, FIELD_END(ScanInfo, DuplexScan)) && scan->DuplexScan ? 1 : 0;
+    m_bDuplex =
+        Reaches(scan, ONERADIATEEX_FIELD_END(ScanInfo, DuplexScan)) && scan->DuplexScan ? 1 : 0;
     m_bBlackBack = 0;
     m_bCarrierSheet = 0;
     if (image) {
         CopyImageInfo(&m_imgFront, image);
         if (m_bDuplex) {
-            const tagTVKIMAGEINFO* back = BackImage(scan);
+            const tagTVKIMAGEINFO* back = BackImageOf(scan);
             if (back)
                 CopyImageInfo(&m_imgBack, back);
             else
@@ -202,16 +181,14 @@ uint32_t CDetectSlantAndSize_OneRadiateEx::InitProc_Simplex(const tagTVKIMAGEINF
     const ScannerInfo* scanner = OneRadiateExScannerInfo(r);
     const ScanInfo* scan = OneRadiateExScanInfo(r);
     const SettingInfo* setting = OneRadiateExSettingInfo(r);
-    const bool shadow = ShadowId(scan) == 1;
+    const bool shadow = ShadowIdOf(scan) == 1;
 
     CDetectSize3::tagOPTION o{};
     o.ulSize = CDetectSize3::kOptionSize;
-    o.lSensorX1 = Sensor(scanner, 0).x, o.lSensorY1 = Sensor(scanner, 0).y;
-    o.lSensorX2 = Sensor(scanner, 1).x, o.lSensorY2 = Sensor(scanner, 1).y;
+    o.lSensorX1 = SensorOf(scanner, 0).x, o.lSensorY1 = SensorOf(scanner, 0).y;
+    o.lSensorX2 = SensorOf(scanner, 1).x, o.lSensorY2 = SensorOf(scanner, 1).y;
     o.ulFlags = r->basic.dwResultFlag & kDssResultPassOn;
-    if (Reaches(setting, kSettingInfoProcessFlagSize) &&
-        (setting->dwProcessFlag & kProcessExtraPass))
-        o.ulFlags |= 1u << 18;
+    if (ProcessFlagOf(setting) & kProcessExtraPass) o.ulFlags |= 1u << 18;
     o.lThreshold1 = shadow ? 50 : 10;
     o.lThreshold2 = shadow ? 10 : 50;
     o.lWindow = o.lDarkRun = o.lDarkLevel = -1;
@@ -234,7 +211,7 @@ uint32_t CDetectSlantAndSize_OneRadiateEx::InitProc_Simplex(const tagTVKIMAGEINF
         if (Reaches(setting, kSettingInfoBaseBackSize))
             o.bSlantFromBottom = setting->bIsBaseBack[0];
     }
-    return m_pSimplex->Initialize(SetOf(image), &o);
+    return m_pSimplex->Initialize(ImageSetOf(image), &o);
 }
 
 uint32_t CDetectSlantAndSize_OneRadiateEx::InitProc_Duplex(const tagTVKIMAGEINFO* image,
@@ -248,15 +225,15 @@ uint32_t CDetectSlantAndSize_OneRadiateEx::InitProc_Duplex(const tagTVKIMAGEINFO
     const ScannerInfo* scanner = OneRadiateExScannerInfo(r);
     const ScanInfo* scan = OneRadiateExScanInfo(r);
     const SettingInfo* setting = OneRadiateExSettingInfo(r);
-    const bool shadow = ShadowId(scan) == 1;
+    const bool shadow = ShadowIdOf(scan) == 1;
 
     CDetectSizeWithDuplex2::tagOPTION o{};
     o.ulSize = CDetectSizeWithDuplex2::kOptionSize;
     for (int k = 0; k < 2; ++k) {
-        o.lSensor[2 * k] = Sensor(scanner, k).x;
-        o.lSensor[2 * k + 1] = Sensor(scanner, k).y;
+        o.lSensor[2 * k] = SensorOf(scanner, k).x;
+        o.lSensor[2 * k + 1] = SensorOf(scanner, k).y;
     }
-    if (Reaches(scanner, FIELD_END(ScannerInfo, duplex_offset))) o.lOffset = scanner->duplex_offset;
+    o.lOffset = DuplexOffsetOf(scanner);
     const ResultWords w = WordsOf(scan);
     o.lFallbackTop = w.w8;
     o.lShortfall = w.w7;
@@ -301,8 +278,9 @@ uint32_t CDetectSlantAndSize_OneRadiateEx::InitProc_Duplex(const tagTVKIMAGEINFO
             if (f & kProcessExtraPass) o.ulPass |= 1u << 1;
         }
     }
-    const tagTVKIMAGEINFO* back = BackImage(scan);
-    return m_pDuplex->Initialize(SetOf(image), SetOf(back ? back : &m_imgBack), &o, shadow);
+    const tagTVKIMAGEINFO* back = BackImageOf(scan);
+    return m_pDuplex->Initialize(ImageSetOf(image), ImageSetOf(back ? back : &m_imgBack), &o,
+                                 shadow);
 }
 
 uint32_t CDetectSlantAndSize_OneRadiateEx::InitProc_BlackBack(const tagTVKIMAGEINFO* image,
@@ -319,8 +297,8 @@ uint32_t CDetectSlantAndSize_OneRadiateEx::InitProc_BlackBack(const tagTVKIMAGEI
     CDetectSlantAndSize_SideEdge::tagOPTION o{};
     o.ulSize = CDetectSlantAndSize_SideEdge::kOptionSize;
     for (int k = 0; k < 2; ++k) {
-        o.lSensor[2 * k] = Sensor(scanner, k).x;
-        o.lSensor[2 * k + 1] = Sensor(scanner, k).y;
+        o.lSensor[2 * k] = SensorOf(scanner, k).x;
+        o.lSensor[2 * k + 1] = SensorOf(scanner, k).y;
     }
     o.lLevel = 50;
     o.lMinRunUm = 2000;
@@ -374,7 +352,7 @@ uint32_t CDetectSlantAndSize_OneRadiateEx::LastProc(const tagTVKIMAGEINFO* image
 uint32_t CDetectSlantAndSize_OneRadiateEx::BandProc_Simplex(const tagTVKIMAGEINFO* image,
                                                             Request* r, uint32_t command) {
     if (!r || !m_pSimplex) return kDssBadRequest;
-    const CImg::tagIMGSET set = SetOf(image);
+    const CImg::tagIMGSET set = ImageSetOf(image);
     if (command == kDssCmdLast) return m_pSimplex->last(set);
     if (!image) return kDssBadRequest;
     return command == kDssCmdFirst ? m_pSimplex->first(set) : m_pSimplex->mid(set);
@@ -383,8 +361,8 @@ uint32_t CDetectSlantAndSize_OneRadiateEx::BandProc_Simplex(const tagTVKIMAGEINF
 uint32_t CDetectSlantAndSize_OneRadiateEx::BandProc_Duplex(const tagTVKIMAGEINFO* image, Request* r,
                                                            uint32_t command) {
     if (!r || !m_pDuplex) return kDssBadRequest;
-    const CImg::tagIMGSET front = SetOf(image);
-    const CImg::tagIMGSET back = SetOf(BackImage(OneRadiateExScanInfo(r)));
+    const CImg::tagIMGSET front = ImageSetOf(image);
+    const CImg::tagIMGSET back = ImageSetOf(BackImageOf(OneRadiateExScanInfo(r)));
     if (command == kDssCmdFirst) {
         CDetectSizeWithDuplex2::tagOPTION o{};
         m_pDuplex->get_current_option(&o);
@@ -417,7 +395,7 @@ uint32_t CDetectSlantAndSize_OneRadiateEx::PageProc_Simplex(const tagTVKIMAGEINF
                                                             Request* r) {
     if (!r || !m_pSimplex) return kDssBadRequest;
     if (!image) return kDssBadRequest;
-    uint32_t rc = m_pSimplex->first(SetOf(image));
+    uint32_t rc = m_pSimplex->first(ImageSetOf(image));
     if (rc != 0) return rc;
     rc = m_pSimplex->last(CImg::tagIMGSET{});
     if (rc != 0) return rc;
@@ -428,7 +406,8 @@ uint32_t CDetectSlantAndSize_OneRadiateEx::PageProc_Duplex(const tagTVKIMAGEINFO
                                                            Request* r) {
     if (!r || !m_pDuplex) return kDssBadRequest;
     if (!image) return kDssBadRequest;
-    uint32_t rc = m_pDuplex->first(SetOf(image), SetOf(BackImage(OneRadiateExScanInfo(r))));
+    uint32_t rc =
+        m_pDuplex->first(ImageSetOf(image), ImageSetOf(BackImageOf(OneRadiateExScanInfo(r))));
     if (rc != 0) return rc;
     rc = m_pDuplex->last(CImg::tagIMGSET{}, CImg::tagIMGSET{});
     if (rc != 0) return rc;
