@@ -21,17 +21,7 @@ using kdtest::TestImage;
 
 // A sheet that nearly fills the scanned length, as a feeder scans it.
 SheetSpec Sheet(double angle, int32_t spp = 1) {
-    SheetSpec s;
-    s.sheetWidth = 1000;
-    s.sheetHeight = 1300;
-    const double a = std::fabs(angle) * M_PI / 180;
-    const double h = s.sheetWidth * std::sin(a) + s.sheetHeight * std::cos(a);
-    const double w = s.sheetWidth * std::cos(a) + s.sheetHeight * std::sin(a);
-    s.imageWidth = static_cast<int32_t>(w) + 200;
-    s.imageHeight = static_cast<int32_t>(h) + 100;
-    s.centerX = s.imageWidth / 2.0 - 17;
-    s.centerY = 60 + h / 2;
-    s.angleDeg = angle;
+    SheetSpec s = sheettruth::FedSheet(angle, 60, 40, -17);
     s.shadow = 6;
     s.spp = spp;
     return s;

@@ -18,19 +18,7 @@ namespace {
 using kdtest::SheetSpec;
 using kdtest::TestImage;
 
-CImg::tagIMGSET SetOf(const TestImage& im, int32_t y0 = 0, int32_t n = -1) {
-    const tagTVKIMAGEINFO* i = im.info();
-    CImg::tagIMGSET s{};
-    s.pImg = const_cast<uint8_t*>(im.line(y0));
-    s.width = i->lWidth;
-    s.height = n < 0 ? i->lHeight - y0 : n;
-    s.sync = im.fullSync();
-    s.xdpi = i->lXResolution;
-    s.ydpi = i->lYResolution;
-    s.bpp = i->lBps * i->lSpp;
-    s.pixelorder = i->lSpp == 3 && i->ulRGBOrder == 1 ? 1 : 0;
-    return s;
-}
+using sheettruth::SetOf;
 
 CDetectSize::tagOPTION SimplexOption() {
     CDetectSize::tagOPTION o{};
@@ -63,17 +51,7 @@ tagDETECTSIZEINFO Detect(const TestImage& im, int32_t band,
 
 // A sheet on a dark backing, whose leading and trailing edges both stand out.
 SheetSpec DarkSheet(double angle) {
-    SheetSpec s;
-    s.sheetWidth = 1000;
-    s.sheetHeight = 1300;
-    const double a = std::fabs(angle) * M_PI / 180;
-    const double h = s.sheetWidth * std::sin(a) + s.sheetHeight * std::cos(a);
-    const double w = s.sheetWidth * std::cos(a) + s.sheetHeight * std::sin(a);
-    s.imageWidth = static_cast<int32_t>(w) + 200;
-    s.imageHeight = static_cast<int32_t>(h) + 200;
-    s.centerX = s.imageWidth / 2.0;
-    s.centerY = 100 + h / 2;
-    s.angleDeg = angle;
+    SheetSpec s = sheettruth::FedSheet(angle, 100, 100);
     s.backing = 20;
     return s;
 }

@@ -1,4 +1,5 @@
-// Where the size detectors should report the corners of a generated sheet.
+// Generated sheets for the size-detector tests, and where the detectors
+// should report their corners.
 //
 // The generator draws the sheet's sides as lines between pixel borders
 // (pixel x covers x .. x + 1). The detectors report pixel and line numbers:
@@ -12,12 +13,49 @@
 // inside.
 #pragma once
 
+#include "Img.h"
 #include "TestKit.h"
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 namespace sheettruth {
+
+// A 1000 x 1300 pixel sheet turned by `angle` degrees, as a feeder scans it:
+// its highest point `above` lines below the scan's first line, `below` lines
+// of backing beyond its lowest point, 100 pixels of backing at either side,
+// moved `shiftX` pixels to the right.
+inline kdtest::SheetSpec FedSheet(double angle, int32_t above, int32_t below, double shiftX = 0) {
+    kdtest::SheetSpec s;
+    s.sheetWidth = 1000;
+    s.sheetHeight = 1300;
+    const double a = std::fabs(angle) * 3.14159265358979323846 / 180;
+    const double h = s.sheetWidth * std::sin(a) + s.sheetHeight * std::cos(a);
+    const double w = s.sheetWidth * std::cos(a) + s.sheetHeight * std::sin(a);
+    s.imageWidth = static_cast<int32_t>(w) + 200;
+    s.imageHeight = static_cast<int32_t>(h) + above + below;
+    s.centerX = s.imageWidth / 2.0 + shiftX;
+    s.centerY = above + h / 2;
+    s.angleDeg = angle;
+    return s;
+}
+
+// The size detectors' description of lines y0 .. y0 + n of a test image (all
+// lines from y0 when n is negative).
+inline CImg::tagIMGSET SetOf(const kdtest::TestImage& im, int32_t y0 = 0, int32_t n = -1) {
+    const tagTVKIMAGEINFO* i = im.info();
+    CImg::tagIMGSET s{};
+    s.pImg = const_cast<uint8_t*>(im.line(y0));
+    s.width = i->lWidth;
+    s.height = n < 0 ? i->lHeight - y0 : n;
+    s.sync = im.fullSync();
+    s.xdpi = i->lXResolution;
+    s.ydpi = i->lYResolution;
+    s.bpp = i->lBps * i->lSpp;
+    s.pixelorder = i->lSpp == 3 && i->ulRGBOrder == 1 ? 1 : 0;
+    return s;
+}
 
 // Corners as the image shows them: left-top, right-top, right-bottom,
 // left-bottom.
