@@ -553,6 +553,46 @@ void CRotateImage::DrawNearest(uint8_t* out, const uint8_t* const* rows, int32_t
 // ---------------------------------------------------------------------------
 // Shared steps of the whole-page entries
 
+namespace {
+
+// Gray of one interleaved colour pixel.
+inline uint32_t GrayOf(const uint8_t* p) {
+    return (306u * p[0] + 601u * p[1] + 117u * p[2]) >> 10;
+}
+
+// 2 x 2 means of the gray pixels of lines a and b (8-bit or interleaved colour).
+template <int Spp> void HalveLines(uint8_t* out, const uint8_t* a, const uint8_t* b, int32_t n) {
+    for (int32_t x = 0; x < n; ++x, a += 2 * Spp, b += 2 * Spp) {
+        if constexpr (Spp == 1) {
+            out[x] = static_cast<uint8_t>((a[0] + a[1] + b[0] + b[1]) >> 2);
+        } else {
+            out[x] =
+                static_cast<uint8_t>((GrayOf(a) + GrayOf(a + 3) + GrayOf(b) + GrayOf(b + 3)) >> 2);
+        }
+    }
+}
+
+// Half-size 8-bit gray image of an 8-bit or interleaved colour one, line
+// pair by line pair, without a full-size gray copy in between.
+uint32_t HalveToGray(tagTVKIMAGEINFO& out, const tagTVKIMAGEINFO& src) {
+    const int32_t bits = SourceBits(src);
+    if (!MakeWorkImage(out, src, src.lWidth / 2, src.lHeight / 2)) return kIpErrOutOfMemory;
+    out.lXResolution = src.lXResolution / 2;
+    out.lYResolution = src.lYResolution / 2;
+    for (int32_t y = 0; y < out.lHeight; ++y) {
+        const uint8_t* a = src.lpImage + 2 * int64_t{y} * src.lSync;
+        uint8_t* o = out.lpImage + int64_t{y} * out.lSync;
+        if (bits == 24) {
+            HalveLines<3>(o, a, a + src.lSync, out.lWidth);
+        } else {
+            HalveLines<1>(o, a, a + src.lSync, out.lWidth);
+        }
+    }
+    return kOk;
+}
+
+} // namespace
+
 uint32_t ROTATEIMAGE_COMMON_FUNCTION::ToGrayImage(tagTVKIMAGEINFO& out,
                                                   const tagTVKIMAGEINFO& src) {
     const int32_t bits = SourceBits(src);
@@ -567,9 +607,7 @@ uint32_t ROTATEIMAGE_COMMON_FUNCTION::ToGrayImage(tagTVKIMAGEINFO& out,
             std::memcpy(o, in, static_cast<size_t>(src.lWidth));
             continue;
         }
-        for (int32_t x = 0; x < src.lWidth; ++x, in += 3) {
-            o[x] = static_cast<uint8_t>((306u * in[0] + 601u * in[1] + 117u * in[2]) >> 10);
-        }
+        for (int32_t x = 0; x < src.lWidth; ++x, in += 3) o[x] = static_cast<uint8_t>(GrayOf(in));
     }
     return kOk;
 }
@@ -577,18 +615,7 @@ uint32_t ROTATEIMAGE_COMMON_FUNCTION::ToGrayImage(tagTVKIMAGEINFO& out,
 uint32_t ROTATEIMAGE_COMMON_FUNCTION::ToHalveImage(tagTVKIMAGEINFO& out,
                                                    const tagTVKIMAGEINFO& src) {
     if (SourceBits(src) != 8) return kIpErrBadArgument;
-    if (!MakeWorkImage(out, src, src.lWidth / 2, src.lHeight / 2)) return kIpErrOutOfMemory;
-    out.lXResolution = src.lXResolution / 2;
-    out.lYResolution = src.lYResolution / 2;
-    for (int32_t y = 0; y < out.lHeight; ++y) {
-        const uint8_t* a = src.lpImage + 2 * int64_t{y} * src.lSync;
-        const uint8_t* b = a + src.lSync;
-        uint8_t* o = out.lpImage + int64_t{y} * out.lSync;
-        for (int32_t x = 0; x < out.lWidth; ++x) {
-            o[x] = static_cast<uint8_t>((a[2 * x] + a[2 * x + 1] + b[2 * x] + b[2 * x + 1]) >> 2);
-        }
-    }
-    return kOk;
+    return HalveToGray(out, src);
 }
 
 void ROTATEIMAGE_COMMON_FUNCTION::RotateFourPoint(Tvk::tagPOINT& topLeft, Tvk::tagPOINT& bottomLeft,
@@ -649,15 +676,8 @@ uint32_t ROTATEIMAGE_COMMON_FUNCTION::DetectTextSlant_for_RotateImage(tagTVKIMAG
         uint8_t* p = nullptr;
         ~Owned() { delete[] p; }
     };
-    // Gray working image.
-    tagTVKIMAGEINFO work = *src;
-    Owned grayBuf;
     const int32_t bits = SourceBits(*src);
-    if (bits == 24) {
-        const uint32_t r = ToGrayImage(work, *src);
-        if (r != kOk) return r;
-        grayBuf.p = work.lpImage;
-    } else if (bits != 8) {
+    if ((bits != 8 && bits != 24) || (bits == 24 && src->ulRGBOrder != 0)) {
         return kIpErrBadArgument;
     }
     tagROTATEINFO req{};
@@ -667,15 +687,25 @@ uint32_t ROTATEIMAGE_COMMON_FUNCTION::DetectTextSlant_for_RotateImage(tagTVKIMAG
     req.slantFlags = 0;
     req.handle = nullptr;
     req.last = 1;
-    // Halve while the image has at least twice the working resolution.
-    Owned halfBuf;
+    // A gray working image, halved while it has at least twice the working
+    // resolution; a colour page turns gray in its first halving.
     const int64_t wanted = info->textSlant->workingResolution;
-    while (wanted > 0 && 2 * wanted <= work.lXResolution && work.lWidth >= 2 && work.lHeight >= 2) {
-        tagTVKIMAGEINFO half{};
-        const uint32_t r = ToHalveImage(half, work);
+    auto halving = [wanted](const tagTVKIMAGEINFO& img) {
+        return wanted > 0 && 2 * wanted <= img.lXResolution && img.lWidth >= 2 && img.lHeight >= 2;
+    };
+    tagTVKIMAGEINFO work = *src;
+    Owned workBuf;
+    if (bits == 24 && !halving(work)) {
+        const uint32_t r = ToGrayImage(work, *src);
         if (r != kOk) return r;
-        delete[] halfBuf.p;
-        halfBuf.p = half.lpImage;
+        workBuf.p = work.lpImage;
+    }
+    while (halving(work)) {
+        tagTVKIMAGEINFO half{};
+        const uint32_t r = HalveToGray(half, work);
+        if (r != kOk) return r;
+        delete[] workBuf.p;
+        workBuf.p = half.lpImage;
         work = half;
         CordinateToDetectTextImage(req);
     }

@@ -102,6 +102,29 @@ void BM_DeskewBands(benchmark::State& state) {
 }
 BENCHMARK(BM_DeskewBands)->Unit(benchmark::kMillisecond);
 
+// Deskew of the colour page turned further by the slant of its text, found
+// at the working resolution of the argument.
+void BM_DeskewWithTextSlant(benchmark::State& state) {
+    kdtest::TestImage src = kdtest::TextPage(kScanWidth, kScanHeight, 3, 0);
+    tagROTATEINFO req = PageRequest(3, 1.5, 1);
+    req.slantFlags = kRotateSlantDetect;
+    kdtest::TestImage dst = kdtest::TestImage::Color(req.paperWidth, req.paperHeight);
+    for (auto _ : state) {
+        tagBINFUNCINFO bin{kBinFuncInfoSizeShort, kBinFixed, 128, 128, 0, nullptr};
+        tagDETECTTEXTSLANTINFO slant{};
+        slant.size = kDetectTextSlantInfoSize;
+        slant.binInfo = &bin;
+        slant.workingResolution = static_cast<int32_t>(state.range(0));
+        tagROTATEINFO r = req;
+        r.textSlant = &slant;
+        if (RotateImagePageAndDetectTextSlant(src.info(), dst.info(), &r) != 0)
+            state.SkipWithError("deskew failed");
+        benchmark::DoNotOptimize(dst.data());
+    }
+    CountPages(state);
+}
+BENCHMARK(BM_DeskewWithTextSlant)->Arg(150)->Unit(benchmark::kMillisecond);
+
 // Text slant of an A4 gray page; the argument is the working resolution.
 void BM_TextSlant(benchmark::State& state) {
     kdtest::TestImage page = kdtest::TextPage(kPageWidth, kPageHeight, 1, 1);
