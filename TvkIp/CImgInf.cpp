@@ -38,8 +38,7 @@ CImageInfo::CImageInfo(tagTVKIMAGEINFO* info) {
     Init();
     m_pInfo = info;
     if (m_pInfo != nullptr) {
-        m_pInfo->tImageSize =
-            static_cast<uint32_t>(static_cast<int64_t>(RGBSync()) * m_pInfo->lHeight);
+        m_pInfo->tImageSize = GeometrySize();
     }
 }
 
@@ -66,12 +65,8 @@ CImageInfo::CImageInfo(int32_t width, int32_t sync, int32_t height, int32_t bps,
 
 CImageInfo::CImageInfo(int32_t width, int32_t sync, int32_t height, int32_t bps, int32_t spp,
                        unsigned int order, uint8_t* buffer, uint32_t size, int owns,
-                       int allocTypeVirtual) {
-    Init();
-    if (sync == 0) {
-        sync = TvkDefaultSync(width, bps);
-    }
-    Init(width, sync, height, bps, spp, order, buffer, size);
+                       int allocTypeVirtual)
+    : CImageInfo(width, sync, height, bps, spp, order, buffer, size) {
     if (m_pInfo != nullptr) {
         m_bAllocated = owns;
         m_bAllocTypeVirtualYes = allocTypeVirtual;
@@ -242,7 +237,7 @@ int32_t CImageInfo::SetHeight(int32_t h) {
         return h;
     }
     m_pInfo->lHeight = h;
-    SetSize(static_cast<uint32_t>(static_cast<int64_t>(RGBSync()) * h));
+    SetSize(GeometrySize());
     return h;
 }
 
@@ -251,7 +246,7 @@ int32_t CImageInfo::SetSync(int32_t s) {
         return s;
     }
     m_pInfo->lSync = s;
-    SetSize(static_cast<uint32_t>(static_cast<int64_t>(RGBSync()) * m_pInfo->lHeight));
+    SetSize(GeometrySize());
     return s;
 }
 
@@ -299,6 +294,10 @@ int32_t CImageInfo::SetResolution(int32_t x, int32_t y) {
 
 int32_t CImageInfo::BitCount() const {
     return m_pInfo->lBps * m_pInfo->lSpp;
+}
+
+uint32_t CImageInfo::GeometrySize() const {
+    return static_cast<uint32_t>(static_cast<int64_t>(RGBSync()) * m_pInfo->lHeight);
 }
 
 int32_t CImageInfo::RGBSync() const {

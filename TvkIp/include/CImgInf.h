@@ -141,6 +141,9 @@ public:
     int SetWhiteIs(int w);
 
 protected:
+    // Buffer size that the record's line size, planes and height describe.
+    uint32_t GeometrySize() const;
+
     tagTVKIMAGEINFO* m_pInfo;
     int m_bInfoAllocated;
     int m_bAllocated;
