@@ -395,12 +395,7 @@ void CDetectSizeWithDuplex2::rollBack(tagDETECTSIZEINFO* info, const CImg::tagIM
     int32_t right =
         m_option.lFallbackRight < 0 ? page.width - left : page.width - m_option.lFallbackRight;
     int32_t bottom = ahead ? std::max(0, m_lLines - off) : m_lLines;
-    info->slant = {1, 0};
-    info->rect = {left, bottom, right, top};
-    info->corner[0] = {left, bottom};
-    info->corner[1] = {right, bottom};
-    info->corner[2] = {right, top};
-    info->corner[3] = {left, top};
+    SetUprightResult(info, {left, bottom, right, top});
 }
 
 void CDetectSizeWithDuplex2::calcSide(bool secondImage, tagDETECTSIZEINFO* info) {

@@ -4,6 +4,7 @@
 // Internal to the library.
 #pragma once
 
+#include "DetectSize.h"
 #include "Img.h"
 #include "TvkTypes.h"
 
@@ -112,6 +113,30 @@ inline Tvk::tagPOINT SumSlantSteps(const std::vector<Tvk::tagPOINT>& steps, bool
     for (const Tvk::tagPOINT& v : steps) sx += v.x, sy += v.y;
     return leftChain ? Tvk::tagPOINT{Clamp32(sy), Clamp32(sx)}
                      : Tvk::tagPOINT{Clamp32(sx), Clamp32(sy)};
+}
+
+// The fallback rectangle of a result that can't be trusted: left and top
+// from the request (0 when negative), right `rightMargin` in from the width
+// (width - left when that is negative), bottom the given line.
+inline Tvk::tagRECT FallbackRect(int32_t left, int32_t top, int32_t rightMargin, int32_t width,
+                                 int32_t bottom) {
+    Tvk::tagRECT r;
+    r.left = std::max(left, 0);
+    r.top = std::max(top, 0);
+    r.right = width - rightMargin;
+    if (r.right < 0) r.right = width - r.left;
+    r.bottom = bottom;
+    return r;
+}
+
+// An upright result: slant (1, 0), the rectangle and its corners.
+inline void SetUprightResult(tagDETECTSIZEINFO* info, const Tvk::tagRECT& r) {
+    info->slant = {1, 0};
+    info->rect = r;
+    info->corner[kCornerLeftBottom] = {r.left, r.bottom};
+    info->corner[kCornerRightBottom] = {r.right, r.bottom};
+    info->corner[kCornerRightTop] = {r.right, r.top};
+    info->corner[kCornerLeftTop] = {r.left, r.top};
 }
 
 } // namespace EDGE_PROFILE_FUNCSPACE

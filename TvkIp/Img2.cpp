@@ -756,16 +756,7 @@ void CDetectSize3::roll_back(tagDETECTSIZEINFO* info, bool keepRect) const {
         else
             r.bottom = std::max(r.bottom, y);
     } else {
-        r.left = std::max(o.lFallbackLeft, 0);
-        r.top = std::max(o.lFallbackTop, 0);
-        r.right = width - o.lFallbackRight;
-        if (r.right < 0) r.right = width - r.left;
-        r.bottom = y;
+        r = FallbackRect(o.lFallbackLeft, o.lFallbackTop, o.lFallbackRight, width, y);
     }
-    info->slant = {1, 0};
-    info->rect = r;
-    info->corner[kCornerLeftBottom] = {r.left, r.bottom};
-    info->corner[kCornerRightBottom] = {r.right, r.bottom};
-    info->corner[kCornerRightTop] = {r.right, r.top};
-    info->corner[kCornerLeftTop] = {r.left, r.top};
+    SetUprightResult(info, r);
 }

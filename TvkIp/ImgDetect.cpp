@@ -443,19 +443,8 @@ bool CDetectSize::revise_result(const tagDETECTSIZEINFO& info) const {
 
 void CDetectSize::roll_back_result(tagDETECTSIZEINFO* info) const {
     const tagOPTION& o = m_option;
-    const int32_t width = m_page.width;
-    Tvk::tagRECT r;
-    r.left = std::max(o.lFallbackLeft, 0);
-    r.right = width - o.lFallbackRight;
-    if (r.right < 0) r.right = width - r.left;
-    r.top = std::max(o.lFallbackTop, 0);
-    r.bottom = m_calc.lines();
-    info->slant = {1, 0};
-    info->rect = r;
-    info->corner[kCornerLeftBottom] = {r.left, r.bottom};
-    info->corner[kCornerRightBottom] = {r.right, r.bottom};
-    info->corner[kCornerRightTop] = {r.right, r.top};
-    info->corner[kCornerLeftTop] = {r.left, r.top};
+    SetUprightResult(info, FallbackRect(o.lFallbackLeft, o.lFallbackTop, o.lFallbackRight,
+                                        m_page.width, m_calc.lines()));
 }
 
 uint32_t CDetectSize2::result(tagDETECTSIZEINFO* info, const tagOPTION*) {

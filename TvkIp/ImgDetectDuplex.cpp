@@ -322,18 +322,8 @@ bool Duplex::calc_slant(const std::vector<int32_t>& lead, int32_t left, int32_t 
 
 void Duplex::roll_back_result(int32_t width, int32_t length, tagDETECTSIZEINFO* info) const {
     const tagOPTION& o = m_option;
-    Tvk::tagRECT r;
-    r.left = std::max(o.lFallbackLeft, 0);
-    r.top = std::max(o.lFallbackTop, 0);
-    r.right = width - o.lFallbackRight;
-    if (r.right < 0) r.right = width - r.left;
-    r.bottom = length;
-    info->slant = {1, 0};
-    info->rect = r;
-    info->corner[kCornerLeftBottom] = {r.left, r.bottom};
-    info->corner[kCornerRightBottom] = {r.right, r.bottom};
-    info->corner[kCornerRightTop] = {r.right, r.top};
-    info->corner[kCornerLeftTop] = {r.left, r.top};
+    SetUprightResult(
+        info, FallbackRect(o.lFallbackLeft, o.lFallbackTop, o.lFallbackRight, width, length));
 }
 
 uint32_t Duplex::result(tagDETECTSIZEINFO* info, const tagOPTION* option) {
