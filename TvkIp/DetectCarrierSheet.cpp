@@ -280,9 +280,8 @@ bool GreenToGray(tagTVKIMAGEINFO& out, const tagTVKIMAGEINFO& src) {
     if (src.lpImage == nullptr || src.lBps != 8 || (src.lSpp != 1 && src.lSpp != 3)) return false;
     if (!MakeWorkImage(out, src, src.lWidth, src.lHeight)) return false;
     const bool planar = src.lSpp == 3 && src.ulRGBOrder == 1;
-    const int64_t lineStep = planar ? 3 * int64_t{src.lSync} : src.lSync;
     for (int32_t y = 0; y < src.lHeight; ++y) {
-        const uint8_t* in = src.lpImage + y * lineStep;
+        const uint8_t* in = TvkLinePtr(src, y);
         uint8_t* o = out.lpImage + int64_t{y} * out.lSync;
         if (src.lSpp == 1) {
             std::memcpy(o, in, static_cast<size_t>(src.lWidth));

@@ -168,7 +168,7 @@ void CGFunc::Line() {
         }
     }
     m_pDst += d.lSync;
-    m_pSrc += planar ? 3 * int64_t{s.lSync} : s.lSync;
+    m_pSrc += TvkLineStep(s);
 }
 
 void CGFunc::Rect() {

@@ -1,5 +1,6 @@
 // Modes 8, 10 and 11 of the slant-and-size interface: the one-radiate layers
 // over the older size detectors and the detector on traced outlines.
+#include "DarkSheetSpec.h"
 #include "DetectSlantAndSizeEx_FromFrame.h"
 #include "DetectSlantAndSizeEx_OneRadiate2.h"
 #include "ImgDetect.h"
@@ -18,16 +19,7 @@ namespace {
 
 // A sheet on a dark backing; every line is marked so that no band counts as flat.
 TestImage DarkSheetPage(double angle, SheetSpec* spec = nullptr) {
-    SheetSpec s;
-    s.sheetWidth = 700;
-    s.sheetHeight = 900;
-    s.imageWidth = 900;
-    s.imageHeight = 1150;
-    s.centerX = 450;
-    s.centerY = 575;
-    s.angleDeg = angle;
-    s.backing = 20;
-    s.paper = 230;
+    const SheetSpec s = DarkSheetSpec(angle);
     if (spec != nullptr) *spec = s;
     TestImage im = kdtest::SheetPage(s);
     for (int32_t y = 0; y < im.height(); ++y) im.set(0, y, 21);

@@ -1,5 +1,6 @@
 // Single-image slant and size entries: the phase protocol over the size
 // detector, and the four paper edges as straight lines.
+#include "DarkSheetSpec.h"
 #include "DetectSlantAndSize.h"
 #include "ImgDetect.h"
 #include "TestKit.h"
@@ -14,20 +15,6 @@ using kdtest::TestImage;
 namespace sf = STRAIGHT_FUNCSPACE;
 
 namespace {
-
-SheetSpec DarkSheet(double angle) {
-    SheetSpec s;
-    s.sheetWidth = 700;
-    s.sheetHeight = 900;
-    s.imageWidth = 900;
-    s.imageHeight = 1150;
-    s.centerX = 450;
-    s.centerY = 575;
-    s.angleDeg = angle;
-    s.backing = 20;
-    s.paper = 230;
-    return s;
-}
 
 template <typename Info> Info Record(uint32_t size) {
     Info r{};
@@ -94,7 +81,7 @@ tagDETECTSIZEINFO DetectDirectly(TestImage& im) {
 TEST(DetectSlantAndSize, PhasesFindTheSheet) {
     for (const double angle : {0.0, 2.0, -3.0}) {
         SCOPED_TRACE(angle);
-        const SheetSpec s = DarkSheet(angle);
+        const SheetSpec s = DarkSheetSpec(angle);
         const TestImage flat = kdtest::SheetPage(s);
         // The first entry skips bands whose first line is flat: mark every line.
         TestImage im = flat;
@@ -134,7 +121,7 @@ TEST(DetectSlantAndSize, PhasesFindTheSheet) {
 }
 
 TEST(DetectSlantAndSize, PhaseProtocolErrors) {
-    TestImage im = kdtest::SheetPage(DarkSheet(0));
+    TestImage im = kdtest::SheetPage(DarkSheetSpec(0));
     EXPECT_EQ(DetectSlantAndSize(im.info(), nullptr), kIpErrUnsupported);
     auto wrong = Record<tagSLANTSIZEINFO>(kSlantSizeInfo2Size);
     EXPECT_EQ(DetectSlantAndSize(im.info(), &wrong), kIpErrUnsupported);
@@ -167,7 +154,7 @@ TEST(DetectSlantAndSize, PhaseProtocolErrors) {
 TEST(DetectSlantAndSize3, EdgesAsStraightLines) {
     for (const double angle : {0.0, 1.5, -2.5}) {
         SCOPED_TRACE(angle);
-        SheetSpec s = DarkSheet(angle);
+        SheetSpec s = DarkSheetSpec(angle);
         s.content = false;
         TestImage im = kdtest::SheetPage(s);
         auto r = Record<tagSLANTSIZEINFO2>(kSlantSizeInfo2Size);
