@@ -322,31 +322,33 @@ uint32_t CDetectSlantAndSize_OneRadiateEx::InitProc_BlackBack(const tagTVKIMAGEI
 
 // ---- Bands ----
 
-uint32_t CDetectSlantAndSize_OneRadiateEx::FirstProc(const tagTVKIMAGEINFO* image,
-                                                     tagDETECTSLANTSIZEEXBASIC* request) {
+namespace {
+
+// One band command in the way of working that init chose.
+uint32_t BandCommand(CDetectSlantAndSize_OneRadiateEx& d, const tagTVKIMAGEINFO* image,
+                     tagDETECTSLANTSIZEEXBASIC* request, uint32_t command) {
     if (!request) return kDssBadRequest;
     auto* r = reinterpret_cast<Request*>(request);
-    if (m_bBlackBack) return BandProc_BlackBack(image, r);
-    if (!m_bCarrierSheet && !m_bDuplex) return BandProc_Simplex(image, r, kDssCmdFirst);
-    return BandProc_Duplex(image, r, kDssCmdFirst);
+    if (d.m_bBlackBack) return d.BandProc_BlackBack(image, r);
+    if (!d.m_bCarrierSheet && !d.m_bDuplex) return d.BandProc_Simplex(image, r, command);
+    return d.BandProc_Duplex(image, r, command);
+}
+
+} // namespace
+
+uint32_t CDetectSlantAndSize_OneRadiateEx::FirstProc(const tagTVKIMAGEINFO* image,
+                                                     tagDETECTSLANTSIZEEXBASIC* request) {
+    return BandCommand(*this, image, request, kDssCmdFirst);
 }
 
 uint32_t CDetectSlantAndSize_OneRadiateEx::MidProc(const tagTVKIMAGEINFO* image,
                                                    tagDETECTSLANTSIZEEXBASIC* request) {
-    if (!request) return kDssBadRequest;
-    auto* r = reinterpret_cast<Request*>(request);
-    if (m_bBlackBack) return BandProc_BlackBack(image, r);
-    if (!m_bCarrierSheet && !m_bDuplex) return BandProc_Simplex(image, r, kDssCmdMid);
-    return BandProc_Duplex(image, r, kDssCmdMid);
+    return BandCommand(*this, image, request, kDssCmdMid);
 }
 
 uint32_t CDetectSlantAndSize_OneRadiateEx::LastProc(const tagTVKIMAGEINFO* image,
                                                     tagDETECTSLANTSIZEEXBASIC* request) {
-    if (!request) return kDssBadRequest;
-    auto* r = reinterpret_cast<Request*>(request);
-    if (m_bBlackBack) return BandProc_BlackBack(image, r);
-    if (!m_bCarrierSheet && !m_bDuplex) return BandProc_Simplex(image, r, kDssCmdLast);
-    return BandProc_Duplex(image, r, kDssCmdLast);
+    return BandCommand(*this, image, request, kDssCmdLast);
 }
 
 uint32_t CDetectSlantAndSize_OneRadiateEx::BandProc_Simplex(const tagTVKIMAGEINFO* image,
