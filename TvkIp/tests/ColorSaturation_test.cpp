@@ -57,8 +57,7 @@ TEST(ColorSaturation, PaintsInsideTheOutlineOnly) {
     // A colour page, with the outline a tilted quadrilateral.
     for (uint32_t order : {0u, 1u}) {
         TestImage page = TestImage::Color(200, 200, order, 0);
-        for (int32_t y = 0; y < 200; ++y)
-            for (int32_t x = 0; x < 200; ++x) page.set(x, y, 0x90A0B0);
+        kdtest::FillRect(page, 0, 0, 200, 200, 0x90A0B0);
         tagCOLOR_SATURATION_INFO r = Request(kColorSaturationCreate, kPaintGivenColor);
         r.ulPaintColor = 0x102030;
         r.ptLeftTop = {20, 40};

@@ -141,10 +141,7 @@ TEST(CountEdge, GrayAndColourPages) {
 
     // Three equal channels count like the gray page, in both colour layouts.
     for (uint32_t order : {0u, 1u}) {
-        TestImage colour = TestImage::Color(200, 120, order);
-        for (int y = 0; y < 120; ++y) {
-            for (int x = 0; x < 200; ++x) colour.set(x, y, gray.get(x, y) * 0x010101u);
-        }
+        TestImage colour = kdtest::GrayToColor(gray, order);
         tagCOUNT_EDGE_INFO c = Request(10, 10, 190, 110);
         ASSERT_EQ(CountEdge(colour.info(), &c), 0) << order;
         EXPECT_EQ(c.lEdgeX, g.lEdgeX) << order;

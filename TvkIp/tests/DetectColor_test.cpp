@@ -11,6 +11,7 @@
 #include <numeric>
 #include <vector>
 
+using kdtest::FillRect;
 using kdtest::TestImage;
 
 namespace {
@@ -66,11 +67,6 @@ int32_t RunBands(TestImage& page, tagDETECT_COLOR_INFO& r, int32_t bandLines) {
     r.lCommand = kDetectColorRelease;
     IsColorImage(nullptr, &r);
     return rc;
-}
-
-void FillRect(TestImage& img, int32_t x0, int32_t y0, int32_t x1, int32_t y1, uint32_t rgb) {
-    for (int32_t y = y0; y < y1; ++y)
-        for (int32_t x = x0; x < x1; ++x) img.set(x, y, rgb);
 }
 
 } // namespace

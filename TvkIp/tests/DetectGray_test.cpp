@@ -48,14 +48,7 @@ TestImage TextRgb() {
 
 // A photograph in shades of gray, as RGB.
 TestImage GrayPhotoRgb() {
-    TestImage gray = kdtest::PhotoPage(600, 800, 1, 0, 12);
-    TestImage rgb = TestImage::Color(600, 800, 0, 255);
-    for (int32_t y = 0; y < 800; ++y)
-        for (int32_t x = 0; x < 600; ++x) {
-            const uint32_t v = gray.get(x, y);
-            rgb.set(x, y, v | v << 8 | v << 16);
-        }
-    return rgb;
+    return kdtest::GrayToColor(kdtest::PhotoPage(600, 800, 1, 0, 12));
 }
 
 TestImage ColorPhotoRgb() {
@@ -177,12 +170,7 @@ TEST(IsGrayImage, GrayAndMonochromeGrayscalePages) {
     EXPECT_GT(g.lGrayCount, 0);
 
     // The same photograph as line-sequential colour planes.
-    TestImage planar = TestImage::Color(600, 800, 1, 255);
-    for (int32_t y = 0; y < 800; ++y)
-        for (int32_t x = 0; x < 600; ++x) {
-            const uint32_t v = photo.get(x, y);
-            planar.set(x, y, v | v << 8 | v << 16);
-        }
+    TestImage planar = kdtest::GrayToColor(photo, 1);
     tagDETECTGRAYINFO gp = GrayRequest(planar);
     ASSERT_EQ(IsGrayImage(planar.info(), &gp), 0u);
     EXPECT_EQ(gp.bGray, g.bGray);

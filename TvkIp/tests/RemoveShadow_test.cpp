@@ -96,8 +96,7 @@ TEST(RemoveShadow, NothingToDoLeavesThePage) {
 TEST(RemoveShadow, ColumnsThatBrightenFirstKeepTheirPixels) {
     TestImage page = ShadowPage(300, 400, true, 150);
     // Right half: darker from the top, brightening before the shadow.
-    for (int32_t y = 0; y < 120; ++y)
-        for (int32_t x = 150; x < 300; ++x) page.set(x, y, 150);
+    kdtest::FillRect(page, 150, 0, 300, 120, 150);
     // The lines found on the left are carried at most 5 mm (59 pixels)
     // beyond the last shadowed column.
     const int32_t rightBefore = DarkPixels(page, 210, 300);

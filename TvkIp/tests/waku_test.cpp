@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+using kdtest::FillRect;
 using kdtest::TestImage;
 
 namespace {
@@ -165,9 +166,7 @@ TEST(WakuWidth, ContentBoxOfBinaryAndGrayPages) {
 
     // The same page in gray: dark backing, light paper.
     TestImage gray = TestImage::Gray(400, 300, 20);
-    for (int y = 50; y < 250; ++y) {
-        for (int x = 100; x < 300; ++x) gray.set(x, y, 230);
-    }
+    FillRect(gray, 100, 50, 300, 250, 230);
     tagDETWAKUINFO g = WakuRecord();
     g.lSlice = 128;
     ASSERT_NE(DetectWidth(gray.info(), &g), nullptr);
@@ -233,9 +232,7 @@ namespace {
 // Light paper on a dark gray backing.
 TestImage GrayPaper(int w, int h, int x0, int y0, int x1, int y1, int dpi = 300) {
     TestImage img = TestImage::Gray(w, h, 20, dpi);
-    for (int y = y0; y < y1; ++y) {
-        for (int x = x0; x < x1; ++x) img.set(x, y, 230);
-    }
+    FillRect(img, x0, y0, x1, y1, 230);
     return img;
 }
 
@@ -261,9 +258,7 @@ static bool operator==(const tagPOINT& a, const tagPOINT& b) {
 TEST(WakuFrame, FrameOfTheReducedPage) {
     TestImage img = GrayPaper(2400, 3000, 480, 480, 1920, 2520);
     // A small light speck in the backing is filtered away.
-    for (int y = 100; y < 150; ++y) {
-        for (int x = 100; x < 150; ++x) img.set(x, y, 230);
-    }
+    FillRect(img, 100, 100, 150, 150, 230);
     tagDETWAKUINFO r = WakuRecord();
     r.lReserved[0] = r.lReserved[1] = 9;
     ASSERT_EQ(DetectWaku(img.info(), &r), &r.lLeft);
@@ -296,9 +291,7 @@ TEST(WakuFrame, Failures) {
 TEST(WakuOutline, RectangleOutlinesAndContour) {
     TestImage img = PaperOnBacking(100, 60, 20, 10, 80, 50);
     // A notch in the left side: the hull chain passes over it.
-    for (int y = 20; y < 30; ++y) {
-        for (int x = 20; x < 40; ++x) img.set(x, y, 1);
-    }
+    FillRect(img, 20, 20, 40, 30, 1);
     tagDETOUTLINEINFO r = OutlineRecord();
     ASSERT_EQ(DetectOutlineBin(img.info(), &r), 0);
     EXPECT_EQ(r.bDone, 1);

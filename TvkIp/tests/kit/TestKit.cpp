@@ -179,6 +179,20 @@ void TestImage::set(int32_t x, int32_t y, uint32_t v) {
     SetPixel(m_info, x, y, v);
 }
 
+void FillRect(TestImage& img, int32_t x0, int32_t y0, int32_t x1, int32_t y1, uint32_t v) {
+    for (int32_t y = y0; y < y1; ++y)
+        for (int32_t x = x0; x < x1; ++x) img.set(x, y, v);
+}
+
+TestImage GrayToColor(const TestImage& gray, uint32_t order) {
+    TestImage rgb =
+        TestImage::Color(gray.width(), gray.height(), order, 255, gray.info()->lXResolution);
+    for (int32_t y = 0; y < gray.height(); ++y)
+        for (int32_t x = 0; x < gray.width(); ++x) rgb.set(x, y, gray.get(x, y) * 0x010101u);
+    rgb.info()->lYResolution = gray.info()->lYResolution;
+    return rgb;
+}
+
 tagTVKIMAGEINFO TestImage::band(int32_t y0, int32_t n) const {
     tagTVKIMAGEINFO b = m_info;
     y0 = std::clamp(y0, 0, m_info.lHeight);

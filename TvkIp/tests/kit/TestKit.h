@@ -70,6 +70,12 @@ private:
 uint32_t GetPixel(const tagTVKIMAGEINFO& image, int32_t x, int32_t y);
 void SetPixel(const tagTVKIMAGEINFO& image, int32_t x, int32_t y, uint32_t v);
 
+// Sets the pixels x0 <= x < x1, y0 <= y < y1 to v (a value as set() takes it).
+void FillRect(TestImage& img, int32_t x0, int32_t y0, int32_t x1, int32_t y1, uint32_t v);
+// A colour image (lines initially 255) holding the 8-bit gray image's value
+// in all three samples, at the gray image's resolution.
+TestImage GrayToColor(const TestImage& gray, uint32_t order = 0);
+
 // Deterministic random source for tests: each call reseeds and returns the
 // calling thread's engine, so a sequence restarts with every call.
 std::mt19937& Rng(uint32_t seed = 12345);
