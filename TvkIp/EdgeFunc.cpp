@@ -1,23 +1,13 @@
 // Exported interface of the edge-emphasis family: the factory, the band calls,
 // the whole-image call and the release.
 #include "EdgeFuncImpl.h"
+#include "LiveObjects.h"
 #include "TvkIpError.h"
 
 #include <algorithm>
-#include <mutex>
 #include <new>
-#include <vector>
 
 namespace {
-
-std::mutex& RegistryLock() {
-    static std::mutex m;
-    return m;
-}
-std::vector<CEdgeFunc*>& Registry() {
-    static std::vector<CEdgeFunc*> objects;
-    return objects;
-}
 
 bool IsKind(uintptr_t word) {
     return word == kEdgeKindGray0 || word == kEdgeKindGray || word == kEdgeKindColorPlanes ||
@@ -114,11 +104,21 @@ void ReleaseObject(tagEDGEINFO* info) {
     info->hEdge = 0;
 }
 
-int64_t FullStride(const tagTVKIMAGEINFO& img) {
-    return static_cast<int64_t>(img.lSync) * (img.ulRGBOrder != 0 ? img.lSpp : 1);
-}
-
 // --- Object form -----------------------------------------------------------
+
+// Runs a band step of a member into `result`. False when the step threw (a
+// first band lacking memory): the exception is stored as the last error.
+template <typename Step> bool Guarded(Step step, int& result) {
+    try {
+        result = step();
+        return true;
+    } catch (int code) {
+        IpSetLastError(code == kEdgeFuncNoMemory ? kIpErrNoMemory : static_cast<uint32_t>(code));
+    } catch (...) {
+        IpSetLastError(kIpErrNoMemory);
+    }
+    return false;
+}
 
 int32_t ObjStart(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagEDGEINFO* info) {
     if (dst == nullptr || src == nullptr) return -1;
@@ -134,17 +134,12 @@ int32_t ObjStart(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagEDGEINFO* info) 
         if (made) info->hEdge = 0;
         return -1;
     }
-    try {
-        if (obj->Start(dst, src, info) != 0) return 0;
-    } catch (int code) {
+    int started = 0;
+    if (!Guarded([&] { return obj->Start(dst, src, info); }, started)) {
         ReleaseObject(info);
-        IpSetLastError(code == kEdgeFuncNoMemory ? kIpErrNoMemory : static_cast<uint32_t>(code));
-        return -1;
-    } catch (...) {
-        ReleaseObject(info);
-        IpSetLastError(kIpErrNoMemory);
         return -1;
     }
+    if (started != 0) return 0;
     // Refused: an object this call made for itself is not left behind.
     if (made) ReleaseObject(info);
     return -1;
@@ -153,31 +148,21 @@ int32_t ObjStart(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagEDGEINFO* info) 
 int32_t ObjCont(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagEDGEINFO* info) {
     CEdgeFunc* obj = EdgeFuncLiveObject(info->hEdge);
     if (obj == nullptr || dst == nullptr || src == nullptr) return -1;
-    try {
-        return obj->Cont(dst, src, info) != 0 ? 0 : -1;
-    } catch (int code) {
+    int done = 0;
+    if (!Guarded([&] { return obj->Cont(dst, src, info); }, done)) {
         ReleaseObject(info);
-        IpSetLastError(code == kEdgeFuncNoMemory ? kIpErrNoMemory : static_cast<uint32_t>(code));
-    } catch (...) {
-        ReleaseObject(info);
-        IpSetLastError(kIpErrNoMemory);
+        return -1;
     }
-    return -1;
+    return done != 0 ? 0 : -1;
 }
 
 int32_t ObjFinish(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagEDGEINFO* info) {
     CEdgeFunc* obj = EdgeFuncLiveObject(info->hEdge);
     if (obj == nullptr) return -1;
-    int32_t result = -1;
-    try {
-        result = obj->Finish(dst, src, info) != 0 ? 0 : -1;
-    } catch (int code) {
-        IpSetLastError(code == kEdgeFuncNoMemory ? kIpErrNoMemory : static_cast<uint32_t>(code));
-    } catch (...) {
-        IpSetLastError(kIpErrNoMemory);
-    }
+    int done = 0;
+    const bool ran = Guarded([&] { return obj->Finish(dst, src, info); }, done);
     ReleaseObject(info);
-    return result;
+    return ran && done != 0 ? 0 : -1;
 }
 
 int32_t ObjWhole(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagEDGEINFO* info) {
@@ -192,12 +177,7 @@ int32_t ObjWhole(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagEDGEINFO* info) 
     int32_t result = 0;
     const int32_t produced = d.lHeight;
     if (produced < src->lHeight) {
-        tagTVKIMAGEINFO band = *dst;
-        band.lpImage =
-            dst->lpImage + (static_cast<int64_t>(dst->lYpos) + produced) * FullStride(*dst);
-        band.lYpos = 0;
-        band.lHeight = std::min(src->lHeight, dst->lHeight) - produced;
-        band.tImageSize = static_cast<uint32_t>(band.lHeight * FullStride(*dst));
+        tagTVKIMAGEINFO band = EdgeBand(*dst, produced, src->lHeight - produced);
         result = ObjFinish(&band, nullptr, info);
     }
     // The copying members produce every line at once and never reach the
@@ -241,7 +221,7 @@ int32_t OldFinish(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagEDGEINFO* info)
         info->lLineCount += h;
         d.lHeight = h;
     }
-    if (d.lpImage != nullptr) d.lpImage += static_cast<int64_t>(h) * FullStride(d);
+    if (d.lpImage != nullptr) d.lpImage += h * EdgeLineStep(d);
     d.lHeight = 1;
     if (EdgeFuncFinish(&d, src) != 0) return -1;
     info->lLineCount += 1;
@@ -259,7 +239,7 @@ int32_t OldWhole(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagEDGEINFO* info) 
     if (EdgeFuncStart(dst, src, info->ulFilterNo) != 0) return -1;
     const int32_t h = src->lHeight;
     tagTVKIMAGEINFO d = *dst;
-    if (d.lpImage != nullptr) d.lpImage += static_cast<int64_t>(h - 1) * FullStride(d);
+    if (d.lpImage != nullptr) d.lpImage += (h - int64_t{1}) * EdgeLineStep(d);
     d.lHeight = 1;
     if (EdgeFuncFinish(&d, src) != 0) return -1;
     dst->lHeight = h;
@@ -275,33 +255,39 @@ Form FormOf(const tagEDGEINFO* info) {
     return Form::Invalid;
 }
 
+using BandCall = int32_t (*)(tagTVKIMAGEINFO*, tagTVKIMAGEINFO*, tagEDGEINFO*);
+
+// An export's body: clears the last error and runs the call of the record's
+// form; -1 for a record of neither form.
+int32_t ByForm(BandCall old, BandCall object, tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src,
+               tagEDGEINFO* info) {
+    IpSetLastError(0);
+    switch (FormOf(info)) {
+    case Form::Old:
+        return old(dst, src, info);
+    case Form::Object:
+        return object(dst, src, info);
+    default:
+        return -1;
+    }
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
 // Registry
 
 bool EdgeFuncRegister(CEdgeFunc* obj) {
-    try {
-        std::lock_guard<std::mutex> lock(RegistryLock());
-        Registry().push_back(obj);
-        return true;
-    } catch (...) {
-        return false;
-    }
+    return LiveObjects<CEdgeFunc>::Add(obj);
 }
 
 void EdgeFuncUnregister(CEdgeFunc* obj) {
-    std::lock_guard<std::mutex> lock(RegistryLock());
-    auto& r = Registry();
-    r.erase(std::remove(r.begin(), r.end(), obj), r.end());
+    LiveObjects<CEdgeFunc>::Remove(obj);
 }
 
 CEdgeFunc* EdgeFuncLiveObject(uintptr_t handle) {
     if (handle == 0 || IsKind(handle)) return nullptr;
-    std::lock_guard<std::mutex> lock(RegistryLock());
-    for (CEdgeFunc* obj : Registry())
-        if (reinterpret_cast<uintptr_t>(obj) == handle) return obj;
-    return nullptr;
+    return LiveObjects<CEdgeFunc>::Find(handle);
 }
 
 CEdgeFunc* NewEdgeFuncObject(uintptr_t kind, const tagEDGEINFO* info) {
@@ -338,51 +324,19 @@ uintptr_t CreateEdgeFuncHandle(tagEDGEINFO* info) {
 }
 
 int32_t EdgeFuncStartEx(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagEDGEINFO* info) {
-    IpSetLastError(0);
-    switch (FormOf(info)) {
-    case Form::Old:
-        return OldStart(dst, src, info);
-    case Form::Object:
-        return ObjStart(dst, src, info);
-    default:
-        return -1;
-    }
+    return ByForm(OldStart, ObjStart, dst, src, info);
 }
 
 int32_t EdgeFuncContEx(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagEDGEINFO* info) {
-    IpSetLastError(0);
-    switch (FormOf(info)) {
-    case Form::Old:
-        return OldCont(dst, src, info);
-    case Form::Object:
-        return ObjCont(dst, src, info);
-    default:
-        return -1;
-    }
+    return ByForm(OldCont, ObjCont, dst, src, info);
 }
 
 int32_t EdgeFuncFinishEx(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagEDGEINFO* info) {
-    IpSetLastError(0);
-    switch (FormOf(info)) {
-    case Form::Old:
-        return OldFinish(dst, src, info);
-    case Form::Object:
-        return ObjFinish(dst, src, info);
-    default:
-        return -1;
-    }
+    return ByForm(OldFinish, ObjFinish, dst, src, info);
 }
 
 int32_t EdgeFuncEx(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagEDGEINFO* info) {
-    IpSetLastError(0);
-    switch (FormOf(info)) {
-    case Form::Old:
-        return OldWhole(dst, src, info);
-    case Form::Object:
-        return ObjWhole(dst, src, info);
-    default:
-        return -1;
-    }
+    return ByForm(OldWhole, ObjWhole, dst, src, info);
 }
 
 void ReleaseEdgeFuncHandle(tagEDGEINFO* info) {

@@ -72,12 +72,6 @@ bool IsPlanarColor(const tagTVKIMAGEINFO* img) {
            img->lSync >= img->lWidth;
 }
 
-tagEDGEINFO LocalCopy(const tagEDGEINFO* info) {
-    tagEDGEINFO local{};
-    std::memcpy(&local, info, std::min<size_t>(info->ulSize, sizeof(tagEDGEINFO)));
-    return local;
-}
-
 } // namespace
 
 CEdgeFuncColor::~CEdgeFuncColor() {
@@ -96,14 +90,14 @@ int CEdgeFuncColor::Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagEDGEINF
     if (src->lHeight > 0 && (!IsPlanarColor(src) || !IsPlanarColor(dst))) return 0;
     if (info->ulFilterNo < 1 || info->ulFilterNo > 5) return 0;
     DeletePlanes();
-    m_Info = LocalCopy(info);
+    m_Info = EdgeInfoCopy(info);
     tagTVKIMAGEINFO dstPlane[3];
     tagTVKIMAGEINFO srcPlane[3];
     TVKIMAGEINFO_Color2Gray(dst, &dstPlane[0], &dstPlane[1], &dstPlane[2]);
     TVKIMAGEINFO_Color2Gray(src, &srcPlane[0], &srcPlane[1], &srcPlane[2]);
     tagEDGEINFO local{};
     for (int i = 0; i < 3; ++i) {
-        local = LocalCopy(info);
+        local = EdgeInfoCopy(info);
         m_pPlane[i] = NewPlaneFilter(info->ulFilterNo, i);
         if (m_pPlane[i] == nullptr) throw kEdgeFuncNoMemory;
         if (m_pPlane[i]->Start(&dstPlane[i], &srcPlane[i], &local) == 0) return 0;
@@ -134,7 +128,7 @@ int CEdgeFuncColor::Run(Step step, tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, t
     TVKIMAGEINFO_Color2Gray(src, &srcPlane[0], &srcPlane[1], &srcPlane[2]);
     tagEDGEINFO local{};
     for (int i = 0; i < 3; ++i) {
-        local = LocalCopy(info);
+        local = EdgeInfoCopy(info);
         const int r = step == Step::Cont ? m_pPlane[i]->Cont(&dstPlane[i], &srcPlane[i], &local)
                                          : m_pPlane[i]->Finish(&dstPlane[i], &srcPlane[i], &local);
         if (r == 0) return 0;

@@ -8,6 +8,22 @@
 #include <cstddef>
 #include <cstdint>
 
+// Bytes from one line of a record to the next: all planes of a colour
+// record whose order is not 0 (the family takes every such order for line-
+// sequential planes), else one lSync.
+inline int64_t EdgeLineStep(const tagTVKIMAGEINFO& img) {
+    return static_cast<int64_t>(img.lSync) * (img.ulRGBOrder != 0 ? img.lSpp : 1);
+}
+// Line `line` counted from the record's lYpos.
+inline uint8_t* EdgeLinePtr(const tagTVKIMAGEINFO& img, int64_t line) {
+    return img.lpImage + (static_cast<int64_t>(img.lYpos) + line) * EdgeLineStep(img);
+}
+// Lines [start, start + count) of a record (clipped to its height) as a
+// record of its own.
+tagTVKIMAGEINFO EdgeBand(const tagTVKIMAGEINFO& img, int32_t start, int32_t count);
+// The fields the caller's record holds; the rest read as 0.
+tagEDGEINFO EdgeInfoCopy(const tagEDGEINFO* info);
+
 // Thrown (as an int) by a filter's first band when its buffers cannot be made;
 // the exports catch it.
 inline constexpr int kEdgeFuncNoMemory = 8;

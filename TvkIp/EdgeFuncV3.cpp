@@ -23,23 +23,30 @@ inline const uint8_t* to0_255() {
     return kClipTable.data() + 255;
 }
 
-int64_t Stride(const tagTVKIMAGEINFO& img) {
-    return static_cast<int64_t>(img.lSync) * (img.ulRGBOrder != 0 ? img.lSpp : 1);
-}
-
-uint8_t* LinePtr(const tagTVKIMAGEINFO& img, int64_t line) {
-    return img.lpImage + (static_cast<int64_t>(img.lYpos) + line) * Stride(img);
-}
-
-// A band of an image record: lines [start, start + count) as a record of its own.
-tagTVKIMAGEINFO GetBand(const tagTVKIMAGEINFO& img, int32_t start, int32_t count) {
-    tagTVKIMAGEINFO band = img;
-    const int32_t left = std::max(img.lHeight - start, 0);
-    band.lpImage = LinePtr(img, start);
-    band.lYpos = 0;
-    band.lHeight = std::max(std::min(count, left), 0);
-    band.tImageSize = static_cast<uint32_t>(band.lHeight * Stride(img));
-    return band;
+// Inner samples x .. end - 1 in blocks of 32: a block whose responses all
+// lie within -zero..zero (the flat paper of a page, where the table adds
+// nothing) is copied, the others are looked up through put. Returns where the
+// blocks stopped; zero < 0 (no response is known to be free) copies nothing.
+template <typename Resp, typename Put>
+inline int32_t FlatBlocks(uint8_t* __restrict out, const uint8_t* __restrict c, int32_t x,
+                          int32_t end, int32_t zero, Resp resp, Put put) {
+    constexpr int32_t kBlock = 32;
+    if (zero < 0) return x;
+    for (; x + kBlock <= end; x += kBlock) {
+        int16_t r[kBlock];
+        int32_t peak = 0;
+        for (int32_t j = 0; j < kBlock; ++j) {
+            const int32_t l = resp(x + j);
+            r[j] = static_cast<int16_t>(l);
+            peak = std::max(peak, l < 0 ? -l : l);
+        }
+        if (peak <= zero) {
+            std::memcpy(out + x, c + x, kBlock);
+            continue;
+        }
+        for (int32_t j = 0; j < kBlock; ++j) put(x + j, r[j]);
+    }
+    return x;
 }
 
 // Four-neighbour response on a line of n bytes whose pixels are S bytes apart
@@ -57,28 +64,11 @@ void FourRow(uint8_t* __restrict out, const uint8_t* __restrict c, const uint8_t
     };
     if (v2 != nullptr) {
         for (int32_t i = 0; i < S; ++i) put(i, 3 * c[i] - c[i + S] - v1[i] - v2[i]);
-        int32_t i = S;
-        // Blocks whose responses all fall where the table adds nothing (the
-        // flat paper of a page) are copied; the others are looked up.
-        constexpr int32_t kBlock = 32;
-        if (zero >= 0) {
-            for (; i + kBlock <= n - S; i += kBlock) {
-                int16_t resp[kBlock];
-                int32_t peak = 0;
-                for (int32_t j = 0; j < kBlock; ++j) {
-                    const int32_t x = i + j;
-                    const int32_t l = 4 * c[x] - c[x - S] - c[x + S] - v1[x] - v2[x];
-                    resp[j] = static_cast<int16_t>(l);
-                    peak = std::max(peak, l < 0 ? -l : l);
-                }
-                if (peak <= zero) {
-                    std::memcpy(out + i, c + i, kBlock);
-                    continue;
-                }
-                for (int32_t j = 0; j < kBlock; ++j) put(i + j, resp[j]);
-            }
-        }
-        for (; i < n - S; ++i) put(i, 4 * c[i] - c[i - S] - c[i + S] - v1[i] - v2[i]);
+        const auto inner = [&](int32_t x) {
+            return 4 * c[x] - c[x - S] - c[x + S] - v1[x] - v2[x];
+        };
+        int32_t i = FlatBlocks(out, c, S, n - S, zero, inner, put);
+        for (; i < n - S; ++i) put(i, inner(i));
         for (int32_t i2 = n - S; i2 < n; ++i2) put(i2, 3 * c[i2] - c[i2 - S] - v1[i2] - v2[i2]);
     } else {
         for (int32_t i = 0; i < S; ++i) put(i, 2 * c[i] - c[i + S] - v1[i]);
@@ -114,30 +104,12 @@ void WideRow(uint8_t* __restrict out, const uint8_t* __restrict c, const uint8_t
     if constexpr (TwoLines) {
         put(0, 8 * c[0] + c[1] - c[2] - Wide0(v1) - Wide0(v2));
         put(1, c[0] + 9 * c[1] + c[2] - c[3] - Wide1(v1) - Wide1(v2));
-        int32_t x = 2;
-        constexpr int32_t kBlock = 32;
-        if (zero >= 0) { // uncorrected blocks are copied, as in FourRow
-            for (; x + kBlock <= w - 2; x += kBlock) {
-                int16_t resp[kBlock];
-                int32_t peak = 0;
-                for (int32_t j = 0; j < kBlock; ++j) {
-                    const int32_t k = x + j;
-                    const int32_t l = 12 * c[k] + 2 * c[k - 1] + 2 * c[k + 1] - c[k - 2] -
-                                      c[k + 2] - WideInner(v1, k) - WideInner(v2, k);
-                    resp[j] = static_cast<int16_t>(l);
-                    peak = std::max(peak, l < 0 ? -l : l);
-                }
-                if (peak <= zero) {
-                    std::memcpy(out + x, c + x, kBlock);
-                    continue;
-                }
-                for (int32_t j = 0; j < kBlock; ++j) put(x + j, resp[j]);
-            }
-        }
-        for (; x < w - 2; ++x) {
-            put(x, 12 * c[x] + 2 * c[x - 1] + 2 * c[x + 1] - c[x - 2] - c[x + 2] -
-                       WideInner(v1, x) - WideInner(v2, x));
-        }
+        const auto inner = [&](int32_t x) {
+            return 12 * c[x] + 2 * c[x - 1] + 2 * c[x + 1] - c[x - 2] - c[x + 2] -
+                   WideInner(v1, x) - WideInner(v2, x);
+        };
+        int32_t x = FlatBlocks(out, c, 2, w - 2, zero, inner, put);
+        for (; x < w - 2; ++x) put(x, inner(x));
         put(w - 2, c[w - 3] + 9 * c[w - 2] + c[w - 1] - c[w - 4] - WideR1(v1, w) - WideR1(v2, w));
         put(w - 1, c[w - 2] + 8 * c[w - 1] - c[w - 3] - WideR0(v1, w) - WideR0(v2, w));
     } else {
@@ -152,6 +124,22 @@ void WideRow(uint8_t* __restrict out, const uint8_t* __restrict c, const uint8_t
 }
 
 } // namespace
+
+tagTVKIMAGEINFO EdgeBand(const tagTVKIMAGEINFO& img, int32_t start, int32_t count) {
+    tagTVKIMAGEINFO band = img;
+    const int32_t left = std::max(img.lHeight - start, 0);
+    band.lpImage = EdgeLinePtr(img, start);
+    band.lYpos = 0;
+    band.lHeight = std::max(std::min(count, left), 0);
+    band.tImageSize = static_cast<uint32_t>(band.lHeight * EdgeLineStep(img));
+    return band;
+}
+
+tagEDGEINFO EdgeInfoCopy(const tagEDGEINFO* info) {
+    tagEDGEINFO local{};
+    std::memcpy(&local, info, std::min<size_t>(info->ulSize, sizeof(tagEDGEINFO)));
+    return local;
+}
 
 // ---------------------------------------------------------------------------
 // CEdgeFuncGray
@@ -174,10 +162,7 @@ void CEdgeFuncGray::Init() {
 }
 
 void CEdgeFuncGray::SetInfo(const tagEDGEINFO* info) {
-    // Only the fields the caller's record holds are taken; the rest read as 0.
-    m_Info = tagEDGEINFO{};
-    const size_t n = std::min<size_t>(info->ulSize, sizeof(tagEDGEINFO));
-    std::memcpy(&m_Info, info, n);
+    m_Info = EdgeInfoCopy(info);
 }
 
 bool CEdgeFuncGray::GetBuffer(size_t size) {
@@ -269,7 +254,7 @@ int CEdgeFuncGray::Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagEDGEINFO
         m_bReady = true;
         state = 1;
         --h;
-        if (LineStart1(LinePtr(*dst, 0), LinePtr(*src, 0), width) != 0)
+        if (LineStart1(EdgeLinePtr(*dst, 0), EdgeLinePtr(*src, 0), width) != 0)
             ++written;
         else
             --dst->lHeight;
@@ -278,7 +263,7 @@ int CEdgeFuncGray::Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagEDGEINFO
     if (h > 0 && state == 1) {
         state = 2;
         --h;
-        if (LineStart2(LinePtr(*dst, written), LinePtr(*src, used), width) != 0)
+        if (LineStart2(EdgeLinePtr(*dst, written), EdgeLinePtr(*src, used), width) != 0)
             ++written;
         else
             --dst->lHeight;
@@ -287,8 +272,8 @@ int CEdgeFuncGray::Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagEDGEINFO
     m_Info.lLineCount = state;
     info->lLineCount = state;
     if (h > 0) {
-        tagTVKIMAGEINFO dstBand = GetBand(*dst, written, dst->lHeight - written);
-        tagTVKIMAGEINFO srcBand = GetBand(*src, used, h);
+        tagTVKIMAGEINFO dstBand = EdgeBand(*dst, written, dst->lHeight - written);
+        tagTVKIMAGEINFO srcBand = EdgeBand(*src, used, h);
         if (Cont(&dstBand, &srcBand, info) == 0) return 0;
     }
     return 1;
@@ -304,10 +289,10 @@ int CEdgeFuncGray::Cont(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagEDGEINFO*
         if (!CheckImage(src, src->lWidth, true) || !CheckImage(dst, src->lWidth, true)) return 0;
         if (!m_bReady) m_lWidth = src->lWidth;
     }
-    const int64_t ds = Stride(*dst);
-    const int64_t ss = Stride(*src);
-    uint8_t* d = LinePtr(*dst, 0);
-    const uint8_t* s = LinePtr(*src, 0);
+    const int64_t ds = EdgeLineStep(*dst);
+    const int64_t ss = EdgeLineStep(*src);
+    uint8_t* d = EdgeLinePtr(*dst, 0);
+    const uint8_t* s = EdgeLinePtr(*src, 0);
     for (int32_t i = 0; i < h; ++i) LineCont(d + i * ds, s + i * ss, m_lWidth);
     dst->lHeight = h;
     info->lLineCount += h;
@@ -326,7 +311,7 @@ int CEdgeFuncGray::Finish(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagEDGEINF
     // line at all.
     if (!IsUseLineBuffer() || m_Info.lLineCount == 0 || !m_bReady) return 1;
     if (!CheckImage(dst, m_lWidth, true)) return 0;
-    LineFinish(LinePtr(*dst, at), nullptr, m_lWidth);
+    LineFinish(EdgeLinePtr(*dst, at), nullptr, m_lWidth);
     return 1;
 }
 

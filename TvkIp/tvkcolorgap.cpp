@@ -3,12 +3,12 @@
 // flagged; flagged pixels and their vertical neighbours are turned gray.
 // Lines pass through a 16-line ring, so output lags input by 13 lines.
 #include "colorgaptable.h"
+#include "LiveObjects.h"
 #include "TvkIpError.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <mutex>
 #include <new>
 #include <vector>
 
@@ -431,40 +431,15 @@ uint32_t CTvkColorGap::PageProcess(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src) {
 
 namespace {
 
-std::mutex& WorkerLock() {
-    static std::mutex m;
-    return m;
-}
-std::vector<CTvkColorGap*>& Workers() {
-    static std::vector<CTvkColorGap*> w;
-    return w;
-}
-
-bool RegisterWorker(CTvkColorGap* w) {
-    try {
-        std::lock_guard<std::mutex> lock(WorkerLock());
-        Workers().push_back(w);
-        return true;
-    } catch (...) {
-        return false;
-    }
-}
+using Workers = LiveObjects<CTvkColorGap>;
 
 bool IsLiveWorker(const CTvkColorGap* w) {
-    std::lock_guard<std::mutex> lock(WorkerLock());
-    return std::find(Workers().begin(), Workers().end(), w) != Workers().end();
+    return Workers::Find(reinterpret_cast<uintptr_t>(w)) != nullptr;
 }
 
 void DestroyWorker(COLORGAPINFO* info) {
     CTvkColorGap* w = info->pColorGap;
-    if (w != nullptr && IsLiveWorker(w)) {
-        {
-            std::lock_guard<std::mutex> lock(WorkerLock());
-            auto& v = Workers();
-            v.erase(std::remove(v.begin(), v.end(), w), v.end());
-        }
-        delete w;
-    }
+    if (w != nullptr && Workers::Remove(w)) delete w;
     info->pColorGap = nullptr;
 }
 
@@ -507,7 +482,7 @@ uint32_t ColorGapCorrect(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, COLORGAPINF
             if (r == kColorGapOk) dst->lHeight = src->lHeight;
             return r;
         }
-        if (!RegisterWorker(worker)) {
+        if (!Workers::Add(worker)) {
             delete worker;
             return kColorGapNoMemory;
         }
