@@ -7,6 +7,10 @@
 #include "TvkIpError.h"
 #include "WorkImage.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -73,17 +77,119 @@ inline void SampleAcrossThenDown(uint8_t* out, const uint8_t* a, const uint8_t* 
     }
 }
 
+#if defined(__SSE2__)
+// Four samples of SampleAcrossThenDown, the same integers, from their
+// neighbour pairs (sample, right neighbour) as 16-bit words in the upper (qa)
+// and lower (qb) row and their weight pairs across (wx) and down (wy).
+// Across, h = p0 (4096 - fx) + p1 fx (below 2^20) is one multiply-add of
+// 16-bit words. Down, h splits into 4096 hi + lo with hi below 256 and lo
+// below 4096, so that
+// h0 (4096 - fy) + h1 fy = 4096 (hi0 gy + hi1 fy) + (lo0 gy + lo1 fy)
+// is two more; the sum stays below 2^32 and is shifted as unsigned.
+inline __m128i FourSamples(__m128i qa, __m128i qb, __m128i wx, __m128i wy) {
+    const __m128i low12 = _mm_set1_epi32(kRotateOne - 1);
+    const __m128i h0 = _mm_madd_epi16(qa, wx);
+    const __m128i h1 = _mm_madd_epi16(qb, wx);
+    const __m128i hi = _mm_or_si128(_mm_srli_epi32(h0, kRotateShift),
+                                    _mm_slli_epi32(_mm_srli_epi32(h1, kRotateShift), 16));
+    const __m128i lo =
+        _mm_or_si128(_mm_and_si128(h0, low12), _mm_slli_epi32(_mm_and_si128(h1, low12), 16));
+    const __m128i sum =
+        _mm_add_epi32(_mm_slli_epi32(_mm_madd_epi16(hi, wy), kRotateShift), _mm_madd_epi16(lo, wy));
+    return _mm_srli_epi32(sum, 2 * kRotateShift);
+}
+
+// Weight pairs (4096 - f, f) as 16-bit words of the fractions f0, f0 + d,
+// f0 + 2d and f0 + 3d.
+inline __m128i FourWeightPairs(uint32_t f0, int32_t d) {
+    const __m128i f =
+        _mm_add_epi32(_mm_set1_epi32(static_cast<int32_t>(f0)), _mm_setr_epi32(0, d, 2 * d, 3 * d));
+    return _mm_or_si128(_mm_sub_epi32(_mm_set1_epi32(kRotateOne), f), _mm_slli_epi32(f, 16));
+}
+
+// Bytes 0 to 14 of p in the low fifteen bytes, read without touching p[15].
+inline __m128i LoadFifteen(const uint8_t* p) {
+    const __m128i lo = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+    const __m128i hi = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 7));
+    return _mm_unpacklo_epi64(lo, _mm_srli_epi64(hi, 8));
+}
+
+// The twelve samples of four colour pixels on consecutive columns from p,
+// each beside its right neighbour (three bytes on): samples 0-3, 4-7, 8-11.
+inline void ColourPairs(const uint8_t* p, __m128i (&q)[3]) {
+    const __m128i v = LoadFifteen(p);
+    const __m128i s = _mm_srli_si128(v, 3);
+    const __m128i lo = _mm_unpacklo_epi8(v, s);
+    const __m128i z = _mm_setzero_si128();
+    q[0] = _mm_unpacklo_epi8(lo, z);
+    q[1] = _mm_unpackhi_epi8(lo, z);
+    q[2] = _mm_unpacklo_epi8(_mm_unpackhi_epi8(v, s), z);
+}
+
+// The eight samples of eight gray pixels on consecutive columns from p, each
+// beside its right neighbour: samples 0-3 and 4-7.
+inline void GrayPairs(const uint8_t* p, __m128i (&q)[2]) {
+    const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+    const __m128i n = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 1));
+    const __m128i both = _mm_unpacklo_epi8(v, n);
+    const __m128i z = _mm_setzero_si128();
+    q[0] = _mm_unpacklo_epi8(both, z);
+    q[1] = _mm_unpackhi_epi8(both, z);
+}
+
+// Four colour pixels on consecutive columns from a and b, the column
+// fraction moving by dfx and the row fraction by dfy from pixel to pixel.
+inline void SampleFourColour(uint8_t* out, const uint8_t* a, const uint8_t* b, uint32_t fx,
+                             int32_t dfx, uint32_t fy, int32_t dfy) {
+    __m128i qa[3], qb[3];
+    ColourPairs(a, qa);
+    ColourPairs(b, qb);
+    // The pixels' weights spread over their samples: 0 0 0 1 | 1 1 2 2 | 2 3 3 3.
+    const __m128i wx = FourWeightPairs(fx, dfx);
+    const __m128i wy = FourWeightPairs(fy, dfy);
+    const __m128i v0 = FourSamples(qa[0], qb[0], _mm_shuffle_epi32(wx, _MM_SHUFFLE(1, 0, 0, 0)),
+                                   _mm_shuffle_epi32(wy, _MM_SHUFFLE(1, 0, 0, 0)));
+    const __m128i v1 = FourSamples(qa[1], qb[1], _mm_shuffle_epi32(wx, _MM_SHUFFLE(2, 2, 1, 1)),
+                                   _mm_shuffle_epi32(wy, _MM_SHUFFLE(2, 2, 1, 1)));
+    const __m128i v2 = FourSamples(qa[2], qb[2], _mm_shuffle_epi32(wx, _MM_SHUFFLE(3, 3, 3, 2)),
+                                   _mm_shuffle_epi32(wy, _MM_SHUFFLE(3, 3, 3, 2)));
+    const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(v0, v1), _mm_packs_epi32(v2, v2));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), bytes);
+    const int32_t last = _mm_cvtsi128_si32(_mm_srli_si128(bytes, 8));
+    std::memcpy(out + 8, &last, 4);
+}
+
+// Eight gray pixels on consecutive columns from a and b, as SampleFourColour.
+inline void SampleEightGray(uint8_t* out, const uint8_t* a, const uint8_t* b, uint32_t fx,
+                            int32_t dfx, uint32_t fy, int32_t dfy) {
+    __m128i qa[2], qb[2];
+    GrayPairs(a, qa);
+    GrayPairs(b, qb);
+    const __m128i v0 =
+        FourSamples(qa[0], qb[0], FourWeightPairs(fx, dfx), FourWeightPairs(fy, dfy));
+    const __m128i v1 = FourSamples(qa[1], qb[1], FourWeightPairs(fx + 4 * dfx, dfx),
+                                   FourWeightPairs(fy + 4 * dfy, dfy));
+    const __m128i words = _mm_packs_epi32(v0, v1);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(words, words));
+}
+#endif
+
 // Pixels of a run that stay on the rows of its first pixel: the row and its
 // fraction are looked up once per stretch, and the row two below, which the
 // next destination line reads at about the same columns, is requested from
 // memory a cache line at a time while this line works. The path crosses the
 // source rows in pieces too short for the hardware to see a stream, so
 // without the request nearly every piece waits for memory. Rows at or past
-// `rowCount` are never touched (0: no request at all).
-template <int Spp, bool Bilinear>
+// `rowCount` are never touched (0: no request at all). With `Vector`, pixels
+// on consecutive columns go four (colour) or eight (gray) at a time through
+// the vector samplers.
+template <int Spp, bool Bilinear, bool Vector = false>
 void RunWise(uint8_t* out, const uint8_t* const* rows, int64_t rowCount, int64_t x, int64_t y,
              int32_t cx, int32_t cy, int64_t count) {
-    constexpr int64_t kPixelsPerCacheLine = 64 / Spp;
+    static_assert(!Vector || Bilinear);
+    constexpr int64_t kGroup = Spp == 3 ? 4 : 8;
+    // Whole groups of four pixels per cache line of colour.
+    constexpr int64_t kPixelsPerCacheLine = Spp == 3 ? 20 : 64;
     while (count > 0) {
         const int64_t r = y >> kRotateShift;
         int64_t m = count;
@@ -101,7 +207,28 @@ void RunWise(uint8_t* out, const uint8_t* const* rows, int64_t rowCount, int64_t
         for (int64_t k0 = 0; k0 < m; k0 += kPixelsPerCacheLine) {
             if (below != nullptr) __builtin_prefetch(below + (x >> kRotateShift) * Spp);
             const int64_t k1 = std::min(m, k0 + kPixelsPerCacheLine);
-            for (int64_t k = k0; k < k1; ++k) {
+            int64_t k = k0;
+#if defined(__SSE2__)
+            if constexpr (Vector) {
+                // Each step of a group moves exactly one column: the column
+                // fraction then moves by cx - 4096.
+                for (; k + kGroup <= k1 && ((x + (kGroup - 1) * int64_t{cx}) >> kRotateShift) ==
+                                               (x >> kRotateShift) + kGroup - 1;
+                     k += kGroup) {
+                    const int64_t c = (x >> kRotateShift) * Spp;
+                    const uint32_t fx = static_cast<uint32_t>(x & (kRotateOne - 1));
+                    if constexpr (Spp == 3) {
+                        SampleFourColour(out, r0 + c, r1 + c, fx, cx - kRotateOne, fy, cy);
+                    } else {
+                        SampleEightGray(out, r0 + c, r1 + c, fx, cx - kRotateOne, fy, cy);
+                    }
+                    out += kGroup * Spp;
+                    x += kGroup * int64_t{cx};
+                    fy += kGroup * static_cast<uint32_t>(cy);
+                }
+            }
+#endif
+            for (; k < k1; ++k) {
                 const int64_t c = (x >> kRotateShift) * Spp;
                 if constexpr (Bilinear) {
                     SampleAcrossThenDown<Spp>(out, r0 + c, r1 + c,
@@ -525,6 +652,16 @@ uint32_t CRotateImage::Rotate(tagTVKIMAGEINFO& src, tagTVKIMAGEINFO& dst, tagROT
 void CRotateImage::DrawBilinearRun(uint8_t* out, const uint8_t* const* rows, int32_t spp, int64_t x,
                                    int64_t y, int32_t cx, int32_t cy, int64_t count,
                                    int64_t rowCount) {
+#if defined(__SSE2__)
+    if (IsSSE2FeatureAvailable()) {
+        if (spp == 3) {
+            RunWise<3, true, true>(out, rows, rowCount, x, y, cx, cy, count);
+        } else {
+            RunWise<1, true, true>(out, rows, rowCount, x, y, cx, cy, count);
+        }
+        return;
+    }
+#endif
     if (spp == 3) {
         RunWise<3, true>(out, rows, rowCount, x, y, cx, cy, count);
     } else {

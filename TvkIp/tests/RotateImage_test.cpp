@@ -181,36 +181,52 @@ TEST(RotateImage, BilinearCentreOfTwoByTwo) {
     EXPECT_EQ(b, 255); // the sum reaches 255 x 2^24, beyond a signed 32-bit word
 }
 
-// The run-wise and per-pixel bilinear variants give identical pixels.
+// The run-wise bilinear sampler, on its vector path and on its portable one,
+// gives the pixels of the per-pixel sampler.
 TEST(RotateImage, RunWiseAndPerPixelSamplersAgree) {
     std::mt19937 rng(7);
     const int32_t width = 203;
     const int32_t rows = 48;
-    for (const int32_t spp : {1, 3}) {
-        std::vector<uint8_t> data(static_cast<size_t>(width * spp * rows));
-        for (auto& v : data) v = static_cast<uint8_t>(rng());
-        std::vector<const uint8_t*> ptrs(rows);
-        for (int32_t i = 0; i < rows; ++i) ptrs[i] = data.data() + i * width * spp;
-        for (int trial = 0; trial < 300; ++trial) {
-            const double ang = std::uniform_real_distribution<double>(-1.2, 1.2)(rng);
-            const int32_t cx = static_cast<int32_t>(4096 * std::cos(ang));
-            const int32_t cy = static_cast<int32_t>(4096 * std::sin(ang));
-            if (cx <= 0) continue;
-            // A start and length that keep every sample inside the rows.
-            const int64_t count = 1 + rng() % 150;
-            const int64_t x = rng() % 4096 * 3 + 1;
-            const int64_t span = count * std::abs(cy);
-            if (span + 2 * 4096 >= int64_t{rows - 1} * 4096 ||
-                count * cx + x >= (width - 1) * 4096) {
-                continue;
+    for (const bool portable : {false, true}) {
+        IpForcePortablePaths(portable);
+        for (const int32_t spp : {1, 3}) {
+            std::vector<uint8_t> data(static_cast<size_t>(width * spp * rows));
+            for (auto& v : data) v = static_cast<uint8_t>(rng());
+            std::vector<const uint8_t*> ptrs(rows);
+            for (int32_t i = 0; i < rows; ++i) ptrs[i] = data.data() + i * width * spp;
+            for (int trial = 0; trial < 300; ++trial) {
+                const double ang = std::uniform_real_distribution<double>(-1.2, 1.2)(rng);
+                const int32_t cx = static_cast<int32_t>(4096 * std::cos(ang));
+                const int32_t cy = static_cast<int32_t>(4096 * std::sin(ang));
+                if (cx <= 0) continue;
+                // A start and length that keep every sample inside the rows.
+                const int64_t count = 1 + rng() % 150;
+                const int64_t x = rng() % 4096 * 3 + 1;
+                const int64_t span = count * std::abs(cy);
+                if (span + 2 * 4096 >= int64_t{rows - 1} * 4096 ||
+                    count * cx + x >= (width - 1) * 4096) {
+                    continue;
+                }
+                const int64_t y = (cy >= 0 ? 0 : span) + rng() % 4096;
+                std::vector<uint8_t> a(static_cast<size_t>(count * spp)), b(a.size());
+                CRotateImage::DrawBilinearRun(a.data(), ptrs.data(), spp, x, y, cx, cy, count);
+                CRotateImage::DrawBilinearPixel(b.data(), ptrs.data(), spp, x, y, cx, cy, count);
+                ASSERT_EQ(a, b) << "spp " << spp << " trial " << trial << " portable " << portable;
             }
-            const int64_t y = (cy >= 0 ? 0 : span) + rng() % 4096;
-            std::vector<uint8_t> a(static_cast<size_t>(count * spp)), b(a.size());
-            CRotateImage::DrawBilinearRun(a.data(), ptrs.data(), spp, x, y, cx, cy, count);
-            CRotateImage::DrawBilinearPixel(b.data(), ptrs.data(), spp, x, y, cx, cy, count);
-            ASSERT_EQ(a, b) << "spp " << spp << " trial " << trial;
+            // Level runs that end on the last column pair of the last two
+            // rows, the buffer's last byte, from every start column.
+            for (int32_t first = 0; first < width - 1; ++first) {
+                const int64_t count = width - 1 - first;
+                const int64_t x = int64_t{first} * 4096 + 1;
+                const int64_t y = int64_t{rows - 2} * 4096 + 2048;
+                std::vector<uint8_t> a(static_cast<size_t>(count * spp)), b(a.size());
+                CRotateImage::DrawBilinearRun(a.data(), ptrs.data(), spp, x, y, 4096, 0, count);
+                CRotateImage::DrawBilinearPixel(b.data(), ptrs.data(), spp, x, y, 4096, 0, count);
+                ASSERT_EQ(a, b) << "spp " << spp << " first " << first << " portable " << portable;
+            }
         }
     }
+    IpForcePortablePaths(false);
 }
 
 // Rotation agrees with an independent bilinear rotation written here.
