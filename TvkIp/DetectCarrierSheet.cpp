@@ -3,6 +3,7 @@
 
 #include "DetectSize2Duplex.h"
 #include "DetectSlantAndSizeEx_OneRadiateEx.h"
+#include "OneRadiateExFields.h"
 #include "SizeDetectorGlue.h"
 #include "TrimCorner.h"
 #include "TvkIpError.h"
@@ -350,34 +351,18 @@ using SettingInfo = tagONERADIATEEX_SETTINGINFO;
 using CSInfo = tagONERADIATEEX_CSINFO;
 namespace cs = CARRIERSHEET_FUNCSPACE;
 
-#define CS_FIELD_END(T, f) (offsetof(T, f) + sizeof(T::f))
-
-template <class R> bool Reaches(const R* record, size_t end) {
-    return record != nullptr && record->cbsize >= end;
-}
+using namespace ONERADIATEEX_FIELDS;
 
 constexpr int32_t kSecondPassMedianUm = 5000;
 constexpr int32_t kShadowClearUm = 10000;
 constexpr int32_t kLengthToleranceUm = 5000;
 
-int32_t ShadowIdOf(const ScanInfo* s) {
-    return Reaches(s, CS_FIELD_END(ScanInfo, shadowID)) ? s->shadowID : 0;
-}
-
-const tagTVKIMAGEINFO* BackImageOf(const ScanInfo* s) {
-    return Reaches(s, CS_FIELD_END(ScanInfo, pImg)) ? s->pImg : nullptr;
-}
-
-int32_t DuplexOffsetOf(const ScannerInfo* s) {
-    return Reaches(s, CS_FIELD_END(ScannerInfo, duplex_offset)) ? s->duplex_offset : 0;
-}
-
-uint32_t ProcessFlagOf(const SettingInfo* s) {
-    return Reaches(s, kSettingInfoProcessFlagSize) ? s->dwProcessFlag : 0;
-}
-
+// A failed duplex step's code: a negative code carrying 7 in bits 16 to 28
+// hands on its low 16 bits, other negative codes are a memory failure.
 uint32_t DuplexFailure(uint32_t rc) {
-    if (static_cast<int32_t>(rc) < 0) return ((rc >> 16) & 0x1FFF) == 7 ? (rc & 0xFFFF) : 8;
+    if (static_cast<int32_t>(rc) < 0) {
+        return ((rc >> 16) & 0x1FFF) == 7 ? (rc & 0xFFFF) : uint32_t{kDssNoMemory};
+    }
     return rc;
 }
 
@@ -526,7 +511,7 @@ uint32_t InitializeCore_CarrierSheet(CDetectSlantAndSize_OneRadiateEx& d,
     } else {
         o.lOffset = DuplexOffsetOf(scanner);
     }
-    if (Reaches(scan, CS_FIELD_END(ScanInfo, rightMargin))) {
+    if (Reaches(scan, ONERADIATEEX_FIELD_END(ScanInfo, rightMargin))) {
         o.lFallbackTop = scan->topMargin;
         o.lShortfall = scan->bottomMargin;
         o.lFallbackLeft = scan->leftMargin;
@@ -591,7 +576,7 @@ uint32_t CDetectSlantAndSize_OneRadiateEx::InitProc_CarrierSheet(const tagTVKIMA
     const uint32_t need = kDssResultCorners | kDssResultSlant;
     if ((r->basic.dwResultFlag & need) != need) return kDssBadRequest;
     const ScanInfo* scan = OneRadiateExScanInfo(r);
-    if (scan == nullptr || !Reaches(scan, CS_FIELD_END(ScanInfo, DuplexScan)) ||
+    if (scan == nullptr || !Reaches(scan, ONERADIATEEX_FIELD_END(ScanInfo, DuplexScan)) ||
         !scan->DuplexScan) {
         return kDssBadRequest;
     }
@@ -627,7 +612,7 @@ const CSInfo* MatchCarrierSheet(const Request* r, const tagTVKIMAGEINFO* front,
                 std::sqrt(static_cast<double>(int64_t{v.x} * v.x + int64_t{v.y} * v.y));
             const int32_t yres = front != nullptr ? front->lYResolution : 0;
             const int32_t length =
-                Reaches(scan, CS_FIELD_END(ScanInfo, paperSize)) ? scan->paperSize.y : 0;
+                Reaches(scan, ONERADIATEEX_FIELD_END(ScanInfo, paperSize)) ? scan->paperSize.y : 0;
             if (n == 0.0 || yres <= 0) continue;
             const double c = static_cast<double>(std::max(v.x, v.y)) / n;
             const double um = static_cast<double>(int64_t{length} * 25400 / yres) * c;
