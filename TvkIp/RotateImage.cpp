@@ -188,7 +188,8 @@ void RunWise(uint8_t* out, const uint8_t* const* rows, int64_t rowCount, int64_t
              int32_t cx, int32_t cy, int64_t count) {
     static_assert(!Vector || Bilinear);
     constexpr int64_t kGroup = Spp == 3 ? 4 : 8;
-    // Whole groups of four pixels per cache line of colour.
+    // One request ahead per cache line at most: 20 colour pixels (five groups
+    // of four) or 64 gray ones (eight groups of eight).
     constexpr int64_t kPixelsPerCacheLine = Spp == 3 ? 20 : 64;
     while (count > 0) {
         const int64_t r = y >> kRotateShift;
