@@ -126,8 +126,7 @@ TEST(GetHistogram, LayoutsAndAccumulation) {
     // Interleaved colour: all three samples count, padding does not.
     TestImage rgb = TestImage::Color(3, 2, 0, 0);
     std::fill(rgb.bytes().begin(), rgb.bytes().end(), 250);
-    for (int32_t y = 0; y < 2; ++y)
-        for (int32_t x = 0; x < 3; ++x) rgb.set(x, y, 0x030201);
+    kdtest::FillRect(rgb, 0, 0, 3, 2, 0x030201);
     tagHISTOGRAMINFO c{};
     EXPECT_EQ(GetHistogram(rgb.info(), &c), 18u);
     EXPECT_EQ(c.hist[1], 6u);
@@ -138,8 +137,7 @@ TEST(GetHistogram, LayoutsAndAccumulation) {
     TestImage planar = TestImage::Color(3, 2, 1, 0);
     ASSERT_GT(planar.sync(), 3);
     std::fill(planar.bytes().begin(), planar.bytes().end(), 250);
-    for (int32_t y = 0; y < 2; ++y)
-        for (int32_t x = 0; x < 3; ++x) planar.set(x, y, 0x070605);
+    kdtest::FillRect(planar, 0, 0, 3, 2, 0x070605);
     tagHISTOGRAMINFO q{};
     EXPECT_EQ(GetHistogram(planar.info(), &q), 18u);
     EXPECT_EQ(q.hist[5] + q.hist[6] + q.hist[7], 18u);

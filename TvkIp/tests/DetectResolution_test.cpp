@@ -127,10 +127,7 @@ TEST(DetectResolution, ColourRowsCountAsTheirLuminance) {
     TestImage gray = kdtest::TextPage(400, 300, 1, 1, 9);
     Stripes(gray, 2, 20, 20, 120, 120);
     for (uint32_t order : {0u, 1u}) {
-        TestImage colour = TestImage::Color(400, 300, order);
-        for (int y = 0; y < 300; ++y) {
-            for (int x = 0; x < 400; ++x) colour.set(x, y, gray.get(x, y) * 0x010101u);
-        }
+        TestImage colour = kdtest::GrayToColor(gray, order);
         tagDETECT_RESOLUTION_INFO g = Request(gray);
         tagDETECT_RESOLUTION_INFO c = Request(colour);
         ASSERT_EQ(DetectResolution(gray.info(), &g), kDetResOk);
