@@ -191,7 +191,7 @@ void ColourKindLine(uint8_t*& dstLine, uint8_t*& srcLine, int32_t dstSync, int32
 
 } // namespace
 
-int CBFuncToMonoChrome::Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFUNCINFO* info) {
+int CBFuncColourTo1Bit::Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFUNCINFO* info) {
     if (!IsColour24(src) || !IsBinary(dst)) return 0;
     return CBFunc::Start(dst, src, info);
 }
@@ -203,11 +203,6 @@ void CBFuncToMonoChrome::Line() {
                        return RedToGray[r] + GreenToGray[g] + BlueToGray[b] < slice;
                    });
     ++m_lLine;
-}
-
-int CBFuncMebrin::Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFUNCINFO* info) {
-    if (!IsColour24(src) || !IsBinary(dst)) return 0;
-    return CBFunc::Start(dst, src, info);
 }
 
 void CBFuncMebrin::Line() {
@@ -378,11 +373,7 @@ int CBFuncMedian::Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFUNCIN
 int CBFuncMedian::Line(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFUNCINFO* info) {
     // The line call skips the start: the ring is checked here (and kept).
     PrepareRing(src, false);
-    SetDst(dst);
-    SetSrc(src);
-    Line();
-    WriteBack(info);
-    return m_lLine;
+    return CBFunc::Line(dst, src, info);
 }
 
 void CBFuncMedian::Line() {

@@ -41,23 +41,26 @@ public:
     void Line() override;
 };
 
-// Kind 4: 24-bit colour to 1 bit through weighted gray.
-class CBFuncToMonoChrome : public CBFunc {
+// Kinds 4 and 6 take 24-bit colour to 1 bit; their start refuses other images.
+class CBFuncColourTo1Bit : public CBFunc {
 public:
     using CBFunc::Line;
     using CBFunc::Rect;
     using CBFunc::Start;
     int Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFUNCINFO* info) override;
+};
+
+// Kind 4: through weighted gray.
+class CBFuncToMonoChrome : public CBFuncColourTo1Bit {
+public:
+    using CBFunc::Line;
     void Line() override;
 };
 
-// Kind 6: 24-bit colour to 1 bit, black when all three samples are below the slice.
-class CBFuncMebrin : public CBFunc {
+// Kind 6: black when all three samples are below the slice.
+class CBFuncMebrin : public CBFuncColourTo1Bit {
 public:
     using CBFunc::Line;
-    using CBFunc::Rect;
-    using CBFunc::Start;
-    int Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFUNCINFO* info) override;
     void Line() override;
 };
 
