@@ -38,26 +38,10 @@ inline uint8_t IntToByte(int32_t v) {
 }
 
 void MakeIntToByteTable(uint32_t number) {
-    for (int32_t l = -1024; l < 1024; ++l) {
-        int32_t e = 0;
-        switch (number) {
-        case 1:
-            e = l / 16;
-            break;
-        case 3:
-            e = EdgeLevel::Steps(l, 128, 16, 255, 8);
-            break;
-        case 4:
-            e = EdgeLevel::Steps(l, 128, 4, 255, 2);
-            break;
-        case 5:
-            e = EdgeLevel::Steps(l, 64, 2, 192, 1);
-            break;
-        default:
-            break; // 2 copies lines and needs no table
-        }
-        ExIntToByteTable[static_cast<size_t>(l + 1024)] = e;
-    }
+    // 2 copies lines and needs no table.
+    for (int32_t l = -1024; l < 1024; ++l)
+        ExIntToByteTable[static_cast<size_t>(l + 1024)] =
+            number == 2 ? 0 : EdgeLevel::ByNumber(number, l);
 }
 
 // One output line from the line above (u), the line (c) and the line below (d).

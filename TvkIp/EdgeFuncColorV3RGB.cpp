@@ -72,6 +72,25 @@ bool IsPlanarColor(const tagTVKIMAGEINFO* img) {
            img->lSync >= img->lWidth;
 }
 
+// Runs one step on the three planes, each with its own copy of the record;
+// the colour record takes the last plane's line count and lines. 0 when a
+// plane refused.
+template <typename PlaneStep>
+int EachPlane(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagEDGEINFO* info, PlaneStep step) {
+    tagTVKIMAGEINFO dstPlane[3];
+    tagTVKIMAGEINFO srcPlane[3];
+    TVKIMAGEINFO_Color2Gray(dst, &dstPlane[0], &dstPlane[1], &dstPlane[2]);
+    TVKIMAGEINFO_Color2Gray(src, &srcPlane[0], &srcPlane[1], &srcPlane[2]);
+    tagEDGEINFO local{};
+    for (int i = 0; i < 3; ++i) {
+        local = EdgeInfoCopy(info);
+        if (step(i, &dstPlane[i], &srcPlane[i], &local) == 0) return 0;
+    }
+    info->lLineCount = local.lLineCount;
+    dst->lHeight = dstPlane[2].lHeight;
+    return 1;
+}
+
 } // namespace
 
 CEdgeFuncColor::~CEdgeFuncColor() {
@@ -91,20 +110,13 @@ int CEdgeFuncColor::Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagEDGEINF
     if (info->ulFilterNo < 1 || info->ulFilterNo > 5) return 0;
     DeletePlanes();
     m_Info = EdgeInfoCopy(info);
-    tagTVKIMAGEINFO dstPlane[3];
-    tagTVKIMAGEINFO srcPlane[3];
-    TVKIMAGEINFO_Color2Gray(dst, &dstPlane[0], &dstPlane[1], &dstPlane[2]);
-    TVKIMAGEINFO_Color2Gray(src, &srcPlane[0], &srcPlane[1], &srcPlane[2]);
-    tagEDGEINFO local{};
-    for (int i = 0; i < 3; ++i) {
-        local = EdgeInfoCopy(info);
-        m_pPlane[i] = NewPlaneFilter(info->ulFilterNo, i);
-        if (m_pPlane[i] == nullptr) throw kEdgeFuncNoMemory;
-        if (m_pPlane[i]->Start(&dstPlane[i], &srcPlane[i], &local) == 0) return 0;
-    }
-    info->lLineCount = local.lLineCount;
-    dst->lHeight = dstPlane[2].lHeight;
-    return 1;
+    const uint32_t number = info->ulFilterNo;
+    return EachPlane(dst, src, info,
+                     [&](int i, tagTVKIMAGEINFO* d, tagTVKIMAGEINFO* s, tagEDGEINFO* local) {
+                         m_pPlane[i] = NewPlaneFilter(number, i);
+                         if (m_pPlane[i] == nullptr) throw kEdgeFuncNoMemory;
+                         return m_pPlane[i]->Start(d, s, local);
+                     });
 }
 
 int CEdgeFuncColor::Cont(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagEDGEINFO* info) {
@@ -122,18 +134,9 @@ int CEdgeFuncColor::Run(Step step, tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, t
     if (step == Step::Cont && src == nullptr) return 0;
     if (!IsPlanarColor(dst)) return 0;
     if (src != nullptr && src->lHeight > 0 && !IsPlanarColor(src)) return 0;
-    tagTVKIMAGEINFO dstPlane[3];
-    tagTVKIMAGEINFO srcPlane[3];
-    TVKIMAGEINFO_Color2Gray(dst, &dstPlane[0], &dstPlane[1], &dstPlane[2]);
-    TVKIMAGEINFO_Color2Gray(src, &srcPlane[0], &srcPlane[1], &srcPlane[2]);
-    tagEDGEINFO local{};
-    for (int i = 0; i < 3; ++i) {
-        local = EdgeInfoCopy(info);
-        const int r = step == Step::Cont ? m_pPlane[i]->Cont(&dstPlane[i], &srcPlane[i], &local)
-                                         : m_pPlane[i]->Finish(&dstPlane[i], &srcPlane[i], &local);
-        if (r == 0) return 0;
-    }
-    info->lLineCount = local.lLineCount;
-    dst->lHeight = dstPlane[2].lHeight;
-    return 1;
+    return EachPlane(dst, src, info,
+                     [&](int i, tagTVKIMAGEINFO* d, tagTVKIMAGEINFO* s, tagEDGEINFO* local) {
+                         return step == Step::Cont ? m_pPlane[i]->Cont(d, s, local)
+                                                   : m_pPlane[i]->Finish(d, s, local);
+                     });
 }

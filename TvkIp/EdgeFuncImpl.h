@@ -370,6 +370,9 @@ namespace EdgeLevel {
 int32_t Steps(int32_t l, int32_t t1, int32_t d1, int32_t t2, int32_t d2);
 // l clamped to -255..255.
 int32_t Clamp255(int32_t l);
+// The rule of filter number 1 to 5 that the gray, plane, interleaved and
+// older filters share (1: l / 16; 2 to 5: steps); 0 for other numbers.
+int32_t ByNumber(uint32_t number, int32_t l);
 } // namespace EdgeLevel
 
 // Factory of the handle interface; null when the kind and number name no

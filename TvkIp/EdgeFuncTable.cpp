@@ -18,8 +18,26 @@ int32_t Clamp255(int32_t l) {
     return l < -255 ? -255 : (l > 255 ? 255 : l);
 }
 
+int32_t ByNumber(uint32_t number, int32_t l) {
+    switch (number) {
+    case 1:
+        return l / 16;
+    case 2:
+        return Steps(l, 192, 16, 255, 8);
+    case 3:
+        return Steps(l, 128, 16, 255, 8);
+    case 4:
+        return Steps(l, 128, 4, 255, 2);
+    case 5:
+        return Steps(l, 64, 2, 192, 1);
+    default:
+        return 0;
+    }
+}
+
 } // namespace EdgeLevel
 
+using EdgeLevel::ByNumber;
 using EdgeLevel::Clamp255;
 using EdgeLevel::Steps;
 
@@ -32,16 +50,16 @@ int32_t ScaledAbove(int32_t l, int32_t num, int32_t den, int32_t t) {
 
 // Gray members.
 int32_t CEdgeFunc2::RawLevel(int32_t l) const {
-    return Steps(l, 192, 16, 255, 8);
+    return ByNumber(2, l);
 }
 int32_t CEdgeFunc3::RawLevel(int32_t l) const {
-    return Steps(l, 128, 16, 255, 8);
+    return ByNumber(3, l);
 }
 int32_t CEdgeFunc4::RawLevel(int32_t l) const {
-    return Steps(l, 128, 4, 255, 2);
+    return ByNumber(4, l);
 }
 int32_t CEdgeFunc5::RawLevel(int32_t l) const {
-    return Steps(l, 64, 2, 192, 1);
+    return ByNumber(5, l);
 }
 int32_t CEdgeFunc6::RawLevel(int32_t l) const {
     return Clamp255(l) / 16;
@@ -58,16 +76,16 @@ int32_t CEdgeFunc9::RawLevel(int32_t l) const {
 
 // Plane filters of line-sequential colour (the response is not clamped first).
 int32_t CEdgeFuncR1::RawLevel(int32_t l) const {
-    return l / 16;
+    return ByNumber(1, l);
 }
 int32_t CEdgeFuncR3::RawLevel(int32_t l) const {
-    return Steps(l, 128, 16, 255, 8);
+    return ByNumber(3, l);
 }
 int32_t CEdgeFuncR4::RawLevel(int32_t l) const {
-    return Steps(l, 128, 4, 255, 2);
+    return ByNumber(4, l);
 }
 int32_t CEdgeFuncR5::RawLevel(int32_t l) const {
-    return Steps(l, 64, 2, 192, 1);
+    return ByNumber(5, l);
 }
 
 // Wide-kernel members.
@@ -98,16 +116,16 @@ int32_t CEdgeFuncMSforGray5::RawLevel(int32_t l) const {
 
 // Interleaved colour members.
 int32_t CEdgeFuncColorRGB2::RawLevel(int32_t l) const {
-    return Steps(l, 192, 16, 255, 8);
+    return ByNumber(2, l);
 }
 int32_t CEdgeFuncColorRGB3::RawLevel(int32_t l) const {
-    return Steps(l, 128, 16, 255, 8);
+    return ByNumber(3, l);
 }
 int32_t CEdgeFuncColorRGB4::RawLevel(int32_t l) const {
-    return Steps(l, 128, 4, 255, 2);
+    return ByNumber(4, l);
 }
 int32_t CEdgeFuncColorRGB5::RawLevel(int32_t l) const {
-    return Steps(l, 64, 2, 192, 1);
+    return ByNumber(5, l);
 }
 int32_t CEdgeFuncColorRGBAve::RawLevel(int32_t l) const {
     return ScaledAbove(l, 1, 8, 192);
