@@ -287,6 +287,8 @@ bool ProjectionTable::Build(const tagTVKIMAGEINFO& img) {
     const int64_t size = (m_bytes + 1) * m_height;
     m_prefix.reset(new (std::nothrow) int32_t[static_cast<size_t>(size)]);
     m_counts.reset(new (std::nothrow) int64_t[static_cast<size_t>(m_height)]);
+    // A path has at most eight pieces per byte (at a step of one pixel), and
+    // one bound more than pieces.
     m_bounds.reset(new (std::nothrow) int64_t[static_cast<size_t>(8 * m_bytes + 2)]);
     if (!m_prefix || !m_counts || !m_bounds) return false;
     // Blocks of lines, so that each column of the table is written a cache
@@ -334,9 +336,9 @@ const int64_t* ProjectionTable::Counts(int32_t step, int dir, int64_t first, int
         const int64_t shift = first + t * dir;
         const int64_t lo = std::max<int64_t>(0, -shift);
         const int64_t hi = std::min(n, m_height - shift);
-        const int32_t* end = m_prefix.get() + m_bounds[t + 1] * m_height + shift;
-        const int32_t* begin = m_prefix.get() + m_bounds[t] * m_height + shift;
-        for (int64_t i = lo; i < hi; ++i) m_counts[i] += end[i] - begin[i];
+        const int32_t* end = m_prefix.get() + m_bounds[t + 1] * m_height;
+        const int32_t* begin = m_prefix.get() + m_bounds[t] * m_height;
+        for (int64_t i = lo; i < hi; ++i) m_counts[i] += end[i + shift] - begin[i + shift];
     }
     return m_counts.get();
 }
