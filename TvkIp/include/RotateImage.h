@@ -77,7 +77,9 @@ public:
     // pixel, y relative to rows[0], moving (cx, cy) per pixel. The run-wise
     // forms look their rows up once per stretch of equal rows and, given the
     // number of rows held in `rows`, ask for the rows the next line reads
-    // ahead of time; both bilinear forms give the same pixels. `spp` is 1 or 3.
+    // ahead of time; the run-wise bilinear form takes pixels on consecutive
+    // columns in SSE2 groups unless the portable paths are forced. All
+    // bilinear forms give the same pixels. `spp` is 1 or 3.
     static void DrawBilinearRun(uint8_t* out, const uint8_t* const* rows, int32_t spp, int64_t x,
                                 int64_t y, int32_t cx, int32_t cy, int64_t count,
                                 int64_t rowCount = 0);
