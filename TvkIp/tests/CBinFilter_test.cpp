@@ -1,4 +1,5 @@
 // Binary noise filter: pattern sets, line delay, whole-image and banded calls.
+#include "BandTestHelpers.h"
 #include "CBinFilter.h"
 #include "TestKit.h"
 #include "TvkIpError.h"
@@ -9,6 +10,7 @@
 #include <random>
 #include <vector>
 
+using bandtest::RandomBinary;
 using kdtest::TestImage;
 
 namespace {
@@ -30,14 +32,6 @@ TestImage Filtered(const TestImage& src, uint32_t mode) {
     EXPECT_EQ(r.handle2, nullptr);
     dst.info()->lHeight = src.height();
     return dst;
-}
-
-TestImage RandomBinary(int32_t w, int32_t h, uint32_t seed, int density) {
-    TestImage img = TestImage::Binary(w, h);
-    std::mt19937 rng(seed);
-    for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x) img.set(x, y, static_cast<int>(rng() % 100) < density);
-    return img;
 }
 
 // Feeds the image through start / cont / end in bands of random height; the

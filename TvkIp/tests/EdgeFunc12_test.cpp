@@ -1,4 +1,5 @@
 // The older edge filter of the short request record.
+#include "BandTestHelpers.h"
 #include "EdgeFunc.h"
 #include "EdgeFuncImpl.h"
 #include "TestKit.h"
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <vector>
 
+using bandtest::BlankLike;
 using kdtest::TestImage;
 
 namespace {
@@ -20,12 +22,8 @@ tagEDGEINFO Short(uint32_t number) {
     return info;
 }
 
-TestImage Blank(const TestImage& like) {
-    return TestImage(like.width(), like.height(), 8, like.info()->lSpp, like.info()->ulRGBOrder);
-}
-
 TestImage Whole(const TestImage& src, uint32_t number) {
-    TestImage dst = Blank(src), in = src;
+    TestImage dst = BlankLike(src), in = src;
     tagEDGEINFO info = Short(number);
     EXPECT_EQ(EdgeFuncEx(dst.info(), in.info(), &info), 0) << number;
     EXPECT_EQ(dst.height(), src.height());
@@ -110,7 +108,7 @@ TEST(EdgeFuncShort, BandsGiveTheWholeImage) {
             const TestImage src = kdtest::NoisePage(19, 30, 8, spp, 1, 40 + n);
             const TestImage whole = Whole(src, n);
             for (const auto& split : splits) {
-                TestImage dst = Blank(src);
+                TestImage dst = BlankLike(src);
                 tagEDGEINFO info = Short(n);
                 int32_t y = 0, out = 0;
                 for (size_t i = 0; i < split.size(); ++i) {
@@ -160,13 +158,13 @@ TEST(EdgeFuncShort, RefusalsAndDefaults) {
     const TestImage src = kdtest::NoisePage(9, 6, 8, 1, 1, 2);
     // Numbers without a table, a one-line first band, a 16-bit source.
     for (uint32_t n : {0u, 6u, 1025u}) {
-        TestImage in = src, dst = Blank(src);
+        TestImage in = src, dst = BlankLike(src);
         tagEDGEINFO bad = Short(n);
         EXPECT_EQ(EdgeFuncStartEx(dst.info(), in.info(), &bad), -1) << n;
         EXPECT_EQ(EdgeFuncEx(dst.info(), in.info(), &bad), -1) << n;
-        EXPECT_TRUE(dst.samePixels(Blank(src)));
+        EXPECT_TRUE(dst.samePixels(BlankLike(src)));
     }
-    TestImage in = src, dst = Blank(src);
+    TestImage in = src, dst = BlankLike(src);
     tagTVKIMAGEINFO one = in.band(0, 1);
     tagEDGEINFO i3 = Short(3);
     EXPECT_EQ(EdgeFuncStartEx(dst.info(), &one, &i3), -1);
@@ -179,7 +177,7 @@ TEST(EdgeFuncShort, RefusalsAndDefaults) {
     // A band of another width is refused and does not overrun the held lines.
     ASSERT_EQ(EdgeFuncStartEx(dst.info(), in.info(), &i3), 0);
     TestImage wide = kdtest::NoisePage(40, 3, 8, 1, 1, 2);
-    TestImage wideOut = Blank(wide);
+    TestImage wideOut = BlankLike(wide);
     EXPECT_EQ(EdgeFuncContEx(wideOut.info(), wide.info(), &i3), -1);
     EXPECT_EQ(EdgeFuncFinishEx(dst.info(), nullptr, &i3), 0);
     // The release leaves a short record alone.

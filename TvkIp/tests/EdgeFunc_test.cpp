@@ -1,6 +1,7 @@
 // Edge emphasis through the handle interface: kernels against a direct
 // reference, band splits against the whole page, level tables, and the
 // refusals of bad requests.
+#include "BandTestHelpers.h"
 #include "EdgeFunc.h"
 #include "EdgeFuncImpl.h"
 #include "TestKit.h"
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+using bandtest::BlankLike;
 using kdtest::TestImage;
 
 namespace {
@@ -50,17 +52,13 @@ uint32_t OrderOf(uintptr_t kind) {
     return kind == kEdgeKindColorRGB ? 0 : 1;
 }
 
-TestImage Blank(const TestImage& like) {
-    return TestImage(like.width(), like.height(), 8, like.info()->lSpp, like.info()->ulRGBOrder);
-}
-
 TestImage Page(uintptr_t kind, int32_t w, int32_t h, uint32_t seed) {
     return kdtest::NoisePage(w, h, 8, SppOf(kind), OrderOf(kind), seed);
 }
 
 // The whole image in one call.
 TestImage Whole(const TestImage& src, const Member& m, int32_t* lineCount = nullptr) {
-    TestImage dst = Blank(src);
+    TestImage dst = BlankLike(src);
     TestImage in = src;
     tagEDGEINFO info = MakeInfo(m);
     if (m.kind != 0) CreateEdgeFuncHandle(&info);
@@ -76,7 +74,7 @@ TestImage Whole(const TestImage& src, const Member& m, int32_t* lineCount = null
 // band calls reported, the last band counted as its lines plus the delay.
 TestImage Bands(const TestImage& src, const Member& m, const std::vector<int32_t>& heights,
                 int32_t delay, int32_t* produced, int32_t* lineCount) {
-    TestImage dst = Blank(src);
+    TestImage dst = BlankLike(src);
     tagEDGEINFO info = MakeInfo(m);
     if (m.kind != 0) {
         EXPECT_NE(CreateEdgeFuncHandle(&info), 0u) << m.name;
@@ -251,13 +249,7 @@ TEST(EdgeFunc, BandSplitsGiveTheWholePageBytes) {
         std::vector<std::vector<int32_t>> splits = {{1, 29}, {1, 1, 1, 27}, {2, 14, 14},
                                                     {29, 1}, {10, 10, 10},  {30, 0}};
         for (int r = 0; r < 3; ++r) { // random splits
-            std::vector<int32_t> s;
-            int32_t left = 30;
-            while (left > 0) {
-                const int32_t n = std::min<int32_t>(left, 1 + static_cast<int32_t>(rng() % 7));
-                s.push_back(n);
-                left -= n;
-            }
+            std::vector<int32_t> s = bandtest::RandomBands(30, 7, rng);
             if (s.size() < 2) s.push_back(0);
             splits.push_back(s);
         }
@@ -286,7 +278,7 @@ TEST(EdgeFunc, InPlaceEqualsSeparateDestination) {
 TEST(EdgeFunc, BandLineAccounting) {
     // Window filter: 10, 10, 5 source lines give 9, 10 and 6 destination lines.
     const TestImage src = kdtest::TextPage(16, 25);
-    TestImage dst = Blank(src);
+    TestImage dst = BlankLike(src);
     tagEDGEINFO info = MakeInfo({"gray2", 0, 2}, kEdgeInfoSizeHandle);
     tagTVKIMAGEINFO s = src.band(0, 10), d = dst.band(0, 25);
     ASSERT_EQ(EdgeFuncStartEx(&d, &s, &info), 0);
@@ -304,7 +296,7 @@ TEST(EdgeFunc, BandLineAccounting) {
 
     // Bands of 1, 4 and 3 lines: 0, 4 and 4.
     tagEDGEINFO on = MakeInfo({"gray10", 0, 10});
-    TestImage dst2 = Blank(src);
+    TestImage dst2 = BlankLike(src);
     s = src.band(0, 1);
     d = dst2.band(0, 25);
     ASSERT_EQ(EdgeFuncStartEx(&d, &s, &on), 0);
@@ -316,7 +308,7 @@ TEST(EdgeFunc, BandLineAccounting) {
 
     // The copying filter yields a first band whole.
     tagEDGEINFO copy = MakeInfo({"gray1", 0, 1});
-    TestImage dst3 = Blank(src);
+    TestImage dst3 = BlankLike(src);
     s = src.band(0, 10);
     d = dst3.band(0, 25);
     ASSERT_EQ(EdgeFuncStartEx(&d, &s, &copy), 0);
@@ -373,7 +365,7 @@ TEST(EdgeFunc, WideKernelWeights) {
     TestImage narrow = Page(kEdgeKindGray, 4, 6, 4);
     Whole(narrow, {"MS2", 0, 0x402});
     TestImage tooNarrow = Page(kEdgeKindGray, 3, 6, 4);
-    TestImage dst = Blank(tooNarrow);
+    TestImage dst = BlankLike(tooNarrow);
     tagEDGEINFO info = MakeInfo({"MS2", 0, 0x402});
     EXPECT_EQ(EdgeFuncEx(dst.info(), tooNarrow.info(), &info), -1);
     EXPECT_EQ(info.hEdge, 0u);
@@ -392,7 +384,7 @@ public:
 };
 
 TestImage RunObject(CEdgeFuncGray& obj, const TestImage& src) {
-    TestImage in = src, dst = Blank(src);
+    TestImage in = src, dst = BlankLike(src);
     tagEDGEINFO info = MakeInfo({"direct", kEdgeKindGray, 0});
     tagTVKIMAGEINFO d = *dst.info();
     EXPECT_EQ(obj.Start(&d, in.info(), &info), 1);
@@ -426,7 +418,7 @@ TEST(EdgeFunc, ColourSpecifics) {
 
     // Line-sequential number 2 copies every plane and yields the first band whole.
     const TestImage planes = Page(kEdgeKindColorPlanes, 11, 8, 2);
-    TestImage in = planes, dst = Blank(planes);
+    TestImage in = planes, dst = BlankLike(planes);
     tagEDGEINFO info = MakeInfo({"planes2", 0, 2});
     tagTVKIMAGEINFO s = in.band(0, 8), d = dst.band(0, 8);
     ASSERT_EQ(EdgeFuncStartEx(&d, &s, &info), 0);
@@ -533,19 +525,19 @@ TEST(EdgeFunc, RecordSizesSelectTheVariant) {
     // A parameter-size record without the flag is the fixed member.
     tagEDGEINFO noFlag = MakeInfo({"gray2", 0, 2, false, {100, 1, 4, 50, 1, 8}});
     EXPECT_FALSE(UseParameter(&noFlag));
-    TestImage dst = Blank(src), in = src;
+    TestImage dst = BlankLike(src), in = src;
     ASSERT_EQ(EdgeFuncEx(dst.info(), in.info(), &noFlag), 0);
     EXPECT_TRUE(dst.samePixels(gray2));
     // Between the handle form and the parameter form: the handle form, flag unread.
     tagEDGEINFO mid = MakeInfo({"gray2", 0, 2, true}, kEdgeInfoSizeParam - 4);
     EXPECT_FALSE(UseParameter(&mid));
-    TestImage dst2 = Blank(src);
+    TestImage dst2 = BlankLike(src);
     ASSERT_EQ(EdgeFuncEx(dst2.info(), in.info(), &mid), 0);
     EXPECT_TRUE(dst2.samePixels(gray2));
     // Sizes that are neither the short form nor a whole handle are refused.
     for (uint32_t size : {0u, 8u, 13u, 16u, kEdgeInfoSizeHandle - 1}) {
         tagEDGEINFO bad = MakeInfo({"gray2", 0, 2}, size);
-        TestImage d = Blank(src);
+        TestImage d = BlankLike(src);
         EXPECT_EQ(EdgeFuncStartEx(d.info(), in.info(), &bad), -1) << size;
         EXPECT_EQ(EdgeFuncContEx(d.info(), in.info(), &bad), -1) << size;
         EXPECT_EQ(EdgeFuncFinishEx(d.info(), in.info(), &bad), -1) << size;
@@ -584,7 +576,7 @@ TEST(EdgeFunc, FactoryKindsAndNumbers) {
 
 TEST(EdgeFunc, BandCallsWithoutALiveObjectAreRefused) {
     const TestImage src = Page(kEdgeKindGray, 13, 9, 8);
-    TestImage in = src, dst = Blank(src);
+    TestImage in = src, dst = BlankLike(src);
     // Kind 1, number 0: nothing made, the start refuses, the word is 0.
     tagEDGEINFO info = MakeInfo({"gray0", 0, 0});
     EXPECT_EQ(EdgeFuncStartEx(dst.info(), in.info(), &info), -1);
@@ -609,11 +601,11 @@ TEST(EdgeFunc, BandCallsWithoutALiveObjectAreRefused) {
     EXPECT_EQ(k.hEdge, 0u);
     // Interleaved colour with the word left 0 would be read as planes: refused.
     TestImage rgb = Page(kEdgeKindColorRGB, 9, 4, 1);
-    TestImage rgbOut = Blank(rgb);
+    TestImage rgbOut = BlankLike(rgb);
     tagEDGEINFO r = MakeInfo({"x", 0, 2});
     EXPECT_EQ(EdgeFuncStartEx(rgbOut.info(), rgb.info(), &r), -1);
     EXPECT_EQ(r.hEdge, 0u);
-    EXPECT_TRUE(rgbOut.samePixels(Blank(rgb)));
+    EXPECT_TRUE(rgbOut.samePixels(BlankLike(rgb)));
     // A caller's non-zero line count on a fresh object is refused, and a
     // negative one on a running object too.
     tagEDGEINFO late = MakeInfo({"gray2", 0, 2});
@@ -635,11 +627,11 @@ TEST(EdgeFunc, BandCallsWithoutALiveObjectAreRefused) {
 TEST(EdgeFunc, PlaneFiltersMissingForNumbersOutsideOneToFive) {
     const TestImage src = Page(kEdgeKindColorPlanes, 10, 6, 3);
     for (uint32_t n : {0u, 6u, 0x201u}) {
-        TestImage in = src, dst = Blank(src);
+        TestImage in = src, dst = BlankLike(src);
         tagEDGEINFO info = MakeInfo({"planes", kEdgeKindColorPlanes, n});
         ASSERT_NE(CreateEdgeFuncHandle(&info), 0u);
         EXPECT_EQ(EdgeFuncStartEx(dst.info(), in.info(), &info), -1) << n;
-        EXPECT_TRUE(dst.samePixels(Blank(src))) << n;
+        EXPECT_TRUE(dst.samePixels(BlankLike(src))) << n;
         EXPECT_EQ(EdgeFuncContEx(dst.info(), in.info(), &info), -1) << n;
         EXPECT_EQ(EdgeFuncFinishEx(dst.info(), in.info(), &info), -1) << n;
         EXPECT_EQ(info.hEdge, 0u) << n;
@@ -660,7 +652,7 @@ public:
 
 TEST(EdgeFunc, OutOfMemoryInTheFirstBandIsReportedNotThrown) {
     const TestImage src = Page(kEdgeKindGray, 12, 6, 3);
-    TestImage in = src, dst = Blank(src);
+    TestImage in = src, dst = BlankLike(src);
     auto* obj = new CNoTable;
     ASSERT_TRUE(EdgeFuncRegister(obj));
     tagEDGEINFO info = MakeInfo({"x", 0, 2});
@@ -686,7 +678,7 @@ TEST(EdgeFunc, OutOfMemoryInTheFirstBandIsReportedNotThrown) {
 
 TEST(EdgeFunc, ExportsClearTheLastError) {
     const TestImage src = Page(kEdgeKindGray, 12, 6, 3);
-    TestImage in = src, dst = Blank(src);
+    TestImage in = src, dst = BlankLike(src);
     tagEDGEINFO info = MakeInfo({"gray2", 0, 2});
     IpSetLastError(77);
     EXPECT_EQ(EdgeFuncEx(dst.info(), in.info(), &info), 0);

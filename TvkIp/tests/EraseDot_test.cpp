@@ -1,5 +1,6 @@
 // Dot erasure: what counts as a dot, polarity, the strip protocol with its
 // held-back lines, and strips equal to one whole-image call.
+#include "BandTestHelpers.h"
 #include "EraseDot.h"
 #include "TestKit.h"
 #include "TvkIpError.h"
@@ -9,6 +10,7 @@
 #include <random>
 #include <vector>
 
+using bandtest::RandomBinary;
 using kdtest::TestImage;
 
 namespace {
@@ -27,14 +29,6 @@ TestImage Erased(const TestImage& src, uint32_t polarity = 1) {
     EXPECT_EQ(EraseDot(dst.info(), in.info(), &r), 1);
     EXPECT_EQ(r.handle, nullptr);
     return dst;
-}
-
-TestImage Sparse(int32_t w, int32_t h, uint32_t seed, int density) {
-    TestImage img = TestImage::Binary(w, h);
-    std::mt19937 rng(seed);
-    for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x) img.set(x, y, static_cast<int>(rng() % 100) < density);
-    return img;
 }
 
 // The pass written from its description with plain pixel sets.
@@ -116,7 +110,7 @@ TEST(EraseDot, WhatIsADot) {
 }
 
 TEST(EraseDot, PolarityZeroRemovesWhiteSpecks) {
-    TestImage img = Sparse(33, 17, 4, 4);
+    TestImage img = RandomBinary(33, 17, 4, 4);
     const TestImage expect = Erased(img, 1);
     TestImage inv = img, expectInv = expect;
     for (auto& b : inv.bytes()) b = static_cast<uint8_t>(~b);
@@ -128,7 +122,7 @@ TEST(EraseDot, PolarityZeroRemovesWhiteSpecks) {
 TEST(EraseDot, MatchesModel) {
     for (int density : {3, 10, 30, 60}) {
         for (int32_t w : {5, 9, 17, 40}) {
-            TestImage img = Sparse(w, 14, density * 100 + w, density);
+            TestImage img = RandomBinary(w, 14, density * 100 + w, density);
             TestImage model = img;
             ModelPass(model);
             EXPECT_TRUE(Erased(img).samePixels(model)) << density << " " << w;
@@ -137,12 +131,12 @@ TEST(EraseDot, MatchesModel) {
 }
 
 TEST(EraseDot, HeldBackLineCounts) {
-    TestImage src = Sparse(24, 10, 1, 10);
+    TestImage src = RandomBinary(24, 10, 1, 10);
     tagERASEDOTINFO r = Record();
     EXPECT_EQ(EraseDotStart(nullptr, src.info(), &r), 6);
     EXPECT_NE(r.handle, nullptr);
 
-    TestImage small = Sparse(24, 3, 2, 10);
+    TestImage small = RandomBinary(24, 3, 2, 10);
     TestImage dst = TestImage::Binary(24, 1);
     tagTVKIMAGEINFO d = dst.band(0, 0);
     EXPECT_EQ(EraseDotStart(&d, small.info(), &r), 0); // delivers nothing, keeps 3 lines
@@ -164,17 +158,17 @@ TEST(EraseDot, HeldBackLineCounts) {
 
 TEST(EraseDot, StripsGiveTheWholeImageResult) {
     for (uint32_t seed : {1u, 2u, 3u, 4u}) {
-        TestImage src = Sparse(45, 41, seed, 6 + 5 * static_cast<int>(seed));
+        TestImage src = RandomBinary(45, 41, seed, 6 + 5 * static_cast<int>(seed));
         const TestImage whole = Erased(src);
         TestImage out = TestImage::Binary(45, 41);
         std::mt19937 rng(seed);
+        const std::vector<int32_t> bands = bandtest::RandomBands(41, 9, rng);
         tagERASEDOTINFO r = Record();
         int32_t y = 0, delivered = 0;
-        bool first = true;
-        while (y < 41) {
-            const int32_t n = std::min<int32_t>(41 - y, static_cast<int32_t>(rng() % 9) + 1);
+        for (size_t i = 0; i < bands.size(); ++i) {
+            const int32_t n = bands[i];
             tagTVKIMAGEINFO s = src.band(y, n);
-            const bool last = y + n == 41;
+            const bool first = i == 0, last = i + 1 == bands.size();
             auto call = [&](tagTVKIMAGEINFO* d) {
                 return first ? EraseDotStart(d, &s, &r)
                              : (last ? EraseDotEnd(d, &s, &r) : EraseDotCont(d, &s, &r));
@@ -185,7 +179,6 @@ TEST(EraseDot, StripsGiveTheWholeImageResult) {
             ASSERT_EQ(call(&d), count);
             delivered += count;
             y += n;
-            first = false;
         }
         EXPECT_EQ(delivered, 41);
         EXPECT_EQ(r.handle, nullptr);
@@ -194,8 +187,8 @@ TEST(EraseDot, StripsGiveTheWholeImageResult) {
 }
 
 TEST(EraseDot, MismatchedImagesAreRefused) {
-    TestImage a = Sparse(20, 8, 1, 10);
-    TestImage b = Sparse(21, 8, 1, 10);
+    TestImage a = RandomBinary(20, 8, 1, 10);
+    TestImage b = RandomBinary(21, 8, 1, 10);
     tagERASEDOTINFO r = Record();
     EXPECT_EQ(EraseDot(a.info(), b.info(), &r), -1);
     TestImage gray = TestImage::Gray(20, 8);
@@ -209,7 +202,7 @@ TEST(EraseDot, MismatchedImagesAreRefused) {
 
 TEST(EraseDot, BottomUpRecordCoversItsLines) {
     // A negative height stands for as many lines.
-    TestImage img = Sparse(30, 12, 9, 8);
+    TestImage img = RandomBinary(30, 12, 9, 8);
     const TestImage expect = Erased(img);
     TestImage out = TestImage::Binary(30, 12);
     TestImage in = img;

@@ -2,6 +2,7 @@
 // vector/portable twins byte for byte, the class-map clean-up steps, and the
 // kinds through the handle interface.
 #include "AdaptRegionCore.h"
+#include "BandTestHelpers.h"
 #include "CBFunc.h"
 #include "CImgInfPtr.h"
 #include "TestKit.h"
@@ -13,6 +14,8 @@
 #include <random>
 #include <vector>
 
+using bandtest::g_lastError;
+using bandtest::RunKind;
 using kdtest::TestImage;
 
 namespace {
@@ -34,21 +37,6 @@ std::vector<uint8_t> Texture(size_t n, uint32_t seed) {
         b = static_cast<uint8_t>(std::clamp<int>(level + static_cast<int>(rng() % 9) - 4, 0, 255));
     }
     return v;
-}
-
-uint32_t g_lastError = 0;
-
-int32_t RunKind(uint32_t kind, TestImage& dst, TestImage& src, uint32_t first = 128,
-                uint32_t next = 128) {
-    tagBINFUNCINFO r{};
-    r.size = kBinFuncInfoSizeLong;
-    r.kind = kind;
-    r.firstSlice = first;
-    r.nextSlice = next;
-    const int32_t result = BinalizeRectEx(dst.info(), src.info(), &r);
-    g_lastError = IpGetLastError();
-    ReleaseBinalizeHandle(&r);
-    return result;
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // Line kinds of the binarisation family (error diffusion, colour to 1 bit,
 // median threshold) and the double-density kinds, through the handle
 // interface. Expected bytes come from direct models of the formulas.
+#include "BandTestHelpers.h"
 #include "CBFunc.h"
 #include "CBFuncKinds.h"
 #include "TestKit.h"
@@ -13,34 +14,17 @@
 #include <random>
 #include <vector>
 
+using bandtest::g_lastError;
+using bandtest::LongRecord;
+using bandtest::RunKind;
 using kdtest::TestImage;
 
 namespace {
-
-tagBINFUNCINFO LongRecord(uint32_t kind, uint32_t slice = 128) {
-    tagBINFUNCINFO r{};
-    r.size = kBinFuncInfoSizeLong;
-    r.kind = kind;
-    r.firstSlice = r.nextSlice = slice;
-    return r;
-}
 
 struct HandleGuard {
     tagBINFUNCINFO* r;
     ~HandleGuard() { ReleaseBinalizeHandle(r); }
 };
-
-// Last-error word right after the last RunKind call (the release clears it).
-uint32_t g_lastError = 0;
-
-// One whole-image call on a fresh long record.
-int32_t RunKind(uint32_t kind, TestImage& dst, TestImage& src, uint32_t slice = 128) {
-    tagBINFUNCINFO r = LongRecord(kind, slice);
-    HandleGuard g{&r};
-    const int32_t result = BinalizeRectEx(dst.info(), src.info(), &r);
-    g_lastError = IpGetLastError();
-    return result;
-}
 
 // Gray image of random values with an explicit line size (padding filled too).
 TestImage RandomGray(int32_t w, int32_t h, uint32_t seed, int32_t lo = 0, int32_t hi = 255) {
@@ -110,16 +94,6 @@ void RunInBands(uint32_t kind, TestImage& dst, TestImage& src, const std::vector
     }
 }
 
-std::vector<int> RandomSplit(int total, std::mt19937& rng) {
-    std::vector<int> parts;
-    while (total > 0) {
-        const int n = std::min(total, static_cast<int>(rng() % 9) + 1);
-        parts.push_back(n);
-        total -= n;
-    }
-    return parts;
-}
-
 } // namespace
 
 TEST(ErrorDiffusion, UniformMidGrayFirstPixels) {
@@ -140,7 +114,7 @@ TEST(ErrorDiffusion, MatchesModelAndCarriesErrorAcrossLinesAndBands) {
 
         std::mt19937 rng(w);
         TestImage banded = TestImage::Binary(w, 9);
-        RunInBands(kBinErrorDiffusion, banded, src, RandomSplit(9, rng));
+        RunInBands(kBinErrorDiffusion, banded, src, bandtest::RandomBands(9, 9, rng));
         EXPECT_TRUE(banded.samePixels(whole)) << w;
     }
 }
@@ -194,7 +168,7 @@ TEST(StreamingKinds, BandsGiveTheWholePageResult) {
             ASSERT_EQ(RunKind(kind, whole, src), 0);
             std::mt19937 rng(kind * 10 + order);
             TestImage banded = TestImage::Binary(19 * scale, 23 * scale);
-            RunInBands(kind, banded, src, RandomSplit(23, rng));
+            RunInBands(kind, banded, src, bandtest::RandomBands(23, 9, rng));
             EXPECT_TRUE(banded.samePixels(whole)) << kind << " " << order;
         }
     }
@@ -258,7 +232,7 @@ TEST(Median, LineCountsMatchModelAndBands) {
         std::mt19937 rng(h);
         TestImage banded = TestImage::Binary(23, h);
         std::fill(banded.bytes().begin(), banded.bytes().end(), 0xA5);
-        RunInBands(kBinMedian, banded, src, RandomSplit(h, rng));
+        RunInBands(kBinMedian, banded, src, bandtest::RandomBands(h, 9, rng));
         EXPECT_TRUE(banded.samePixels(dst)) << h;
     }
 }

@@ -1,5 +1,6 @@
 // Colour-gap correction: class map, band delays, destination room, and a
 // misregistered text page whose fringes turn gray.
+#include "BandTestHelpers.h"
 #include "TestKit.h"
 #include "TvkIpError.h"
 #include "colorgaptable.h"
@@ -213,13 +214,7 @@ TEST(ColorGap, BandsGiveTheWholePageAndEveryLine) {
     std::vector<std::vector<int32_t>> splits = {{1, 69},          {13, 57}, {14, 56}, {35, 35},
                                                 {1, 1, 1, 1, 66}, {69, 1},  {70, 0},  {10, 0, 60}};
     for (int r = 0; r < 4; ++r) {
-        std::vector<int32_t> s;
-        int32_t left = 70;
-        while (left > 0) {
-            const int32_t n = std::min<int32_t>(left, 1 + static_cast<int32_t>(rng() % 20));
-            s.push_back(n);
-            left -= n;
-        }
+        std::vector<int32_t> s = bandtest::RandomBands(70, 20, rng);
         s.push_back(0);
         splits.push_back(s);
     }
