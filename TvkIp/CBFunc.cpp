@@ -3,6 +3,7 @@
 #include "CBFunc.h"
 
 #include "BinThreshold.h"
+#include "BitPack.h"
 #include "TvkIpError.h"
 
 #include <array>
@@ -13,20 +14,6 @@
 #endif
 
 namespace {
-
-// Bit-reversed bytes: turns a movemask (pixel 0 in bit 0) into our order
-// (pixel 0 in the most significant bit).
-constexpr std::array<uint8_t, 256> MakeReverseTable() {
-    std::array<uint8_t, 256> t{};
-    for (int v = 0; v < 256; ++v) {
-        int r = 0;
-        for (int b = 0; b < 8; ++b)
-            if (v & (1 << b)) r |= 0x80 >> b;
-        t[v] = static_cast<uint8_t>(r);
-    }
-    return t;
-}
-[[maybe_unused]] constexpr std::array<uint8_t, 256> kReverseBits = MakeReverseTable();
 
 // Slice level for a brightness: 0..127 maps onto 35..132, 128..255 onto
 // 132..245, rounded to nearest with halves going up.
@@ -126,8 +113,7 @@ void SSE2ThresholdLine(uint8_t* dst, const uint8_t* src, int32_t width, int32_t 
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x));
         const __m128i black = _mm_cmpeq_epi8(_mm_min_epu8(v, limit), v);
         const unsigned m = static_cast<unsigned>(_mm_movemask_epi8(black));
-        dst[x >> 3] = kReverseBits[m & 0xFF];
-        dst[(x >> 3) + 1] = kReverseBits[m >> 8];
+        BitPack::StoreMask16(dst + (x >> 3), m);
     }
     IntegrityThresholdLine(dst + (x >> 3), src + x, width - x, slice);
 #else

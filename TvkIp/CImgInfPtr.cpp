@@ -1,9 +1,9 @@
 #include "CImgInfPtr.h"
 
+#include "BitPack.h"
 #include "TvkIpError.h"
 
 #include <algorithm>
-#include <array>
 #include <climits>
 #include <cstring>
 #include <new>
@@ -13,22 +13,6 @@
 #endif
 
 namespace {
-
-// Bit order of every byte reversed (MSB <-> LSB).
-constexpr std::array<uint8_t, 256> MakeBitSwitch() {
-    std::array<uint8_t, 256> t{};
-    for (int i = 0; i < 256; ++i) {
-        int r = 0;
-        for (int b = 0; b < 8; ++b) {
-            if (i & (1 << b)) {
-                r |= 0x80 >> b;
-            }
-        }
-        t[i] = static_cast<uint8_t>(r);
-    }
-    return t;
-}
-constexpr std::array<uint8_t, 256> byBitSwitch = MakeBitSwitch();
 
 inline uint64_t Load64(const uint8_t* p) {
     uint64_t v;
@@ -609,7 +593,7 @@ void BitStepCopy(uint8_t* dst, int64_t dstBit, const uint8_t* src, int64_t srcBi
 
 void MemBitSwitch(uint8_t* buf, int64_t n) {
     for (int64_t i = 0; i < n; ++i) {
-        buf[i] = byBitSwitch[buf[i]];
+        buf[i] = BitPack::kReverseBits[buf[i]];
     }
 }
 
