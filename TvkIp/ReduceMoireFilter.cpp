@@ -797,6 +797,31 @@ int32_t RunExport(tagREDUCEMOIREFILTERINFO* req, void* tagREDUCEMOIREFILTERINFO:
     return rc;
 }
 
+// An export whose worker treats each line alone: create, first and middle
+// bands, and a last band that (like release) only frees the worker.
+template <class W>
+int32_t LineWiseExport(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagREDUCEMOIREFILTERINFO* req,
+                       void* tagREDUCEMOIREFILTERINFO::*field) {
+    return RunExport(req, field, [&](void*& worker) -> int32_t {
+        switch (req->lCommand) {
+        case kReduceMoireCreate:
+            return CreateInto<W>(worker, req);
+        case kReduceMoireLastBand:
+        case kReduceMoireRelease:
+            Release(worker);
+            return 0;
+        case kReduceMoireFirstBand:
+        case kReduceMoireBand: {
+            int32_t rc;
+            auto* w = BandWorker<W>(worker, dst, src, rc);
+            return w != nullptr ? w->Band(dst, src) : rc;
+        }
+        default:
+            return kReduceMoireErrBadRequest;
+        }
+    });
+}
+
 bool IsBand(int32_t command) {
     return command == kReduceMoireFirstBand || command == kReduceMoireBand ||
            command == kReduceMoireLastBand || command == kReduceMoireWholePage;
@@ -836,24 +861,7 @@ int32_t ReduceMoire(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagREDUCEMOIREFI
 }
 
 int32_t MaskFilterH(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagREDUCEMOIREFILTERINFO* req) {
-    return RunExport(req, &tagREDUCEMOIREFILTERINFO::pMaskFilterH, [&](void*& field) -> int32_t {
-        switch (req->lCommand) {
-        case kReduceMoireCreate:
-            return CreateInto<CTvkMaskFilterH>(field, req);
-        case kReduceMoireLastBand:
-        case kReduceMoireRelease:
-            Release(field);
-            return 0;
-        case kReduceMoireFirstBand:
-        case kReduceMoireBand: {
-            int32_t rc;
-            auto* w = BandWorker<CTvkMaskFilterH>(field, dst, src, rc);
-            return w != nullptr ? w->Band(dst, src) : rc;
-        }
-        default:
-            return kReduceMoireErrBadRequest;
-        }
-    });
+    return LineWiseExport<CTvkMaskFilterH>(dst, src, req, &tagREDUCEMOIREFILTERINFO::pMaskFilterH);
 }
 
 int32_t MaskFilterV(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagREDUCEMOIREFILTERINFO* req) {
@@ -885,25 +893,8 @@ int32_t MaskFilterV(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagREDUCEMOIREFI
 
 int32_t ResolutionConvertH(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src,
                            tagREDUCEMOIREFILTERINFO* req) {
-    return RunExport(req, &tagREDUCEMOIREFILTERINFO::pResolutionConvertH,
-                     [&](void*& field) -> int32_t {
-                         switch (req->lCommand) {
-                         case kReduceMoireCreate:
-                             return CreateInto<CTvkResolutionConvertH>(field, req);
-                         case kReduceMoireLastBand:
-                         case kReduceMoireRelease:
-                             Release(field);
-                             return 0;
-                         case kReduceMoireFirstBand:
-                         case kReduceMoireBand: {
-                             int32_t rc;
-                             auto* w = BandWorker<CTvkResolutionConvertH>(field, dst, src, rc);
-                             return w != nullptr ? w->Band(dst, src) : rc;
-                         }
-                         default:
-                             return kReduceMoireErrBadRequest;
-                         }
-                     });
+    return LineWiseExport<CTvkResolutionConvertH>(dst, src, req,
+                                                  &tagREDUCEMOIREFILTERINFO::pResolutionConvertH);
 }
 
 int32_t ResolutionConvertV(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src,
