@@ -65,13 +65,9 @@ void edf_oneline(uint8_t* out, const uint8_t* u, const uint8_t* c, const uint8_t
     out[w - 1] = c[w - 1];
 }
 
-int64_t Stride(const tagTVKIMAGEINFO* img) {
-    return static_cast<int64_t>(img->lSync) * (img->lSpp == 3 ? 3 : 1);
-}
-
+// Plane `plane` of line `line` from lXpos (the record accepted below).
 uint8_t* PlaneLine(const tagTVKIMAGEINFO* img, int32_t line, int32_t plane) {
-    return img->lpImage + (static_cast<int64_t>(img->lYpos) + line) * Stride(img) +
-           static_cast<int64_t>(plane) * img->lSync + img->lXpos;
+    return EdgeLinePtr(*img, line) + static_cast<int64_t>(plane) * img->lSync + img->lXpos;
 }
 
 // 8-bit gray or line-sequential colour whose lines hold `width` bytes from lXpos.

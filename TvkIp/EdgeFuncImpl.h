@@ -95,6 +95,11 @@ protected:
     // Allocates the table for responses -range .. range-1, origin at 0.
     bool AllocLevelTable(int32_t range);
     bool CheckImage(const tagTVKIMAGEINFO* img, int32_t width, bool needPixels) const;
+    // The checks every band with lines must pass; `fresh` for the first band
+    // of an image.
+    bool AcceptsBand(const tagTVKIMAGEINFO* dst, const tagTVKIMAGEINFO* src, bool fresh);
+    // The copying members' line step.
+    int CopyLine(uint8_t* out, const uint8_t* in, int32_t width) const;
     int32_t LineBytes(int32_t width) const { return width * BytesPerPixel(); }
 
     uint8_t* m_pNewest = nullptr;

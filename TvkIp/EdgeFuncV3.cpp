@@ -194,17 +194,28 @@ bool CEdgeFuncGray::CheckImage(const tagTVKIMAGEINFO* img, int32_t width, bool n
     return !needPixels || img->lpImage != nullptr;
 }
 
-int CEdgeFuncGray::LineStart1(uint8_t* out, const uint8_t* in, int32_t width) {
+bool CEdgeFuncGray::AcceptsBand(const tagTVKIMAGEINFO* dst, const tagTVKIMAGEINFO* src,
+                                bool fresh) {
+    if (fresh && src->lWidth < MinWidth()) return false;
+    // A window that was never filled cannot continue an image, and a filled
+    // one only an image of its width.
+    if (!fresh && IsUseLineBuffer() && !m_bReady) return false;
+    if (!fresh && m_bReady && src->lWidth != m_lWidth) return false;
+    return CheckImage(src, src->lWidth, true) && CheckImage(dst, src->lWidth, true);
+}
+
+int CEdgeFuncGray::CopyLine(uint8_t* out, const uint8_t* in, int32_t width) const {
     std::memcpy(out, in, static_cast<size_t>(LineBytes(width)));
     return 1;
+}
+int CEdgeFuncGray::LineStart1(uint8_t* out, const uint8_t* in, int32_t width) {
+    return CopyLine(out, in, width);
 }
 int CEdgeFuncGray::LineStart2(uint8_t* out, const uint8_t* in, int32_t width) {
-    std::memcpy(out, in, static_cast<size_t>(LineBytes(width)));
-    return 1;
+    return CopyLine(out, in, width);
 }
 int CEdgeFuncGray::LineCont(uint8_t* out, const uint8_t* in, int32_t width) {
-    std::memcpy(out, in, static_cast<size_t>(LineBytes(width)));
-    return 1;
+    return CopyLine(out, in, width);
 }
 int CEdgeFuncGray::LineFinish(uint8_t* out, const uint8_t* in, int32_t width) {
     return 0;
@@ -222,16 +233,10 @@ int CEdgeFuncGray::Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagEDGEINFO
     }
 
     if (h > 0) {
-        // A window that was never filled cannot continue an image: a caller's
-        // non-zero line count on a fresh object is refused, not run on
-        // missing buffers.
+        // A caller's non-zero line count on a fresh object is refused, not
+        // run on missing buffers.
         const bool fresh = state == 0;
-        bool ok = true;
-        if (!fresh && IsUseLineBuffer() && !m_bReady) ok = false;
-        if (fresh && src->lWidth < MinWidth()) ok = false;
-        if (!fresh && m_bReady && src->lWidth != m_lWidth) ok = false;
-        if (ok) ok = CheckImage(src, src->lWidth, true) && CheckImage(dst, src->lWidth, true);
-        if (!ok) {
+        if (!AcceptsBand(dst, src, fresh)) {
             m_Info = saved;
             return 0;
         }
@@ -284,9 +289,7 @@ int CEdgeFuncGray::Cont(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagEDGEINFO*
     if (m_Info.lLineCount <= 1) return Start(dst, src, info);
     const int32_t h = src->lHeight;
     if (h > 0) {
-        if (IsUseLineBuffer() && !m_bReady) return 0;
-        if (m_bReady && src->lWidth != m_lWidth) return 0;
-        if (!CheckImage(src, src->lWidth, true) || !CheckImage(dst, src->lWidth, true)) return 0;
+        if (!AcceptsBand(dst, src, false)) return 0;
         if (!m_bReady) m_lWidth = src->lWidth;
     }
     const int64_t ds = EdgeLineStep(*dst);

@@ -367,11 +367,9 @@ void CTvkColorGap::Correct(int32_t y, uint8_t* out) const {
 }
 
 namespace {
-int64_t LineStride(const tagTVKIMAGEINFO* img) {
-    return img->lSync;
-}
+// Line y from lYpos of an interleaved record.
 uint8_t* LineAt(const tagTVKIMAGEINFO* img, int32_t y) {
-    return img->lpImage + (static_cast<int64_t>(img->lYpos) + y) * LineStride(img);
+    return TvkLinePtr(*img, int64_t{img->lYpos} + y);
 }
 } // namespace
 
