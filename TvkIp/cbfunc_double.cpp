@@ -326,19 +326,17 @@ void CBFuncDouble_Linear::Rect() {
     if (!work) return;
     uint8_t* cur = work.get();
     uint8_t* other = cur + w;
-    const auto srcLine = [&](int32_t y) { return m_pSrc + int64_t{y} * m_lSrcSync; };
-    const auto dstRow = [&](int64_t r) { return m_pDst + r * m_lDstSync; };
 
-    ChargeOneLineLinear(srcLine(0), cur, w);
+    ChargeOneLineLinear(SrcLine(0), cur, w);
     for (int32_t y = 0; y < h; ++y) {
-        const uint8_t* s = srcLine(y);
-        OutputDstLineEven(dstRow(2 * int64_t{y}), s, cur, w, t);
+        const uint8_t* s = SrcLine(y);
+        OutputDstLineEven(DstRow(2 * int64_t{y}), s, cur, w, t);
         if (y + 1 < h) {
-            ChargeOneLineLinear(srcLine(y + 1), other, w);
-            OutputDstLineLinear(dstRow(2 * int64_t{y} + 1), s, cur, srcLine(y + 1), other, w, t);
+            ChargeOneLineLinear(SrcLine(y + 1), other, w);
+            OutputDstLineLinear(DstRow(2 * int64_t{y} + 1), s, cur, SrcLine(y + 1), other, w, t);
             std::swap(cur, other); // other now holds line y
         } else {
-            OutputDstLineLast(dstRow(2 * int64_t{y} + 1), srcLine(y - 1), other, s, cur, w, t);
+            OutputDstLineLast(DstRow(2 * int64_t{y} + 1), SrcLine(y - 1), other, s, cur, w, t);
         }
     }
 }
@@ -352,25 +350,23 @@ void CBFuncDouble_Cubic::Rect() {
     if (!work) return;
     // In-between lines of source lines y - 1 .. y + 2 rotate through four slots.
     const auto mid = [&](int32_t y) { return work.get() + static_cast<size_t>(y & 3) * w; };
-    const auto srcLine = [&](int32_t y) { return m_pSrc + int64_t{y} * m_lSrcSync; };
-    const auto dstRow = [&](int64_t r) { return m_pDst + r * m_lDstSync; };
 
-    for (int32_t y = 0; y < 3; ++y) ChargeOneLine(srcLine(y), mid(y), w);
-    OutputDstLineEven(dstRow(0), srcLine(0), mid(0), w, t);
-    OutputDstLineLinear(dstRow(1), srcLine(0), mid(0), srcLine(1), mid(1), w, t);
+    for (int32_t y = 0; y < 3; ++y) ChargeOneLine(SrcLine(y), mid(y), w);
+    OutputDstLineEven(DstRow(0), SrcLine(0), mid(0), w, t);
+    OutputDstLineLinear(DstRow(1), SrcLine(0), mid(0), SrcLine(1), mid(1), w, t);
     for (int32_t y = 1; y <= h - 3; ++y) {
-        ChargeOneLine(srcLine(y + 2), mid(y + 2), w);
-        const uint8_t* const s[4] = {srcLine(y - 1), srcLine(y), srcLine(y + 1), srcLine(y + 2)};
+        ChargeOneLine(SrcLine(y + 2), mid(y + 2), w);
+        const uint8_t* const s[4] = {SrcLine(y - 1), SrcLine(y), SrcLine(y + 1), SrcLine(y + 2)};
         const uint8_t* const m[4] = {mid(y - 1), mid(y), mid(y + 1), mid(y + 2)};
-        OutputDstLineEven(dstRow(2 * int64_t{y}), s[1], m[1], w, t);
-        OutputDstLine(dstRow(2 * int64_t{y} + 1), s, m, w, t);
+        OutputDstLineEven(DstRow(2 * int64_t{y}), s[1], m[1], w, t);
+        OutputDstLine(DstRow(2 * int64_t{y} + 1), s, m, w, t);
     }
     const int32_t y = h - 2;
-    OutputDstLineEven(dstRow(2 * int64_t{y}), srcLine(y), mid(y), w, t);
-    OutputDstLineLinear(dstRow(2 * int64_t{y} + 1), srcLine(y), mid(y), srcLine(y + 1), mid(y + 1),
+    OutputDstLineEven(DstRow(2 * int64_t{y}), SrcLine(y), mid(y), w, t);
+    OutputDstLineLinear(DstRow(2 * int64_t{y} + 1), SrcLine(y), mid(y), SrcLine(y + 1), mid(y + 1),
                         w, t);
     const int32_t last = h - 1;
-    OutputDstLineEven(dstRow(2 * int64_t{last}), srcLine(last), mid(last), w, t);
-    OutputDstLineLast(dstRow(2 * int64_t{last} + 1), srcLine(last - 1), mid(last - 1),
-                      srcLine(last), mid(last), w, t);
+    OutputDstLineEven(DstRow(2 * int64_t{last}), SrcLine(last), mid(last), w, t);
+    OutputDstLineLast(DstRow(2 * int64_t{last} + 1), SrcLine(last - 1), mid(last - 1),
+                      SrcLine(last), mid(last), w, t);
 }

@@ -137,6 +137,11 @@ public:
     using CBFunc::Start;
     int Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFUNCINFO* info) override;
     void Line() override;
+
+protected:
+    // Source line y and destination row r of the rectangle.
+    const uint8_t* SrcLine(int32_t y) const { return m_pSrc + int64_t{y} * m_lSrcSync; }
+    uint8_t* DstRow(int64_t r) const { return m_pDst + r * m_lDstSync; }
 };
 
 // Kind 12: double density from linearly interpolated samples.
