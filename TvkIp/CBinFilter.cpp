@@ -166,13 +166,10 @@ uint8_t* CBinFilter::NextDstLine() {
 }
 
 int CBinFilter::Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, void* info) {
-    m_pDst = dst != nullptr ? dst->lpImage : nullptr;
-    m_lDstSync = dst != nullptr ? dst->lSync : 0;
-    m_lDstCapacity = Capacity(dst);
+    SetFinishDst(dst); // the band's destination, taken as a finish takes it
     m_pSrc = src != nullptr ? src->lpImage : nullptr;
     m_lSrcSync = src != nullptr ? src->lSync : m_lSrcSync;
     m_lSrcLeft = src != nullptr && src->lpImage != nullptr ? std::max(src->lHeight, 0) : 0;
-    m_lProduced = 0;
     if (info != nullptr) {
         const auto* r = static_cast<const tagBINFILTERINFO*>(info);
         m_ulSize = r->size;

@@ -1081,8 +1081,7 @@ int AdaptRegionBin(const ImagePlane& dst, const ImagePlane& src, uint32_t A, uin
         return 1;
     }
 
-    const int32_t W = BlockCount(w), H = BlockCount(h);
-    if (W == 0 || H == 0) return 0;
+    const int32_t W = BlockCount(w), H = BlockCount(h); // at least 1 each from here
 
     // Work images; any that cannot be made fails the kind before the
     // destination is touched.

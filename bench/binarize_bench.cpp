@@ -28,16 +28,21 @@ const kdtest::TestImage& BinaryPage() {
     return page;
 }
 
+tagBINFUNCINFO KindRecord(uint32_t kind) {
+    tagBINFUNCINFO info{};
+    info.size = kBinFuncInfoSizeLong;
+    info.kind = kind;
+    info.firstSlice = info.nextSlice = 128;
+    return info;
+}
+
 void BM_Binarize(benchmark::State& state) {
     const auto kind = static_cast<uint32_t>(state.range(0));
     const bool colour = kind == kBinToMonoChrome || kind == kBinMebrin;
     const int32_t scale = kind >= kBinDouble ? 2 : 1;
     kdtest::TestImage src = colour ? ColourPage() : GrayPage();
     kdtest::TestImage dst = kdtest::TestImage::Binary(kA4Width * scale, kA4Height * scale);
-    tagBINFUNCINFO info{};
-    info.size = kBinFuncInfoSizeLong;
-    info.kind = kind;
-    info.firstSlice = info.nextSlice = 128;
+    tagBINFUNCINFO info = KindRecord(kind);
     for (auto _ : state) {
         info.lineCount = 0;
         benchmark::DoNotOptimize(BinalizeRectEx(dst.info(), src.info(), &info));
@@ -95,10 +100,7 @@ BENCHMARK(BM_EraseDot)->ArgName("polarity")->Arg(1)->Arg(0)->Unit(benchmark::kMi
 void BM_PortableAdaptRegion(benchmark::State& state) {
     kdtest::TestImage src = GrayPage();
     kdtest::TestImage dst = kdtest::TestImage::Binary(kA4Width, kA4Height);
-    tagBINFUNCINFO info{};
-    info.size = kBinFuncInfoSizeLong;
-    info.kind = kBinAdaptRegion;
-    info.firstSlice = info.nextSlice = 128;
+    tagBINFUNCINFO info = KindRecord(kBinAdaptRegion);
     IpForcePortablePaths(true);
     for (auto _ : state) benchmark::DoNotOptimize(BinalizeRectEx(dst.info(), src.info(), &info));
     IpForcePortablePaths(false);
