@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -458,36 +459,27 @@ uint32_t ColorGapCorrect(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, COLORGAPINF
     CTvkColorGap* worker = info->pColorGap;
     if (worker != nullptr && !IsLiveWorker(worker)) return kColorGapBadParam;
 
+    // Both records interleaved RGB of the worker's width (a new worker takes
+    // the source's).
+    const int32_t width = worker != nullptr ? worker->Width() : src->lWidth;
+    if (!IsRgb24(src, width) || src->lWidth != width || !IsRgb24(dst, width) ||
+        (src->lHeight > 0 && src->lpImage == nullptr))
+        return kColorGapBadParam;
+
     const bool created = worker == nullptr;
     if (created) {
-        if (dst->ulRGBOrder != 0 && src->ulRGBOrder != 0) return kColorGapBadParam;
-        if (!IsRgb24(src, src->lWidth) || !IsRgb24(dst, src->lWidth)) return kColorGapBadParam;
-        if (src->lHeight > 0 && src->lpImage == nullptr) return kColorGapBadParam;
-        worker = new (std::nothrow) CTvkColorGap;
-        if (worker == nullptr) return kColorGapNoMemory;
-        if (worker->Initialize(src, info) != kColorGapOk) {
-            delete worker;
-            return kColorGapNoMemory;
-        }
+        std::unique_ptr<CTvkColorGap> made(new (std::nothrow) CTvkColorGap);
+        if (!made || made->Initialize(src, info) != kColorGapOk) return kColorGapNoMemory;
         info->lDelayLines = kColorGapDelay;
-        if (last && src->lHeight >= 16 && worker->m_bMode != 2 && worker->m_bMode != 4) {
-            if (dst->lpImage == nullptr) {
-                delete worker;
-                return kColorGapBadParam;
-            }
-            const uint32_t r = worker->PageProcess(dst, src);
-            delete worker;
+        if (last && src->lHeight >= 16 && made->m_bMode != 2 && made->m_bMode != 4) {
+            if (dst->lpImage == nullptr) return kColorGapBadParam;
+            const uint32_t r = made->PageProcess(dst, src);
             if (r == kColorGapOk) dst->lHeight = src->lHeight;
             return r;
         }
-        if (!Workers::Add(worker)) {
-            delete worker;
-            return kColorGapNoMemory;
-        }
+        if (!Workers::Add(made.get())) return kColorGapNoMemory;
+        worker = made.release();
         info->pColorGap = worker;
-    } else if (!IsRgb24(src, worker->Width()) || src->lWidth != worker->Width() ||
-               !IsRgb24(dst, worker->Width()) || (src->lHeight > 0 && src->lpImage == nullptr)) {
-        return kColorGapBadParam;
     }
 
     // Every line this call is due to write must fit in the destination; a
