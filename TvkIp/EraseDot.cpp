@@ -267,6 +267,15 @@ CEraseDot* MakeWorker(tagERASEDOTINFO* info) {
     return Worker(info);
 }
 
+// The record's worker (made when missing) set to the record's polarity; null
+// for a short record or lacking memory.
+CEraseDot* ReadyWorker(tagERASEDOTINFO* info) {
+    if (!ValidRecord(info)) return nullptr;
+    CEraseDot* worker = MakeWorker(info);
+    if (worker != nullptr) worker->SetPolarity(info->polarity);
+    return worker;
+}
+
 void ReleaseWorker(tagERASEDOTINFO* info) {
     delete Worker(info);
     info->handle = nullptr;
@@ -288,10 +297,8 @@ void ReleaseEraseDotHandle(tagERASEDOTINFO* info) {
 
 int32_t EraseDot(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagERASEDOTINFO* info) {
     IpSetLastError(0);
-    if (!ValidRecord(info)) return -1;
-    CEraseDot* worker = MakeWorker(info);
+    CEraseDot* worker = ReadyWorker(info);
     if (worker == nullptr) return -1;
-    worker->SetPolarity(info->polarity);
     const int32_t result = worker->Func(dst, src);
     ReleaseWorker(info);
     return result;
@@ -299,10 +306,8 @@ int32_t EraseDot(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagERASEDOTINFO* in
 
 int32_t EraseDotStart(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagERASEDOTINFO* info) {
     IpSetLastError(0);
-    if (!ValidRecord(info)) return -1;
-    CEraseDot* worker = MakeWorker(info);
+    CEraseDot* worker = ReadyWorker(info);
     if (worker == nullptr) return -1;
-    worker->SetPolarity(info->polarity);
     // A new image: lines left over from an image that was never ended go.
     worker->Clear();
     return worker->Start(dst, src);
