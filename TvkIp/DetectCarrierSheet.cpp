@@ -357,15 +357,6 @@ constexpr int32_t kSecondPassMedianUm = 5000;
 constexpr int32_t kShadowClearUm = 10000;
 constexpr int32_t kLengthToleranceUm = 5000;
 
-// A failed duplex step's code: a negative code carrying 7 in bits 16 to 28
-// hands on its low 16 bits, other negative codes are a memory failure.
-uint32_t DuplexFailure(uint32_t rc) {
-    if (static_cast<int32_t>(rc) < 0) {
-        return ((rc >> 16) & 0x1FFF) == 7 ? (rc & 0xFFFF) : uint32_t{kDssNoMemory};
-    }
-    return rc;
-}
-
 int64_t MicronsToPixels(int64_t um, int64_t dpi) {
     return um * dpi / 25400;
 }
@@ -686,9 +677,9 @@ uint32_t CDetectSlantAndSize_OneRadiateEx::PageProc_CarrierSheet(const tagTVKIMA
 
     // First pass: the sleeve, like any duplex sheet.
     uint32_t rc = m_pDuplex->first(ImageSetOf(image), ImageSetOf(back));
-    if (rc != 0) return DuplexFailure(rc);
+    if (rc != 0) return DuplexFailureCode(rc);
     rc = m_pDuplex->last(CImg::tagIMGSET{}, CImg::tagIMGSET{});
-    if (rc != 0) return DuplexFailure(rc);
+    if (rc != 0) return DuplexFailureCode(rc);
     rc = ResultProc_Duplex(r);
     if (rc != 0) return rc;
 
@@ -722,11 +713,11 @@ uint32_t CDetectSlantAndSize_OneRadiateEx::PageProc_CarrierSheet(const tagTVKIMA
 
     // Second pass: the document inside the sleeve.
     rc = InitializeCore_CarrierSheet(*this, &sides[0].info, &sides[1].info, r, true);
-    if (rc != 0) return DuplexFailure(rc);
+    if (rc != 0) return DuplexFailureCode(rc);
     rc = m_pDuplex->first(ImageSetOf(&sides[0].info), ImageSetOf(&sides[1].info));
-    if (rc != 0) return DuplexFailure(rc);
+    if (rc != 0) return DuplexFailureCode(rc);
     rc = m_pDuplex->last(CImg::tagIMGSET{}, CImg::tagIMGSET{});
-    if (rc != 0) return DuplexFailure(rc);
+    if (rc != 0) return DuplexFailureCode(rc);
     return ResultProc_CarrierSheet(r);
 }
 

@@ -33,12 +33,9 @@ void CopyTenWords(const ModeRequest& r, tagSLANTSIZEINFO& info) {
     for (int i = 0; i < 4; ++i) info.lParam[2 + i] = r.lMargin[i];
 }
 
-// Duplex detector codes: non-negative is success; a negative code carrying
-// 7 in bits 16 to 28 hands on its low 16 bits; others are a memory failure.
+// This detector's success codes are all non-negative and report as 0.
 uint32_t DuplexCode(uint32_t code) {
-    if (static_cast<int32_t>(code) >= 0) return kDssOk;
-    if (((code >> 16) & 0x1FFF) == 7) return code & 0xFFFF;
-    return kDssNoMemory;
+    return static_cast<int32_t>(code) >= 0 ? uint32_t{kDssOk} : DuplexFailureCode(code);
 }
 
 void SetWord(CDetectSizeWithDuplex::tagOPTION& o, const int32_t (&words)[21]) {

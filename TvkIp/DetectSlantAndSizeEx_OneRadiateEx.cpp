@@ -106,12 +106,6 @@ void WriteResult(tagDETECTRESULTBLOCK& out, uint32_t flags, const tagDETECTSIZEI
     if (flags & kDssResultSlant) out.slantVector = s;
 }
 
-// A duplex detector's failure: codes of facility 7 travel as their low half.
-uint32_t DuplexCode(uint32_t rc) {
-    if (static_cast<int32_t>(rc) < 0) return ((rc >> 16) & 0x1FFF) == 7 ? (rc & 0xFFFF) : 8;
-    return rc;
-}
-
 } // namespace
 
 const tagONERADIATEEX_SCANNERINFO* OneRadiateExScannerInfo(const Request* r) {
@@ -477,7 +471,7 @@ uint32_t CDetectSlantAndSize_OneRadiateEx::ResultProc_Duplex(Request* r) {
     tagDETECTSIZEINFO info{};
     info.ulSize = kDetectSizeInfoSize;
     uint32_t rc = m_pDuplex->result(&info, &o);
-    if (rc != 0) return DuplexCode(rc);
+    if (rc != 0) return DuplexFailureCode(rc);
     WriteResult(r->basic.result, flags, info, m_trimFront, m_pDuplex->xdpi(true),
                 m_pDuplex->ydpi(true), true);
 
@@ -485,7 +479,7 @@ uint32_t CDetectSlantAndSize_OneRadiateEx::ResultProc_Duplex(Request* r) {
     info = tagDETECTSIZEINFO{};
     info.ulSize = kDetectSizeInfoSize;
     rc = m_pDuplex->result(&info, &o);
-    if (rc != 0) return DuplexCode(rc);
+    if (rc != 0) return DuplexFailureCode(rc);
     // A scan record too short for the back block gets no back results.
     if (Reaches(scan, kScanInfoBackResultSize))
         WriteResult(scan->back, flags, info, m_trimBack, m_pDuplex->xdpi(false),

@@ -14,6 +14,14 @@ inline CImg::tagIMGSET ImageSetOf(const tagTVKIMAGEINFO* image) {
     return set;
 }
 
+// A duplex detector's failure as the detection interface reports it: a
+// negative code of facility 7 travels as its low half, any other negative
+// code was a memory failure; non-negative codes pass unchanged.
+inline uint32_t DuplexFailureCode(uint32_t rc) {
+    if (static_cast<int32_t>(rc) >= 0) return rc;
+    return ((rc >> 16) & 0x1FFF) == 7 ? (rc & 0xFFFF) : uint32_t{kDssNoMemory};
+}
+
 struct tagLABELLEDCORNERS {
     Tvk::tagPOINT leftTop;
     Tvk::tagPOINT rightTop;
