@@ -23,8 +23,12 @@ bool HasSSE2() {
 }
 } // namespace
 
-uint32_t IpGetLastError() { return nIpLastError; }
-void IpSetLastError(uint32_t code) { nIpLastError = code; }
+uint32_t IpGetLastError() {
+    return nIpLastError;
+}
+void IpSetLastError(uint32_t code) {
+    nIpLastError = code;
+}
 
 bool IsSSE2FeatureAvailable() {
     static const bool available = HasSSE2() && !PortableRequestedByEnvironment();
@@ -37,4 +41,6 @@ bool IsMMXFeatureAvailable() {
     return available && !g_forcePortable.load(std::memory_order_relaxed);
 }
 
-void IpForcePortablePaths(bool force) { g_forcePortable.store(force, std::memory_order_relaxed); }
+void IpForcePortablePaths(bool force) {
+    g_forcePortable.store(force, std::memory_order_relaxed);
+}

@@ -8,10 +8,10 @@
 #define IMVRA_EXPORT __attribute__((visibility("default")))
 
 // Process-wide result words of the lower layer.
-inline constexpr uint32_t kIpErrNoMemory = 8;           // memory could not be allocated
-inline constexpr uint32_t kIpErrBadParamBlock = 13;     // invalid parameter block
-inline constexpr uint32_t kIpErrCannotRun = 14;         // operation cannot run on these images
-inline constexpr uint32_t kIpErrFailed = 0x80000001u;   // generic failure
+inline constexpr uint32_t kIpErrNoMemory = 8;         // memory could not be allocated
+inline constexpr uint32_t kIpErrBadParamBlock = 13;   // invalid parameter block
+inline constexpr uint32_t kIpErrCannotRun = 14;       // operation cannot run on these images
+inline constexpr uint32_t kIpErrFailed = 0x80000001u; // generic failure
 inline constexpr uint32_t kIpErrOutOfMemory = 0x80000002u;
 inline constexpr uint32_t kIpErrBadArgument = 0x80000003u;
 inline constexpr uint32_t kIpErrUnsupported = 0x80000008u;
