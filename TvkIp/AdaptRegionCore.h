@@ -5,7 +5,11 @@
 // gives identical bytes; the portable one is the reference.
 #pragma once
 
+#include "TvkIpError.h"
+
 #include <cstdint>
+#include <memory>
+#include <new>
 
 // A plane of lines `sync` bytes apart (8-bit gray, or 1-bit with width in
 // pixels). The steps work on the caller's buffers or on their own.
@@ -100,6 +104,23 @@ void GetBlockInfo(const uint8_t* top, int32_t sync, int32_t width, int32_t count
 void IntegralGetMaxMinBand(const uint8_t* top, int32_t sync, int32_t width, int32_t count,
                            uint8_t* M);
 void GetMaxMinBand(const uint8_t* top, int32_t sync, int32_t width, int32_t count, uint8_t* M);
+
+// Classifies the W x H blocks of src a block row at a time: the midranges
+// of row j go into mid(j) (W bytes), then visit(i, j, code) gets the class
+// code of every block of the row. Throws kIpErrNoMemory when its lines
+// cannot be made.
+template <typename Mid, typename Visit>
+void ClassifyBlocks(const ImagePlane& src, int32_t W, int32_t H, const BlockThresholds& th, Mid mid,
+                    Visit visit) {
+    std::unique_ptr<uint16_t[]> g(new (std::nothrow) uint16_t[static_cast<size_t>(W)]);
+    std::unique_ptr<uint16_t[]> v(new (std::nothrow) uint16_t[static_cast<size_t>(W)]);
+    if (!g || !v) throw kIpErrNoMemory;
+    const auto blockInfo = IsSSE2FeatureAvailable() ? GetBlockInfo : IntegralGetBlockInfo;
+    for (int32_t j = 0; j < H; ++j) {
+        blockInfo(src.Line(4 * j), src.sync, src.width, W, g.get(), v.get(), mid(j));
+        for (int32_t i = 0; i < W; ++i) visit(i, j, th.Classify(g[i], v[i]));
+    }
+}
 
 // Class code of every block into the edge map and its midrange into the
 // edge slice (both W x H, made by the caller).

@@ -996,16 +996,10 @@ namespace AdaptRegionBin {
 
 void IpDetectEdgeInfoAndSlice(EdgeMap& edge, const ImagePlane& edgeSlice, const ImagePlane& src,
                               uint32_t A, uint32_t B, uint32_t C, uint32_t T) {
-    auto gBuf = NewArray<uint16_t>(static_cast<size_t>(edge.width));
-    auto vBuf = NewArray<uint16_t>(static_cast<size_t>(edge.width));
-    if (!gBuf || !vBuf) throw kIpErrNoMemory;
-    const auto blockInfo = IsSSE2FeatureAvailable() ? GetBlockInfo : IntegralGetBlockInfo;
-    const BlockThresholds th(A, B, C, T);
-    for (int32_t j = 0; j < edge.height; ++j) {
-        blockInfo(src.Line(4 * j), src.sync, src.width, edge.width, gBuf.get(), vBuf.get(),
-                  edgeSlice.Line(j));
-        for (int32_t i = 0; i < edge.width; ++i) edge.Set(i, j, th.Classify(gBuf[i], vBuf[i]));
-    }
+    ClassifyBlocks(
+        src, edge.width, edge.height, BlockThresholds(A, B, C, T),
+        [&](int32_t j) { return edgeSlice.Line(j); },
+        [&](int32_t i, int32_t j, uint8_t code) { edge.Set(i, j, code); });
 }
 
 bool IpEdgeCorrection(EdgeMap& edge) {

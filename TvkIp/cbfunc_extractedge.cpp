@@ -16,23 +16,17 @@ namespace ExtractEdge {
 int IpDetectEdgeInfo(const ImagePlane& dst, const ImagePlane& src, uint32_t A, uint32_t B,
                      uint32_t C, uint32_t T) {
     const int32_t W = BlockCount(src.width), H = BlockCount(src.height);
-    std::unique_ptr<uint16_t[]> g(new (std::nothrow) uint16_t[static_cast<size_t>(W)]);
-    std::unique_ptr<uint16_t[]> v(new (std::nothrow) uint16_t[static_cast<size_t>(W)]);
+    // The midranges are not needed.
     std::unique_ptr<uint8_t[]> m(new (std::nothrow) uint8_t[static_cast<size_t>(W)]);
-    if (!g || !v || !m) throw kIpErrNoMemory;
-    const auto blockInfo = IsSSE2FeatureAvailable() ? AdaptRegionBin::GetBlockInfo
-                                                    : AdaptRegionBin::IntegralGetBlockInfo;
+    if (!m) throw kIpErrNoMemory;
     // The blocks kind 8 classifies as strong edges or busy with contrast.
-    const BlockThresholds th(A, B, C, T);
-    for (int32_t j = 0; j < H; ++j) {
-        blockInfo(src.Line(4 * j), src.sync, src.width, W, g.get(), v.get(), m.get());
-        for (int32_t i = 0; i < W; ++i) {
-            const uint8_t code = th.Classify(g[i], v[i]);
-            if (code != kCodeStrongEdge && code != kCodeBusyContrast) continue;
+    AdaptRegionBin::ClassifyBlocks(
+        src, W, H, BlockThresholds(A, B, C, T), [&](int32_t) { return m.get(); },
+        [&](int32_t i, int32_t j, uint8_t code) {
+            if (code != kCodeStrongEdge && code != kCodeBusyContrast) return;
             const uint8_t patch = (i & 1) ? 0x0F : 0xF0;
             for (int32_t y = 4 * j; y < 4 * j + 4; ++y) dst.Line(y)[i >> 1] |= patch;
-        }
-    }
+        });
     return 1;
 }
 
