@@ -30,10 +30,6 @@ Frame ClampedFrame(const tagTVKIMAGEINFO* image, const tagCOUNT_EDGE_INFO* info)
                  clamp(info->lRight, image->lWidth), clamp(info->lBottom, image->lHeight)};
 }
 
-uint8_t* Line(const tagTVKIMAGEINFO* image, int64_t y) {
-    return image->lpImage + y * image->lSync;
-}
-
 // Clears the bits of every line beyond the width, so line padding never
 // looks like pixels.
 void ClearPadding(tagTVKIMAGEINFO* image) {
@@ -41,7 +37,7 @@ void ClearPadding(tagTVKIMAGEINFO* image) {
     const int64_t sync = image->lSync;
     const int64_t full = w >> 3;
     for (int64_t y = 0; y < image->lHeight; ++y) {
-        uint8_t* p = Line(image, y);
+        uint8_t* p = TvkLinePtr(*image, y);
         int64_t from = full;
         if ((w & 7) != 0) {
             p[full] &= static_cast<uint8_t>(0xFF00u >> (w & 7));
@@ -73,7 +69,7 @@ int32_t CountBit(const tagTVKIMAGEINFO* image) {
     int64_t n = 0;
     const int64_t words = image->lSync / 4;
     for (int64_t y = 0; y < image->lHeight; ++y) {
-        const uint8_t* p = Line(image, y);
+        const uint8_t* p = TvkLinePtr(*image, y);
         for (int64_t k = 0; k < words; ++k) {
             uint32_t w;
             std::memcpy(&w, p + 4 * k, 4);
@@ -88,7 +84,7 @@ void FillIgnoreAreaBitOff(tagTVKIMAGEINFO* image, const tagCOUNT_EDGE_INFO* info
     const Frame f = ClampedFrame(image, info);
     const int64_t sync = image->lSync;
     for (int64_t y = 0; y < image->lHeight; ++y) {
-        uint8_t* p = Line(image, y);
+        uint8_t* p = TvkLinePtr(*image, y);
         if (y < f.top || y >= f.bottom) {
             std::memset(p, 0, static_cast<size_t>(sync));
             continue;
@@ -106,20 +102,21 @@ void FillIgnoreAreaBitOff(tagTVKIMAGEINFO* image, const tagCOUNT_EDGE_INFO* info
 void CreateEdgeImage_Y_Normal(tagTVKIMAGEINFO* work, const tagTVKIMAGEINFO* bits) {
     const int64_t sync = bits->lSync;
     for (int64_t y = 0; y + 1 < bits->lHeight; ++y) {
-        const uint8_t* a = Line(bits, y);
-        const uint8_t* b = Line(bits, y + 1);
-        uint8_t* w = Line(work, y);
+        const uint8_t* a = TvkLinePtr(*bits, y);
+        const uint8_t* b = TvkLinePtr(*bits, y + 1);
+        uint8_t* w = TvkLinePtr(*work, y);
         for (int64_t i = 0; i < sync; ++i) w[i] = static_cast<uint8_t>(a[i] ^ b[i]);
     }
-    if (bits->lHeight > 0) std::memset(Line(work, bits->lHeight - 1), 0, static_cast<size_t>(sync));
+    if (bits->lHeight > 0)
+        std::memset(TvkLinePtr(*work, bits->lHeight - 1), 0, static_cast<size_t>(sync));
 }
 
 void GetX1BitShiftImage(tagTVKIMAGEINFO* work, const tagTVKIMAGEINFO* bits) {
     const int64_t sync = bits->lSync;
     const int64_t w = bits->lWidth;
     for (int64_t y = 0; y < bits->lHeight; ++y) {
-        const uint8_t* s = Line(bits, y);
-        uint8_t* d = Line(work, y);
+        const uint8_t* s = TvkLinePtr(*bits, y);
+        uint8_t* d = TvkLinePtr(*work, y);
         for (int64_t i = 0; i + 1 < sync; ++i) {
             d[i] = static_cast<uint8_t>((s[i] << 1) | (s[i + 1] >> 7));
         }
@@ -135,8 +132,8 @@ void GetX1BitShiftImage(tagTVKIMAGEINFO* work, const tagTVKIMAGEINFO* bits) {
 void CreateEdgeImage_X_Normal(tagTVKIMAGEINFO* work, const tagTVKIMAGEINFO* bits) {
     const int64_t sync = bits->lSync;
     for (int64_t y = 0; y < bits->lHeight; ++y) {
-        const uint8_t* s = Line(bits, y);
-        uint8_t* d = Line(work, y);
+        const uint8_t* s = TvkLinePtr(*bits, y);
+        uint8_t* d = TvkLinePtr(*work, y);
         int64_t i = 0;
         for (; i + 4 <= sync; i += 4) {
             uint32_t a, b;
@@ -206,10 +203,9 @@ void BinaryEdgeCountProcess(tagTVKIMAGEINFO* image, tagCOUNT_EDGE_INFO* info) {
     NewBits(copy, image->lWidth, image->lHeight, image->lXResolution, image->lYResolution,
             kBadArgument);
     tagTVKIMAGEINFO* c = copy.Info();
-    const int64_t srcSync = TvkLineStep(*image);
     const size_t n = static_cast<size_t>(std::min<int64_t>(image->lSync, c->lSync));
     for (int64_t y = 0; y < image->lHeight; ++y) {
-        std::memcpy(Line(c, y), image->lpImage + y * srcSync, n);
+        std::memcpy(TvkLinePtr(*c, y), TvkLinePtr(*image, y), n);
     }
     ClearPadding(c);
     EdgeCountCore(c, info);

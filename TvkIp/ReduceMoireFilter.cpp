@@ -246,10 +246,6 @@ int32_t NewSpreadTable(int32_t out, int32_t in, std::unique_ptr<uint32_t[]>& tab
     return 0;
 }
 
-uint8_t* LineOf(const tagTVKIMAGEINFO* img, int64_t y) {
-    return img->lpImage + static_cast<size_t>(y) * static_cast<size_t>(img->lSync);
-}
-
 class CTvkReduceMoire : public CMoireWorker {
 public:
     static constexpr Kind kKind = Kind::ReduceMoire;
@@ -308,7 +304,7 @@ public:
         };
         if (src != nullptr) {
             for (int32_t y = 0; y < src->lHeight; ++y) {
-                PadLine(LineOf(src, y), m_inW, m_spp, m_mask.half, m_pad.get());
+                PadLine(TvkLinePtr(*src, y), m_inW, m_spp, m_mask.half, m_pad.get());
                 // The horizontally reduced line replaces the source pixels;
                 // line y of the output lies before source line y + 1.
                 uint8_t* reduced = src->lpImage + static_cast<size_t>(y) * m_outBytes;
@@ -336,7 +332,7 @@ public:
 private:
     void Output(tagTVKIMAGEINFO* dst, int32_t firstLine, int32_t room, int32_t& written) {
         if (written >= room || m_written >= m_expected) return;
-        m_window.Filter(LineOf(dst, int64_t{firstLine} + written));
+        m_window.Filter(TvkLinePtr(*dst, int64_t{firstLine} + written));
         ++written;
         ++m_written;
     }
@@ -373,8 +369,8 @@ public:
         }
         const int32_t lines = std::min(src->lHeight, dst->lHeight);
         for (int32_t y = 0; y < lines; ++y) {
-            PadLine(LineOf(src, y), w, spp, m_mask.half, m_pad.get());
-            MaskH(m_pad.get(), w, m_xs.get(), w, spp, m_mask, nullptr, LineOf(dst, y));
+            PadLine(TvkLinePtr(*src, y), w, spp, m_mask.half, m_pad.get());
+            MaskH(m_pad.get(), w, m_xs.get(), w, spp, m_mask, nullptr, TvkLinePtr(*dst, y));
         }
         dst->lHeight = lines;
         return 0;
@@ -408,11 +404,11 @@ public:
         const int32_t room = dst->lHeight;
         int32_t written = 0;
         auto emit = [&] {
-            if (written < room) m_window.Filter(LineOf(dst, written++));
+            if (written < room) m_window.Filter(TvkLinePtr(*dst, written++));
             m_window.Advance();
         };
         for (int32_t y = 0; y < src->lHeight; ++y) {
-            m_window.Enter(LineOf(src, y));
+            m_window.Enter(TvkLinePtr(*src, y));
             while (m_window.Due()) emit();
         }
         if (last && m_window.AnyEntered())
@@ -444,7 +440,7 @@ public:
         int32_t written = 0;
         for (int32_t y = 0; y < src->lHeight && m_cursor < m_inH; ++y, ++m_cursor) {
             if (m_table[m_cursor] == 0 || written >= room) continue;
-            std::memcpy(LineOf(dst, written++), LineOf(src, y), bytes);
+            std::memcpy(TvkLinePtr(*dst, written++), TvkLinePtr(*src, y), bytes);
         }
         m_written += written;
         dst->lHeight = written;
@@ -472,8 +468,8 @@ public:
         const int32_t spp = src->lSpp;
         const int32_t lines = std::min(src->lHeight, dst->lHeight);
         for (int32_t y = 0; y < lines; ++y) {
-            const uint8_t* s = LineOf(src, y);
-            uint8_t* d = LineOf(dst, y);
+            const uint8_t* s = TvkLinePtr(*src, y);
+            uint8_t* d = TvkLinePtr(*dst, y);
             int32_t o = 0;
             for (int32_t x = 0; x < m_inW && o < dst->lWidth; ++x)
                 if (m_table[x] != 0)
