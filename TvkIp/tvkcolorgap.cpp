@@ -54,6 +54,11 @@ constexpr int32_t kDefaultLimits[5][13] = {
     {80, 102, 102, 96, 64, 96, 96, 88, 40, 160, 128, 72, 80},    // above 400
 };
 
+// A run of doubtful colours flags at most this many lines back from the
+// newest line, so a line's flags are final (and side-checked) this far
+// behind it, and corrected one line later.
+constexpr int32_t kSearchSpan = kColorGapDelay - 1;
+
 int LimitRow(int32_t r) {
     if (r <= 150) return 0;
     if (r <= 200) return 1;
@@ -299,7 +304,7 @@ void CTvkColorGap::Search(int32_t y) {
     uint8_t* flags = Flags(y);
     std::memset(flags, 0, static_cast<size_t>(m_lWidth));
     m_bMarked[y] = 0;
-    const int32_t oldest = (y + kRing - 12) % kRing;
+    const int32_t oldest = (y + kRing - kSearchSpan) % kRing;
     const int32_t above = (y + kRing - 1) % kRing;
     const uint8_t* px = Ring(y);
     for (int32_t x = 0; x < m_lWidth; ++x, px += 3) {
@@ -383,15 +388,15 @@ void CTvkColorGap::TakeLine(const uint8_t* line, uint8_t* out) {
     std::memcpy(Ring(y), line, m_lLineBytes);
     Search(y);
     ++m_lLines;
-    if (m_lLines >= 13) SideCheck((y + kRing - 12) % kRing);
-    if (m_lLines >= 14) Correct((y + kRing - 13) % kRing, out);
+    if (m_lLines > kSearchSpan) SideCheck((y + kRing - kSearchSpan) % kRing);
+    if (m_lLines > kColorGapDelay) Correct((y + kRing - kColorGapDelay) % kRing, out);
 }
 
 int32_t CTvkColorGap::Process(tagTVKIMAGEINFO* dst, const tagTVKIMAGEINFO* src, int32_t first,
                               int32_t dstStart) {
     int32_t written = 0;
     for (int32_t i = first; i < src->lHeight; ++i) {
-        const bool due = m_lLines >= 13;
+        const bool due = m_lLines >= kColorGapDelay;
         TakeLine(LineAt(src, i), due ? LineAt(dst, dstStart + written) : nullptr);
         if (due) ++written;
     }
@@ -401,7 +406,7 @@ int32_t CTvkColorGap::Process(tagTVKIMAGEINFO* dst, const tagTVKIMAGEINFO* src, 
 int32_t CTvkColorGap::ProcessLast(tagTVKIMAGEINFO* dst, int32_t dstStart) {
     const int32_t n = m_lLines;
     if (n == 0) return 0;
-    for (int32_t k = std::max(0, n - 12); k < n; ++k) SideCheck(k % kRing);
+    for (int32_t k = std::max(0, n - kSearchSpan); k < n; ++k) SideCheck(k % kRing);
     std::memset(Flags(n % kRing), 0, static_cast<size_t>(m_lWidth));
     m_bMarked[n % kRing] = 0;
     int32_t written = 0;
