@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -671,31 +672,27 @@ void SSE2MaskLine16(const uint8_t* const* rows, int32_t count, const int16_t* co
 
 void SSE2MaskLine(const uint8_t* const* rows, int32_t count, const int16_t* coef, int32_t scale,
                   int32_t bytes, uint8_t* out) {
-    if (Fits16(coef, count, scale)) {
-        switch (count) {
-        case 3:
-            return SSE2MaskLine16<3>(rows, count, coef, scale, bytes, out);
-        case 5:
-            return SSE2MaskLine16<5>(rows, count, coef, scale, bytes, out);
-        case 7:
-            return SSE2MaskLine16<7>(rows, count, coef, scale, bytes, out);
-        case 9:
-            return SSE2MaskLine16<9>(rows, count, coef, scale, bytes, out);
-        default:
-            return SSE2MaskLine16<0>(rows, count, coef, scale, bytes, out);
-        }
-    }
+    const bool lanes16 = Fits16(coef, count, scale);
+    // The built-in mask lengths get kernels unrolled for their tap count
+    // (N); any other length is read at run time (N = 0).
+    const auto run = [&](auto taps) {
+        constexpr int N = decltype(taps)::value;
+        if (lanes16)
+            SSE2MaskLine16<N>(rows, count, coef, scale, bytes, out);
+        else
+            SSE2MaskLineN<N>(rows, count, coef, scale, bytes, out);
+    };
     switch (count) {
     case 3:
-        return SSE2MaskLineN<3>(rows, count, coef, scale, bytes, out);
+        return run(std::integral_constant<int, 3>{});
     case 5:
-        return SSE2MaskLineN<5>(rows, count, coef, scale, bytes, out);
+        return run(std::integral_constant<int, 5>{});
     case 7:
-        return SSE2MaskLineN<7>(rows, count, coef, scale, bytes, out);
+        return run(std::integral_constant<int, 7>{});
     case 9:
-        return SSE2MaskLineN<9>(rows, count, coef, scale, bytes, out);
+        return run(std::integral_constant<int, 9>{});
     default:
-        return SSE2MaskLineN<0>(rows, count, coef, scale, bytes, out);
+        return run(std::integral_constant<int, 0>{});
     }
 }
 #else
