@@ -16,11 +16,6 @@
 
 namespace EDGE_PROFILE_FUNCSPACE {
 
-inline int32_t Clamp32(int64_t v) {
-    return static_cast<int32_t>(std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(),
-                                                    std::numeric_limits<int32_t>::max()));
-}
-
 // First column with an entry; the profile's length when there is none.
 inline int32_t FirstValid(const std::vector<int32_t>& p) {
     for (size_t i = 0; i < p.size(); ++i)

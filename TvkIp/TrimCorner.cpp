@@ -58,12 +58,6 @@ bool Proper(const Tvk::tagPOINT p[4], bool caseA) {
            (p[0].y > 0 || p[1].y >= 1);
 }
 
-int32_t Clamp32(int64_t v) {
-    if (v > INT32_MAX) return INT32_MAX;
-    if (v < INT32_MIN) return INT32_MIN;
-    return static_cast<int32_t>(v);
-}
-
 void Finish(Tvk::tagPOINT pt[4], const Tvk::tagPOINT saved[4], bool caseA) {
     if (!Proper(pt, caseA))
         for (int k = 0; k < 4; ++k) pt[k] = saved[k];

@@ -16,6 +16,11 @@ inline constexpr uint32_t kIpErrOutOfMemory = 0x80000002u;
 inline constexpr uint32_t kIpErrBadArgument = 0x80000003u;
 inline constexpr uint32_t kIpErrUnsupported = 0x80000008u;
 
+// A 64-bit intermediate stored in a 32-bit field: saturates instead of wrapping.
+constexpr int32_t Clamp32(int64_t v) {
+    return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : static_cast<int32_t>(v);
+}
+
 // Rectangle of the image container: origin and extent.
 struct tagRECT {
     int32_t left;
