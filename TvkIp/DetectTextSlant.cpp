@@ -4,6 +4,7 @@
 
 #include "CBFunc.h"
 #include "CImgInfPtr.h"
+#include "Luminance.h"
 #include "TvkIpError.h"
 #include "WorkImage.h"
 
@@ -19,18 +20,9 @@ namespace {
 constexpr int32_t kErrInvalidParameter = 87;
 constexpr int32_t kErrNoMemory = 8;
 
-// Weighting tables of the to-gray conversion; their sum never exceeds 253.
-constexpr std::array<uint8_t, 256> MakeWeight(double w) {
-    std::array<uint8_t, 256> t{};
-    for (int i = 0; i < 256; ++i) {
-        t[i] = static_cast<uint8_t>(static_cast<int>(w * i + 0.5));
-    }
-    return t;
-}
-constexpr std::array<uint8_t, 256> kGrayR = MakeWeight(0.29);
-constexpr std::array<uint8_t, 256> kGrayG = MakeWeight(0.587);
-constexpr std::array<uint8_t, 256> kGrayB = MakeWeight(0.114);
-static_assert(kGrayR[255] + kGrayG[255] + kGrayB[255] <= 255);
+constexpr const auto& kGrayR = GRAY_WEIGHT::RedToGray;
+constexpr const auto& kGrayG = GRAY_WEIGHT::GreenToGray;
+constexpr const auto& kGrayB = GRAY_WEIGHT::BlueToGray;
 
 // Nibble made of bits 7, 5, 3 and 1 of a byte: the left pixel of each pair.
 constexpr std::array<uint8_t, 256> MakeHalfTable() {

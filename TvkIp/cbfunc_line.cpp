@@ -3,6 +3,7 @@
 // median threshold (kind 5).
 #include "BitPack.h"
 #include "CBFuncKinds.h"
+#include "Luminance.h"
 
 #include "TvkIpError.h"
 
@@ -16,16 +17,9 @@
 
 namespace {
 
-constexpr std::array<uint8_t, 256> MakeGrayWeight(double w) {
-    std::array<uint8_t, 256> t{};
-    for (int v = 0; v < 256; ++v) t[v] = static_cast<uint8_t>(static_cast<int>(v * w + 0.5));
-    return t;
-}
-constexpr std::array<uint8_t, 256> RedToGray = MakeGrayWeight(0.29);
-constexpr std::array<uint8_t, 256> GreenToGray = MakeGrayWeight(0.587);
-constexpr std::array<uint8_t, 256> BlueToGray = MakeGrayWeight(0.114);
-static_assert(RedToGray[50] == 14 && RedToGray[255] == 74);
-static_assert(GreenToGray[255] == 150 && BlueToGray[255] == 29);
+using GRAY_WEIGHT::BlueToGray;
+using GRAY_WEIGHT::GreenToGray;
+using GRAY_WEIGHT::RedToGray;
 
 bool IsColour24(const tagTVKIMAGEINFO* image) {
     return image != nullptr && image->lBps == 8 && image->lSpp == 3;
