@@ -18,9 +18,9 @@ using kdtest::TestImage;
 namespace {
 
 // A sheet on a dark backing; every line is marked so that no band counts as flat.
-TestImage DarkSheetPage(double angle, SheetSpec* spec = nullptr) {
+TestImage DarkSheetPage(double angle, SheetSpec* used = nullptr) {
     const SheetSpec s = DarkSheetSpec(angle);
-    if (spec != nullptr) *spec = s;
+    if (used != nullptr) *used = s;
     TestImage im = kdtest::SheetPage(s);
     for (int32_t y = 0; y < im.height(); ++y) im.set(0, y, 21);
     return im;

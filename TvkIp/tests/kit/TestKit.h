@@ -114,13 +114,13 @@ struct SheetSpec {
     int32_t xdpi = 300, ydpi = 300;
     uint32_t seed = 5;
 };
-TestImage SheetPage(const SheetSpec& spec);
+TestImage SheetPage(const SheetSpec& sheet);
 // The four corners of the sheet as generated: left-top, right-top,
 // right-bottom, left-bottom, in image pixels.
 struct Corner {
     double x, y;
 };
-std::vector<Corner> SheetCorners(const SheetSpec& spec);
+std::vector<Corner> SheetCorners(const SheetSpec& sheet);
 
 // PNM files: P4 (1 bit), P5 (8 bit), P6 (24 bit, either layout). Returns
 // false on failure.
