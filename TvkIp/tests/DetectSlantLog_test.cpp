@@ -85,6 +85,12 @@ TEST(SlantLog, FrontSlantsGoToAnExistingLog) {
     const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
     ASSERT_GE(fd, 0);
     close(fd);
+    // The log switches logging on for every later run: never leave it behind,
+    // also when an assertion below ends the test early.
+    struct Remove {
+        const char* path;
+        ~Remove() { unlink(path); }
+    } remove{path};
 
     const TestImage f = Side(false), b = Side(true);
     CImg::tagIMGSET fs{}, bs{};
@@ -105,7 +111,6 @@ TEST(SlantLog, FrontSlantsGoToAnExistingLog) {
     ASSERT_GT(front.slant.y, 0);
 
     const std::string log = ReadAll(path);
-    unlink(path);
     char line[128];
     std::snprintf(line, sizeof line, "\r\n%d,%d,%f", front.slant.x, front.slant.y,
                   std::atan2(double(front.slant.y), double(front.slant.x)) * 180 /
