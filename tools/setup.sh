@@ -33,7 +33,7 @@ install_deps() {
     "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-jobs=$(nproc 2>/dev/null || echo 2)
+jobs=${KD_JOBS:-$(nproc 2>/dev/null || echo 2)}
 
 configure_and_build() {
     local flavour=$1 dir type extra=()
@@ -43,6 +43,10 @@ configure_and_build() {
         *) echo "unknown build flavour $flavour" >&2; exit 2 ;;
     esac
     if [ "${CI:-}" = "true" ]; then extra+=(-DKD_WERROR=ON); fi
+    # Rebuilds of unchanged sources come from the compiler cache when there is one.
+    if command -v ccache >/dev/null 2>&1; then
+        extra+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    fi
     cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" "${extra[@]}" >/dev/null
     cmake --build "$dir" -j "$jobs"
 }
