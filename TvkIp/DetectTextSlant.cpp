@@ -12,6 +12,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <new>
 
@@ -356,25 +357,41 @@ int GetMaxAccuracy(const tagTVKIMAGEINFO& img, ACCURACYINFO& best) {
         return fast ? table.Accuracy(img, step, dir, scratch.get())
                     : GetAccuracy(img, step, dir, scratch.get());
     };
+    // Every accuracy of this pass, for the typical one.
+    constexpr size_t kSteps = std::size(kSlopeSteps);
+    double all[1 + 2 * kSteps];
+    size_t n = 0;
+    bool improved = false;
+    auto keep = [&](double a, int32_t step) {
+        all[n++] = a;
+        if (a > best.accuracy) {
+            best.accuracy = a;
+            best.step = step;
+            improved = true;
+        }
+    };
     const double flat = accuracy(kTextSlantHorizontal, 1);
-    if (flat > best.accuracy) {
-        best.accuracy = flat;
-        best.step = kTextSlantHorizontal;
-    }
+    keep(flat, kTextSlantHorizontal);
     if (flat == 0.0) return 1;
     for (const int32_t dx : kSlopeSteps) {
-        const double down = accuracy(dx, 1);
-        if (down > best.accuracy) {
-            best.accuracy = down;
-            best.step = dx;
-        }
-        const double up = accuracy(dx, -1);
-        if (up > best.accuracy) {
-            best.accuracy = up;
-            best.step = -dx;
-        }
+        keep(accuracy(dx, 1), dx);
+        keep(accuracy(dx, -1), -dx);
+    }
+    if (improved) {
+        std::nth_element(all, all + n / 2, all + n);
+        best.typical = all[n / 2];
     }
     return 0;
+}
+
+bool IsFoundSlant(const ACCURACYINFO& best) {
+    constexpr int32_t kSteepest = kSlopeSteps[std::size(kSlopeSteps) - 1];
+    // Text within the table's range scores ten to twenty times the typical
+    // projection at its step; text beyond it, less than twice.
+    constexpr double kStandsOut = 3.0;
+    if (best.step == kTextSlantHorizontal || best.step == 0) return false;
+    if (best.step == kSteepest || best.step == -kSteepest) return false;
+    return best.accuracy >= kStandsOut * best.typical;
 }
 
 void HalveLine(uint8_t* out, const uint8_t* src, int32_t outWidth) {
@@ -455,9 +472,8 @@ int32_t DetectTextSlant(tagTVKIMAGEINFO* image, tagDETECTTEXTSLANTINFO* info) {
             if (!turned.Rotate90R()) return kErrNoMemory;
             if (GetMaxAccuracy(*turned.Info(), best) < 0) return kErrNoMemory;
         }
-        info->angle = best.step != kTextSlantHorizontal && best.step != 0
-                          ? std::atan(1.0 / static_cast<double>(best.step))
-                          : 0.0;
+        // A slant that may be wrong is worse than none: the page stays level.
+        info->angle = IsFoundSlant(best) ? std::atan(1.0 / static_cast<double>(best.step)) : 0.0;
         return 0;
     } catch (...) {
         return kErrNoMemory;

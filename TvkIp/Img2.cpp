@@ -300,6 +300,8 @@ uint32_t CDetectSize3::result(tagDETECTSIZEINFO* info, const tagOPTION* option) 
         m_l10mm = static_cast<int32_t>(int64_t{m_page.xdpi} * 100 / 254);
         m_lMargin = m_option.lCornerMargin;
         m_slant = m_slantTop = m_slantBottom = {0, 0};
+        m_bReach = true;
+        m_bTopClipped = false;
         revise_edge_data();
         calc_slant_and_rect();
         calc_points();
@@ -413,7 +415,14 @@ bool CDetectSize3::calc_slant_and_width_core(std::vector<int32_t>& profile, bool
     if (width % 2 == 0) ++width;
     revise_median_ex(profile.data() + *first, *last - *first, width);
     if (top) {
-        const int32_t limit = working_lines(m_calc.window()) * 180 / 100;
+        m_topSeen = profile;
+        // Entries too close to the scan's start. Where the shadow above the
+        // sheet began before the first compared window (a leading edge less
+        // than a window below the first line) only its lower side is seen,
+        // and the entry lands a window less one line below the edge: up to
+        // two windows less two lines from the start. A limit of 1.8 windows
+        // kept some of them, a dozen lines off.
+        const int32_t limit = working_lines(m_calc.window()) * 2;
         for (int32_t& v : profile)
             if (v <= limit) v = -1;
     } else {
@@ -421,9 +430,16 @@ bool CDetectSize3::calc_slant_and_width_core(std::vector<int32_t>& profile, bool
         for (int32_t& v : profile)
             if (v > limit) v = -1;
     }
+    // The outline runs between the ends that are still valid: an end dropped
+    // above would enter it as a point at line -1 and tilt the slant by the
+    // edge's whole height (a sheet entering close to the scan's first line).
+    // Fewer than two valid entries left: the edge is not found.
+    const int32_t from = FirstValid(profile), to = LastValid(profile);
+    if (from >= to) return false;
+    if (top) m_bTopClipped = int64_t{to - from} * 10 < int64_t{*last - *first} * 9;
     EdgeIndexList outline;
     int32_t far = -1;
-    get_outline_ex(profile.data(), *first, *last, outline, &far, top);
+    get_outline_ex(profile.data(), from, to, outline, &far, top);
     EdgeIndexList chains[2];
     get_sep_xvec_ex(profile.data(), outline, chains, top);
     const int32_t a = chains[0].back() - chains[0].front();
@@ -447,6 +463,7 @@ void CDetectSize3::calc_slant_and_rect() {
     m_bTopPreferred = true;
     std::vector<int32_t>& top = topEdge();
     std::vector<int32_t>& bottom = bottomEdge();
+    m_topSeen = top;
     int32_t firstT = 0, lastT = 0, firstB = 0, lastB = 0;
     const bool foundTop = calc_slant_and_width_core(top, true, &m_slantTop, &firstT, &lastT);
     const bool foundBottom =
@@ -492,6 +509,11 @@ void CDetectSize3::calc_slant_and_rect() {
         m_bAgree = !single;
     else if (ac >= ad * 108)
         m_slant = {1, 0};
+    // A leading edge that entered close to the scan's first line keeps only
+    // the part of it further down: a short piece whose slant is coarse, and
+    // far off where a few of its entries are still clipped. The whole
+    // trailing edge, where it agrees, gives the slant instead.
+    if (m_bAgree && m_bTopClipped && !m_option.bSlantFromBottom) m_slant = m_slantBottom;
 }
 
 void CDetectSize3::calc_rect() {
@@ -516,7 +538,10 @@ void CDetectSize3::calc_intercept(tagPOINT u, int64_t i[6]) const {
     const std::vector<int32_t>& bottom = m_prof[m_option.bMode ? 4 : 5];
     const std::vector<int32_t>& topRef = m_prof[m_option.bMode ? 5 : 0];
     const std::vector<int32_t>& p5 = m_prof[5];
-    const std::vector<int32_t>& p4 = m_prof[4];
+    // The sheet's extent across the slant: the top edge as it was seen,
+    // including its entries too close to the scan's start for the slant.
+    const std::vector<int32_t>& s5 = m_option.bMode ? m_topSeen : p5;
+    const std::vector<int32_t>& s4 = m_option.bMode ? m_prof[4] : m_topSeen;
     const int32_t width = static_cast<int32_t>(p5.size());
     // The rectangle's right is the last valid column, and it counts: a
     // slanted sheet's rightmost corner is often reached by that column alone.
@@ -524,15 +549,15 @@ void CDetectSize3::calc_intercept(tagPOINT u, int64_t i[6]) const {
     for (int32_t x = from; x <= to; ++x) {
         if (bottom[x] >= 0) i0 = std::max(i0, cOf(x, bottom[x]));
         if (topRef[x] >= 0) i2 = std::min(i2, cOf(x, topRef[x]));
-        if (p5[x] >= 0) {
-            const int64_t e = eOf(x, p5[x]);
+        if (s5[x] >= 0) {
+            const int64_t e = eOf(x, s5[x]);
             i1 = std::max(i1, e);
             i3 = std::min(i3, e);
             i4 = std::max(i4, e);
             i5 = std::min(i5, e);
         }
-        if (p4[x] >= 0) {
-            const int64_t e = eOf(x, p4[x]);
+        if (s4[x] >= 0) {
+            const int64_t e = eOf(x, s4[x]);
             i4 = std::max(i4, e);
             i5 = std::min(i5, e);
         }
@@ -606,6 +631,7 @@ void CDetectSize3::calc_points() {
         int64_t i[6];
         calc_intercept(u, i);
         calc_4points_core(u, i);
+        m_bReach = check_reach(u, i[0]);
         const int64_t a = m_slant.x, b = m_slant.y;
         const int64_t len = IntSqrt(a * a + b * b);
         if (len == 0) {
@@ -637,6 +663,44 @@ void CDetectSize3::calc_points() {
     }
     if (m_bAgree) set_pos_from_edge();
     set_pos_from_rct();
+}
+
+// The leading edge runs from corner to corner, so the sheet's width along
+// its slant is the reach of that edge, or of the bottom edge where it sticks
+// out further. Entries of the bottom edge off its line (noise on the backing
+// beside a steep side) reach nowhere, but the corners' construction takes
+// them; a rectangle wider than the edges, or narrower, is not the sheet's.
+// Only the leading shadow spans the sheet this way; border edges do not.
+bool CDetectSize3::check_reach(tagPOINT u, int64_t bottomLine) const {
+    if (!m_option.bMode) return true;
+    const int64_t ux = u.x, uy = u.y;
+    auto cOf = [&](int64_t x, int64_t y) { return (ux * y - uy * x) / ux; };
+    auto eOf = [&](int64_t x, int64_t y) { return (ux * x + uy * y) / ux; };
+    const int64_t tolerance = m_l10mm / 10; // 1 mm
+    int64_t lo = std::numeric_limits<int64_t>::max(), hi = std::numeric_limits<int64_t>::min();
+    auto reach = [&](int64_t x, int64_t y) {
+        const int64_t e = eOf(x, y);
+        lo = std::min(lo, e);
+        hi = std::max(hi, e);
+    };
+    const std::vector<int32_t>& bottom = m_prof[4];
+    for (size_t x = 0; x < m_topSeen.size(); ++x) {
+        const int64_t xi = static_cast<int64_t>(x);
+        if (m_topSeen[x] >= 0) reach(xi, m_topSeen[x]);
+        if (bottom[x] >= 0 && cOf(xi, bottom[x]) >= bottomLine - tolerance) reach(xi, bottom[x]);
+    }
+    if (lo > hi) return true;
+    int64_t clo = std::numeric_limits<int64_t>::max(), chi = std::numeric_limits<int64_t>::min();
+    for (const tagPOINT& c : m_pt) {
+        const int64_t e = eOf(c.x, c.y);
+        clo = std::min(clo, e);
+        chi = std::max(chi, e);
+    }
+    // The construction pulls the outermost points in by up to a millimetre
+    // (and truncates), so the corners may lie inside the reach by that much.
+    const int64_t inside = 2 * tolerance + 2;
+    return lo - clo <= tolerance && chi - hi <= tolerance && clo - lo <= inside &&
+           hi - chi <= inside;
 }
 
 void CDetectSize3::set_pos_from_edge() {
@@ -697,7 +761,13 @@ void CDetectSize3::make_result(tagDETECTSIZEINFO* info) {
         return;
     }
     bool profile4 = false;
-    if (!check_document_line(&profile4)) roll_back(info, profile4);
+    if (!check_document_line(&profile4)) {
+        roll_back(info, profile4);
+        return;
+    }
+    // Beyond the checks above: corners the sheet cannot have. Taken back to
+    // the whole scan rather than reported as a crop.
+    if (!m_bReach || !check_inside(*info)) roll_back(info, false);
 }
 
 bool CDetectSize3::check_inner_order(const tagDETECTSIZEINFO& info) const {
@@ -743,6 +813,13 @@ bool CDetectSize3::check_document_line(bool* profile4) const {
         if (std::llabs(edge[x] - line) > m_l10mm) ++misses;
     }
     return compared / 2 > misses;
+}
+
+bool CDetectSize3::check_inside(const tagDETECTSIZEINFO& info) const {
+    const int32_t lines = m_calc.lines() + m_calc.window() - 1;
+    for (const tagPOINT& c : info.corner)
+        if (c.x < 0 || c.x > m_page.width || c.y < 0 || c.y > lines) return false;
+    return true;
 }
 
 void CDetectSize3::roll_back(tagDETECTSIZEINFO* info, bool keepRect) const {

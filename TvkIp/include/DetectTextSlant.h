@@ -64,6 +64,9 @@ inline constexpr int32_t kTextSlantHorizontal = 0x7FFFFFFF;
 struct ACCURACYINFO {
     double accuracy = 0.0;
     int32_t step = kTextSlantHorizontal;
+    // The median accuracy of the projections of the pass that found the best
+    // step: what a slope that does not fit the text scores.
+    double typical = 0.0;
 };
 
 // Building blocks of the measurement, reachable by the tests.
@@ -105,6 +108,12 @@ private:
 // 1 when the image has nothing to measure (horizontal accuracy 0.0), -1 when
 // the scratch cannot be had, else 0 after trying every step both ways.
 int GetMaxAccuracy(const tagTVKIMAGEINFO& img, ACCURACYINFO& best);
+// Whether the best step is a slant to report: not the steepest step of the
+// table (the text may lie at that slope or anywhere beyond it) and scoring
+// well above the typical projection (no slope fits text slanted beyond the
+// table, and the best of such a page is a chance spike, often of the wrong
+// sign).
+bool IsFoundSlant(const ACCURACYINFO& best);
 // Left pixel of every pair of `outWidth` output pixels.
 void HalveLine(uint8_t* out, const uint8_t* src, int32_t outWidth);
 // Out line k is the halved source line 2k; -1 unless both are 1-bit images.

@@ -146,6 +146,8 @@ private:
     bool check_length(const tagDETECTSIZEINFO& info) const;
     bool check_sensor(const tagDETECTSIZEINFO& info) const;
     bool check_document_line(bool* profile4) const;
+    bool check_inside(const tagDETECTSIZEINFO& info) const;
+    bool check_reach(Tvk::tagPOINT u, int64_t bottomLine) const;
     void roll_back(tagDETECTSIZEINFO* info, bool keepRect) const;
     std::vector<int32_t>& topEdge() { return m_prof[m_option.bMode ? 5 : 4]; }
     std::vector<int32_t>& bottomEdge() { return m_prof[m_option.bMode ? 4 : 5]; }
@@ -161,10 +163,16 @@ private:
     Tvk::tagPOINT m_ref[3]{};
     bool m_bAgree = false;
     bool m_bTopPreferred = true;
+    bool m_bReach = true; // the corners span what the edges reach
+    bool m_bTopClipped = false; // the top edge lost a part close to the scan's start
     bool m_bInitialized = false;
     std::vector<int32_t> m_EdgePoints[CCalcEdge3::kProfiles];
     // Working copies for the result steps, so that result can run again.
     std::vector<int32_t> m_prof[CCalcEdge3::kProfiles];
+    // The top edge before its entries close to the scan's first line were
+    // dropped: those entries are too clipped for the slant but still show
+    // how far across the sheet reaches.
+    std::vector<int32_t> m_topSeen;
     tagOPTION m_option{};
     CCalcEdge3 m_calc;
 };

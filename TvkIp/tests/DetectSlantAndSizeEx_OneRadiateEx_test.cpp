@@ -435,3 +435,74 @@ TEST(OneRadiateEx, DegeneratePagesGiveUprightResults) {
 }
 
 } // namespace
+
+namespace {
+
+// The white backing as a feeder scans it: the leading edge from a few lines
+// below the scan's first line on, backing after the trailing edge, sensor
+// noise, blur and JPEG-like loss. Every result is either the sheet (slant
+// within 0.1 degrees, corners within the simplex bounds) or the upright
+// fallback over the whole scan; never another crop reported as success.
+// Rows marked `found` must give the sheet.
+TEST(OneRadiateEx, WhiteBackingIsRightOrRefused) {
+    const struct Row {
+        double angle;
+        int32_t leadIn, trailing;
+        double sigma;
+        bool blur, jpeg;
+        int32_t overscan; // lines the request lets the scan run past the sheet
+        bool found;
+    } rows[] = {
+        // Leading edge within two comparison windows of the first line: the
+        // clipped part of the edge once tilted the slant by its height.
+        {1.0, 25, 40, 0, false, false, 0, true},
+        {2.5, 20, 40, 0, false, false, 0, true},
+        {-1.0, 30, 40, 0, false, false, 0, true},
+        {5.0, 10, 40, 0, false, false, 0, true},
+        {-1.0, 12, 40, 0, false, false, 0, false},
+        {0.3, 10, 40, 0, false, false, 0, false},
+        {0.3, 25, 40, 2, false, false, 0, false},
+        // Backing after the trailing edge: beyond a centimetre the scan is
+        // longer than the sheet allows unless the request says otherwise.
+        {1.0, 60, 150, 0, false, false, 0, false},
+        {1.0, 60, 150, 0, false, false, 300, true},
+        {-2.5, 40, 400, 1, false, false, 600, true},
+        // Noise, blur and loss.
+        {1.0, 60, 40, 3, false, false, 0, true},
+        {-2.5, 60, 40, 3, true, true, 0, true},
+        {5.0, 60, 40, 5, false, false, 0, false},
+        {-5.0, 60, 40, 6, false, false, 0, false},
+        {2.5, 20, 40, 6, true, false, 0, false},
+        {0.0, 40, 40, 6, false, true, 0, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message()
+                     << "skew " << row.angle << " lead-in " << row.leadIn << " trailing "
+                     << row.trailing << " sigma " << row.sigma << " blur " << row.blur << " jpeg "
+                     << row.jpeg << " overscan " << row.overscan);
+        SheetSpec s = sheettruth::FedSheet(row.angle, row.leadIn, row.trailing);
+        s.shadow = 6;
+        TestImage im = kdtest::SheetPage(s);
+        if (row.blur) kdtest::BoxBlur(im, 1);
+        kdtest::AddGaussianNoise(im, row.sigma, 7);
+        if (row.jpeg) kdtest::JpegLikeLoss(im, 12);
+        Mode13Request m;
+        NoTrims(m);
+        m.scan.bottomMargin = row.overscan;
+        Detect(m, im, nullptr, 64);
+        const tagDETECTRESULTBLOCK& r = m.front();
+        const bool refused = r.slantVector.y == 0 && r.leftTop.x == 0 && r.leftTop.y == 0 &&
+                             r.rightTop.x == im.width() && r.rightBottom.x == im.width();
+        if (refused) {
+            EXPECT_FALSE(row.found) << Describe(r);
+            continue;
+        }
+        EXPECT_NEAR(SkewOf(r.slantVector), row.angle, 0.1) << Describe(r);
+        // Strong noise breaks the shadow's run in a few columns, which then
+        // read the edge a line or two early.
+        const double slack = row.sigma >= 5 ? 2 : 0;
+        ExpectCorners(r, Truth(s), kSimplexLow - slack, kSimplexHigh + slack);
+    }
+}
+
+} // namespace

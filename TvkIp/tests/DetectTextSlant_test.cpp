@@ -197,6 +197,90 @@ TEST(DetectTextSlant, ProjectionTableMatchesTheByteWalk) {
     }
 }
 
+namespace {
+
+// A 1-bit 300 dpi page of text turned clockwise by `angle` degrees (its
+// lines descend to the right for a positive angle).
+TestImage TurnedText(double angle, uint32_t seed) {
+    kdtest::SheetSpec s;
+    s.imageWidth = 1400;
+    s.imageHeight = 1800;
+    s.sheetWidth = s.imageWidth * 1.3;
+    s.sheetHeight = s.imageHeight * 1.3;
+    s.centerX = s.imageWidth / 2.0;
+    s.centerY = s.imageHeight / 2.0;
+    s.angleDeg = angle;
+    s.paper = s.backing = 235;
+    s.seed = seed;
+    const TestImage gray = kdtest::SheetPage(s);
+    TestImage bits = TestImage::Binary(gray.width(), gray.height());
+    for (int32_t y = 0; y < gray.height(); ++y)
+        for (int32_t x = 0; x < gray.width(); ++x)
+            if (gray.get(x, y) < 128) bits.set(x, y, 1);
+    return bits;
+}
+
+} // namespace
+
+// Text turned beyond the steepest measured slope (about 3 degrees) has no
+// step that fits it; its best projection is a chance one, often of the
+// other sign. Such a page is reported level, at either working resolution;
+// turned within the range, it keeps its slant.
+TEST(DetectTextSlant, BeyondTheRangeIsLevelNeverTheWrongWay) {
+    for (const double angle : {4.0, -4.0, 5.0, -5.0, 6.0, -6.0, 1.0, -2.0}) {
+        for (const uint32_t seed : {1u, 2u}) {
+            TestImage img = TurnedText(angle, seed);
+            for (const int32_t res : {0, 150}) {
+                SCOPED_TRACE(testing::Message()
+                             << "angle " << angle << " seed " << seed << " res " << res);
+                auto req = Request(nullptr, res);
+                ASSERT_EQ(DetectTextSlant(img.info(), &req), 0);
+                const double got = req.angle * 180 / M_PI;
+                if (std::fabs(angle) > 3.1) {
+                    EXPECT_EQ(got, 0.0);
+                } else {
+                    EXPECT_NEAR(got, angle, 0.06);
+                }
+            }
+        }
+    }
+}
+
+// The steepest step of the table is the edge of the range: text there may
+// lie at that slope or anywhere beyond, and is reported level; the step
+// next to it is kept.
+TEST(DetectTextSlant, SteepestStepIsTheEdgeOfTheRange) {
+    for (const int32_t step : {19, -19}) {
+        TestImage img = BinaryText(1200, 900, step);
+        auto req = Request();
+        ASSERT_EQ(DetectTextSlant(img.info(), &req), 0);
+        EXPECT_EQ(req.angle, 0.0) << step;
+    }
+    TestImage img = BinaryText(1200, 900, -20);
+    auto req = Request();
+    ASSERT_EQ(DetectTextSlant(img.info(), &req), 0);
+    EXPECT_NEAR(req.angle, std::atan(1.0 / -20), kStepTolerance);
+
+    // The decision on a best record: a step inside the range, scoring well
+    // above what the other slopes typically score.
+    const struct {
+        double accuracy, typical;
+        int32_t step;
+        bool found;
+    } cases[] = {
+        {400, 20, 57, true},   {400, 20, -20, true},  {400, 20, 19, false},
+        {400, 20, -19, false}, {50, 20, 36, false},   {60, 20, 36, true},
+        {400, 20, kTextSlantHorizontal, false},
+    };
+    for (const auto& c : cases) {
+        ACCURACYINFO best;
+        best.accuracy = c.accuracy;
+        best.typical = c.typical;
+        best.step = c.step;
+        EXPECT_EQ(ts::IsFoundSlant(best), c.found) << c.step << " " << c.accuracy;
+    }
+}
+
 TEST(ToGrayRect, ConvertsEachDepthAndCountsLines) {
     TestImage bin = TestImage::Binary(11, 2);
     bin.set(0, 0, 1);

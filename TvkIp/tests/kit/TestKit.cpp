@@ -556,6 +556,150 @@ TestImage SheetPage(const SheetSpec& s) {
     return ToImage(c, s.spp, s.order, s.xdpi, s.ydpi);
 }
 
+SheetSpec FedSheetSpec(double sheetWidth, double sheetHeight, double angle, int32_t leadIn,
+                       int32_t trailing, int32_t side) {
+    SheetSpec s;
+    s.sheetWidth = sheetWidth;
+    s.sheetHeight = sheetHeight;
+    const double a = std::fabs(angle) * 3.14159265358979323846 / 180;
+    const double h = sheetWidth * std::sin(a) + sheetHeight * std::cos(a);
+    const double w = sheetWidth * std::cos(a) + sheetHeight * std::sin(a);
+    s.imageWidth = static_cast<int32_t>(std::ceil(w)) + 2 * side;
+    s.imageHeight = static_cast<int32_t>(std::ceil(leadIn + h)) + trailing;
+    s.centerX = side + w / 2;
+    s.centerY = leadIn + h / 2;
+    s.angleDeg = angle;
+    return s;
+}
+
+namespace {
+
+// Calls f(samples, step) for every 8-bit sample row of every line: `step`
+// bytes from one pixel's sample to the next.
+template <class F> void ForEachSampleRow(TestImage& img, F f) {
+    const tagTVKIMAGEINFO& i = *img.info();
+    if (i.lBps != 8 || img.width() <= 0) return;
+    const bool planar = i.lSpp == 3 && i.ulRGBOrder != 0;
+    for (int32_t y = 0; y < img.height(); ++y) {
+        for (int c = 0; c < i.lSpp; ++c) {
+            uint8_t* row = img.line(y) + (planar ? static_cast<size_t>(c) * i.lSync : c);
+            f(y, c, row, planar || i.lSpp == 1 ? 1 : 3);
+        }
+    }
+}
+
+uint8_t ClampLevel(double v) {
+    return static_cast<uint8_t>(std::clamp(std::lround(v), 0L, 255L));
+}
+
+} // namespace
+
+void AddGaussianNoise(TestImage& img, double sigma, uint32_t seed) {
+    if (sigma <= 0) return;
+    std::mt19937 rng(seed);
+    std::normal_distribution<double> noise(0.0, sigma);
+    ForEachSampleRow(img, [&](int32_t, int, uint8_t* row, int step) {
+        for (int32_t x = 0; x < img.width(); ++x) {
+            uint8_t& v = row[static_cast<size_t>(x) * step];
+            v = ClampLevel(v + noise(rng));
+        }
+    });
+}
+
+void BoxBlur(TestImage& img, int32_t radius) {
+    if (radius <= 0) return;
+    const int32_t w = img.width(), h = img.height();
+    const int samples = img.info()->lSpp;
+    // One plane per sample: copy out, blur along rows, then along columns.
+    std::vector<double> plane(static_cast<size_t>(w) * h), tmp(plane.size());
+    for (int c = 0; c < samples; ++c) {
+        ForEachSampleRow(img, [&](int32_t y, int cc, uint8_t* row, int step) {
+            if (cc != c) return;
+            for (int32_t x = 0; x < w; ++x)
+                plane[static_cast<size_t>(y) * w + x] = row[static_cast<size_t>(x) * step];
+        });
+        auto pass = [&](const std::vector<double>& in, std::vector<double>& out, bool rows) {
+            const int32_t n = rows ? w : h, lines = rows ? h : w;
+            for (int32_t l = 0; l < lines; ++l) {
+                for (int32_t k = 0; k < n; ++k) {
+                    double sum = 0;
+                    for (int32_t d = -radius; d <= radius; ++d) {
+                        const int32_t j = std::clamp(k + d, 0, n - 1);
+                        sum += rows ? in[static_cast<size_t>(l) * w + j]
+                                    : in[static_cast<size_t>(j) * w + l];
+                    }
+                    (rows ? out[static_cast<size_t>(l) * w + k]
+                          : out[static_cast<size_t>(k) * w + l]) = sum / (2 * radius + 1);
+                }
+            }
+        };
+        pass(plane, tmp, true);
+        pass(tmp, plane, false);
+        ForEachSampleRow(img, [&](int32_t y, int cc, uint8_t* row, int step) {
+            if (cc != c) return;
+            for (int32_t x = 0; x < w; ++x)
+                row[static_cast<size_t>(x) * step] =
+                    ClampLevel(plane[static_cast<size_t>(y) * w + x]);
+        });
+    }
+}
+
+void JpegLikeLoss(TestImage& img, double step) {
+    if (step <= 0) return;
+    const int32_t w = img.width(), h = img.height();
+    double basis[8][8];
+    for (int k = 0; k < 8; ++k)
+        for (int n = 0; n < 8; ++n)
+            basis[k][n] = (k == 0 ? std::sqrt(0.125) : 0.5) *
+                          std::cos((2 * n + 1) * k * 3.14159265358979323846 / 16);
+    // Line pointers and sample steps of each sample row, per sample.
+    const int samples = img.info()->lSpp;
+    std::vector<uint8_t*> rows(static_cast<size_t>(h) * samples);
+    int sampleStep = 1;
+    ForEachSampleRow(img, [&](int32_t y, int c, uint8_t* row, int st) {
+        rows[static_cast<size_t>(y) * samples + c] = row;
+        sampleStep = st;
+    });
+    for (int c = 0; c < samples; ++c) {
+        for (int32_t by = 0; by + 8 <= h; by += 8) {
+            for (int32_t bx = 0; bx + 8 <= w; bx += 8) {
+                double block[8][8], coef[8][8], tmp[8][8];
+                for (int y = 0; y < 8; ++y)
+                    for (int x = 0; x < 8; ++x)
+                        block[y][x] =
+                            rows[static_cast<size_t>(by + y) * samples + c]
+                                [static_cast<size_t>(bx + x) * sampleStep] - 128.0;
+                for (int y = 0; y < 8; ++y) // rows
+                    for (int k = 0; k < 8; ++k) {
+                        double s = 0;
+                        for (int n = 0; n < 8; ++n) s += basis[k][n] * block[y][n];
+                        tmp[y][k] = s;
+                    }
+                for (int k = 0; k < 8; ++k) // columns, then rounding
+                    for (int x = 0; x < 8; ++x) {
+                        double s = 0;
+                        for (int n = 0; n < 8; ++n) s += basis[k][n] * tmp[n][x];
+                        const double q = k == 0 && x == 0 ? std::max(1.0, step / 4) : step;
+                        coef[k][x] = std::round(s / q) * q;
+                    }
+                for (int n = 0; n < 8; ++n) // back along columns
+                    for (int x = 0; x < 8; ++x) {
+                        double s = 0;
+                        for (int k = 0; k < 8; ++k) s += basis[k][n] * coef[k][x];
+                        tmp[n][x] = s;
+                    }
+                for (int y = 0; y < 8; ++y)
+                    for (int n = 0; n < 8; ++n) {
+                        double s = 0;
+                        for (int k = 0; k < 8; ++k) s += basis[k][n] * tmp[y][k];
+                        rows[static_cast<size_t>(by + y) * samples + c]
+                            [static_cast<size_t>(bx + n) * sampleStep] = ClampLevel(s + 128.0);
+                    }
+            }
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------
 // PNM files
 

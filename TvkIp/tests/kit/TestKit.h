@@ -122,6 +122,23 @@ struct Corner {
 };
 std::vector<Corner> SheetCorners(const SheetSpec& sheet);
 
+// A sheet of sheetWidth x sheetHeight pixels turned by `angle` degrees, as a
+// feeder scans it: its highest point `leadIn` lines below the scan's first
+// line, `trailing` lines of backing below its lowest point, `side` pixels of
+// backing left and right of it.
+SheetSpec FedSheetSpec(double sheetWidth, double sheetHeight, double angle, int32_t leadIn,
+                       int32_t trailing, int32_t side = 100);
+
+// Sensor and transport losses on an 8-bit gray or colour page, each
+// deterministic for its seed or parameters.
+// Gaussian noise of `sigma` levels on every sample, clamped to 0..255.
+void AddGaussianNoise(TestImage& img, double sigma, uint32_t seed);
+// Mean of the (2 radius + 1)-pixel square around each pixel (optical blur).
+void BoxBlur(TestImage& img, int32_t radius);
+// JPEG-like loss: each 8 x 8 block's cosine coefficients rounded to multiples
+// of `step` (larger steps lose more; the constant term keeps a finer step).
+void JpegLikeLoss(TestImage& img, double step);
+
 // PNM files: P4 (1 bit), P5 (8 bit), P6 (24 bit, either layout). Returns
 // false on failure.
 bool WritePnm(const std::string& path, const tagTVKIMAGEINFO& image);
