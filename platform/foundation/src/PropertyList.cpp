@@ -162,6 +162,54 @@ Value convert(const pugi::xml_node& n, int depth)
     throw Failure{"unknown element " + describe(n)};
 }
 
+// True when every '&' outside comments, CDATA sections, processing
+// instructions and the DOCTYPE starts one of the five predefined entities or
+// a character reference. The parser would leave any other reference as
+// literal text; XML calls it an error, so the file is refused.
+bool referencesAreWellFormed(std::string_view s)
+{
+    auto skipPast = [&](std::size_t& i, std::string_view end) {
+        std::size_t at = s.find(end, i);
+        i = at == std::string_view::npos ? s.size() : at + end.size();
+    };
+    for (std::size_t i = 0; i < s.size();) {
+        std::string_view rest = s.substr(i);
+        if (rest.starts_with("<!--")) {
+            skipPast(i, "-->");
+        } else if (rest.starts_with("<![CDATA[")) {
+            skipPast(i, "]]>");
+        } else if (rest.starts_with("<?")) {
+            skipPast(i, "?>");
+        } else if (rest.starts_with("<!")) {
+            // A DOCTYPE, with its internal subset in brackets.
+            std::size_t bracket = s.find('[', i), close = s.find('>', i);
+            if (bracket != std::string_view::npos && bracket < close)
+                skipPast(i, "]");
+            skipPast(i, ">");
+        } else if (s[i] == '&') {
+            std::size_t semi = rest.find(';');
+            if (semi == std::string_view::npos || semi > 12)
+                return false;
+            std::string_view name = rest.substr(1, semi - 1);
+            bool ok = name == "amp" || name == "lt" || name == "gt" || name == "quot" ||
+                      name == "apos";
+            if (!ok && name.size() > 1 && name[0] == '#') {
+                bool hex = name[1] == 'x';
+                std::string_view digits = name.substr(hex ? 2 : 1);
+                ok = !digits.empty() &&
+                     digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") ==
+                         std::string_view::npos;
+            }
+            if (!ok)
+                return false;
+            i += semi + 1;
+        } else {
+            ++i;
+        }
+    }
+    return true;
+}
+
 void setError(std::string* error, std::string message)
 {
     if (error)
@@ -304,6 +352,10 @@ std::optional<Value> readPropertyList(std::string_view bytes, std::string* error
         bytes.remove_prefix(3);
     if (!detail::isValidUtf8(bytes) || bytes.find('\0') != std::string_view::npos) {
         setError(error, "property list is not valid UTF-8 text");
+        return std::nullopt;
+    }
+    if (!referencesAreWellFormed(bytes)) {
+        setError(error, "malformed XML: a reference to an unknown entity");
         return std::nullopt;
     }
     // No DTD is loaded and no entity but the five predefined ones is

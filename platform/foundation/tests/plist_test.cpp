@@ -122,11 +122,12 @@ TEST(PropertyList, ReadsHandWrittenFileWithDoctypeTabsAndCdata)
     const char* text = "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
                        "<!DOCTYPE plist PUBLIC \"-//Example//DTD PLIST 1.0//EN\" "
                        "\"http://example.invalid/PropertyList-1.0.dtd\">\r\n"
-                       "<plist version=\"1.0\">\r\n<!-- a comment -->\n"
+                       "<plist version=\"1.0\">\r\n<!-- a comment & more -->\n"
                        "<dict>\n\t<key>CapDataVersion</key>\n\t\t<string>3</string>\n"
                        "\t<key>CapData</key>\n\t<data>\n\tAAEC\n\tAw==\n\t</data>\n"
                        "\t<key>Spaces</key><string>\t </string>\n"
                        "\t<key>Cdata</key><string><![CDATA[<raw> & ]]>tail</string>\n"
+                       "\t<key>Refs</key><string>&#x41;&#66;&apos;&quot;</string>\n"
                        "\t<key>Empty</key><string/>\n"
                        "\t<key>Count</key><integer> +42 </integer>\n"
                        "\t<key>When</key><date>2001-01-01T00:00:00Z</date>\n"
@@ -140,6 +141,7 @@ TEST(PropertyList, ReadsHandWrittenFileWithDoctypeTabsAndCdata)
     EXPECT_EQ(*find(d, "Spaces")->string(), "\t ");
     EXPECT_EQ(*find(d, "Cdata")->string(), "<raw> & tail");
     EXPECT_EQ(*find(d, "Empty")->string(), "");
+    EXPECT_EQ(*find(d, "Refs")->string(), "AB'\"");
     EXPECT_EQ(*find(d, "Count")->toInteger(), 42);
     EXPECT_EQ(find(d, "When")->date()->secondsSinceEpoch, 978307200);
 }
@@ -179,6 +181,9 @@ TEST(PropertyList, RefusesBadInputWithAReason)
         {"overlong UTF-8", wrap("<string>\xC0\xAF</string>")},
         {"surrogate reference", wrap("<string>&#xD800;</string>")},
         {"NUL byte", wrap(std::string("<string>a\0b</string>", 20))},
+        {"undeclared entity", wrap("<string>&lol;</string>")},
+        {"bare ampersand", wrap("<string>a & b</string>")},
+        {"empty character reference", wrap("<string>&#;</string>")},
         {"entity declaration",
          "<?xml version=\"1.0\"?><!DOCTYPE plist [<!ENTITY a \"aaaaaaaa\">]>"
          "<plist><string>&a;</string></plist>"},
