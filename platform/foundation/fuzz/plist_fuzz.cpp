@@ -8,17 +8,14 @@
 #include <cstdint>
 #include <cstdlib>
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string_view bytes(reinterpret_cast<const char*>(data), size);
     std::string error;
     auto value = kdf::readPropertyList(bytes, &error);
-    if (!value)
-        return 0;
+    if (!value) return 0;
     auto text = kdf::writePropertyList(*value, &error);
-    if (!text)
-        std::abort();  // a value read from a file can always be written
+    if (!text) std::abort(); // a value read from a file can always be written
     if (!kdf::readPropertyList(*text, &error))
-        std::abort();  // what the writer makes always reads back
+        std::abort(); // what the writer makes always reads back
     return 0;
 }

@@ -14,14 +14,13 @@ bool isValidUtf8(std::string_view s);
 
 // Calls f(codepoint, bytes) for every well-formed character, and
 // f(-1, bytes) for every byte that does not start one.
-template <class F>
-void forEachUtf8(std::string_view s, F&& f);
+template <class F> void forEachUtf8(std::string_view s, F&& f);
 
 std::string base64Encode(std::string_view bytes);
 std::optional<std::string> base64Decode(std::string_view text);
 
 std::string_view trimWhitespace(std::string_view s);
 
-}  // namespace kdf::detail
+} // namespace kdf::detail
 
 #include "Text.inl"

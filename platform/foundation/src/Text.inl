@@ -2,12 +2,10 @@ namespace kdf::detail {
 
 // Length of the well-formed character at the front of s, and its code point,
 // or 0 when the front byte does not start one.
-inline int decodeUtf8(std::string_view s, std::uint32_t& cp)
-{
+inline int decodeUtf8(std::string_view s, std::uint32_t& cp) {
     const auto* p = reinterpret_cast<const unsigned char*>(s.data());
     const std::size_t n = s.size();
-    if (n == 0)
-        return 0;
+    if (n == 0) return 0;
     if (p[0] < 0x80) {
         cp = p[0];
         return 1;
@@ -23,21 +21,16 @@ inline int decodeUtf8(std::string_view s, std::uint32_t& cp)
     } else {
         return 0;
     }
-    if (n < std::size_t(len))
-        return 0;
+    if (n < std::size_t(len)) return 0;
     for (int i = 1; i < len; ++i) {
-        if ((p[i] & 0xC0) != 0x80)
-            return 0;
+        if ((p[i] & 0xC0) != 0x80) return 0;
         cp = (cp << 6) | (p[i] & 0x3F);
     }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-        return 0;
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
     return len;
 }
 
-template <class F>
-void forEachUtf8(std::string_view s, F&& f)
-{
+template <class F> void forEachUtf8(std::string_view s, F&& f) {
     while (!s.empty()) {
         std::uint32_t cp = 0;
         int len = decodeUtf8(s, cp);
@@ -51,4 +44,4 @@ void forEachUtf8(std::string_view s, F&& f)
     }
 }
 
-}  // namespace kdf::detail
+} // namespace kdf::detail

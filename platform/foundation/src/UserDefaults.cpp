@@ -21,22 +21,19 @@ struct LiveObjects {
     std::set<UserDefaults*> objects;
 };
 
-LiveObjects& liveObjects()
-{
-    static LiveObjects* live = new LiveObjects;  // outlives every static object
+LiveObjects& liveObjects() {
+    static LiveObjects* live = new LiveObjects; // outlives every static object
     return *live;
 }
 
-std::string territoryOf(const char* locale)
-{
+std::string territoryOf(const char* locale) {
     std::string name = locale ? locale : "";
     name = name.substr(0, name.find_first_of(".@"));
     auto underscore = name.find('_');
     return underscore == std::string::npos ? std::string() : name.substr(underscore + 1);
 }
 
-bool metricMeasurement()
-{
+bool metricMeasurement() {
     const char* name = nullptr;
     for (const char* var : {"LC_ALL", "LC_MEASUREMENT", "LANG"})
         if (const char* v = std::getenv(var); v && *v) {
@@ -56,16 +53,14 @@ bool metricMeasurement()
     return !(territory == "US" || territory == "LR" || territory == "MM");
 }
 
-}  // namespace
+} // namespace
 
-Dictionary globalDomain()
-{
-    return Dictionary{{std::string(kMeasurementUnitsKey),
-                       Value(metricMeasurement() ? "Centimeters" : "Inches")}};
+Dictionary globalDomain() {
+    return Dictionary{
+        {std::string(kMeasurementUnitsKey), Value(metricMeasurement() ? "Centimeters" : "Inches")}};
 }
 
-UserDefaults& UserDefaults::standard()
-{
+UserDefaults& UserDefaults::standard() {
     static UserDefaults standard([] {
         auto bundle = Bundle::main();
         std::string id = bundle->identifier();
@@ -79,15 +74,13 @@ UserDefaults& UserDefaults::standard()
     return standard;
 }
 
-UserDefaults::UserDefaults(std::string domain) : domain_(std::move(domain))
-{
+UserDefaults::UserDefaults(std::string domain) : domain_(std::move(domain)) {
     auto& live = liveObjects();
     std::lock_guard lock(live.mutex);
     live.objects.insert(this);
 }
 
-UserDefaults::~UserDefaults()
-{
+UserDefaults::~UserDefaults() {
     {
         auto& live = liveObjects();
         std::lock_guard lock(live.mutex);
@@ -98,76 +91,62 @@ UserDefaults::~UserDefaults()
         stopping_ = true;
     }
     wake_.notify_all();
-    if (writer_.joinable())
-        writer_.join();
+    if (writer_.joinable()) writer_.join();
     flush();
 }
 
-void UserDefaults::loadIfNeeded() const
-{
+void UserDefaults::loadIfNeeded() const {
     {
         std::lock_guard lock(mutex_);
-        if (loaded_)
-            return;
+        if (loaded_) return;
     }
     // File I/O outside the lock.
     PreferencesContent content = readPreferencesFile(domain_);
     std::lock_guard lock(mutex_);
-    if (loaded_)
-        return;
+    if (loaded_) return;
     values_ = std::move(content.values);
     loaded_ = true;
 }
 
-std::optional<Value> UserDefaults::object(std::string_view key) const
-{
+std::optional<Value> UserDefaults::object(std::string_view key) const {
     loadIfNeeded();
     {
         std::lock_guard lock(mutex_);
-        if (const Value* v = find(values_, key))
-            return *v;
+        if (const Value* v = find(values_, key)) return *v;
     }
     Dictionary global = globalDomain();
-    if (const Value* v = find(global, key))
-        return *v;
+    if (const Value* v = find(global, key)) return *v;
     return std::nullopt;
 }
 
-std::optional<std::int64_t> UserDefaults::integer(std::string_view key) const
-{
+std::optional<std::int64_t> UserDefaults::integer(std::string_view key) const {
     auto v = object(key);
     return v ? v->toInteger() : std::nullopt;
 }
 
-std::optional<double> UserDefaults::real(std::string_view key) const
-{
+std::optional<double> UserDefaults::real(std::string_view key) const {
     auto v = object(key);
     return v ? v->toReal() : std::nullopt;
 }
 
-std::optional<bool> UserDefaults::boolean(std::string_view key) const
-{
+std::optional<bool> UserDefaults::boolean(std::string_view key) const {
     auto v = object(key);
     return v ? v->toBool() : std::nullopt;
 }
 
-std::optional<std::string> UserDefaults::string(std::string_view key) const
-{
+std::optional<std::string> UserDefaults::string(std::string_view key) const {
     auto v = object(key);
-    if (v && v->string())
-        return *v->string();
+    if (v && v->string()) return *v->string();
     return std::nullopt;
 }
 
-Dictionary UserDefaults::dictionaryRepresentation() const
-{
+Dictionary UserDefaults::dictionaryRepresentation() const {
     loadIfNeeded();
     std::lock_guard lock(mutex_);
     return values_;
 }
 
-bool UserDefaults::set(std::string_view key, Value value)
-{
+bool UserDefaults::set(std::string_view key, Value value) {
     if (value.containsPointer()) {
         std::fprintf(stderr, "user defaults: \"%.*s\" not set: a pointer cannot be stored\n",
                      int(key.size()), key.data());
@@ -181,31 +160,26 @@ bool UserDefaults::set(std::string_view key, Value value)
     return true;
 }
 
-void UserDefaults::remove(std::string_view key)
-{
+void UserDefaults::remove(std::string_view key) {
     loadIfNeeded();
     std::lock_guard lock(mutex_);
-    if (auto it = values_.find(key); it != values_.end())
-        values_.erase(it);
+    if (auto it = values_.find(key); it != values_.end()) values_.erase(it);
     changed_.emplace(key);
     scheduleWriteLocked();
 }
 
-void UserDefaults::scheduleWriteLocked()
-{
+void UserDefaults::scheduleWriteLocked() {
     // The first change of a batch sets the time; later ones ride along, so
     // a burst of changes is one write.
     if (!writeDue_) {
         writeDue_ = true;
         dueAt_ = std::chrono::steady_clock::now() + kWriteDelay;
     }
-    if (!writer_.joinable() && !stopping_)
-        writer_ = std::thread([this] { writerLoop(); });
+    if (!writer_.joinable() && !stopping_) writer_ = std::thread([this] { writerLoop(); });
     wake_.notify_all();
 }
 
-void UserDefaults::writerLoop()
-{
+void UserDefaults::writerLoop() {
     std::unique_lock lock(mutex_);
     while (!stopping_) {
         if (!writeDue_) {
@@ -213,17 +187,15 @@ void UserDefaults::writerLoop()
             continue;
         }
         if (wake_.wait_until(lock, dueAt_) == std::cv_status::no_timeout && !stopping_)
-            continue;  // woken early: look again
-        if (stopping_)
-            break;
+            continue; // woken early: look again
+        if (stopping_) break;
         lock.unlock();
         flush();
         lock.lock();
     }
 }
 
-bool UserDefaults::flush()
-{
+bool UserDefaults::flush() {
     std::lock_guard flushing(flushMutex_);
     Dictionary snapshot;
     std::set<std::string, std::less<>> keys;
@@ -231,12 +203,10 @@ bool UserDefaults::flush()
     {
         std::lock_guard lock(mutex_);
         writeDue_ = false;
-        if (changed_.empty())
-            return true;
+        if (changed_.empty()) return true;
         keys.swap(changed_);
         for (const auto& k : keys)
-            if (const Value* v = find(values_, k))
-                snapshot.emplace(k, *v);
+            if (const Value* v = find(values_, k)) snapshot.emplace(k, *v);
         generation = generation_;
     }
     // The file is read, merged and written without holding mutex_, so
@@ -250,7 +220,7 @@ bool UserDefaults::flush()
             {
                 std::lock_guard lock(mutex_);
                 if (generation != generation_) {
-                    replaced = true;  // the domain was replaced meanwhile: these changes are void
+                    replaced = true; // the domain was replaced meanwhile: these changes are void
                     return false;
                 }
             }
@@ -265,8 +235,7 @@ bool UserDefaults::flush()
         },
         &error);
     std::lock_guard lock(mutex_);
-    if (replaced || generation != generation_)
-        return ok;
+    if (replaced || generation != generation_) return ok;
     if (!ok) {
         std::fprintf(stderr, "user defaults \"%s\" not saved: %s\n", domain_.c_str(),
                      error.c_str());
@@ -286,11 +255,9 @@ bool UserDefaults::flush()
     return true;
 }
 
-bool UserDefaults::synchronize()
-{
+bool UserDefaults::synchronize() {
     loadIfNeeded();
-    if (!flush())
-        return false;
+    if (!flush()) return false;
     // Nothing pending: still take in the file's current content.
     PreferencesContent content = readPreferencesFile(domain_);
     std::lock_guard lock(mutex_);
@@ -299,16 +266,13 @@ bool UserDefaults::synchronize()
     return true;
 }
 
-std::optional<Dictionary> UserDefaults::persistentDomain(std::string_view name) const
-{
+std::optional<Dictionary> UserDefaults::persistentDomain(std::string_view name) const {
     PreferencesContent content = readPreferencesFile(name);
-    if (content.state != PreferencesContent::State::Loaded)
-        return std::nullopt;
+    if (content.state != PreferencesContent::State::Loaded) return std::nullopt;
     return std::move(content.values);
 }
 
-void UserDefaults::resetContent(const Dictionary& values)
-{
+void UserDefaults::resetContent(const Dictionary& values) {
     std::lock_guard lock(mutex_);
     ++generation_;
     values_ = values;
@@ -317,30 +281,25 @@ void UserDefaults::resetContent(const Dictionary& values)
     loaded_ = true;
 }
 
-void UserDefaults::resetLive(std::string_view name, const Dictionary& values)
-{
+void UserDefaults::resetLive(std::string_view name, const Dictionary& values) {
     auto& live = liveObjects();
     std::lock_guard lock(live.mutex);
     for (UserDefaults* object : live.objects)
-        if (object->domain_ == name)
-            object->resetContent(values);
+        if (object->domain_ == name) object->resetContent(values);
 }
 
-bool UserDefaults::setPersistentDomain(const Dictionary& values, std::string_view name)
-{
+bool UserDefaults::setPersistentDomain(const Dictionary& values, std::string_view name) {
     for (const auto& [k, v] : values)
-        if (v.containsPointer())
-            return false;
+        if (v.containsPointer()) return false;
     // The live object is emptied first: a write of its older changes that
     // is under way sees the new generation and drops them.
     resetLive(name, values);
     return writePreferencesFile(name, values);
 }
 
-bool UserDefaults::removePersistentDomain(std::string_view name)
-{
+bool UserDefaults::removePersistentDomain(std::string_view name) {
     resetLive(name, {});
     return removePreferencesFile(name);
 }
 
-}  // namespace kdf
+} // namespace kdf

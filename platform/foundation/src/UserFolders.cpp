@@ -15,16 +15,13 @@ namespace kdf {
 
 namespace {
 
-void setError(std::string* error, std::string message)
-{
-    if (error)
-        *error = std::move(message);
+void setError(std::string* error, std::string message) {
+    if (error) *error = std::move(message);
 }
 
 // XDG_<KEY>_DIR from user-dirs.dirs: a line KEY="$HOME/Folder" or
 // KEY="/absolute/path"; anything else is ignored as the format says.
-std::string userDir(const char* key, const char* fallback)
-{
+std::string userDir(const char* key, const char* fallback) {
     const std::string home = homeFolder();
     std::ifstream in(joinPath(preferencesFolder(), "user-dirs.dirs"));
     std::string line, found;
@@ -42,17 +39,14 @@ std::string userDir(const char* key, const char* fallback)
         found = value;
     }
     // A folder set to the home folder itself means "disabled": use the usual one.
-    if (found.empty() || found == home || found == home + "/")
-        return joinPath(home, fallback);
+    if (found.empty() || found == home || found == home + "/") return joinPath(home, fallback);
     return found;
 }
 
-}  // namespace
+} // namespace
 
-std::string homeFolder()
-{
-    if (const char* home = std::getenv("HOME"); home && home[0] == '/')
-        return home;
+std::string homeFolder() {
+    if (const char* home = std::getenv("HOME"); home && home[0] == '/') return home;
     std::vector<char> buf(16384);
     struct passwd pw, *result = nullptr;
     if (::getpwuid_r(::getuid(), &pw, buf.data(), buf.size(), &result) == 0 && result &&
@@ -61,12 +55,17 @@ std::string homeFolder()
     return "/";
 }
 
-std::string desktopFolder() { return userDir("XDG_DESKTOP_DIR", "Desktop"); }
-std::string documentsFolder() { return userDir("XDG_DOCUMENTS_DIR", "Documents"); }
-std::string picturesFolder() { return userDir("XDG_PICTURES_DIR", "Pictures"); }
+std::string desktopFolder() {
+    return userDir("XDG_DESKTOP_DIR", "Desktop");
+}
+std::string documentsFolder() {
+    return userDir("XDG_DOCUMENTS_DIR", "Documents");
+}
+std::string picturesFolder() {
+    return userDir("XDG_PICTURES_DIR", "Pictures");
+}
 
-std::optional<std::string> userTemporaryFolder(std::string* error)
-{
+std::optional<std::string> userTemporaryFolder(std::string* error) {
     const char* tmpdir = std::getenv("TMPDIR");
     std::string base = tmpdir && tmpdir[0] == '/' ? tmpdir : "/tmp";
     std::string path = joinPath(base, "kd-" + std::to_string(::getuid()));
@@ -91,4 +90,4 @@ std::optional<std::string> userTemporaryFolder(std::string* error)
     return path;
 }
 
-}  // namespace kdf
+} // namespace kdf

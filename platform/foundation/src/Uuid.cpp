@@ -4,8 +4,7 @@
 
 namespace kdf {
 
-std::string newUuidString()
-{
+std::string newUuidString() {
     uuid_t id;
     uuid_generate_random(id);
     char text[37];
@@ -13,4 +12,4 @@ std::string newUuidString()
     return text;
 }
 
-}  // namespace kdf
+} // namespace kdf

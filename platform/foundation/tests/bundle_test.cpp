@@ -12,8 +12,7 @@ namespace {
 // The test plug-in's bundle, found from an address inside the loaded object.
 class PluginBundle : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         handle_ = ::dlopen(KD_TEST_PLUGIN, RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(handle_, nullptr) << ::dlerror();
         auto fn = reinterpret_cast<const void* (*)()>(::dlsym(handle_, "kd_test_plugin_address"));
@@ -23,11 +22,9 @@ protected:
         for (const char* v : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"})
             home_.env().set(v, std::nullopt);
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         bundle_.reset();
-        if (handle_)
-            ::dlclose(handle_);
+        if (handle_) ::dlclose(handle_);
     }
 
     kdtest::TempHome home_;
@@ -35,8 +32,7 @@ protected:
     std::shared_ptr<const Bundle> bundle_;
 };
 
-TEST_F(PluginBundle, FoundFromAnAddressWithItsInfoAndResources)
-{
+TEST_F(PluginBundle, FoundFromAnAddressWithItsInfoAndResources) {
     std::string folder = std::filesystem::path(KD_TEST_PLUGIN).parent_path().string();
     EXPECT_EQ(bundle_->path(), std::filesystem::canonical(folder).string());
     EXPECT_EQ(bundle_->identifier(), "com.example.kd.TestPlugin");
@@ -45,17 +41,17 @@ TEST_F(PluginBundle, FoundFromAnAddressWithItsInfoAndResources)
     EXPECT_EQ(bundle_->localizations(), (std::vector<std::string>{"en", "ja"}));
     EXPECT_EQ(bundle_->pathForResource("Presets", "plist"),
               bundle_->resourcePath() + "/Presets.plist");
-    EXPECT_EQ(bundle_->pathForResource("Presets.plist", ""), bundle_->pathForResource("Presets", "plist"));
+    EXPECT_EQ(bundle_->pathForResource("Presets.plist", ""),
+              bundle_->pathForResource("Presets", "plist"));
     EXPECT_EQ(bundle_->pathForResource("Missing", "plist"), "");
     EXPECT_EQ(bundle_->pathForResource("Localizable", "strings"),
               bundle_->resourcePath() + "/en.lproj/Localizable.strings");
 }
 
-TEST_F(PluginBundle, LocalisedTextsFollowTheUsersLanguage)
-{
+TEST_F(PluginBundle, LocalisedTextsFollowTheUsersLanguage) {
     struct Row {
-        const char* language;  // LANGUAGE
-        const char* lang;      // LANG
+        const char* language; // LANGUAGE
+        const char* lang;     // LANG
         const char* key;
         const char* defaultValue;
         std::string expected;
@@ -75,7 +71,8 @@ TEST_F(PluginBundle, LocalisedTextsFollowTheUsersLanguage)
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(std::string(r.language ? r.language : "-") + " " + r.key);
-        home_.env().set("LANGUAGE", r.language ? std::optional<std::string>(r.language) : std::nullopt);
+        home_.env().set("LANGUAGE",
+                        r.language ? std::optional<std::string>(r.language) : std::nullopt);
         home_.env().set("LANG", r.lang ? std::optional<std::string>(r.lang) : std::nullopt);
         EXPECT_EQ(bundle_->localizedString(r.key, r.defaultValue), r.expected);
     }
@@ -83,8 +80,7 @@ TEST_F(PluginBundle, LocalisedTextsFollowTheUsersLanguage)
     EXPECT_EQ(bundle_->localizedString("Paper Jam Message", "", "OtherTable"), "Paper Jam Message");
 }
 
-TEST(Bundle, UserLanguagesUseTheBundlesNames)
-{
+TEST(Bundle, UserLanguagesUseTheBundlesNames) {
     kdtest::TempHome home;
     struct Row {
         const char* language;
@@ -113,8 +109,7 @@ TEST(Bundle, UserLanguagesUseTheBundlesNames)
     }
 }
 
-TEST(Bundle, MainBundleCanBeSetAndAnyFolderIsABundle)
-{
+TEST(Bundle, MainBundleCanBeSetAndAnyFolderIsABundle) {
     kdtest::TempHome home;
     auto folder = home.root() / "App";
     kdtest::TempHome::writeText(folder / "Info.plist",
@@ -134,4 +129,4 @@ TEST(Bundle, MainBundleCanBeSetAndAnyFolderIsABundle)
     EXPECT_EQ(plain->builtInPlugInsPath(), home.root().string() + "/PlugIns");
 }
 
-}  // namespace
+} // namespace

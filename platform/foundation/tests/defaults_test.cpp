@@ -12,13 +12,12 @@ using namespace kdf;
 
 namespace {
 
-TEST(UserDefaults, ValuesReachTheFileMergedOverOtherWriters)
-{
+TEST(UserDefaults, ValuesReachTheFileMergedOverOtherWriters) {
     kdtest::TempHome home;
     ASSERT_TRUE(writePreferencesFile("d", Dictionary{{"Old", Value(1)}, {"Gone", Value(2)}}));
     UserDefaults defaults("d");
     EXPECT_EQ(defaults.integer("Old"), 1);
-    EXPECT_EQ(defaults.string("Old"), std::nullopt);  // wrong kind: no value
+    EXPECT_EQ(defaults.string("Old"), std::nullopt); // wrong kind: no value
     EXPECT_TRUE(defaults.set("Name", Value("x")));
     EXPECT_TRUE(defaults.set("Ratio", Value(0.5)));
     defaults.remove("Gone");
@@ -28,15 +27,14 @@ TEST(UserDefaults, ValuesReachTheFileMergedOverOtherWriters)
         return true;
     }));
     ASSERT_TRUE(defaults.synchronize());
-    const Dictionary expected{{"Old", Value(1)}, {"Name", Value("x")}, {"Ratio", Value(0.5)},
-                              {"Theirs", Value(true)}};
+    const Dictionary expected{
+        {"Old", Value(1)}, {"Name", Value("x")}, {"Ratio", Value(0.5)}, {"Theirs", Value(true)}};
     EXPECT_EQ(readPreferencesFile("d").values, expected);
     EXPECT_EQ(defaults.dictionaryRepresentation(), expected);
     EXPECT_EQ(defaults.boolean("Theirs"), true);
 }
 
-TEST(UserDefaults, PointerValuesAreRefusedAtOnce)
-{
+TEST(UserDefaults, PointerValuesAreRefusedAtOnce) {
     kdtest::TempHome home;
     UserDefaults defaults("d");
     int x = 0;
@@ -52,28 +50,25 @@ TEST(UserDefaults, PointerValuesAreRefusedAtOnce)
 
 // A burst of changes is one write, made about a second later without any
 // call to synchronize.
-TEST(UserDefaults, BurstOfChangesIsWrittenOnceSoonAfter)
-{
+TEST(UserDefaults, BurstOfChangesIsWrittenOnceSoonAfter) {
     kdtest::TempHome home;
     UserDefaults defaults("burst");
     const std::string file = preferencesFilePath("burst");
-    for (int i = 0; i < 100; ++i)
-        defaults.set("Count", Value(i));
+    for (int i = 0; i < 100; ++i) defaults.set("Count", Value(i));
     struct stat st;
-    EXPECT_NE(::stat(file.c_str(), &st), 0);  // not written yet
+    EXPECT_NE(::stat(file.c_str(), &st), 0); // not written yet
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (::stat(file.c_str(), &st) != 0 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
-    const ino_t first = st.st_ino;  // every atomic write makes a new inode
+    const ino_t first = st.st_ino; // every atomic write makes a new inode
     std::this_thread::sleep_for(UserDefaults::kWriteDelay + std::chrono::milliseconds(300));
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_ino, first);
     EXPECT_EQ(readPreferencesFile("burst").values, (Dictionary{{"Count", Value(99)}}));
 }
 
-TEST(UserDefaults, PendingChangesAreWrittenWhenTheObjectEnds)
-{
+TEST(UserDefaults, PendingChangesAreWrittenWhenTheObjectEnds) {
     kdtest::TempHome home;
     {
         UserDefaults defaults("end");
@@ -84,8 +79,7 @@ TEST(UserDefaults, PendingChangesAreWrittenWhenTheObjectEnds)
 
 // Replacing the domain empties the live object and drops its pending
 // changes: nothing cleared comes back.
-TEST(UserDefaults, ReplacingTheDomainDropsPendingChanges)
-{
+TEST(UserDefaults, ReplacingTheDomainDropsPendingChanges) {
     kdtest::TempHome home;
     ASSERT_TRUE(writePreferencesFile("r", Dictionary{{"Stored", Value(1)}}));
     {
@@ -93,7 +87,7 @@ TEST(UserDefaults, ReplacingTheDomainDropsPendingChanges)
         defaults.set("Pending", Value(2));
         UserDefaults other("unrelated");
         ASSERT_TRUE(other.setPersistentDomain(Dictionary{{"New", Value(3)}}, "r"));
-        EXPECT_FALSE(defaults.object("Pending"));  // replaced through another object
+        EXPECT_FALSE(defaults.object("Pending")); // replaced through another object
         EXPECT_EQ(defaults.integer("New"), 3);
         defaults.set("Pending", Value(2));
         ASSERT_TRUE(defaults.setPersistentDomain(Dictionary{{"New", Value(3)}}, "r"));
@@ -113,8 +107,7 @@ TEST(UserDefaults, ReplacingTheDomainDropsPendingChanges)
     EXPECT_FALSE(defaults.persistentDomain("r"));
 }
 
-TEST(UserDefaults, GlobalDomainTellsTheMeasurementSystem)
-{
+TEST(UserDefaults, GlobalDomainTellsTheMeasurementSystem) {
     kdtest::TempHome home;
     const std::pair<const char*, const char*> rows[] = {
         {"en_US.UTF-8", "Inches"},
@@ -136,8 +129,7 @@ TEST(UserDefaults, GlobalDomainTellsTheMeasurementSystem)
     defaults.synchronize();
 }
 
-TEST(UserDefaults, WorkerThreadsSetAndSynchronizeTogether)
-{
+TEST(UserDefaults, WorkerThreadsSetAndSynchronizeTogether) {
     kdtest::TempHome home;
     UserDefaults defaults("w");
     std::vector<std::thread> threads;
@@ -145,15 +137,13 @@ TEST(UserDefaults, WorkerThreadsSetAndSynchronizeTogether)
         threads.emplace_back([&, t] {
             for (int i = 0; i < 25; ++i) {
                 defaults.set(kdtest::keyOf("t", t, i), Value(i));
-                if (i % 5 == 0)
-                    defaults.synchronize();
+                if (i % 5 == 0) defaults.synchronize();
                 defaults.object("t0_0");
             }
         });
-    for (auto& th : threads)
-        th.join();
+    for (auto& th : threads) th.join();
     ASSERT_TRUE(defaults.synchronize());
     EXPECT_EQ(readPreferencesFile("w").values.size(), 100u);
 }
 
-}  // namespace
+} // namespace

@@ -14,13 +14,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::size_t entriesIn(const fs::path& folder)
-{
+std::size_t entriesIn(const fs::path& folder) {
     return std::size_t(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
 }
 
-TEST(AtomicWrite, ReplacesTheFileWithMode0600)
-{
+TEST(AtomicWrite, ReplacesTheFileWithMode0600) {
     kdtest::TempHome home;
     const auto target = home.root() / "doc";
     kdtest::TempHome::writeText(target, "old");
@@ -30,20 +28,21 @@ TEST(AtomicWrite, ReplacesTheFileWithMode0600)
     struct stat st;
     ASSERT_EQ(::stat(target.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
-    EXPECT_EQ(entriesIn(home.root()), 4u);  // config, tmp, run, doc: nothing left over
+    EXPECT_EQ(entriesIn(home.root()), 4u); // config, tmp, run, doc: nothing left over
 }
 
 // The write fails midway (the file-size limit cuts it short): the old file
 // stays whole and no temporary file is left.
-TEST(AtomicWrite, FailureMidwayLeavesTheOldFile)
-{
+TEST(AtomicWrite, FailureMidwayLeavesTheOldFile) {
     kdtest::TempHome home;
     const auto target = home.root() / "doc";
     kdtest::TempHome::writeText(target, "precious");
     pid_t pid = ::fork();
     if (pid == 0) {
         std::signal(SIGXFSZ, SIG_IGN);
-        struct rlimit limit{4096, 4096};
+        struct rlimit limit {
+            4096, 4096
+        };
         ::setrlimit(RLIMIT_FSIZE, &limit);
         std::string error;
         bool ok = writeFileAtomically(target.string(), std::string(100000, 'x'), &error);
@@ -59,8 +58,7 @@ TEST(AtomicWrite, FailureMidwayLeavesTheOldFile)
 
 // A link planted at the temporary name is neither followed nor removed, and
 // the target keeps its content.
-TEST(AtomicWrite, PlantedLinkAtTheTemporaryNameIsNotFollowed)
-{
+TEST(AtomicWrite, PlantedLinkAtTheTemporaryNameIsNotFollowed) {
     kdtest::TempHome home;
     const auto target = home.root() / "doc";
     const auto victim = home.root() / "victim";
@@ -77,16 +75,14 @@ TEST(AtomicWrite, PlantedLinkAtTheTemporaryNameIsNotFollowed)
     EXPECT_TRUE(fs::is_symlink(tmp));
 }
 
-TEST(AtomicWrite, MissingFolderIsAnError)
-{
+TEST(AtomicWrite, MissingFolderIsAnError) {
     kdtest::TempHome home;
     std::string error;
     EXPECT_FALSE(writeFileAtomically((home.root() / "no/such/doc").string(), "x", &error));
     EXPECT_NE(error.find("no/such"), std::string::npos) << error;
 }
 
-TEST(ReadWholeFile, LimitsAndMissingFiles)
-{
+TEST(ReadWholeFile, LimitsAndMissingFiles) {
     kdtest::TempHome home;
     const auto file = home.root() / "f";
     kdtest::TempHome::writeText(file, std::string(100, 'a'));
@@ -95,11 +91,10 @@ TEST(ReadWholeFile, LimitsAndMissingFiles)
     bool missing = false;
     EXPECT_FALSE(readWholeFile((home.root() / "none").string(), 10, nullptr, &missing));
     EXPECT_TRUE(missing);
-    EXPECT_FALSE(readWholeFile(home.root().string(), 10));  // a folder
+    EXPECT_FALSE(readWholeFile(home.root().string(), 10)); // a folder
 }
 
-TEST(Paths, FolderAndLastComponent)
-{
+TEST(Paths, FolderAndLastComponent) {
     EXPECT_EQ(folderOf("/a/b/c.plist"), "/a/b");
     EXPECT_EQ(folderOf("/c"), "/");
     EXPECT_EQ(folderOf("c"), ".");
@@ -108,4 +103,4 @@ TEST(Paths, FolderAndLastComponent)
     EXPECT_EQ(joinPath("/a", "b"), "/a/b");
 }
 
-}  // namespace
+} // namespace

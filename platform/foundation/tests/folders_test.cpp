@@ -11,8 +11,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-TEST(UserFolders, FromUserDirsWithTheUsualFallbacks)
-{
+TEST(UserFolders, FromUserDirsWithTheUsualFallbacks) {
     kdtest::TempHome home;
     const std::string h = home.root().string();
     EXPECT_EQ(homeFolder(), h);
@@ -28,11 +27,10 @@ TEST(UserFolders, FromUserDirsWithTheUsualFallbacks)
                                 "XDG_MUSIC_DIR=\"relative\"\n");
     EXPECT_EQ(desktopFolder(), h + "/Schreibtisch");
     EXPECT_EQ(documentsFolder(), "/srv/docs");
-    EXPECT_EQ(picturesFolder(), h + "/Pictures");  // set to the home itself: the usual one
+    EXPECT_EQ(picturesFolder(), h + "/Pictures"); // set to the home itself: the usual one
 }
 
-TEST(UserFolders, PrivateTemporaryFolderIsClosedAndReallyOurs)
-{
+TEST(UserFolders, PrivateTemporaryFolderIsClosedAndReallyOurs) {
     kdtest::TempHome home;
     std::string error;
     auto folder = userTemporaryFolder(&error);
@@ -41,7 +39,7 @@ TEST(UserFolders, PrivateTemporaryFolderIsClosedAndReallyOurs)
     struct stat st;
     ASSERT_EQ(::lstat(folder->c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
-    EXPECT_EQ(userTemporaryFolder(), folder);  // the same folder again
+    EXPECT_EQ(userTemporaryFolder(), folder); // the same folder again
 
     // Opened to others: refused, not used.
     ::chmod(folder->c_str(), 0755);
@@ -62,4 +60,4 @@ TEST(UserFolders, PrivateTemporaryFolderIsClosedAndReallyOurs)
     EXPECT_EQ(fs::path(*system).parent_path(), "/tmp");
 }
 
-}  // namespace
+} // namespace

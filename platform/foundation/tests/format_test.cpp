@@ -10,8 +10,7 @@ using namespace kdf;
 
 namespace {
 
-TEST(FormatLocalized, SubstitutesTypedArguments)
-{
+TEST(FormatLocalized, SubstitutesTypedArguments) {
     struct Row {
         const char* format;
         std::vector<FormatArg> args;
@@ -40,20 +39,20 @@ TEST(FormatLocalized, SubstitutesTypedArguments)
         {"%.3d", {std::int64_t(1)}, "%.3d"},
         {"", {}, ""},
     };
-    for (const auto& r : rows)
-        EXPECT_EQ(formatLocalized(r.format, r.args), r.expected) << r.format;
+    for (const auto& r : rows) EXPECT_EQ(formatLocalized(r.format, r.args), r.expected) << r.format;
     EXPECT_EQ(formatLocalized("%@ %d", {std::string("x"), std::int64_t(2)}), "x 2");
 }
 
-TEST(Uuid, UpperCaseAndNew)
-{
+TEST(Uuid, UpperCaseAndNew) {
     // 8-4-4-4-12 upper-case hex digits, version 4, variant 10xx.
     auto wellFormed = [](const std::string& id) {
-        if (id.size() != 36 || id[14] != '4' || std::string("89AB").find(id[19]) == std::string::npos)
+        if (id.size() != 36 || id[14] != '4' ||
+            std::string("89AB").find(id[19]) == std::string::npos)
             return false;
         for (std::size_t i = 0; i < id.size(); ++i) {
             bool dash = i == 8 || i == 13 || i == 18 || i == 23;
-            if (dash ? id[i] != '-' : std::string("0123456789ABCDEF").find(id[i]) == std::string::npos)
+            if (dash ? id[i] != '-'
+                     : std::string("0123456789ABCDEF").find(id[i]) == std::string::npos)
                 return false;
         }
         return true;
@@ -67,8 +66,7 @@ TEST(Uuid, UpperCaseAndNew)
     EXPECT_EQ(seen.size(), 100u);
 }
 
-TEST(Exception, CarriesNameReasonAndUserInfo)
-{
+TEST(Exception, CarriesNameReasonAndUserInfo) {
     try {
         throw Exception("Err_NotPossibleContinue", "plug-in failed",
                         Dictionary{{"ErrInfo_PluginErrCodeKey", Value(12)}});
@@ -83,4 +81,4 @@ TEST(Exception, CarriesNameReasonAndUserInfo)
     EXPECT_STREQ(Exception(kMallocExceptionName).what(), kMallocExceptionName);
 }
 
-}  // namespace
+} // namespace

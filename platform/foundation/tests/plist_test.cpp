@@ -10,13 +10,11 @@ using namespace kdf;
 
 namespace {
 
-Value roundTrip(const Value& v)
-{
+Value roundTrip(const Value& v) {
     std::string error;
     auto text = writePropertyList(v, &error);
     EXPECT_TRUE(text) << error;
-    if (!text)
-        return {};
+    if (!text) return {};
     auto back = readPropertyList(*text, &error);
     EXPECT_TRUE(back) << error << "\n" << *text;
     return back ? *back : Value();
@@ -27,8 +25,7 @@ struct Case {
     Value value;
 };
 
-TEST(PropertyList, EveryKindAndHardStringReadBackEqual)
-{
+TEST(PropertyList, EveryKindAndHardStringReadBackEqual) {
     const Case cases[] = {
         {"true", Value(true)},
         {"false", Value(false)},
@@ -71,18 +68,18 @@ TEST(PropertyList, EveryKindAndHardStringReadBackEqual)
     EXPECT_TRUE(std::isnan(*nan.toReal()));
 }
 
-TEST(PropertyList, CharactersXmlCannotCarryAreDroppedNotWritten)
-{
+TEST(PropertyList, CharactersXmlCannotCarryAreDroppedNotWritten) {
     std::string bad = std::string("a\x01") + "b\x7F" + "\xC3" + "c" + "\xEF\xBF\xBE" + "d";
     Value back = roundTrip(Value(Dictionary{{bad, Value(bad)}}));
     ASSERT_TRUE(back.dictionary());
     ASSERT_EQ(back.dictionary()->size(), 1u);
-    EXPECT_EQ(back.dictionary()->begin()->first, "ab\x7F" "cd");
-    EXPECT_EQ(*back.dictionary()->begin()->second.string(), "ab\x7F" "cd");
+    EXPECT_EQ(back.dictionary()->begin()->first, "ab\x7F"
+                                                 "cd");
+    EXPECT_EQ(*back.dictionary()->begin()->second.string(), "ab\x7F"
+                                                            "cd");
 }
 
-TEST(PropertyList, WriterOutputIsFixed)
-{
+TEST(PropertyList, WriterOutputIsFixed) {
     Value v(Dictionary{
         {"b", Value(Array{Value(true), Value(false), Value(-7), Value(2.5)})},
         {"a", Value("x & <y>\r")},
@@ -117,8 +114,7 @@ TEST(PropertyList, WriterOutputIsFixed)
     EXPECT_EQ(*writePropertyList(*readPropertyList(*text)), golden);
 }
 
-TEST(PropertyList, ReadsHandWrittenFileWithDoctypeTabsAndCdata)
-{
+TEST(PropertyList, ReadsHandWrittenFileWithDoctypeTabsAndCdata) {
     const char* text = "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
                        "<!DOCTYPE plist PUBLIC \"-//Example//DTD PLIST 1.0//EN\" "
                        "\"http://example.invalid/PropertyList-1.0.dtd\">\r\n"
@@ -146,8 +142,7 @@ TEST(PropertyList, ReadsHandWrittenFileWithDoctypeTabsAndCdata)
     EXPECT_EQ(find(d, "When")->date()->secondsSinceEpoch, 978307200);
 }
 
-TEST(PropertyList, RefusesBadInputWithAReason)
-{
+TEST(PropertyList, RefusesBadInputWithAReason) {
     auto wrap = [](const std::string& body) {
         return "<?xml version=\"1.0\"?><plist version=\"1.0\">" + body + "</plist>";
     };
@@ -184,9 +179,8 @@ TEST(PropertyList, RefusesBadInputWithAReason)
         {"undeclared entity", wrap("<string>&lol;</string>")},
         {"bare ampersand", wrap("<string>a & b</string>")},
         {"empty character reference", wrap("<string>&#;</string>")},
-        {"entity declaration",
-         "<?xml version=\"1.0\"?><!DOCTYPE plist [<!ENTITY a \"aaaaaaaa\">]>"
-         "<plist><string>&a;</string></plist>"},
+        {"entity declaration", "<?xml version=\"1.0\"?><!DOCTYPE plist [<!ENTITY a \"aaaaaaaa\">]>"
+                               "<plist><string>&a;</string></plist>"},
     };
     for (const auto& [name, text] : cases) {
         SCOPED_TRACE(name);
@@ -196,14 +190,11 @@ TEST(PropertyList, RefusesBadInputWithAReason)
     }
 }
 
-TEST(PropertyList, NestingLimitAndSizeLimit)
-{
+TEST(PropertyList, NestingLimitAndSizeLimit) {
     auto nested = [](int depth) {
         std::string s = "<plist>";
-        for (int i = 0; i < depth; ++i)
-            s += "<array>";
-        for (int i = 0; i < depth; ++i)
-            s += "</array>";
+        for (int i = 0; i < depth; ++i) s += "<array>";
+        for (int i = 0; i < depth; ++i) s += "</array>";
         return s + "</plist>";
     };
     EXPECT_TRUE(readPropertyList(nested(kMaxPropertyListDepth)));
@@ -219,20 +210,18 @@ TEST(PropertyList, NestingLimitAndSizeLimit)
     EXPECT_NE(error.find("64 MiB"), std::string::npos) << error;
 }
 
-TEST(PropertyList, PointerValuesAreNeverWritten)
-{
+TEST(PropertyList, PointerValuesAreNeverWritten) {
     int x = 0;
     std::string error;
-    EXPECT_FALSE(writePropertyList(Value(Dictionary{{"p", Value(Array{Value(Pointer{&x})})}}),
-                                   &error));
+    EXPECT_FALSE(
+        writePropertyList(Value(Dictionary{{"p", Value(Array{Value(Pointer{&x})})}}), &error));
     EXPECT_FALSE(error.empty());
 }
 
 // Every prefix of a valid file and a few thousand random byte flips give a
 // value or a clean error, never a crash (the sanitizer build checks the
 // "never" part).
-TEST(PropertyList, PrefixesAndByteFlipsNeverCrash)
-{
+TEST(PropertyList, PrefixesAndByteFlipsNeverCrash) {
     Value sample(Dictionary{
         {"CapData", Value(Bytes(50, 7))},
         {"CapDataVersion", Value("3")},
@@ -243,7 +232,7 @@ TEST(PropertyList, PrefixesAndByteFlipsNeverCrash)
     int values = 0;
     for (std::size_t n = 0; n < text.size(); ++n)
         values += readPropertyList(std::string_view(text).substr(0, n)).has_value();
-    EXPECT_EQ(values, 1);  // only the one that lacks just the final newline
+    EXPECT_EQ(values, 1); // only the one that lacks just the final newline
     std::mt19937 random(27);
     for (int i = 0; i < 4000; ++i) {
         std::string damaged = text;
@@ -255,8 +244,7 @@ TEST(PropertyList, PrefixesAndByteFlipsNeverCrash)
     }
 }
 
-TEST(PropertyList, FileHelpersRoundTrip)
-{
+TEST(PropertyList, FileHelpersRoundTrip) {
     kdtest::TempHome home;
     const std::string path = (home.root() / "x.plist").string();
     ASSERT_TRUE(writePropertyListFile(path, Value(Array{Value("a")})));
@@ -269,8 +257,7 @@ TEST(PropertyList, FileHelpersRoundTrip)
     EXPECT_TRUE(missing);
 }
 
-TEST(Value, TypedReadersAnswerOnlyWhenTheKindFits)
-{
+TEST(Value, TypedReadersAnswerOnlyWhenTheKindFits) {
     struct Row {
         Value v;
         std::optional<std::int64_t> integer, integerOrText;
@@ -297,8 +284,7 @@ TEST(Value, TypedReadersAnswerOnlyWhenTheKindFits)
     }
 }
 
-TEST(Value, CopiesDoNotShareChanges)
-{
+TEST(Value, CopiesDoNotShareChanges) {
     Value a(Dictionary{{"k", Value(Array{Value(1)})}});
     Value b = a;
     (*b.mutableDictionary())["k"].mutableArray()->push_back(Value(2));
@@ -306,4 +292,4 @@ TEST(Value, CopiesDoNotShareChanges)
     EXPECT_EQ(b.dictionary()->at("k").array()->size(), 2u);
 }
 
-}  // namespace
+} // namespace

@@ -14,8 +14,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-TEST(Preferences, PathFollowsXdgConfigHome)
-{
+TEST(Preferences, PathFollowsXdgConfigHome) {
     kdtest::TempHome home;
     EXPECT_EQ(preferencesFilePath("jp.co.tavrolek-sys.kd720"),
               (home.config() / "jp.co.tavrolek-sys.kd720.plist").string());
@@ -25,10 +24,9 @@ TEST(Preferences, PathFollowsXdgConfigHome)
     EXPECT_EQ(preferencesFilePath("a"), (home.root() / ".config/a.plist").string());
 }
 
-TEST(Preferences, UpdateKeepsKeysItDoesNotKnow)
-{
+TEST(Preferences, UpdateKeepsKeysItDoesNotKnow) {
     kdtest::TempHome home;
-    home.env().set("XDG_CONFIG_HOME", (home.root() / "new/config").string());  // made on demand
+    home.env().set("XDG_CONFIG_HOME", (home.root() / "new/config").string()); // made on demand
     ASSERT_TRUE(writePreferencesFile("p", Dictionary{{"WindowKey", Value(1)}}));
     ASSERT_TRUE(updatePreferencesFile("p", [](Dictionary& d) {
         d["CapDataVersion"] = Value("3");
@@ -47,8 +45,7 @@ TEST(Preferences, UpdateKeepsKeysItDoesNotKnow)
     EXPECT_TRUE(removePreferencesFile("p"));
 }
 
-TEST(Preferences, UnreadableFileIsMovedAsideBeforeTheFirstWrite)
-{
+TEST(Preferences, UnreadableFileIsMovedAsideBeforeTheFirstWrite) {
     kdtest::TempHome home;
     const auto file = home.config() / "p.plist";
     for (const char* damaged : {"<plist><dict><key>a</key>", "<plist><array/></plist>"}) {
@@ -56,7 +53,7 @@ TEST(Preferences, UnreadableFileIsMovedAsideBeforeTheFirstWrite)
         auto content = readPreferencesFile("p");
         EXPECT_EQ(content.state, PreferencesContent::State::Unreadable);
         EXPECT_FALSE(content.error.empty());
-        EXPECT_EQ(kdtest::TempHome::readText(file), damaged);  // reading leaves it
+        EXPECT_EQ(kdtest::TempHome::readText(file), damaged); // reading leaves it
 
         ::testing::internal::CaptureStderr();
         ASSERT_TRUE(updatePreferencesFile("p", [](Dictionary& d) {
@@ -79,8 +76,7 @@ TEST(Preferences, UnreadableFileIsMovedAsideBeforeTheFirstWrite)
 
 // Two processes each set their own keys of one domain again and again:
 // every key of both survives, because each write merges over the file.
-TEST(Preferences, TwoProcessesSettingDifferentKeysBothSurvive)
-{
+TEST(Preferences, TwoProcessesSettingDifferentKeysBothSurvive) {
     kdtest::TempHome home;
     constexpr int kRounds = 20;
     auto child = [&](const char* prefix) {
@@ -108,8 +104,7 @@ TEST(Preferences, TwoProcessesSettingDifferentKeysBothSurvive)
     EXPECT_EQ(*find(d, "b19")->toInteger(), 19);
 }
 
-TEST(Preferences, ThreadsUpdatingOneFileLoseNothing)
-{
+TEST(Preferences, ThreadsUpdatingOneFileLoseNothing) {
     kdtest::TempHome home;
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
@@ -120,9 +115,8 @@ TEST(Preferences, ThreadsUpdatingOneFileLoseNothing)
                     return true;
                 });
         });
-    for (auto& th : threads)
-        th.join();
+    for (auto& th : threads) th.join();
     EXPECT_EQ(readPreferencesFile("t").values.size(), 40u);
 }
 
-}  // namespace
+} // namespace

@@ -17,9 +17,7 @@ namespace {
 
 // The version check runs once per process and keeps process-wide state, so
 // each case runs in a child process of its own.
-template <class F>
-int inChild(F&& body)
-{
+template <class F> int inChild(F&& body) {
     ::fflush(nullptr);
     pid_t pid = ::fork();
     if (pid == 0) {
@@ -38,8 +36,7 @@ int inChild(F&& body)
 constexpr const char* kAppId = "com.example.Quillora";
 constexpr std::uint32_t kCurrent = 5;
 
-std::string infoPlist(bool withVersion)
-{
+std::string infoPlist(bool withVersion) {
     std::string s = "<plist><dict><key>CFBundleIdentifier</key><string>";
     s += kAppId;
     s += "</string>";
@@ -48,13 +45,11 @@ std::string infoPlist(bool withVersion)
     return s + "</dict></plist>";
 }
 
-Dictionary readDomain(const std::string& name)
-{
+Dictionary readDomain(const std::string& name) {
     return kdf::readPreferencesFile(name).values;
 }
 
-TEST(FileVersionCheck, DropsSettingsOfAnotherVersionOnly)
-{
+TEST(FileVersionCheck, DropsSettingsOfAnotherVersionOnly) {
     struct Row {
         const char* name;
         std::optional<Value> stored;
@@ -68,6 +63,8 @@ TEST(FileVersionCheck, DropsSettingsOfAnotherVersionOnly)
         {"a string", Value(std::to_string(kCurrent)), true, false},
         {"beyond 32 bits", Value((std::int64_t(1) << 32) + kCurrent), true, false},
         {"negative", Value(std::int64_t(-1)), true, false},
+        {"a fraction", Value(kCurrent + 0.5), true, false},
+        {"a whole real", Value(double(kCurrent)), true, true},
         {"Info.plist without the key, stored 0", Value(std::int64_t(0)), false, true},
         {"Info.plist without the key, stored current", Value(std::int64_t(kCurrent)), false, false},
     };
@@ -77,8 +74,7 @@ TEST(FileVersionCheck, DropsSettingsOfAnotherVersionOnly)
         kdtest::TempHome::writeText(home.root() / "App/Info.plist", infoPlist(r.infoHasVersion));
         Dictionary app{{"App_InputModel_DictListKey", Value(kdf::Array{Value("panel")})},
                        {"Plugins", Value(Dictionary{{"acct", Value("x")}})}};
-        if (r.stored)
-            app.emplace("FileVerKey", *r.stored);
+        if (r.stored) app.emplace("FileVerKey", *r.stored);
         const Dictionary dataSource{{"CapData", Value(kdf::Bytes{1, 2, 3})},
                                     {"CapDataVersion", Value("1")}};
         const Dictionary other{{"Keep", Value(true)}};
@@ -131,8 +127,7 @@ TEST(FileVersionCheck, DropsSettingsOfAnotherVersionOnly)
     }
 }
 
-TEST(FileVersionCheck, StampWrittenAtOnceAfterADrop)
-{
+TEST(FileVersionCheck, StampWrittenAtOnceAfterADrop) {
     kdtest::TempHome home;
     kdtest::TempHome::writeText(home.root() / "App/Info.plist", infoPlist(true));
     ASSERT_TRUE(kdf::writePreferencesFile(kAppId, Dictionary{{"Old", Value(1)}}));
@@ -147,18 +142,15 @@ TEST(FileVersionCheck, StampWrittenAtOnceAfterADrop)
     EXPECT_EQ(readDomain(kAppId), (Dictionary{{"FileVerKey", Value(std::int64_t(kCurrent))}}));
 }
 
-TEST(FileVersion, CurrentVersionCachesOnlyNonZero)
-{
+TEST(FileVersion, CurrentVersionCachesOnlyNonZero) {
     kdtest::TempHome home;
     kdtest::TempHome::writeText(home.root() / "App/Info.plist", infoPlist(false));
     int code = inChild([&] {
         kdf::Bundle::setMainBundlePath((home.root() / "App").string());
-        if (AppMainCntlrSaveLoad::currentFileVersion() != 0)
-            return 1;
+        if (AppMainCntlrSaveLoad::currentFileVersion() != 0) return 1;
         kdtest::TempHome::writeText(home.root() / "App/Info.plist", infoPlist(true));
         kdf::Bundle::setMainBundlePath((home.root() / "App").string());
-        if (AppMainCntlrSaveLoad::currentFileVersion() != kCurrent)
-            return 2;
+        if (AppMainCntlrSaveLoad::currentFileVersion() != kCurrent) return 2;
         kdtest::TempHome::writeText(home.root() / "App/Info.plist", infoPlist(false));
         kdf::Bundle::setMainBundlePath((home.root() / "App").string());
         return AppMainCntlrSaveLoad::currentFileVersion() == kCurrent ? 0 : 3;
@@ -166,8 +158,7 @@ TEST(FileVersion, CurrentVersionCachesOnlyNonZero)
     EXPECT_EQ(code, 0);
 }
 
-TEST(FileVersion, SaveAndLoadOnDictionaries)
-{
+TEST(FileVersion, SaveAndLoadOnDictionaries) {
     // This test program lives in a bundle made from the application's own
     // Info.plist template.
     const std::uint32_t current = AppMainCntlrSaveLoad::currentFileVersion();
@@ -190,4 +181,4 @@ TEST(FileVersion, SaveAndLoadOnDictionaries)
     EXPECT_EQ(AppMainCntlrSaveLoad::loadFileVersionFromFile(&big), 0u);
 }
 
-}  // namespace
+} // namespace

@@ -35,14 +35,14 @@ public:
     const std::string& path() const { return path_; }
     const Dictionary& infoDictionary() const { return info_; }
     const Value* objectForInfoKey(std::string_view key) const;
-    std::string identifier() const;         // "CFBundleIdentifier", or empty
-    std::string developmentRegion() const;  // "CFBundleDevelopmentRegion", else "en"
-    std::string executablePath() const;     // from "CFBundleExecutable", or empty
+    std::string identifier() const;        // "CFBundleIdentifier", or empty
+    std::string developmentRegion() const; // "CFBundleDevelopmentRegion", else "en"
+    std::string executablePath() const;    // from "CFBundleExecutable", or empty
 
-    std::string resourcePath() const;      // <bundle>/Resources
-    std::string builtInPlugInsPath() const;  // <bundle>/PlugIns
-    std::string sharedSupportPath() const;   // <bundle>/SharedSupport
-    std::string privateFrameworksPath() const;  // <bundle>/Frameworks
+    std::string resourcePath() const;          // <bundle>/Resources
+    std::string builtInPlugInsPath() const;    // <bundle>/PlugIns
+    std::string sharedSupportPath() const;     // <bundle>/SharedSupport
+    std::string privateFrameworksPath() const; // <bundle>/Frameworks
 
     // The languages the bundle has (names of its <language>.lproj folders).
     std::vector<std::string> localizations() const;
@@ -76,4 +76,4 @@ private:
 // "zh_TW" and "zh_HK" "zh-Hant", "pt_BR" gives "pt-BR" and then "pt".
 std::vector<std::string> userLanguages();
 
-}  // namespace kdf
+} // namespace kdf

@@ -30,4 +30,4 @@ private:
     std::string what_;
 };
 
-}  // namespace kdf
+} // namespace kdf

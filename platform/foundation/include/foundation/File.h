@@ -21,7 +21,7 @@ namespace detail {
 // *taken is set when something already exists there (it is left alone).
 bool writeFileVia(const std::string& path, std::string_view content, const std::string& tmp,
                   std::string* error, bool* taken = nullptr);
-}  // namespace detail
+} // namespace detail
 
 // The whole file, or no value when it is missing, unreadable or larger than
 // maxBytes. *missing is set when the file does not exist.
@@ -40,4 +40,4 @@ bool isRegularFile(const std::string& path);
 // "No such file" and friends, from errno.
 std::string errnoText(int err);
 
-}  // namespace kdf
+} // namespace kdf

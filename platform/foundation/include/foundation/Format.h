@@ -20,4 +20,4 @@ using FormatArg = std::variant<std::int64_t, std::uint64_t, double, std::string>
 std::string formatLocalized(std::string_view format, std::span<const FormatArg> args);
 std::string formatLocalized(std::string_view format, std::initializer_list<FormatArg> args);
 
-}  // namespace kdf
+} // namespace kdf

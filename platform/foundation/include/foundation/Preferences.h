@@ -19,8 +19,8 @@ std::string preferencesFolder();
 struct PreferencesContent {
     enum class State { Missing, Loaded, Unreadable };
     State state = State::Missing;
-    Dictionary values;  // empty unless Loaded
-    std::string error;  // why it is Unreadable
+    Dictionary values; // empty unless Loaded
+    std::string error; // why it is Unreadable
 };
 
 // The current content of a preferences file. A file that does not hold a
@@ -43,4 +43,4 @@ bool writePreferencesFile(std::string_view name, const Dictionary& values,
 // Removes the file (under the same lock). Missing counts as removed.
 bool removePreferencesFile(std::string_view name, std::string* error = nullptr);
 
-}  // namespace kdf
+} // namespace kdf

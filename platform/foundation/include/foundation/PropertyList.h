@@ -36,4 +36,4 @@ std::optional<std::string> writePropertyList(const Value& value, std::string* er
 bool writePropertyListFile(const std::string& path, const Value& value,
                            std::string* error = nullptr);
 
-}  // namespace kdf
+} // namespace kdf

@@ -82,13 +82,13 @@ private:
     std::condition_variable wake_;
     mutable bool loaded_ = false;
     mutable Dictionary values_;
-    std::set<std::string, std::less<>> changed_;  // set or removed since the last write
-    std::uint64_t generation_ = 0;                // bumped when the domain is replaced
+    std::set<std::string, std::less<>> changed_; // set or removed since the last write
+    std::uint64_t generation_ = 0;               // bumped when the domain is replaced
     bool writeDue_ = false;
     bool stopping_ = false;
     std::chrono::steady_clock::time_point dueAt_;
     std::thread writer_;
-    std::mutex flushMutex_;  // one write at a time, taken before mutex_
+    std::mutex flushMutex_; // one write at a time, taken before mutex_
 };
 
-}  // namespace kdf
+} // namespace kdf

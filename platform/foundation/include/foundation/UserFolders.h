@@ -21,4 +21,4 @@ std::string picturesFolder();
 // never used).
 std::optional<std::string> userTemporaryFolder(std::string* error = nullptr);
 
-}  // namespace kdf
+} // namespace kdf

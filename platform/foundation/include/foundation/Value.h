@@ -22,7 +22,7 @@ using Dictionary = std::map<std::string, Value, std::less<>>;
 
 // A moment in time at whole-second precision, as property lists store it.
 struct Date {
-    std::int64_t secondsSinceEpoch = 0;  // UTC, seconds since 1970-01-01
+    std::int64_t secondsSinceEpoch = 0; // UTC, seconds since 1970-01-01
     friend bool operator==(const Date&, const Date&) = default;
 };
 
@@ -42,6 +42,9 @@ public:
     Value(unsigned u) : v_(std::int64_t(u)) {}
     Value(long i) : v_(std::int64_t(i)) {}
     Value(long long i) : v_(std::int64_t(i)) {}
+    // Unsigned 64-bit numbers may not fit: cast to std::int64_t knowingly.
+    Value(unsigned long) = delete;
+    Value(unsigned long long) = delete;
     Value(double d) : v_(d) {}
     Value(std::string s) : v_(std::move(s)) {}
     Value(std::string_view s) : v_(std::string(s)) {}
@@ -96,4 +99,4 @@ private:
 // Lookup helpers for settings dictionaries.
 const Value* find(const Dictionary& d, std::string_view key);
 
-}  // namespace kdf
+} // namespace kdf

@@ -17,8 +17,7 @@ namespace kdtest {
 
 // "<prefix><a>_<b>", or "<prefix><b>" for a negative a: keys for tests
 // that set many.
-inline std::string keyOf(const char* prefix, int a, int b)
-{
+inline std::string keyOf(const char* prefix, int a, int b) {
     char buf[64];
     if (a < 0)
         std::snprintf(buf, sizeof buf, "%s%d", prefix, b);
@@ -32,8 +31,7 @@ public:
     ScopedEnv() = default;
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
-    ~ScopedEnv()
-    {
+    ~ScopedEnv() {
         for (const auto& [name, old] : saved_) {
             if (old)
                 ::setenv(name.c_str(), old->c_str(), 1);
@@ -42,8 +40,7 @@ public:
         }
     }
     // value nullopt unsets the variable.
-    void set(const std::string& name, const std::optional<std::string>& value)
-    {
+    void set(const std::string& name, const std::optional<std::string>& value) {
         if (!saved_.count(name)) {
             const char* old = std::getenv(name.c_str());
             saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
@@ -60,12 +57,10 @@ private:
 
 class TempHome {
 public:
-    TempHome()
-    {
+    TempHome() {
         const char* base = std::getenv("KD_TEST_TMP");
         std::string pattern = std::string(base && *base ? base : "/tmp") + "/kdhome-XXXXXX";
-        if (!::mkdtemp(pattern.data()))
-            throw std::runtime_error("mkdtemp failed");
+        if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
         root_ = pattern;
         std::filesystem::create_directories(root_ / "config");
         std::filesystem::create_directories(root_ / "tmp");
@@ -75,8 +70,7 @@ public:
         env_.set("TMPDIR", (root_ / "tmp").string());
         env_.set("XDG_RUNTIME_DIR", (root_ / "run").string());
     }
-    ~TempHome()
-    {
+    ~TempHome() {
         std::error_code ec;
         std::filesystem::remove_all(root_, ec);
     }
@@ -85,13 +79,11 @@ public:
     std::filesystem::path config() const { return root_ / "config"; }
     ScopedEnv& env() { return env_; }
 
-    static void writeText(const std::filesystem::path& p, const std::string& text)
-    {
+    static void writeText(const std::filesystem::path& p, const std::string& text) {
         std::filesystem::create_directories(p.parent_path());
         std::ofstream(p, std::ios::binary) << text;
     }
-    static std::string readText(const std::filesystem::path& p)
-    {
+    static std::string readText(const std::filesystem::path& p) {
         std::ifstream in(p, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
@@ -101,4 +93,4 @@ private:
     ScopedEnv env_;
 };
 
-}  // namespace kdtest
+} // namespace kdtest
