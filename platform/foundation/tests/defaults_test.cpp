@@ -34,6 +34,25 @@ TEST(UserDefaults, ValuesReachTheFileMergedOverOtherWriters) {
     EXPECT_EQ(defaults.boolean("Theirs"), true);
 }
 
+// A damaged domain file reads as empty and is kept aside at the first write.
+TEST(UserDefaults, DamagedDomainFileIsKeptAside) {
+    kdtest::TempHome home;
+    kdtest::TempHome::writeText(home.config() / "bad.plist", "<plist><dict><key>");
+    UserDefaults defaults("bad");
+    EXPECT_FALSE(defaults.persistentDomain("bad"));
+    EXPECT_TRUE(defaults.dictionaryRepresentation().empty());
+    defaults.set("K", Value(1));
+    ::testing::internal::CaptureStderr();
+    EXPECT_TRUE(defaults.synchronize());
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("moved"), std::string::npos);
+    EXPECT_EQ(readPreferencesFile("bad").values, (Dictionary{{"K", Value(1)}}));
+    int aside = 0;
+    for (const auto& e : std::filesystem::directory_iterator(home.config()))
+        aside += e.path().filename().string().starts_with("bad.plist.unreadable-") &&
+                 kdtest::TempHome::readText(e.path()) == "<plist><dict><key>";
+    EXPECT_EQ(aside, 1);
+}
+
 TEST(UserDefaults, PointerValuesAreRefusedAtOnce) {
     kdtest::TempHome home;
     UserDefaults defaults("d");
