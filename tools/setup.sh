@@ -17,6 +17,7 @@ packages=(
     build-essential cmake ninja-build pkg-config
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     libusb-1.0-0-dev
+    libpugixml-dev uuid-dev
 )
 
 install_deps() {

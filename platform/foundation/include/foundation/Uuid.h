@@ -1,0 +1,10 @@
+#pragma once
+
+#include <string>
+
+namespace kdf {
+
+// A new random UUID in upper case, "E621E1F8-C36C-495A-93FC-0C247A3E6E5F".
+std::string newUuidString();
+
+} // namespace kdf
