@@ -435,8 +435,11 @@ TEST_F(DsmTest, OpenHandsEntryPointsOnlyToTwoXSourcesFirst) {
         EXPECT_EQ(JournalOf(c.file).back(), "unload");
     }
     const TW_ENTRYPOINT& points = gState["v2.ds"].points;
-    EXPECT_EQ(points.Size, kTwEntryPointSize);
-    EXPECT_EQ(points.DSM_Entry, &DSM_Entry);
+    // Packed records: fields are copied out, never bound to references.
+    const TW_UINT32 size = points.Size;
+    const DSMENTRYPROC entry = points.DSM_Entry;
+    EXPECT_EQ(size, kTwEntryPointSize);
+    EXPECT_EQ(entry, &DSM_Entry);
     TW_HANDLE block = points.DSM_MemAllocate(32);
     ASSERT_NE(block, nullptr);
     EXPECT_EQ(points.DSM_MemLock(block), block);
@@ -747,9 +750,15 @@ TEST_F(DsmTest, HostGetsTheEntryPoints) {
     TW_ENTRYPOINT points{};
     points.Size = kTwEntryPointSize;
     ASSERT_EQ(Manager(DAT_ENTRYPOINT, MSG_GET, &points), TWRC_SUCCESS);
-    EXPECT_EQ(points.DSM_Entry, &DSM_Entry);
-    EXPECT_NE(points.DSM_MemAllocate, nullptr);
-    EXPECT_NE(points.DSM_MemFree, nullptr);
+    const DSMENTRYPROC entry = points.DSM_Entry;
+    const DSM_MEMALLOCATE allocate = points.DSM_MemAllocate;
+    const DSM_MEMFREE release = points.DSM_MemFree;
+    EXPECT_EQ(entry, &DSM_Entry);
+    ASSERT_NE(allocate, nullptr);
+    ASSERT_NE(release, nullptr);
+    TW_HANDLE block = allocate(8);
+    EXPECT_NE(block, nullptr);
+    release(block);
 }
 
 }  // namespace
