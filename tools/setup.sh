@@ -16,6 +16,7 @@ cd "$root"
 packages=(
     build-essential cmake ninja-build pkg-config
     googletest libgtest-dev libgmock-dev libbenchmark-dev
+    libhpdf-dev qpdf
 )
 
 install_deps() {
