@@ -1,0 +1,353 @@
+#include "CImg.h"
+
+#include "ImvraRecords.h"
+#include "TvkLogger.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace Tvk::Imvra {
+
+namespace {
+
+void ZeroRecord(tagIMAGEINFO& info) {
+    std::memset(&info, 0, sizeof info);
+}
+
+// Copies rows stored rows of srcPitch bytes from src to successive rows of
+// dstPitch bytes at dst (srcPitch <= dstPitch; the rest of a row is left).
+void CopyRows(uint8_t* dst, int64_t dstPitch, const uint8_t* src, int64_t srcPitch, int64_t rows) {
+    for (int64_t r = 0; r < rows; ++r)
+        std::memcpy(dst + r * dstPitch, src + r * srcPitch, static_cast<size_t>(srcPitch));
+}
+
+} // namespace
+
+CImg::CImg() {
+    ZeroRecord(m_info);
+}
+
+CImg::CImg(const CImg& other) : CImg() {
+    *this = other;
+}
+
+CImg::~CImg() {
+    delete[] m_info.lpImage;
+}
+
+CImg::operator tagIMAGEINFO*() {
+    return &m_info;
+}
+
+void CImg::deleteImg() {
+    delete[] m_info.lpImage;
+    ZeroRecord(m_info);
+}
+
+bool CImg::allocate() {
+    delete[] m_info.lpImage;
+    m_info.lpImage = nullptr;
+    if (m_info.tImageSize == 0) return false;
+    m_info.lpImage = new (std::nothrow) uint8_t[m_info.tImageSize]();
+    return m_info.lpImage != nullptr;
+}
+
+CImg& CImg::operator=(const CImg& other) {
+    if (&other == this) return *this;
+    deleteImg();
+    if (other.m_info.lpImage == nullptr) return *this;
+    m_info = other.m_info;
+    m_info.lpImage = nullptr;
+    if (!allocate()) {
+        deleteImg();
+        return *this;
+    }
+    std::memcpy(m_info.lpImage, other.m_info.lpImage, m_info.tImageSize);
+    return *this;
+}
+
+void CImg::attachImg(CImg& other) {
+    if (&other == this) return;
+    deleteImg();
+    m_info = other.m_info;
+    ZeroRecord(other.m_info);
+}
+
+int64_t CImg::calcMinSync(int64_t width, int64_t bps, int64_t spp, uint32_t order) {
+    int64_t bits;
+    if (order == 0)
+        bits = width * bps * spp;
+    else if (order == 1)
+        bits = width * bps;
+    else
+        return -1;
+    // Rounded up: also for the negative counts of nonsense records.
+    return bits >= 0 ? (bits + 7) / 8 : -((-bits) / 8);
+}
+
+uint64_t CImg::calcSize(int64_t sync, int64_t height, int64_t spp, uint32_t order) {
+    int64_t n;
+    if (order == 0)
+        n = sync * height;
+    else if (order == 1)
+        n = sync * height * spp;
+    else
+        return 0;
+    return n > 0 ? static_cast<uint64_t>(n) : 0;
+}
+
+bool CImg::checkInfo(const tagIMAGEINFO& info) {
+    if (info.lWidth < 1 || info.lHeight < 1) return false;
+    if (info.lSpp != 1 && info.lSpp != 3) {
+        const int32_t b = info.lBps;
+        if (b != 1 && b != 4 && b != 8 && b != 16) return false;
+    }
+    if (info.lSync < 0) return false;
+    if (info.lSync < calcMinSync(info.lWidth, info.lBps, info.lSpp, info.ulRGBOrder)) return false;
+    // 64-bit product: a size beyond the 32-bit field never equals it.
+    return info.tImageSize == calcSize(info.lSync, info.lHeight, info.lSpp, info.ulRGBOrder);
+}
+
+int64_t CImg::storedRows(const tagIMAGEINFO& info) {
+    if (info.lSync <= 0 || info.lHeight <= 0) return 0;
+    const int64_t rows =
+        info.ulRGBOrder == 1 ? int64_t{info.lHeight} * info.lSpp : int64_t{info.lHeight};
+    return std::clamp<int64_t>(rows, 0, info.tImageSize / info.lSync);
+}
+
+bool CImg::createImg(const tagIMAGEINFO& info) {
+    if (!checkInfo(info)) return false;
+    deleteImg();
+    m_info = info;
+    m_info.size = kImageInfoSize;
+    m_info.lpImage = nullptr;
+    // No memory: an empty image, told apart from a refusal by isNull.
+    if (!allocate()) deleteImg();
+    return true;
+}
+
+bool CImg::createImg(const CImg& model) {
+    tagIMAGEINFO info = model.m_info;
+    return createImg(info);
+}
+
+bool CImg::createImg(int32_t xpos, int32_t ypos, int32_t width, int32_t height, int32_t sync,
+                     int32_t bps, int32_t spp, uint32_t order, int32_t xres, int32_t yres) {
+    const uint64_t size = calcSize(sync, height, spp, order);
+    if (size > UINT32_MAX) return false;
+    tagIMAGEINFO info{};
+    info.size = kImageInfoSize;
+    info.lXpos = xpos;
+    info.lYpos = ypos;
+    info.lWidth = width;
+    info.lHeight = height;
+    info.lSync = sync;
+    info.tImageSize = static_cast<uint32_t>(size);
+    info.lBps = bps;
+    info.lSpp = spp;
+    info.ulRGBOrder = order;
+    info.lXResolution = xres;
+    info.lYResolution = yres;
+    return createImg(info);
+}
+
+bool CImg::createImg(int32_t width, int32_t height, int32_t sync, int32_t bps, int32_t spp,
+                     uint32_t order, int32_t xres, int32_t yres) {
+    return createImg(0, 0, width, height, sync, bps, spp, order, xres, yres);
+}
+
+bool CImg::createImg(int32_t width, int32_t height, int32_t sync, int32_t bps, int32_t spp,
+                     uint32_t order) {
+    return createImg(0, 0, width, height, sync, bps, spp, order, 0, 0);
+}
+
+bool CImg::createImg(int32_t width, int32_t height, int32_t bps, int32_t spp, uint32_t order,
+                     int32_t xres, int32_t yres) {
+    const int64_t sync = calcMinSync(width, bps, spp, order);
+    if (sync > INT32_MAX) return false;
+    return createImg(0, 0, width, height, static_cast<int32_t>(sync), bps, spp, order, xres, yres);
+}
+
+bool CImg::createImg(int32_t width, int32_t height, int32_t bps, int32_t spp, uint32_t order) {
+    return createImg(width, height, bps, spp, order, 0, 0);
+}
+
+bool CImg::createJpg(int32_t width, int32_t bps, int32_t spp, int32_t xres, int32_t yres,
+                     uint32_t size) {
+    deleteImg();
+    m_info.size = kImageInfoSize;
+    m_info.lWidth = width;
+    m_info.lHeight = -1;
+    m_info.lSync = -1;
+    m_info.tImageSize = size;
+    m_info.lBps = bps;
+    m_info.lSpp = spp;
+    m_info.ulRGBOrder = 3;
+    m_info.lXResolution = xres;
+    m_info.lYResolution = yres;
+    if (allocate()) return true;
+    deleteImg();
+    return false;
+}
+
+bool CImg::convertToJpg(int) {
+    return false;
+}
+
+bool CImg::appendImg(CImg& other) {
+    const tagIMAGEINFO& o = other.m_info;
+    if (other.isNull()) return true;
+    if (isNull()) {
+        *this = other;
+        return true;
+    }
+    const tagIMAGEINFO& t = m_info;
+    if (t.lBps != o.lBps || t.lSpp != o.lSpp || t.ulRGBOrder != o.ulRGBOrder ||
+        t.lXResolution != o.lXResolution || t.lYResolution != o.lYResolution || o.lXpos != 0 ||
+        o.lYpos != 0)
+        return false;
+    const int64_t height = int64_t{t.lHeight} + o.lHeight;
+    if (height > INT32_MAX) return false;
+    CImg joined;
+    if (!joined.createImg(std::max(t.lWidth, o.lWidth), static_cast<int32_t>(height),
+                          std::max(t.lSync, o.lSync), t.lBps, t.lSpp, t.ulRGBOrder, t.lXResolution,
+                          t.lYResolution))
+        return false;
+    // No memory: this image keeps its lines.
+    if (joined.isNull()) return false;
+    const int64_t pitch = joined.m_info.lSync;
+    const int64_t ownRows = std::min(storedRows(t), storedRows(joined.m_info));
+    CopyRows(joined.m_info.lpImage, pitch, t.lpImage, t.lSync, ownRows);
+    const int64_t otherRows = std::min(storedRows(o), storedRows(joined.m_info) - ownRows);
+    CopyRows(joined.m_info.lpImage + ownRows * pitch, pitch, o.lpImage, o.lSync, otherRows);
+    attachImg(joined);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+
+CImgList::CImgList() {
+    ZeroRecord(m_info);
+    m_info.size = kImageInfoSize;
+}
+
+CImgList::~CImgList() {
+    PopAll();
+}
+
+void CImgList::PopAll() {
+    for (CImg* band : m_listImg) delete band;
+    m_listImg.clear();
+    ZeroRecord(m_info);
+    m_info.size = kImageInfoSize;
+}
+
+int CImgList::push(CImg& band) {
+    const tagIMAGEINFO& b = band.info();
+    if (band.isNull()) return RTN_OK;
+    if (!m_listImg.empty()) {
+        const tagIMAGEINFO& s = m_info;
+        if (b.lBps != s.lBps || b.lSpp != s.lSpp || b.lWidth != s.lWidth || b.lSync != s.lSync ||
+            b.lXResolution != s.lXResolution || b.lYResolution != s.lYResolution ||
+            (b.lSpp == 3 && b.ulRGBOrder != s.ulRGBOrder))
+            return RTN_PAR;
+    }
+    CImg* held = new (std::nothrow) CImg;
+    if (held == nullptr) return RTN_MEM;
+    try {
+        m_listImg.reserve(m_listImg.size() + 1);
+    } catch (const std::bad_alloc&) {
+        delete held;
+        return RTN_MEM;
+    }
+    if (m_listImg.empty()) {
+        m_info.lXpos = b.lXpos;
+        m_info.lYpos = b.lYpos;
+        m_info.lWidth = b.lWidth;
+        m_info.lSync = b.lSync;
+        m_info.lBps = b.lBps;
+        m_info.lSpp = b.lSpp;
+        m_info.ulRGBOrder = b.ulRGBOrder;
+        m_info.lXResolution = b.lXResolution;
+        m_info.lYResolution = b.lYResolution;
+    }
+    m_info.lHeight = Clamp32(int64_t{m_info.lHeight} + b.lHeight);
+    m_info.tImageSize += b.tImageSize;
+    held->attachImg(band);
+    m_listImg.push_back(held);
+    return RTN_OK;
+}
+
+void CImgList::SpliceAndPopAll(CImg& out) {
+    if (m_listImg.empty()) {
+        TvkLogger::writeLog("CImgList::SpliceAndPopAll unexpected case. m_listImg.empty()");
+        return;
+    }
+    if (m_listImg.size() == 1) {
+        out.attachImg(*m_listImg.front());
+        delete m_listImg.front();
+        m_listImg.clear();
+        return;
+    }
+    // Sizes summed over all bands, in 64 bits: a page too large for the
+    // record is treated like one that does not fit in memory.
+    int64_t height = 0;
+    uint64_t bytes = 0;
+    for (const CImg* band : m_listImg) {
+        height += band->info().lHeight;
+        bytes += band->info().tImageSize;
+    }
+    const tagIMAGEINFO s = m_info;
+    out.deleteImg();
+    if (s.ulRGBOrder < 3) {
+        if (height <= INT32_MAX)
+            out.createImg(s.lXpos, s.lYpos, s.lWidth, static_cast<int32_t>(height), s.lSync, s.lBps,
+                          s.lSpp, s.ulRGBOrder, s.lXResolution, s.lYResolution);
+    } else if (bytes <= UINT32_MAX) {
+        out.createJpg(s.lWidth, s.lBps, s.lSpp, s.lXResolution, s.lYResolution,
+                      static_cast<uint32_t>(bytes));
+    }
+    if (out.isNull()) {
+        PopAll();
+        throw std::bad_alloc();
+    }
+    // Each band's stored rows (a stage may have shortened a band in place),
+    // never more than the joined buffer has left.
+    uint8_t* dst = out.info().lpImage;
+    size_t room = out.info().tImageSize;
+    for (const CImg* band : m_listImg) {
+        const tagIMAGEINFO& b = band->info();
+        size_t n = b.tImageSize;
+        if (b.ulRGBOrder < 3) n = static_cast<size_t>(CImg::storedRows(b) * b.lSync);
+        n = std::min(n, room);
+        std::memcpy(dst, b.lpImage, n);
+        dst += n;
+        room -= n;
+    }
+    for (CImg* band : m_listImg) delete band;
+    m_listImg.clear();
+}
+
+// ---------------------------------------------------------------------------
+
+CTvkRaster::~CTvkRaster() {
+    Clear();
+}
+
+bool CTvkRaster::SetSize(size_t bytes) {
+    if (bytes == 0) return false;
+    Clear();
+    m_pData = new (std::nothrow) uint8_t[bytes];
+    if (m_pData == nullptr) return false;
+    m_nSize = bytes;
+    return true;
+}
+
+void CTvkRaster::Clear() {
+    delete[] m_pData;
+    m_pData = nullptr;
+    m_nSize = 0;
+}
+
+} // namespace Tvk::Imvra
