@@ -16,6 +16,7 @@ cd "$root"
 packages=(
     build-essential cmake ninja-build pkg-config
     googletest libgtest-dev libgmock-dev libbenchmark-dev
+    libusb-1.0-0-dev
 )
 
 install_deps() {
