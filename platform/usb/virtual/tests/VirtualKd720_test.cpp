@@ -393,3 +393,26 @@ TEST(VirtualKd720, PanelKeyAndDocumentStatus) {
     h.objectPosition(1);
     EXPECT_EQ(h.readData(0x8B, 0, 1).data, std::vector<std::uint8_t>{1});
 }
+
+TEST(VirtualKd720, RateMakesReadsWaitForLinesButNeverReturnNothing) {
+    auto d = makeDevice("paper=card;sheets=1;rate=500");
+    Host h(*d);
+    ScanSetup s; // 250 lines: half a second
+    setUp(h, s);
+    ASSERT_FALSE(h.scan({0}).check);
+    std::size_t total = 0;
+    int reads = 0;
+    for (;;) {
+        const Reply r = h.readData(0, 0, 2u << 20);
+        ++reads;
+        ASSERT_EQ(r.result, kdusb::kSuccess);
+        ASSERT_FALSE(r.data.empty());
+        EXPECT_EQ(r.data.size() % 2592, 0u); // whole lines as they come
+        total += r.data.size();
+        if (r.check) break;
+        ASSERT_LT(reads, 1000);
+    }
+    EXPECT_GT(reads, 1);
+    EXPECT_EQ(total, 250u * 2592);
+    EXPECT_EQ(h.requestSense().code, 0u);
+}
