@@ -39,6 +39,11 @@ void le32(std::uint8_t* p, std::uint32_t v) {
     le16(p + 2, v >> 16);
 }
 
+// memcpy that accepts empty buffers (whose data() may be null).
+void copyBytes(void* dst, const void* src, std::size_t n) {
+    if (n > 0) std::memcpy(dst, src, n);
+}
+
 bool isTransferKind(FaultKind k) {
     return k == FaultKind::Timeout || k == FaultKind::Stall || k == FaultKind::ShortRead ||
            k == FaultKind::Disconnect;
@@ -275,7 +280,7 @@ Result VirtualKd720::bulkRead(kdusb::PipeRef pipe, void* buffer, std::size_t& si
         } else {
             std::size_t n = std::min(want, m_dataIn.size());
             if (shortRead && n > 1) n /= 2;
-            std::memcpy(out, m_dataIn.data(), n);
+            copyBytes(out, m_dataIn.data(), n);
             size = n;
             if (!m_log.empty() && m_log.back().data.empty()) m_log.back().data.assign(out, out + n);
         }
@@ -374,7 +379,7 @@ void VirtualKd720::beginCommand(const std::uint8_t* cdb) {
         full[7] = 6;
         full[12] = static_cast<std::uint8_t>(m_sense >> 8);
         full[13] = static_cast<std::uint8_t>(m_sense);
-        std::memcpy(s.data(), full, std::min<std::size_t>(s.size(), 14));
+        copyBytes(s.data(), full, std::min<std::size_t>(s.size(), 14));
         m_sense = 0;
         m_senseEom = m_senseIli = false;
         m_senseInfo = 0;
@@ -404,7 +409,7 @@ void VirtualKd720::beginCommand(const std::uint8_t* cdb) {
             std::memcpy(full + 16, "KD-720 Virtual  ", 16);
             std::memcpy(full + 32, "1.00", 4);
         }
-        std::memcpy(d.data(), full, std::min<std::size_t>(d.size(), 64));
+        copyBytes(d.data(), full, std::min<std::size_t>(d.size(), 64));
         return answerIn(std::move(d));
     }
     case 0x16: case 0x17: case 0xC7: // RESERVE, RELEASE, ERROR CLEAR
@@ -414,7 +419,7 @@ void VirtualKd720::beginCommand(const std::uint8_t* cdb) {
         std::vector<std::uint8_t> d(be24(cdb + 6), 0);
         const auto it = m_windows.find(cdb[5]);
         if (it != m_windows.end())
-            std::memcpy(d.data(), it->second.wire.data(), std::min<std::size_t>(d.size(), 52));
+            copyBytes(d.data(), it->second.wire.data(), std::min<std::size_t>(d.size(), 52));
         return answerIn(std::move(d));
     }
     case 0x28: { // READ
@@ -596,7 +601,7 @@ std::vector<std::uint8_t> VirtualKd720::readBlock(std::uint8_t code, std::uint16
         answer = sense::kInvalidCdbField;
         return {};
     }
-    std::memcpy(d.data(), full, std::min(len, have));
+    copyBytes(d.data(), full, std::min(len, have));
     if (len > have) d.resize(have);
     return d;
 }

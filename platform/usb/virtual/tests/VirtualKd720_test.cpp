@@ -416,3 +416,15 @@ TEST(VirtualKd720, RateMakesReadsWaitForLinesButNeverReturnNothing) {
     EXPECT_EQ(total, 250u * 2592);
     EXPECT_EQ(h.requestSense().code, 0u);
 }
+
+TEST(VirtualKd720, ZeroLengthAnswersAreEmpty) {
+    auto d = makeDevice("unitattention=0");
+    Host h(*d);
+    // Allocation lengths of 0: the data phase moves nothing and the status is good.
+    EXPECT_FALSE(h.cmd({0x12, 0, 0, 0, 0}, nullptr, 16).check);
+    EXPECT_FALSE(h.cmd({0x03, 0, 0, 0, 0}, nullptr, 16).check);
+    const Reply r = h.cmd({0x28, 0, 0x8C, 0, 0, 0, 0, 0, 0}, nullptr, 16);
+    EXPECT_FALSE(r.check);
+    EXPECT_TRUE(r.data.empty());
+    EXPECT_FALSE(h.testUnitReady().check); // still in step
+}
