@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 using namespace kdvtest;
 using namespace kdvirtual;
 
@@ -427,4 +430,33 @@ TEST(VirtualKd720, ZeroLengthAnswersAreEmpty) {
     EXPECT_FALSE(r.check);
     EXPECT_TRUE(r.data.empty());
     EXPECT_FALSE(h.testUnitReady().check); // still in step
+}
+
+TEST(VirtualKd720, HandleCallsWhileAReaderThreadReads) {
+    auto d = makeDevice("paper=card;sheets=1;rate=4000");
+    Host h(*d);
+    ScanSetup s;
+    setUp(h, s);
+    ASSERT_FALSE(h.scan({0}).check);
+    std::atomic<bool> done{false};
+    PageRead page;
+    std::thread reader([&] {
+        page = readPage(h, 65536);
+        done = true;
+    });
+    // The reader waits on the line clock without holding the device: the
+    // control handle answers meanwhile.
+    int calls = 0;
+    while (!done) {
+        d->pressKey(1 + calls % 4);
+        EXPECT_GE(d->commandLog().size(), 4u);
+        EXPECT_EQ(d->hopperCount(), calls);
+        d->addSheet(Sheet{});
+        ++calls;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    reader.join();
+    EXPECT_GT(calls, 3);
+    EXPECT_EQ(page.end.code, 0u);
+    EXPECT_EQ(page.bytes.size(), 250u * 2592);
 }
