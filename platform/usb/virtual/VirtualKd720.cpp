@@ -401,7 +401,7 @@ void VirtualKd720::beginCommand(const std::uint8_t* cdb) {
             put16(full + 5, 600);
             put16(full + 7, 600);
             put32(full + 20, kMaxWidthDots);
-            put32(full + 24, 70866); // 3 m at 600 dpi
+            put32(full + 24, kMaxLengthDots);
             full[31] = m_config.ultrasonic ? 0x40 : 0;
         } else {
             full[0] = 6;
@@ -636,7 +636,7 @@ std::uint32_t VirtualKd720::startScan(const std::vector<std::uint8_t>& ids) {
         const WindowRecord& first = m_windows.at(windows[0]);
         if ((r.xres != 300 && r.xres != 600) || r.yres < 50 || r.yres > 600 || r.width != kFullWidth1200 ||
             (r.bitsPerPixel != 8 && r.bitsPerPixel != 12) || (r.composition != 2 && r.composition != 5) ||
-            r.length == 0 || r.length > 40000 || r.xres != first.xres || r.yres != first.yres ||
+            r.length == 0 || r.length > kMaxLengthDots * 2 + 2 * kOverScan1200 || r.xres != first.xres || r.yres != first.yres ||
             r.bitsPerPixel != first.bitsPerPixel || r.composition != first.composition ||
             r.top != first.top || r.length != first.length)
             return sense::kInvalidParameter;
