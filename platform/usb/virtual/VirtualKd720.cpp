@@ -80,9 +80,13 @@ bool dataOutLength(const std::uint8_t* cdb, std::size_t& n) {
 
 struct VirtualKd720::Page {
     bool calibration = false;
-    int sheet = 0;
     kdsensor::ScanFormat format;
-    std::vector<std::uint8_t> front, back; // rendered side images
+    // The sheet's sides are rendered a strip at a time as the encoder asks.
+    Sheet sheet;
+    struct Strip {
+        std::vector<std::uint8_t> pixels;
+        int first = -1, count = 0;
+    } strips[2];
     kdsensor::SideImage frontImage, backImage;
     std::unique_ptr<kdsensor::RawPageEncoder> encoder;
     std::vector<std::uint8_t> fixed;       // calibration lines
@@ -690,14 +694,28 @@ std::uint32_t VirtualKd720::makePage(const Sheet* sheet, const std::vector<int>&
         const int width = f.collectedWidth();
         const std::uint8_t backing = m_config.blackBacking ? 20 : 245;
         const double topMm = w.top / 1200.0 * 25.4;
-        std::vector<std::uint8_t>* px[2] = {&p->front, &p->back};
+        const int xdpi = f.xdpi, ydpi = w.yres, pageLines = lines;
+        p->sheet = *sheet;
         kdsensor::SideImage* im[2] = {&p->frontImage, &p->backImage};
         for (int s = 0; s < 2; ++s) {
             if (!(s == 0 ? f.front : f.back)) continue;
             const SideContent& sc = sheet->side[s];
             const int ch = f.colour || sc.colour || (sc.image && sc.image->channels == 3) ? 3 : 1;
-            *px[s] = renderSide(*sheet, s, width, lines, f.xdpi, w.yres, topMm, ch, backing);
-            *im[s] = kdsensor::SideImage{px[s]->data(), width, lines, ch, static_cast<std::size_t>(width) * ch};
+            im[s]->width = width;
+            im[s]->height = lines;
+            im[s]->channels = ch;
+            Page* page = p.get();
+            im[s]->rowSource = [page, s, width, ch, xdpi, ydpi, topMm, backing, pageLines](int row) {
+                constexpr int kStripLines = 64;
+                Page::Strip& strip = page->strips[s];
+                if (row < strip.first || row >= strip.first + strip.count) {
+                    strip.first = row;
+                    strip.count = std::min(kStripLines, pageLines - row);
+                    strip.pixels = renderSide(page->sheet, s, width, strip.count, xdpi, ydpi, topMm, ch,
+                                              backing, row);
+                }
+                return strip.pixels.data() + static_cast<std::size_t>(row - strip.first) * width * ch;
+            };
         }
         kdsensor::EncodeOptions o;
         o.format = f;
@@ -712,7 +730,6 @@ std::uint32_t VirtualKd720::makePage(const Sheet* sheet, const std::vector<int>&
         p->encoder = std::make_unique<kdsensor::RawPageEncoder>(o, f.front ? &p->frontImage : nullptr,
                                                                 f.back ? &p->backImage : nullptr);
         lines = p->encoder->lines();
-        p->sheet = sheet->number;
         FaultSpec fault;
         if (takeFault(Where::Sheet, static_cast<std::uint64_t>(sheet->number), 0, fault)) {
             if (fault.kind == FaultKind::DoubleFeed && continueOnDoubleFeed()) {
@@ -841,7 +858,7 @@ void VirtualKd720::endPage(bool delivered) {
     if (!m_page) return;
     if (!m_page->calibration) {
         if (delivered) {
-            m_delivered.push_back(m_page->sheet);
+            m_delivered.push_back(m_page->sheet.number);
             m_info0 = m_page->info;
             m_pageDoneLeft = m_config.pageDone;
         }
