@@ -13,13 +13,27 @@ bool PortableRequestedByEnvironment() {
     return v != nullptr && *v != '\0' && std::strcmp(v, "0") != 0;
 }
 
-bool HasSSE2() {
+struct CpuUnits {
+    bool sse2 = false;
+    bool avx2 = false;
+};
+
+CpuUnits DetectCpuUnits() {
+    CpuUnits u;
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_cpu_init();
-    return __builtin_cpu_supports("sse2");
-#else
-    return false;
+    u.sse2 = __builtin_cpu_supports("sse2");
+    u.avx2 = __builtin_cpu_supports("avx2");
 #endif
+    return u;
+}
+
+bool HasSSE2() {
+    return DetectCpuUnits().sse2;
+}
+
+bool HasAVX2() {
+    return DetectCpuUnits().avx2;
 }
 } // namespace
 
@@ -38,6 +52,11 @@ bool IsSSE2FeatureAvailable() {
 bool IsMMXFeatureAvailable() {
     // The vector paths selected by this test use the same SSE2 unit.
     static const bool available = HasSSE2() && !PortableRequestedByEnvironment();
+    return available && !g_forcePortable.load(std::memory_order_relaxed);
+}
+
+bool IsAVX2FeatureAvailable() {
+    static const bool available = HasAVX2() && !PortableRequestedByEnvironment();
     return available && !g_forcePortable.load(std::memory_order_relaxed);
 }
 
