@@ -3,12 +3,9 @@
 
 #include "Luminance.h"
 #include "TvkIpError.h"
+#include "VectorTarget.h"
 
 #include <array>
-
-#if defined(__SSE2__)
-#include <immintrin.h>
-#endif
 
 namespace {
 
@@ -93,8 +90,6 @@ inline void Unzip3(__m128i& a, __m128i& b, __m128i& c) {
 
 // ---------------------------------------------------------------------------
 // AVX2: 32 pixels a step.
-
-#define KD_AVX2 __attribute__((target("avx2")))
 
 // Weight of 16 samples of one half (High: the upper eight of each lane):
 // each sample paired with the offset byte, so that one multiply-add of

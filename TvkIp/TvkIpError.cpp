@@ -7,6 +7,7 @@
 namespace {
 uint32_t nIpLastError = 0;
 std::atomic<bool> g_forcePortable{false};
+std::atomic<bool> g_forceSSE2{false};
 
 bool PortableRequestedByEnvironment() {
     const char* v = std::getenv("KD_IP_PORTABLE");
@@ -57,9 +58,14 @@ bool IsMMXFeatureAvailable() {
 
 bool IsAVX2FeatureAvailable() {
     static const bool available = HasAVX2() && !PortableRequestedByEnvironment();
-    return available && !g_forcePortable.load(std::memory_order_relaxed);
+    return available && !g_forcePortable.load(std::memory_order_relaxed) &&
+           !g_forceSSE2.load(std::memory_order_relaxed);
 }
 
 void IpForcePortablePaths(bool force) {
     g_forcePortable.store(force, std::memory_order_relaxed);
+}
+
+void IpForceSSE2Paths(bool force) {
+    g_forceSSE2.store(force, std::memory_order_relaxed);
 }

@@ -23,3 +23,5 @@ bool IsAVX2FeatureAvailable();
 // Tests switch paths at run time to compare the twins: true forces the
 // portable code regardless of the processor.
 void IpForcePortablePaths(bool force);
+// Likewise true switches the AVX2 twins off, leaving the SSE2 ones.
+void IpForceSSE2Paths(bool force);
