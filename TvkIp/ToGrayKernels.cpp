@@ -91,28 +91,28 @@ inline void Unzip3(__m128i& a, __m128i& b, __m128i& c) {
 // ---------------------------------------------------------------------------
 // AVX2: 32 pixels a step.
 
-// Weight of 16 samples of one half (High: the upper eight of each lane):
-// each sample paired with the offset byte, so that one multiply-add of
-// bytes gives (v << shift) + add.
-template <const Weight& W, bool High> KD_AVX2 inline __m256i Weigh32(__m256i v) {
-    const __m256i add = _mm256_set1_epi8(static_cast<char>(W.add));
-    const __m256i pair = High ? _mm256_unpackhi_epi8(v, add) : _mm256_unpacklo_epi8(v, add);
-    const __m256i scaled =
-        _mm256_maddubs_epi16(pair, _mm256_set1_epi16(static_cast<int16_t>(0x100 | (1 << W.shift))));
-    return _mm256_mulhi_epu16(scaled, _mm256_set1_epi16(static_cast<int16_t>(W.mul)));
+// Weight of the even (Odd: the odd) samples of 32, in 16-bit lanes: one
+// multiply-add of bytes with 2^shift at the sample and 0 at its neighbour
+// gives v << shift without moving bytes between lanes.
+template <const Weight& W, bool Odd> KD_AVX2 inline __m256i Weigh32(__m256i v) {
+    const int16_t pick = static_cast<int16_t>(Odd ? (1 << W.shift) << 8 : 1 << W.shift);
+    const __m256i scaled = _mm256_maddubs_epi16(v, _mm256_set1_epi16(pick));
+    return _mm256_mulhi_epu16(_mm256_add_epi16(scaled, _mm256_set1_epi16(W.add)),
+                              _mm256_set1_epi16(static_cast<int16_t>(W.mul)));
 }
 
-template <bool High> KD_AVX2 inline __m256i Sum32(__m256i r, __m256i g, __m256i b) {
-    return _mm256_add_epi16(
-        _mm256_add_epi16(Weigh32<kWeightR, High>(r), Weigh32<kWeightG, High>(g)),
-        Weigh32<kWeightB, High>(b));
+template <bool Odd> KD_AVX2 inline __m256i Sum32(__m256i r, __m256i g, __m256i b) {
+    return _mm256_add_epi16(_mm256_add_epi16(Weigh32<kWeightR, Odd>(r), Weigh32<kWeightG, Odd>(g)),
+                            Weigh32<kWeightB, Odd>(b));
 }
 
-// Gray of 32 pixels; the unpacking and packing within 128-bit lanes cancel,
-// so the pixels keep their order.
+// Gray of 32 pixels; even and odd pixels are computed in the low and high
+// byte of each 16-bit lane (a gray value fits a byte), so they stay in place.
 KD_AVX2 inline __m256i Gray32(__m256i r, __m256i g, __m256i b) {
     const __m256i dip = _mm256_cmpeq_epi8(r, _mm256_set1_epi8(kRedDip));
-    return _mm256_add_epi8(_mm256_packus_epi16(Sum32<false>(r, g, b), Sum32<true>(r, g, b)), dip);
+    const __m256i gray =
+        _mm256_or_si256(Sum32<false>(r, g, b), _mm256_slli_epi16(Sum32<true>(r, g, b), 8));
+    return _mm256_add_epi8(gray, dip);
 }
 
 // Byte shuffles that gather one channel of 16 interleaved pixels (48 bytes in
