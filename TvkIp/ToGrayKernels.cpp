@@ -2,6 +2,7 @@
 #include "ToGrayKernels.h"
 
 #include "Luminance.h"
+#include "RgbUnzip.h"
 #include "TvkIpError.h"
 #include "VectorTarget.h"
 
@@ -75,17 +76,6 @@ inline __m128i Gray16(__m128i r, __m128i g, __m128i b) {
         sum(_mm_unpackhi_epi8(r, zero), _mm_unpackhi_epi8(g, zero), _mm_unpackhi_epi8(b, zero));
     const __m128i dip = _mm_cmpeq_epi8(r, _mm_set1_epi8(kRedDip));
     return _mm_add_epi8(_mm_packus_epi16(lo, hi), dip);
-}
-
-// One step of the perfect shuffle that sorts 48 interleaved bytes by
-// position modulo 3; four steps leave the R, G and B samples in a, b and c.
-inline void Unzip3(__m128i& a, __m128i& b, __m128i& c) {
-    const __m128i na = _mm_unpacklo_epi8(a, _mm_unpackhi_epi64(b, b));
-    const __m128i nb = _mm_unpacklo_epi8(_mm_unpackhi_epi64(a, a), c);
-    const __m128i nc = _mm_unpacklo_epi8(b, _mm_unpackhi_epi64(c, c));
-    a = na;
-    b = nb;
-    c = nc;
 }
 
 // ---------------------------------------------------------------------------
@@ -166,7 +156,7 @@ void InterleavedSSE2(uint8_t* out, const uint8_t* rgb, int32_t n) {
         __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rgb));
         __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rgb + 16));
         __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rgb + 32));
-        for (int step = 0; step < 4; ++step) Unzip3(a, b, c);
+        RgbUnzip16(a, b, c);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), Gray16(a, b, c));
     }
     InterleavedPortable(out + x, rgb, n - x);
