@@ -10,18 +10,15 @@
 #include "CBFuncKinds.h"
 
 #include "TvkIpError.h"
+#include "VectorTarget.h"
 
 #include <algorithm>
-#include <bit>
 #include <array>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace {
 
@@ -230,6 +227,66 @@ void CellInfo4(const uint8_t* top, int32_t sync, int32_t x, const CellArrays& ou
     Store4(out.mn + c, _mm_and_si128(mn, low));
 }
 
+// The AVX2 twin of CellInfo4: eight cells (32 columns from x, columns x ..
+// x + 32 readable) into cells c .. c + 7. Unpacking within 128-bit lanes
+// puts cells 0, 1, 4, 5 in the low and 2, 3, 6, 7 in the high lanes; the
+// in-lane pair sums bring them back in order.
+KD_AVX2 inline void Accumulate16x2(__m256i& lo, __m256i& hi, __m256i v) {
+    const __m256i zero = _mm256_setzero_si256();
+    lo = _mm256_add_epi16(lo, _mm256_unpacklo_epi8(v, zero));
+    hi = _mm256_add_epi16(hi, _mm256_unpackhi_epi8(v, zero));
+}
+KD_AVX2 inline __m256i AbsDiff8x2(__m256i a, __m256i b) {
+    return _mm256_or_si256(_mm256_subs_epu8(a, b), _mm256_subs_epu8(b, a));
+}
+KD_AVX2 inline __m256i CellSums8(__m256i lo, __m256i hi, __m256i weights) {
+    const __m256 a = _mm256_castsi256_ps(_mm256_madd_epi16(lo, weights));
+    const __m256 b = _mm256_castsi256_ps(_mm256_madd_epi16(hi, weights));
+    return _mm256_add_epi32(_mm256_castps_si256(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0))),
+                            _mm256_castps_si256(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1))));
+}
+KD_AVX2 inline void Store8(uint32_t* p, __m256i v) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
+}
+
+KD_AVX2 void CellInfo8(const uint8_t* top, int32_t sync, int32_t x, const CellArrays& out,
+                       int32_t c) {
+    __m256i sTl = _mm256_setzero_si256(), sTh = sTl, sBl = sTl, sBh = sTl;
+    __m256i hl = sTl, hh = sTl, vl = sTl, vh = sTl;
+    __m256i mx = sTl, mn = _mm256_set1_epi8(static_cast<char>(0xFF));
+    const uint8_t* p = top + x;
+    __m256i prev = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    for (int32_t y = 0; y < 8; ++y) {
+        const uint8_t* r = p + int64_t{y} * sync;
+        const __m256i cur = y == 0 ? prev : _mm256_loadu_si256(reinterpret_cast<const __m256i*>(r));
+        const __m256i right = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(r + 1));
+        if (y < 4)
+            Accumulate16x2(sTl, sTh, cur);
+        else
+            Accumulate16x2(sBl, sBh, cur);
+        Accumulate16x2(hl, hh, AbsDiff8x2(cur, right));
+        if (y > 0) Accumulate16x2(vl, vh, AbsDiff8x2(cur, prev));
+        mx = _mm256_max_epu8(mx, cur);
+        mn = _mm256_min_epu8(mn, cur);
+        prev = cur;
+    }
+    const __m256i ones = _mm256_set1_epi16(1);
+    Store8(out.sumTop + c, CellSums8(sTl, sTh, ones));
+    Store8(out.sumBottom + c, CellSums8(sBl, sBh, ones));
+    Store8(out.hIn + c,
+           CellSums8(hl, hh, _mm256_setr_epi16(1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1, 0)));
+    Store8(out.hCross + c,
+           CellSums8(hl, hh, _mm256_setr_epi16(0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1)));
+    Store8(out.vIn + c, CellSums8(vl, vh, ones));
+    mx = _mm256_max_epu8(mx, _mm256_srli_epi32(mx, 8));
+    mx = _mm256_max_epu8(mx, _mm256_srli_epi32(mx, 16));
+    mn = _mm256_min_epu8(mn, _mm256_srli_epi32(mn, 8));
+    mn = _mm256_min_epu8(mn, _mm256_srli_epi32(mn, 16));
+    const __m256i low = _mm256_set1_epi32(0xFF);
+    Store8(out.mx + c, _mm256_and_si256(mx, low));
+    Store8(out.mn + c, _mm256_and_si256(mn, low));
+}
+
 inline __m128i Abs32(__m128i v) {
     const __m128i sign = _mm_srai_epi32(v, 31);
     return _mm_sub_epi32(_mm_xor_si128(v, sign), sign);
@@ -279,6 +336,8 @@ void GetBlockInfo(const uint8_t* top, int32_t sync, int32_t width, int32_t count
                          a + 5 * static_cast<size_t>(cells),
                          a + 6 * static_cast<size_t>(cells)};
     int32_t c = 0;
+    if (IsAVX2FeatureAvailable())
+        for (; c + 8 <= cells && 4 * c + 33 <= width; c += 8) CellInfo8(top, sync, 4 * c, arr, c);
     for (; c + 4 <= cells && 4 * c + 17 <= width; c += 4) CellInfo4(top, sync, 4 * c, arr, c);
     for (; c < cells; ++c) {
         CellInfo one;
