@@ -60,6 +60,14 @@ inline int32_t FlatBlocks(uint8_t* __restrict out, const uint8_t* __restrict c, 
 // blocks that have an edge. They give the bytes of FlatBlocks and return where
 // they stopped.
 
+// A response is at most four times the spread (max - min) of the five
+// samples it is made of, so a block whose every spread is at most
+// zero / 4 is flat without computing a response. -1: no such bound (nothing
+// is known to be free).
+inline int32_t SpreadLimit(int32_t zero) {
+    return zero < 0 ? -1 : std::min(zero / 4, 255);
+}
+
 // Responses of the 8 samples of c16 (already 16-bit) and their neighbours.
 template <bool Neg>
 inline __m128i FourResponse8(__m128i c16, __m128i l16, __m128i r16, __m128i u16, __m128i d16) {
@@ -75,12 +83,25 @@ int32_t FourBlocksSSE2(uint8_t* __restrict out, const uint8_t* __restrict c,
     const uint8_t* clip = to0_255();
     const __m128i z = _mm_setzero_si128();
     const __m128i limit = _mm_set1_epi16(static_cast<int16_t>(zero));
+    const int32_t spread = SpreadLimit(zero);
+    const __m128i spreadLimit = _mm_set1_epi8(static_cast<char>(spread < 0 ? 0 : spread));
     const auto load = [](const uint8_t* p) {
         return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     };
     for (; x + 16 <= end; x += 16) {
         const __m128i cc = load(c + x), l = load(c + x - S), r = load(c + x + S);
         const __m128i u = load(v1 + x), d = load(v2 + x);
+        if (spread >= 0) {
+            const __m128i hiV =
+                _mm_max_epu8(_mm_max_epu8(_mm_max_epu8(cc, l), _mm_max_epu8(r, u)), d);
+            const __m128i loV =
+                _mm_min_epu8(_mm_min_epu8(_mm_min_epu8(cc, l), _mm_min_epu8(r, u)), d);
+            const __m128i over = _mm_subs_epu8(_mm_subs_epu8(hiV, loV), spreadLimit);
+            if (_mm_movemask_epi8(_mm_cmpeq_epi8(over, z)) == 0xFFFF) {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), cc);
+                continue;
+            }
+        }
         const __m128i lo = FourResponse8<Neg>(_mm_unpacklo_epi8(cc, z), _mm_unpacklo_epi8(l, z),
                                               _mm_unpacklo_epi8(r, z), _mm_unpacklo_epi8(u, z),
                                               _mm_unpacklo_epi8(d, z));
@@ -101,6 +122,10 @@ int32_t FourBlocksSSE2(uint8_t* __restrict out, const uint8_t* __restrict c,
         for (int32_t j = 0; j < 16; ++j) out[x + j] = clip[c[x + j] + level[resp[j]]];
     }
     return x;
+}
+
+KD_AVX2 inline __m256i Load32(const uint8_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
 }
 
 KD_AVX2 inline __m256i Widen16(const uint8_t* p) {
@@ -134,16 +159,30 @@ KD_AVX2 int32_t FourBlocksAVX2(uint8_t* __restrict out, const uint8_t* __restric
                                int32_t x, int32_t end, const int32_t* __restrict level,
                                int32_t zero) {
     const __m256i limit = _mm256_set1_epi16(static_cast<int16_t>(zero));
+    const int32_t spread = SpreadLimit(zero);
+    const __m256i spreadLimit = _mm256_set1_epi8(static_cast<char>(spread < 0 ? 0 : spread));
     // The two packs leave 4-pixel groups in the order 0 2 4 6 1 3 5 7.
     const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
     for (; x + 32 <= end; x += 32) {
+        if (spread >= 0) {
+            const __m256i cc = Load32(c + x), l = Load32(c + x - S), r = Load32(c + x + S);
+            const __m256i u = Load32(v1 + x), d = Load32(v2 + x);
+            const __m256i hiV =
+                _mm256_max_epu8(_mm256_max_epu8(_mm256_max_epu8(cc, l), _mm256_max_epu8(r, u)), d);
+            const __m256i loV =
+                _mm256_min_epu8(_mm256_min_epu8(_mm256_min_epu8(cc, l), _mm256_min_epu8(r, u)), d);
+            const __m256i over = _mm256_subs_epu8(_mm256_subs_epu8(hiV, loV), spreadLimit);
+            if (_mm256_testz_si256(over, over)) {
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), cc);
+                continue;
+            }
+        }
         const __m256i lo = FourResponse16<S, Neg>(c, v1, v2, x);
         const __m256i hi = FourResponse16<S, Neg>(c, v1, v2, x + 16);
         const __m256i over = _mm256_or_si256(_mm256_cmpgt_epi16(_mm256_abs_epi16(lo), limit),
                                              _mm256_cmpgt_epi16(_mm256_abs_epi16(hi), limit));
         if (_mm256_testz_si256(over, over)) {
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
-                                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c + x)));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), Load32(c + x));
             continue;
         }
         // c + entry lies within -255 .. 510: the saturating packs clip it
