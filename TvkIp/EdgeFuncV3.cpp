@@ -201,22 +201,6 @@ KD_AVX2 int32_t FourBlocksAVX2(uint8_t* __restrict out, const uint8_t* __restric
 
 #endif
 
-// A line into the window. Lines of a page are a few kilobytes, where the
-// library's string copy starts slowly on some processors; plain vector moves
-// keep pace with the kernels.
-void WindowCopy(uint8_t* __restrict to, const uint8_t* __restrict from, int32_t n) {
-    int32_t i = 0;
-#if defined(__SSE2__)
-    for (; i + 64 <= n; i += 64) {
-        for (int32_t k = 0; k < 64; k += 16) {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i + k),
-                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i + k)));
-        }
-    }
-#endif
-    std::memcpy(to + i, from + i, static_cast<size_t>(n - i));
-}
-
 // The inner samples x .. end - 1 through the vector twin the processor and
 // the portable override allow; returns where it stopped (x when none runs).
 template <int S, bool Neg>

@@ -165,7 +165,7 @@ public:
     }
 
     void Enter(const uint8_t* line) {
-        std::memcpy(Slot(m_entered), line, m_lineBytes);
+        WindowCopy(Slot(m_entered), line, m_lineBytes);
         ++m_entered;
     }
     bool Due() const { return m_entered > 0 && m_centre + m_lag <= m_entered - 1; }
@@ -199,6 +199,12 @@ private:
     int64_t m_entered = 0;
     int64_t m_centre = 0;
 };
+
+// Asks for the cache lines of a source line due soon: the filter itself
+// reads a line far faster than the memory delivers it unasked.
+inline void PrefetchBytes(const uint8_t* p, int32_t bytes) {
+    for (int32_t i = 0; i < bytes; i += 64) __builtin_prefetch(p + i);
+}
 
 // Builds the padded line: half a mask of copies of the first pixel, the
 // line, half a mask of copies of the last pixel.
@@ -315,6 +321,7 @@ public:
         };
         if (src != nullptr) {
             for (int32_t y = 0; y < src->lHeight; ++y) {
+                if (y + 4 < src->lHeight) PrefetchBytes(TvkLinePtr(*src, y + 4), m_inW * m_spp);
                 // The horizontally reduced line replaces the source pixels;
                 // line y of the output lies before source line y + 1.
                 uint8_t* reduced = src->lpImage + static_cast<size_t>(y) * m_outBytes;
@@ -773,8 +780,57 @@ KD_AVX2 void AVX2PickEveryOther3(const uint8_t* tmp, int32_t width, const int32_
 }
 } // namespace
 
+namespace {
+// The 1-2-1 mask whose weights and scale divide by exactly 4 (the 600 to 300
+// dpi mask): floor((a + 2b + c) / 4) = floor((floor((a + c) / 2) + b) / 2),
+// two rounded-down byte averages, with no wider lanes at all.
+bool IsQuarter121(const int16_t* coef, int32_t count, int32_t scale) {
+    return count == 3 && coef[0] > 0 && coef[2] == coef[0] && coef[1] == 2 * coef[0] &&
+           int64_t{coef[0]} * 4 * scale == 16384;
+}
+
+inline __m128i FloorAvg16(__m128i a, __m128i b) {
+    return _mm_sub_epi8(_mm_avg_epu8(a, b), _mm_and_si128(_mm_xor_si128(a, b), _mm_set1_epi8(1)));
+}
+KD_AVX2 inline __m256i FloorAvg32(__m256i a, __m256i b) {
+    return _mm256_sub_epi8(_mm256_avg_epu8(a, b),
+                           _mm256_and_si256(_mm256_xor_si256(a, b), _mm256_set1_epi8(1)));
+}
+
+void SSE2Quarter121(const uint8_t* const* rows, int32_t bytes, uint8_t* out) {
+    const uint8_t *a = rows[0], *b = rows[1], *c = rows[2];
+    int32_t i = 0;
+    for (; i + 16 <= bytes; i += 16) {
+        const auto load = [i](const uint8_t* p) {
+            return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        };
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                         FloorAvg16(FloorAvg16(load(a), load(c)), load(b)));
+    }
+    for (; i < bytes; ++i) out[i] = static_cast<uint8_t>((a[i] + 2 * b[i] + c[i]) >> 2);
+}
+
+KD_AVX2 void AVX2Quarter121(const uint8_t* const* rows, int32_t bytes, uint8_t* out) {
+    const uint8_t *a = rows[0], *b = rows[1], *c = rows[2];
+    int32_t i = 0;
+    for (; i + 32 <= bytes; i += 32) {
+        const __m256i va = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i));
+        const __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i));
+        const __m256i vc = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c + i));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i),
+                            FloorAvg32(FloorAvg32(va, vc), vb));
+    }
+    const uint8_t* rest[3] = {a + i, b + i, c + i};
+    SSE2Quarter121(rest, bytes - i, out + i);
+}
+} // namespace
+
 void SSE2MaskLine(const uint8_t* const* rows, int32_t count, const int16_t* coef, int32_t scale,
                   int32_t bytes, uint8_t* out) {
+    if (IsQuarter121(coef, count, scale)) {
+        if (IsAVX2FeatureAvailable()) return AVX2Quarter121(rows, bytes, out);
+        return SSE2Quarter121(rows, bytes, out);
+    }
     const bool lanes16 = Fits16(coef, count, scale);
     const bool avx2 = lanes16 && FitsBytePairs(coef, count) && IsAVX2FeatureAvailable();
     // The built-in mask lengths get kernels unrolled for their tap count

@@ -1,9 +1,29 @@
 // The function-level target of the AVX2 twins: the library is built for the
 // SSE2 baseline, and each AVX2 function runs only after the run-time test
-// (IsAVX2FeatureAvailable) said yes.
+// (IsAVX2FeatureAvailable) said yes. Also the line copy of the kernels'
+// windows.
 #pragma once
+
+#include <cstdint>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <immintrin.h>
 #define KD_AVX2 __attribute__((target("avx2")))
 #endif
+
+// A line into a kernel's window. Lines of a page are a few kilobytes, where
+// the C library's string copy starts slowly on some processors; plain vector
+// moves keep pace with the kernels.
+inline void WindowCopy(uint8_t* __restrict to, const uint8_t* __restrict from, int32_t n) {
+    int32_t i = 0;
+#if defined(__SSE2__)
+    for (; i + 64 <= n; i += 64) {
+        for (int32_t k = 0; k < 64; k += 16) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i + k),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i + k)));
+        }
+    }
+#endif
+    std::memcpy(to + i, from + i, static_cast<size_t>(n - i));
+}
