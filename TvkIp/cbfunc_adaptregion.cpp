@@ -592,6 +592,10 @@ void MMXFilter121(uint8_t* out, const uint16_t* up, const uint16_t* mid, const u
 }
 
 void FilterFunc(const ImagePlane& image) {
+    FilterFunc(image, image);
+}
+
+void FilterFunc(const ImagePlane& out, const ImagePlane& image) {
     const int32_t w = image.width, h = image.height;
     if (w <= 0 || h <= 0) return;
     auto lines = NewArray<uint16_t>(3 * static_cast<size_t>(w));
@@ -611,7 +615,7 @@ void FilterFunc(const ImagePlane& image) {
             // Row y + 1 is read before row y is written, so the filter works in place.
             horizontal(buf[next], image.Line(y + 1), w);
         }
-        vertical(image.Line(y), buf[prev], buf[cur], buf[next], w);
+        vertical(out.Line(y), buf[prev], buf[cur], buf[next], w);
         prev = cur;
         cur = next;
     }
@@ -1189,9 +1193,7 @@ bool IpEdgeCorrection(EdgeMap& edge) {
 
 void IpDetectAveAndSlice(const ImagePlane& average, const ImagePlane& mixed,
                          const ImagePlane& src) {
-    for (int32_t y = 0; y < src.height; ++y)
-        std::memcpy(average.Line(y), src.Line(y), static_cast<size_t>(src.width));
-    Filter::FilterFunc(average);
+    Filter::FilterFunc(average, src);
     const auto maxMin = IsSSE2FeatureAvailable() ? GetMaxMinBand : IntegralGetMaxMinBand;
     for (int32_t j = 0; j < mixed.height; ++j) {
         std::memset(mixed.Line(j), 128, static_cast<size_t>(mixed.sync));
