@@ -200,12 +200,6 @@ private:
     int64_t m_centre = 0;
 };
 
-// Asks for the cache lines of a source line due soon: the filter itself
-// reads a line far faster than the memory delivers it unasked.
-inline void PrefetchBytes(const uint8_t* p, int32_t bytes) {
-    for (int32_t i = 0; i < bytes; i += 64) __builtin_prefetch(p + i);
-}
-
 // Builds the padded line: half a mask of copies of the first pixel, the
 // line, half a mask of copies of the last pixel.
 void PadLine(const uint8_t* line, int32_t width, int32_t spp, int32_t half, uint8_t* pad) {
@@ -321,7 +315,7 @@ public:
         };
         if (src != nullptr) {
             for (int32_t y = 0; y < src->lHeight; ++y) {
-                if (y + 4 < src->lHeight) PrefetchBytes(TvkLinePtr(*src, y + 4), m_inW * m_spp);
+                if (y + 4 < src->lHeight) PrefetchAhead(TvkLinePtr(*src, y + 4), 0, m_inW * m_spp);
                 // The horizontally reduced line replaces the source pixels;
                 // line y of the output lies before source line y + 1.
                 uint8_t* reduced = src->lpImage + static_cast<size_t>(y) * m_outBytes;

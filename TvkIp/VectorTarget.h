@@ -27,3 +27,13 @@ inline void WindowCopy(uint8_t* __restrict to, const uint8_t* __restrict from, i
 #endif
     std::memcpy(to + i, from + i, static_cast<size_t>(n - i));
 }
+
+// Asks for the cache lines of the `bytes` bytes `ahead` bytes past p, due
+// soon (a line or two ahead): the kernels read a line faster than the memory
+// delivers it unasked. Only a hint, which never faults: the address is
+// formed as an integer, so it may lie beyond the image.
+inline void PrefetchAhead(const uint8_t* p, int64_t ahead, int64_t bytes) {
+    const uintptr_t at = reinterpret_cast<uintptr_t>(p) + static_cast<uintptr_t>(ahead);
+    for (int64_t i = 0; i < bytes; i += 64)
+        __builtin_prefetch(reinterpret_cast<const void*>(at + static_cast<uintptr_t>(i)));
+}
