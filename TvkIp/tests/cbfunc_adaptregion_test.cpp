@@ -550,12 +550,17 @@ TEST(AdaptRegionKind, PortableAndVectorPathsAgree) {
         TestImage src = kdtest::PhotoPage(157, 93, 1, 0, 4);
         const auto tex = Texture(src.bytes().size(), 3);
         for (size_t i = 0; i < tex.size(); i += 3) src.bytes()[i] = tex[i];
-        TestImage a = TestImage::Binary(157, 93), b = TestImage::Binary(157, 93);
-        IpForcePortablePaths(true);
-        ASSERT_EQ(RunKind(kind, a, src, 140, 110), 0);
-        IpForcePortablePaths(false);
-        ASSERT_EQ(RunKind(kind, b, src, 140, 110), 0);
-        EXPECT_EQ(a.bytes(), b.bytes()) << kind;
+        TestImage a = TestImage::Binary(157, 93);
+        {
+            pathtest::Use use(pathtest::Path::Portable);
+            ASSERT_EQ(RunKind(kind, a, src, 140, 110), 0);
+        }
+        for (pathtest::Path path : pathtest::Available()) {
+            pathtest::Use use(path);
+            TestImage b = TestImage::Binary(157, 93);
+            ASSERT_EQ(RunKind(kind, b, src, 140, 110), 0);
+            EXPECT_EQ(a.bytes(), b.bytes()) << kind << ' ' << pathtest::Name(path);
+        }
     }
 }
 
