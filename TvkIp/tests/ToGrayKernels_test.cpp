@@ -3,9 +3,9 @@
 // the portable override.
 #include "DetectTextSlant.h"
 #include "Luminance.h"
+#include "PathTestHelpers.h"
 #include "TestKit.h"
 #include "ToGrayKernels.h"
-#include "TvkIpError.h"
 
 #include <gtest/gtest.h>
 
@@ -81,13 +81,13 @@ TEST(ToGrayKernels, EverySampleValueOfEachChannel) {
 }
 
 // Whole pages through the exported conversion, in bands of one line and as a
-// whole, with the portable override and without: the same bytes.
-TEST(ToGrayKernels, PortableOverrideGivesTheSameGrayPage) {
+// whole, on every path (the portable override among them): the same bytes.
+TEST(ToGrayKernels, EveryPathGivesTheSameGrayPage) {
     for (uint32_t order : {0u, 1u}) {
         const TestImage page = kdtest::PhotoPage(301, 23, 3, order, 9);
-        std::vector<uint8_t> result[2];
-        for (int portable = 0; portable < 2; ++portable) {
-            IpForcePortablePaths(portable != 0);
+        std::vector<uint8_t> portable;
+        for (pathtest::Path path : pathtest::Available()) {
+            pathtest::Use use(path);
             TestImage whole = TestImage::Gray(page.width(), page.height(), 0);
             TestImage lines = TestImage::Gray(page.width(), page.height(), 0);
             TestImage in = page;
@@ -98,11 +98,10 @@ TEST(ToGrayKernels, PortableOverrideGivesTheSameGrayPage) {
                 tagTVKIMAGEINFO d = lines.band(y, 1);
                 ToGrayRect(&d, &s, &req);
             }
-            EXPECT_EQ(whole.bytes(), lines.bytes()) << order;
-            result[portable] = whole.bytes();
+            EXPECT_EQ(whole.bytes(), lines.bytes()) << order << ' ' << pathtest::Name(path);
+            if (path == pathtest::Path::Portable) portable = whole.bytes();
+            EXPECT_EQ(whole.bytes(), portable) << order << ' ' << pathtest::Name(path);
         }
-        IpForcePortablePaths(false);
-        EXPECT_EQ(result[0], result[1]) << order;
     }
 }
 
