@@ -183,6 +183,8 @@ void MMXFilter121(uint8_t* out, const uint16_t* up, const uint16_t* mid, const u
 // Smooths the plane in place. Throws kIpErrNoMemory when its lines cannot
 // be allocated (the plane is then unchanged).
 void FilterFunc(const ImagePlane& image);
+// The same from image into out (of image's size), leaving image as it is.
+void FilterFunc(const ImagePlane& out, const ImagePlane& image);
 } // namespace Filter
 
 namespace MixImage {

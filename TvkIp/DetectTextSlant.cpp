@@ -4,8 +4,9 @@
 
 #include "CBFunc.h"
 #include "CImgInfPtr.h"
-#include "Luminance.h"
+#include "ToGrayKernels.h"
 #include "TvkIpError.h"
+#include "VectorTarget.h"
 #include "WorkImage.h"
 
 #include <algorithm>
@@ -20,10 +21,6 @@ namespace {
 
 constexpr int32_t kErrInvalidParameter = 87;
 constexpr int32_t kErrNoMemory = 8;
-
-constexpr const auto& kGrayR = GRAY_WEIGHT::RedToGray;
-constexpr const auto& kGrayG = GRAY_WEIGHT::GreenToGray;
-constexpr const auto& kGrayB = GRAY_WEIGHT::BlueToGray;
 
 // Nibble made of bits 7, 5, 3 and 1 of a byte: the left pixel of each pair.
 constexpr std::array<uint8_t, 256> MakeHalfTable() {
@@ -147,17 +144,17 @@ void CGFunc::Line() {
             out[x] = ((in[x >> 3] >> (7 - (x & 7))) & 1) != 0 ? 0 : 255;
         }
     } else if (bits == 24 && s.lBps == 8) {
+        // The line after next, while this one is converted.
         if (planar) {
-            const uint8_t* g = in + s.lSync;
-            const uint8_t* b = in + 2 * int64_t{s.lSync};
-            for (int32_t x = 0; x < width; ++x) {
-                out[x] = static_cast<uint8_t>(kGrayR[in[x]] + kGrayG[g[x]] + kGrayB[b[x]]);
-            }
+            for (int k = 0; k < 3; ++k)
+                PrefetchAhead(in, 2 * TvkLineStep(s) + k * int64_t{s.lSync}, width);
         } else {
-            for (int32_t x = 0; x < width; ++x) {
-                const uint8_t* p = in + 3 * int64_t{x};
-                out[x] = static_cast<uint8_t>(kGrayR[p[0]] + kGrayG[p[1]] + kGrayB[p[2]]);
-            }
+            PrefetchAhead(in, 2 * TvkLineStep(s), 3 * int64_t{width});
+        }
+        if (planar) {
+            GRAY_KERNEL::Planar(out, in, in + s.lSync, in + 2 * int64_t{s.lSync}, width);
+        } else {
+            GRAY_KERNEL::Interleaved(out, in, width);
         }
     }
     m_pDst += d.lSync;

@@ -2,6 +2,9 @@
 // four-neighbour and wide kernels and the parameterised gray member.
 #include "EdgeFuncImpl.h"
 
+#include "TvkIpError.h"
+#include "VectorTarget.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -49,6 +52,169 @@ inline int32_t FlatBlocks(uint8_t* __restrict out, const uint8_t* __restrict c, 
     return x;
 }
 
+#if defined(__SSE2__)
+
+// The vector twins of FlatBlocks for the four-neighbour window with two
+// neighbour lines: the responses of a block in 16-bit lanes (at most 4 * 255
+// in size), the flat test on all of them at once, and the table only for
+// blocks that have an edge. They give the bytes of FlatBlocks and return where
+// they stopped.
+
+// A response is at most four times the spread (max - min) of the five
+// samples it is made of, so a block whose every spread is at most
+// zero / 4 is flat without computing a response. -1: no such bound (nothing
+// is known to be free).
+inline int32_t SpreadLimit(int32_t zero) {
+    return zero < 0 ? -1 : std::min(zero / 4, 255);
+}
+
+// Responses of the 8 samples of c16 (already 16-bit) and their neighbours.
+template <bool Neg>
+inline __m128i FourResponse8(__m128i c16, __m128i l16, __m128i r16, __m128i u16, __m128i d16) {
+    const __m128i around = _mm_add_epi16(_mm_add_epi16(l16, r16), _mm_add_epi16(u16, d16));
+    const __m128i centre = _mm_slli_epi16(c16, 2);
+    return Neg ? _mm_sub_epi16(around, centre) : _mm_sub_epi16(centre, around);
+}
+
+template <int S, bool Neg>
+int32_t FourBlocksSSE2(uint8_t* __restrict out, const uint8_t* __restrict c,
+                       const uint8_t* __restrict v1, const uint8_t* __restrict v2, int32_t x,
+                       int32_t end, const int32_t* __restrict level, int32_t zero) {
+    const uint8_t* clip = to0_255();
+    const __m128i z = _mm_setzero_si128();
+    const __m128i limit = _mm_set1_epi16(static_cast<int16_t>(zero));
+    const int32_t spread = SpreadLimit(zero);
+    const __m128i spreadLimit = _mm_set1_epi8(static_cast<char>(spread < 0 ? 0 : spread));
+    const auto load = [](const uint8_t* p) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    };
+    for (; x + 16 <= end; x += 16) {
+        const __m128i cc = load(c + x), l = load(c + x - S), r = load(c + x + S);
+        const __m128i u = load(v1 + x), d = load(v2 + x);
+        if (spread >= 0) {
+            const __m128i hiV =
+                _mm_max_epu8(_mm_max_epu8(_mm_max_epu8(cc, l), _mm_max_epu8(r, u)), d);
+            const __m128i loV =
+                _mm_min_epu8(_mm_min_epu8(_mm_min_epu8(cc, l), _mm_min_epu8(r, u)), d);
+            const __m128i over = _mm_subs_epu8(_mm_subs_epu8(hiV, loV), spreadLimit);
+            if (_mm_movemask_epi8(_mm_cmpeq_epi8(over, z)) == 0xFFFF) {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), cc);
+                continue;
+            }
+        }
+        const __m128i lo = FourResponse8<Neg>(_mm_unpacklo_epi8(cc, z), _mm_unpacklo_epi8(l, z),
+                                              _mm_unpacklo_epi8(r, z), _mm_unpacklo_epi8(u, z),
+                                              _mm_unpacklo_epi8(d, z));
+        const __m128i hi = FourResponse8<Neg>(_mm_unpackhi_epi8(cc, z), _mm_unpackhi_epi8(l, z),
+                                              _mm_unpackhi_epi8(r, z), _mm_unpackhi_epi8(u, z),
+                                              _mm_unpackhi_epi8(d, z));
+        const __m128i absLo = _mm_max_epi16(lo, _mm_sub_epi16(z, lo));
+        const __m128i absHi = _mm_max_epi16(hi, _mm_sub_epi16(z, hi));
+        const __m128i over =
+            _mm_or_si128(_mm_cmpgt_epi16(absLo, limit), _mm_cmpgt_epi16(absHi, limit));
+        if (_mm_movemask_epi8(over) == 0) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), cc);
+            continue;
+        }
+        alignas(16) int16_t resp[16];
+        _mm_store_si128(reinterpret_cast<__m128i*>(resp), lo);
+        _mm_store_si128(reinterpret_cast<__m128i*>(resp + 8), hi);
+        for (int32_t j = 0; j < 16; ++j) out[x + j] = clip[c[x + j] + level[resp[j]]];
+    }
+    return x;
+}
+
+KD_AVX2 inline __m256i Load32(const uint8_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+KD_AVX2 inline __m256i Widen16(const uint8_t* p) {
+    return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+}
+
+// Responses of 16 samples from x, in order, as 16-bit lanes.
+template <int S, bool Neg>
+KD_AVX2 inline __m256i FourResponse16(const uint8_t* c, const uint8_t* v1, const uint8_t* v2,
+                                      int32_t x) {
+    const __m256i around =
+        _mm256_add_epi16(_mm256_add_epi16(Widen16(c + x - S), Widen16(c + x + S)),
+                         _mm256_add_epi16(Widen16(v1 + x), Widen16(v2 + x)));
+    const __m256i centre = _mm256_slli_epi16(Widen16(c + x), 2);
+    return Neg ? _mm256_sub_epi16(around, centre) : _mm256_sub_epi16(centre, around);
+}
+
+// Corrected samples of 8 pixels from x: c plus the table entry of each
+// response, as 32-bit lanes.
+KD_AVX2 inline __m256i Corrected8(const uint8_t* c, int32_t x, __m128i resp8,
+                                  const int32_t* level) {
+    const __m256i entry = _mm256_i32gather_epi32(level, _mm256_cvtepi16_epi32(resp8), 4);
+    const __m256i centre =
+        _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(c + x)));
+    return _mm256_add_epi32(centre, entry);
+}
+
+template <int S, bool Neg>
+KD_AVX2 int32_t FourBlocksAVX2(uint8_t* __restrict out, const uint8_t* __restrict c,
+                               const uint8_t* __restrict v1, const uint8_t* __restrict v2,
+                               int32_t x, int32_t end, const int32_t* __restrict level,
+                               int32_t zero) {
+    const __m256i limit = _mm256_set1_epi16(static_cast<int16_t>(zero));
+    const int32_t spread = SpreadLimit(zero);
+    const __m256i spreadLimit = _mm256_set1_epi8(static_cast<char>(spread < 0 ? 0 : spread));
+    // The two packs leave 4-pixel groups in the order 0 2 4 6 1 3 5 7.
+    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    for (; x + 32 <= end; x += 32) {
+        if (spread >= 0) {
+            const __m256i cc = Load32(c + x), l = Load32(c + x - S), r = Load32(c + x + S);
+            const __m256i u = Load32(v1 + x), d = Load32(v2 + x);
+            const __m256i hiV =
+                _mm256_max_epu8(_mm256_max_epu8(_mm256_max_epu8(cc, l), _mm256_max_epu8(r, u)), d);
+            const __m256i loV =
+                _mm256_min_epu8(_mm256_min_epu8(_mm256_min_epu8(cc, l), _mm256_min_epu8(r, u)), d);
+            const __m256i over = _mm256_subs_epu8(_mm256_subs_epu8(hiV, loV), spreadLimit);
+            if (_mm256_testz_si256(over, over)) {
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), cc);
+                continue;
+            }
+        }
+        const __m256i lo = FourResponse16<S, Neg>(c, v1, v2, x);
+        const __m256i hi = FourResponse16<S, Neg>(c, v1, v2, x + 16);
+        const __m256i over = _mm256_or_si256(_mm256_cmpgt_epi16(_mm256_abs_epi16(lo), limit),
+                                             _mm256_cmpgt_epi16(_mm256_abs_epi16(hi), limit));
+        if (_mm256_testz_si256(over, over)) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), Load32(c + x));
+            continue;
+        }
+        // c + entry lies within -255 .. 510: the saturating packs clip it
+        // to 0 .. 255 as the clip table does.
+        const __m256i p0 =
+            _mm256_packs_epi32(Corrected8(c, x, _mm256_castsi256_si128(lo), level),
+                               Corrected8(c, x + 8, _mm256_extracti128_si256(lo, 1), level));
+        const __m256i p1 =
+            _mm256_packs_epi32(Corrected8(c, x + 16, _mm256_castsi256_si128(hi), level),
+                               Corrected8(c, x + 24, _mm256_extracti128_si256(hi, 1), level));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
+                            _mm256_permutevar8x32_epi32(_mm256_packus_epi16(p0, p1), order));
+    }
+    return x;
+}
+
+#endif
+
+// The inner samples x .. end - 1 through the vector twin the processor and
+// the portable override allow; returns where it stopped (x when none runs).
+template <int S, bool Neg>
+int32_t FourBlocksVector(uint8_t* out, const uint8_t* c, const uint8_t* v1, const uint8_t* v2,
+                         int32_t x, int32_t end, const int32_t* level, int32_t zero) {
+#if defined(__SSE2__)
+    if (IsAVX2FeatureAvailable())
+        return FourBlocksAVX2<S, Neg>(out, c, v1, v2, x, end, level, zero);
+    if (IsSSE2FeatureAvailable())
+        return FourBlocksSSE2<S, Neg>(out, c, v1, v2, x, end, level, zero);
+#endif
+    return x;
+}
+
 // Four-neighbour response on a line of n bytes whose pixels are S bytes apart
 // (each channel with its own neighbours). v2 null: one vertical neighbour.
 // Neg negates the response (the smoothing members). Responses within
@@ -67,7 +233,8 @@ void FourRow(uint8_t* __restrict out, const uint8_t* __restrict c, const uint8_t
         const auto inner = [&](int32_t x) {
             return 4 * c[x] - c[x - S] - c[x + S] - v1[x] - v2[x];
         };
-        int32_t i = FlatBlocks(out, c, S, n - S, zero, inner, put);
+        int32_t i = FourBlocksVector<S, Neg>(out, c, v1, v2, S, n - S, level, zero);
+        i = FlatBlocks(out, c, i, n - S, zero, inner, put);
         for (; i < n - S; ++i) put(i, inner(i));
         for (int32_t i2 = n - S; i2 < n; ++i2) put(i2, 3 * c[i2] - c[i2 - S] - v1[i2] - v2[i2]);
     } else {
@@ -353,19 +520,19 @@ void CEdgeFuncOn::Row(uint8_t* out, const uint8_t* c, const uint8_t* v1, const u
 }
 
 int CEdgeFuncOn::LineStart1(uint8_t* out, const uint8_t* in, int32_t width) {
-    std::memcpy(m_pNewest, in, static_cast<size_t>(m_lLineBytes));
+    WindowCopy(m_pNewest, in, m_lLineBytes);
     return 0;
 }
 
 int CEdgeFuncOn::LineStart2(uint8_t* out, const uint8_t* in, int32_t width) {
-    std::memcpy(m_pOldest, in, static_cast<size_t>(m_lLineBytes));
+    WindowCopy(m_pOldest, in, m_lLineBytes);
     Rotate();
     Row(out, m_pCentre, m_pNewest, nullptr, m_lLineBytes);
     return 1;
 }
 
 int CEdgeFuncOn::LineCont(uint8_t* out, const uint8_t* in, int32_t width) {
-    std::memcpy(m_pOldest, in, static_cast<size_t>(m_lLineBytes));
+    WindowCopy(m_pOldest, in, m_lLineBytes);
     Rotate();
     Row(out, m_pCentre, m_pOldest, m_pNewest, m_lLineBytes);
     return 1;

@@ -4,16 +4,14 @@
 #include "ReduceMoireKernels.h"
 #include "SpreadCountTable.h"
 #include "TvkIpError.h"
+#include "VectorTarget.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <type_traits>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace {
 
@@ -167,7 +165,7 @@ public:
     }
 
     void Enter(const uint8_t* line) {
-        std::memcpy(Slot(m_entered), line, m_lineBytes);
+        WindowCopy(Slot(m_entered), line, m_lineBytes);
         ++m_entered;
     }
     bool Due() const { return m_entered > 0 && m_centre + m_lag <= m_entered - 1; }
@@ -211,6 +209,18 @@ void PadLine(const uint8_t* line, int32_t width, int32_t spp, int32_t half, uint
     p += static_cast<size_t>(width) * spp;
     const uint8_t* last = line + static_cast<size_t>(width - 1) * spp;
     for (int32_t i = 0; i < half; ++i, p += spp) std::memcpy(p, last, spp);
+}
+
+// A source line filtered at the kept pixels into out (which may overlap the
+// line): the vector kernel reads the line itself, the others a padded copy.
+void MaskHLine(const uint8_t* line, int32_t width, const int32_t* xs, int32_t outW, int32_t spp,
+               const Mask& m, uint8_t* pad, uint8_t* tmp, uint8_t* out) {
+    if (!m.wide && m.sse2Exact && IsSSE2FeatureAvailable() &&
+        MOIRE_KERNEL::SSE2MaskHLine(line, width, xs, outW, spp, m.coef16.get(), m.count, m.scale,
+                                    tmp, out))
+        return;
+    PadLine(line, width, spp, m.half, pad);
+    MaskH(pad, width, xs, outW, spp, m, tmp, out);
 }
 
 // ---------------------------------------------------------------------------
@@ -305,11 +315,12 @@ public:
         };
         if (src != nullptr) {
             for (int32_t y = 0; y < src->lHeight; ++y) {
-                PadLine(TvkLinePtr(*src, y), m_inW, m_spp, m_mask.half, m_pad.get());
+                if (y + 4 < src->lHeight) PrefetchAhead(TvkLinePtr(*src, y + 4), 0, m_inW * m_spp);
                 // The horizontally reduced line replaces the source pixels;
                 // line y of the output lies before source line y + 1.
                 uint8_t* reduced = src->lpImage + static_cast<size_t>(y) * m_outBytes;
-                MaskH(m_pad.get(), m_inW, m_xs.get(), m_outW, m_spp, m_mask, m_full.get(), reduced);
+                MaskHLine(TvkLinePtr(*src, y), m_inW, m_xs.get(), m_outW, m_spp, m_mask,
+                          m_pad.get(), m_full.get(), reduced);
                 m_window.Enter(reduced);
                 while (m_window.Due()) emit();
             }
@@ -670,14 +681,159 @@ void SSE2MaskLine16(const uint8_t* const* rows, int32_t count, const int16_t* co
 }
 } // namespace
 
+namespace {
+// The AVX2 twin of SSE2MaskLine16, 32 bytes a step, for masks whose taps
+// also fit a signed byte: pairs of taps are one multiply-add of bytes into
+// the 16-bit sums (which stay below 2^15, so nothing saturates). The
+// unpacking and packing within 128-bit lanes cancel.
+bool FitsBytePairs(const int16_t* coef, int32_t count) {
+    for (int32_t k = 0; k < count; ++k)
+        if (coef[k] > 127) return false;
+    return true;
+}
+
+template <int N>
+KD_AVX2 void AVX2MaskLine16(const uint8_t* const* rows, int32_t count, const int16_t* coef,
+                            int32_t scale, int32_t bytes, uint8_t* out) {
+    if (N != 0) count = N;
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i scale4 = _mm256_set1_epi16(static_cast<int16_t>(scale * 4));
+    int32_t i = 0;
+    for (; i + 32 <= bytes; i += 32) {
+        __m256i lo = zero, hi = zero;
+        for (int32_t k = 0; k < count; k += 2) {
+            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[k] + i));
+            __m256i b = zero;
+            int32_t cb = 0;
+            if (k + 1 < count) {
+                b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[k + 1] + i));
+                cb = coef[k + 1];
+            }
+            const __m256i c = _mm256_set1_epi16(static_cast<int16_t>(coef[k] | cb << 8));
+            lo = _mm256_add_epi16(lo, _mm256_maddubs_epi16(_mm256_unpacklo_epi8(a, b), c));
+            hi = _mm256_add_epi16(hi, _mm256_maddubs_epi16(_mm256_unpackhi_epi8(a, b), c));
+        }
+        lo = _mm256_mulhi_epi16(lo, scale4);
+        hi = _mm256_mulhi_epi16(hi, scale4);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_packus_epi16(lo, hi));
+    }
+    if (i < bytes) {
+        const uint8_t* rest[64];
+        if (count > 64) return SSE2MaskLine16<N>(rows, count, coef, scale, bytes, out);
+        for (int32_t k = 0; k < count; ++k) rest[k] = rows[k] + i;
+        SSE2MaskLine16<N>(rest, count, coef, scale, bytes - i, out + i);
+    }
+}
+
+// Kept colour pixels of a filtered line where they lie two pixels apart: 8
+// output pixels (24 bytes) from 16 filtered ones (48 bytes) by byte
+// shuffles; irregular steps and the line's end go pixel by pixel.
+using PickMask = std::array<uint8_t, 16>;
+constexpr PickMask PickFrom(int32_t firstOut, int32_t reg) {
+    PickMask m{};
+    for (int32_t j = 0; j < 16; ++j) {
+        const int32_t o = firstOut + j;
+        const int32_t at = 6 * (o / 3) + o % 3;
+        m[static_cast<size_t>(j)] = static_cast<uint8_t>(at / 16 == reg ? at % 16 : 0x80);
+    }
+    return m;
+}
+constexpr PickMask kPick00 = PickFrom(0, 0), kPick01 = PickFrom(0, 1);
+constexpr PickMask kPick11 = PickFrom(16, 1), kPick12 = PickFrom(16, 2);
+
+KD_AVX2 inline __m128i LoadPick(const PickMask& m) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(m.data()));
+}
+
+KD_AVX2 void AVX2PickEveryOther3(const uint8_t* tmp, int32_t width, const int32_t* xs, int32_t outW,
+                                 uint8_t* out) {
+    const __m128i m00 = LoadPick(kPick00), m01 = LoadPick(kPick01);
+    const __m128i m11 = LoadPick(kPick11), m12 = LoadPick(kPick12);
+    const __m256i steps = _mm256_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14);
+    int32_t o = 0;
+    for (; o + 8 <= outW; o += 8) {
+        const int32_t x = xs[o];
+        const __m256i got = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(xs + o));
+        const __m256i want = _mm256_add_epi32(_mm256_set1_epi32(x), steps);
+        const bool regular = _mm256_movemask_epi8(_mm256_cmpeq_epi32(got, want)) == -1;
+        if (regular && x + 16 <= width) {
+            const uint8_t* p = tmp + 3 * static_cast<size_t>(x);
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+            const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32));
+            uint8_t* d = out + 3 * static_cast<size_t>(o);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d),
+                             _mm_or_si128(_mm_shuffle_epi8(a, m00), _mm_shuffle_epi8(b, m01)));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(d + 16),
+                             _mm_or_si128(_mm_shuffle_epi8(b, m11), _mm_shuffle_epi8(c, m12)));
+            continue;
+        }
+        for (int32_t j = o; j < o + 8; ++j) std::memcpy(out + 3 * j, tmp + 3 * xs[j], 3);
+    }
+    for (; o < outW; ++o) std::memcpy(out + 3 * o, tmp + 3 * xs[o], 3);
+}
+} // namespace
+
+namespace {
+// The 1-2-1 mask whose weights and scale divide by exactly 4 (the 600 to 300
+// dpi mask): floor((a + 2b + c) / 4) = floor((floor((a + c) / 2) + b) / 2),
+// two rounded-down byte averages, with no wider lanes at all.
+bool IsQuarter121(const int16_t* coef, int32_t count, int32_t scale) {
+    return count == 3 && coef[0] > 0 && coef[2] == coef[0] && coef[1] == 2 * coef[0] &&
+           int64_t{coef[0]} * 4 * scale == 16384;
+}
+
+inline __m128i FloorAvg16(__m128i a, __m128i b) {
+    return _mm_sub_epi8(_mm_avg_epu8(a, b), _mm_and_si128(_mm_xor_si128(a, b), _mm_set1_epi8(1)));
+}
+KD_AVX2 inline __m256i FloorAvg32(__m256i a, __m256i b) {
+    return _mm256_sub_epi8(_mm256_avg_epu8(a, b),
+                           _mm256_and_si256(_mm256_xor_si256(a, b), _mm256_set1_epi8(1)));
+}
+
+void SSE2Quarter121(const uint8_t* const* rows, int32_t bytes, uint8_t* out) {
+    const uint8_t *a = rows[0], *b = rows[1], *c = rows[2];
+    int32_t i = 0;
+    for (; i + 16 <= bytes; i += 16) {
+        const auto load = [i](const uint8_t* p) {
+            return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        };
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                         FloorAvg16(FloorAvg16(load(a), load(c)), load(b)));
+    }
+    for (; i < bytes; ++i) out[i] = static_cast<uint8_t>((a[i] + 2 * b[i] + c[i]) >> 2);
+}
+
+KD_AVX2 void AVX2Quarter121(const uint8_t* const* rows, int32_t bytes, uint8_t* out) {
+    const uint8_t *a = rows[0], *b = rows[1], *c = rows[2];
+    int32_t i = 0;
+    for (; i + 32 <= bytes; i += 32) {
+        const __m256i va = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i));
+        const __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i));
+        const __m256i vc = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c + i));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i),
+                            FloorAvg32(FloorAvg32(va, vc), vb));
+    }
+    const uint8_t* rest[3] = {a + i, b + i, c + i};
+    SSE2Quarter121(rest, bytes - i, out + i);
+}
+} // namespace
+
 void SSE2MaskLine(const uint8_t* const* rows, int32_t count, const int16_t* coef, int32_t scale,
                   int32_t bytes, uint8_t* out) {
+    if (IsQuarter121(coef, count, scale)) {
+        if (IsAVX2FeatureAvailable()) return AVX2Quarter121(rows, bytes, out);
+        return SSE2Quarter121(rows, bytes, out);
+    }
     const bool lanes16 = Fits16(coef, count, scale);
+    const bool avx2 = lanes16 && FitsBytePairs(coef, count) && IsAVX2FeatureAvailable();
     // The built-in mask lengths get kernels unrolled for their tap count
     // (N); any other length is read at run time (N = 0).
     const auto run = [&](auto taps) {
         constexpr int N = decltype(taps)::value;
-        if (lanes16)
+        if (avx2)
+            AVX2MaskLine16<N>(rows, count, coef, scale, bytes, out);
+        else if (lanes16)
             SSE2MaskLine16<N>(rows, count, coef, scale, bytes, out);
         else
             SSE2MaskLineN<N>(rows, count, coef, scale, bytes, out);
@@ -695,12 +851,35 @@ void SSE2MaskLine(const uint8_t* const* rows, int32_t count, const int16_t* coef
         return run(std::integral_constant<int, 0>{});
     }
 }
+
 #else
 void SSE2MaskLine(const uint8_t* const* rows, int32_t count, const int16_t* coef, int32_t scale,
                   int32_t bytes, uint8_t* out) {
     IntegrityMaskLine(rows, count, coef, scale, bytes, out);
 }
 #endif
+
+namespace {
+// The kept pixels of a filtered line.
+void PickKept(const uint8_t* tmp, int32_t width, const int32_t* xs, int32_t outW, int32_t spp,
+              uint8_t* out) {
+    if (spp == 3) {
+#if defined(__SSE2__)
+        if (IsAVX2FeatureAvailable()) return AVX2PickEveryOther3(tmp, width, xs, outW, out);
+#endif
+        for (int32_t o = 0; o < outW; ++o) {
+            const uint8_t* p = tmp + 3 * static_cast<size_t>(xs[o]);
+            out[3 * o] = p[0];
+            out[3 * o + 1] = p[1];
+            out[3 * o + 2] = p[2];
+        }
+        return;
+    }
+    for (int32_t o = 0; o < outW; ++o)
+        std::memcpy(out + static_cast<size_t>(o) * spp, tmp + static_cast<size_t>(xs[o]) * spp,
+                    spp);
+}
+} // namespace
 
 void SSE2MaskH(const uint8_t* pad, int32_t width, const int32_t* xs, int32_t outW, int32_t spp,
                const int16_t* coef, int32_t count, int32_t scale, uint8_t* tmp, uint8_t* out) {
@@ -719,18 +898,39 @@ void SSE2MaskH(const uint8_t* pad, int32_t width, const int32_t* xs, int32_t out
         return;
     }
     SSE2MaskLine(rows, count, coef, scale, bytes, tmp);
-    if (spp == 3) {
-        for (int32_t o = 0; o < outW; ++o) {
-            const uint8_t* p = tmp + 3 * static_cast<size_t>(xs[o]);
-            out[3 * o] = p[0];
-            out[3 * o + 1] = p[1];
-            out[3 * o + 2] = p[2];
-        }
-    } else {
-        for (int32_t o = 0; o < outW; ++o)
-            std::memcpy(out + static_cast<size_t>(o) * spp, tmp + static_cast<size_t>(xs[o]) * spp,
-                        spp);
+    PickKept(tmp, width, xs, outW, spp, out);
+}
+
+bool SSE2MaskHLine(const uint8_t* line, int32_t width, const int32_t* xs, int32_t outW, int32_t spp,
+                   const int16_t* coef, int32_t count, int32_t scale, uint8_t* tmp, uint8_t* out) {
+    constexpr int32_t kMaxTaps = 64;
+    if (count > kMaxTaps) return false;
+    const int32_t half = count / 2;
+    // Pixels whose taps all lie on the line are filtered straight from it...
+    const int32_t first = std::min(half, width);
+    const int32_t last = std::max(first, width - half);
+    if (last > first) {
+        const uint8_t* rows[kMaxTaps];
+        for (int32_t k = 0; k < count; ++k)
+            rows[k] = line + static_cast<ptrdiff_t>(first - half + k) * spp;
+        SSE2MaskLine(rows, count, coef, scale, (last - first) * spp,
+                     tmp + static_cast<size_t>(first) * spp);
     }
+    // ...the few at each end with the end pixel standing in beyond the line.
+    const auto edge = [&](int32_t x) {
+        for (int32_t s = 0; s < spp; ++s) {
+            int64_t sum = 0;
+            for (int32_t k = 0; k < count; ++k) {
+                const int32_t at = std::clamp(x - half + k, 0, width - 1);
+                sum += int64_t{coef[k]} * line[static_cast<size_t>(at) * spp + s];
+            }
+            tmp[static_cast<size_t>(x) * spp + s] = Clamp255(sum * scale / 16384);
+        }
+    };
+    for (int32_t x = 0; x < first; ++x) edge(x);
+    for (int32_t x = last; x < width; ++x) edge(x);
+    PickKept(tmp, width, xs, outW, spp, out);
+    return true;
 }
 
 } // namespace MOIRE_KERNEL

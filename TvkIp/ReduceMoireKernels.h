@@ -26,5 +26,9 @@ void IntegrityMaskH(const uint8_t* pad, const int32_t* xs, int32_t outW, int32_t
                     const int16_t* coef, int32_t count, int32_t scale, uint8_t* out);
 void SSE2MaskH(const uint8_t* pad, int32_t width, const int32_t* xs, int32_t outW, int32_t spp,
                const int16_t* coef, int32_t count, int32_t scale, uint8_t* tmp, uint8_t* out);
+// SSE2MaskH read from the unpadded line itself (out may overlap it; tmp is
+// required). False, with nothing written, for masks of more than 64 taps.
+bool SSE2MaskHLine(const uint8_t* line, int32_t width, const int32_t* xs, int32_t outW, int32_t spp,
+                   const int16_t* coef, int32_t count, int32_t scale, uint8_t* tmp, uint8_t* out);
 
 } // namespace MOIRE_KERNEL

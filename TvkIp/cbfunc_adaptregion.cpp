@@ -10,17 +10,15 @@
 #include "CBFuncKinds.h"
 
 #include "TvkIpError.h"
+#include "VectorTarget.h"
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace {
 
@@ -148,34 +146,52 @@ inline void Accumulate16(__m128i& lo, __m128i& hi, __m128i v) {
     lo = _mm_add_epi16(lo, _mm_unpacklo_epi8(v, zero));
     hi = _mm_add_epi16(hi, _mm_unpackhi_epi8(v, zero));
 }
-// Sums of the four 16-bit lanes of each cell (weights per lane) into out[0..3].
-inline void CellSums(__m128i lo, __m128i hi, __m128i weights, uint32_t out[4]) {
-    __m128i a = _mm_madd_epi16(lo, weights);
-    __m128i b = _mm_madd_epi16(hi, weights);
-    a = _mm_add_epi32(a, _mm_srli_si128(a, 4));
-    b = _mm_add_epi32(b, _mm_srli_si128(b, 4));
-    out[0] = static_cast<uint32_t>(_mm_cvtsi128_si32(a));
-    out[1] = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(a, 8)));
-    out[2] = static_cast<uint32_t>(_mm_cvtsi128_si32(b));
-    out[3] = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(b, 8)));
+// Sums of neighbouring 32-bit lanes: [a0 + a1, a2 + a3, b0 + b1, b2 + b3].
+inline __m128i PairSums32(__m128i a, __m128i b) {
+    const __m128 fa = _mm_castsi128_ps(a), fb = _mm_castsi128_ps(b);
+    const __m128i even = _mm_castps_si128(_mm_shuffle_ps(fa, fb, _MM_SHUFFLE(2, 0, 2, 0)));
+    const __m128i odd = _mm_castps_si128(_mm_shuffle_ps(fa, fb, _MM_SHUFFLE(3, 1, 3, 1)));
+    return _mm_add_epi32(even, odd);
 }
-// Max and min of each group of four bytes, left in the low byte of each dword.
-inline void CellMaxMin(__m128i mx, __m128i mn, uint8_t outMax[4], uint8_t outMin[4]) {
-    mx = _mm_max_epu8(mx, _mm_srli_epi32(mx, 8));
-    mx = _mm_max_epu8(mx, _mm_srli_epi32(mx, 16));
-    mn = _mm_min_epu8(mn, _mm_srli_epi32(mn, 8));
-    mn = _mm_min_epu8(mn, _mm_srli_epi32(mn, 16));
-    alignas(16) uint32_t a[4], b[4];
-    _mm_store_si128(reinterpret_cast<__m128i*>(a), mx);
-    _mm_store_si128(reinterpret_cast<__m128i*>(b), mn);
-    for (int k = 0; k < 4; ++k) {
-        outMax[k] = static_cast<uint8_t>(a[k]);
-        outMin[k] = static_cast<uint8_t>(b[k]);
-    }
+// The four cells' sums of the 16-bit lanes lo (cells 0, 1) and hi (cells 2,
+// 3), each lane weighted, as 32-bit lanes.
+inline __m128i CellSums4(__m128i lo, __m128i hi, __m128i weights) {
+    return PairSums32(_mm_madd_epi16(lo, weights), _mm_madd_epi16(hi, weights));
 }
 
-// Four cells (16 columns from x) over 8 rows; columns x .. x + 16 readable.
-void CellInfo4(const uint8_t* top, int32_t sync, int32_t x, CellInfo out[4]) {
+// Statistics of cells in 32-bit lanes, one array per field, cell c at [c].
+struct CellArrays {
+    uint32_t *sumTop, *sumBottom, *hIn, *hCross, *vIn, *mx, *mn;
+    void Put(int32_t c, const CellInfo& i) const {
+        sumTop[c] = i.sumTop;
+        sumBottom[c] = i.sumBottom;
+        hIn[c] = i.hIn;
+        hCross[c] = i.hCross;
+        vIn[c] = i.vIn;
+        mx[c] = i.mx;
+        mn[c] = i.mn;
+    }
+    CellInfo Get(int32_t c) const {
+        return CellInfo{sumTop[c],
+                        sumBottom[c],
+                        hIn[c],
+                        hCross[c],
+                        vIn[c],
+                        static_cast<uint8_t>(mx[c]),
+                        static_cast<uint8_t>(mn[c])};
+    }
+};
+
+inline void Store4(uint32_t* p, __m128i v) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+}
+inline __m128i Load4(const uint32_t* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+// Four cells (16 columns from x) over 8 rows into cells c .. c + 3 of out;
+// columns x .. x + 16 readable.
+void CellInfo4(const uint8_t* top, int32_t sync, int32_t x, const CellArrays& out, int32_t c) {
     __m128i sTl = _mm_setzero_si128(), sTh = sTl, sBl = sTl, sBh = sTl;
     __m128i hl = sTl, hh = sTl, vl = sTl, vh = sTl;
     __m128i mx = sTl, mn = _mm_set1_epi8(static_cast<char>(0xFF));
@@ -196,33 +212,109 @@ void CellInfo4(const uint8_t* top, int32_t sync, int32_t x, CellInfo out[4]) {
         prev = cur;
     }
     const __m128i ones = _mm_set1_epi16(1);
-    const __m128i inner = _mm_setr_epi16(1, 1, 1, 0, 1, 1, 1, 0);
-    uint32_t sT[4], sB[4], hIn[4], vIn[4];
-    CellSums(sTl, sTh, ones, sT);
-    CellSums(sBl, sBh, ones, sB);
-    CellSums(hl, hh, inner, hIn);
-    CellSums(vl, vh, ones, vIn);
-    uint8_t cmx[4], cmn[4];
-    CellMaxMin(mx, mn, cmx, cmn);
-    const uint32_t hx[4] = {static_cast<uint32_t>(_mm_extract_epi16(hl, 3)),
-                            static_cast<uint32_t>(_mm_extract_epi16(hl, 7)),
-                            static_cast<uint32_t>(_mm_extract_epi16(hh, 3)),
-                            static_cast<uint32_t>(_mm_extract_epi16(hh, 7))};
-    for (int k = 0; k < 4; ++k)
-        out[k] = CellInfo{sT[k], sB[k], hIn[k], hx[k], vIn[k], cmx[k], cmn[k]};
+    Store4(out.sumTop + c, CellSums4(sTl, sTh, ones));
+    Store4(out.sumBottom + c, CellSums4(sBl, sBh, ones));
+    Store4(out.hIn + c, CellSums4(hl, hh, _mm_setr_epi16(1, 1, 1, 0, 1, 1, 1, 0)));
+    Store4(out.hCross + c, CellSums4(hl, hh, _mm_setr_epi16(0, 0, 0, 1, 0, 0, 0, 1)));
+    Store4(out.vIn + c, CellSums4(vl, vh, ones));
+    // Max and min of each group of four bytes, left in the low byte.
+    mx = _mm_max_epu8(mx, _mm_srli_epi32(mx, 8));
+    mx = _mm_max_epu8(mx, _mm_srli_epi32(mx, 16));
+    mn = _mm_min_epu8(mn, _mm_srli_epi32(mn, 8));
+    mn = _mm_min_epu8(mn, _mm_srli_epi32(mn, 16));
+    const __m128i low = _mm_set1_epi32(0xFF);
+    Store4(out.mx + c, _mm_and_si128(mx, low));
+    Store4(out.mn + c, _mm_and_si128(mn, low));
 }
 
-// Column-wise max and min of four cells (16 columns) over 8 rows.
-void CellMaxMin4(const uint8_t* top, int32_t sync, int32_t x, uint8_t mx4[4], uint8_t mn4[4]) {
-    __m128i mx = _mm_setzero_si128(), mn = _mm_set1_epi8(static_cast<char>(0xFF));
-    for (int32_t y = 0; y < 8; ++y) {
-        const __m128i v =
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + int64_t{y} * sync + x));
-        mx = _mm_max_epu8(mx, v);
-        mn = _mm_min_epu8(mn, v);
-    }
-    CellMaxMin(mx, mn, mx4, mn4);
+// The AVX2 twin of CellInfo4: eight cells (32 columns from x, columns x ..
+// x + 32 readable) into cells c .. c + 7. Unpacking within 128-bit lanes
+// puts cells 0, 1, 4, 5 in the low and 2, 3, 6, 7 in the high lanes; the
+// in-lane pair sums bring them back in order.
+KD_AVX2 inline void Accumulate16x2(__m256i& lo, __m256i& hi, __m256i v) {
+    const __m256i zero = _mm256_setzero_si256();
+    lo = _mm256_add_epi16(lo, _mm256_unpacklo_epi8(v, zero));
+    hi = _mm256_add_epi16(hi, _mm256_unpackhi_epi8(v, zero));
 }
+KD_AVX2 inline __m256i AbsDiff8x2(__m256i a, __m256i b) {
+    return _mm256_or_si256(_mm256_subs_epu8(a, b), _mm256_subs_epu8(b, a));
+}
+KD_AVX2 inline __m256i CellSums8(__m256i lo, __m256i hi, __m256i weights) {
+    const __m256 a = _mm256_castsi256_ps(_mm256_madd_epi16(lo, weights));
+    const __m256 b = _mm256_castsi256_ps(_mm256_madd_epi16(hi, weights));
+    return _mm256_add_epi32(_mm256_castps_si256(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0))),
+                            _mm256_castps_si256(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1))));
+}
+KD_AVX2 inline void Store8(uint32_t* p, __m256i v) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
+}
+
+KD_AVX2 void CellInfo8(const uint8_t* top, int32_t sync, int32_t x, const CellArrays& out,
+                       int32_t c) {
+    __m256i sTl = _mm256_setzero_si256(), sTh = sTl, sBl = sTl, sBh = sTl;
+    __m256i hl = sTl, hh = sTl, vl = sTl, vh = sTl;
+    __m256i mx = sTl, mn = _mm256_set1_epi8(static_cast<char>(0xFF));
+    const uint8_t* p = top + x;
+    __m256i prev = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    for (int32_t y = 0; y < 8; ++y) {
+        const uint8_t* r = p + int64_t{y} * sync;
+        const __m256i cur = y == 0 ? prev : _mm256_loadu_si256(reinterpret_cast<const __m256i*>(r));
+        const __m256i right = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(r + 1));
+        if (y < 4)
+            Accumulate16x2(sTl, sTh, cur);
+        else
+            Accumulate16x2(sBl, sBh, cur);
+        Accumulate16x2(hl, hh, AbsDiff8x2(cur, right));
+        if (y > 0) Accumulate16x2(vl, vh, AbsDiff8x2(cur, prev));
+        mx = _mm256_max_epu8(mx, cur);
+        mn = _mm256_min_epu8(mn, cur);
+        prev = cur;
+    }
+    const __m256i ones = _mm256_set1_epi16(1);
+    Store8(out.sumTop + c, CellSums8(sTl, sTh, ones));
+    Store8(out.sumBottom + c, CellSums8(sBl, sBh, ones));
+    Store8(out.hIn + c,
+           CellSums8(hl, hh, _mm256_setr_epi16(1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1, 0)));
+    Store8(out.hCross + c,
+           CellSums8(hl, hh, _mm256_setr_epi16(0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1)));
+    Store8(out.vIn + c, CellSums8(vl, vh, ones));
+    mx = _mm256_max_epu8(mx, _mm256_srli_epi32(mx, 8));
+    mx = _mm256_max_epu8(mx, _mm256_srli_epi32(mx, 16));
+    mn = _mm256_min_epu8(mn, _mm256_srli_epi32(mn, 8));
+    mn = _mm256_min_epu8(mn, _mm256_srli_epi32(mn, 16));
+    const __m256i low = _mm256_set1_epi32(0xFF);
+    Store8(out.mx + c, _mm256_and_si256(mx, low));
+    Store8(out.mn + c, _mm256_and_si256(mn, low));
+}
+
+inline __m128i Abs32(__m128i v) {
+    const __m128i sign = _mm_srai_epi32(v, 31);
+    return _mm_sub_epi32(_mm_xor_si128(v, sign), sign);
+}
+
+// Blocks i .. i + 3 from cells i .. i + 4, as CombineBlock computes them.
+// G and V stay below 2^15, so the signed pack keeps them.
+void CombineBlocks4(const CellArrays& c, int32_t i, uint16_t* G, uint16_t* V, uint8_t* M) {
+    const __m128i q00 = Load4(c.sumTop + i), q01 = Load4(c.sumTop + i + 1);
+    const __m128i q10 = Load4(c.sumBottom + i), q11 = Load4(c.sumBottom + i + 1);
+    const __m128i g =
+        _mm_add_epi32(Abs32(_mm_sub_epi32(_mm_add_epi32(q00, q01), _mm_add_epi32(q10, q11))),
+                      Abs32(_mm_sub_epi32(_mm_add_epi32(q00, q10), _mm_add_epi32(q01, q11))));
+    const __m128i v = _mm_add_epi32(
+        _mm_add_epi32(_mm_add_epi32(Load4(c.hIn + i), Load4(c.hCross + i)), Load4(c.hIn + i + 1)),
+        _mm_add_epi32(Load4(c.vIn + i), Load4(c.vIn + i + 1)));
+    const __m128i m =
+        _mm_srli_epi32(_mm_add_epi32(_mm_max_epu8(Load4(c.mx + i), Load4(c.mx + i + 1)),
+                                     _mm_min_epu8(Load4(c.mn + i), Load4(c.mn + i + 1))),
+                       1);
+    const __m128i gv = _mm_packs_epi32(g, v);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(G + i), gv);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(V + i), _mm_srli_si128(gv, 8));
+    const __m128i m8 = _mm_packus_epi16(_mm_packs_epi32(m, m), _mm_setzero_si128());
+    const int32_t bytes = _mm_cvtsi128_si32(m8);
+    std::memcpy(M + i, &bytes, 4);
+}
+
 #endif
 
 } // namespace
@@ -230,23 +322,31 @@ void CellMaxMin4(const uint8_t* top, int32_t sync, int32_t x, uint8_t mx4[4], ui
 void GetBlockInfo(const uint8_t* top, int32_t sync, int32_t width, int32_t count, uint16_t* G,
                   uint16_t* V, uint8_t* M) {
 #if defined(__SSE2__)
-    // Cells 0 .. count; block i joins cells i and i + 1.
-    CellInfo group[4];
-    CellInfo prev{};
-    for (int32_t c = 0; c <= count;) {
-        int32_t n;
-        if (4 * c + 17 <= width) {
-            CellInfo4(top, sync, 4 * c, group);
-            n = 4;
-        } else {
-            CellInfoScalar(top, sync, width, c, group[0]);
-            n = 1;
-        }
-        for (int32_t k = 0; k < n && c <= count; ++k, ++c) {
-            if (c > 0) CombineBlock(prev, group[k], G[c - 1], V[c - 1], M[c - 1]);
-            prev = group[k];
-        }
+    // Cells 0 .. count, four at a time where 17 columns are readable; block
+    // i joins cells i and i + 1, four at a time where cell i + 4 exists.
+    const int32_t cells = count + 1;
+    auto store = NewArray<uint32_t>(7 * static_cast<size_t>(cells));
+    if (!store) return IntegralGetBlockInfo(top, sync, width, count, G, V, M);
+    uint32_t* a = store.get();
+    const CellArrays arr{a,
+                         a + cells,
+                         a + 2 * static_cast<size_t>(cells),
+                         a + 3 * static_cast<size_t>(cells),
+                         a + 4 * static_cast<size_t>(cells),
+                         a + 5 * static_cast<size_t>(cells),
+                         a + 6 * static_cast<size_t>(cells)};
+    int32_t c = 0;
+    if (IsAVX2FeatureAvailable())
+        for (; c + 8 <= cells && 4 * c + 33 <= width; c += 8) CellInfo8(top, sync, 4 * c, arr, c);
+    for (; c + 4 <= cells && 4 * c + 17 <= width; c += 4) CellInfo4(top, sync, 4 * c, arr, c);
+    for (; c < cells; ++c) {
+        CellInfo one;
+        CellInfoScalar(top, sync, width, c, one);
+        arr.Put(c, one);
     }
+    int32_t i = 0;
+    for (; i + 5 <= cells; i += 4) CombineBlocks4(arr, i, G, V, M);
+    for (; i < count; ++i) CombineBlock(arr.Get(i), arr.Get(i + 1), G[i], V[i], M[i]);
 #else
     IntegralGetBlockInfo(top, sync, width, count, G, V, M);
 #endif
@@ -269,34 +369,39 @@ void IntegralGetMaxMinBand(const uint8_t* top, int32_t sync, int32_t width, int3
 
 void GetMaxMinBand(const uint8_t* top, int32_t sync, int32_t width, int32_t count, uint8_t* M) {
 #if defined(__SSE2__)
-    uint8_t gmx[4], gmn[4];
-    uint8_t pmx = 0, pmn = 255;
-    for (int32_t c = 0; c <= count;) {
-        int32_t n;
-        if (4 * c + 16 <= width) {
-            CellMaxMin4(top, sync, 4 * c, gmx, gmn);
-            n = 4;
-        } else {
-            int32_t mx = 0, mn = 255;
-            for (int32_t y = 0; y < 8; ++y) {
-                const uint8_t* r = top + int64_t{y} * sync + 4 * c;
-                for (int32_t x = 0; x < 4; ++x) {
-                    mx = std::max<int32_t>(mx, r[x]);
-                    mn = std::min<int32_t>(mn, r[x]);
-                }
-            }
-            gmx[0] = static_cast<uint8_t>(mx);
-            gmn[0] = static_cast<uint8_t>(mn);
-            n = 1;
+    // Cells c .. c + 3 (16 columns) a step, each max and min in the low byte
+    // of a 32-bit lane; the blocks of a step are finished by the next one,
+    // which holds their right cell.
+    const __m128i low = _mm_set1_epi32(0xFF);
+    __m128i prevMx = _mm_setzero_si128(), prevMn = prevMx;
+    int32_t c = 0;
+    for (; 4 * c + 16 <= width && c + 4 <= count + 1; c += 4) {
+        __m128i mx = _mm_setzero_si128(), mn = _mm_set1_epi8(static_cast<char>(0xFF));
+        for (int32_t y = 0; y < 8; ++y) {
+            const __m128i v =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + int64_t{y} * sync + 4 * c));
+            mx = _mm_max_epu8(mx, v);
+            mn = _mm_min_epu8(mn, v);
         }
-        for (int32_t k = 0; k < n && c <= count; ++k, ++c) {
-            if (c > 0)
-                M[c - 1] =
-                    static_cast<uint8_t>((std::max(pmx, gmx[k]) + std::min(pmn, gmn[k])) / 2);
-            pmx = gmx[k];
-            pmn = gmn[k];
+        mx = _mm_max_epu8(mx, _mm_srli_epi32(mx, 8));
+        mx = _mm_and_si128(_mm_max_epu8(mx, _mm_srli_epi32(mx, 16)), low);
+        mn = _mm_min_epu8(mn, _mm_srli_epi32(mn, 8));
+        mn = _mm_and_si128(_mm_min_epu8(mn, _mm_srli_epi32(mn, 16)), low);
+        if (c > 0) {
+            const __m128i rMx = _mm_or_si128(_mm_srli_si128(prevMx, 4), _mm_slli_si128(mx, 12));
+            const __m128i rMn = _mm_or_si128(_mm_srli_si128(prevMn, 4), _mm_slli_si128(mn, 12));
+            const __m128i m = _mm_srli_epi32(
+                _mm_add_epi32(_mm_max_epu8(prevMx, rMx), _mm_min_epu8(prevMn, rMn)), 1);
+            const __m128i m8 = _mm_packus_epi16(_mm_packs_epi32(m, m), _mm_setzero_si128());
+            const int32_t bytes = _mm_cvtsi128_si32(m8);
+            std::memcpy(M + c - 4, &bytes, 4);
         }
+        prevMx = mx;
+        prevMn = mn;
     }
+    // Blocks from the last step on, each from its own pixels.
+    const int32_t done = c > 0 ? c - 4 : 0;
+    IntegralGetMaxMinBand(top + 4 * done, sync, width - 4 * done, count - done, M + done);
 #else
     IntegralGetMaxMinBand(top, sync, width, count, M);
 #endif
@@ -487,6 +592,10 @@ void MMXFilter121(uint8_t* out, const uint16_t* up, const uint16_t* mid, const u
 }
 
 void FilterFunc(const ImagePlane& image) {
+    FilterFunc(image, image);
+}
+
+void FilterFunc(const ImagePlane& out, const ImagePlane& image) {
     const int32_t w = image.width, h = image.height;
     if (w <= 0 || h <= 0) return;
     auto lines = NewArray<uint16_t>(3 * static_cast<size_t>(w));
@@ -506,7 +615,7 @@ void FilterFunc(const ImagePlane& image) {
             // Row y + 1 is read before row y is written, so the filter works in place.
             horizontal(buf[next], image.Line(y + 1), w);
         }
-        vertical(image.Line(y), buf[prev], buf[cur], buf[next], w);
+        vertical(out.Line(y), buf[prev], buf[cur], buf[next], w);
         prev = cur;
         cur = next;
     }
@@ -630,12 +739,31 @@ namespace {
 // One line of the run filter: the first and the last run are kept; black
 // runs of at most n pixels turn white, then (on the merged runs) white runs
 // of at most n turn black. Returns true when the line changed.
+// The end of the run that starts at i: eight cells at a time while they all
+// equal line[i] (cells hold 0 or 1).
+inline int32_t RunEnd(const uint8_t* line, int32_t i, int32_t len) {
+    const uint64_t same = line[i] != 0 ? 0x0101010101010101ull : 0;
+    int32_t j = i + 1;
+    for (; j + 8 <= len; j += 8) {
+        uint64_t word;
+        std::memcpy(&word, line + j, 8);
+        const uint64_t diff = word ^ same;
+        if (diff != 0) {
+            if constexpr (std::endian::native == std::endian::little)
+                return j + __builtin_ctzll(diff) / 8;
+            else
+                return j + __builtin_clzll(diff) / 8;
+        }
+    }
+    while (j < len && line[j] == line[i]) ++j;
+    return j;
+}
+
 bool FilterRunLine(uint8_t* line, int32_t len, int32_t n, uint32_t* runs) {
     if (len <= 0) return false;
     int32_t k = 0;
     for (int32_t i = 0; i < len;) {
-        int32_t j = i + 1;
-        while (j < len && line[j] == line[i]) ++j;
+        const int32_t j = RunEnd(line, i, len);
         runs[k++] = static_cast<uint32_t>(j - i);
         i = j;
     }
@@ -686,7 +814,10 @@ bool RunLenFilter(const ImagePlane& image) {
     // decide which runs count as the last run of a line.
     const int32_t w8 = (width + 7) & ~7, h8 = (height + 7) & ~7;
     auto grid = NewArray<uint8_t>(static_cast<size_t>(w8) * h8, true);
-    auto line = NewArray<uint8_t>(static_cast<size_t>(std::max(w8, h8)));
+    // Columns are filtered 16 at a time from a tile of their cells, read
+    // along the rows.
+    constexpr int32_t kTile = 16;
+    auto line = NewArray<uint8_t>(static_cast<size_t>(kTile) * h8);
     auto runs = NewArray<uint32_t>(static_cast<size_t>(std::max(w8, h8)) + 2);
     if (!grid || !line || !runs) return false;
     for (int32_t y = 0; y < height; ++y) {
@@ -695,11 +826,18 @@ bool RunLenFilter(const ImagePlane& image) {
         for (int32_t x = 0; x < width; ++x) g[x] = BitPack::GetBit(row, x);
     }
     const auto columns = [&](int32_t len, int32_t n) {
-        for (int32_t x = 0; x < width; ++x) {
-            uint8_t* g = grid.get() + x;
-            for (int32_t y = 0; y < len; ++y) line[y] = g[static_cast<size_t>(y) * w8];
-            if (FilterRunLine(line.get(), len, n, runs.get()))
-                for (int32_t y = 0; y < len; ++y) g[static_cast<size_t>(y) * w8] = line[y];
+        for (int32_t x0 = 0; x0 < width; x0 += kTile) {
+            const int32_t cols = std::min(kTile, width - x0);
+            for (int32_t y = 0; y < len; ++y) {
+                const uint8_t* g = grid.get() + static_cast<size_t>(y) * w8 + x0;
+                for (int32_t k = 0; k < cols; ++k) line[static_cast<size_t>(k) * len + y] = g[k];
+            }
+            for (int32_t k = 0; k < cols; ++k) {
+                uint8_t* column = line.get() + static_cast<size_t>(k) * len;
+                if (!FilterRunLine(column, len, n, runs.get())) continue;
+                uint8_t* g = grid.get() + x0 + k;
+                for (int32_t y = 0; y < len; ++y) g[static_cast<size_t>(y) * w8] = column[y];
+            }
         }
     };
     const auto rows = [&](int32_t n) {
@@ -827,6 +965,22 @@ inline bool Uniform3x3(const CellGrid& g, int32_t x, int32_t y, uint8_t c) {
 inline bool Uniform3x3(const EdgeMap&, int32_t, int32_t, uint8_t) {
     return false;
 }
+// Uniform3x3 for the eight cells x .. x + 7 at once (columns x - 1 .. x + 8
+// readable): on the flat paper of a page most cells pass it.
+inline bool Uniform3x3Run8(const CellGrid& g, int32_t x, int32_t y, uint8_t c) {
+    const uint64_t want = 0x0101010101010101ull * c;
+    for (int32_t dy = -1; dy <= 1; ++dy) {
+        const uint8_t* row = g.p + int64_t{y + dy} * g.width;
+        uint64_t a, b;
+        std::memcpy(&a, row + x - 1, 8);
+        std::memcpy(&b, row + x + 1, 8);
+        if (((a ^ want) | (b ^ want)) != 0) return false;
+    }
+    return true;
+}
+inline bool Uniform3x3Run8(const EdgeMap&, int32_t, int32_t, uint8_t) {
+    return false;
+}
 
 inline bool KeptWhenUniform(uint8_t c) {
     return c == kCodeFlat || c == kCodeBusyContrast || c == kCodeBusy || c == kCodeStrongEdge;
@@ -850,6 +1004,12 @@ template <typename Map> void RemoveIsolateInfoT(Map& edge) {
     for (int32_t y = 2; y <= edge.height - 3; ++y)
         for (int32_t x = 2; x <= edge.width - 3; ++x) {
             const uint8_t c = edge.Get(x, y);
+            // A cell left alone changes nothing its right neighbours see, so
+            // eight uniform cells are passed at once.
+            if (KeptWhenUniform(c) && x + 7 <= edge.width - 3 && Uniform3x3Run8(edge, x, y, c)) {
+                x += 7;
+                continue;
+            }
             if (KeptWhenUniform(c) && Uniform3x3(edge, x, y, c)) continue;
             edge.Set(x, y, RemoveIsolateInfoCore(edge, x, y));
         }
@@ -863,6 +1023,10 @@ void StrainEdgeT(Map& edge, const ImagePlane& edgeSlice, const ImagePlane& mixed
         for (int32_t x = 1; x <= edge.width - 2; ++x) {
             const uint8_t c = edge.Get(x, y);
             if (c != kCodeFlat && c != kCodeBusy && c != kCodeStrongEdge) continue;
+            if (x + 7 <= edge.width - 2 && Uniform3x3Run8(edge, x, y, c)) {
+                x += 7;
+                continue;
+            }
             if (Uniform3x3(edge, x, y, c)) continue;
             // Skip the ordered walk when no rule can fire.
             const uint64_t counts = NeighbourCounts(edge, x, y);
@@ -951,10 +1115,13 @@ void CopyBlockImage(const ImagePlane& dst, const ImagePlane& src, int32_t x0, in
 }
 
 namespace {
-// The 4 x 4 quarter of block (i, j): four fixed-size copies.
-inline void CopyQuarter(const ImagePlane& dst, const ImagePlane& src, int32_t i, int32_t j) {
+// The 4 x 4 quarters of blocks first .. end - 1 of block row j: four copies
+// of one run.
+inline void CopyQuarters(const ImagePlane& dst, const ImagePlane& src, int32_t first, int32_t end,
+                         int32_t j) {
+    const size_t bytes = 4 * static_cast<size_t>(end - first);
     for (int32_t y = 4 * j; y < 4 * j + 4; ++y)
-        std::memcpy(dst.Line(y) + 4 * i, src.Line(y) + 4 * i, 4);
+        std::memcpy(dst.Line(y) + 4 * first, src.Line(y) + 4 * first, bytes);
 }
 } // namespace
 
@@ -963,12 +1130,15 @@ namespace MixImage {
 int MixtureSrc(const ImagePlane& average, const ImagePlane& src, const ImagePlane& mixed,
                const EdgeMap& edge, const ImagePlane& edgeSlice, uint8_t D, uint8_t E) {
     for (int32_t j = 0; j < edge.height; ++j) {
+        // Neighbouring blocks that take the source pixels are copied as one run.
+        int32_t run = -1;
         for (int32_t i = 0; i < edge.width; ++i) {
             uint8_t& slice = mixed.Line(j)[i];
+            bool copy = false;
             switch (edge.Get(i, j)) {
             case kCodeFlat:
                 slice = D;
-                CopyQuarter(average, src, i, j);
+                copy = true;
                 break;
             case kCodeBusy:
                 slice = E; // the smoothed pixels stay
@@ -977,12 +1147,18 @@ int MixtureSrc(const ImagePlane& average, const ImagePlane& src, const ImagePlan
             case kCodeFlatByEdge:
             case kCodeStrongEdge:
                 slice = edgeSlice.Line(j)[i];
-                CopyQuarter(average, src, i, j);
+                copy = true;
                 break;
             default: // 11, 12: smoothed midrange and smoothed pixels
                 break;
             }
+            if (copy && run < 0) run = i;
+            if (!copy && run >= 0) {
+                CopyQuarters(average, src, run, i, j);
+                run = -1;
+            }
         }
+        if (run >= 0) CopyQuarters(average, src, run, edge.width, j);
     }
     return 1;
 }
@@ -1017,9 +1193,7 @@ bool IpEdgeCorrection(EdgeMap& edge) {
 
 void IpDetectAveAndSlice(const ImagePlane& average, const ImagePlane& mixed,
                          const ImagePlane& src) {
-    for (int32_t y = 0; y < src.height; ++y)
-        std::memcpy(average.Line(y), src.Line(y), static_cast<size_t>(src.width));
-    Filter::FilterFunc(average);
+    Filter::FilterFunc(average, src);
     const auto maxMin = IsSSE2FeatureAvailable() ? GetMaxMinBand : IntegralGetMaxMinBand;
     for (int32_t j = 0; j < mixed.height; ++j) {
         std::memset(mixed.Line(j), 128, static_cast<size_t>(mixed.sync));

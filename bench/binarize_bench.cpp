@@ -3,6 +3,7 @@
 #include "CBFunc.h"
 #include "CBinFilter.h"
 #include "EraseDot.h"
+#include "MemcpyRatio.h"
 #include "TestKit.h"
 #include "TvkIpError.h"
 
@@ -43,6 +44,7 @@ void BM_Binarize(benchmark::State& state) {
     kdtest::TestImage src = colour ? ColourPage() : GrayPage();
     kdtest::TestImage dst = kdtest::TestImage::Binary(kA4Width * scale, kA4Height * scale);
     tagBINFUNCINFO info = KindRecord(kind);
+    const double copy = kdbench::MemcpySeconds(src.data(), src.bytes().size());
     for (auto _ : state) {
         info.lineCount = 0;
         benchmark::DoNotOptimize(BinalizeRectEx(dst.info(), src.info(), &info));
@@ -50,6 +52,7 @@ void BM_Binarize(benchmark::State& state) {
     }
     ReleaseBinalizeHandle(&info);
     state.SetItemsProcessed(state.iterations() * int64_t{kA4Width} * kA4Height);
+    kdbench::ReportMemcpyRatio(state, copy);
 }
 BENCHMARK(BM_Binarize)
     ->ArgName("kind")
@@ -101,10 +104,12 @@ void BM_PortableAdaptRegion(benchmark::State& state) {
     kdtest::TestImage src = GrayPage();
     kdtest::TestImage dst = kdtest::TestImage::Binary(kA4Width, kA4Height);
     tagBINFUNCINFO info = KindRecord(kBinAdaptRegion);
+    const double copy = kdbench::MemcpySeconds(src.data(), src.bytes().size());
     IpForcePortablePaths(true);
     for (auto _ : state) benchmark::DoNotOptimize(BinalizeRectEx(dst.info(), src.info(), &info));
     IpForcePortablePaths(false);
     ReleaseBinalizeHandle(&info);
+    kdbench::ReportMemcpyRatio(state, copy);
 }
 BENCHMARK(BM_PortableAdaptRegion)->Unit(benchmark::kMillisecond);
 

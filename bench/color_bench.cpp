@@ -1,6 +1,7 @@
 // Moire reduction of an A4 colour page from 600 dpi, and colour mode
 // detection of an A4 page at 300 dpi.
 #include "DetectGray.h"
+#include "MemcpyRatio.h"
 #include "ReduceMoireFilter.h"
 #include "TestKit.h"
 
@@ -23,6 +24,7 @@ void BM_ReduceMoireA4Color600(benchmark::State& state) {
     TestImage src = page;
     const int32_t outW = page.width() * target / 600, outH = page.height() * target / 600;
     TestImage dst(outW, outH, 8, 3, 0, 0, target);
+    const double copy = kdbench::MemcpySeconds(page.data(), page.bytes().size());
     for (auto _ : state) {
         state.PauseTiming();
         std::memcpy(src.data(), page.data(), page.bytes().size());
@@ -46,6 +48,7 @@ void BM_ReduceMoireA4Color600(benchmark::State& state) {
         benchmark::DoNotOptimize(dst.data());
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(page.bytes().size()));
+    kdbench::ReportMemcpyRatio(state, copy);
 }
 BENCHMARK(BM_ReduceMoireA4Color600)->Arg(300)->Arg(200)->Arg(150)->Unit(benchmark::kMillisecond);
 

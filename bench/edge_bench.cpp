@@ -1,5 +1,6 @@
 // Edge emphasis and colour-gap correction on A4 pages at 300 dpi.
 #include "EdgeFunc.h"
+#include "MemcpyRatio.h"
 #include "TestKit.h"
 #include "tvkcolorgap.h"
 
@@ -26,6 +27,7 @@ void BM_EdgeFunc(benchmark::State& state) {
     const kdtest::TestImage& src = Page(kind == 1 ? 1 : 3, kind == 5 ? 0 : 1);
     kdtest::TestImage dst = src;
     kdtest::TestImage in = src;
+    const double copy = kdbench::MemcpySeconds(src.data(), src.bytes().size());
     for (auto _ : state) {
         tagEDGEINFO info{};
         info.ulSize = sizeof(tagEDGEINFO);
@@ -38,6 +40,7 @@ void BM_EdgeFunc(benchmark::State& state) {
         benchmark::DoNotOptimize(dst.data());
     }
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(src.bytes().size()));
+    kdbench::ReportMemcpyRatio(state, copy);
 }
 
 void EdgeArgs(benchmark::internal::Benchmark* b) {

@@ -4,6 +4,7 @@
 #include "BandTestHelpers.h"
 #include "EdgeFunc.h"
 #include "EdgeFuncImpl.h"
+#include "PathTestHelpers.h"
 #include "TestKit.h"
 #include "TvkIpError.h"
 
@@ -236,6 +237,47 @@ TEST(EdgeFunc, FourNeighbourMembersMatchTheDirectDefinition) {
             kdtest::TextPage(203, 40, SppOf(c.m.kind), OrderOf(c.m.kind), 9, 235, 30);
         EXPECT_TRUE(Whole(text, c.m).samePixels(ReferenceFour(text, c.f, c.negate)))
             << c.m.name << " text";
+    }
+}
+
+// Mid-gray paper with sparse dots of contrast up to 90: responses around
+// the thresholds of the level tables, in blocks whose samples differ little.
+TestImage FaintDots(uintptr_t kind, int32_t w, int32_t h, uint32_t seed) {
+    TestImage img = Page(kind, w, h, seed);
+    std::fill(img.bytes().begin(), img.bytes().end(), 128);
+    std::mt19937 rng(seed);
+    for (int32_t n = 0; n < w * h / 6; ++n) {
+        const int32_t x = static_cast<int32_t>(rng() % static_cast<uint32_t>(w));
+        const int32_t y = static_cast<int32_t>(rng() % static_cast<uint32_t>(h));
+        const uint32_t v = 38 + rng() % 181; // 128 - 90 .. 128 + 90
+        img.set(x, y, SppOf(kind) == 1 ? v : v * 0x010101u);
+    }
+    return img;
+}
+
+// Every path (portable, SSE2, AVX2) on widths around the vector blocks, on
+// noise (an edge in every block) and on text (flat blocks beside edges),
+// whole and in bands of one line.
+TEST(EdgeFunc, VectorTwinsMatchTheDirectDefinition) {
+    for (const RefCase& c : FourNeighbourCases()) {
+        for (int32_t w : {33, 34, 66, 97}) {
+            const TestImage pages[] = {
+                Page(c.m.kind, w, 5, 11 + w),
+                kdtest::TextPage(w, 14, SppOf(c.m.kind), OrderOf(c.m.kind), 5, 235, 30),
+                FaintDots(c.m.kind, w, 9, 3 + w)};
+            for (const TestImage& src : pages) {
+                const TestImage expect = ReferenceFour(src, c.f, c.negate);
+                const std::vector<int32_t> lines(static_cast<size_t>(src.height()), 1);
+                for (pathtest::Path p : pathtest::Available()) {
+                    pathtest::Use use(p);
+                    EXPECT_TRUE(Whole(src, c.m).samePixels(expect))
+                        << c.m.name << ' ' << pathtest::Name(p) << " width " << w;
+                    int32_t produced = 0, count = 0;
+                    EXPECT_TRUE(Bands(src, c.m, lines, 1, &produced, &count).samePixels(expect))
+                        << c.m.name << ' ' << pathtest::Name(p) << " width " << w << " lines";
+                }
+            }
+        }
     }
 }
 

@@ -3,6 +3,7 @@
 #include "ReduceMoireFilter.h"
 #include "ReduceMoireKernels.h"
 #include "SpreadCountTable.h"
+#include "PathTestHelpers.h"
 #include "TestKit.h"
 #include "TvkIpError.h"
 
@@ -446,38 +447,66 @@ TEST(MoireKernels, SSE2TwinsMatchThePortableKernels) {
         BuiltIn(600, 200), BuiltIn(600, 300),
         BuiltIn(300, 100), BuiltIn(300, 150),
         BuiltIn(300, 200), {{-300, 900, 2000, 900, -300, 7, 1, 5, 3, 2, 1}, 5}};
-    for (const MaskSpec& m : masks) {
-        std::vector<int16_t> coef(m.coef.begin(), m.coef.end());
-        const int32_t n = static_cast<int32_t>(coef.size());
-        ASSERT_TRUE(MOIRE_KERNEL::SSE2Exact(coef.data(), n, m.scale));
-        for (int32_t width : {1, 7, 15, 16, 17, 33, 250}) {
-            for (int32_t spp : {1, 3}) {
-                for (int32_t offset : {0, 1, 3}) {
-                    const int32_t half = n / 2;
-                    std::vector<uint8_t> pad(static_cast<size_t>(width + 2 * half) * spp + offset);
-                    for (auto& b : pad) b = static_cast<uint8_t>(byte(rng));
-                    const uint8_t* p = pad.data() + offset;
-                    // Vertical: rows spread through the same buffer.
-                    std::vector<const uint8_t*> rows(static_cast<size_t>(n));
-                    for (int32_t k = 0; k < n; ++k) rows[k] = p + k * spp;
-                    const int32_t bytes = width * spp;
-                    std::vector<uint8_t> a(bytes + 1, 0xAA), b(bytes + 1, 0xAA);
-                    MOIRE_KERNEL::IntegrityMaskLine(rows.data(), n, coef.data(), m.scale, bytes,
-                                                    a.data() + 1);
-                    MOIRE_KERNEL::SSE2MaskLine(rows.data(), n, coef.data(), m.scale, bytes,
-                                               b.data() + 1);
-                    ASSERT_EQ(a, b) << "line n=" << n << " width " << width << " spp " << spp;
-                    // Horizontal at kept pixels.
-                    const int32_t outW = std::max(1, width / 3);
-                    const std::vector<int32_t> xs = Kept(outW, width);
-                    std::vector<uint8_t> tmp(static_cast<size_t>(bytes));
-                    std::vector<uint8_t> ha(static_cast<size_t>(outW) * spp),
-                        hb(static_cast<size_t>(outW) * spp);
-                    MOIRE_KERNEL::IntegrityMaskH(p, xs.data(), outW, spp, coef.data(), n, m.scale,
-                                                 ha.data());
-                    MOIRE_KERNEL::SSE2MaskH(p, width, xs.data(), outW, spp, coef.data(), n, m.scale,
-                                            tmp.data(), hb.data());
-                    ASSERT_EQ(ha, hb) << "kept n=" << n << " width " << width;
+    std::vector<pathtest::Path> vector = pathtest::Available();
+    vector.erase(vector.begin()); // the vector twins only
+    for (pathtest::Path path : vector) {
+        pathtest::Use use(path);
+        for (const MaskSpec& m : masks) {
+            std::vector<int16_t> coef(m.coef.begin(), m.coef.end());
+            const int32_t n = static_cast<int32_t>(coef.size());
+            ASSERT_TRUE(MOIRE_KERNEL::SSE2Exact(coef.data(), n, m.scale));
+            for (int32_t width : {1, 7, 15, 16, 17, 33, 250}) {
+                for (int32_t spp : {1, 3}) {
+                    for (int32_t offset : {0, 1, 3}) {
+                        const std::string at =
+                            std::string(pathtest::Name(path)) + " n=" + std::to_string(n) +
+                            " width " + std::to_string(width) + " spp " + std::to_string(spp);
+                        const int32_t half = n / 2;
+                        std::vector<uint8_t> pad(static_cast<size_t>(width + 2 * half) * spp +
+                                                 offset);
+                        for (auto& b : pad) b = static_cast<uint8_t>(byte(rng));
+                        const uint8_t* p = pad.data() + offset;
+                        // Vertical: rows spread through the same buffer.
+                        std::vector<const uint8_t*> rows(static_cast<size_t>(n));
+                        for (int32_t k = 0; k < n; ++k) rows[k] = p + k * spp;
+                        const int32_t bytes = width * spp;
+                        std::vector<uint8_t> a(bytes + 1, 0xAA), b(bytes + 1, 0xAA);
+                        MOIRE_KERNEL::IntegrityMaskLine(rows.data(), n, coef.data(), m.scale, bytes,
+                                                        a.data() + 1);
+                        MOIRE_KERNEL::SSE2MaskLine(rows.data(), n, coef.data(), m.scale, bytes,
+                                                   b.data() + 1);
+                        ASSERT_EQ(a, b) << "line " << at;
+                        // Horizontal at kept pixels: every other one (the
+                        // halving of 600 to 300 dpi) and one in three.
+                        for (int32_t every : {2, 3}) {
+                            const int32_t outW = std::max(1, width / every);
+                            const std::vector<int32_t> xs = Kept(outW, width);
+                            std::vector<uint8_t> tmp(static_cast<size_t>(bytes));
+                            std::vector<uint8_t> ha(static_cast<size_t>(outW) * spp),
+                                hb(static_cast<size_t>(outW) * spp);
+                            MOIRE_KERNEL::IntegrityMaskH(p, xs.data(), outW, spp, coef.data(), n,
+                                                         m.scale, ha.data());
+                            MOIRE_KERNEL::SSE2MaskH(p, width, xs.data(), outW, spp, coef.data(), n,
+                                                    m.scale, tmp.data(), hb.data());
+                            ASSERT_EQ(ha, hb) << "kept " << at << " every " << every;
+                            // Straight from the line: the padding repeats its
+                            // end pixels.
+                            std::vector<uint8_t> edged(pad);
+                            uint8_t* e = edged.data() + offset;
+                            for (int32_t i = 0; i < half; ++i)
+                                for (int32_t s2 = 0; s2 < spp; ++s2) {
+                                    e[i * spp + s2] = e[half * spp + s2];
+                                    e[(half + width + i) * spp + s2] =
+                                        e[(half + width - 1) * spp + s2];
+                                }
+                            MOIRE_KERNEL::IntegrityMaskH(e, xs.data(), outW, spp, coef.data(), n,
+                                                         m.scale, ha.data());
+                            ASSERT_TRUE(MOIRE_KERNEL::SSE2MaskHLine(
+                                e + half * spp, width, xs.data(), outW, spp, coef.data(), n,
+                                m.scale, tmp.data(), hb.data()));
+                            ASSERT_EQ(ha, hb) << "from the line " << at << " every " << every;
+                        }
+                    }
                 }
             }
         }
@@ -489,12 +518,21 @@ TEST(MoireKernels, PortablePathGivesTheSameReduction) {
     for (int32_t target : {300, 200, 150, 100}) {
         tagREDUCEMOIREFILTERINFO r = Request(0, 600, target, page.width(), page.height());
         int32_t rc = 0;
-        IpForcePortablePaths(true);
-        TestImage portable = ReduceWhole(page, r, &rc);
-        IpForcePortablePaths(false);
+        TestImage portable;
+        {
+            pathtest::Use use(pathtest::Path::Portable);
+            portable = ReduceWhole(page, r, &rc);
+        }
         ASSERT_EQ(rc, 0);
-        TestImage fast = ReduceWhole(page, r, &rc);
-        ASSERT_EQ(rc, 0);
-        EXPECT_TRUE(SameRows(portable, fast, r.lOutHeight, r.lOutWidth * 3)) << target;
+        for (pathtest::Path path : pathtest::Available()) {
+            pathtest::Use use(path);
+            TestImage fast = ReduceWhole(page, r, &rc);
+            ASSERT_EQ(rc, 0);
+            EXPECT_TRUE(SameRows(portable, fast, r.lOutHeight, r.lOutWidth * 3))
+                << target << ' ' << pathtest::Name(path);
+            // Bands of one line.
+            EXPECT_TRUE(SameRows(portable, ReduceBanded(page, r, 1), r.lOutHeight, r.lOutWidth * 3))
+                << target << ' ' << pathtest::Name(path) << " lines";
+        }
     }
 }

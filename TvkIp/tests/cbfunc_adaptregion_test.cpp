@@ -5,6 +5,7 @@
 #include "BandTestHelpers.h"
 #include "CBFunc.h"
 #include "CImgInfPtr.h"
+#include "PathTestHelpers.h"
 #include "TestKit.h"
 #include "TvkIpError.h"
 
@@ -45,28 +46,32 @@ std::vector<uint8_t> Texture(size_t n, uint32_t seed) {
 // Twins
 
 TEST(AdaptRegionTwins, BlockInfoAndMaxMin) {
-    for (int32_t count : {1, 2, 3, 5, 8, 13, 40}) {
-        for (int32_t extra : {0, 1, 3, 17}) {
-            for (int32_t shift : {0, 1, 5, 15}) {
-                const int32_t width = 4 * count + 4 + extra;
-                const int32_t sync = width + shift + 3;
-                const auto noise =
-                    RandomBytes(static_cast<size_t>(sync) * 8 + 16, count * 97 + extra);
-                const auto smooth = Texture(static_cast<size_t>(sync) * 8 + 16, count + extra);
-                for (const auto* data : {&noise, &smooth}) {
-                    const uint8_t* top = data->data() + shift;
-                    std::vector<uint16_t> g1(count), v1(count), g2(count), v2(count);
-                    std::vector<uint8_t> m1(count), m2(count), b1(count), b2(count);
-                    AdaptRegionBin::IntegralGetBlockInfo(top, sync, width, count, g1.data(),
-                                                         v1.data(), m1.data());
-                    AdaptRegionBin::GetBlockInfo(top, sync, width, count, g2.data(), v2.data(),
-                                                 m2.data());
-                    ASSERT_EQ(g1, g2) << count << " " << extra << " " << shift;
-                    ASSERT_EQ(v1, v2) << count << " " << extra << " " << shift;
-                    ASSERT_EQ(m1, m2) << count << " " << extra << " " << shift;
-                    AdaptRegionBin::IntegralGetMaxMinBand(top, sync, width, count, b1.data());
-                    AdaptRegionBin::GetMaxMinBand(top, sync, width, count, b2.data());
-                    ASSERT_EQ(b1, b2) << count << " " << extra << " " << shift;
+    // The vector entries with their AVX2 parts on and off.
+    for (pathtest::Path path : pathtest::Available()) {
+        pathtest::Use use(path);
+        for (int32_t count : {1, 2, 3, 5, 8, 13, 40}) {
+            for (int32_t extra : {0, 1, 3, 17}) {
+                for (int32_t shift : {0, 1, 5, 15}) {
+                    const int32_t width = 4 * count + 4 + extra;
+                    const int32_t sync = width + shift + 3;
+                    const auto noise =
+                        RandomBytes(static_cast<size_t>(sync) * 8 + 16, count * 97 + extra);
+                    const auto smooth = Texture(static_cast<size_t>(sync) * 8 + 16, count + extra);
+                    for (const auto* data : {&noise, &smooth}) {
+                        const uint8_t* top = data->data() + shift;
+                        std::vector<uint16_t> g1(count), v1(count), g2(count), v2(count);
+                        std::vector<uint8_t> m1(count), m2(count), b1(count), b2(count);
+                        AdaptRegionBin::IntegralGetBlockInfo(top, sync, width, count, g1.data(),
+                                                             v1.data(), m1.data());
+                        AdaptRegionBin::GetBlockInfo(top, sync, width, count, g2.data(), v2.data(),
+                                                     m2.data());
+                        ASSERT_EQ(g1, g2) << count << " " << extra << " " << shift;
+                        ASSERT_EQ(v1, v2) << count << " " << extra << " " << shift;
+                        ASSERT_EQ(m1, m2) << count << " " << extra << " " << shift;
+                        AdaptRegionBin::IntegralGetMaxMinBand(top, sync, width, count, b1.data());
+                        AdaptRegionBin::GetMaxMinBand(top, sync, width, count, b2.data());
+                        ASSERT_EQ(b1, b2) << count << " " << extra << " " << shift;
+                    }
                 }
             }
         }
@@ -545,12 +550,17 @@ TEST(AdaptRegionKind, PortableAndVectorPathsAgree) {
         TestImage src = kdtest::PhotoPage(157, 93, 1, 0, 4);
         const auto tex = Texture(src.bytes().size(), 3);
         for (size_t i = 0; i < tex.size(); i += 3) src.bytes()[i] = tex[i];
-        TestImage a = TestImage::Binary(157, 93), b = TestImage::Binary(157, 93);
-        IpForcePortablePaths(true);
-        ASSERT_EQ(RunKind(kind, a, src, 140, 110), 0);
-        IpForcePortablePaths(false);
-        ASSERT_EQ(RunKind(kind, b, src, 140, 110), 0);
-        EXPECT_EQ(a.bytes(), b.bytes()) << kind;
+        TestImage a = TestImage::Binary(157, 93);
+        {
+            pathtest::Use use(pathtest::Path::Portable);
+            ASSERT_EQ(RunKind(kind, a, src, 140, 110), 0);
+        }
+        for (pathtest::Path path : pathtest::Available()) {
+            pathtest::Use use(path);
+            TestImage b = TestImage::Binary(157, 93);
+            ASSERT_EQ(RunKind(kind, b, src, 140, 110), 0);
+            EXPECT_EQ(a.bytes(), b.bytes()) << kind << ' ' << pathtest::Name(path);
+        }
     }
 }
 

@@ -1,5 +1,8 @@
 #include "FG_ZoomBilinear.h"
 
+#include "RgbUnzip.h"
+#include "TvkIpError.h"
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -143,11 +146,12 @@ int Calc_ReducedParam(FG_Zoom2_Param* table, int32_t dstN, int32_t srcN) {
 
 namespace {
 
+// The first `count` outputs of the tables given (an output line of dstW).
 template <int Spp, typename Sample>
 void ReduceHorzInt(const Sample* src, uint32_t* dst, const FG_Zoom2_Param* tab,
-                   const uint64_t* recip, int32_t dstW) {
+                   const uint64_t* recip, int32_t dstW, int32_t count) {
     const uint32_t n = static_cast<uint32_t>(dstW);
-    for (int32_t x = 0; x < dstW; ++x, dst += Spp) {
+    for (int32_t x = 0; x < count; ++x, dst += Spp) {
         const FG_Zoom2_Param& e = tab[x];
         const Sample* p = src + static_cast<ptrdiff_t>(e.first) * Spp;
         const uint32_t w1 = static_cast<uint32_t>(e.firstWeight);
@@ -173,9 +177,10 @@ void ReduceHorzInt(const Sample* src, uint32_t* dst, const FG_Zoom2_Param* tab,
 }
 
 template <int Spp, typename Sample>
-void ReduceHorzDouble(const Sample* src, uint32_t* dst, const FG_Zoom2_Param* tab, int32_t dstW) {
+void ReduceHorzDouble(const Sample* src, uint32_t* dst, const FG_Zoom2_Param* tab, int32_t dstW,
+                      int32_t count) {
     const double n = dstW;
-    for (int32_t x = 0; x < dstW; ++x, dst += Spp) {
+    for (int32_t x = 0; x < count; ++x, dst += Spp) {
         const FG_Zoom2_Param& e = tab[x];
         const Sample* p = src + static_cast<ptrdiff_t>(e.first) * Spp;
         const Sample* end = src + static_cast<ptrdiff_t>(e.lastFull + 1) * Spp;
@@ -214,19 +219,89 @@ void ExpandHorzDouble(const Sample* src, uint32_t* dst, const FG_Zoom2_Param* ta
     }
 }
 
+// Reduction of 8-bit lines by 2, 4 or 8 exactly (source width = K x
+// destination width): every output is K whole pixels of weight n over the
+// divisor K x n, so its value is the pixel sum over K, a shift. Sixteen
+// source pixels a step, summed in vector lanes; returns the outputs done.
+#if defined(__SSE2__)
+// Sums of each K neighbouring bytes of v, in order, into out (16 / K of them).
+template <int K> inline void GroupSums(__m128i v, uint32_t* out) {
+    const __m128i zero = _mm_setzero_si128();
+    if constexpr (K == 8) {
+        const __m128i s = _mm_sad_epu8(v, zero);
+        out[0] = static_cast<uint32_t>(_mm_cvtsi128_si32(s));
+        out[1] = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(s, 8)));
+    } else {
+        const __m128i lowBytes = _mm_set1_epi16(0x00FF);
+        __m128i p = _mm_add_epi16(_mm_and_si128(v, lowBytes), _mm_srli_epi16(v, 8));
+        alignas(16) uint16_t pairs[8];
+        alignas(16) uint32_t quads[4];
+        if constexpr (K == 4) {
+            p = _mm_add_epi32(_mm_and_si128(p, _mm_set1_epi32(0xFFFF)), _mm_srli_epi32(p, 16));
+            _mm_store_si128(reinterpret_cast<__m128i*>(quads), p);
+            for (int j = 0; j < 4; ++j) out[j] = quads[j];
+        } else {
+            _mm_store_si128(reinterpret_cast<__m128i*>(pairs), p);
+            for (int j = 0; j < 8; ++j) out[j] = pairs[j];
+        }
+    }
+}
+
+template <int Spp, int K>
+int32_t ReduceHorzGroups(const uint8_t* src, uint32_t* dst, int32_t dstW) {
+    constexpr int32_t kOut = 16 / K;
+    constexpr int kShift = K == 2 ? 1 : (K == 4 ? 2 : 3);
+    int32_t o = 0;
+    for (; o + kOut <= dstW; o += kOut) {
+        const uint8_t* p = src + static_cast<ptrdiff_t>(o) * K * Spp;
+        uint32_t* d = dst + static_cast<ptrdiff_t>(o) * Spp;
+        __m128i v[Spp];
+        for (int j = 0; j < Spp; ++j)
+            v[j] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * j));
+        if constexpr (Spp == 3) RgbUnzip16(v[0], v[1], v[2]);
+        for (int j = 0; j < Spp; ++j) {
+            uint32_t sums[kOut];
+            GroupSums<K>(v[j], sums);
+            for (int32_t i = 0; i < kOut; ++i) d[i * Spp + j] = sums[i] >> kShift;
+        }
+    }
+    return o;
+}
+#endif
+
+// The outputs a reduction by 2, 4 or 8 did in vector lanes (0 for none).
+int32_t ReduceHorzGroupsAny(const uint8_t* src, uint32_t* dst, int32_t dstW, int spp, int k) {
+#if defined(__SSE2__)
+    if (!IsSSE2FeatureAvailable()) return 0;
+    const auto bySpp = [&](auto group) {
+        constexpr int K = decltype(group)::value;
+        return spp == 1 ? ReduceHorzGroups<1, K>(src, dst, dstW)
+                        : ReduceHorzGroups<3, K>(src, dst, dstW);
+    };
+    if (k == 2) return bySpp(std::integral_constant<int, 2>{});
+    if (k == 4) return bySpp(std::integral_constant<int, 4>{});
+    if (k == 8) return bySpp(std::integral_constant<int, 8>{});
+#endif
+    return 0;
+}
+
+// Outputs `first` .. dstW - 1 of a line.
 template <int Spp, typename Acc, typename Sample>
 void HorzBySpp(const Sample* src, uint32_t* dst, const FG_Zoom2_Param* tab, const uint64_t* recip,
-               int32_t dstW, bool reduce) {
+               int32_t dstW, int32_t first, bool reduce) {
+    dst += static_cast<ptrdiff_t>(first) * Spp;
+    tab += first;
+    const int32_t count = dstW - first;
     if constexpr (std::is_same_v<Acc, double>) {
         if (reduce)
-            ReduceHorzDouble<Spp>(src, dst, tab, dstW);
+            ReduceHorzDouble<Spp>(src, dst, tab, dstW, count);
         else
-            ExpandHorzDouble<Spp>(src, dst, tab, dstW);
+            ExpandHorzDouble<Spp>(src, dst, tab, count);
     } else {
         if (reduce)
-            ReduceHorzInt<Spp>(src, dst, tab, recip, dstW);
+            ReduceHorzInt<Spp>(src, dst, tab, recip + first, dstW, count);
         else
-            ExpandHorzInt<Spp>(src, dst, tab, dstW, recip[0]);
+            ExpandHorzInt<Spp>(src, dst, tab, count, recip[0]);
     }
 }
 
@@ -260,6 +335,7 @@ void FG_ZoomBilinear::ClearEngine() {
     m_vertTable = nullptr;
     m_curVert = nullptr;
     m_horzRecip = nullptr;
+    m_horzGroup = 0;
 }
 
 void FG_ZoomBilinear::Close() {
@@ -329,6 +405,13 @@ int FG_ZoomBilinear::Open(int dstWidth, int dstHeight, int srcWidth, int srcHeig
         Calc_ExpandParam(m_vertTable, dstHeight, srcHeight);
     }
     for (int32_t x = 0; x < dstWidth; ++x) m_horzRecip[x] = Reciprocal(m_horzTable[x].divisor);
+    // Lines of one 8-bit sample or three reduced by exactly 2, 4 or 8.
+    m_horzGroup = 0;
+    const int bitsPerSample = FG_Zoom_BitsPerSample(bitsPerPixel);
+    if (!m_horzDouble && (bitsPerSample == 8 || bitsPerPixel == 1) && (spp == 1 || spp == 3)) {
+        for (int k : {2, 4, 8})
+            if (static_cast<int64_t>(dstWidth) * k == srcWidth) m_horzGroup = k;
+    }
     return kOk;
 }
 
@@ -496,15 +579,20 @@ void FG_ZoomBilinear::Expand_Horz(const Sample* src, uint32_t* dst) {
         return;
     }
     const bool reduce = m_dstWidth < m_srcWidth;
+    int32_t done = 0;
+    if constexpr (std::is_same_v<Acc, uint32_t> && std::is_same_v<Sample, uint8_t>) {
+        if (m_horzGroup != 0) done = ReduceHorzGroupsAny(src, dst, m_dstWidth, spp, m_horzGroup);
+    }
+    // The rest (all of it without a vector path) through the tables.
     switch (spp) {
     case 1:
-        HorzBySpp<1, Acc>(src, dst, m_horzTable, m_horzRecip, m_dstWidth, reduce);
+        HorzBySpp<1, Acc>(src, dst, m_horzTable, m_horzRecip, m_dstWidth, done, reduce);
         break;
     case 3:
-        HorzBySpp<3, Acc>(src, dst, m_horzTable, m_horzRecip, m_dstWidth, reduce);
+        HorzBySpp<3, Acc>(src, dst, m_horzTable, m_horzRecip, m_dstWidth, done, reduce);
         break;
     default:
-        HorzBySpp<4, Acc>(src, dst, m_horzTable, m_horzRecip, m_dstWidth, reduce);
+        HorzBySpp<4, Acc>(src, dst, m_horzTable, m_horzRecip, m_dstWidth, done, reduce);
         break;
     }
 }

@@ -78,4 +78,7 @@ private:
     FG_Zoom2_Param* m_curVert;
     // Per output column: the exact reciprocal of the column's divisor (see DivExact).
     uint64_t* m_horzRecip;
+    // 2, 4 or 8 when lines of one or three 8-bit samples shrink by exactly
+    // that factor (a vector path sums whole pixels), else 0.
+    int32_t m_horzGroup;
 };

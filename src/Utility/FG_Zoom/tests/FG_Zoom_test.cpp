@@ -1,6 +1,7 @@
 // Tests of the line-streaming scaler: the calling protocol, hand-computed
 // cases, and a whole-image reference built directly from the weight formulas.
 #include "FG_Zoom.h"
+#include "TvkIpError.h"
 
 #include <gtest/gtest.h>
 
@@ -424,6 +425,30 @@ TEST(FGZoomReference, SameDirectionAndExtremeRatios) {
                 << bpp << " bits, " << s[0] << "x" << s[1] << " -> " << s[2] << "x" << s[3];
         }
     }
+}
+
+// Widths shrunk by exactly 2, 4 or 8 take a vector path for whole groups of
+// 16 source pixels and the tables for the rest: both paths give the
+// reference, from one output pixel to several groups and a tail.
+TEST(FGZoomReference, ReductionsByTwoFourAndEightOnEveryPath) {
+    std::mt19937 rng(808);
+    for (bool portable : {false, true}) {
+        IpForcePortablePaths(portable);
+        for (int bpp : {1, 8, 24, 32}) {
+            for (int k : {2, 4, 8}) {
+                for (int dstW : {1, 2, 7, 8, 9, 17, 33}) {
+                    const Image src = RandomImage(k * dstW, 5, bpp, rng);
+                    for (int dstH : {3, 5, 9}) {
+                        EXPECT_TRUE(
+                            SameImage(Stream(src, dstW, dstH).out, Reference(src, dstW, dstH)))
+                            << bpp << " bits, " << k * dstW << " -> " << dstW << " x " << dstH
+                            << (portable ? " portable" : "");
+                    }
+                }
+            }
+        }
+    }
+    IpForcePortablePaths(false);
 }
 
 // Divisors above 0xFFFF: 32-bit sums of bright 16-bit samples would overflow,

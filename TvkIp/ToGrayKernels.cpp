@@ -1,0 +1,224 @@
+// Colour-to-gray line kernels: the table reference and its vector twins.
+#include "ToGrayKernels.h"
+
+#include "Luminance.h"
+#include "RgbUnzip.h"
+#include "TvkIpError.h"
+#include "VectorTarget.h"
+
+#include <array>
+
+namespace {
+
+constexpr const auto& kGrayR = GRAY_WEIGHT::RedToGray;
+constexpr const auto& kGrayG = GRAY_WEIGHT::GreenToGray;
+constexpr const auto& kGrayB = GRAY_WEIGHT::BlueToGray;
+
+// The vector paths compute each table entry without a lookup: the high half
+// of ((v << shift) + add) * mul, a 16-bit product. The red table differs from
+// that rounding at one entry: 50 * 0.29 is just below 14.5 in double, so the
+// table holds 14 where the product gives 15, and the paths subtract one there.
+struct Weight {
+    int shift;
+    int add;
+    int mul;
+};
+constexpr Weight kWeightR{5, 55, 594};
+constexpr Weight kWeightG{5, 28, 1202};
+constexpr Weight kWeightB{4, 70, 467};
+constexpr int kRedDip = 50;
+
+constexpr int Weigh(const Weight& w, int v) {
+    return (((v << w.shift) + w.add) * w.mul) >> 16;
+}
+constexpr bool WeightsMatchTables() {
+    for (int v = 0; v < 256; ++v) {
+        if (Weigh(kWeightR, v) - (v == kRedDip ? 1 : 0) != kGrayR[v] ||
+            Weigh(kWeightG, v) != kGrayG[v] || Weigh(kWeightB, v) != kGrayB[v])
+            return false;
+        // The shifted sample plus its offset stays a positive 16-bit value;
+        // shift and offset fit the signed and unsigned bytes of a byte
+        // multiply-add.
+        for (const Weight& w : {kWeightR, kWeightG, kWeightB})
+            if (((v << w.shift) + w.add) > 0x7FFF || w.mul > 0xFFFF || w.shift > 6 || w.add > 255)
+                return false;
+    }
+    return true;
+}
+static_assert(WeightsMatchTables());
+
+inline uint8_t GrayOf(uint8_t r, uint8_t g, uint8_t b) {
+    return static_cast<uint8_t>(kGrayR[r] + kGrayG[g] + kGrayB[b]);
+}
+
+#if defined(__SSE2__)
+
+// ---------------------------------------------------------------------------
+// SSE2: 16 pixels a step.
+
+template <int Shift, int Add, int Mul> inline __m128i Weigh16(__m128i v) {
+    return _mm_mulhi_epu16(_mm_add_epi16(_mm_slli_epi16(v, Shift), _mm_set1_epi16(Add)),
+                           _mm_set1_epi16(static_cast<int16_t>(Mul)));
+}
+
+// Gray of 16 pixels whose samples stand in r, g and b.
+inline __m128i Gray16(__m128i r, __m128i g, __m128i b) {
+    const __m128i zero = _mm_setzero_si128();
+    const auto sum = [&](__m128i r16, __m128i g16, __m128i b16) {
+        return _mm_add_epi16(
+            _mm_add_epi16(Weigh16<kWeightR.shift, kWeightR.add, kWeightR.mul>(r16),
+                          Weigh16<kWeightG.shift, kWeightG.add, kWeightG.mul>(g16)),
+            Weigh16<kWeightB.shift, kWeightB.add, kWeightB.mul>(b16));
+    };
+    const __m128i lo =
+        sum(_mm_unpacklo_epi8(r, zero), _mm_unpacklo_epi8(g, zero), _mm_unpacklo_epi8(b, zero));
+    const __m128i hi =
+        sum(_mm_unpackhi_epi8(r, zero), _mm_unpackhi_epi8(g, zero), _mm_unpackhi_epi8(b, zero));
+    const __m128i dip = _mm_cmpeq_epi8(r, _mm_set1_epi8(kRedDip));
+    return _mm_add_epi8(_mm_packus_epi16(lo, hi), dip);
+}
+
+// ---------------------------------------------------------------------------
+// AVX2: 32 pixels a step.
+
+// Weight of the even (Odd: the odd) samples of 32, in 16-bit lanes: one
+// multiply-add of bytes with 2^shift at the sample and 0 at its neighbour
+// gives v << shift without moving bytes between lanes.
+template <const Weight& W, bool Odd> KD_AVX2 inline __m256i Weigh32(__m256i v) {
+    const int16_t pick = static_cast<int16_t>(Odd ? (1 << W.shift) << 8 : 1 << W.shift);
+    const __m256i scaled = _mm256_maddubs_epi16(v, _mm256_set1_epi16(pick));
+    return _mm256_mulhi_epu16(_mm256_add_epi16(scaled, _mm256_set1_epi16(W.add)),
+                              _mm256_set1_epi16(static_cast<int16_t>(W.mul)));
+}
+
+template <bool Odd> KD_AVX2 inline __m256i Sum32(__m256i r, __m256i g, __m256i b) {
+    return _mm256_add_epi16(_mm256_add_epi16(Weigh32<kWeightR, Odd>(r), Weigh32<kWeightG, Odd>(g)),
+                            Weigh32<kWeightB, Odd>(b));
+}
+
+// Gray of 32 pixels; even and odd pixels are computed in the low and high
+// byte of each 16-bit lane (a gray value fits a byte), so they stay in place.
+KD_AVX2 inline __m256i Gray32(__m256i r, __m256i g, __m256i b) {
+    const __m256i dip = _mm256_cmpeq_epi8(r, _mm256_set1_epi8(kRedDip));
+    const __m256i gray =
+        _mm256_or_si256(Sum32<false>(r, g, b), _mm256_slli_epi16(Sum32<true>(r, g, b), 8));
+    return _mm256_add_epi8(gray, dip);
+}
+
+// Byte shuffles that gather one channel of 16 interleaved pixels (48 bytes in
+// three registers) from register k: index of the sample, or 0x80 (zero) when
+// the sample stands in another register.
+using ShuffleMask = std::array<uint8_t, 16>;
+constexpr ShuffleMask GatherMask(int channel, int k) {
+    ShuffleMask m{};
+    for (int i = 0; i < 16; ++i) {
+        const int at = 3 * i + channel;
+        m[static_cast<size_t>(i)] = static_cast<uint8_t>(at / 16 == k ? at % 16 : 0x80);
+    }
+    return m;
+}
+constexpr std::array<std::array<ShuffleMask, 3>, 3> kGather = {{
+    {GatherMask(0, 0), GatherMask(0, 1), GatherMask(0, 2)},
+    {GatherMask(1, 0), GatherMask(1, 1), GatherMask(1, 2)},
+    {GatherMask(2, 0), GatherMask(2, 1), GatherMask(2, 2)},
+}};
+
+KD_AVX2 inline __m256i LoadMask(const ShuffleMask& m) {
+    return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(m.data())));
+}
+
+// Two 16-byte pieces, 48 bytes apart, as the low and high lane.
+KD_AVX2 inline __m256i LoadLanes(const uint8_t* p) {
+    const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 48));
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
+}
+
+#endif
+
+} // namespace
+
+namespace GRAY_KERNEL {
+
+void InterleavedPortable(uint8_t* out, const uint8_t* rgb, int32_t n) {
+    for (int32_t x = 0; x < n; ++x, rgb += 3) out[x] = GrayOf(rgb[0], rgb[1], rgb[2]);
+}
+
+void PlanarPortable(uint8_t* out, const uint8_t* r, const uint8_t* g, const uint8_t* b, int32_t n) {
+    for (int32_t x = 0; x < n; ++x) out[x] = GrayOf(r[x], g[x], b[x]);
+}
+
+#if defined(__SSE2__)
+
+void InterleavedSSE2(uint8_t* out, const uint8_t* rgb, int32_t n) {
+    int32_t x = 0;
+    for (; x + 16 <= n; x += 16, rgb += 48) {
+        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rgb));
+        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rgb + 16));
+        __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rgb + 32));
+        RgbUnzip16(a, b, c);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), Gray16(a, b, c));
+    }
+    InterleavedPortable(out + x, rgb, n - x);
+}
+
+void PlanarSSE2(uint8_t* out, const uint8_t* r, const uint8_t* g, const uint8_t* b, int32_t n) {
+    int32_t x = 0;
+    for (; x + 16 <= n; x += 16) {
+        const auto load = [x](const uint8_t* p) {
+            return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + x));
+        };
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), Gray16(load(r), load(g), load(b)));
+    }
+    PlanarPortable(out + x, r + x, g + x, b + x, n - x);
+}
+
+KD_AVX2 void InterleavedAVX2(uint8_t* out, const uint8_t* rgb, int32_t n) {
+    __m256i mask[3][3];
+    for (int ch = 0; ch < 3; ++ch)
+        for (int k = 0; k < 3; ++k) mask[ch][k] = LoadMask(kGather[ch][k]);
+    int32_t x = 0;
+    for (; x + 32 <= n; x += 32, rgb += 96) {
+        const __m256i in[3] = {LoadLanes(rgb), LoadLanes(rgb + 16), LoadLanes(rgb + 32)};
+        __m256i ch[3];
+        for (int c = 0; c < 3; ++c) {
+            ch[c] = _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(in[0], mask[c][0]),
+                                                    _mm256_shuffle_epi8(in[1], mask[c][1])),
+                                    _mm256_shuffle_epi8(in[2], mask[c][2]));
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), Gray32(ch[0], ch[1], ch[2]));
+    }
+    InterleavedSSE2(out + x, rgb, n - x);
+}
+
+KD_AVX2 void PlanarAVX2(uint8_t* out, const uint8_t* r, const uint8_t* g, const uint8_t* b,
+                        int32_t n) {
+    int32_t x = 0;
+    for (; x + 32 <= n; x += 32) {
+        const __m256i rv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(r + x));
+        const __m256i gv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(g + x));
+        const __m256i bv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + x));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), Gray32(rv, gv, bv));
+    }
+    PlanarSSE2(out + x, r + x, g + x, b + x, n - x);
+}
+
+#endif
+
+void Interleaved(uint8_t* out, const uint8_t* rgb, int32_t n) {
+#if defined(__SSE2__)
+    if (IsAVX2FeatureAvailable()) return InterleavedAVX2(out, rgb, n);
+    if (IsSSE2FeatureAvailable()) return InterleavedSSE2(out, rgb, n);
+#endif
+    InterleavedPortable(out, rgb, n);
+}
+
+void Planar(uint8_t* out, const uint8_t* r, const uint8_t* g, const uint8_t* b, int32_t n) {
+#if defined(__SSE2__)
+    if (IsAVX2FeatureAvailable()) return PlanarAVX2(out, r, g, b, n);
+    if (IsSSE2FeatureAvailable()) return PlanarSSE2(out, r, g, b, n);
+#endif
+    PlanarPortable(out, r, g, b, n);
+}
+
+} // namespace GRAY_KERNEL

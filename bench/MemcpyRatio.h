@@ -1,0 +1,41 @@
+// A kernel's time as a multiple of one memcpy of its input, measured in the
+// same program run: a figure that holds from one machine to the next and
+// stays comparable while other programs share the machine.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace kdbench {
+
+// Seconds of one memcpy of `bytes` from `src`: the best of a few copies into
+// a buffer whose pages are already mapped.
+inline double MemcpySeconds(const void* src, size_t bytes) {
+    static std::vector<uint8_t> dst;
+    if (dst.size() < bytes) dst.assign(bytes, 0);
+    double best = 1e9;
+    for (int i = 0; i < 7; ++i) {
+        const auto t0 = std::chrono::steady_clock::now();
+        std::memcpy(dst.data(), src, bytes);
+        benchmark::ClobberMemory();
+        const auto t1 = std::chrono::steady_clock::now();
+        best = std::min(best, std::chrono::duration<double>(t1 - t0).count());
+    }
+    benchmark::DoNotOptimize(dst.data());
+    return best;
+}
+
+// Adds the counter "x_memcpy": time per iteration divided by the time of one
+// memcpy of the input (measured now, as the benchmark starts).
+inline void ReportMemcpyRatio(benchmark::State& state, double memcpySeconds) {
+    state.counters["x_memcpy"] = benchmark::Counter(
+        memcpySeconds, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+} // namespace kdbench
