@@ -18,6 +18,7 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     libusb-1.0-0-dev
     libpugixml-dev uuid-dev
+    qt6-base-dev
 )
 
 install_deps() {
