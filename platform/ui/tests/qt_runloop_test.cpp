@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -124,6 +125,8 @@ int main(int argc, char** argv) {
     // Headless, and Qt's runtime folder in a private home.
     kdtest::TempHome home;
     home.env().set("QT_QPA_PLATFORM", "offscreen");
+    std::filesystem::permissions(home.root() / "run", std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::replace);
     testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
     kdui::installQtRunLoopDriver();
