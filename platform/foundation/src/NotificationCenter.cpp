@@ -67,7 +67,7 @@ ObserverToken NotificationCenter::addObserver(std::string name, NotificationObse
     return ObserverToken(std::move(entry));
 }
 
-void NotificationCenter::post(std::string_view name, const void* sender, std::optional<Value> object,
+void NotificationCenter::post(std::string_view name, const void* sender, const Value* object,
                               Dictionary* userInfo) {
     // The observers of this post are those registered now; the lock is not
     // held while they run.
@@ -77,7 +77,7 @@ void NotificationCenter::post(std::string_view name, const void* sender, std::op
         for (const auto& e : state_->entries)
             if (e->name == name && (!e->sender || e->sender == sender)) targets.push_back(e);
     }
-    const Notification note(name, sender, object ? &*object : nullptr, userInfo);
+    const Notification note(name, sender, object, userInfo);
     for (const auto& e : targets)
         if (e->alive) e->observer(note);
 }

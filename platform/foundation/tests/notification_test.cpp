@@ -67,14 +67,14 @@ TEST(NotificationCenter, ObserverWritesItsAnswerIntoTheUserInfo) {
         if (Dictionary* result = it->second.mutableDictionary()) (*result)["Code"] = 7;
     });
     Dictionary info{{"Result", Dictionary{}}};
-    center.post("XferReadyNotification", nullptr, std::nullopt, &info);
+    center.post("XferReadyNotification", nullptr, nullptr, &info);
     const Value* code = find(*info["Result"].dictionary(), "Code");
     ASSERT_NE(code, nullptr);
     EXPECT_EQ(code->toInteger(), std::optional<std::int64_t>(7));
 
     // A "Result" of the wrong kind is left alone.
     Dictionary wrong{{"Result", 3}};
-    center.post("XferReadyNotification", nullptr, std::nullopt, &wrong);
+    center.post("XferReadyNotification", nullptr, nullptr, &wrong);
     EXPECT_EQ(wrong["Result"], Value(3));
 }
 
@@ -140,7 +140,7 @@ TEST(NotificationCenter, ThreadsAddRemoveAndPostAtOnce) {
                     if (Dictionary* info = n.userInfo()) (*info)["seen"] = true;
                 });
                 Dictionary info;
-                center.post("Stress", nullptr, std::nullopt, &info);
+                center.post("Stress", nullptr, nullptr, &info);
                 EXPECT_EQ(info.count("seen"), 1u);
                 token.remove();
             }

@@ -7,7 +7,6 @@
 
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -83,8 +82,13 @@ public:
                                             const void* sender = nullptr);
 
     // Calls the observers of name (and of this sender) before it returns.
-    void post(std::string_view name, const void* sender = nullptr,
-              std::optional<Value> object = std::nullopt, Dictionary* userInfo = nullptr);
+    // object may be null; userInfo, when given, is the poster's own
+    // dictionary, which observers may write into.
+    void post(std::string_view name, const void* sender = nullptr, const Value* object = nullptr,
+              Dictionary* userInfo = nullptr);
+    void post(std::string_view name, const void* sender, const Value& object, Dictionary* userInfo = nullptr) {
+        post(name, sender, &object, userInfo);
+    }
 
     struct State;
 
