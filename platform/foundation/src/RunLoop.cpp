@@ -525,11 +525,11 @@ std::optional<TimePoint> RunLoop::fireDue() {
             ready.emplace_back(it->second, fromEpoll(events[i].events));
         }
 
-        // Sources added during this pass wait for the next one.
+        // What is due now; sources added while this pass runs wait for the
+        // next one.
         const TimePoint now = runLoopNow();
-        const std::uint64_t passSeq = d.nextSeq;
         for (const auto& p : d.performs)
-            if (!p->cancelled && p->modes.contains(mode) && p->due <= now && p->seq < passSeq)
+            if (!p->cancelled && p->modes.contains(mode) && p->due <= now)
                 due.push_back({p->due, p->seq, p, nullptr});
         std::erase_if(d.timers, [&](const std::shared_ptr<Timer>& t) {
             if (t->valid_) return false;
@@ -537,7 +537,7 @@ std::optional<TimePoint> RunLoop::fireDue() {
             return true;
         });
         for (const auto& t : d.timers)
-            if (!t->firing_ && t->modes_.contains(mode) && t->fireDate_ <= now && t->seq_ < passSeq)
+            if (!t->firing_ && t->modes_.contains(mode) && t->fireDate_ <= now)
                 due.push_back({t->fireDate_, t->seq_, nullptr, t});
     }
     std::sort(due.begin(), due.end(),

@@ -146,8 +146,8 @@ TEST(RunLoop, NothingRunsOnADestroyedTarget) {
         int shown = 0;
         auto kept = std::make_shared<Window>(Window{&shown});
         auto dropped = std::make_shared<Window>(Window{&shown});
-        loop.performAfterDelay<Window>(kept, "show", 0.1s, [](Window& w) { ++*w.shown; });
-        loop.performAfterDelay<Window>(dropped, "show", 0.1s, [](Window& w) { *w.shown += 100; });
+        loop.performAfterDelay(kept, "show", 0.1s, [](Window& w) { ++*w.shown; });
+        loop.performAfterDelay(dropped, "show", 0.1s, [](Window& w) { *w.shown += 100; });
         dropped.reset();
         loop.runMode(RunLoopMode::Default, 1s);
         EXPECT_EQ(shown, 1);
@@ -247,7 +247,6 @@ TEST(RunLoop, AnEmptyModeSleepsInsteadOfSpinning) {
 
 TEST(RunLoop, WatchedDescriptorsFireInTheirModesOnly) {
     onFreshThread([] {
-        TestClock clock;
         RunLoop& loop = RunLoop::current();
         int fds[2];
         ASSERT_EQ(::pipe(fds), 0);
@@ -260,15 +259,17 @@ TEST(RunLoop, WatchedDescriptorsFireInTheirModesOnly) {
         ASSERT_NE(id, 0u);
         EXPECT_EQ(loop.watchDescriptor(fds[0], POLLIN, kCommonModes, [](int, short) {}), 0u); // one watch a descriptor
         ASSERT_EQ(::write(fds[1], "x", 1), 1);
-        // In the modal panel the ready descriptor waits (and does not keep
-        // the loop from sleeping: the test clock still reaches the limit).
-        loop.runMode(RunLoopMode::ModalPanel, 1s);
+        // In the modal panel the ready descriptor waits, and does not keep
+        // the loop from sleeping.
+        const double cpuStart = threadCpuSeconds();
+        loop.runMode(RunLoopMode::ModalPanel, 0.2s);
+        EXPECT_LT(threadCpuSeconds() - cpuStart, 0.1);
         EXPECT_EQ(reads, 0);
         loop.runMode(RunLoopMode::Default, 0s);
         EXPECT_EQ(reads, 1);
         loop.unwatchDescriptor(id);
         ASSERT_EQ(::write(fds[1], "y", 1), 1);
-        loop.runMode(RunLoopMode::Default, 1s);
+        loop.runMode(RunLoopMode::Default, 0.05s);
         EXPECT_EQ(reads, 1);
         ::close(fds[0]);
         ::close(fds[1]);

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 namespace kdf {
 
@@ -152,7 +153,8 @@ public:
     // target alive, and nothing runs once the target is gone.
     template <class T>
     void performAfterDelay(const std::shared_ptr<T>& target, std::string key, Seconds delay,
-                           std::function<void(T&)> fn, RunLoopModes modes = RunLoopMode::Default) {
+                           std::type_identity_t<std::function<void(T&)>> fn,
+                           RunLoopModes modes = RunLoopMode::Default) {
         std::weak_ptr<T> weak = target;
         performAfterDelay(
             target.get(), std::move(key), delay,
