@@ -17,6 +17,7 @@ packages=(
     build-essential cmake ninja-build pkg-config
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     libhpdf-dev qpdf
+    libusb-1.0-0-dev
 )
 
 install_deps() {
