@@ -24,34 +24,42 @@ int CSkewCorrection::SetBackgroundColor(CImg& img, tagKDRECT rect) {
     return CImgEdit::FillColor(img, m_info.bgColor, rect) ? RTN_OK : RTN_PAR;
 }
 
-int CSkewCorrection::SkewCorrection(CImg& img) {
-    if (img.isNull()) return RTN_OK; // a page whose bands were all empty
-    tagROTATEINFO request{};
+void CSkewCorrection::MakeRotateRequest(const tagSKEWCORRECTIONSTAGEINFO& s,
+                                        tagROTATEINFO& request, tagBINFUNCINFO& binarise,
+                                        tagDETECTTEXTSLANTINFO& slant) {
+    request = tagROTATEINFO{};
+    binarise = tagBINFUNCINFO{};
+    slant = tagDETECTTEXTSLANTINFO{};
     request.size = kRotateInfoSize;
-    request.topLeft = m_info.LeftTop;
-    request.bottomLeft = m_info.LeftBottom;
-    request.topRight = m_info.RightTop;
-    request.bottomRight = m_info.RightBottom;
-    request.keep = m_info.vectorSlant;
-    request.rightAnchored = m_info.ulPlacement == 1 ? 1 : 0;
+    request.topLeft = s.LeftTop;
+    request.bottomLeft = s.LeftBottom;
+    request.topRight = s.RightTop;
+    request.bottomRight = s.RightBottom;
+    request.keep = s.vectorSlant;
+    request.rightAnchored = s.ulPlacement == 1 ? 1 : 0;
     request.interpolate = 1;
     request.last = 1;
     request.fillMode = 0;
+    if (s.bByContents == 0) return;
     // Deskew by contents: the rotation measures the text slant on a
     // binarised copy at the working resolution and turns by it.
-    tagBINFUNCINFO binarise{};
-    tagDETECTTEXTSLANTINFO slant{};
-    if (m_info.bByContents != 0) {
-        binarise.size = kBinFuncInfoSizeLong;
-        binarise.kind = kBinFixed;
-        binarise.firstSlice = std::clamp<uint32_t>(m_info.ucContentsLevel, 1, 254);
-        slant.size = kDetectTextSlantInfoSize;
-        slant.binInfo = &binarise;
-        slant.workingResolution = kContentsResolution;
-        slant.angle = 0;
-        request.slantFlags |= kRotateSlantDetect;
-        request.textSlant = &slant;
-    }
+    binarise.size = kBinFuncInfoSizeLong;
+    binarise.kind = kBinFixed;
+    binarise.firstSlice = std::clamp<uint32_t>(s.ucContentsLevel, 1, 254);
+    slant.size = kDetectTextSlantInfoSize;
+    slant.binInfo = &binarise;
+    slant.workingResolution = kContentsResolution;
+    slant.angle = 0;
+    request.slantFlags |= kRotateSlantDetect;
+    request.textSlant = &slant;
+}
+
+int CSkewCorrection::SkewCorrection(CImg& img) {
+    if (img.isNull()) return RTN_OK; // a page whose bands were all empty
+    tagROTATEINFO request;
+    tagBINFUNCINFO binarise;
+    tagDETECTTEXTSLANTINFO slant;
+    MakeRotateRequest(m_info, request, binarise, slant);
     if (GetRotateImagePaperSize(&request) != 0) return RTN_PAR;
     const int32_t paperWidth = request.paperWidth;
     const int32_t paperHeight = request.paperHeight;

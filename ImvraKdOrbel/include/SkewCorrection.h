@@ -5,6 +5,7 @@
 
 #include "IPBase.h"
 #include "ImgEdit.h"
+#include "RotateImage.h"
 #include "TvkTypes.h"
 
 namespace Tvk::Imvra {
@@ -45,6 +46,15 @@ public:
 
     // The geometry after the last turn (and the rest of the settings).
     const tagSKEWCORRECTIONSTAGEINFO& settings() const { return m_info; }
+
+    // The lower layer's rotation request for the settings: corners and
+    // slant, right anchoring, bilinear sampling, a whole page, no fill. With
+    // deskew by contents, the text-slant record (working resolution 150)
+    // and its binarisation request (the level held to 1..254) are filled and
+    // the request points to them.
+    static void MakeRotateRequest(const tagSKEWCORRECTIONSTAGEINFO& settings,
+                                  tagROTATEINFO& request, tagBINFUNCINFO& binarise,
+                                  tagDETECTTEXTSLANTINFO& slant);
 
 protected:
     int process(CImg& img) override { return SkewCorrection(img); }
