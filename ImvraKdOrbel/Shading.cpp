@@ -82,18 +82,38 @@ void Planar8(uint8_t* out, const uint8_t* const src[3], const uint16_t* const w[
     size_t i = 0;
 #if defined(__SSE2__)
     if (sse2) {
-        alignas(16) uint8_t lanes[3][16];
-        for (; i + 8 <= n; i += 8) {
-            const __m128i black = Load16(b + i);
+        // Sixteen pixels a round. Each group of four pixels becomes two
+        // 64-bit lanes of six bytes (R G B R G B); every 8-byte store spills
+        // two bytes into the next pixels, which later stores overwrite, so
+        // the round needs one pixel after it.
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i low24 = _mm_set1_epi64x(0xFFFFFF);
+        const __m128i high24 = _mm_set1_epi64x(0xFFFFFF000000);
+        for (; i + 17 <= n; i += 16) {
+            __m128i ch[3];
+            const __m128i black0 = Load16(b + i), black1 = Load16(b + i + 8);
             for (int c = 0; c < 3; ++c) {
-                const __m128i v = Shade8x8(Load8(src[c] + i), Load16(w[c] + i), black);
-                _mm_store_si128(reinterpret_cast<__m128i*>(lanes[c]), _mm_packus_epi16(v, v));
+                const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src[c] + i));
+                const __m128i v0 =
+                    Shade8x8(_mm_unpacklo_epi8(s, zero), Load16(w[c] + i), black0);
+                const __m128i v1 =
+                    Shade8x8(_mm_unpackhi_epi8(s, zero), Load16(w[c] + i + 8), black1);
+                ch[c] = _mm_packus_epi16(v0, v1);
             }
+            const __m128i rgLo = _mm_unpacklo_epi8(ch[0], ch[1]);
+            const __m128i rgHi = _mm_unpackhi_epi8(ch[0], ch[1]);
+            const __m128i bLo = _mm_unpacklo_epi8(ch[2], zero);
+            const __m128i bHi = _mm_unpackhi_epi8(ch[2], zero);
+            const __m128i quads[4] = {_mm_unpacklo_epi16(rgLo, bLo), _mm_unpackhi_epi16(rgLo, bLo),
+                                      _mm_unpacklo_epi16(rgHi, bHi), _mm_unpackhi_epi16(rgHi, bHi)};
             uint8_t* o = out + 3 * i;
-            for (int k = 0; k < 8; ++k) {
-                o[3 * k] = lanes[0][k];
-                o[3 * k + 1] = lanes[1][k];
-                o[3 * k + 2] = lanes[2][k];
+            for (const __m128i& q : quads) {
+                // Each 64-bit lane holds two pixels as RGB0 RGB0: close the gap.
+                const __m128i packed = _mm_or_si128(_mm_and_si128(q, low24),
+                                                    _mm_and_si128(_mm_srli_epi64(q, 8), high24));
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(o), packed);
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(o + 6), _mm_srli_si128(packed, 8));
+                o += 12;
             }
         }
     }
