@@ -1,7 +1,13 @@
 #include "CollectArray.h"
 
+#include "TvkIpError.h"
+
 #include <algorithm>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace Tvk::Imvra::KD730 {
 
@@ -69,7 +75,8 @@ CCollectArray::RowPlan CCollectArray::MakePlan(const tagSENSORLAYOUT& g, bool du
     plan.stride = duplex ? 6 : 3;
     // Collected place of every raw sample of a row, per side; -1 dropped.
     const int sides = duplex ? 2 : 1;
-    std::vector<int32_t> place[2];
+    plan.positions = g.positions;
+    std::vector<int32_t>* place = plan.place;
     for (int s = 0; s < sides; ++s) place[s].assign(static_cast<size_t>(plan.stride) * g.positions, -1);
     int32_t cursor[2][3];
     for (auto& c : cursor) {
@@ -115,7 +122,116 @@ CCollectArray::RowPlan CCollectArray::MakePlan(const tagSENSORLAYOUT& g, bool du
             }
         }
     }
+    // Blocks of 16 positions for the vector path; each reads 8 bytes a position.
+    constexpr int32_t kBlock = 16;
+    const int32_t blocks = g.positions / kBlock;
+    int32_t safe = 0;
+    while (safe < blocks && plan.stride * (kBlock * (safe + 1) - 1) + 8 <= plan.stride * g.positions)
+        ++safe;
+    plan.vectorBlocks = safe;
+    plan.blocks.resize(static_cast<size_t>(safe) * plan.stride);
+    for (int32_t k = 0; k < safe; ++k) {
+        for (int j = 0; j < plan.stride; ++j) {
+            const int side = duplex ? kDuplexSide[j] : 0;
+            auto at = [&](int32_t p) {
+                return place[side][static_cast<size_t>(plan.stride) * p + j];
+            };
+            const int32_t p0 = k * kBlock;
+            BlockStream& bs = plan.blocks[static_cast<size_t>(k) * plan.stride + j];
+            bs = BlockStream{at(p0), 2};
+            bool none = true, up = true, down = true;
+            for (int32_t i = 0; i < kBlock; ++i) {
+                const int32_t d = at(p0 + i);
+                none = none && d < 0;
+                up = up && d >= 0 && d == at(p0) + i;
+                down = down && d >= 0 && d == at(p0) - i;
+            }
+            if (none) bs.kind = 0;
+            else if (up) bs.kind = 1;
+            else if (down) bs.kind = -1;
+        }
+    }
     return plan;
+}
+
+namespace {
+
+// The samples of positions [from, to) of a row, one by one.
+void CollectPositions8(const CCollectArray::RowPlan& plan, int32_t from, int32_t to,
+                       const uint8_t* src, uint8_t* const dst[2], int stream = -1) {
+    for (int side = 0; side < 2; ++side) {
+        if (plan.place[side].empty()) continue;
+        const int32_t* place = plan.place[side].data();
+        for (int32_t p = from; p < to; ++p)
+            for (int j = 0; j < plan.stride; ++j) {
+                if (stream >= 0 && j != stream) continue;
+                const int32_t k = plan.stride * p + j;
+                if (place[k] >= 0) dst[side][place[k]] = src[k];
+            }
+    }
+}
+
+#if defined(__SSE2__)
+// The 16 bytes in reverse order.
+inline __m128i Reverse16(__m128i v) {
+    v = _mm_shuffle_epi32(v, _MM_SHUFFLE(0, 1, 2, 3));
+    v = _mm_shufflelo_epi16(v, _MM_SHUFFLE(2, 3, 0, 1));
+    v = _mm_shufflehi_epi16(v, _MM_SHUFFLE(2, 3, 0, 1));
+    return _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
+}
+
+// Sixteen rows of 8 bytes (one a position) turned into 8 columns of 16 bytes.
+inline void Transpose16x8(const uint8_t* src, int32_t stride, __m128i col[8]) {
+    __m128i a[8];
+    for (int k = 0; k < 8; ++k)
+        a[k] = _mm_unpacklo_epi8(
+            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + stride * (2 * k))),
+            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + stride * (2 * k + 1))));
+    __m128i lo[4], hi[4];
+    for (int k = 0; k < 4; ++k) {
+        lo[k] = _mm_unpacklo_epi16(a[2 * k], a[2 * k + 1]); // columns 0-3 of rows 4k..4k+3
+        hi[k] = _mm_unpackhi_epi16(a[2 * k], a[2 * k + 1]); // columns 4-7
+    }
+    for (int h = 0; h < 2; ++h) {
+        const __m128i* q = h == 0 ? lo : hi;
+        const __m128i c01a = _mm_unpacklo_epi32(q[0], q[1]), c23a = _mm_unpackhi_epi32(q[0], q[1]);
+        const __m128i c01b = _mm_unpacklo_epi32(q[2], q[3]), c23b = _mm_unpackhi_epi32(q[2], q[3]);
+        col[4 * h + 0] = _mm_unpacklo_epi64(c01a, c01b);
+        col[4 * h + 1] = _mm_unpackhi_epi64(c01a, c01b);
+        col[4 * h + 2] = _mm_unpacklo_epi64(c23a, c23b);
+        col[4 * h + 3] = _mm_unpackhi_epi64(c23a, c23b);
+    }
+}
+#endif
+
+} // namespace
+
+void CCollectArray::CollectRow8(const RowPlan& plan, const uint8_t* src, uint8_t* const dst[2],
+                                bool vector) {
+#if defined(__SSE2__)
+    if (vector) {
+        const bool duplex = plan.stride == 6;
+        for (int32_t k = 0; k < plan.vectorBlocks; ++k) {
+            const int32_t p0 = 16 * k;
+            __m128i col[8];
+            Transpose16x8(src + plan.stride * p0, plan.stride, col);
+            for (int j = 0; j < plan.stride; ++j) {
+                const BlockStream& bs = plan.blocks[static_cast<size_t>(k) * plan.stride + j];
+                uint8_t* d = dst[duplex ? kDuplexSide[j] : 0];
+                if (bs.kind == 1)
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + bs.dst), col[j]);
+                else if (bs.kind == -1)
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + bs.dst - 15), Reverse16(col[j]));
+                else if (bs.kind == 2)
+                    CollectPositions8(plan, p0, p0 + 16, src, dst, j);
+            }
+        }
+        CollectPositions8(plan, 16 * plan.vectorBlocks, plan.positions, src, dst);
+        return;
+    }
+#endif
+    ApplyPlan<uint8_t>(plan, 0, src, dst[0]);
+    if (plan.stride == 6) ApplyPlan<uint8_t>(plan, 1, src, dst[1]);
 }
 
 int CCollectArray::setInfo(CImg& img, void* info) {
@@ -202,8 +318,11 @@ int CCollectArrayForSimplex::process(CImg& img) {
     CImg out;
     if (b.lBps == 8) {
         if (const int r = Create(out, b); r != RTN_OK) return r;
-        for (int64_t y = 0; y < rows; ++y)
-            ApplyPlan<uint8_t>(pl, 0, b.lpImage + y * b.lSync, out.info().lpImage + y * b.lSync);
+        const bool vector = IsSSE2FeatureAvailable();
+        for (int64_t y = 0; y < rows; ++y) {
+            uint8_t* const dst[2] = {out.info().lpImage + y * b.lSync, nullptr};
+            CollectRow8(pl, b.lpImage + y * b.lSync, dst, vector);
+        }
     } else {
         if (const int r = Create(out, Wide16(b, b.lWidth)); r != RTN_OK) return r;
         std::vector<uint16_t> row(static_cast<size_t>(b.lWidth));
@@ -240,10 +359,11 @@ int CCollectArrayForDuplex::process(CImg& img) {
             static_cast<uint32_t>(CImg::calcSize(rec.lSync, rec.lHeight, rec.lSpp, rec.ulRGBOrder));
         if (const int r = Create(front, rec); r != RTN_OK) return r;
         if (const int r = Create(back, rec); r != RTN_OK) return r;
+        const bool vector = IsSSE2FeatureAvailable();
         for (int64_t y = 0; y < rows; ++y) {
-            const uint8_t* src = b.lpImage + y * b.lSync;
-            ApplyPlan<uint8_t>(pl, 0, src, front.info().lpImage + y * rec.lSync);
-            ApplyPlan<uint8_t>(pl, 1, src, back.info().lpImage + y * rec.lSync);
+            uint8_t* const dst[2] = {front.info().lpImage + y * rec.lSync,
+                                     back.info().lpImage + y * rec.lSync};
+            CollectRow8(pl, b.lpImage + y * b.lSync, dst, vector);
         }
     } else {
         const tagIMAGEINFO rec = Wide16(b, half);

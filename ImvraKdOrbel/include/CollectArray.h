@@ -84,12 +84,29 @@ public:
         int32_t count;
         int32_t step; // +1 or -1
     };
+    // Where the 8-bit vector path puts one sample stream of a block of
+    // 16 readout positions: nowhere, 16 places up or down from dst, or
+    // sample by sample (a block that crosses a run's end).
+    struct BlockStream {
+        int32_t dst;
+        int32_t kind; // 0 none, 1 up, -1 down, 2 sample by sample
+    };
     // The copy plan of a raw row: per side the runs (side 1 only for duplex
-    // rows, where the back side is not mirrored).
+    // rows, where the back side is not mirrored), the place of every raw
+    // sample per side (-1: not this side's or dropped), and the blocks of
+    // the vector path.
     struct RowPlan {
         int32_t stride = 3;           // raw samples per readout position and side group
+        int32_t positions = 0;
         std::vector<CopyRun> runs[2]; // front (or the one side), back
+        std::vector<int32_t> place[2];
+        std::vector<BlockStream> blocks; // stride entries per block
+        int32_t vectorBlocks = 0;        // leading blocks whose 8-byte loads stay in the row
     };
+    // One 8-bit raw row into its side rows by the plan; vector true takes
+    // the SSE2 path (same bytes as the runs).
+    static void CollectRow8(const RowPlan& plan, const uint8_t* src, uint8_t* const dst[2],
+                            bool vector);
     // Plan of a simplex (duplex false) or duplex row of the layout; the
     // front side is mirrored over its first `mirror` collected pixels.
     static RowPlan MakePlan(const tagSENSORLAYOUT& layout, bool duplex, int32_t mirror);

@@ -1,5 +1,6 @@
 #include "CollectArray.h"
 #include "RawBands.h"
+#include "TvkIpError.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +20,7 @@ namespace {
 // Round trip: page -> sensor model -> collection gives the page back.
 
 using RoundTrip = std::tuple<int /*dpi*/, int /*layout*/, int /*bits*/, bool /*colour*/,
-                             bool /*duplex*/>;
+                             bool /*duplex*/, bool /*portable*/>;
 
 class CollectRoundTrip : public ::testing::TestWithParam<RoundTrip> {};
 
@@ -55,7 +56,12 @@ void CheckSide(const CImg& out, const Page& page, int y0, int bits, const char* 
 }
 
 TEST_P(CollectRoundTrip, GivesThePageBackByteForByte) {
-    const auto [dpi, layout, bits, colour, duplex] = GetParam();
+    const auto [dpi, layout, bits, colour, duplex, portable] = GetParam();
+    // The 8-bit rows have a vector path and a plain one; both must agree.
+    IpForcePortablePaths(portable);
+    struct Restore {
+        ~Restore() { IpForcePortablePaths(false); }
+    } restore;
     kdsensor::ScanFormat f;
     f.xdpi = dpi;
     f.layout = layout;
@@ -104,10 +110,21 @@ TEST_P(CollectRoundTrip, GivesThePageBackByteForByte) {
     EXPECT_EQ(y0, height);
 }
 
-INSTANTIATE_TEST_SUITE_P(AllFormats, CollectRoundTrip,
-                         ::testing::Combine(::testing::Values(300, 600), ::testing::Values(0, 1),
-                                            ::testing::Values(8, 12), ::testing::Bool(),
-                                            ::testing::Bool()));
+// Every format; 8-bit rows also through the plain path.
+std::vector<RoundTrip> AllFormats() {
+    std::vector<RoundTrip> v;
+    for (int dpi : {300, 600})
+        for (int layout : {0, 1})
+            for (int bits : {8, 12})
+                for (bool colour : {false, true})
+                    for (bool duplex : {false, true})
+                        for (bool portable : {false, true})
+                            if (!portable || bits == 8)
+                                v.emplace_back(dpi, layout, bits, colour, duplex, portable);
+    return v;
+}
+
+INSTANTIATE_TEST_SUITE_P(AllFormats, CollectRoundTrip, ::testing::ValuesIn(AllFormats()));
 
 // ---------------------------------------------------------------------------
 // One 12-bit raw row whose every sample holds its own raw index.
@@ -177,6 +194,41 @@ TEST(CollectArray, WideningStageReordersTwelveBitRowsAndPassesOthers) {
     const uint8_t* before = eight.info().lpImage;
     ASSERT_EQ(stage.IPInterface(eight, &info), RTN_OK);
     EXPECT_EQ(eight.info().lpImage, before);
+}
+
+TEST(CollectArray, VectorAndPlainPathsAgreeOnAShorterCollectedWidth) {
+    // A collected width below the sensor's splits the mirrored runs inside
+    // blocks of positions.
+    for (bool duplex : {false, true})
+        for (int32_t width : {2000, 2551, 1}) {
+            std::vector<uint8_t> out[2];
+            for (bool portable : {false, true}) {
+                IpForcePortablePaths(portable);
+                CImg band;
+                const int32_t samples = duplex ? 5184 : 2592;
+                EXPECT_TRUE(band.createImg(samples, 2, samples, 8, 1, 1, 300, 300));
+                for (uint32_t k = 0; k < band.info().tImageSize; ++k)
+                    band.info().lpImage[k] = static_cast<uint8_t>(k * 13 + k / 7);
+                tagCOLLECTARRAYINFO info = Info300(0);
+                info.lWidth = width;
+                int r;
+                CImg back;
+                if (duplex) {
+                    CCollectArrayForDuplex stage;
+                    r = stage.IPInterface(band, &info);
+                    stage.getBackImage(back);
+                } else {
+                    CCollectArrayForSimplex stage;
+                    r = stage.IPInterface(band, &info);
+                }
+                ASSERT_EQ(r, RTN_OK);
+                auto& o = out[portable ? 1 : 0];
+                o.assign(band.info().lpImage, band.info().lpImage + band.info().tImageSize);
+                if (duplex) o.insert(o.end(), back.info().lpImage, back.info().lpImage + back.info().tImageSize);
+            }
+            IpForcePortablePaths(false);
+            EXPECT_EQ(out[0], out[1]) << (duplex ? "duplex" : "simplex") << " width " << width;
+        }
 }
 
 // Every refusal leaves the band as it was.
