@@ -39,6 +39,11 @@ void le32(std::uint8_t* p, std::uint32_t v) {
     le16(p + 2, v >> 16);
 }
 
+// memcpy that accepts empty buffers (whose data() may be null).
+void copyBytes(void* dst, const void* src, std::size_t n) {
+    if (n > 0) std::memcpy(dst, src, n);
+}
+
 bool isTransferKind(FaultKind k) {
     return k == FaultKind::Timeout || k == FaultKind::Stall || k == FaultKind::ShortRead ||
            k == FaultKind::Disconnect;
@@ -75,9 +80,13 @@ bool dataOutLength(const std::uint8_t* cdb, std::size_t& n) {
 
 struct VirtualKd720::Page {
     bool calibration = false;
-    int sheet = 0;
     kdsensor::ScanFormat format;
-    std::vector<std::uint8_t> front, back; // rendered side images
+    // The sheet's sides are rendered a strip at a time as the encoder asks.
+    Sheet sheet;
+    struct Strip {
+        std::vector<std::uint8_t> pixels;
+        int first = -1, count = 0;
+    } strips[2];
     kdsensor::SideImage frontImage, backImage;
     std::unique_ptr<kdsensor::RawPageEncoder> encoder;
     std::vector<std::uint8_t> fixed;       // calibration lines
@@ -275,7 +284,7 @@ Result VirtualKd720::bulkRead(kdusb::PipeRef pipe, void* buffer, std::size_t& si
         } else {
             std::size_t n = std::min(want, m_dataIn.size());
             if (shortRead && n > 1) n /= 2;
-            std::memcpy(out, m_dataIn.data(), n);
+            copyBytes(out, m_dataIn.data(), n);
             size = n;
             if (!m_log.empty() && m_log.back().data.empty()) m_log.back().data.assign(out, out + n);
         }
@@ -374,7 +383,7 @@ void VirtualKd720::beginCommand(const std::uint8_t* cdb) {
         full[7] = 6;
         full[12] = static_cast<std::uint8_t>(m_sense >> 8);
         full[13] = static_cast<std::uint8_t>(m_sense);
-        std::memcpy(s.data(), full, std::min<std::size_t>(s.size(), 14));
+        copyBytes(s.data(), full, std::min<std::size_t>(s.size(), 14));
         m_sense = 0;
         m_senseEom = m_senseIli = false;
         m_senseInfo = 0;
@@ -396,7 +405,7 @@ void VirtualKd720::beginCommand(const std::uint8_t* cdb) {
             put16(full + 5, 600);
             put16(full + 7, 600);
             put32(full + 20, kMaxWidthDots);
-            put32(full + 24, 70866); // 3 m at 600 dpi
+            put32(full + 24, kMaxLengthDots);
             full[31] = m_config.ultrasonic ? 0x40 : 0;
         } else {
             full[0] = 6;
@@ -404,7 +413,7 @@ void VirtualKd720::beginCommand(const std::uint8_t* cdb) {
             std::memcpy(full + 16, "KD-720 Virtual  ", 16);
             std::memcpy(full + 32, "1.00", 4);
         }
-        std::memcpy(d.data(), full, std::min<std::size_t>(d.size(), 64));
+        copyBytes(d.data(), full, std::min<std::size_t>(d.size(), 64));
         return answerIn(std::move(d));
     }
     case 0x16: case 0x17: case 0xC7: // RESERVE, RELEASE, ERROR CLEAR
@@ -414,7 +423,7 @@ void VirtualKd720::beginCommand(const std::uint8_t* cdb) {
         std::vector<std::uint8_t> d(be24(cdb + 6), 0);
         const auto it = m_windows.find(cdb[5]);
         if (it != m_windows.end())
-            std::memcpy(d.data(), it->second.wire.data(), std::min<std::size_t>(d.size(), 52));
+            copyBytes(d.data(), it->second.wire.data(), std::min<std::size_t>(d.size(), 52));
         return answerIn(std::move(d));
     }
     case 0x28: { // READ
@@ -596,7 +605,7 @@ std::vector<std::uint8_t> VirtualKd720::readBlock(std::uint8_t code, std::uint16
         answer = sense::kInvalidCdbField;
         return {};
     }
-    std::memcpy(d.data(), full, std::min(len, have));
+    copyBytes(d.data(), full, std::min(len, have));
     if (len > have) d.resize(have);
     return d;
 }
@@ -631,7 +640,7 @@ std::uint32_t VirtualKd720::startScan(const std::vector<std::uint8_t>& ids) {
         const WindowRecord& first = m_windows.at(windows[0]);
         if ((r.xres != 300 && r.xres != 600) || r.yres < 50 || r.yres > 600 || r.width != kFullWidth1200 ||
             (r.bitsPerPixel != 8 && r.bitsPerPixel != 12) || (r.composition != 2 && r.composition != 5) ||
-            r.length == 0 || r.length > 40000 || r.xres != first.xres || r.yres != first.yres ||
+            r.length == 0 || r.length > kMaxLengthDots * 2 + 2 * kOverScan1200 || r.xres != first.xres || r.yres != first.yres ||
             r.bitsPerPixel != first.bitsPerPixel || r.composition != first.composition ||
             r.top != first.top || r.length != first.length)
             return sense::kInvalidParameter;
@@ -685,14 +694,28 @@ std::uint32_t VirtualKd720::makePage(const Sheet* sheet, const std::vector<int>&
         const int width = f.collectedWidth();
         const std::uint8_t backing = m_config.blackBacking ? 20 : 245;
         const double topMm = w.top / 1200.0 * 25.4;
-        std::vector<std::uint8_t>* px[2] = {&p->front, &p->back};
+        const int xdpi = f.xdpi, ydpi = w.yres, pageLines = lines;
+        p->sheet = *sheet;
         kdsensor::SideImage* im[2] = {&p->frontImage, &p->backImage};
         for (int s = 0; s < 2; ++s) {
             if (!(s == 0 ? f.front : f.back)) continue;
             const SideContent& sc = sheet->side[s];
             const int ch = f.colour || sc.colour || (sc.image && sc.image->channels == 3) ? 3 : 1;
-            *px[s] = renderSide(*sheet, s, width, lines, f.xdpi, w.yres, topMm, ch, backing);
-            *im[s] = kdsensor::SideImage{px[s]->data(), width, lines, ch, static_cast<std::size_t>(width) * ch};
+            im[s]->width = width;
+            im[s]->height = lines;
+            im[s]->channels = ch;
+            Page* page = p.get();
+            im[s]->rowSource = [page, s, width, ch, xdpi, ydpi, topMm, backing, pageLines](int row) {
+                constexpr int kStripLines = 64;
+                Page::Strip& strip = page->strips[s];
+                if (row < strip.first || row >= strip.first + strip.count) {
+                    strip.first = row;
+                    strip.count = std::min(kStripLines, pageLines - row);
+                    strip.pixels = renderSide(page->sheet, s, width, strip.count, xdpi, ydpi, topMm, ch,
+                                              backing, row);
+                }
+                return strip.pixels.data() + static_cast<std::size_t>(row - strip.first) * width * ch;
+            };
         }
         kdsensor::EncodeOptions o;
         o.format = f;
@@ -707,7 +730,6 @@ std::uint32_t VirtualKd720::makePage(const Sheet* sheet, const std::vector<int>&
         p->encoder = std::make_unique<kdsensor::RawPageEncoder>(o, f.front ? &p->frontImage : nullptr,
                                                                 f.back ? &p->backImage : nullptr);
         lines = p->encoder->lines();
-        p->sheet = sheet->number;
         FaultSpec fault;
         if (takeFault(Where::Sheet, static_cast<std::uint64_t>(sheet->number), 0, fault)) {
             if (fault.kind == FaultKind::DoubleFeed && continueOnDoubleFeed()) {
@@ -836,7 +858,7 @@ void VirtualKd720::endPage(bool delivered) {
     if (!m_page) return;
     if (!m_page->calibration) {
         if (delivered) {
-            m_delivered.push_back(m_page->sheet);
+            m_delivered.push_back(m_page->sheet.number);
             m_info0 = m_page->info;
             m_pageDoneLeft = m_config.pageDone;
         }

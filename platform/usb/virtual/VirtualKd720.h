@@ -51,6 +51,8 @@ inline constexpr std::uint32_t kLightCurveSize = 0x80000;
 // Full sensor width in dots of the 600 dpi base resolution, and in 1/1200 inch.
 inline constexpr std::uint32_t kMaxWidthDots = 5184;
 inline constexpr std::uint32_t kFullWidth1200 = kMaxWidthDots * 2;
+// Maximum length: 3 m in dots of the 600 dpi base resolution.
+inline constexpr std::uint32_t kMaxLengthDots = 70866;
 // Over-scan margin before the leading and after the trailing edge (1/1200 inch).
 inline constexpr std::int32_t kOverScan1200 = 472;
 inline constexpr std::size_t kShadingRecordSize = 10244;

@@ -337,7 +337,7 @@ std::string readMark(const std::uint8_t* px, int width, int height, int channels
 }
 
 std::vector<std::uint8_t> renderSide(const Sheet& sheet, int s, int width, int lines, int xdpi, int ydpi,
-                                     double topMm, int channels, std::uint8_t backing) {
+                                     double topMm, int channels, std::uint8_t backing, int firstRow) {
     std::vector<std::uint8_t> out(static_cast<std::size_t>(width) * lines * channels);
     const SideContent& sc = sheet.side[s];
     // The back is seen from the other side: left and right and the turn swap.
@@ -357,7 +357,7 @@ std::vector<std::uint8_t> renderSide(const Sheet& sheet, int s, int width, int l
     }
     const std::string mark = markText(sheet.number, s);
     for (int y = 0; y < lines; ++y) {
-        const double v = topMm + (y + 0.5) * 25.4 / ydpi - h / 2;
+        const double v = topMm + (firstRow + y + 0.5) * 25.4 / ydpi - h / 2;
         std::uint8_t* o = out.data() + static_cast<std::size_t>(y) * width * channels;
         for (int x = 0; x < width; ++x) {
             const double u = (x + 0.5 - width / 2.0) * 25.4 / xdpi - shift;

@@ -74,8 +74,10 @@ std::string readMark(const std::uint8_t* pixels, int width, int height, int chan
 // pixels at xdpi x ydpi, the first row `topMm` after the leading edge (negative:
 // before it), the sheet centred across the sensor (plus its shift), backing
 // and a short shadow before the leading edge around it. Rows are as the side is
-// seen (the back mirrored against the front). channels 1 or 3.
+// seen (the back mirrored against the front). channels 1 or 3. firstRow
+// renders rows [firstRow, firstRow + lines) of that same page (a strip).
 std::vector<std::uint8_t> renderSide(const Sheet& sheet, int s, int width, int lines, int xdpi,
-                                     int ydpi, double topMm, int channels, std::uint8_t backing);
+                                     int ydpi, double topMm, int channels, std::uint8_t backing,
+                                     int firstRow = 0);
 
 } // namespace kdvirtual

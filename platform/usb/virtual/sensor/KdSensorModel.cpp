@@ -201,7 +201,7 @@ RawPageEncoder::RawPageEncoder(const EncodeOptions& o, const SideImage* front,
         if (!want[s]) continue;
         const SideImage* im = images[s];
         const char* name = s == 0 ? "front" : "back";
-        if (!im || !im->pixels)
+        if (!im || (!im->pixels && !im->rowSource))
             throw std::invalid_argument(std::string("no ") + name + " image for its window");
         if (im->width != g.collectedWidth)
             throw std::invalid_argument(std::string(name) + " image is " +
@@ -210,7 +210,8 @@ RawPageEncoder::RawPageEncoder(const EncodeOptions& o, const SideImage* front,
         if (im->channels != 1 && im->channels != 3)
             throw std::invalid_argument(std::string(name) + " image has " +
                                         std::to_string(im->channels) + " channels");
-        if (im->height < 0 || im->stride < static_cast<size_t>(im->width) * im->channels)
+        if (im->height < 0 ||
+            (!im->rowSource && im->stride < static_cast<size_t>(im->width) * im->channels))
             throw std::invalid_argument(std::string(name) + " image has a bad height or stride");
         if (!m_format.colour && im->channels == 3 && m_exposure == Exposure::Direct)
             throw std::invalid_argument(std::string(name) +
@@ -286,9 +287,9 @@ void RawPageEncoder::fillSlots(const Side& side, int s, int line, int rc,
                                uint16_t* out) const {
     const SideImage& im = *side.image;
     const int row = line - side.firstLine;
-    const uint8_t* px = (row >= 0 && row < im.height)
-                            ? im.pixels + static_cast<size_t>(row) * im.stride
-                            : nullptr;
+    const uint8_t* px = nullptr;
+    if (row >= 0 && row < im.height)
+        px = im.rowSource ? im.rowSource(row) : im.pixels + static_cast<size_t>(row) * im.stride;
     const auto& map = m_slotPixel[s];
     const float* base = side.base[rc].data();
     const float* k0 = side.k[rc][0].data();

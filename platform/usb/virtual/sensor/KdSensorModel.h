@@ -27,6 +27,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <vector>
 
@@ -137,13 +138,22 @@ struct ScanFormat {
 
 // A side image handed to the encoder: `height` rows of `width` pixels, each
 // pixel 1 byte (gray) or 3 bytes R, G, B (channels 3), rows `stride` bytes
-// apart. width must be the format's collected width.
+// apart. width must be the format's collected width. Instead of `pixels`, a
+// `rowSource` may hand out each row when the encoder needs it (rows are asked
+// for in rising order), so a page need not exist whole in memory.
 struct SideImage {
+    SideImage() = default;
+    // stride 0: rows packed (width x channels bytes).
+    SideImage(const uint8_t* pixels_, int width_, int height_, int channels_ = 1, size_t stride_ = 0)
+        : pixels(pixels_), width(width_), height(height_), channels(channels_),
+          stride(stride_ ? stride_ : static_cast<size_t>(width_) * static_cast<size_t>(channels_)) {}
+
     const uint8_t* pixels = nullptr;
     int width = 0;
     int height = 0;
     int channels = 1;
     size_t stride = 0;
+    std::function<const uint8_t*(int row)> rowSource;
 };
 
 // How image values become samples.

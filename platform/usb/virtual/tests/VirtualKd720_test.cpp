@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 using namespace kdvtest;
 using namespace kdvirtual;
 
@@ -392,4 +395,68 @@ TEST(VirtualKd720, PanelKeyAndDocumentStatus) {
     EXPECT_EQ(h.readData(0x8B, 0, 1).data, std::vector<std::uint8_t>{8});
     h.objectPosition(1);
     EXPECT_EQ(h.readData(0x8B, 0, 1).data, std::vector<std::uint8_t>{1});
+}
+
+TEST(VirtualKd720, RateMakesReadsWaitForLinesButNeverReturnNothing) {
+    auto d = makeDevice("paper=card;sheets=1;rate=500");
+    Host h(*d);
+    ScanSetup s; // 250 lines: half a second
+    setUp(h, s);
+    ASSERT_FALSE(h.scan({0}).check);
+    std::size_t total = 0;
+    int reads = 0;
+    for (;;) {
+        const Reply r = h.readData(0, 0, 2u << 20);
+        ++reads;
+        ASSERT_EQ(r.result, kdusb::kSuccess);
+        ASSERT_FALSE(r.data.empty());
+        EXPECT_EQ(r.data.size() % 2592, 0u); // whole lines as they come
+        total += r.data.size();
+        if (r.check) break;
+        ASSERT_LT(reads, 1000);
+    }
+    EXPECT_GT(reads, 1);
+    EXPECT_EQ(total, 250u * 2592);
+    EXPECT_EQ(h.requestSense().code, 0u);
+}
+
+TEST(VirtualKd720, ZeroLengthAnswersAreEmpty) {
+    auto d = makeDevice("unitattention=0");
+    Host h(*d);
+    // Allocation lengths of 0: the data phase moves nothing and the status is good.
+    EXPECT_FALSE(h.cmd({0x12, 0, 0, 0, 0}, nullptr, 16).check);
+    EXPECT_FALSE(h.cmd({0x03, 0, 0, 0, 0}, nullptr, 16).check);
+    const Reply r = h.cmd({0x28, 0, 0x8C, 0, 0, 0, 0, 0, 0}, nullptr, 16);
+    EXPECT_FALSE(r.check);
+    EXPECT_TRUE(r.data.empty());
+    EXPECT_FALSE(h.testUnitReady().check); // still in step
+}
+
+TEST(VirtualKd720, HandleCallsWhileAReaderThreadReads) {
+    auto d = makeDevice("paper=card;sheets=1;rate=4000");
+    Host h(*d);
+    ScanSetup s;
+    setUp(h, s);
+    ASSERT_FALSE(h.scan({0}).check);
+    std::atomic<bool> done{false};
+    PageRead page;
+    std::thread reader([&] {
+        page = readPage(h, 65536);
+        done = true;
+    });
+    // The reader waits on the line clock without holding the device: the
+    // control handle answers meanwhile.
+    int calls = 0;
+    while (!done) {
+        d->pressKey(1 + calls % 4);
+        EXPECT_GE(d->commandLog().size(), 4u);
+        EXPECT_EQ(d->hopperCount(), calls);
+        d->addSheet(Sheet{});
+        ++calls;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    reader.join();
+    EXPECT_GT(calls, 3);
+    EXPECT_EQ(page.end.code, 0u);
+    EXPECT_EQ(page.bytes.size(), 250u * 2592);
 }
