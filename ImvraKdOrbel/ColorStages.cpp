@@ -1,7 +1,7 @@
 #include "ColorStages.h"
 
 #include "ColorSaturation.h"
-#include "TvkIpError.h"
+#include "VectorPaths.h"
 
 #include <cstdlib>
 #include <immintrin.h>
@@ -160,7 +160,7 @@ bool FitsVector(const int32_t (&m)[3][3]) {
 // Eight pixels a step: each 128-bit lane converts four pixels (twelve bytes).
 // Needs ten pixels from line on (the lane stores write sixteen bytes; the
 // bytes past the eight pixels are written back as they were).
-__attribute__((target("avx2"))) size_t ConvertAvx2(uint8_t* line, size_t pixels,
+KD_TARGET_AVX2 size_t ConvertAvx2(uint8_t* line, size_t pixels,
                                                    const int32_t (&m)[3][3]) {
     const __m256i spreadR = _mm256_broadcastsi128_si256(
         _mm_setr_epi8(0, -1, -1, -1, 3, -1, -1, -1, 6, -1, -1, -1, 9, -1, -1, -1));
@@ -204,10 +204,67 @@ __attribute__((target("avx2"))) size_t ConvertAvx2(uint8_t* line, size_t pixels,
     return i;
 }
 
-bool UseAvx2() {
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    return avx2 && IsSSE2FeatureAvailable();
+bool FitsInt16(const int32_t (&m)[3][3]) {
+    for (const auto& row : m)
+        for (int32_t v : row)
+            if (v > INT16_MAX || v < INT16_MIN) return false;
+    return true;
 }
+
+// GCC 12 warns about the deliberately undefined upper parts inside its own
+// 512-bit intrinsics.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+// Sixteen pixels (48 bytes) a step, the last step masked to the pixels
+// left. Each pixel becomes the 16-bit pairs (r, g) and (b, 1); two
+// multiply-add steps per output give r*m0 + g*m1 and b*m2 + 512.
+KD_TARGET_BYTE_SHUFFLE_512 void Convert512(uint8_t* line, size_t pixels,
+                                           const int32_t (&m)[3][3]) {
+    alignas(64) uint8_t pairRG[64], pairB[64], interleave[64];
+    for (int p = 0; p < 16; ++p) {
+        pairRG[4 * p] = static_cast<uint8_t>(3 * p);
+        pairRG[4 * p + 2] = static_cast<uint8_t>(3 * p + 1);
+        pairRG[4 * p + 1] = pairRG[4 * p + 3] = 0;
+        pairB[4 * p] = static_cast<uint8_t>(3 * p + 2);
+        pairB[4 * p + 1] = pairB[4 * p + 2] = pairB[4 * p + 3] = 0;
+        // After packing, pixel p's channel c stands at 16 * (p / 4) + 4 * c + p % 4.
+        for (int c = 0; c < 3; ++c)
+            interleave[3 * p + c] = static_cast<uint8_t>(16 * (p / 4) + 4 * c + p % 4);
+    }
+    for (int i = 48; i < 64; ++i) interleave[i] = 0;
+    const __m512i idxRG = _mm512_load_si512(pairRG);
+    const __m512i idxB = _mm512_load_si512(pairB);
+    const __m512i idxOut = _mm512_load_si512(interleave);
+    const __mmask64 keepRG = 0x5555555555555555ull; // bytes 0 and 2 of every pixel word
+    const __mmask64 keepB = 0x1111111111111111ull;  // byte 0
+    const __m512i one = _mm512_set1_epi32(1 << 16);  // the 1 beside b
+    __m512i coefRG[3], coefB[3];
+    for (int c = 0; c < 3; ++c) {
+        coefRG[c] = _mm512_set1_epi32(static_cast<int32_t>(
+            (static_cast<uint32_t>(m[c][1]) << 16) | (static_cast<uint32_t>(m[c][0]) & 0xFFFFu)));
+        coefB[c] = _mm512_set1_epi32(static_cast<int32_t>(
+            (uint32_t{512} << 16) | (static_cast<uint32_t>(m[c][2]) & 0xFFFFu)));
+    }
+    for (size_t i = 0; i < pixels; i += 16) {
+        const size_t n = pixels - i < 16 ? pixels - i : 16;
+        const __mmask64 bytes = (__mmask64{1} << (3 * n)) - 1;
+        uint8_t* p = line + i * 3;
+        // A whole 64-byte load while the line goes on past it.
+        const __m512i in = pixels - i >= 22 ? _mm512_loadu_si512(p) : _mm512_maskz_loadu_epi8(bytes, p);
+        const __m512i rg = _mm512_maskz_permutexvar_epi8(keepRG, idxRG, in);
+        const __m512i b1 = _mm512_or_si512(_mm512_maskz_permutexvar_epi8(keepB, idxB, in), one);
+        __m512i out[3];
+        for (int c = 0; c < 3; ++c)
+            out[c] = _mm512_srai_epi32(_mm512_add_epi32(_mm512_madd_epi16(rg, coefRG[c]),
+                                                        _mm512_madd_epi16(b1, coefB[c])),
+                                       10);
+        // Saturating packs hold the results to 0..255.
+        const __m512i packed = _mm512_packus_epi16(_mm512_packs_epi32(out[0], out[1]),
+                                                   _mm512_packs_epi32(out[2], out[2]));
+        _mm512_mask_storeu_epi8(p, bytes, _mm512_permutexvar_epi8(idxOut, packed));
+    }
+}
+#pragma GCC diagnostic pop
 
 } // namespace
 
@@ -222,6 +279,7 @@ void ConvertLineByMatrixPlain(uint8_t* line, size_t pixels, const int32_t (&m)[3
 }
 
 void ConvertLineByMatrix(uint8_t* line, size_t pixels, const int32_t (&matrix)[3][3]) {
+    if (UseByteShuffle512() && FitsInt16(matrix)) return Convert512(line, pixels, matrix);
     size_t done = 0;
     if (UseAvx2() && FitsVector(matrix)) done = ConvertAvx2(line, pixels, matrix);
     ConvertLineByMatrixPlain(line + done * 3, pixels - done, matrix);

@@ -1,9 +1,12 @@
 #include "GRC.h"
 
+#include "VectorPaths.h"
+
 #include <algorithm>
 #include <cassert>
 #include <cmath>
 #include <cstring>
+#include <immintrin.h>
 
 namespace Tvk::Imvra {
 
@@ -189,10 +192,17 @@ int CGRC::GRC(CImg& img) const {
         (first + count) * in.lSpp > in.lSync ||
         int64_t{in.lSync} * in.lHeight > int64_t{in.tImageSize})
         return RTN_PAR;
+    // Colour tables built from one curve are equal: every sample then takes
+    // the same table, as on a gray line three times as long.
+    const bool oneTable = in.lSpp == 1 ||
+                          (std::memcmp(m_info.ucRedTable, m_info.ucGreenTable, 256) == 0 &&
+                           std::memcmp(m_info.ucRedTable, m_info.ucBlueTable, 256) == 0);
+    const uint8_t* table = in.lSpp == 1 ? m_info.ucGrayTable : m_info.ucRedTable;
+    const auto samples = static_cast<size_t>(count * in.lSpp);
     for (int32_t y = 0; y < in.lHeight; ++y) {
         uint8_t* line = TvkLinePtr(in, y) + first * in.lSpp;
-        if (in.lSpp == 1)
-            ApplyGrayTable(line, static_cast<size_t>(count), m_info.ucGrayTable);
+        if (oneTable)
+            ApplyGrayTable(line, samples, table);
         else
             ApplyColorTables(line, static_cast<size_t>(count), m_info.ucRedTable,
                              m_info.ucGreenTable, m_info.ucBlueTable);
@@ -200,17 +210,85 @@ int CGRC::GRC(CImg& img) const {
     return RTN_OK;
 }
 
-void ApplyGrayTable(uint8_t* line, size_t pixels, const uint8_t* table) {
+void ApplyGrayTablePlain(uint8_t* line, size_t pixels, const uint8_t* table) {
     for (size_t i = 0; i < pixels; ++i) line[i] = table[line[i]];
 }
 
-void ApplyColorTables(uint8_t* line, size_t pixels, const uint8_t* red, const uint8_t* green,
-                      const uint8_t* blue) {
+void ApplyColorTablesPlain(uint8_t* line, size_t pixels, const uint8_t* red,
+                           const uint8_t* green, const uint8_t* blue) {
     for (size_t i = 0; i < pixels; ++i, line += 3) {
         line[0] = red[line[0]];
         line[1] = green[line[1]];
         line[2] = blue[line[2]];
     }
+}
+
+namespace {
+
+// GCC 12 warns about the deliberately undefined parts inside its own 512-bit
+// intrinsics.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+// A 256-entry table in four registers; a look-up of 64 bytes at once: the
+// two-table permutes take the index's low seven bits, its top bit picks the
+// half.
+struct Table512 {
+    KD_TARGET_BYTE_SHUFFLE_512 explicit Table512(const uint8_t* table)
+        : q0(_mm512_loadu_si512(table)), q1(_mm512_loadu_si512(table + 64)),
+          q2(_mm512_loadu_si512(table + 128)), q3(_mm512_loadu_si512(table + 192)) {}
+    KD_TARGET_BYTE_SHUFFLE_512 __m512i operator()(__m512i index) const {
+        const __m512i low = _mm512_permutex2var_epi8(q0, index, q1);
+        const __m512i high = _mm512_permutex2var_epi8(q2, index, q3);
+        return _mm512_mask_blend_epi8(_mm512_movepi8_mask(index), low, high);
+    }
+    __m512i q0, q1, q2, q3;
+};
+
+KD_TARGET_BYTE_SHUFFLE_512 void ApplyGrayTable512(uint8_t* line, size_t pixels,
+                                                  const uint8_t* table) {
+    const Table512 lookup(table);
+    for (size_t i = 0; i < pixels; i += 64) {
+        const size_t n = pixels - i < 64 ? pixels - i : 64;
+        const __mmask64 bytes = n == 64 ? ~__mmask64{0} : (__mmask64{1} << n) - 1;
+        const __m512i in = _mm512_maskz_loadu_epi8(bytes, line + i);
+        _mm512_mask_storeu_epi8(line + i, bytes, lookup(in));
+    }
+}
+
+// Sixteen pixels (48 bytes) a step, so every step has the same channel
+// pattern: each byte takes its channel's table.
+KD_TARGET_BYTE_SHUFFLE_512 void ApplyColorTables512(uint8_t* line, size_t pixels,
+                                                    const uint8_t* red, const uint8_t* green,
+                                                    const uint8_t* blue) {
+    const Table512 r(red), g(green), b(blue);
+    const __mmask64 greenBytes = 0x492492492492ull;
+    const __mmask64 blueBytes = 0x924924924924ull;
+    for (size_t i = 0; i < pixels; i += 16) {
+        const size_t n = pixels - i < 16 ? pixels - i : 16;
+        const __mmask64 bytes = (__mmask64{1} << (3 * n)) - 1;
+        uint8_t* p = line + i * 3;
+        const __m512i in = _mm512_maskz_loadu_epi8(bytes, p);
+        __m512i out = r(in);
+        out = _mm512_mask_blend_epi8(greenBytes, out, g(in));
+        out = _mm512_mask_blend_epi8(blueBytes, out, b(in));
+        _mm512_mask_storeu_epi8(p, bytes, out);
+    }
+}
+
+#pragma GCC diagnostic pop
+
+} // namespace
+
+void ApplyGrayTable(uint8_t* line, size_t pixels, const uint8_t* table) {
+    if (UseByteShuffle512()) return ApplyGrayTable512(line, pixels, table);
+    ApplyGrayTablePlain(line, pixels, table);
+}
+
+void ApplyColorTables(uint8_t* line, size_t pixels, const uint8_t* red, const uint8_t* green,
+                      const uint8_t* blue) {
+    if (UseByteShuffle512()) return ApplyColorTables512(line, pixels, red, green, blue);
+    ApplyColorTablesPlain(line, pixels, red, green, blue);
 }
 
 } // namespace Tvk::Imvra

@@ -104,5 +104,8 @@ static_assert(offsetof(CGRC::tagINFO, ucGrayTable) == offsetof(tagGRCINFO, ucGra
 void ApplyGrayTable(uint8_t* line, size_t pixels, const uint8_t* table);
 void ApplyColorTables(uint8_t* line, size_t pixels, const uint8_t* red, const uint8_t* green,
                       const uint8_t* blue);
+void ApplyGrayTablePlain(uint8_t* line, size_t pixels, const uint8_t* table);
+void ApplyColorTablesPlain(uint8_t* line, size_t pixels, const uint8_t* red,
+                           const uint8_t* green, const uint8_t* blue);
 
 } // namespace Tvk::Imvra

@@ -1,9 +1,12 @@
 #include "GRC.h"
 
+#include "TestKit.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>
+#include <vector>
 
 using namespace Tvk;
 using namespace Tvk::Imvra;
@@ -170,6 +173,18 @@ TEST(GRC, AppliesToGrayAndInterleavedColourFromXpos) {
     ASSERT_EQ(stage.IP(color), RTN_OK);
     const uint8_t expected[6] = {1, 2, 3, 1, 2, 3};
     EXPECT_EQ(0, std::memcmp(color.info().lpImage, expected, 6));
+
+    // One curve in all three tables.
+    CGRC curve;
+    curve.setMode(CGRC::ModeColor, false, false);
+    auto rec = Record(128, 255);
+    CImg none;
+    ASSERT_EQ(curve.setInfo(none, rec.get()), RTN_OK);
+    const uint8_t in[6] = {0, 255, 128, 64, 200, 10};
+    std::memcpy(color.info().lpImage, in, 6);
+    ASSERT_EQ(curve.IP(color), RTN_OK);
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(color.info().lpImage[i], GammaBuilderImp::calcColorGamma(in[i], 128, 7)) << i;
 }
 
 TEST(GRC, RefusedLayoutsLeaveThePageUnchanged) {
@@ -194,6 +209,27 @@ TEST(GRC, RefusedLayoutsLeaveThePageUnchanged) {
         EXPECT_EQ(stage.IP(img), c.expected) << c.name;
         for (uint32_t i = 0; i < img.info().tImageSize; ++i)
             ASSERT_EQ(img.info().lpImage[i], 0) << c.name;
+    }
+}
+
+} // namespace
+
+namespace {
+
+// The vector forms give the plain loops' bytes for every line length.
+TEST(GRC, VectorTablesMatchThePlainLoops) {
+    uint8_t tables[3][256];
+    kdtest::FillRandom(&tables[0][0], sizeof tables, 5);
+    for (size_t pixels : {0u, 1u, 15u, 16u, 17u, 21u, 22u, 63u, 64u, 65u, 200u}) {
+        std::vector<uint8_t> line(pixels * 3 + 70);
+        kdtest::FillRandom(line, static_cast<uint32_t>(pixels));
+        std::vector<uint8_t> plain = line;
+        ApplyColorTables(line.data(), pixels, tables[0], tables[1], tables[2]);
+        ApplyColorTablesPlain(plain.data(), pixels, tables[0], tables[1], tables[2]);
+        ASSERT_EQ(line, plain) << pixels << " colour pixels";
+        ApplyGrayTable(line.data(), pixels, tables[1]);
+        ApplyGrayTablePlain(plain.data(), pixels, tables[1]);
+        ASSERT_EQ(line, plain) << pixels << " gray pixels";
     }
 }
 
