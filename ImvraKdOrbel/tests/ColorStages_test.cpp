@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <array>
 #include <random>
 #include <vector>
 
@@ -171,15 +172,16 @@ TEST(ColorStages, BuiltInMatrices) {
 TEST(ColorStages, VectorConversionMatchesThePlainLoop) {
     std::mt19937& rng = kdtest::Rng(17);
     std::uniform_int_distribution<int32_t> small(-3000, 3000);
+    std::uniform_int_distribution<int32_t> mid(-(1 << 21), 1 << 21);
     std::uniform_int_distribution<int32_t> any(INT32_MIN / 256, INT32_MAX / 256);
     std::vector<std::array<std::array<int32_t, 3>, 3>> matrices = {
         {{{1101, 0, -79}, {113, 1092, -182}, {259, -372, 1136}}},
         {{{1 << 21, -(1 << 21), 1 << 21}, {-(1 << 21), 1 << 21, -(1 << 21)}, {0, 0, 1 << 21}}},
     };
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < 9; ++i) {
         std::array<std::array<int32_t, 3>, 3> m{};
         for (auto& row : m)
-            for (auto& v : row) v = i < 3 ? small(rng) : any(rng);
+            for (auto& v : row) v = i < 3 ? small(rng) : i < 6 ? mid(rng) : any(rng);
         matrices.push_back(m);
     }
     for (const auto& mm : matrices) {

@@ -41,7 +41,8 @@ std::vector<uint8_t> Bytes(const CImg& img) {
 
 // The page through the controller in bands of `band` lines (0: one whole
 // image; negative: the page unfiltered); the pixels of the bands handed on.
-std::vector<uint8_t> FilterInBands(const kdtest::TestImage& page, uint32_t level, int32_t band) {
+std::vector<uint8_t> FilterInBands(const kdtest::TestImage& page, uint32_t level, int32_t band,
+                                   bool emptyLast = false) {
     tagEMPHASISEDGESTAGEINFO rec = Settings(level);
     CIPController<CEmphasisEdge> c;
     c.setStage(new CEmphasisEdge, IPMODE_BAND_FLUSH_3);
@@ -56,8 +57,16 @@ std::vector<uint8_t> FilterInBands(const kdtest::TestImage& page, uint32_t level
     for (int32_t y = 0; y < page.height(); y += band) {
         const int32_t n = std::min(band, page.height() - y);
         CImg img = Lines(page, y, n);
-        const bool last = y + n == page.height();
+        const bool last = y + n == page.height() && !emptyLast;
         EXPECT_EQ(last ? c.IPLast(img, &rec) : c.IPMiddle(img, &rec), RTN_OK) << y;
+        if (!img.isNull()) lines += img.info().lHeight;
+        const std::vector<uint8_t> b = Bytes(img);
+        joined.insert(joined.end(), b.begin(), b.end());
+    }
+    if (emptyLast) {
+        // The chain ends the page with an empty band: the held lines come out.
+        CImg img;
+        EXPECT_EQ(c.IPLast(img, &rec), RTN_OK);
         if (!img.isNull()) lines += img.info().lHeight;
         const std::vector<uint8_t> b = Bytes(img);
         joined.insert(joined.end(), b.begin(), b.end());
@@ -84,6 +93,7 @@ TEST(EmphasisEdge, BandsGiveTheWholePage) {
         EXPECT_NE(whole, FilterInBands(c.page, 0, -1)) << c.name << ": the filter changes the page";
         for (int32_t band : {1, 7, 64})
             EXPECT_EQ(FilterInBands(c.page, c.level, band), whole) << c.name << ", bands of " << band;
+        EXPECT_EQ(FilterInBands(c.page, c.level, 50, true), whole) << c.name << ", empty last band";
     }
 }
 
