@@ -72,24 +72,30 @@ void CEmphasisEdge::releaseEmphasisEdgeHandle() {
     m_hEdge = request.hEdge;
 }
 
-void CEmphasisEdge::takeBack(const tagEDGEINFO& request) {
+int32_t CEmphasisEdge::callFilter(BandCall fn, tagIMAGEINFO* dst, tagIMAGEINFO* src) {
+    tagEDGEINFO request;
+    setEmphasisEdgeHandleInfo(request, m_lState, m_hEdge);
+    const int32_t rc = fn(dst, src, &request);
+    // The lower layer moves its line count on and may replace the handle.
     m_lState = request.lLineCount;
     m_hEdge = request.hEdge;
+    return rc;
 }
 
 int CEmphasisEdge::IP(CImg& img) {
     if (img.isNull()) return RTN_PAR;
-    tagEDGEINFO request;
-    setEmphasisEdgeHandleInfo(request, m_lState, m_hEdge);
-    const int32_t rc = EdgeFuncEx(img, img, &request);
-    takeBack(request);
+    const int32_t rc = callFilter(EdgeFuncEx, img, img);
     m_held.lHeight = 0;
     return rc == 0 ? RTN_OK : RTN_PAR;
 }
 
-int CEmphasisEdge::handOn(CImg& img, const tagIMAGEINFO& band, const tagIMAGEINFO& dst) {
+int CEmphasisEdge::filterBand(CImg& img, BandCall fn) {
+    const tagIMAGEINFO band = img.info();
+    tagIMAGEINFO dst = band;
+    if (callFilter(fn, &dst, img) != 0) return RTN_PAR;
     if (dst.lHeight == band.lHeight) return RTN_OK;
     if (dst.lHeight < 0 || dst.lHeight > band.lHeight) return RTN_PAR;
+    // The lines not written are held back; the band keeps the lines written.
     m_held.lHeight += band.lHeight - dst.lHeight;
     if (dst.lHeight == 0) {
         // Every line is held back: nothing to hand on yet.
@@ -108,19 +114,12 @@ int CEmphasisEdge::handOn(CImg& img, const tagIMAGEINFO& band, const tagIMAGEINF
 
 int CEmphasisEdge::startPage(CImg& img) {
     if (img.isNull()) return RTN_PAR;
-    const tagIMAGEINFO band = img.info();
     // The page's band geometry, kept for the held lines of its last band.
-    m_held = band;
+    m_held = img.info();
     m_held.lpImage = nullptr;
     m_held.lHeight = 0;
     m_held.tImageSize = 0;
-    tagIMAGEINFO dst = band;
-    tagEDGEINFO request;
-    setEmphasisEdgeHandleInfo(request, m_lState, m_hEdge);
-    const int32_t rc = EdgeFuncStartEx(&dst, img, &request);
-    takeBack(request);
-    if (rc != 0) return RTN_PAR;
-    return handOn(img, band, dst);
+    return filterBand(img, EdgeFuncStartEx);
 }
 
 int CEmphasisEdge::IPFirst(CImg& img) {
@@ -130,26 +129,15 @@ int CEmphasisEdge::IPFirst(CImg& img) {
 int CEmphasisEdge::IPMiddle(CImg& img) {
     if (m_lState == 0) return startPage(img);
     if (img.isNull()) return RTN_OK;
-    const tagIMAGEINFO band = img.info();
-    tagIMAGEINFO dst = band;
-    tagEDGEINFO request;
-    setEmphasisEdgeHandleInfo(request, m_lState, m_hEdge);
-    const int32_t rc = EdgeFuncContEx(&dst, img, &request);
-    takeBack(request);
-    if (rc != 0) return RTN_PAR;
-    return handOn(img, band, dst);
+    return filterBand(img, EdgeFuncContEx);
 }
 
 int CEmphasisEdge::IPLast(CImg& img) {
     if (m_lState == 0) return IP(img);
-    tagEDGEINFO request;
-    setEmphasisEdgeHandleInfo(request, m_lState, m_hEdge);
     if (m_held.lHeight == 0) {
         if (!img.isNull() && img.info().lHeight > 0) {
             tagIMAGEINFO dst = img.info();
-            const int32_t rc = EdgeFuncFinishEx(&dst, img, &request);
-            takeBack(request);
-            if (rc != 0) return RTN_PAR;
+            if (callFilter(EdgeFuncFinishEx, &dst, img) != 0) return RTN_PAR;
         }
         releaseEmphasisEdgeHandle();
         return RTN_OK;
@@ -166,10 +154,8 @@ int CEmphasisEdge::IPLast(CImg& img) {
                        m_held.lXResolution, m_held.lYResolution))
         return RTN_PAR;
     if (out.isNull()) return RTN_MEM;
-    const int32_t rc = EdgeFuncFinishEx(out, img.isNull() ? nullptr : static_cast<tagIMAGEINFO*>(img),
-                                        &request);
-    takeBack(request);
-    if (rc != 0) return RTN_PAR;
+    if (callFilter(EdgeFuncFinishEx, out, img.isNull() ? nullptr : static_cast<tagIMAGEINFO*>(img)) != 0)
+        return RTN_PAR;
     img.attachImg(out);
     m_held.lHeight = 0;
     releaseEmphasisEdgeHandle();

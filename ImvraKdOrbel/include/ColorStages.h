@@ -3,7 +3,7 @@
 // scanner's colours to sRGB.
 #pragma once
 
-#include "IPBase.h"
+#include "StageSettings.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -21,12 +21,9 @@ enum tagINKCOLOR : uint32_t {
 
 // Shared frame of the two one-colour stages: the record check and the band
 // check; the pixel rule is the subclass's.
-class CInkColorStage : public CIPSameOnEveryBand {
+class CInkColorStage : public CSettingsOnEveryBand<CIPSameOnEveryBand> {
 public:
     int setInfo(CImg& img, void* info) override;
-    int setInfoFirst(CImg& img, void* info) override { return setInfo(img, info); }
-    int setInfoMiddle(CImg& img, void* info) override { return setInfo(img, info); }
-    int setInfoLast(CImg& img, void* info) override { return setInfo(img, info); }
 
 protected:
     // 2 for a band that is not 8-bit three-sample, 1 for one that is not in
@@ -70,21 +67,15 @@ void getSRGBMatrixFlatbed(long (*matrix)[3], long kind);
 void getSRGBMatrixFeederPhoto(long (*matrix)[3], long kind);
 
 // Background saturation of a whole page by the lower layer, in one call.
-class CColorSaturate : public CIPBase {
+class CColorSaturate : public CWholePageStage {
 public:
     const char* getName() const override { return "ColorSaturate"; }
     int IP(CImg& img) override;
-    int IPFirst(CImg&) override { return RTN_UNSUPPORTED; }
-    int IPMiddle(CImg&) override { return RTN_UNSUPPORTED; }
-    int IPLast(CImg&) override { return RTN_UNSUPPORTED; }
-    int setInfo(CImg&, void*) override { return RTN_OK; }
-    int setInfoFirst(CImg&, void*) override { return RTN_OK; }
-    int setInfoMiddle(CImg&, void*) override { return RTN_OK; }
-    int setInfoLast(CImg&, void*) override { return RTN_OK; }
+    int setInfo(CImg&, void*) override { return RTN_OK; } // no settings
 };
 
 // The scanner's colours to sRGB by a 3x3 fixed-point matrix (unit 1024).
-class CSRGBConversion : public CIPSameOnEveryBand {
+class CSRGBConversion : public CSettingsOnEveryBand<CIPSameOnEveryBand> {
 public:
     static constexpr uint32_t kTypeBuiltIn = 0;
     static constexpr uint32_t kTypeBuiltIn1 = 1;
@@ -92,9 +83,6 @@ public:
 
     const char* getName() const override { return "SRGBConversion"; }
     int setInfo(CImg& img, void* info) override;
-    int setInfoFirst(CImg& img, void* info) override { return setInfo(img, info); }
-    int setInfoMiddle(CImg& img, void* info) override { return setInfo(img, info); }
-    int setInfoLast(CImg& img, void* info) override { return setInfo(img, info); }
 
 protected:
     int process(CImg& img) override;

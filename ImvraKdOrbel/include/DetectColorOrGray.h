@@ -5,7 +5,7 @@
 #pragma once
 
 #include "DetectGray.h"
-#include "IPBase.h"
+#include "StageSettings.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -71,7 +71,7 @@ struct tagDETECTCOLORORGRAYSTAGEINFO {
 };
 inline constexpr uint32_t kDetectColorOrGrayStageInfoSize = sizeof(tagDETECTCOLORORGRAYSTAGEINFO);
 
-class CDetectColorOrGray : public CIPBase {
+class CDetectColorOrGray : public CWholePageStage {
 public:
     // Classes written to the result word.
     static constexpr uint32_t kClassColor = 0;
@@ -83,13 +83,7 @@ public:
 
     const char* getName() const override { return "DetectColorOrGray"; }
     int IP(CImg& img) override { return DetectColorOrGray(img, kWholePageCommand); }
-    int IPFirst(CImg&) override { return RTN_UNSUPPORTED; }
-    int IPMiddle(CImg&) override { return RTN_UNSUPPORTED; }
-    int IPLast(CImg&) override { return RTN_UNSUPPORTED; }
     int setInfo(CImg& img, void* info) override;
-    int setInfoFirst(CImg& img, void* info) override { return setInfo(img, info); }
-    int setInfoMiddle(CImg& img, void* info) override { return setInfo(img, info); }
-    int setInfoLast(CImg& img, void* info) override { return setInfo(img, info); }
 
     // Runs the decision on the page with the colour test's command and
     // writes the class.

@@ -61,13 +61,16 @@ public:
     uintptr_t createdKind() const { return m_createdKind; }
 
 private:
+    using BandCall = int32_t (*)(tagTVKIMAGEINFO*, tagTVKIMAGEINFO*, tagEDGEINFO*);
+
     int takeSettings(void* info);
     int startPage(CImg& img);
-    // After a band call that wrote dst.lHeight of the band's lines: the rest
-    // count as held back and the band keeps the lines written (none: empty).
-    int handOn(CImg& img, const tagIMAGEINFO& band, const tagIMAGEINFO& dst);
-    // Takes the state word and the handle back from a request.
-    void takeBack(const tagEDGEINFO& request);
+    // One call of the lower layer with the stage's request; the state word
+    // and the handle are taken back from it.
+    int32_t callFilter(BandCall fn, tagIMAGEINFO* dst, tagIMAGEINFO* src);
+    // A first or middle band in place: the lines the call did not write are
+    // held back and the band keeps the lines written (none: it is emptied).
+    int filterBand(CImg& img, BandCall fn);
 
     tagEMPHASISEDGESTAGEINFO m_info{};
     uint32_t m_ulNumber = 0;

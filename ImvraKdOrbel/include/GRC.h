@@ -3,7 +3,7 @@
 // this scanner that build those tables.
 #pragma once
 
-#include "IPBase.h"
+#include "StageSettings.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -44,7 +44,7 @@ public:
 
 } // namespace KD730
 
-class CGRC : public CIPBase {
+class CGRC : public CSettingsOnEveryBand<> {
 public:
     // The stage's settings record: the tone record followed by the curve set.
     struct tagINFO {
@@ -67,9 +67,6 @@ public:
     int IPMiddle(CImg& img) override { return GRC(img); }
     int IPLast(CImg& img) override { return GRC(img); }
     int setInfo(CImg& img, void* info) override;
-    int setInfoFirst(CImg& img, void* info) override { return setInfo(img, info); }
-    int setInfoMiddle(CImg& img, void* info) override { return setInfo(img, info); }
-    int setInfoLast(CImg& img, void* info) override { return setInfo(img, info); }
 
     // Stores the mode and clears both flags; gray and colour keep flag A,
     // binary keeps flag B (error diffusion).

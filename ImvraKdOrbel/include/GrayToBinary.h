@@ -3,7 +3,7 @@
 #pragma once
 
 #include "CBFunc.h"
-#include "IPBase.h"
+#include "StageSettings.h"
 
 #include <cstdint>
 
@@ -29,7 +29,7 @@ public:
 // Gray page to 1-bit page through the lower layer's binarisation handle; the
 // handle carries a method's state (error diffusion and the like) from the
 // first band of a page to its last.
-class CGrayToBinary : public CIPBase {
+class CGrayToBinary : public CSettingsOnEveryBand<> {
 public:
     static constexpr uint32_t kMethodAdaptive = kBinAdaptRegion; // two levels of their own
     static constexpr uint32_t kMethodDouble = kBinDoubleCubic;   // double size and resolution
@@ -46,9 +46,6 @@ public:
     int IPLast(CImg& img) override;
     // 2 for a missing or mis-sized record or a page that is not 8-bit gray.
     int setInfo(CImg& img, void* info) override;
-    int setInfoFirst(CImg& img, void* info) override { return setInfo(img, info); }
-    int setInfoMiddle(CImg& img, void* info) override { return setInfo(img, info); }
-    int setInfoLast(CImg& img, void* info) override { return setInfo(img, info); }
 
     // The two slice levels the request gets for these settings.
     struct Levels {
@@ -69,20 +66,14 @@ private:
 
 // Clean-up of a whole 1-bit page in place: isolated-dot erasure (type bit 0)
 // and the binary noise filter (type bit 1). No band form.
-class CBinIPFilter : public CIPBase {
+class CBinIPFilter : public CWholePageStage {
 public:
     static constexpr uint32_t kEraseDots = 0x1;
     static constexpr uint32_t kBinaryFilter = 0x2;
 
     const char* getName() const override { return "BinIPFilter"; }
     int IP(CImg& img) override { return BinIPFilter(img); }
-    int IPFirst(CImg&) override { return RTN_UNSUPPORTED; }
-    int IPMiddle(CImg&) override { return RTN_UNSUPPORTED; }
-    int IPLast(CImg&) override { return RTN_UNSUPPORTED; }
     int setInfo(CImg& img, void* info) override;
-    int setInfoFirst(CImg& img, void* info) override { return setInfo(img, info); }
-    int setInfoMiddle(CImg& img, void* info) override { return setInfo(img, info); }
-    int setInfoLast(CImg& img, void* info) override { return setInfo(img, info); }
 
 private:
     int BinIPFilter(CImg& img) const;

@@ -1,6 +1,6 @@
 #include "ColorStages.h"
 
-#include "TestKit.h"
+#include "StageImages.h"
 #include "TvkIpError.h"
 
 #include <gtest/gtest.h>
@@ -221,9 +221,7 @@ TEST(ColorSaturate, PaintsTheBackgroundOfAColourPage) {
     for (int32_t y = 0; y < page.height(); ++y)
         for (int32_t x = 0; x < page.width(); ++x)
             if (page.get(x, y) == 0xE6E6E6) page.set(x, y, 0xC8DCE6 + ((x * 7 + y * 3) % 5));
-    CImg img;
-    ASSERT_TRUE(img.createImg(300, 300, page.sync(), 8, 3, 0, 300, 300));
-    std::memcpy(img.info().lpImage, page.data(), img.info().tImageSize);
+    CImg img = stagetest::ImageOf(page);
     CColorSaturate stage;
     ASSERT_EQ(stage.IPInterface(img, nullptr), RTN_OK);
     EXPECT_NE(0, std::memcmp(img.info().lpImage, page.data(), img.info().tImageSize));

@@ -1,6 +1,6 @@
 #include "DetectColorOrGray.h"
 
-#include "TestKit.h"
+#include "StageImages.h"
 
 #include <gtest/gtest.h>
 
@@ -10,15 +10,6 @@ using namespace Tvk;
 using namespace Tvk::Imvra;
 
 namespace {
-
-CImg ToCImg(const kdtest::TestImage& page) {
-    CImg img;
-    const tagTVKIMAGEINFO& in = *page.info();
-    EXPECT_TRUE(img.createImg(in.lWidth, in.lHeight, in.lSync, in.lBps, in.lSpp, in.ulRGBOrder,
-                              in.lXResolution, in.lYResolution));
-    std::memcpy(img.info().lpImage, page.data(), img.info().tImageSize);
-    return img;
-}
 
 // A stage record as the engine fills it, with its own side record and result.
 struct Detection {
@@ -40,11 +31,11 @@ CImg Page(uint32_t expected) {
         kdtest::TestImage page = kdtest::GrayToColor(kdtest::TextPage(600, 800, 1, 0, 3));
         kdtest::FillRect(page, 100, 100, 400, 300, 0x2020E0);
         kdtest::FillRect(page, 150, 500, 450, 700, 0xD04020);
-        return ToCImg(page);
+        return stagetest::ImageOf(page);
     }
     if (expected == CDetectColorOrGray::kClassGray)
-        return ToCImg(kdtest::GrayToColor(kdtest::PhotoPage(600, 800, 1, 0, 3)));
-    return ToCImg(kdtest::GrayToColor(kdtest::TextPage(600, 800, 1, 0, 3, 250, 5)));
+        return stagetest::ImageOf(kdtest::GrayToColor(kdtest::PhotoPage(600, 800, 1, 0, 3)));
+    return stagetest::ImageOf(kdtest::GrayToColor(kdtest::TextPage(600, 800, 1, 0, 3, 250, 5)));
 }
 
 TEST(DetectColorOrGray, ClassesOfGeneratedPages) {

@@ -1,6 +1,6 @@
 #include "EmphasisEdge.h"
 
-#include "TestKit.h"
+#include "StageImages.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +9,8 @@
 
 using namespace Tvk;
 using namespace Tvk::Imvra;
+using stagetest::ImageOfLines;
+using stagetest::PixelBytes;
 
 namespace {
 
@@ -19,26 +21,6 @@ tagEMPHASISEDGESTAGEINFO Settings(uint32_t level) {
     return rec;
 }
 
-CImg Lines(const kdtest::TestImage& page, int32_t y0, int32_t n) {
-    CImg img;
-    const tagTVKIMAGEINFO& in = *page.info();
-    EXPECT_TRUE(img.createImg(in.lWidth, n, in.lSync, in.lBps, in.lSpp, in.ulRGBOrder,
-                              in.lXResolution, in.lYResolution));
-    std::memcpy(img.info().lpImage, page.line(y0), img.info().tImageSize);
-    return img;
-}
-
-// The pixels of every line (the line padding left out).
-std::vector<uint8_t> Bytes(const CImg& img) {
-    std::vector<uint8_t> out;
-    if (img.isNull()) return out;
-    const tagIMAGEINFO& in = img.info();
-    const size_t used = static_cast<size_t>(in.lWidth) * in.lSpp * in.lBps / 8;
-    for (int64_t y = 0; y < int64_t{in.lHeight} * (in.ulRGBOrder == 1 ? in.lSpp : 1); ++y)
-        out.insert(out.end(), in.lpImage + y * in.lSync, in.lpImage + y * in.lSync + used);
-    return out;
-}
-
 // The page through the controller in bands of `band` lines (0: one whole
 // image; negative: the page unfiltered); the pixels of the bands handed on.
 std::vector<uint8_t> FilterInBands(const kdtest::TestImage& page, uint32_t level, int32_t band,
@@ -47,20 +29,20 @@ std::vector<uint8_t> FilterInBands(const kdtest::TestImage& page, uint32_t level
     CIPController<CEmphasisEdge> c;
     c.setStage(new CEmphasisEdge, IPMODE_BAND_FLUSH_3);
     std::vector<uint8_t> joined;
-    if (band < 0) return Bytes(Lines(page, 0, page.height())); // unfiltered
+    if (band < 0) return PixelBytes(ImageOfLines(page, 0, page.height())); // unfiltered
     if (band == 0) {
-        CImg img = Lines(page, 0, page.height());
+        CImg img = ImageOfLines(page, 0, page.height());
         EXPECT_EQ(c.IPComplete(img, &rec), RTN_OK);
-        return Bytes(img);
+        return PixelBytes(img);
     }
     int32_t lines = 0;
     for (int32_t y = 0; y < page.height(); y += band) {
         const int32_t n = std::min(band, page.height() - y);
-        CImg img = Lines(page, y, n);
+        CImg img = ImageOfLines(page, y, n);
         const bool last = y + n == page.height() && !emptyLast;
         EXPECT_EQ(last ? c.IPLast(img, &rec) : c.IPMiddle(img, &rec), RTN_OK) << y;
         if (!img.isNull()) lines += img.info().lHeight;
-        const std::vector<uint8_t> b = Bytes(img);
+        const std::vector<uint8_t> b = PixelBytes(img);
         joined.insert(joined.end(), b.begin(), b.end());
     }
     if (emptyLast) {
@@ -68,7 +50,7 @@ std::vector<uint8_t> FilterInBands(const kdtest::TestImage& page, uint32_t level
         CImg img;
         EXPECT_EQ(c.IPLast(img, &rec), RTN_OK);
         if (!img.isNull()) lines += img.info().lHeight;
-        const std::vector<uint8_t> b = Bytes(img);
+        const std::vector<uint8_t> b = PixelBytes(img);
         joined.insert(joined.end(), b.begin(), b.end());
     }
     EXPECT_EQ(lines, page.height()) << "band " << band;
@@ -143,18 +125,18 @@ TEST(EmphasisEdge, HeldLinesTravelToTheLastBand) {
     const kdtest::TestImage page = kdtest::PhotoPage(40, 150, 1, 0, 8);
     tagEMPHASISEDGESTAGEINFO rec = Settings(3);
     CEmphasisEdge stage;
-    CImg first = Lines(page, 0, 100);
+    CImg first = ImageOfLines(page, 0, 100);
     ASSERT_EQ(stage.IPFirstInterface(first, &rec), RTN_OK);
     const int32_t held = stage.heldLines();
     ASSERT_GT(held, 0);
     EXPECT_EQ(first.info().lHeight, 100 - held);
     const uintptr_t handle = stage.handle();
-    CImg middle = Lines(page, 100, 30);
+    CImg middle = ImageOfLines(page, 100, 30);
     ASSERT_EQ(stage.IPMiddleInterface(middle, &rec), RTN_OK);
     EXPECT_EQ(stage.handle(), handle);
     EXPECT_EQ(stage.heldLines(), held);
     EXPECT_EQ(middle.info().lHeight, 30);
-    CImg last = Lines(page, 130, 20);
+    CImg last = ImageOfLines(page, 130, 20);
     ASSERT_EQ(stage.IPLastInterface(last, &rec), RTN_OK);
     EXPECT_EQ(last.info().lHeight, 20 + held);
     EXPECT_EQ(last.info().tImageSize, static_cast<uint32_t>(last.info().lSync * (20 + held)));
@@ -165,7 +147,7 @@ TEST(EmphasisEdge, FirstBandHeldEntirelyBecomesEmpty) {
     const kdtest::TestImage page = kdtest::PhotoPage(40, 20, 1, 0, 8);
     tagEMPHASISEDGESTAGEINFO rec = Settings(3);
     CEmphasisEdge stage;
-    CImg first = Lines(page, 0, 1);
+    CImg first = ImageOfLines(page, 0, 1);
     ASSERT_EQ(stage.IPFirstInterface(first, &rec), RTN_OK);
     EXPECT_TRUE(first.isNull());
     EXPECT_EQ(stage.heldLines(), 1);
@@ -174,27 +156,27 @@ TEST(EmphasisEdge, FirstBandHeldEntirelyBecomesEmpty) {
 TEST(EmphasisEdge, OneBandThroughTheLastCallIsTheWholePage) {
     const kdtest::TestImage page = kdtest::PhotoPage(40, 30, 1, 0, 8);
     tagEMPHASISEDGESTAGEINFO rec = Settings(3);
-    CImg whole = Lines(page, 0, 30);
+    CImg whole = ImageOfLines(page, 0, 30);
     CEmphasisEdge a;
     ASSERT_EQ(a.IPInterface(whole, &rec), RTN_OK);
-    CImg last = Lines(page, 0, 30);
+    CImg last = ImageOfLines(page, 0, 30);
     CEmphasisEdge b;
     ASSERT_EQ(b.setInfo(last, &rec), RTN_OK);
     ASSERT_EQ(b.IPLast(last), RTN_OK);
-    EXPECT_EQ(Bytes(last), Bytes(whole));
+    EXPECT_EQ(PixelBytes(last), PixelBytes(whole));
 }
 
 TEST(EmphasisEdge, LineOrderedColourWithHeldLinesStaysOpen) {
     const kdtest::TestImage page = kdtest::PhotoPage(40, 60, 3, 1, 8);
     tagEMPHASISEDGESTAGEINFO rec = Settings(3);
     CEmphasisEdge stage;
-    CImg first = Lines(page, 0, 30);
+    CImg first = ImageOfLines(page, 0, 30);
     ASSERT_EQ(stage.IPFirstInterface(first, &rec), RTN_OK);
     if (stage.heldLines() == 0) GTEST_SKIP() << "the line-order filter holds no lines";
-    CImg last = Lines(page, 30, 30);
-    const std::vector<uint8_t> before = Bytes(last);
+    CImg last = ImageOfLines(page, 30, 30);
+    const std::vector<uint8_t> before = PixelBytes(last);
     EXPECT_EQ(stage.IPLastInterface(last, &rec), RTN_PAR);
-    EXPECT_EQ(Bytes(last), before);
+    EXPECT_EQ(PixelBytes(last), before);
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 #include "GrayToBinary.h"
 
-#include "TestKit.h"
+#include "StageImages.h"
 
 #include <gtest/gtest.h>
 
@@ -10,22 +10,10 @@
 using namespace Tvk;
 using namespace Tvk::Imvra;
 using KD730::BinarizeTableBuilder;
+using stagetest::ImageOfLines;
+using stagetest::PixelBytes;
 
 namespace {
-
-// Lines [y0, y0 + n) of a test image as an image of its own.
-CImg Lines(const kdtest::TestImage& page, int32_t y0, int32_t n) {
-    CImg img;
-    const tagTVKIMAGEINFO& in = *page.info();
-    EXPECT_TRUE(img.createImg(in.lWidth, n, in.lSync, in.lBps, in.lSpp, in.ulRGBOrder,
-                              in.lXResolution, in.lYResolution));
-    std::memcpy(img.info().lpImage, page.line(y0), img.info().tImageSize);
-    return img;
-}
-
-std::vector<uint8_t> Bytes(const CImg& img) {
-    return {img.info().lpImage, img.info().lpImage + img.info().tImageSize};
-}
 
 tagGRAYTOBINARYINFO Settings(uint32_t method, uint32_t brightness, uint32_t contrast = 0,
                              int32_t table = 0) {
@@ -87,7 +75,7 @@ TEST(GrayToBinary, SetInfoRefusals) {
 void ExpectBandsEqualWhole(uint32_t method, const std::vector<int32_t>& split) {
     const kdtest::TestImage page = kdtest::PhotoPage(123, 90, 1, 0, 7);
     tagGRAYTOBINARYINFO rec = Settings(method, 140);
-    CImg whole = Lines(page, 0, page.height());
+    CImg whole = ImageOfLines(page, 0, page.height());
     CGrayToBinary single;
     ASSERT_EQ(single.IPInterface(whole, &rec), RTN_OK);
     EXPECT_FALSE(single.holdsHandle());
@@ -98,17 +86,17 @@ void ExpectBandsEqualWhole(uint32_t method, const std::vector<int32_t>& split) {
     std::vector<uint8_t> joined;
     int32_t y = 0;
     for (size_t i = 0; i < split.size(); ++i) {
-        CImg band = Lines(page, y, split[i]);
+        CImg band = ImageOfLines(page, y, split[i]);
         y += split[i];
         const bool last = i + 1 == split.size();
         ASSERT_EQ(last ? c.IPLast(band, &rec) : c.IPMiddle(band, &rec), RTN_OK);
         EXPECT_EQ(c.stage()->holdsHandle(), !last);
         ASSERT_EQ(band.info().lHeight, split[i]);
-        const std::vector<uint8_t> b = Bytes(band);
+        const std::vector<uint8_t> b = PixelBytes(band);
         joined.insert(joined.end(), b.begin(), b.end());
     }
     ASSERT_EQ(y, page.height());
-    EXPECT_EQ(joined, Bytes(whole)) << "method " << method;
+    EXPECT_EQ(joined, PixelBytes(whole)) << "method " << method;
 }
 
 TEST(GrayToBinary, BandsGiveTheWholePage) {
@@ -202,11 +190,11 @@ TEST(BinIPFilter, ByType) {
         CBinIPFilter stage;
         tagBINIPFILTERINFO rec{kBinIPFilterInfoSize, c.type};
         CImg img = SpeckPage();
-        const std::vector<uint8_t> before = Bytes(img);
+        const std::vector<uint8_t> before = PixelBytes(img);
         ASSERT_EQ(stage.IPInterface(img, &rec), RTN_OK) << c.type;
         EXPECT_EQ(Black(img, 3, 12), c.speckStays) << c.type;
         EXPECT_EQ(!Black(img, 11, 3), c.holeStays) << c.type;
-        EXPECT_EQ(Bytes(img) != before, c.changes) << c.type;
+        EXPECT_EQ(PixelBytes(img) != before, c.changes) << c.type;
         EXPECT_TRUE(Black(img, 12, 4)) << "the square stays, type " << c.type;
     }
 }
@@ -228,11 +216,11 @@ TEST(BinIPFilter, Refusals) {
     tagBINIPFILTERINFO shortRec{4, 3};
     EXPECT_EQ(stage.setInfo(img, &shortRec), RTN_PAR);
     ASSERT_EQ(stage.setInfo(img, &rec), RTN_OK);
-    const std::vector<uint8_t> before = Bytes(img);
+    const std::vector<uint8_t> before = PixelBytes(img);
     EXPECT_EQ(stage.IPFirst(img), RTN_UNSUPPORTED);
     EXPECT_EQ(stage.IPMiddle(img), RTN_UNSUPPORTED);
     EXPECT_EQ(stage.IPLast(img), RTN_UNSUPPORTED);
-    EXPECT_EQ(Bytes(img), before);
+    EXPECT_EQ(PixelBytes(img), before);
     CImg gray;
     ASSERT_TRUE(gray.createImg(8, 2, 8, 1, 1, 300, 300));
     EXPECT_EQ(stage.IP(gray), RTN_PAR);
