@@ -148,35 +148,32 @@ void CGRC::setMode(ColorMode mode, bool flagA, bool flagB) {
 
 void CGRC::setGRCTable(tagINFO* info) const {
     assert(info != nullptr && "info != NULL");
-    if (info == nullptr || info->ucBrightness == 0 || info->ucContrast == 0) return;
+    if (info == nullptr) return;
+    tagGRCINFO& t = info->tone;
+    if (t.ucBrightness == 0 || t.ucContrast == 0) return;
     using KD730::GammaBuilderImp;
-    const int k = GammaBuilderImp::contrastClass(info->ucContrast);
-    const uint8_t b = info->ucBrightness;
+    const int k = GammaBuilderImp::contrastClass(t.ucContrast);
+    const uint8_t b = t.ucBrightness;
     const int set = info->lCurveSet;
     if (m_mode == ModeColor) {
-        GammaBuilderImp::buildColorGamma(info->ucRedTable, 256, b, k, set);
-        std::memcpy(info->ucGreenTable, info->ucRedTable, 256);
-        std::memcpy(info->ucBlueTable, info->ucRedTable, 256);
+        GammaBuilderImp::buildColorGamma(t.ucRedTable, 256, b, k, set);
+        std::memcpy(t.ucGreenTable, t.ucRedTable, 256);
+        std::memcpy(t.ucBlueTable, t.ucRedTable, 256);
     } else if (m_mode == ModeGray) {
-        GammaBuilderImp::buildGrayGamma(info->ucGrayTable, 256, b, k, set);
+        GammaBuilderImp::buildGrayGamma(t.ucGrayTable, 256, b, k, set);
     } else if (m_bFlagB) {
-        GammaBuilderImp::buildErrorDiffusionGamma(info->ucGrayTable, 256, b, k, set);
+        GammaBuilderImp::buildErrorDiffusionGamma(t.ucGrayTable, 256, b, k, set);
     } else {
-        GammaBuilderImp::buildBinGamma(info->ucGrayTable, 256, b, k, set);
+        GammaBuilderImp::buildBinGamma(t.ucGrayTable, 256, b, k, set);
     }
 }
 
 int CGRC::setInfo(CImg&, void* info) {
     auto* rec = static_cast<tagINFO*>(info);
-    if (rec == nullptr || rec->ulSize != kInfoSize) return RTN_PAR;
+    if (rec == nullptr || rec->tone.ulSize != kInfoSize) return RTN_PAR;
     setGRCTable(rec);
+    m_info = rec->tone;
     m_info.ulSize = kGRCInfoSize;
-    m_info.ucBrightness = rec->ucBrightness;
-    m_info.ucContrast = rec->ucContrast;
-    std::memcpy(m_info.ucGrayTable, rec->ucGrayTable, sizeof m_info.ucGrayTable);
-    std::memcpy(m_info.ucRedTable, rec->ucRedTable, sizeof m_info.ucRedTable);
-    std::memcpy(m_info.ucGreenTable, rec->ucGreenTable, sizeof m_info.ucGreenTable);
-    std::memcpy(m_info.ucBlueTable, rec->ucBlueTable, sizeof m_info.ucBlueTable);
     return RTN_OK;
 }
 

@@ -31,9 +31,9 @@ struct ToneStages {
         srgb.setInfo(none, &srgbInfo);
         auto grcInfo = std::make_unique<CGRC::tagINFO>();
         std::memset(grcInfo.get(), 0, sizeof *grcInfo);
-        grcInfo->ulSize = CGRC::kInfoSize;
-        grcInfo->ucBrightness = 140;
-        grcInfo->ucContrast = 128;
+        grcInfo->tone.ulSize = CGRC::kInfoSize;
+        grcInfo->tone.ucBrightness = 140;
+        grcInfo->tone.ucContrast = 128;
         grc.setMode(CGRC::ModeColor, true, false);
         grc.setInfo(none, grcInfo.get());
     }

@@ -46,15 +46,10 @@ public:
 
 class CGRC : public CSettingsOnEveryBand<> {
 public:
-    // The stage's settings record: the tone record followed by the curve set.
+    // The stage's settings record: the tone record (its size word holding
+    // kInfoSize) followed by the curve set.
     struct tagINFO {
-        uint32_t ulSize; // kInfoSize
-        uint8_t ucBrightness;
-        uint8_t ucContrast;
-        uint8_t ucGrayTable[256];
-        uint8_t ucRedTable[256];
-        uint8_t ucGreenTable[256];
-        uint8_t ucBlueTable[256];
+        tagGRCINFO tone;
         int32_t lCurveSet; // 1: the second set of curves
     };
     static constexpr uint32_t kInfoSize = sizeof(tagINFO);
@@ -91,9 +86,7 @@ private:
     bool m_bFlagA = false;
     bool m_bFlagB = false;
 };
-static_assert(offsetof(CGRC::tagINFO, ucGrayTable) == offsetof(tagGRCINFO, ucGrayTable) &&
-              offsetof(CGRC::tagINFO, ucBlueTable) == offsetof(tagGRCINFO, ucBlueTable) &&
-              offsetof(CGRC::tagINFO, lCurveSet) == kGRCInfoSize && CGRC::kInfoSize == 1036);
+static_assert(offsetof(CGRC::tagINFO, lCurveSet) == kGRCInfoSize && CGRC::kInfoSize == 1036);
 
 // Tone tables over 8-bit lines: gray (one table) and pixel-order colour
 // (one table per channel). The plain loops are the reference; the vector

@@ -19,6 +19,15 @@ struct Detection {
         stage = {kDetectColorOrGrayStageInfoSize, &side, withBuilder ? &builder : nullptr,
                  {136, 235, 96, 176}, &result, 0, 0, 2};
     }
+    // The lower layer's records for a 64 x 32 colour page at 300 dpi across.
+    void Build(CDetectColorOrGray::Records& r, int32_t yres = 300) {
+        CImg img;
+        EXPECT_TRUE(img.createImg(64, 32, 8, 3, 0, 300, yres));
+        CDetectColorOrGray detect;
+        EXPECT_EQ(detect.setInfo(img, &stage), RTN_OK);
+        detect.buildRecords(img, 5, r);
+    }
+
     ColorOrGrayThresholdBuilderImp builder;
     tagDETECTCOLORORGRAYINFO side{};
     tagDETECTCOLORORGRAYSTAGEINFO stage{};
@@ -96,12 +105,8 @@ TEST(DetectColorOrGray, SetInfoAndBandCalls) {
 TEST(DetectColorOrGray, RecordsForThePage) {
     Detection s(0);
     s.side.lLength = 4000;
-    CImg img;
-    ASSERT_TRUE(img.createImg(64, 32, 8, 3, 0, 300, 200));
-    CDetectColorOrGray stage;
-    ASSERT_EQ(stage.setInfo(img, &s.stage), RTN_OK);
     CDetectColorOrGray::Records r;
-    stage.buildRecords(img, 5, r);
+    s.Build(r, 200);
     EXPECT_EQ(r.color.ulSize, kDetectColorInfoSizeFull);
     EXPECT_EQ(r.color.lCommand, 5);
     EXPECT_EQ(r.color.lWidth, 64);
@@ -124,8 +129,7 @@ TEST(DetectColorOrGray, RecordsForThePage) {
     EXPECT_EQ(r.head.pColorInfo, &r.color);
     EXPECT_EQ(r.head.pGrayInfo, &r.gray);
 
-    img.info().lYResolution = 300;
-    stage.buildRecords(img, 5, r);
+    s.Build(r, 300);
     EXPECT_EQ(r.color.ulOptions, 0u);
 }
 
@@ -133,12 +137,8 @@ TEST(DetectColorOrGray, RecordsForThePage) {
 TEST(DetectColorOrGray, SensitivityOutsideTheRangeFallsBackToTheBuiltInTable) {
     for (int32_t sensitivity : {0, 8}) {
         Detection s(0, sensitivity);
-        CImg img;
-        ASSERT_TRUE(img.createImg(64, 32, 8, 3, 0, 300, 300));
-        CDetectColorOrGray stage;
-        ASSERT_EQ(stage.setInfo(img, &s.stage), RTN_OK);
         CDetectColorOrGray::Records r;
-        stage.buildRecords(img, 5, r);
+        s.Build(r);
         EXPECT_EQ(r.color.lThresholdMode, 2) << sensitivity;
     }
     Detection none(0, 4, false);
@@ -154,18 +154,14 @@ TEST(DetectColorOrGray, ShortSideRecordReadsNoFurther) {
     Detection s(2);
     s.side.lLength = 500;
     s.side.ulSize = kDetectColorOrGrayInfoShortSize;
-    CImg img;
-    ASSERT_TRUE(img.createImg(64, 32, 8, 3, 0, 300, 300));
-    CDetectColorOrGray stage;
-    ASSERT_EQ(stage.setInfo(img, &s.stage), RTN_OK);
     CDetectColorOrGray::Records r;
-    stage.buildRecords(img, 5, r);
+    s.Build(r);
     EXPECT_EQ(r.head.ulMode, 0x800081u); // mode 0
     EXPECT_EQ(r.color.lAreaLength, 0);
     EXPECT_EQ(r.color.lSensitivity, 4);
 
     s.side.ulSize = 4; // not even the sensitivity
-    stage.buildRecords(img, 5, r);
+    s.Build(r);
     EXPECT_EQ(r.color.lSensitivity, 0);
     EXPECT_EQ(r.color.lIntensity, 0);
 }

@@ -17,9 +17,9 @@ namespace {
 std::unique_ptr<CGRC::tagINFO> Record(uint8_t brightness, uint8_t contrast, int32_t curveSet = 0) {
     auto rec = std::make_unique<CGRC::tagINFO>();
     std::memset(rec.get(), 0, sizeof *rec);
-    rec->ulSize = CGRC::kInfoSize;
-    rec->ucBrightness = brightness;
-    rec->ucContrast = contrast;
+    rec->tone.ulSize = CGRC::kInfoSize;
+    rec->tone.ucBrightness = brightness;
+    rec->tone.ucContrast = contrast;
     rec->lCurveSet = curveSet;
     return rec;
 }
@@ -124,7 +124,7 @@ TEST(GRC, ZeroBrightnessOrContrastKeepsTheCallersTables) {
         CGRC stage;
         stage.setMode(CGRC::ModeGray, false, false);
         auto rec = Record(b, c);
-        for (int i = 0; i < 256; ++i) rec->ucGrayTable[i] = static_cast<uint8_t>(255 - i);
+        for (int i = 0; i < 256; ++i) rec->tone.ucGrayTable[i] = static_cast<uint8_t>(255 - i);
         ASSERT_EQ(stage.setInfo(img, rec.get()), RTN_OK);
         ASSERT_TRUE(img.createImg(4, 2, 8, 1, 1, 300, 300));
         img.info().lpImage[0] = 10;
@@ -139,7 +139,7 @@ TEST(GRC, RefusesMisSizedRecords) {
     CGRC stage;
     auto rec = Record(128, 128);
     EXPECT_EQ(stage.setInfo(img, nullptr), RTN_PAR);
-    rec->ulSize = kGRCInfoSize; // the tone record without its curve set
+    rec->tone.ulSize = kGRCInfoSize; // the tone record without its curve set
     EXPECT_EQ(stage.setInfo(img, rec.get()), RTN_PAR);
 }
 
@@ -148,9 +148,9 @@ CGRC OffsetStage() {
     CGRC stage;
     auto rec = Record(0, 0);
     for (int i = 0; i < 256; ++i) {
-        rec->ucGrayTable[i] = rec->ucRedTable[i] = static_cast<uint8_t>(i + 1);
-        rec->ucGreenTable[i] = static_cast<uint8_t>(i + 2);
-        rec->ucBlueTable[i] = static_cast<uint8_t>(i + 3);
+        rec->tone.ucGrayTable[i] = rec->tone.ucRedTable[i] = static_cast<uint8_t>(i + 1);
+        rec->tone.ucGreenTable[i] = static_cast<uint8_t>(i + 2);
+        rec->tone.ucBlueTable[i] = static_cast<uint8_t>(i + 3);
     }
     CImg img;
     EXPECT_EQ(stage.setInfo(img, rec.get()), RTN_OK);
