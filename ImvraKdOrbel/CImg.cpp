@@ -17,8 +17,7 @@ void ZeroRecord(tagIMAGEINFO& info) {
 
 // Copies rows stored rows of srcPitch bytes from src to successive rows of
 // dstPitch bytes at dst (srcPitch <= dstPitch; the rest of a row is left).
-void CopyRows(uint8_t* dst, int64_t dstPitch, const uint8_t* src, int64_t srcPitch,
-              int64_t rows) {
+void CopyRows(uint8_t* dst, int64_t dstPitch, const uint8_t* src, int64_t srcPitch, int64_t rows) {
     for (int64_t r = 0; r < rows; ++r)
         std::memcpy(dst + r * dstPitch, src + r * srcPitch, static_cast<size_t>(srcPitch));
 }
@@ -212,8 +211,8 @@ bool CImg::appendImg(CImg& other) {
     if (height > INT32_MAX) return false;
     CImg joined;
     if (!joined.createImg(std::max(t.lWidth, o.lWidth), static_cast<int32_t>(height),
-                          std::max(t.lSync, o.lSync), t.lBps, t.lSpp, t.ulRGBOrder,
-                          t.lXResolution, t.lYResolution))
+                          std::max(t.lSync, o.lSync), t.lBps, t.lSpp, t.ulRGBOrder, t.lXResolution,
+                          t.lYResolution))
         return false;
     // No memory: this image keeps its lines.
     if (joined.isNull()) return false;

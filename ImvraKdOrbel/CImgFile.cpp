@@ -227,7 +227,8 @@ bool CImgFile::saveBmp(const char* path) const {
     PutU32(h + 38, static_cast<uint32_t>(DpiToPpm(r.lXResolution)));
     PutU32(h + 42, static_cast<uint32_t>(DpiToPpm(r.lYResolution)));
     for (uint32_t i = 0; i < entries; ++i) {
-        const uint8_t level = static_cast<uint8_t>(std::min<uint32_t>(255, i * 256 / (entries - 1)));
+        const uint8_t level =
+            static_cast<uint8_t>(std::min<uint32_t>(255, i * 256 / (entries - 1)));
         uint8_t* e = h + kBmpHeaderSize + 4 * i;
         e[0] = e[1] = e[2] = level;
     }
@@ -278,14 +279,14 @@ bool CImgFile::loadBmp(const char* path) {
     const int32_t height = topDown ? -rawHeight : rawHeight;
     const int64_t line = calcSync(width, bits);
     // The file must hold every line before memory is taken.
-    if (offset < kBmpHeaderSize ||
-        int64_t{offset} + line * height > FileSize(f.get()))
+    if (offset < kBmpHeaderSize || int64_t{offset} + line * height > FileSize(f.get()))
         return false;
     const bool colour = bits >= 24;
     const int32_t xdpi = PpmToDpi(static_cast<int32_t>(GetU32(h + 38)));
     const int32_t ydpi = PpmToDpi(static_cast<int32_t>(GetU32(h + 42)));
-    const bool made = colour ? createImg(width, height, 8, 3, 0, xdpi, ydpi)
-                             : createImg(width, height, static_cast<int32_t>(bits), 1, 0, xdpi, ydpi);
+    const bool made = colour
+                          ? createImg(width, height, 8, 3, 0, xdpi, ydpi)
+                          : createImg(width, height, static_cast<int32_t>(bits), 1, 0, xdpi, ydpi);
     if (!made || isNull()) {
         deleteImg();
         return false;
@@ -325,8 +326,8 @@ bool CImgFile::loadBmp(const char* path) {
 // ---------------------------------------------------------------------------
 // PDF and JPEG
 
-bool CImgFile::savePdf(const char* path, bool colourTable, int quality, bool extended,
-                       int value1, int value2) const {
+bool CImgFile::savePdf(const char* path, bool colourTable, int quality, bool extended, int value1,
+                       int value2) const {
     const tagIMAGEINFO& r = m_info;
     if (path == nullptr || r.size == 0 || isNull() || std::strstr(path, ".pdf") == nullptr)
         return false;

@@ -84,7 +84,8 @@ public:
             pointer(kTab, kFilterColumn, "pDetectColorOrGrayInfo", p);
             if (p != nullptr) detectColorOrGray(p);
         }
-        if (KD_PRESENT(r, T, pDropOutColorInfo)) colourList("pDropOutColorInfo", r->pDropOutColorInfo);
+        if (KD_PRESENT(r, T, pDropOutColorInfo))
+            colourList("pDropOutColorInfo", r->pDropOutColorInfo);
         if (KD_PRESENT(r, T, pEmphasisColorInfo))
             colourList("pEmphasisColorInfo", r->pEmphasisColorInfo);
         if (KD_PRESENT(r, T, pEraseBackPageInfo)) {
@@ -170,7 +171,8 @@ public:
         if (KD_PRESENT(r, T, pEPubFilterInfo)) {
             const auto* p = r->pEPubFilterInfo;
             pointer(kTab, kFilterColumn, "pEPubFilterInfo", p);
-            if (p != nullptr && KD_PRESENT(p, tagEPUBFILTERINFO, ulLevel)) nested("ulLevel", p->ulLevel);
+            if (p != nullptr && KD_PRESENT(p, tagEPUBFILTERINFO, ulLevel))
+                nested("ulLevel", p->ulLevel);
         }
         if (KD_PRESENT(r, T, pSkewCorrectionInfo)) {
             const auto* p = r->pSkewCorrectionInfo;
@@ -305,7 +307,8 @@ private:
         pair(in, col, "RightBottom", p->RightBottom.x, p->RightBottom.y);
         m_log->log("%s.%-*s%10u%10u%10u%10u", in, col - 1, "rectDoc",
                    static_cast<uint32_t>(p->rectDoc.left), static_cast<uint32_t>(p->rectDoc.top),
-                   static_cast<uint32_t>(p->rectDoc.right), static_cast<uint32_t>(p->rectDoc.bottom));
+                   static_cast<uint32_t>(p->rectDoc.right),
+                   static_cast<uint32_t>(p->rectDoc.bottom));
         pair(in, col, "vectorSlant", p->vectorSlant.x, p->vectorSlant.y);
         pair(in, col, "Size", p->Size.cx, p->Size.cy);
         nested("lTopMargin", static_cast<uint32_t>(p->lTopMargin));
@@ -318,19 +321,18 @@ private:
             nested("lLeftTrim", static_cast<uint32_t>(p->lLeftTrim));
             nested("lRightTrim", static_cast<uint32_t>(p->lRightTrim));
         }
-        if (KD_PRESENT(p, S, bCarrierSheetMode))
-            nested("bCarrierSheetMode", p->bCarrierSheetMode);
+        if (KD_PRESENT(p, S, bCarrierSheetMode)) nested("bCarrierSheetMode", p->bCarrierSheetMode);
     }
 
     void registers(const char* side, const tagADJUSTREGISTERS& a) {
         const struct {
             const char* name;
             uint32_t v;
-        } fields[] = {{"Gain1", a.Gain[0]},         {"Reserved1", a.Reserved1},
-                      {"Offset1", a.Offset[0]},     {"Reserved2", a.Reserved2},
-                      {"RedLED", a.RedLED},         {"GreenLED", a.GreenLED},
-                      {"BlueLED", a.BlueLED},       {"Reserved3", a.Reserved3},
-                      {"Reserved4", a.Reserved4},   {"Reserved5", a.Reserved5}};
+        } fields[] = {{"Gain1", a.Gain[0]},       {"Reserved1", a.Reserved1},
+                      {"Offset1", a.Offset[0]},   {"Reserved2", a.Reserved2},
+                      {"RedLED", a.RedLED},       {"GreenLED", a.GreenLED},
+                      {"BlueLED", a.BlueLED},     {"Reserved3", a.Reserved3},
+                      {"Reserved4", a.Reserved4}, {"Reserved5", a.Reserved5}};
         for (const auto& f : fields) {
             const std::string label = std::string(side) + "." + f.name;
             value(kBlank, kAdjustColumn, label.c_str(), f.v);
@@ -433,7 +435,8 @@ void KdOrbelLogger::dumpFirstLine(TvkLogger* logger, const tagIMAGEINFO* info) {
 
 void KdOrbelLogger::writeTvk(const CImg& image, const char* prefix) {
     if (OpenLog() == nullptr || prefix == nullptr || image.isNull()) return;
-    const std::string base = prefix[0] == '/' ? prefix : std::string(TvkLogger::DEFAULT_DIR) + prefix;
+    const std::string base =
+        prefix[0] == '/' ? prefix : std::string(TvkLogger::DEFAULT_DIR) + prefix;
     // A copy, so the file holds the image as it was at this moment.
     const CImg copy(image);
     if (copy.isNull()) return;

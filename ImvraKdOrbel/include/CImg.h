@@ -13,6 +13,9 @@
 #include <cstdint>
 #include <vector>
 
+// Members of an exported class that stay inside the library.
+#define IMVRA_HIDDEN __attribute__((visibility("hidden")))
+
 namespace Tvk {
 
 // The upper layer's image record is the lower layer's one: one type, so an
@@ -25,11 +28,15 @@ namespace Imvra {
 // An image that owns its pixel buffer. An empty image has an all-zero record
 // (size included) and no buffer. Ownership moves only through attachImg, so a
 // buffer is never freed twice.
-class CImg {
+//
+// The class is exported (its virtual table and type information too, so the
+// data source can hold and delete images); its members are hidden unless
+// marked IMVRA_EXPORT.
+class IMVRA_EXPORT CImg {
 public:
     IMVRA_EXPORT CImg();
     // As operator= on an empty image.
-    CImg(const CImg& other);
+    IMVRA_HIDDEN CImg(const CImg& other);
     IMVRA_EXPORT virtual ~CImg();
 
     // Deep copy; nothing when assigned to itself. Leaves an empty image when
@@ -46,7 +53,7 @@ public:
     IMVRA_EXPORT void deleteImg();
     // Takes over the other image's record and buffer and empties the other,
     // so exactly one image owns the buffer. Nothing with itself.
-    void attachImg(CImg& other);
+    IMVRA_HIDDEN void attachImg(CImg& other);
 
     // A new zero-filled image described by info (its lpImage ignored, its
     // size word set to kImageInfoSize). False, the image unchanged, when
@@ -55,7 +62,7 @@ public:
     // and report RTN_MEM).
     IMVRA_EXPORT bool createImg(const tagIMAGEINFO& info);
     // A new zero-filled image with the model's record.
-    bool createImg(const CImg& model);
+    IMVRA_HIDDEN bool createImg(const CImg& model);
     // A record with tImageSize = calcSize(sync, height, spp, order); false
     // also when that size does not fit its 32-bit field.
     IMVRA_EXPORT bool createImg(int32_t xpos, int32_t ypos, int32_t width, int32_t height,
@@ -65,41 +72,44 @@ public:
     IMVRA_EXPORT bool createImg(int32_t width, int32_t height, int32_t sync, int32_t bps,
                                 int32_t spp, uint32_t order, int32_t xres, int32_t yres);
     // At 0,0 without resolutions.
-    bool createImg(int32_t width, int32_t height, int32_t sync, int32_t bps, int32_t spp,
-                   uint32_t order);
+    IMVRA_HIDDEN bool createImg(int32_t width, int32_t height, int32_t sync, int32_t bps,
+                                int32_t spp, uint32_t order);
     // With the shortest line (calcMinSync).
-    bool createImg(int32_t width, int32_t height, int32_t bps, int32_t spp, uint32_t order,
-                   int32_t xres, int32_t yres);
-    bool createImg(int32_t width, int32_t height, int32_t bps, int32_t spp, uint32_t order);
+    IMVRA_HIDDEN bool createImg(int32_t width, int32_t height, int32_t bps, int32_t spp,
+                                uint32_t order, int32_t xres, int32_t yres);
+    IMVRA_HIDDEN bool createImg(int32_t width, int32_t height, int32_t bps, int32_t spp,
+                                uint32_t order);
     // A JPEG stream buffer of size bytes (lHeight and lSync -1, order 3);
     // false and an empty image when it cannot be allocated.
-    bool createJpg(int32_t width, int32_t bps, int32_t spp, int32_t xres, int32_t yres,
-                   uint32_t size);
+    IMVRA_HIDDEN bool createJpg(int32_t width, int32_t bps, int32_t spp, int32_t xres, int32_t yres,
+                                uint32_t size);
     // No JPEG encoder: does nothing and returns false.
-    bool convertToJpg(int quality);
+    IMVRA_HIDDEN bool convertToJpg(int quality);
 
     // Appends the other image's lines below this image's. Both must agree in
     // bits, samples, order and resolutions and the other must lie at 0,0.
     // False, this image unchanged, on a mismatch, a refused result or when
     // memory runs out.
-    bool appendImg(CImg& other);
+    IMVRA_HIDDEN bool appendImg(CImg& other);
 
     // True when the record describes a buffer that createImg can make: sizes
     // computed in 64 bits, so a record whose sizes do not fit is refused.
-    static bool checkInfo(const tagIMAGEINFO& info);
+    IMVRA_HIDDEN static bool checkInfo(const tagIMAGEINFO& info);
     // Bytes of the shortest line: -1 for an order other than 0 and 1.
-    static int64_t calcMinSync(int64_t width, int64_t bps, int64_t spp, uint32_t order);
+    IMVRA_HIDDEN static int64_t calcMinSync(int64_t width, int64_t bps, int64_t spp,
+                                            uint32_t order);
     // Bytes of the buffer: 0 for an order other than 0 and 1.
-    static uint64_t calcSize(int64_t sync, int64_t height, int64_t spp, uint32_t order);
+    IMVRA_HIDDEN static uint64_t calcSize(int64_t sync, int64_t height, int64_t spp,
+                                          uint32_t order);
 
     // Stored rows of the record (planar images hold lSpp rows a line) that
     // lie inside its buffer.
-    static int64_t storedRows(const tagIMAGEINFO& info);
+    IMVRA_HIDDEN static int64_t storedRows(const tagIMAGEINFO& info);
 
 protected:
     // Frees any old buffer and allocates a zeroed one of tImageSize bytes;
     // false (and no buffer) when tImageSize is 0 or memory runs out.
-    bool allocate();
+    IMVRA_HIDDEN bool allocate();
 
     tagIMAGEINFO m_info;
 };

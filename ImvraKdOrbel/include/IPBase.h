@@ -51,10 +51,10 @@ public:
 
     // The stage's name: a constant string (used in the log line of each call).
     virtual const char* getName() const = 0;
-    virtual int IP(CImg& img) = 0;       // a whole image
-    virtual int IPFirst(CImg& img) = 0;  // the first band of a page
-    virtual int IPMiddle(CImg& img) = 0; // a middle band
-    virtual int IPLast(CImg& img) = 0;   // the last band
+    virtual int IP(CImg& img) = 0;                        // a whole image
+    virtual int IPFirst(CImg& img) = 0;                   // the first band of a page
+    virtual int IPMiddle(CImg& img) = 0;                  // a middle band
+    virtual int IPLast(CImg& img) = 0;                    // the last band
     virtual int setInfo(CImg& img, void* info) = 0;       // settings for a whole image
     virtual int setInfoFirst(CImg& img, void* info) = 0;  // settings before the first band
     virtual int setInfoMiddle(CImg& img, void* info) = 0; // settings before a middle band
@@ -103,8 +103,7 @@ enum tagIPMODE : int {
 
 // Drives one stage of class T (derived from CIPBase) through the bands of a
 // page. Owns the stage.
-template <class T>
-class CIPController {
+template <class T> class CIPController {
 public:
     CIPController() = default;
     CIPController(const CIPController&) = delete;

@@ -145,8 +145,8 @@ TEST(CImgFileBmp, OneBitWidth33) {
     const std::string bytes = ReadFile(path);
     EXPECT_EQ(bytes.size(), 54u + 8 + 3 * 8);
     EXPECT_EQ(U32At(bytes, 10), 62u);
-    EXPECT_EQ(U32At(bytes, 34), 24u);  // pixel bytes: lines of 8 bytes
-    EXPECT_EQ(U32At(bytes, 38), 11811u); // 300 dpi in pixels per metre
+    EXPECT_EQ(U32At(bytes, 34), 24u);         // pixel bytes: lines of 8 bytes
+    EXPECT_EQ(U32At(bytes, 38), 11811u);      // 300 dpi in pixels per metre
     EXPECT_EQ(U32At(bytes, 58), 0x00FFFFFFu); // second palette entry white
     CImgFile back;
     ASSERT_TRUE(back.loadBmp(path.c_str()));

@@ -158,8 +158,11 @@ TEST(CImg, AppendJoinsLinesAndRefusesMismatch) {
     EXPECT_EQ(r.lWidth, 6);
     EXPECT_EQ(r.lHeight, 5);
     EXPECT_EQ(r.lSync, 6);
-    const uint8_t expect[5][6] = {{1, 1, 1, 1, 0, 0}, {1, 1, 1, 1, 0, 0}, {2, 2, 2, 2, 2, 2},
-                                  {2, 2, 2, 2, 2, 2}, {2, 2, 2, 2, 2, 2}};
+    const uint8_t expect[5][6] = {{1, 1, 1, 1, 0, 0},
+                                  {1, 1, 1, 1, 0, 0},
+                                  {2, 2, 2, 2, 2, 2},
+                                  {2, 2, 2, 2, 2, 2},
+                                  {2, 2, 2, 2, 2, 2}};
     EXPECT_EQ(std::memcmp(r.lpImage, expect, sizeof expect), 0);
 
     CImg colour = Band(6, 1, 3, 3);

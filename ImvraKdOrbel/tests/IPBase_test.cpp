@@ -31,7 +31,8 @@ public:
 
 private:
     int note(const char* what, CImg& img) {
-        m_log.push_back(std::string(what) + ":" + std::to_string(img.isNull() ? 0 : img.info().lHeight));
+        m_log.push_back(std::string(what) + ":" +
+                        std::to_string(img.isNull() ? 0 : img.info().lHeight));
         return failOn == what ? failCode : RTN_OK;
     }
     std::vector<std::string>& m_log;
@@ -60,13 +61,19 @@ std::vector<std::string> Drive(int mode, const std::vector<Step>& steps) {
         CImg img = Band(s.height);
         int r = RTN_OK;
         switch (s.state) {
-        case IMAGE_WHOLE: r = c.IPComplete(img, nullptr); break;
+        case IMAGE_WHOLE:
+            r = c.IPComplete(img, nullptr);
+            break;
         case IMAGE_FIRST:
             c.setFirst();
             r = c.IPMiddle(img, nullptr);
             break;
-        case IMAGE_MIDDLE: r = c.IPMiddle(img, nullptr); break;
-        case IMAGE_LAST: r = c.IPLast(img, nullptr); break;
+        case IMAGE_MIDDLE:
+            r = c.IPMiddle(img, nullptr);
+            break;
+        case IMAGE_LAST:
+            r = c.IPLast(img, nullptr);
+            break;
         }
         EXPECT_EQ(r, RTN_OK);
     }
@@ -128,8 +135,8 @@ TEST(CIPController, BandSequencesByMode) {
         {"two pages in a row restart at the first band",
          0,
          {{IMAGE_FIRST, 3}, {IMAGE_LAST, 1}, {IMAGE_FIRST, 2}, {IMAGE_LAST, 2}},
-         {"setInfoFirst:3", "IPFirst:3", "setInfoLast:1", "IPLast:1", "setInfoFirst:2",
-          "IPFirst:2", "setInfoLast:2", "IPLast:2"}},
+         {"setInfoFirst:3", "IPFirst:3", "setInfoLast:1", "IPLast:1", "setInfoFirst:2", "IPFirst:2",
+          "setInfoLast:2", "IPLast:2"}},
     };
     for (const Case& c : cases) EXPECT_EQ(Drive(c.mode, c.steps), c.expect) << c.what;
 }

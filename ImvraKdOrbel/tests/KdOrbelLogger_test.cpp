@@ -12,10 +12,10 @@
 
 using namespace Tvk;
 using namespace Tvk::Imvra;
-using Tvk::Imvra::KD730::KdOrbelLogger;
 using orbeltest::ReadFile;
 using orbeltest::TempFolder;
 using orbeltest::WriteFile;
+using Tvk::Imvra::KD730::KdOrbelLogger;
 
 namespace {
 
@@ -180,7 +180,8 @@ TEST(KdOrbelLogger, DumpFirstLine) {
     KdOrbelLogger::dumpFirstLine(TvkLogger::Instance, colour);
     CImg planar;
     ASSERT_TRUE(planar.createImg(2, 1, 8, 3, 1));
-    for (uint32_t i = 0; i < planar.info().tImageSize; ++i) planar.info().lpImage[i] = uint8_t(10 + i);
+    for (uint32_t i = 0; i < planar.info().tImageSize; ++i)
+        planar.info().lpImage[i] = uint8_t(10 + i);
     KdOrbelLogger::dumpFirstLine(TvkLogger::Instance, planar);
     CImg deep;
     ASSERT_TRUE(deep.createImg(1, 1, 16, 1, 0));
@@ -190,8 +191,8 @@ TEST(KdOrbelLogger, DumpFirstLine) {
     CImg binary;
     ASSERT_TRUE(binary.createImg(64, 1, 1, 1, 0));
     KdOrbelLogger::dumpFirstLine(TvkLogger::Instance, binary);
-    const std::vector<std::string> expect = {"0", "1", "2", "3", "4", "5", "10", "11",
-                                             "12", "13", "14", "15", "4095"};
+    const std::vector<std::string> expect = {"0",  "1",  "2",  "3",  "4",  "5",   "10",
+                                             "11", "12", "13", "14", "15", "4095"};
     EXPECT_EQ(log.lines(), expect);
 }
 

@@ -51,10 +51,18 @@ int32_t PackRows(const ZNTX_PAGE& page, int32_t width, int32_t height, std::vect
     int64_t need;
     int32_t stored = width;
     switch (page.kind) {
-    case ZNTX_KIND_BILEVEL: need = (int64_t{width} + 7) / 8; stored = static_cast<int32_t>(need * 8); break;
-    case ZNTX_KIND_GRAY: need = width; break;
-    case ZNTX_KIND_COLOUR: need = int64_t{width} * 3; break;
-    default: return 0;
+    case ZNTX_KIND_BILEVEL:
+        need = (int64_t{width} + 7) / 8;
+        stored = static_cast<int32_t>(need * 8);
+        break;
+    case ZNTX_KIND_GRAY:
+        need = width;
+        break;
+    case ZNTX_KIND_COLOUR:
+        need = int64_t{width} * 3;
+        break;
+    default:
+        return 0;
     }
     if (page.rowBytes < need) return 0;
     out.resize(static_cast<size_t>(need * height));
@@ -143,8 +151,9 @@ int ZNTX_spmake(const ZNTX_PAGE* page, const int32_t* region) {
     const HPDF_ColorSpace space =
         page->kind == ZNTX_KIND_COLOUR ? HPDF_CS_DEVICE_RGB : HPDF_CS_DEVICE_GRAY;
     const HPDF_UINT bits = page->kind == ZNTX_KIND_BILEVEL ? 1 : 8;
-    HPDF_Image image = HPDF_LoadRawImageFromMem(g_pdf.doc, rows.data(), static_cast<HPDF_UINT>(stored),
-                                                static_cast<HPDF_UINT>(height), space, bits);
+    HPDF_Image image =
+        HPDF_LoadRawImageFromMem(g_pdf.doc, rows.data(), static_cast<HPDF_UINT>(stored),
+                                 static_cast<HPDF_UINT>(height), space, bits);
     if (image == nullptr) return Failed();
     // The page shows the image at its resolution, within the page sizes a
     // PDF allows (a tiny or huge image is scaled to fit them).

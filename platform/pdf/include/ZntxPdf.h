@@ -18,7 +18,7 @@ struct ZNTX_PAGE {
     int32_t height;      // rows
     int32_t xResolution; // dots per inch (72 when not positive)
     int32_t yResolution;
-    int32_t kind;        // ZNTX_KIND_*
+    int32_t kind; // ZNTX_KIND_*
     int32_t reserved1;
     int32_t reserved2;
 };
