@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ColorOrGrayThresholdBuilderImp builder(side.lSensitivityOfAutoColor);
         uint32_t result = 0;
         tagDETECTCOLORORGRAYSTAGEINFO rec{kDetectColorOrGrayStageInfoSize, &side, &builder,
-                                          {data[0 % size], 200, 100, 170}, &result, 0, 0,
+                                          {size > 0 ? data[0] : uint8_t{136}, 200, 100, 170}, &result, 0, 0,
                                           static_cast<int32_t>(shift)};
         CDetectColorOrGray detect;
         detect.IPInterface(img, &rec);
