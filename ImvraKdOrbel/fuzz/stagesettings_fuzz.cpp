@@ -31,13 +31,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int32_t width = 1 + data[1] % 64, height = 1 + data[2] % 24;
     const bool color = (data[3] & 1) != 0;
     const uint32_t order = (data[3] >> 1) & 1;
+    const int32_t yres = (data[3] & 4) ? 200 : 300;
     const auto shift = static_cast<int8_t>(data[4]);
     data += 5;
     size -= 5;
 
     CImg img;
-    if (!img.createImg(width, height, 8, color ? 3 : 1, color ? order : 1, 300,
-                       (data[-2] & 4) ? 200 : 300))
+    if (!img.createImg(width, height, 8, color ? 3 : 1, color ? order : 1, 300, yres))
         return 0;
     for (uint32_t i = 0; i < img.info().tImageSize; ++i)
         img.info().lpImage[i] = static_cast<uint8_t>(i * 37 + shift);
