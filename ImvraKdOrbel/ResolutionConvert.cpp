@@ -381,7 +381,7 @@ bool CResolutionConvertNormal::setMode(long bps, long spp) {
 }
 
 bool CResolutionConvertNormal::setXRatio(long out, long in) {
-    if (out < 1 || in < 1) return false;
+    if (out < 1 || in < 1 || out > kMaxConvertSide || in > kMaxConvertSide) return false;
     try {
         const size_t n = static_cast<size_t>(out) * (m_kind == 2 ? 3 : 1);
         m_sum.assign(n, 0);
@@ -404,7 +404,7 @@ bool CResolutionConvertNormal::setXRatio(long out, long in) {
 }
 
 bool CResolutionConvertNormal::setYRatio(long out, long in) {
-    if (out < 1 || in < 1) return false;
+    if (out < 1 || in < 1 || out > kMaxConvertSide || in > kMaxConvertSide) return false;
     try {
         makeSpreadCountTable(m_yTable, out, in);
     } catch (const std::bad_alloc&) {

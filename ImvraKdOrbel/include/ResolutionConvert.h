@@ -120,6 +120,10 @@ private:
     long m_ringLine[4] = {-1, -1, -1, -1};
 };
 
+// Sizes (pixels or lines) beyond this are refused: their tables would not
+// fit in memory, and no page of the scanner comes near it (22 m at 1200 dpi).
+inline constexpr long kMaxConvertSide = 1L << 20;
+
 class CResolutionConvertNormal : public CIPBase {
 public:
     const char* getName() const override { return "ResolutionConvert"; }
