@@ -106,6 +106,8 @@ int ZNTX_exopen(int reserved1, int mode, int reserved2) {
     if (layer.api == nullptr) {
         try {
             auto api = std::make_unique<tesseract::TessBaseAPI>();
+            // Tesseract's own messages stay out of the host's output.
+            api->SetVariable("debug_file", "/dev/null");
             const char* folder = layer.path.empty() ? nullptr : layer.path.c_str();
             if (api->Init(folder, "osd", tesseract::OEM_TESSERACT_ONLY) != 0)
                 return ZNTD_ERR_NO_DATA;
