@@ -92,6 +92,46 @@ TEST(CResolutionConvertNormal, ThreeHundredToTwoHundredAveragesGroups) {
         }
 }
 
+// Groups of sources per output of a reducing spread table: merged sources
+// with the source that closes them.
+std::vector<std::vector<int>> Groups(long out, long in) {
+    const auto t = Spread(out, in);
+    std::vector<std::vector<int>> groups;
+    std::vector<int> pending;
+    for (long i = 0; i < in; ++i) {
+        pending.push_back(static_cast<int>(i));
+        if (t[i] == 0) continue;
+        groups.push_back(pending);
+        pending.clear();
+    }
+    return groups;
+}
+
+// Every output is the integer mean of its group of sources, also where the
+// counts are large (sums past 32 bits, counts past the quotient table).
+TEST(CResolutionConvertNormal, ReductionIsTheMeanOfEachGroup) {
+    struct Case {
+        int32_t in, out;
+    };
+    for (const Case c : {Case{300, 100}, Case{1000, 7}, Case{1100, 1}, Case{4200, 1}}) {
+        SCOPED_TRACE(testing::Message() << c.in << " to " << c.out);
+        TestImage src = kdtest::NoisePage(c.in, c.in, 8, 1, 0, 4);
+        CImg page = kdtest::ToCImg(src);
+        const CImg out = RunBands<CResolutionConvertNormal>(
+            page, Record(c.out, c.out, 100, 100, c.in, c.in, 300, 300), {c.in / 3});
+        ASSERT_EQ(out.info().lHeight, c.out);
+        const auto groups = Groups(c.out, c.in);
+        ASSERT_EQ(groups.size(), static_cast<size_t>(c.out));
+        for (int oy = 0; oy < c.out; ++oy)
+            for (int ox = 0; ox < c.out; ++ox) {
+                uint64_t sum = 0, n = 0;
+                for (int y : groups[oy])
+                    for (int x : groups[ox]) sum += src.get(x, y), ++n;
+                ASSERT_EQ(RowBytes(out, oy, c.out)[ox], sum / n) << ox << "," << oy;
+            }
+    }
+}
+
 TEST(CResolutionConvertNormal, ThreeToTwoFilterOnLinesOfKeptHeight) {
     // 300 to 200 across, height kept: each (90, 60, 30) gives (80, 40).
     std::vector<uint8_t> px;
