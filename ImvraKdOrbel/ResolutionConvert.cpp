@@ -8,7 +8,9 @@ namespace Tvk::Imvra {
 
 namespace {
 
-uint8_t Clamp(int64_t v) { return static_cast<uint8_t>(std::clamp<int64_t>(v, 0, 255)); }
+uint8_t Clamp(int64_t v) {
+    return static_cast<uint8_t>(std::clamp<int64_t>(v, 0, 255));
+}
 
 // Row y of a page in pixel order.
 const uint8_t* Row(const tagIMAGEINFO& img, long y) {
@@ -28,7 +30,8 @@ uint8_t LinearAt(const uint8_t* in, long n, long outCount, long o, int spp) {
     const int64_t den = outCount;
     const int64_t i = num / den;
     const int64_t f = num % den;
-    if (i <= n - 2) return static_cast<uint8_t>(((den - f) * in[i * spp] + f * in[(i + 1) * spp]) / den);
+    if (i <= n - 2)
+        return static_cast<uint8_t>(((den - f) * in[i * spp] + f * in[(i + 1) * spp]) / den);
     const int64_t e = num - static_cast<int64_t>(n - 1) * den;
     return Clamp(((den + e) * in[(n - 1) * spp] - e * in[(n - 2) * spp]) / den);
 }
@@ -38,7 +41,8 @@ const uint8_t* Fix23Table() {
     static const auto table = [] {
         auto t = std::make_unique<uint8_t[]>(256 * 256);
         for (int a = 0; a < 256; ++a)
-            for (int b = 0; b < 256; ++b) t[a * 256 + b] = static_cast<uint8_t>(std::min((2 * a + b) / 3, 255));
+            for (int b = 0; b < 256; ++b)
+                t[a * 256 + b] = static_cast<uint8_t>(std::min((2 * a + b) / 3, 255));
         return t;
     }();
     return table.get();
@@ -61,7 +65,8 @@ int CreateOut(CImg& out, int64_t width, int64_t height, int32_t bps, int32_t spp
 void Shrink(CImg& out, long lines) {
     tagIMAGEINFO& o = out.info();
     o.lHeight = static_cast<int32_t>(lines);
-    o.tImageSize = static_cast<uint32_t>(static_cast<uint64_t>(lines) * static_cast<uint64_t>(o.lSync));
+    o.tImageSize =
+        static_cast<uint32_t>(static_cast<uint64_t>(lines) * static_cast<uint64_t>(o.lSync));
 }
 
 } // namespace
@@ -151,7 +156,8 @@ long CStretchLinear<N>::StretchDataProc(uint8_t* out, long outCount, const uint8
         const uint8_t* a = in + k * N;
         const uint8_t* b = f != 0 ? a + N : a;
         for (int c = 0; c < N; ++c)
-            out[i * N + c] = static_cast<uint8_t>(((LINER_UNIT - f) * a[c] + f * b[c] + 128) / LINER_UNIT);
+            out[i * N + c] =
+                static_cast<uint8_t>(((LINER_UNIT - f) * a[c] + f * b[c] + 128) / LINER_UNIT);
     }
     std::memcpy(out + (outCount - 1) * N, in + (inCount - 1) * N, N);
     return outCount;
@@ -340,7 +346,8 @@ long CBicubic::WriteBuffer(const tagIMAGEINFO& in, tagIMAGEINFO& out) {
             const int64_t w[4] = {OuterWeight(64 + p), InnerWeight(p), InnerWeight(64 - p),
                                   OuterWeight(128 - p)};
             for (size_t x = 0; x < bytes; ++x)
-                dst[x] = Clamp((w[0] * l[0][x] + w[1] * l[1][x] + w[2] * l[2][x] + w[3] * l[3][x]) / 0x40000);
+                dst[x] = Clamp((w[0] * l[0][x] + w[1] * l[1][x] + w[2] * l[2][x] + w[3] * l[3][x]) /
+                               0x40000);
         } else {
             // Start and end: bilinear between the interval's two lines; past
             // the last line, on the straight line through the last two.
@@ -418,7 +425,8 @@ bool CResolutionConvertNormal::setXRatio(long out, long in) {
         m_distinctMembers.clear();
         m_memberIndex.assign(static_cast<size_t>(out), 0);
         for (long p = 0; p < out; ++p) {
-            const auto it = std::find(m_distinctMembers.begin(), m_distinctMembers.end(), m_xMembers[p]);
+            const auto it =
+                std::find(m_distinctMembers.begin(), m_distinctMembers.end(), m_xMembers[p]);
             m_memberIndex[p] = static_cast<uint32_t>(it - m_distinctMembers.begin());
             if (it == m_distinctMembers.end()) m_distinctMembers.push_back(m_xMembers[p]);
         }
@@ -525,7 +533,8 @@ void OutputSums(uint8_t* row, std::vector<Sum>& sum, const std::vector<uint32_t>
         uint8_t* out = row + o * N;
         const uint64_t m = magic[memberIndex[o]];
         if (m != 0) {
-            for (int k = 0; k < N; ++k) out[k] = static_cast<uint8_t>((uint64_t{s[k]} * m) >> kMagicShift);
+            for (int k = 0; k < N; ++k)
+                out[k] = static_cast<uint8_t>((uint64_t{s[k]} * m) >> kMagicShift);
         } else {
             const uint64_t count = members[o] * lines;
             for (int k = 0; k < N; ++k) out[k] = static_cast<uint8_t>(s[k] / count);
@@ -598,7 +607,8 @@ long CResolutionConvertNormal::WriteExpandLine(const uint8_t* line, tagIMAGEINFO
                                    m_xTable.data()) < 0)
         return -1;
     ++written;
-    for (uint32_t r = 1; r < c; ++r) std::memcpy(Row(out, written++), first, static_cast<size_t>(out.lSync));
+    for (uint32_t r = 1; r < c; ++r)
+        std::memcpy(Row(out, written++), first, static_cast<size_t>(out.lSync));
     return c;
 }
 
@@ -731,7 +741,8 @@ int CResolutionConvertWithReduceMoire::ResolutionConvertWithReduceMoire(CImg& ba
         return RTN_OK;
     if (m_info.lInHeight < 1) return RTN_PAR;
     CImg out;
-    const int64_t height = static_cast<int64_t>(in.lHeight) * m_info.lOutHeight / m_info.lInHeight + 5;
+    const int64_t height =
+        static_cast<int64_t>(in.lHeight) * m_info.lOutHeight / m_info.lInHeight + 5;
     int r = CreateOut(out, m_info.lOutWidth, height, 8, in.lSpp, m_info.lOutXResolution,
                       m_info.lOutYResolution);
     if (r != RTN_OK) return r;

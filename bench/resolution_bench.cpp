@@ -28,8 +28,8 @@ void Fill(CImg& img, const uint8_t* src, int32_t lines) {
 
 void BM_BandConverter(benchmark::State& state) {
     const kdtest::TestImage& page = Page();
-    tagRESOLUTIONCONVERTINFO rec{kResolutionConvertInfoSize, kOutW, kOutH, 200, 200,
-                                 kInW, kInH, 300, 300};
+    tagRESOLUTIONCONVERTINFO rec{
+        kResolutionConvertInfoSize, kOutW, kOutH, 200, 200, kInW, kInH, 300, 300};
     int64_t lines = 0;
     for (auto _ : state) {
         CIPController<CResolutionConvertNormal> c;

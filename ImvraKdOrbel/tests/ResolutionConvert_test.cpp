@@ -137,7 +137,8 @@ TEST(CResolutionConvertNormal, ThreeToTwoFilterOnLinesOfKeptHeight) {
     std::vector<uint8_t> px;
     for (int i = 0; i < 100; ++i) px.insert(px.end(), {90, 60, 30});
     CImg page = GrayCImg(300, 1, px, 300, 300);
-    CImg out = RunBands<CResolutionConvertNormal>(page, Record(200, 1, 200, 300, 300, 1, 300, 300), {});
+    CImg out =
+        RunBands<CResolutionConvertNormal>(page, Record(200, 1, 200, 300, 300, 1, 300, 300), {});
     ASSERT_EQ(out.info().lWidth, 200);
     const auto row = RowBytes(out, 0, 200);
     for (int i = 0; i < 196; i += 2) {
@@ -148,7 +149,8 @@ TEST(CResolutionConvertNormal, ThreeToTwoFilterOnLinesOfKeptHeight) {
 
 TEST(CResolutionConvertNormal, TwoHundredToThreeHundredReplicatesOnBands) {
     CImg page = GrayCImg(4, 2, {10, 20, 30, 40, 10, 20, 30, 40}, 200, 200);
-    CImg out = RunBands<CResolutionConvertNormal>(page, Record(6, 3, 300, 300, 4, 2, 200, 200), {1});
+    CImg out =
+        RunBands<CResolutionConvertNormal>(page, Record(6, 3, 300, 300, 4, 2, 200, 200), {1});
     ASSERT_EQ(out.info().lHeight, 3);
     for (int y = 0; y < 3; ++y)
         EXPECT_EQ(RowBytes(out, y, 6), (std::vector<uint8_t>{10, 20, 20, 30, 40, 40}));
@@ -159,8 +161,10 @@ TEST(CResolutionConvertNormal, AnyBandSplitEqualsTheWholePage) {
         int32_t outW, outH, outRes, inRes;
         int32_t spp;
     };
-    const Ratio ratios[] = {{200, 200, 200, 300, 1}, {200, 200, 200, 300, 3},
-                            {100, 100, 100, 300, 1}, {450, 450, 450, 300, 3},
+    const Ratio ratios[] = {{200, 200, 200, 300, 1},
+                            {200, 200, 200, 300, 3},
+                            {100, 100, 100, 300, 1},
+                            {450, 450, 450, 300, 3},
                             {380, 380, 380, 300, 1}};
     const std::vector<std::vector<int32_t>> splits = {{1, 1, 1, 7}, {13, 2, 50, 1, 99}, {150}};
     for (const auto& r : ratios) {
@@ -233,9 +237,9 @@ TEST(CBicubic, TemplatesOnHandWorkedLines) {
     EXPECT_EQ(Stretch(CBicubic::kTwice, line, 10),
               (std::vector<uint8_t>{10, 30, 50, 43, 40, 72, 90, 55, 20, 0}));
     EXPECT_EQ(CBicubic::ModeFor(16, 4), CBicubic::kQuadruple);
-    EXPECT_EQ(Stretch(CBicubic::kQuadruple, {10, 50, 40, 90}, 16),
-              (std::vector<uint8_t>{10, 20, 30, 40, 50, 50, 43, 37, 40, 52, 65, 77, 90, 102, 115,
-                                    127}));
+    EXPECT_EQ(
+        Stretch(CBicubic::kQuadruple, {10, 50, 40, 90}, 16),
+        (std::vector<uint8_t>{10, 20, 30, 40, 50, 50, 43, 37, 40, 52, 65, 77, 90, 102, 115, 127}));
     EXPECT_EQ(CBicubic::ModeFor(9, 6), CBicubic::kTwoToThree);
     EXPECT_EQ(Stretch(CBicubic::kTwoToThree, {10, 50, 40, 90, 20, 60}, 9),
               (std::vector<uint8_t>{10, 36, 46, 40, 82, 71, 20, 46, 73}));
@@ -247,7 +251,8 @@ TEST(CBicubic, TemplatesOnHandWorkedLines) {
 TEST(CBicubic, WholePageEnlargedVertically) {
     // Rows of one value each: the columns show the vertical phases (start
     // bilinear, cubic, end bilinear, extrapolated last line).
-    CImg page = GrayCImg(4, 4, {10, 10, 10, 10, 50, 50, 50, 50, 40, 40, 40, 40, 90, 90, 90, 90}, 150, 150);
+    CImg page =
+        GrayCImg(4, 4, {10, 10, 10, 10, 50, 50, 50, 50, 40, 40, 40, 40, 90, 90, 90, 90}, 150, 150);
     auto rec = Record(8, 8, 300, 300, 4, 4, 150, 150);
     CResolutionConvertNormal stage;
     ASSERT_EQ(stage.IPInterface(page, &rec), RTN_OK);
@@ -255,7 +260,8 @@ TEST(CBicubic, WholePageEnlargedVertically) {
     ASSERT_EQ(page.info().lWidth, 8);
     EXPECT_EQ(page.info().lXResolution, 300);
     const uint8_t column[8] = {10, 30, 50, 43, 40, 65, 90, 115};
-    for (int y = 0; y < 8; ++y) EXPECT_EQ(RowBytes(page, y, 8), std::vector<uint8_t>(8, column[y])) << y;
+    for (int y = 0; y < 8; ++y)
+        EXPECT_EQ(RowBytes(page, y, 8), std::vector<uint8_t>(8, column[y])) << y;
 }
 
 // The moire converter in bands gives what the lower layer gives for the
@@ -285,8 +291,8 @@ TEST(CResolutionConvertWithReduceMoire, BandsMatchTheWholePageCall) {
         ASSERT_EQ(dst.info().lHeight, 280);
         dst.info().tImageSize = static_cast<uint32_t>(280 * dst.info().lSync);
 
-        const CImg bands =
-            RunBands<CResolutionConvertWithReduceMoire>(page, rec, {60, 1, 100, 200}, IPMODE_BAND_FLUSH);
+        const CImg bands = RunBands<CResolutionConvertWithReduceMoire>(page, rec, {60, 1, 100, 200},
+                                                                       IPMODE_BAND_FLUSH);
         ASSERT_EQ(bands.info().lHeight, 280) << "spp " << spp;
         EXPECT_TRUE(kdtest::FromCImg(bands).samePixels(kdtest::FromCImg(dst))) << "spp " << spp;
 

@@ -36,7 +36,8 @@ inline Tvk::Imvra::CImg GrayCImg(int32_t w, int32_t h, const std::vector<uint8_t
     Tvk::Imvra::CImg img;
     EXPECT_TRUE(img.createImg(w, h, w, 8, 1, 0, xres, yres));
     for (int32_t y = 0; y < h; ++y)
-        std::memcpy(img.info().lpImage + static_cast<size_t>(y) * w, px.data() + static_cast<size_t>(y) * w, w);
+        std::memcpy(img.info().lpImage + static_cast<size_t>(y) * w,
+                    px.data() + static_cast<size_t>(y) * w, w);
     return img;
 }
 
