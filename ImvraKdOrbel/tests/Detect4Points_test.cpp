@@ -294,6 +294,43 @@ TEST(Detect4PointsDuplex, BothSidesInBandsAndWhole) {
     }
 }
 
+TEST(Detect4PointsDuplex, WholePageFormCollectsTheBands) {
+    Sheets d = DuplexSheet(1.0);
+    tagDETECT4POINTSINFO wf = Corners(108), wb = Corners(108);
+    CImg front = d.frontPage, back = d.backPage;
+    tagDETECT4POINTSDUPLEXINFO whole = DuplexSettings(&wf, &wb, front, &back);
+    whole.bWholePage = 1;
+    CIPController<CDetect4PointsDuplex> one;
+    one.setStage(new CDetect4PointsDuplex, IPMODE_BAND_FLUSH);
+    const int rc = one.IPComplete(front, &whole);
+    ASSERT_EQ(rc, RTN_OK);
+    ExpectCorners(wf, sheettruth::PixelCorners(d.front, 1, 1), -3.5, 2);
+
+    tagDETECT4POINTSINFO bf = Corners(108), bb = Corners(108);
+    std::vector<CImg> fronts = geomtest::Bands(d.frontPage, 300);
+    std::vector<CImg> backs = geomtest::Bands(d.backPage, 300);
+    CIPController<CDetect4PointsDuplex> c;
+    c.setStage(new CDetect4PointsDuplex, IPMODE_BAND_FLUSH);
+    c.setFirst();
+    for (size_t k = 0; k < fronts.size(); ++k) {
+        tagDETECT4POINTSDUPLEXINFO set = DuplexSettings(&bf, &bb, d.frontPage, &backs[k]);
+        set.bWholePage = 1;
+        const int r =
+            k + 1 < fronts.size() ? c.IPMiddle(fronts[k], &set) : c.IPLast(fronts[k], &set);
+        if (k + 1 < fronts.size()) {
+            ASSERT_EQ(r, RTN_OK) << k;
+            EXPECT_FALSE(fronts[k].isNull()); // the bands pass on unchanged
+        } else {
+            EXPECT_EQ(r, rc);
+        }
+    }
+    // The last band carries the joined page of each side.
+    EXPECT_EQ(Bytes(fronts.back()), Bytes(d.frontPage));
+    EXPECT_EQ(Bytes(backs.back()), Bytes(d.backPage));
+    EXPECT_TRUE(SameResults(bf, wf)) << Describe(bf) << " vs " << Describe(wf);
+    EXPECT_TRUE(SameResults(bb, wb)) << Describe(bb) << " vs " << Describe(wb);
+}
+
 TEST(Detect4PointsDuplex, SettingsChecks) {
     const CImg page = Page(Sheet(0));
     CImg back = page;
