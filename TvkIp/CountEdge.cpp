@@ -1,6 +1,7 @@
 // Edge counting on packed 1-bit work images: XOR of a page with itself
 // shifted by one row or one pixel, cleared outside the frame, then counted.
 #include "CountEdge.h"
+#include "ImageCheck.h"
 
 #include "CBFunc.h"
 #include "ExtractRGBElementFromColor.h"
@@ -253,10 +254,13 @@ void ColorEdgeCountProcess(tagTVKIMAGEINFO* image, tagCOUNT_EDGE_INFO* info) {
 }
 
 void CountEdgeCore(tagTVKIMAGEINFO* image, tagCOUNT_EDGE_INFO* info) {
-    if (image == nullptr || image->lpImage == nullptr || image->lWidth < 0 || image->lHeight < 0) {
+    if (image == nullptr || image->lpImage == nullptr) throw CExcp(kBadArgument);
+    const int64_t bits = int64_t{image->lBps} * image->lSpp;
+    if ((bits == 1 || bits == 8 || bits == 24) &&
+        !TvkImageFits(image, kTvkBits1 | kTvkGray8 | kTvkRgb24Any)) {
         throw CExcp(kBadArgument);
     }
-    switch (image->lBps * image->lSpp) {
+    switch (bits) {
     case 1:
         BinaryEdgeCountProcess(image, info);
         break;

@@ -1,6 +1,7 @@
 // Gray-versus-monochrome test and colour mode detection.
 #include "DetectGray.h"
 #include "DetectGrayFunctions.h"
+#include "ImageCheck.h"
 #include "Luminance.h"
 #include "TvkIpError.h"
 
@@ -465,21 +466,18 @@ private:
     int32_t m_nIntensity = 0;
 };
 
-// The pages the gray test reads: 8-bit gray or RGB with whole lines.
-bool UsableGrayPage(const tagTVKIMAGEINFO* page) {
-    if (page->lBps != 8 || (page->lSpp != 1 && page->lSpp != 3)) return false;
-    if (page->lWidth < 0 || page->lHeight < 0 || page->lSync < 0) return false;
-    const int64_t need = page->lSpp == 3 && page->ulRGBOrder == 0 ? int64_t{page->lWidth} * 3
-                                                                  : int64_t{page->lWidth};
-    return page->lSync >= need;
-}
-
+// The gray test with its argument checks, for IsGrayImage and DetectColorMode
+// alike: a page with pixels, a request of at least the short form, and a page
+// of 8-bit gray or RGB whose lines lie inside its buffer.
 uint32_t RunGrayTest(tagTVKIMAGEINFO* page, tagDETECTGRAYINFO* req) {
-    if (page->lBps * page->lSpp < 8) {
+    if (page == nullptr || page->lpImage == nullptr || req == nullptr ||
+        req->ulSize < kDetectGrayInfoSizeMin)
+        return kIpErrBadArgument;
+    if (int64_t{page->lBps} * page->lSpp < 8) {
         req->bGray = 0;
         return 0;
     }
-    if (!UsableGrayPage(page)) return kIpErrBadArgument;
+    if (!TvkImageFits(page, kTvkGray8 | kTvkRgb24Any)) return kIpErrBadArgument;
     std::unique_ptr<CDetectGray> worker(new (std::nothrow) CDetectGray);
     if (!worker) return kIpErrOutOfMemory;
     worker->SetBinarizeThreshold(req->btBlackLevel);
@@ -508,7 +506,7 @@ uint32_t RunColorMode(tagTVKIMAGEINFO* page, tagDETECTCOLORMODEINFO* req) {
         if (m == 0) return kIpErrBadArgument;
         if (m == kColorModeColor || m == kColorModeGray || m == kColorModeMono) return 0;
         if (m & kColorModeColor) {
-            if (page->lBps * page->lSpp != 24 || req->pColorInfo == nullptr)
+            if (int64_t{page->lBps} * page->lSpp != 24 || req->pColorInfo == nullptr)
                 return kIpErrBadArgument;
             tagDETECT_COLOR_INFO local{};
             std::memcpy(&local, req->pColorInfo,
@@ -561,9 +559,6 @@ uint32_t RunColorMode(tagTVKIMAGEINFO* page, tagDETECTCOLORMODEINFO* req) {
 
 uint32_t IsGrayImage(tagTVKIMAGEINFO* page, tagDETECTGRAYINFO* request) {
     IpSetLastError(0);
-    if (page == nullptr || page->lpImage == nullptr || request == nullptr ||
-        request->ulSize < kDetectGrayInfoSizeMin)
-        return kIpErrBadArgument;
     try {
         return RunGrayTest(page, request);
     } catch (...) {
