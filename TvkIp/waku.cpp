@@ -281,7 +281,11 @@ bool BinarizeDarkSet(CImageInfo& dst, const CImageInfo& src, int autoLevel, int3
     } else {
         return true;
     }
-    const int32_t rc = BinalizeRectEx(dst.Info(), src.Info(), &req);
+    // The whole image from its first line: lYpos is where a binarisation
+    // request starts, not part of this image's geometry.
+    tagTVKIMAGEINFO whole = *src.Info();
+    whole.lYpos = 0;
+    const int32_t rc = BinalizeRectEx(dst.Info(), &whole, &req);
     ReleaseBinalizeHandle(&req);
     return rc == 0;
 }
