@@ -186,10 +186,7 @@ void Binarize(CImageInfoPtr& dst, tagTVKIMAGEINFO* src, const tagCOUNT_EDGE_INFO
     req.kind = static_cast<uint32_t>(info->lBinMode);
     req.firstSlice = static_cast<uint32_t>(info->lBinParam1);
     req.nextSlice = static_cast<uint32_t>(info->lBinParam2);
-    // The whole image from its first line: lYpos is where a binarisation
-    // request starts, not part of this image's geometry.
-    tagTVKIMAGEINFO whole = *src;
-    whole.lYpos = 0;
+    tagTVKIMAGEINFO whole = TvkWholeImage(*src);
     const int32_t rc = BinalizeRectEx(dst.Info(), &whole, &req);
     ReleaseBinalizeHandle(&req);
     // A mode that binarises nothing would count no edges and make any page

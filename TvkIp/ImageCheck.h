@@ -32,3 +32,11 @@ uint32_t TvkImageLayout(const tagTVKIMAGEINFO& image);
 // (from lXpos with kTvkFromXpos) inside lSync, a buffer whenever there are
 // lines. All arithmetic is 64-bit.
 bool TvkImageFits(const tagTVKIMAGEINFO* image, uint32_t accept);
+
+// The record of a whole image for a binarisation request, which starts at
+// line lYpos: an image's own lYpos is a position, not lines to skip.
+inline tagTVKIMAGEINFO TvkWholeImage(const tagTVKIMAGEINFO& image) {
+    tagTVKIMAGEINFO whole = image;
+    whole.lYpos = 0;
+    return whole;
+}

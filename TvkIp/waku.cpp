@@ -281,10 +281,7 @@ bool BinarizeDarkSet(CImageInfo& dst, const CImageInfo& src, int autoLevel, int3
     } else {
         return true;
     }
-    // The whole image from its first line: lYpos is where a binarisation
-    // request starts, not part of this image's geometry.
-    tagTVKIMAGEINFO whole = *src.Info();
-    whole.lYpos = 0;
+    tagTVKIMAGEINFO whole = TvkWholeImage(*src.Info());
     const int32_t rc = BinalizeRectEx(dst.Info(), &whole, &req);
     ReleaseBinalizeHandle(&req);
     return rc == 0;
