@@ -23,6 +23,9 @@ bool TvkImageFits(const tagTVKIMAGEINFO* image, uint32_t accept) {
     const uint32_t layout = TvkImageLayout(r);
     if ((layout & accept) == 0) return false;
     if (r.lWidth < 0 || r.lHeight < 0 || r.lSync < 0) return false;
+    if (r.lXResolution < 0 || r.lXResolution > kTvkMaxResolution || r.lYResolution < 0 ||
+        r.lYResolution > kTvkMaxResolution)
+        return false;
     const int64_t x0 = (accept & kTvkFromXpos) != 0 ? r.lXpos : 0;
     const int64_t y0 = (accept & kTvkFromYpos) != 0 ? r.lYpos : 0;
     if (x0 < 0 || y0 < 0) return false;

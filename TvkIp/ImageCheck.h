@@ -23,6 +23,11 @@ inline constexpr uint32_t kTvkAnyLayout = 0x7Fu;
 inline constexpr uint32_t kTvkFromXpos = 1u << 16; // each line is read from byte/bit lXpos
 inline constexpr uint32_t kTvkFromYpos = 1u << 17; // the lines start at line lYpos of the buffer
 
+// Highest resolution a record may state: a scanner's resolution is a 16-bit
+// whole number of dots per inch, and the detectors' micrometre arithmetic
+// stays within 32 bits below it.
+inline constexpr int32_t kTvkMaxResolution = 65535;
+
 // The layout bit of a record's depth, samples and order; 0 when unsupported.
 uint32_t TvkImageLayout(const tagTVKIMAGEINFO& image);
 
@@ -30,7 +35,7 @@ uint32_t TvkImageLayout(const tagTVKIMAGEINFO& image);
 // line the export may address lies inside the buffer the record describes:
 // lSync bytes a line (a plane), lines x line step bytes in all, the pixels
 // (from lXpos with kTvkFromXpos) inside lSync, a buffer whenever there are
-// lines. All arithmetic is 64-bit.
+// lines; resolutions from 0 to kTvkMaxResolution. All arithmetic is 64-bit.
 bool TvkImageFits(const tagTVKIMAGEINFO* image, uint32_t accept);
 
 // The record of a whole image for a binarisation request, which starts at

@@ -38,7 +38,7 @@ int32_t EdgeLength(const Tvk::tagPOINT& a, const Tvk::tagPOINT& b) {
 }
 
 int32_t SourceBits(const tagTVKIMAGEINFO& img) {
-    return img.lBps * img.lSpp;
+    return Clamp32(int64_t{img.lBps} * img.lSpp);
 }
 
 // Bilinear sample of one pixel: ((p00 (1 - fx) + p01 fx) (1 - fy) + (p10 (1 - fx) + p11 fx) fy)
