@@ -84,7 +84,7 @@ run_fuzzers() {
     if [ "$count" -eq 0 ]; then echo "fuzz: no harness registered"; return 0; fi
     total=${KD_FUZZ_SECONDS:-150}
     each=$((total / count)); [ "$each" -lt 3 ] && each=3
-    mkdir -p build/fuzz/findings
+    rm -rf build/fuzz/findings; mkdir -p build/fuzz/findings
     export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
     export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
     while IFS=$'\t' read -r name prog corpus dict; do
