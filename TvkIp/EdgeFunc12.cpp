@@ -70,16 +70,21 @@ uint8_t* PlaneLine(const tagTVKIMAGEINFO* img, int32_t line, int32_t plane) {
     return EdgeLinePtr(*img, line) + static_cast<int64_t>(plane) * img->lSync + img->lXpos;
 }
 
-// 8-bit gray or line-sequential colour whose lines hold `width` bytes from lXpos.
+// 8-bit gray or line-sequential colour with pixels, whose lines hold `width`
+// bytes from lXpos.
 bool Accepted(const tagTVKIMAGEINFO* img, int32_t width) {
+    if (img->lpImage == nullptr || img->lHeight < 0) return false;
     if (img->lBps != 8 || (img->lSpp != 1 && img->lSpp != 3)) return false;
     if (img->lSpp == 3 && img->ulRGBOrder == 0) return false;
     if (img->lXpos < 0 || img->lYpos < 0 || width < 1) return false;
     return static_cast<int64_t>(img->lXpos) + width <= img->lSync;
 }
 
-bool DstAccepted(const tagTVKIMAGEINFO* dst, const tagTVKIMAGEINFO* src) {
-    return dst->lpImage == nullptr || (dst->lSpp == src->lSpp && Accepted(dst, edf_width));
+// A destination without pixels (nothing is written), or one that takes
+// `lines` lines of the source's form.
+bool DstAccepted(const tagTVKIMAGEINFO* dst, const tagTVKIMAGEINFO* src, int64_t lines) {
+    return dst->lpImage == nullptr ||
+           (dst->lSpp == src->lSpp && Accepted(dst, edf_width) && dst->lHeight >= lines);
 }
 
 void FreeState() {
@@ -121,7 +126,7 @@ int32_t EdgeFuncStart(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, uint32_t numbe
     if (h <= 1) return -1;
     FreeState();
     edf_width = src->lWidth;
-    if (!DstAccepted(dst, src)) return -1;
+    if (!DstAccepted(dst, src, h - 1)) return -1;
     const size_t w = static_cast<size_t>(edf_width);
     edf_heap = new (std::nothrow) uint8_t[w * kEdfLines]();
     if (edf_heap == nullptr) {
@@ -157,7 +162,7 @@ int32_t EdgeFuncStart(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, uint32_t numbe
 int32_t EdgeFuncCont(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, uint32_t number) {
     if (edf_heap == nullptr || dst == nullptr || src == nullptr) return -1;
     if (!Accepted(src, src->lWidth) || src->lWidth != edf_width) return -1;
-    if ((src->lSpp == 3 ? 3 : 1) != edf_planes || !DstAccepted(dst, src)) return -1;
+    if ((src->lSpp == 3 ? 3 : 1) != edf_planes || !DstAccepted(dst, src, src->lHeight)) return -1;
     const int32_t h = src->lHeight;
     if (h < 1) return 0;
     const size_t w = static_cast<size_t>(edf_width);
@@ -182,7 +187,8 @@ int32_t EdgeFuncFinish(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src) {
         return -1;
     }
     if (dst != nullptr && dst->lpImage != nullptr) {
-        if (dst->lSpp != (edf_planes == 3 ? 3 : 1) || !Accepted(dst, edf_width)) {
+        if (dst->lSpp != (edf_planes == 3 ? 3 : 1) || !Accepted(dst, edf_width) ||
+            dst->lHeight < 1) {
             FreeState();
             return -1;
         }

@@ -67,8 +67,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool gap = in.ConsumeBool();
     fuzz::Image src;
     fuzz::Image dst;
-    src.Draw(in);
-    dst.Draw(in);
+    // Both families start at line lYpos of their images.
+    src.Draw(in, fuzz::Lines::FromYpos);
+    dst.Draw(in, fuzz::Lines::FromYpos);
     if (gap) {
         ColourGap(in, src, dst);
     } else {
