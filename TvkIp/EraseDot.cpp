@@ -1,5 +1,6 @@
 // Dot erasure over 5 x 5 windows, whole image or in strips.
 #include "EraseDot.h"
+#include "ImageCheck.h"
 
 #include "BitPack.h"
 #include "TvkIpError.h"
@@ -56,7 +57,8 @@ bool SameGeometry(const tagTVKIMAGEINFO* a, const tagTVKIMAGEINFO* b) {
 bool ValidStripImage(const tagTVKIMAGEINFO* image) {
     return image->lpImage != nullptr && image->lBps == 1 && image->lHeight >= 0 &&
            image->lSync > 0 && int64_t{image->lSync} * 8 >= image->lWidth &&
-           image->tImageSize == static_cast<uint64_t>(int64_t{image->lHeight} * image->lSync);
+           image->tImageSize == static_cast<uint64_t>(int64_t{image->lHeight} * image->lSync) &&
+           TvkImageFits(image, kTvkBits1);
 }
 
 } // namespace

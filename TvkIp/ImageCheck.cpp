@@ -38,5 +38,8 @@ bool TvkImageFits(const tagTVKIMAGEINFO* image, uint32_t accept) {
     if ((x0 + r.lWidth) * pixelBits > int64_t{r.lSync} * 8) return false;
     // lines x step must stay addressable (lines < 2^32, step < 3 x 2^31).
     const int64_t step = TvkLineStep(r);
-    return lines <= (INT64_MAX >> 2) / step;
+    if (lines > (INT64_MAX >> 2) / step) return false;
+    // A stated buffer size (0: not stated) must hold every line; lines
+    // counted from lYpos lie beyond the image the size describes.
+    return r.tImageSize == 0 || y0 > 0 || lines * step <= int64_t{r.tImageSize};
 }

@@ -35,7 +35,8 @@ uint32_t TvkImageLayout(const tagTVKIMAGEINFO& image);
 // line the export may address lies inside the buffer the record describes:
 // lSync bytes a line (a plane), lines x line step bytes in all, the pixels
 // (from lXpos with kTvkFromXpos) inside lSync, a buffer whenever there are
-// lines; resolutions from 0 to kTvkMaxResolution. All arithmetic is 64-bit.
+// lines, all of them within tImageSize when it is stated (non-zero);
+// resolutions from 0 to kTvkMaxResolution. All arithmetic is 64-bit.
 bool TvkImageFits(const tagTVKIMAGEINFO* image, uint32_t accept);
 
 // The record of a whole image for a binarisation request, which starts at

@@ -2,6 +2,7 @@
 // scanner's bands with a small window of source lines. Geometry is in fixed
 // point with 12 fraction bits.
 #include "RotateImage.h"
+#include "ImageCheck.h"
 
 #include "DetectTextSlant.h"
 #include "TvkIpError.h"
@@ -448,7 +449,8 @@ void CRotateImage::Fill(tagTVKIMAGEINFO& dst) const {
 
 uint32_t CRotateImage::Process(tagTVKIMAGEINFO* src, tagTVKIMAGEINFO* dst, tagROTATEINFO* info) {
     if (src == nullptr || dst == nullptr || info == nullptr || src->lpImage == nullptr ||
-        dst->lpImage == nullptr) {
+        dst->lpImage == nullptr || !TvkImageFits(src, kTvkGray8 | kTvkRgb24) ||
+        !TvkImageFits(dst, kTvkGray8 | kTvkRgb24)) {
         return kIpErrBadArgument;
     }
     // Both images have the request's depth; colour is pixel-interleaved.
@@ -807,7 +809,8 @@ void ROTATEIMAGE_COMMON_FUNCTION::CordinateToDetectTextImage(tagROTATEINFO& info
 uint32_t ROTATEIMAGE_COMMON_FUNCTION::DetectTextSlant_for_RotateImage(tagTVKIMAGEINFO* src,
                                                                       tagROTATEINFO* info) {
     if (src == nullptr || src->lpImage == nullptr || info == nullptr ||
-        info->size < kRotateInfoTextSlantSize || info->textSlant == nullptr) {
+        info->size < kRotateInfoTextSlantSize || info->textSlant == nullptr ||
+        !TvkImageFits(src, kTvkAnyLayout)) {
         return kIpErrBadArgument;
     }
     struct Owned {
