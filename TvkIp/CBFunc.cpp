@@ -3,9 +3,9 @@
 #include "CBFunc.h"
 
 #include "BinThreshold.h"
+#include "BitPack.h"
 #include "CBFuncKinds.h"
 #include "ImageCheck.h"
-#include "BitPack.h"
 #include "TvkIpError.h"
 
 #include <array>

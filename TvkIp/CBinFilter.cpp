@@ -1,7 +1,7 @@
 // Binary noise filter over 3 x 3 neighbourhoods, streaming in bands.
 #include "CBinFilter.h"
-#include "ImageCheck.h"
 
+#include "ImageCheck.h"
 #include "TvkIpError.h"
 
 #include <algorithm>

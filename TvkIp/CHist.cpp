@@ -1,7 +1,7 @@
 // Byte-value histogram, its peaks, and the exported image histogram.
 #include "CHist.h"
-#include "ImageCheck.h"
 
+#include "ImageCheck.h"
 #include "TvkIpError.h"
 
 #include <cstring>

@@ -1,10 +1,10 @@
 // Edge counting on packed 1-bit work images: XOR of a page with itself
 // shifted by one row or one pixel, cleared outside the frame, then counted.
 #include "CountEdge.h"
-#include "ImageCheck.h"
 
 #include "CBFunc.h"
 #include "ExtractRGBElementFromColor.h"
+#include "ImageCheck.h"
 #include "TvkIpError.h"
 
 #include <algorithm>

@@ -1,9 +1,10 @@
 // Colour test: area-averaging reduction to a coarse copy, optional fringe
 // cleaning, and counting of colour lines.
 #include "DetectColor.h"
-#include "ImageCheck.h"
 #include "SpreadCountTable.h"
 #include "TvkIpError.h"
+
+#include "ImageCheck.h"
 
 #include <algorithm>
 #include <array>
@@ -220,7 +221,8 @@ protected:
         const uint8_t* storeEnd = store + m_lineBytes * static_cast<size_t>(m_k);
         for (int32_t i = 0; i < m_count; ++i) {
             const uint8_t* p = m_window[i];
-            if (p >= store && p < storeEnd) inUse[static_cast<size_t>(p - store) / m_lineBytes] = true;
+            if (p >= store && p < storeEnd)
+                inUse[static_cast<size_t>(p - store) / m_lineBytes] = true;
         }
         for (int32_t r = 0; r < m_k; ++r)
             if (!inUse[r]) return m_ring[r];

@@ -1,7 +1,7 @@
 // True-resolution estimate from the spacing of brightness steps.
 #include "DetectResolution.h"
-#include "ImageCheck.h"
 
+#include "ImageCheck.h"
 #include "Luminance.h"
 #include "TvkIpError.h"
 

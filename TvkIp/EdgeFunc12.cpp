@@ -1,8 +1,9 @@
 // The older edge filter of the short request record. It needs no object: its
 // state lives in process-wide variables, so one such image at a time.
 #include "EdgeFuncImpl.h"
-#include "ImageCheck.h"
 #include "TvkIpError.h"
+
+#include "ImageCheck.h"
 
 #include <array>
 #include <cstring>

@@ -1,6 +1,7 @@
 // Band machinery of the edge-emphasis family: the three-line window, the
 // four-neighbour and wide kernels and the parameterised gray member.
 #include "EdgeFuncImpl.h"
+
 #include "ImageCheck.h"
 
 #include <algorithm>
@@ -192,7 +193,8 @@ bool CEdgeFuncGray::CheckImage(const tagTVKIMAGEINFO* img, int32_t width, bool n
     if (width < 1 ||
         static_cast<int64_t>(img->lSync) < static_cast<int64_t>(width) * BytesPerPixel())
         return false;
-    return !needPixels || (img->lpImage != nullptr && TvkImageFits(img, kTvkAnyLayout | kTvkFromYpos));
+    return !needPixels ||
+           (img->lpImage != nullptr && TvkImageFits(img, kTvkAnyLayout | kTvkFromYpos));
 }
 
 bool CEdgeFuncGray::AcceptsBand(const tagTVKIMAGEINFO* dst, const tagTVKIMAGEINFO* src,

@@ -1,8 +1,8 @@
 // Dot erasure over 5 x 5 windows, whole image or in strips.
 #include "EraseDot.h"
-#include "ImageCheck.h"
 
 #include "BitPack.h"
+#include "ImageCheck.h"
 #include "TvkIpError.h"
 
 #include <algorithm>

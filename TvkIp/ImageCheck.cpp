@@ -5,10 +5,14 @@ uint32_t TvkImageLayout(const tagTVKIMAGEINFO& image) {
     const bool planar = image.ulRGBOrder == 1;
     if (image.lSpp == 1) {
         switch (image.lBps) {
-        case 1: return kTvkBits1;
-        case 8: return kTvkGray8;
-        case 16: return kTvkGray16;
-        default: return 0;
+        case 1:
+            return kTvkBits1;
+        case 8:
+            return kTvkGray8;
+        case 16:
+            return kTvkGray16;
+        default:
+            return 0;
         }
     }
     if (image.lSpp != 3 || image.ulRGBOrder > 1) return 0;

@@ -9,13 +9,13 @@
 #include <cstdint>
 
 // Sample layouts an export takes (a mask of them is passed to the check).
-inline constexpr uint32_t kTvkBits1 = 1u << 0;        // 1 bit, 1 sample
-inline constexpr uint32_t kTvkGray8 = 1u << 1;        // 8 bits, 1 sample
-inline constexpr uint32_t kTvkGray16 = 1u << 2;       // 16 bits, 1 sample
-inline constexpr uint32_t kTvkRgb24 = 1u << 3;        // 8 bits, 3 samples, interleaved
-inline constexpr uint32_t kTvkRgb24Planar = 1u << 4;  // 8 bits, 3 samples, line-sequential planes
-inline constexpr uint32_t kTvkRgb48 = 1u << 5;        // 16 bits, 3 samples, interleaved
-inline constexpr uint32_t kTvkRgb48Planar = 1u << 6;  // 16 bits, 3 samples, planes
+inline constexpr uint32_t kTvkBits1 = 1u << 0;       // 1 bit, 1 sample
+inline constexpr uint32_t kTvkGray8 = 1u << 1;       // 8 bits, 1 sample
+inline constexpr uint32_t kTvkGray16 = 1u << 2;      // 16 bits, 1 sample
+inline constexpr uint32_t kTvkRgb24 = 1u << 3;       // 8 bits, 3 samples, interleaved
+inline constexpr uint32_t kTvkRgb24Planar = 1u << 4; // 8 bits, 3 samples, line-sequential planes
+inline constexpr uint32_t kTvkRgb48 = 1u << 5;       // 16 bits, 3 samples, interleaved
+inline constexpr uint32_t kTvkRgb48Planar = 1u << 6; // 16 bits, 3 samples, planes
 inline constexpr uint32_t kTvkRgb24Any = kTvkRgb24 | kTvkRgb24Planar;
 inline constexpr uint32_t kTvkAnyLayout = 0x7Fu;
 

@@ -1,5 +1,6 @@
 // Raster images of the page-edge detectors.
 #include "Img.h"
+
 #include "ImageCheck.h"
 
 #include <algorithm>

@@ -2,9 +2,9 @@
 // scanner's bands with a small window of source lines. Geometry is in fixed
 // point with 12 fraction bits.
 #include "RotateImage.h"
-#include "ImageCheck.h"
 
 #include "DetectTextSlant.h"
+#include "ImageCheck.h"
 #include "TvkIpError.h"
 #include "WorkImage.h"
 
@@ -620,8 +620,8 @@ int64_t CRotateImage::DrawPending(tagTVKIMAGEINFO& dst, int64_t produced, int64_
                 const int64_t yEnd = y + (count - 1) * m_lSin;
                 const int64_t r = yEnd >> kRotateShift;
                 --count;
-                SampleLastColumn(out + count * m_lSpp, m_ppLine[r], m_ppLine[r + 1], m_lSpp,
-                                 xEnd, yEnd);
+                SampleLastColumn(out + count * m_lSpp, m_ppLine[r], m_ppLine[r + 1], m_lSpp, xEnd,
+                                 yEnd);
             }
             if (m_bNearest) {
                 DrawNearest(out, m_ppLine, m_lSpp, x, y, m_lCos, m_lSin, count, m_lKeepLine);

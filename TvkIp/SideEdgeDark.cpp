@@ -115,8 +115,8 @@ uint32_t CDetectSlantAndSize_SideEdge::Initialize(const tagTVKIMAGEINFO* image,
     m_option = tagOPTION{};
     std::memcpy(&m_option, option, std::min<uint32_t>(option->ulSize, kKeptOptionSize));
     m_option.ulSize = kKeptOptionSize;
-    if (image->lBps != 8 || image->lSpp < 1 || image->lWidth < 1 ||
-        image->lXResolution < 1 || image->lYResolution < 1)
+    if (image->lBps != 8 || image->lSpp < 1 || image->lWidth < 1 || image->lXResolution < 1 ||
+        image->lYResolution < 1)
         return kIpErrBadArgument;
     m_lWidth = image->lWidth;
     m_lSpp = image->lSpp;

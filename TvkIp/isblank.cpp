@@ -3,8 +3,8 @@
 #include "isblank.h"
 
 #include "CHist.h"
-#include "ImageCheck.h"
 #include "CImgInfPtr.h"
+#include "ImageCheck.h"
 #include "TvkIpError.h"
 #include "waku.h"
 #include "CBFunc.h"

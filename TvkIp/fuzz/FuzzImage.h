@@ -70,7 +70,7 @@ public:
             int32_t bps, spp;
             uint32_t order;
         };
-        static constexpr Layout layouts[] = {{1, 1, 0},  {8, 1, 0}, {8, 3, 0}, {8, 3, 1},
+        static constexpr Layout layouts[] = {{1, 1, 0},  {8, 1, 0},  {8, 3, 0}, {8, 3, 1},
                                              {16, 1, 0}, {16, 3, 0}, {16, 3, 1}};
         const size_t li = in.ConsumeIntegralInRange<size_t>(0, std::size(layouts));
         if (li < std::size(layouts)) {
@@ -98,7 +98,8 @@ public:
             info.lYpos = in.ConsumeBool() ? 0 : in.ConsumeIntegralInRange<int32_t>(0, 8);
             const int64_t planeBits = int64_t{info.lBps} * (info.ulRGBOrder == 1 ? 1 : info.lSpp);
             const int64_t bits = std::clamp<int64_t>(planeBits, 0, 64) * (info.lXpos + info.lWidth);
-            info.lSync = static_cast<int32_t>((bits + 7) / 8 + in.ConsumeIntegralInRange<int>(0, 5));
+            info.lSync =
+                static_cast<int32_t>((bits + 7) / 8 + in.ConsumeIntegralInRange<int>(0, 5));
         }
         const int64_t step =
             std::max<int64_t>(info.lSync, 0) *
@@ -137,10 +138,18 @@ private:
             seed ^= seed >> 17;
             seed ^= seed << 5;
             switch (kind) {
-            case 0: p[i] = a; break;
-            case 1: p[i] = static_cast<uint8_t>(seed); break;
-            case 2: p[i] = (i / block) % 2 == 0 ? a : b; break;
-            default: p[i] = (seed & 63) == 0 ? b : a; break;
+            case 0:
+                p[i] = a;
+                break;
+            case 1:
+                p[i] = static_cast<uint8_t>(seed);
+                break;
+            case 2:
+                p[i] = (i / block) % 2 == 0 ? a : b;
+                break;
+            default:
+                p[i] = (seed & 63) == 0 ? b : a;
+                break;
             }
         }
     }

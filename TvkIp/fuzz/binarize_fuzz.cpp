@@ -11,10 +11,10 @@ namespace {
 void Binarise(FuzzedDataProvider& in, fuzz::Image& src, fuzz::Image& dst) {
     tagBINFUNCINFO r{};
     r.size = fuzz::SizeWord(in, {kBinFuncInfoSizeLong, kBinFuncInfoSizeShort});
-    r.kind = fuzz::Pick<uint32_t>(in, {kBinFixed, kBinErrorDiffusion, kBinASC, kBinLineAE,
-                                       kBinToMonoChrome, kBinMedian, kBinMebrin, 7,
-                                       kBinAdaptRegion, 9, kBinExtractEdge, kBinDouble,
-                                       kBinDoubleLinear, kBinDoubleCubic});
+    r.kind =
+        fuzz::Pick<uint32_t>(in, {kBinFixed, kBinErrorDiffusion, kBinASC, kBinLineAE,
+                                  kBinToMonoChrome, kBinMedian, kBinMebrin, 7, kBinAdaptRegion, 9,
+                                  kBinExtractEdge, kBinDouble, kBinDoubleLinear, kBinDoubleCubic});
     r.firstSlice = in.ConsumeIntegral<uint8_t>();
     r.nextSlice = in.ConsumeIntegral<uint8_t>();
     r.lineCount = in.ConsumeBool() ? 0 : in.ConsumeIntegral<uint32_t>();
@@ -38,10 +38,18 @@ void NoiseFilter(FuzzedDataProvider& in, fuzz::Image& src, fuzz::Image& dst) {
     for (int i = 0; i < calls; ++i) {
         const int32_t lines = dst.info.lHeight;
         switch (in.ConsumeIntegralInRange<int>(0, 3)) {
-        case 0: BinFilterStart(&dst.info, &src.info, &r); break;
-        case 1: BinFilterCont(&dst.info, &src.info, &r); break;
-        case 2: BinFilterEnd(&dst.info, in.ConsumeBool() ? &src.info : nullptr, &r); break;
-        default: BinFilter(&dst.info, &src.info, &r); break;
+        case 0:
+            BinFilterStart(&dst.info, &src.info, &r);
+            break;
+        case 1:
+            BinFilterCont(&dst.info, &src.info, &r);
+            break;
+        case 2:
+            BinFilterEnd(&dst.info, in.ConsumeBool() ? &src.info : nullptr, &r);
+            break;
+        default:
+            BinFilter(&dst.info, &src.info, &r);
+            break;
         }
         dst.info.lHeight = lines;
     }
@@ -56,11 +64,21 @@ void EraseDots(FuzzedDataProvider& in, fuzz::Image& src, fuzz::Image& dst) {
     for (int i = 0; i < calls; ++i) {
         const int32_t lines = dst.info.lHeight;
         switch (in.ConsumeIntegralInRange<int>(0, 4)) {
-        case 0: EraseDotStart(&dst.info, &src.info, &r); break;
-        case 1: EraseDotCont(&dst.info, &src.info, &r); break;
-        case 2: EraseDotEnd(&dst.info, in.ConsumeBool() ? &src.info : nullptr, &r); break;
-        case 3: CreateEraseDotHandle(&r); break;
-        default: EraseDot(&dst.info, &src.info, &r); break;
+        case 0:
+            EraseDotStart(&dst.info, &src.info, &r);
+            break;
+        case 1:
+            EraseDotCont(&dst.info, &src.info, &r);
+            break;
+        case 2:
+            EraseDotEnd(&dst.info, in.ConsumeBool() ? &src.info : nullptr, &r);
+            break;
+        case 3:
+            CreateEraseDotHandle(&r);
+            break;
+        default:
+            EraseDot(&dst.info, &src.info, &r);
+            break;
         }
         dst.info.lHeight = lines;
     }
@@ -78,9 +96,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     src.Draw(in, family == 0 ? fuzz::Lines::FromYpos : fuzz::Lines::Height);
     dst.Draw(in, family == 0 ? fuzz::Lines::FromYpos : fuzz::Lines::Height);
     switch (family) {
-    case 0: Binarise(in, src, dst); break;
-    case 1: NoiseFilter(in, src, dst); break;
-    default: EraseDots(in, src, dst); break;
+    case 0:
+        Binarise(in, src, dst);
+        break;
+    case 1:
+        NoiseFilter(in, src, dst);
+        break;
+    default:
+        EraseDots(in, src, dst);
+        break;
     }
     return 0;
 }

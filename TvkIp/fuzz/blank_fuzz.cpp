@@ -38,12 +38,21 @@ void Resolution(FuzzedDataProvider& in, fuzz::Image& page) {
 
 void Frames(FuzzedDataProvider& in, fuzz::Image& page) {
     auto r = fuzz::Record<tagDETWAKUINFO>(in);
-    r.ulSize = fuzz::SizeWord(in, {kDetWakuInfoSize, kDetWakuInfoSizeMinRun, kDetWakuInfoSizeResult});
+    r.ulSize =
+        fuzz::SizeWord(in, {kDetWakuInfoSize, kDetWakuInfoSizeMinRun, kDetWakuInfoSizeResult});
     switch (in.ConsumeIntegralInRange<int>(0, 3)) {
-    case 0: DetectWidth(&page.info, &r); break;
-    case 1: DetectLineWidth(&page.info, &r); break;
-    case 2: DetectLinesWidth(&page.info, &r); break;
-    default: DetectWaku(&page.info, &r); break;
+    case 0:
+        DetectWidth(&page.info, &r);
+        break;
+    case 1:
+        DetectLineWidth(&page.info, &r);
+        break;
+    case 2:
+        DetectLinesWidth(&page.info, &r);
+        break;
+    default:
+        DetectWaku(&page.info, &r);
+        break;
     }
 }
 
@@ -54,10 +63,18 @@ void Outlines(FuzzedDataProvider& in, fuzz::Image& page) {
     r.pLeft = nullptr;
     r.pRight = nullptr;
     switch (in.ConsumeIntegralInRange<int>(0, 3)) {
-    case 0: DetectOutline(&page.info, &r); break;
-    case 1: DetectOutlineBin(&page.info, &r); break;
-    case 2: DetectContourBin(&page.info, &r); break;
-    default: ImageMask(&page.info, &r); break;
+    case 0:
+        DetectOutline(&page.info, &r);
+        break;
+    case 1:
+        DetectOutlineBin(&page.info, &r);
+        break;
+    case 2:
+        DetectContourBin(&page.info, &r);
+        break;
+    default:
+        ImageMask(&page.info, &r);
+        break;
     }
     // The mask may follow the outlines it found.
     if (in.ConsumeBool()) ImageMask(&page.info, &r);
@@ -72,11 +89,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Image page;
     page.Draw(in);
     switch (family) {
-    case 0: BlankPage(in, page); break;
-    case 1: Edges(in, page); break;
-    case 2: Resolution(in, page); break;
-    case 3: Frames(in, page); break;
-    default: Outlines(in, page); break;
+    case 0:
+        BlankPage(in, page);
+        break;
+    case 1:
+        Edges(in, page);
+        break;
+    case 2:
+        Resolution(in, page);
+        break;
+    case 3:
+        Frames(in, page);
+        break;
+    default:
+        Outlines(in, page);
+        break;
     }
     return 0;
 }

@@ -34,9 +34,9 @@ void Colour(FuzzedDataProvider& in, fuzz::Image& page) {
     auto r = ColourRequest(in);
     const int calls = in.ConsumeIntegralInRange<int>(1, 6);
     for (int i = 0; i < calls; ++i) {
-        r.lCommand = fuzz::Pick<int32_t>(in, {kDetectColorCreate, kDetectColorBand,
-                                              kDetectColorNextBand, kDetectColorEnd,
-                                              kDetectColorWholePage});
+        r.lCommand =
+            fuzz::Pick<int32_t>(in, {kDetectColorCreate, kDetectColorBand, kDetectColorNextBand,
+                                     kDetectColorEnd, kDetectColorWholePage});
         IsColorImage(in.ConsumeIntegralInRange<int>(0, 7) == 0 ? nullptr : &page.info, &r);
     }
     r.lCommand = kDetectColorRelease;
@@ -76,9 +76,9 @@ void Moire(FuzzedDataProvider& in, fuzz::Image& page) {
     const Export run = exports[in.ConsumeIntegralInRange<size_t>(0, std::size(exports) - 1)];
     const int calls = in.ConsumeIntegralInRange<int>(1, 6);
     for (int i = 0; i < calls; ++i) {
-        r.lCommand = fuzz::Pick<int32_t>(
-            in, {kReduceMoireCreate, kReduceMoireFirstBand, kReduceMoireBand,
-                 kReduceMoireLastBand, kReduceMoireWholePage});
+        r.lCommand =
+            fuzz::Pick<int32_t>(in, {kReduceMoireCreate, kReduceMoireFirstBand, kReduceMoireBand,
+                                     kReduceMoireLastBand, kReduceMoireWholePage});
         // Each band command rewrites dst's line count: start from the record.
         const int32_t lines = dst.info.lHeight;
         run(&dst.info, &page.info, &r);
@@ -124,13 +124,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Image page;
     page.Draw(in);
     switch (family) {
-    case 0: Colour(in, page); break;
-    case 1: ColourMode(in, page); break;
-    case 2: Gray(in, page); break;
-    case 3: Moire(in, page); break;
-    case 4: Shadow(in, page); break;
-    case 5: Background(in, page); break;
-    default: Histogram(in, page); break;
+    case 0:
+        Colour(in, page);
+        break;
+    case 1:
+        ColourMode(in, page);
+        break;
+    case 2:
+        Gray(in, page);
+        break;
+    case 3:
+        Moire(in, page);
+        break;
+    case 4:
+        Shadow(in, page);
+        break;
+    case 5:
+        Background(in, page);
+        break;
+    default:
+        Histogram(in, page);
+        break;
     }
     return 0;
 }

@@ -19,8 +19,8 @@ void Phases(FuzzedDataProvider& in, fuzz::Image& page, Export run, uint32_t size
     r.pDetector = nullptr;
     const int calls = in.ConsumeIntegralInRange<int>(1, 6);
     for (int i = 0; i < calls; ++i) {
-        r.lPhase = fuzz::Pick<int32_t>(in, {kSlantSizeInit, kSlantSizeFirst, kSlantSizeMid,
-                                            kSlantSizeLast, kSlantSizeResult});
+        r.lPhase = fuzz::Pick<int32_t>(
+            in, {kSlantSizeInit, kSlantSizeFirst, kSlantSizeMid, kSlantSizeLast, kSlantSizeResult});
         run(&page.info, &r);
     }
     r.lPhase = kSlantSizeRelease;
@@ -48,8 +48,8 @@ void Ex(FuzzedDataProvider& in, fuzz::Image& page, fuzz::Image& back) {
     ExRequest q{};
     const size_t n = in.ConsumeIntegralInRange<size_t>(0, sizeof(q.r));
     in.ConsumeData(&q.r, n);
-    q.r.basic.dwMode = fuzz::Pick<uint32_t>(
-        in, {kDssModeOneRadiate, kDssModeFromFrame, kDssModeOneRadiateDuplex, kDssModeOneRadiateEx});
+    q.r.basic.dwMode = fuzz::Pick<uint32_t>(in, {kDssModeOneRadiate, kDssModeFromFrame,
+                                                 kDssModeOneRadiateDuplex, kDssModeOneRadiateEx});
     q.r.basic.pHandle = nullptr;
     switch (q.r.basic.dwMode) {
     case kDssModeOneRadiateEx: {
@@ -58,8 +58,8 @@ void Ex(FuzzedDataProvider& in, fuzz::Image& page, fuzz::Image& back) {
         q.scanner = fuzz::Record<tagONERADIATEEX_SCANNERINFO>(in);
         q.scanner.cbsize = fuzz::SizeWord(in, {kScannerInfoSize, kScannerInfoBackBlackSize});
         q.scan = fuzz::Record<tagONERADIATEEX_SCANINFO>(in);
-        q.scan.cbsize = fuzz::SizeWord(
-            in, {kScanInfoSize, kScanInfoCarrierSheetSize, kScanInfoBackResultSize});
+        q.scan.cbsize =
+            fuzz::SizeWord(in, {kScanInfoSize, kScanInfoCarrierSheetSize, kScanInfoBackResultSize});
         q.scan.pImg = in.ConsumeBool() ? &back.info : nullptr;
         q.setting = fuzz::Record<tagONERADIATEEX_SETTINGINFO>(in);
         q.setting.cbsize = fuzz::SizeWord(in, {kSettingInfoSize, kSettingInfoCarrierSheetSize,
@@ -120,10 +120,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     page.Draw(in);
     if (family == 0) back.Draw(in);
     switch (family) {
-    case 0: Ex(in, page, back); break;
-    case 1: Phases<tagSLANTSIZEINFO>(in, page, DetectSlantAndSize, kSlantSizeInfoSize); break;
-    case 2: Phases<tagSLANTSIZEINFO2>(in, page, DetectSlantAndSize2, kSlantSizeInfo2Size); break;
-    default: Phases<tagSLANTSIZEINFO2>(in, page, DetectSlantAndSize3, kSlantSizeInfo2Size); break;
+    case 0:
+        Ex(in, page, back);
+        break;
+    case 1:
+        Phases<tagSLANTSIZEINFO>(in, page, DetectSlantAndSize, kSlantSizeInfoSize);
+        break;
+    case 2:
+        Phases<tagSLANTSIZEINFO2>(in, page, DetectSlantAndSize2, kSlantSizeInfo2Size);
+        break;
+    default:
+        Phases<tagSLANTSIZEINFO2>(in, page, DetectSlantAndSize3, kSlantSizeInfo2Size);
+        break;
     }
     return 0;
 }

@@ -23,11 +23,21 @@ void EdgeEmphasis(FuzzedDataProvider& in, fuzz::Image& src, fuzz::Image& dst) {
     for (int i = 0; i < calls; ++i) {
         const int32_t lines = dst.info.lHeight;
         switch (in.ConsumeIntegralInRange<int>(0, 4)) {
-        case 0: EdgeFuncStartEx(&dst.info, &src.info, &r); break;
-        case 1: EdgeFuncContEx(&dst.info, &src.info, &r); break;
-        case 2: EdgeFuncFinishEx(&dst.info, in.ConsumeBool() ? &src.info : nullptr, &r); break;
-        case 3: UseParameter(&r); break;
-        default: EdgeFuncEx(&dst.info, &src.info, &r); break;
+        case 0:
+            EdgeFuncStartEx(&dst.info, &src.info, &r);
+            break;
+        case 1:
+            EdgeFuncContEx(&dst.info, &src.info, &r);
+            break;
+        case 2:
+            EdgeFuncFinishEx(&dst.info, in.ConsumeBool() ? &src.info : nullptr, &r);
+            break;
+        case 3:
+            UseParameter(&r);
+            break;
+        default:
+            EdgeFuncEx(&dst.info, &src.info, &r);
+            break;
         }
         dst.info.lHeight = lines;
     }

@@ -9,7 +9,8 @@
 namespace {
 
 Tvk::tagPOINT Corner(FuzzedDataProvider& in) {
-    return {in.ConsumeIntegralInRange<int32_t>(-64, 900), in.ConsumeIntegralInRange<int32_t>(-64, 900)};
+    return {in.ConsumeIntegralInRange<int32_t>(-64, 900),
+            in.ConsumeIntegralInRange<int32_t>(-64, 900)};
 }
 
 tagDETECTTEXTSLANTINFO SlantRequest(FuzzedDataProvider& in, tagBINFUNCINFO& bin) {
@@ -48,13 +49,19 @@ void Rotate(FuzzedDataProvider& in, fuzz::Image& src, fuzz::Image& dst) {
     for (int i = 0; i < calls; ++i) {
         const int32_t lines = dst.info.lHeight;
         switch (in.ConsumeIntegralInRange<int>(0, 3)) {
-        case 0: CreateRotateImageHandle(&r); break;
+        case 0:
+            CreateRotateImageHandle(&r);
+            break;
         case 1:
             r.last = in.ConsumeBool();
             RotateImage(&src.info, &dst.info, &r);
             break;
-        case 2: RotateImagePage(&src.info, &dst.info, &r); break;
-        default: RotateImagePageAndDetectTextSlant(&src.info, &dst.info, &r); break;
+        case 2:
+            RotateImagePage(&src.info, &dst.info, &r);
+            break;
+        default:
+            RotateImagePageAndDetectTextSlant(&src.info, &dst.info, &r);
+            break;
         }
         dst.info.lHeight = lines;
     }
@@ -86,9 +93,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     src.Draw(in);
     dst.Draw(in);
     switch (family) {
-    case 0: Rotate(in, src, dst); break;
-    case 1: TextSlant(in, src); break;
-    default: ToGray(in, src, dst); break;
+    case 0:
+        Rotate(in, src, dst);
+        break;
+    case 1:
+        TextSlant(in, src);
+        break;
+    default:
+        ToGray(in, src, dst);
+        break;
     }
     return 0;
 }

@@ -65,9 +65,7 @@ TEST(TvkImageFits, TableOfRecords) {
          [](tagTVKIMAGEINFO& r) { r.tImageSize = static_cast<uint32_t>(r.lSync * r.lHeight); },
          kTvkRgb24Any, false},
         {"planes, buffer of all three", TestImage::Color(8, 3, 1),
-         [](tagTVKIMAGEINFO& r) {
-             r.tImageSize = static_cast<uint32_t>(3 * r.lSync * r.lHeight);
-         },
+         [](tagTVKIMAGEINFO& r) { r.tImageSize = static_cast<uint32_t>(3 * r.lSync * r.lHeight); },
          kTvkRgb24Any, true},
         {"planes where the export takes interleaved only", TestImage::Color(8, 2, 1), keep,
          kTvkRgb24, false},
@@ -250,7 +248,8 @@ std::vector<Export> Exports() {
                      r.bFront = 1;
                      return RemoveShadow(p, &r) == kIpErrBadArgument;
                  }});
-    e.push_back({"ColorSaturation", colour, false, [](tagTVKIMAGEINFO* p) {
+    e.push_back({"ColorSaturation", colour, false,
+                 [](tagTVKIMAGEINFO* p) {
                      tagCOLOR_SATURATION_INFO r{};
                      r.ulSize = kColorSaturationInfoSize;
                      r.lCommand = kColorSaturationOneShot;

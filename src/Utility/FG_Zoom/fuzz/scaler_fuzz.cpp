@@ -48,16 +48,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int steps = in.ConsumeIntegralInRange<int>(1, 2000);
     while (steps-- > 0 && in.remaining_bytes() > 0) {
         switch (in.ConsumeIntegralInRange<int>(0, 9)) {
-        case 0: zoom.Close(); break;
-        case 1: zoom.Open(dstW, dstH, srcW, srcH, bits, mode); break;
-        case 2: zoom.Send(nullptr); break;
+        case 0:
+            zoom.Close();
+            break;
+        case 1:
+            zoom.Open(dstW, dstH, srcW, srcH, bits, mode);
+            break;
+        case 2:
+            zoom.Send(nullptr);
+            break;
         case 3:
             if (srcBytes > 0)
-                src[in.ConsumeIntegralInRange<size_t>(0, srcBytes - 1)] = in.ConsumeIntegral<uint8_t>();
+                src[in.ConsumeIntegralInRange<size_t>(0, srcBytes - 1)] =
+                    in.ConsumeIntegral<uint8_t>();
             break;
         case 4:
         case 5:
-        case 6: zoom.Send(src.get()); break;
+        case 6:
+            zoom.Send(src.get());
+            break;
         default:
             if (zoom.ReadyLines() > 0 || in.ConsumeBool()) zoom.Read(dst.get());
             break;
