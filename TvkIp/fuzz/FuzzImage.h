@@ -50,6 +50,19 @@ inline uint32_t SizeWord(FuzzedDataProvider& in, std::initializer_list<uint32_t>
     return Pick<uint32_t>(in, sizes);
 }
 
+// Up to `most` calls of a protocol, each chosen by `call` from the input. A
+// band call reports the lines it wrote in the destination's line count,
+// which is restored for the next call.
+template <class Call>
+void Calls(FuzzedDataProvider& in, int most, tagTVKIMAGEINFO& dst, Call call) {
+    const int calls = in.ConsumeIntegralInRange<int>(1, most);
+    for (int i = 0; i < calls; ++i) {
+        const int32_t lines = dst.lHeight;
+        call();
+        dst.lHeight = lines;
+    }
+}
+
 // What lines the buffer must hold: lHeight lines, or lYpos + lHeight for the
 // exports that start at line lYpos.
 enum class Lines { Height, FromYpos };

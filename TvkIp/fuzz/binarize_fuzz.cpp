@@ -34,9 +34,7 @@ void NoiseFilter(FuzzedDataProvider& in, fuzz::Image& src, fuzz::Image& dst) {
     tagBINFILTERINFO r{};
     r.size = kBinFilterInfoSize;
     r.mode = in.ConsumeIntegral<uint32_t>();
-    const int calls = in.ConsumeIntegralInRange<int>(1, 5);
-    for (int i = 0; i < calls; ++i) {
-        const int32_t lines = dst.info.lHeight;
+    fuzz::Calls(in, 5, dst.info, [&] {
         switch (in.ConsumeIntegralInRange<int>(0, 3)) {
         case 0:
             BinFilterStart(&dst.info, &src.info, &r);
@@ -51,8 +49,7 @@ void NoiseFilter(FuzzedDataProvider& in, fuzz::Image& src, fuzz::Image& dst) {
             BinFilter(&dst.info, &src.info, &r);
             break;
         }
-        dst.info.lHeight = lines;
-    }
+    });
     ReleaseBinFilterHandle(&r);
 }
 
@@ -60,9 +57,7 @@ void EraseDots(FuzzedDataProvider& in, fuzz::Image& src, fuzz::Image& dst) {
     tagERASEDOTINFO r{};
     r.size = fuzz::SizeWord(in, {kEraseDotInfoMinSize});
     r.polarity = in.ConsumeBool();
-    const int calls = in.ConsumeIntegralInRange<int>(1, 5);
-    for (int i = 0; i < calls; ++i) {
-        const int32_t lines = dst.info.lHeight;
+    fuzz::Calls(in, 5, dst.info, [&] {
         switch (in.ConsumeIntegralInRange<int>(0, 4)) {
         case 0:
             EraseDotStart(&dst.info, &src.info, &r);
@@ -80,8 +75,7 @@ void EraseDots(FuzzedDataProvider& in, fuzz::Image& src, fuzz::Image& dst) {
             EraseDot(&dst.info, &src.info, &r);
             break;
         }
-        dst.info.lHeight = lines;
-    }
+    });
     ReleaseEraseDotHandle(&r);
 }
 

@@ -19,9 +19,7 @@ void EdgeEmphasis(FuzzedDataProvider& in, fuzz::Image& src, fuzz::Image& dst) {
     // Anything but a kind number would be taken for an object.
     if (r.hEdge > kEdgeKindColorRGB) r.hEdge = kEdgeKindGray;
     if (in.ConsumeBool()) CreateEdgeFuncHandle(&r);
-    const int calls = in.ConsumeIntegralInRange<int>(1, 5);
-    for (int i = 0; i < calls; ++i) {
-        const int32_t lines = dst.info.lHeight;
+    fuzz::Calls(in, 5, dst.info, [&] {
         switch (in.ConsumeIntegralInRange<int>(0, 4)) {
         case 0:
             EdgeFuncStartEx(&dst.info, &src.info, &r);
@@ -39,8 +37,7 @@ void EdgeEmphasis(FuzzedDataProvider& in, fuzz::Image& src, fuzz::Image& dst) {
             EdgeFuncEx(&dst.info, &src.info, &r);
             break;
         }
-        dst.info.lHeight = lines;
-    }
+    });
     ReleaseEdgeFuncHandle(&r);
 }
 

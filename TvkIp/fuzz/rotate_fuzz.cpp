@@ -45,9 +45,7 @@ void Rotate(FuzzedDataProvider& in, fuzz::Image& src, fuzz::Image& dst) {
     tagDETECTTEXTSLANTINFO slant = SlantRequest(in, bin);
     r.textSlant = in.ConsumeBool() ? &slant : nullptr;
     if (in.ConsumeBool()) GetRotateImagePaperSize(&r);
-    const int calls = in.ConsumeIntegralInRange<int>(1, 4);
-    for (int i = 0; i < calls; ++i) {
-        const int32_t lines = dst.info.lHeight;
+    fuzz::Calls(in, 4, dst.info, [&] {
         switch (in.ConsumeIntegralInRange<int>(0, 3)) {
         case 0:
             CreateRotateImageHandle(&r);
@@ -63,8 +61,7 @@ void Rotate(FuzzedDataProvider& in, fuzz::Image& src, fuzz::Image& dst) {
             RotateImagePageAndDetectTextSlant(&src.info, &dst.info, &r);
             break;
         }
-        dst.info.lHeight = lines;
-    }
+    });
     ReleaseRotateImageHandle(&r);
     if (bin.size == kBinFuncInfoSizeLong) ReleaseBinalizeHandle(&bin);
 }
