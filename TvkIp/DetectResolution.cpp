@@ -245,7 +245,8 @@ void CDetectResolution::GetResult(tagDETECT_RESOLUTION_INFO* info) const {
 
 int32_t DetectResolution(tagTVKIMAGEINFO* image, tagDETECT_RESOLUTION_INFO* info) {
     IpSetLastError(0);
-    if (info == nullptr) return kDetResMisuse;
+    // Every command reads the short form of the record.
+    if (info == nullptr || info->ulSize < kDetectResolutionInfoSizeNoMargins) return kDetResMisuse;
     switch (info->ulCommand) {
     case kDetResCreate: {
         if (info->pWorker != nullptr) return kDetResMisuse;

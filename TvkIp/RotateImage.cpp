@@ -958,7 +958,8 @@ uint32_t ReleaseRotateImageHandle(tagROTATEINFO* info) {
 
 uint32_t RotateImage(tagTVKIMAGEINFO* src, tagTVKIMAGEINFO* dst, tagROTATEINFO* info) {
     IpSetLastError(0);
-    if (src == nullptr || info == nullptr) return kIpErrBadArgument;
+    if (src == nullptr || info == nullptr || info->size < kRotateInfoMinSize)
+        return kIpErrBadArgument;
     const int32_t bits = SourceBits(*src);
     if (bits != 8 && bits != 24) return kIpErrBadArgument;
     if (info->handle == nullptr) return WholePageWithTextSlant(src, dst, info);
@@ -968,7 +969,8 @@ uint32_t RotateImage(tagTVKIMAGEINFO* src, tagTVKIMAGEINFO* dst, tagROTATEINFO* 
 
 uint32_t RotateImagePage(tagTVKIMAGEINFO* src, tagTVKIMAGEINFO* dst, tagROTATEINFO* info) {
     IpSetLastError(0);
-    if (info == nullptr || info->last == 0) return kIpErrBadArgument;
+    if (info == nullptr || info->size < kRotateInfoMinSize || info->last == 0)
+        return kIpErrBadArgument;
     if (src == nullptr || dst == nullptr) return kIpErrBadArgument;
     const int32_t bits = SourceBits(*src);
     if (bits != 8 && bits != 24) return kIpErrBadArgument;
@@ -982,7 +984,8 @@ uint32_t RotateImagePage(tagTVKIMAGEINFO* src, tagTVKIMAGEINFO* dst, tagROTATEIN
 uint32_t RotateImagePageAndDetectTextSlant(tagTVKIMAGEINFO* src, tagTVKIMAGEINFO* dst,
                                            tagROTATEINFO* info) {
     IpSetLastError(0);
-    if (src == nullptr || info == nullptr) return kIpErrBadArgument;
+    if (src == nullptr || info == nullptr || info->size < kRotateInfoMinSize)
+        return kIpErrBadArgument;
     return WholePageWithTextSlant(src, dst, info);
 }
 

@@ -10,6 +10,7 @@
 #include "DetectTextSlant.h"
 #include "ImageCheck.h"
 #include "RemoveShadow.h"
+#include "RotateImage.h"
 #include "TestKit.h"
 #include "TvkIpError.h"
 #include "isblank.h"
@@ -326,6 +327,40 @@ TEST(ImageEntryPoints, EveryExportTakesTheConsistentPage) {
         TestImage page = ex.page;
         EXPECT_FALSE(ex.refuses(page.info())) << ex.name;
     }
+}
+
+// Records whose size word does not reach the fields an export reads.
+TEST(ImageEntryPoints, ShortRecordsAreRefused) {
+    TestImage page = kdtest::TextPage(64, 48);
+    tagDETECT_RESOLUTION_INFO res{};
+    res.ulSize = kDetectResolutionInfoSizeNoMargins - 4;
+    res.ulCommand = kDetResWhole;
+    res.lWidth = 64;
+    res.lHeight = 48;
+    res.lXResolution = res.lYResolution = 300;
+    res.lResult = -3;
+    EXPECT_EQ(DetectResolution(page.info(), &res), kDetResMisuse);
+    EXPECT_EQ(res.lResult, -3);
+    res.ulSize = kDetectResolutionInfoSizeNoMargins;
+    EXPECT_EQ(DetectResolution(page.info(), &res), kDetResOk);
+
+    tagROTATEINFO rot{};
+    rot.size = kRotateInfoMinSize - 4;
+    rot.topLeft = {0, 0};
+    rot.topRight = {32, 0};
+    rot.bottomLeft = {0, 24};
+    rot.bottomRight = {32, 24};
+    rot.bitsPerPixel = 8;
+    rot.srcWidth = 64;
+    rot.paperWidth = 32;
+    rot.paperHeight = 24;
+    rot.last = 1;
+    TestImage dst = TestImage::Gray(32, 24, 7);
+    const TestImage before = dst;
+    EXPECT_EQ(RotateImagePage(page.info(), dst.info(), &rot), kIpErrBadArgument);
+    EXPECT_EQ(RotateImage(page.info(), dst.info(), &rot), kIpErrBadArgument);
+    EXPECT_EQ(RotateImagePageAndDetectTextSlant(page.info(), dst.info(), &rot), kIpErrBadArgument);
+    EXPECT_EQ(dst.bytes(), before.bytes());
 }
 
 } // namespace
