@@ -361,6 +361,19 @@ TEST(ImageEntryPoints, ShortRecordsAreRefused) {
     EXPECT_EQ(RotateImage(page.info(), dst.info(), &rot), kIpErrBadArgument);
     EXPECT_EQ(RotateImagePageAndDetectTextSlant(page.info(), dst.info(), &rot), kIpErrBadArgument);
     EXPECT_EQ(dst.bytes(), before.bytes());
+
+    // The gray test inside the colour-mode decision checks its record as
+    // IsGrayImage does: a 16-byte record is refused, not read past its end.
+    tagDETECTGRAYINFO gray{};
+    gray.ulSize = 16;
+    gray.lGrayCount = -7;
+    tagDETECTCOLORMODEINFO mode{};
+    mode.ulSize = kDetectColorModeInfoSize;
+    mode.ulMode = kColorModeGray | kColorModeMono;
+    mode.pGrayInfo = &gray;
+    EXPECT_EQ(DetectColorMode(page.info(), &mode), kIpErrBadArgument);
+    EXPECT_EQ(mode.ulResult, 0u);
+    EXPECT_EQ(gray.lGrayCount, -7);
 }
 
 } // namespace
