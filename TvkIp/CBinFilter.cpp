@@ -151,14 +151,11 @@ bool CBinFilter::AllocLineBuff(int32_t lineSize) {
 }
 
 namespace {
-// Lines the record's buffer holds: its lines, and no more than its stated
-// size (when it gives one) has room for.
+// Lines the record's buffer holds, when it gives its size.
 int32_t Capacity(const tagTVKIMAGEINFO* dst) {
-    if (dst == nullptr || dst->lSync <= 0) return 0;
-    const int32_t lines = std::max(dst->lHeight, 0);
-    if (dst->tImageSize == 0) return lines;
+    if (dst == nullptr || dst->tImageSize == 0 || dst->lSync <= 0) return INT32_MAX;
     return static_cast<int32_t>(
-        std::min<uint64_t>(dst->tImageSize / static_cast<uint32_t>(dst->lSync), lines));
+        std::min<uint64_t>(dst->tImageSize / static_cast<uint32_t>(dst->lSync), INT32_MAX));
 }
 } // namespace
 

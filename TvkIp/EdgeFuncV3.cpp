@@ -292,8 +292,7 @@ int CEdgeFuncGray::Cont(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagEDGEINFO*
     if (m_Info.lLineCount <= 1) return Start(dst, src, info);
     const int32_t h = src->lHeight;
     if (h > 0) {
-        // Every line that goes in comes out: the destination must hold them.
-        if (!AcceptsBand(dst, src, false) || dst->lHeight < h) return 0;
+        if (!AcceptsBand(dst, src, false)) return 0;
         if (!m_bReady) m_lWidth = src->lWidth;
     }
     const int64_t ds = EdgeLineStep(*dst);

@@ -103,7 +103,6 @@ public:
             info.lSync = in.ConsumeIntegralInRange<int32_t>(-8, 4000);
             info.lXpos = in.ConsumeIntegralInRange<int32_t>(-8, 200);
             info.lYpos = in.ConsumeIntegralInRange<int32_t>(-8, 64);
-            info.tImageSize = in.ConsumeIntegral<uint32_t>();
         } else {
             info.lWidth = in.ConsumeIntegralInRange<int32_t>(0, 700);
             info.lHeight = in.ConsumeIntegralInRange<int32_t>(0, 700);
@@ -126,10 +125,28 @@ public:
             rows = keep;
         }
         m_bytes = static_cast<size_t>(rows * step);
-        if (!raw) info.tImageSize = static_cast<uint32_t>(m_bytes);
+        m_step = step;
+        // A stated size may be short of the buffer or absent, never more than
+        // the buffer: a caller stating more has made the fault itself.
+        info.tImageSize =
+            static_cast<uint32_t>(raw ? in.ConsumeIntegralInRange<size_t>(0, m_bytes) : m_bytes);
         m_pixels.reset(m_bytes > 0 ? new uint8_t[m_bytes] : nullptr);
         Fill(in);
         info.lpImage = in.ConsumeIntegralInRange<int>(0, 15) == 0 ? nullptr : m_pixels.get();
+    }
+
+    // Room for at least `rows` lines of the record's step (counted from the
+    // buffer's start), for band calls whose destination's line count is
+    // only an output and which write as many lines as the source band has.
+    void Reserve(int64_t rows) {
+        if (m_step <= 0 || rows <= 0) return;
+        const int64_t want = std::min(rows * m_step, kMaxPixelBytes);
+        if (want <= static_cast<int64_t>(m_bytes)) return;
+        std::unique_ptr<uint8_t[]> more(new uint8_t[static_cast<size_t>(want)]());
+        if (m_bytes > 0) std::memcpy(more.get(), m_pixels.get(), m_bytes);
+        if (info.lpImage != nullptr) info.lpImage = more.get();
+        m_pixels = std::move(more);
+        m_bytes = static_cast<size_t>(want);
     }
 
     size_t Bytes() const { return m_bytes; }
@@ -169,6 +186,7 @@ private:
 
     std::unique_ptr<uint8_t[]> m_pixels;
     size_t m_bytes = 0;
+    int64_t m_step = 0;
 };
 
 } // namespace fuzz

@@ -34,6 +34,9 @@ void NoiseFilter(FuzzedDataProvider& in, fuzz::Image& src, fuzz::Image& dst) {
     tagBINFILTERINFO r{};
     r.size = kBinFilterInfoSize;
     r.mode = in.ConsumeIntegral<uint32_t>();
+    // Band calls write as many lines as the band brings (plus the delayed
+    // one), whatever the destination's line count says: it is their output.
+    dst.Reserve(int64_t{std::max(src.info.lHeight, dst.info.lHeight)} + 2);
     fuzz::Calls(in, 5, dst.info, [&] {
         switch (in.ConsumeIntegralInRange<int>(0, 3)) {
         case 0:

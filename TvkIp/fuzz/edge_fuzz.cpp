@@ -19,6 +19,10 @@ void EdgeEmphasis(FuzzedDataProvider& in, fuzz::Image& src, fuzz::Image& dst) {
     // Anything but a kind number would be taken for an object.
     if (r.hEdge > kEdgeKindColorRGB) r.hEdge = kEdgeKindGray;
     if (in.ConsumeBool()) CreateEdgeFuncHandle(&r);
+    // Band calls write as many lines as the band brings, from lYpos, whatever
+    // the destination's line count says: it is their output.
+    dst.Reserve(int64_t{std::max(dst.info.lYpos, 0)} +
+                std::max(src.info.lHeight, dst.info.lHeight) + 2);
     fuzz::Calls(in, 5, dst.info, [&] {
         switch (in.ConsumeIntegralInRange<int>(0, 4)) {
         case 0:
