@@ -1,9 +1,8 @@
 // Background detection and repaint.
 #include "ColorSaturation.h"
+#include "ImageCheck.h"
 #include "Luminance.h"
 #include "TvkIpError.h"
-
-#include "ImageCheck.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,10 +1,9 @@
 // Colour test: area-averaging reduction to a coarse copy, optional fringe
 // cleaning, and counting of colour lines.
 #include "DetectColor.h"
+#include "ImageCheck.h"
 #include "SpreadCountTable.h"
 #include "TvkIpError.h"
-
-#include "ImageCheck.h"
 
 #include <algorithm>
 #include <array>

@@ -1,9 +1,8 @@
 // The older edge filter of the short request record. It needs no object: its
 // state lives in process-wide variables, so one such image at a time.
 #include "EdgeFuncImpl.h"
-#include "TvkIpError.h"
-
 #include "ImageCheck.h"
+#include "TvkIpError.h"
 
 #include <array>
 #include <cstring>
@@ -86,11 +85,10 @@ bool Accepted(const tagTVKIMAGEINFO* img, int32_t width) {
            TvkImageFits(&planes, kTvkGray8 | kTvkRgb24Planar | kTvkFromXpos | kTvkFromYpos);
 }
 
-// A destination without pixels (nothing is written), or one that takes
-// `lines` lines of the source's form.
-bool DstAccepted(const tagTVKIMAGEINFO* dst, const tagTVKIMAGEINFO* src, int64_t lines) {
-    return dst->lpImage == nullptr ||
-           (dst->lSpp == src->lSpp && Accepted(dst, edf_width) && dst->lHeight >= lines);
+// A destination without pixels (nothing is written), or one of the source's
+// form. Its line count is an output: the caller gives room for the band.
+bool DstAccepted(const tagTVKIMAGEINFO* dst, const tagTVKIMAGEINFO* src) {
+    return dst->lpImage == nullptr || (dst->lSpp == src->lSpp && Accepted(dst, edf_width));
 }
 
 void FreeState() {
@@ -132,7 +130,7 @@ int32_t EdgeFuncStart(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, uint32_t numbe
     if (h <= 1) return -1;
     FreeState();
     edf_width = src->lWidth;
-    if (!DstAccepted(dst, src, h - 1)) return -1;
+    if (!DstAccepted(dst, src)) return -1;
     const size_t w = static_cast<size_t>(edf_width);
     edf_heap = new (std::nothrow) uint8_t[w * kEdfLines]();
     if (edf_heap == nullptr) {
@@ -168,7 +166,7 @@ int32_t EdgeFuncStart(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, uint32_t numbe
 int32_t EdgeFuncCont(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, uint32_t number) {
     if (edf_heap == nullptr || dst == nullptr || src == nullptr) return -1;
     if (!Accepted(src, src->lWidth) || src->lWidth != edf_width) return -1;
-    if ((src->lSpp == 3 ? 3 : 1) != edf_planes || !DstAccepted(dst, src, src->lHeight)) return -1;
+    if ((src->lSpp == 3 ? 3 : 1) != edf_planes || !DstAccepted(dst, src)) return -1;
     const int32_t h = src->lHeight;
     if (h < 1) return 0;
     const size_t w = static_cast<size_t>(edf_width);
@@ -193,8 +191,7 @@ int32_t EdgeFuncFinish(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src) {
         return -1;
     }
     if (dst != nullptr && dst->lpImage != nullptr) {
-        if (dst->lSpp != (edf_planes == 3 ? 3 : 1) || !Accepted(dst, edf_width) ||
-            dst->lHeight < 1) {
+        if (dst->lSpp != (edf_planes == 3 ? 3 : 1) || !Accepted(dst, edf_width)) {
             FreeState();
             return -1;
         }

@@ -1,11 +1,10 @@
 // Moire reduction: symmetric low-pass masks applied only at the pixels and
 // lines that a resolution reduction keeps.
 #include "ReduceMoireFilter.h"
+#include "ImageCheck.h"
 #include "ReduceMoireKernels.h"
 #include "SpreadCountTable.h"
 #include "TvkIpError.h"
-
-#include "ImageCheck.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,9 +1,8 @@
 // Shadow removal: finds per column where the image darkens into a shadow and
 // where the document resumes, repairs these lines and repaints the band.
 #include "RemoveShadow.h"
-#include "TvkIpError.h"
-
 #include "ImageCheck.h"
+#include "TvkIpError.h"
 
 #include <algorithm>
 #include <cstring>

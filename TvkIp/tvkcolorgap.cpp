@@ -3,10 +3,9 @@
 // flagged; flagged pixels and their vertical neighbours are turned gray.
 // Lines pass through a 16-line ring, so output lags input by 13 lines.
 #include "colorgaptable.h"
+#include "ImageCheck.h"
 #include "LiveObjects.h"
 #include "TvkIpError.h"
-
-#include "ImageCheck.h"
 
 #include <algorithm>
 #include <array>
