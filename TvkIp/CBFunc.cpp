@@ -4,6 +4,8 @@
 
 #include "BinThreshold.h"
 #include "BitPack.h"
+#include "CBFuncKinds.h"
+#include "ImageCheck.h"
 #include "TvkIpError.h"
 
 #include <array>
@@ -59,6 +61,27 @@ CBFunc* StaticObject(uint32_t kind) {
 
 bool UsableImage(const tagTVKIMAGEINFO* image) {
     return image != nullptr && image->lpImage != nullptr;
+}
+
+// A record whose `lines` lines of `width` pixels from line lYpos lie in its
+// buffer (lYpos + lHeight lines of lSync bytes).
+bool FitsFromYpos(const tagTVKIMAGEINFO& image, uint32_t accept, int64_t width, int64_t lines) {
+    if (!TvkImageFits(&image, accept | kTvkFromYpos) || lines > image.lHeight) return false;
+    tagTVKIMAGEINFO view = image;
+    view.lWidth = Clamp32(width);
+    return width <= INT32_MAX && TvkImageFits(&view, accept | kTvkFromYpos);
+}
+
+// The images a binarisation call reads and writes: `lines` source lines of
+// 8 or 16 bits a sample from lYpos, into 1-bit destination lines that hold
+// the source width (twice the width and twice the lines for double density).
+bool UsableImages(const tagTVKIMAGEINFO* dst, const tagTVKIMAGEINFO* src, const CBFunc* obj,
+                  int64_t lines) {
+    if (!UsableImage(dst) || !UsableImage(src) || src->lWidth < 0 || lines < 0) return false;
+    const int64_t f = dynamic_cast<const CBFuncDouble*>(obj) != nullptr ? 2 : 1;
+    constexpr uint32_t sources = kTvkAnyLayout & ~kTvkBits1;
+    return FitsFromYpos(*src, sources, src->lWidth, lines) &&
+           FitsFromYpos(*dst, kTvkBits1, f * src->lWidth, f * lines);
 }
 
 // Failures inside a kind may travel as a thrown code; none leaves the export.
@@ -232,8 +255,9 @@ int32_t BinalizeRectEx(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFUNCINF
     return Guarded([&]() -> int32_t {
         if (info->size == kBinFuncInfoSizeLong) {
             if (CreateBinalizeHandle(info) == nullptr) return -1;
-            if (!UsableImage(dst) || !UsableImage(src)) return -1;
-            static_cast<CBFunc*>(info->handle)->Rect(dst, src, info);
+            auto* obj = static_cast<CBFunc*>(info->handle);
+            if (!UsableImages(dst, src, obj, src == nullptr ? 0 : src->lHeight)) return -1;
+            obj->Rect(dst, src, info);
             return 0;
         }
         if (info->size == kBinFuncInfoSizeShort) {
@@ -245,9 +269,9 @@ int32_t BinalizeRectEx(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFUNCINF
                 return 0;
             }
             // One image without the other cannot be binarised.
-            if (!UsableImage(dst) || !UsableImage(src)) return -1;
             CBFunc* obj = StaticObject(info->kind);
-            if (obj == nullptr) return -1;
+            if (obj == nullptr || !UsableImages(dst, src, obj, src == nullptr ? 0 : src->lHeight))
+                return -1;
             obj->Rect(dst, src, info);
             return 0;
         }
@@ -259,7 +283,7 @@ int32_t BinalizeLineEx(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFUNCINF
     IpSetLastError(0);
     if (info == nullptr || info->size < kBinFuncInfoSizeLong) return -1;
     CBFunc* obj = StaticObject(info->kind);
-    if (obj == nullptr || !UsableImage(dst) || !UsableImage(src)) return -1;
+    if (obj == nullptr || !UsableImages(dst, src, obj, 1)) return -1;
     return Guarded([&]() -> int32_t {
         obj->Line(dst, src, info);
         return 0;

@@ -1,6 +1,7 @@
 // Binary noise filter over 3 x 3 neighbourhoods, streaming in bands.
 #include "CBinFilter.h"
 
+#include "ImageCheck.h"
 #include "TvkIpError.h"
 
 #include <algorithm>
@@ -423,7 +424,15 @@ int32_t Drain(tagTVKIMAGEINFO* dst, tagBINFILTERINFO* info) {
 }
 
 // A band through the stages with the counts written back: 1, or -1.
+// A 1-bit source band whose lines lie in its buffer, or none.
+bool UsableBand(const tagTVKIMAGEINFO* src) {
+    if (src == nullptr || src->lpImage == nullptr || TvkImageFits(src, kTvkBits1)) return true;
+    IpSetLastError(kIpErrBadArgument);
+    return false;
+}
+
 int32_t FeedBand(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFILTERINFO* info) {
+    if (!UsableBand(src)) return -1;
     const int32_t n = Feed(dst, src, info);
     if (n < 0) return -1;
     if (dst != nullptr) dst->lHeight = n;
@@ -464,6 +473,7 @@ int32_t StartImpl(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFILTERINFO* 
 }
 
 int32_t EndImpl(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagBINFILTERINFO* info) {
+    if (!UsableBand(src)) return -1;
     int32_t n = 0;
     if (src != nullptr) {
         n = Feed(dst, src, info);

@@ -1,6 +1,7 @@
 // Byte-value histogram, its peaks, and the exported image histogram.
 #include "CHist.h"
 
+#include "ImageCheck.h"
 #include "TvkIpError.h"
 
 #include <cstring>
@@ -124,7 +125,12 @@ int32_t CHist::Peek2() {
 uint32_t GetHistogram(tagTVKIMAGEINFO* image, tagHISTOGRAMINFO* info) {
     IpSetLastError(0);
     if (info == nullptr) return 0;
-    if (image != nullptr && image->lpImage != nullptr && image->lWidth > 0 && image->lHeight > 0) {
+    // Bytes of 8-bit samples are counted; a record of another depth, or one
+    // whose lines leave its buffer, adds nothing.
+    const bool counted = image != nullptr && image->lpImage != nullptr &&
+                         TvkImageFits(image, kTvkGray8 | kTvkRgb24Any);
+    if (image != nullptr && !counted) IpSetLastError(kIpErrBadArgument);
+    if (counted && image->lWidth > 0 && image->lHeight > 0) {
         CHist hist(info->hist);
         const int32_t w = image->lWidth;
         const int32_t h = image->lHeight;

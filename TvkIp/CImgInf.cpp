@@ -293,7 +293,7 @@ int32_t CImageInfo::SetResolution(int32_t x, int32_t y) {
 // Derived quantities and pixel access
 
 int32_t CImageInfo::BitCount() const {
-    return m_pInfo->lBps * m_pInfo->lSpp;
+    return Clamp32(int64_t{m_pInfo->lBps} * m_pInfo->lSpp);
 }
 
 uint32_t CImageInfo::GeometrySize() const {

@@ -1,5 +1,6 @@
 // Background detection and repaint.
 #include "ColorSaturation.h"
+#include "ImageCheck.h"
 #include "Luminance.h"
 #include "TvkIpError.h"
 
@@ -27,6 +28,10 @@ struct PageView {
 bool MakeView(const tagTVKIMAGEINFO* page, PageView& v) {
     if (page == nullptr || page->lpImage == nullptr || page->lBps != 8) return false;
     if (page->lWidth <= 0 || page->lHeight <= 0 || page->lSync <= 0) return false;
+    // The common layouts pass the library's check; other sample counts are
+    // read as their first sample and checked below.
+    const bool common = page->lSpp == 1 || (page->lSpp == 3 && page->ulRGBOrder <= 1);
+    if (common && !TvkImageFits(page, kTvkGray8 | kTvkRgb24Any)) return false;
     v.base = page->lpImage;
     v.width = page->lWidth;
     v.height = page->lHeight;

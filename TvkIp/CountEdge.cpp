@@ -4,6 +4,7 @@
 
 #include "CBFunc.h"
 #include "ExtractRGBElementFromColor.h"
+#include "ImageCheck.h"
 #include "TvkIpError.h"
 
 #include <algorithm>
@@ -185,7 +186,8 @@ void Binarize(CImageInfoPtr& dst, tagTVKIMAGEINFO* src, const tagCOUNT_EDGE_INFO
     req.kind = static_cast<uint32_t>(info->lBinMode);
     req.firstSlice = static_cast<uint32_t>(info->lBinParam1);
     req.nextSlice = static_cast<uint32_t>(info->lBinParam2);
-    const int32_t rc = BinalizeRectEx(dst.Info(), src, &req);
+    tagTVKIMAGEINFO whole = TvkWholeImage(*src);
+    const int32_t rc = BinalizeRectEx(dst.Info(), &whole, &req);
     ReleaseBinalizeHandle(&req);
     // A mode that binarises nothing would count no edges and make any page
     // look blank: report it instead.
@@ -253,10 +255,13 @@ void ColorEdgeCountProcess(tagTVKIMAGEINFO* image, tagCOUNT_EDGE_INFO* info) {
 }
 
 void CountEdgeCore(tagTVKIMAGEINFO* image, tagCOUNT_EDGE_INFO* info) {
-    if (image == nullptr || image->lpImage == nullptr || image->lWidth < 0 || image->lHeight < 0) {
+    if (image == nullptr || image->lpImage == nullptr) throw CExcp(kBadArgument);
+    const int64_t bits = int64_t{image->lBps} * image->lSpp;
+    if ((bits == 1 || bits == 8 || bits == 24) &&
+        !TvkImageFits(image, kTvkBits1 | kTvkGray8 | kTvkRgb24Any)) {
         throw CExcp(kBadArgument);
     }
-    switch (image->lBps * image->lSpp) {
+    switch (bits) {
     case 1:
         BinaryEdgeCountProcess(image, info);
         break;

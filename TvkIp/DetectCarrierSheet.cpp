@@ -299,7 +299,7 @@ uint32_t ResampleToLowerResolution(tagTVKIMAGEINFO& out, const tagTVKIMAGEINFO& 
                                    tagROTATEINFO& rot) {
     const int64_t xr = src.lXResolution;
     const int64_t yr = src.lYResolution;
-    if (xr <= 0 || yr <= 0 || src.lBps * src.lSpp != 8) return kIpErrBadArgument;
+    if (xr <= 0 || yr <= 0 || int64_t{src.lBps} * src.lSpp != 8) return kIpErrBadArgument;
     if (xr == yr) return 0;
     const bool across = xr > yr;
     const int64_t high = across ? xr : yr;

@@ -1,6 +1,7 @@
 // Colour test: area-averaging reduction to a coarse copy, optional fringe
 // cleaning, and counting of colour lines.
 #include "DetectColor.h"
+#include "ImageCheck.h"
 #include "SpreadCountTable.h"
 #include "TvkIpError.h"
 
@@ -102,12 +103,24 @@ inline bool IsColorPixel(const uint8_t* p, const uint8_t* table) {
     return mx - mn > table[mx];
 }
 
-// Pages the colour test reads: 8-bit RGB, pixel-interleaved, with lines long
-// enough for the width the worker was made for.
-bool UsableBand(const tagTVKIMAGEINFO* band, int32_t width) {
-    return band != nullptr && band->lpImage != nullptr && band->lBps == 8 && band->lSpp == 3 &&
-           band->ulRGBOrder == 0 && band->lWidth >= width && band->lHeight >= 0 &&
-           int64_t{band->lSync} >= int64_t{width} * 3;
+// Pages the colour test reads: 8-bit RGB (of the layouts in `accept`) whose
+// lines lie in their buffer and are at least as wide as the worker's page.
+bool UsableBand(const tagTVKIMAGEINFO* band, int32_t width, uint32_t accept) {
+    return band != nullptr && band->lpImage != nullptr && TvkImageFits(band, accept) &&
+           band->lWidth >= width;
+}
+
+// One line of a line-sequential RGB page (three planes of `plane` bytes) as
+// interleaved pixels, the form every filter of the colour test reads.
+void InterleaveLine(uint8_t* out, const uint8_t* line, int64_t plane, int32_t width) {
+    const uint8_t* r = line;
+    const uint8_t* g = line + plane;
+    const uint8_t* b = line + 2 * plane;
+    for (int32_t x = 0; x < width; ++x) {
+        out[3 * x] = r[x];
+        out[3 * x + 1] = g[x];
+        out[3 * x + 2] = b[x];
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -153,7 +166,14 @@ public:
     const uint8_t* Next() {
         while (m_count < m_k) {
             if (m_band == nullptr || m_read >= m_band->lHeight) return nullptr;
-            uint8_t* line = m_band->lpImage + static_cast<size_t>(m_read++) * m_band->lSync;
+            uint8_t* line = TvkLinePtr(*m_band, m_read++);
+            if (m_band->ulRGBOrder == 1) {
+                // Planes are interleaved into a ring line of their own, so the
+                // window only ever holds interleaved lines.
+                uint8_t* slot = FreeRingLine();
+                InterleaveLine(slot, line, m_band->lSync, static_cast<int32_t>(m_lineBytes / 3));
+                line = slot;
+            }
             if (!m_primed) {
                 for (int32_t i = 0; i < m_n; ++i) m_window[m_count++] = line;
                 m_primed = true;
@@ -191,6 +211,23 @@ public:
     }
 
 protected:
+    // A ring line no window entry points at; the window holds fewer than
+    // m_k lines whenever a line is read, so one is always free.
+    uint8_t* FreeRingLine() {
+        bool* inUse = m_inUse.get();
+        std::fill(inUse, inUse + m_k, false);
+        const uint8_t* store = m_ringStore.get();
+        const uint8_t* storeEnd = store + m_lineBytes * static_cast<size_t>(m_k);
+        for (int32_t i = 0; i < m_count; ++i) {
+            const uint8_t* p = m_window[i];
+            if (p >= store && p < storeEnd)
+                inUse[static_cast<size_t>(p - store) / m_lineBytes] = true;
+        }
+        for (int32_t r = 0; r < m_k; ++r)
+            if (!inUse[r]) return m_ring[r];
+        return m_ring[0]; // not reached: at most m_k - 1 lines are in use
+    }
+
     // One call a line; a kind with a step for each pixel pair of the middle
     // and the next line passes it to FilterLineWith, where it inlines.
     virtual void FilterLine(uint8_t* out, const uint8_t* prev, uint8_t* next) {
@@ -284,6 +321,13 @@ public:
 
     // Feeds the lines of one band while the copy has room.
     virtual void image(tagTVKIMAGEINFO* band) {
+        if (band->ulRGBOrder == 1) {
+            for (int32_t y = 0; y < band->lHeight && !Full(); ++y) {
+                InterleaveLine(m_planeLine.get(), TvkLinePtr(*band, y), band->lSync, m_w);
+                FeedLine(m_planeLine.get());
+            }
+            return;
+        }
         for (int32_t y = 0; y < band->lHeight && !Full(); ++y)
             FeedLine(band->lpImage + static_cast<size_t>(y) * band->lSync);
     }
@@ -303,7 +347,9 @@ public:
         m_outBuf = NewZeroed<uint8_t>(outBytes);
         m_sum = NewZeroed<uint32_t>(static_cast<size_t>(m_outW) * 3);
         m_cnt = NewZeroed<uint32_t>(static_cast<size_t>(m_outW));
-        if (!m_hTable || !m_vTable || !m_outBuf || !m_sum || !m_cnt) return kDetectColorErrNoMemory;
+        m_planeLine = NewZeroed<uint8_t>(static_cast<size_t>(w) * 3);
+        if (!m_hTable || !m_vTable || !m_outBuf || !m_sum || !m_cnt || !m_planeLine)
+            return kDetectColorErrNoMemory;
         MakeSpreadCountTable(m_hTable.get(), m_outW, w);
         MakeSpreadCountTable(m_vTable.get(), m_outH, h);
         m_runStart = NewZeroed<int32_t>(static_cast<size_t>(m_outW) + 1);
@@ -388,6 +434,7 @@ protected:
     // 32-bit sums: a 16-bit sum would limit one output pixel to 128 source
     // pixels, far fewer than a 600 dpi page brings to a 75 dpi pixel.
     std::unique_ptr<uint32_t[]> m_sum, m_cnt;
+    std::unique_ptr<uint8_t[]> m_planeLine; // a line of planes, interleaved
 };
 
 // Reducer fed through a line store (fringe filter).
@@ -591,7 +638,7 @@ public:
 
     int32_t Feed(tagTVKIMAGEINFO* band) {
         if (!reducer) return kDetectColorErrNoReducer;
-        if (!UsableBand(band, reducer->Width())) return kDetectColorErrBadArgument;
+        if (!UsableBand(band, reducer->Width(), kTvkRgb24Any)) return kDetectColorErrBadArgument;
         reducer->image(band);
         return 0;
     }
@@ -725,7 +772,7 @@ int32_t IsColorImage(tagTVKIMAGEINFO* page, tagDETECT_COLOR_INFO* request) {
 
 int32_t ReviseColorGap(tagTVKIMAGEINFO* page) {
     IpSetLastError(0);
-    if (page == nullptr || !UsableBand(page, page->lWidth) || page->lWidth <= 0 ||
+    if (page == nullptr || !UsableBand(page, page->lWidth, kTvkRgb24) || page->lWidth <= 0 ||
         page->lHeight <= 0)
         return kDetectColorErrNoRequest;
     CTvkResCon2 reducer;

@@ -1,6 +1,7 @@
 // Gray-versus-monochrome test and colour mode detection.
 #include "DetectGray.h"
 #include "DetectGrayFunctions.h"
+#include "ImageCheck.h"
 #include "Luminance.h"
 #include "TvkIpError.h"
 
@@ -150,6 +151,98 @@ uint32_t ExtendWnd(BitImage& img, int reachX, int reachY) {
     return MorphWnd(img, reachX, reachY, false);
 }
 
+void DetectHistgram(const uint32_t* histIn, const PeakSettings& s, uint8_t* ranges) {
+    static constexpr double variance[8] = {1.0, 1.0, 0.6, 0.7, 0.9, 1.0, 1.15, 1.3};
+    const int64_t D = s.divisor != 0 ? s.divisor : 65536;
+    int intensity = s.intensity != 0 ? s.intensity : 2;
+    intensity = std::clamp(intensity, 0, 7);
+    const int B = s.black, W = s.white, G1 = s.gray1, G2 = s.gray2;
+    auto nothing = [&] { std::fill(ranges, ranges + 4, static_cast<uint8_t>(B)); };
+
+    int64_t total = 0;
+    for (int v = 0; v < 256; ++v) total += histIn[v];
+    int64_t coarse[64] = {};
+    const int64_t floor = total / D;
+    for (int v = 0; v < 256; ++v)
+        if (histIn[v] > floor) coarse[v / 4] += histIn[v];
+    GaussianFilter(coarse, 64, variance[intensity]);
+    int64_t b[32];
+    for (int k = 0; k < 32; ++k) {
+        b[k] = coarse[2 * k];
+        if (k > 0) b[k] += coarse[2 * k - 1] >> 1;
+        if (2 * k + 1 <= 61) b[k] += coarse[2 * k + 1] >> 1;
+    }
+    int64_t h[256];
+    for (int v = 0; v < 256; ++v) h[v] = histIn[v];
+    HistgramToWhite(h, 256, W);
+    HistgramToWhite(b, 32, W / 8);
+
+    const int64_t S = total * 8 / D;
+    int peaks = 0;
+    int pos[2] = {31, 31};
+    bool armed = false;
+    auto scan = [&](int from, int to) {
+        for (int k = from; k <= to; ++k) {
+            const int64_t d = b[k] - b[k + 1];
+            if ((d < 0 ? -d : d) < S) continue;
+            if (d < 1) {
+                armed = true;
+            } else if (armed) {
+                if (peaks < 2) pos[peaks] = k;
+                ++peaks;
+                armed = false;
+            }
+        }
+    };
+    const int B8 = B / 8;
+    scan(0, B8 - 1);
+    if (peaks >= 2 || (peaks == 0 && B8 >= 1 && b[B8 - 1] != 0)) return nothing();
+    scan(B8, 30);
+    if (peaks >= 3 || (peaks == 2 && (pos[0] > B8 || armed))) return nothing();
+    if (peaks == 0 || (peaks == 1 && pos[0] == W / 8)) {
+        ranges[0] = 0;
+        ranges[1] = static_cast<uint8_t>(G1);
+        ranges[2] = static_cast<uint8_t>(G2);
+        ranges[3] = 255;
+        return;
+    }
+    const int64_t t = S / 8;
+    struct Range {
+        int lo, hi, peak, windowStart;
+    };
+    auto findRange = [&](int p, int lowerLimit, int upperLimit) {
+        Range r{};
+        const int ws = std::max(8 * p - 4, 0);
+        const int we = std::min(8 * p + 12, 255);
+        r.windowStart = ws;
+        int peak = ws;
+        for (int i = ws; i < we; ++i)
+            if (h[i] > h[peak] + t) peak = i;
+        r.peak = peak;
+        int lo = std::max(peak - 8, 0);
+        while (lo > lowerLimit && h[lo - 1] <= h[lo] + t) --lo;
+        int hi = std::min(peak + 8, 255);
+        while (hi < upperLimit && h[hi + 1] <= h[hi] + t) ++hi;
+        int nlo = lo, nhi = hi;
+        while (nhi - nlo > 32) {
+            if (h[nlo] < h[nhi])
+                ++nlo;
+            else
+                --nhi;
+        }
+        r.lo = h[lo] <= t ? lo : nlo;
+        r.hi = h[hi] <= t ? hi : nhi;
+        return r;
+    };
+    const Range dark = findRange(pos[0], 0, G1);
+    const Range light = findRange(peaks == 2 ? pos[1] : 31, G2, 255);
+    if (dark.peak > G1 || light.windowStart < G2) return nothing();
+    ranges[0] = static_cast<uint8_t>(dark.lo);
+    ranges[1] = static_cast<uint8_t>(std::min(dark.hi, G1));
+    ranges[2] = static_cast<uint8_t>(std::max(light.lo, G2));
+    ranges[3] = static_cast<uint8_t>(light.hi);
+}
+
 } // namespace DetectGray_FunctionSpace
 
 namespace {
@@ -290,98 +383,9 @@ public:
         return true;
     }
 
-    // Peak analysis of the luminance histogram: finds a dark and a light
-    // range (r0..r1, r2..r3); everything between them counts as gray.
     virtual void DetectHistgram(const uint32_t* histIn, uint8_t* ranges) {
-        static constexpr double variance[8] = {1.0, 1.0, 0.6, 0.7, 0.9, 1.0, 1.15, 1.3};
-        const int64_t D = m_divisor != 0 ? m_divisor : 65536;
-        int intensity = m_nIntensity != 0 ? m_nIntensity : 2;
-        intensity = std::clamp(intensity, 0, 7);
-        const int B = m_black, W = m_white, G1 = m_gray1, G2 = m_gray2;
-        auto nothing = [&] { std::fill(ranges, ranges + 4, static_cast<uint8_t>(B)); };
-
-        int64_t total = 0;
-        for (int v = 0; v < 256; ++v) total += histIn[v];
-        int64_t coarse[64] = {};
-        const int64_t floor = total / D;
-        for (int v = 0; v < 256; ++v)
-            if (histIn[v] > floor) coarse[v / 4] += histIn[v];
-        GaussianFilter(coarse, 64, variance[intensity]);
-        int64_t b[32];
-        for (int k = 0; k < 32; ++k) {
-            b[k] = coarse[2 * k];
-            if (k > 0) b[k] += coarse[2 * k - 1] >> 1;
-            if (2 * k + 1 <= 61) b[k] += coarse[2 * k + 1] >> 1;
-        }
-        int64_t h[256];
-        for (int v = 0; v < 256; ++v) h[v] = histIn[v];
-        HistgramToWhite(h, 256, W);
-        HistgramToWhite(b, 32, W / 8);
-
-        const int64_t S = total * 8 / D;
-        int peaks = 0;
-        int pos[2] = {31, 31};
-        bool armed = false;
-        auto scan = [&](int from, int to) {
-            for (int k = from; k <= to; ++k) {
-                const int64_t d = b[k] - b[k + 1];
-                if ((d < 0 ? -d : d) < S) continue;
-                if (d < 1) {
-                    armed = true;
-                } else if (armed) {
-                    if (peaks < 2) pos[peaks] = k;
-                    ++peaks;
-                    armed = false;
-                }
-            }
-        };
-        const int B8 = B / 8;
-        scan(0, B8 - 1);
-        if (peaks >= 2 || (peaks == 0 && B8 >= 1 && b[B8 - 1] != 0)) return nothing();
-        scan(B8, 30);
-        if (peaks >= 3 || (peaks == 2 && (pos[0] > B8 || armed))) return nothing();
-        if (peaks == 0 || (peaks == 1 && pos[0] == W / 8)) {
-            ranges[0] = 0;
-            ranges[1] = static_cast<uint8_t>(G1);
-            ranges[2] = static_cast<uint8_t>(G2);
-            ranges[3] = 255;
-            return;
-        }
-        const int64_t t = S / 8;
-        struct Range {
-            int lo, hi, peak, windowStart;
-        };
-        auto findRange = [&](int p, int lowerLimit, int upperLimit) {
-            Range r{};
-            const int ws = std::max(8 * p - 4, 0);
-            const int we = std::min(8 * p + 12, 255);
-            r.windowStart = ws;
-            int peak = ws;
-            for (int i = ws; i < we; ++i)
-                if (h[i] > h[peak] + t) peak = i;
-            r.peak = peak;
-            int lo = std::max(peak - 8, 0);
-            while (lo > lowerLimit && h[lo - 1] <= h[lo] + t) --lo;
-            int hi = std::min(peak + 8, 255);
-            while (hi < upperLimit && h[hi + 1] <= h[hi] + t) ++hi;
-            int nlo = lo, nhi = hi;
-            while (nhi - nlo > 32) {
-                if (h[nlo] < h[nhi])
-                    ++nlo;
-                else
-                    --nhi;
-            }
-            r.lo = h[lo] <= t ? lo : nlo;
-            r.hi = h[hi] <= t ? hi : nhi;
-            return r;
-        };
-        const Range dark = findRange(pos[0], 0, G1);
-        const Range light = findRange(peaks == 2 ? pos[1] : 31, G2, 255);
-        if (dark.peak > G1 || light.windowStart < G2) return nothing();
-        ranges[0] = static_cast<uint8_t>(dark.lo);
-        ranges[1] = static_cast<uint8_t>(std::min(dark.hi, G1));
-        ranges[2] = static_cast<uint8_t>(std::max(light.lo, G2));
-        ranges[3] = static_cast<uint8_t>(light.hi);
+        DetectGray_FunctionSpace::DetectHistgram(
+            histIn, {m_black, m_white, m_gray1, m_gray2, m_divisor, m_nIntensity}, ranges);
     }
 
     // One bit per pixel, set for luminance outside the dark and light
@@ -465,21 +469,18 @@ private:
     int32_t m_nIntensity = 0;
 };
 
-// The pages the gray test reads: 8-bit gray or RGB with whole lines.
-bool UsableGrayPage(const tagTVKIMAGEINFO* page) {
-    if (page->lBps != 8 || (page->lSpp != 1 && page->lSpp != 3)) return false;
-    if (page->lWidth < 0 || page->lHeight < 0 || page->lSync < 0) return false;
-    const int64_t need = page->lSpp == 3 && page->ulRGBOrder == 0 ? int64_t{page->lWidth} * 3
-                                                                  : int64_t{page->lWidth};
-    return page->lSync >= need;
-}
-
+// The gray test with its argument checks, for IsGrayImage and DetectColorMode
+// alike: a page with pixels, a request of at least the short form, and a page
+// of 8-bit gray or RGB whose lines lie inside its buffer.
 uint32_t RunGrayTest(tagTVKIMAGEINFO* page, tagDETECTGRAYINFO* req) {
-    if (page->lBps * page->lSpp < 8) {
+    if (page == nullptr || page->lpImage == nullptr || req == nullptr ||
+        req->ulSize < kDetectGrayInfoSizeMin)
+        return kIpErrBadArgument;
+    if (int64_t{page->lBps} * page->lSpp < 8) {
         req->bGray = 0;
         return 0;
     }
-    if (!UsableGrayPage(page)) return kIpErrBadArgument;
+    if (!TvkImageFits(page, kTvkGray8 | kTvkRgb24Any)) return kIpErrBadArgument;
     std::unique_ptr<CDetectGray> worker(new (std::nothrow) CDetectGray);
     if (!worker) return kIpErrOutOfMemory;
     worker->SetBinarizeThreshold(req->btBlackLevel);
@@ -508,7 +509,7 @@ uint32_t RunColorMode(tagTVKIMAGEINFO* page, tagDETECTCOLORMODEINFO* req) {
         if (m == 0) return kIpErrBadArgument;
         if (m == kColorModeColor || m == kColorModeGray || m == kColorModeMono) return 0;
         if (m & kColorModeColor) {
-            if (page->lBps * page->lSpp != 24 || req->pColorInfo == nullptr)
+            if (int64_t{page->lBps} * page->lSpp != 24 || req->pColorInfo == nullptr)
                 return kIpErrBadArgument;
             tagDETECT_COLOR_INFO local{};
             std::memcpy(&local, req->pColorInfo,
@@ -561,9 +562,6 @@ uint32_t RunColorMode(tagTVKIMAGEINFO* page, tagDETECTCOLORMODEINFO* req) {
 
 uint32_t IsGrayImage(tagTVKIMAGEINFO* page, tagDETECTGRAYINFO* request) {
     IpSetLastError(0);
-    if (page == nullptr || page->lpImage == nullptr || request == nullptr ||
-        request->ulSize < kDetectGrayInfoSizeMin)
-        return kIpErrBadArgument;
     try {
         return RunGrayTest(page, request);
     } catch (...) {

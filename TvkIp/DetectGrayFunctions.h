@@ -19,4 +19,18 @@ struct BitImage {
 uint32_t CompressWnd(BitImage& img, int reachX, int reachY);
 uint32_t ExtendWnd(BitImage& img, int reachX, int reachY);
 
+// Levels of the peak analysis: black level, white level, the two gray
+// bounds, the peak divisor (0: 65536) and the intensity (0: 2).
+struct PeakSettings {
+    int black, white, gray1, gray2;
+    uint32_t divisor;
+    int intensity;
+};
+
+// Peak analysis of a 256-bin luminance histogram: the dark range
+// ranges[0..1] and the light range ranges[2..3]; everything between them
+// counts as gray. All four bytes are the black level when the histogram has
+// no usable dark and light peak.
+void DetectHistgram(const uint32_t* hist, const PeakSettings& s, uint8_t* ranges);
+
 } // namespace DetectGray_FunctionSpace

@@ -1,6 +1,7 @@
 // True-resolution estimate from the spacing of brightness steps.
 #include "DetectResolution.h"
 
+#include "ImageCheck.h"
 #include "Luminance.h"
 #include "TvkIpError.h"
 
@@ -180,12 +181,12 @@ void CDetectResolution::LineProc(const uint8_t* row) {
 }
 
 int32_t CDetectResolution::Process(const tagTVKIMAGEINFO* band) {
-    if (band == nullptr || band->lpImage == nullptr || band->lHeight < 0) return kDetResMisuse;
+    if (band == nullptr || band->lpImage == nullptr) return kDetResMisuse;
     const int64_t need = int64_t{m_lLeft} + m_lN;
     const int64_t sync = TvkLineStep(*band);
-    const bool colour = band->lBps * band->lSpp == 24;
-    // Every row must hold the examined pixels.
-    if (band->lWidth < need || (!colour && sync < need)) return kDetResMisuse;
+    const bool colour = band->lSpp == 3;
+    // Gray or RGB whose rows lie in the buffer and hold the examined pixels.
+    if (!TvkImageFits(band, kTvkGray8 | kTvkRgb24Any) || band->lWidth < need) return kDetResMisuse;
     if (!colour) {
         for (int64_t y = 0; y < band->lHeight; ++y) {
             LineProc(band->lpImage + y * sync + m_lLeft);
@@ -244,7 +245,8 @@ void CDetectResolution::GetResult(tagDETECT_RESOLUTION_INFO* info) const {
 
 int32_t DetectResolution(tagTVKIMAGEINFO* image, tagDETECT_RESOLUTION_INFO* info) {
     IpSetLastError(0);
-    if (info == nullptr) return kDetResMisuse;
+    // Every command reads the short form of the record.
+    if (info == nullptr || info->ulSize < kDetectResolutionInfoSizeNoMargins) return kDetResMisuse;
     switch (info->ulCommand) {
     case kDetResCreate: {
         if (info->pWorker != nullptr) return kDetResMisuse;

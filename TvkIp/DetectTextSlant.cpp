@@ -5,6 +5,8 @@
 #include "CBFunc.h"
 #include "CImgInfPtr.h"
 #include "ToGrayKernels.h"
+#include "ImageCheck.h"
+#include "Luminance.h"
 #include "TvkIpError.h"
 #include "VectorTarget.h"
 #include "WorkImage.h"
@@ -64,7 +66,7 @@ bool IsBinary(const tagTVKIMAGEINFO& img) {
 
 bool Usable(const tagTVKIMAGEINFO* img) {
     return img != nullptr && img->lpImage != nullptr && img->lWidth > 0 && img->lHeight > 0 &&
-           img->lSync > 0;
+           img->lSync > 0 && TvkImageFits(img, kTvkAnyLayout);
 }
 
 // A working image whose buffer the caller's unique_ptr owns.
@@ -117,7 +119,9 @@ int CGFunc::Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagTOGRAYFUNCINFO*
     m_pDstInfo = dst;
     m_pSrcInfo = src;
     m_pInfo = info;
-    if (dst == nullptr || src == nullptr || dst->lpImage == nullptr || src->lpImage == nullptr) {
+    // Any source whose lines lie in its buffer; 8-bit destination lines.
+    if (dst == nullptr || src == nullptr || dst->lpImage == nullptr || src->lpImage == nullptr ||
+        !TvkImageFits(src, kTvkAnyLayout) || !TvkImageFits(dst, kTvkGray8)) {
         m_pDst = nullptr;
         m_pSrc = nullptr;
         return 0;
@@ -436,10 +440,11 @@ int32_t DetectTextSlant(tagTVKIMAGEINFO* image, tagDETECTTEXTSLANTINFO* info) {
     if (!IsBinary(*image) && bin == nullptr) return kErrInvalidParameter;
 
     try {
-        tagTVKIMAGEINFO work = *image;
+        tagTVKIMAGEINFO work = TvkWholeImage(*image);
         std::unique_ptr<uint8_t[]> binBuf;
         if (!IsBinary(*image)) {
-            const int32_t r = Binarize(work, binBuf, *image, bin);
+            tagTVKIMAGEINFO whole = work;
+            const int32_t r = Binarize(work, binBuf, whole, bin);
             if (r != 0) return r;
         }
 

@@ -1,6 +1,7 @@
 // The older edge filter of the short request record. It needs no object: its
 // state lives in process-wide variables, so one such image at a time.
 #include "EdgeFuncImpl.h"
+#include "ImageCheck.h"
 #include "TvkIpError.h"
 
 #include <array>
@@ -70,14 +71,22 @@ uint8_t* PlaneLine(const tagTVKIMAGEINFO* img, int32_t line, int32_t plane) {
     return EdgeLinePtr(*img, line) + static_cast<int64_t>(plane) * img->lSync + img->lXpos;
 }
 
-// 8-bit gray or line-sequential colour whose lines hold `width` bytes from lXpos.
+// 8-bit gray or line-sequential colour with pixels, whose lines hold `width`
+// bytes from lXpos.
 bool Accepted(const tagTVKIMAGEINFO* img, int32_t width) {
+    if (img->lpImage == nullptr || img->lHeight < 0) return false;
     if (img->lBps != 8 || (img->lSpp != 1 && img->lSpp != 3)) return false;
     if (img->lSpp == 3 && img->ulRGBOrder == 0) return false;
     if (img->lXpos < 0 || img->lYpos < 0 || width < 1) return false;
-    return static_cast<int64_t>(img->lXpos) + width <= img->lSync;
+    // Orders 2 and 3 are planes too (only the first one filtered).
+    tagTVKIMAGEINFO planes = *img;
+    if (planes.lSpp == 3) planes.ulRGBOrder = 1;
+    return static_cast<int64_t>(img->lXpos) + width <= img->lSync &&
+           TvkImageFits(&planes, kTvkGray8 | kTvkRgb24Planar | kTvkFromXpos | kTvkFromYpos);
 }
 
+// A destination without pixels (nothing is written), or one of the source's
+// form. Its line count is an output: the caller gives room for the band.
 bool DstAccepted(const tagTVKIMAGEINFO* dst, const tagTVKIMAGEINFO* src) {
     return dst->lpImage == nullptr || (dst->lSpp == src->lSpp && Accepted(dst, edf_width));
 }

@@ -4,6 +4,7 @@
 
 #include "TvkIpError.h"
 #include "VectorTarget.h"
+#include "ImageCheck.h"
 
 #include <algorithm>
 #include <array>
@@ -358,7 +359,8 @@ bool CEdgeFuncGray::CheckImage(const tagTVKIMAGEINFO* img, int32_t width, bool n
     if (width < 1 ||
         static_cast<int64_t>(img->lSync) < static_cast<int64_t>(width) * BytesPerPixel())
         return false;
-    return !needPixels || img->lpImage != nullptr;
+    return !needPixels ||
+           (img->lpImage != nullptr && TvkImageFits(img, kTvkAnyLayout | kTvkFromYpos));
 }
 
 bool CEdgeFuncGray::AcceptsBand(const tagTVKIMAGEINFO* dst, const tagTVKIMAGEINFO* src,

@@ -2,6 +2,7 @@
 #include "EraseDot.h"
 
 #include "BitPack.h"
+#include "ImageCheck.h"
 #include "TvkIpError.h"
 
 #include <algorithm>
@@ -56,7 +57,8 @@ bool SameGeometry(const tagTVKIMAGEINFO* a, const tagTVKIMAGEINFO* b) {
 bool ValidStripImage(const tagTVKIMAGEINFO* image) {
     return image->lpImage != nullptr && image->lBps == 1 && image->lHeight >= 0 &&
            image->lSync > 0 && int64_t{image->lSync} * 8 >= image->lWidth &&
-           image->tImageSize == static_cast<uint64_t>(int64_t{image->lHeight} * image->lSync);
+           image->tImageSize == static_cast<uint64_t>(int64_t{image->lHeight} * image->lSync) &&
+           TvkImageFits(image, kTvkBits1);
 }
 
 } // namespace
@@ -214,10 +216,18 @@ int32_t CEraseDot::Func(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src) {
 }
 
 int32_t CEraseDot::Func_SliceOfImage(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, int32_t r) {
-    if (!ValidStripImage(dst) || (src != nullptr && !ValidStripImage(src))) return -1;
-    if (src != nullptr && !SameGeometry(dst, src)) return -1;
-    if (m_lLines > 0 && !Matches(dst)) return -1;
-    if (dst->lHeight < r) return -1;
+    if (src != nullptr && !ValidStripImage(src)) return -1;
+    // A strip that delivers nothing is only kept: an empty destination
+    // without a buffer is enough for it, and its lines must not be lost.
+    const bool emptyDst = dst->lpImage == nullptr && dst->lHeight == 0;
+    if (r < 1 && emptyDst) {
+        if (src != nullptr && m_lLines > 0 && !Matches(src)) return -1;
+    } else {
+        if (!ValidStripImage(dst)) return -1;
+        if (src != nullptr && !SameGeometry(dst, src)) return -1;
+        if (m_lLines > 0 && !Matches(dst)) return -1;
+        if (dst->lHeight < r) return -1;
+    }
     if (!PushBack(src)) {
         IpSetLastError(kIpErrNoMemory);
         return -1;

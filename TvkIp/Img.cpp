@@ -1,6 +1,8 @@
 // Raster images of the page-edge detectors.
 #include "Img.h"
 
+#include "ImageCheck.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -499,13 +501,19 @@ bool CColorImg2::black(int32_t x, int32_t y, int32_t threshold) const {
 
 void Convert_TVKIMAGEINFOtoIMGSET(const tagTVKIMAGEINFO* info, CImg::tagIMGSET* set) {
     if (!info || !set) return;
+    // A record whose lines leave its buffer becomes no raster at all, which
+    // every detector refuses with its own code.
+    if (!TvkImageFits(info, kTvkAnyLayout)) {
+        *set = CImg::tagIMGSET{};
+        return;
+    }
     set->pImg = info->lpImage;
     set->width = info->lWidth;
     set->height = info->lHeight;
     set->sync = info->lSync;
     set->xdpi = info->lXResolution;
     set->ydpi = info->lYResolution;
-    set->bpp = info->lBps * info->lSpp;
+    set->bpp = Clamp32(int64_t{info->lBps} * info->lSpp);
     if (info->ulRGBOrder == 1) {
         // The record's line size counts one plane; the raster's all of them.
         set->pixelorder = 1;

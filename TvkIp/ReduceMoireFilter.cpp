@@ -1,6 +1,7 @@
 // Moire reduction: symmetric low-pass masks applied only at the pixels and
 // lines that a resolution reduction keeps.
 #include "ReduceMoireFilter.h"
+#include "ImageCheck.h"
 #include "ReduceMoireKernels.h"
 #include "SpreadCountTable.h"
 #include "TvkIpError.h"
@@ -245,7 +246,8 @@ bool UsableImage(const tagTVKIMAGEINFO* img) {
     if (img == nullptr || img->lpImage == nullptr || img->lBps != 8) return false;
     if (img->lSpp != 1 && (img->lSpp != 3 || img->ulRGBOrder != 0)) return false;
     if (img->lWidth <= 0 || img->lHeight < 0) return false;
-    return int64_t{img->lSync} >= int64_t{img->lWidth} * img->lSpp;
+    return int64_t{img->lSync} >= int64_t{img->lWidth} * img->lSpp &&
+           TvkImageFits(img, kTvkGray8 | kTvkRgb24);
 }
 
 // The spread table of an axis of `in` pixels or lines reduced to `out`.

@@ -1,6 +1,7 @@
 // Shadow removal: finds per column where the image darkens into a shadow and
 // where the document resumes, repairs these lines and repaints the band.
 #include "RemoveShadow.h"
+#include "ImageCheck.h"
 #include "TvkIpError.h"
 
 #include <algorithm>
@@ -481,7 +482,8 @@ bool UsableImage(const tagTVKIMAGEINFO* img) {
     if (img == nullptr || img->lpImage == nullptr || img->lBps != 8) return false;
     if (img->lSpp != 1 && (img->lSpp != 3 || img->ulRGBOrder != 0)) return false;
     if (img->lWidth <= 0 || img->lHeight <= 0) return false;
-    return int64_t{img->lSync} >= int64_t{img->lWidth} * img->lSpp;
+    return int64_t{img->lSync} >= int64_t{img->lWidth} * img->lSpp &&
+           TvkImageFits(img, kTvkGray8 | kTvkRgb24);
 }
 
 } // namespace

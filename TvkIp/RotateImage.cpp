@@ -4,6 +4,7 @@
 #include "RotateImage.h"
 
 #include "DetectTextSlant.h"
+#include "ImageCheck.h"
 #include "TvkIpError.h"
 #include "WorkImage.h"
 
@@ -38,7 +39,7 @@ int32_t EdgeLength(const Tvk::tagPOINT& a, const Tvk::tagPOINT& b) {
 }
 
 int32_t SourceBits(const tagTVKIMAGEINFO& img) {
-    return img.lBps * img.lSpp;
+    return Clamp32(int64_t{img.lBps} * img.lSpp);
 }
 
 // Bilinear sample of one pixel: ((p00 (1 - fx) + p01 fx) (1 - fy) + (p10 (1 - fx) + p11 fx) fy)
@@ -259,6 +260,18 @@ void PerPixel(uint8_t* out, const uint8_t* const* rows, int64_t x, int64_t y, in
     }
 }
 
+// A bilinear sample exactly on the last source column: the column after it
+// has weight 0 and is not read. Same integers as SamplePixel.
+void SampleLastColumn(uint8_t* out, const uint8_t* r0, const uint8_t* r1, int32_t spp, int64_t x,
+                      int64_t y) {
+    const int64_t c = (x >> kRotateShift) * spp;
+    const uint32_t fy = static_cast<uint32_t>(y & (kRotateOne - 1));
+    const uint32_t gy = kRotateOne - fy;
+    for (int32_t s = 0; s < spp; ++s) {
+        out[s] = static_cast<uint8_t>((r0[c + s] * gy + r1[c + s] * fy) >> kRotateShift);
+    }
+}
+
 uint32_t g_debugFlag = 0;
 
 } // namespace
@@ -448,7 +461,8 @@ void CRotateImage::Fill(tagTVKIMAGEINFO& dst) const {
 
 uint32_t CRotateImage::Process(tagTVKIMAGEINFO* src, tagTVKIMAGEINFO* dst, tagROTATEINFO* info) {
     if (src == nullptr || dst == nullptr || info == nullptr || src->lpImage == nullptr ||
-        dst->lpImage == nullptr) {
+        dst->lpImage == nullptr || !TvkImageFits(src, kTvkGray8 | kTvkRgb24) ||
+        !TvkImageFits(dst, kTvkGray8 | kTvkRgb24)) {
         return kIpErrBadArgument;
     }
     // Both images have the request's depth; colour is pixel-interleaved.
@@ -559,10 +573,11 @@ CRotateImage::Run CRotateImage::Clip(Point64 start, int32_t width, bool bounded,
     const int64_t cy = m_lSin;
     int64_t lo = 0;
     int64_t hi = int64_t{width} - 1;
-    // Columns: the bilinear sample also reads the next column.
+    // Columns: positions up to the last column's own, (W - 1) x 4096, for
+    // both samplings (a bilinear sample there does not read the next one).
     if (sx < 0) lo = std::max(lo, CeilDiv(-sx, cx));
-    const int64_t xLimit = (int64_t{m_lSrcWidth} - (m_bNearest ? 0 : 1)) * kRotateOne;
-    hi = std::min(hi, FloorDiv(xLimit - 1 - sx, cx));
+    const int64_t xLast = (int64_t{m_lSrcWidth} - 1) * kRotateOne;
+    hi = std::min(hi, FloorDiv(xLast - sx, cx));
     // Rows: from the window's first row, and below the limit when bounded.
     const int64_t yMin = m_lTopRow * kRotateOne;
     if (cy > 0) {
@@ -598,7 +613,16 @@ int64_t CRotateImage::DrawPending(tagTVKIMAGEINFO& dst, int64_t produced, int64_
             const int64_t x = start.x + run.first * m_lCos;
             const int64_t y = sy + run.first * m_lSin - m_lTopRow * kRotateOne;
             uint8_t* out = dst.lpImage + (produced + n) * dst.lSync + run.first * m_lSpp;
-            const int64_t count = run.last - run.first + 1;
+            int64_t count = run.last - run.first + 1;
+            const int64_t xEnd = x + (count - 1) * m_lCos;
+            if (!m_bNearest && xEnd == (int64_t{m_lSrcWidth} - 1) * kRotateOne) {
+                // The run's last pixel lies exactly on the last column.
+                const int64_t yEnd = y + (count - 1) * m_lSin;
+                const int64_t r = yEnd >> kRotateShift;
+                --count;
+                SampleLastColumn(out + count * m_lSpp, m_ppLine[r], m_ppLine[r + 1], m_lSpp, xEnd,
+                                 yEnd);
+            }
             if (m_bNearest) {
                 DrawNearest(out, m_ppLine, m_lSpp, x, y, m_lCos, m_lSin, count, m_lKeepLine);
             } else if (runWise) {
@@ -807,7 +831,8 @@ void ROTATEIMAGE_COMMON_FUNCTION::CordinateToDetectTextImage(tagROTATEINFO& info
 uint32_t ROTATEIMAGE_COMMON_FUNCTION::DetectTextSlant_for_RotateImage(tagTVKIMAGEINFO* src,
                                                                       tagROTATEINFO* info) {
     if (src == nullptr || src->lpImage == nullptr || info == nullptr ||
-        info->size < kRotateInfoTextSlantSize || info->textSlant == nullptr) {
+        info->size < kRotateInfoTextSlantSize || info->textSlant == nullptr ||
+        !TvkImageFits(src, kTvkAnyLayout)) {
         return kIpErrBadArgument;
     }
     struct Owned {
@@ -933,7 +958,8 @@ uint32_t ReleaseRotateImageHandle(tagROTATEINFO* info) {
 
 uint32_t RotateImage(tagTVKIMAGEINFO* src, tagTVKIMAGEINFO* dst, tagROTATEINFO* info) {
     IpSetLastError(0);
-    if (src == nullptr || info == nullptr) return kIpErrBadArgument;
+    if (src == nullptr || info == nullptr || info->size < kRotateInfoMinSize)
+        return kIpErrBadArgument;
     const int32_t bits = SourceBits(*src);
     if (bits != 8 && bits != 24) return kIpErrBadArgument;
     if (info->handle == nullptr) return WholePageWithTextSlant(src, dst, info);
@@ -943,7 +969,8 @@ uint32_t RotateImage(tagTVKIMAGEINFO* src, tagTVKIMAGEINFO* dst, tagROTATEINFO* 
 
 uint32_t RotateImagePage(tagTVKIMAGEINFO* src, tagTVKIMAGEINFO* dst, tagROTATEINFO* info) {
     IpSetLastError(0);
-    if (info == nullptr || info->last == 0) return kIpErrBadArgument;
+    if (info == nullptr || info->size < kRotateInfoMinSize || info->last == 0)
+        return kIpErrBadArgument;
     if (src == nullptr || dst == nullptr) return kIpErrBadArgument;
     const int32_t bits = SourceBits(*src);
     if (bits != 8 && bits != 24) return kIpErrBadArgument;
@@ -957,7 +984,8 @@ uint32_t RotateImagePage(tagTVKIMAGEINFO* src, tagTVKIMAGEINFO* dst, tagROTATEIN
 uint32_t RotateImagePageAndDetectTextSlant(tagTVKIMAGEINFO* src, tagTVKIMAGEINFO* dst,
                                            tagROTATEINFO* info) {
     IpSetLastError(0);
-    if (src == nullptr || info == nullptr) return kIpErrBadArgument;
+    if (src == nullptr || info == nullptr || info->size < kRotateInfoMinSize)
+        return kIpErrBadArgument;
     return WholePageWithTextSlant(src, dst, info);
 }
 

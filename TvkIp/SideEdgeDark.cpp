@@ -115,8 +115,8 @@ uint32_t CDetectSlantAndSize_SideEdge::Initialize(const tagTVKIMAGEINFO* image,
     m_option = tagOPTION{};
     std::memcpy(&m_option, option, std::min<uint32_t>(option->ulSize, kKeptOptionSize));
     m_option.ulSize = kKeptOptionSize;
-    if (image->lBps != 8 || image->lBps * image->lSpp < 8 || image->lWidth < 1 ||
-        image->lXResolution < 1 || image->lYResolution < 1)
+    if (image->lBps != 8 || image->lSpp < 1 || image->lWidth < 1 || image->lXResolution < 1 ||
+        image->lYResolution < 1)
         return kIpErrBadArgument;
     m_lWidth = image->lWidth;
     m_lSpp = image->lSpp;
@@ -177,17 +177,27 @@ uint32_t CDetectSlantAndSize_SideEdge::AddAllocate() {
     return 0;
 }
 
-uint32_t CDetectSlantAndSize_SideEdge::Line(const uint8_t* p, int32_t width) {
+uint32_t CDetectSlantAndSize_SideEdge::BeginLine(const uint8_t* p, int32_t width) {
     if (!p || width != m_lWidth) return kIpErrBadArgument;
-    const uint32_t rc = AddAllocate();
-    if (rc != 0) return rc;
+    return AddAllocate();
+}
+
+uint32_t CDetectSlantAndSize_SideEdge::ColorLine(const uint8_t* p, int32_t width) {
+    if (const uint32_t rc = BeginLine(p, width); rc != 0) return rc;
+    GrayLine(p + 1, 3);
+    ++m_lLine;
+    return 0;
+}
+
+uint32_t CDetectSlantAndSize_SideEdge::Line(const uint8_t* p, int32_t width) {
+    if (const uint32_t rc = BeginLine(p, width); rc != 0) return rc;
     if (m_lSpp == 3) {
         if (m_ulOrder != 0)
             ColorLine2(p, p + m_lPlane, p + 2 * int64_t{m_lPlane}, 1);
         else
             ColorLine2(p, p + 1, p + 2, 3);
     } else if (m_lSpp == 1) {
-        GrayLine(p);
+        GrayLine(p, 1);
     } else {
         return kIpErrBadArgument;
     }
@@ -202,11 +212,11 @@ void CDetectSlantAndSize_SideEdge::StoreLine(int32_t left, int32_t right) {
     m_pRight[b][i] = right;
 }
 
-void CDetectSlantAndSize_SideEdge::GrayLine(const uint8_t* p) {
+void CDetectSlantAndSize_SideEdge::GrayLine(const uint8_t* p, int32_t step) {
     const int32_t m = m_lMargin, w = m_lWidth - 2 * m, level = m_option.lLevel;
     int32_t c = 0, stop = -1;
     for (int32_t x = 0; x < w; ++x) {
-        const bool paper = p[x] > level;
+        const bool paper = p[int64_t{x} * step] > level;
         if (paper && c > m_lRun) {
             stop = x;
             break;
@@ -221,7 +231,7 @@ void CDetectSlantAndSize_SideEdge::GrayLine(const uint8_t* p) {
     int32_t right = -1;
     c = 0;
     for (int32_t x = w - 1; x > stop; --x) {
-        const bool paper = p[x] > level;
+        const bool paper = p[int64_t{x} * step] > level;
         if (paper && c > m_lRun) {
             right = m + x + c;
             break;
@@ -232,7 +242,7 @@ void CDetectSlantAndSize_SideEdge::GrayLine(const uint8_t* p) {
         StoreLine(left, right);
     else
         StoreLine(-1, -1);
-    ColumnPass(p, 1, nullptr, nullptr);
+    ColumnPass(p, step, nullptr, nullptr);
 }
 
 void CDetectSlantAndSize_SideEdge::ColorLine2(const uint8_t* r, const uint8_t* g, const uint8_t* b,
@@ -326,7 +336,7 @@ uint32_t CDetectSlantAndSize_SideEdge::CalcCore() {
     CalcRect();
     if (slant != 0) {
         m_slant = {1, 0};
-        CornersFromRect();
+        SetFourPointFromRect();
         return 0;
     }
     CalcFourPoint();
@@ -414,7 +424,7 @@ void CDetectSlantAndSize_SideEdge::CalcRect() {
     m_rect = {left, bottom, right, top};
 }
 
-void CDetectSlantAndSize_SideEdge::CornersFromRect() {
+void CDetectSlantAndSize_SideEdge::SetFourPointFromRect() {
     m_pt[0] = {m_rect.left, m_rect.bottom};
     m_pt[1] = {m_rect.right, m_rect.bottom};
     m_pt[2] = {m_rect.right, m_rect.top};
@@ -434,7 +444,7 @@ void CDetectSlantAndSize_SideEdge::CalcFourPoint() {
         b = {static_cast<int32_t>(int64_t{-y} * m_lXRes / m_lYRes), x};
     }
     if (x == 0 || y == 0 || a.x == 0 || a.y == 0 || b.x == 0 || b.y == 0) {
-        CornersFromRect();
+        SetFourPointFromRect();
         return;
     }
     Tvk::tagRECT r = m_rect;
@@ -462,7 +472,7 @@ void CDetectSlantAndSize_SideEdge::CalcFourPoint() {
         if (m_bottom[xx] != -1) highSide(xx, m_bottom[xx]);
     }
     if (a0 > a1 || b0 > b1) {
-        CornersFromRect();
+        SetFourPointFromRect();
         return;
     }
     auto at = [&](int64_t e, int64_t f) {

@@ -4,6 +4,7 @@
 
 #include "CHist.h"
 #include "CImgInfPtr.h"
+#include "ImageCheck.h"
 #include "TvkIpError.h"
 #include "waku.h"
 #include "CBFunc.h"
@@ -449,6 +450,15 @@ int32_t IsBlankPageEx2(tagTVKIMAGEINFO* image, tagISBLANKINFO* info) {
         IpSetLastError(kIpErrNoMemory);
         return 0;
     }
+    // 1-bit lines are counted from lXpos; gray and colour pages are
+    // binarised whole. Other depths are not read at all.
+    const int64_t bits = int64_t{image->lBps} * image->lSpp;
+    const bool readable = bits == 1 || bits == 8 || bits == 24;
+    if (readable && !TvkImageFits(image, kTvkBits1 | kTvkGray8 | kTvkRgb24Any |
+                                             (bits == 1 ? kTvkFromXpos : 0))) {
+        IpSetLastError(kIpErrBadArgument);
+        return 0;
+    }
     try {
         tagISBLANKINFO r{};
         const uint32_t size = info->ulSize;
@@ -488,7 +498,6 @@ int32_t IsBlankPageEx2(tagTVKIMAGEINFO* image, tagISBLANKINFO* info) {
         }
 
         int result = 0;
-        const int32_t bits = image->lBps * image->lSpp;
         if (bits == 8 || bits == 24) {
             if (!IsBlankPageEx2GrayScale(image, &r, &result)) {
                 IpSetLastError(kIpErrNoMemory);

@@ -3,6 +3,7 @@
 // flagged; flagged pixels and their vertical neighbours are turned gray.
 // Lines pass through a 16-line ring, so output lags input by 13 lines.
 #include "colorgaptable.h"
+#include "ImageCheck.h"
 #include "LiveObjects.h"
 #include "TvkIpError.h"
 
@@ -451,7 +452,8 @@ void DestroyWorker(COLORGAPINFO* info) {
 bool IsRgb24(const tagTVKIMAGEINFO* img, int32_t width) {
     return img->lBps == 8 && img->lSpp == 3 && img->ulRGBOrder == 0 && img->lYpos >= 0 &&
            img->lHeight >= 0 && width >= 1 &&
-           static_cast<int64_t>(img->lSync) >= static_cast<int64_t>(width) * 3;
+           static_cast<int64_t>(img->lSync) >= static_cast<int64_t>(width) * 3 &&
+           (img->lpImage == nullptr || TvkImageFits(img, kTvkRgb24 | kTvkFromYpos));
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "CBFunc.h"
 #include "CHist.h"
 #include "CImgInfPtr.h"
+#include "ImageCheck.h"
 #include "TvkIpError.h"
 #include "isblank.h"
 
@@ -97,9 +98,10 @@ int32_t ReadSlice(const tagDETWAKUINFO* info) {
     return info->ulSize >= kDetWakuInfoSize ? info->lSlice : 0;
 }
 
+// Every line of these exports is read from lXpos.
 bool Usable(const tagTVKIMAGEINFO* image) {
-    return image != nullptr && image->lpImage != nullptr && image->lWidth >= 0 &&
-           image->lHeight >= 0;
+    return image != nullptr && image->lpImage != nullptr &&
+           TvkImageFits(image, kTvkAnyLayout | kTvkFromXpos);
 }
 
 // Work pairs for rows of n pixels.
@@ -279,7 +281,8 @@ bool BinarizeDarkSet(CImageInfo& dst, const CImageInfo& src, int autoLevel, int3
     } else {
         return true;
     }
-    const int32_t rc = BinalizeRectEx(dst.Info(), src.Info(), &req);
+    tagTVKIMAGEINFO whole = TvkWholeImage(*src.Info());
+    const int32_t rc = BinalizeRectEx(dst.Info(), &whole, &req);
     ReleaseBinalizeHandle(&req);
     return rc == 0;
 }
@@ -1048,7 +1051,7 @@ int32_t ImageMask(tagTVKIMAGEINFO* image, tagDETOUTLINEINFO* info) {
         IpSetLastError(kErrArgument);
         return -1;
     }
-    const int32_t bits = image->lBps * image->lSpp;
+    const int64_t bits = int64_t{image->lBps} * image->lSpp;
     if (bits != 1 && bits != 8 && bits != 24) {
         IpSetLastError(kErrArgument);
         return -1;

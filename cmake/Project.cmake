@@ -25,3 +25,61 @@ function(kd_add_gtests dir)
                              PROPERTIES ENVIRONMENT "KD_TEST_TMP=${CMAKE_CURRENT_BINARY_DIR}")
     endforeach()
 endfunction()
+
+# The fuzzing configuration (KD_FUZZ, clang only) builds nothing but the
+# libFuzzer harnesses: the library code is instrumented for coverage and
+# checked by ASan and UBSan, tests and benchmarks are left out, so GoogleTest
+# and Google Benchmark are not needed. Warnings never fail this build: clang
+# warns where gcc does not, and the gcc builds are the ones kept -Werror clean.
+if(KD_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+        message(FATAL_ERROR "KD_FUZZ needs clang (configure with CC=clang CXX=clang++)")
+    endif()
+    set(KD_BUILD_TESTS OFF)
+    set(KD_BUILD_BENCH OFF)
+    # gcc evaluates the library's larger constexpr tables; clang needs a
+    # higher step limit for them.
+    add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all
+                        -fno-omit-frame-pointer -Wno-error -Wno-unknown-warning-option
+                        -fconstexpr-steps=100000000)
+    add_link_options(-fsanitize=address,undefined -fno-sanitize-recover=all)
+    # One line per harness for the runner in tools/setup.sh:
+    # name <TAB> program <TAB> seed corpus folder <TAB> dictionary (or empty).
+    set(KD_FUZZ_MANIFEST "${CMAKE_BINARY_DIR}/fuzzers.tsv")
+    file(WRITE "${KD_FUZZ_MANIFEST}" "")
+endif()
+
+# kd_add_fuzzers(<folder> LIBS <libs...>)
+# Every <folder>/*_fuzz.cpp (defining LLVMFuzzerTestOneInput) becomes a
+# libFuzzer program in <build>/fuzzers/, attached to the target kd_fuzzers.
+# Its seed corpus is <folder>/corpus/<name>/, its optional dictionary
+# <folder>/<name>.dict, where <name> is the file name without "_fuzz.cpp".
+# Outside the fuzzing configuration it does nothing, so folders may call it
+# unconditionally (guarded by if(COMMAND kd_add_fuzzers)).
+function(kd_add_fuzzers dir)
+    if(NOT KD_FUZZ)
+        return()
+    endif()
+    cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+    if(NOT TARGET kd_fuzzers)
+        add_custom_target(kd_fuzzers)
+    endif()
+    file(GLOB fuzz_sources CONFIGURE_DEPENDS "${dir}/*_fuzz.cpp")
+    foreach(src IN LISTS fuzz_sources)
+        get_filename_component(file_name "${src}" NAME)
+        string(REGEX REPLACE "_fuzz\\.cpp$" "" name "${file_name}")
+        set(target "${name}_fuzz")
+        add_executable(${target} "${src}")
+        target_link_libraries(${target} PRIVATE ${ARG_LIBS})
+        target_link_options(${target} PRIVATE -fsanitize=fuzzer)
+        set_target_properties(${target} PROPERTIES
+            RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/fuzzers")
+        add_dependencies(kd_fuzzers ${target})
+        set(dict "")
+        if(EXISTS "${dir}/${name}.dict")
+            set(dict "${dir}/${name}.dict")
+        endif()
+        file(APPEND "${KD_FUZZ_MANIFEST}"
+             "${name}\t${CMAKE_BINARY_DIR}/fuzzers/${target}\t${dir}/corpus/${name}\t${dict}\n")
+    endforeach()
+endfunction()

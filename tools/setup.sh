@@ -7,6 +7,8 @@
 #   tools/setup.sh test-asan     build with ASan+UBSan and run the test suite
 #   tools/setup.sh run           build and run the main job
 #   tools/setup.sh build [asan]  only build
+#   tools/setup.sh fuzz          build the libFuzzer harnesses with clang and
+#                                run each briefly on its seed corpus
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -21,6 +23,7 @@ packages=(
     libhpdf-dev qpdf
     qt6-base-dev
     libtesseract-dev libleptonica-dev tesseract-ocr-osd
+    clang libclang-rt-14-dev
 )
 
 install_deps() {
@@ -63,6 +66,51 @@ run_tests() {
     ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600
 }
 
+# The fuzzing configuration: clang, every harness registered with
+# kd_add_fuzzers, nothing else.
+build_fuzzers() {
+    local extra=()
+    if command -v ccache >/dev/null 2>&1; then
+        extra+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    fi
+    CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DKD_FUZZ=ON -DKD_BUILD_TESTS=OFF -DKD_BUILD_BENCH=OFF "${extra[@]}" >/dev/null
+    if grep -q . build/fuzz/fuzzers.tsv; then
+        cmake --build build/fuzz --target kd_fuzzers -j "$jobs"
+    fi
+}
+
+# Runs every harness on a scratch copy of its seed corpus for an equal share
+# of KD_FUZZ_SECONDS (default 150 for all of them); any finding fails the
+# step and leaves its input in build/fuzz/findings/.
+run_fuzzers() {
+    local manifest=build/fuzz/fuzzers.tsv total count each name prog corpus dict
+    count=$(grep -c . "$manifest" || true)
+    if [ "$count" -eq 0 ]; then echo "fuzz: no harness registered"; return 0; fi
+    total=${KD_FUZZ_SECONDS:-150}
+    each=$((total / count)); [ "$each" -lt 3 ] && each=3
+    rm -rf build/fuzz/findings; mkdir -p build/fuzz/findings
+    export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+    export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+    while IFS=$'\t' read -r name prog corpus dict; do
+        [ -n "$name" ] || continue
+        local scratch=build/fuzz/scratch/$name flags dirs
+        rm -rf "$scratch"; mkdir -p "$scratch"
+        flags=(-max_total_time="$each" -timeout=20 -rss_limit_mb=2048 -print_final_stats=1
+               -artifact_prefix="build/fuzz/findings/$name-")
+        [ -n "$dict" ] && flags+=("-dict=$dict")
+        # New inputs go to the scratch folder (the first); the seeds are only read.
+        dirs=("$scratch"); [ -d "$corpus" ] && dirs+=("$corpus")
+        echo "fuzz: $name for ${each}s"
+        if ! "$prog" "${flags[@]}" "${dirs[@]}" </dev/null >"build/fuzz/$name.log" 2>&1; then
+            tail -n 60 "build/fuzz/$name.log" >&2
+            echo "fuzz: $name found a fault (input in build/fuzz/findings/)" >&2
+            return 1
+        fi
+        grep -E '^stat::number_of_executed_units' "build/fuzz/$name.log" || true
+    done <"$manifest"
+}
+
 cmd=${1:-test}
 install_deps
 case "$cmd" in
@@ -70,10 +118,11 @@ case "$cmd" in
     build) configure_and_build "${2:-release}" ;;
     test) configure_and_build release; run_tests build/release ;;
     test-asan) configure_and_build asan; run_tests build/asan ;;
+    fuzz) build_fuzzers; run_fuzzers ;;
     run)
         configure_and_build release
         shift || true
         exec build/release/bench/page_bench "$@"
         ;;
-    *) echo "usage: $0 {test|test-asan|run|build [release|asan]|deps}" >&2; exit 2 ;;
+    *) echo "usage: $0 {test|test-asan|fuzz|run|build [release|asan]|deps}" >&2; exit 2 ;;
 esac

@@ -44,9 +44,12 @@ struct tagROTATEINFO {
 // A handle needs the whole record; the text-slant paths need it up to the
 // text-slant pointer.
 inline constexpr uint32_t kRotateInfoSize = sizeof(tagROTATEINFO);
+// The shortest record the rotation exports read: through `last`.
+inline constexpr uint32_t kRotateInfoMinSize = offsetof(tagROTATEINFO, last) + sizeof(int32_t);
 inline constexpr uint32_t kRotateInfoTextSlantSize =
     offsetof(tagROTATEINFO, textSlant) + sizeof(tagDETECTTEXTSLANTINFO*);
 static_assert(kRotateInfoTextSlantSize < kRotateInfoSize);
+static_assert(kRotateInfoMinSize < kRotateInfoTextSlantSize);
 
 inline constexpr uint32_t kRotateSlantDetect = 1;
 inline constexpr uint32_t kRotateSlantUseAngle = 2;

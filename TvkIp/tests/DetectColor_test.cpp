@@ -193,6 +193,42 @@ TEST(IsColorImage, BandsGiveTheWholePageVerdict) {
     }
 }
 
+TEST(IsColorImage, PlanarPagesGiveTheInterleavedVerdict) {
+    // Fringes along dark bars, a colour block and a photo background, with
+    // padded planes (498 is not a whole number of 32-bit words).
+    TestImage page = kdtest::PhotoPage(498, 700, 3, 0, 7);
+    for (int32_t y = 100; y < 700; y += 37) {
+        FillRect(page, 30, y, 470, y + 1, 0x0000FF);
+        FillRect(page, 30, y + 1, 470, y + 4, 0x000000);
+    }
+    FillRect(page, 50, 300, 200, 500, 0x3050E0);
+    TestImage planar(498, 700, 8, 3, 1);
+    ASSERT_GT(planar.sync(), 498);
+    for (int32_t y = 0; y < 700; ++y)
+        for (int32_t x = 0; x < 498; ++x) planar.set(x, y, page.get(x, y));
+    for (int32_t yres : {300, 200}) { // below 300 dpi the halftone filter runs too
+        page.info()->lYResolution = planar.info()->lYResolution = yres;
+        for (uint32_t options : {0u, kDetectColorOptFringeFilter,
+                                 kDetectColorOptFringeFilter | kDetectColorOptComplementary}) {
+            TestImage interleaved = page;
+            tagDETECT_COLOR_INFO ri = Request(interleaved);
+            ri.ulOptions = options;
+            ASSERT_EQ(RunWhole(interleaved, ri), 0);
+            ASSERT_GT(ri.lColorLineCount, 0);
+            for (int32_t bandLines : {0, 5, 64}) {
+                TestImage planes = planar;
+                tagDETECT_COLOR_INFO rp = Request(planes);
+                rp.ulOptions = options;
+                ASSERT_EQ(bandLines == 0 ? RunWhole(planes, rp) : RunBands(planes, rp, bandLines),
+                          0);
+                EXPECT_EQ(rp.lColorLineCount, ri.lColorLineCount)
+                    << "yres " << yres << " options " << options << " band " << bandLines;
+                EXPECT_EQ(rp.bColor, ri.bColor);
+            }
+        }
+    }
+}
+
 TEST(IsColorImage, CommandErrors) {
     TestImage page = TestImage::Color(64, 64, 0, 255);
     EXPECT_EQ(IsColorImage(page.info(), nullptr), kDetectColorErrNoRequest);

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <initializer_list>
 #include <vector>
 
 using kdtest::TestImage;
@@ -248,4 +250,44 @@ TEST(DetectGrayFunctions, OpeningMatchesAPlainCyclicModel) {
     std::vector<uint8_t> one(4, 0xFF);
     BitImage b{one.data(), 4, 1};
     EXPECT_EQ(DetectGray_FunctionSpace::CompressWnd(b, 8, 2), kIpErrBadArgument);
+}
+
+TEST(DetectGrayFunctions, PeakAnalysisOfConstructedHistograms) {
+    using DetectGray_FunctionSpace::DetectHistgram;
+    // Black level 64, white 224, gray bounds 48 and 200.
+    const DetectGray_FunctionSpace::PeakSettings s{64, 224, 48, 200, 65536, 2};
+    struct Case {
+        const char* what;
+        std::vector<uint32_t> hist;
+        std::array<uint8_t, 4> ranges;
+    };
+    const auto spikes = [](std::initializer_list<int> at, uint32_t n, uint32_t floor = 0,
+                           int floorTo = -1) {
+        std::vector<uint32_t> h(256, 0);
+        for (int v = 0; v <= floorTo; ++v) h[v] = floor;
+        for (int v : at) h[v] += n;
+        return h;
+    };
+    std::vector<uint32_t> comb(256, 0);
+    for (int v = 8; v < 256; v += 16) comb[v] = 204800;
+    const Case cases[] = {
+        // No peak anywhere: the whole dark and light ranges.
+        {"empty", std::vector<uint32_t>(256, 0), {0, 48, 200, 255}},
+        // Content below the black level without a peak: nothing found.
+        {"flat", std::vector<uint32_t>(256, 1000), {64, 64, 64, 64}},
+        // Peaks at every intensity: nothing found.
+        {"many peaks", comb, {64, 64, 64, 64}},
+        // A dark and a light peak on empty ground: each range runs out to its limits.
+        {"two peaks", spikes({16, 216}, 204800), {0, 48, 200, 255}},
+        // The dark peak on a plateau reaching past the first gray bound: the
+        // range is narrowed to 32 bins from its lower end.
+        {"dark plateau", spikes({16, 216}, 204800, 1000, 63), {0, 32, 200, 255}},
+        // A dark peak above the first gray bound is no dark range.
+        {"dark peak too light", spikes({56, 216}, 204800), {64, 64, 64, 64}},
+    };
+    for (const Case& c : cases) {
+        std::array<uint8_t, 4> got{};
+        DetectHistgram(c.hist.data(), s, got.data());
+        EXPECT_EQ(got, c.ranges) << c.what;
+    }
 }

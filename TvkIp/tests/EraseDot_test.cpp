@@ -156,6 +156,32 @@ TEST(EraseDot, HeldBackLineCounts) {
     EXPECT_EQ(EraseDot(rest.info(), rest.info(), nullptr), -1);
 }
 
+TEST(EraseDot, EmptyDestinationKeepsAStripThatDeliversNothing) {
+    TestImage first = RandomBinary(24, 3, 1, 10);
+    TestImage second = RandomBinary(24, 3, 2, 10);
+    TestImage whole = RandomBinary(24, 6, 1, 10);
+    std::copy(first.bytes().begin(), first.bytes().end(), whole.bytes().begin());
+    std::copy(second.bytes().begin(), second.bytes().end(),
+              whole.bytes().begin() + static_cast<ptrdiff_t>(first.bytes().size()));
+    tagERASEDOTINFO r = Record();
+    ASSERT_EQ(EraseDotStart(nullptr, first.info(), &r), 0);
+    tagTVKIMAGEINFO none{}; // nothing to deliver: no lines, no buffer
+    none.size = kTvkImageInfoSize;
+    none.lWidth = 24;
+    none.lSync = first.sync();
+    none.lBps = none.lSpp = 1;
+    EXPECT_EQ(EraseDotStart(&none, first.info(), &r), 0);
+    // Every line of both strips comes out at the end.
+    EXPECT_EQ(EraseDotEnd(nullptr, second.info(), &r), 6);
+    TestImage out = TestImage::Binary(24, 6);
+    EXPECT_EQ(EraseDotEnd(out.info(), second.info(), &r), 6);
+    EXPECT_EQ(out.bytes(), Erased(whole).bytes());
+    // An empty destination still cannot take lines that are due.
+    TestImage big = RandomBinary(24, 10, 3, 10);
+    EXPECT_EQ(EraseDotStart(&none, big.info(), &r), -1);
+    ReleaseEraseDotHandle(&r);
+}
+
 TEST(EraseDot, StripsGiveTheWholeImageResult) {
     for (uint32_t seed : {1u, 2u, 3u, 4u}) {
         TestImage src = RandomBinary(45, 41, seed, 6 + 5 * static_cast<int>(seed));

@@ -520,3 +520,26 @@ TEST(RotateImage, DestinationCornersWithoutTurn) {
     // Right-anchored: the page's right edge lies against the destination's.
     EXPECT_EQ(dst.get(179, 0), src.get(159, 10));
 }
+
+TEST(RotateImage, RightEdgeClipsAtTheLastColumnsPosition) {
+    // Columns 100 + x, the same on every line. A top edge of (300, 5) has a
+    // length of 300, so the cosine is exactly 4096 and the sine 68: line 0
+    // samples whole columns, and its pixel 29 lies exactly on the last
+    // column (39 x 4096); on the later lines pixel 30 lies between the last
+    // column and the source's right end, which the clipping leaves out.
+    TestImage src = TestImage::Gray(40, 80);
+    for (int32_t y = 0; y < 80; ++y)
+        for (int32_t x = 0; x < 40; ++x) src.set(x, y, static_cast<uint32_t>(100 + x));
+    for (const uint8_t interpolate : {uint8_t{0}, uint8_t{1}}) {
+        tagROTATEINFO r = Request(src, {10, 5}, {9, 45}, {310, 10}, {309, 50});
+        r.interpolate = interpolate;
+        TestImage dst = Destination(src, r, 0);
+        ASSERT_EQ(RotateImagePage(src.info(), dst.info(), &r), 0u);
+        EXPECT_EQ(dst.get(29, 0), 139u) << "interpolate " << int{interpolate};
+        EXPECT_EQ(dst.get(30, 0), 0u) << "interpolate " << int{interpolate};
+        for (int32_t j = 1; j < 30; ++j) {
+            EXPECT_NE(dst.get(29, j), 0u) << "line " << j;
+            EXPECT_EQ(dst.get(30, j), 0u) << "interpolate " << int{interpolate} << " line " << j;
+        }
+    }
+}

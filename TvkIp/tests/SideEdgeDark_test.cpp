@@ -252,3 +252,59 @@ TEST(SideEdge, BlankScanGivesTheWholeImage) {
 }
 
 } // namespace
+
+TEST(SideEdge, ColorLineJudgesTheGreenSamplesAsGray) {
+    // Green is paper from column 40 to 159 and on lines 10 to 49; red and
+    // blue are bright everywhere, which the three-sample test would take for
+    // paper, so only a green-only judgement gives the gray page's edges.
+    TestImage gray = TestImage::Gray(200, 60, 20);
+    TestImage colour = TestImage::Color(200, 60, 0, 20);
+    for (int32_t y = 0; y < 60; ++y)
+        for (int32_t x = 0; x < 200; ++x) {
+            const bool paper = x >= 40 && x < 160 && y >= 10 && y < 50;
+            const uint32_t g = paper ? 230 : 20;
+            gray.set(x, y, g);
+            colour.set(x, y, 0xF000F0u | (g << 8));
+        }
+    const auto o = Option();
+    CDetectSlantAndSize_SideEdge byGray, byGreen;
+    ASSERT_EQ(byGray.Initialize(gray.info(), &o), 0u);
+    ASSERT_EQ(byGray.Image(gray.info()), 0u);
+    ASSERT_EQ(byGreen.Initialize(colour.info(), &o), 0u);
+    for (int32_t y = 0; y < 60; ++y) ASSERT_EQ(byGreen.ColorLine(colour.line(y), 200), 0u);
+    ASSERT_EQ(byGreen.lines(), 60);
+    for (int32_t y = 0; y < 60; ++y) {
+        EXPECT_EQ(LeftOf(byGreen, y), LeftOf(byGray, y)) << y;
+        EXPECT_EQ(RightOf(byGreen, y), RightOf(byGray, y)) << y;
+    }
+    EXPECT_EQ(LeftOf(byGreen, 20), 40);
+    EXPECT_EQ(RightOf(byGreen, 20), 159);
+    EXPECT_EQ(byGreen.topEdge(), byGray.topEdge());
+    EXPECT_EQ(byGreen.bottomEdge(), byGray.bottomEdge());
+    EXPECT_EQ(byGreen.ColorLine(colour.line(0), 199), kIpErrBadArgument);
+    EXPECT_EQ(byGreen.ColorLine(nullptr, 200), kIpErrBadArgument);
+}
+
+TEST(SideEdge, FourPointsFromTheRectangle) {
+    TestImage page = TestImage::Gray(300, 200, 20);
+    kdtest::FillRect(page, 50, 30, 250, 170, 230);
+    const auto o = Option();
+    CDetectSlantAndSize_SideEdge d;
+    ASSERT_EQ(d.Initialize(page.info(), &o), 0u);
+    ASSERT_EQ(d.Image(page.info()), 0u);
+    ASSERT_EQ(d.Calc(&o), 0u);
+    d.SetFourPointFromRect();
+    Tvk::tagRECT rect{};
+    Tvk::tagPOINT corners[4]{};
+    ASSERT_EQ(d.GetResult(&rect, nullptr, corners), 0u);
+    EXPECT_GT(rect.right, rect.left);
+    EXPECT_GT(rect.bottom, rect.top);
+    const Tvk::tagPOINT want[4] = {{rect.left, rect.bottom},
+                                   {rect.right, rect.bottom},
+                                   {rect.right, rect.top},
+                                   {rect.left, rect.top}};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(corners[i].x, want[i].x) << i;
+        EXPECT_EQ(corners[i].y, want[i].y) << i;
+    }
+}

@@ -188,3 +188,39 @@ TEST(TrimCorner, CornersOnlyMoveInward) {
 }
 
 } // namespace
+
+TEST(TrimCorner, SlantInBothComponentsMovesByTheWorkedOutAmounts) {
+    // Trims 4, 6, 8, 10 on the sheet (100, 100)-(400, 500); every move worked
+    // out by hand from the sheet's axes, divisions truncated toward zero. Swapped
+    // trims or axes give other numbers.
+    const int32_t trims[4] = {4, 6, 8, 10};
+    struct Case {
+        const char* what;
+        bool longForm;
+        tagPOINT slant;
+        int32_t div, mul;
+        tagPOINT d[4];
+        bool quarterTurn = false; // points in the order of a sheet reported turned
+    } cases[] = {
+        // Case B (sx >= sy), length 100: p0 by ((100*6 + 7*10) / 100, (7*6 - 100*10) / 100).
+        {"short, mostly across", false, {100, 7}, 0, 0, {{6, -9}, {-7, -10}, {-8, 3}, {5, 4}}},
+        // Case A (sx < sy), the points from left-top: p0 by ((100*6 + 7*4) / 100,
+        // (100*4 - 7*6) / 100).
+        {"short, mostly down", false, {7, 100}, 0, 0, {{6, 3}, {5, -10}, {-8, -9}, {-7, 4}}, true},
+        // In micrometres at 300 x 600 dpi: the slant in square units is
+        // (200, 14), the trims 169, 508, 677 and 423; the points go there and
+        // back, so p3's x of 100 becomes 8466 + 496 and then 105.
+        {"long, 300 x 600 dpi", true, {100, 14}, 300, 600, {{6, -10}, {-8, -12}, {-9, 2}, {5, 4}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Quad up = Upright(100, 100, 400, 500);
+        const Quad q = c.quarterTurn ? Quad{{up.p[3], up.p[0], up.p[1], up.p[2]}} : up;
+        Quad t = q;
+        if (c.longForm)
+            TrimFourPoint(t.p, trims, c.slant, c.div, c.mul);
+        else
+            TrimFourPoint(t.p, trims, c.slant);
+        ExpectMoved(q, t, c.d);
+    }
+}

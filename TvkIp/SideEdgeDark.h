@@ -42,11 +42,17 @@ public:
     // (all line blocks used).
     uint32_t Image(const tagTVKIMAGEINFO* band);
     uint32_t Line(const uint8_t* pixels, int32_t width);
+    // One line of interleaved RGB judged by its green samples alone, as a
+    // gray line is (Line judges colour by all three samples).
+    uint32_t ColorLine(const uint8_t* pixels, int32_t width);
     uint32_t Calc(const tagOPTION* option);
     uint32_t GetResult(Tvk::tagRECT* rect, Tvk::tagPOINT* slant, Tvk::tagPOINT* corners) const;
     uint32_t GetInformation(tagOPTION* option) const;
     int32_t* const* GetEdgePointCore(bool left) const { return left ? m_pLeft : m_pRight; }
     void Release();
+    // Corners of the bounding rectangle in the result's order: left-bottom,
+    // right-bottom, right-top, left-top.
+    void SetFourPointFromRect();
 
     int32_t xdpi() const { return m_lXRes; }
     int32_t ydpi() const { return m_lYRes; }
@@ -57,7 +63,8 @@ public:
 
 private:
     uint32_t AddAllocate();
-    void GrayLine(const uint8_t* p);
+    uint32_t BeginLine(const uint8_t* p, int32_t width);
+    void GrayLine(const uint8_t* p, int32_t step);
     void ColorLine2(const uint8_t* r, const uint8_t* g, const uint8_t* b, int32_t step);
     void ColumnPass(const uint8_t* p, int32_t step, const uint8_t* g, const uint8_t* b);
     void StoreLine(int32_t left, int32_t right);
@@ -65,7 +72,6 @@ private:
     uint32_t CalcSlant();
     void CalcRect();
     void CalcFourPoint();
-    void CornersFromRect();
 
     int32_t** m_pLeft = nullptr; // kBlocks block pointers
     int32_t** m_pRight = nullptr;
