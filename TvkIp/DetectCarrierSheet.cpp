@@ -556,7 +556,7 @@ uint32_t InitializeCore_CarrierSheet(CDetectSlantAndSize_OneRadiateEx& d,
     }
     std::swap(o.lDrop[0], o.lDrop[1]);
     std::swap(o.lLevel[0], o.lLevel[1]);
-    return d.m_pDuplex->Initialize(ImageSetOf(front), ImageSetOf(back), &o, shadow);
+    return d.m_pDuplex->Initialize(DescriptionSetOf(front), DescriptionSetOf(back), &o, shadow);
 }
 
 } // namespace

@@ -205,7 +205,7 @@ uint32_t CDetectSlantAndSize_OneRadiateEx::InitProc_Simplex(const tagTVKIMAGEINF
         if (Reaches(setting, kSettingInfoBaseBackSize))
             o.bSlantFromBottom = setting->bIsBaseBack[0];
     }
-    return m_pSimplex->Initialize(ImageSetOf(image), &o);
+    return m_pSimplex->Initialize(DescriptionSetOf(image), &o);
 }
 
 uint32_t CDetectSlantAndSize_OneRadiateEx::InitProc_Duplex(const tagTVKIMAGEINFO* image,
@@ -273,8 +273,8 @@ uint32_t CDetectSlantAndSize_OneRadiateEx::InitProc_Duplex(const tagTVKIMAGEINFO
         }
     }
     const tagTVKIMAGEINFO* back = BackImageOf(scan);
-    return m_pDuplex->Initialize(ImageSetOf(image), ImageSetOf(back ? back : &m_imgBack), &o,
-                                 shadow);
+    return m_pDuplex->Initialize(DescriptionSetOf(image),
+                                 DescriptionSetOf(back ? back : &m_imgBack), &o, shadow);
 }
 
 uint32_t CDetectSlantAndSize_OneRadiateEx::InitProc_BlackBack(const tagTVKIMAGEINFO* image,

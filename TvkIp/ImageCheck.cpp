@@ -35,11 +35,13 @@ bool TvkImageFits(const tagTVKIMAGEINFO* image, uint32_t accept) {
     if (x0 < 0 || y0 < 0) return false;
     const int64_t lines = y0 + r.lHeight;
     if (lines == 0) return true;
-    if (r.lpImage == nullptr || r.lSync == 0) return false;
+    const bool description = r.lpImage == nullptr && (accept & kTvkDescription) != 0;
+    if ((r.lpImage == nullptr && !description) || r.lSync == 0) return false;
     // Bits a pixel takes within one line of one plane.
     const bool planes = layout == kTvkRgb24Planar || layout == kTvkRgb48Planar;
     const int64_t pixelBits = int64_t{r.lBps} * (planes ? 1 : r.lSpp);
     if ((x0 + r.lWidth) * pixelBits > int64_t{r.lSync} * 8) return false;
+    if (description) return true; // its pixels are never read
     // lines x step must stay addressable (lines < 2^32, step < 3 x 2^31).
     const int64_t step = TvkLineStep(r);
     if (lines > (INT64_MAX >> 2) / step) return false;

@@ -22,6 +22,9 @@ inline constexpr uint32_t kTvkAnyLayout = 0x7Fu;
 // How the export addresses the record.
 inline constexpr uint32_t kTvkFromXpos = 1u << 16; // each line is read from byte/bit lXpos
 inline constexpr uint32_t kTvkFromYpos = 1u << 17; // the lines start at line lYpos of the buffer
+// The record only describes a page (a detector's set-up takes its size and
+// layout): a missing buffer is allowed, and then no pixel may be read.
+inline constexpr uint32_t kTvkDescription = 1u << 18;
 
 // Highest resolution a record may state: a scanner's resolution is a 16-bit
 // whole number of dots per inch, and the detectors' micrometre arithmetic

@@ -499,11 +499,13 @@ bool CColorImg2::black(int32_t x, int32_t y, int32_t threshold) const {
 // ---------------------------------------------------------------------------
 // Descriptions
 
-void Convert_TVKIMAGEINFOtoIMGSET(const tagTVKIMAGEINFO* info, CImg::tagIMGSET* set) {
+void Convert_TVKIMAGEINFOtoIMGSET(const tagTVKIMAGEINFO* info, CImg::tagIMGSET* set,
+                                   bool descriptionOnly) {
     if (!info || !set) return;
     // A record whose lines leave its buffer becomes no raster at all, which
-    // every detector refuses with its own code.
-    if (!TvkImageFits(info, kTvkAnyLayout)) {
+    // every detector refuses with its own code. A description (set-up) may
+    // come without pixels; its raster then has no buffer.
+    if (!TvkImageFits(info, kTvkAnyLayout | (descriptionOnly ? kTvkDescription : 0u))) {
         *set = CImg::tagIMGSET{};
         return;
     }

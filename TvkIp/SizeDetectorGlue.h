@@ -14,6 +14,14 @@ inline CImg::tagIMGSET ImageSetOf(const tagTVKIMAGEINFO* image) {
     return set;
 }
 
+// The description a detector is set up with: the page's size and layout,
+// with or without pixels (set-up reads none).
+inline CImg::tagIMGSET DescriptionSetOf(const tagTVKIMAGEINFO* image) {
+    CImg::tagIMGSET set{};
+    Convert_TVKIMAGEINFOtoIMGSET(image, &set, true);
+    return set;
+}
+
 // A duplex detector's failure as the detection interface reports it: a
 // negative code of facility 7 travels as its low half, any other negative
 // code was a memory failure; non-negative codes pass unchanged.

@@ -166,7 +166,8 @@ public:
 
 // Fills a raster description from an image record; a null record (or set)
 // leaves the set unchanged.
-void Convert_TVKIMAGEINFOtoIMGSET(const tagTVKIMAGEINFO* info, CImg::tagIMGSET* set);
+void Convert_TVKIMAGEINFOtoIMGSET(const tagTVKIMAGEINFO* info, CImg::tagIMGSET* set,
+                                   bool descriptionOnly = false);
 
 // Flat-line tests on line 0 of a description: true when every pixel of the
 // line equals its first pixel. Other depths, a null buffer or an empty line

@@ -74,6 +74,14 @@ TEST(TvkImageFits, TableOfRecords) {
          [](tagTVKIMAGEINFO& r) { r.tImageSize = 0; }, kTvkGray8, true},
         {"null buffer with lines", TestImage::Gray(10, 4),
          [](tagTVKIMAGEINFO& r) { r.lpImage = nullptr; }, kTvkGray8, false},
+        {"description without pixels (a detector's set-up)", TestImage::Gray(10, 4),
+         [](tagTVKIMAGEINFO& r) { r.lpImage = nullptr; }, kTvkGray8 | kTvkDescription, true},
+        {"description past its line", TestImage::Gray(10, 4),
+         [](tagTVKIMAGEINFO& r) {
+             r.lpImage = nullptr;
+             r.lWidth = r.lSync + 1;
+         },
+         kTvkGray8 | kTvkDescription, false},
         {"null buffer without lines", TestImage::Gray(10, 4),
          [](tagTVKIMAGEINFO& r) {
              r.lpImage = nullptr;
