@@ -354,4 +354,29 @@ TEST(RunLoop, WorkersDefaultModePerformWaitsForTheModalPanelToEnd) {
     EXPECT_TRUE(alertShown);
 }
 
+TEST(RunLoop, AHostCanDriveTheMainLoopByItsWakeDescriptor) {
+    // A host that runs its own loop: it watches the descriptor and calls
+    // fireDue when it becomes readable.
+    RunLoop& main = RunLoop::main();
+    main.fireDue(); // start clean
+    pollfd pfd{main.wakeDescriptor(), POLLIN, 0};
+    EXPECT_EQ(::poll(&pfd, 1, 0), 0);
+
+    bool ran = false;
+    std::thread worker([&] { RunLoop::performOnMainThread([&] { ran = true; }, false); });
+    ASSERT_EQ(::poll(&pfd, 1, 30000), 1);
+    worker.join();
+    main.fireDue();
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(::poll(&pfd, 1, 0), 0); // cleared until something new arrives
+
+    // fireDue tells when to call again.
+    auto timer = main.scheduleTimer(30s, false, kCommonModes, [](Timer&) {});
+    const auto next = main.fireDue();
+    ASSERT_TRUE(next.has_value());
+    EXPECT_GT(*next, runLoopNow() + 20s);
+    timer->invalidate();
+    EXPECT_FALSE(main.fireDue().has_value());
+}
+
 } // namespace

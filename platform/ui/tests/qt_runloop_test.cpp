@@ -119,6 +119,29 @@ TEST(QtRunLoop, WorkerPerformsOnTheMainThreadAndWaits) {
     EXPECT_TRUE(answered);
 }
 
+TEST(QtRunLoop, NestedRunModeInsideAWakeUpSeesTheNextWakeUp) {
+    // Both the outer perform and the one that ends the nested run arrive
+    // from a worker, through the wake descriptor alone.
+    RunLoop& main = RunLoop::main();
+    RunLoop::Result result{};
+    std::thread stopper;
+    std::thread worker([&] {
+        RunLoop::performOnMainThread(
+            [&] {
+                stopper = std::thread([] { RunLoop::performOnMainThread([] { RunLoop::main().stop(); }, false); });
+                result = main.runMode(RunLoopMode::Default, 30s);
+                QCoreApplication::quit();
+            },
+            false);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(execWithLimit(), 0);
+    worker.join();
+    if (stopper.joinable()) stopper.join();
+    EXPECT_EQ(result, RunLoop::Result::Stopped);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
