@@ -543,7 +543,10 @@ std::optional<TimePoint> RunLoop::fireDue() {
     std::sort(due.begin(), due.end(),
               [](const Due& a, const Due& b) { return a.when != b.when ? a.when < b.when : a.seq < b.seq; });
 
-    for (auto& [watch, revents] : ready) {
+    for (auto& entry : ready) {
+        // Plain names: clang 14 cannot capture structured bindings in a lambda.
+        auto& watch = entry.first;
+        const auto revents = entry.second;
         {
             std::lock_guard lock(d.mutex);
             if (watch->removed) continue;
