@@ -74,24 +74,35 @@ void CImg::attachImg(CImg& other) {
     ZeroRecord(other.m_info);
 }
 
+namespace {
+// Products of record fields (each within 32 bits) can pass 64 bits: they are
+// formed in 128 bits and held at the 64-bit limits, which no record's size
+// field ever equals.
+int64_t SaturatedProduct(__int128 p) {
+    if (p > INT64_MAX) return INT64_MAX;
+    if (p < INT64_MIN) return INT64_MIN;
+    return static_cast<int64_t>(p);
+}
+} // namespace
+
 int64_t CImg::calcMinSync(int64_t width, int64_t bps, int64_t spp, uint32_t order) {
     int64_t bits;
     if (order == 0)
-        bits = width * bps * spp;
+        bits = SaturatedProduct(__int128{width} * bps * spp);
     else if (order == 1)
-        bits = width * bps;
+        bits = SaturatedProduct(__int128{width} * bps);
     else
         return -1;
     // Rounded up: also for the negative counts of nonsense records.
-    return bits >= 0 ? (bits + 7) / 8 : -((-bits) / 8);
+    return bits >= 0 ? bits / 8 + (bits % 8 != 0) : -(bits / -8);
 }
 
 uint64_t CImg::calcSize(int64_t sync, int64_t height, int64_t spp, uint32_t order) {
     int64_t n;
     if (order == 0)
-        n = sync * height;
+        n = SaturatedProduct(__int128{sync} * height);
     else if (order == 1)
-        n = sync * height * spp;
+        n = SaturatedProduct(__int128{sync} * height * spp);
     else
         return 0;
     return n > 0 ? static_cast<uint64_t>(n) : 0;

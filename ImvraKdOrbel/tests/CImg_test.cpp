@@ -85,6 +85,10 @@ TEST(CImgCheck, MinSyncAndSize) {
     EXPECT_EQ(CImg::calcSize(10, 4, 3, 1), 120u);
     EXPECT_EQ(CImg::calcSize(10, 4, 3, 3), 0u);
     EXPECT_EQ(CImg::calcSize(65536, 65536, 1, 0), uint64_t{1} << 32);
+    // Products past 64 bits are held at the limit, so no size field matches.
+    EXPECT_EQ(CImg::calcSize(INT32_MAX, INT32_MAX, INT32_MAX, 1), uint64_t{INT64_MAX});
+    EXPECT_EQ(CImg::calcMinSync(INT32_MAX, INT32_MAX, INT32_MAX, 0), INT64_MAX / 8 + 1);
+    EXPECT_EQ(CImg::calcMinSync(INT32_MAX, INT32_MAX, INT32_MIN, 0), INT64_MIN / 8);
 }
 
 TEST(CImg, CreateRefusedKeepsImageAndFailedBufferEmpties) {
