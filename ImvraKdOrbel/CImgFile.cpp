@@ -279,8 +279,9 @@ bool CImgFile::loadBmp(const char* path) {
     const int32_t height = topDown ? -rawHeight : rawHeight;
     const int64_t line = calcSync(width, bits);
     // The file must hold every line before memory is taken.
-    if (offset < kBmpHeaderSize || int64_t{offset} + line * height > FileSize(f.get()))
-        return false;
+    // (Compared by division: line x height can pass 64 bits.)
+    const int64_t room = FileSize(f.get()) - int64_t{offset};
+    if (offset < kBmpHeaderSize || room < 0 || line > room / height) return false;
     const bool colour = bits >= 24;
     const int32_t xdpi = PpmToDpi(static_cast<int32_t>(GetU32(h + 38)));
     const int32_t ydpi = PpmToDpi(static_cast<int32_t>(GetU32(h + 42)));
