@@ -1,5 +1,6 @@
-// Images for the toolkit-free models: an opaque handle and the provider the
-// application registers at start-up (bundle images, image files, icons).
+// Images for the toolkit-free code: models keep an opaque handle and ask the
+// provider the application registered at start-up (the Qt one of
+// QlrUtilsUI) for bundle images, image files and icons.
 #pragma once
 
 #include <memory>
@@ -7,6 +8,7 @@
 
 namespace QlrUtilsMethod {
 
+// An image of the toolkit; only the provider's own code looks inside.
 class Image {
 public:
     virtual ~Image();
@@ -18,13 +20,17 @@ using ImageRef = std::shared_ptr<const Image>;
 class ImageProvider {
 public:
     virtual ~ImageProvider();
+    // A picture of the main bundle's resources by name (extension optional).
     virtual ImageRef bundleImage(const std::string& name) = 0;
+    // An image file.
     virtual ImageRef imageFromFile(const std::string& path) = 0;
+    // The file manager's icon of an existing file or folder.
     virtual ImageRef fileIcon(const std::string& path) = 0;
+    // The generic folder icon.
     virtual ImageRef folderIcon() = 0;
 };
 
-// Null unregisters.
+// Registered once at start-up; null unregisters (tests).
 void setImageProvider(std::shared_ptr<ImageProvider> provider);
 std::shared_ptr<ImageProvider> imageProvider();
 
