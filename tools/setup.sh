@@ -20,6 +20,7 @@ packages=(
     libpugixml-dev uuid-dev
     libhpdf-dev qpdf
     qt6-base-dev
+    qt6-image-formats-plugins
 )
 
 install_deps() {
