@@ -24,6 +24,7 @@ packages=(
     qt6-base-dev
     libtesseract-dev libleptonica-dev tesseract-ocr-osd
     clang libclang-rt-14-dev
+    qt6-image-formats-plugins
 )
 
 install_deps() {
