@@ -328,24 +328,26 @@ TEST(RunLoop, WorkerWaitsForItsPerformOnTheMainThread) {
 TEST(RunLoop, WorkersDefaultModePerformWaitsForTheModalPanelToEnd) {
     RunLoop& main = RunLoop::main();
     std::atomic<bool> alertShown{false};
-    std::atomic<bool> modalRunning{false};
+    std::atomic<bool> requested{false};
     bool shownDuringModal = false;
-    std::thread worker([&] {
-        // Queued first, in the modal mode: the main thread then knows the
-        // worker's waiting perform follows.
-        RunLoop::performOnMainThread(
-            [&] {
-                main.performAfterDelay(
-                    &main, "end modal", 0.05s, [&] { main.stop(); }, RunLoopMode::ModalPanel);
-            },
-            false, kCommonModes);
-        RunLoop::performOnMainThread([&] { alertShown = true; }, true);
-        main.stop();
-    });
+    std::thread worker;
     main.performAfterDelay(nullptr, "", 0s, [&] {
-        modalRunning = true;
+        // The worker asks only once the modal panel runs, so its request
+        // certainly meets the panel however the threads are scheduled.
+        worker = std::thread([&] {
+            requested = true;
+            RunLoop::performOnMainThread([&] { alertShown = true; }, true);
+            main.stop();
+        });
+        // The panel closes a while after the request was made.
+        const auto poll = main.scheduleTimer(0.01s, true, RunLoopMode::ModalPanel, [&](Timer& t) {
+            if (!requested) return;
+            t.invalidate();
+            main.performAfterDelay(&main, "end modal", 0.05s, [&] { main.stop(); },
+                                   RunLoopMode::ModalPanel);
+        });
         main.runMode(RunLoopMode::ModalPanel, 60s);
-        modalRunning = false;
+        poll->invalidate();
         shownDuringModal = alertShown;
     });
     EXPECT_EQ(main.runMode(RunLoopMode::Default, 60s), RunLoop::Result::Stopped);
