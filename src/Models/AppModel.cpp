@@ -40,12 +40,20 @@ bool hasUsableOutput(const kdf::Value& job, const std::vector<std::string>& inst
                        [&](const kdf::Value& output) { return !namesAbsentPlugin(output, installed); });
 }
 
-template <class M> void localize(const std::vector<std::shared_ptr<M>>& models) {
+// The stored list when its key is present (even empty); else the preset
+// list's entries that keep() accepts, localised, the last one selected when
+// asked.
+template <class M, class Keep>
+std::vector<std::shared_ptr<M>> loadPanelList(const SettingsReader& in, const char* key, const char* presetFile,
+                                              Keep keep, bool selectLast) {
+    if (std::optional<kdf::Value> stored = in.object(key)) return M::modelListFromDictList(&*stored);
+    kdf::Array presets = presetList(presetFile);
+    std::erase_if(presets, [&](const kdf::Value& entry) { return !keep(entry); });
+    const kdf::Value list(std::move(presets));
+    std::vector<std::shared_ptr<M>> models = M::modelListFromDictList(&list);
     PanelModel::loadLocalizedTitle(std::vector<std::shared_ptr<PanelModel>>(models.begin(), models.end()));
-}
-
-template <class M> void selectLast(const std::vector<std::shared_ptr<M>>& models) {
-    if (!models.empty() && models.back()) models.back()->setIsSelected(true);
+    if (selectLast && !models.empty()) models.back()->setIsSelected(true);
+    return models;
 }
 
 // The one key of a plug-in entry and its settings; null when the entry is
@@ -73,35 +81,14 @@ AppModel::AppModel(const kdf::Dictionary* dict) {
 
     in.readInt(kMainTopDispTypeKey, mainTopDispType_);
 
-    if (std::optional<kdf::Value> list = in.object(kInputModel_DictListKey)) {
-        inputs_ = InputModel::modelListFromDictList(&*list);
-    } else {
-        const kdf::Value presets(presetList(kPresetInputList));
-        inputs_ = InputModel::modelListFromDictList(&presets);
-        localize(inputs_);
-        if (fromDefaults) selectLast(inputs_);
-    }
-
-    if (std::optional<kdf::Value> list = in.object(kOutputModel_DictListKey)) {
-        outputs_ = OutputModel::modelListFromDictList(&*list);
-    } else {
-        kdf::Array presets = presetList(kPresetOutputList);
-        std::erase_if(presets, [&](const kdf::Value& output) { return namesAbsentPlugin(output, installed); });
-        const kdf::Value filtered(std::move(presets));
-        outputs_ = OutputModel::modelListFromDictList(&filtered);
-        localize(outputs_);
-        if (fromDefaults) selectLast(outputs_);
-    }
-
-    if (std::optional<kdf::Value> list = in.object(kJobModel_DictListKey)) {
-        jobs_ = JobModel::modelListFromDictList(&*list);
-    } else {
-        kdf::Array presets = presetList(kPresetJobList);
-        std::erase_if(presets, [&](const kdf::Value& job) { return !hasUsableOutput(job, installed); });
-        const kdf::Value filtered(std::move(presets));
-        jobs_ = JobModel::modelListFromDictList(&filtered);
-        localize(jobs_);
-    }
+    const auto all = [](const kdf::Value&) { return true; };
+    inputs_ = loadPanelList<InputModel>(in, kInputModel_DictListKey, kPresetInputList, all, fromDefaults);
+    outputs_ = loadPanelList<OutputModel>(
+        in, kOutputModel_DictListKey, kPresetOutputList,
+        [&](const kdf::Value& output) { return !namesAbsentPlugin(output, installed); }, fromDefaults);
+    jobs_ = loadPanelList<JobModel>(
+        in, kJobModel_DictListKey, kPresetJobList,
+        [&](const kdf::Value& job) { return hasUsableOutput(job, installed); }, false);
 
     in.readInt(kInput_PanelSizeTypeKey, inputPanelSizeType_);
     in.readInt(kOutput_PanelSizeTypeKey, outputPanelSizeType_);
