@@ -3,7 +3,10 @@
 #include "foundation/File.h"
 #include "foundation/PropertyList.h"
 
+#include "ClassRegistry.h"
+
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
 #include <dlfcn.h>
@@ -226,6 +229,41 @@ std::string Bundle::localizedString(std::string_view key, std::string_view defau
         }
     }
     return std::string(defaultValue.empty() ? key : defaultValue);
+}
+
+} // namespace kdf
+
+namespace kdf {
+
+bool Bundle::load() const {
+    const std::string file = executablePath();
+    if (file.empty()) {
+        std::fprintf(stderr, "bundle: %s names no executable\n", path_.c_str());
+        return false;
+    }
+    return detail::loadClassObject(file);
+}
+
+bool Bundle::isLoaded() const {
+    const std::string file = executablePath();
+    return !file.empty() && detail::isClassObjectLoaded(file);
+}
+
+Class Bundle::classNamed(std::string_view name) const {
+    if (!load()) return {};
+    return detail::classInObject(executablePath(), name);
+}
+
+Class Bundle::principalClass() const {
+    const std::string name = stringInfo(info_, "NSPrincipalClass");
+    if (name.empty()) {
+        std::fprintf(stderr, "bundle: %s names no principal class\n", path_.c_str());
+        return {};
+    }
+    Class cls = classNamed(name);
+    if (!cls && isLoaded())
+        std::fprintf(stderr, "bundle: %s has no class %s\n", path_.c_str(), name.c_str());
+    return cls;
 }
 
 } // namespace kdf

@@ -3,6 +3,7 @@
 // Frameworks/.
 #pragma once
 
+#include "foundation/Object.h"
 #include "foundation/Value.h"
 
 #include <map>
@@ -61,6 +62,18 @@ public:
     // preferred languages. Missing: the default value, else the key.
     std::string localizedString(std::string_view key, std::string_view defaultValue = {},
                                 std::string_view table = {}) const;
+
+    // Opens the bundle's shared object ("CFBundleExecutable") once per
+    // process and reads its class list. False, with the reason on standard
+    // error, when it is missing or cannot be loaded; never ends the process.
+    bool load() const;
+    bool isLoaded() const;
+    // A class of this bundle's own object (loading it first); several
+    // bundles may use one name. Empty when absent.
+    Class classNamed(std::string_view name) const;
+    // The class named by "NSPrincipalClass"; empty (reason on standard
+    // error) when the key is missing or the object lacks the class.
+    Class principalClass() const;
 
 private:
     const Dictionary* stringsTable(const std::string& language, const std::string& table) const;

@@ -1,0 +1,3 @@
+#include "TestNamed.h"
+
+TestNamed::~TestNamed() = default;
