@@ -3,9 +3,11 @@
 #include "DataSource.h"
 
 #include "CapHelpers.h"
+#include "CapTables.h"
 #include "KdTwainCustom.h"
 
 #include <cmath>
+#include <new>
 #include <cstring>
 #include <vector>
 
@@ -359,4 +361,11 @@ TW_UINT16 CDataSource::GetDefaultImageLayout(pTW_IDENTITY origin, TW_MEMREF data
     if (rc == TWRC_FAILURE)
         for (int i = 0; i < 4; ++i) SetCapSIntValue(pool_.get(), kFrameIds[i], kept[i]);
     return rc;
+}
+
+bool CDataSource::SetupCapabilities() {
+    std::unique_ptr<CCapPool> pool(new (std::nothrow) CCapPool);
+    if (!pool || !pool->MakeCapabilities(sGeneralCapDesc, kGeneralCapCount)) return false;
+    pool_ = std::move(pool);
+    return true;
 }

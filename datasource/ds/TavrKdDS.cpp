@@ -605,8 +605,16 @@ TW_UINT16 CTavrKdDS::HandleSupportedSize(TW_UINT16 msg, pTW_CAPABILITY capabilit
     if (const TW_UINT16 cc = Accept(capability, container, handled)) return cc;
     TW_UINT32 size = 0;
     container->ReadValue(&size);
-    SetCapSIntValue(pool_.get(), CCAP_TVKM_PAPERSIZE, DocumentSizeOfSupportedSize(static_cast<TW_UINT16>(size)));
-    SyncCapability(CCAP_TVKM_PAPERSIZE);
+    // The document size takes the value through its own handler, which sees
+    // the change and fits the frame to the new paper.
+    CCapability* documentSize = pool_->GetCapability(CCAP_TVKM_PAPERSIZE);
+    if (!documentSize) return TWCC_SUCCESS;
+    const TW_INT32 newSize = DocumentSizeOfSupportedSize(static_cast<TW_UINT16>(size));
+    TW_CAPABILITY sync{CCAP_TVKM_PAPERSIZE, TWON_ONEVALUE, nullptr};
+    if (!AnswerOneValue(&sync, TWTY_INT32, &newSize, sizeof newSize)) return TWCC_LOWMEMORY;
+    TW_UINT16 syncHandled = 0;
+    HandleDocumentSize(MSG_SET, &sync, documentSize, &syncHandled);
+    NativeMemoryFree(sync.hContainer);
     return TWCC_SUCCESS;
 }
 
