@@ -11,6 +11,8 @@
 #include "TempHome.h"
 #include "TestKdDSScript.h"
 
+#include "foundation/Bundle.h"
+#include "foundation/NotificationCenter.h"
 #include "foundation/Object.h"
 #include "foundation/Preferences.h"
 
@@ -337,6 +339,25 @@ TEST_F(DataSourceTest, TheHostMayCloseFromInsideTheCallback) {
     gInsideCallback = nullptr;
     EXPECT_EQ(DS()->State(), 0);
     Open();
+}
+
+TEST_F(DataSourceTest, AHostCarryingTheDataSourceInItsFrameworksGetsTheInProcessNotification) {
+    const auto main = home_.root() / "Main";
+    folder_ = dstest::AssembleBundle(main / "Frameworks", false).string();
+    kd_test_ds_script.bundleFolder = folder_.c_str();
+    kdf::Bundle::setMainBundlePath(main.string());
+    std::vector<TW_UINT16> posted;
+    auto token = kdf::NotificationCenter::defaultCenter().addObserver(kDsmNotification, [&](const kdf::Notification& n) {
+        const kdf::Value* data = kdf::find(*n.userInfo(), "DATA");
+        ASSERT_TRUE(data && data->pointer());
+        posted.push_back(static_cast<TW_UINT16>(static_cast<const TW_CALLBACK*>(data->pointer()->address)->Message));
+        EXPECT_EQ(kdf::find(*n.userInfo(), "MSG")->toInteger(), MSG_INVOKE_CALLBACK);
+    });
+    Open();
+    EXPECT_EQ(Enable(false), TWRC_SUCCESS);
+    kdf::Bundle::setMainBundlePath("");
+    EXPECT_EQ(posted, std::vector<TW_UINT16>{MSG_XFERREADY});
+    EXPECT_TRUE(gCallbacks.empty());
 }
 
 TEST_F(DataSourceTest, HostsThatDisableColourDetectionWithoutTheWindow) {
