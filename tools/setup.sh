@@ -19,6 +19,7 @@ packages=(
     libusb-1.0-0-dev
     libpugixml-dev uuid-dev
     libhpdf-dev qpdf
+    libtesseract-dev libleptonica-dev tesseract-ocr-osd
 )
 
 install_deps() {
