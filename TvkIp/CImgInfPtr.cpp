@@ -403,6 +403,24 @@ bool TurnQuarter(CImageInfoPtr& ptr, bool clockwise) {
 }
 } // namespace
 
+bool RotateQuarterInto(tagTVKIMAGEINFO& dst, const tagTVKIMAGEINFO& src, bool clockwise) {
+    const bool supported = (src.lBps == 1 && src.lSpp == 1) || (src.lBps == 8 && src.lSpp == 1) ||
+                           (src.lBps == 8 && src.lSpp == 3 && src.ulRGBOrder <= 1);
+    if (!supported || src.lpImage == nullptr || dst.lpImage == nullptr ||
+        dst.lBps != src.lBps || dst.lSpp != src.lSpp ||
+        (src.lSpp == 3 && dst.ulRGBOrder != src.ulRGBOrder) || dst.lWidth < src.lHeight ||
+        dst.lHeight < (src.lBps == 1 ? (src.lWidth + 7) / 8 * 8 : src.lWidth)) {
+        return false;
+    }
+    // The views work on copies: wrapping a record rewrites its size field.
+    tagTVKIMAGEINFO s = src;
+    tagTVKIMAGEINFO d = dst;
+    CImageInfo sv(&s);
+    CImageInfo dv(&d);
+    RotateImage(dv, sv, clockwise);
+    return true;
+}
+
 bool CImageInfoPtr::Rotate90R() {
     return TurnQuarter(*this, true);
 }

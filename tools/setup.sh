@@ -20,6 +20,7 @@ packages=(
     libpugixml-dev uuid-dev
     libhpdf-dev qpdf
     qt6-base-dev
+    libtesseract-dev libleptonica-dev tesseract-ocr-osd
 )
 
 install_deps() {

@@ -82,6 +82,13 @@ protected:
     CImageInfo* m_pImg = nullptr;
 };
 
+// Turns src a quarter (clockwise or anticlockwise) into dst, which the
+// caller made zeroed with the turned geometry, the same depth and layout and
+// its own line size: at least src's height in pixels and src's width in
+// lines (1-bit: the width raised to a multiple of 8). False, nothing
+// written, for other layouts than 1-bit, 8-bit gray and 24-bit colour.
+bool RotateQuarterInto(tagTVKIMAGEINFO& dst, const tagTVKIMAGEINFO& src, bool clockwise);
+
 // dst takes a new zeroed image of src's geometry (or a copy of it); false
 // (dst unchanged) when it cannot be made.
 bool SameSizeCImageInfo(CImageInfoPtr& dst, const CImageInfo& src);
