@@ -148,7 +148,7 @@ PageRecords* makeRecords(const tagScanParam& p, const CImg* calib, unsigned long
     r->rotate = {kRotate90xInfoSize, static_cast<std::int32_t>((p.rotation - 1) * 90)};
     r->text = {kTextImageDirectionInfoSize, p.textOrientation, 0, 0};
     r->srgb.ulSize = kSRGBConversionInfoSize;
-    const bool detect = p.pageEdgeDetection || p.outlineOption;
+    const bool detect = p.pageEdgeDetection || p.outlineOption || p.cropping;
     for (int s = 0; s < 2; ++s) fillSide(p, s, calib + 2 * s, detect, maxLength, page, *r);
     return r;
 }
