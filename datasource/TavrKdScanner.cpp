@@ -438,7 +438,11 @@ KdError CTavrKd::AdjustLight() {
                 const unsigned long bytes =
                     ref.ulRGBOrder == 1 ? sync : sync / static_cast<unsigned long>(ref.lSpp);
                 if ((plane + 1) * bytes > ref.tImageSize) return kderr::kLibraryRefused;
-                if (const KdError e = SendShadingData(ref.lpImage + plane * bytes, bytes, c, r == 1,
+                // A 600 dpi line is longer than a record holds: the record
+                // carries its start (the library, not the scanner, shades).
+                const unsigned long sent =
+                    std::min(bytes, kShadingRecordSize - kShadingLineOffset);
+                if (const KdError e = SendShadingData(ref.lpImage + plane * bytes, sent, c, r == 1,
                                                       back);
                     e != kderr::kSuccess)
                     return e;
