@@ -178,19 +178,20 @@ KdError CTavrKd::ScanPage(tagScanParam* param) {
     m_scannerError = kderr::kSuccess;
     if (param != nullptr && m_haveParam) *param = m_param;
     if (!m_haveParam) return kderr::kSequenceError;
-    bool haveImage = false;
-    {
-        std::lock_guard lock(m_imageMutex);
-        haveImage = !m_images.empty();
-    }
-    if (!haveImage) {
-        const bool continuous = m_param.continuousFeeding != 0;
-        // Continuous feeding starts the batch once; single sheets each get a SCAN.
-        const bool start = continuous ? !m_batchStarted : !m_readerRunning && !m_imageRunning;
-        if (start) {
-            if (m_reader.joinable() || m_imager.joinable()) StopThreads();
+    const bool continuous = m_param.continuousFeeding != 0;
+    bool started = false;
+    std::uint64_t seen = 0;
+    std::unique_lock images(m_imageMutex);
+    while (m_images.empty()) {
+        images.unlock();
+        const bool idle = !m_readerRunning && !m_imageRunning;
+        // Continuous feeding starts the batch once; in single-sheet mode a
+        // call that finds no page and no thread at work scans the next sheet.
+        if (continuous ? !m_batchStarted : idle && !started && m_cancel == 0) {
+            StopThreads();
             const bool both = BothSidesRead();
-            const unsigned char ids[2] = {static_cast<unsigned char>(both ? 0 : (m_param.sides == 1 ? 1 : 0)), 1};
+            const unsigned char ids[2] = {
+                static_cast<unsigned char>(both ? 0 : (m_param.sides == 1 ? 1 : 0)), 1};
             KdError e = ExecScan(both ? 2 : 1, ids);
             if (e != kderr::kSuccess) e = RecoverError(e);
             if (e != kderr::kSuccess) {
@@ -198,36 +199,29 @@ KdError CTavrKd::ScanPage(tagScanParam* param) {
                 return e;
             }
             m_batchStarted = true;
+            started = true;
             CDocScanner::ScanPage(nullptr);
-            m_readerRunning = true;
-            m_imageRunning = true;
             m_readerError = 0;
             m_imageError = 0;
+            m_readerRunning = true;
+            m_imageRunning = true;
             m_reader = std::thread([this] { ScanImage(); });
             m_imager = std::thread([this] { ImageProcessing(nullptr); });
-        }
-    }
-
-    std::uint64_t seen = 0;
-    std::unique_lock images(m_imageMutex);
-    while (m_images.empty()) {
-        images.unlock();
-        KdError ended = kderr::kSuccess;
-        if (m_cancel != 0 && !m_readerRunning && !m_imageRunning) ended = kderr::kUserAbort;
-        else if (!m_readerRunning && !m_imageRunning) {
+        } else if (idle) {
+            // Both threads have ended: whatever they queued is in the list.
             images.lock();
             if (!m_images.empty()) break;
             images.unlock();
-            ended = m_imageError != 0 ? m_imageError.load()
-                    : m_readerError != 0 ? m_readerError.load()
-                    : (m_param.continuousFeeding && m_pagesRead > 0) ? kderr::kBatchEndNoPaper
-                                                                    : kderr::kNoDocument;
-        }
-        if (ended != kderr::kSuccess) {
+            const KdError ended = m_cancel != 0           ? kderr::kUserAbort
+                                  : m_imageError != 0      ? m_imageError.load()
+                                  : m_readerError != 0     ? m_readerError.load()
+                                  : continuous && m_pagesRead > 0 ? kderr::kBatchEndNoPaper
+                                                                  : kderr::kNoDocument;
             m_scannerError = ended;
             return ended;
+        } else {
+            WaitEvent(seen, true);
         }
-        WaitEvent(seen, true);
         images.lock();
     }
     SImageData& first = *m_images.front();
@@ -519,16 +513,8 @@ void CTavrKd::ImageProcessing(void*) {
         }
         result = ImageProcessing();
     }
-    if (result == kderr::kDoubleFeedDelivered) {
-        // The page is delivered; its front image carries the mark.
-        std::lock_guard images(m_imageMutex);
-        const std::size_t back = bothOut ? 2 : 1;
-        if (m_images.size() >= back) {
-            auto it = m_images.end();
-            std::advance(it, -static_cast<long>(back));
-            (*it)->error = kderr::kDoubleFeedDelivered;
-        }
-    } else if (result != kderr::kSuccess) {
+    // A double-fed page went out with the mark on its first image: the scan ends.
+    if (result != kderr::kSuccess && result != kderr::kDoubleFeedDelivered) {
         m_imageError = result;
         QueueErrorEntry(reserve, result);
     }
@@ -716,7 +702,43 @@ KdError CTavrKd::ImageProcessing() {
     }
     if (engine.owns_lock()) engine.unlock();
 
+    // The page ends with its end mark; the reader may still append to it
+    // until then, so it is freed only after it. Surplus lines are dropped.
+    bool endSeen = false, cancelled = false;
+    std::uint32_t endStatus = 0;
+    for (;;) {
+        unsigned long dropped = 0;
+        {
+            std::lock_guard chunks(page->mutex);
+            for (auto it = page->chunks.begin(); it != page->chunks.end();) {
+                if (it->kind == kChunkData) {
+                    dropped += it->size - it->consumed;
+                    it = page->chunks.erase(it);
+                } else {
+                    endSeen = true;
+                    cancelled = it->kind == kChunkCancel;
+                    endStatus = it->status;
+                    ++it;
+                }
+            }
+        }
+        m_buffered -= dropped;
+        if (endSeen || !m_readerRunning || m_shutdown) break;
+        WaitEvent(seen, false);
+    }
+    if (result == kderr::kSuccess && endSeen) {
+        if (cancelled) {
+            m_cancel = 2;
+            result = kderr::kUserAbort;
+        } else if (endStatus == kderr::kDoubleFeedDelivered) {
+            doubleFeed = true;
+        } else if (endStatus != kderr::kSuccess) {
+            result = endStatus;
+        }
+    }
+
     if (result == kderr::kSuccess && finished) {
+        bool marked = false;
         for (int s = 0; s < 2; ++s) {
             // A side read only to find the page is not delivered.
             if (strips[s].empty() || (s == 0 ? p.sides == 1 : p.sides == 0)) continue;
@@ -735,6 +757,8 @@ KdError CTavrKd::ImageProcessing() {
             entry->blank = records->side[s].blank.bBlankPage;
             entry->back = s == 1;
             entry->startTime = page->startTime;
+            // The mark goes with the page's first image, before anyone can take it.
+            if (doubleFeed && !marked) entry->error = kderr::kDoubleFeedDelivered, marked = true;
             entry->strips = std::move(strips[s]);
             {
                 std::lock_guard images(m_imageMutex);
@@ -744,32 +768,9 @@ KdError CTavrKd::ImageProcessing() {
         }
     }
 
-    // The reader may still append to this page: free it only after its end mark.
-    for (;;) {
-        bool ended = false;
-        unsigned long dropped = 0;
-        {
-            std::lock_guard chunks(page->mutex);
-            for (auto it = page->chunks.begin(); it != page->chunks.end();) {
-                if (it->kind == kChunkData) {
-                    dropped += it->size - it->consumed;
-                    it = page->chunks.erase(it);
-                } else {
-                    ended = true;
-                    ++it;
-                }
-            }
-        }
-        m_buffered -= dropped;
-        if (ended || !m_readerRunning || m_shutdown) break;
-        WaitEvent(seen, false);
-    }
     {
         std::lock_guard processing(m_processingMutex);
         m_processing = nullptr;
-    }
-    {
-        std::lock_guard pageLock(page->mutex);
     }
     page.reset();
     m_imageBusy = false;
