@@ -269,7 +269,7 @@ private:
 
     // Threads and their flags.
     std::thread m_reader, m_imager;
-    std::thread::id m_readerId;
+    std::atomic<std::thread::id> m_readerId{};
     std::atomic<bool> m_readerRunning{false}, m_imageRunning{false}, m_imageBusy{false};
     std::atomic<bool> m_flowHeld{false}, m_shutdown{false};
     std::atomic<std::uint32_t> m_readerError{0}, m_imageError{0};

@@ -531,7 +531,7 @@ KdError CTavrKd::WriteBlock(unsigned long type, const std::uint8_t block[128]) {
 
 KdError CTavrKd::WaitForReader() {
     std::uint64_t seen = 0;
-    while (m_readerRunning && std::this_thread::get_id() != m_readerId) {
+    while (m_readerRunning && std::this_thread::get_id() != m_readerId.load()) {
         // A reader held by flow control waits for pages nobody takes.
         if (m_flowHeld) return kderr::kDeviceBusy;
         WaitEvent(seen, true);
@@ -675,7 +675,8 @@ KdError CTavrKd::GetStatus(const char* name, void* value) {
             e = kderr::kIllegalRequest;
         }
     }
-    m_scannerError = e;
+    // The reader's own key checks leave the caller's error word alone.
+    if (std::this_thread::get_id() != m_readerId.load()) m_scannerError = e;
     return e;
 }
 
@@ -733,6 +734,8 @@ KdError CTavrKd::SetOcrPath(const char* folder) {
 // The blob's image header, written and read word by word in host order.
 KdError CTavrKd::GetShadingData(std::vector<std::uint8_t>* blob) {
     if (blob == nullptr) return kderr::kNoBandImage;
+    // The image thread copies the images for every page under this lock.
+    std::lock_guard engine(ImagingLock());
     blob->clear();
     const double setup[8] = {static_cast<double>(m_calibSetup.windows),
                              static_cast<double>(m_calibSetup.xres),
@@ -794,6 +797,7 @@ KdError CTavrKd::SetShadingData(const std::uint8_t* blob, std::size_t size) {
     }
     for (double v : setup)
         if (!std::isfinite(v) || v < 0 || v > 4294967295.0) return kderr::kNoBandImage;
+    std::lock_guard engine(ImagingLock());
     for (int i = 0; i < 4; ++i) m_calib[i] = images[i];
     m_calibSetup.windows = static_cast<unsigned long>(setup[0]);
     m_calibSetup.xres = static_cast<unsigned long>(setup[1]);

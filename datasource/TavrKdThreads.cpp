@@ -315,7 +315,7 @@ void CTavrKd::EndReader() {
 }
 
 void CTavrKd::ScanImage() {
-    m_readerId = std::this_thread::get_id();
+    m_readerId.store(std::this_thread::get_id());
     for (;;) {
         // Flow control: hold while too much raw data waits.
         if (m_buffered > m_tuning.highMark) {
@@ -558,8 +558,11 @@ KdError CTavrKd::ImageProcessing() {
 
     KdError result = kderr::kSuccess;
     bool doubleFeed = false;
-    std::unique_ptr<PageRecords> records(
-        makeRecords(p, m_calib, m_maxLength, page.get()));
+    std::unique_ptr<PageRecords> records;
+    {
+        std::lock_guard calibration(ImagingLock());
+        records.reset(makeRecords(p, m_calib, m_maxLength, page.get()));
+    }
     if (!records) result = kderr::kOutOfMemory;
     std::list<SImageStrip> strips[2];
     std::unique_lock engine(ImagingLock(), std::defer_lock);

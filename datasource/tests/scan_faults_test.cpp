@@ -16,6 +16,8 @@ struct FaultRow {
     std::vector<KdError> results;
 };
 
+void PrintTo(const FaultRow& row, std::ostream* os) { *os << row.name; }
+
 class ScanFaults : public VirtualScan, public ::testing::WithParamInterface<FaultRow> {};
 
 TEST_P(ScanFaults, ResultsInOrder) {
