@@ -370,6 +370,8 @@ void CTavrKd::ScanImage() {
         Notify();
         bool cancelSeen = false;
         KdError e = ReadPage(*raw, cancelSeen);
+        // After STOP BATCH the scanner has no sheet to give: that is the cancel.
+        if (e == kderr::kNoDocument && cancelSeen) e = kderr::kSuccess;
         if (e == kderr::kNoDocument && m_param.continuousFeeding && m_pagesRead > 0)
             e = kderr::kBatchEndNoPaper;
         {
