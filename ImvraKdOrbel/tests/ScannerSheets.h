@@ -30,9 +30,10 @@ struct Sheet {
     uint8_t at(int x, int y, int c) const {
         return rgb[(static_cast<size_t>(y) * width + x) * 3 + c];
     }
+    // Paints the part of the rectangle that lies on the sheet.
     void fill(int x0, int y0, int x1, int y1, uint8_t r, uint8_t g, uint8_t b) {
-        for (int y = y0; y < y1; ++y)
-            for (int x = x0; x < x1; ++x) {
+        for (int y = y0; y < std::min(y1, height); ++y)
+            for (int x = x0; x < std::min(x1, width); ++x) {
                 uint8_t* p = &rgb[(static_cast<size_t>(y) * width + x) * 3];
                 p[0] = r;
                 p[1] = g;
