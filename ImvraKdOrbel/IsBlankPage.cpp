@@ -14,9 +14,9 @@ namespace {
 // serves every other resolution scaled by it.
 using ThreshRows = long[7][4];
 constexpr long kDpis[6] = {100, 150, 200, 240, 300, 400};
-constexpr ThreshRows kBinary = {{409, 885, 2396, 65000},      {676, 1356, 3686, 100000},
-                                {915, 1862, 5025, 150000},    {1000, 2200, 6000, 160000},
-                                {1484, 2922, 7823, 220000},   {2026, 3951, 10541, 300000},
+constexpr ThreshRows kBinary = {{409, 885, 2396, 65000},    {676, 1356, 3686, 100000},
+                                {915, 1862, 5025, 150000},  {1000, 2200, 6000, 160000},
+                                {1484, 2922, 7823, 220000}, {2026, 3951, 10541, 300000},
                                 {3270, 6187, 16108, 440000}};
 constexpr ThreshRows kGray = {{196, 358, 970, 17000},     {367, 647, 1834, 38000},
                               {571, 1011, 2880, 75000},   {700, 1400, 3800, 80000},
@@ -51,24 +51,32 @@ long TableThresh(const ThreshRows& rows, long slice, long dpi) {
 } // namespace
 
 long BlankSkipThresh::GetThreshFrom2Point(long x0, long y0, long x1, long y1, long x) {
-    const double t = static_cast<double>(y0 * x1 - y1 * x0) / static_cast<double>(x1 - x0) +
-                     (static_cast<double>(y0 - y1) / static_cast<double>(x0 - x1)) *
-                         static_cast<double>(x);
+    const double t =
+        static_cast<double>(y0 * x1 - y1 * x0) / static_cast<double>(x1 - x0) +
+        (static_cast<double>(y0 - y1) / static_cast<double>(x0 - x1)) * static_cast<double>(x);
     return static_cast<long>(t);
 }
 
-long BlankSkipThresh::GetThreshBin(long slice, long dpi) { return TableThresh(kBinary, slice, dpi); }
-long BlankSkipThresh::GetThreshGray(long slice, long dpi) { return TableThresh(kGray, slice, dpi); }
+long BlankSkipThresh::GetThreshBin(long slice, long dpi) {
+    return TableThresh(kBinary, slice, dpi);
+}
+long BlankSkipThresh::GetThreshGray(long slice, long dpi) {
+    return TableThresh(kGray, slice, dpi);
+}
 long BlankSkipThresh::GetThreshColor(long slice, long dpi) {
     return TableThresh(kColor, slice, dpi);
 }
 
 long BlankSkipThresh::GetThresh(long slice, long bitsPerPixel, long dpi) {
     switch (bitsPerPixel) {
-    case 8: return GetThreshGray(slice, dpi);
-    case 24: return GetThreshColor(slice, dpi);
-    case 1: return GetThreshBin(slice, dpi);
-    default: return 0;
+    case 8:
+        return GetThreshGray(slice, dpi);
+    case 24:
+        return GetThreshColor(slice, dpi);
+    case 1:
+        return GetThreshBin(slice, dpi);
+    default:
+        return 0;
     }
 }
 
@@ -87,7 +95,9 @@ int CIsBlankPage::setInfo(CImg&, void* info) {
     return RTN_OK;
 }
 
-int CIsBlankPage::IP(CImg& img) { return IsBlankPage(img); }
+int CIsBlankPage::IP(CImg& img) {
+    return IsBlankPage(img);
+}
 
 int CIsBlankPage::IsBlankPage(CImg& img) {
     if (img.isNull()) return RTN_PAR;

@@ -8,7 +8,9 @@ namespace Tvk::Imvra {
 
 namespace {
 
-uint8_t Clamp(int64_t v) { return static_cast<uint8_t>(std::clamp<int64_t>(v, 0, 255)); }
+uint8_t Clamp(int64_t v) {
+    return static_cast<uint8_t>(std::clamp<int64_t>(v, 0, 255));
+}
 
 // Row y of a page in pixel order.
 const uint8_t* Row(const tagIMAGEINFO& img, long y) {
@@ -28,7 +30,8 @@ uint8_t LinearAt(const uint8_t* in, long n, long outCount, long o, int spp) {
     const int64_t den = outCount;
     const int64_t i = num / den;
     const int64_t f = num % den;
-    if (i <= n - 2) return static_cast<uint8_t>(((den - f) * in[i * spp] + f * in[(i + 1) * spp]) / den);
+    if (i <= n - 2)
+        return static_cast<uint8_t>(((den - f) * in[i * spp] + f * in[(i + 1) * spp]) / den);
     const int64_t e = num - static_cast<int64_t>(n - 1) * den;
     return Clamp(((den + e) * in[(n - 1) * spp] - e * in[(n - 2) * spp]) / den);
 }
@@ -38,7 +41,8 @@ const uint8_t* Fix23Table() {
     static const auto table = [] {
         auto t = std::make_unique<uint8_t[]>(256 * 256);
         for (int a = 0; a < 256; ++a)
-            for (int b = 0; b < 256; ++b) t[a * 256 + b] = static_cast<uint8_t>(std::min((2 * a + b) / 3, 255));
+            for (int b = 0; b < 256; ++b)
+                t[a * 256 + b] = static_cast<uint8_t>(std::min((2 * a + b) / 3, 255));
         return t;
     }();
     return table.get();
@@ -61,7 +65,8 @@ int CreateOut(CImg& out, int64_t width, int64_t height, int32_t bps, int32_t spp
 void Shrink(CImg& out, long lines) {
     tagIMAGEINFO& o = out.info();
     o.lHeight = static_cast<int32_t>(lines);
-    o.tImageSize = static_cast<uint32_t>(static_cast<uint64_t>(lines) * static_cast<uint64_t>(o.lSync));
+    o.tImageSize =
+        static_cast<uint32_t>(static_cast<uint64_t>(lines) * static_cast<uint64_t>(o.lSync));
 }
 
 } // namespace
@@ -151,7 +156,8 @@ long CStretchLinear<N>::StretchDataProc(uint8_t* out, long outCount, const uint8
         const uint8_t* a = in + k * N;
         const uint8_t* b = f != 0 ? a + N : a;
         for (int c = 0; c < N; ++c)
-            out[i * N + c] = static_cast<uint8_t>(((LINER_UNIT - f) * a[c] + f * b[c] + 128) / LINER_UNIT);
+            out[i * N + c] =
+                static_cast<uint8_t>(((LINER_UNIT - f) * a[c] + f * b[c] + 128) / LINER_UNIT);
     }
     std::memcpy(out + (outCount - 1) * N, in + (inCount - 1) * N, N);
     return outCount;
@@ -340,7 +346,8 @@ long CBicubic::WriteBuffer(const tagIMAGEINFO& in, tagIMAGEINFO& out) {
             const int64_t w[4] = {OuterWeight(64 + p), InnerWeight(p), InnerWeight(64 - p),
                                   OuterWeight(128 - p)};
             for (size_t x = 0; x < bytes; ++x)
-                dst[x] = Clamp((w[0] * l[0][x] + w[1] * l[1][x] + w[2] * l[2][x] + w[3] * l[3][x]) / 0x40000);
+                dst[x] = Clamp((w[0] * l[0][x] + w[1] * l[1][x] + w[2] * l[2][x] + w[3] * l[3][x]) /
+                               0x40000);
         } else {
             // Start and end: bilinear between the interval's two lines; past
             // the last line, on the straight line through the last two.
@@ -383,10 +390,48 @@ bool CResolutionConvertNormal::setMode(long bps, long spp) {
 bool CResolutionConvertNormal::setXRatio(long out, long in) {
     if (out < 1 || in < 1 || out > kMaxConvertSide || in > kMaxConvertSide) return false;
     try {
-        const size_t n = static_cast<size_t>(out) * (m_kind == 2 ? 3 : 1);
-        m_sum.assign(n, 0);
-        m_count.assign(n, 0);
         makeSpreadCountTable(m_xTable, out, in);
+        // The pairs of the reduction, as the spread stretcher pairs them: a
+        // source with a count feeds that many outputs alone, or closes a
+        // group of merged sources that feed one output.
+        m_pairSrc.clear();
+        m_pairOut.clear();
+        m_xMembers.assign(static_cast<size_t>(out), 0);
+        long o = 0;
+        long groupStart = -1;
+        for (long i = 0; i < in && o < out; ++i) {
+            const uint32_t c = m_xTable[i];
+            if (c == 0) {
+                if (groupStart < 0) groupStart = i;
+                continue;
+            }
+            if (groupStart < 0) {
+                for (uint32_t r = 0; r < c && o < out; ++r, ++o) {
+                    m_pairSrc.push_back(static_cast<uint32_t>(i));
+                    m_pairOut.push_back(static_cast<uint32_t>(o));
+                    m_xMembers[o] = 1;
+                }
+            } else {
+                for (long j = groupStart; j <= i; ++j) {
+                    m_pairSrc.push_back(static_cast<uint32_t>(j));
+                    m_pairOut.push_back(static_cast<uint32_t>(o));
+                }
+                m_xMembers[o] = static_cast<uint32_t>(i - groupStart + 1);
+                groupStart = -1;
+                ++o;
+            }
+        }
+        // The few distinct member counts, for the quotients of each line.
+        m_distinctMembers.clear();
+        m_memberIndex.assign(static_cast<size_t>(out), 0);
+        for (long p = 0; p < out; ++p) {
+            const auto it =
+                std::find(m_distinctMembers.begin(), m_distinctMembers.end(), m_xMembers[p]);
+            m_memberIndex[p] = static_cast<uint32_t>(it - m_distinctMembers.begin());
+            if (it == m_distinctMembers.end()) m_distinctMembers.push_back(m_xMembers[p]);
+        }
+        m_magic.assign(m_distinctMembers.size(), 0);
+        m_magicLines = 0;
         if (IsStretch2_3(out, in)) {
             if (m_kind == 2)
                 m_stretch = std::make_unique<CStretchFix2_3RGBData>();
@@ -407,6 +452,24 @@ bool CResolutionConvertNormal::setYRatio(long out, long in) {
     if (out < 1 || in < 1 || out > kMaxConvertSide || in > kMaxConvertSide) return false;
     try {
         makeSpreadCountTable(m_yTable, out, in);
+        // The most lines one output line sums, and the most sources one
+        // output pixel gathers: 32-bit sums hold unless 255 times both
+        // could pass 2^32.
+        uint64_t run = 0, maxRun = 1;
+        for (uint32_t c : m_yTable) {
+            ++run;
+            if (c != 0) {
+                maxRun = std::max(maxRun, run);
+                run = 0;
+            }
+        }
+        maxRun = std::max(maxRun, run);
+        uint64_t maxX = 1;
+        for (uint32_t m : m_xMembers) maxX = std::max<uint64_t>(maxX, m);
+        m_wideSums = 255 * maxX * maxRun > UINT32_MAX;
+        const size_t n = m_xMembers.size() * static_cast<size_t>(samples());
+        m_sum32.assign(m_wideSums ? 0 : n, 0);
+        m_sum64.assign(m_wideSums ? n : 0, 0);
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -416,8 +479,8 @@ bool CResolutionConvertNormal::setYRatio(long out, long in) {
 void CResolutionConvertNormal::StartConvert() {
     m_inLine = 0;
     m_pendingLines = 0;
-    std::fill(m_sum.begin(), m_sum.end(), 0);
-    std::fill(m_count.begin(), m_count.end(), 0);
+    std::fill(m_sum32.begin(), m_sum32.end(), 0);
+    std::fill(m_sum64.begin(), m_sum64.end(), 0);
 }
 
 int CResolutionConvertNormal::takeSettings(CImg& img, void* info, bool startPage) {
@@ -436,42 +499,83 @@ int CResolutionConvertNormal::takeSettings(CImg& img, void* info, bool startPage
     return RTN_OK;
 }
 
-void CResolutionConvertNormal::AddReductLineData(const uint8_t* line) {
-    const int n = samples();
-    const long outW = m_info.lOutWidth;
-    long o = 0;
-    uint64_t sum[3] = {};
-    uint64_t members = 0;
-    for (long i = 0; i < m_info.lInWidth && o < outW; ++i) {
-        const uint8_t* px = line + i * n;
-        const uint32_t c = m_xTable[i];
-        if (c == 0) {
-            for (int k = 0; k < n; ++k) sum[k] += px[k];
-            ++members;
-        } else if (members == 0) {
-            for (uint32_t r = 0; r < c && o < outW; ++r, ++o)
-                for (int k = 0; k < n; ++k) {
-                    m_sum[o * n + k] += px[k];
-                    m_count[o * n + k] += 1;
-                }
+namespace {
+
+template <int N, class Sum>
+void AddPairs(Sum* sum, const uint8_t* line, const uint32_t* src, const uint32_t* out, size_t n) {
+    for (size_t p = 0; p < n; ++p) {
+        Sum* s = sum + static_cast<size_t>(out[p]) * N;
+        const uint8_t* px = line + static_cast<size_t>(src[p]) * N;
+        for (int k = 0; k < N; ++k) s[k] += px[k];
+    }
+}
+
+// Quotients by multiplication: for a sum x <= 255 d, floor(x x m / 2^55)
+// with m = ceil(2^55 / d) equals floor(x / d) while 255 d^2 < 2^55 (the
+// error x (m d - 2^55) / (d 2^55) stays below 1 / d). Larger counts divide.
+constexpr int kMagicShift = 55;
+constexpr uint64_t kMagicMaxCount = 1200000; // 255 x 1200000^2 < 2^55
+
+uint64_t Magic(uint64_t count) {
+    if (count > kMagicMaxCount) return 0;
+    return ((uint64_t{1} << kMagicShift) + count - 1) / count;
+}
+
+// Each output sample = sum / count, stopping at the first output pixel that
+// gathered nothing; the sums are cleared. magic: per distinct member count
+// (index of each output pixel in memberIndex) for the lines summed.
+template <int N, class Sum>
+void OutputSums(uint8_t* row, std::vector<Sum>& sum, const std::vector<uint32_t>& members,
+                const std::vector<uint32_t>& memberIndex, const std::vector<uint64_t>& magic,
+                uint64_t lines) {
+    for (size_t o = 0; o < members.size() && members[o] != 0; ++o) {
+        const Sum* s = sum.data() + o * N;
+        uint8_t* out = row + o * N;
+        const uint64_t m = magic[memberIndex[o]];
+        if (m != 0) {
+            for (int k = 0; k < N; ++k)
+                out[k] = static_cast<uint8_t>((uint64_t{s[k]} * m) >> kMagicShift);
         } else {
-            ++members;
-            for (int k = 0; k < n; ++k) {
-                m_sum[o * n + k] += sum[k] + px[k];
-                m_count[o * n + k] += members;
-                sum[k] = 0;
-            }
-            members = 0;
-            ++o;
+            const uint64_t count = members[o] * lines;
+            for (int k = 0; k < N; ++k) out[k] = static_cast<uint8_t>(s[k] / count);
         }
+    }
+    std::fill(sum.begin(), sum.end(), 0);
+}
+
+} // namespace
+
+void CResolutionConvertNormal::AddReductLineData(const uint8_t* line) {
+    const size_t n = m_pairSrc.size();
+    if (m_wideSums) {
+        if (m_kind == 2)
+            AddPairs<3>(m_sum64.data(), line, m_pairSrc.data(), m_pairOut.data(), n);
+        else
+            AddPairs<1>(m_sum64.data(), line, m_pairSrc.data(), m_pairOut.data(), n);
+    } else if (m_kind == 2) {
+        AddPairs<3>(m_sum32.data(), line, m_pairSrc.data(), m_pairOut.data(), n);
+    } else {
+        AddPairs<1>(m_sum32.data(), line, m_pairSrc.data(), m_pairOut.data(), n);
     }
 }
 
 void CResolutionConvertNormal::OutputReductData(uint8_t* row) {
-    const size_t n = m_sum.size();
-    for (size_t i = 0; i < n && m_count[i] != 0; ++i) row[i] = static_cast<uint8_t>(m_sum[i] / m_count[i]);
-    std::fill(m_sum.begin(), m_sum.end(), 0);
-    std::fill(m_count.begin(), m_count.end(), 0);
+    const uint64_t lines = static_cast<uint64_t>(m_pendingLines) + 1;
+    if (lines != m_magicLines) {
+        for (size_t j = 0; j < m_distinctMembers.size(); ++j)
+            m_magic[j] = Magic(m_distinctMembers[j] * lines);
+        m_magicLines = lines;
+    }
+    if (m_wideSums) {
+        if (m_kind == 2)
+            OutputSums<3>(row, m_sum64, m_xMembers, m_memberIndex, m_magic, lines);
+        else
+            OutputSums<1>(row, m_sum64, m_xMembers, m_memberIndex, m_magic, lines);
+    } else if (m_kind == 2) {
+        OutputSums<3>(row, m_sum32, m_xMembers, m_memberIndex, m_magic, lines);
+    } else {
+        OutputSums<1>(row, m_sum32, m_xMembers, m_memberIndex, m_magic, lines);
+    }
 }
 
 long CResolutionConvertNormal::WriteReductLine(const uint8_t* line, tagIMAGEINFO& out,
@@ -503,7 +607,8 @@ long CResolutionConvertNormal::WriteExpandLine(const uint8_t* line, tagIMAGEINFO
                                    m_xTable.data()) < 0)
         return -1;
     ++written;
-    for (uint32_t r = 1; r < c; ++r) std::memcpy(Row(out, written++), first, static_cast<size_t>(out.lSync));
+    for (uint32_t r = 1; r < c; ++r)
+        std::memcpy(Row(out, written++), first, static_cast<size_t>(out.lSync));
     return c;
 }
 
@@ -636,7 +741,8 @@ int CResolutionConvertWithReduceMoire::ResolutionConvertWithReduceMoire(CImg& ba
         return RTN_OK;
     if (m_info.lInHeight < 1) return RTN_PAR;
     CImg out;
-    const int64_t height = static_cast<int64_t>(in.lHeight) * m_info.lOutHeight / m_info.lInHeight + 5;
+    const int64_t height =
+        static_cast<int64_t>(in.lHeight) * m_info.lOutHeight / m_info.lInHeight + 5;
     int r = CreateOut(out, m_info.lOutWidth, height, 8, in.lSpp, m_info.lOutXResolution,
                       m_info.lOutYResolution);
     if (r != RTN_OK) return r;

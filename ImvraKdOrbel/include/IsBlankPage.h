@@ -11,11 +11,11 @@ namespace Tvk::Imvra {
 
 // Stage record (holds a pointer: native layout).
 struct tagISBLANKPAGESTAGEINFO {
-    uint32_t ulSize;       // kIsBlankPageStageInfoSize
-    uint32_t ulReserved1;  // not read
-    int32_t lSlice;        // blank-skip level; 0 switches the test off
-    uint32_t ulReserved2;  // not read
-    uint8_t* pbBlankPage;  // receives 1 (blank) or 0
+    uint32_t ulSize;        // kIsBlankPageStageInfoSize
+    uint32_t ulReserved1;   // not read
+    int32_t lSlice;         // blank-skip level; 0 switches the test off
+    uint32_t ulReserved2;   // not read
+    uint8_t* pbBlankPage;   // receives 1 (blank) or 0
     uint8_t ucEdgeLevel[4]; // [0] and [1]: the edge levels of the edge count
 };
 inline constexpr uint32_t kIsBlankPageStageInfoSize = sizeof(tagISBLANKPAGESTAGEINFO);
@@ -49,6 +49,11 @@ public:
     int setInfoFirst(CImg& img, void* info) override { return setInfo(img, info); }
     int setInfoMiddle(CImg& img, void* info) override { return setInfo(img, info); }
     int setInfoLast(CImg& img, void* info) override { return setInfo(img, info); }
+
+    // What the second constructor was given.
+    unsigned long count() const { return m_count; }
+    const double* table() const { return m_table; }
+    bool flag() const { return m_flag; }
 
 private:
     int IsBlankPage(CImg& img);

@@ -155,7 +155,19 @@ private:
     tagRESOLUTIONCONVERTINFO m_info{};
     int m_kind = 0; // 0 binary, 1 gray, 2 colour in pixel order
     std::vector<uint32_t> m_xTable, m_yTable;
-    std::vector<uint64_t> m_sum, m_count;
+    // The reduction: each input line adds its samples to the output pixels
+    // of the X spread table (pairs of source and output pixel, built once
+    // per page); an output pixel's count is its X members times the lines
+    // summed. Sums are 32-bit when no sum can exceed it.
+    std::vector<uint32_t> m_pairSrc, m_pairOut;
+    std::vector<uint32_t> m_xMembers;
+    std::vector<uint32_t> m_sum32;
+    std::vector<uint64_t> m_sum64;
+    bool m_wideSums = false;
+    std::vector<uint32_t> m_distinctMembers; // the distinct values of m_xMembers
+    std::vector<uint32_t> m_memberIndex;     // per output pixel: its value's index there
+    std::vector<uint64_t> m_magic;           // per distinct value: reciprocal for m_magicLines
+    uint64_t m_magicLines = 0;
     std::unique_ptr<CStretchDataCore> m_stretch;
     long m_inLine = 0;       // input lines of the page seen so far
     long m_pendingLines = 0; // input lines held in the reduction sums

@@ -10,7 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace geomtest {
 
@@ -52,6 +54,26 @@ inline void SetPlaten(Tvk::Imvra::KD730::CShading& s, uint8_t r, uint8_t g, uint
 inline std::vector<uint8_t> Bytes(const CImg& img) {
     if (img.isNull()) return {};
     return std::vector<uint8_t>(img.info().lpImage, img.info().lpImage + img.info().tImageSize);
+}
+
+// Lines y0 .. y0 + n of a page as a band of its own (empty when n is 0).
+inline CImg Slice(const CImg& page, int32_t y0, int32_t n) {
+    CImg band;
+    if (n <= 0) return band;
+    const tagTVKIMAGEINFO& p = page.info();
+    EXPECT_TRUE(band.createImg(p.lXpos, p.lYpos, p.lWidth, n, p.lSync, p.lBps, p.lSpp,
+                               p.ulRGBOrder, p.lXResolution, p.lYResolution));
+    const size_t step = static_cast<size_t>(TvkLineStep(p));
+    std::memcpy(band.info().lpImage, TvkLinePtr(p, y0), step * n);
+    return band;
+}
+
+// Splits a page into bands of `band` lines (the last one shorter).
+inline std::vector<CImg> Bands(const CImg& page, int32_t band) {
+    std::vector<CImg> out;
+    for (int32_t y = 0; y < page.info().lHeight; y += band)
+        out.push_back(Slice(page, y, std::min(band, page.info().lHeight - y)));
+    return out;
 }
 
 } // namespace geomtest

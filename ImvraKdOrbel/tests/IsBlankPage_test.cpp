@@ -16,18 +16,17 @@ struct ThreshCase {
 
 TEST(BlankSkipThresh, ThresholdsOfTheTable) {
     const ThreshCase cases[] = {
-        {10, 1, 300, 1484},       // a table point
-        {15, 1, 300, 2203},       // trunc(1484 + 0.5 x 1438)
-        {10, 24, 600, 3623},      // the 600 dpi row
-        {10, 24, 500, 3019},      // 3623 x 500 / 600
-        {100, 8, 400, 160000},    // last point
-        {35, 8, 200, 1945},       // segment 20..50
-        {75, 24, 1000, 346375},   // segment 50..100 of the 600 dpi row, scaled
-        {100, 8, 9600, 6400000},  // 400000 x 9600 / 600: past 32 bits on the way
-        {5, 1, 100, 204},         // segment 0..10
-        {0, 8, 300, 0},
-        {10, 16, 300, 0},         // no table for 16 bits a pixel
-        {10, 24, 0, 0},           // no resolution: the scaled row gives 0
+        {10, 1, 300, 1484},                        // a table point
+        {15, 1, 300, 2203},                        // trunc(1484 + 0.5 x 1438)
+        {10, 24, 600, 3623},                       // the 600 dpi row
+        {10, 24, 500, 3019},                       // 3623 x 500 / 600
+        {100, 8, 400, 160000},                     // last point
+        {35, 8, 200, 1945},                        // segment 20..50
+        {75, 24, 1000, 346375},                    // segment 50..100 of the 600 dpi row, scaled
+        {100, 8, 9600, 6400000},                   // 400000 x 9600 / 600: past 32 bits on the way
+        {5, 1, 100, 204},                          // segment 0..10
+        {0, 8, 300, 0},          {10, 16, 300, 0}, // no table for 16 bits a pixel
+        {10, 24, 0, 0},                            // no resolution: the scaled row gives 0
     };
     for (const auto& c : cases)
         EXPECT_EQ(BlankSkipThresh::GetThresh(c.slice, c.bitsPerPixel, c.dpi), c.expected)
@@ -56,9 +55,9 @@ Decision Decide(CImg& page, int32_t slice, uint8_t initial = 7) {
 
 // A white page of w x h at dpi with a few isolated specks.
 TestImage SpeckledPage(int32_t w, int32_t h, int32_t bits, int32_t dpi) {
-    TestImage page = bits == 1    ? TestImage::Binary(w, h, dpi)
-                     : bits == 8  ? TestImage::Gray(w, h, 245, dpi)
-                                  : TestImage::Color(w, h, 0, 245, dpi);
+    TestImage page = bits == 1   ? TestImage::Binary(w, h, dpi)
+                     : bits == 8 ? TestImage::Gray(w, h, 245, dpi)
+                                 : TestImage::Color(w, h, 0, 245, dpi);
     const uint32_t ink = bits == 1 ? 1 : bits == 8 ? 20 : 0x141414;
     for (int i = 0; i < 12; ++i) {
         const int32_t x = w / 3 + i * w / 40, y = h / 4 + i * h / 30;

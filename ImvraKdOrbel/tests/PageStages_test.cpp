@@ -16,7 +16,8 @@ TEST(CInverse, InvertsTheLineAndLeavesThePaddingAlone) {
     // 1 bit, width 10: two bytes of each 4-byte line change.
     CImg band;
     ASSERT_TRUE(band.createImg(10, 3, 4, 1, 1, 0, 300, 300));
-    for (uint32_t i = 0; i < band.info().tImageSize; ++i) band.info().lpImage[i] = static_cast<uint8_t>(0x30 + i);
+    for (uint32_t i = 0; i < band.info().tImageSize; ++i)
+        band.info().lpImage[i] = static_cast<uint8_t>(0x30 + i);
     CIPController<CInverse> c;
     c.setStage(new CInverse, IPMODE_BAND);
     ASSERT_EQ(c.IPMiddle(band, nullptr), RTN_OK);
@@ -42,17 +43,17 @@ struct ShowThroughCase {
 
 TEST(CEraseBackPage, ShowThroughInBothSampleOrders) {
     const ShowThroughCase cases[] = {
-        {7, 0, 255, 255, 255, 255, 255, 255},   // k = 4048, held to 255
-        {1, 0, 100, 100, 100, 103, 103, 103},   // k = 3
-        {1, 4, 100, 100, 100, 100, 100, 100},   // k below the threshold
-        {3, 0, 200, 100, 50, 215, 115, 65},     // k = (1000000 >> 12) x 256 >> 12 = 15
-        {4, 0, 0, 255, 255, 0, 255, 255},       // a dark sample: k = 0
+        {7, 0, 255, 255, 255, 255, 255, 255}, // k = 4048, held to 255
+        {1, 0, 100, 100, 100, 103, 103, 103}, // k = 3
+        {1, 4, 100, 100, 100, 100, 100, 100}, // k below the threshold
+        {3, 0, 200, 100, 50, 215, 115, 65},   // k = (1000000 >> 12) x 256 >> 12 = 15
+        {4, 0, 0, 255, 255, 0, 255, 255},     // a dark sample: k = 0
     };
     for (uint32_t order : {0u, 1u})
         for (const auto& c : cases) {
-            SCOPED_TRACE(testing::Message() << "order " << order << " coefficient " << c.coefficient
-                                            << " pixel " << int(c.r) << "," << int(c.g) << ","
-                                            << int(c.b));
+            SCOPED_TRACE(testing::Message()
+                         << "order " << order << " coefficient " << c.coefficient << " pixel "
+                         << int(c.r) << "," << int(c.g) << "," << int(c.b));
             TestImage img = TestImage::Color(3, 2, order, 0);
             const uint32_t in = c.r | (c.g << 8) | (c.b << 16);
             for (int y = 0; y < 2; ++y)

@@ -92,12 +92,53 @@ TEST(CResolutionConvertNormal, ThreeHundredToTwoHundredAveragesGroups) {
         }
 }
 
+// Groups of sources per output of a reducing spread table: merged sources
+// with the source that closes them.
+std::vector<std::vector<int>> Groups(long out, long in) {
+    const auto t = Spread(out, in);
+    std::vector<std::vector<int>> groups;
+    std::vector<int> pending;
+    for (long i = 0; i < in; ++i) {
+        pending.push_back(static_cast<int>(i));
+        if (t[i] == 0) continue;
+        groups.push_back(pending);
+        pending.clear();
+    }
+    return groups;
+}
+
+// Every output is the integer mean of its group of sources, also where the
+// counts are large (sums past 32 bits, counts past the quotient table).
+TEST(CResolutionConvertNormal, ReductionIsTheMeanOfEachGroup) {
+    struct Case {
+        int32_t in, out;
+    };
+    for (const Case c : {Case{300, 100}, Case{1000, 7}, Case{1100, 1}, Case{4200, 1}}) {
+        SCOPED_TRACE(testing::Message() << c.in << " to " << c.out);
+        TestImage src = kdtest::NoisePage(c.in, c.in, 8, 1, 0, 4);
+        CImg page = kdtest::ToCImg(src);
+        const CImg out = RunBands<CResolutionConvertNormal>(
+            page, Record(c.out, c.out, 100, 100, c.in, c.in, 300, 300), {c.in / 3});
+        ASSERT_EQ(out.info().lHeight, c.out);
+        const auto groups = Groups(c.out, c.in);
+        ASSERT_EQ(groups.size(), static_cast<size_t>(c.out));
+        for (int oy = 0; oy < c.out; ++oy)
+            for (int ox = 0; ox < c.out; ++ox) {
+                uint64_t sum = 0, n = 0;
+                for (int y : groups[oy])
+                    for (int x : groups[ox]) sum += src.get(x, y), ++n;
+                ASSERT_EQ(RowBytes(out, oy, c.out)[ox], sum / n) << ox << "," << oy;
+            }
+    }
+}
+
 TEST(CResolutionConvertNormal, ThreeToTwoFilterOnLinesOfKeptHeight) {
     // 300 to 200 across, height kept: each (90, 60, 30) gives (80, 40).
     std::vector<uint8_t> px;
     for (int i = 0; i < 100; ++i) px.insert(px.end(), {90, 60, 30});
     CImg page = GrayCImg(300, 1, px, 300, 300);
-    CImg out = RunBands<CResolutionConvertNormal>(page, Record(200, 1, 200, 300, 300, 1, 300, 300), {});
+    CImg out =
+        RunBands<CResolutionConvertNormal>(page, Record(200, 1, 200, 300, 300, 1, 300, 300), {});
     ASSERT_EQ(out.info().lWidth, 200);
     const auto row = RowBytes(out, 0, 200);
     for (int i = 0; i < 196; i += 2) {
@@ -108,7 +149,8 @@ TEST(CResolutionConvertNormal, ThreeToTwoFilterOnLinesOfKeptHeight) {
 
 TEST(CResolutionConvertNormal, TwoHundredToThreeHundredReplicatesOnBands) {
     CImg page = GrayCImg(4, 2, {10, 20, 30, 40, 10, 20, 30, 40}, 200, 200);
-    CImg out = RunBands<CResolutionConvertNormal>(page, Record(6, 3, 300, 300, 4, 2, 200, 200), {1});
+    CImg out =
+        RunBands<CResolutionConvertNormal>(page, Record(6, 3, 300, 300, 4, 2, 200, 200), {1});
     ASSERT_EQ(out.info().lHeight, 3);
     for (int y = 0; y < 3; ++y)
         EXPECT_EQ(RowBytes(out, y, 6), (std::vector<uint8_t>{10, 20, 20, 30, 40, 40}));
@@ -119,8 +161,10 @@ TEST(CResolutionConvertNormal, AnyBandSplitEqualsTheWholePage) {
         int32_t outW, outH, outRes, inRes;
         int32_t spp;
     };
-    const Ratio ratios[] = {{200, 200, 200, 300, 1}, {200, 200, 200, 300, 3},
-                            {100, 100, 100, 300, 1}, {450, 450, 450, 300, 3},
+    const Ratio ratios[] = {{200, 200, 200, 300, 1},
+                            {200, 200, 200, 300, 3},
+                            {100, 100, 100, 300, 1},
+                            {450, 450, 450, 300, 3},
                             {380, 380, 380, 300, 1}};
     const std::vector<std::vector<int32_t>> splits = {{1, 1, 1, 7}, {13, 2, 50, 1, 99}, {150}};
     for (const auto& r : ratios) {
@@ -193,9 +237,9 @@ TEST(CBicubic, TemplatesOnHandWorkedLines) {
     EXPECT_EQ(Stretch(CBicubic::kTwice, line, 10),
               (std::vector<uint8_t>{10, 30, 50, 43, 40, 72, 90, 55, 20, 0}));
     EXPECT_EQ(CBicubic::ModeFor(16, 4), CBicubic::kQuadruple);
-    EXPECT_EQ(Stretch(CBicubic::kQuadruple, {10, 50, 40, 90}, 16),
-              (std::vector<uint8_t>{10, 20, 30, 40, 50, 50, 43, 37, 40, 52, 65, 77, 90, 102, 115,
-                                    127}));
+    EXPECT_EQ(
+        Stretch(CBicubic::kQuadruple, {10, 50, 40, 90}, 16),
+        (std::vector<uint8_t>{10, 20, 30, 40, 50, 50, 43, 37, 40, 52, 65, 77, 90, 102, 115, 127}));
     EXPECT_EQ(CBicubic::ModeFor(9, 6), CBicubic::kTwoToThree);
     EXPECT_EQ(Stretch(CBicubic::kTwoToThree, {10, 50, 40, 90, 20, 60}, 9),
               (std::vector<uint8_t>{10, 36, 46, 40, 82, 71, 20, 46, 73}));
@@ -207,7 +251,8 @@ TEST(CBicubic, TemplatesOnHandWorkedLines) {
 TEST(CBicubic, WholePageEnlargedVertically) {
     // Rows of one value each: the columns show the vertical phases (start
     // bilinear, cubic, end bilinear, extrapolated last line).
-    CImg page = GrayCImg(4, 4, {10, 10, 10, 10, 50, 50, 50, 50, 40, 40, 40, 40, 90, 90, 90, 90}, 150, 150);
+    CImg page =
+        GrayCImg(4, 4, {10, 10, 10, 10, 50, 50, 50, 50, 40, 40, 40, 40, 90, 90, 90, 90}, 150, 150);
     auto rec = Record(8, 8, 300, 300, 4, 4, 150, 150);
     CResolutionConvertNormal stage;
     ASSERT_EQ(stage.IPInterface(page, &rec), RTN_OK);
@@ -215,7 +260,8 @@ TEST(CBicubic, WholePageEnlargedVertically) {
     ASSERT_EQ(page.info().lWidth, 8);
     EXPECT_EQ(page.info().lXResolution, 300);
     const uint8_t column[8] = {10, 30, 50, 43, 40, 65, 90, 115};
-    for (int y = 0; y < 8; ++y) EXPECT_EQ(RowBytes(page, y, 8), std::vector<uint8_t>(8, column[y])) << y;
+    for (int y = 0; y < 8; ++y)
+        EXPECT_EQ(RowBytes(page, y, 8), std::vector<uint8_t>(8, column[y])) << y;
 }
 
 // The moire converter in bands gives what the lower layer gives for the
@@ -245,8 +291,8 @@ TEST(CResolutionConvertWithReduceMoire, BandsMatchTheWholePageCall) {
         ASSERT_EQ(dst.info().lHeight, 280);
         dst.info().tImageSize = static_cast<uint32_t>(280 * dst.info().lSync);
 
-        const CImg bands =
-            RunBands<CResolutionConvertWithReduceMoire>(page, rec, {60, 1, 100, 200}, IPMODE_BAND_FLUSH);
+        const CImg bands = RunBands<CResolutionConvertWithReduceMoire>(page, rec, {60, 1, 100, 200},
+                                                                       IPMODE_BAND_FLUSH);
         ASSERT_EQ(bands.info().lHeight, 280) << "spp " << spp;
         EXPECT_TRUE(kdtest::FromCImg(bands).samePixels(kdtest::FromCImg(dst))) << "spp " << spp;
 

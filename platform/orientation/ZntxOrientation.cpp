@@ -69,10 +69,17 @@ bool ValidImage(const ZNTD_IMAGE* img) {
         return false;
     int64_t minRow = 0;
     switch (img->kind) {
-    case ZNTD_KIND_BILEVEL: minRow = (static_cast<int64_t>(img->width) + 7) / 8; break;
-    case ZNTD_KIND_GRAY: minRow = img->width; break;
-    case ZNTD_KIND_COLOUR: minRow = 3 * static_cast<int64_t>(img->width); break;
-    default: return false;
+    case ZNTD_KIND_BILEVEL:
+        minRow = (static_cast<int64_t>(img->width) + 7) / 8;
+        break;
+    case ZNTD_KIND_GRAY:
+        minRow = img->width;
+        break;
+    case ZNTD_KIND_COLOUR:
+        minRow = 3 * static_cast<int64_t>(img->width);
+        break;
+    default:
+        return false;
     }
     return img->rowBytes >= minRow;
 }

@@ -35,7 +35,7 @@ CImg Turned(const CImg& page, int quarters) {
 // A page of English text, 1240 x 1752 at 300 dpi, as gray, colour or 1 bit.
 CImg TextPage(int bits) {
     const kdtest::GrayPage g = kdtest::TextPageGray(1240, 1752);
-    kdtest::TestImage page = bits == 1 ? kdtest::TestImage::Binary(g.width, g.height)
+    kdtest::TestImage page = bits == 1   ? kdtest::TestImage::Binary(g.width, g.height)
                              : bits == 8 ? kdtest::TestImage::Gray(g.width, g.height)
                                          : kdtest::TestImage::Color(g.width, g.height);
     for (int32_t y = 0; y < g.height; ++y)
@@ -78,7 +78,8 @@ TEST_F(TextImageDirection, TurnedTextComesBackUpright) {
     // Each turn with another kind of page: gray, gray, colour, 1 bit.
     const int bits[4] = {8, 8, 24, 1};
     for (int quarters = 0; quarters < 4; ++quarters) {
-        SCOPED_TRACE(testing::Message() << quarters * 90 << " degrees, " << bits[quarters] << " bits");
+        SCOPED_TRACE(testing::Message()
+                     << quarters * 90 << " degrees, " << bits[quarters] << " bits");
         const CImg upright = TextPage(bits[quarters]);
         CImg page = Turned(upright, quarters);
         const Outcome o = Detect(page, 1);
@@ -122,7 +123,8 @@ TEST_F(TextImageDirection, MissingDataOrLanguageGivesParameterError) {
     EXPECT_EQ(o.degrees, 0);
     Detect(page, 0, KD_TESSDATA); // back to the real data for the other tests
     const std::string text = log();
-    EXPECT_NE(text.find("CTextImageDirection::setOcrPath ZNTX_changepath return 0"), std::string::npos);
+    EXPECT_NE(text.find("CTextImageDirection::setOcrPath ZNTX_changepath return 0"),
+              std::string::npos);
     const std::string openLine = "CTextImageDirection::openLibrary ZNTX_exopen return -1101";
     const size_t first = text.find(openLine);
     EXPECT_NE(first, std::string::npos) << text;

@@ -37,14 +37,14 @@ enum {
 
 enum {
     ZNTD_MAX_SIDE = 10200,
-    ZNTD_UNDECIDED = 1,          // too little text on the page
-    ZNTD_ERR_NOMEMORY = -1902,   // also -1002 and -1904 mean memory
+    ZNTD_UNDECIDED = 1,        // too little text on the page
+    ZNTD_ERR_NOMEMORY = -1902, // also -1002 and -1904 mean memory
     ZNTD_ERR_NOMEMORY_2 = -1002,
     ZNTD_ERR_NOMEMORY_3 = -1904,
-    ZNTD_ERR_ARGUMENT = -1001,   // bad mode, image or result pointer
-    ZNTD_ERR_NOT_OPEN = -1003,   // detection before ZNTX_exopen
-    ZNTD_ERR_NO_DATA = -1101,    // the orientation data did not load
-    ZNTD_ERR_FAILED = -1102,     // the detector failed on the page
+    ZNTD_ERR_ARGUMENT = -1001, // bad mode, image or result pointer
+    ZNTD_ERR_NOT_OPEN = -1003, // detection before ZNTX_exopen
+    ZNTD_ERR_NO_DATA = -1101,  // the orientation data did not load
+    ZNTD_ERR_FAILED = -1102,   // the detector failed on the page
 };
 
 // The folder of the recognition data; null or empty means the default.

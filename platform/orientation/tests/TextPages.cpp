@@ -9,13 +9,12 @@ namespace kdtest {
 
 namespace {
 
-const char kProse[] =
-    "The quick brown fox jumps over the lazy dog while the committee reviews "
-    "the annual report of the county library. Several members asked whether "
-    "the reading room could stay open later during the winter months, and the "
-    "treasurer explained that heating costs would rise by a small amount. "
-    "After a short discussion the proposal was accepted, and the secretary "
-    "promised to write to the council before the end of the month. ";
+const char kProse[] = "The quick brown fox jumps over the lazy dog while the committee reviews "
+                      "the annual report of the county library. Several members asked whether "
+                      "the reading room could stay open later during the winter months, and the "
+                      "treasurer explained that heating costs would rise by a small amount. "
+                      "After a short discussion the proposal was accepted, and the secretary "
+                      "promised to write to the council before the end of the month. ";
 
 } // namespace
 

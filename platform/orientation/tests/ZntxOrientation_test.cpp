@@ -7,7 +7,8 @@
 namespace {
 
 ZNTD_IMAGE Gray(const kdtest::GrayPage& page) {
-    return {page.pixels.data(), page.width, page.width, page.height, 300, 300, ZNTD_KIND_GRAY, 0, 0};
+    return {page.pixels.data(), page.width, page.width, page.height, 300, 300,
+            ZNTD_KIND_GRAY,     0,          0};
 }
 
 // The page turned clockwise by a quarter.
