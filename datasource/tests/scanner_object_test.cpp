@@ -262,6 +262,10 @@ TEST_F(ScannerObject, FlowControlHoldsTheReaderAndStatusAnswersBusy) {
     }
     EXPECT_EQ(e, kderr::kDeviceBusy);
     EXPECT_LT(device->deliveredSheets().size(), 6u);
+    // Queued raw pages and the one in processing count, without a command.
+    std::uint32_t batch = 0;
+    EXPECT_EQ(scanner->GetStatus("BatchTransferCount", &batch), kderr::kSuccess);
+    EXPECT_GE(batch, 1u);
     // Taking the pages lets it go on to the end.
     int pages = 1;
     for (;;) {
