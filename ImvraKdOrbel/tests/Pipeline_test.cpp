@@ -134,10 +134,10 @@ TEST_F(Pipeline, TwoSidedSheetGivesTheSamePagesInAnyBands) {
         EXPECT_EQ(banded.bytes[0], whole.bytes[0]) << band;
         EXPECT_EQ(banded.bytes[1], whole.bytes[1]) << band;
     }
-    // An engine of its own gives the same pages (the shading lines travel
-    // in the record).
+    // An engine of its own, with its own shading data, gives the same pages.
     void* engine = kd::createImvra();
     ASSERT_NE(engine, nullptr);
+    scanner->fixShading(engine);
     Pages own;
     EXPECT_EQ(RunBands(f, raw, rec, Heights(h + kLag, 128), own, engine), RTN_OK);
     EXPECT_EQ(own.bytes[0], whole.bytes[0]);
