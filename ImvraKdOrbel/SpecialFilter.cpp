@@ -602,8 +602,12 @@ int CSpecialFilter::execDetectColorOrGray(CImg& img, tagSIDE side, tagIMAGESTATE
     int white = 256;
     while (white > 0 && curve[white - 1] == 255) --white;
 
-    m_thresholdBuilder[s] =
-        std::make_unique<SensorThresholdBuilder>(d->lSensitivityOfAutoColor, m_lSensorIndex);
+    try {
+        m_thresholdBuilder[s] =
+            std::make_unique<SensorThresholdBuilder>(d->lSensitivityOfAutoColor, m_lSensorIndex);
+    } catch (...) {
+        return RTN_MEM;
+    }
     m_ulColorClass[s] = CDetectColorOrGray::kClassColor;
     tagDETECTCOLORORGRAYSTAGEINFO rec{};
     rec.ulSize = kDetectColorOrGrayStageInfoSize;

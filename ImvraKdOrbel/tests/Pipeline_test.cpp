@@ -205,3 +205,34 @@ TEST_F(Pipeline, AutomaticColourModePicksEachPagesFormat) {
         EXPECT_EQ(p.shape[0].lHeight, h);
     }
 }
+
+TEST_F(Pipeline, TurnedSheetWithoutABackFeedingRecordUsesTheFronts) {
+    const int h = 300;
+    const Sheet front = ColourSheet(width, h), back = GraySheet(width, h);
+    const std::vector<uint8_t> raw = scanner->scan(front, &back, kLag);
+    tagFILTERDUPLEXINFO rec = duplex(h, 8, 3);
+    // The page is 260 lines long with margins of 10 and 20 lines; only the
+    // front has the record.
+    tagFEEDINGDIRECTIONINFO feed{kFeedingDirectionInfoSize, 180, 260, 10, 20};
+    rec.specialFront.pFeedingDirectionInfo = &feed;
+    Pages p;
+    ASSERT_EQ(RunBands(Scanner::Format(true, 8), raw, rec, Heights(h + kLag, 128), p), RTN_OK);
+    // Both pages are shortened to the 290 lines and turned by 180 degrees;
+    // the cut-out puts them on the output area (300 lines).
+    const int lines = 260 + 10 + 20;
+    for (int side = 0; side < 2; ++side) {
+        EXPECT_EQ(p.shape[side].lHeight, h) << side;
+        EXPECT_EQ(p.shape[side].lWidth, width) << side;
+    }
+    const Sheet* sheets[2] = {&front, &back};
+    for (int side = 0; side < 2; ++side) {
+        Sheet turned = WhiteSheet(width, lines);
+        for (int y = 0; y < lines; ++y)
+            for (int x = 0; x < width; ++x) {
+                const Sheet& s = *sheets[side];
+                turned.fill(x, y, x + 1, y + 1, s.at(width - 1 - x, lines - 1 - y, 0),
+                            s.at(width - 1 - x, lines - 1 - y, 1), s.at(width - 1 - x, lines - 1 - y, 2));
+            }
+        EXPECT_LE(WorstLevel(p, side, turned), 3) << side;
+    }
+}
