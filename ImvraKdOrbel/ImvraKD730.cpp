@@ -18,6 +18,16 @@ CSpecialFilter SpecialFilter;
 
 tagRTN Rtn(int r) { return static_cast<tagRTN>(r); }
 
+// Nothing thrown inside the library reaches the data source: a failure that
+// escapes a stage (memory) is answered with 3.
+template <class F> tagRTN Guarded(F&& f) {
+    try {
+        return f();
+    } catch (...) {
+        return RTN_MEM;
+    }
+}
+
 CSpecialFilter* Engine(void* handle) { return static_cast<CSpecialFilter*>(handle); }
 
 using BandCall = int (CIPBase::*)(CImg&, void*);
@@ -25,7 +35,7 @@ using BandCall = int (CIPBase::*)(CImg&, void*);
 tagRTN Simplex(CSpecialFilter* engine, BandCall call, CImg& out, CImg& in,
                tagFILTERSIMPLEXINFO* info) {
     if (engine == nullptr || info == nullptr) return RTN_PAR;
-    const int r = (engine->*call)(in, info);
+    const int r = Guarded([&] { return Rtn((engine->*call)(in, info)); });
     if (r != RTN_OK) return Rtn(r);
     out.attachImg(in);
     return RTN_OK;
@@ -36,7 +46,7 @@ tagRTN Duplex(CSpecialFilter* engine, BandCall call, CImg& outFront, CImg& outBa
     if (engine == nullptr || info == nullptr) return RTN_PAR;
     CImg none;
     engine->setBackImage(none);
-    const int r = (engine->*call)(in, info);
+    const int r = Guarded([&] { return Rtn((engine->*call)(in, info)); });
     if (r != RTN_OK) return Rtn(r);
     outFront.attachImg(in);
     engine->getBackImage(outBack);
@@ -108,14 +118,14 @@ tagRTN FilterDuplexLast(void* engine, CImg& outFront, CImg& outBack, CImg& in,
 
 tagRTN NormalFilterSimplex(CImg& out, CImg& in, tagFILTERSIMPLEXINFO* info, bool front) {
     if (info == nullptr) return RTN_PAR;
-    const int r = SpecialFilter.NormalFilterSimplex(in, info, front);
+    const int r = Guarded([&] { return Rtn(SpecialFilter.NormalFilterSimplex(in, info, front)); });
     if (r != RTN_OK) return Rtn(r);
     out.attachImg(in);
     return RTN_OK;
 }
 tagRTN NormalFilterFolio(CImg& out, CImg& in, tagFILTERDUPLEXINFO* info) {
     if (info == nullptr) return RTN_PAR;
-    const int r = SpecialFilter.NormalFilterFolio(in, info);
+    const int r = Guarded([&] { return Rtn(SpecialFilter.NormalFilterFolio(in, info)); });
     if (r != RTN_OK) return Rtn(r);
     out.attachImg(in);
     return RTN_OK;
@@ -159,10 +169,10 @@ void AdjustLightFirst(tagADJUSTINFO* info, long mode) {
     SpecialFilter.AdjustLightFirst(info, mode);
 }
 tagRTN AdjustLightNext(CImg& raw, tagADJUSTINFO* info) {
-    return Rtn(SpecialFilter.AdjustLightNext(raw, info));
+    return Guarded([&] { return Rtn(SpecialFilter.AdjustLightNext(raw, info)); });
 }
 tagRTN AdjustLightLast(CImg& front, CImg& back, CImg& raw, tagADJUSTINFO* info) {
-    return Rtn(SpecialFilter.AdjustLightLast(front, back, raw, info));
+    return Guarded([&] { return Rtn(SpecialFilter.AdjustLightLast(front, back, raw, info)); });
 }
 tagRTN AdjustLightFix(CImg& white, CImg& black, tagADJUSTINFO* info, tagSIDE side,
                       unsigned char* curve, unsigned long curveSize) {

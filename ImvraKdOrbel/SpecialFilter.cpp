@@ -487,6 +487,99 @@ int CSpecialFilter::execAutoSize(CImg& img, tagSIDE side, tagIMAGESTATE state) {
 }
 
 // ---------------------------------------------------------------------------
+// Corners, turned pages, page assembly, colour gap, cut-out and size.
+
+int CSpecialFilter::execDetect4Points(CImg& img, tagSIDE side, tagIMAGESTATE state) {
+    tagDETECT4POINTSINFO* corners = special(side).pDetect4PointsInfo;
+    if (corners == nullptr) return RTN_OK;
+    tagDETECT4POINTSSETINFO rec{};
+    rec.ulSize = kDetect4PointsSetInfoSize;
+    rec.pInfo = corners;
+    std::fill(std::begin(rec.lSensor), std::end(rec.lSensor), -1);
+    rec.lWidth = static_cast<int32_t>(usableWidth());
+    rec.lHeight = m_info.imageIn.lHeight;
+    rec.bFront = side == SIDE_FRONT ? 1 : 0;
+    rec.bTurned = turnedPage(side) ? 1 : 0;
+    return runStage(m_detect4Points[sideIndex(side)], IPMODE_BAND_FLUSH, img, &rec, state);
+}
+
+int CSpecialFilter::execDetect4PointsDuplex(CImg& img, CImg& back, tagIMAGESTATE state) {
+    tagDETECT4POINTSINFO* front = m_info.specialFront.pDetect4PointsInfo;
+    tagDETECT4POINTSINFO* rear = m_info.specialBack.pDetect4PointsInfo;
+    if (front == nullptr || rear == nullptr) return RTN_OK;
+    tagDETECT4POINTSDUPLEXINFO rec{};
+    rec.ulSize = kDetect4PointsDuplexInfoSize;
+    rec.pFront = front;
+    rec.pBack = rear;
+    std::fill(std::begin(rec.lSensor), std::end(rec.lSensor), -1);
+    rec.lWidth = static_cast<int32_t>(usableWidth());
+    rec.lHeight = m_info.imageIn.lHeight;
+    rec.pBackImage = &back;
+    rec.lOffset = offsetLines(img.isNull() ? m_info.imageIn.lYResolution : img.info().lYResolution);
+    rec.lShadowID = 1;
+    rec.bTurned[0] = turnedPage(SIDE_FRONT) ? 1 : 0;
+    rec.bTurned[1] = turnedPage(SIDE_BACK) ? 1 : 0;
+    rec.bWholePage = carrierSheet() ? 1 : 0;
+    return runStage(m_detect4PointsDuplex, IPMODE_BAND_FLUSH, img, &rec, state);
+}
+
+int CSpecialFilter::execCorrectUnusualScanningDirection(CImg& img, tagSIDE side,
+                                                        tagIMAGESTATE state) {
+    const tagFEEDINGDIRECTIONINFO* front = m_info.specialFront.pFeedingDirectionInfo;
+    if (front == nullptr) return RTN_OK;
+    const tagFEEDINGDIRECTIONINFO* own = feedingRecord(side);
+    tagSCANNINGDIRECTIONINFO rec{};
+    rec.ulDirectionCode = 2;
+    rec.lLines[0] = front->lLength;
+    rec.lLines[1] = own->lTopMargin;
+    rec.lLines[2] = own->lBottomMargin;
+    rec.pDetect4Points = special(side).pDetect4PointsInfo;
+    rec.pShadow = special(side).pRemoveShadowInfo;
+    rec.ulReserved = sideInfo(side).bAutoSize;
+    return runStage(m_correctDirection[sideIndex(side)], IPMODE_WHOLE_PAGE, img, &rec, state);
+}
+
+int CSpecialFilter::execMakePage(CImg& img, tagSIDE side, tagIMAGESTATE state) {
+    tagMAKEPAGEINFO rec{0};
+    return runStage(m_makePage[sideIndex(side)], IPMODE_WHOLE_PAGE, img, &rec, state);
+}
+
+int CSpecialFilter::execFixPage(CImg& img, tagSIDE side, tagIMAGESTATE state) {
+    tagMAKEPAGEINFO rec{static_cast<int32_t>(m_set.imageOut.ulRGBOrder)};
+    return runStage(m_fixPage[sideIndex(side)], IPMODE_WHOLE_PAGE, img, &rec, state);
+}
+
+int CSpecialFilter::execColorGapCorrect(CImg& img, tagSIDE side, tagIMAGESTATE state) {
+    const tagIMAGEINFO& i = img.info();
+    if (special(side).bColorGapCorrect == 0 || i.lSpp != 3 || i.lYResolution >= 400)
+        return RTN_OK;
+    tagCOLORGAPCORRECTINFO rec{kColorGapCorrectInfoSize, reversedFeed(side) ? 1u : 0u};
+    return runStage(m_colorGap[sideIndex(side)], IPMODE_BAND_FLUSH, img, &rec, state);
+}
+
+int CSpecialFilter::execCutOut(CImg& img, tagSIDE side, tagIMAGESTATE state) {
+    const tagNORMALFILTERINFO& n = sideInfo(side);
+    if (n.bAutoSize != 0 || n.bSkewCorrection != 0 || img.isNull()) return RTN_OK;
+    const tagSPECIALFILTERINFO& s = special(side);
+    auto& c = m_cutOut[sideIndex(side)];
+    const tagIMAGEINFO page = PageSeen(c, img, state);
+    // A card is placed by its margin in lines of the page: both resolutions
+    // are needed.
+    if (s.bCardScan != 0 && (m_info.imageIn.lYResolution == 0 || page.lYResolution == 0))
+        return RTN_PAR;
+    tagCUTOUTINFO rec = MakeCutOutInfo(page, m_info.imageOut, m_info.imageIn, s.bCardScan != 0,
+                                       s.pDetect4PointsInfo, s.pFeedingDirectionInfo,
+                                       m_shading[sideIndex(side)].stage());
+    return runStage(c, IPMODE_WHOLE_PAGE, img, &rec, state);
+}
+
+int CSpecialFilter::runAutoSize(CImg& img, tagSIDE side, tagIMAGESTATE state,
+                                const tagDETECT4POINTSINFO& c) {
+    tagAUTOSIZEINFO rec = CAutoSize::FromRect(c.rectDoc);
+    return runStage(m_autoSize[sideIndex(side)], IPMODE_WHOLE_PAGE, img, &rec, state);
+}
+
+// ---------------------------------------------------------------------------
 // Generic steps of this scanner.
 
 int CSpecialFilter::execDetectColorOrGray(CImg& img, tagSIDE side, tagIMAGESTATE state) {
@@ -509,8 +602,12 @@ int CSpecialFilter::execDetectColorOrGray(CImg& img, tagSIDE side, tagIMAGESTATE
     int white = 256;
     while (white > 0 && curve[white - 1] == 255) --white;
 
-    m_thresholdBuilder[s] =
-        std::make_unique<SensorThresholdBuilder>(d->lSensitivityOfAutoColor, m_lSensorIndex);
+    try {
+        m_thresholdBuilder[s] =
+            std::make_unique<SensorThresholdBuilder>(d->lSensitivityOfAutoColor, m_lSensorIndex);
+    } catch (...) {
+        return RTN_MEM;
+    }
     m_ulColorClass[s] = CDetectColorOrGray::kClassColor;
     tagDETECTCOLORORGRAYSTAGEINFO rec{};
     rec.ulSize = kDetectColorOrGrayStageInfoSize;

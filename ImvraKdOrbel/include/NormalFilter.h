@@ -15,6 +15,7 @@
 #include "GrayToBinary.h"
 #include "IPBase.h"
 #include "IsBlankPage.h"
+#include "MakePage.h"
 #include "PageStages.h"
 #include "ResolutionConvert.h"
 #include "Rotate90x.h"
@@ -190,7 +191,7 @@ protected:
     CIPController<CColorToGray> m_colorToGray[2];
     CIPController<CGRC> m_grc[2];
     CIPController<CEmphasisEdge> m_emphasisEdge[2];
-    CIPController<CIPBase> m_autoSize[2];
+    CIPController<CAutoSize> m_autoSize[2];
     CIPController<CSkewCorrection> m_skewCorrection[2];
     CIPController<CGrayToBinary> m_grayToBinary[2];
     CIPController<CEPubFilter> m_ePubFilter[2];

@@ -9,6 +9,9 @@
 
 #include "AdjustLight.h"
 #include "CollectArray.h"
+#include "ColorGapCorrect.h"
+#include "Detect4Points.h"
+#include "MakePage.h"
 #include "NormalFilter.h"
 #include "Shading.h"
 
@@ -111,8 +114,6 @@ private:
     int execPutImageOnSide(CImg& front, CImg& back, tagIMAGESTATE state);
     int execGRCStep(CImg& img, tagSIDE side, tagIMAGESTATE state);
 
-    // Steps whose stages are not part of the library yet. Each one lives in
-    // SpecialFilterPending.cpp, the one place to connect them.
     int execDetect4Points(CImg& img, tagSIDE side, tagIMAGESTATE state);
     int execDetect4PointsDuplex(CImg& img, CImg& back, tagIMAGESTATE state);
     int execCorrectUnusualScanningDirection(CImg& img, tagSIDE side, tagIMAGESTATE state);
@@ -170,19 +171,19 @@ private:
     CIPController<CCollectArrayForSimplex> m_collectSimplex[2];
     CIPController<CExtendBitData12To16> m_extend;
     CIPController<CCollectArrayForDuplex> m_collectDuplex;
-    CIPController<CIPBase> m_detect4PointsDuplex;
+    CIPController<CDetect4PointsDuplex> m_detect4PointsDuplex;
     CIPController<CCutOffset> m_cutOffset[2];
-    CIPController<CIPBase> m_detect4Points[2];
+    CIPController<CDetect4Points> m_detect4Points[2];
     CIPController<CShading> m_shading[2];
-    CIPController<CIPBase> m_correctDirection[2];
-    CIPController<CIPBase> m_makePage[2];
-    CIPController<CIPBase> m_colorGap[2];
-    CIPController<CIPBase> m_cutOut[2];
+    CIPController<CCorrectUnusualScanningDirection> m_correctDirection[2];
+    CIPController<CMakePage> m_makePage[2];
+    CIPController<CColorGapCorrect> m_colorGap[2];
+    CIPController<CCutOut> m_cutOut[2];
     CIPController<CRmvShadow> m_rmvShadow[2];
     CIPController<CSRGBConversion> m_sRGB[2];
     CIPController<CColorSaturate> m_colorSaturate[2];
     CIPController<CDetectRes> m_detectRes[2];
-    CIPController<CIPBase> m_fixPage[2];
+    CIPController<CMakePage> m_fixPage[2];
 };
 
 } // namespace Tvk::Imvra::KD730

@@ -134,10 +134,10 @@ TEST_F(Pipeline, TwoSidedSheetGivesTheSamePagesInAnyBands) {
         EXPECT_EQ(banded.bytes[0], whole.bytes[0]) << band;
         EXPECT_EQ(banded.bytes[1], whole.bytes[1]) << band;
     }
-    // An engine of its own gives the same pages (the shading lines travel
-    // in the record).
+    // An engine of its own, with its own shading data, gives the same pages.
     void* engine = kd::createImvra();
     ASSERT_NE(engine, nullptr);
+    scanner->fixShading(engine);
     Pages own;
     EXPECT_EQ(RunBands(f, raw, rec, Heights(h + kLag, 128), own, engine), RTN_OK);
     EXPECT_EQ(own.bytes[0], whole.bytes[0]);
@@ -203,5 +203,36 @@ TEST_F(Pipeline, AutomaticColourModePicksEachPagesFormat) {
         EXPECT_EQ(p.shape[1].lBps, b.bps) << b.what;
         EXPECT_EQ(p.shape[1].lSpp, b.spp) << b.what;
         EXPECT_EQ(p.shape[0].lHeight, h);
+    }
+}
+
+TEST_F(Pipeline, TurnedSheetWithoutABackFeedingRecordUsesTheFronts) {
+    const int h = 300;
+    const Sheet front = ColourSheet(width, h), back = GraySheet(width, h);
+    const std::vector<uint8_t> raw = scanner->scan(front, &back, kLag);
+    tagFILTERDUPLEXINFO rec = duplex(h, 8, 3);
+    // The page is 260 lines long with margins of 10 and 20 lines; only the
+    // front has the record.
+    tagFEEDINGDIRECTIONINFO feed{kFeedingDirectionInfoSize, 180, 260, 10, 20};
+    rec.specialFront.pFeedingDirectionInfo = &feed;
+    Pages p;
+    ASSERT_EQ(RunBands(Scanner::Format(true, 8), raw, rec, Heights(h + kLag, 128), p), RTN_OK);
+    // Both pages are shortened to the 290 lines and turned by 180 degrees;
+    // the cut-out puts them on the output area (300 lines).
+    const int lines = 260 + 10 + 20;
+    for (int side = 0; side < 2; ++side) {
+        EXPECT_EQ(p.shape[side].lHeight, h) << side;
+        EXPECT_EQ(p.shape[side].lWidth, width) << side;
+    }
+    const Sheet* sheets[2] = {&front, &back};
+    for (int side = 0; side < 2; ++side) {
+        Sheet turned = WhiteSheet(width, lines);
+        for (int y = 0; y < lines; ++y)
+            for (int x = 0; x < width; ++x) {
+                const Sheet& s = *sheets[side];
+                turned.fill(x, y, x + 1, y + 1, s.at(width - 1 - x, lines - 1 - y, 0),
+                            s.at(width - 1 - x, lines - 1 - y, 1), s.at(width - 1 - x, lines - 1 - y, 2));
+            }
+        EXPECT_LE(WorstLevel(p, side, turned), 3) << side;
     }
 }

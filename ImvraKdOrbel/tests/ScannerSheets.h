@@ -77,6 +77,8 @@ public:
     kdsensor::SensorModel model{5};
     Tvk::Imvra::tagADJUSTINFO adjust{};
     Tvk::Imvra::tagSHADINGINFO shading[2];
+    // The averaged white and black references of each side.
+    CImg referenceWhite[2], referenceBlack[2];
 
     // Calibrates both sides for colour scans at 300 dpi.
     void calibrate() {
@@ -94,6 +96,8 @@ public:
         ASSERT_EQ(kd::AdjustLightLast(white[0], white[1], lit, &adjust), Tvk::Imvra::RTN_OK);
         ASSERT_EQ(kd::AdjustLightLast(black[0], black[1], dark, &adjust), Tvk::Imvra::RTN_OK);
         for (int s = 0; s < 2; ++s) {
+            referenceWhite[s] = white[s];
+            referenceBlack[s] = black[s];
             ASSERT_EQ(kd::AdjustLightFix(white[s], black[s], &adjust,
                                          s == 0 ? Tvk::Imvra::SIDE_FRONT : Tvk::Imvra::SIDE_BACK,
                                          nullptr, 0),
@@ -106,6 +110,18 @@ public:
 
     kdsensor::Registers registers() const {
         return {Side(adjust.FrontAdjustInfo), Side(adjust.BackAdjustInfo)};
+    }
+
+    // Shading data of both sides made on an engine of its own (the platen
+    // colour lives in the engine).
+    void fixShading(void* engine) {
+        for (int s = 0; s < 2; ++s) {
+            CImg w = referenceWhite[s], b = referenceBlack[s];
+            ASSERT_EQ(kd::AdjustLightFix(engine, w, b, &adjust,
+                                         s == 0 ? Tvk::Imvra::SIDE_FRONT : Tvk::Imvra::SIDE_BACK,
+                                         nullptr, 0),
+                      Tvk::Imvra::RTN_OK);
+        }
     }
 
     static kdsensor::ScanFormat Format(bool duplex, int bits) {

@@ -188,30 +188,39 @@ TEST(SpecialFilter, ImpossibleGeometryIsRefusedBeforeAnyDivision) {
 }
 
 TEST(SpecialFilter, CornersFollowTheResolutionChange) {
-    tagDETECT4POINTSINFO corners{};
-    corners.ulSize = kDetect4PointsInfoSize;
-    corners.LeftTop = {100, 60};
-    corners.RightBottom = {2001, 99};
-    corners.rectDoc = {10, 20, 2000, 41};
-    corners.vectorSlant = {7, 9}; // not a coordinate: left alone
-    tagFILTERSIMPLEXINFO rec = Simplex(40);
-    rec.imageOut.lXResolution = 150;
-    rec.imageOut.lYResolution = 100;
-    rec.special.pDetect4PointsInfo = &corners;
-    CSpecialFilter engine;
-    CImg img = RawBand(40);
-    ASSERT_EQ(engine.IPInterface(img, &rec), RTN_OK);
-    EXPECT_EQ(img.info().lWidth, kWidth / 2);
-    EXPECT_EQ(img.info().lHeight, 40 / 3);
-    EXPECT_EQ(corners.LeftTop.x, 50);
-    EXPECT_EQ(corners.LeftTop.y, 20);
-    EXPECT_EQ(corners.RightBottom.x, 1000);
-    EXPECT_EQ(corners.RightBottom.y, 33);
-    EXPECT_EQ(corners.rectDoc.left, 5);
-    EXPECT_EQ(corners.rectDoc.top, 6);
-    EXPECT_EQ(corners.rectDoc.right, 1000);
-    EXPECT_EQ(corners.rectDoc.bottom, 13);
-    EXPECT_EQ(corners.vectorSlant.x, 7);
+    // The corners the detection finds at the scan resolution, then the same
+    // page converted to 150 x 100 dpi.
+    tagDETECT4POINTSINFO found[2]{};
+    for (int k = 0; k < 2; ++k) {
+        found[k].ulSize = kDetect4PointsInfoSize;
+        tagFILTERSIMPLEXINFO rec = Simplex(40);
+        if (k == 1) {
+            rec.imageOut.lXResolution = 150;
+            rec.imageOut.lYResolution = 100;
+            rec.imageOut.lWidth = kWidth / 2;
+            rec.imageOut.lHeight = 40 / 3;
+        }
+        rec.special.pDetect4PointsInfo = &found[k];
+        CSpecialFilter engine;
+        CImg img = RawBand(40);
+        ASSERT_EQ(engine.IPInterface(img, &rec), RTN_OK) << k;
+        EXPECT_EQ(img.info().lWidth, rec.imageOut.lWidth);
+        EXPECT_EQ(img.info().lHeight, rec.imageOut.lHeight);
+    }
+    const tagDETECT4POINTSINFO& a = found[0];
+    const tagDETECT4POINTSINFO& b = found[1];
+    const tagKDPOINT* pa[] = {&a.LeftTop, &a.RightTop, &a.LeftBottom, &a.RightBottom};
+    const tagKDPOINT* pb[] = {&b.LeftTop, &b.RightTop, &b.LeftBottom, &b.RightBottom};
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_EQ(pb[k]->x, pa[k]->x * 150 / 300) << k;
+        EXPECT_EQ(pb[k]->y, pa[k]->y * 100 / 300) << k;
+    }
+    EXPECT_EQ(b.rectDoc.left, a.rectDoc.left / 2);
+    EXPECT_EQ(b.rectDoc.right, a.rectDoc.right / 2);
+    EXPECT_EQ(b.rectDoc.top, a.rectDoc.top / 3);
+    EXPECT_EQ(b.rectDoc.bottom, a.rectDoc.bottom / 3);
+    EXPECT_EQ(b.vectorSlant.x, a.vectorSlant.x); // not a coordinate: left alone
+    EXPECT_GT(a.rectDoc.right, 600); // the detection saw the page
 }
 
 TEST(SpecialFilter, OneLineReductionAveragesEveryPlaceIn64Bits) {
