@@ -55,6 +55,7 @@ struct PageGeometry {
     unsigned long pixelsPerSide = 0;
     unsigned long rawLine = 0;         // bytes of one raw line, all sides
     unsigned long pageLines = 0;
+    unsigned long outputLines = 0;     // pageLines without the back's lag
 };
 
 }  // namespace
@@ -160,7 +161,8 @@ void describeOutput(const tagScanParam& p, const PageGeometry& g, tagIMAGEINFO& 
     out.lSpp = p.outputMode == 2 ? 3 : 1;
     out.lXResolution = out.lYResolution = static_cast<std::int32_t>(p.resolution);
     out.lWidth = static_cast<std::int32_t>(g.pixelsPerSide * p.resolution / std::max<std::uint32_t>(p.scanXResolution, 1));
-    out.lHeight = static_cast<std::int32_t>(g.pageLines * p.resolution / std::max<std::uint32_t>(p.scanYResolution, 1));
+    // The page as it is wanted: the back's lag lines are not part of it.
+    out.lHeight = static_cast<std::int32_t>(g.outputLines * p.resolution / std::max<std::uint32_t>(p.scanYResolution, 1));
     out.lSync = TvkDefaultSync(out.lWidth, static_cast<std::int64_t>(out.lBps) * out.lSpp);
 }
 
@@ -550,11 +552,13 @@ KdError CTavrKd::ImageProcessing() {
         if (g.sides == 2 && !edgeOrCrop) lag = std::labs(m_imaging->getOffset(p.scanYResolution));
     }
     g.pageLines = p.scanLines + static_cast<unsigned long>(lag);
+    g.outputLines = p.scanLines;
     unsigned long reportedLength = 0;
     if (edgeOrCrop && page->hasPageInfo) {
         // The page information tells how long the sheet was; the window bounds it.
         const unsigned long length = std::min<unsigned long>(page->pageInfo[0], m_windowLength);
         g.pageLines = std::min<unsigned long>(length * p.scanYResolution / 1200, g.pageLines);
+        g.outputLines = g.pageLines;
         reportedLength = length * p.resolution / 1200;
     }
 

@@ -151,10 +151,17 @@ protected:
 inline std::string markOf(const Page& page, int dpi, double sheetWidthMm) {
     const int channels = page.pixelType == 2 ? 3 : 1;
     if (page.pixelType == 0) return "";
-    const double originX = (page.width - sheetWidthMm / 25.4 * dpi) / 2;
-    return kdvirtual::readMark(page.pixels.data(), static_cast<int>(page.width),
-                               static_cast<int>(page.height), channels, page.bytesPerLine, dpi,
-                               dpi, originX, 0);
+    // Where the sensor's centre falls in the image depends on the dummy
+    // pixels the library keeps: look a few pixels either side.
+    const double centred = (page.width - sheetWidthMm / 25.4 * dpi) / 2;
+    for (int d = 0; d <= 40; ++d)
+        for (int sign : {1, -1}) {
+            const std::string mark = kdvirtual::readMark(
+                page.pixels.data(), static_cast<int>(page.width), static_cast<int>(page.height),
+                channels, page.bytesPerLine, dpi, dpi, centred + sign * d, 0);
+            if (!mark.empty()) return mark;
+        }
+    return "";
 }
 
 }  // namespace kdscan

@@ -54,11 +54,44 @@ TEST_F(Scan, SideBySideJoinsBothSides) {
     EXPECT_EQ(markOf(right, 150, 60), "1B");
 }
 
+// The library with the page length of every page's first band noted.
+class PageLengths final : public IKdImaging {
+public:
+    std::vector<std::int32_t> lengths;
+    IKdImaging& lib = LibraryImaging();
+    void setOffset(long o) override { lib.setOffset(o); }
+    long getOffset(long r) override { return lib.getOffset(r); }
+    long getDummyPixelCount(long r, int row) override { return lib.getDummyPixelCount(r, row); }
+    int setOcrPath(const char* f) override { return lib.setOcrPath(f); }
+    RTN filterSimplex(State s, CImg& out, CImg& in, Tvk::Imvra::tagFILTERSIMPLEXINFO* i) override {
+        if (s == Tvk::Imvra::IMAGE_WHOLE || s == Tvk::Imvra::IMAGE_FIRST) lengths.push_back(i->imageIn.lHeight);
+        return lib.filterSimplex(s, out, in, i);
+    }
+    RTN filterDuplex(State s, CImg& f, CImg& b, CImg& in, Tvk::Imvra::tagFILTERDUPLEXINFO* i) override {
+        if (s == Tvk::Imvra::IMAGE_WHOLE || s == Tvk::Imvra::IMAGE_FIRST) lengths.push_back(i->imageIn.lHeight);
+        return lib.filterDuplex(s, f, b, in, i);
+    }
+    RTN normalFilterSimplex(CImg& out, CImg& in, Tvk::Imvra::tagFILTERSIMPLEXINFO* i, bool front) override {
+        return lib.normalFilterSimplex(out, in, i, front);
+    }
+    void adjustLightFirst(Tvk::Imvra::tagADJUSTINFO* i, long m) override { lib.adjustLightFirst(i, m); }
+    RTN adjustLightNext(CImg& raw, Tvk::Imvra::tagADJUSTINFO* i) override { return lib.adjustLightNext(raw, i); }
+    RTN adjustLightLast(CImg& f, CImg& b, CImg& raw, Tvk::Imvra::tagADJUSTINFO* i) override {
+        return lib.adjustLightLast(f, b, raw, i);
+    }
+    RTN adjustLightFix(CImg& w, CImg& b, Tvk::Imvra::tagADJUSTINFO* i, Tvk::Imvra::tagSIDE s,
+                       unsigned char* c, unsigned long n) override {
+        return lib.adjustLightFix(w, b, i, s, c, n);
+    }
+};
+
 // Cropping scans with over-scan and sizes each page by the page information
-// the scanner reports after it (the library's corner stages do the cutting).
+// the scanner reports after it (the library's stages do the cutting).
 TEST_F(Scan, CroppingSizesPagesByThePageInformation) {
     Watchdog dog(60);
     open("paper=card;sheets=2;pagedone=2");
+    PageLengths lengths;
+    scanner->SetImaging(&lengths);
     tagScanParam p = scanRecord(200, 1, 0, 80);
     p.cropping = 1;
     const std::vector<Page> pages = scanAll(p);
@@ -68,12 +101,12 @@ TEST_F(Scan, CroppingSizesPagesByThePageInformation) {
     EXPECT_EQ(window.length, static_cast<std::uint32_t>(80 / 25.4 * 1200) + 944);
     const kdvirtual::PageInfo info = device->lastPageInfo();
     ASSERT_GT(info.lengthRead, 0u);
-    for (int i = 0; i < 2; ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(pages[i].result, kderr::kSuccess);
-        EXPECT_NEAR(pages[i].height, info.lengthRead * 200.0 / 1200, 1);
-    }
+    ASSERT_LT(info.lengthRead, window.length);
+    EXPECT_EQ(lengths.lengths, (std::vector<std::int32_t>(2, static_cast<std::int32_t>(info.lengthRead * 200 / 1200))));
+    EXPECT_EQ(pages[0].result, kderr::kSuccess);
+    EXPECT_EQ(pages[1].result, kderr::kSuccess);
     EXPECT_EQ(pages[2].result, kderr::kNoDocument);
+    scanner->SetImaging(nullptr);
 }
 
 TEST_F(Scan, BlankPageIsReported) {
