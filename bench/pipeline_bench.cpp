@@ -1,0 +1,197 @@
+// A whole duplex A4 sheet at 300 dpi through the exported filter calls, as
+// the data source sends it: raw colour bands of 128 lines from the sensor
+// model through FilterDuplexFirst / Middle / Last, with the settings of a
+// page-edge scan (corner detection, deskew, automatic size), shading, sRGB
+// and gamma; text orientation off (it has a benchmark of its own). One
+// iteration is one sheet; the counter sheets_per_min is the number of sheets
+// a minute of one core processes (shown as a rate). Colour, gray and
+// black-and-white output. Copying a raw band into its image is not timed.
+#include "ImvraKD730.h"
+#include "KdSensorModel.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+using namespace Tvk;
+using namespace Tvk::Imvra;
+namespace kd = Tvk::Imvra::KD730;
+
+namespace {
+
+constexpr int kWidth = 2480;  // A4 at 300 dpi
+constexpr int kLines = 3508;
+constexpr int kScanLines = kLines + 200; // the sheet with backing before and after it
+constexpr int kLag = 93;     // the front's lag: the default transport offset
+constexpr int kBand = 128;
+
+kdsensor::Registers Registers() {
+    kdsensor::Registers r;
+    for (auto* s : {&r.front, &r.back}) {
+        s->gain = {20, 20, 20};
+        s->offset = {70, 70, 70};
+        s->led = {560, 690, 620};
+    }
+    return r;
+}
+
+CImg RawBand(const kdsensor::ScanFormat& f, const uint8_t* lines, int count) {
+    CImg band;
+    band.createImg(static_cast<int32_t>(f.samplesPerRow()), count, static_cast<int32_t>(f.rowBytes()),
+                   f.bits, 3, 1, f.xdpi, f.xdpi);
+    std::memcpy(static_cast<tagIMAGEINFO*>(band)->lpImage, lines,
+                f.lineBytes() * static_cast<size_t>(count));
+    return band;
+}
+
+struct Sheet {
+    kdsensor::SensorModel model{1};
+    kdsensor::ScanFormat format;
+    std::vector<uint8_t> raw;
+    CImg white[2], black[2];
+    tagADJUSTINFO adjust{};
+
+    Sheet() {
+        format.colour = true;
+        format.back = true;
+        // A document-like A4 sheet (white paper, coloured areas and strokes),
+        // turned by one degree on a dark backing, with 100 lines of backing
+        // before and after it.
+        const int w = format.collectedWidth();
+        std::vector<uint8_t> front(static_cast<size_t>(w) * kScanLines * 3, 20), back(front.size(), 20);
+        const double a = 1.0 * 3.14159265358979323846 / 180, ca = std::cos(a), sa = std::sin(a);
+        const double cx = w / 2.0, cy = kScanLines / 2.0;
+        for (int y = 0; y < kScanLines; ++y)
+            for (int x = 0; x < w; ++x) {
+                const double dx = x + 0.5 - cx, dy = y + 0.5 - cy;
+                const int u = static_cast<int>(std::floor(dx * ca + dy * sa + kWidth / 2.0));
+                const int v = static_cast<int>(std::floor(-dx * sa + dy * ca + kLines / 2.0));
+                if (u < 0 || u >= kWidth || v < 0 || v >= kLines) continue;
+                for (int c = 0; c < 3; ++c) {
+                    const size_t k = (static_cast<size_t>(y) * w + x) * 3 + c;
+                    uint8_t f = 255, b = 250;
+                    if (v % 60 < 30 && u % 40 < 8) f = 30;
+                    if (v > 2000 && v < 3000 && u > 300 && u < 2200)
+                        f = static_cast<uint8_t>((u / 10 + v / 14 + c * 40) & 0xFF);
+                    if (v % 80 < 20 && u % 50 < 6) b = 60;
+                    front[k] = f;
+                    back[k] = b;
+                }
+            }
+        const kdsensor::SideImage fs{front.data(), w, kScanLines, 3, static_cast<size_t>(w) * 3};
+        const kdsensor::SideImage bs{back.data(), w, kScanLines, 3, static_cast<size_t>(w) * 3};
+        kdsensor::EncodeOptions o;
+        o.format = format;
+        o.exposure = kdsensor::Exposure::Model;
+        o.model = &model;
+        o.registers = Registers();
+        o.lag = kLag;
+        raw = kdsensor::encodePage(o, &fs, &bs);
+
+        // White and black references reduced by the library.
+        kdsensor::ScanFormat ref = format;
+        ref.bits = 12;
+        adjust.bDuplex = 1;
+        adjust.lXResolution = 300;
+        for (int lit = 0; lit < 2; ++lit) {
+            const auto r = kdsensor::scanReference(model, ref, Registers(), lit != 0, 8);
+            CImg band = RawBand(ref, r.data(), 8);
+            CImg* lines = lit != 0 ? white : black;
+            kd::AdjustLightLast(lines[0], lines[1], band, &adjust);
+        }
+    }
+};
+
+void BM_DuplexA4Sheet(benchmark::State& state, int32_t bps, int32_t spp) {
+    static Sheet sheet;
+    const kdsensor::ScanFormat& f = sheet.format;
+    void* engine = kd::createImvra();
+    tagSHADINGINFO shading[2];
+    for (int s = 0; s < 2; ++s) {
+        CImg w = sheet.white[s], b = sheet.black[s];
+        if (kd::AdjustLightFix(engine, w, b, &sheet.adjust, s == 0 ? SIDE_FRONT : SIDE_BACK,
+                               nullptr, 0) != RTN_OK) {
+            state.SkipWithError("no shading data");
+            return;
+        }
+        shading[s].ulSize = kShadingInfoSize;
+        shading[s].white = w;
+        shading[s].black = b;
+    }
+    tagGRCINFO tone{};
+    tone.ulSize = kGRCInfoSize;
+    tone.ucBrightness = 140;
+    tone.ucContrast = 150;
+    tagSRGBCONVERSIONINFO srgb{kSRGBConversionInfoSize, 0, {}};
+    tagDETECT4POINTSINFO corners[2]{};
+    tagGRAYTOBINARYINFO bin{kGrayToBinaryInfoSize, 0, 128, 0, 0};
+
+    tagFILTERDUPLEXINFO rec{};
+    rec.ulSize = kFilterDuplexInfoSize;
+    const int w = f.collectedWidth();
+    rec.imageIn = tagIMAGEINFO{kImageInfoSize, nullptr, 0, 0, static_cast<int32_t>(f.samplesPerRow() / 2),
+                               kScanLines, 0, 0, 8, 3, 1, 300, 300};
+    rec.imageOut = tagIMAGEINFO{kImageInfoSize, nullptr, 0, 0, w, kScanLines, 0, 0, bps, spp, 0, 300, 300};
+    for (tagNORMALFILTERINFO* n : {&rec.normalFront, &rec.normalBack}) {
+        n->ulSize = kNormalFilterInfoSize;
+        n->pGRCInfo = &tone;
+        n->bAutoSize = n->bSkewCorrection = 1;
+        if (bps == 1) n->pGrayToBinaryInfo = &bin;
+    }
+    tagSPECIALFILTERINFO* sides[2] = {&rec.specialFront, &rec.specialBack};
+    for (int s = 0; s < 2; ++s) {
+        sides[s]->ulSize = kSpecialFilterInfoSize;
+        sides[s]->pShadingInfo = &shading[s];
+        sides[s]->pSRGBConversionInfo = &srgb;
+        corners[s].ulSize = kDetect4PointsInfoSize;
+        sides[s]->pDetect4PointsInfo = &corners[s];
+    }
+
+    const int lines = static_cast<int>(sheet.raw.size() / f.lineBytes());
+    int32_t pageWidth = 0, pageHeight = 0;
+    for (auto _ : state) {
+        pageHeight = 0;
+        for (int y = 0; y < lines; y += kBand) {
+            const int count = std::min(kBand, lines - y);
+            state.PauseTiming();
+            CImg band = RawBand(f, sheet.raw.data() + f.lineBytes() * static_cast<size_t>(y), count);
+            state.ResumeTiming();
+            CImg front, back;
+            const tagRTN r = y == 0                 ? kd::FilterDuplexFirst(engine, front, back, band, &rec)
+                             : y + count >= lines   ? kd::FilterDuplexLast(engine, front, back, band, &rec)
+                                                    : kd::FilterDuplexMiddle(engine, front, back, band, &rec);
+            if (r != RTN_OK) {
+                state.SkipWithError("a band failed");
+                kd::deleteImvra(engine);
+                return;
+            }
+            const tagIMAGEINFO* page = front;
+            if (page->lpImage != nullptr) {
+                pageWidth = page->lWidth;
+                pageHeight += page->lHeight;
+            }
+            benchmark::DoNotOptimize(static_cast<tagIMAGEINFO*>(front)->lpImage);
+            benchmark::DoNotOptimize(static_cast<tagIMAGEINFO*>(back)->lpImage);
+        }
+    }
+    // The finished front page, to see at a glance that the sheet was found.
+    state.counters["page_width"] = pageWidth;
+    state.counters["page_height"] = pageHeight;
+    state.counters["sheets_per_min"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * 60.0, benchmark::Counter::kIsRate);
+    kd::deleteImvra(engine);
+}
+
+void BM_DuplexA4Colour(benchmark::State& s) { BM_DuplexA4Sheet(s, 8, 3); }
+void BM_DuplexA4Gray(benchmark::State& s) { BM_DuplexA4Sheet(s, 8, 1); }
+void BM_DuplexA4BlackAndWhite(benchmark::State& s) { BM_DuplexA4Sheet(s, 1, 1); }
+BENCHMARK(BM_DuplexA4Colour)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DuplexA4Gray)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DuplexA4BlackAndWhite)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();
