@@ -257,28 +257,31 @@ uint32_t CDetectSizeWithDuplex2::piece(const CImg::tagIMGSET& front, const CImg:
         return kIpErrBadArgument;
     const int64_t need = a.bpp == 24 ? int64_t{a.width} * 3 : a.width;
     if (a.sync < need) return kIpErrBadArgument;
+    // The green samples of a colour band: its second plane (a third of the
+    // band's own bytes per line in), or every third byte from the second.
+    const bool planar = a.bpp == 24 && a.pixelorder == 1;
+    const ptrdiff_t green = a.bpp != 24 ? 0 : planar ? a.sync / 3 : 1;
+    const int32_t step = a.bpp == 24 && !planar ? 3 : 1;
+    if (planar && a.sync / 3 < a.width) return kIpErrBadArgument;
     const bool bottomUp = m_option.bBottomUp != 0;
     for (int32_t i = 0; i < a.height; ++i) {
         const int32_t ia = bottomUp ? a.height - 1 - i : i;
-        feed(a.pImg + static_cast<ptrdiff_t>(ia) * a.sync,
-             b.pImg + static_cast<ptrdiff_t>(i) * b.sync);
+        feed(a.pImg + static_cast<ptrdiff_t>(ia) * a.sync + green,
+             b.pImg + static_cast<ptrdiff_t>(i) * b.sync + green, step);
     }
     return 0;
 }
 
-void CDetectSizeWithDuplex2::feed(const uint8_t* first, const uint8_t* second) {
+void CDetectSizeWithDuplex2::feed(const uint8_t* first, const uint8_t* second, int32_t step) {
     const int32_t slot = m_lLines % m_lWindow;
     const uint8_t* src[2] = {first, second};
     for (int k = 0; k < 2; ++k) {
         const CImg::tagIMGSET& p = m_side[k].page;
         uint8_t* dst = m_side[k].ring.data() + static_cast<size_t>(slot) * p.width;
-        if (p.bpp == 8) {
+        if (step == 1) {
             std::memcpy(dst, src[k], static_cast<size_t>(p.width));
-        } else if (p.pixelorder == 1) {
-            std::memcpy(dst, src[k] + p.sync / 3, static_cast<size_t>(p.width));
         } else {
-            const uint8_t* s = src[k] + 1;
-            for (int32_t x = 0; x < p.width; ++x) dst[x] = s[3 * x];
+            for (int32_t x = 0; x < p.width; ++x) dst[x] = src[k][step * x];
         }
     }
     ++m_lLines;
@@ -388,13 +391,13 @@ uint32_t CDetectSizeWithDuplex2::result(tagDETECTSIZEINFO* info, const tagOPTION
 }
 
 void CDetectSizeWithDuplex2::rollBack(tagDETECTSIZEINFO* info, const CImg::tagIMGSET& page,
-                                      bool ahead) const {
+                                      bool lagging) const {
     const int32_t off = std::abs(m_option.lOffset);
     int32_t left = m_option.lFallbackLeft < 0 ? 0 : m_option.lFallbackLeft;
     int32_t top = m_option.lFallbackTop < 0 ? 0 : m_option.lFallbackTop;
     int32_t right =
         m_option.lFallbackRight < 0 ? page.width - left : page.width - m_option.lFallbackRight;
-    int32_t bottom = ahead ? std::max(0, m_lLines - off) : m_lLines;
+    int32_t bottom = lagging ? std::max(0, m_lLines - off) : m_lLines;
     SetUprightResult(info, {left, bottom, right, top});
 }
 
@@ -402,13 +405,17 @@ void CDetectSizeWithDuplex2::calcSide(bool secondImage, tagDETECTSIZEINFO* info)
     const int k = secondImage ? 1 : 0;
     const CImg::tagIMGSET& page = m_side[k].page;
     const bool front = m_option.bFront != 0;
-    const bool ahead = (m_option.lOffset > 0 && front) || (m_option.lOffset < 0 && !front);
+    // The offset is the back image's line against the front's: negative when
+    // the front lags. Each side is measured in its own image, so the lagging
+    // side's lines are counted from where the leading side's page starts;
+    // the caller cuts the same lines off the lagging side's top.
+    const bool lagging = (m_option.lOffset < 0 && front) || (m_option.lOffset > 0 && !front);
     const int32_t off = std::abs(m_option.lOffset);
     // Working copies: the slant steps change the profiles.
     std::vector<int32_t> a = secondImage ? m_filter[1]->edge : m_receiver[0];
     std::vector<int32_t> b = secondImage ? m_receiver[1] : m_filter[0]->edge;
     if (RightEdge(a) <= LeftEdge(a) || RightEdge(b) <= LeftEdge(b)) {
-        rollBack(info, page, ahead);
+        rollBack(info, page, lagging);
         return;
     }
     const int32_t yres = page.ydpi, xres = page.xdpi;
@@ -490,7 +497,7 @@ void CDetectSizeWithDuplex2::calcSide(bool secondImage, tagDETECTSIZEINFO* info)
         pt[2] = {rect.right - m / 2, rect.top + m};
         pt[3] = {rect.left + m / 2, rect.top + m};
     }
-    if (ahead)
+    if (lagging)
         for (tagPOINT& c : pt) c.y -= off;
 
     // Back to the page's own resolutions, and the checks.
@@ -507,7 +514,7 @@ void CDetectSizeWithDuplex2::calcSide(bool secondImage, tagDETECTSIZEINFO* info)
     rect.top = std::max(rect.top, 0);
     rect.right = std::min(rect.right, page.width);
     rect.bottom = std::min(rect.bottom, total);
-    if (ahead) {
+    if (lagging) {
         rect.bottom = std::max(rect.bottom - off, 0);
         rect.top = std::max(rect.top - off, 0);
         total -= off;
@@ -522,7 +529,7 @@ void CDetectSizeWithDuplex2::calcSide(bool secondImage, tagDETECTSIZEINFO* info)
             int64_t{rect.bottom} - rect.top;
         const bool bottomSlant = takeB && int64_t{yres} * 5000 / 25400 > m_option.lShortfall;
         if (tooShort || shortfall || bottomSlant) {
-            rollBack(info, page, ahead);
+            rollBack(info, page, lagging);
             return;
         }
     }
@@ -532,7 +539,7 @@ void CDetectSizeWithDuplex2::calcSide(bool secondImage, tagDETECTSIZEINFO* info)
         turned ? c[0].y <= c[1].y && c[3].y <= c[2].y : c[3].y <= c[0].y && c[2].y <= c[1].y;
     const bool xOrder =
         turned ? c[0].x <= c[3].x && c[2].x >= c[1].x : c[3].x <= c[2].x && c[1].x >= c[0].x;
-    if (!yOrder || !xOrder) rollBack(info, page, ahead);
+    if (!yOrder || !xOrder) rollBack(info, page, lagging);
 }
 
 // ---- Slant log ----

@@ -89,10 +89,12 @@ private:
         CImg::tagIMGSET page{};    // geometry (no buffer)
         std::vector<uint8_t> ring; // the last window lines, one byte a pixel
     };
-    void feed(const uint8_t* first, const uint8_t* second);
+    // One line of each image, pointing at its gray (or green) samples,
+    // step bytes apart.
+    void feed(const uint8_t* first, const uint8_t* second, int32_t step);
     void fixEdge();
     void calcSide(bool secondImage, tagDETECTSIZEINFO* info);
-    void rollBack(tagDETECTSIZEINFO* info, const CImg::tagIMGSET& page, bool ahead) const;
+    void rollBack(tagDETECTSIZEINFO* info, const CImg::tagIMGSET& page, bool lagging) const;
 
     bool m_bSwap = false;
     bool m_bInitialized = false;

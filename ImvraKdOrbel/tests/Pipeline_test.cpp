@@ -236,3 +236,110 @@ TEST_F(Pipeline, TurnedSheetWithoutABackFeedingRecordUsesTheFronts) {
         EXPECT_LE(WorstLevel(p, side, turned), 3) << side;
     }
 }
+
+namespace {
+
+// The first line from line 150 on (below the colour blocks) of a finished
+// page that shows ink between columns x0 and x1.
+int FirstInkLine(const Pages& p, int side, int x0, int x1) {
+    const tagIMAGEINFO& s = p.shape[side];
+    for (int y = 150; y < s.lHeight; ++y)
+        for (int x = x0; x < std::min(x1, s.lWidth); ++x)
+            if (std::max({p.at(side, x, y, 0), p.at(side, x, y, 1), p.at(side, x, y, 2)}) < 100)
+                return y;
+    return -1;
+}
+
+// A colour sheet skewed 1.5 degrees fed through both sensors: the front
+// lags the back by the transport offset, the back sees the sheet mirrored.
+struct SkewedSheet {
+    Sheet page, front, back;
+    Feed feed;
+    SkewedSheet(int scanWidth, uint8_t backing) : page(ColourSheet(scanWidth - 240, 700)) {
+        feed.angleDeg = 1.5;
+        feed.backing = backing;
+        front = FedSide(page, scanWidth, feed, true);
+        Feed mirrored = feed;
+        mirrored.angleDeg = -feed.angleDeg;
+        back = FedSide(page, scanWidth, mirrored, false);
+    }
+};
+
+// Runs a skewed sheet with page-edge detection, deskew and automatic size,
+// one-sided (the front only) or two-sided, in bands of the given heights.
+int RunSkewed(bool twoSided, const std::vector<int>& heights, Pages& p,
+              tagFILTERSIMPLEXINFO simplexRec, tagFILTERDUPLEXINFO duplexRec,
+              const std::vector<uint8_t>& raw) {
+    tagDETECT4POINTSINFO corners[2]{};
+    corners[0].ulSize = corners[1].ulSize = kDetect4PointsInfoSize;
+    if (!twoSided) {
+        simplexRec.normal.bAutoSize = simplexRec.normal.bSkewCorrection = 1;
+        simplexRec.special.pDetect4PointsInfo = &corners[0];
+        return RunBands(Scanner::Format(false, 8), raw, simplexRec, heights, p);
+    }
+    for (tagNORMALFILTERINFO* n : {&duplexRec.normalFront, &duplexRec.normalBack})
+        n->bAutoSize = n->bSkewCorrection = 1;
+    duplexRec.specialFront.pDetect4PointsInfo = &corners[0];
+    duplexRec.specialBack.pDetect4PointsInfo = &corners[1];
+    return RunBands(Scanner::Format(true, 8), raw, duplexRec, heights, p);
+}
+
+} // namespace
+
+TEST_F(Pipeline, SkewedSheetOnAWhiteBackingComesOutStraightAtItsSize) {
+    const SkewedSheet s(width, 255);
+    const int h = s.front.height;
+    for (const bool twoSided : {true, false}) {
+        SCOPED_TRACE(twoSided ? "two-sided" : "one-sided");
+        const int lag = twoSided ? kLag : 0;
+        const std::vector<uint8_t> raw =
+            scanner->scan(s.front, twoSided ? &s.back : nullptr, lag, s.feed.backing);
+        Pages whole;
+        ASSERT_EQ(RunSkewed(twoSided, {}, whole, simplex(h, 8, 3), duplex(h, 8, 3), raw), RTN_OK);
+        for (int side = 0; side < (twoSided ? 2 : 1); ++side) {
+            SCOPED_TRACE(side == 0 ? "front" : "back");
+            // The detectors find an edge up to three lines inside the paper
+            // (the two-sided one reads the trailing edge from its shadow's
+            // averaged lines).
+            EXPECT_NEAR(whole.shape[side].lWidth, s.page.width, 2);
+            EXPECT_LE(whole.shape[side].lHeight, s.page.height);
+            EXPECT_GE(whole.shape[side].lHeight, s.page.height - 3);
+            // The strokes' tops (line 180 of the sheet) lie on one line from
+            // left to right: the skew left in would move them by 37 lines.
+            // The page starts at the sheet's top edge as the detector finds
+            // it, within 3 lines.
+            const int left = FirstInkLine(whole, side, 704, 790);
+            const int right = FirstInkLine(whole, side, 2120, 2296);
+            EXPECT_NEAR(left, 180, 3);
+            EXPECT_NEAR(right, left, 1);
+        }
+        for (int band : {128, 77}) {
+            Pages banded;
+            ASSERT_EQ(RunSkewed(twoSided, Heights(h + lag, band), banded, simplex(h, 8, 3),
+                                duplex(h, 8, 3), raw),
+                      RTN_OK)
+                << band;
+            EXPECT_EQ(banded.bytes[0], whole.bytes[0]) << band;
+            EXPECT_EQ(banded.bytes[1], whole.bytes[1]) << band;
+        }
+    }
+}
+
+// The scanner's detector finds a sheet by the shadow its edges cast on the
+// white backing; on a dark backing there is none, and the pages keep the
+// whole scanned area upright rather than losing any of the sheet.
+TEST_F(Pipeline, SkewedSheetOnADarkBackingKeepsTheWholeScan) {
+    const SkewedSheet s(width, 20);
+    const int h = s.front.height;
+    const std::vector<uint8_t> raw = scanner->scan(s.front, &s.back, kLag, s.feed.backing);
+    Pages p;
+    ASSERT_EQ(RunSkewed(true, Heights(h + kLag, 128), p, simplex(h, 8, 3), duplex(h, 8, 3), raw),
+              RTN_OK);
+    for (int side = 0; side < 2; ++side) {
+        EXPECT_EQ(p.shape[side].lWidth, width) << side;
+        EXPECT_GE(p.shape[side].lHeight, h) << side;
+        // The sheet, strokes and all, is on the page.
+        EXPECT_GE(FirstInkLine(p, side, 0, width), 0) << side;
+    }
+}
+

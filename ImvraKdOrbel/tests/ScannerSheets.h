@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <type_traits>
 #include <vector>
@@ -67,6 +68,57 @@ inline Sheet TextSheet(int width, int height) {
     Sheet s = WhiteSheet(width, height);
     for (int y = 30; y + 20 < height; y += 40)
         for (int x = 150; x < 2350; x += 30) s.fill(x, y, x + 6, y + 20, 0, 0, 0);
+    return s;
+}
+
+// A side of a sheet as the feeder scans it: the page turned by angleDeg
+// (clockwise) about its centre, centred across a scan of scanWidth pixels,
+// leadIn lines of backing above its highest point and trailing lines below
+// its lowest. The paper reflects a little less than a white backing; the
+// edge facing the side's lamp casts a shadow of shadow lines on the backing
+// just outside the sheet: above the leading edge (front sensor) or below
+// the trailing edge (back sensor). The back sensor sees the sheet mirrored,
+// so its side is made with the angle negated.
+struct Feed {
+    double angleDeg = 0;
+    int leadIn = 60, trailing = 40;
+    uint8_t backing = 255;
+    int shadow = 6;
+    // Paper level against the backing (content values are scaled by it).
+    uint8_t paper = 210;
+};
+constexpr uint8_t kShadowLevel = 90;
+
+inline int FedHeight(const Sheet& page, const Feed& f) {
+    const double a = std::fabs(f.angleDeg) * 3.14159265358979323846 / 180;
+    return f.leadIn + f.trailing +
+           static_cast<int>(std::ceil(page.width * std::sin(a) + page.height * std::cos(a)));
+}
+
+inline Sheet FedSide(const Sheet& page, int scanWidth, const Feed& f, bool leadingShadow) {
+    const int height = FedHeight(page, f);
+    Sheet s{scanWidth, height,
+            std::vector<uint8_t>(static_cast<size_t>(scanWidth) * height * 3, f.backing)};
+    const double a = f.angleDeg * 3.14159265358979323846 / 180, ca = std::cos(a), sa = std::sin(a);
+    const double cx = scanWidth / 2.0, cy = f.leadIn + (height - f.leadIn - f.trailing) / 2.0;
+    const uint8_t shade = std::min(f.backing, kShadowLevel);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < scanWidth; ++x) {
+            // Pixel centre in the page's own frame (clockwise turn on the scan).
+            const double dx = x + 0.5 - cx, dy = y + 0.5 - cy;
+            const double u = dx * ca + dy * sa + page.width / 2.0;
+            const double v = -dx * sa + dy * ca + page.height / 2.0;
+            uint8_t* p = &s.rgb[(static_cast<size_t>(y) * scanWidth + x) * 3];
+            if (u < 0 || u >= page.width) continue;
+            if (v >= 0 && v < page.height) {
+                for (int c = 0; c < 3; ++c)
+                    p[c] = static_cast<uint8_t>(
+                        page.at(static_cast<int>(u), static_cast<int>(v), c) * f.paper / 255);
+            } else if (leadingShadow ? (v < 0 && v >= -f.shadow)
+                                     : (v >= page.height && v < page.height + f.shadow)) {
+                p[0] = p[1] = p[2] = shade;
+            }
+        }
     return s;
 }
 
@@ -140,8 +192,10 @@ public:
     }
 
     // The raw lines of a sheet: the front lags the back by lag lines.
-    std::vector<uint8_t> scan(const Sheet& front, const Sheet* back, int lag) const {
+    std::vector<uint8_t> scan(const Sheet& front, const Sheet* back, int lag,
+                              uint8_t leadIn = 255) const {
         kdsensor::EncodeOptions o;
+        o.leadIn = leadIn;
         o.format = Format(back != nullptr, 8);
         o.exposure = kdsensor::Exposure::Model;
         o.model = &model;

@@ -337,3 +337,86 @@ TEST(DetectSizeWithDuplex2, MissingTrailingShadowFallsBack) {
 }
 
 } // namespace
+
+namespace {
+
+// A gray side as a planar colour page whose planes are padded beyond the
+// width: the green plane holds the side, red and blue are dark.
+TestImage PaddedPlanar(const TestImage& gray, int32_t pad) {
+    TestImage c(gray.width(), gray.height(), 8, 3, 1, gray.width() + pad);
+    std::fill(c.bytes().begin(), c.bytes().end(), 0);
+    for (int32_t y = 0; y < gray.height(); ++y)
+        std::memcpy(c.line(y) + c.sync(), gray.line(y), static_cast<size_t>(gray.width()));
+    return c;
+}
+
+// The described page without its padding, as the caller sets the detector
+// up before any band exists.
+CImg::tagIMGSET Unpadded(const TestImage& im) {
+    CImg::tagIMGSET s = SetOf(im);
+    s.pImg = nullptr;
+    s.sync = im.width() * 3;
+    return s;
+}
+
+} // namespace
+
+TEST(DetectSizeWithDuplex2, ColourBandsReadTheirOwnGreenPlane) {
+    Geometry g;
+    g.ts = g.bs = std::tan(1.5 * M_PI / 180);
+    g.bottom = 1320;
+    g.h = 1400;
+    const TestImage f = Side(g, false), b = Side(g, true);
+    const Both gray = Detect(f, b, 64);
+    const TestImage cf = PaddedPlanar(f, 40), cb = PaddedPlanar(b, 40);
+    CDetectSizeWithDuplex2 d;
+    CDetectSizeWithDuplex2::tagOPTION o = Option();
+    ASSERT_EQ(d.Initialize(Unpadded(cf), Unpadded(cb), &o, false), 0u);
+    for (int32_t y = 0; y < g.h; y += 64) {
+        const int32_t n = std::min(64, g.h - y);
+        ASSERT_EQ(d.piece(SetOf(cf, y, n), SetOf(cb, y, n)), 0u);
+    }
+    Both colour;
+    colour.front.ulSize = colour.back.ulSize = kDetectSizeInfoSize;
+    o.bFront = 1;
+    ASSERT_EQ(d.result(&colour.front, &o), 0u);
+    o.bFront = 0;
+    ASSERT_EQ(d.result(&colour.back, &o), 0u);
+    EXPECT_TRUE(Same(colour.front, gray.front)) << Describe(colour.front) << " vs " << Describe(gray.front);
+    EXPECT_TRUE(Same(colour.back, gray.back)) << Describe(colour.back) << " vs " << Describe(gray.back);
+}
+
+// The offset is the back image's line against the front's. The side that
+// lags carries the offset's lines of backing before the sheet (the caller
+// cuts them off its top), the other as many after it: each side's corners
+// come out as without the offset.
+TEST(DetectSizeWithDuplex2, LaggingSideIsMeasuredFromTheLeadingSidesStart) {
+    Geometry g;
+    g.ts = g.bs = std::tan(1.5 * M_PI / 180);
+    g.bottom = 1320;
+    g.h = 1400;
+    const Both still = Detect(Side(g, false), Side(g, true), 64);
+    constexpr int32_t kLag = 40;
+    for (const bool frontLags : {true, false}) {
+        SCOPED_TRACE(frontLags ? "front lags" : "back lags");
+        Geometry lagging = g, leading = g;
+        lagging.h = leading.h = g.h + kLag;
+        lagging.top += kLag;
+        lagging.bottom += kLag;
+        const TestImage f = Side(frontLags ? lagging : leading, false);
+        const TestImage b = Side(frontLags ? leading : lagging, true);
+        CDetectSizeWithDuplex2::tagOPTION o = Option();
+        o.lOffset = frontLags ? -kLag : kLag;
+        const Both r = Detect(f, b, 64, o);
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_EQ(r.front.corner[i].x, still.front.corner[i].x) << i;
+            EXPECT_EQ(r.front.corner[i].y, still.front.corner[i].y) << i;
+            EXPECT_EQ(r.back.corner[i].x, still.back.corner[i].x) << i;
+            EXPECT_EQ(r.back.corner[i].y, still.back.corner[i].y) << i;
+        }
+        EXPECT_EQ(r.front.slant.x, still.front.slant.x);
+        EXPECT_EQ(r.front.slant.y, still.front.slant.y);
+        EXPECT_EQ(r.front.rect.top, still.front.rect.top);
+        EXPECT_EQ(r.back.rect.top, still.back.rect.top);
+    }
+}
