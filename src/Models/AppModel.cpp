@@ -133,7 +133,9 @@ void AppModel::loadDataByRestore(const AppModel* src, AppModel* dst) {
     for (kdf::Value& entry : *dst->pluginInfoList_) {
         if (!pluginEntry(entry)) continue;
         kdf::Dictionary* d = entry.mutableDictionary();
-        auto& [id, settings] = *d->begin();
+        // Plain references: clang 14 cannot capture structured bindings in a lambda.
+        const std::string& id = d->begin()->first;
+        kdf::Value& settings = d->begin()->second;
         if (!src->pluginInfoList_) continue;
         const auto from = std::find_if(src->pluginInfoList_->begin(), src->pluginInfoList_->end(),
                                        [&](const kdf::Value& e) {
