@@ -166,25 +166,25 @@ TEST(SkewCorrection, RequestCarriesTheSettingsByName) {
 
 // A skewed sheet on a colour page, and the settings for it.
 struct SkewedSheet {
-    kdtest::SheetSpec spec;
+    kdtest::SheetSpec sheetSpec;
     CImg page;
     tagSKEWCORRECTIONSTAGEINFO settings{};
     SkewedSheet() {
-        spec.imageWidth = 500;
-        spec.imageHeight = 640;
-        spec.sheetWidth = 360;
-        spec.sheetHeight = 480;
-        spec.centerX = 250;
-        spec.centerY = 320;
-        spec.angleDeg = 5;
-        spec.paper = 200;
-        spec.backing = 250;
-        spec.content = false;
-        spec.spp = 3;
-        const kdtest::TestImage t = kdtest::SheetPage(spec);
+        sheetSpec.imageWidth = 500;
+        sheetSpec.imageHeight = 640;
+        sheetSpec.sheetWidth = 360;
+        sheetSpec.sheetHeight = 480;
+        sheetSpec.centerX = 250;
+        sheetSpec.centerY = 320;
+        sheetSpec.angleDeg = 5;
+        sheetSpec.paper = 200;
+        sheetSpec.backing = 250;
+        sheetSpec.content = false;
+        sheetSpec.spp = 3;
+        const kdtest::TestImage t = kdtest::SheetPage(sheetSpec);
         EXPECT_TRUE(page.createImg(t.width(), t.height(), t.sync(), 8, 3, 0, 300, 300));
         std::memcpy(page.info().lpImage, t.data(), page.info().tImageSize);
-        const auto c = kdtest::SheetCorners(spec); // left-top, right-top, right-bottom, left-bottom
+        const auto c = kdtest::SheetCorners(sheetSpec); // left-top, right-top, right-bottom, left-bottom
         auto pt = [](const kdtest::Corner& k) {
             return Tvk::tagPOINT{static_cast<int32_t>(std::lround(k.x)),
                                  static_cast<int32_t>(std::lround(k.y))};
