@@ -83,3 +83,11 @@ function(kd_add_fuzzers dir)
              "${name}\t${CMAKE_BINARY_DIR}/fuzzers/${target}\t${dir}/corpus/${name}\t${dict}\n")
     endforeach()
 endfunction()
+
+# Shared objects are linked with every symbol resolved, except in the fuzzing
+# configuration: clang leaves the sanitizer runtimes to the executable there.
+if(KD_FUZZ)
+    set(KD_NO_UNDEFINED "")
+else()
+    set(KD_NO_UNDEFINED "-Wl,--no-undefined")
+endif()
