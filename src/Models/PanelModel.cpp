@@ -3,7 +3,7 @@
 #include "WholeModel.h"
 
 #include <foundation/Bundle.h>
-#include <foundation/Uuid.h>
+#include "QlrUtilsMethod.h"
 
 PanelModel::~PanelModel() = default;
 
@@ -34,7 +34,7 @@ void PanelModel::setPanelSizeType(int type) { put(panelSizeType_, type); }
 bool PanelModel::isSelected() const { return get(isSelected_); }
 void PanelModel::setIsSelected(bool selected) { put(isSelected_, selected); }
 
-std::string PanelModel::imageUID() const { return kdf::newUuidString(); }
+std::string PanelModel::imageUID() const { return QlrUtilsMethod::uuidString(); }
 
 void PanelModel::loadLocalizedTitle(const std::vector<std::shared_ptr<PanelModel>>& models) {
     if (models.empty()) return;

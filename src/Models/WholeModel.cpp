@@ -1,5 +1,6 @@
 #include "WholeModel.h"
 
+#include "QlrUtilsMethod.h"
 #include "SettingsIO.h"
 
 WholeModel::WholeModel(const kdf::Dictionary* dict) {
@@ -31,5 +32,5 @@ QlrUtilsMethod::ImageRef WholeModel::iconImageWithPath(const std::string& path) 
     if (!provider || path.empty()) return nullptr;
     if (auto image = provider->bundleImage(path)) return image;
     if (auto image = provider->imageFromFile(path)) return image;
-    return provider->fileIcon(path);
+    return QlrUtilsMethod::fileIcnImage(path);
 }
