@@ -72,7 +72,13 @@ struct ShowingScope {
 // Posts the closing notification also when the run throws.
 struct RunModalAnnouncement {
     RunModalAnnouncement() { postRunModal(true); }
-    ~RunModalAnnouncement() { postRunModal(false); }
+    ~RunModalAnnouncement() {
+        try {
+            postRunModal(false);
+        } catch (...) {
+            std::fprintf(stderr, "TV_Message: an observer of the alert's end failed\n");
+        }
+    }
 };
 
 int runOnMainThread(AlertRequest& request, const std::vector<int>& codes) {
