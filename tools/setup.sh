@@ -21,6 +21,7 @@ packages=(
     libhpdf-dev qpdf
     qt6-base-dev
     libtesseract-dev libleptonica-dev tesseract-ocr-osd
+    qt6-image-formats-plugins
 )
 
 install_deps() {

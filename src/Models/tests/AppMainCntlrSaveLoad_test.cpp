@@ -1,4 +1,5 @@
 #include "AppMainCntlrSaveLoad.h"
+#include "ModelTestSupport.h"
 #include "TempHome.h"
 
 #include <foundation/Bundle.h>
@@ -7,9 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 using kdf::Dictionary;
 using kdf::Value;
 
@@ -17,21 +15,7 @@ namespace {
 
 // The version check runs once per process and keeps process-wide state, so
 // each case runs in a child process of its own.
-template <class F> int inChild(F&& body) {
-    ::fflush(nullptr);
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        int code = 100;
-        try {
-            code = body();
-        } catch (...) {
-        }
-        ::_exit(code);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using modeltest::inChild;
 
 constexpr const char* kAppId = "com.example.Quillora";
 constexpr std::uint32_t kCurrent = 5;

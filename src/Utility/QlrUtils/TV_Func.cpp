@@ -138,9 +138,8 @@ bool isReadableWritableDirectory(std::string_view path) {
 
 std::vector<std::string> libraryFolders() {
     const std::string home = kdf::homeFolder();
-    std::vector<std::string> folders = {"/usr",  "/etc",   "/var",   "/opt",    "/boot",
-                                        "/proc", "/sys",   "/dev",   "/run",    "/lib",
-                                        "/lib32", "/lib64", "/libx32", "/sbin", "/bin"};
+    std::vector<std::string> folders = {"/usr", "/etc", "/var",  "/opt",  "/boot",  "/proc", "/sys",
+                                        "/dev", "/run", "/lib", "/lib32", "/lib64", "/libx32"};
     for (const std::string& f : {kdf::joinPath(home, ".local"), kdf::joinPath(home, ".cache"),
                                  kdf::joinPath(home, ".config"),
                                  xdgOr("XDG_DATA_HOME", kdf::joinPath(home, ".local/share")),

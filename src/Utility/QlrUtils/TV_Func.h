@@ -45,7 +45,7 @@ bool isReadableWritableDirectory(std::string_view path);
 
 // The folders that hold the system's and the user's program data rather
 // than documents: /usr, /etc, /var, /opt, /boot, /proc, /sys, /dev, /run,
-// /lib, /lib32, /lib64, /libx32, /sbin, /bin, and the user's ~/.local,
+// /lib, /lib32, /lib64, /libx32, and the user's ~/.local,
 // ~/.cache, ~/.config (or their XDG folders).
 std::vector<std::string> libraryFolders();
 // The path, or one of its ancestors below "/", is one of libraryFolders()

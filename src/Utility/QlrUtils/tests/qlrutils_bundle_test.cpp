@@ -10,16 +10,25 @@ using namespace QlrUtilsMethod;
 
 namespace {
 
+// Test cases may run side by side in separate processes: each one's
+// bundles carry identifiers of its own, so one case's stand-ins never count
+// as copies for another.
+std::string idFor(const char* role) {
+    return std::string("com.example.") + role + "." +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name();
+}
+
 class AppBundle : public ::testing::Test {
 protected:
     kdtest::TempHome home;
-    fs::path app = qlrtest::makeBundle(home.root() / "Quillora.app", "com.example.Quillora.test", "",
+    const std::string appId = idFor("Quillora");
+    const std::string companionId = idFor("Companion");
+    fs::path app = qlrtest::makeBundle(home.root() / "Quillora.app", appId, "",
                                        "<key>TVTaskAppName</key><string>Companion</string>");
     qlrtest::MainBundle main{app};
 
     void setTaskAppName(const std::string& name) {
-        qlrtest::makeBundle(app, "com.example.Quillora.test", "",
-                            "<key>TVTaskAppName</key><string>" + name + "</string>");
+        qlrtest::makeBundle(app, appId, "", "<key>TVTaskAppName</key><string>" + name + "</string>");
         kdf::Bundle::setMainBundlePath(app.string());
     }
 };
@@ -51,7 +60,7 @@ TEST_F(AppBundle, TargetAppPathIsAPlainFolderName) {
 
 TEST_F(AppBundle, AnotherCopyOfTheApplicationIsFoundWhateverItsPath) {
     EXPECT_FALSE(isAppLaunched());
-    qlrtest::makeBundle(home.root() / "Other/Quillora.app", "com.example.Quillora.test", "copy");
+    qlrtest::makeBundle(home.root() / "Other/Quillora.app", appId, "copy");
     {
         qlrtest::StandIn copy(home.root() / "Other/Quillora.app/copy");
         ASSERT_GT(copy.pid(), 0);
@@ -63,8 +72,8 @@ TEST_F(AppBundle, AnotherCopyOfTheApplicationIsFoundWhateverItsPath) {
 }
 
 TEST_F(AppBundle, CompanionCountsOnlyFromAnotherInstallation) {
-    const fs::path own = qlrtest::makeBundle(app / "SharedSupport/Companion", "com.example.Companion.test", "button");
-    const fs::path foreign = qlrtest::makeBundle(home.root() / "Old/Companion", "com.example.Companion.test", "button");
+    const fs::path own = qlrtest::makeBundle(app / "SharedSupport/Companion", companionId, "button");
+    const fs::path foreign = qlrtest::makeBundle(home.root() / "Old/Companion", companionId, "button");
     {
         qlrtest::StandIn ours(own / "button");
         ASSERT_GT(ours.pid(), 0);
@@ -73,6 +82,25 @@ TEST_F(AppBundle, CompanionCountsOnlyFromAnotherInstallation) {
     qlrtest::StandIn theirs(foreign / "button");
     ASSERT_GT(theirs.pid(), 0);
     EXPECT_TRUE(isAppLaunched());
+}
+
+TEST(OpenLink, OpensFoldersOnlyAndDoesNotWait) {
+    kdtest::TempHome home;
+    const fs::path bin = home.root() / "bin";
+    const fs::path log = home.root() / "opened";
+    kdtest::TempHome::writeText(bin / "xdg-open", "#!/bin/sh\necho \"$1\" >> '" + log.string() + "'\nexec sleep 2\n");
+    fs::permissions(bin / "xdg-open", fs::perms::owner_all);
+    home.env().set("PATH", bin.string());
+    kdtest::TempHome::writeText(home.root() / "file.pdf", "x");
+
+    openLinkPath((home.root() / "file.pdf").string());
+    openLinkPath((home.root() / "absent").string());
+    const auto started = std::chrono::steady_clock::now();
+    openLinkPath(home.root().string());
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
+    for (int i = 0; i < 500 && kdtest::TempHome::readText(log).empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(kdtest::TempHome::readText(log), kdd::fileUrl(home.root().string()) + "\n");
 }
 
 TEST(Archives, RoundTripAndRefuseAnythingElse) {
