@@ -3,6 +3,8 @@
 // arrive, and a reply that comes short is an I/O error.
 #include "TavrKd.h"
 
+#include "KdBytes.h"
+
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -10,27 +12,11 @@
 
 namespace {
 
-void putBE16(std::uint8_t* p, unsigned long v) {
-    p[0] = static_cast<std::uint8_t>(v >> 8);
-    p[1] = static_cast<std::uint8_t>(v);
-}
-
-void putBE24(std::uint8_t* p, unsigned long v) {
-    p[0] = static_cast<std::uint8_t>(v >> 16);
-    putBE16(p + 1, v);
-}
-
-void putBE32(std::uint8_t* p, unsigned long v) {
-    p[0] = static_cast<std::uint8_t>(v >> 24);
-    putBE24(p + 1, v);
-}
-
-std::uint16_t getBE16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] << 8 | p[1]); }
-
-std::uint32_t getBE32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
-           static_cast<std::uint32_t>(p[2]) << 8 | p[3];
-}
+using kdbytes::getBE16;
+using kdbytes::getBE32;
+using kdbytes::putBE16;
+using kdbytes::putBE24;
+using kdbytes::putBE32;
 
 std::uint8_t* cdb(SCommand& command) { return command.bytes + kCdbOffset; }
 
@@ -183,19 +169,6 @@ void copyField(char* out, const std::uint8_t* field, std::size_t length) {
 }
 
 }  // namespace
-
-CTavrKd::CTavrKd(const void* deviceRecord) : CDocUSBScanner(deviceRecord) {}
-
-CTavrKd::~CTavrKd() = default;
-
-KdError CTavrKd::OpenSession() {
-    if (const KdError e = CDocUSBScanner::OpenSession(); e != kderr::kSuccess) return e;
-    if (m_interfaceOpen) {
-        m_inPipe = 1;
-        m_outPipe = 2;
-    }
-    return kderr::kSuccess;
-}
 
 void CTavrKd::SetupCommandContainer(std::uint8_t opcode, SCommand* command) {
     std::memset(command->bytes, 0, sizeof command->bytes);

@@ -21,7 +21,7 @@ namespace Tvk {
 namespace Imvra {
 
 // Result of every stage, filtering and calibration call.
-enum tagRTN : int {
+enum IMVRA_EXPORT tagRTN : int {
     RTN_OK = 0,
     RTN_UNSUPPORTED = 1, // an input the stage does not handle (layout, band call, placeholder)
     RTN_PAR = 2,         // missing or mis-sized record, missing sub-record, unusable image
@@ -31,7 +31,7 @@ enum tagRTN : int {
 };
 
 // Band states of a page.
-enum tagIMAGESTATE : int {
+enum IMVRA_EXPORT tagIMAGESTATE : int {
     IMAGE_WHOLE = 0,
     IMAGE_FIRST = 1,
     IMAGE_MIDDLE = 2,
@@ -39,7 +39,7 @@ enum tagIMAGESTATE : int {
 };
 
 // Sides of a sheet.
-enum tagSIDE : int {
+enum IMVRA_EXPORT tagSIDE : int {
     SIDE_FRONT = 0,
     SIDE_BACK = 1,
 };

@@ -74,7 +74,7 @@ private:
 
 void runCommand(CTavrKd& scanner, std::uint8_t selector, ReplyStream& in) {
     KdError e = kderr::kSuccess;
-    switch (selector % 10) {
+    switch (selector % 12) {
     case 0: {
         unsigned long sense = 0, info = 0;
         unsigned char eom = 0;
@@ -128,6 +128,17 @@ void runCommand(CTavrKd& scanner, std::uint8_t selector, ReplyStream& in) {
         e = scanner.GetResponse(&status);
         break;
     }
+    case 9: {
+        // A named status query over whatever the device answers.
+        static constexpr const char* kNames[] = {
+            "OperationpanelEZKeyStatus", "DocumentReadyStatus", "DocumentBatchStatus",
+            "ScannerInfo", "ServiceData", "MaxScanLength", "MaxScanWidth",
+            "VerticalScalingControlValue"};
+        alignas(8) unsigned char value[sizeof(SScannerInfo)] = {};
+        e = scanner.GetStatus(kNames[in.byte() % std::size(kNames)], value);
+        break;
+    }
+    case 10: e = scanner.StartScan(nullptr); break;
     default: e = scanner.ExecTestUnitReady(); break;
     }
     scanner.RecoverError(e);

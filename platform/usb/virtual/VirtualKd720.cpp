@@ -524,7 +524,7 @@ void VirtualKd720::finishDataOut(const std::uint8_t* d, std::size_t n) {
         const std::uint16_t q = be16(m_cdb.data() + 4);
         if (type == 0x8C && n == 128 && (q == 0 || q == 1)) {
             std::memcpy((q == 0 ? m_service : m_settings).data(), d, 128);
-        } else if (type == 0x90 && q == 0 && n == kShadingRecordSize && (d[0] & ~0x4Bu) == 0 &&
+        } else if (type == 0x90 && q == 0 && n == kShadingRecordSize && (d[0] & ~0x4Du) == 0 &&
                    (d[0] >> 2 & 3) <= 2) {
             m_shading.push_back(ShadingRecord{std::vector<std::uint8_t>(d, d + n)});
         } else {

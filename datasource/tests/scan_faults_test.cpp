@@ -1,0 +1,141 @@
+// The scan path under the scanner's faults: each row injects one fault at
+// sheet 2 of a stack of three and checks every ScanPage result in order, the
+// pages before the fault intact, and both threads ended.
+#include "ScanFixture.h"
+
+#include <atomic>
+
+using namespace kdscan;
+
+namespace {
+
+struct FaultRow {
+    const char* name;
+    const char* fault;          // the settings item, "" for none
+    bool continueOnDoubleFeed;
+    std::vector<KdError> results;
+};
+
+void PrintTo(const FaultRow& row, std::ostream* os) { *os << row.name; }
+
+class ScanFaults : public VirtualScan, public ::testing::WithParamInterface<FaultRow> {};
+
+TEST_P(ScanFaults, ResultsInOrder) {
+    Watchdog dog(60);
+    const FaultRow& row = GetParam();
+    std::string settings = "paper=60x40mm;sheets=3";
+    if (*row.fault) settings += std::string(";fault=") + row.fault;
+    open(settings);
+    tagScanParam p = scanRecord(150, 1, 0, 40);
+    p.continuousFeeding = 1;
+    p.continueOnDoubleFeed = row.continueOnDoubleFeed;
+    KdError start = 0;
+    const std::vector<Page> pages = scanAll(p, &start);
+    ASSERT_EQ(start, kderr::kSuccess);
+    std::vector<KdError> results;
+    for (const Page& page : pages) results.push_back(page.result);
+    EXPECT_EQ(results, row.results);
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+        if (pages[i].result != kderr::kSuccess && pages[i].result != kderr::kDoubleFeedDelivered)
+            continue;
+        EXPECT_EQ(markOf(pages[i], 150, 60), std::to_string(i + 1) + "F") << i;
+    }
+}
+
+constexpr KdError kOk = kderr::kSuccess;
+constexpr KdError kEnd = kderr::kBatchEndNoPaper;
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ScanFaults,
+    ::testing::Values(
+        FaultRow{"None", "", false, {kOk, kOk, kOk, kEnd}},
+        FaultRow{"JamMidPage", "jam@s2:0.5", false, {kOk, kderr::kPaperJam}},
+        FaultRow{"DoubleFeed", "doublefeed@s2:0.5", false, {kOk, kderr::kDoubleFeed}},
+        FaultRow{"DoubleFeedContinue", "doublefeed@s2:0.5", true,
+                 {kOk, kderr::kDoubleFeedDelivered, kEnd}},
+        FaultRow{"CoverOpen", "cover@s2:0.5", false, {kOk, kderr::kCoverOpen}},
+        FaultRow{"NoPaperAfterPages", "nopaper@s2", false, {kOk, kEnd}},
+        FaultRow{"DisconnectMidPage", "disconnect@s2:0.5", false, {kOk, kderr::kDeviceLost}},
+        FaultRow{"BulkTimeout", "timeout@s2:0.5", false, {kOk, kderr::kTimeout}},
+        FaultRow{"ShortReadMidPage", "shortread@s2:0.5", false, {kOk, kOk, kOk, kEnd}},
+        FaultRow{"PipeStall", "stall@s2:0.5", false, {kOk, kderr::kSequenceError}},
+        FaultRow{"UnitAttention", "unitattention@s2:0.5", false, {kOk, kderr::kNotReady}}),
+    [](const ::testing::TestParamInfo<FaultRow>& info) { return std::string(info.param.name); });
+
+class ScanStops : public VirtualScan {
+protected:
+    KdError startPastUnitAttention(const tagScanParam& p, tagScanParam& q) {
+        q = p;
+        KdError e = scanner->StartScan(&q);
+        if (e == kderr::kNotReady) q = p, e = scanner->StartScan(&q);
+        return e;
+    }
+};
+
+TEST_F(ScanStops, NoPaperAtStart) {
+    Watchdog dog(60);
+    open("paper=60x40mm;sheets=0");
+    tagScanParam p = scanRecord(150, 1, 0, 40);
+    p.continuousFeeding = 1;
+    KdError start = 0;
+    EXPECT_TRUE(scanAll(p, &start).empty());
+    EXPECT_EQ(start, kderr::kNoDocument);
+    // Single sheets: the SCAN finds none.
+    p.continuousFeeding = 0;
+    const std::vector<Page> pages = scanAll(p, &start);
+    EXPECT_EQ(start, kderr::kSuccess);
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_EQ(pages[0].result, kderr::kNoDocument);
+}
+
+TEST_F(ScanStops, AbortScanEndsTheBatch) {
+    Watchdog dog(60);
+    open("paper=60x40mm;sheets=8;rate=300");
+    tagScanParam p = scanRecord(150, 1, 0, 40);
+    p.continuousFeeding = 1;
+    tagScanParam q = p;
+    ASSERT_EQ(startPastUnitAttention(p, q), kderr::kSuccess);
+    ASSERT_EQ(scanner->ScanPage(&q), kderr::kSuccess);
+    ASSERT_EQ(scanner->ScanComplete(), kderr::kSuccess);
+    EXPECT_EQ(scanner->AbortScan(), kderr::kSuccess);
+    EXPECT_EQ(scanner->AbortState(), 1u);
+    KdError e = kderr::kSuccess;
+    for (int i = 0; i < 8 && e == kderr::kSuccess; ++i) {
+        e = scanner->ScanPage(&q);
+        if (e == kderr::kSuccess) scanner->ScanComplete();
+    }
+    EXPECT_EQ(e, kderr::kUserAbort);
+    EXPECT_EQ(scanner->FinishScan(), kderr::kSuccess);
+    EXPECT_EQ(scanner->AbortState(), 0u);
+    EXPECT_LT(device->deliveredSheets().size(), 8u);
+    // The next scan starts clean.
+    q = p;
+    EXPECT_EQ(scanner->StartScan(&q), kderr::kSuccess);
+    EXPECT_EQ(scanner->FinishScan(), kderr::kSuccess);
+}
+
+TEST_F(ScanStops, StopKeyCancels) {
+    Watchdog dog(60);
+    open("paper=60x40mm;sheets=5;rate=2000");
+    // Time runs fast: every look at the clock is a second later.
+    auto seconds = std::make_shared<std::atomic<int>>(0);
+    SScanTuning tuning;
+    tuning.clock = [seconds] { return static_cast<double>(seconds->fetch_add(1)); };
+    tuning.noDataTimeout = 1e9;
+    scanner->SetScanTuning(tuning);
+    scanner->SetEzKeyAbort(1u << 2);
+    tagScanParam p = scanRecord(150, 1, 0, 40);
+    p.continuousFeeding = 1;
+    tagScanParam q = p;
+    ASSERT_EQ(startPastUnitAttention(p, q), kderr::kSuccess);
+    device->pressKey(3);
+    KdError e = kderr::kSuccess;
+    for (int i = 0; i < 6 && e == kderr::kSuccess; ++i) {
+        e = scanner->ScanPage(&q);
+        if (e == kderr::kSuccess) scanner->ScanComplete();
+    }
+    EXPECT_EQ(e, kderr::kUserAbort);
+    EXPECT_EQ(scanner->FinishScan(), kderr::kSuccess);
+}
+
+}  // namespace
