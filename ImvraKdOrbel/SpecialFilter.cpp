@@ -177,6 +177,16 @@ bool CSpecialFilter::turnedPage(tagSIDE side) {
     return reversedFeed(side);
 }
 
+const tagFEEDINGDIRECTIONINFO* CSpecialFilter::feedingRecord(tagSIDE side) {
+    const tagFEEDINGDIRECTIONINFO* own = special(side).pFeedingDirectionInfo;
+    return own != nullptr ? own : m_info.specialFront.pFeedingDirectionInfo;
+}
+
+bool CSpecialFilter::carrierSheet() {
+    const tagDETECT4POINTSINFO* c = m_info.specialBack.pDetect4PointsInfo;
+    return c != nullptr && c->ulSize > kDetect4PointsInfoDirectionSize && c->bCarrierSheetMode != 0;
+}
+
 long CSpecialFilter::usableWidth() const {
     return getMaxWidthWithoutDummyPixels(m_info.imageIn.lWidth, m_info.imageIn.lXResolution,
                                          m_lSensorIndex);
@@ -297,29 +307,30 @@ int CSpecialFilter::execPutImageOnSide(CImg& front, CImg& back, tagIMAGESTATE st
 // ---------------------------------------------------------------------------
 // Raw-end steps.
 
+bool CSpecialFilter::collectInfo(tagCOLLECTARRAYINFO& rec, int32_t lines) const {
+    const long width = usableWidth();
+    if (width <= 0) return false; // a raw row of dummy pixels only
+    rec = tagCOLLECTARRAYINFO{};
+    rec.ulSize = kCollectArrayInfoSize;
+    rec.dummy = getDummyPixels(m_info.imageIn.lXResolution, m_lSensorIndex);
+    rec.lWidth = static_cast<int32_t>(width);
+    rec.lLines = lines;
+    rec.lSensorIndex = m_lSensorIndex;
+    return true;
+}
+
 int CSpecialFilter::execCollectArrayForSimplex(CImg& img, tagIMAGESTATE state) {
     const tagIMAGEINFO& i = img.info();
     if (!img.isNull() && ((i.lBps != 8 && i.lBps != 12) || (i.lSpp != 1 && i.lSpp != 3)))
         return RTN_PAR;
-    const long width = usableWidth();
-    if (width <= 0) return RTN_PAR;
-    tagCOLLECTARRAYINFO rec{};
-    rec.ulSize = kCollectArrayInfoSize;
-    rec.dummy = getDummyPixels(m_info.imageIn.lXResolution, m_lSensorIndex);
-    rec.lWidth = static_cast<int32_t>(width);
-    rec.lLines = m_info.imageIn.lHeight;
-    rec.lSensorIndex = m_lSensorIndex;
+    tagCOLLECTARRAYINFO rec;
+    if (!collectInfo(rec, m_info.imageIn.lHeight)) return RTN_PAR;
     return runStage(m_collectSimplex[0], IPMODE_BAND, img, &rec, state);
 }
 
 int CSpecialFilter::execExtendBitData12To16(CImg& img, tagIMAGESTATE state) {
-    const long width = usableWidth();
-    if (width <= 0) return RTN_PAR;
-    tagCOLLECTARRAYINFO rec{};
-    rec.ulSize = kCollectArrayInfoSize;
-    rec.dummy = getDummyPixels(m_info.imageIn.lXResolution, m_lSensorIndex);
-    rec.lWidth = static_cast<int32_t>(width);
-    rec.lSensorIndex = m_lSensorIndex;
+    tagCOLLECTARRAYINFO rec;
+    if (!collectInfo(rec, 0)) return RTN_PAR;
     return runStage(m_extend, IPMODE_BAND, img, &rec, state);
 }
 
@@ -327,14 +338,8 @@ int CSpecialFilter::execCollectArrayForDuplex(CImg& img, CImg& back, tagIMAGESTA
     const tagIMAGEINFO& i = img.info();
     if (!img.isNull() && ((i.lBps != 8 && i.lBps != 12) || (i.lSpp != 1 && i.lSpp != 3)))
         return RTN_PAR;
-    const long width = usableWidth();
-    if (width <= 0) return RTN_PAR;
-    tagCOLLECTARRAYINFO rec{};
-    rec.ulSize = kCollectArrayInfoSize;
-    rec.dummy = getDummyPixels(m_info.imageIn.lXResolution, m_lSensorIndex);
-    rec.lWidth = static_cast<int32_t>(width);
-    rec.lLines = m_info.imageIn.lHeight;
-    rec.lSensorIndex = m_lSensorIndex;
+    tagCOLLECTARRAYINFO rec;
+    if (!collectInfo(rec, m_info.imageIn.lHeight)) return RTN_PAR;
     try {
         if (m_collectDuplex.stage() == nullptr)
             m_collectDuplex.setStage(new CCollectArrayForDuplex, IPMODE_BAND);
@@ -369,30 +374,39 @@ int CSpecialFilter::execShading(CImg& img, tagSIDE side, tagIMAGESTATE state) {
 // ---------------------------------------------------------------------------
 // Scanner page steps.
 
-int CSpecialFilter::execResolutionConvertNormal(CImg& img, tagSIDE side, tagIMAGESTATE state) {
-    if (sideInfo(side).bReduceMoire != 0) return RTN_OK;
-    auto& c = m_resolutionNormal[sideIndex(side)];
-    tagRESOLUTIONCONVERTINFO rec{};
+// Settings of a resolution conversion of the page the controller's stage
+// will see; the side's corners follow the page to the output resolution.
+template <class T>
+int CSpecialFilter::resolutionSettings(const CIPController<T>& c, const CImg& img, tagSIDE side,
+                                       tagIMAGESTATE state, tagRESOLUTIONCONVERTINFO& rec) {
+    rec = tagRESOLUTIONCONVERTINFO{};
     rec.ulSize = kResolutionConvertInfoSize;
     const tagIMAGEINFO page = PageSeen(c, img, state);
     const tagIMAGEINFO& out = m_info.imageOut;
-    if (page.lpImage != nullptr || page.lHeight > 0) {
-        if (page.lXResolution == 0 || page.lYResolution == 0 || out.lXResolution == 0 ||
-            out.lYResolution == 0)
-            return RTN_PAR;
-        rec.lOutWidth = Scale(page.lWidth, out.lXResolution, page.lXResolution);
-        rec.lOutHeight = Scale(page.lHeight, out.lYResolution, page.lYResolution);
-        rec.lOutXResolution = out.lXResolution;
-        rec.lOutYResolution = out.lYResolution;
-        rec.lInWidth = page.lWidth;
-        rec.lInHeight = page.lHeight;
-        rec.lInXResolution = page.lXResolution;
-        rec.lInYResolution = page.lYResolution;
-        if (isWholeOrLast(state))
-            if (tagDETECT4POINTSINFO* corners = special(side).pDetect4PointsInfo)
-                rescaleCorners(*corners, out.lXResolution, page.lXResolution, out.lYResolution,
-                               page.lYResolution);
-    }
+    if (page.lpImage == nullptr && page.lHeight <= 0) return RTN_OK;
+    if (page.lXResolution == 0 || page.lYResolution == 0 || out.lXResolution == 0 ||
+        out.lYResolution == 0)
+        return RTN_PAR;
+    rec.lOutWidth = Scale(page.lWidth, out.lXResolution, page.lXResolution);
+    rec.lOutHeight = Scale(page.lHeight, out.lYResolution, page.lYResolution);
+    rec.lOutXResolution = out.lXResolution;
+    rec.lOutYResolution = out.lYResolution;
+    rec.lInWidth = page.lWidth;
+    rec.lInHeight = page.lHeight;
+    rec.lInXResolution = page.lXResolution;
+    rec.lInYResolution = page.lYResolution;
+    if (isWholeOrLast(state))
+        if (tagDETECT4POINTSINFO* corners = special(side).pDetect4PointsInfo)
+            rescaleCorners(*corners, out.lXResolution, page.lXResolution, out.lYResolution,
+                           page.lYResolution);
+    return RTN_OK;
+}
+
+int CSpecialFilter::execResolutionConvertNormal(CImg& img, tagSIDE side, tagIMAGESTATE state) {
+    if (sideInfo(side).bReduceMoire != 0) return RTN_OK;
+    auto& c = m_resolutionNormal[sideIndex(side)];
+    tagRESOLUTIONCONVERTINFO rec;
+    if (const int r = resolutionSettings(c, img, side, state, rec); r != RTN_OK) return r;
     return runStage(c, IPMODE_WHOLE_PAGE, img, &rec, state);
 }
 
@@ -400,27 +414,8 @@ int CSpecialFilter::execResolutionConvertWithReduceMoire(CImg& img, tagSIDE side
                                                          tagIMAGESTATE state) {
     if (sideInfo(side).bReduceMoire == 0) return RTN_OK;
     auto& c = m_resolutionMoire[sideIndex(side)];
-    tagRESOLUTIONCONVERTINFO rec{};
-    rec.ulSize = kResolutionConvertInfoSize;
-    const tagIMAGEINFO page = PageSeen(c, img, state);
-    const tagIMAGEINFO& out = m_info.imageOut;
-    if (page.lpImage != nullptr || page.lHeight > 0) {
-        if (page.lXResolution == 0 || page.lYResolution == 0 || out.lXResolution == 0 ||
-            out.lYResolution == 0)
-            return RTN_PAR;
-        rec.lOutWidth = Scale(page.lWidth, out.lXResolution, page.lXResolution);
-        rec.lOutHeight = Scale(page.lHeight, out.lYResolution, page.lYResolution);
-        rec.lOutXResolution = out.lXResolution;
-        rec.lOutYResolution = out.lYResolution;
-        rec.lInWidth = page.lWidth;
-        rec.lInHeight = page.lHeight;
-        rec.lInXResolution = page.lXResolution;
-        rec.lInYResolution = page.lYResolution;
-        if (isWholeOrLast(state))
-            if (tagDETECT4POINTSINFO* corners = special(side).pDetect4PointsInfo)
-                rescaleCorners(*corners, out.lXResolution, page.lXResolution, out.lYResolution,
-                               page.lYResolution);
-    }
+    tagRESOLUTIONCONVERTINFO rec;
+    if (const int r = resolutionSettings(c, img, side, state, rec); r != RTN_OK) return r;
     return runStage(c, IPMODE_WHOLE_PAGE, img, &rec, state);
 }
 

@@ -3,7 +3,11 @@
 // assembly (start and finished page), colour-gap correction, cut-out and
 // automatic size. Until a stage is connected here, its step leaves the page
 // as it is and answers 0, so the rest of the chain runs; every skipped step
-// with settings that asked for it is written to the library log.
+// with settings that asked for it is written to the library log. The values
+// these stages take are ready in the engine: turnedPage and carrierSheet for
+// the corner steps, feedingRecord for the turned-page step (a back side
+// without its own record reads the front's), offsetLines for the lines of
+// the transport offset, usableWidth for the raw width.
 #include "SpecialFilter.h"
 
 #include "TvkLogger.h"

@@ -122,7 +122,7 @@ case "$cmd" in
     run)
         configure_and_build release
         shift || true
-        exec build/release/bench/page_bench "$@"
+        exec build/release/bench/pipeline_bench "$@"
         ;;
     *) echo "usage: $0 {test|test-asan|fuzz|run|build [release|asan]|deps}" >&2; exit 2 ;;
 esac

@@ -127,10 +127,22 @@ private:
     tagSPECIALFILTERINFO& special(tagSIDE side) {
         return side == SIDE_BACK ? m_info.specialBack : m_info.specialFront;
     }
+    // The carrier-sheet flag of the duplex corner step: only from a back
+    // corner record longer than its direction code.
+    bool carrierSheet();
     // Reversed feed: the side's feeding record says 180 degrees.
     bool reversedFeed(tagSIDE side);
+    // The feeding record the turned-page step reads for a side: its own, or
+    // the front's for a back side without one (never a missing record).
+    const tagFEEDINGDIRECTIONINFO* feedingRecord(tagSIDE side);
     // The side's turned-page flag for the corner steps.
     bool turnedPage(tagSIDE side);
+    // Settings of the collection and widening stages; false when the raw
+    // row leaves no usable width.
+    bool collectInfo(tagCOLLECTARRAYINFO& rec, int32_t lines) const;
+    template <class T>
+    int resolutionSettings(const CIPController<T>& c, const CImg& img, tagSIDE side,
+                           tagIMAGESTATE state, tagRESOLUTIONCONVERTINFO& rec);
     // Usable raw width of the input description; 0 or less when none.
     long usableWidth() const;
     // Offset in lines at a vertical resolution (64-bit product).
