@@ -24,6 +24,7 @@ packages=(
     qt6-base-dev
     libtesseract-dev libleptonica-dev tesseract-ocr-osd
     clang libclang-rt-14-dev
+    libtiff-dev libjpeg62-turbo-dev
 )
 
 install_deps() {
