@@ -533,10 +533,10 @@ TW_UINT16 CTavrKdScanDS::GetImageInfo(pTW_IDENTITY, TW_MEMREF data) {
         do {
             conditionCode_ = TWCC_SUCCESS;
             rc = PrepareScan();
-        } while (rc == TWRC_CHECKSTATUS && conditionCode_ == TWCC_SUCCESS && !stop_);
+        } while (rc == TWRC_CHECKSTATUS && conditionCode_ == TWCC_SUCCESS);
         if (rc != TWRC_SUCCESS) {
             imageInfoFailed_ = refuseRetry;
-            if (rc == TWRC_CANCEL || (rc == TWRC_CHECKSTATUS && stop_)) EndBatch();
+            if (rc == TWRC_CANCEL) EndBatch();
             return rc;
         }
     }
@@ -599,10 +599,10 @@ TW_UINT16 CTavrKdScanDS::ImageMemXfer(pTW_IDENTITY origin, TW_MEMREF data) {
         TW_UINT16 rc;
         do {
             rc = PrepareScan();
-        } while (rc == TWRC_CHECKSTATUS && conditionCode_ == TWCC_SUCCESS && !stop_);
+        } while (rc == TWRC_CHECKSTATUS && conditionCode_ == TWCC_SUCCESS);
         if (rc != TWRC_SUCCESS && rc != TWRC_XFERDONE) {
             unlock();
-            EndBatch();
+            if (rc == TWRC_CANCEL) EndBatch();
             return rc;
         }
     }

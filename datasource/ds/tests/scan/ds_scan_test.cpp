@@ -241,4 +241,262 @@ TEST_F(DsScan, BatchesByMemoryTransferInEachModeWithEveryPageOnceInOrder) {
     }
 }
 
+// Strips of one line, of an odd size and of 1 MiB give the same page; the
+// same sheet written as TIFF reads back equal to it.
+TEST_F(DsScan, StripSizesAndTiffFileGiveTheSamePage) {
+    Watchdog dog(240);
+    Scanner("paper=60x50mm;sheets=8");
+    Host host;
+    ASSERT_EQ(host.Open(), TWRC_SUCCESS);
+    ASSERT_EQ(host.Set(ICAP_PIXELTYPE, TWTY_UINT16, TW_UINT16(TWPT_GRAY)), TWRC_SUCCESS);
+    ASSERT_EQ(host.SetResolution(100), TWRC_SUCCESS);
+    ASSERT_EQ(host.Enable(), TWRC_SUCCESS);
+    TW_UINT16 rc = 0, count = 0;
+    std::vector<Page> pages;
+    for (TW_UINT32 buffer : {1u << 20, 8191u, 4567u}) {
+        pages.push_back(host.MemoryPage(buffer, &rc));
+        ASSERT_EQ(rc, TWRC_XFERDONE) << buffer;
+        ASSERT_EQ(host.EndXfer(&count), TWRC_SUCCESS);
+        ASSERT_NE(count, 0);
+    }
+    // One line exactly: the first strip carries one row.
+    {
+        TW_IMAGEINFO info{};
+        ASSERT_EQ(host.Source(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info), TWRC_SUCCESS);
+        std::vector<unsigned char> line(static_cast<std::size_t>(info.ImageWidth));
+        TW_IMAGEMEMXFER xfer{};
+        xfer.Memory = {TWMF_APPOWNS | TWMF_POINTER, static_cast<TW_UINT32>(line.size()), line.data()};
+        ASSERT_EQ(host.Source(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &xfer), TWRC_SUCCESS);
+        EXPECT_EQ(xfer.Rows, 1u);
+        // A buffer below one line is refused instead of answering no rows.
+        xfer.Memory.Length = static_cast<TW_UINT32>(line.size() - 1);
+        EXPECT_EQ(host.Source(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &xfer), TWRC_FAILURE);
+        EXPECT_EQ(host.Condition(), TWCC_BADVALUE);
+        // A null buffer too.
+        xfer.Memory = {TWMF_APPOWNS | TWMF_POINTER, 4096, nullptr};
+        EXPECT_EQ(host.Source(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &xfer), TWRC_FAILURE);
+        EXPECT_EQ(host.Condition(), TWCC_BADVALUE);
+        // The rest of the page: the page goes on from line 1.
+        Page rest;
+        for (;;) {
+            std::vector<unsigned char> strip(1 << 16);
+            TW_IMAGEMEMXFER x{};
+            x.Memory = {TWMF_APPOWNS | TWMF_POINTER, static_cast<TW_UINT32>(strip.size()), strip.data()};
+            rc = host.Source(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &x);
+            ASSERT_TRUE(rc == TWRC_SUCCESS || rc == TWRC_XFERDONE) << rc;
+            EXPECT_EQ(x.YOffset, 1 + rest.pixels.size() / x.BytesPerRow);
+            rest.pixels.insert(rest.pixels.end(), strip.begin(), strip.begin() + long(x.Rows * x.BytesPerRow));
+            if (rc == TWRC_XFERDONE) break;
+        }
+        ASSERT_EQ(host.EndXfer(&count), TWRC_SUCCESS);
+    }
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(kdscan::markOf(pages[i], 100, 60), std::to_string(i + 1) + "F");
+        EXPECT_EQ(pages[i].pixels.size(), pages[0].bytesPerLine * pages[i].height);
+    }
+
+    // Native transfer and formats not written refuse and keep the page.
+    EXPECT_EQ(host.Source(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, nullptr), TWRC_FAILURE);
+    EXPECT_EQ(host.Condition(), TWCC_BADPROTOCOL);
+    const fs::path folder = home_.root() / "out";
+    fs::create_directories(folder);
+    TW_SETUPFILEXFER file{};
+    std::strcpy(file.FileName, (folder / "page.bmp").c_str());
+    file.Format = TWFF_BMP;
+    EXPECT_EQ(host.Source(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, &file), TWRC_FAILURE);
+    EXPECT_EQ(host.Condition(), TWCC_BADVALUE);
+    // A missing folder, and a name without its end.
+    file.Format = TWFF_TIFF;
+    std::strcpy(file.FileName, (home_.root() / "missing" / "page.tif").c_str());
+    EXPECT_EQ(host.Source(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, &file), TWRC_FAILURE);
+    EXPECT_EQ(host.Condition(), TWCC_FILENOTFOUND);
+    std::memset(file.FileName, 'a', sizeof file.FileName);
+    EXPECT_EQ(host.Source(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, &file), TWRC_FAILURE);
+    EXPECT_EQ(host.Condition(), TWCC_BADVALUE);
+
+    // Sheet 5 by TIFF, sheet 6 by JFIF.
+    std::strcpy(file.FileName, (folder / "page.tif").c_str());
+    ASSERT_EQ(host.Source(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, &file), TWRC_XFERDONE);
+    ASSERT_EQ(host.EndXfer(&count), TWRC_SUCCESS);
+    file.Format = TWFF_JFIF;
+    std::strcpy(file.FileName, (folder / "page.jpg").c_str());
+    ASSERT_EQ(host.Source(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, &file), TWRC_XFERDONE);
+    ASSERT_EQ(host.EndXfer(&count), TWRC_SUCCESS);
+    EXPECT_EQ(fs::file_size(folder / "page.jpg") > 1000, true);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 2);
+
+    TIFF* tiff = TIFFOpen((folder / "page.tif").c_str(), "r");
+    ASSERT_NE(tiff, nullptr);
+    std::uint32_t w = 0, h = 0;
+    std::uint16_t bits = 0, spp = 0;
+    TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &w);
+    TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &h);
+    TIFFGetField(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetField(tiff, TIFFTAG_SAMPLESPERPIXEL, &spp);
+    EXPECT_EQ(w, pages[0].width);
+    EXPECT_EQ(h, pages[0].height);
+    EXPECT_EQ(bits, 8);
+    EXPECT_EQ(spp, 1);
+    Page fromFile = pages[0];
+    for (std::uint32_t y = 0; y < h; ++y)
+        TIFFReadScanline(tiff, fromFile.pixels.data() + std::size_t(y) * fromFile.bytesPerLine, y, 0);
+    TIFFClose(tiff);
+    EXPECT_EQ(kdscan::markOf(fromFile, 100, 60), "5F");
+    EXPECT_EQ(host.Disable(), TWRC_FAILURE); // sheets 7 and 8 wait
+}
+
+// The memory transfer of the same sheet from two identical runs is the
+// same; the TIFF of one run equals the memory page of the other.
+TEST_F(DsScan, TiffEqualsTheMemoryPageOfAnIdenticalRun) {
+    Watchdog dog(240);
+    std::vector<unsigned char> memory, file;
+    unsigned long width = 0, height = 0;
+    for (int run = 0; run < 2; ++run) {
+        // Another text makes another scanner with the same sheet.
+        Scanner(run == 0 ? "paper=60x50mm;sheets=1;colour=1" : "paper=60x50mm;sheets=1;colour=1;seed=1");
+        Host host;
+        ASSERT_EQ(host.Open(), TWRC_SUCCESS);
+        ASSERT_EQ(host.Set(ICAP_PIXELTYPE, TWTY_UINT16, TW_UINT16(TWPT_RGB)), TWRC_SUCCESS);
+        ASSERT_EQ(host.SetResolution(150), TWRC_SUCCESS);
+        ASSERT_EQ(host.Enable(), TWRC_SUCCESS);
+        TW_UINT16 rc = 0, count = 0;
+        if (run == 0) {
+            Page page = host.MemoryPage(1 << 20, &rc);
+            ASSERT_EQ(rc, TWRC_XFERDONE);
+            memory = page.pixels;
+            width = page.width;
+            height = page.height;
+        } else {
+            TW_SETUPFILEXFER setup{};
+            const fs::path path = home_.root() / "run.tif";
+            std::strcpy(setup.FileName, path.c_str());
+            setup.Format = TWFF_TIFF;
+            ASSERT_EQ(host.Source(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, &setup), TWRC_XFERDONE);
+            TIFF* tiff = TIFFOpen(path.c_str(), "r");
+            ASSERT_NE(tiff, nullptr);
+            file.resize(memory.size());
+            for (std::uint32_t y = 0; y < height; ++y)
+                TIFFReadScanline(tiff, file.data() + std::size_t(y) * width * 3, y, 0);
+            TIFFClose(tiff);
+        }
+        ASSERT_EQ(host.EndXfer(&count), TWRC_SUCCESS);
+        EXPECT_EQ(count, 0);
+    }
+    EXPECT_TRUE(memory == file);
+}
+
+// Device events in order: scan ready, scan started, at rest after the batch.
+TEST_F(DsScan, DeviceEventsInOrder) {
+    Watchdog dog(120);
+    Scanner("paper=60x50mm;sheets=1");
+    Host host;
+    ASSERT_EQ(host.Open(), TWRC_SUCCESS);
+    ASSERT_EQ(host.SetResolution(100), TWRC_SUCCESS);
+    ASSERT_EQ(host.Enable(), TWRC_SUCCESS);
+    EXPECT_EQ(host.MemoryBatch(1 << 20).size(), 1u);
+    EXPECT_EQ(gEvents, (std::vector<TW_UINT32>{0x8002, 0x8003, 0x8001}));
+}
+
+// Pass-through: each command against its sizes.
+TEST_F(DsScan, PassThroughCommands) {
+    Watchdog dog(120);
+    Scanner("paper=60x50mm;sheets=1");
+    Host host;
+    ASSERT_EQ(host.Open(), TWRC_SUCCESS);
+    auto send = [&](const char* code, void* data, TW_UINT32 bytes, TW_UINT32 commandBytes = 4) {
+        TW_UINT32 command = (TW_UINT32(TW_UINT8(code[0])) << 24) | (TW_UINT32(TW_UINT8(code[1])) << 16) |
+                            (TW_UINT32(TW_UINT8(code[2])) << 8) | TW_UINT8(code[3]);
+        std::uint64_t wide[2] = {command, 0};
+        TW_PASSTHRU p{};
+        p.pCommand = wide;
+        p.CommandBytes = commandBytes;
+        p.pData = data;
+        p.DataBytes = bytes;
+        return host.Source(DG_CONTROL, DAT_PASSTHRU, MSG_PASSTHRU, &p);
+    };
+    std::uint32_t word = 0xDEADBEEF;
+    EXPECT_EQ(send("GtBS", &word, 2), TWRC_SUCCESS);
+    EXPECT_EQ(word, 0xDEADBEEFu); // too short: nothing done
+    EXPECT_EQ(send("GtBS", nullptr, 4), TWRC_SUCCESS);
+    EXPECT_EQ(send("GtBS", &word, 4), TWRC_SUCCESS);
+    EXPECT_EQ(word & 0x10000u, 0x10000u); // paper waits in the feeder
+    EXPECT_EQ(send("GtXL", &word, 4), TWRC_SUCCESS);
+    EXPECT_GT(word, 0u);
+    std::uint32_t length = word;
+    EXPECT_EQ(send("StXL", &length, 4), TWRC_SUCCESS);
+    std::uint32_t device[4] = {};
+    EXPECT_EQ(send("GtDI", device, 16), TWRC_SUCCESS);
+    EXPECT_EQ(send("RtRC", nullptr, 0), TWRC_SUCCESS);
+    EXPECT_EQ(send("RtPC", nullptr, 0), TWRC_SUCCESS);
+    // Unknown codes, other command sizes and no record fail.
+    EXPECT_EQ(send("XxYy", &word, 4), TWRC_FAILURE);
+    EXPECT_EQ(host.Condition(), TWCC_BADPROTOCOL);
+    EXPECT_EQ(send("GtBS", &word, 4, 8), TWRC_FAILURE);
+    EXPECT_EQ(host.Condition(), TWCC_BADPROTOCOL);
+    EXPECT_EQ(host.Source(DG_CONTROL, DAT_PASSTHRU, MSG_PASSTHRU, nullptr), TWRC_FAILURE);
+    // An abort request outside the idle event.
+    EXPECT_EQ(send("AbRq", nullptr, 0), TWRC_CHECKSTATUS);
+    EXPECT_EQ(host.Condition(), TWCC_SEQERROR);
+    // The shading data round trip, by reference; short and null data do nothing.
+    void* blob = nullptr;
+    EXPECT_EQ(send("GtSd", &blob, 4), TWRC_SUCCESS);
+    EXPECT_EQ(blob, nullptr);
+    EXPECT_EQ(send("GtSd", &blob, sizeof blob), TWRC_SUCCESS);
+    ASSERT_NE(blob, nullptr);
+    EXPECT_EQ(send("StSd", &blob, sizeof blob), TWRC_SUCCESS);
+    void* none = nullptr;
+    EXPECT_EQ(send("StSd", &none, sizeof none), TWRC_SUCCESS);
+    delete static_cast<std::vector<std::uint8_t>*>(blob);
+}
+
+struct FaultCase {
+    const char* name;
+    const char* settings;
+    std::deque<int> answers; // the window's alert answers
+    std::size_t pages;       // delivered before the end
+    TW_UINT16 lastRc;        // the last transfer's answer (XFERDONE: the batch ended at EndXfer)
+    const char* alert;       // the message shown
+};
+
+// Faults end in their alert and the right answer, back in state 2, with the
+// earlier pages delivered once.
+TEST_F(DsScan, FaultsEndInStateTwoWithEarlierPagesOnce) {
+    Watchdog dog(300);
+    const FaultCase cases[] = {
+        {"empty feeder, OK then Cancel", "paper=60x50mm;sheets=0", {0, 1}, 0, TWRC_CANCEL, "[OK] [Cancel]"},
+        {"jam mid-batch", "paper=60x50mm;sheets=3;fault=jam@s2:0.5", {0}, 1, TWRC_XFERDONE, "A paper jam"},
+        {"cover open", "paper=60x50mm;sheets=2;fault=cover@s1:0.5", {0}, 0, TWRC_CANCEL, "cover is open"},
+        {"disconnect mid-page", "paper=60x50mm;sheets=3;fault=disconnect@s2:0.5", {0}, 1, TWRC_XFERDONE,
+         "cannot be found"},
+        {"time-out mid-page", "paper=60x50mm;sheets=3;fault=timeout@s2:0.5", {0}, 1, TWRC_XFERDONE,
+         "did not answer"},
+    };
+    for (const FaultCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        gAlertAnswers = c.answers;
+        Scanner(c.settings);
+        Host host;
+        ASSERT_EQ(host.Open(), TWRC_SUCCESS);
+        ASSERT_EQ(host.SetResolution(100), TWRC_SUCCESS);
+        ASSERT_EQ(host.Set(ICAP_PIXELTYPE, TWTY_UINT16, TW_UINT16(TWPT_GRAY)), TWRC_SUCCESS);
+        ASSERT_EQ(host.Enable(), TWRC_SUCCESS);
+        std::vector<Page> pages;
+        for (int guard = 0; guard < 10; ++guard) {
+            pages = host.MemoryBatch(1 << 20);
+            if (host.lastRc != TWRC_CHECKSTATUS) break;
+        }
+        EXPECT_EQ(pages.size(), c.pages);
+        EXPECT_EQ(host.lastRc, c.lastRc);
+        for (std::size_t i = 0; i < pages.size(); ++i) EXPECT_EQ(kdscan::markOf(pages[i], 100, 60), std::to_string(i + 1) + "F");
+        ASSERT_NE(gWindow, nullptr);
+        std::string alerts;
+        for (const std::string& call : gWindow->calls)
+            if (call.rfind("runAlert", 0) == 0) alerts += call + "\n";
+        EXPECT_NE(alerts.find(c.alert), std::string::npos) << alerts;
+        EXPECT_TRUE(gWindow->alertAnswers.empty());
+        EXPECT_EQ(host.Disable(), TWRC_SUCCESS);
+    }
+}
+
 }  // namespace
