@@ -280,8 +280,9 @@ void CTavrKdScanDS::FillScanRecord(tagScanParam& p) {
     p.doubleFeedByUltrasonic = !noDoubleFeed && CapInt(CCAP_TVK_DETECTDBLFEED_ULTRASONIC);
     p.continueOnDoubleFeed = continueMode_;
     p.scanModeFlag = scanMode_ == 2;
-    p.optionWithValue = (static_cast<std::uint32_t>(CapInt(CCAP_TVK_BLANKSKIP)) & 0xFF) |
-                        (static_cast<std::uint32_t>(CapInt(CCAP_TVK_BLANKSKIPSLICE3)) << 16);
+    // The scanner object takes blank-page detection as its own flag (set
+    // below); this option word is its back-page erasing, not asked for here.
+    p.optionWithValue = 0;
     p.sideBySide = CapInt(CCAP_TVK_FOLDLARGESIZE) != 0;
     p.rotation = static_cast<std::uint32_t>(std::max(1, CapInt(CCAP_TVK_DATAORIENTATION)));
     p.outlineOption = CapInt(CCAP_TVK_DESKEW) || GetCapUIntValue(pool, ICAP_AUTOMATICDESKEW) || p.sideBySide;
@@ -332,6 +333,8 @@ void CTavrKdScanDS::FillScanRecord(tagScanParam& p) {
         p.brightnessFront = p.brightnessBack = p.contrastFront = p.contrastBack = 0;
     }
     p.autoResolution = CapInt(CCAP_TVK_AUTORESOLUTION) != 0;
+    // Blank pages are told apart only when they are to be skipped.
+    p.detectionFlag3 = (CapInt(CCAP_TVK_BLANKSKIP) & 0xFF) != 0;
 }
 
 KdError CTavrKdScanDS::ScanNextPage() {
@@ -365,6 +368,21 @@ KdError CTavrKdScanDS::ScanNextPage() {
                         page.pixelType == 1 ? TWPT_GRAY : page.pixelType == 0 ? TWPT_BW : TWPT_RGB);
     pageReady_ = true;
     return e;
+}
+
+KdError CTavrKdScanDS::ScanBlankSkipped() {
+    for (;;) {
+        const KdError e = ScanNextPage();
+        if ((e != kderr::kSuccess && e != kderr::kDoubleFeedDelivered) || !CapInt(CCAP_TVK_BLANKSKIP) ||
+            !record_.blankResult)
+            return e;
+        // A blank page is dropped and counts for neither side.
+        scanner_->ScanComplete();
+        pageReady_ = false;
+        if (pendingImageCount_ > 0) --pendingImageCount_;
+        if (imageCountAtAnnounce_ > 0) --imageCountAtAnnounce_;
+        ++blankPagesSkipped_;
+    }
 }
 
 TW_UINT16 CTavrKdScanDS::PrepareScan() {
@@ -402,9 +420,20 @@ TW_UINT16 CTavrKdScanDS::PrepareScan() {
             }
         }
     }
-    if (e == kderr::kSuccess) e = ScanNextPage();
+    if (e == kderr::kSuccess) e = ScanBlankSkipped();
     // The feeder empty before any page of this batch is "no page".
     if (e == kderr::kNoDocument && pagesTransferred_ == 0) e = kNoPage;
+    if (e == kderr::kDoubleFeedDelivered && continueMode_) {
+        const TW_UINT16 answer = ShowContinueModeAlert(e);
+        if (answer == TWRC_SUCCESS) {
+            e = kderr::kSuccess;
+        } else {
+            scanner_->ScanComplete();
+            pageReady_ = false;
+            if (answer == TWRC_CHECKSTATUS) return TWRC_CHECKSTATUS; // scanned again
+            e = kderr::kDoubleFeed;
+        }
+    }
     if (e == kderr::kSuccess || e == kderr::kDoubleFeedDelivered) {
         pendingImageCount_ = std::max<TW_INT32>(pendingImageCount_, 1);
         if (ui_ && CapUInt(CAP_INDICATORS)) ui_->resumeProgressWindow();
@@ -726,13 +755,20 @@ TW_UINT16 CTavrKdScanDS::PendingEndXfers(pTW_IDENTITY, TW_MEMREF data) {
         if (left != 0) {
             // The next page, blank ones dropped when they are to be skipped.
             for (;;) {
-                e = ScanNextPage();
-                if (e == kderr::kSuccess || e == kderr::kDoubleFeedDelivered) {
-                    if (CapInt(CCAP_TVK_BLANKSKIP) && record_.blankResult) {
+                e = ScanBlankSkipped();
+                if (e == kderr::kDoubleFeedDelivered && continueMode_) {
+                    // The double-fed page was read: the user keeps it, feeds
+                    // the sheets again, or stops.
+                    const TW_UINT16 answer = ShowContinueModeAlert(e);
+                    if (answer != TWRC_SUCCESS) {
                         scanner_->ScanComplete();
                         pageReady_ = false;
-                        continue;
+                        if (answer == TWRC_CHECKSTATUS) continue;
+                        e = kderr::kDoubleFeed;
+                        break;
                     }
+                }
+                if (e == kderr::kSuccess || e == kderr::kDoubleFeedDelivered) {
                     more = true;
                     e = kderr::kSuccess;
                 } else if (e == kderr::kNoDocument || e == kderr::kBatchEndNoPaper) {

@@ -64,6 +64,8 @@ protected:
     // Scans the next page into the scanner's image list; pageReady_ on
     // success (a double feed delivered in continue mode included).
     KdError ScanNextPage();
+    // The same, dropping blank pages while they are to be skipped.
+    KdError ScanBlankSkipped();
     // The page one memory strip at a time into an image of the whole page:
     // the pixels, bytes per line and lines.
     TW_UINT16 TransferWholePage(std::vector<unsigned char>& pixels);
@@ -86,4 +88,8 @@ protected:
     TW_INT32 pagesTransferred_ = 0;
     bool userStopped_ = false;
     bool imageInfoFailed_ = false;
+    TW_INT32 blankPagesSkipped_ = 0;
+
+public:
+    TW_INT32 BlankPagesSkipped() const { return blankPagesSkipped_; }
 };

@@ -3,6 +3,7 @@
 // the page loop, device events, pass-through and the scanner alerts. Each
 // test runs under a watchdog.
 #include "DsTestKit.h"
+#include "KdTwainCustom.h"
 #include "RecordingUIController.h"
 #include "ScanFixture.h"
 #include "TempHome.h"
@@ -12,6 +13,8 @@
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -497,6 +500,89 @@ TEST_F(DsScan, FaultsEndInStateTwoWithEarlierPagesOnce) {
         EXPECT_TRUE(gWindow->alertAnswers.empty());
         EXPECT_EQ(host.Disable(), TWRC_SUCCESS);
     }
+}
+
+struct ContinueCase {
+    int answer;                     // of the continue-mode alert
+    std::vector<std::string> marks; // the pages delivered
+    bool doubleFeedAlert;           // the plain alert follows
+};
+
+// A double feed in continue mode: 3 keeps the page and goes on, 1 drops it
+// and goes on, anything else stops the batch after the double-feed alert.
+// Pages before it are delivered once.
+TEST_F(DsScan, DoubleFeedInContinueMode) {
+    Watchdog dog(240);
+    const ContinueCase cases[] = {
+        // The virtual scanner pulls sheet 3 in with sheet 2.
+        {3, {"1F", "2F"}, false},
+        {1, {"1F"}, false},
+        {0, {"1F"}, true},
+    };
+    int run = 0;
+    for (const ContinueCase& c : cases) {
+        SCOPED_TRACE(c.answer);
+        gAlertAnswers = {c.answer, 0};
+        Scanner("paper=60x50mm;sheets=3;fault=doublefeed@s2:0.5;seed=" + std::to_string(++run));
+        Host host;
+        ASSERT_EQ(host.Open(), TWRC_SUCCESS);
+        ASSERT_EQ(host.SetResolution(100), TWRC_SUCCESS);
+        ASSERT_EQ(host.Set(ICAP_PIXELTYPE, TWTY_UINT16, TW_UINT16(TWPT_GRAY)), TWRC_SUCCESS);
+        ASSERT_EQ(host.Set(CCAP_TVK_FEEDER_JAMLESS, TWTY_INT32, TW_INT32(1)), TWRC_SUCCESS);
+        ASSERT_EQ(host.Enable(), TWRC_SUCCESS);
+        const std::vector<Page> pages = host.MemoryBatch(1 << 20);
+        std::vector<std::string> marks;
+        for (const Page& page : pages) marks.push_back(kdscan::markOf(page, 100, 60));
+        EXPECT_EQ(marks, c.marks);
+        ASSERT_NE(gWindow, nullptr);
+        std::string calls;
+        for (const std::string& call : gWindow->calls) calls += call + "\n";
+        EXPECT_NE(calls.find("runModalContinueModeAlert 1 A double feed"), std::string::npos) << calls;
+        EXPECT_EQ(calls.find("runAlert") != std::string::npos, c.doubleFeedAlert) << calls;
+        EXPECT_EQ(host.Disable(), TWRC_SUCCESS);
+    }
+}
+
+// Blank pages are dropped while skipping is on.
+TEST_F(DsScan, BlankPagesAreSkipped) {
+    Watchdog dog(120);
+    Scanner("paper=60x50mm;sheets=4;blank=1f,3f");
+    Host host;
+    ASSERT_EQ(host.Open(), TWRC_SUCCESS);
+    ASSERT_EQ(host.SetResolution(100), TWRC_SUCCESS);
+    ASSERT_EQ(host.Set(ICAP_PIXELTYPE, TWTY_UINT16, TW_UINT16(TWPT_GRAY)), TWRC_SUCCESS);
+    ASSERT_EQ(host.Set(CCAP_TVK_BLANKSKIP, TWTY_INT32, TW_INT32(1)), TWRC_SUCCESS);
+    ASSERT_EQ(host.Enable(), TWRC_SUCCESS);
+    const std::vector<Page> pages = host.MemoryBatch(1 << 20);
+    std::vector<std::string> marks;
+    for (const Page& page : pages) marks.push_back(kdscan::markOf(page, 100, 60));
+    EXPECT_EQ(marks, (std::vector<std::string>{"2F", "4F"}));
+    EXPECT_EQ(host.Disable(), TWRC_SUCCESS);
+}
+
+// KD720.ds exports exactly its entry, the scanner lock, the helper
+// functions and the button status.
+TEST(KD720Module, ExportsExactlyItsInterface) {
+    const std::string command = std::string("nm -D --defined-only ") + KD720_BUNDLE + "/KD720.ds";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::vector<std::string> names;
+    char line[512];
+    while (std::fgets(line, sizeof line, pipe)) {
+        std::string s(line);
+        while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
+        names.push_back(s.substr(s.rfind(' ') + 1));
+    }
+    ASSERT_EQ(pclose(pipe), 0);
+    std::sort(names.begin(), names.end());
+    const std::vector<std::string> expected = {
+        "CmToPixel", "CreateExclusiveLockObject", "DS_Entry", "DestroyExclusiveLockObject", "Fix32ToFloat",
+        "FlatteningCaps", "FloatToFix32", "GetCapFloatValue", "GetCapSIntValue", "GetCapStepSize",
+        "GetCapStrValue", "GetCapUIntValue", "GetKdButtonStatus", "InchToPixel", "LockObject",
+        "MakeGammaTable", "MakeLinearTable", "PixelToCm", "PixelToInch", "ResetCapValue",
+        "SetCapFloatValue", "SetCapSIntValue", "SetCapStrValue", "SetCapUIntValue", "UnflatteningCaps",
+        "UnlockObject"};
+    EXPECT_EQ(names, expected);
 }
 
 }  // namespace
