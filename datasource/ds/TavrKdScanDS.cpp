@@ -440,6 +440,11 @@ TW_UINT16 CTavrKdScanDS::PrepareScan() {
         return TWRC_SUCCESS;
     }
     lastError_ = e;
+    // A prescan's empty feeder is answered by its caller's no-page alert.
+    if ((scanMode_ == 1 || scanMode_ == 2) && e == kNoPage) {
+        stop_ = true;
+        return SetConditionCode(TWCC_PAPERJAM, TWRC_CHECKSTATUS);
+    }
     if (continueMode_ && (e == kderr::kNoDocument || e == kderr::kPaperJam || e == kderr::kCoverOpen ||
                           e == kderr::kDoubleFeed || e == kderr::kSkewDetected)) {
         const TW_UINT16 rc = ShowContinueModeAlert(e);
@@ -791,6 +796,9 @@ TW_UINT16 CTavrKdScanDS::PendingEndXfers(pTW_IDENTITY, TW_MEMREF data) {
         xfers->Count = static_cast<TW_UINT16>(batch || wanted < 0 ? 0xFFFF : wanted - pagesTransferred_);
         state_ = kDsXferReady;
         pending_ = true;
+        // Hosts that wait for a transfer-ready before each page get one.
+        const CClientApp* app = CClientApp::Current();
+        if (app && app->RequireNextTransferRequest()) ScheduleXferReadyTimer();
         return TWRC_SUCCESS;
     }
     xfers->Count = 0;
@@ -996,11 +1004,70 @@ void CTavrKdScanDS::ShowRollerExchangeAlert() {
     if (!window) return;
     if (counts[1] >= rollerLimit) window->runModalRollerExchangeAlert(counts[1], false, HostIsBackgroundOnly());
     if (counts[2] >= padLimit) window->runModalRollerExchangeAlert(counts[2], true, HostIsBackgroundOnly());
+    window.reset();
+    const kdf::Value* review = kdf::find(prefs.values, "CheckErrorMessage");
+    if (review && review->toBool().value_or(false)) {
+        // Every alert text in turn, for reviewing them.
+        for (KdError error : {0x100u, 0x40000u, 0x50000u, 0x30000u, 0x20000u, 0x60000u, 0x10000u, 0x70000u,
+                              0xB0000u, 0xC0000u, 0xA0000u, 0x80000u, 0x800000u, 0xD0000u, 0xF0000u, 2u,
+                              0x8000001u})
+            ShowScannerAlert(error);
+    }
 }
 
 // ---- Small operations ---------------------------------------------------------------------------------
 
-TW_UINT16 CTavrKdScanDS::Prescan() { return SetConditionCode(TWCC_SEQERROR, TWRC_FAILURE); }
+TW_UINT16 CTavrKdScanDS::Prescan() {
+    if (scanMode_ != 1 && scanMode_ != 2) return SeqError();
+    if (!scanner_) return SetConditionCode(TWCC_OPERATIONERROR, TWRC_FAILURE);
+    CCapPool* pool = pool_.get();
+    const TW_UINT16 pixelType = CapUInt(ICAP_PIXELTYPE);
+    const TW_INT32 edge = CapInt(CCAP_TVK_EDGEEMPHASIS), bleed = CapInt(CCAP_TVK_BLEEDTHROUGH);
+    auto restore = [&] {
+        SetCapUIntValue(pool, ICAP_PIXELTYPE, pixelType);
+        SetCapSIntValue(pool, CCAP_TVK_EDGEEMPHASIS, edge);
+        SetCapSIntValue(pool, CCAP_TVK_BLEEDTHROUGH, bleed);
+    };
+    if (scanMode_ == 2) {
+        scanner_->ProtectImageBuffer(1);
+        // The window shows black-and-white settings on a gray scan.
+        if (pixelType == TWPT_BW) {
+            SetCapUIntValue(pool, ICAP_PIXELTYPE, TWPT_GRAY);
+            if (CapInt(CCAP_TVK_TEXTENHANCE)) {
+                SetCapSIntValue(pool, CCAP_TVK_EDGEEMPHASIS, 3);
+                SetCapSIntValue(pool, CCAP_TVK_BLEEDTHROUGH, 0);
+            }
+        }
+    }
+    TW_IMAGEINFO info{};
+    TW_UINT16 rc = GetImageInfo(nullptr, &info);
+    ScanBitmap bitmap;
+    if (rc == TWRC_SUCCESS) {
+        bitmap.width = imageInfo_.ImageWidth;
+        bitmap.height = imageInfo_.ImageLength;
+        bitmap.bitsPerSample = imageInfo_.BitsPerPixel == 1 ? 1 : 8;
+        bitmap.samplesPerPixel = imageInfo_.SamplesPerPixel;
+        bitmap.bytesPerRow = static_cast<std::size_t>(bytesPerLine_);
+        rc = TransferWholePage(bitmap.pixels);
+        if (rc == TWRC_XFERDONE) rc = TWRC_SUCCESS;
+    }
+    const int resolution = static_cast<int>(CapFloat(ICAP_XRESOLUTION));
+    restore();
+    if (rc == TWRC_SUCCESS) {
+        if (!ui_) ui_ = CreateUIController();
+        else if (!showUI_) ui_->updateColorModeControls();
+        if (!ui_) rc = SetConditionCode(TWCC_OPERATIONERROR, TWRC_FAILURE);
+    }
+    if (rc == TWRC_SUCCESS) {
+        ui_->setScanImage(bitmap, resolution, scanMode_ == 1);
+        ui_->showMainWindow();
+    }
+    if (scanMode_ == 2) scanner_->ProtectImageBuffer(0);
+    RecoverScan();
+    // An empty feeder tells the caller to offer the no-page alert.
+    if (rc == TWRC_CHECKSTATUS && lastError_ == kNoPage) return SetConditionCode(TWCC_PAPERJAM, TWRC_CHECKSTATUS);
+    return rc;
+}
 
 bool CTavrKdScanDS::PerformSkipBlankPages() { return false; }
 
