@@ -496,7 +496,9 @@ TW_UINT16 CTavrKdScanDS::FinishScan() {
             Idle();
             kdf::RunLoop::current().runMode(kdf::RunLoopMode::Default, kdf::Seconds(0.02));
         }
-        if (e == kderr::kNoDocument || e == kderr::kUserAbort || e == kderr::kBatchEndNoPaper) e = 0;
+        // An error of a later sheet ends the wait but not this page, whose
+        // lines are all read: the next page reports it.
+        if (e != kderr::kTimeout) e = kderr::kSuccess;
     }
     if (e == kderr::kSuccess) e = scanner_->ScanComplete();
     pageReady_ = false;
@@ -722,18 +724,26 @@ TW_UINT16 CTavrKdScanDS::ImageFileXfer(pTW_IDENTITY origin, TW_MEMREF data) {
     page.samplesPerPixel = imageInfo_.SamplesPerPixel > 0 ? static_cast<std::uint32_t>(imageInfo_.SamplesPerPixel) : 1;
     page.bytesPerLine = static_cast<std::uint32_t>(bytesPerLine_);
     page.resolution = static_cast<std::uint32_t>(std::max<TW_INT16>(imageInfo_.XResolution.Whole, 0));
+    // The page stays in the scanner's list until its file is written, so
+    // that a failed write leaves it pending for another try.
+    if (scanner_) scanner_->ProtectImageBuffer(1);
     const TW_UINT16 rc = TransferWholePage(page.pixels);
+    if (scanner_) scanner_->ProtectImageBuffer(0);
     if (rc != TWRC_XFERDONE) return rc;
-    if (origin) {
-        // The memory transfers counted without the host: count once here.
-        ++transferCount_;
-    }
     std::string error;
     const bool written = format == TWFF_TIFF ? WriteTiffFile(path, page, &error) : WriteJfifFile(path, page, &error);
     if (!written) {
         syslog(LOG_WARNING, "KD720: %s", error.c_str());
+        --pagesTransferred_;
+        ++pendingImageCount_;
+        pageReady_ = true;
+        pending_ = true;
+        linesSent_ = 0;
         return SetConditionCode(TWCC_FILEWRITEERROR, TWRC_FAILURE);
     }
+    if (scanner_) scanner_->ScanComplete();
+    // The memory transfers counted without the host: count once here.
+    if (origin) ++transferCount_;
     return TWRC_XFERDONE;
 }
 

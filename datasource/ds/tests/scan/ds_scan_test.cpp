@@ -318,6 +318,14 @@ TEST_F(DsScan, StripSizesAndTiffFileGiveTheSamePage) {
     EXPECT_EQ(host.Source(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, &file), TWRC_FAILURE);
     EXPECT_EQ(host.Condition(), TWCC_BADVALUE);
 
+    // A file that cannot be written keeps the page for the next try.
+    fs::create_directories(folder / "taken" / "inside");
+    std::strcpy(file.FileName, (folder / "taken").c_str());
+    EXPECT_EQ(host.Source(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, &file), TWRC_FAILURE);
+    EXPECT_EQ(host.Condition(), TWCC_FILEWRITEERROR);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1); // no part left
+    fs::remove_all(folder / "taken");
+
     // Sheet 5 by TIFF, sheet 6 by JFIF.
     std::strcpy(file.FileName, (folder / "page.tif").c_str());
     ASSERT_EQ(host.Source(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, &file), TWRC_XFERDONE);
