@@ -14,8 +14,10 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <deque>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -43,22 +45,33 @@ std::vector<TW_UINT16> gMessages;
 std::vector<TW_UINT32> gEvents;
 TW_IDENTITY gSelf{}, gSource{};
 
+std::function<void(TW_UINT32)> gOnEvent;
+
 TW_UINT16 Callback(pTW_IDENTITY, pTW_IDENTITY, TW_UINT32, TW_UINT16, TW_UINT16 msg, TW_MEMREF) {
     gMessages.push_back(msg);
     if (msg == MSG_DEVICEEVENT) {
         TW_DEVICEEVENT event{};
         DSM_Entry(&gSelf, &gSource, DG_CONTROL, DAT_DEVICEEVENT, MSG_GET, &event);
         gEvents.push_back(event.Event);
+        if (gOnEvent) gOnEvent(event.Event);
     }
     return TWRC_SUCCESS;
+}
+
+TW_UINT16 SendPassThru(TW_UINT32 command) {
+    TW_PASSTHRU p{};
+    p.pCommand = &command;
+    p.CommandBytes = 4;
+    return DSM_Entry(&gSelf, &gSource, DG_CONTROL, DAT_PASSTHRU, MSG_PASSTHRU, &p);
 }
 
 TW_HANDLE Alloc(TW_UINT32 size) { return std::calloc(size, 1); }
 
 class Host {
 public:
-    Host() {
+    explicit Host(const char* manufacturer = "Test Maker") {
         gSelf = TW_IDENTITY{};
+        std::strcpy(gSelf.Manufacturer, manufacturer);
         gSelf.Id = 1;
         gSelf.ProtocolMajor = 2;
         gSelf.SupportedGroups = DG_CONTROL | DG_IMAGE | DF_APP2;
@@ -124,7 +137,7 @@ public:
     }
     // One page by memory transfer in strips of `buffer` bytes; the last
     // answer in *rc (TWRC_XFERDONE for a whole page).
-    Page MemoryPage(TW_UINT32 buffer, TW_UINT16* rc) {
+    Page MemoryPage(TW_UINT32 buffer, TW_UINT16* rc, bool handle = false) {
         Page page;
         TW_IMAGEINFO info{};
         *rc = Source(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info);
@@ -133,12 +146,25 @@ public:
         page.height = static_cast<unsigned long>(info.ImageLength);
         page.pixelType = info.PixelType == TWPT_RGB ? 2 : info.PixelType == TWPT_GRAY ? 1 : 0;
         std::vector<unsigned char> strip(buffer);
+        // A handle of the manager's memory: the data source locks it.
+        TW_ENTRYPOINT manager{};
+        manager.Size = sizeof manager;
+        TW_HANDLE memory = nullptr;
+        if (handle) {
+            EXPECT_EQ(Manager(DAT_ENTRYPOINT, MSG_GET, &manager), TWRC_SUCCESS);
+            memory = manager.DSM_MemAllocate(buffer);
+        }
         for (int guard = 0; guard < 1000000; ++guard) {
             TW_IMAGEMEMXFER xfer{};
-            xfer.Memory.Flags = TWMF_APPOWNS | TWMF_POINTER;
+            xfer.Memory.Flags = TWMF_APPOWNS | (handle ? TWMF_HANDLE : TWMF_POINTER);
             xfer.Memory.Length = buffer;
-            xfer.Memory.TheMem = strip.data();
+            xfer.Memory.TheMem = handle ? memory : strip.data();
             *rc = Source(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &xfer);
+            if (handle) {
+                const auto* bytes = static_cast<const unsigned char*>(manager.DSM_MemLock(memory));
+                std::copy(bytes, bytes + buffer, strip.begin());
+                manager.DSM_MemUnlock(memory);
+            }
             if (*rc != TWRC_SUCCESS && *rc != TWRC_XFERDONE) break;
             const TW_UINT32 bpr = xfer.BytesPerRow, rows = xfer.Rows, y = xfer.YOffset;
             page.bytesPerLine = bpr;
@@ -147,6 +173,7 @@ public:
             page.pixels.insert(page.pixels.end(), strip.begin(), strip.begin() + long(rows) * bpr);
             if (*rc == TWRC_XFERDONE) break;
         }
+        if (handle) manager.DSM_MemFree(memory);
         return page;
     }
     TW_UINT16 EndXfer(TW_UINT16* count) {
@@ -183,6 +210,7 @@ protected:
         gMessages.clear();
         gEvents.clear();
         gAlertAnswers.clear();
+        gOnEvent = nullptr;
         const fs::path folder = home_.root() / "twain" / "KD720";
         fs::create_directories(folder.parent_path());
         fs::copy(KD720_BUNDLE, folder, fs::copy_options::recursive);
@@ -191,7 +219,10 @@ protected:
         home_.env().set("KD_TWAIN_DS_PATH", (home_.root() / "twain").string());
         kdf::registerClass(kUIControllerClassName, &kdf::makeObject<TrackedUIController>);
     }
-    void TearDown() override { kdf::unregisterClass(kUIControllerClassName); }
+    void TearDown() override {
+        gOnEvent = nullptr;
+        kdf::unregisterClass(kUIControllerClassName);
+    }
     void Scanner(const std::string& settings) { home_.env().set("KD_VIRTUAL_SCANNER", settings); }
 
     kdtest::TempHome home_;
@@ -257,7 +288,7 @@ TEST_F(DsScan, StripSizesAndTiffFileGiveTheSamePage) {
     TW_UINT16 rc = 0, count = 0;
     std::vector<Page> pages;
     for (TW_UINT32 buffer : {1u << 20, 8191u, 4567u}) {
-        pages.push_back(host.MemoryPage(buffer, &rc));
+        pages.push_back(host.MemoryPage(buffer, &rc, buffer == 8191u));
         ASSERT_EQ(rc, TWRC_XFERDONE) << buffer;
         ASSERT_EQ(host.EndXfer(&count), TWRC_SUCCESS);
         ASSERT_NE(count, 0);
@@ -407,6 +438,26 @@ TEST_F(DsScan, DeviceEventsInOrder) {
     ASSERT_EQ(host.Enable(), TWRC_SUCCESS);
     EXPECT_EQ(host.MemoryBatch(1 << 20).size(), 1u);
     EXPECT_EQ(gEvents, (std::vector<TW_UINT32>{0x8002, 0x8003, 0x8001}));
+}
+
+// Our application sees the idle event while a page is on its way and may
+// stop the scan with an abort request then; the batch ends cancelled.
+TEST_F(DsScan, AbortRequestDuringTheIdleEventStopsTheBatch) {
+    Watchdog dog(120);
+    Scanner("paper=60x50mm;sheets=3;rate=1500");
+    Host host("Tavrolek");
+    ASSERT_EQ(host.Open(), TWRC_SUCCESS);
+    ASSERT_EQ(host.SetResolution(100), TWRC_SUCCESS);
+    std::vector<TW_UINT16> answers;
+    gOnEvent = [&](TW_UINT32 event) {
+        if (event == TWDE_TVK_IDLE && answers.empty()) answers.push_back(SendPassThru(0x41625271));
+    };
+    ASSERT_EQ(host.Enable(), TWRC_SUCCESS);
+    EXPECT_EQ(host.MemoryBatch(1 << 20).size(), 0u);
+    EXPECT_EQ(host.lastRc, TWRC_CANCEL);
+    EXPECT_EQ(answers, std::vector<TW_UINT16>{TWRC_SUCCESS});
+    EXPECT_EQ(gEvents, (std::vector<TW_UINT32>{0x8002, 0x8003, 0x8004, 0x8001}));
+    EXPECT_EQ(host.Disable(), TWRC_SUCCESS);
 }
 
 // Pass-through: each command against its sizes.
