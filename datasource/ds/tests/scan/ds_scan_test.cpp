@@ -561,6 +561,21 @@ TEST_F(DsScan, FaultsEndInStateTwoWithEarlierPagesOnce) {
     }
 }
 
+// Without a window that can show it, an alert goes to the system log and
+// answers as its cancel button: nothing waits for a person.
+TEST_F(DsScan, AlertsWithoutAWindowAnswerCancel) {
+    Watchdog dog(120);
+    fs::remove_all(home_.root() / "twain" / "KD720" / "PlugIns");
+    Scanner("paper=60x50mm;sheets=0");
+    Host host;
+    ASSERT_EQ(host.Open(), TWRC_SUCCESS);
+    ASSERT_EQ(host.Enable(), TWRC_SUCCESS);
+    EXPECT_EQ(host.MemoryBatch(1 << 20).size(), 0u);
+    EXPECT_EQ(host.lastRc, TWRC_CANCEL);
+    EXPECT_EQ(gWindow, nullptr);
+    EXPECT_EQ(host.Disable(), TWRC_SUCCESS);
+}
+
 struct ContinueCase {
     int answer;                     // of the continue-mode alert
     std::vector<std::string> marks; // the pages delivered
