@@ -545,7 +545,7 @@ void CTavrKdScanDS::EndBatch() {
 // ---- Image information and transfers -----------------------------------------------------------
 
 TW_UINT16 CTavrKdScanDS::GetImageInfo(pTW_IDENTITY, TW_MEMREF data) {
-    if (!InState(kDsXferReady, kDsTransferring)) return SeqError();
+    if (!InState(kDsXferReady, kDsTransferring) || PageSent()) return SeqError();
     auto* out = static_cast<TW_IMAGEINFO*>(data);
     if (!out) return BadValue();
     // A record that stays valid when the page fails.
@@ -597,11 +597,13 @@ TW_UINT16 CTavrKdScanDS::GetImageInfo(pTW_IDENTITY, TW_MEMREF data) {
     linesSent_ = 0;
     imageInfoValid_ = true;
     imageInfoFailed_ = false;
+    xferDone_ = false;
     return TWRC_SUCCESS;
 }
 
 TW_UINT16 CTavrKdScanDS::ImageMemXfer(pTW_IDENTITY origin, TW_MEMREF data) {
-    if (!InState(kDsXferReady, kDsTransferring)) return SeqError();
+    // After the last strip the page waits for the host's end of transfer.
+    if (!InState(kDsXferReady, kDsTransferring) || PageSent()) return SeqError();
     auto* xfer = static_cast<TW_IMAGEMEMXFER*>(data);
     if (!xfer) return BadValue();
     if (!imageInfoValid_) return TWRC_CANCEL;
@@ -666,6 +668,7 @@ TW_UINT16 CTavrKdScanDS::ImageMemXfer(pTW_IDENTITY origin, TW_MEMREF data) {
     conditionCode_ = TWCC_SUCCESS;
     if (origin) ++transferCount_;
     ++pagesTransferred_;
+    xferDone_ = true;
     if (pendingImageCount_ > 0) --pendingImageCount_;
     return TWRC_XFERDONE;
 }
@@ -700,7 +703,7 @@ TW_UINT16 CTavrKdScanDS::TransferWholePage(std::vector<unsigned char>& pixels) {
 }
 
 TW_UINT16 CTavrKdScanDS::ImageFileXfer(pTW_IDENTITY origin, TW_MEMREF data) {
-    if (!InState(kDsXferReady, kDsTransferring)) return SeqError();
+    if (!InState(kDsXferReady, kDsTransferring) || PageSent()) return SeqError();
     const auto* setup = static_cast<const TW_SETUPFILEXFER*>(data);
     if (!setup) return BadValue();
     const TW_UINT16 format = setup->Format;
@@ -739,6 +742,7 @@ TW_UINT16 CTavrKdScanDS::ImageFileXfer(pTW_IDENTITY origin, TW_MEMREF data) {
         pageReady_ = true;
         pending_ = true;
         linesSent_ = 0;
+        xferDone_ = false;
         return SetConditionCode(TWCC_FILEWRITEERROR, TWRC_FAILURE);
     }
     if (scanner_) scanner_->ScanComplete();
@@ -761,6 +765,7 @@ TW_UINT16 CTavrKdScanDS::PendingEndXfers(pTW_IDENTITY, TW_MEMREF data) {
     pending_ = false;
     imageInfoValid_ = false;
     linesSent_ = 0;
+    xferDone_ = false;
     const TW_INT32 wanted = CapInt(CAP_XFERCOUNT);
     const bool batch = Batch();
     KdError e = stop_ && userStopped_ ? kderr::kUserAbort : kderr::kSuccess;

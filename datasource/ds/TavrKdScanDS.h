@@ -77,6 +77,8 @@ protected:
     // idle work; the scanner's error, or the time-out class.
     KdError WaitForKeysReleased();
     bool Batch() const;
+    // The page's last strip went and its end of transfer has not come.
+    bool PageSent() const { return xferDone_ && state_ == kDsTransferring; }
     TW_INT32 SidesPerSheet() const;
 
     tagScanParam record_{};
@@ -88,6 +90,7 @@ protected:
     TW_INT32 pagesTransferred_ = 0;
     bool userStopped_ = false;
     bool imageInfoFailed_ = false;
+    bool xferDone_ = false;
     TW_INT32 blankPagesSkipped_ = 0;
 
 public:

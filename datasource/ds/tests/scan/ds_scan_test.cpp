@@ -290,6 +290,12 @@ TEST_F(DsScan, StripSizesAndTiffFileGiveTheSamePage) {
     for (TW_UINT32 buffer : {1u << 20, 8191u, 4567u}) {
         pages.push_back(host.MemoryPage(buffer, &rc, buffer == 8191u));
         ASSERT_EQ(rc, TWRC_XFERDONE) << buffer;
+        // The page is done: nothing more until the end of its transfer.
+        TW_IMAGEMEMXFER more{};
+        std::vector<unsigned char> spare(1 << 16);
+        more.Memory = {TWMF_APPOWNS | TWMF_POINTER, static_cast<TW_UINT32>(spare.size()), spare.data()};
+        EXPECT_EQ(host.Source(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &more), TWRC_FAILURE);
+        EXPECT_EQ(host.Condition(), TWCC_SEQERROR);
         ASSERT_EQ(host.EndXfer(&count), TWRC_SUCCESS);
         ASSERT_NE(count, 0);
     }
