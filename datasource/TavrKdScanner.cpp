@@ -180,9 +180,20 @@ KdError CTavrKd::StartScan(tagScanParam* param) {
     if (m_cancel.exchange(0) != 0) return kderr::kUserAbort;
 
     KdError e = [&]() -> KdError {
-        if (const KdError c = CheckScanner(); c != kderr::kSuccess) return c;
-        if (param != nullptr && (!lastErrorNeedsNoDischarge(m_scannerError) || m_refresh)) {
-            if (const KdError c = ExecObjectPosition(2); c != kderr::kSuccess) return c;
+        const bool discharge =
+            param != nullptr && (!lastErrorNeedsNoDischarge(m_scannerError) || m_refresh);
+        KdError c = CheckScanner();
+        // A sheet left in the path answers every TEST UNIT READY until it is
+        // discharged, so the discharge the last error asks for comes first.
+        if (discharge && (c == kderr::kPaperJam || c == kderr::kDoubleFeed ||
+                          c == kderr::kSkewDetected || c == kderr::kMediumError)) {
+            c = RecoverError(ExecObjectPosition(2));
+            if (c == kderr::kSuccess) c = RecoverError(ExecTestUnitReady());
+        } else if (c == kderr::kSuccess && discharge) {
+            c = ExecObjectPosition(2);
+        }
+        if (c != kderr::kSuccess) return c;
+        if (discharge) {
             m_scannerError = kderr::kSuccess;
             m_refresh = false;
         }

@@ -114,6 +114,29 @@ TEST_F(ScanStops, AbortScanEndsTheBatch) {
     EXPECT_EQ(scanner->FinishScan(), kderr::kSuccess);
 }
 
+TEST_F(ScanStops, NextScanAfterAJamDischargesFirst) {
+    Watchdog dog(60);
+    open("paper=60x40mm;sheets=3;fault=jam@s2:0.5");
+    tagScanParam p = scanRecord(150, 1, 0, 40);
+    p.continuousFeeding = 1;
+    std::vector<Page> pages = scanAll(p);
+    ASSERT_EQ(pages.size(), 2u);
+    EXPECT_EQ(pages[1].result, kderr::kPaperJam);
+    EXPECT_EQ(scanner->GetStatus("ScannerErrorStatus", nullptr), kderr::kPaperJam);
+    const auto discharges = [&] {
+        int n = 0;
+        for (const auto& c : device->commandLog()) n += c.opcode == 0x31 && c.cdb[1] == 4;
+        return n;
+    };
+    EXPECT_EQ(discharges(), 0);
+    pages = scanAll(p);
+    EXPECT_EQ(discharges(), 1);
+    ASSERT_EQ(pages.size(), 2u);
+    EXPECT_EQ(markOf(pages[0], 150, 60), "3F");
+    EXPECT_EQ(pages[1].result, kderr::kBatchEndNoPaper);
+    EXPECT_EQ(device->deliveredSheets(), (std::vector<int>{1, 3}));
+}
+
 TEST_F(ScanStops, StopKeyCancels) {
     Watchdog dog(60);
     open("paper=60x40mm;sheets=5;rate=2000");

@@ -262,6 +262,10 @@ TEST_F(ScannerObject, FlowControlHoldsTheReaderAndStatusAnswersBusy) {
     }
     EXPECT_EQ(e, kderr::kDeviceBusy);
     EXPECT_LT(device->deliveredSheets().size(), 6u);
+    // Queued raw pages and the one in processing count, without a command.
+    std::uint32_t batch = 0;
+    EXPECT_EQ(scanner->GetStatus("BatchTransferCount", &batch), kderr::kSuccess);
+    EXPECT_GE(batch, 1u);
     // Taking the pages lets it go on to the end.
     int pages = 1;
     for (;;) {
@@ -272,6 +276,60 @@ TEST_F(ScannerObject, FlowControlHoldsTheReaderAndStatusAnswersBusy) {
     }
     EXPECT_EQ(e, kderr::kBatchEndNoPaper);
     EXPECT_EQ(pages, 6);
+    scanner->FinishScan();
+}
+
+TEST_F(ScannerObject, FinalFiltersOnTheBufferedPageAndOnABuffer) {
+    Watchdog dog(60);
+    open("paper=60x40mm;sheets=1");
+    tagScanParam p = scanRecord(150, 1, 0, 40);
+    ASSERT_EQ(start(p), kderr::kSuccess);
+    scanner->ProtectImageBuffer(1);
+    ASSERT_EQ(scanner->ScanPage(&p), kderr::kSuccess);
+    unsigned long w = 0, h = 0, bpl = 0, bits = 0, spp = 0;
+    const unsigned long bytes = scanner->GetThumbnailImageInfo(&w, &h, &bpl, &bits, &spp);
+    ASSERT_EQ(bytes, h * bpl);
+    EXPECT_EQ(bits, 8u);
+    EXPECT_EQ(spp, 1u);
+    std::vector<unsigned char> before(bytes), after(bytes);
+    ASSERT_EQ(scanner->CopyThumbnailImage(before.data(), nullptr, nullptr), 0);
+    // The cancel function stops the copy with its own answer.
+    int rows = 0;
+    auto stopAtThree = [](void* c) -> unsigned char { return ++*static_cast<int*>(c) == 3 ? 7 : 0; };
+    EXPECT_EQ(scanner->CopyThumbnailImage(after.data(), stopAtThree, &rows), 7);
+    EXPECT_EQ(rows, 3);
+
+    // Inverse on the buffered page; a table of the wrong length is ignored.
+    KdFilterDictionary filters{{"Inverse", 1L}, {"GrayGammaTable", std::vector<std::uint8_t>(100, 0)}};
+    ASSERT_EQ(scanner->ApplyImageFilter(filters), kderr::kSuccess);
+    ASSERT_EQ(scanner->GetThumbnailImageInfo(&w, &h, &bpl, &bits, &spp), bytes);
+    ASSERT_EQ(scanner->CopyThumbnailImage(after.data(), nullptr, nullptr), 0);
+    for (std::size_t i = 0; i < bytes; i += 97) EXPECT_EQ(after[i], 255 - before[i]) << i;
+    // Protected, the page stays for another read.
+    unsigned long lines = h;
+    std::vector<unsigned char> read(bytes);
+    ASSERT_EQ(scanner->ReadLines(read.data(), bpl, &lines), kderr::kSuccess);
+    EXPECT_EQ(lines, h);
+    EXPECT_EQ(read, after);
+    scanner->ProtectImageBuffer(0);
+    lines = h;
+    ASSERT_EQ(scanner->ReadLines(read.data(), bpl, &lines), kderr::kSuccess);
+    EXPECT_EQ(lines, h);   // switching protection off rewinds
+
+    // The buffer form: a new malloc'ed buffer with the result.
+    unsigned char* image = before.data();
+    unsigned long bw = w, bh = h, bb = bpl;
+    ASSERT_EQ(scanner->ApplyImageFilter(&image, &bw, &bh, &bb, 8, 1, 150,
+                                        KdFilterDictionary{{"Inverse", 1L}}),
+              kderr::kSuccess);
+    ASSERT_NE(image, before.data());
+    EXPECT_EQ(bw, w);
+    EXPECT_EQ(bh, h);
+    EXPECT_EQ(std::memcmp(image, after.data(), bytes), 0);
+    std::free(image);
+    unsigned char* none = nullptr;
+    EXPECT_EQ(scanner->ApplyImageFilter(&none, &bw, &bh, &bb, 8, 1, 150, {}), kderr::kNoBandImage);
+    scanner->ScanComplete();
     scanner->FinishScan();
 }
 
