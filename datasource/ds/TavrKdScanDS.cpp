@@ -103,6 +103,7 @@ constexpr SPassThruCommand kPassThruCommands[] = {
 CTavrKdScanDS::CTavrKdScanDS() = default;
 
 CTavrKdScanDS::~CTavrKdScanDS() {
+    RemoveScannerButtonModalTimer();
     if (scanner_) {
         scanner_->FinishScan();
         scanner_->CloseSession();
@@ -170,6 +171,7 @@ bool CTavrKdScanDS::SetupScanner() {
 }
 
 void CTavrKdScanDS::TerminateScanner() {
+    RemoveScannerButtonModalTimer();
     if (ui_) {
         ui_->setShield(false);
         ui_->hideProgressWindow();
@@ -523,6 +525,7 @@ void CTavrKdScanDS::RecoverScan() {
 void CTavrKdScanDS::EndBatch() {
     RecoverScan();
     InvalidateXferReadyTimer();
+    RemoveScannerButtonModalTimer();
     if (ui_) {
         ui_->setShield(false);
         ui_->hideMainWindow();
@@ -979,8 +982,16 @@ TW_UINT16 CTavrKdScanDS::ShowContinueModeAlert(KdError error) {
     }
     int answer = 0;
     if (!ui_ && !HostIsBackgroundOnly()) ui_ = CreateUIController();
-    if (ui_) answer = ui_->runModalContinueModeAlert(error == kderr::kDoubleFeedDelivered ? 1 : 0, message);
-    else syslog(LOG_WARNING, "KD720: %s", message.c_str());
+    if (ui_) {
+        // A double-fed page read in continue mode may be answered by a key
+        // on the scanner.
+        const bool byKey = error == kderr::kDoubleFeedDelivered;
+        if (byKey) InstallScannerButtonModalTimer();
+        answer = ui_->runModalContinueModeAlert(byKey ? 1 : 0, message);
+        if (byKey) RemoveScannerButtonModalTimer();
+    } else {
+        syslog(LOG_WARNING, "KD720: %s", message.c_str());
+    }
     TW_UINT16 rc;
     if (answer == 3) {
         scanMode_ = 6;
@@ -991,9 +1002,36 @@ TW_UINT16 CTavrKdScanDS::ShowContinueModeAlert(KdError error) {
         rc = answer == 1 ? TWRC_CHECKSTATUS : TWRC_CANCEL;
         if (answer != 1) userStopped_ = true;
     }
-    if (scanner_) scanner_->Refresh();
+    if (scanner_) {
+        scanner_->SetScannerError(0);
+        scanner_->Refresh();
+    }
     conditionCode_ = TWCC_SUCCESS;
     return rc;
+}
+
+void CTavrKdScanDS::InstallScannerButtonModalTimer() {
+    RemoveScannerButtonModalTimer();
+    if (!scanner_ || WaitForKeysReleased() != kderr::kSuccess) return;
+    auto check = [this](kdf::Timer&) {
+        std::uint32_t keys = 0;
+        if (!scanner_ || !ui_ || scanner_->GetStatus("OperationpanelEZKeyStatus", &keys) != kderr::kSuccess)
+            return;
+        if (keys == 0 || !ui_->isModalWindowVisible()) return;
+        ui_->abortModal((keys & 0x4000) ? 3 : static_cast<int>(1 + (keys & 0x8000)));
+    };
+    // First after 0.2 s, then every 0.5 s, while the alert runs modally.
+    buttonTimer_ = kdf::RunLoop::current().scheduleTimer(
+        kdf::Seconds(0.2), false, kdf::RunLoopMode::ModalPanel, [this, check](kdf::Timer& first) {
+            check(first);
+            buttonTimer_ = kdf::RunLoop::current().scheduleTimer(kdf::Seconds(0.5), true,
+                                                                 kdf::RunLoopMode::ModalPanel, check);
+        });
+}
+
+void CTavrKdScanDS::RemoveScannerButtonModalTimer() {
+    if (buttonTimer_) buttonTimer_->invalidate();
+    buttonTimer_.reset();
 }
 
 void CTavrKdScanDS::ShowAlert(int error) { ShowScannerAlert(error == 2 ? kderr::kOutOfMemory : kderr::kUnknown); }

@@ -9,6 +9,8 @@
 #include "ScanParam.h"
 #include "TavrKdDS.h"
 
+#include "foundation/RunLoop.h"
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,6 +51,10 @@ public:
     // The alert of a scanner error class and the host's answer.
     virtual TW_UINT16 ShowScannerAlert(KdError error);
     virtual TW_UINT16 ShowContinueModeAlert(KdError error);
+    // The scanner-button timer of the modal continue-mode alert: a key on
+    // the scanner ends the alert with its answer.
+    void InstallScannerButtonModalTimer();
+    void RemoveScannerButtonModalTimer();
     // Runs the current run loop briefly so that timers and the window work.
     virtual void Idle();
 
@@ -92,6 +98,7 @@ protected:
     bool imageInfoFailed_ = false;
     bool xferDone_ = false;
     TW_INT32 blankPagesSkipped_ = 0;
+    std::shared_ptr<kdf::Timer> buttonTimer_;
 
 public:
     TW_INT32 BlankPagesSkipped() const { return blankPagesSkipped_; }
