@@ -8,6 +8,7 @@
 #include "ScanFixture.h"
 #include "TempHome.h"
 
+#include "foundation/NotificationCenter.h"
 #include "foundation/Object.h"
 
 #include <gtest/gtest.h>
@@ -579,6 +580,37 @@ TEST_F(DsScan, AlertsWithoutAWindowAnswerCancel) {
     EXPECT_EQ(host.MemoryBatch(1 << 20).size(), 0u);
     EXPECT_EQ(host.lastRc, TWRC_CANCEL);
     EXPECT_EQ(gWindow, nullptr);
+    EXPECT_EQ(host.Disable(), TWRC_SUCCESS);
+}
+
+// The window's prescan: the page goes to the window, no device event is
+// raised, and the data source is back in state 2 afterwards.
+TEST_F(DsScan, PrescanHandsThePageToTheWindow) {
+    Watchdog dog(120);
+    Scanner("paper=60x50mm;sheets=2");
+    Host host;
+    ASSERT_EQ(host.Open(), TWRC_SUCCESS);
+    ASSERT_EQ(host.SetResolution(100), TWRC_SUCCESS);
+    ASSERT_EQ(host.Set(ICAP_PIXELTYPE, TWTY_UINT16, TW_UINT16(TWPT_GRAY)), TWRC_SUCCESS);
+    TW_USERINTERFACE ui{};
+    ui.ShowUI = 1;
+    ASSERT_EQ(host.Source(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui), TWRC_SUCCESS);
+    ASSERT_NE(gWindow, nullptr);
+    const kdf::Value object(kdf::Dictionary{{kXferReadyScanModeKey, kdf::Value(int(kScanModePrescan))}});
+    kdf::NotificationCenter::defaultCenter().post(kXferReadyNotification, nullptr, &object);
+    std::string calls;
+    for (const std::string& call : gWindow->calls) calls += call + "\n";
+    EXPECT_NE(calls.find("setScanImage 100 YES"), std::string::npos) << calls;
+    EXPECT_NE(calls.find("showMainWindow"), std::string::npos) << calls;
+    EXPECT_EQ(gWindow->lastImage.samplesPerPixel, 1);
+    Page page;
+    page.pixelType = 1;
+    page.width = static_cast<unsigned long>(gWindow->lastImage.width);
+    page.height = static_cast<unsigned long>(gWindow->lastImage.height);
+    page.bytesPerLine = gWindow->lastImage.bytesPerRow;
+    page.pixels = gWindow->lastImage.pixels;
+    EXPECT_EQ(kdscan::markOf(page, 100, 60), "1F");
+    EXPECT_TRUE(gEvents.empty() || gEvents.back() == 0x8001) << gEvents.size();
     EXPECT_EQ(host.Disable(), TWRC_SUCCESS);
 }
 
