@@ -61,7 +61,8 @@ TW_UINT16 FakeDsmEntry(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg, TW_
                        TW_MEMREF) {
     EXPECT_EQ(dg, DG_CONTROL);
     EXPECT_EQ(dat, DAT_NULL);
-    EXPECT_EQ(origin->Id, 77u); // the Id the manager gave at open
+    const TW_UINT32 originId = origin->Id;
+    EXPECT_EQ(originId, 77u); // the Id the manager gave at open
     EXPECT_EQ(dest->ProtocolMajor, 2); // the host identity copied at open
     gCallbacks.push_back({msg, CDataSource::CurrentDataSource()->State()});
     if (gInsideCallback) gInsideCallback();
@@ -110,7 +111,8 @@ protected:
         TW_IDENTITY id{};
         id.Id = 77;
         ASSERT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &id), TWRC_SUCCESS);
-        EXPECT_EQ(id.Id, 77u);
+        const TW_UINT32 kept = id.Id;
+        EXPECT_EQ(kept, 77u);
         EXPECT_STREQ(id.ProductName, "Tavro KD-720 TWAIN");
     }
     // Open (state 1), then enabled with the settings-only window (2) or
@@ -360,6 +362,15 @@ TEST_F(DataSourceTest, AHostCarryingTheDataSourceInItsFrameworksGetsTheInProcess
     EXPECT_TRUE(gCallbacks.empty());
 }
 
+TEST_F(DataSourceTest, ApplicationTerminationDisablesAndCloses) {
+    Open();
+    ASSERT_EQ(Enable(false), TWRC_SUCCESS);
+    kdf::NotificationCenter::defaultCenter().post(kdf::kApplicationWillTerminateNotification);
+    EXPECT_EQ(DS()->State(), 0);
+    EXPECT_NE(kdf::find(kdf::readPreferencesFile(kKdPreferencesName).values, kCapDataKey), nullptr);
+    Open(); // the scanner lock was given back
+}
+
 TEST_F(DataSourceTest, HostsThatDisableColourDetectionWithoutTheWindow) {
     std::strcpy(host_.Manufacturer, "Microsoft");
     std::strcpy(host_.ProductName, "Microsoft Scan");
@@ -593,6 +604,20 @@ TEST_F(DataSourceTest, SupportedSizesAndDocumentSizeBothWays) {
     EXPECT_EQ(GetCapSIntValue(Pool(), CCAP_TVKM_SCANAREA_HEIGHT), 13200);
     SetCapSIntValue(Pool(), CCAP_TVKM_PAPERSIZE, 6);
     EXPECT_EQ(Current<TW_UINT16>(ICAP_SUPPORTEDSIZES), 39);
+}
+
+TEST_F(DataSourceTest, MetricUsersStartWithA4) {
+    for (const auto& [locale, size] : {std::pair{"de_DE.UTF-8", 0}, std::pair{"en_US.UTF-8", 9}}) {
+        SCOPED_TRACE(locale);
+        home_.env().set("LC_ALL", std::string(locale));
+        Open();
+        EXPECT_EQ(GetCapSIntValue(Pool(), CCAP_TVKM_PAPERSIZE), size);
+        TW_CAPABILITY c{CCAP_TVKM_PAPERSIZE, 0, nullptr};
+        ASSERT_EQ(Call(DG_CONTROL, DAT_CAPABILITY, MSG_GETDEFAULT, &c), TWRC_SUCCESS);
+        EXPECT_EQ(OneValueItem<TW_INT32>(c.hContainer), size);
+        std::free(c.hContainer);
+        Call(DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, nullptr);
+    }
 }
 
 TEST_F(DataSourceTest, FramesAndPhysicalSizeInEveryUnit) {

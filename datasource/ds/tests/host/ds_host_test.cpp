@@ -143,10 +143,13 @@ TEST_F(DsHostTest, ListedWithItsIdentityAndOpenedThroughTheManager) {
     const TW_IDENTITY& source = host.Source();
     EXPECT_STREQ(source.Manufacturer, "Tavrolek Document Systems");
     EXPECT_STREQ(source.ProductFamily, "Tavro KD-720 Driver");
-    EXPECT_EQ(source.ProtocolMajor, 2);
-    EXPECT_EQ(source.ProtocolMinor, 4);
-    EXPECT_EQ(source.SupportedGroups, DG_CONTROL | DG_IMAGE | DF_DS2);
-    EXPECT_NE(source.Id, 1u); // the manager's Id survived the open
+    // Packed fields are copied before they are compared.
+    const TW_UINT16 major = source.ProtocolMajor, minor = source.ProtocolMinor;
+    const TW_UINT32 groups = source.SupportedGroups, id = source.Id;
+    EXPECT_EQ(major, 2);
+    EXPECT_EQ(minor, 4);
+    EXPECT_EQ(groups, DG_CONTROL | DG_IMAGE | DF_DS2);
+    EXPECT_NE(id, 1u); // the manager's Id survived the open
 
     // A capability round trip in the manager's memory.
     TW_CAPABILITY cap{CAP_XFERCOUNT, TWON_ONEVALUE, dstest::OneValue(Alloc, TWTY_INT16, TW_INT16(4))};
