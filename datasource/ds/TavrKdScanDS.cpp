@@ -487,10 +487,13 @@ TW_UINT16 CTavrKdScanDS::FinishScan() {
     if (scanMode_ == 0 && Batch()) {
         // The batch count tells that the reader has finished with the sheet.
         const double end = SecondsNow() + kBatchPollSeconds;
+        // An error of a later sheet ends the wait but not this page, whose
+        // lines are all read: the next page reports it.
         for (;;) {
             std::uint32_t count = 0;
-            e = scanner_->GetStatus("BatchTransferCount", &count);
-            if (e != kderr::kSuccess || count > 0 || !scanner_->ReaderRunning()) break;
+            if (scanner_->GetStatus("BatchTransferCount", &count) != kderr::kSuccess || count > 0 ||
+                !scanner_->ReaderRunning())
+                break;
             if (SecondsNow() >= end) {
                 e = kderr::kTimeout;
                 break;
@@ -498,9 +501,6 @@ TW_UINT16 CTavrKdScanDS::FinishScan() {
             Idle();
             kdf::RunLoop::current().runMode(kdf::RunLoopMode::Default, kdf::Seconds(0.02));
         }
-        // An error of a later sheet ends the wait but not this page, whose
-        // lines are all read: the next page reports it.
-        if (e != kderr::kTimeout) e = kderr::kSuccess;
     }
     if (e == kderr::kSuccess) e = scanner_->ScanComplete();
     pageReady_ = false;
