@@ -33,7 +33,6 @@ bool HostIsBackgroundOnly() {
 
 constexpr double kKeyWaitSeconds = 30;   // a stuck operation-panel key
 constexpr double kBatchPollSeconds = 90; // the USB transfer time-out
-constexpr TW_UINT32 kReadScratchLines = 100;
 
 double SecondsNow() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
