@@ -592,7 +592,16 @@ TW_UINT16 CTavrKdScanDS::GetImageInfo(pTW_IDENTITY, TW_MEMREF data) {
     // The scanner's record of the page is what the strips will hold.
     info.ImageWidth = static_cast<TW_INT32>(record_.imageWidth);
     info.ImageLength = static_cast<TW_INT32>(record_.imageLength);
-    const TW_INT32 bytesPerLine = bits == 1 ? (info.ImageWidth + 7) / 8 : info.ImageWidth * samples;
+    TW_INT32 bytesPerLine = bits == 1 ? (info.ImageWidth + 7) / 8 : info.ImageWidth * samples;
+    if (host == CClientApp::kHostMicrosoft && (bytesPerLine & 1)) {
+        // This host takes even line sizes only: the last column goes.
+        if (pixelType == TWPT_GRAY) {
+            bytesPerLine = --info.ImageWidth;
+        } else if (pixelType == TWPT_BW && bytesPerLine > 1) {
+            --bytesPerLine;
+            info.ImageWidth = bytesPerLine * 8;
+        }
+    }
     std::memcpy(static_cast<void*>(out), &info, sizeof info);
     imageInfo_ = info;
     bytesPerLine_ = bytesPerLine;

@@ -70,13 +70,13 @@ TW_HANDLE Alloc(TW_UINT32 size) { return std::calloc(size, 1); }
 
 class Host {
 public:
-    explicit Host(const char* manufacturer = "Test Maker") {
+    explicit Host(const char* manufacturer = "Test Maker", const char* product = "Scan Host") {
         gSelf = TW_IDENTITY{};
         std::strcpy(gSelf.Manufacturer, manufacturer);
         gSelf.Id = 1;
         gSelf.ProtocolMajor = 2;
         gSelf.SupportedGroups = DG_CONTROL | DG_IMAGE | DF_APP2;
-        std::strcpy(gSelf.ProductName, "Scan Host");
+        std::strcpy(gSelf.ProductName, product);
         EXPECT_EQ(Manager(DAT_PARENT, MSG_OPENDSM, nullptr), TWRC_SUCCESS);
     }
     ~Host() {
@@ -467,6 +467,39 @@ TEST_F(DsScan, AbortRequestDuringTheIdleEventStopsTheBatch) {
     EXPECT_EQ(answers, std::vector<TW_UINT16>{TWRC_SUCCESS});
     EXPECT_EQ(gEvents, (std::vector<TW_UINT32>{0x8002, 0x8003, 0x8004, 0x8001}));
     EXPECT_EQ(host.Disable(), TWRC_SUCCESS);
+}
+
+// The host that takes even line sizes only gets them, and its first strip
+// holds half the page even when the whole page would fit.
+TEST_F(DsScan, EvenLinesAndAHalfFirstStripForTheHostThatNeedsThem) {
+    Watchdog dog(120);
+    Scanner("paper=60x50mm;sheets=4");
+    for (int dpi : {150, 200}) {
+        SCOPED_TRACE(dpi);
+        Host host("Microsoft Corporation", "Microsoft Word");
+        ASSERT_EQ(host.Open(), TWRC_SUCCESS);
+        ASSERT_EQ(host.Set(ICAP_PIXELTYPE, TWTY_UINT16, TW_UINT16(TWPT_GRAY)), TWRC_SUCCESS);
+        ASSERT_EQ(host.SetResolution(dpi), TWRC_SUCCESS);
+        ASSERT_EQ(host.Set(CAP_XFERCOUNT, TWTY_INT16, TW_INT16(1)), TWRC_SUCCESS);
+        ASSERT_EQ(host.Enable(), TWRC_SUCCESS);
+        TW_IMAGEINFO info{};
+        ASSERT_EQ(host.Source(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info), TWRC_SUCCESS);
+        const TW_INT32 width = info.ImageWidth, length = info.ImageLength;
+        EXPECT_EQ(width % 2, 0);
+        std::vector<unsigned char> buffer(16 << 20);
+        TW_IMAGEMEMXFER xfer{};
+        xfer.Memory = {TWMF_APPOWNS | TWMF_POINTER, static_cast<TW_UINT32>(buffer.size()), buffer.data()};
+        ASSERT_EQ(host.Source(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &xfer), TWRC_SUCCESS);
+        const TW_UINT32 rows = xfer.Rows, bpr = xfer.BytesPerRow, columns = xfer.Columns;
+        EXPECT_EQ(rows, static_cast<TW_UINT32>(length / 2));
+        EXPECT_EQ(bpr, static_cast<TW_UINT32>(width));
+        EXPECT_EQ(columns, static_cast<TW_UINT32>(width));
+        ASSERT_EQ(host.Source(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &xfer), TWRC_XFERDONE);
+        TW_UINT16 count = 0;
+        ASSERT_EQ(host.EndXfer(&count), TWRC_SUCCESS);
+        EXPECT_EQ(count, 0);
+        EXPECT_EQ(host.Disable(), TWRC_SUCCESS);
+    }
 }
 
 // Pass-through: each command against its sizes.
