@@ -25,6 +25,7 @@ packages=(
     libtesseract-dev libleptonica-dev tesseract-ocr-osd
     clang libclang-rt-14-dev
     qt6-image-formats-plugins
+    libtiff-dev libjpeg62-turbo-dev
 )
 
 install_deps() {
