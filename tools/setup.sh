@@ -5,7 +5,9 @@
 #
 #   tools/setup.sh test          build (optimised) and run the test suite
 #   tools/setup.sh test-asan     build with ASan+UBSan and run the test suite
-#   tools/setup.sh run           build and run the main job
+#   tools/setup.sh run           build and run the main job (a scan of the
+#                                virtual KD-720 through our TWAIN manager)
+#   tools/setup.sh bench         build and run the whole-sheet pipeline benchmark
 #   tools/setup.sh build [asan]  only build
 #   tools/setup.sh fuzz          build the libFuzzer harnesses with clang and
 #                                run each briefly on its seed corpus
@@ -122,9 +124,16 @@ case "$cmd" in
     test-asan) configure_and_build asan; run_tests build/asan ;;
     fuzz) build_fuzzers; run_fuzzers ;;
     run)
+        # The main job: sheets from the virtual KD-720 scanned through our TWAIN
+        # manager and KD720.ds, by memory and by file transfer.
+        configure_and_build release
+        shift || true
+        exec build/release/datasource/ds_scan_test --gtest_filter="${KD_RUN_FILTER:-DsScan.*}" "$@"
+        ;;
+    bench)
         configure_and_build release
         shift || true
         exec build/release/bench/pipeline_bench "$@"
         ;;
-    *) echo "usage: $0 {test|test-asan|fuzz|run|build [release|asan]|deps}" >&2; exit 2 ;;
+    *) echo "usage: $0 {test|test-asan|fuzz|run|bench|build [release|asan]|deps}" >&2; exit 2 ;;
 esac
