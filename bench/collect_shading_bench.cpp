@@ -5,6 +5,7 @@
 #include "CollectArray.h"
 #include "IPBase.h"
 #include "KdSensorModel.h"
+#include "RawSensorBands.h"
 #include "Shading.h"
 
 #include <benchmark/benchmark.h>
@@ -20,23 +21,7 @@ namespace {
 
 constexpr int kLines = 3508; // A4 length at 300 dpi
 
-kdsensor::Registers Registers() {
-    kdsensor::Registers r;
-    for (auto* s : {&r.front, &r.back}) {
-        s->gain = {20, 20, 20};
-        s->offset = {70, 70, 70};
-        s->led = {560, 690, 620};
-    }
-    return r;
-}
-
-CImg RawBand(const kdsensor::ScanFormat& f, const uint8_t* lines, int count) {
-    CImg band;
-    band.createImg(static_cast<int32_t>(f.samplesPerRow()), count, static_cast<int32_t>(f.rowBytes()),
-                   f.bits, 3, 1, f.xdpi, f.xdpi);
-    std::memcpy(band.info().lpImage, lines, f.lineBytes() * static_cast<size_t>(count));
-    return band;
-}
+using rawbench::RawBand;
 
 tagCOLLECTARRAYINFO CollectInfo() {
     tagCOLLECTARRAYINFO info{};
@@ -60,7 +45,8 @@ CImg MeanLine(const CImg& img) {
     CImg out;
     out.createImg(rec);
     auto* d = reinterpret_cast<uint16_t*>(out.info().lpImage);
-    for (int64_t k = 0; k < places; ++k) d[k] = static_cast<uint16_t>(sum[static_cast<size_t>(k)] / i.lHeight);
+    for (int64_t k = 0; k < places; ++k)
+        d[k] = static_cast<uint16_t>(sum[static_cast<size_t>(k)] / i.lHeight);
     return out;
 }
 
@@ -80,7 +66,8 @@ struct Sheet {
             for (int x = 0; x < w; ++x)
                 for (int c = 0; c < 3; ++c) {
                     const size_t k = (static_cast<size_t>(y) * w + x) * 3 + c;
-                    front[k] = static_cast<uint8_t>((x / 10 + y / 14 + c * 40 + (x * y) % 7) & 0xFF);
+                    front[k] =
+                        static_cast<uint8_t>((x / 10 + y / 14 + c * 40 + (x * y) % 7) & 0xFF);
                     back[k] = static_cast<uint8_t>(255 - ((x + y) / 24 + c * 30) % 200);
                 }
         const kdsensor::SideImage fs{front.data(), w, kLines, 3, static_cast<size_t>(w) * 3};
@@ -89,7 +76,7 @@ struct Sheet {
         o.format = format;
         o.exposure = kdsensor::Exposure::Model;
         o.model = &model;
-        o.registers = Registers();
+        o.registers = rawbench::CalibratedRegisters();
         raw = kdsensor::encodePage(o, &fs, &bs);
 
         // White and black references of both sides, 12 bits.
@@ -97,7 +84,8 @@ struct Sheet {
         ref.bits = 12;
         CImg lines[2][2]; // [lit][side]
         for (int lit = 0; lit < 2; ++lit) {
-            const auto r = kdsensor::scanReference(model, ref, Registers(), lit != 0, 4);
+            const auto r =
+                kdsensor::scanReference(model, ref, rawbench::CalibratedRegisters(), lit != 0, 4);
             CImg band = RawBand(ref, r.data(), 4);
             tagCOLLECTARRAYINFO info = CollectInfo();
             CCollectArrayForDuplex collect;
@@ -134,7 +122,8 @@ void BM_CollectAndShadeDuplexA4Colour300(benchmark::State& state) {
             const int count = std::min(bandLines, kLines - y);
             const bool last = y + count >= kLines;
             state.PauseTiming();
-            CImg band = RawBand(f, sheet.raw.data() + f.lineBytes() * static_cast<size_t>(y), count);
+            CImg band =
+                RawBand(f, sheet.raw.data() + f.lineBytes() * static_cast<size_t>(y), count);
             state.ResumeTiming();
             int r = last ? collect.IPLast(band, &info) : collect.IPMiddle(band, &info);
             CImg back;

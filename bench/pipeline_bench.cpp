@@ -8,6 +8,7 @@
 // black-and-white output. Copying a raw band into its image is not timed.
 #include "ImvraKD730.h"
 #include "KdSensorModel.h"
+#include "RawSensorBands.h"
 
 #include <benchmark/benchmark.h>
 
@@ -23,7 +24,7 @@ namespace kd = Tvk::Imvra::KD730;
 
 namespace {
 
-constexpr int kWidth = 2480;  // A4 at 300 dpi
+constexpr int kWidth = 2480; // A4 at 300 dpi
 constexpr int kLines = 3508;
 constexpr double kSkewDeg = 1.0;
 // Backing lines before the sheet's highest and after its lowest point, as
@@ -33,27 +34,10 @@ constexpr double kPi = 3.14159265358979323846;
 const int kScanLines = kLeadIn + kTrailing +
                        static_cast<int>(std::ceil(kWidth * std::sin(kSkewDeg * kPi / 180) +
                                                   kLines * std::cos(kSkewDeg * kPi / 180)));
-constexpr int kLag = 93;     // the front's lag: the default transport offset
+constexpr int kLag = 93; // the front's lag: the default transport offset
 constexpr int kBand = 128;
 
-kdsensor::Registers Registers() {
-    kdsensor::Registers r;
-    for (auto* s : {&r.front, &r.back}) {
-        s->gain = {20, 20, 20};
-        s->offset = {70, 70, 70};
-        s->led = {560, 690, 620};
-    }
-    return r;
-}
-
-CImg RawBand(const kdsensor::ScanFormat& f, const uint8_t* lines, int count) {
-    CImg band;
-    band.createImg(static_cast<int32_t>(f.samplesPerRow()), count, static_cast<int32_t>(f.rowBytes()),
-                   f.bits, 3, 1, f.xdpi, f.xdpi);
-    std::memcpy(static_cast<tagIMAGEINFO*>(band)->lpImage, lines,
-                f.lineBytes() * static_cast<size_t>(count));
-    return band;
-}
+using rawbench::RawBand;
 
 struct Sheet {
     kdsensor::SensorModel model{1};
@@ -69,7 +53,8 @@ struct Sheet {
     static std::vector<uint8_t> Side(int w, bool back) {
         constexpr uint8_t kBacking = 255, kShadow = 90, kPaper = 210;
         std::vector<uint8_t> img(static_cast<size_t>(w) * kScanLines * 3, kBacking);
-        const double a = (back ? -kSkewDeg : kSkewDeg) * kPi / 180, ca = std::cos(a), sa = std::sin(a);
+        const double a = (back ? -kSkewDeg : kSkewDeg) * kPi / 180, ca = std::cos(a),
+                     sa = std::sin(a);
         const double cx = w / 2.0, cy = kLeadIn + (kScanLines - kLeadIn - kTrailing) / 2.0;
         for (int y = 0; y < kScanLines; ++y)
             for (int x = 0; x < w; ++x) {
@@ -110,7 +95,7 @@ struct Sheet {
         o.format = format;
         o.exposure = kdsensor::Exposure::Model;
         o.model = &model;
-        o.registers = Registers();
+        o.registers = rawbench::CalibratedRegisters();
         o.lag = kLag;
         o.leadIn = 255; // the backing
         raw = kdsensor::encodePage(o, &fs, &bs);
@@ -121,7 +106,8 @@ struct Sheet {
         adjust.bDuplex = 1;
         adjust.lXResolution = 300;
         for (int lit = 0; lit < 2; ++lit) {
-            const auto r = kdsensor::scanReference(model, ref, Registers(), lit != 0, 8);
+            const auto r =
+                kdsensor::scanReference(model, ref, rawbench::CalibratedRegisters(), lit != 0, 8);
             CImg band = RawBand(ref, r.data(), 8);
             CImg* lines = lit != 0 ? white : black;
             kd::AdjustLightLast(lines[0], lines[1], band, &adjust);
@@ -156,9 +142,21 @@ void BM_DuplexA4Sheet(benchmark::State& state, int32_t bps, int32_t spp) {
     tagFILTERDUPLEXINFO rec{};
     rec.ulSize = kFilterDuplexInfoSize;
     const int w = f.collectedWidth();
-    rec.imageIn = tagIMAGEINFO{kImageInfoSize, nullptr, 0, 0, static_cast<int32_t>(f.samplesPerRow() / 2),
-                               kScanLines, 0, 0, 8, 3, 1, 300, 300};
-    rec.imageOut = tagIMAGEINFO{kImageInfoSize, nullptr, 0, 0, w, kScanLines, 0, 0, bps, spp, 0, 300, 300};
+    rec.imageIn = tagIMAGEINFO{kImageInfoSize,
+                               nullptr,
+                               0,
+                               0,
+                               static_cast<int32_t>(f.samplesPerRow() / 2),
+                               kScanLines,
+                               0,
+                               0,
+                               8,
+                               3,
+                               1,
+                               300,
+                               300};
+    rec.imageOut =
+        tagIMAGEINFO{kImageInfoSize, nullptr, 0, 0, w, kScanLines, 0, 0, bps, spp, 0, 300, 300};
     for (tagNORMALFILTERINFO* n : {&rec.normalFront, &rec.normalBack}) {
         n->ulSize = kNormalFilterInfoSize;
         n->pGRCInfo = &tone;
@@ -181,12 +179,14 @@ void BM_DuplexA4Sheet(benchmark::State& state, int32_t bps, int32_t spp) {
         for (int y = 0; y < lines; y += kBand) {
             const int count = std::min(kBand, lines - y);
             state.PauseTiming();
-            CImg band = RawBand(f, sheet.raw.data() + f.lineBytes() * static_cast<size_t>(y), count);
+            CImg band =
+                RawBand(f, sheet.raw.data() + f.lineBytes() * static_cast<size_t>(y), count);
             state.ResumeTiming();
             CImg front, back;
-            const tagRTN r = y == 0                 ? kd::FilterDuplexFirst(engine, front, back, band, &rec)
-                             : y + count >= lines   ? kd::FilterDuplexLast(engine, front, back, band, &rec)
-                                                    : kd::FilterDuplexMiddle(engine, front, back, band, &rec);
+            const tagRTN r = y == 0 ? kd::FilterDuplexFirst(engine, front, back, band, &rec)
+                             : y + count >= lines
+                                 ? kd::FilterDuplexLast(engine, front, back, band, &rec)
+                                 : kd::FilterDuplexMiddle(engine, front, back, band, &rec);
             if (r != RTN_OK) {
                 state.SkipWithError("a band failed");
                 kd::deleteImvra(engine);
@@ -206,14 +206,20 @@ void BM_DuplexA4Sheet(benchmark::State& state, int32_t bps, int32_t spp) {
     state.counters["page_height"] = pageHeight;
     if (std::abs(pageWidth - kWidth) > 3 || std::abs(pageHeight - kLines) > 3)
         state.SkipWithError("the sheet was not found");
-    state.counters["sheets_per_min"] =
-        benchmark::Counter(static_cast<double>(state.iterations()) * 60.0, benchmark::Counter::kIsRate);
+    state.counters["sheets_per_min"] = benchmark::Counter(
+        static_cast<double>(state.iterations()) * 60.0, benchmark::Counter::kIsRate);
     kd::deleteImvra(engine);
 }
 
-void BM_DuplexA4Colour(benchmark::State& s) { BM_DuplexA4Sheet(s, 8, 3); }
-void BM_DuplexA4Gray(benchmark::State& s) { BM_DuplexA4Sheet(s, 8, 1); }
-void BM_DuplexA4BlackAndWhite(benchmark::State& s) { BM_DuplexA4Sheet(s, 1, 1); }
+void BM_DuplexA4Colour(benchmark::State& s) {
+    BM_DuplexA4Sheet(s, 8, 3);
+}
+void BM_DuplexA4Gray(benchmark::State& s) {
+    BM_DuplexA4Sheet(s, 8, 1);
+}
+void BM_DuplexA4BlackAndWhite(benchmark::State& s) {
+    BM_DuplexA4Sheet(s, 1, 1);
+}
 BENCHMARK(BM_DuplexA4Colour)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DuplexA4Gray)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DuplexA4BlackAndWhite)->Unit(benchmark::kMillisecond);
