@@ -1,39 +1,15 @@
-// A fresh folder per test under the test build folder, removed with its files
-// afterwards. Paths end in '/' because the logger joins folder and name as
-// they are.
+// Temporary folders and whole-file reads and writes for the pipeline tests.
 #pragma once
 
-#include <cstdlib>
-#include <filesystem>
+#include "TestFolder.h"
+
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <vector>
-
-#include <unistd.h>
 
 namespace orbeltest {
 
-class TempFolder {
-public:
-    TempFolder() {
-        const char* base = std::getenv("KD_TEST_TMP");
-        std::string tmpl = std::string(base && *base ? base : "/tmp") + "/orbel.XXXXXX";
-        std::vector<char> buf(tmpl.begin(), tmpl.end());
-        buf.push_back('\0');
-        if (mkdtemp(buf.data()) != nullptr) m_dir = std::string(buf.data()) + "/";
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        if (!m_dir.empty()) std::filesystem::remove_all(m_dir, ec);
-    }
-    const char* dir() const { return m_dir.c_str(); }
-    std::string path(const std::string& name) const { return m_dir + name; }
-    bool ok() const { return !m_dir.empty(); }
-
-private:
-    std::string m_dir;
-};
+using kdtest::TempFolder;
 
 inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

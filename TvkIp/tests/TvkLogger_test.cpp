@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TestFolder.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -16,28 +18,7 @@
 
 namespace {
 
-// A fresh folder per test, removed with its files afterwards. Paths end in
-// '/' because the logger joins folder and name as they are.
-class TempDir {
-public:
-    TempDir() {
-        const char* base = std::getenv("KD_TEST_TMP");
-        std::string tmpl = std::string(base && *base ? base : "/tmp") + "/tvklogger.XXXXXX";
-        std::vector<char> buf(tmpl.begin(), tmpl.end());
-        buf.push_back('\0');
-        if (mkdtemp(buf.data()) != nullptr) m_dir = std::string(buf.data()) + "/";
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!m_dir.empty()) std::filesystem::remove_all(m_dir, ec);
-    }
-    const char* dir() const { return m_dir.c_str(); }
-    std::string path(const std::string& name) const { return m_dir + name; }
-    bool ok() const { return !m_dir.empty(); }
-
-private:
-    std::string m_dir;
-};
+using TempDir = kdtest::TempFolder;
 
 bool Exists(const std::string& path) {
     struct stat st {};
