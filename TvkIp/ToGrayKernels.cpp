@@ -14,7 +14,7 @@ constexpr const auto& kGrayR = GRAY_WEIGHT::RedToGray;
 constexpr const auto& kGrayG = GRAY_WEIGHT::GreenToGray;
 constexpr const auto& kGrayB = GRAY_WEIGHT::BlueToGray;
 
-// The vector paths compute each table entry without a lookup: the high half
+// The SSE2 paths compute each table entry without a lookup: the high half
 // of ((v << shift) + add) * mul, a 16-bit product. The red table differs from
 // that rounding at one entry: 50 * 0.29 is just below 14.5 in double, so the
 // table holds 14 where the product gives 15, and the paths subtract one there.
@@ -36,16 +36,32 @@ constexpr bool WeightsMatchTables() {
         if (Weigh(kWeightR, v) - (v == kRedDip ? 1 : 0) != kGrayR[v] ||
             Weigh(kWeightG, v) != kGrayG[v] || Weigh(kWeightB, v) != kGrayB[v])
             return false;
-        // The shifted sample plus its offset stays a positive 16-bit value;
-        // shift and offset fit the signed and unsigned bytes of a byte
-        // multiply-add.
+        // The shifted sample plus its offset stays a positive 16-bit value.
         for (const Weight& w : {kWeightR, kWeightG, kWeightB})
-            if (((v << w.shift) + w.add) > 0x7FFF || w.mul > 0xFFFF || w.shift > 6 || w.add > 255)
-                return false;
+            if (((v << w.shift) + w.add) > 0x7FFF || w.mul > 0xFFFF) return false;
     }
     return true;
 }
 static_assert(WeightsMatchTables());
+
+// The AVX2 paths use a rounding multiply instead: ((v * mul >> 14) + 1) >> 1
+// of the plain sample, with the same one-off entry in the red table.
+constexpr int kRoundR = 9503;
+constexpr int kRoundG = 19234;
+constexpr int kRoundB = 3736;
+
+constexpr int WeighRounded(int mul, int v) {
+    return (((v * mul) >> 14) + 1) >> 1;
+}
+constexpr bool RoundedWeightsMatchTables() {
+    for (int v = 0; v < 256; ++v)
+        if (WeighRounded(kRoundR, v) - (v == kRedDip ? 1 : 0) != kGrayR[v] ||
+            WeighRounded(kRoundG, v) != kGrayG[v] || WeighRounded(kRoundB, v) != kGrayB[v])
+            return false;
+    // Sample and factor are positive signed 16-bit values.
+    return kRoundR <= 0x7FFF && kRoundG <= 0x7FFF && kRoundB <= 0x7FFF;
+}
+static_assert(RoundedWeightsMatchTables());
 
 inline uint8_t GrayOf(uint8_t r, uint8_t g, uint8_t b) {
     return static_cast<uint8_t>(kGrayR[r] + kGrayG[g] + kGrayB[b]);
@@ -81,19 +97,16 @@ inline __m128i Gray16(__m128i r, __m128i g, __m128i b) {
 // ---------------------------------------------------------------------------
 // AVX2: 32 pixels a step.
 
-// Weight of the even (Odd: the odd) samples of 32, in 16-bit lanes: one
-// multiply-add of bytes with 2^shift at the sample and 0 at its neighbour
-// gives v << shift without moving bytes between lanes.
-template <const Weight& W, bool Odd> KD_AVX2 inline __m256i Weigh32(__m256i v) {
-    const int16_t pick = static_cast<int16_t>(Odd ? (1 << W.shift) << 8 : 1 << W.shift);
-    const __m256i scaled = _mm256_maddubs_epi16(v, _mm256_set1_epi16(pick));
-    return _mm256_mulhi_epu16(_mm256_add_epi16(scaled, _mm256_set1_epi16(W.add)),
-                              _mm256_set1_epi16(static_cast<int16_t>(W.mul)));
+// Weight of the even (Odd: the odd) samples of 32, in 16-bit lanes.
+template <int Mul, bool Odd> KD_AVX2 inline __m256i Weigh32(__m256i v) {
+    const __m256i sample =
+        Odd ? _mm256_srli_epi16(v, 8) : _mm256_and_si256(v, _mm256_set1_epi16(0x00FF));
+    return _mm256_mulhrs_epi16(sample, _mm256_set1_epi16(static_cast<int16_t>(Mul)));
 }
 
 template <bool Odd> KD_AVX2 inline __m256i Sum32(__m256i r, __m256i g, __m256i b) {
-    return _mm256_add_epi16(_mm256_add_epi16(Weigh32<kWeightR, Odd>(r), Weigh32<kWeightG, Odd>(g)),
-                            Weigh32<kWeightB, Odd>(b));
+    return _mm256_add_epi16(_mm256_add_epi16(Weigh32<kRoundR, Odd>(r), Weigh32<kRoundG, Odd>(g)),
+                            Weigh32<kRoundB, Odd>(b));
 }
 
 // Gray of 32 pixels; even and odd pixels are computed in the low and high
