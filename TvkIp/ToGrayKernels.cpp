@@ -14,7 +14,7 @@ constexpr const auto& kGrayR = GRAY_WEIGHT::RedToGray;
 constexpr const auto& kGrayG = GRAY_WEIGHT::GreenToGray;
 constexpr const auto& kGrayB = GRAY_WEIGHT::BlueToGray;
 
-// The vector paths compute each table entry without a lookup: the high half
+// The SSE2 paths compute each table entry without a lookup: the high half
 // of ((v << shift) + add) * mul, a 16-bit product. The red table differs from
 // that rounding at one entry: 50 * 0.29 is just below 14.5 in double, so the
 // table holds 14 where the product gives 15, and the paths subtract one there.
@@ -36,16 +36,32 @@ constexpr bool WeightsMatchTables() {
         if (Weigh(kWeightR, v) - (v == kRedDip ? 1 : 0) != kGrayR[v] ||
             Weigh(kWeightG, v) != kGrayG[v] || Weigh(kWeightB, v) != kGrayB[v])
             return false;
-        // The shifted sample plus its offset stays a positive 16-bit value;
-        // shift and offset fit the signed and unsigned bytes of a byte
-        // multiply-add.
+        // The shifted sample plus its offset stays a positive 16-bit value.
         for (const Weight& w : {kWeightR, kWeightG, kWeightB})
-            if (((v << w.shift) + w.add) > 0x7FFF || w.mul > 0xFFFF || w.shift > 6 || w.add > 255)
-                return false;
+            if (((v << w.shift) + w.add) > 0x7FFF || w.mul > 0xFFFF) return false;
     }
     return true;
 }
 static_assert(WeightsMatchTables());
+
+// The AVX2 paths use a rounding multiply instead: ((v * mul >> 14) + 1) >> 1
+// of the plain sample, with the same one-off entry in the red table.
+constexpr int kRoundR = 9503;
+constexpr int kRoundG = 19234;
+constexpr int kRoundB = 3736;
+
+constexpr int WeighRounded(int mul, int v) {
+    return (((v * mul) >> 14) + 1) >> 1;
+}
+constexpr bool RoundedWeightsMatchTables() {
+    for (int v = 0; v < 256; ++v)
+        if (WeighRounded(kRoundR, v) - (v == kRedDip ? 1 : 0) != kGrayR[v] ||
+            WeighRounded(kRoundG, v) != kGrayG[v] || WeighRounded(kRoundB, v) != kGrayB[v])
+            return false;
+    // Sample and factor are positive signed 16-bit values.
+    return kRoundR <= 0x7FFF && kRoundG <= 0x7FFF && kRoundB <= 0x7FFF;
+}
+static_assert(RoundedWeightsMatchTables());
 
 inline uint8_t GrayOf(uint8_t r, uint8_t g, uint8_t b) {
     return static_cast<uint8_t>(kGrayR[r] + kGrayG[g] + kGrayB[b]);
@@ -81,19 +97,16 @@ inline __m128i Gray16(__m128i r, __m128i g, __m128i b) {
 // ---------------------------------------------------------------------------
 // AVX2: 32 pixels a step.
 
-// Weight of the even (Odd: the odd) samples of 32, in 16-bit lanes: one
-// multiply-add of bytes with 2^shift at the sample and 0 at its neighbour
-// gives v << shift without moving bytes between lanes.
-template <const Weight& W, bool Odd> KD_AVX2 inline __m256i Weigh32(__m256i v) {
-    const int16_t pick = static_cast<int16_t>(Odd ? (1 << W.shift) << 8 : 1 << W.shift);
-    const __m256i scaled = _mm256_maddubs_epi16(v, _mm256_set1_epi16(pick));
-    return _mm256_mulhi_epu16(_mm256_add_epi16(scaled, _mm256_set1_epi16(W.add)),
-                              _mm256_set1_epi16(static_cast<int16_t>(W.mul)));
+// Weight of the even (Odd: the odd) samples of 32, in 16-bit lanes.
+template <int Mul, bool Odd> KD_AVX2 inline __m256i Weigh32(__m256i v) {
+    const __m256i sample =
+        Odd ? _mm256_srli_epi16(v, 8) : _mm256_and_si256(v, _mm256_set1_epi16(0x00FF));
+    return _mm256_mulhrs_epi16(sample, _mm256_set1_epi16(static_cast<int16_t>(Mul)));
 }
 
 template <bool Odd> KD_AVX2 inline __m256i Sum32(__m256i r, __m256i g, __m256i b) {
-    return _mm256_add_epi16(_mm256_add_epi16(Weigh32<kWeightR, Odd>(r), Weigh32<kWeightG, Odd>(g)),
-                            Weigh32<kWeightB, Odd>(b));
+    return _mm256_add_epi16(_mm256_add_epi16(Weigh32<kRoundR, Odd>(r), Weigh32<kRoundG, Odd>(g)),
+                            Weigh32<kRoundB, Odd>(b));
 }
 
 // Gray of 32 pixels; even and odd pixels are computed in the low and high
@@ -105,23 +118,41 @@ KD_AVX2 inline __m256i Gray32(__m256i r, __m256i g, __m256i b) {
     return _mm256_add_epi8(gray, dip);
 }
 
-// Byte shuffles that gather one channel of 16 interleaved pixels (48 bytes in
-// three registers) from register k: index of the sample, or 0x80 (zero) when
-// the sample stands in another register.
+// One channel of 16 interleaved pixels (48 bytes in three registers) in two
+// steps. Each byte position of a register holds a sample of one channel, and
+// for each channel the three registers together cover every position once
+// (16 = 1 mod 3): two blends gather the channel's samples in a fixed order,
+// one byte shuffle puts them in pixel order.
 using ShuffleMask = std::array<uint8_t, 16>;
-constexpr ShuffleMask GatherMask(int channel, int k) {
+// 0x80 where register k holds channel c at that position.
+constexpr ShuffleMask BlendMask(int channel, int k) {
     ShuffleMask m{};
-    for (int i = 0; i < 16; ++i) {
-        const int at = 3 * i + channel;
-        m[static_cast<size_t>(i)] = static_cast<uint8_t>(at / 16 == k ? at % 16 : 0x80);
-    }
+    for (int p = 0; p < 16; ++p)
+        m[static_cast<size_t>(p)] = static_cast<uint8_t>((16 * k + p) % 3 == channel ? 0x80 : 0);
     return m;
 }
-constexpr std::array<std::array<ShuffleMask, 3>, 3> kGather = {{
-    {GatherMask(0, 0), GatherMask(0, 1), GatherMask(0, 2)},
-    {GatherMask(1, 0), GatherMask(1, 1), GatherMask(1, 2)},
-    {GatherMask(2, 0), GatherMask(2, 1), GatherMask(2, 2)},
+// Position of pixel i's sample of channel c after the blends.
+constexpr ShuffleMask OrderMask(int channel) {
+    ShuffleMask m{};
+    for (int i = 0; i < 16; ++i) m[static_cast<size_t>(i)] = static_cast<uint8_t>((3 * i + channel) % 16);
+    return m;
+}
+constexpr bool BlendsCoverEachPositionOnce() {
+    for (int c = 0; c < 3; ++c)
+        for (int p = 0; p < 16; ++p) {
+            int hits = 0;
+            for (int k = 0; k < 3; ++k) hits += BlendMask(c, k)[static_cast<size_t>(p)] != 0;
+            if (hits != 1) return false;
+        }
+    return true;
+}
+static_assert(BlendsCoverEachPositionOnce());
+constexpr std::array<std::array<ShuffleMask, 2>, 3> kBlend = {{
+    {BlendMask(0, 1), BlendMask(0, 2)},
+    {BlendMask(1, 1), BlendMask(1, 2)},
+    {BlendMask(2, 1), BlendMask(2, 2)},
 }};
+constexpr std::array<ShuffleMask, 3> kOrder = {OrderMask(0), OrderMask(1), OrderMask(2)};
 
 KD_AVX2 inline __m256i LoadMask(const ShuffleMask& m) {
     return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(m.data())));
@@ -174,17 +205,20 @@ void PlanarSSE2(uint8_t* out, const uint8_t* r, const uint8_t* g, const uint8_t*
 }
 
 KD_AVX2 void InterleavedAVX2(uint8_t* out, const uint8_t* rgb, int32_t n) {
-    __m256i mask[3][3];
-    for (int ch = 0; ch < 3; ++ch)
-        for (int k = 0; k < 3; ++k) mask[ch][k] = LoadMask(kGather[ch][k]);
+    __m256i blend[3][2];
+    __m256i order[3];
+    for (int ch = 0; ch < 3; ++ch) {
+        for (int k = 0; k < 2; ++k) blend[ch][k] = LoadMask(kBlend[ch][k]);
+        order[ch] = LoadMask(kOrder[ch]);
+    }
     int32_t x = 0;
     for (; x + 32 <= n; x += 32, rgb += 96) {
         const __m256i in[3] = {LoadLanes(rgb), LoadLanes(rgb + 16), LoadLanes(rgb + 32)};
         __m256i ch[3];
         for (int c = 0; c < 3; ++c) {
-            ch[c] = _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(in[0], mask[c][0]),
-                                                    _mm256_shuffle_epi8(in[1], mask[c][1])),
-                                    _mm256_shuffle_epi8(in[2], mask[c][2]));
+            const __m256i mixed = _mm256_blendv_epi8(_mm256_blendv_epi8(in[0], in[1], blend[c][0]),
+                                                     in[2], blend[c][1]);
+            ch[c] = _mm256_shuffle_epi8(mixed, order[c]);
         }
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), Gray32(ch[0], ch[1], ch[2]));
     }
