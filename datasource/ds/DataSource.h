@@ -199,6 +199,10 @@ protected:
     // host's (mapped) id, or a condition code.
     CCapability* CapContainer(pTW_CAPABILITY capability, TW_UINT16* cc) const;
     TW_UINT16 AnswerValue(pTW_CAPABILITY capability, CCapability* container, ECapProperty property);
+    // The capability's own MSG_GET handler, when it has one (TWCC_SUCCESS otherwise).
+    TW_UINT16 RunGetHandler(pTW_CAPABILITY capability, CCapability* container, TW_UINT16* handled);
+    // The container as a host record of kind `conType` in the capability.
+    TW_UINT16 HandOut(pTW_CAPABILITY capability, const CCapability& container, TW_UINT16 conType);
     float CapFloat(TW_UINT16 id) const;
     TW_UINT16 CapUInt(TW_UINT16 id) const;
 

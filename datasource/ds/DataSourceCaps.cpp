@@ -123,44 +123,43 @@ TW_UINT16 CDataSource::GetCapability(pTW_IDENTITY, TW_MEMREF data) {
     TW_UINT16 cc;
     CCapability* container = CapContainer(capability, &cc);
     if (!container) return SetConditionCode(cc, TWRC_FAILURE);
-    if (const CapHandler handler = GetCapHandler(CapID(capability->Cap))) {
-        TW_UINT16 handled = 0;
-        cc = (this->*handler)(MSG_GET, capability, container, &handled);
-        if (cc != TWCC_SUCCESS) return SetConditionCode(cc, TWRC_FAILURE);
-        if (handled) return TWRC_SUCCESS;
-    }
-    TW_HANDLE handle = container->CreateNativeContainer();
+    TW_UINT16 handled = 0;
+    cc = RunGetHandler(capability, container, &handled);
+    if (cc != TWCC_SUCCESS) return SetConditionCode(cc, TWRC_FAILURE);
+    if (handled) return TWRC_SUCCESS;
+    return HandOut(capability, *container, container->GetContainerType());
+}
+
+TW_UINT16 CDataSource::RunGetHandler(pTW_CAPABILITY capability, CCapability* container,
+                                     TW_UINT16* handled) {
+    const CapHandler handler = GetCapHandler(CapID(capability->Cap));
+    if (!handler) return TWCC_SUCCESS;
+    return (this->*handler)(MSG_GET, capability, container, handled);
+}
+
+TW_UINT16 CDataSource::HandOut(pTW_CAPABILITY capability, const CCapability& container,
+                               TW_UINT16 conType) {
+    TW_HANDLE handle = container.CreateNativeContainer();
     if (!handle) return SetConditionCode(TWCC_LOWMEMORY, TWRC_FAILURE);
-    capability->ConType = container->GetContainerType();
+    capability->ConType = conType;
     capability->hContainer = handle;
     return TWRC_SUCCESS;
 }
 
 TW_UINT16 CDataSource::AnswerValue(pTW_CAPABILITY capability, CCapability* container, ECapProperty property) {
     // A list has no single value: it answers whole.
-    if (container->GetContainerType() == TWON_ARRAY) {
-        TW_HANDLE handle = container->CreateNativeContainer();
-        if (!handle) return SetConditionCode(TWCC_LOWMEMORY, TWRC_FAILURE);
-        capability->ConType = TWON_ARRAY;
-        capability->hContainer = handle;
-        return TWRC_SUCCESS;
-    }
+    if (container->GetContainerType() == TWON_ARRAY)
+        return HandOut(capability, *container, TWON_ARRAY);
     std::vector<std::uint8_t> item(container->ItemSize());
     if (item.empty() || !container->GetValue(item.data(), property))
         return SetConditionCode(TWCC_BUMMER, TWRC_FAILURE);
     CCapOneValue value(container->ItemType(), container->IsReadOnly(), item.data(), item.data());
     value.SetHostStringsTerminated(container->HostStringsTerminated());
-    if (const CapHandler handler = GetCapHandler(CapID(capability->Cap))) {
-        TW_UINT16 handled = 0;
-        const TW_UINT16 cc = (this->*handler)(MSG_GET, capability, &value, &handled);
-        if (cc != TWCC_SUCCESS) return SetConditionCode(cc, TWRC_FAILURE);
-        if (handled) return TWRC_SUCCESS;
-    }
-    TW_HANDLE handle = value.CreateNativeContainer();
-    if (!handle) return SetConditionCode(TWCC_LOWMEMORY, TWRC_FAILURE);
-    capability->ConType = TWON_ONEVALUE;
-    capability->hContainer = handle;
-    return TWRC_SUCCESS;
+    TW_UINT16 handled = 0;
+    const TW_UINT16 cc = RunGetHandler(capability, &value, &handled);
+    if (cc != TWCC_SUCCESS) return SetConditionCode(cc, TWRC_FAILURE);
+    if (handled) return TWRC_SUCCESS;
+    return HandOut(capability, value, TWON_ONEVALUE);
 }
 
 TW_UINT16 CDataSource::GetCurrentCapability(pTW_IDENTITY, TW_MEMREF data) {
