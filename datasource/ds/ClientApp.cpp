@@ -87,6 +87,16 @@ CClientApp::~CClientApp() {
 
 CClientApp* CClientApp::Current() { return sClientApp; }
 
+int CClientApp::CurrentHostId() {
+    const CClientApp* app = Current();
+    return app ? app->HostId() : kHostUnknown;
+}
+
+bool CClientApp::CurrentIsBackgroundOnly() {
+    const CClientApp* app = Current();
+    return app && app->IsBackgroundOnly();
+}
+
 void CClientApp::DeleteCurrent() { delete sClientApp; }
 
 bool CClientApp::RequireNextTransferRequest() const { return hostId_ >= 2 && hostId_ <= 5; }

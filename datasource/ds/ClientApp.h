@@ -35,6 +35,10 @@ public:
     static CClientApp* Current();
     // Deletes the process's recogniser.
     static void DeleteCurrent();
+    // The current host's id (kHostUnknown without a recogniser), and whether
+    // it runs in the background only (false without one).
+    static int CurrentHostId();
+    static bool CurrentIsBackgroundOnly();
 
     int HostId() const { return hostId_; }
     // Hosts that want a transfer-ready callback for every further page.

@@ -60,14 +60,8 @@ constexpr TW_UINT16 kCurveIds[] = {CCAP_TVKM_GRAYCURVE, CCAP_TVKM_REDCURVE, CCAP
 
 constexpr double kThresholdToBrightness = 7.847059;
 
-int HostId() {
-    const CClientApp* app = CClientApp::Current();
-    return app ? app->HostId() : CClientApp::kHostUnknown;
-}
-bool HostIsBackgroundOnly() {
-    const CClientApp* app = CClientApp::Current();
-    return app && app->IsBackgroundOnly();
-}
+int HostId() { return CClientApp::CurrentHostId(); }
+bool HostIsBackgroundOnly() { return CClientApp::CurrentIsBackgroundOnly(); }
 
 TW_UINT16 Accept(pTW_CAPABILITY capability, CCapability* container, TW_UINT16* handled) {
     const TW_UINT16 cc = container->AcceptsNativeContainer(capability->ConType, capability->hContainer);

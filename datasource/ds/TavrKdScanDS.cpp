@@ -22,14 +22,8 @@
 
 namespace {
 
-int HostId() {
-    const CClientApp* app = CClientApp::Current();
-    return app ? app->HostId() : CClientApp::kHostUnknown;
-}
-bool HostIsBackgroundOnly() {
-    const CClientApp* app = CClientApp::Current();
-    return app && app->IsBackgroundOnly();
-}
+int HostId() { return CClientApp::CurrentHostId(); }
+bool HostIsBackgroundOnly() { return CClientApp::CurrentIsBackgroundOnly(); }
 
 constexpr double kKeyWaitSeconds = 30;   // a stuck operation-panel key
 constexpr double kBatchPollSeconds = 90; // the USB transfer time-out
