@@ -11,18 +11,28 @@ if(KD_SANITIZE)
     add_link_options(-fsanitize=address,undefined -fno-sanitize-recover=all)
 endif()
 
-# kd_add_gtests(<folder> LIBS <libs...>)
+# kd_add_gtests(<folder> LIBS <libs...> [DEFINITIONS <defs...>] [DEPENDS <targets...>]
+#               [ENVIRONMENT_MODIFICATION <op>])
 # Every <folder>/*_test.cpp becomes its own test program, so one family's
 # tests build and fail on their own.
 function(kd_add_gtests dir)
-    cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+    cmake_parse_arguments(ARG "" "ENVIRONMENT_MODIFICATION" "LIBS;DEFINITIONS;DEPENDS" ${ARGN})
+    set(props ENVIRONMENT "KD_TEST_TMP=${CMAKE_CURRENT_BINARY_DIR}")
+    if(ARG_ENVIRONMENT_MODIFICATION)
+        list(APPEND props ENVIRONMENT_MODIFICATION "${ARG_ENVIRONMENT_MODIFICATION}")
+    endif()
     file(GLOB test_sources CONFIGURE_DEPENDS "${dir}/*_test.cpp")
     foreach(src IN LISTS test_sources)
         get_filename_component(name "${src}" NAME_WE)
         add_executable(${name} "${src}")
         target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
-        gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
-                             PROPERTIES ENVIRONMENT "KD_TEST_TMP=${CMAKE_CURRENT_BINARY_DIR}")
+        if(ARG_DEFINITIONS)
+            target_compile_definitions(${name} PRIVATE ${ARG_DEFINITIONS})
+        endif()
+        if(ARG_DEPENDS)
+            add_dependencies(${name} ${ARG_DEPENDS})
+        endif()
+        gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES ${props})
     endforeach()
 endfunction()
 
