@@ -10,6 +10,8 @@
 #include <cstring>
 #include <new>
 
+#include <pthread.h>
+
 using namespace Tvk::Imvra;
 using Tvk::tagIMAGEINFO;
 using kdbytes::getBE32;
@@ -212,8 +214,15 @@ KdError CTavrKd::ScanPage(tagScanParam* param) {
             m_imageError = 0;
             m_readerRunning = true;
             m_imageRunning = true;
-            m_reader = std::thread([this] { ScanImage(); });
-            m_imager = std::thread([this] { ImageProcessing(nullptr); });
+            // Named, so that a profiler or debugger tells them apart.
+            m_reader = std::thread([this] {
+                pthread_setname_np(pthread_self(), "kd-scan-reader");
+                ScanImage();
+            });
+            m_imager = std::thread([this] {
+                pthread_setname_np(pthread_self(), "kd-scan-image");
+                ImageProcessing(nullptr);
+            });
         } else if (idle) {
             // Both threads have ended: whatever they queued is in the list.
             images.lock();
@@ -305,6 +314,15 @@ KdError CTavrKd::GetPageError() {
 
 // ---------------------------------------------------------------------------
 // The reader thread.
+
+void CTavrKd::RecycleBlocks(std::list<SImageChunk>& used) {
+    // A few spare blocks spare the reader its allocations (and the fresh
+    // pages' faults) and the image thread the frees; more are freed.
+    constexpr std::size_t kMaxSpare = 8;
+    std::lock_guard spare(m_spareMutex);
+    while (!used.empty() && m_spareBlocks.size() < kMaxSpare)
+        m_spareBlocks.splice(m_spareBlocks.end(), used, used.begin());
+}
 
 bool CTavrKd::SeamFails(KdScanThread thread, unsigned page) const {
     return m_tuning.allocationFails && m_tuning.allocationFails(thread, page);
@@ -445,10 +463,19 @@ KdError CTavrKd::ReadPage(SRawPage& page, bool& cancelSeen, unsigned number) {
                 ExecStopBatch();
             }
         }
-        // The block and its node in the chunk list.
+        // The block and its node in the chunk list: one the image thread
+        // has used up, else a new one.
         MayFail(KdScanThread::Reader, number);
-        std::list<SImageChunk> block(1);
-        block.front().data.reset(new std::uint8_t[kReadSize]);
+        std::list<SImageChunk> block;
+        {
+            std::lock_guard spare(m_spareMutex);
+            if (!m_spareBlocks.empty()) block.splice(block.end(), m_spareBlocks, m_spareBlocks.begin());
+        }
+        if (block.empty()) {
+            block.emplace_back();
+            block.front().data.reset(new std::uint8_t[kReadSize]);
+        }
+        block.front().consumed = 0;
         unsigned long size = kReadSize;
         KdError e = ExecRead(&size, block.front().data.get(), kDataTypeImage);
         if (size > kReadSize) size = 0;
@@ -673,24 +700,33 @@ KdError CTavrKd::ImageProcessing() {
             result = kderr::kOutOfMemory;
             break;
         }
+        // The band's bytes are copied outside the chunk list's lock, so the
+        // reader appends meanwhile: it only ever appends, and the data
+        // counted above lies in nodes that stay where they are.
+        const unsigned long bytes = lines * g.rawLine;
+        std::list<SImageChunk>::iterator chunk;
         {
             std::lock_guard chunks(page->mutex);
-            unsigned long want = lines * g.rawLine, at = 0;
-            for (auto it = page->chunks.begin(); it != page->chunks.end() && want > 0;) {
-                if (it->kind != kChunkData) {
-                    ++it;
-                    continue;
-                }
-                const unsigned long take = std::min(want, it->size - it->consumed);
-                std::memcpy(band.info().lpImage + at, it->data.get() + it->consumed, take);
-                it->consumed += take;
-                at += take;
-                want -= take;
-                if (it->consumed == it->size) it = page->chunks.erase(it);
-                else ++it;
-            }
-            m_buffered -= lines * g.rawLine;
+            chunk = page->chunks.begin();
         }
+        for (unsigned long at = 0;;) {
+            const unsigned long take = std::min(bytes - at, chunk->size - chunk->consumed);
+            std::memcpy(band.info().lpImage + at, chunk->data.get() + chunk->consumed, take);
+            chunk->consumed += take;
+            at += take;
+            if (at == bytes) break;
+            ++chunk;   // a later node holds the rest: it was counted under the lock
+        }
+        // Used blocks go back to the reader for its next reads.
+        std::list<SImageChunk> used;
+        {
+            std::lock_guard chunks(page->mutex);
+            while (!page->chunks.empty() && page->chunks.front().kind == kChunkData &&
+                   page->chunks.front().consumed == page->chunks.front().size)
+                used.splice(used.end(), page->chunks, page->chunks.begin());
+        }
+        m_buffered -= bytes;
+        RecycleBlocks(used);
         Notify();
         const tagIMAGESTATE state = first ? (last ? IMAGE_WHOLE : IMAGE_FIRST)
                                           : (last ? IMAGE_LAST : IMAGE_MIDDLE);
