@@ -239,8 +239,6 @@ private:
     // Queues the entry made ahead (the list's one node) as an error-only
     // entry; nothing is allocated.
     void QueueErrorEntry(std::list<std::shared_ptr<SImageData>>& reserve, KdError error);
-    // Keeps used-up raw blocks for the reader's next reads (frees the rest).
-    void RecycleBlocks(std::list<SImageChunk>& used);
     void EndReader();
 
     KdError ExecNoData(std::uint8_t opcode);
@@ -282,8 +280,6 @@ private:
     std::mutex m_processingMutex;
     SRawPage* m_processing = nullptr;
     std::atomic<std::uint64_t> m_buffered{0};
-    std::mutex m_spareMutex;
-    std::list<SImageChunk> m_spareBlocks;     // raw blocks used up, for the reader to reuse
 
     // Threads and their flags.
     std::thread m_reader, m_imager;

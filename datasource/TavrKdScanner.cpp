@@ -134,8 +134,6 @@ KdError CTavrKd::CloseSession() {
     const KdError e = CDocUSBScanner::CloseSession();
     DeleteCalibration();
     ClearQueues();
-    std::lock_guard spare(m_spareMutex);
-    m_spareBlocks.clear();
     return e;
 }
 

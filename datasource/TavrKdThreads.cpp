@@ -315,15 +315,6 @@ KdError CTavrKd::GetPageError() {
 // ---------------------------------------------------------------------------
 // The reader thread.
 
-void CTavrKd::RecycleBlocks(std::list<SImageChunk>& used) {
-    // A few spare blocks spare the reader its allocations (and the fresh
-    // pages' faults) and the image thread the frees; more are freed.
-    constexpr std::size_t kMaxSpare = 8;
-    std::lock_guard spare(m_spareMutex);
-    while (!used.empty() && m_spareBlocks.size() < kMaxSpare)
-        m_spareBlocks.splice(m_spareBlocks.end(), used, used.begin());
-}
-
 bool CTavrKd::SeamFails(KdScanThread thread, unsigned page) const {
     return m_tuning.allocationFails && m_tuning.allocationFails(thread, page);
 }
@@ -463,19 +454,10 @@ KdError CTavrKd::ReadPage(SRawPage& page, bool& cancelSeen, unsigned number) {
                 ExecStopBatch();
             }
         }
-        // The block and its node in the chunk list: one the image thread
-        // has used up, else a new one.
+        // The block and its node in the chunk list.
         MayFail(KdScanThread::Reader, number);
-        std::list<SImageChunk> block;
-        {
-            std::lock_guard spare(m_spareMutex);
-            if (!m_spareBlocks.empty()) block.splice(block.end(), m_spareBlocks, m_spareBlocks.begin());
-        }
-        if (block.empty()) {
-            block.emplace_back();
-            block.front().data.reset(new std::uint8_t[kReadSize]);
-        }
-        block.front().consumed = 0;
+        std::list<SImageChunk> block(1);
+        block.front().data.reset(new std::uint8_t[kReadSize]);
         unsigned long size = kReadSize;
         KdError e = ExecRead(&size, block.front().data.get(), kDataTypeImage);
         if (size > kReadSize) size = 0;
@@ -717,7 +699,7 @@ KdError CTavrKd::ImageProcessing() {
             if (at == bytes) break;
             ++chunk;   // a later node holds the rest: it was counted under the lock
         }
-        // Used blocks go back to the reader for its next reads.
+        // Used-up blocks are freed outside the lock too.
         std::list<SImageChunk> used;
         {
             std::lock_guard chunks(page->mutex);
@@ -725,8 +707,8 @@ KdError CTavrKd::ImageProcessing() {
                    page->chunks.front().consumed == page->chunks.front().size)
                 used.splice(used.end(), page->chunks, page->chunks.begin());
         }
+        used.clear();
         m_buffered -= bytes;
-        RecycleBlocks(used);
         Notify();
         const tagIMAGESTATE state = first ? (last ? IMAGE_WHOLE : IMAGE_FIRST)
                                           : (last ? IMAGE_LAST : IMAGE_MIDDLE);
