@@ -63,6 +63,9 @@ struct SImageData {
     std::uint32_t error = 0;
 };
 
+// The two threads of a scan.
+enum class KdScanThread { Reader, Image };
+
 // Test and host seams of a scan: the clock, the flow-control marks and the
 // hook that runs between the waits of the caller's thread.
 struct SScanTuning {
@@ -71,6 +74,10 @@ struct SScanTuning {
     std::uint64_t lowMark = 0x12C00000;    // and resumes below this many
     std::function<void()> waitHook;        // the data source runs its run loop here
     double noDataTimeout = 90;             // seconds a READ may bring nothing
+    // Asked before the allocations a scan thread makes for its page `page`
+    // (1-based, counted by each thread); true fails them as if memory had
+    // run out. Empty: nothing fails.
+    std::function<bool(KdScanThread thread, unsigned page)> allocationFails;
 };
 
 // A value of the final-filter dictionary: a number or a 256-byte table.
@@ -214,17 +221,24 @@ private:
     KdError CheckScanner();
     CalibrationSetup CurrentSetup() const;
     KdError CalibrationScan(Tvk::Imvra::tagADJUSTINFO& info, std::uint8_t id0, std::uint8_t id1,
-                            bool adjustData, bool adjustment, Tvk::Imvra::CImg& raw);
+                            bool adjustData, bool levels, Tvk::Imvra::CImg& raw);
     bool BothSidesRead() const;
     bool DetectionOn() const;
     void DeleteCalibration();
 
     // The threads (TavrKdThreads.cpp).
     void ScanImage();
-    KdError ReadPage(SRawPage& page, bool& cancelSeen);
+    // Reads page `number` of the scan; a failed allocation throws std::bad_alloc.
+    KdError ReadPage(SRawPage& page, bool& cancelSeen, unsigned number);
     void ImageProcessing(void*);
     KdError ImageProcessing();
-    void QueueErrorEntry(std::unique_ptr<SImageData>& reserve, KdError error);
+    // Whether the test seam fails this allocation; MayFail throws
+    // std::bad_alloc then.
+    bool SeamFails(KdScanThread thread, unsigned page) const;
+    void MayFail(KdScanThread thread, unsigned page) const;
+    // Queues the entry made ahead (the list's one node) as an error-only
+    // entry; nothing is allocated.
+    void QueueErrorEntry(std::list<std::shared_ptr<SImageData>>& reserve, KdError error);
     void EndReader();
 
     KdError ExecNoData(std::uint8_t opcode);
@@ -274,6 +288,7 @@ private:
     std::atomic<bool> m_flowHeld{false}, m_shutdown{false};
     std::atomic<std::uint32_t> m_readerError{0}, m_imageError{0};
     std::atomic<int> m_pagesRead{0};
+    unsigned m_imagePages = 0;     // pages the image thread has taken
     bool m_doubleFeedSeen = false;
     bool m_batchStarted = false;   // SCAN sent in continuous feeding
 

@@ -327,11 +327,15 @@ CTavrKd::CalibrationSetup CTavrKd::CurrentSetup() const {
 }
 
 KdError CTavrKd::CalibrationScan(tagADJUSTINFO& info, std::uint8_t id0, std::uint8_t id1,
-                                 bool adjustData, bool adjustment, CImg& raw) {
+                                 bool adjustData, bool levels, CImg& raw) {
     const bool both = BothSidesRead();
     const unsigned long windows = both ? 2 : 1;
-    // Adjustment scans are colour whatever the scan: the gray decision reads all three LEDs.
-    const bool colour = adjustment || m_param.scanChannels == 2;
+    // The scans whose levels decide the LED currents are colour whatever
+    // the scan: the gray decision reads each LED on its own. The offset and
+    // gain are measured as the pages will be scanned: a gray line sees all
+    // three LEDs at once, and a gain set from one LED's row would drive it
+    // three times over the top.
+    const bool colour = levels || m_param.scanChannels == 2;
     if (adjustData) {
         SAdjustInfo front{}, back{};
         static_assert(sizeof(SAdjustInfo) == sizeof(Tvk::Imvra::tagADJUSTREGISTERS));
@@ -409,7 +413,9 @@ KdError CTavrKd::AdjustLight() {
         // The library names the pair to scan next (0xFF: a dark line).
         std::uint8_t ids[2];
         std::memcpy(ids, &info.ScanInfo, 2);
-        if (const KdError e = CalibrationScan(info, ids[0], ids[1], true, true, raw); e != kderr::kSuccess)
+        // Steps 1 to 4 measure the levels; 0, 5 and 6 the offset and gain.
+        const bool levels = step >= 1 && step <= 4;
+        if (const KdError e = CalibrationScan(info, ids[0], ids[1], true, levels, raw); e != kderr::kSuccess)
             return e;
         if (m_imaging->adjustLightNext(raw, &info) != Tvk::Imvra::RTN_OK)
             return kderr::kLibraryRefused;

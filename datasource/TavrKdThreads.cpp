@@ -10,6 +10,8 @@
 #include <cstring>
 #include <new>
 
+#include <pthread.h>
+
 using namespace Tvk::Imvra;
 using Tvk::tagIMAGEINFO;
 using kdbytes::getBE32;
@@ -54,15 +56,16 @@ struct PageGeometry {
     unsigned long sides = 1;           // sides read
     unsigned long pixelsPerSide = 0;
     unsigned long rawLine = 0;         // bytes of one raw line, all sides
-    unsigned long pageLines = 0;
-    unsigned long outputLines = 0;     // pageLines without the back's lag
+    unsigned long pageLines = 0;       // raw lines: the page and the lag between the sensors
+    unsigned long outputLines = 0;     // the page's own lines
 };
 
 }  // namespace
 
 namespace {
 
-void fillSide(const tagScanParam& p, int s, const CImg* calib, bool detect, unsigned long maxLength, const SRawPage* page, PageRecords& r) {
+void fillSide(const tagScanParam& p, int s, const CImg* calib, bool detect, unsigned long usableWidth,
+              const SRawPage* page, PageRecords& r) {
     SideRecords& side = r.side[s];
     const bool back = s == 1;
     const std::uint32_t brightness = back ? p.brightnessBack : p.brightnessFront;
@@ -128,17 +131,21 @@ void fillSide(const tagScanParam& p, int s, const CImg* calib, bool detect, unsi
         if (!p.pageEdgeDetection) {
             c.lTopMargin = c.lBottomMargin = static_cast<std::int32_t>(10 * yres * 10 / 254);
         } else {
-            c.Size.cy = static_cast<std::int32_t>(maxLength * yres / 1200);
+            // The usable scan width; the paper length stays 0: the detector
+            // takes a length there as the shortest page it may find (at the
+            // scanner's maximum length every sheet would fail that test and
+            // come out uncut).
+            c.Size.cx = static_cast<std::int32_t>(usableWidth * xres / 1200);
             if (p.fixedMargin) {
-                c.lLeftMargin = c.lRightMargin = static_cast<std::int32_t>(xres * 10 / 254);
-                c.lTopTrim = static_cast<std::int32_t>(yres * 10 / 254);
+                c.lTopTrim = c.lBottomTrim = static_cast<std::int32_t>(yres * 10 / 254);
+                c.lLeftTrim = c.lRightTrim = static_cast<std::int32_t>(xres * 10 / 254);
             }
         }
         sp.pDetect4PointsInfo = &c;
     }
 }
 
-PageRecords* makeRecords(const tagScanParam& p, const CImg* calib, unsigned long maxLength,
+PageRecords* makeRecords(const tagScanParam& p, const CImg* calib, unsigned long usableWidth,
                          const SRawPage* page) {
     auto* r = new (std::nothrow) PageRecords;
     if (r == nullptr) return nullptr;
@@ -150,7 +157,7 @@ PageRecords* makeRecords(const tagScanParam& p, const CImg* calib, unsigned long
     r->text = {kTextImageDirectionInfoSize, p.textOrientation, 0, 0};
     r->srgb.ulSize = kSRGBConversionInfoSize;
     const bool detect = p.pageEdgeDetection || p.outlineOption || p.cropping;
-    for (int s = 0; s < 2; ++s) fillSide(p, s, calib + 2 * s, detect, maxLength, page, *r);
+    for (int s = 0; s < 2; ++s) fillSide(p, s, calib + 2 * s, detect, usableWidth, page, *r);
     return r;
 }
 
@@ -207,8 +214,15 @@ KdError CTavrKd::ScanPage(tagScanParam* param) {
             m_imageError = 0;
             m_readerRunning = true;
             m_imageRunning = true;
-            m_reader = std::thread([this] { ScanImage(); });
-            m_imager = std::thread([this] { ImageProcessing(nullptr); });
+            // Named, so that a profiler or debugger tells them apart.
+            m_reader = std::thread([this] {
+                pthread_setname_np(pthread_self(), "kd-scan-reader");
+                ScanImage();
+            });
+            m_imager = std::thread([this] {
+                pthread_setname_np(pthread_self(), "kd-scan-image");
+                ImageProcessing(nullptr);
+            });
         } else if (idle) {
             // Both threads have ended: whatever they queued is in the list.
             images.lock();
@@ -301,12 +315,20 @@ KdError CTavrKd::GetPageError() {
 // ---------------------------------------------------------------------------
 // The reader thread.
 
-void CTavrKd::QueueErrorEntry(std::unique_ptr<SImageData>& reserve, KdError error) {
-    if (!reserve) return;
-    reserve->error = error;
+bool CTavrKd::SeamFails(KdScanThread thread, unsigned page) const {
+    return m_tuning.allocationFails && m_tuning.allocationFails(thread, page);
+}
+
+void CTavrKd::MayFail(KdScanThread thread, unsigned page) const {
+    if (SeamFails(thread, page)) throw std::bad_alloc();
+}
+
+void CTavrKd::QueueErrorEntry(std::list<std::shared_ptr<SImageData>>& reserve, KdError error) {
+    if (reserve.empty()) return;
+    reserve.front()->error = error;
     {
         std::lock_guard images(m_imageMutex);
-        m_images.push_back(std::move(reserve));
+        m_images.splice(m_images.end(), reserve);
     }
     Notify();
 }
@@ -352,26 +374,35 @@ void CTavrKd::ScanImage() {
         }
         if (m_shutdown || !m_imageRunning) break;
 
-        // Everything a page needs to end is made before it starts.
-        std::unique_ptr<SRawPage> page(new (std::nothrow) SRawPage);
-        std::unique_ptr<SImageData> reserve(new (std::nothrow) SImageData);
-        if (!page || !reserve) {
-            if (reserve) QueueErrorEntry(reserve, kderr::kOutOfMemory);
-            else m_readerError = kderr::kOutOfMemory;
+        // Everything a page needs to end is made before it starts: its
+        // node in the raw list and its end mark.
+        const unsigned number = static_cast<unsigned>(m_pagesRead) + 1;
+        std::list<std::unique_ptr<SRawPage>> page;
+        std::list<SImageChunk> endMark;   // moved behind the data at the end
+        try {
+            MayFail(KdScanThread::Reader, number);
+            page.push_back(std::make_unique<SRawPage>());
+            endMark.emplace_back();
+        } catch (const std::bad_alloc&) {
+            // The page never started: the image thread finds no more pages.
             m_readerError = kderr::kOutOfMemory;
             break;
         }
-        std::list<SImageChunk> endMark(1);   // moved behind the data at the end
-        page->startTime = Now();
-        SRawPage* raw = page.get();
+        page.front()->startTime = Now();
+        SRawPage* raw = page.front().get();
         const bool heldBack = DetectionOn();
         if (!heldBack) {
             std::lock_guard pages(m_pageMutex);
-            m_rawPages.push_back(std::move(page));
+            m_rawPages.splice(m_rawPages.end(), page);
         }
         Notify();
         bool cancelSeen = false;
-        KdError e = ReadPage(*raw, cancelSeen);
+        KdError e = kderr::kSuccess;
+        try {
+            e = ReadPage(*raw, cancelSeen, number);
+        } catch (const std::bad_alloc&) {
+            e = kderr::kOutOfMemory;
+        }
         // After STOP BATCH the scanner has no sheet to give: that is the cancel.
         if (e == kderr::kNoDocument && cancelSeen) e = kderr::kSuccess;
         if (e == kderr::kNoDocument && m_param.continuousFeeding && m_pagesRead > 0)
@@ -385,7 +416,7 @@ void CTavrKd::ScanImage() {
         }
         if (heldBack) {
             std::lock_guard pages(m_pageMutex);
-            m_rawPages.push_back(std::move(page));
+            m_rawPages.splice(m_rawPages.end(), page);
         }
         Notify();
         if (e != kderr::kSuccess && e != kderr::kDoubleFeedDelivered) {
@@ -400,7 +431,7 @@ void CTavrKd::ScanImage() {
     EndReader();
 }
 
-KdError CTavrKd::ReadPage(SRawPage& page, bool& cancelSeen) {
+KdError CTavrKd::ReadPage(SRawPage& page, bool& cancelSeen, unsigned number) {
     double lastKeyPoll = Now();
     double lastData = Now();
     bool stopSent = false;
@@ -423,19 +454,20 @@ KdError CTavrKd::ReadPage(SRawPage& page, bool& cancelSeen) {
                 ExecStopBatch();
             }
         }
-        std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[kReadSize]);
-        if (!buffer) return kderr::kOutOfMemory;
+        // The block and its node in the chunk list.
+        MayFail(KdScanThread::Reader, number);
+        std::list<SImageChunk> block(1);
+        block.front().data.reset(new std::uint8_t[kReadSize]);
         unsigned long size = kReadSize;
-        KdError e = ExecRead(&size, buffer.get(), kDataTypeImage);
+        KdError e = ExecRead(&size, block.front().data.get(), kDataTypeImage);
         if (size > kReadSize) size = 0;
         if (size != 0) {
             lastData = Now();
+            block.front().size = size;
             m_buffered += size;
             {
                 std::lock_guard chunks(page.mutex);
-                SImageChunk& c = page.chunks.emplace_back();
-                c.size = size;
-                c.data = std::move(buffer);
+                page.chunks.splice(page.chunks.end(), block);
             }
             Notify();
         }
@@ -492,9 +524,17 @@ KdError CTavrKd::ReadPage(SRawPage& page, bool& cancelSeen) {
 void CTavrKd::ImageProcessing(void*) {
     const bool bothOut = m_param.sides == 2 && !m_param.sideBySide;
     const std::size_t limit = (m_param.scanXResolution <= 200 ? 1u : 2u) * (bothOut ? 2u : 1u);
-    std::unique_ptr<SImageData> reserve(new (std::nothrow) SImageData);
+    m_imagePages = 0;
+    // The entry that tells ScanPage why this thread ended, made ahead.
+    std::list<std::shared_ptr<SImageData>> reserve;
+    KdError result = kderr::kSuccess;
+    try {
+        MayFail(KdScanThread::Image, 1);
+        reserve.push_back(std::make_shared<SImageData>());
+    } catch (const std::bad_alloc&) {
+        result = kderr::kOutOfMemory;
+    }
     std::uint64_t seen = 0;
-    KdError result = reserve ? kderr::kSuccess : kderr::kOutOfMemory;
     while (result == kderr::kSuccess && !m_shutdown) {
         bool havePage = false;
         {
@@ -528,6 +568,7 @@ void CTavrKd::ImageProcessing(void*) {
 
 KdError CTavrKd::ImageProcessing() {
     m_imageBusy = true;
+    const unsigned number = ++m_imagePages;
     std::unique_ptr<SRawPage> page;
     {
         std::lock_guard pages(m_pageMutex);
@@ -549,25 +590,35 @@ KdError CTavrKd::ImageProcessing() {
     {
         std::lock_guard engine(ImagingLock());
         m_imaging->setOffset(m_offsetValue);
-        if (g.sides == 2 && !edgeOrCrop) lag = std::labs(m_imaging->getOffset(p.scanYResolution));
+        // The two sensors sit apart along the paper path: one side's lines
+        // arrive that many lines after the other's, so the raw page is
+        // longer than the page by the lag. The library's offset cut takes
+        // the lag off and sizes each side by the page length it is given.
+        if (g.sides == 2) lag = std::labs(m_imaging->getOffset(p.scanYResolution));
     }
-    g.pageLines = p.scanLines + static_cast<unsigned long>(lag);
     g.outputLines = p.scanLines;
     unsigned long reportedLength = 0;
     if (edgeOrCrop && page->hasPageInfo) {
         // The page information tells how long the sheet was; the window bounds it.
         const unsigned long length = std::min<unsigned long>(page->pageInfo[0], m_windowLength);
-        g.pageLines = std::min<unsigned long>(length * p.scanYResolution / 1200, g.pageLines);
-        g.outputLines = g.pageLines;
+        g.outputLines = std::min<unsigned long>(length * p.scanYResolution / 1200, g.outputLines);
         reportedLength = length * p.resolution / 1200;
     }
+    g.pageLines = g.outputLines + static_cast<unsigned long>(lag);
 
     KdError result = kderr::kSuccess;
     bool doubleFeed = false;
     std::unique_ptr<PageRecords> records;
-    {
+    try {
+        MayFail(KdScanThread::Image, number);
         std::lock_guard calibration(ImagingLock());
-        records.reset(makeRecords(p, m_calib, m_maxLength, page.get()));
+        // The sensor's width without its dummy pixels (1/1200 inch).
+        const long dummy = m_imaging->getDummyPixelCount(600, m_dummyValue);
+        const unsigned long usable = m_maxWidth > 2ul * static_cast<unsigned long>(std::max(dummy, 0L))
+                                         ? m_maxWidth - 2 * static_cast<unsigned long>(dummy)
+                                         : 0;
+        records.reset(makeRecords(p, m_calib, usable, page.get()));
+    } catch (const std::bad_alloc&) {
     }
     if (!records) result = kderr::kOutOfMemory;
     std::list<SImageStrip> strips[2];
@@ -575,17 +626,6 @@ KdError CTavrKd::ImageProcessing() {
     unsigned long done = 0;
     bool first = true, finished = g.rawLine == 0 || g.pageLines == 0;
     std::uint64_t seen = 0;
-    if (records) {
-        long dummy = 0;
-        {
-            std::lock_guard lock(ImagingLock());
-            dummy = m_imaging->getDummyPixelCount(600, m_dummyValue);
-        }
-        for (auto& side : records->side)
-            if (p.pageEdgeDetection)
-                side.corners.Size.cx = static_cast<std::int32_t>(
-                    std::max(0L, static_cast<long>(g.pixelsPerSide) - 2 * dummy));
-    }
     while (result == kderr::kSuccess && !finished) {
         if (m_shutdown) {
             result = kderr::kUserAbort;
@@ -625,6 +665,10 @@ KdError CTavrKd::ImageProcessing() {
         }
         last = last && lines == std::min(avail / g.rawLine, left);
         CImg band;
+        if (SeamFails(KdScanThread::Image, number)) {
+            result = kderr::kOutOfMemory;
+            break;
+        }
         if (!band.createImg(static_cast<std::int32_t>(g.pixelsPerSide * g.sides),
                             static_cast<std::int32_t>(lines),
                             static_cast<std::int32_t>(g.pixelsPerSide * g.sides), 8,
@@ -638,42 +682,54 @@ KdError CTavrKd::ImageProcessing() {
             result = kderr::kOutOfMemory;
             break;
         }
+        // The band's bytes are copied outside the chunk list's lock, so the
+        // reader appends meanwhile: it only ever appends, and the data
+        // counted above lies in nodes that stay where they are.
+        const unsigned long bytes = lines * g.rawLine;
+        std::list<SImageChunk>::iterator chunk;
         {
             std::lock_guard chunks(page->mutex);
-            unsigned long want = lines * g.rawLine, at = 0;
-            for (auto it = page->chunks.begin(); it != page->chunks.end() && want > 0;) {
-                if (it->kind != kChunkData) {
-                    ++it;
-                    continue;
-                }
-                const unsigned long take = std::min(want, it->size - it->consumed);
-                std::memcpy(band.info().lpImage + at, it->data.get() + it->consumed, take);
-                it->consumed += take;
-                at += take;
-                want -= take;
-                if (it->consumed == it->size) it = page->chunks.erase(it);
-                else ++it;
-            }
-            m_buffered -= lines * g.rawLine;
+            chunk = page->chunks.begin();
         }
+        for (unsigned long at = 0;;) {
+            const unsigned long take = std::min(bytes - at, chunk->size - chunk->consumed);
+            std::memcpy(band.info().lpImage + at, chunk->data.get() + chunk->consumed, take);
+            chunk->consumed += take;
+            at += take;
+            if (at == bytes) break;
+            ++chunk;   // a later node holds the rest: it was counted under the lock
+        }
+        // Used-up blocks are freed outside the lock too.
+        std::list<SImageChunk> used;
+        {
+            std::lock_guard chunks(page->mutex);
+            while (!page->chunks.empty() && page->chunks.front().kind == kChunkData &&
+                   page->chunks.front().consumed == page->chunks.front().size)
+                used.splice(used.end(), page->chunks, page->chunks.begin());
+        }
+        used.clear();
+        m_buffered -= bytes;
         Notify();
         const tagIMAGESTATE state = first ? (last ? IMAGE_WHOLE : IMAGE_FIRST)
                                           : (last ? IMAGE_LAST : IMAGE_MIDDLE);
         if (first) engine.lock();   // the engine is this page's until its last band
         tagIMAGEINFO in = band.info();
         in.lpImage = nullptr;
-        in.lHeight = static_cast<std::int32_t>(g.pageLines);
+        in.lHeight = static_cast<std::int32_t>(g.outputLines);
         PageGeometry og = g;
         tagIMAGEINFO out;
         describeOutput(p, og, out);
         if (reportedLength != 0) out.lHeight = static_cast<std::int32_t>(reportedLength);
-        // Output strips are made ahead so that a result needs no copy.
-        std::unique_ptr<CImg> outImg[2];
-        for (auto& o : outImg) o.reset(new (std::nothrow) CImg);
-        if (!outImg[0] || !outImg[1]) {
+        // The output strips and their list nodes are made ahead, so that a
+        // result needs neither a copy nor an allocation.
+        std::list<SImageStrip> outStrip[2];
+        try {
+            for (auto& o : outStrip) o.push_back(SImageStrip{std::make_unique<CImg>(), 0});
+        } catch (const std::bad_alloc&) {
             result = kderr::kOutOfMemory;
             break;
         }
+        CImg* outImg[2] = {outStrip[0].front().image.get(), outStrip[1].front().image.get()};
         tagRTN r;
         if (g.sides == 1) {
             tagFILTERSIMPLEXINFO info{};
@@ -704,7 +760,7 @@ KdError CTavrKd::ImageProcessing() {
             break;
         }
         for (int s = 0; s < 2; ++s)
-            if (!outImg[s]->isNull()) strips[s].push_back(SImageStrip{std::move(outImg[s]), 0});
+            if (!outImg[s]->isNull()) strips[s].splice(strips[s].end(), outStrip[s]);
         first = false;
         done += lines;
         finished = last;
@@ -747,31 +803,36 @@ KdError CTavrKd::ImageProcessing() {
     }
 
     if (result == kderr::kSuccess && finished) {
-        bool marked = false;
-        for (int s = 0; s < 2; ++s) {
-            // A side read only to find the page is not delivered.
-            if (strips[s].empty() || (s == 0 ? p.sides == 1 : p.sides == 0)) continue;
-            std::unique_ptr<SImageData> entry(new (std::nothrow) SImageData);
-            if (!entry) {
-                result = kderr::kOutOfMemory;
-                break;
+        // Both sides' entries are made before either is queued: a page goes
+        // out whole or not at all.
+        std::list<std::shared_ptr<SImageData>> entries;
+        try {
+            MayFail(KdScanThread::Image, number);
+            for (int s = 0; s < 2; ++s) {
+                // A side read only to find the page is not delivered.
+                if (strips[s].empty() || (s == 0 ? p.sides == 1 : p.sides == 0)) continue;
+                SImageData& entry = *entries.emplace_back(std::make_shared<SImageData>());
+                const tagIMAGEINFO& i = strips[s].front().image->info();
+                entry.bytesPerLine = static_cast<unsigned long>(TvkLineStep(i));
+                entry.width = static_cast<unsigned long>(i.lWidth);
+                for (const SImageStrip& st : strips[s])
+                    entry.height += static_cast<unsigned long>(std::max(st.image->info().lHeight, 0));
+                entry.pixelType = p.outputMode == 128 ? pixelTypeOf(i) : p.outputMode;
+                entry.resolution = p.autoResolution ? static_cast<std::uint32_t>(i.lXResolution) : 0;
+                entry.blank = records->side[s].blank.bBlankPage;
+                entry.back = s == 1;
+                entry.startTime = page->startTime;
+                entry.strips = std::move(strips[s]);
             }
-            const tagIMAGEINFO& i = strips[s].front().image->info();
-            entry->bytesPerLine = static_cast<unsigned long>(TvkLineStep(i));
-            entry->width = static_cast<unsigned long>(i.lWidth);
-            for (const SImageStrip& st : strips[s])
-                entry->height += static_cast<unsigned long>(std::max(st.image->info().lHeight, 0));
-            entry->pixelType = p.outputMode == 128 ? pixelTypeOf(i) : p.outputMode;
-            entry->resolution = p.autoResolution ? static_cast<std::uint32_t>(i.lXResolution) : 0;
-            entry->blank = records->side[s].blank.bBlankPage;
-            entry->back = s == 1;
-            entry->startTime = page->startTime;
+        } catch (const std::bad_alloc&) {
+            result = kderr::kOutOfMemory;
+        }
+        if (result == kderr::kSuccess && !entries.empty()) {
             // The mark goes with the page's first image, before anyone can take it.
-            if (doubleFeed && !marked) entry->error = kderr::kDoubleFeedDelivered, marked = true;
-            entry->strips = std::move(strips[s]);
+            if (doubleFeed) entries.front()->error = kderr::kDoubleFeedDelivered;
             {
                 std::lock_guard images(m_imageMutex);
-                m_images.push_back(std::move(entry));
+                m_images.splice(m_images.end(), entries);
             }
             Notify();
         }

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -144,6 +145,56 @@ protected:
     std::shared_ptr<kdvirtual::VirtualKd720> device;
     std::unique_ptr<CTavrKd> scanner;
     tagScanParam record{};
+};
+
+// The library with a look at every filter call: the page length of each
+// page's first band, and the corner records of both sides as the library
+// left them after each page's last band.
+class LibraryTap final : public IKdImaging {
+public:
+    using Corners = Tvk::Imvra::tagDETECT4POINTSINFO;
+    std::vector<std::int32_t> lengths;
+    std::vector<std::array<Corners, 2>> corners;
+
+    void setOffset(long o) override { lib.setOffset(o); }
+    long getOffset(long r) override { return lib.getOffset(r); }
+    long getDummyPixelCount(long r, int row) override { return lib.getDummyPixelCount(r, row); }
+    int setOcrPath(const char* f) override { return lib.setOcrPath(f); }
+    RTN filterSimplex(State s, CImg& out, CImg& in, Tvk::Imvra::tagFILTERSIMPLEXINFO* i) override {
+        note(s, i->imageIn.lHeight);
+        const RTN r = lib.filterSimplex(s, out, in, i);
+        keep(s, i->special.pDetect4PointsInfo, nullptr);
+        return r;
+    }
+    RTN filterDuplex(State s, CImg& f, CImg& b, CImg& in, Tvk::Imvra::tagFILTERDUPLEXINFO* i) override {
+        note(s, i->imageIn.lHeight);
+        const RTN r = lib.filterDuplex(s, f, b, in, i);
+        keep(s, i->specialFront.pDetect4PointsInfo, i->specialBack.pDetect4PointsInfo);
+        return r;
+    }
+    RTN normalFilterSimplex(CImg& out, CImg& in, Tvk::Imvra::tagFILTERSIMPLEXINFO* i, bool front) override {
+        return lib.normalFilterSimplex(out, in, i, front);
+    }
+    void adjustLightFirst(Tvk::Imvra::tagADJUSTINFO* i, long m) override { lib.adjustLightFirst(i, m); }
+    RTN adjustLightNext(CImg& raw, Tvk::Imvra::tagADJUSTINFO* i) override { return lib.adjustLightNext(raw, i); }
+    RTN adjustLightLast(CImg& f, CImg& b, CImg& raw, Tvk::Imvra::tagADJUSTINFO* i) override {
+        return lib.adjustLightLast(f, b, raw, i);
+    }
+    RTN adjustLightFix(CImg& w, CImg& b, Tvk::Imvra::tagADJUSTINFO* i, Tvk::Imvra::tagSIDE s,
+                       unsigned char* c, unsigned long n) override {
+        return lib.adjustLightFix(w, b, i, s, c, n);
+    }
+
+private:
+    static bool firstBand(State s) { return s == Tvk::Imvra::IMAGE_WHOLE || s == Tvk::Imvra::IMAGE_FIRST; }
+    static bool lastBand(State s) { return s == Tvk::Imvra::IMAGE_WHOLE || s == Tvk::Imvra::IMAGE_LAST; }
+    void note(State s, std::int32_t length) {
+        if (firstBand(s)) lengths.push_back(length);
+    }
+    void keep(State s, const Corners* front, const Corners* back) {
+        if (lastBand(s) && front != nullptr) corners.push_back({*front, back ? *back : Corners{}});
+    }
+    IKdImaging& lib = LibraryImaging();
 };
 
 // The mark of a page scanned without edge detection: the sheet lies centred

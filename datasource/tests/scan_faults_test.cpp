@@ -4,6 +4,8 @@
 #include "ScanFixture.h"
 
 #include <atomic>
+#include <memory>
+#include <optional>
 
 using namespace kdscan;
 
@@ -14,6 +16,10 @@ struct FaultRow {
     const char* fault;          // the settings item, "" for none
     bool continueOnDoubleFeed;
     std::vector<KdError> results;
+    // Instead of a device fault: a thread whose allocations for sheet 2
+    // fail from the given one on (1: the page's own records).
+    std::optional<KdScanThread> allocationFailure = std::nullopt;
+    int failingAllocation = 1;
 };
 
 void PrintTo(const FaultRow& row, std::ostream* os) { *os << row.name; }
@@ -26,6 +32,15 @@ TEST_P(ScanFaults, ResultsInOrder) {
     std::string settings = "paper=60x40mm;sheets=3";
     if (*row.fault) settings += std::string(";fault=") + row.fault;
     open(settings);
+    if (const std::optional<KdScanThread> thread = row.allocationFailure) {
+        SScanTuning tuning;
+        // Only that thread counts, so the count needs no lock.
+        auto calls = std::make_shared<int>(0);
+        tuning.allocationFails = [thread, calls, from = row.failingAllocation](KdScanThread t, unsigned page) {
+            return t == *thread && page >= 2 && ++*calls >= from;
+        };
+        scanner->SetScanTuning(tuning);
+    }
     tagScanParam p = scanRecord(150, 1, 0, 40);
     p.continuousFeeding = 1;
     p.continueOnDoubleFeed = row.continueOnDoubleFeed;
@@ -59,7 +74,15 @@ INSTANTIATE_TEST_SUITE_P(
         FaultRow{"BulkTimeout", "timeout@s2:0.5", false, {kOk, kderr::kTimeout}},
         FaultRow{"ShortReadMidPage", "shortread@s2:0.5", false, {kOk, kOk, kOk, kEnd}},
         FaultRow{"PipeStall", "stall@s2:0.5", false, {kOk, kderr::kSequenceError}},
-        FaultRow{"UnitAttention", "unitattention@s2:0.5", false, {kOk, kderr::kNotReady}}),
+        FaultRow{"UnitAttention", "unitattention@s2:0.5", false, {kOk, kderr::kNotReady}},
+        FaultRow{"AllocationFailureInTheReaderAtAPage", "", false, {kOk, kderr::kOutOfMemory},
+                 KdScanThread::Reader, 1},
+        FaultRow{"AllocationFailureInTheReaderAtABlock", "", false, {kOk, kderr::kOutOfMemory},
+                 KdScanThread::Reader, 2},
+        FaultRow{"AllocationFailureInTheImageThreadAtAPage", "", false, {kOk, kderr::kOutOfMemory},
+                 KdScanThread::Image, 1},
+        FaultRow{"AllocationFailureInTheImageThreadAtABand", "", false, {kOk, kderr::kOutOfMemory},
+                 KdScanThread::Image, 2}),
     [](const ::testing::TestParamInfo<FaultRow>& info) { return std::string(info.param.name); });
 
 class ScanStops : public VirtualScan {

@@ -103,6 +103,16 @@ TEST_F(ScannerObject, CalibrationConvergesAndIsCached) {
             EXPECT_LT(side->led[static_cast<std::size_t>(c)], 2000);
             EXPECT_GT(side->led[static_cast<std::size_t>(c)], 0);
         }
+    // A gray line sees all three LEDs at once: with the registers it was
+    // calibrated to, white reads near the gain target, not clipped at 4095.
+    constexpr int kSlots = 3 * 864;   // one side's raw samples at 300 dpi
+    for (int s = 0; s < 2; ++s) {
+        int white = 0;
+        for (int slot = 0; slot < kSlots; ++slot)
+            white = std::max<int>(white, device->model().sample12(s, 300, slot, -1, s ? regs.back : regs.front,
+                                                                  {1, 1, 1}));
+        EXPECT_NEAR(white, 3072, 300) << s;
+    }
     // Per side, per reference, three channel records; gray repeats one line.
     const auto records = device->shadingRecords();
     ASSERT_EQ(records.size(), 12u);

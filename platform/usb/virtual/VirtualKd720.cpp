@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <thread>
+#include <tuple>
 
 namespace kdvirtual {
 
@@ -90,6 +91,7 @@ struct VirtualKd720::Page {
     kdsensor::SideImage frontImage, backImage;
     std::unique_ptr<kdsensor::RawPageEncoder> encoder;
     std::vector<std::uint8_t> fixed;       // calibration lines
+    std::shared_ptr<const std::vector<std::uint8_t>> kept; // a kept raw page
     std::size_t lineBytes = 0;
     int lines = 0;
     std::uint64_t total = 0, pos = 0;
@@ -730,6 +732,19 @@ std::uint32_t VirtualKd720::makePage(const Sheet* sheet, const std::vector<int>&
         p->encoder = std::make_unique<kdsensor::RawPageEncoder>(o, f.front ? &p->frontImage : nullptr,
                                                                 f.back ? &p->backImage : nullptr);
         lines = p->encoder->lines();
+        if (m_keepRaw) {
+            RawKey key{sheet->number, ids, w, overScan(), m_registers, offsetUm};
+            auto it = std::find_if(m_kept.begin(), m_kept.end(), [&](const auto& k) { return k.first == key; });
+            if (it == m_kept.end()) {
+                const auto t0 = std::chrono::steady_clock::now();
+                auto raw = std::make_shared<const std::vector<std::uint8_t>>(p->encoder->lines(0, lines));
+                const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+                std::erase_if(m_kept, [&](const auto& k) { return k.first.sheet == sheet->number; });
+                m_kept.emplace_back(std::move(key), KeptPage{std::move(raw), seconds});
+                it = m_kept.end() - 1;
+            }
+            p->kept = it->second.raw;
+        }
         FaultSpec fault;
         if (takeFault(Where::Sheet, static_cast<std::uint64_t>(sheet->number), 0, fault)) {
             if (fault.kind == FaultKind::DoubleFeed && continueOnDoubleFeed()) {
@@ -806,8 +821,9 @@ std::size_t VirtualKd720::deliverImage(std::uint8_t* out, std::size_t want, bool
         const std::size_t off = static_cast<std::size_t>(at % p->lineBytes);
         const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(n - done, p->lineBytes - off));
         const std::uint8_t* src;
-        if (p->calibration) {
-            src = p->fixed.data() + static_cast<std::size_t>(li) * p->lineBytes;
+        if (p->calibration || p->kept) {
+            const std::uint8_t* lines = p->kept ? p->kept->data() : p->fixed.data();
+            src = lines + static_cast<std::size_t>(li) * p->lineBytes;
         } else {
             if (p->lineIndex != li) {
                 p->line.resize(p->lineBytes);
@@ -915,6 +931,28 @@ const std::vector<std::uint8_t>& VirtualKd720::curveBlock() const {
 }
 
 // ---- the control handle ----
+
+bool VirtualKd720::RawKey::operator==(const RawKey& o) const {
+    const auto fields = [](const RawKey& k) {
+        const WindowRecord& w = k.window;
+        return std::tie(k.sheet, k.ids, w.xres, w.yres, w.left, w.top, w.width, w.length, w.composition,
+                        w.bitsPerPixel, k.overScan, k.registers, k.offsetUm);
+    };
+    return fields(*this) == fields(o);
+}
+
+void VirtualKd720::keepRawPages(bool on) {
+    std::lock_guard lock(m_mutex);
+    m_keepRaw = on;
+    if (!on) m_kept.clear();
+}
+
+VirtualKd720::KeptPage VirtualKd720::keptRawPage(int sheet) const {
+    std::lock_guard lock(m_mutex);
+    for (const auto& [key, page] : m_kept)
+        if (key.sheet == sheet) return page;
+    return {};
+}
 
 void VirtualKd720::addSheet(Sheet sheet) {
     std::lock_guard lock(m_mutex);

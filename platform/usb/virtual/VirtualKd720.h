@@ -115,6 +115,19 @@ public:
     void reconnect();
     bool coverOpen() const;
     bool jammed() const;
+    // Raw pages kept: with this on, a fed sheet's page is drawn and encoded
+    // whole at once and kept, by sheet number, with the set-up it was made
+    // for (windows, scan modes, registers, offset); the same sheet fed again
+    // with the same set-up sends the kept lines. Benchmarks use it to keep
+    // drawing out of a timed scan. Off (the default): pages are drawn a strip
+    // at a time as they are read.
+    void keepRawPages(bool on);
+    struct KeptPage {
+        std::shared_ptr<const std::vector<std::uint8_t>> raw;
+        double seconds = 0;   // what drawing and encoding it took
+    };
+    // The kept page of a sheet; none: raw is null.
+    KeptPage keptRawPage(int sheet) const;
 
     // What the device received and holds.
     std::vector<CommandRecord> commandLog() const;
@@ -200,6 +213,19 @@ private:
     std::vector<ShadingRecord> m_shading;
     std::array<std::uint8_t, 128> m_service{}, m_settings{};
     mutable std::vector<std::uint8_t> m_curve;
+
+    // Kept raw pages.
+    struct RawKey {
+        int sheet = 0;
+        std::vector<int> ids;
+        WindowRecord window;
+        bool overScan = false;
+        kdsensor::Registers registers;
+        std::int32_t offsetUm = 0;
+        bool operator==(const RawKey& o) const;
+    };
+    bool m_keepRaw = false;
+    std::vector<std::pair<RawKey, KeptPage>> m_kept;
 
     // Scanning.
     bool m_batch = false, m_stopBatch = false, m_singleDone = false;

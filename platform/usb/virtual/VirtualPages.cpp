@@ -336,14 +336,45 @@ std::string readMark(const std::uint8_t* px, int width, int height, int channels
     return text;
 }
 
+namespace {
+
+// How a side lies on the sensor: its turn and its shift across. The back is
+// seen from the other side: left and right and the turn swap.
+struct SidePose {
+    double cs, sn, shift;
+    SidePose(const Sheet& sheet, int s) {
+        const double mirror = s == 0 ? 1.0 : -1.0;
+        const double th = mirror * sheet.skewDeg * kPi / 180;
+        cs = std::cos(th);
+        sn = std::sin(th);
+        shift = mirror * sheet.shiftMm;
+    }
+};
+
+} // namespace
+
+std::array<SidePoint, 4> sideCorners(const Sheet& sheet, int s, int width, int xdpi, int ydpi,
+                                     double topMm) {
+    const SidePose pose(sheet, s);
+    const double w = sheet.widthMm, h = sheet.heightMm;
+    std::array<SidePoint, 4> out{};
+    const double corner[4][2] = {{0, 0}, {w, 0}, {0, h}, {w, h}};
+    for (int i = 0; i < 4; ++i) {
+        // renderSide's mapping from the sensor to the sheet, undone.
+        const double a = corner[i][0] - w / 2, b = corner[i][1] - h / 2;
+        const double u = pose.cs * a - pose.sn * b, v = pose.sn * a + pose.cs * b;
+        out[static_cast<std::size_t>(i)] = {(u + pose.shift) * xdpi / 25.4 + width / 2.0,
+                                            (v + h / 2 - topMm) * ydpi / 25.4};
+    }
+    return out;
+}
+
 std::vector<std::uint8_t> renderSide(const Sheet& sheet, int s, int width, int lines, int xdpi, int ydpi,
                                      double topMm, int channels, std::uint8_t backing, int firstRow) {
     std::vector<std::uint8_t> out(static_cast<std::size_t>(width) * lines * channels);
     const SideContent& sc = sheet.side[s];
-    // The back is seen from the other side: left and right and the turn swap.
-    const double mirror = s == 0 ? 1.0 : -1.0;
-    const double th = mirror * sheet.skewDeg * kPi / 180, cs = std::cos(th), sn = std::sin(th);
-    const double shift = mirror * sheet.shiftMm, w = sheet.widthMm, h = sheet.heightMm;
+    const SidePose pose(sheet, s);
+    const double cs = pose.cs, sn = pose.sn, shift = pose.shift, w = sheet.widthMm, h = sheet.heightMm;
     const double shadowMm = 0.5;
     std::shared_ptr<const PageImage> img;
     if (sc.image && !sc.blank) {
@@ -377,7 +408,8 @@ std::vector<std::uint8_t> renderSide(const Sheet& sheet, int s, int width, int l
                 } else {
                     c = generated(sc, sheet.number, s, mark, su, sv, w, h);
                 }
-            } else if (su >= 0 && su < w && sv < 0 && sv >= -shadowMm) {
+            } else if (su >= 0 && su < w &&
+                       (s == 0 ? sv < 0 && sv >= -shadowMm : sv >= h && sv < h + shadowMm)) {
                 c = Rgb{kShadowLevel, kShadowLevel, kShadowLevel};
             }
             if (channels == 3) {

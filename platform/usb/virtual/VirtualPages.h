@@ -6,6 +6,7 @@
 
 #include "VirtualConfig.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -73,9 +74,21 @@ std::string readMark(const std::uint8_t* pixels, int width, int height, int chan
 // Side `s` (0 front, 1 back) as the sensor sees it: `lines` rows of `width`
 // pixels at xdpi x ydpi, the first row `topMm` after the leading edge (negative:
 // before it), the sheet centred across the sensor (plus its shift), backing
-// and a short shadow before the leading edge around it. Rows are as the side is
-// seen (the back mirrored against the front). channels 1 or 3. firstRow
+// and a short shadow where the side's lamp meets a paper edge: before the
+// leading edge on the front, after the trailing edge on the back (the page
+// detector finds the sheet by these two). Rows are as the side is seen (the
+// back mirrored against the front). channels 1 or 3. firstRow
 // renders rows [firstRow, firstRow + lines) of that same page (a strip).
+// Where the corners of side `s` lie in the scan renderSide draws (same width,
+// resolutions and topMm): left-top, right-top, left-bottom, right-bottom of
+// the side as it is seen, in pixels from the scan's top-left corner (pixel x
+// covers [x, x + 1)).
+struct SidePoint {
+    double x = 0, y = 0;
+};
+std::array<SidePoint, 4> sideCorners(const Sheet& sheet, int s, int width, int xdpi, int ydpi,
+                                     double topMm);
+
 std::vector<std::uint8_t> renderSide(const Sheet& sheet, int s, int width, int lines, int xdpi,
                                      int ydpi, double topMm, int channels, std::uint8_t backing,
                                      int firstRow = 0);

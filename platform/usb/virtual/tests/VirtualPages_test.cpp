@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 
@@ -151,4 +152,35 @@ TEST(Sheets, BackingShadowAndSkew) {
     };
     const int dx = static_cast<int>(35 / 25.4 * 300);
     EXPECT_GT(std::abs(edgeRow(centre - dx) - edgeRow(centre + dx)), 20);
+}
+
+// Each side's lamp shades the backing at one paper edge: the front's just
+// before the leading edge, the back's just after the trailing edge. The
+// corners sideCorners gives are where the render puts them.
+TEST(Sheets, EdgeShadowsAndCornersOfBothSides) {
+    VirtualConfig c;
+    std::string e;
+    ASSERT_TRUE(parseSettings("sheets=1;paper=card;skew=3;shift=10", c, e)) << e;
+    const Sheet s = generatedSheets(c)[0];
+    const int w = 2552, lines = static_cast<int>((54 + 12) / 25.4 * 300);
+    for (int side = 0; side < 2; ++side) {
+        SCOPED_TRACE(side);
+        const auto px = renderSide(s, side, w, lines, 300, 300, -6.0, 1, 245);
+        const auto at = [&](double x, double y) {
+            return px[static_cast<std::size_t>(static_cast<int>(y)) * w + static_cast<std::size_t>(x)];
+        };
+        const auto corners = sideCorners(s, side, w, 300, 300, -6.0);
+        const double cx = (corners[0].x + corners[3].x) / 2, cy = (corners[0].y + corners[3].y) / 2;
+        for (const SidePoint& p : corners) {
+            // 3 pixels towards the sheet's centre is paper, 3 away is not.
+            const double d = std::hypot(cx - p.x, cy - p.y);
+            EXPECT_EQ(at(p.x + 3 * (cx - p.x) / d, p.y + 3 * (cy - p.y) / d), kPaperLevel);
+            EXPECT_NE(at(p.x - 3 * (cx - p.x) / d, p.y - 3 * (cy - p.y) / d), kPaperLevel);
+        }
+        // The middle of the top and bottom edges, 3 lines outside the sheet.
+        const double topY = (corners[0].y + corners[1].y) / 2, bottomY = (corners[2].y + corners[3].y) / 2;
+        const double topX = (corners[0].x + corners[1].x) / 2, bottomX = (corners[2].x + corners[3].x) / 2;
+        EXPECT_EQ(at(topX, topY - 3), side == 0 ? kShadowLevel : 245);
+        EXPECT_EQ(at(bottomX, bottomY + 3), side == 0 ? 245 : kShadowLevel);
+    }
 }
