@@ -77,10 +77,59 @@ inline __m128i FourResponse8(__m128i c16, __m128i l16, __m128i r16, __m128i u16,
     return Neg ? _mm_sub_epi16(around, centre) : _mm_sub_epi16(centre, around);
 }
 
+// The pieces of a level shape in vector registers.
+struct ShapeLanes128 {
+    int pieces;
+    __m128i above[EdgeLevelShape::kMaxPieces];
+    __m128i mul[EdgeLevelShape::kMaxPieces];
+    __m128i add[EdgeLevelShape::kMaxPieces];
+    __m128i shift[EdgeLevelShape::kMaxPieces];
+};
+struct ShapeLanes256 {
+    int pieces;
+    __m256i above[EdgeLevelShape::kMaxPieces];
+    __m256i mul[EdgeLevelShape::kMaxPieces];
+    __m256i add[EdgeLevelShape::kMaxPieces];
+    __m128i shift[EdgeLevelShape::kMaxPieces];
+};
+
+inline ShapeLanes128 ShapeLanesSSE2(const EdgeLevelShape& shape) {
+    ShapeLanes128 s{};
+    s.pieces = shape.pieces;
+    for (int k = 0; k < shape.pieces; ++k) {
+        s.above[k] = _mm_set1_epi16(shape.above[k]);
+        s.mul[k] = _mm_set1_epi16(static_cast<int16_t>(shape.mul[k]));
+        s.add[k] = _mm_set1_epi16(shape.add[k]);
+        s.shift[k] = _mm_cvtsi32_si128(shape.shift[k]);
+    }
+    return s;
+}
+
+// Corrected samples of 8 pixels: c16 plus the shape's correction of each
+// response, as 16-bit lanes (the caller's pack clips them to 0..255).
+inline __m128i ShapeCorrected8(__m128i c16, __m128i resp, const ShapeLanes128& s) {
+    const __m128i neg = _mm_srai_epi16(resp, 15);
+    const __m128i a = _mm_sub_epi16(_mm_xor_si128(resp, neg), neg);
+    const __m128i a6 = _mm_slli_epi16(a, 6);
+    const auto piece = [&](int k) {
+        return _mm_add_epi16(_mm_srl_epi16(_mm_mulhi_epu16(a6, s.mul[k]), s.shift[k]), s.add[k]);
+    };
+    __m128i v = piece(0);
+    for (int k = 1; k < s.pieces; ++k) {
+        const __m128i in = _mm_cmpgt_epi16(a, s.above[k]);
+        v = _mm_or_si128(_mm_and_si128(in, piece(k)), _mm_andnot_si128(in, v));
+    }
+    // min(v, 255) with unsigned lanes, then the response's sign.
+    v = _mm_sub_epi16(v, _mm_subs_epu16(v, _mm_set1_epi16(255)));
+    return _mm_add_epi16(c16, _mm_sub_epi16(_mm_xor_si128(v, neg), neg));
+}
+
 template <int S, bool Neg>
 int32_t FourBlocksSSE2(uint8_t* __restrict out, const uint8_t* __restrict c,
                        const uint8_t* __restrict v1, const uint8_t* __restrict v2, int32_t x,
-                       int32_t end, const int32_t* __restrict level, int32_t zero) {
+                       int32_t end, const int32_t* __restrict level, int32_t zero,
+                       const EdgeLevelShape& shape) {
+    const ShapeLanes128 lanes = ShapeLanesSSE2(shape);
     const uint8_t* clip = to0_255();
     const __m128i z = _mm_setzero_si128();
     const __m128i limit = _mm_set1_epi16(static_cast<int16_t>(zero));
@@ -115,6 +164,12 @@ int32_t FourBlocksSSE2(uint8_t* __restrict out, const uint8_t* __restrict c,
             _mm_or_si128(_mm_cmpgt_epi16(absLo, limit), _mm_cmpgt_epi16(absHi, limit));
         if (_mm_movemask_epi8(over) == 0) {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), cc);
+            continue;
+        }
+        if (lanes.pieces > 0) {
+            const __m128i cLo = ShapeCorrected8(_mm_unpacklo_epi8(cc, z), lo, lanes);
+            const __m128i cHi = ShapeCorrected8(_mm_unpackhi_epi8(cc, z), hi, lanes);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(cLo, cHi));
             continue;
         }
         alignas(16) int16_t resp[16];
@@ -154,11 +209,40 @@ KD_AVX2 inline __m256i Corrected8(const uint8_t* c, int32_t x, __m128i resp8,
     return _mm256_add_epi32(centre, entry);
 }
 
+KD_AVX2 inline ShapeLanes256 ShapeLanesAVX2(const EdgeLevelShape& shape) {
+    ShapeLanes256 s{};
+    s.pieces = shape.pieces;
+    for (int k = 0; k < shape.pieces; ++k) {
+        s.above[k] = _mm256_set1_epi16(shape.above[k]);
+        s.mul[k] = _mm256_set1_epi16(static_cast<int16_t>(shape.mul[k]));
+        s.add[k] = _mm256_set1_epi16(shape.add[k]);
+        s.shift[k] = _mm_cvtsi32_si128(shape.shift[k]);
+    }
+    return s;
+}
+
+// The twin of ShapeCorrected8 for 16 pixels.
+KD_AVX2 inline __m256i ShapeCorrected16(__m256i c16, __m256i resp,
+                                        const ShapeLanes256& s) {
+    const __m256i a = _mm256_abs_epi16(resp);
+    const __m256i a6 = _mm256_slli_epi16(a, 6);
+    const auto piece = [&](int k) KD_AVX2 {
+        return _mm256_add_epi16(_mm256_srl_epi16(_mm256_mulhi_epu16(a6, s.mul[k]), s.shift[k]),
+                                s.add[k]);
+    };
+    __m256i v = piece(0);
+    for (int k = 1; k < s.pieces; ++k)
+        v = _mm256_blendv_epi8(v, piece(k), _mm256_cmpgt_epi16(a, s.above[k]));
+    v = _mm256_min_epu16(v, _mm256_set1_epi16(255));
+    return _mm256_add_epi16(c16, _mm256_sign_epi16(v, resp));
+}
+
 template <int S, bool Neg>
 KD_AVX2 int32_t FourBlocksAVX2(uint8_t* __restrict out, const uint8_t* __restrict c,
                                const uint8_t* __restrict v1, const uint8_t* __restrict v2,
                                int32_t x, int32_t end, const int32_t* __restrict level,
-                               int32_t zero) {
+                               int32_t zero, const EdgeLevelShape& shape) {
+    const ShapeLanes256 lanes = ShapeLanesAVX2(shape);
     const __m256i limit = _mm256_set1_epi16(static_cast<int16_t>(zero));
     const int32_t spread = SpreadLimit(zero);
     const __m256i spreadLimit = _mm256_set1_epi8(static_cast<char>(spread < 0 ? 0 : spread));
@@ -186,6 +270,14 @@ KD_AVX2 int32_t FourBlocksAVX2(uint8_t* __restrict out, const uint8_t* __restric
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), Load32(c + x));
             continue;
         }
+        if (lanes.pieces > 0) {
+            const __m256i cLo = ShapeCorrected16(Widen16(c + x), lo, lanes);
+            const __m256i cHi = ShapeCorrected16(Widen16(c + x + 16), hi, lanes);
+            // The in-lane pack leaves 8-pixel groups in the order 0 2 1 3.
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
+                                _mm256_permute4x64_epi64(_mm256_packus_epi16(cLo, cHi), 0xD8));
+            continue;
+        }
         // c + entry lies within -255 .. 510: the saturating packs clip it
         // to 0 .. 255 as the clip table does.
         const __m256i p0 =
@@ -206,12 +298,13 @@ KD_AVX2 int32_t FourBlocksAVX2(uint8_t* __restrict out, const uint8_t* __restric
 // the portable override allow; returns where it stopped (x when none runs).
 template <int S, bool Neg>
 int32_t FourBlocksVector(uint8_t* out, const uint8_t* c, const uint8_t* v1, const uint8_t* v2,
-                         int32_t x, int32_t end, const int32_t* level, int32_t zero) {
+                         int32_t x, int32_t end, const int32_t* level, int32_t zero,
+                         const EdgeLevelShape& shape) {
 #if defined(__SSE2__)
     if (IsAVX2FeatureAvailable())
-        return FourBlocksAVX2<S, Neg>(out, c, v1, v2, x, end, level, zero);
+        return FourBlocksAVX2<S, Neg>(out, c, v1, v2, x, end, level, zero, shape);
     if (IsSSE2FeatureAvailable())
-        return FourBlocksSSE2<S, Neg>(out, c, v1, v2, x, end, level, zero);
+        return FourBlocksSSE2<S, Neg>(out, c, v1, v2, x, end, level, zero, shape);
 #endif
     return x;
 }
@@ -223,7 +316,7 @@ int32_t FourBlocksVector(uint8_t* out, const uint8_t* c, const uint8_t* v1, cons
 template <int S, bool Neg>
 void FourRow(uint8_t* __restrict out, const uint8_t* __restrict c, const uint8_t* __restrict v1,
              const uint8_t* __restrict v2, int32_t n, const int32_t* __restrict level,
-             int32_t zero) {
+             int32_t zero, const EdgeLevelShape& shape) {
     const uint8_t* clip = to0_255();
     auto put = [&](int32_t i, int32_t l) {
         if constexpr (Neg) l = -l;
@@ -234,7 +327,7 @@ void FourRow(uint8_t* __restrict out, const uint8_t* __restrict c, const uint8_t
         const auto inner = [&](int32_t x) {
             return 4 * c[x] - c[x - S] - c[x + S] - v1[x] - v2[x];
         };
-        int32_t i = FourBlocksVector<S, Neg>(out, c, v1, v2, S, n - S, level, zero);
+        int32_t i = FourBlocksVector<S, Neg>(out, c, v1, v2, S, n - S, level, zero, shape);
         i = FlatBlocks(out, c, i, n - S, zero, inner, put);
         for (; i < n - S; ++i) put(i, inner(i));
         for (int32_t i2 = n - S; i2 < n; ++i2) put(i2, 3 * c[i2] - c[i2 - S] - v1[i2] - v2[i2]);
@@ -292,6 +385,100 @@ void WideRow(uint8_t* __restrict out, const uint8_t* __restrict c, const uint8_t
 }
 
 } // namespace
+
+// ---------------------------------------------------------------------------
+// Level tables in pieces
+
+namespace {
+
+// A non-negative fraction; den 0 stands for infinity.
+struct Ratio {
+    int64_t num;
+    int64_t den;
+};
+bool Below(const Ratio& a, const Ratio& b) {
+    if (b.den == 0) return a.den != 0;
+    if (a.den == 0) return false;
+    return a.num * b.den < b.num * a.den;
+}
+
+// Corrections of at least this much clip every sample alike.
+constexpr int32_t kFullLevel = 255;
+
+// The longest run from a = start on which floor(a * q) gives g(a) for one
+// slope q (g(a) = 255 needs only floor(a * q) >= 255: the clamp makes it
+// 255), as mul and shift of a piece. Returns the end of the run (start when
+// no piece fits).
+template <typename G>
+int32_t LinearRun(G g, int32_t start, uint16_t& mul, uint8_t& shift) {
+    Ratio lo{0, 1}, hi{1, 0};
+    int32_t end = start;
+    for (int32_t a = start; a <= EdgeLevelShape::kMaxResponse; ++a) {
+        const int32_t v = g(a);
+        if (a == 0) {
+            if (v != 0) break;
+            end = a + 1;
+            continue;
+        }
+        Ratio nlo = lo, nhi = hi;
+        if (Below(nlo, Ratio{v, a})) nlo = Ratio{v, a};
+        if (v < kFullLevel && Below(Ratio{v + 1, a}, nhi)) nhi = Ratio{v + 1, a};
+        if (!Below(nlo, nhi)) break;
+        lo = nlo;
+        hi = nhi;
+        end = a + 1;
+    }
+    // q = m / 2^(10 + shift): the high half of (a << 6) * m, shifted.
+    for (int sh = 0; sh < 16 && end > start; ++sh) {
+        const int64_t scale = int64_t{1} << (10 + sh);
+        const int64_t m = (lo.num * scale + lo.den - 1) / lo.den;
+        if (m > 0xFFFF) break;
+        if (hi.den == 0 || m * hi.den < hi.num * scale) {
+            mul = static_cast<uint16_t>(m);
+            shift = static_cast<uint8_t>(sh);
+            return end;
+        }
+    }
+    return start;
+}
+
+} // namespace
+
+int32_t EdgeLevelShape::Level(int32_t response) const {
+    const int32_t a = response < 0 ? -response : response;
+    int k = 0;
+    while (k + 1 < pieces && a > above[k + 1]) ++k;
+    const int64_t high = (int64_t{a} << 6) * mul[k] >> 16;
+    const int32_t v = std::min<int32_t>(kFullLevel, static_cast<int32_t>(high >> shift[k]) + add[k]);
+    return response < 0 ? -v : v;
+}
+
+EdgeLevelShape EdgeLevelShapeOf(const int32_t* level) {
+    constexpr int32_t kMax = EdgeLevelShape::kMaxResponse;
+    EdgeLevelShape shape;
+    for (int32_t a = 0; a <= kMax; ++a)
+        if (level[a] < 0 || level[a] > kFullLevel || level[-a] != -level[a]) return shape;
+    const auto g = [level](int32_t a) { return level[a]; };
+    int32_t start = 0;
+    while (start <= kMax) {
+        if (shape.pieces == EdgeLevelShape::kMaxPieces) return EdgeLevelShape{};
+        const int k = shape.pieces++;
+        shape.above[k] = static_cast<int16_t>(start - 1);
+        int32_t end = LinearRun(g, start, shape.mul[k], shape.shift[k]);
+        int32_t flat = start;
+        while (flat <= kMax && g(flat) == g(start)) ++flat;
+        if (flat > end) { // a constant piece reaches further
+            shape.mul[k] = 0;
+            shape.shift[k] = 0;
+            shape.add[k] = static_cast<int16_t>(g(start));
+            end = flat;
+        }
+        start = end;
+    }
+    for (int32_t l = -kMax; l <= kMax; ++l)
+        if (shape.Level(l) != level[l]) return EdgeLevelShape{};
+    return shape;
+}
 
 tagTVKIMAGEINFO EdgeBand(const tagTVKIMAGEINFO& img, int32_t start, int32_t count) {
     tagTVKIMAGEINFO band = img;
@@ -506,6 +693,7 @@ int CEdgeFuncOn::MakeLevelTable() {
     while (m_lZeroBand + 1 < range && m_pLevel[m_lZeroBand + 1] == 0 &&
            m_pLevel[-(m_lZeroBand + 1)] == 0)
         ++m_lZeroBand;
+    m_Shape = EdgeLevelShapeOf(m_pLevel);
     return 1;
 }
 
@@ -518,7 +706,7 @@ void CEdgeFuncOn::Rotate() {
 
 void CEdgeFuncOn::Row(uint8_t* out, const uint8_t* c, const uint8_t* v1, const uint8_t* v2,
                       int32_t n) const {
-    FourRow<1, false>(out, c, v1, v2, n, m_pLevel, m_lZeroBand);
+    FourRow<1, false>(out, c, v1, v2, n, m_pLevel, m_lZeroBand, m_Shape);
 }
 
 int CEdgeFuncOn::LineStart1(uint8_t* out, const uint8_t* in, int32_t width) {
@@ -570,12 +758,12 @@ bool CEdgeFuncColorRGB::AcceptsImage(const tagTVKIMAGEINFO* img) const {
 
 void CEdgeFuncColorRGB::Row(uint8_t* out, const uint8_t* c, const uint8_t* v1, const uint8_t* v2,
                             int32_t n) const {
-    FourRow<3, false>(out, c, v1, v2, n, m_pLevel, m_lZeroBand);
+    FourRow<3, false>(out, c, v1, v2, n, m_pLevel, m_lZeroBand, m_Shape);
 }
 
 void CEdgeFuncColorRGBAve::Row(uint8_t* out, const uint8_t* c, const uint8_t* v1, const uint8_t* v2,
                                int32_t n) const {
-    FourRow<3, true>(out, c, v1, v2, n, m_pLevel, m_lZeroBand);
+    FourRow<3, true>(out, c, v1, v2, n, m_pLevel, m_lZeroBand, m_Shape);
 }
 
 // ---------------------------------------------------------------------------
