@@ -94,6 +94,9 @@ public:
     virtual int LineStart2(uint8_t* out, const uint8_t* in, int32_t width);
     virtual int LineCont(uint8_t* out, const uint8_t* in, int32_t width);
     virtual int LineFinish(uint8_t* out, const uint8_t* in, int32_t width);
+    // LineCont for h lines of a band, out + i * outStep from in + i * inStep.
+    virtual void LinesCont(uint8_t* out, int64_t outStep, const uint8_t* in, int64_t inStep,
+                           int32_t h);
 
     bool IsUseLineBuffer() { return UseLineBuffer() != 0; }
     bool GetBuffer(size_t size);
@@ -149,6 +152,8 @@ public:
     int LineStart1(uint8_t* out, const uint8_t* in, int32_t width) override;
     int LineStart2(uint8_t* out, const uint8_t* in, int32_t width) override;
     int LineCont(uint8_t* out, const uint8_t* in, int32_t width) override;
+    void LinesCont(uint8_t* out, int64_t outStep, const uint8_t* in, int64_t inStep,
+                   int32_t h) override;
     int LineFinish(uint8_t* out, const uint8_t* in, int32_t width) override;
 
     // Correction before clamping for a response.

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <functional>
+#include <utility>
 #include <new>
 
 namespace {
@@ -94,7 +96,7 @@ struct ShapeLanes256 {
 };
 
 inline ShapeLanes128 ShapeLanesSSE2(const EdgeLevelShape& shape) {
-    ShapeLanes128 s{};
+    ShapeLanes128 s;
     s.pieces = shape.pieces;
     for (int k = 0; k < shape.pieces; ++k) {
         s.above[k] = _mm_set1_epi16(shape.above[k]);
@@ -210,7 +212,7 @@ KD_AVX2 inline __m256i Corrected8(const uint8_t* c, int32_t x, __m128i resp8,
 }
 
 KD_AVX2 inline ShapeLanes256 ShapeLanesAVX2(const EdgeLevelShape& shape) {
-    ShapeLanes256 s{};
+    ShapeLanes256 s;
     s.pieces = shape.pieces;
     for (int k = 0; k < shape.pieces; ++k) {
         s.above[k] = _mm256_set1_epi16(shape.above[k]);
@@ -576,6 +578,10 @@ int CEdgeFuncGray::LineCont(uint8_t* out, const uint8_t* in, int32_t width) {
 int CEdgeFuncGray::LineFinish(uint8_t* out, const uint8_t* in, int32_t width) {
     return 0;
 }
+void CEdgeFuncGray::LinesCont(uint8_t* out, int64_t outStep, const uint8_t* in, int64_t inStep,
+                              int32_t h) {
+    for (int32_t i = 0; i < h; ++i) LineCont(out + i * outStep, in + i * inStep, m_lWidth);
+}
 
 int CEdgeFuncGray::Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagEDGEINFO* info) {
     if (dst == nullptr || src == nullptr || info == nullptr || src->lHeight < 0) return 0;
@@ -652,7 +658,7 @@ int CEdgeFuncGray::Cont(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagEDGEINFO*
     const int64_t ss = EdgeLineStep(*src);
     uint8_t* d = EdgeLinePtr(*dst, 0);
     const uint8_t* s = EdgeLinePtr(*src, 0);
-    for (int32_t i = 0; i < h; ++i) LineCont(d + i * ds, s + i * ss, m_lWidth);
+    if (h > 0) LinesCont(d, ds, s, ss, h);
     dst->lHeight = h;
     info->lLineCount += h;
     return 1;
@@ -726,6 +732,34 @@ int CEdgeFuncOn::LineCont(uint8_t* out, const uint8_t* in, int32_t width) {
     Rotate();
     Row(out, m_pCentre, m_pOldest, m_pNewest, m_lLineBytes);
     return 1;
+}
+
+void CEdgeFuncOn::LinesCont(uint8_t* out, int64_t outStep, const uint8_t* in, int64_t inStep,
+                            int32_t h) {
+    // Bytes the band's lines span, first to last.
+    const auto span = [this, h](const uint8_t* p, int64_t step) {
+        const uint8_t* last = p + (h - 1) * step;
+        return std::pair{std::min(p, last), std::max(p, last) + m_lLineBytes};
+    };
+    const auto [outLo, outHi] = span(out, outStep);
+    const auto [inLo, inHi] = span(in, inStep);
+    const bool apart = std::less<>()(outHi, inLo + 1) || std::less<>()(inHi, outLo + 1);
+    if (h < 2 || !apart) return CEdgeFuncGray::LinesCont(out, outStep, in, inStep, h);
+    // Destination and source lie apart: the window's lines are read where
+    // they stand, and only the last two lines of the band are kept for the
+    // next one.
+    Row(out, m_pNewest, m_pCentre, in, m_lLineBytes);
+    Row(out + outStep, in, m_pNewest, in + inStep, m_lLineBytes);
+    for (int32_t i = 2; i < h; ++i)
+        Row(out + i * outStep, in + (i - 1) * inStep, in + (i - 2) * inStep, in + i * inStep,
+            m_lLineBytes);
+    uint8_t* const free1 = m_pOldest;
+    uint8_t* const free2 = m_pCentre;
+    WindowCopy(free1, in + (h - 2) * inStep, m_lLineBytes);
+    WindowCopy(free2, in + (h - 1) * inStep, m_lLineBytes);
+    m_pOldest = m_pNewest;
+    m_pCentre = free1;
+    m_pNewest = free2;
 }
 
 int CEdgeFuncOn::LineFinish(uint8_t* out, const uint8_t* in, int32_t width) {
