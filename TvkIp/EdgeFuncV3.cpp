@@ -140,9 +140,9 @@ int32_t FourBlocksSSE2(uint8_t* __restrict out, const uint8_t* __restrict c,
     const auto load = [](const uint8_t* p) {
         return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     };
-    for (; x + 16 <= end; x += 16) {
-        const __m128i cc = load(c + x), l = load(c + x - S), r = load(c + x + S);
-        const __m128i u = load(v1 + x), d = load(v2 + x);
+    const auto block = [&](int32_t at) {
+        const __m128i cc = load(c + at), l = load(c + at - S), r = load(c + at + S);
+        const __m128i u = load(v1 + at), d = load(v2 + at);
         if (spread >= 0) {
             const __m128i hiV =
                 _mm_max_epu8(_mm_max_epu8(_mm_max_epu8(cc, l), _mm_max_epu8(r, u)), d);
@@ -150,8 +150,8 @@ int32_t FourBlocksSSE2(uint8_t* __restrict out, const uint8_t* __restrict c,
                 _mm_min_epu8(_mm_min_epu8(_mm_min_epu8(cc, l), _mm_min_epu8(r, u)), d);
             const __m128i over = _mm_subs_epu8(_mm_subs_epu8(hiV, loV), spreadLimit);
             if (_mm_movemask_epi8(_mm_cmpeq_epi8(over, z)) == 0xFFFF) {
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), cc);
-                continue;
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), cc);
+                return;
             }
         }
         const __m128i lo = FourResponse8<Neg>(_mm_unpacklo_epi8(cc, z), _mm_unpacklo_epi8(l, z),
@@ -165,19 +165,27 @@ int32_t FourBlocksSSE2(uint8_t* __restrict out, const uint8_t* __restrict c,
         const __m128i over =
             _mm_or_si128(_mm_cmpgt_epi16(absLo, limit), _mm_cmpgt_epi16(absHi, limit));
         if (_mm_movemask_epi8(over) == 0) {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), cc);
-            continue;
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), cc);
+            return;
         }
         if (lanes.pieces > 0) {
             const __m128i cLo = ShapeCorrected8(_mm_unpacklo_epi8(cc, z), lo, lanes);
             const __m128i cHi = ShapeCorrected8(_mm_unpackhi_epi8(cc, z), hi, lanes);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(cLo, cHi));
-            continue;
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), _mm_packus_epi16(cLo, cHi));
+            return;
         }
         alignas(16) int16_t resp[16];
         _mm_store_si128(reinterpret_cast<__m128i*>(resp), lo);
         _mm_store_si128(reinterpret_cast<__m128i*>(resp + 8), hi);
-        for (int32_t j = 0; j < 16; ++j) out[x + j] = clip[c[x + j] + level[resp[j]]];
+        for (int32_t j = 0; j < 16; ++j) out[at + j] = clip[c[at + j] + level[resp[j]]];
+    };
+    const int32_t first = x;
+    for (; x + 16 <= end; x += 16) block(x);
+    // The last samples as one more block that overlaps the one before:
+    // the same bytes again where they overlap.
+    if (x < end && end - 16 >= first) {
+        block(end - 16);
+        x = end;
     }
     return x;
 }
@@ -250,46 +258,53 @@ KD_AVX2 int32_t FourBlocksAVX2(uint8_t* __restrict out, const uint8_t* __restric
     const __m256i spreadLimit = _mm256_set1_epi8(static_cast<char>(spread < 0 ? 0 : spread));
     // The two packs leave 4-pixel groups in the order 0 2 4 6 1 3 5 7.
     const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
-    for (; x + 32 <= end; x += 32) {
+    const auto block = [&](int32_t at) KD_AVX2 {
         if (spread >= 0) {
-            const __m256i cc = Load32(c + x), l = Load32(c + x - S), r = Load32(c + x + S);
-            const __m256i u = Load32(v1 + x), d = Load32(v2 + x);
+            const __m256i cc = Load32(c + at), l = Load32(c + at - S), r = Load32(c + at + S);
+            const __m256i u = Load32(v1 + at), d = Load32(v2 + at);
             const __m256i hiV =
                 _mm256_max_epu8(_mm256_max_epu8(_mm256_max_epu8(cc, l), _mm256_max_epu8(r, u)), d);
             const __m256i loV =
                 _mm256_min_epu8(_mm256_min_epu8(_mm256_min_epu8(cc, l), _mm256_min_epu8(r, u)), d);
             const __m256i over = _mm256_subs_epu8(_mm256_subs_epu8(hiV, loV), spreadLimit);
             if (_mm256_testz_si256(over, over)) {
-                _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), cc);
-                continue;
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + at), cc);
+                return;
             }
         }
-        const __m256i lo = FourResponse16<S, Neg>(c, v1, v2, x);
-        const __m256i hi = FourResponse16<S, Neg>(c, v1, v2, x + 16);
+        const __m256i lo = FourResponse16<S, Neg>(c, v1, v2, at);
+        const __m256i hi = FourResponse16<S, Neg>(c, v1, v2, at + 16);
         const __m256i over = _mm256_or_si256(_mm256_cmpgt_epi16(_mm256_abs_epi16(lo), limit),
                                              _mm256_cmpgt_epi16(_mm256_abs_epi16(hi), limit));
         if (_mm256_testz_si256(over, over)) {
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), Load32(c + x));
-            continue;
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + at), Load32(c + at));
+            return;
         }
         if (lanes.pieces > 0) {
-            const __m256i cLo = ShapeCorrected16(Widen16(c + x), lo, lanes);
-            const __m256i cHi = ShapeCorrected16(Widen16(c + x + 16), hi, lanes);
+            const __m256i cLo = ShapeCorrected16(Widen16(c + at), lo, lanes);
+            const __m256i cHi = ShapeCorrected16(Widen16(c + at + 16), hi, lanes);
             // The in-lane pack leaves 8-pixel groups in the order 0 2 1 3.
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + at),
                                 _mm256_permute4x64_epi64(_mm256_packus_epi16(cLo, cHi), 0xD8));
-            continue;
+            return;
         }
         // c + entry lies within -255 .. 510: the saturating packs clip it
         // to 0 .. 255 as the clip table does.
         const __m256i p0 =
-            _mm256_packs_epi32(Corrected8(c, x, _mm256_castsi256_si128(lo), level),
-                               Corrected8(c, x + 8, _mm256_extracti128_si256(lo, 1), level));
+            _mm256_packs_epi32(Corrected8(c, at, _mm256_castsi256_si128(lo), level),
+                               Corrected8(c, at + 8, _mm256_extracti128_si256(lo, 1), level));
         const __m256i p1 =
-            _mm256_packs_epi32(Corrected8(c, x + 16, _mm256_castsi256_si128(hi), level),
-                               Corrected8(c, x + 24, _mm256_extracti128_si256(hi, 1), level));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
+            _mm256_packs_epi32(Corrected8(c, at + 16, _mm256_castsi256_si128(hi), level),
+                               Corrected8(c, at + 24, _mm256_extracti128_si256(hi, 1), level));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + at),
                             _mm256_permutevar8x32_epi32(_mm256_packus_epi16(p0, p1), order));
+    };
+    const int32_t first = x;
+    for (; x + 32 <= end; x += 32) block(x);
+    // The last samples as one more block that overlaps the one before.
+    if (x < end && end - 32 >= first) {
+        block(end - 32);
+        x = end;
     }
     return x;
 }
