@@ -66,9 +66,25 @@ inline int32_t FlatBlocks(uint8_t* __restrict out, const uint8_t* __restrict c, 
 // A response is at most four times the spread (max - min) of the five
 // samples it is made of, so a block whose every spread is at most
 // zero / 4 is flat without computing a response. -1: no such bound (nothing
-// is known to be free).
+// is known to be free). The twins use this test only where the cheaper one
+// by the mean (below) does not hold, for zero < 4.
 inline int32_t SpreadLimit(int32_t zero) {
     return zero < 0 ? -1 : std::min(zero / 4, 255);
+}
+
+// The flat test by the rounded mean m of the four neighbours (two rounds of
+// byte averages): 4m - 4 <= their sum <= 4m, so the response lies within
+// 4(c - m) .. 4(c - m) + 4, and within -zero..zero when c - m <= above and
+// m - c <= below. Needs zero >= 4.
+struct MeanLimits {
+    bool usable;
+    int32_t above;
+    int32_t below;
+};
+inline MeanLimits MeanLimitsOf(int32_t zero) {
+    if (zero < 4) return {false, 0, 0};
+    const int32_t below = std::min(zero / 4, 255);
+    return {true, below - 1, below};
 }
 
 // Responses of the 8 samples of c16 (already 16-bit) and their neighbours.
@@ -137,13 +153,24 @@ int32_t FourBlocksSSE2(uint8_t* __restrict out, const uint8_t* __restrict c,
     const __m128i limit = _mm_set1_epi16(static_cast<int16_t>(zero));
     const int32_t spread = SpreadLimit(zero);
     const __m128i spreadLimit = _mm_set1_epi8(static_cast<char>(spread < 0 ? 0 : spread));
+    const MeanLimits mean = MeanLimitsOf(zero);
+    const __m128i aboveMean = _mm_set1_epi8(static_cast<char>(mean.above));
+    const __m128i belowMean = _mm_set1_epi8(static_cast<char>(mean.below));
     const auto load = [](const uint8_t* p) {
         return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     };
     const auto block = [&](int32_t at) {
         const __m128i cc = load(c + at), l = load(c + at - S), r = load(c + at + S);
         const __m128i u = load(v1 + at), d = load(v2 + at);
-        if (spread >= 0) {
+        if (mean.usable) {
+            const __m128i m = _mm_avg_epu8(_mm_avg_epu8(l, r), _mm_avg_epu8(u, d));
+            const __m128i over = _mm_or_si128(_mm_subs_epu8(_mm_subs_epu8(cc, m), aboveMean),
+                                              _mm_subs_epu8(_mm_subs_epu8(m, cc), belowMean));
+            if (_mm_movemask_epi8(_mm_cmpeq_epi8(over, z)) == 0xFFFF) {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), cc);
+                return;
+            }
+        } else if (spread >= 0) {
             const __m128i hiV =
                 _mm_max_epu8(_mm_max_epu8(_mm_max_epu8(cc, l), _mm_max_epu8(r, u)), d);
             const __m128i loV =
@@ -256,10 +283,24 @@ KD_AVX2 int32_t FourBlocksAVX2(uint8_t* __restrict out, const uint8_t* __restric
     const __m256i limit = _mm256_set1_epi16(static_cast<int16_t>(zero));
     const int32_t spread = SpreadLimit(zero);
     const __m256i spreadLimit = _mm256_set1_epi8(static_cast<char>(spread < 0 ? 0 : spread));
+    const MeanLimits mean = MeanLimitsOf(zero);
+    const __m256i aboveMean = _mm256_set1_epi8(static_cast<char>(mean.above));
+    const __m256i belowMean = _mm256_set1_epi8(static_cast<char>(mean.below));
     // The two packs leave 4-pixel groups in the order 0 2 4 6 1 3 5 7.
     const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
     const auto block = [&](int32_t at) KD_AVX2 {
-        if (spread >= 0) {
+        if (mean.usable) {
+            const __m256i cc = Load32(c + at);
+            const __m256i m = _mm256_avg_epu8(_mm256_avg_epu8(Load32(c + at - S), Load32(c + at + S)),
+                                              _mm256_avg_epu8(Load32(v1 + at), Load32(v2 + at)));
+            const __m256i over =
+                _mm256_or_si256(_mm256_subs_epu8(_mm256_subs_epu8(cc, m), aboveMean),
+                                _mm256_subs_epu8(_mm256_subs_epu8(m, cc), belowMean));
+            if (_mm256_testz_si256(over, over)) {
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + at), cc);
+                return;
+            }
+        } else if (spread >= 0) {
             const __m256i cc = Load32(c + at), l = Load32(c + at - S), r = Load32(c + at + S);
             const __m256i u = Load32(v1 + at), d = Load32(v2 + at);
             const __m256i hiV =
