@@ -63,28 +63,23 @@ inline int32_t FlatBlocks(uint8_t* __restrict out, const uint8_t* __restrict c, 
 // blocks that have an edge. They give the bytes of FlatBlocks and return where
 // they stopped.
 
-// A response is at most four times the spread (max - min) of the five
-// samples it is made of, so a block whose every spread is at most
-// zero / 4 is flat without computing a response. -1: no such bound (nothing
-// is known to be free). The twins use this test only where the cheaper one
-// by the mean (below) does not hold, for zero < 4.
-inline int32_t SpreadLimit(int32_t zero) {
-    return zero < 0 ? -1 : std::min(zero / 4, 255);
-}
-
-// The flat test by the rounded mean m of the four neighbours (two rounds of
-// byte averages): 4m - 4 <= their sum <= 4m, so the response lies within
+// How a block is found flat without computing its responses. Mean: by the
+// rounded mean m of the four neighbours (two rounds of byte averages):
+// 4m - 4 <= their sum <= 4m, so the response lies within
 // 4(c - m) .. 4(c - m) + 4, and within -zero..zero when c - m <= above and
-// m - c <= below. Needs zero >= 4.
-struct MeanLimits {
-    bool usable;
+// m - c <= below (zero >= 4). Equal: five equal samples (response 0), for
+// smaller free bands. None: no response is known to be free (zero < 0).
+enum class FlatTest { None, Equal, Mean };
+struct FlatLimits {
+    FlatTest test;
     int32_t above;
     int32_t below;
 };
-inline MeanLimits MeanLimitsOf(int32_t zero) {
-    if (zero < 4) return {false, 0, 0};
+inline FlatLimits FlatLimitsOf(int32_t zero) {
+    if (zero < 0) return {FlatTest::None, 0, 0};
+    if (zero < 4) return {FlatTest::Equal, 0, 0};
     const int32_t below = std::min(zero / 4, 255);
-    return {true, below - 1, below};
+    return {FlatTest::Mean, below - 1, below};
 }
 
 // Responses of the 8 samples of c16 (already 16-bit) and their neighbours.
@@ -151,31 +146,25 @@ int32_t FourBlocksSSE2(uint8_t* __restrict out, const uint8_t* __restrict c,
     const uint8_t* clip = to0_255();
     const __m128i z = _mm_setzero_si128();
     const __m128i limit = _mm_set1_epi16(static_cast<int16_t>(zero));
-    const int32_t spread = SpreadLimit(zero);
-    const __m128i spreadLimit = _mm_set1_epi8(static_cast<char>(spread < 0 ? 0 : spread));
-    const MeanLimits mean = MeanLimitsOf(zero);
-    const __m128i aboveMean = _mm_set1_epi8(static_cast<char>(mean.above));
-    const __m128i belowMean = _mm_set1_epi8(static_cast<char>(mean.below));
+    const FlatLimits flat = FlatLimitsOf(zero);
+    const __m128i aboveMean = _mm_set1_epi8(static_cast<char>(flat.above));
+    const __m128i belowMean = _mm_set1_epi8(static_cast<char>(flat.below));
     const auto load = [](const uint8_t* p) {
         return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     };
     const auto block = [&](int32_t at) {
         const __m128i cc = load(c + at), l = load(c + at - S), r = load(c + at + S);
         const __m128i u = load(v1 + at), d = load(v2 + at);
-        if (mean.usable) {
-            const __m128i m = _mm_avg_epu8(_mm_avg_epu8(l, r), _mm_avg_epu8(u, d));
-            const __m128i over = _mm_or_si128(_mm_subs_epu8(_mm_subs_epu8(cc, m), aboveMean),
-                                              _mm_subs_epu8(_mm_subs_epu8(m, cc), belowMean));
-            if (_mm_movemask_epi8(_mm_cmpeq_epi8(over, z)) == 0xFFFF) {
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), cc);
-                return;
+        if (flat.test != FlatTest::None) {
+            __m128i over;
+            if (flat.test == FlatTest::Mean) {
+                const __m128i m = _mm_avg_epu8(_mm_avg_epu8(l, r), _mm_avg_epu8(u, d));
+                over = _mm_or_si128(_mm_subs_epu8(_mm_subs_epu8(cc, m), aboveMean),
+                                    _mm_subs_epu8(_mm_subs_epu8(m, cc), belowMean));
+            } else {
+                over = _mm_or_si128(_mm_or_si128(_mm_xor_si128(cc, l), _mm_xor_si128(cc, r)),
+                                    _mm_or_si128(_mm_xor_si128(cc, u), _mm_xor_si128(cc, d)));
             }
-        } else if (spread >= 0) {
-            const __m128i hiV =
-                _mm_max_epu8(_mm_max_epu8(_mm_max_epu8(cc, l), _mm_max_epu8(r, u)), d);
-            const __m128i loV =
-                _mm_min_epu8(_mm_min_epu8(_mm_min_epu8(cc, l), _mm_min_epu8(r, u)), d);
-            const __m128i over = _mm_subs_epu8(_mm_subs_epu8(hiV, loV), spreadLimit);
             if (_mm_movemask_epi8(_mm_cmpeq_epi8(over, z)) == 0xFFFF) {
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), cc);
                 return;
@@ -281,15 +270,13 @@ KD_AVX2 int32_t FourBlocksAVX2(uint8_t* __restrict out, const uint8_t* __restric
                                int32_t zero, const EdgeLevelShape& shape) {
     const ShapeLanes256 lanes = ShapeLanesAVX2(shape);
     const __m256i limit = _mm256_set1_epi16(static_cast<int16_t>(zero));
-    const int32_t spread = SpreadLimit(zero);
-    const __m256i spreadLimit = _mm256_set1_epi8(static_cast<char>(spread < 0 ? 0 : spread));
-    const MeanLimits mean = MeanLimitsOf(zero);
-    const __m256i aboveMean = _mm256_set1_epi8(static_cast<char>(mean.above));
-    const __m256i belowMean = _mm256_set1_epi8(static_cast<char>(mean.below));
+    const FlatLimits flat = FlatLimitsOf(zero);
+    const __m256i aboveMean = _mm256_set1_epi8(static_cast<char>(flat.above));
+    const __m256i belowMean = _mm256_set1_epi8(static_cast<char>(flat.below));
     // The two packs leave 4-pixel groups in the order 0 2 4 6 1 3 5 7.
     const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
     const auto block = [&](int32_t at) KD_AVX2 {
-        if (mean.usable) {
+        if (flat.test == FlatTest::Mean) {
             const __m256i cc = Load32(c + at);
             const __m256i m = _mm256_avg_epu8(_mm256_avg_epu8(Load32(c + at - S), Load32(c + at + S)),
                                               _mm256_avg_epu8(Load32(v1 + at), Load32(v2 + at)));
@@ -300,14 +287,13 @@ KD_AVX2 int32_t FourBlocksAVX2(uint8_t* __restrict out, const uint8_t* __restric
                 _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + at), cc);
                 return;
             }
-        } else if (spread >= 0) {
-            const __m256i cc = Load32(c + at), l = Load32(c + at - S), r = Load32(c + at + S);
-            const __m256i u = Load32(v1 + at), d = Load32(v2 + at);
-            const __m256i hiV =
-                _mm256_max_epu8(_mm256_max_epu8(_mm256_max_epu8(cc, l), _mm256_max_epu8(r, u)), d);
-            const __m256i loV =
-                _mm256_min_epu8(_mm256_min_epu8(_mm256_min_epu8(cc, l), _mm256_min_epu8(r, u)), d);
-            const __m256i over = _mm256_subs_epu8(_mm256_subs_epu8(hiV, loV), spreadLimit);
+        } else if (flat.test == FlatTest::Equal) {
+            const __m256i cc = Load32(c + at);
+            const __m256i over = _mm256_or_si256(
+                _mm256_or_si256(_mm256_xor_si256(cc, Load32(c + at - S)),
+                                _mm256_xor_si256(cc, Load32(c + at + S))),
+                _mm256_or_si256(_mm256_xor_si256(cc, Load32(v1 + at)),
+                                _mm256_xor_si256(cc, Load32(v2 + at))));
             if (_mm256_testz_si256(over, over)) {
                 _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + at), cc);
                 return;
