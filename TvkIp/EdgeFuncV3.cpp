@@ -65,13 +65,8 @@ inline int32_t FlatBlocks(uint8_t* __restrict out, const uint8_t* __restrict c, 
 
 // The newest line of the window (v2) is asked for this far ahead as the
 // kernels go: where the window reads the source in place, the lines that
-// follow, spread over the loop rather than a whole line at once. A prefetch
-// never faults; the address is formed as an integer as it may lie beyond the
-// image.
-constexpr uintptr_t kAheadBytes = 4096;
-inline void AskAhead(const uint8_t* p) {
-    __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(p) + kAheadBytes));
-}
+// follow, spread over the loop rather than a whole line at once.
+constexpr int64_t kAheadBytes = 4096;
 
 // How a block is found flat without computing its responses. Mean: by the
 // rounded mean m of the four neighbours (two rounds of byte averages):
@@ -207,7 +202,7 @@ int32_t FourBlocksSSE2(uint8_t* __restrict out, const uint8_t* __restrict c,
     };
     const int32_t first = x;
     for (; x + 16 <= end; x += 16) {
-        AskAhead(v2 + x);
+        PrefetchAhead(v2 + x, kAheadBytes, 1);
         block(x);
     }
     // The last samples as one more block that overlaps the one before:
@@ -341,7 +336,7 @@ KD_AVX2 int32_t FourBlocksAVX2(uint8_t* __restrict out, const uint8_t* __restric
     };
     const int32_t first = x;
     for (; x + 32 <= end; x += 32) {
-        AskAhead(v2 + x);
+        PrefetchAhead(v2 + x, kAheadBytes, 1);
         block(x);
     }
     // The last samples as one more block that overlaps the one before.

@@ -68,12 +68,7 @@ static_assert(RoundedWeightsMatchTables());
 // of an A4 page; for the planes of a line together too): spread over the
 // loop, the requests keep the memory busy without the burst a whole line
 // asked for at once makes.
-constexpr uintptr_t kAheadBytes = 8192;
-inline void AskAhead(const uint8_t* p) {
-    // Formed as an integer: the address may lie beyond the image, and a
-    // prefetch never faults.
-    __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(p) + kAheadBytes));
-}
+constexpr int64_t kAheadBytes = 8192;
 
 inline uint8_t GrayOf(uint8_t r, uint8_t g, uint8_t b) {
     return static_cast<uint8_t>(kGrayR[r] + kGrayG[g] + kGrayB[b]);
@@ -205,7 +200,7 @@ void PlanarPortable(uint8_t* out, const uint8_t* r, const uint8_t* g, const uint
 void InterleavedSSE2(uint8_t* out, const uint8_t* rgb, int32_t n) {
     int32_t x = 0;
     for (; x + 16 <= n; x += 16, rgb += 48) {
-        AskAhead(rgb);
+        PrefetchAhead(rgb, kAheadBytes, 1);
         __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rgb));
         __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rgb + 16));
         __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rgb + 32));
@@ -218,9 +213,9 @@ void InterleavedSSE2(uint8_t* out, const uint8_t* rgb, int32_t n) {
 void PlanarSSE2(uint8_t* out, const uint8_t* r, const uint8_t* g, const uint8_t* b, int32_t n) {
     int32_t x = 0;
     for (; x + 16 <= n; x += 16) {
-        AskAhead(r + x);
-        AskAhead(g + x);
-        AskAhead(b + x);
+        PrefetchAhead(r + x, kAheadBytes, 1);
+        PrefetchAhead(g + x, kAheadBytes, 1);
+        PrefetchAhead(b + x, kAheadBytes, 1);
         const auto load = [x](const uint8_t* p) {
             return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + x));
         };
@@ -242,8 +237,7 @@ KD_AVX2 void InterleavedAVX2(uint8_t* out, const uint8_t* rgb, int32_t n) {
     const __m256i dip = _mm256_set1_epi8(kRedDip);
     int32_t x = 0;
     for (; x + 32 <= n; x += 32, rgb += 96) {
-        AskAhead(rgb);
-        AskAhead(rgb + 64);
+        PrefetchAhead(rgb, kAheadBytes, 96);
         // Bytes 0-47 in the low lanes of in0, in1, in2 and 48-95 in the high
         // ones: one lane-crossing move for three registers.
         const __m256i a = Load32(rgb), b0 = Load32(rgb + 32), c0 = Load32(rgb + 64);
@@ -275,9 +269,9 @@ KD_AVX2 void PlanarAVX2(uint8_t* out, const uint8_t* r, const uint8_t* g, const 
                         int32_t n) {
     int32_t x = 0;
     for (; x + 32 <= n; x += 32) {
-        AskAhead(r + x);
-        AskAhead(g + x);
-        AskAhead(b + x);
+        PrefetchAhead(r + x, kAheadBytes, 1);
+        PrefetchAhead(g + x, kAheadBytes, 1);
+        PrefetchAhead(b + x, kAheadBytes, 1);
         const __m256i rv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(r + x));
         const __m256i gv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(g + x));
         const __m256i bv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + x));
