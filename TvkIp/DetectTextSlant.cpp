@@ -8,7 +8,6 @@
 #include "ImageCheck.h"
 #include "Luminance.h"
 #include "TvkIpError.h"
-#include "VectorTarget.h"
 #include "WorkImage.h"
 
 #include <algorithm>
@@ -148,13 +147,6 @@ void CGFunc::Line() {
             out[x] = ((in[x >> 3] >> (7 - (x & 7))) & 1) != 0 ? 0 : 255;
         }
     } else if (bits == 24 && s.lBps == 8) {
-        // The line after next, while this one is converted.
-        if (planar) {
-            for (int k = 0; k < 3; ++k)
-                PrefetchAhead(in, 2 * TvkLineStep(s) + k * int64_t{s.lSync}, width);
-        } else {
-            PrefetchAhead(in, 2 * TvkLineStep(s), 3 * int64_t{width});
-        }
         if (planar) {
             GRAY_KERNEL::Planar(out, in, in + s.lSync, in + 2 * int64_t{s.lSync}, width);
         } else {

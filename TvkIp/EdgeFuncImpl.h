@@ -28,6 +28,28 @@ tagEDGEINFO EdgeInfoCopy(const tagEDGEINFO* info);
 // the exports catch it.
 inline constexpr int kEdgeFuncNoMemory = 8;
 
+// A level table of a four-neighbour member as at most kMaxPieces pieces that
+// vector lanes compute without a lookup. For a = |response| (at most
+// kMaxResponse), piece k holds where a > above[k] (and no later piece does);
+// its correction is
+//   min(255, ((((a << 6) * mul[k]) >> 16) >> shift[k]) + add[k])
+// with the sign of the response. Constant pieces have mul 0. pieces == 0:
+// the table has no such form and the kernels look it up.
+struct EdgeLevelShape {
+    static constexpr int kMaxPieces = 4;
+    static constexpr int32_t kMaxResponse = 4 * 255;
+    int32_t pieces = 0;
+    int16_t above[kMaxPieces] = {};
+    uint16_t mul[kMaxPieces] = {};
+    uint8_t shift[kMaxPieces] = {};
+    int16_t add[kMaxPieces] = {};
+    // The correction the pieces give for a response.
+    int32_t Level(int32_t response) const;
+};
+// The shape of level[-kMaxResponse .. kMaxResponse] (origin at level[0]), or
+// pieces == 0 when no shape reproduces every entry.
+EdgeLevelShape EdgeLevelShapeOf(const int32_t* level);
+
 // Base of the family on the line-processor base.
 class CEdgeFunc : public CTvkIP {
 public:
@@ -72,6 +94,9 @@ public:
     virtual int LineStart2(uint8_t* out, const uint8_t* in, int32_t width);
     virtual int LineCont(uint8_t* out, const uint8_t* in, int32_t width);
     virtual int LineFinish(uint8_t* out, const uint8_t* in, int32_t width);
+    // LineCont for h lines of a band, out + i * outStep from in + i * inStep.
+    virtual void LinesCont(uint8_t* out, int64_t outStep, const uint8_t* in, int64_t inStep,
+                           int32_t h);
 
     bool IsUseLineBuffer() { return UseLineBuffer() != 0; }
     bool GetBuffer(size_t size);
@@ -127,10 +152,14 @@ public:
     int LineStart1(uint8_t* out, const uint8_t* in, int32_t width) override;
     int LineStart2(uint8_t* out, const uint8_t* in, int32_t width) override;
     int LineCont(uint8_t* out, const uint8_t* in, int32_t width) override;
+    void LinesCont(uint8_t* out, int64_t outStep, const uint8_t* in, int64_t inStep,
+                   int32_t h) override;
     int LineFinish(uint8_t* out, const uint8_t* in, int32_t width) override;
 
     // Correction before clamping for a response.
     virtual int32_t RawLevel(int32_t l) const { return l; }
+    // The level table in pieces (made with the table).
+    const EdgeLevelShape& LevelShape() const { return m_Shape; }
 
 protected:
     int32_t MinWidth() const override { return 2; }
@@ -143,6 +172,7 @@ protected:
     void Rotate();
     int32_t m_lLineBytes = 0;
     int32_t m_lZeroBand = -1; // responses within +-this get no correction
+    EdgeLevelShape m_Shape;   // the table in pieces, for the vector kernels
 };
 
 // Gray members (four-neighbour kernel).

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <functional>
+#include <utility>
 #include <new>
 
 namespace {
@@ -61,12 +63,28 @@ inline int32_t FlatBlocks(uint8_t* __restrict out, const uint8_t* __restrict c, 
 // blocks that have an edge. They give the bytes of FlatBlocks and return where
 // they stopped.
 
-// A response is at most four times the spread (max - min) of the five
-// samples it is made of, so a block whose every spread is at most
-// zero / 4 is flat without computing a response. -1: no such bound (nothing
-// is known to be free).
-inline int32_t SpreadLimit(int32_t zero) {
-    return zero < 0 ? -1 : std::min(zero / 4, 255);
+// The newest line of the window (v2) is asked for this far ahead as the
+// kernels go: where the window reads the source in place, the lines that
+// follow, spread over the loop rather than a whole line at once.
+constexpr int64_t kAheadBytes = 4096;
+
+// How a block is found flat without computing its responses. Mean: by the
+// rounded mean m of the four neighbours (two rounds of byte averages):
+// 4m - 4 <= their sum <= 4m, so the response lies within
+// 4(c - m) .. 4(c - m) + 4, and within -zero..zero when c - m <= above and
+// m - c <= below (zero >= 4). Equal: five equal samples (response 0), for
+// smaller free bands. None: no response is known to be free (zero < 0).
+enum class FlatTest { None, Equal, Mean };
+struct FlatLimits {
+    FlatTest test;
+    int32_t above;
+    int32_t below;
+};
+inline FlatLimits FlatLimitsOf(int32_t zero) {
+    if (zero < 0) return {FlatTest::None, 0, 0};
+    if (zero < 4) return {FlatTest::Equal, 0, 0};
+    const int32_t below = std::min(zero / 4, 255);
+    return {FlatTest::Mean, below - 1, below};
 }
 
 // Responses of the 8 samples of c16 (already 16-bit) and their neighbours.
@@ -77,30 +95,84 @@ inline __m128i FourResponse8(__m128i c16, __m128i l16, __m128i r16, __m128i u16,
     return Neg ? _mm_sub_epi16(around, centre) : _mm_sub_epi16(centre, around);
 }
 
+// The pieces of a level shape in vector registers.
+struct ShapeLanes128 {
+    int pieces;
+    __m128i above[EdgeLevelShape::kMaxPieces];
+    __m128i mul[EdgeLevelShape::kMaxPieces];
+    __m128i add[EdgeLevelShape::kMaxPieces];
+    __m128i shift[EdgeLevelShape::kMaxPieces];
+};
+struct ShapeLanes256 {
+    int pieces;
+    __m256i above[EdgeLevelShape::kMaxPieces];
+    __m256i mul[EdgeLevelShape::kMaxPieces];
+    __m256i add[EdgeLevelShape::kMaxPieces];
+    __m128i shift[EdgeLevelShape::kMaxPieces];
+};
+
+inline ShapeLanes128 ShapeLanesSSE2(const EdgeLevelShape& shape) {
+    ShapeLanes128 s;
+    s.pieces = shape.pieces;
+    for (int k = 0; k < shape.pieces; ++k) {
+        s.above[k] = _mm_set1_epi16(shape.above[k]);
+        s.mul[k] = _mm_set1_epi16(static_cast<int16_t>(shape.mul[k]));
+        s.add[k] = _mm_set1_epi16(shape.add[k]);
+        s.shift[k] = _mm_cvtsi32_si128(shape.shift[k]);
+    }
+    return s;
+}
+
+// Corrected samples of 8 pixels: c16 plus the shape's correction of each
+// response, as 16-bit lanes (the caller's pack clips them to 0..255).
+inline __m128i ShapeCorrected8(__m128i c16, __m128i resp, const ShapeLanes128& s) {
+    const __m128i neg = _mm_srai_epi16(resp, 15);
+    const __m128i a = _mm_sub_epi16(_mm_xor_si128(resp, neg), neg);
+    const __m128i a6 = _mm_slli_epi16(a, 6);
+    const auto piece = [&](int k) {
+        return _mm_add_epi16(_mm_srl_epi16(_mm_mulhi_epu16(a6, s.mul[k]), s.shift[k]), s.add[k]);
+    };
+    __m128i v = piece(0);
+    for (int k = 1; k < s.pieces; ++k) {
+        const __m128i in = _mm_cmpgt_epi16(a, s.above[k]);
+        v = _mm_or_si128(_mm_and_si128(in, piece(k)), _mm_andnot_si128(in, v));
+    }
+    // min(v, 255) with unsigned lanes, then the response's sign.
+    v = _mm_sub_epi16(v, _mm_subs_epu16(v, _mm_set1_epi16(255)));
+    return _mm_add_epi16(c16, _mm_sub_epi16(_mm_xor_si128(v, neg), neg));
+}
+
 template <int S, bool Neg>
 int32_t FourBlocksSSE2(uint8_t* __restrict out, const uint8_t* __restrict c,
                        const uint8_t* __restrict v1, const uint8_t* __restrict v2, int32_t x,
-                       int32_t end, const int32_t* __restrict level, int32_t zero) {
+                       int32_t end, const int32_t* __restrict level, int32_t zero,
+                       const EdgeLevelShape& shape) {
+    const ShapeLanes128 lanes = ShapeLanesSSE2(shape);
     const uint8_t* clip = to0_255();
     const __m128i z = _mm_setzero_si128();
     const __m128i limit = _mm_set1_epi16(static_cast<int16_t>(zero));
-    const int32_t spread = SpreadLimit(zero);
-    const __m128i spreadLimit = _mm_set1_epi8(static_cast<char>(spread < 0 ? 0 : spread));
+    const FlatLimits flat = FlatLimitsOf(zero);
+    const __m128i aboveMean = _mm_set1_epi8(static_cast<char>(flat.above));
+    const __m128i belowMean = _mm_set1_epi8(static_cast<char>(flat.below));
     const auto load = [](const uint8_t* p) {
         return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     };
-    for (; x + 16 <= end; x += 16) {
-        const __m128i cc = load(c + x), l = load(c + x - S), r = load(c + x + S);
-        const __m128i u = load(v1 + x), d = load(v2 + x);
-        if (spread >= 0) {
-            const __m128i hiV =
-                _mm_max_epu8(_mm_max_epu8(_mm_max_epu8(cc, l), _mm_max_epu8(r, u)), d);
-            const __m128i loV =
-                _mm_min_epu8(_mm_min_epu8(_mm_min_epu8(cc, l), _mm_min_epu8(r, u)), d);
-            const __m128i over = _mm_subs_epu8(_mm_subs_epu8(hiV, loV), spreadLimit);
+    const auto block = [&](int32_t at) {
+        const __m128i cc = load(c + at), l = load(c + at - S), r = load(c + at + S);
+        const __m128i u = load(v1 + at), d = load(v2 + at);
+        if (flat.test != FlatTest::None) {
+            __m128i over;
+            if (flat.test == FlatTest::Mean) {
+                const __m128i m = _mm_avg_epu8(_mm_avg_epu8(l, r), _mm_avg_epu8(u, d));
+                over = _mm_or_si128(_mm_subs_epu8(_mm_subs_epu8(cc, m), aboveMean),
+                                    _mm_subs_epu8(_mm_subs_epu8(m, cc), belowMean));
+            } else {
+                over = _mm_or_si128(_mm_or_si128(_mm_xor_si128(cc, l), _mm_xor_si128(cc, r)),
+                                    _mm_or_si128(_mm_xor_si128(cc, u), _mm_xor_si128(cc, d)));
+            }
             if (_mm_movemask_epi8(_mm_cmpeq_epi8(over, z)) == 0xFFFF) {
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), cc);
-                continue;
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), cc);
+                return;
             }
         }
         const __m128i lo = FourResponse8<Neg>(_mm_unpacklo_epi8(cc, z), _mm_unpacklo_epi8(l, z),
@@ -114,13 +186,30 @@ int32_t FourBlocksSSE2(uint8_t* __restrict out, const uint8_t* __restrict c,
         const __m128i over =
             _mm_or_si128(_mm_cmpgt_epi16(absLo, limit), _mm_cmpgt_epi16(absHi, limit));
         if (_mm_movemask_epi8(over) == 0) {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), cc);
-            continue;
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), cc);
+            return;
+        }
+        if (lanes.pieces > 0) {
+            const __m128i cLo = ShapeCorrected8(_mm_unpacklo_epi8(cc, z), lo, lanes);
+            const __m128i cHi = ShapeCorrected8(_mm_unpackhi_epi8(cc, z), hi, lanes);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), _mm_packus_epi16(cLo, cHi));
+            return;
         }
         alignas(16) int16_t resp[16];
         _mm_store_si128(reinterpret_cast<__m128i*>(resp), lo);
         _mm_store_si128(reinterpret_cast<__m128i*>(resp + 8), hi);
-        for (int32_t j = 0; j < 16; ++j) out[x + j] = clip[c[x + j] + level[resp[j]]];
+        for (int32_t j = 0; j < 16; ++j) out[at + j] = clip[c[at + j] + level[resp[j]]];
+    };
+    const int32_t first = x;
+    for (; x + 16 <= end; x += 16) {
+        PrefetchAhead(v2 + x, kAheadBytes, 1);
+        block(x);
+    }
+    // The last samples as one more block that overlaps the one before:
+    // the same bytes again where they overlap.
+    if (x < end && end - 16 >= first) {
+        block(end - 16);
+        x = end;
     }
     return x;
 }
@@ -154,48 +243,106 @@ KD_AVX2 inline __m256i Corrected8(const uint8_t* c, int32_t x, __m128i resp8,
     return _mm256_add_epi32(centre, entry);
 }
 
+KD_AVX2 inline ShapeLanes256 ShapeLanesAVX2(const EdgeLevelShape& shape) {
+    ShapeLanes256 s;
+    s.pieces = shape.pieces;
+    for (int k = 0; k < shape.pieces; ++k) {
+        s.above[k] = _mm256_set1_epi16(shape.above[k]);
+        s.mul[k] = _mm256_set1_epi16(static_cast<int16_t>(shape.mul[k]));
+        s.add[k] = _mm256_set1_epi16(shape.add[k]);
+        s.shift[k] = _mm_cvtsi32_si128(shape.shift[k]);
+    }
+    return s;
+}
+
+// The twin of ShapeCorrected8 for 16 pixels.
+KD_AVX2 inline __m256i ShapeCorrected16(__m256i c16, __m256i resp,
+                                        const ShapeLanes256& s) {
+    const __m256i a = _mm256_abs_epi16(resp);
+    const __m256i a6 = _mm256_slli_epi16(a, 6);
+    const auto piece = [&](int k) KD_AVX2 {
+        return _mm256_add_epi16(_mm256_srl_epi16(_mm256_mulhi_epu16(a6, s.mul[k]), s.shift[k]),
+                                s.add[k]);
+    };
+    __m256i v = piece(0);
+    for (int k = 1; k < s.pieces; ++k)
+        v = _mm256_blendv_epi8(v, piece(k), _mm256_cmpgt_epi16(a, s.above[k]));
+    v = _mm256_min_epu16(v, _mm256_set1_epi16(255));
+    return _mm256_add_epi16(c16, _mm256_sign_epi16(v, resp));
+}
+
 template <int S, bool Neg>
 KD_AVX2 int32_t FourBlocksAVX2(uint8_t* __restrict out, const uint8_t* __restrict c,
                                const uint8_t* __restrict v1, const uint8_t* __restrict v2,
                                int32_t x, int32_t end, const int32_t* __restrict level,
-                               int32_t zero) {
+                               int32_t zero, const EdgeLevelShape& shape) {
+    const ShapeLanes256 lanes = ShapeLanesAVX2(shape);
     const __m256i limit = _mm256_set1_epi16(static_cast<int16_t>(zero));
-    const int32_t spread = SpreadLimit(zero);
-    const __m256i spreadLimit = _mm256_set1_epi8(static_cast<char>(spread < 0 ? 0 : spread));
+    const FlatLimits flat = FlatLimitsOf(zero);
+    const __m256i aboveMean = _mm256_set1_epi8(static_cast<char>(flat.above));
+    const __m256i belowMean = _mm256_set1_epi8(static_cast<char>(flat.below));
     // The two packs leave 4-pixel groups in the order 0 2 4 6 1 3 5 7.
     const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
-    for (; x + 32 <= end; x += 32) {
-        if (spread >= 0) {
-            const __m256i cc = Load32(c + x), l = Load32(c + x - S), r = Load32(c + x + S);
-            const __m256i u = Load32(v1 + x), d = Load32(v2 + x);
-            const __m256i hiV =
-                _mm256_max_epu8(_mm256_max_epu8(_mm256_max_epu8(cc, l), _mm256_max_epu8(r, u)), d);
-            const __m256i loV =
-                _mm256_min_epu8(_mm256_min_epu8(_mm256_min_epu8(cc, l), _mm256_min_epu8(r, u)), d);
-            const __m256i over = _mm256_subs_epu8(_mm256_subs_epu8(hiV, loV), spreadLimit);
+    const auto block = [&](int32_t at) KD_AVX2 {
+        if (flat.test == FlatTest::Mean) {
+            const __m256i cc = Load32(c + at);
+            const __m256i m = _mm256_avg_epu8(_mm256_avg_epu8(Load32(c + at - S), Load32(c + at + S)),
+                                              _mm256_avg_epu8(Load32(v1 + at), Load32(v2 + at)));
+            const __m256i over =
+                _mm256_or_si256(_mm256_subs_epu8(_mm256_subs_epu8(cc, m), aboveMean),
+                                _mm256_subs_epu8(_mm256_subs_epu8(m, cc), belowMean));
             if (_mm256_testz_si256(over, over)) {
-                _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), cc);
-                continue;
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + at), cc);
+                return;
+            }
+        } else if (flat.test == FlatTest::Equal) {
+            const __m256i cc = Load32(c + at);
+            const __m256i over = _mm256_or_si256(
+                _mm256_or_si256(_mm256_xor_si256(cc, Load32(c + at - S)),
+                                _mm256_xor_si256(cc, Load32(c + at + S))),
+                _mm256_or_si256(_mm256_xor_si256(cc, Load32(v1 + at)),
+                                _mm256_xor_si256(cc, Load32(v2 + at))));
+            if (_mm256_testz_si256(over, over)) {
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + at), cc);
+                return;
             }
         }
-        const __m256i lo = FourResponse16<S, Neg>(c, v1, v2, x);
-        const __m256i hi = FourResponse16<S, Neg>(c, v1, v2, x + 16);
+        const __m256i lo = FourResponse16<S, Neg>(c, v1, v2, at);
+        const __m256i hi = FourResponse16<S, Neg>(c, v1, v2, at + 16);
         const __m256i over = _mm256_or_si256(_mm256_cmpgt_epi16(_mm256_abs_epi16(lo), limit),
                                              _mm256_cmpgt_epi16(_mm256_abs_epi16(hi), limit));
         if (_mm256_testz_si256(over, over)) {
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), Load32(c + x));
-            continue;
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + at), Load32(c + at));
+            return;
+        }
+        if (lanes.pieces > 0) {
+            const __m256i cLo = ShapeCorrected16(Widen16(c + at), lo, lanes);
+            const __m256i cHi = ShapeCorrected16(Widen16(c + at + 16), hi, lanes);
+            // The in-lane pack leaves 8-pixel groups in the order 0 2 1 3.
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + at),
+                                _mm256_permute4x64_epi64(_mm256_packus_epi16(cLo, cHi), 0xD8));
+            return;
         }
         // c + entry lies within -255 .. 510: the saturating packs clip it
         // to 0 .. 255 as the clip table does.
         const __m256i p0 =
-            _mm256_packs_epi32(Corrected8(c, x, _mm256_castsi256_si128(lo), level),
-                               Corrected8(c, x + 8, _mm256_extracti128_si256(lo, 1), level));
+            _mm256_packs_epi32(Corrected8(c, at, _mm256_castsi256_si128(lo), level),
+                               Corrected8(c, at + 8, _mm256_extracti128_si256(lo, 1), level));
         const __m256i p1 =
-            _mm256_packs_epi32(Corrected8(c, x + 16, _mm256_castsi256_si128(hi), level),
-                               Corrected8(c, x + 24, _mm256_extracti128_si256(hi, 1), level));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
+            _mm256_packs_epi32(Corrected8(c, at + 16, _mm256_castsi256_si128(hi), level),
+                               Corrected8(c, at + 24, _mm256_extracti128_si256(hi, 1), level));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + at),
                             _mm256_permutevar8x32_epi32(_mm256_packus_epi16(p0, p1), order));
+    };
+    const int32_t first = x;
+    for (; x + 32 <= end; x += 32) {
+        PrefetchAhead(v2 + x, kAheadBytes, 1);
+        block(x);
+    }
+    // The last samples as one more block that overlaps the one before.
+    if (x < end && end - 32 >= first) {
+        block(end - 32);
+        x = end;
     }
     return x;
 }
@@ -206,12 +353,13 @@ KD_AVX2 int32_t FourBlocksAVX2(uint8_t* __restrict out, const uint8_t* __restric
 // the portable override allow; returns where it stopped (x when none runs).
 template <int S, bool Neg>
 int32_t FourBlocksVector(uint8_t* out, const uint8_t* c, const uint8_t* v1, const uint8_t* v2,
-                         int32_t x, int32_t end, const int32_t* level, int32_t zero) {
+                         int32_t x, int32_t end, const int32_t* level, int32_t zero,
+                         const EdgeLevelShape& shape) {
 #if defined(__SSE2__)
     if (IsAVX2FeatureAvailable())
-        return FourBlocksAVX2<S, Neg>(out, c, v1, v2, x, end, level, zero);
+        return FourBlocksAVX2<S, Neg>(out, c, v1, v2, x, end, level, zero, shape);
     if (IsSSE2FeatureAvailable())
-        return FourBlocksSSE2<S, Neg>(out, c, v1, v2, x, end, level, zero);
+        return FourBlocksSSE2<S, Neg>(out, c, v1, v2, x, end, level, zero, shape);
 #endif
     return x;
 }
@@ -223,7 +371,7 @@ int32_t FourBlocksVector(uint8_t* out, const uint8_t* c, const uint8_t* v1, cons
 template <int S, bool Neg>
 void FourRow(uint8_t* __restrict out, const uint8_t* __restrict c, const uint8_t* __restrict v1,
              const uint8_t* __restrict v2, int32_t n, const int32_t* __restrict level,
-             int32_t zero) {
+             int32_t zero, const EdgeLevelShape& shape) {
     const uint8_t* clip = to0_255();
     auto put = [&](int32_t i, int32_t l) {
         if constexpr (Neg) l = -l;
@@ -234,7 +382,7 @@ void FourRow(uint8_t* __restrict out, const uint8_t* __restrict c, const uint8_t
         const auto inner = [&](int32_t x) {
             return 4 * c[x] - c[x - S] - c[x + S] - v1[x] - v2[x];
         };
-        int32_t i = FourBlocksVector<S, Neg>(out, c, v1, v2, S, n - S, level, zero);
+        int32_t i = FourBlocksVector<S, Neg>(out, c, v1, v2, S, n - S, level, zero, shape);
         i = FlatBlocks(out, c, i, n - S, zero, inner, put);
         for (; i < n - S; ++i) put(i, inner(i));
         for (int32_t i2 = n - S; i2 < n; ++i2) put(i2, 3 * c[i2] - c[i2 - S] - v1[i2] - v2[i2]);
@@ -292,6 +440,100 @@ void WideRow(uint8_t* __restrict out, const uint8_t* __restrict c, const uint8_t
 }
 
 } // namespace
+
+// ---------------------------------------------------------------------------
+// Level tables in pieces
+
+namespace {
+
+// A non-negative fraction; den 0 stands for infinity.
+struct Ratio {
+    int64_t num;
+    int64_t den;
+};
+bool Below(const Ratio& a, const Ratio& b) {
+    if (b.den == 0) return a.den != 0;
+    if (a.den == 0) return false;
+    return a.num * b.den < b.num * a.den;
+}
+
+// Corrections of at least this much clip every sample alike.
+constexpr int32_t kFullLevel = 255;
+
+// The longest run from a = start on which floor(a * q) gives g(a) for one
+// slope q (g(a) = 255 needs only floor(a * q) >= 255: the clamp makes it
+// 255), as mul and shift of a piece. Returns the end of the run (start when
+// no piece fits).
+template <typename G>
+int32_t LinearRun(G g, int32_t start, uint16_t& mul, uint8_t& shift) {
+    Ratio lo{0, 1}, hi{1, 0};
+    int32_t end = start;
+    for (int32_t a = start; a <= EdgeLevelShape::kMaxResponse; ++a) {
+        const int32_t v = g(a);
+        if (a == 0) {
+            if (v != 0) break;
+            end = a + 1;
+            continue;
+        }
+        Ratio nlo = lo, nhi = hi;
+        if (Below(nlo, Ratio{v, a})) nlo = Ratio{v, a};
+        if (v < kFullLevel && Below(Ratio{v + 1, a}, nhi)) nhi = Ratio{v + 1, a};
+        if (!Below(nlo, nhi)) break;
+        lo = nlo;
+        hi = nhi;
+        end = a + 1;
+    }
+    // q = m / 2^(10 + shift): the high half of (a << 6) * m, shifted.
+    for (int sh = 0; sh < 16 && end > start; ++sh) {
+        const int64_t scale = int64_t{1} << (10 + sh);
+        const int64_t m = (lo.num * scale + lo.den - 1) / lo.den;
+        if (m > 0xFFFF) break;
+        if (hi.den == 0 || m * hi.den < hi.num * scale) {
+            mul = static_cast<uint16_t>(m);
+            shift = static_cast<uint8_t>(sh);
+            return end;
+        }
+    }
+    return start;
+}
+
+} // namespace
+
+int32_t EdgeLevelShape::Level(int32_t response) const {
+    const int32_t a = response < 0 ? -response : response;
+    int k = 0;
+    while (k + 1 < pieces && a > above[k + 1]) ++k;
+    const int64_t high = (int64_t{a} << 6) * mul[k] >> 16;
+    const int32_t v = std::min<int32_t>(kFullLevel, static_cast<int32_t>(high >> shift[k]) + add[k]);
+    return response < 0 ? -v : v;
+}
+
+EdgeLevelShape EdgeLevelShapeOf(const int32_t* level) {
+    constexpr int32_t kMax = EdgeLevelShape::kMaxResponse;
+    EdgeLevelShape shape;
+    for (int32_t a = 0; a <= kMax; ++a)
+        if (level[a] < 0 || level[a] > kFullLevel || level[-a] != -level[a]) return shape;
+    const auto g = [level](int32_t a) { return level[a]; };
+    int32_t start = 0;
+    while (start <= kMax) {
+        if (shape.pieces == EdgeLevelShape::kMaxPieces) return EdgeLevelShape{};
+        const int k = shape.pieces++;
+        shape.above[k] = static_cast<int16_t>(start - 1);
+        int32_t end = LinearRun(g, start, shape.mul[k], shape.shift[k]);
+        int32_t flat = start;
+        while (flat <= kMax && g(flat) == g(start)) ++flat;
+        if (flat > end) { // a constant piece reaches further
+            shape.mul[k] = 0;
+            shape.shift[k] = 0;
+            shape.add[k] = static_cast<int16_t>(g(start));
+            end = flat;
+        }
+        start = end;
+    }
+    for (int32_t l = -kMax; l <= kMax; ++l)
+        if (shape.Level(l) != level[l]) return EdgeLevelShape{};
+    return shape;
+}
 
 tagTVKIMAGEINFO EdgeBand(const tagTVKIMAGEINFO& img, int32_t start, int32_t count) {
     tagTVKIMAGEINFO band = img;
@@ -389,6 +631,10 @@ int CEdgeFuncGray::LineCont(uint8_t* out, const uint8_t* in, int32_t width) {
 int CEdgeFuncGray::LineFinish(uint8_t* out, const uint8_t* in, int32_t width) {
     return 0;
 }
+void CEdgeFuncGray::LinesCont(uint8_t* out, int64_t outStep, const uint8_t* in, int64_t inStep,
+                              int32_t h) {
+    for (int32_t i = 0; i < h; ++i) LineCont(out + i * outStep, in + i * inStep, m_lWidth);
+}
 
 int CEdgeFuncGray::Start(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagEDGEINFO* info) {
     if (dst == nullptr || src == nullptr || info == nullptr || src->lHeight < 0) return 0;
@@ -465,7 +711,7 @@ int CEdgeFuncGray::Cont(tagTVKIMAGEINFO* dst, tagTVKIMAGEINFO* src, tagEDGEINFO*
     const int64_t ss = EdgeLineStep(*src);
     uint8_t* d = EdgeLinePtr(*dst, 0);
     const uint8_t* s = EdgeLinePtr(*src, 0);
-    for (int32_t i = 0; i < h; ++i) LineCont(d + i * ds, s + i * ss, m_lWidth);
+    if (h > 0) LinesCont(d, ds, s, ss, h);
     dst->lHeight = h;
     info->lLineCount += h;
     return 1;
@@ -506,6 +752,7 @@ int CEdgeFuncOn::MakeLevelTable() {
     while (m_lZeroBand + 1 < range && m_pLevel[m_lZeroBand + 1] == 0 &&
            m_pLevel[-(m_lZeroBand + 1)] == 0)
         ++m_lZeroBand;
+    m_Shape = EdgeLevelShapeOf(m_pLevel);
     return 1;
 }
 
@@ -518,7 +765,7 @@ void CEdgeFuncOn::Rotate() {
 
 void CEdgeFuncOn::Row(uint8_t* out, const uint8_t* c, const uint8_t* v1, const uint8_t* v2,
                       int32_t n) const {
-    FourRow<1, false>(out, c, v1, v2, n, m_pLevel, m_lZeroBand);
+    FourRow<1, false>(out, c, v1, v2, n, m_pLevel, m_lZeroBand, m_Shape);
 }
 
 int CEdgeFuncOn::LineStart1(uint8_t* out, const uint8_t* in, int32_t width) {
@@ -538,6 +785,34 @@ int CEdgeFuncOn::LineCont(uint8_t* out, const uint8_t* in, int32_t width) {
     Rotate();
     Row(out, m_pCentre, m_pOldest, m_pNewest, m_lLineBytes);
     return 1;
+}
+
+void CEdgeFuncOn::LinesCont(uint8_t* out, int64_t outStep, const uint8_t* in, int64_t inStep,
+                            int32_t h) {
+    // Bytes the band's lines span, first to last.
+    const auto span = [this, h](const uint8_t* p, int64_t step) {
+        const uint8_t* last = p + (h - 1) * step;
+        return std::pair{std::min(p, last), std::max(p, last) + m_lLineBytes};
+    };
+    const auto [outLo, outHi] = span(out, outStep);
+    const auto [inLo, inHi] = span(in, inStep);
+    const bool apart = std::less<>()(outHi, inLo + 1) || std::less<>()(inHi, outLo + 1);
+    if (h < 2 || !apart) return CEdgeFuncGray::LinesCont(out, outStep, in, inStep, h);
+    // Destination and source lie apart: the window's lines are read where
+    // they stand, and only the last two lines of the band are kept for the
+    // next one.
+    Row(out, m_pNewest, m_pCentre, in, m_lLineBytes);
+    Row(out + outStep, in, m_pNewest, in + inStep, m_lLineBytes);
+    for (int32_t i = 2; i < h; ++i)
+        Row(out + i * outStep, in + (i - 1) * inStep, in + (i - 2) * inStep, in + i * inStep,
+            m_lLineBytes);
+    uint8_t* const free1 = m_pOldest;
+    uint8_t* const free2 = m_pCentre;
+    WindowCopy(free1, in + (h - 2) * inStep, m_lLineBytes);
+    WindowCopy(free2, in + (h - 1) * inStep, m_lLineBytes);
+    m_pOldest = m_pNewest;
+    m_pCentre = free1;
+    m_pNewest = free2;
 }
 
 int CEdgeFuncOn::LineFinish(uint8_t* out, const uint8_t* in, int32_t width) {
@@ -570,12 +845,12 @@ bool CEdgeFuncColorRGB::AcceptsImage(const tagTVKIMAGEINFO* img) const {
 
 void CEdgeFuncColorRGB::Row(uint8_t* out, const uint8_t* c, const uint8_t* v1, const uint8_t* v2,
                             int32_t n) const {
-    FourRow<3, false>(out, c, v1, v2, n, m_pLevel, m_lZeroBand);
+    FourRow<3, false>(out, c, v1, v2, n, m_pLevel, m_lZeroBand, m_Shape);
 }
 
 void CEdgeFuncColorRGBAve::Row(uint8_t* out, const uint8_t* c, const uint8_t* v1, const uint8_t* v2,
                                int32_t n) const {
-    FourRow<3, true>(out, c, v1, v2, n, m_pLevel, m_lZeroBand);
+    FourRow<3, true>(out, c, v1, v2, n, m_pLevel, m_lZeroBand, m_Shape);
 }
 
 // ---------------------------------------------------------------------------

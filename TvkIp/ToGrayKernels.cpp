@@ -7,6 +7,7 @@
 #include "VectorTarget.h"
 
 #include <array>
+#include <cstdint>
 
 namespace {
 
@@ -63,6 +64,12 @@ constexpr bool RoundedWeightsMatchTables() {
 }
 static_assert(RoundedWeightsMatchTables());
 
+// The kernels ask for the source this far ahead as they go (about one line
+// of an A4 page; for the planes of a line together too): spread over the
+// loop, the requests keep the memory busy without the burst a whole line
+// asked for at once makes.
+constexpr int64_t kAheadBytes = 8192;
+
 inline uint8_t GrayOf(uint8_t r, uint8_t g, uint8_t b) {
     return static_cast<uint8_t>(kGrayR[r] + kGrayG[g] + kGrayB[b]);
 }
@@ -118,11 +125,12 @@ KD_AVX2 inline __m256i Gray32(__m256i r, __m256i g, __m256i b) {
     return _mm256_add_epi8(gray, dip);
 }
 
-// One channel of 16 interleaved pixels (48 bytes in three registers) in two
-// steps. Each byte position of a register holds a sample of one channel, and
-// for each channel the three registers together cover every position once
-// (16 = 1 mod 3): two blends gather the channel's samples in a fixed order,
-// one byte shuffle puts them in pixel order.
+// One channel of 16 interleaved pixels (48 bytes in three registers). Each
+// byte position of a register holds a sample of one channel, and for each
+// channel the three registers together cover every position once
+// (16 = 1 mod 3): two blends gather the channel's 16 samples in one register,
+// in a fixed order; two byte shuffles then spread pixels 0-7 and 8-15 of it
+// into 16-bit lanes, zero-extended and in pixel order.
 using ShuffleMask = std::array<uint8_t, 16>;
 // 0x80 where register k holds channel c at that position.
 constexpr ShuffleMask BlendMask(int channel, int k) {
@@ -131,10 +139,14 @@ constexpr ShuffleMask BlendMask(int channel, int k) {
         m[static_cast<size_t>(p)] = static_cast<uint8_t>((16 * k + p) % 3 == channel ? 0x80 : 0);
     return m;
 }
-// Position of pixel i's sample of channel c after the blends.
-constexpr ShuffleMask OrderMask(int channel) {
+// Pixels 8 * half .. 8 * half + 7 of the channel after the blends, each in
+// the low byte of a 16-bit lane (0x80 clears the high byte).
+constexpr ShuffleMask SpreadMask(int channel, int half) {
     ShuffleMask m{};
-    for (int i = 0; i < 16; ++i) m[static_cast<size_t>(i)] = static_cast<uint8_t>((3 * i + channel) % 16);
+    for (int i = 0; i < 8; ++i) {
+        m[static_cast<size_t>(2 * i)] = static_cast<uint8_t>((3 * (8 * half + i) + channel) % 16);
+        m[static_cast<size_t>(2 * i + 1)] = 0x80;
+    }
     return m;
 }
 constexpr bool BlendsCoverEachPositionOnce() {
@@ -152,17 +164,21 @@ constexpr std::array<std::array<ShuffleMask, 2>, 3> kBlend = {{
     {BlendMask(1, 1), BlendMask(1, 2)},
     {BlendMask(2, 1), BlendMask(2, 2)},
 }};
-constexpr std::array<ShuffleMask, 3> kOrder = {OrderMask(0), OrderMask(1), OrderMask(2)};
+constexpr std::array<std::array<ShuffleMask, 2>, 3> kSpread = {{
+    {SpreadMask(0, 0), SpreadMask(0, 1)},
+    {SpreadMask(1, 0), SpreadMask(1, 1)},
+    {SpreadMask(2, 0), SpreadMask(2, 1)},
+}};
+// The interleaved path moves the red dip into the sample: 49 weighs what
+// the table holds for 50.
+static_assert(WeighRounded(kRoundR, kRedDip - 1) == kGrayR[kRedDip]);
 
 KD_AVX2 inline __m256i LoadMask(const ShuffleMask& m) {
     return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(m.data())));
 }
 
-// Two 16-byte pieces, 48 bytes apart, as the low and high lane.
-KD_AVX2 inline __m256i LoadLanes(const uint8_t* p) {
-    const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 48));
-    return _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
+KD_AVX2 inline __m256i Load32(const uint8_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
 }
 
 #endif
@@ -184,6 +200,7 @@ void PlanarPortable(uint8_t* out, const uint8_t* r, const uint8_t* g, const uint
 void InterleavedSSE2(uint8_t* out, const uint8_t* rgb, int32_t n) {
     int32_t x = 0;
     for (; x + 16 <= n; x += 16, rgb += 48) {
+        PrefetchAhead(rgb, kAheadBytes, 1);
         __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rgb));
         __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rgb + 16));
         __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rgb + 32));
@@ -196,6 +213,9 @@ void InterleavedSSE2(uint8_t* out, const uint8_t* rgb, int32_t n) {
 void PlanarSSE2(uint8_t* out, const uint8_t* r, const uint8_t* g, const uint8_t* b, int32_t n) {
     int32_t x = 0;
     for (; x + 16 <= n; x += 16) {
+        PrefetchAhead(r + x, kAheadBytes, 1);
+        PrefetchAhead(g + x, kAheadBytes, 1);
+        PrefetchAhead(b + x, kAheadBytes, 1);
         const auto load = [x](const uint8_t* p) {
             return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + x));
         };
@@ -205,23 +225,43 @@ void PlanarSSE2(uint8_t* out, const uint8_t* r, const uint8_t* g, const uint8_t*
 }
 
 KD_AVX2 void InterleavedAVX2(uint8_t* out, const uint8_t* rgb, int32_t n) {
-    __m256i blend[3][2];
-    __m256i order[3];
-    for (int ch = 0; ch < 3; ++ch) {
-        for (int k = 0; k < 2; ++k) blend[ch][k] = LoadMask(kBlend[ch][k]);
-        order[ch] = LoadMask(kOrder[ch]);
-    }
+    const __m256i blendR1 = LoadMask(kBlend[0][0]), blendR2 = LoadMask(kBlend[0][1]);
+    const __m256i blendG1 = LoadMask(kBlend[1][0]), blendG2 = LoadMask(kBlend[1][1]);
+    const __m256i blendB1 = LoadMask(kBlend[2][0]), blendB2 = LoadMask(kBlend[2][1]);
+    const __m256i spreadR0 = LoadMask(kSpread[0][0]), spreadR1 = LoadMask(kSpread[0][1]);
+    const __m256i spreadG0 = LoadMask(kSpread[1][0]), spreadG1 = LoadMask(kSpread[1][1]);
+    const __m256i spreadB0 = LoadMask(kSpread[2][0]), spreadB1 = LoadMask(kSpread[2][1]);
+    const __m256i mulR = _mm256_set1_epi16(kRoundR);
+    const __m256i mulG = _mm256_set1_epi16(kRoundG);
+    const __m256i mulB = _mm256_set1_epi16(kRoundB);
+    const __m256i dip = _mm256_set1_epi8(kRedDip);
     int32_t x = 0;
     for (; x + 32 <= n; x += 32, rgb += 96) {
-        const __m256i in[3] = {LoadLanes(rgb), LoadLanes(rgb + 16), LoadLanes(rgb + 32)};
-        __m256i ch[3];
-        for (int c = 0; c < 3; ++c) {
-            const __m256i mixed = _mm256_blendv_epi8(_mm256_blendv_epi8(in[0], in[1], blend[c][0]),
-                                                     in[2], blend[c][1]);
-            ch[c] = _mm256_shuffle_epi8(mixed, order[c]);
-        }
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), Gray32(ch[0], ch[1], ch[2]));
+        PrefetchAhead(rgb, kAheadBytes, 96);
+        // Bytes 0-47 in the low lanes of in0, in1, in2 and 48-95 in the high
+        // ones: one lane-crossing move for three registers.
+        const __m256i a = Load32(rgb), b0 = Load32(rgb + 32), c0 = Load32(rgb + 64);
+        const __m256i in0 = _mm256_blend_epi32(a, b0, 0xF0);
+        const __m256i in1 = _mm256_permute2x128_si256(a, c0, 0x21);
+        const __m256i in2 = _mm256_blend_epi32(b0, c0, 0xF0);
+        __m256i r = _mm256_blendv_epi8(_mm256_blendv_epi8(in0, in1, blendR1), in2, blendR2);
+        const __m256i g = _mm256_blendv_epi8(_mm256_blendv_epi8(in0, in1, blendG1), in2, blendG2);
+        const __m256i bl = _mm256_blendv_epi8(_mm256_blendv_epi8(in0, in1, blendB1), in2, blendB2);
+        r = _mm256_add_epi8(r, _mm256_cmpeq_epi8(r, dip));
+        const __m256i lo = _mm256_add_epi16(
+            _mm256_add_epi16(_mm256_mulhrs_epi16(_mm256_shuffle_epi8(r, spreadR0), mulR),
+                             _mm256_mulhrs_epi16(_mm256_shuffle_epi8(g, spreadG0), mulG)),
+            _mm256_mulhrs_epi16(_mm256_shuffle_epi8(bl, spreadB0), mulB));
+        const __m256i hi = _mm256_add_epi16(
+            _mm256_add_epi16(_mm256_mulhrs_epi16(_mm256_shuffle_epi8(r, spreadR1), mulR),
+                             _mm256_mulhrs_epi16(_mm256_shuffle_epi8(g, spreadG1), mulG)),
+            _mm256_mulhrs_epi16(_mm256_shuffle_epi8(bl, spreadB1), mulB));
+        // Per 128-bit lane: pixels 0-7 then 8-15 of that lane's 16.
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), _mm256_packus_epi16(lo, hi));
     }
+    // The compiler may turn the tail into a jump without clearing the upper
+    // halves, which slows every later SSE instruction on some processors.
+    _mm256_zeroupper();
     InterleavedSSE2(out + x, rgb, n - x);
 }
 
@@ -229,11 +269,15 @@ KD_AVX2 void PlanarAVX2(uint8_t* out, const uint8_t* r, const uint8_t* g, const 
                         int32_t n) {
     int32_t x = 0;
     for (; x + 32 <= n; x += 32) {
+        PrefetchAhead(r + x, kAheadBytes, 1);
+        PrefetchAhead(g + x, kAheadBytes, 1);
+        PrefetchAhead(b + x, kAheadBytes, 1);
         const __m256i rv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(r + x));
         const __m256i gv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(g + x));
         const __m256i bv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + x));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), Gray32(rv, gv, bv));
     }
+    _mm256_zeroupper();
     PlanarSSE2(out + x, r + x, g + x, b + x, n - x);
 }
 

@@ -172,6 +172,14 @@ std::vector<RefCase> FourNeighbourCases() {
         const int a = std::abs(l);
         return a > 100 ? l / 4 : (a > 50 ? l / 8 : 0);
     };
+    auto thirds = [](int32_t l) { // {300, 2, 3, 100, 1, 3}: no power-of-two divisor
+        const int a = std::abs(l);
+        return a > 300 ? 2 * l / 3 : (a > 100 ? l / 3 : 0);
+    };
+    auto against = [](int32_t l) { // {200, -1, 4, 50, 1, 8}: corrections against the response
+        const int a = std::abs(l);
+        return a > 200 ? -l / 4 : (a > 50 ? l / 8 : 0);
+    };
     const uintptr_t G = kEdgeKindGray, P = kEdgeKindColorPlanes, I = kEdgeKindColorRGB;
     return {
         {{"gray2", G, 2}, p2, false},
@@ -185,6 +193,8 @@ std::vector<RefCase> FourNeighbourCases() {
         {{"gray10", G, 10}, [](int32_t l) { return l; }, false},
         {{"grayV3default", G, 0, true}, v3, false},
         {{"grayV3custom", G, 7, true, {100, 1, 4, 50, 1, 8}}, custom, false},
+        {{"grayV3thirds", G, 0, true, {300, 2, 3, 100, 1, 3}}, thirds, false},
+        {{"grayV3against", G, 0, true, {200, -1, 4, 50, 1, 8}}, against, false},
         {{"planes1", P, 1}, [](int32_t l) { return l / 16; }, false},
         {{"planes3", P, 3}, p3, false},
         {{"planes4", P, 4}, p4, false},
@@ -255,16 +265,25 @@ TestImage FaintDots(uintptr_t kind, int32_t w, int32_t h, uint32_t seed) {
     return img;
 }
 
+// Samples of 0 and 255 only: responses out to the extremes (+-1020), where
+// the level tables clamp.
+TestImage BlackAndWhite(uintptr_t kind, int32_t w, int32_t h, uint32_t seed) {
+    TestImage img = Page(kind, w, h, seed);
+    std::mt19937 rng(seed);
+    for (uint8_t& b : img.bytes()) b = (rng() & 1) != 0 ? 255 : 0;
+    return img;
+}
+
 // Every path (portable, SSE2, AVX2) on widths around the vector blocks, on
-// noise (an edge in every block) and on text (flat blocks beside edges),
-// whole and in bands of one line.
+// noise (an edge in every block), on text (flat blocks beside edges) and on
+// black and white (extreme responses), whole and in bands of one line.
 TEST(EdgeFunc, VectorTwinsMatchTheDirectDefinition) {
     for (const RefCase& c : FourNeighbourCases()) {
         for (int32_t w : {33, 34, 66, 97}) {
             const TestImage pages[] = {
                 Page(c.m.kind, w, 5, 11 + w),
                 kdtest::TextPage(w, 14, SppOf(c.m.kind), OrderOf(c.m.kind), 5, 235, 30),
-                FaintDots(c.m.kind, w, 9, 3 + w)};
+                FaintDots(c.m.kind, w, 9, 3 + w), BlackAndWhite(c.m.kind, w, 7, 5 + w)};
             for (const TestImage& src : pages) {
                 const TestImage expect = ReferenceFour(src, c.f, c.negate);
                 const std::vector<int32_t> lines(static_cast<size_t>(src.height()), 1);
@@ -278,6 +297,34 @@ TEST(EdgeFunc, VectorTwinsMatchTheDirectDefinition) {
                 }
             }
         }
+    }
+}
+
+// The vector kernels compute a table from its pieces instead of looking it
+// up; every member of the family has such a form, and a table with
+// corrections against the response (which has none) is looked up.
+TEST(EdgeFunc, LevelTablesInPieces) {
+    for (const RefCase& c : FourNeighbourCases()) {
+        tagEDGEINFO info = MakeInfo(c.m);
+        std::unique_ptr<CEdgeFunc> obj;
+        if (c.m.kind != kEdgeKindColorPlanes) // planes: the red plane's filter
+            obj.reset(NewEdgeFuncObject(c.m.kind, &info));
+        else if (c.m.number == 1)
+            obj = std::make_unique<CEdgeFuncR1>();
+        else if (c.m.number == 3)
+            obj = std::make_unique<CEdgeFuncR3>();
+        else if (c.m.number == 4)
+            obj = std::make_unique<CEdgeFuncR4>();
+        else
+            obj = std::make_unique<CEdgeFuncR5>();
+        auto* four = dynamic_cast<CEdgeFuncOn*>(obj.get());
+        ASSERT_NE(four, nullptr) << c.m.name;
+        ASSERT_EQ(four->MakeLevelTable(), 1) << c.m.name;
+        const EdgeLevelShape& shape = four->LevelShape();
+        EXPECT_EQ(shape.pieces == 0, std::string(c.m.name) == "grayV3against") << c.m.name;
+        for (int32_t l = -EdgeLevelShape::kMaxResponse;
+             shape.pieces > 0 && l <= EdgeLevelShape::kMaxResponse; ++l)
+            ASSERT_EQ(shape.Level(l), four->LevelAt(l)) << c.m.name << " at " << l;
     }
 }
 
