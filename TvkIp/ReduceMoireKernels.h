@@ -46,9 +46,15 @@ constexpr int32_t kHalfRunMin = 8;
 int32_t FindHalfRuns(const int32_t* xs, int32_t outW, int32_t width, HalfRun* runs);
 
 // The 1-2-1 mask at the kept pixels of a colour line, read from the line
-// itself (out must not overlap it): the runs eight pixels a step, the other
-// kept pixels one at a time. Only where the processor has AVX2.
+// itself (neither output may overlap it): the runs eight pixels a step, the
+// other kept pixels one at a time. The result goes to out and its
+// complement (255 - value) to inverted, the form the vertical kernel reads.
+// Only where the processor has AVX2.
 void AVX2Quarter121H3(const uint8_t* line, int32_t width, const int32_t* xs, int32_t outW,
-                      const HalfRun* runs, int32_t runCount, uint8_t* out);
+                      const HalfRun* runs, int32_t runCount, uint8_t* out, uint8_t* inverted);
+// The 1-2-1 mask over three complemented lines; out gets the plain result,
+// the same as IntegrityMaskLine over the lines themselves. Only where the
+// processor has AVX2.
+void AVX2InvertedQuarter121(const uint8_t* const* rows, int32_t bytes, uint8_t* out);
 
 } // namespace MOIRE_KERNEL

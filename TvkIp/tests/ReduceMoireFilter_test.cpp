@@ -574,12 +574,32 @@ TEST(MoireKernels, HalvingKernelMatchesThePortableOne) {
                     static_cast<size_t>(outW / MOIRE_KERNEL::kHalfRunMin + 1));
                 const int32_t runCount =
                     MOIRE_KERNEL::FindHalfRuns(xs.data(), outW, width, runs.data());
-                std::vector<uint8_t> got(want.size());
+                std::vector<uint8_t> got(want.size()), inverted(want.size());
                 MOIRE_KERNEL::AVX2Quarter121H3(line, width, xs.data(), outW, runs.data(), runCount,
-                                               got.data());
-                ASSERT_EQ(got, want)
-                    << "width " << width << " kept " << outW << " offset " << offset;
+                                               got.data(), inverted.data());
+                const std::string at = "width " + std::to_string(width) + " kept " +
+                                       std::to_string(outW) + " offset " + std::to_string(offset);
+                ASSERT_EQ(got, want) << at;
+                for (uint8_t& b : inverted) b = static_cast<uint8_t>(~b);
+                ASSERT_EQ(inverted, want) << at;
             }
         }
+    }
+    // The vertical kernel over complemented lines.
+    for (int32_t bytes : {1, 31, 32, 33, 95, 250}) {
+        std::vector<std::vector<uint8_t>> lines(3,
+                                                std::vector<uint8_t>(static_cast<size_t>(bytes)));
+        std::vector<std::vector<uint8_t>> inverted = lines;
+        for (size_t k = 0; k < 3; ++k)
+            for (int32_t i = 0; i < bytes; ++i) {
+                lines[k][i] = static_cast<uint8_t>(byte(rng));
+                inverted[k][i] = static_cast<uint8_t>(~lines[k][i]);
+            }
+        const uint8_t* plain[3] = {lines[0].data(), lines[1].data(), lines[2].data()};
+        const uint8_t* flipped[3] = {inverted[0].data(), inverted[1].data(), inverted[2].data()};
+        std::vector<uint8_t> want(static_cast<size_t>(bytes)), got(want.size());
+        MOIRE_KERNEL::IntegrityMaskLine(plain, 3, coef.data(), m.scale, bytes, want.data());
+        MOIRE_KERNEL::AVX2InvertedQuarter121(flipped, bytes, got.data());
+        ASSERT_EQ(got, want) << bytes;
     }
 }
