@@ -330,9 +330,9 @@ public:
         };
         if (src != nullptr) {
             for (int32_t y = 0; y < src->lHeight; ++y) {
-                // The slower kernels ask for lines ahead; the 1-2-1 ones keep
-                // pace with the processor's own streaming, which the extra
-                // requests only slow down.
+                // Source lines asked for ahead; the 1-2-1 colour kernel asks
+                // for its own, spread along the line (a whole line asked
+                // for at once slows it down).
                 if (!m_inverted && y + 4 < src->lHeight)
                     PrefetchAhead(TvkLinePtr(*src, y + 4), 0, m_inW * m_spp);
                 // The horizontally reduced line replaces the source pixels;
@@ -940,7 +940,11 @@ KD_AVX2 inline __m256i Quarter121Block3(const uint8_t* p, __m256i n0, __m256i n1
     return _mm256_avg_epu8(_mm256_avg_epu8(left, right), centre);
 }
 
-// The output pixels of one run: centres x, x + 2, ..
+// Each step of the run kernel asks for the source bytes about one 600 dpi
+// colour line below: far enough ahead for the memory to deliver them in
+// time, spread out so that the requests do not come in bursts.
+constexpr int64_t kHalfAhead = 16384;
+
 KD_AVX2 inline void Store24(uint8_t* d, __m256i r, bool more) {
     if (more) { // the 8 bytes beyond are the next step's
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), r);
@@ -950,6 +954,7 @@ KD_AVX2 inline void Store24(uint8_t* d, __m256i r, bool more) {
     _mm_storel_epi64(reinterpret_cast<__m128i*>(d + 16), _mm256_extracti128_si256(r, 1));
 }
 
+// The output pixels of one run: centres x, x + 2, ..
 KD_AVX2 void AVX2Quarter121Run3(const uint8_t* line, int32_t width, int32_t x, int32_t n,
                                 uint8_t* out, uint8_t* inverted) {
     const __m256i n0 = LoadGather(kNeighbours0), n1 = LoadGather(kNeighbours1);
@@ -959,6 +964,7 @@ KD_AVX2 void AVX2Quarter121Run3(const uint8_t* line, int32_t width, int32_t x, i
     int32_t k = 0;
     for (; k + 8 <= n; k += 8) {
         const uint8_t* p = line + 3 * static_cast<size_t>(x + 2 * k - 1);
+        PrefetchAhead(p, kHalfAhead, 1);
         const __m256i r = _mm256_permutevar8x32_epi32(Quarter121Block3(p, n0, n1, c0, c1), pack);
         const size_t at = 3 * static_cast<size_t>(k);
         const bool more = k + 16 <= n;
