@@ -359,9 +359,9 @@ public:
     int32_t TotalWritten() const { return m_written; }
 
 private:
-    // A source line filtered at the kept pixels into `reduced`, which lies at
-    // or before it (and overlaps it on a band's first line).
-    // The line then enters the window.
+    // A source line filtered at the kept pixels into `reduced` (which lies at
+    // or before it, overlapping it on a band's first line) and entered into
+    // the window.
     void HLine(const uint8_t* line, uint8_t* reduced) {
         if (m_inverted) {
             const bool overlaps = line < reduced + m_outBytes;
@@ -394,7 +394,9 @@ private:
     std::unique_ptr<uint32_t[]> m_hTable, m_vTable;
     std::unique_ptr<int32_t[]> m_xs;
     std::unique_ptr<uint8_t[]> m_pad;
-    std::unique_ptr<uint8_t[]> m_full; // a whole filtered line for the SSE2 kernel
+    // A whole filtered line for the SSE2 kernel; a band's first reduced line
+    // for the 1-2-1 colour kernel.
+    std::unique_ptr<uint8_t[]> m_full;
     // Kept colour pixels two apart, for the 1-2-1 mask's AVX2 kernels.
     std::unique_ptr<MOIRE_KERNEL::HalfRun[]> m_runs;
     int32_t m_runCount = 0;
