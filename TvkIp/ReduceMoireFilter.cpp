@@ -804,9 +804,10 @@ KD_AVX2 void AVX2MaskLine16(const uint8_t* const* rows, int32_t count, const int
     }
 }
 
-// Kept colour pixels of a filtered line where they lie two pixels apart: 8
-// output pixels (24 bytes) from 16 filtered ones (48 bytes) by byte
-// shuffles; irregular steps and the line's end go pixel by pixel.
+// Kept colour pixels of a filtered line, 8 output pixels (24 bytes) a step:
+// where they lie two pixels apart, from 16 filtered ones (48 bytes) by byte
+// shuffles; at other steps by one gather of four bytes a pixel, packed to
+// three; the line's end pixel by pixel.
 using PickMask = std::array<uint8_t, 16>;
 constexpr PickMask PickFrom(int32_t firstOut, int32_t reg) {
     PickMask m{};
@@ -824,11 +825,14 @@ KD_AVX2 inline __m128i LoadPick(const PickMask& m) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(m.data()));
 }
 
-KD_AVX2 void AVX2PickEveryOther3(const uint8_t* tmp, int32_t width, const int32_t* xs, int32_t outW,
-                                 uint8_t* out) {
+KD_AVX2 void AVX2PickKept3(const uint8_t* tmp, int32_t width, const int32_t* xs, int32_t outW,
+                           uint8_t* out) {
     const __m128i m00 = LoadPick(kPick00), m01 = LoadPick(kPick01);
     const __m128i m11 = LoadPick(kPick11), m12 = LoadPick(kPick12);
     const __m256i steps = _mm256_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14);
+    const __m256i three = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1,
+                                           0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    const __m256i pack = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7);
     int32_t o = 0;
     for (; o + 8 <= outW; o += 8) {
         const int32_t x = xs[o];
@@ -845,6 +849,15 @@ KD_AVX2 void AVX2PickEveryOther3(const uint8_t* tmp, int32_t width, const int32_
                              _mm_or_si128(_mm_shuffle_epi8(a, m00), _mm_shuffle_epi8(b, m01)));
             _mm_storel_epi64(reinterpret_cast<__m128i*>(d + 16),
                              _mm_or_si128(_mm_shuffle_epi8(b, m11), _mm_shuffle_epi8(c, m12)));
+            continue;
+        }
+        if (xs[o + 7] + 2 <= width) { // four bytes from each pixel stay on the line
+            const __m256i at = _mm256_add_epi32(got, _mm256_add_epi32(got, got));
+            const __m256i px = _mm256_i32gather_epi32(reinterpret_cast<const int*>(tmp), at, 1);
+            const __m256i r = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(px, three), pack);
+            uint8_t* d = out + 3 * static_cast<size_t>(o);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm256_castsi256_si128(r));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(d + 16), _mm256_extracti128_si256(r, 1));
             continue;
         }
         for (int32_t j = o; j < o + 8; ++j) std::memcpy(out + 3 * j, tmp + 3 * xs[j], 3);
@@ -1075,7 +1088,7 @@ void PickKept(const uint8_t* tmp, int32_t width, const int32_t* xs, int32_t outW
               uint8_t* out) {
     if (spp == 3) {
 #if defined(__SSE2__)
-        if (IsAVX2FeatureAvailable()) return AVX2PickEveryOther3(tmp, width, xs, outW, out);
+        if (IsAVX2FeatureAvailable()) return AVX2PickKept3(tmp, width, xs, outW, out);
 #endif
         for (int32_t o = 0; o < outW; ++o) {
             const uint8_t* p = tmp + 3 * static_cast<size_t>(xs[o]);
