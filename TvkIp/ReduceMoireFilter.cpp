@@ -165,25 +165,27 @@ public:
         return m_store && m_rows && (!m.wide || m_sums64);
     }
 
-    void Enter(const uint8_t* line) {
-        WindowCopy(Slot(m_entered), line, m_lineBytes);
-        ++m_entered;
-    }
+    void Enter(const uint8_t* line) { WindowCopy(Fill(), line, m_lineBytes); }
+    // The slot of the next line, entered at once: the caller fills it.
+    uint8_t* Fill() { return Slot(m_entered++); }
     bool Due() const { return m_entered > 0 && m_centre + m_lag <= m_entered - 1; }
     bool AnyEntered() const { return m_entered > 0; }
     int64_t Centre() const { return m_centre; }
     int64_t Entered() const { return m_entered; }
     void Advance() { ++m_centre; }
 
-    // Filters the window centred on the current centre into out.
-    void Filter(uint8_t* out) {
+    // The lines of the window centred on the current centre, top to bottom.
+    const uint8_t* const* Rows() {
         const Mask& m = *m_mask;
         for (int32_t k = 0; k < m.count; ++k) {
             const int64_t idx = std::clamp<int64_t>(m_centre - m.half + k, 0, m_entered - 1);
             m_rows[k] = Slot(idx);
         }
-        MaskLine(m_rows.get(), m_lineBytes, m, m_sums64.get(), out);
+        return m_rows.get();
     }
+
+    // Filters the window centred on the current centre into out.
+    void Filter(uint8_t* out) { MaskLine(Rows(), m_lineBytes, *m_mask, m_sums64.get(), out); }
 
 private:
     uint8_t* Slot(int64_t idx) {
@@ -301,6 +303,17 @@ public:
         m_full = NewArray<uint8_t>(static_cast<size_t>(m_inW) * m_spp);
         if (!m_pad || !m_full || !m_window.Init(m_mask, m_outBytes, m_mask.half))
             return kReduceMoireErrNoMemory;
+        // The 600 to 300 dpi colour kernels, chosen for the whole page: the
+        // window then holds complemented lines.
+        if (m_spp == 3 && !m_mask.wide &&
+            MOIRE_KERNEL::IsQuarter121(m_mask.coef16.get(), m_mask.count, m_mask.scale) &&
+            IsAVX2FeatureAvailable()) {
+            m_runs = NewArray<MOIRE_KERNEL::HalfRun>(
+                static_cast<size_t>(m_outW / MOIRE_KERNEL::kHalfRunMin + 1));
+            if (!m_runs) return kReduceMoireErrNoMemory;
+            m_runCount = MOIRE_KERNEL::FindHalfRuns(m_xs.get(), m_outW, m_inW, m_runs.get());
+            m_inverted = true;
+        }
         m_started = true;
         return 0;
     }
@@ -317,13 +330,15 @@ public:
         };
         if (src != nullptr) {
             for (int32_t y = 0; y < src->lHeight; ++y) {
-                if (y + 4 < src->lHeight) PrefetchAhead(TvkLinePtr(*src, y + 4), 0, m_inW * m_spp);
+                // Source lines asked for ahead; the 1-2-1 colour kernel asks
+                // for its own, spread along the line (a whole line asked
+                // for at once slows it down).
+                if (!m_inverted && y + 4 < src->lHeight)
+                    PrefetchAhead(TvkLinePtr(*src, y + 4), 0, m_inW * m_spp);
                 // The horizontally reduced line replaces the source pixels;
                 // line y of the output lies before source line y + 1.
                 uint8_t* reduced = src->lpImage + static_cast<size_t>(y) * m_outBytes;
-                MaskHLine(TvkLinePtr(*src, y), m_inW, m_xs.get(), m_outW, m_spp, m_mask,
-                          m_pad.get(), m_full.get(), reduced);
-                m_window.Enter(reduced);
+                HLine(TvkLinePtr(*src, y), reduced);
                 while (m_window.Due()) emit();
             }
         }
@@ -344,9 +359,30 @@ public:
     int32_t TotalWritten() const { return m_written; }
 
 private:
+    // A source line filtered at the kept pixels into `reduced` (which lies at
+    // or before it, overlapping it on a band's first line) and entered into
+    // the window.
+    void HLine(const uint8_t* line, uint8_t* reduced) {
+        if (m_inverted) {
+            const bool overlaps = line < reduced + m_outBytes;
+            uint8_t* to = overlaps ? m_full.get() : reduced;
+            MOIRE_KERNEL::AVX2Quarter121H3(line, m_inW, m_xs.get(), m_outW, m_runs.get(),
+                                           m_runCount, to, m_window.Fill());
+            if (overlaps) std::memmove(reduced, to, static_cast<size_t>(m_outBytes));
+            return;
+        }
+        MaskHLine(line, m_inW, m_xs.get(), m_outW, m_spp, m_mask, m_pad.get(), m_full.get(),
+                  reduced);
+        m_window.Enter(reduced);
+    }
+
     void Output(tagTVKIMAGEINFO* dst, int32_t firstLine, int32_t room, int32_t& written) {
         if (written >= room || m_written >= m_expected) return;
-        m_window.Filter(TvkLinePtr(*dst, int64_t{firstLine} + written));
+        uint8_t* out = TvkLinePtr(*dst, int64_t{firstLine} + written);
+        if (m_inverted)
+            MOIRE_KERNEL::AVX2InvertedQuarter121(m_window.Rows(), m_outBytes, out);
+        else
+            m_window.Filter(out);
         ++written;
         ++m_written;
     }
@@ -358,7 +394,13 @@ private:
     std::unique_ptr<uint32_t[]> m_hTable, m_vTable;
     std::unique_ptr<int32_t[]> m_xs;
     std::unique_ptr<uint8_t[]> m_pad;
-    std::unique_ptr<uint8_t[]> m_full; // a whole filtered line for the SSE2 kernel
+    // A whole filtered line for the SSE2 kernel; a band's first reduced line
+    // for the 1-2-1 colour kernel.
+    std::unique_ptr<uint8_t[]> m_full;
+    // Kept colour pixels two apart, for the 1-2-1 mask's AVX2 kernels.
+    std::unique_ptr<MOIRE_KERNEL::HalfRun[]> m_runs;
+    int32_t m_runCount = 0;
+    bool m_inverted = false;
     CVWindow m_window;
     int32_t m_written = 0;
 };
@@ -593,6 +635,41 @@ void IntegrityMaskH(const uint8_t* pad, const int32_t* xs, int32_t outW, int32_t
     }
 }
 
+bool IsQuarter121(const int16_t* coef, int32_t count, int32_t scale) {
+    return count == 3 && coef[0] > 0 && coef[2] == coef[0] && coef[1] == 2 * coef[0] &&
+           int64_t{coef[0]} * 4 * scale == 16384;
+}
+
+namespace {
+// One kept colour pixel of the 1-2-1 mask, the end pixels standing in
+// beyond the line, into out and its complement into inverted.
+inline void Quarter121Pixel3(const uint8_t* line, int32_t width, int32_t x, uint8_t* out,
+                             uint8_t* inverted) {
+    const uint8_t* l = line + 3 * static_cast<size_t>(std::max(x - 1, 0));
+    const uint8_t* c = line + 3 * static_cast<size_t>(x);
+    const uint8_t* r = line + 3 * static_cast<size_t>(std::min(x + 1, width - 1));
+    for (int s = 0; s < 3; ++s) {
+        out[s] = static_cast<uint8_t>((l[s] + 2 * c[s] + r[s]) >> 2);
+        inverted[s] = static_cast<uint8_t>(~out[s]);
+    }
+}
+} // namespace
+
+int32_t FindHalfRuns(const int32_t* xs, int32_t outW, int32_t width, HalfRun* runs) {
+    int32_t n = 0;
+    for (int32_t o = 0; o < outW;) {
+        if (xs[o] < 1 || xs[o] + 1 >= width) {
+            ++o;
+            continue;
+        }
+        int32_t end = o + 1;
+        while (end < outW && xs[end] == xs[end - 1] + 2 && xs[end] + 1 < width) ++end;
+        if (end - o >= kHalfRunMin) runs[n++] = HalfRun{o, end - o};
+        o = end;
+    }
+    return n;
+}
+
 #if defined(__SSE2__)
 // Sixteen bytes at a time: pairs of taps are multiplied and added by
 // _mm_madd_epi16 into 32-bit sums; the scale is applied in single precision,
@@ -727,9 +804,10 @@ KD_AVX2 void AVX2MaskLine16(const uint8_t* const* rows, int32_t count, const int
     }
 }
 
-// Kept colour pixels of a filtered line where they lie two pixels apart: 8
-// output pixels (24 bytes) from 16 filtered ones (48 bytes) by byte
-// shuffles; irregular steps and the line's end go pixel by pixel.
+// Kept colour pixels of a filtered line, 8 output pixels (24 bytes) a step:
+// where they lie two pixels apart, from 16 filtered ones (48 bytes) by byte
+// shuffles; at other steps by one gather of four bytes a pixel, packed to
+// three; the line's end pixel by pixel.
 using PickMask = std::array<uint8_t, 16>;
 constexpr PickMask PickFrom(int32_t firstOut, int32_t reg) {
     PickMask m{};
@@ -747,11 +825,14 @@ KD_AVX2 inline __m128i LoadPick(const PickMask& m) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(m.data()));
 }
 
-KD_AVX2 void AVX2PickEveryOther3(const uint8_t* tmp, int32_t width, const int32_t* xs, int32_t outW,
-                                 uint8_t* out) {
+KD_AVX2 void AVX2PickKept3(const uint8_t* tmp, int32_t width, const int32_t* xs, int32_t outW,
+                           uint8_t* out) {
     const __m128i m00 = LoadPick(kPick00), m01 = LoadPick(kPick01);
     const __m128i m11 = LoadPick(kPick11), m12 = LoadPick(kPick12);
     const __m256i steps = _mm256_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14);
+    const __m256i three = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1,
+                                           0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    const __m256i pack = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7);
     int32_t o = 0;
     for (; o + 8 <= outW; o += 8) {
         const int32_t x = xs[o];
@@ -770,6 +851,15 @@ KD_AVX2 void AVX2PickEveryOther3(const uint8_t* tmp, int32_t width, const int32_
                              _mm_or_si128(_mm_shuffle_epi8(b, m11), _mm_shuffle_epi8(c, m12)));
             continue;
         }
+        if (xs[o + 7] + 2 <= width) { // four bytes from each pixel stay on the line
+            const __m256i at = _mm256_add_epi32(got, _mm256_add_epi32(got, got));
+            const __m256i px = _mm256_i32gather_epi32(reinterpret_cast<const int*>(tmp), at, 1);
+            const __m256i r = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(px, three), pack);
+            uint8_t* d = out + 3 * static_cast<size_t>(o);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm256_castsi256_si128(r));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(d + 16), _mm256_extracti128_si256(r, 1));
+            continue;
+        }
         for (int32_t j = o; j < o + 8; ++j) std::memcpy(out + 3 * j, tmp + 3 * xs[j], 3);
     }
     for (; o < outW; ++o) std::memcpy(out + 3 * o, tmp + 3 * xs[o], 3);
@@ -777,14 +867,9 @@ KD_AVX2 void AVX2PickEveryOther3(const uint8_t* tmp, int32_t width, const int32_
 } // namespace
 
 namespace {
-// The 1-2-1 mask whose weights and scale divide by exactly 4 (the 600 to 300
-// dpi mask): floor((a + 2b + c) / 4) = floor((floor((a + c) / 2) + b) / 2),
-// two rounded-down byte averages, with no wider lanes at all.
-bool IsQuarter121(const int16_t* coef, int32_t count, int32_t scale) {
-    return count == 3 && coef[0] > 0 && coef[2] == coef[0] && coef[1] == 2 * coef[0] &&
-           int64_t{coef[0]} * 4 * scale == 16384;
-}
-
+// The 1-2-1 mask (IsQuarter121): floor((a + 2b + c) / 4) =
+// floor((floor((a + c) / 2) + b) / 2), two rounded-down byte averages, with
+// no wider lanes at all.
 inline __m128i FloorAvg16(__m128i a, __m128i b) {
     return _mm_sub_epi8(_mm_avg_epu8(a, b), _mm_and_si128(_mm_xor_si128(a, b), _mm_set1_epi8(1)));
 }
@@ -821,6 +906,129 @@ KD_AVX2 void AVX2Quarter121(const uint8_t* const* rows, int32_t bytes, uint8_t* 
 }
 } // namespace
 
+namespace {
+// Eight kept colour pixels two apart, from the 51 bytes at p (source pixels
+// x - 1 .. x + 15 for centres x .. x + 14): each 128-bit lane serves four
+// of them from two overlapping 16-byte loads (bytes 0..15 and 11..26 of its
+// 27), byte shuffles gather the neighbours (pixels 0, 2, .. 8 of the lane,
+// whose shift by one pixel gives the right-hand ones) and the centres
+// (1, 3, .. 7). The rounded-down averages run on complements:
+// avg(~a, ~b) = ~floor((a + b) / 2).
+using HalfShuffle = std::array<uint8_t, 32>;
+constexpr HalfShuffle HalfGather(bool centres, bool second) {
+    HalfShuffle m{};
+    for (int32_t j = 0; j < 32; ++j) {
+        const int32_t at = j % 16;
+        const int32_t src =
+            at < (centres ? 12 : 15) ? 6 * (at / 3) + (centres ? 3 : 0) + at % 3 : -1;
+        uint8_t v = 0x80;
+        if (src >= 0 && !second && src < 16) v = static_cast<uint8_t>(src);
+        if (src >= 16 && second) v = static_cast<uint8_t>(src - 11);
+        m[static_cast<size_t>(j)] = v;
+    }
+    return m;
+}
+constexpr HalfShuffle kNeighbours0 = HalfGather(false, false),
+                      kNeighbours1 = HalfGather(false, true);
+constexpr HalfShuffle kCentres0 = HalfGather(true, false), kCentres1 = HalfGather(true, true);
+
+KD_AVX2 inline __m256i LoadGather(const HalfShuffle& m) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m.data()));
+}
+KD_AVX2 inline __m256i LoadLanes(const uint8_t* lo, const uint8_t* hi) {
+    return _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lo))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(hi)), 1);
+}
+
+// The complements of twelve results in each lane's low bytes.
+KD_AVX2 inline __m256i Quarter121Block3(const uint8_t* p, __m256i n0, __m256i n1, __m256i c0,
+                                        __m256i c1) {
+    const __m256i ones = _mm256_set1_epi8(-1);
+    const __m256i first = _mm256_xor_si256(LoadLanes(p, p + 24), ones);
+    const __m256i second = _mm256_xor_si256(LoadLanes(p + 11, p + 35), ones);
+    const __m256i left =
+        _mm256_or_si256(_mm256_shuffle_epi8(first, n0), _mm256_shuffle_epi8(second, n1));
+    const __m256i centre =
+        _mm256_or_si256(_mm256_shuffle_epi8(first, c0), _mm256_shuffle_epi8(second, c1));
+    const __m256i right = _mm256_srli_si256(left, 3);
+    return _mm256_avg_epu8(_mm256_avg_epu8(left, right), centre);
+}
+
+// Each step of the run kernel asks for the source bytes about one 600 dpi
+// colour line below: far enough ahead for the memory to deliver them in
+// time, spread out so that the requests do not come in bursts.
+constexpr int64_t kHalfAhead = 16384;
+
+KD_AVX2 inline void Store24(uint8_t* d, __m256i r, bool more) {
+    if (more) { // the 8 bytes beyond are the next step's
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), r);
+        return;
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm256_castsi256_si128(r));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(d + 16), _mm256_extracti128_si256(r, 1));
+}
+
+// The output pixels of one run: centres x, x + 2, ..
+KD_AVX2 void AVX2Quarter121Run3(const uint8_t* line, int32_t width, int32_t x, int32_t n,
+                                uint8_t* out, uint8_t* inverted) {
+    const __m256i n0 = LoadGather(kNeighbours0), n1 = LoadGather(kNeighbours1);
+    const __m256i c0 = LoadGather(kCentres0), c1 = LoadGather(kCentres1);
+    const __m256i pack = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7);
+    const __m256i ones = _mm256_set1_epi8(-1);
+    int32_t k = 0;
+    for (; k + 8 <= n; k += 8) {
+        const uint8_t* p = line + 3 * static_cast<size_t>(x + 2 * k - 1);
+        PrefetchAhead(p, kHalfAhead, 1);
+        const __m256i r = _mm256_permutevar8x32_epi32(Quarter121Block3(p, n0, n1, c0, c1), pack);
+        const size_t at = 3 * static_cast<size_t>(k);
+        const bool more = k + 16 <= n;
+        Store24(inverted + at, r, more);
+        Store24(out + at, _mm256_xor_si256(r, ones), more);
+    }
+    for (; k < n; ++k) {
+        const size_t at = 3 * static_cast<size_t>(k);
+        Quarter121Pixel3(line, width, x + 2 * k, out + at, inverted + at);
+    }
+}
+} // namespace
+
+void AVX2Quarter121H3(const uint8_t* line, int32_t width, const int32_t* xs, int32_t outW,
+                      const HalfRun* runs, int32_t runCount, uint8_t* out, uint8_t* inverted) {
+    int32_t o = 0;
+    for (int32_t i = 0; i <= runCount; ++i) {
+        const int32_t to = i < runCount ? runs[i].o : outW;
+        for (; o < to; ++o) {
+            const size_t at = 3 * static_cast<size_t>(o);
+            Quarter121Pixel3(line, width, xs[o], out + at, inverted + at);
+        }
+        if (i == runCount) break;
+        const size_t at = 3 * static_cast<size_t>(o);
+        AVX2Quarter121Run3(line, width, xs[o], runs[i].count, out + at, inverted + at);
+        o += runs[i].count;
+    }
+}
+
+namespace {
+KD_AVX2 void InvertedQuarter121(const uint8_t* a, const uint8_t* b, const uint8_t* c, int32_t bytes,
+                                uint8_t* out) {
+    const __m256i ones = _mm256_set1_epi8(-1);
+    int32_t i = 0;
+    for (; i + 32 <= bytes; i += 32) {
+        const __m256i va = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i));
+        const __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i));
+        const __m256i vc = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c + i));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i),
+                            _mm256_xor_si256(_mm256_avg_epu8(_mm256_avg_epu8(va, vc), vb), ones));
+    }
+    for (; i < bytes; ++i) out[i] = static_cast<uint8_t>((1020 - a[i] - 2 * b[i] - c[i]) >> 2);
+}
+} // namespace
+
+void AVX2InvertedQuarter121(const uint8_t* const* rows, int32_t bytes, uint8_t* out) {
+    InvertedQuarter121(rows[0], rows[1], rows[2], bytes, out);
+}
+
 void SSE2MaskLine(const uint8_t* const* rows, int32_t count, const int16_t* coef, int32_t scale,
                   int32_t bytes, uint8_t* out) {
     if (IsQuarter121(coef, count, scale)) {
@@ -855,6 +1063,19 @@ void SSE2MaskLine(const uint8_t* const* rows, int32_t count, const int16_t* coef
 }
 
 #else
+void AVX2Quarter121H3(const uint8_t* line, int32_t width, const int32_t* xs, int32_t outW,
+                      const HalfRun*, int32_t, uint8_t* out, uint8_t* inverted) {
+    for (int32_t o = 0; o < outW; ++o) {
+        const size_t at = 3 * static_cast<size_t>(o);
+        Quarter121Pixel3(line, width, xs[o], out + at, inverted + at);
+    }
+}
+
+void AVX2InvertedQuarter121(const uint8_t* const* rows, int32_t bytes, uint8_t* out) {
+    for (int32_t i = 0; i < bytes; ++i)
+        out[i] = static_cast<uint8_t>((1020 - rows[0][i] - 2 * rows[1][i] - rows[2][i]) >> 2);
+}
+
 void SSE2MaskLine(const uint8_t* const* rows, int32_t count, const int16_t* coef, int32_t scale,
                   int32_t bytes, uint8_t* out) {
     IntegrityMaskLine(rows, count, coef, scale, bytes, out);
@@ -867,7 +1088,7 @@ void PickKept(const uint8_t* tmp, int32_t width, const int32_t* xs, int32_t outW
               uint8_t* out) {
     if (spp == 3) {
 #if defined(__SSE2__)
-        if (IsAVX2FeatureAvailable()) return AVX2PickEveryOther3(tmp, width, xs, outW, out);
+        if (IsAVX2FeatureAvailable()) return AVX2PickKept3(tmp, width, xs, outW, out);
 #endif
         for (int32_t o = 0; o < outW; ++o) {
             const uint8_t* p = tmp + 3 * static_cast<size_t>(xs[o]);

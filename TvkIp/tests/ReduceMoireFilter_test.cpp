@@ -536,3 +536,70 @@ TEST(MoireKernels, PortablePathGivesTheSameReduction) {
         }
     }
 }
+
+// The 600 to 300 dpi colour kernel reads the line itself, kept pixels two
+// apart in runs and the others alone: every kind of kept set, odd widths,
+// unaligned lines, and buffers of exactly the line's and the result's size
+// (so that a read or write beyond them is caught by the sanitizers).
+TEST(MoireKernels, HalvingKernelMatchesThePortableOne) {
+    if (!IsAVX2FeatureAvailable()) GTEST_SKIP() << "no AVX2";
+    std::mt19937& rng = kdtest::Rng(78);
+    std::uniform_int_distribution<int> byte(0, 255);
+    const MaskSpec m = BuiltIn(600, 300);
+    const std::vector<int16_t> coef(m.coef.begin(), m.coef.end());
+    ASSERT_TRUE(MOIRE_KERNEL::IsQuarter121(coef.data(), 3, m.scale));
+    for (int32_t width : {1, 2, 3, 16, 17, 18, 19, 33, 34, 35, 64, 250, 251}) {
+        std::vector<std::vector<int32_t>> keptSets = {
+            Kept((width + 1) / 2, width), Kept(std::max(1, width / 2), width),
+            Kept(std::max(1, width / 3), width), Kept(width, width)};
+        // Runs broken by a step of three and by neighbouring pixels.
+        std::vector<int32_t> broken;
+        for (int32_t x = 1; x < width; x += broken.size() % 11 == 10 ? 3 : 2) broken.push_back(x);
+        if (width > 40) broken.insert(broken.begin() + 15, broken[14] + 1);
+        if (!broken.empty()) keptSets.push_back(broken);
+        for (const std::vector<int32_t>& xs : keptSets) {
+            const int32_t outW = static_cast<int32_t>(xs.size());
+            for (int32_t offset : {0, 1, 5}) {
+                std::vector<uint8_t> buf(static_cast<size_t>(offset + width * 3));
+                for (auto& b : buf) b = static_cast<uint8_t>(byte(rng));
+                const uint8_t* line = buf.data() + offset;
+                std::vector<uint8_t> pad(static_cast<size_t>(width + 2) * 3);
+                std::copy(line, line + 3, pad.begin());
+                std::copy(line, line + width * 3, pad.begin() + 3);
+                std::copy(line + (width - 1) * 3, line + width * 3, pad.end() - 3);
+                std::vector<uint8_t> want(static_cast<size_t>(outW) * 3);
+                MOIRE_KERNEL::IntegrityMaskH(pad.data(), xs.data(), outW, 3, coef.data(), 3,
+                                             m.scale, want.data());
+                std::vector<MOIRE_KERNEL::HalfRun> runs(
+                    static_cast<size_t>(outW / MOIRE_KERNEL::kHalfRunMin + 1));
+                const int32_t runCount =
+                    MOIRE_KERNEL::FindHalfRuns(xs.data(), outW, width, runs.data());
+                std::vector<uint8_t> got(want.size()), inverted(want.size());
+                MOIRE_KERNEL::AVX2Quarter121H3(line, width, xs.data(), outW, runs.data(), runCount,
+                                               got.data(), inverted.data());
+                const std::string at = "width " + std::to_string(width) + " kept " +
+                                       std::to_string(outW) + " offset " + std::to_string(offset);
+                ASSERT_EQ(got, want) << at;
+                for (uint8_t& b : inverted) b = static_cast<uint8_t>(~b);
+                ASSERT_EQ(inverted, want) << at;
+            }
+        }
+    }
+    // The vertical kernel over complemented lines.
+    for (int32_t bytes : {1, 31, 32, 33, 95, 250}) {
+        std::vector<std::vector<uint8_t>> lines(3,
+                                                std::vector<uint8_t>(static_cast<size_t>(bytes)));
+        std::vector<std::vector<uint8_t>> inverted = lines;
+        for (size_t k = 0; k < 3; ++k)
+            for (int32_t i = 0; i < bytes; ++i) {
+                lines[k][i] = static_cast<uint8_t>(byte(rng));
+                inverted[k][i] = static_cast<uint8_t>(~lines[k][i]);
+            }
+        const uint8_t* plain[3] = {lines[0].data(), lines[1].data(), lines[2].data()};
+        const uint8_t* flipped[3] = {inverted[0].data(), inverted[1].data(), inverted[2].data()};
+        std::vector<uint8_t> want(static_cast<size_t>(bytes)), got(want.size());
+        MOIRE_KERNEL::IntegrityMaskLine(plain, 3, coef.data(), m.scale, bytes, want.data());
+        MOIRE_KERNEL::AVX2InvertedQuarter121(flipped, bytes, got.data());
+        ASSERT_EQ(got, want) << bytes;
+    }
+}
