@@ -701,32 +701,50 @@ void EdgeInfoToRoughBin(const ImagePlane& rough, const EdgeMap& edge) {
         IntegrityEdgeInfoToRoughBin(rough, edge);
 }
 
+namespace {
+// The code a cell takes when its rough bit changed: the matching code of
+// the other group.
+uint8_t FeedbackCode(uint8_t code) {
+    switch (code) {
+    case kCodeBusyContrast:
+        return kCodeWeakEdge;
+    case kCodeBusy:
+        return kCodeFlat;
+    case kCodeFlat:
+        return kCodeBusy;
+    case kCodeWeakEdge:
+    case kCodeStrongEdge:
+        return kCodeBusyContrast;
+    default:
+        return kCodeFlat;
+    }
+}
+
+// Rough bits of the cells of a grid row into lane words (bit x % 64 of word
+// x / 64), zero beyond the row.
+void RoughLanes(uint64_t* words, const uint8_t* cells, int32_t width) {
+    std::memset(words, 0, static_cast<size_t>((width + 63) / 64) * sizeof(uint64_t));
+    int32_t x = 0;
+#if defined(__SSE2__)
+    const __m128i pick = _mm_set1_epi8(0x0D), busy = _mm_set1_epi8(0x0C);
+    for (; x + 16 <= width; x += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cells + x));
+        const auto bits = static_cast<uint64_t>(
+            ~_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(v, pick), busy)) & 0xFFFF);
+        words[x / 64] |= bits << (x % 64);
+    }
+#endif
+    for (; x < width; ++x)
+        if (cells[x] != kCodeBusyContrast && cells[x] != kCodeBusy)
+            words[x / 64] |= uint64_t{1} << (x % 64);
+}
+} // namespace
+
 void FeedbackRoughBinToEdgeInfo(EdgeMap& edge, const ImagePlane& rough) {
     for (int32_t y = 0; y < edge.height; ++y) {
         const uint8_t* r = rough.Line(y);
-        for (int32_t x = 0; x < edge.width; ++x) {
-            if (!BitPack::GetBit(r, x)) continue;
-            uint8_t code;
-            switch (edge.Get(x, y)) {
-            case kCodeBusyContrast:
-                code = kCodeWeakEdge;
-                break;
-            case kCodeBusy:
-                code = kCodeFlat;
-                break;
-            case kCodeFlat:
-                code = kCodeBusy;
-                break;
-            case kCodeWeakEdge:
-            case kCodeStrongEdge:
-                code = kCodeBusyContrast;
-                break;
-            default:
-                code = kCodeFlat;
-                break;
-            }
-            edge.Set(x, y, code);
-        }
+        for (int32_t x = 0; x < edge.width; ++x)
+            if (BitPack::GetBit(r, x)) edge.Set(x, y, FeedbackCode(edge.Get(x, y)));
     }
 }
 
@@ -736,126 +754,157 @@ namespace RunLenFilter {
 
 namespace {
 
-// One line of the run filter: the first and the last run are kept; black
-// runs of at most n pixels turn white, then (on the merged runs) white runs
-// of at most n turn black. Returns true when the line changed.
-// The end of the run that starts at i: eight cells at a time while they all
-// equal line[i] (cells hold 0 or 1).
-inline int32_t RunEnd(const uint8_t* line, int32_t i, int32_t len) {
-    const uint64_t same = line[i] != 0 ? 0x0101010101010101ull : 0;
-    int32_t j = i + 1;
-    for (; j + 8 <= len; j += 8) {
-        uint64_t word;
-        std::memcpy(&word, line + j, 8);
-        const uint64_t diff = word ^ same;
-        if (diff != 0) {
-            if constexpr (std::endian::native == std::endian::little)
-                return j + __builtin_ctzll(diff) / 8;
-            else
-                return j + __builtin_clzll(diff) / 8;
-        }
-    }
-    while (j < len && line[j] == line[i]) ++j;
-    return j;
-}
+// The filter works on 64 lines at once: bit k of word t is pixel t of line
+// k. Turning the image between passes becomes a bit transpose of 64 x 64
+// blocks, and a run test is a few word operations per pixel.
+constexpr int32_t kPad = 6; // words either side of a line: the longest run (4) and its ends
 
-bool FilterRunLine(uint8_t* line, int32_t len, int32_t n, uint32_t* runs) {
-    if (len <= 0) return false;
-    int32_t k = 0;
-    for (int32_t i = 0; i < len;) {
-        const int32_t j = RunEnd(line, i, len);
-        runs[k++] = static_cast<uint32_t>(j - i);
-        i = j;
+// Flips, in the lanes `lanes`, every run of `colour` (1 or 0) of at most n
+// pixels with the other colour on both sides (so neither the first nor the
+// last run of its line). x, y and hit are scratch lines with kPad words
+// either side. True when a pixel flipped.
+bool FlipShortRuns(uint64_t* b, int32_t len, int32_t n, uint64_t lanes, bool colour, uint64_t* x,
+                   uint64_t* y, uint64_t* hit) {
+    for (int32_t t = 1; t <= kPad; ++t) x[-t] = y[-t] = x[len - 1 + t] = y[len - 1 + t] = 0;
+    for (int32_t t = 0; t < len; ++t) {
+        x[t] = colour ? b[t] : ~b[t];
+        y[t] = ~x[t];
+        hit[t] = 0;
     }
-    if (k <= 2) return false;
-    const uint8_t first = line[0];
-    bool changed = false;
-    // Pass over the inner runs flipping those of colour `erase` (0 white, 1
-    // black) that are short, merging neighbours of equal colour as it goes.
-    const auto pass = [&](uint8_t erase) {
-        int32_t o = 0;
-        uint8_t oc = first;
-        for (int32_t r = 1; r < k; ++r) {
-            uint8_t c = static_cast<uint8_t>(first ^ (r & 1));
-            if (r < k - 1 && c == erase && runs[r] <= static_cast<uint32_t>(n)) {
-                c ^= 1;
-                changed = true;
-            }
-            if (c == oc) {
-                runs[o] += runs[r];
-            } else {
-                runs[++o] = runs[r];
-                oc = c;
-            }
+    uint64_t any = 0;
+    for (int32_t s = 0; s < len; ++s) {
+        uint64_t run = y[s - 1] & x[s]; // runs of the colour starting at s
+        for (int32_t l = 1; l <= n && run != 0; ++l) {
+            if (l > 1) run &= x[s + l - 1];
+            const uint64_t ends = run & y[s + l]; // ... exactly l long
+            if (ends == 0) continue;
+            for (int32_t o = 0; o < l; ++o) hit[s + o] |= ends;
+            any |= ends;
         }
-        k = o + 1;
-    };
-    pass(1);
-    if (k > 2) pass(0);
-    if (!changed) return false;
-    int32_t x = 0;
-    for (int32_t r = 0; r < k; ++r) {
-        const uint8_t c = static_cast<uint8_t>(first ^ (r & 1));
-        std::memset(line + x, c, runs[r]);
-        x += static_cast<int32_t>(runs[r]);
     }
+    if ((any & lanes) == 0) return false;
+    for (int32_t t = 0; t < len; ++t) b[t] ^= hit[t] & lanes;
     return true;
 }
+
+// Transposes a 64 x 64 bit block: bit c of m[r] goes to bit r of m[c].
+void Transpose64(uint64_t* m) {
+    uint64_t mask = 0x00000000FFFFFFFFull;
+    for (int32_t j = 32; j != 0; j >>= 1, mask ^= mask << j) {
+        for (int32_t k = 0; k < 64; k = ((k | j) + 1) & ~j) {
+            const uint64_t t = ((m[k] >> j) ^ m[k | j]) & mask;
+            m[k] ^= t << j;
+            m[k | j] ^= t;
+        }
+    }
+}
+
+// The image in lane words, rows of `words` words (bit x % 64 of word x / 64
+// is pixel x), and its transpose; zero beyond the image.
+class LaneImage {
+public:
+    LaneImage(int32_t width, int32_t height)
+        : width_(width), height_(height), w8_((width + 7) & ~7), h8_((height + 7) & ~7),
+          wx_((w8_ + 63) / 64), wy_((h8_ + 63) / 64) {}
+
+    bool Make() {
+        const size_t rows = static_cast<size_t>(wy_) * 64 * wx_;
+        const size_t cols = static_cast<size_t>(wx_) * 64 * wy_;
+        const size_t line = static_cast<size_t>(std::max(w8_, h8_)) + 2 * kPad;
+        a_ = NewArray<uint64_t>(rows, true);
+        t_ = NewArray<uint64_t>(cols, true);
+        scratch_ = NewArray<uint64_t>(4 * line, true);
+        return a_ && t_ && scratch_;
+    }
+    uint64_t* Row(int32_t y) { return a_.get() + static_cast<size_t>(y) * wx_; }
+    int32_t Words() const { return wx_; }
+
+    // The quarter-turn passes of the filter, as the turned image gives them:
+    // after the first column pass the lines run on over the white tails of
+    // the turned image (rows to w8, columns to h8), which decide which run
+    // is the last one of a line.
+    void Filter() {
+        for (int32_t n = 1; n <= 4; ++n) {
+            Columns(n == 1 ? height_ : h8_, n);
+            Rows(n);
+            Columns(h8_, n);
+            Rows(n);
+        }
+    }
+
+private:
+    static uint64_t LaneMask(int32_t first, int32_t end) {
+        const int32_t count = std::clamp(end - first, 0, 64);
+        return count == 64 ? ~uint64_t{0} : (uint64_t{1} << count) - 1;
+    }
+    // Lines of len pixels `stride` words apart from p, lanes `lanes`.
+    void Lines(uint64_t* p, size_t stride, int32_t len, int32_t n, uint64_t lanes) {
+        const size_t line = static_cast<size_t>(std::max(w8_, h8_)) + 2 * kPad;
+        uint64_t* b = scratch_.get();
+        uint64_t* x = b + line + kPad;
+        uint64_t* y = x + line;
+        uint64_t* hit = y + line;
+        for (int32_t t = 0; t < len; ++t) b[t] = p[t * stride];
+        const bool black = FlipShortRuns(b, len, n, lanes, true, x, y, hit);
+        const bool white = FlipShortRuns(b, len, n, lanes, false, x, y, hit);
+        if (black || white)
+            for (int32_t t = 0; t < len; ++t) p[t * stride] = b[t];
+    }
+    void Columns(int32_t len, int32_t n) {
+        for (int32_t k = 0; k < wx_; ++k) {
+            const uint64_t lanes = LaneMask(64 * k, width_);
+            if (lanes != 0) Lines(a_.get() + k, static_cast<size_t>(wx_), len, n, lanes);
+        }
+    }
+    void Rows(int32_t n) {
+        Turn(a_.get(), wx_, t_.get(), wy_, wy_, wx_);
+        for (int32_t k = 0; k < wy_; ++k) {
+            const uint64_t lanes = LaneMask(64 * k, height_);
+            if (lanes != 0) Lines(t_.get() + k, static_cast<size_t>(wy_), w8_, n, lanes);
+        }
+        Turn(t_.get(), wy_, a_.get(), wx_, wx_, wy_);
+    }
+    // Block (by, bx) of from (rows of fromWords) to block (bx, by) of to.
+    static void Turn(const uint64_t* from, int32_t fromWords, uint64_t* to, int32_t toWords,
+                     int32_t blocksDown, int32_t blocksAcross) {
+        uint64_t m[64];
+        for (int32_t by = 0; by < blocksDown; ++by)
+            for (int32_t bx = 0; bx < blocksAcross; ++bx) {
+                for (int32_t i = 0; i < 64; ++i)
+                    m[i] = from[(static_cast<size_t>(by) * 64 + i) * fromWords + bx];
+                Transpose64(m);
+                for (int32_t i = 0; i < 64; ++i)
+                    to[(static_cast<size_t>(bx) * 64 + i) * toWords + by] = m[i];
+            }
+    }
+
+    int32_t width_, height_, w8_, h8_, wx_, wy_;
+    std::unique_ptr<uint64_t[]> a_, t_, scratch_;
+};
 
 } // namespace
 
 bool RunLenFilter(const ImagePlane& image) {
     const int32_t width = image.width, height = image.height;
     if (width <= 0 || height <= 0) return true;
-    // The filter turns the image by quarter turns between passes; each turn
-    // makes the new height a multiple of 8 with white lines, so after the
-    // first column pass rows are (width rounded up to 8) long and columns
-    // (height rounded up to 8), white beyond the image. Those white tails
-    // decide which runs count as the last run of a line.
-    const int32_t w8 = (width + 7) & ~7, h8 = (height + 7) & ~7;
-    auto grid = NewArray<uint8_t>(static_cast<size_t>(w8) * h8, true);
-    // Columns are filtered 16 at a time from a tile of their cells, read
-    // along the rows.
-    constexpr int32_t kTile = 16;
-    auto line = NewArray<uint8_t>(static_cast<size_t>(kTile) * h8);
-    auto runs = NewArray<uint32_t>(static_cast<size_t>(std::max(w8, h8)) + 2);
-    if (!grid || !line || !runs) return false;
+    LaneImage lanes(width, height);
+    if (!lanes.Make()) return false;
+    const int32_t bytes = (width + 7) / 8;
+    const uint8_t tail = static_cast<uint8_t>(0xFF00u >> (8 - (bytes * 8 - width)));
     for (int32_t y = 0; y < height; ++y) {
         const uint8_t* row = image.Line(y);
-        uint8_t* g = grid.get() + static_cast<size_t>(y) * w8;
-        for (int32_t x = 0; x < width; ++x) g[x] = BitPack::GetBit(row, x);
-    }
-    const auto columns = [&](int32_t len, int32_t n) {
-        for (int32_t x0 = 0; x0 < width; x0 += kTile) {
-            const int32_t cols = std::min(kTile, width - x0);
-            for (int32_t y = 0; y < len; ++y) {
-                const uint8_t* g = grid.get() + static_cast<size_t>(y) * w8 + x0;
-                for (int32_t k = 0; k < cols; ++k) line[static_cast<size_t>(k) * len + y] = g[k];
-            }
-            for (int32_t k = 0; k < cols; ++k) {
-                uint8_t* column = line.get() + static_cast<size_t>(k) * len;
-                if (!FilterRunLine(column, len, n, runs.get())) continue;
-                uint8_t* g = grid.get() + x0 + k;
-                for (int32_t y = 0; y < len; ++y) g[static_cast<size_t>(y) * w8] = column[y];
-            }
+        uint64_t* w = lanes.Row(y);
+        for (int32_t i = 0; i < bytes; ++i) {
+            const uint8_t v = i == bytes - 1 ? static_cast<uint8_t>(row[i] & tail) : row[i];
+            w[i / 8] |= uint64_t{BitPack::kReverseBits[v]} << (8 * (i % 8));
         }
-    };
-    const auto rows = [&](int32_t n) {
-        for (int32_t y = 0; y < height; ++y)
-            FilterRunLine(grid.get() + static_cast<size_t>(y) * w8, w8, n, runs.get());
-    };
-    for (int32_t n = 1; n <= 4; ++n) {
-        columns(n == 1 ? height : h8, n);
-        rows(n);
-        columns(h8, n);
-        rows(n);
     }
+    lanes.Filter();
     for (int32_t y = 0; y < height; ++y) {
         uint8_t* row = image.Line(y);
-        const uint8_t* g = grid.get() + static_cast<size_t>(y) * w8;
-        // Grid rows are whole bytes long, white beyond the width.
-        for (int32_t i = 0; i < (width + 7) / 8; ++i)
-            row[i] = static_cast<uint8_t>(BitPack::Pack8(g + 8 * i));
+        const uint64_t* w = lanes.Row(y);
+        for (int32_t i = 0; i < bytes; ++i)
+            row[i] = BitPack::kReverseBits[(w[i / 8] >> (8 * (i % 8))) & 0xFF];
     }
     return true;
 }
@@ -942,6 +991,10 @@ template <typename Map> uint8_t RemoveIsolateInfoCore(const Map& edge, int32_t x
 
 namespace {
 
+// Bytes readable after the last cell of a grid: the row flags read 32 cells
+// and a row and a cell beyond.
+constexpr size_t kGridSpare = 64;
+
 // One byte per cell: the passes read each cell many times, and a plain
 // byte is the cheapest cell to read. Same Get/Set as the edge map.
 struct CellGrid {
@@ -987,7 +1040,7 @@ inline bool KeptWhenUniform(uint8_t c) {
 }
 
 std::unique_ptr<uint8_t[]> Unpack(const EdgeMap& edge, CellGrid& grid) {
-    auto buf = NewArray<uint8_t>(static_cast<size_t>(edge.width) * edge.height + 4, true);
+    auto buf = NewArray<uint8_t>(static_cast<size_t>(edge.width) * edge.height + kGridSpare, true);
     if (!buf) return buf;
     grid = CellGrid{buf.get(), edge.width, edge.height};
     for (int32_t y = 0; y < edge.height; ++y)
@@ -1015,10 +1068,55 @@ template <typename Map> void RemoveIsolateInfoT(Map& edge) {
         }
 }
 
+// Strain step of one cell: true when the cell changed.
 template <typename Map>
-void StrainEdgeT(Map& edge, const ImagePlane& edgeSlice, const ImagePlane& mixedSlice) {
+bool StrainCell(Map& edge, int32_t x, int32_t y, const ImagePlane& edgeSlice,
+                const ImagePlane& mixedSlice) {
     static constexpr int32_t kDx[8] = {-1, 0, 1, -1, 1, -1, 0, 1};
     static constexpr int32_t kDy[8] = {-1, -1, -1, 0, 0, 1, 1, 1};
+    const uint8_t c = edge.Get(x, y);
+    if (c != kCodeFlat && c != kCodeBusy && c != kCodeStrongEdge) return false;
+    // Skip the ordered walk when no rule can fire.
+    const uint64_t counts = NeighbourCounts(edge, x, y);
+    const int32_t n7 = CountOf(counts, kCodeWeakEdge), n12 = CountOf(counts, kCodeBusyContrast),
+                  n14 = CountOf(counts, kCodeBusy), n15 = CountOf(counts, kCodeStrongEdge);
+    if (c == kCodeFlat && n15 == 0 && n7 < 2 && n12 + n14 < 5) return false;
+    if (c == kCodeBusy && n12 + n15 + n7 < 3) return false;
+    if (c == kCodeStrongEdge && n12 + n14 < 5) return false;
+    // A rule fires: the first in the neighbours' order decides.
+    uint8_t& es = edgeSlice.Line(y)[x];
+    uint8_t& ms = mixedSlice.Line(y)[x];
+    int32_t k = 0, m = 0;
+    for (int32_t i = 0; i < 8; ++i) {
+        const int32_t nx = x + kDx[i], ny = y + kDy[i];
+        const uint8_t nc = edge.Get(nx, ny);
+        if (c == kCodeFlat) {
+            if (nc == kCodeStrongEdge || (nc == kCodeWeakEdge && ++m == 2)) {
+                edge.Set(x, y, kCodeFlatByEdge);
+                es = edgeSlice.Line(ny)[nx];
+                break;
+            }
+            if ((nc == kCodeBusyContrast || nc == kCodeBusy) && ++k == 5) {
+                edge.Set(x, y, kCodeBusy);
+                break;
+            }
+        } else if (c == kCodeBusy) {
+            if ((nc == kCodeBusyContrast || nc == kCodeStrongEdge || nc == kCodeWeakEdge) &&
+                ++k == 3) {
+                edge.Set(x, y, kCodeBusyAmongEdges);
+                ms = mixedSlice.Line(ny)[nx];
+                break;
+            }
+        } else if ((nc == kCodeBusyContrast || nc == kCodeBusy) && ++k == 5) {
+            edge.Set(x, y, kCodeBusyContrast);
+            break;
+        }
+    }
+    return true;
+}
+
+template <typename Map>
+void StrainEdgeT(Map& edge, const ImagePlane& edgeSlice, const ImagePlane& mixedSlice) {
     for (int32_t y = 1; y <= edge.height - 2; ++y) {
         for (int32_t x = 1; x <= edge.width - 2; ++x) {
             const uint8_t c = edge.Get(x, y);
@@ -1028,48 +1126,196 @@ void StrainEdgeT(Map& edge, const ImagePlane& edgeSlice, const ImagePlane& mixed
                 continue;
             }
             if (Uniform3x3(edge, x, y, c)) continue;
-            // Skip the ordered walk when no rule can fire.
-            const uint64_t counts = NeighbourCounts(edge, x, y);
-            const int32_t n7 = CountOf(counts, kCodeWeakEdge),
-                          n12 = CountOf(counts, kCodeBusyContrast),
-                          n14 = CountOf(counts, kCodeBusy), n15 = CountOf(counts, kCodeStrongEdge);
-            if (c == kCodeFlat && n15 == 0 && n7 < 2 && n12 + n14 < 5) continue;
-            if (c == kCodeBusy && n12 + n15 + n7 < 3) continue;
-            if (c == kCodeStrongEdge && n12 + n14 < 5) continue;
-            uint8_t& es = edgeSlice.Line(y)[x];
-            uint8_t& ms = mixedSlice.Line(y)[x];
-            int32_t k = 0, m = 0;
-            for (int32_t i = 0; i < 8; ++i) {
-                const int32_t nx = x + kDx[i], ny = y + kDy[i];
-                const uint8_t nc = edge.Get(nx, ny);
-                if (c == kCodeFlat) {
-                    if (nc == kCodeStrongEdge || (nc == kCodeWeakEdge && ++m == 2)) {
-                        edge.Set(x, y, kCodeFlatByEdge);
-                        es = edgeSlice.Line(ny)[nx];
-                        break;
-                    }
-                    if ((nc == kCodeBusyContrast || nc == kCodeBusy) && ++k == 5) {
-                        edge.Set(x, y, kCodeBusy);
-                        break;
-                    }
-                } else if (c == kCodeBusy) {
-                    if ((nc == kCodeBusyContrast || nc == kCodeStrongEdge || nc == kCodeWeakEdge) &&
-                        ++k == 3) {
-                        edge.Set(x, y, kCodeBusyAmongEdges);
-                        ms = mixedSlice.Line(ny)[nx];
-                        break;
-                    }
-                } else if (c == kCodeStrongEdge) {
-                    if ((nc == kCodeBusyContrast || nc == kCodeBusy) && ++k == 5) {
-                        edge.Set(x, y, kCodeBusyContrast);
-                        break;
-                    }
-                } else {
-                    break;
+            StrainCell(edge, x, y, edgeSlice, mixedSlice);
+        }
+    }
+}
+
+// The two passes on a grid a row at a time: which cells of a row may change
+// is known ahead from the row's neighbourhoods as they stand (rows above
+// final, the row and those below not yet visited); then only those cells
+// and the cells right of a changed one (whose neighbourhood it is part of)
+// take the exact step, in order. On a page most cells are left alone.
+struct Counts {
+    int32_t n0, n7, n12, n14, n15;
+    explicit Counts(uint64_t c)
+        : n0(CountOf(c, kCodeFlat)), n7(CountOf(c, kCodeWeakEdge)),
+          n12(CountOf(c, kCodeBusyContrast)), n14(CountOf(c, kCodeBusy)),
+          n15(CountOf(c, kCodeStrongEdge)) {}
+};
+// Whether RemoveIsolateInfoCore may give another code (codes 7 and 12 also
+// count their outer ring, so they are always visited).
+inline bool IsolateMayChange(uint8_t c, const Counts& n) {
+    if (c == kCodeWeakEdge || c == kCodeBusyContrast) return true;
+    if (n.n0 == 8) return c != kCodeFlat;
+    if (n.n14 == 8) return c != kCodeBusy;
+    switch (c) {
+    case kCodeFlat:
+        return n.n14 > 3 && n.n0 + n.n14 >= 8;
+    case kCodeStrongEdge:
+        return n.n14 + n.n12 >= 8;
+    case kCodeBusy:
+        return n.n14 <= 1 && n.n0 + n.n15 + n.n7 + n.n14 >= 7;
+    default:
+        return false;
+    }
+}
+// Whether StrainCell changes the cell.
+inline bool StrainMayChange(uint8_t c, const Counts& n) {
+    switch (c) {
+    case kCodeFlat:
+        return n.n15 > 0 || n.n7 >= 2 || n.n12 + n.n14 >= 5;
+    case kCodeBusy:
+        return n.n12 + n.n15 + n.n7 >= 3;
+    case kCodeStrongEdge:
+        return n.n12 + n.n14 >= 5;
+    default:
+        return false;
+    }
+}
+
+enum class Pass { Isolate, Strain };
+
+// Flags of cells first .. first + 31 of row y (bit k for cell first + k);
+// cells up to first + 32 and the rows y - 1, y + 1 readable.
+uint32_t RowFlags32(const CellGrid& g, int32_t first, int32_t y, Pass pass) {
+    uint32_t flags = 0;
+    for (int32_t k = 0; k < 32; ++k) {
+        const int32_t x = first + k;
+        if (x + 1 >= g.width) break;
+        const Counts n(NeighbourCounts(g, x, y));
+        const uint8_t c = g.Get(x, y);
+        if (pass == Pass::Isolate ? IsolateMayChange(c, n) : StrainMayChange(c, n))
+            flags |= 1u << k;
+    }
+    return flags;
+}
+
+#if defined(__SSE2__)
+// The AVX2 twin of RowFlags32: neighbour counts of 32 cells in byte lanes,
+// two codes a lane in nibbles through table lookups.
+// Lookup table of the 16 codes, twice: 1 for code a, 16 for code b.
+constexpr std::array<uint8_t, 32> CodeTable(int a, int b) {
+    std::array<uint8_t, 32> t{};
+    for (int c = 0; c < 32; ++c)
+        t[static_cast<size_t>(c)] = static_cast<uint8_t>((c % 16 == a ? 1 : 0) | (c % 16 == b ? 16 : 0));
+    return t;
+}
+constexpr std::array<uint8_t, 32> kFlatBusy = CodeTable(kCodeFlat, kCodeBusy);
+constexpr std::array<uint8_t, 32> kContrastStrong = CodeTable(kCodeBusyContrast, kCodeStrongEdge);
+constexpr std::array<uint8_t, 32> kWeak = CodeTable(kCodeWeakEdge, -1);
+
+KD_AVX2 inline __m256i Load32(const uint8_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+KD_AVX2 inline __m256i Is(__m256i v, int k) {
+    return _mm256_cmpeq_epi8(v, _mm256_set1_epi8(static_cast<char>(k)));
+}
+KD_AVX2 inline __m256i Over(__m256i v, int k) {
+    return _mm256_cmpgt_epi8(v, _mm256_set1_epi8(static_cast<char>(k)));
+}
+KD_AVX2 inline __m256i Add(__m256i a, __m256i b) {
+    return _mm256_add_epi8(a, b);
+}
+
+KD_AVX2 uint32_t RowFlags32Avx2(const CellGrid& g, int32_t first, int32_t y, Pass pass) {
+    const uint8_t* p = g.p + int64_t{y} * g.width + first;
+    const ptrdiff_t s = g.width;
+    const __m256i t1 = Load32(kFlatBusy.data()), t2 = Load32(kContrastStrong.data()),
+                  t3 = Load32(kWeak.data());
+    __m256i s1 = _mm256_setzero_si256(), s2 = s1, s3 = s1;
+    for (const ptrdiff_t off : {-s - 1, -s, -s + 1, ptrdiff_t{-1}, ptrdiff_t{1}, s - 1, s, s + 1}) {
+        const __m256i v = Load32(p + off);
+        s1 = _mm256_add_epi8(s1, _mm256_shuffle_epi8(t1, v));
+        s2 = _mm256_add_epi8(s2, _mm256_shuffle_epi8(t2, v));
+        s3 = _mm256_add_epi8(s3, _mm256_shuffle_epi8(t3, v));
+    }
+    const __m256i low = _mm256_set1_epi8(0x0F);
+    const __m256i n0 = _mm256_and_si256(s1, low);
+    const __m256i n14 = _mm256_and_si256(_mm256_srli_epi16(s1, 4), low);
+    const __m256i n12 = _mm256_and_si256(s2, low);
+    const __m256i n15 = _mm256_and_si256(_mm256_srli_epi16(s2, 4), low);
+    const __m256i n7 = s3;
+    const __m256i c = Load32(p);
+    __m256i f;
+    if (pass == Pass::Isolate) {
+        const __m256i flat = Is(c, kCodeFlat), busy = Is(c, kCodeBusy);
+        f = _mm256_or_si256(Is(c, kCodeWeakEdge), Is(c, kCodeBusyContrast));
+        f = _mm256_or_si256(f, _mm256_andnot_si256(flat, Is(n0, 8)));
+        f = _mm256_or_si256(f, _mm256_andnot_si256(busy, Is(n14, 8)));
+        f = _mm256_or_si256(f, _mm256_and_si256(flat, _mm256_and_si256(Over(n14, 3), Over(Add(n0, n14), 7))));
+        f = _mm256_or_si256(f, _mm256_and_si256(Is(c, kCodeStrongEdge), Over(Add(n14, n12), 7)));
+        f = _mm256_or_si256(
+            f, _mm256_and_si256(_mm256_andnot_si256(Over(n14, 1), busy),
+                                Over(Add(Add(n0, n15), Add(n7, n14)), 6)));
+    } else {
+        const __m256i flatRule =
+            _mm256_or_si256(Over(n15, 0), _mm256_or_si256(Over(n7, 1), Over(Add(n12, n14), 4)));
+        f = _mm256_and_si256(Is(c, kCodeFlat), flatRule);
+        f = _mm256_or_si256(f, _mm256_and_si256(Is(c, kCodeBusy), Over(Add(Add(n12, n15), n7), 2)));
+        f = _mm256_or_si256(f, _mm256_and_si256(Is(c, kCodeStrongEdge), Over(Add(n12, n14), 4)));
+    }
+    return static_cast<uint32_t>(_mm256_movemask_epi8(f));
+}
+#endif
+
+// One pass over cells first..last of rows first..last (by rows), `reach`
+// cells right of a changed one revisited.
+template <typename Step>
+void FlaggedPass(CellGrid& g, int32_t first, int32_t lastX, int32_t lastY, Pass pass, int32_t reach,
+                 uint32_t* flags, Step step) {
+    const int32_t words = (lastX - first + 1 + 31) / 32;
+    if (words <= 0) return;
+#if defined(__SSE2__)
+    const bool avx2 = IsAVX2FeatureAvailable();
+#endif
+    for (int32_t y = first; y <= lastY; ++y) {
+        for (int32_t w = 0; w < words; ++w) {
+#if defined(__SSE2__)
+            if (avx2) {
+                flags[w] = RowFlags32Avx2(g, first + 32 * w, y, pass);
+                continue;
+            }
+#endif
+            flags[w] = RowFlags32(g, first + 32 * w, y, pass);
+        }
+        flags[words] = 0;
+        for (int32_t w = 0; w < words; ++w) {
+            uint32_t m = flags[w];
+            while (m != 0) {
+                const int32_t b = std::countr_zero(m);
+                m &= m - 1;
+                const int32_t x = first + 32 * w + b;
+                if (x > lastX) break;
+                if (!step(x, y)) continue;
+                for (int32_t r = 1; r <= reach; ++r) {
+                    const int32_t at = b + r;
+                    if (at < 32)
+                        m |= 1u << at;
+                    else
+                        flags[w + 1] |= 1u << (at - 32);
                 }
             }
         }
     }
+}
+
+// The passes on a grid with kGridSpare bytes after its cells.
+void CompEdgeInfoGrid(CellGrid& g, const ImagePlane& edgeSlice, const ImagePlane& mixedSlice) {
+    auto flags = NewArray<uint32_t>(static_cast<size_t>(g.width) / 32 + 2);
+    if (!flags) {
+        RemoveIsolateInfoT(g);
+        StrainEdgeT(g, edgeSlice, mixedSlice);
+        return;
+    }
+    FlaggedPass(g, 2, g.width - 3, g.height - 3, Pass::Isolate, 2, flags.get(),
+                [&](int32_t x, int32_t y) {
+                    const uint8_t c = g.Get(x, y), r = RemoveIsolateInfoCore(g, x, y);
+                    g.Set(x, y, r);
+                    return r != c;
+                });
+    FlaggedPass(g, 1, g.width - 2, g.height - 2, Pass::Strain, 1, flags.get(),
+                [&](int32_t x, int32_t y) { return StrainCell(g, x, y, edgeSlice, mixedSlice); });
 }
 
 } // namespace
@@ -1127,8 +1373,10 @@ inline void CopyQuarters(const ImagePlane& dst, const ImagePlane& src, int32_t f
 
 namespace MixImage {
 
-int MixtureSrc(const ImagePlane& average, const ImagePlane& src, const ImagePlane& mixed,
-               const EdgeMap& edge, const ImagePlane& edgeSlice, uint8_t D, uint8_t E) {
+namespace {
+template <typename Map>
+void MixtureSrcT(const ImagePlane& average, const ImagePlane& src, const ImagePlane& mixed,
+                 const Map& edge, const ImagePlane& edgeSlice, uint8_t D, uint8_t E) {
     for (int32_t j = 0; j < edge.height; ++j) {
         // Neighbouring blocks that take the source pixels are copied as one run.
         int32_t run = -1;
@@ -1160,6 +1408,12 @@ int MixtureSrc(const ImagePlane& average, const ImagePlane& src, const ImagePlan
         }
         if (run >= 0) CopyQuarters(average, src, run, edge.width, j);
     }
+}
+} // namespace
+
+int MixtureSrc(const ImagePlane& average, const ImagePlane& src, const ImagePlane& mixed,
+               const EdgeMap& edge, const ImagePlane& edgeSlice, uint8_t D, uint8_t E) {
+    MixtureSrcT(average, src, mixed, edge, edgeSlice, D, E);
     return 1;
 }
 
@@ -1202,6 +1456,31 @@ void IpDetectAveAndSlice(const ImagePlane& average, const ImagePlane& mixed,
 }
 
 namespace {
+
+// IpEdgeCorrection on a grid: the rough map in lane words straight from the
+// cells, filtered, and every cell whose bit the filter changed switched.
+bool EdgeCorrectionGrid(ComplementEdge::CellGrid& g) {
+    RunLenFilter::LaneImage lanes(g.width, g.height);
+    const int32_t words = lanes.Words();
+    auto rough = NewArray<uint64_t>(static_cast<size_t>(words) * g.height);
+    if (!rough || !lanes.Make()) return false;
+    for (int32_t y = 0; y < g.height; ++y) {
+        uint64_t* r = rough.get() + static_cast<size_t>(y) * words;
+        EdgeCorrection::RoughLanes(r, g.p + int64_t{y} * g.width, g.width);
+        std::memcpy(lanes.Row(y), r, static_cast<size_t>(words) * sizeof(uint64_t));
+    }
+    lanes.Filter();
+    for (int32_t y = 0; y < g.height; ++y) {
+        const uint64_t* r = rough.get() + static_cast<size_t>(y) * words;
+        const uint64_t* f = lanes.Row(y);
+        for (int32_t k = 0; k < words; ++k)
+            for (uint64_t d = r[k] ^ f[k]; d != 0; d &= d - 1) {
+                const int32_t x = 64 * k + std::countr_zero(d);
+                g.Set(x, y, EdgeCorrection::FeedbackCode(g.Get(x, y)));
+            }
+    }
+    return true;
+}
 
 void InvertBuffer(const ImagePlane& dst) {
     const size_t size = static_cast<size_t>(dst.sync) * dst.height;
@@ -1264,11 +1543,28 @@ int AdaptRegionBin(const ImagePlane& dst, const ImagePlane& src, uint32_t A, uin
     const ImagePlane mixed{mixedBuf.get(), W, H, ByteSync(W)};
     const ImagePlane average{averageBuf.get(), w, h, ByteSync(w)};
 
-    IpDetectEdgeInfoAndSlice(edge, edgeSlice, src, A, B, C, T);
-    IpEdgeCorrection(edge); // when it cannot run the map stays as classified
+    if (!IsSSE2FeatureAvailable()) {
+        // The portable form, step by step on the packed map: the reference
+        // of the one below.
+        IpDetectEdgeInfoAndSlice(edge, edgeSlice, src, A, B, C, T);
+        IpEdgeCorrection(edge); // when it cannot run the map stays as classified
+        IpDetectAveAndSlice(average, mixed, src);
+        ComplementEdge::CompEdgeInfo(edge, edgeSlice, mixed);
+        MixImage::MixtureSrc(average, src, mixed, edge, edgeSlice, levelD, levelE);
+        ThresholdSurface(dst, average, mixed);
+        return 1;
+    }
+    // The same steps on one byte per cell, never packed.
+    auto gridBuf = NewArray<uint8_t>(static_cast<size_t>(W) * H + ComplementEdge::kGridSpare, true);
+    if (!gridBuf) return 0;
+    ComplementEdge::CellGrid grid{gridBuf.get(), W, H};
+    ClassifyBlocks(
+        src, W, H, BlockThresholds(A, B, C, T), [&](int32_t j) { return edgeSlice.Line(j); },
+        [&](int32_t i, int32_t j, uint8_t code) { grid.Set(i, j, code); });
+    EdgeCorrectionGrid(grid);
     IpDetectAveAndSlice(average, mixed, src);
-    ComplementEdge::CompEdgeInfo(edge, edgeSlice, mixed);
-    MixImage::MixtureSrc(average, src, mixed, edge, edgeSlice, levelD, levelE);
+    ComplementEdge::CompEdgeInfoGrid(grid, edgeSlice, mixed);
+    MixImage::MixtureSrcT(average, src, mixed, grid, edgeSlice, levelD, levelE);
     ThresholdSurface(dst, average, mixed);
     return 1;
 }
