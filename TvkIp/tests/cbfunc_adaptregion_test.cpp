@@ -546,20 +546,47 @@ TEST(ExtractEdgeKind, MaskOfEdgeBlocks) {
 }
 
 TEST(AdaptRegionKind, PortableAndVectorPathsAgree) {
+    // Pages of every block class (text: flat and edges; texture and noise:
+    // busy blocks, smoothed pixels and their levels), widths that leave
+    // vector tails and odd line lengths, destinations with spare bytes.
+    enum Page { kPhoto, kText, kTexture, kNoise };
+    const struct {
+        Page page;
+        int32_t w, h;
+    } pages[] = {{kPhoto, 157, 93}, {kText, 300, 90},   {kTexture, 8, 8},  {kTexture, 9, 13},
+                 {kTexture, 37, 29}, {kNoise, 64, 20},  {kTexture, 131, 67}, {kNoise, 255, 41},
+                 {kTexture, 200, 9}, {kTexture, 12, 70}};
+    const std::pair<uint32_t, uint32_t> slices[] = {{128, 128}, {140, 110}, {60, 200}};
     for (uint32_t kind : {kBinAdaptRegion, kBinExtractEdge}) {
-        TestImage src = kdtest::PhotoPage(157, 93, 1, 0, 4);
-        const auto tex = Texture(src.bytes().size(), 3);
-        for (size_t i = 0; i < tex.size(); i += 3) src.bytes()[i] = tex[i];
-        TestImage a = TestImage::Binary(157, 93);
-        {
-            pathtest::Use use(pathtest::Path::Portable);
-            ASSERT_EQ(RunKind(kind, a, src, 140, 110), 0);
-        }
-        for (pathtest::Path path : pathtest::Available()) {
-            pathtest::Use use(path);
-            TestImage b = TestImage::Binary(157, 93);
-            ASSERT_EQ(RunKind(kind, b, src, 140, 110), 0);
-            EXPECT_EQ(a.bytes(), b.bytes()) << kind << ' ' << pathtest::Name(path);
+        for (const auto& pg : pages) {
+            TestImage src(pg.w, pg.h, 8, 1, 1, pg.w + 3);
+            if (pg.page == kPhoto || pg.page == kText) {
+                const TestImage page = pg.page == kPhoto ? kdtest::PhotoPage(pg.w, pg.h, 1, 0, 4)
+                                                         : kdtest::TextPage(pg.w, pg.h, 1, 0, 5);
+                for (int32_t y = 0; y < pg.h; ++y)
+                    for (int32_t x = 0; x < pg.w; ++x) src.set(x, y, page.get(x, y));
+            }
+            const auto tex = pg.page == kNoise ? RandomBytes(src.bytes().size(), pg.w)
+                                               : Texture(src.bytes().size(), pg.w + pg.h);
+            // The photo gets texture on every third byte, the text page none.
+            const size_t step = pg.page == kPhoto ? 3 : 1;
+            if (pg.page != kText)
+                for (size_t i = 0; i < tex.size(); i += step) src.bytes()[i] = tex[i];
+            const int32_t dstSync = (pg.w + 7) / 8 + 5;
+            for (const auto& [first, next] : slices) {
+                TestImage a(pg.w, pg.h, 1, 1, 1, dstSync);
+                {
+                    pathtest::Use use(pathtest::Path::Portable);
+                    ASSERT_EQ(RunKind(kind, a, src, first, next), 0);
+                }
+                for (pathtest::Path path : pathtest::Available()) {
+                    pathtest::Use use(path);
+                    TestImage b(pg.w, pg.h, 1, 1, 1, dstSync);
+                    ASSERT_EQ(RunKind(kind, b, src, first, next), 0);
+                    ASSERT_EQ(a.bytes(), b.bytes()) << kind << ' ' << pathtest::Name(path) << ' '
+                                                    << pg.w << 'x' << pg.h << ' ' << first;
+                }
+            }
         }
     }
 }
