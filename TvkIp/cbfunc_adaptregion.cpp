@@ -1440,7 +1440,28 @@ void MixtureSrcT(const ImagePlane& average, const ImagePlane& src, const ImagePl
 // copy[i] is 0xFF for the cells that take the source pixels, else 0.
 void MixLevelsRow(uint8_t* slice, uint8_t* copy, const uint8_t* codes, const uint8_t* edgeSlice,
                   int32_t W, uint8_t D, uint8_t E) {
-    for (int32_t i = 0; i < W; ++i) {
+    int32_t i = 0;
+#if defined(__SSE2__)
+    const auto is = [](__m128i v, int k) {
+        return _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(k)));
+    };
+    const auto pick = [](__m128i mask, __m128i a, __m128i b) { // mask ? a : b
+        return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b));
+    };
+    for (; i + 16 <= W; i += 16) {
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(codes + i));
+        const __m128i flat = is(c, kCodeFlat), busy = is(c, kCodeBusy);
+        const __m128i edge = _mm_or_si128(_mm_or_si128(is(c, kCodeWeakEdge), is(c, kCodeFlatByEdge)),
+                                          is(c, kCodeStrongEdge));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(copy + i), _mm_or_si128(edge, flat));
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(slice + i));
+        v = pick(edge, _mm_loadu_si128(reinterpret_cast<const __m128i*>(edgeSlice + i)), v);
+        v = pick(flat, _mm_set1_epi8(static_cast<char>(D)), v);
+        v = pick(busy, _mm_set1_epi8(static_cast<char>(E)), v);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(slice + i), v);
+    }
+#endif
+    for (; i < W; ++i) {
         const uint8_t c = codes[i];
         const bool edge = c == kCodeWeakEdge || c == kCodeFlatByEdge || c == kCodeStrongEdge;
         copy[i] = (edge || c == kCodeFlat) ? 0xFF : 0;
@@ -1494,6 +1515,36 @@ void IpDetectAveAndSlice(const ImagePlane& average, const ImagePlane& mixed,
 }
 
 namespace {
+
+// Class codes of a row of blocks from their statistics, as
+// BlockThresholds::Classify gives them.
+void ClassifyRow(uint8_t* codes, const uint16_t* g, const uint16_t* v, int32_t count,
+                 const BlockThresholds& th) {
+    int32_t i = 0;
+#if defined(__SSE2__)
+    // G and V stay below 2^15: a threshold clamped to 2^15 - 1 compares the
+    // same, and signed.
+    const auto limit = [](uint32_t t) {
+        return _mm_set1_epi16(static_cast<short>(std::min<uint32_t>(t, 0x7FFF)));
+    };
+    const __m128i a8 = limit(th.a8), b8 = limit(th.b8), c8 = limit(th.c8), t8 = limit(th.t8);
+    const auto pick = [](__m128i mask, __m128i a, __m128i b) { // mask ? a : b
+        return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b));
+    };
+    for (; i + 8 <= count; i += 8) {
+        const __m128i vg = _mm_loadu_si128(reinterpret_cast<const __m128i*>(g + i));
+        const __m128i vv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i));
+        const __m128i busy = pick(_mm_cmpgt_epi16(vg, c8), _mm_set1_epi16(kCodeBusyContrast),
+                                  _mm_set1_epi16(kCodeBusy));
+        const __m128i quiet =
+            _mm_and_si128(_mm_cmpgt_epi16(vg, b8), _mm_set1_epi16(kCodeWeakEdge));
+        const __m128i code = pick(_mm_cmpgt_epi16(vg, a8), _mm_set1_epi16(kCodeStrongEdge),
+                                  pick(_mm_cmpgt_epi16(vv, t8), busy, quiet));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(codes + i), _mm_packus_epi16(code, code));
+    }
+#endif
+    for (; i < count; ++i) codes[i] = th.Classify(g[i], v[i]);
+}
 
 // IpEdgeCorrection on a grid: the rough map in lane words straight from the
 // cells, filtered, and every cell whose bit the filter changed switched.
@@ -1678,9 +1729,16 @@ int AdaptRegionBin(const ImagePlane& dst, const ImagePlane& src, uint32_t A, uin
     auto gridBuf = NewArray<uint8_t>(static_cast<size_t>(W) * H + ComplementEdge::kGridSpare, true);
     if (!gridBuf) return 0;
     ComplementEdge::CellGrid grid{gridBuf.get(), W, H};
-    ClassifyBlocks(
-        src, W, H, BlockThresholds(A, B, C, T), [&](int32_t j) { return edgeSlice.Line(j); },
-        [&](int32_t i, int32_t j, uint8_t code) { grid.Set(i, j, code); });
+    {
+        auto g = NewArray<uint16_t>(2 * static_cast<size_t>(W));
+        if (!g) throw kIpErrNoMemory;
+        uint16_t* v = g.get() + W;
+        const BlockThresholds th(A, B, C, T);
+        for (int32_t j = 0; j < H; ++j) {
+            GetBlockInfo(src.Line(4 * j), src.sync, w, W, g.get(), v, edgeSlice.Line(j));
+            ClassifyRow(grid.p + static_cast<size_t>(j) * W, g.get(), v, W, th);
+        }
+    }
     EdgeCorrectionGrid(grid);
     IpDetectAveAndSlice(average, mixed, src);
     ComplementEdge::CompEdgeInfoGrid(grid, edgeSlice, mixed);
