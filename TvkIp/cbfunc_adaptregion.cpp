@@ -1546,6 +1546,148 @@ void ClassifyRow(uint8_t* codes, const uint16_t* g, const uint16_t* v, int32_t c
     for (; i < count; ++i) codes[i] = th.Classify(g[i], v[i]);
 }
 
+// Max and min of each 4 x 4 cell c = 0..cells-1 of the four lines from top.
+void QuadMaxMin(const uint8_t* top, int32_t sync, int32_t width, int32_t cells, uint8_t* mx,
+                uint8_t* mn) {
+    int32_t c = 0;
+#if defined(__SSE2__)
+    const __m128i low = _mm_set1_epi32(0xFF);
+    for (; c + 4 <= cells && 4 * c + 16 <= width; c += 4) {
+        __m128i vmx = _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + 4 * c)), vmn = vmx;
+        for (int32_t y = 1; y < 4; ++y) {
+            const __m128i v =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + int64_t{y} * sync + 4 * c));
+            vmx = _mm_max_epu8(vmx, v);
+            vmn = _mm_min_epu8(vmn, v);
+        }
+        vmx = _mm_max_epu8(vmx, _mm_srli_epi32(vmx, 8));
+        vmx = _mm_and_si128(_mm_max_epu8(vmx, _mm_srli_epi32(vmx, 16)), low);
+        vmn = _mm_min_epu8(vmn, _mm_srli_epi32(vmn, 8));
+        vmn = _mm_and_si128(_mm_min_epu8(vmn, _mm_srli_epi32(vmn, 16)), low);
+        const __m128i both = _mm_packus_epi16(_mm_packs_epi32(vmx, vmn), _mm_setzero_si128());
+        const int64_t bytes = _mm_cvtsi128_si64(both);
+        std::memcpy(mx + c, &bytes, 4);
+        std::memcpy(mn + c, reinterpret_cast<const uint8_t*>(&bytes) + 4, 4);
+    }
+#endif
+    for (; c < cells; ++c) {
+        int32_t hi = 0, lo = 255;
+        for (int32_t y = 0; y < 4; ++y)
+            for (int32_t x = 4 * c; x < 4 * c + 4; ++x) {
+                hi = std::max<int32_t>(hi, top[int64_t{y} * sync + x]);
+                lo = std::min<int32_t>(lo, top[int64_t{y} * sync + x]);
+            }
+        mx[c] = static_cast<uint8_t>(hi);
+        mn[c] = static_cast<uint8_t>(lo);
+    }
+}
+
+// Midranges of count blocks from the cells of two strips (upper, lower):
+// block i is cells i and i + 1 of both.
+void BlockMidranges(uint8_t* M, const uint8_t* upMx, const uint8_t* upMn, const uint8_t* loMx,
+                    const uint8_t* loMn, int32_t count) {
+    int32_t i = 0;
+#if defined(__SSE2__)
+    const auto at = [](const uint8_t* p) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    };
+    for (; i + 16 <= count; i += 16) {
+        const __m128i mx = _mm_max_epu8(_mm_max_epu8(at(upMx + i), at(upMx + i + 1)),
+                                        _mm_max_epu8(at(loMx + i), at(loMx + i + 1)));
+        const __m128i mn = _mm_min_epu8(_mm_min_epu8(at(upMn + i), at(upMn + i + 1)),
+                                        _mm_min_epu8(at(loMn + i), at(loMn + i + 1)));
+        // (mx + mn) / 2 in bytes: the halves and the carry of the low bits.
+        const __m128i half = _mm_set1_epi8(0x7F);
+        const __m128i m = _mm_add_epi8(
+            _mm_add_epi8(_mm_and_si128(_mm_srli_epi16(mx, 1), half),
+                         _mm_and_si128(_mm_srli_epi16(mn, 1), half)),
+            _mm_and_si128(_mm_and_si128(mx, mn), _mm_set1_epi8(1)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(M + i), m);
+    }
+#endif
+    for (; i < count; ++i) {
+        const int32_t mx = std::max({upMx[i], upMx[i + 1], loMx[i], loMx[i + 1]});
+        const int32_t mn = std::min({upMn[i], upMn[i + 1], loMn[i], loMn[i + 1]});
+        M[i] = static_cast<uint8_t>((mx + mn) / 2);
+    }
+}
+
+#if defined(__SSE2__)
+KD_AVX2 inline __m256i Widen16(const uint8_t* p) {
+    return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+}
+KD_AVX2 inline __m256i Load16(const uint16_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+KD_AVX2 void Line121Avx2(uint16_t* out, const uint8_t* s, int32_t width) {
+    out[0] = static_cast<uint16_t>(3 * s[0] + s[1]);
+    int32_t x = 1;
+    for (; x + 16 < width; x += 16) {
+        const __m256i c = Widen16(s + x);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
+                            _mm256_add_epi16(_mm256_add_epi16(Widen16(s + x - 1), Widen16(s + x + 1)),
+                                             _mm256_add_epi16(c, c)));
+    }
+    for (; x < width - 1; ++x) out[x] = static_cast<uint16_t>(s[x - 1] + 2 * s[x] + s[x + 1]);
+    out[width - 1] = static_cast<uint16_t>(s[width - 2] + 3 * s[width - 1]);
+}
+
+KD_AVX2 void Filter121Avx2(uint8_t* out, const uint16_t* up, const uint16_t* mid,
+                           const uint16_t* down, int32_t width) {
+    int32_t x = 0;
+    for (; x + 32 <= width; x += 32) {
+        // At most 4 * 1020: no lane overflows.
+        const __m256i m0 = Load16(mid + x), m1 = Load16(mid + x + 16);
+        const __m256i lo = _mm256_srli_epi16(
+            _mm256_add_epi16(_mm256_add_epi16(Load16(up + x), Load16(down + x)), _mm256_add_epi16(m0, m0)), 4);
+        const __m256i hi = _mm256_srli_epi16(
+            _mm256_add_epi16(_mm256_add_epi16(Load16(up + x + 16), Load16(down + x + 16)),
+                             _mm256_add_epi16(m1, m1)),
+            4);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
+                            _mm256_permute4x64_epi64(_mm256_packus_epi16(lo, hi), 0xD8));
+    }
+    Filter::IntegrityFilter121(out + x, up + x, mid + x, down + x, width - x);
+}
+
+// IpDetectAveAndSlice in one pass: each four smoothed lines give the max and
+// min of their 4 x 4 cells, and two such strips the midranges of a block row.
+KD_AVX2 void SmoothAndSliceAvx2(const ImagePlane& average, const ImagePlane& mixed,
+                                const ImagePlane& src) {
+    const int32_t w = src.width, h = src.height, W = mixed.width, H = mixed.height;
+    auto lines = NewArray<uint16_t>(3 * static_cast<size_t>(w));
+    const size_t cells = static_cast<size_t>(W) + 1;
+    auto quads = NewArray<uint8_t>(4 * cells + 16);
+    if (!lines || !quads) throw kIpErrNoMemory;
+    uint16_t* buf[3] = {lines.get(), lines.get() + w, lines.get() + 2 * static_cast<size_t>(w)};
+    uint8_t *upMx = quads.get(), *upMn = upMx + cells, *loMx = upMn + cells, *loMn = loMx + cells;
+    int prev = 0, cur = 0;
+    Line121Avx2(buf[0], src.Line(0), w);
+    for (int32_t y = 0; y < h; ++y) {
+        int next = cur;
+        if (y + 1 < h) {
+            next = (cur + 1) % 3;
+            if (next == prev) next = (next + 1) % 3;
+            Line121Avx2(buf[next], src.Line(y + 1), w);
+        }
+        Filter121Avx2(average.Line(y), buf[prev], buf[cur], buf[next], w);
+        prev = cur;
+        cur = next;
+        const int32_t strip = y / 4;
+        if (y % 4 != 3 || strip > H) continue;
+        QuadMaxMin(average.Line(4 * strip), average.sync, w, W + 1, loMx, loMn);
+        if (strip > 0) {
+            uint8_t* M = mixed.Line(strip - 1);
+            std::memset(M, 128, static_cast<size_t>(mixed.sync));
+            BlockMidranges(M, upMx, upMn, loMx, loMn, W);
+        }
+        std::swap(upMx, loMx);
+        std::swap(upMn, loMn);
+    }
+}
+#endif
+
 // IpEdgeCorrection on a grid: the rough map in lane words straight from the
 // cells, filtered, and every cell whose bit the filter changed switched.
 bool EdgeCorrectionGrid(ComplementEdge::CellGrid& g) {
@@ -1740,7 +1882,12 @@ int AdaptRegionBin(const ImagePlane& dst, const ImagePlane& src, uint32_t A, uin
         }
     }
     EdgeCorrectionGrid(grid);
-    IpDetectAveAndSlice(average, mixed, src);
+#if defined(__SSE2__)
+    if (IsAVX2FeatureAvailable())
+        SmoothAndSliceAvx2(average, mixed, src);
+    else
+#endif
+        IpDetectAveAndSlice(average, mixed, src);
     ComplementEdge::CompEdgeInfoGrid(grid, edgeSlice, mixed);
 #if defined(__SSE2__)
     if (IsAVX2FeatureAvailable()) {
