@@ -896,9 +896,14 @@ private:
         uint64_t m[64];
         for (int32_t by = 0; by < blocksDown; ++by)
             for (int32_t bx = 0; bx < blocksAcross; ++bx) {
-                for (int32_t i = 0; i < 64; ++i)
+                uint64_t any = 0, all = ~uint64_t{0};
+                for (int32_t i = 0; i < 64; ++i) {
                     m[i] = from[(static_cast<size_t>(by) * 64 + i) * fromWords + bx];
-                Transpose64(m);
+                    any |= m[i];
+                    all &= m[i];
+                }
+                // A block of one value (most of a page's map) is its own transpose.
+                if (any != 0 && all != ~uint64_t{0}) Transpose64(m);
                 for (int32_t i = 0; i < 64; ++i)
                     to[(static_cast<size_t>(bx) * 64 + i) * toWords + by] = m[i];
             }

@@ -352,7 +352,9 @@ void ReferenceRunLenFilter(CImageInfoPtr& img) {
 } // namespace
 
 TEST(RunLenFilter, MatchesTheQuarterTurnForm) {
-    for (auto [w, h] : {std::pair{13, 11}, {8, 8}, {17, 30}, {40, 9}, {3, 21}}) {
+    // Sizes on both sides of the 64-line lanes of the filter.
+    for (auto [w, h] : {std::pair{13, 11}, {8, 8}, {17, 30}, {40, 9}, {3, 21}, {64, 64}, {70, 130},
+                        {129, 65}}) {
         for (int density : {15, 50, 85}) {
             Bits img(w, h);
             std::mt19937 rng(w * 1000 + h * 10 + density);
