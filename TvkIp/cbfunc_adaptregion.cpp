@@ -1693,6 +1693,185 @@ KD_AVX2 void SmoothAndSliceAvx2(const ImagePlane& average, const ImagePlane& mix
 }
 #endif
 
+// Statistics of the 4 x 4 cells of one strip of four lines: a block of the
+// grid is two cells of two neighbouring strips, so each pixel is read once
+// for the statistics of the four blocks it belongs to.
+struct StripCells {
+    uint32_t *sum, *hIn, *hCross, *vIn, *vCross, *mx, *mn;
+    // hIn: |right - left| of the 3 pairs inside the cell, 4 lines; hCross:
+    // of the pair into the next cell (0 at the image's edge); vIn: of the 3
+    // line pairs, 4 columns; vCross: from the last line to the line below
+    // the strip (0 when there is none).
+    static size_t Words(int32_t cells) { return 7 * (static_cast<size_t>(cells) + 8); }
+    StripCells(uint32_t* p, int32_t cells) {
+        const size_t n = static_cast<size_t>(cells) + 8;
+        uint32_t** fields[7] = {&sum, &hIn, &hCross, &vIn, &vCross, &mx, &mn};
+        for (size_t f = 0; f < 7; ++f) *fields[f] = p + f * n;
+    }
+};
+
+void StripCellScalar(const uint8_t* top, int32_t sync, int32_t width, bool below, int32_t c,
+                     const StripCells& out) {
+    uint32_t sum = 0, hIn = 0, hCross = 0, vIn = 0, vCross = 0;
+    int32_t mx = 0, mn = 255;
+    for (int32_t y = 0; y < 4; ++y) {
+        const uint8_t* r = top + int64_t{y} * sync;
+        for (int32_t x = 4 * c; x < 4 * c + 4; ++x) {
+            const int32_t v = r[x];
+            sum += static_cast<uint32_t>(v);
+            mx = std::max(mx, v);
+            mn = std::min(mn, v);
+            if (y < 3)
+                vIn += static_cast<uint32_t>(AbsDiff(r[x + sync], v));
+            else if (below)
+                vCross += static_cast<uint32_t>(AbsDiff(r[x + sync], v));
+            if (x < 4 * c + 3)
+                hIn += static_cast<uint32_t>(AbsDiff(r[x + 1], v));
+            else if (x + 1 < width)
+                hCross += static_cast<uint32_t>(AbsDiff(r[x + 1], v));
+        }
+    }
+    out.sum[c] = sum;
+    out.hIn[c] = hIn;
+    out.hCross[c] = hCross;
+    out.vIn[c] = vIn;
+    out.vCross[c] = vCross;
+    out.mx[c] = static_cast<uint32_t>(mx);
+    out.mn[c] = static_cast<uint32_t>(mn);
+}
+
+#if defined(__SSE2__)
+using ComplementEdge::Load32;
+KD_AVX2 inline __m256i AbsDiffU8(__m256i a, __m256i b) {
+    return _mm256_or_si256(_mm256_subs_epu8(a, b), _mm256_subs_epu8(b, a));
+}
+// The 16-bit pair sums of eight cells as the cells' 32-bit sums.
+KD_AVX2 inline void PutCellSums(uint32_t* to, __m256i pairs16) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to),
+                        _mm256_madd_epi16(pairs16, _mm256_set1_epi16(1)));
+}
+// Eight cells (32 columns from 4c; columns up to 4c + 32 readable, and the
+// line below the strip when `below`).
+KD_AVX2 void StripCells8(const uint8_t* top, int32_t sync, bool below, int32_t c,
+                         const StripCells& out) {
+    const uint8_t* p = top + 4 * c;
+    const __m256i ones = _mm256_set1_epi8(1);
+    const __m256i inner = _mm256_set1_epi32(0x00010101); // pairs 0-2 of a cell
+    const __m256i last = _mm256_set1_epi32(0x01000000);  // pair 3, into the next cell
+    __m256i sum = _mm256_setzero_si256(), hIn = sum, hCross = sum, vIn = sum;
+    __m256i cur = Load32(p), mx = cur, mn = cur;
+    for (int32_t y = 0; y < 4; ++y) {
+        const uint8_t* r = p + int64_t{y} * sync;
+        const __m256i h = AbsDiffU8(cur, Load32(r + 1));
+        // Pair sums of bytes in 16-bit lanes: at most 4 lines x 2 x 255.
+        sum = _mm256_add_epi16(sum, _mm256_maddubs_epi16(cur, ones));
+        hIn = _mm256_add_epi16(hIn, _mm256_maddubs_epi16(h, inner));
+        hCross = _mm256_add_epi16(hCross, _mm256_maddubs_epi16(h, last));
+        if (y < 3) {
+            const __m256i next = Load32(r + sync);
+            vIn = _mm256_add_epi16(vIn, _mm256_maddubs_epi16(AbsDiffU8(next, cur), ones));
+            mx = _mm256_max_epu8(mx, next);
+            mn = _mm256_min_epu8(mn, next);
+            cur = next;
+        }
+    }
+    PutCellSums(out.sum + c, sum);
+    PutCellSums(out.hIn + c, hIn);
+    PutCellSums(out.hCross + c, hCross);
+    PutCellSums(out.vIn + c, vIn);
+    __m256i vCross = _mm256_setzero_si256();
+    if (below)
+        vCross = _mm256_maddubs_epi16(AbsDiffU8(Load32(p + int64_t{4} * sync), cur), ones);
+    PutCellSums(out.vCross + c, vCross);
+    mx = _mm256_max_epu8(mx, _mm256_srli_epi32(mx, 8));
+    mx = _mm256_max_epu8(mx, _mm256_srli_epi32(mx, 16));
+    mn = _mm256_min_epu8(mn, _mm256_srli_epi32(mn, 8));
+    mn = _mm256_min_epu8(mn, _mm256_srli_epi32(mn, 16));
+    const __m256i low = _mm256_set1_epi32(0xFF);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.mx + c), _mm256_and_si256(mx, low));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.mn + c), _mm256_and_si256(mn, low));
+}
+
+// The cells 0..cells-1 of the strip from top.
+KD_AVX2 void StripCellsAvx2(const uint8_t* top, int32_t sync, int32_t width, bool below,
+                            int32_t cells, const StripCells& out) {
+    int32_t c = 0;
+    for (; c + 8 <= cells && 4 * c + 33 <= width; c += 8) StripCells8(top, sync, below, c, out);
+    for (; c < cells; ++c) StripCellScalar(top, sync, width, below, c, out);
+}
+
+KD_AVX2 inline __m256i At8(const uint32_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+// Blocks 0..count-1 of the block row between two strips, as GetBlockInfo
+// gives them; each strip has count + 1 cells.
+KD_AVX2 void BlocksFromStrips(const StripCells& up, const StripCells& lo, int32_t count,
+                              uint16_t* G, uint16_t* V, uint8_t* M) {
+    int32_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const __m256i q00 = At8(up.sum + i), q01 = At8(up.sum + i + 1);
+        const __m256i q10 = At8(lo.sum + i), q11 = At8(lo.sum + i + 1);
+        const __m256i g = _mm256_add_epi32(
+            _mm256_abs_epi32(_mm256_sub_epi32(_mm256_add_epi32(q00, q01), _mm256_add_epi32(q10, q11))),
+            _mm256_abs_epi32(_mm256_sub_epi32(_mm256_add_epi32(q00, q10), _mm256_add_epi32(q01, q11))));
+        __m256i v = _mm256_add_epi32(_mm256_add_epi32(At8(up.hIn + i), At8(up.hCross + i)),
+                                     _mm256_add_epi32(At8(up.hIn + i + 1), At8(lo.hIn + i)));
+        v = _mm256_add_epi32(v, _mm256_add_epi32(At8(lo.hCross + i), At8(lo.hIn + i + 1)));
+        v = _mm256_add_epi32(v, _mm256_add_epi32(At8(up.vIn + i), At8(up.vIn + i + 1)));
+        v = _mm256_add_epi32(v, _mm256_add_epi32(At8(up.vCross + i), At8(up.vCross + i + 1)));
+        v = _mm256_add_epi32(v, _mm256_add_epi32(At8(lo.vIn + i), At8(lo.vIn + i + 1)));
+        const __m256i mx = _mm256_max_epu32(_mm256_max_epu32(At8(up.mx + i), At8(up.mx + i + 1)),
+                                            _mm256_max_epu32(At8(lo.mx + i), At8(lo.mx + i + 1)));
+        const __m256i mn = _mm256_min_epu32(_mm256_min_epu32(At8(up.mn + i), At8(up.mn + i + 1)),
+                                            _mm256_min_epu32(At8(lo.mn + i), At8(lo.mn + i + 1)));
+        const __m256i m = _mm256_srli_epi32(_mm256_add_epi32(mx, mn), 1);
+        // G and V stay below 2^15, so the signed pack keeps them.
+        const __m256i gv = _mm256_permute4x64_epi64(_mm256_packs_epi32(g, v), 0xD8);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(G + i), _mm256_castsi256_si128(gv));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(V + i), _mm256_extracti128_si256(gv, 1));
+        const __m256i m8 = _mm256_packus_epi16(_mm256_packs_epi32(m, m), m);
+        const uint32_t m0 = static_cast<uint32_t>(_mm256_extract_epi32(m8, 0));
+        const uint32_t m1 = static_cast<uint32_t>(_mm256_extract_epi32(m8, 4));
+        std::memcpy(M + i, &m0, 4);
+        std::memcpy(M + i + 4, &m1, 4);
+    }
+    for (; i < count; ++i) {
+        const int32_t q00 = static_cast<int32_t>(up.sum[i]), q01 = static_cast<int32_t>(up.sum[i + 1]);
+        const int32_t q10 = static_cast<int32_t>(lo.sum[i]), q11 = static_cast<int32_t>(lo.sum[i + 1]);
+        G[i] = static_cast<uint16_t>(std::abs((q00 + q01) - (q10 + q11)) +
+                                     std::abs((q00 + q10) - (q01 + q11)));
+        V[i] = static_cast<uint16_t>(up.hIn[i] + up.hCross[i] + up.hIn[i + 1] + lo.hIn[i] +
+                                     lo.hCross[i] + lo.hIn[i + 1] + up.vIn[i] + up.vIn[i + 1] +
+                                     up.vCross[i] + up.vCross[i + 1] + lo.vIn[i] + lo.vIn[i + 1]);
+        const uint32_t mx = std::max({up.mx[i], up.mx[i + 1], lo.mx[i], lo.mx[i + 1]});
+        const uint32_t mn = std::min({up.mn[i], up.mn[i + 1], lo.mn[i], lo.mn[i + 1]});
+        M[i] = static_cast<uint8_t>((mx + mn) / 2);
+    }
+}
+
+// Class codes and midranges of every block row, each strip of the source
+// read once.
+KD_AVX2 void ClassifyByStrips(ComplementEdge::CellGrid& grid, const ImagePlane& edgeSlice,
+                              const ImagePlane& src, const BlockThresholds& th) {
+    const int32_t W = grid.width, H = grid.height, cells = W + 1;
+    auto store = NewArray<uint32_t>(2 * StripCells::Words(cells));
+    auto gv = NewArray<uint16_t>(2 * static_cast<size_t>(W));
+    if (!store || !gv) throw kIpErrNoMemory;
+    StripCells up(store.get(), cells), lo(store.get() + StripCells::Words(cells), cells);
+    const auto strip = [&](int32_t s, const StripCells& out) {
+        StripCellsAvx2(src.Line(4 * s), src.sync, src.width, 4 * s + 4 < src.height, cells, out);
+    };
+    strip(0, up);
+    for (int32_t j = 0; j < H; ++j) {
+        strip(j + 1, lo);
+        BlocksFromStrips(up, lo, W, gv.get(), gv.get() + W, edgeSlice.Line(j));
+        ClassifyRow(grid.p + static_cast<size_t>(j) * W, gv.get(), gv.get() + W, W, th);
+        std::swap(up, lo);
+    }
+}
+#endif
+
 // IpEdgeCorrection on a grid: the rough map in lane words straight from the
 // cells, filtered, and every cell whose bit the filter changed switched.
 bool EdgeCorrectionGrid(ComplementEdge::CellGrid& g) {
@@ -1876,11 +2055,16 @@ int AdaptRegionBin(const ImagePlane& dst, const ImagePlane& src, uint32_t A, uin
     auto gridBuf = NewArray<uint8_t>(static_cast<size_t>(W) * H + ComplementEdge::kGridSpare, true);
     if (!gridBuf) return 0;
     ComplementEdge::CellGrid grid{gridBuf.get(), W, H};
+    const BlockThresholds th(A, B, C, T);
+#if defined(__SSE2__)
+    if (IsAVX2FeatureAvailable()) {
+        ClassifyByStrips(grid, edgeSlice, src, th);
+    } else
+#endif
     {
         auto g = NewArray<uint16_t>(2 * static_cast<size_t>(W));
         if (!g) throw kIpErrNoMemory;
         uint16_t* v = g.get() + W;
-        const BlockThresholds th(A, B, C, T);
         for (int32_t j = 0; j < H; ++j) {
             GetBlockInfo(src.Line(4 * j), src.sync, w, W, g.get(), v, edgeSlice.Line(j));
             ClassifyRow(grid.p + static_cast<size_t>(j) * W, g.get(), v, W, th);
