@@ -1804,10 +1804,20 @@ KD_AVX2 inline __m256i At8(const uint32_t* p) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
 }
 
-// Blocks 0..count-1 of the block row between two strips, as GetBlockInfo
-// gives them; each strip has count + 1 cells.
+KD_AVX2 inline __m256i Pick8(__m256i mask, __m256i a, __m256i b) { // mask ? a : b
+    return _mm256_blendv_epi8(b, a, mask);
+}
+
+// Blocks 0..count-1 of the block row between two strips, their class codes
+// and midranges, as GetBlockInfo and ClassifyRow give them; each strip has
+// count + 1 cells.
 KD_AVX2 void BlocksFromStrips(const StripCells& up, const StripCells& lo, int32_t count,
-                              uint16_t* G, uint16_t* V, uint8_t* M) {
+                              const BlockThresholds& th, uint8_t* codes, uint8_t* M) {
+    // G and V stay below 2^15: thresholds clamped to 2^15 - 1 compare the
+    // same, and signed.
+    const auto limit = [](uint32_t t) { return static_cast<int>(std::min<uint32_t>(t, 0x7FFF)); };
+    const __m256i a8 = _mm256_set1_epi32(limit(th.a8)), b8 = _mm256_set1_epi32(limit(th.b8));
+    const __m256i c8 = _mm256_set1_epi32(limit(th.c8)), t8 = _mm256_set1_epi32(limit(th.t8));
     int32_t i = 0;
     for (; i + 8 <= count; i += 8) {
         const __m256i q00 = At8(up.sum + i), q01 = At8(up.sum + i + 1);
@@ -1826,27 +1836,36 @@ KD_AVX2 void BlocksFromStrips(const StripCells& up, const StripCells& lo, int32_
         const __m256i mn = _mm256_min_epu32(_mm256_min_epu32(At8(up.mn + i), At8(up.mn + i + 1)),
                                             _mm256_min_epu32(At8(lo.mn + i), At8(lo.mn + i + 1)));
         const __m256i m = _mm256_srli_epi32(_mm256_add_epi32(mx, mn), 1);
-        // G and V stay below 2^15, so the signed pack keeps them.
-        const __m256i gv = _mm256_permute4x64_epi64(_mm256_packs_epi32(g, v), 0xD8);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(G + i), _mm256_castsi256_si128(gv));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(V + i), _mm256_extracti128_si256(gv, 1));
-        const __m256i m8 = _mm256_packus_epi16(_mm256_packs_epi32(m, m), m);
-        const uint32_t m0 = static_cast<uint32_t>(_mm256_extract_epi32(m8, 0));
-        const uint32_t m1 = static_cast<uint32_t>(_mm256_extract_epi32(m8, 4));
+        const __m256i busy = Pick8(_mm256_cmpgt_epi32(g, c8), _mm256_set1_epi32(kCodeBusyContrast),
+                                   _mm256_set1_epi32(kCodeBusy));
+        const __m256i quiet =
+            _mm256_and_si256(_mm256_cmpgt_epi32(g, b8), _mm256_set1_epi32(kCodeWeakEdge));
+        const __m256i code = Pick8(_mm256_cmpgt_epi32(g, a8), _mm256_set1_epi32(kCodeStrongEdge),
+                                   Pick8(_mm256_cmpgt_epi32(v, t8), busy, quiet));
+        // Codes and midranges to bytes: lane k of each 128-bit half to byte
+        // k of the half's first four (codes) and next four (midranges).
+        const __m256i both = _mm256_packus_epi16(_mm256_packs_epi32(code, m), code);
+        const uint64_t lo4 = static_cast<uint64_t>(_mm256_extract_epi64(both, 0));
+        const uint64_t hi4 = static_cast<uint64_t>(_mm256_extract_epi64(both, 2));
+        const uint32_t c0 = static_cast<uint32_t>(lo4), c1 = static_cast<uint32_t>(hi4);
+        const uint32_t m0 = static_cast<uint32_t>(lo4 >> 32), m1 = static_cast<uint32_t>(hi4 >> 32);
+        std::memcpy(codes + i, &c0, 4);
+        std::memcpy(codes + i + 4, &c1, 4);
         std::memcpy(M + i, &m0, 4);
         std::memcpy(M + i + 4, &m1, 4);
     }
     for (; i < count; ++i) {
         const int32_t q00 = static_cast<int32_t>(up.sum[i]), q01 = static_cast<int32_t>(up.sum[i + 1]);
         const int32_t q10 = static_cast<int32_t>(lo.sum[i]), q11 = static_cast<int32_t>(lo.sum[i + 1]);
-        G[i] = static_cast<uint16_t>(std::abs((q00 + q01) - (q10 + q11)) +
-                                     std::abs((q00 + q10) - (q01 + q11)));
-        V[i] = static_cast<uint16_t>(up.hIn[i] + up.hCross[i] + up.hIn[i + 1] + lo.hIn[i] +
+        const auto g = static_cast<uint32_t>(std::abs((q00 + q01) - (q10 + q11)) +
+                                             std::abs((q00 + q10) - (q01 + q11)));
+        const auto v = static_cast<uint32_t>(up.hIn[i] + up.hCross[i] + up.hIn[i + 1] + lo.hIn[i] +
                                      lo.hCross[i] + lo.hIn[i + 1] + up.vIn[i] + up.vIn[i + 1] +
                                      up.vCross[i] + up.vCross[i + 1] + lo.vIn[i] + lo.vIn[i + 1]);
         const uint32_t mx = std::max({up.mx[i], up.mx[i + 1], lo.mx[i], lo.mx[i + 1]});
         const uint32_t mn = std::min({up.mn[i], up.mn[i + 1], lo.mn[i], lo.mn[i + 1]});
         M[i] = static_cast<uint8_t>((mx + mn) / 2);
+        codes[i] = th.Classify(g, v);
     }
 }
 
@@ -1856,8 +1875,7 @@ KD_AVX2 void ClassifyByStrips(ComplementEdge::CellGrid& grid, const ImagePlane& 
                               const ImagePlane& src, const BlockThresholds& th) {
     const int32_t W = grid.width, H = grid.height, cells = W + 1;
     auto store = NewArray<uint32_t>(2 * StripCells::Words(cells));
-    auto gv = NewArray<uint16_t>(2 * static_cast<size_t>(W));
-    if (!store || !gv) throw kIpErrNoMemory;
+    if (!store) throw kIpErrNoMemory;
     StripCells up(store.get(), cells), lo(store.get() + StripCells::Words(cells), cells);
     const auto strip = [&](int32_t s, const StripCells& out) {
         StripCellsAvx2(src.Line(4 * s), src.sync, src.width, 4 * s + 4 < src.height, cells, out);
@@ -1865,8 +1883,7 @@ KD_AVX2 void ClassifyByStrips(ComplementEdge::CellGrid& grid, const ImagePlane& 
     strip(0, up);
     for (int32_t j = 0; j < H; ++j) {
         strip(j + 1, lo);
-        BlocksFromStrips(up, lo, W, gv.get(), gv.get() + W, edgeSlice.Line(j));
-        ClassifyRow(grid.p + static_cast<size_t>(j) * W, gv.get(), gv.get() + W, W, th);
+        BlocksFromStrips(up, lo, W, th, grid.p + static_cast<size_t>(j) * W, edgeSlice.Line(j));
         std::swap(up, lo);
     }
 }
