@@ -1331,6 +1331,63 @@ void FlaggedPass(CellGrid& g, int32_t first, int32_t lastX, int32_t lastY, Pass 
     }
 }
 
+// Bit k set for each byte k of v equal to `code` (8 bytes).
+inline uint32_t ByteMask(uint64_t v, uint8_t code) {
+    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+    const uint64_t t = v ^ (0x0101010101010101ull * code);
+    const uint64_t zero = ~(((t & kLow7) + kLow7) | t) & ~kLow7; // 0x80 in each zero byte
+    return static_cast<uint32_t>(((zero >> 7) * 0x0102040810204080ull) >> 56);
+}
+// Index of the n-th (1-based) set bit of m, 8 when there is none.
+inline int32_t NthBit(uint32_t m, int32_t n) {
+    for (int32_t i = 1; i < n && m != 0; ++i) m &= m - 1;
+    return m != 0 ? std::countr_zero(m) : 8;
+}
+
+// StrainCell on a grid without the walk: the neighbours in the walk's order
+// as the bytes of one word, where each rule fires from masks of codes.
+bool StrainCellGrid(CellGrid& g, int32_t x, int32_t y, const ImagePlane& edgeSlice,
+                    const ImagePlane& mixedSlice) {
+    if constexpr (std::endian::native != std::endian::little)
+        return StrainCell(g, x, y, edgeSlice, mixedSlice);
+    const uint8_t c = g.Get(x, y);
+    if (c != kCodeFlat && c != kCodeBusy && c != kCodeStrongEdge) return false;
+    const uint8_t* mid = g.p + int64_t{y} * g.width + x;
+    uint32_t above, below;
+    std::memcpy(&above, mid - g.width - 1, 4);
+    std::memcpy(&below, mid + g.width - 1, 4);
+    const uint64_t n = uint64_t{above & 0xFFFFFF} | uint64_t{mid[-1]} << 24 |
+                       uint64_t{mid[1]} << 32 | uint64_t{below & 0xFFFFFF} << 40;
+    static constexpr int32_t kDx[8] = {-1, 0, 1, -1, 1, -1, 0, 1};
+    static constexpr int32_t kDy[8] = {-1, -1, -1, 0, 0, 1, 1, 1};
+    const uint32_t busy = ByteMask(n, kCodeBusyContrast) | ByteMask(n, kCodeBusy);
+    if (c == kCodeFlat) {
+        const uint32_t strong = ByteMask(n, kCodeStrongEdge), weak = ByteMask(n, kCodeWeakEdge);
+        const int32_t byEdge = std::min(NthBit(strong, 1), NthBit(weak, 2));
+        const int32_t byBusy = NthBit(busy, 5);
+        if (byEdge < byBusy) {
+            g.Set(x, y, kCodeFlatByEdge);
+            edgeSlice.Line(y)[x] = edgeSlice.Line(y + kDy[byEdge])[x + kDx[byEdge]];
+            return true;
+        }
+        if (byBusy == 8) return false;
+        g.Set(x, y, kCodeBusy);
+        return true;
+    }
+    if (c == kCodeBusy) {
+        const uint32_t edges = ByteMask(n, kCodeBusyContrast) | ByteMask(n, kCodeStrongEdge) |
+                               ByteMask(n, kCodeWeakEdge);
+        const int32_t at = NthBit(edges, 3);
+        if (at == 8) return false;
+        g.Set(x, y, kCodeBusyAmongEdges);
+        mixedSlice.Line(y)[x] = mixedSlice.Line(y + kDy[at])[x + kDx[at]];
+        return true;
+    }
+    if (NthBit(busy, 5) == 8) return false;
+    g.Set(x, y, kCodeBusyContrast);
+    return true;
+}
+
 // The passes on a grid with kGridSpare bytes after its cells.
 void CompEdgeInfoGrid(CellGrid& g, const ImagePlane& edgeSlice, const ImagePlane& mixedSlice) {
     auto flags = NewArray<uint32_t>(static_cast<size_t>(g.width) / 32 + 2);
@@ -1346,7 +1403,7 @@ void CompEdgeInfoGrid(CellGrid& g, const ImagePlane& edgeSlice, const ImagePlane
                     return r != c;
                 });
     FlaggedPass(g, 1, g.width - 2, g.height - 2, Pass::Strain, 1, flags.get(),
-                [&](int32_t x, int32_t y) { return StrainCell(g, x, y, edgeSlice, mixedSlice); });
+                [&](int32_t x, int32_t y) { return StrainCellGrid(g, x, y, edgeSlice, mixedSlice); });
 }
 
 } // namespace
@@ -1375,8 +1432,12 @@ void CompEdgeInfo(EdgeMap& edge, const ImagePlane& edgeSlice, const ImagePlane& 
         StrainEdgeT(edge, edgeSlice, mixedSlice);
         return;
     }
-    RemoveIsolateInfoT(grid);
-    StrainEdgeT(grid, edgeSlice, mixedSlice);
+    if (IsSSE2FeatureAvailable()) {
+        CompEdgeInfoGrid(grid, edgeSlice, mixedSlice);
+    } else {
+        RemoveIsolateInfoT(grid);
+        StrainEdgeT(grid, edgeSlice, mixedSlice);
+    }
     Pack(grid, edge);
 }
 

@@ -727,6 +727,8 @@ void ModelStrain(Grid& g, Grid& es, Grid& ms) {
 
 TEST(ComplementEdge, CleanUpMatchesTablesOnRandomMaps) {
     const int codes[5] = {0, 7, 12, 14, 15};
+    for (pathtest::Path path : pathtest::Available()) {
+    pathtest::Use use(path);
     for (uint32_t seed = 1; seed <= 20; ++seed) {
         std::mt19937 rng(seed);
         const int W = 5 + static_cast<int>(rng() % 40), H = 5 + static_cast<int>(rng() % 40);
@@ -757,6 +759,7 @@ TEST(ComplementEdge, CleanUpMatchesTablesOnRandomMaps) {
                 ASSERT_EQ(esBuf[y * ByteSync(W) + x], es[y][x]) << seed;
                 ASSERT_EQ(msBuf[y * ByteSync(W) + x], ms[y][x]) << seed;
             }
+    }
     }
 }
 
