@@ -1290,8 +1290,9 @@ KD_AVX2 uint32_t RowFlags32Avx2(const CellGrid& g, int32_t first, int32_t y, Pas
 }
 #endif
 
-// One pass over cells first..last of rows first..last (by rows), `reach`
-// cells right of a changed one revisited.
+// One pass over cells first..last of rows first..last (by rows): step(x, y)
+// runs for the flagged cells and returns true when the `reach` cells right
+// of it must be visited too (it changed in a way they see).
 template <typename Step>
 void FlaggedPass(CellGrid& g, int32_t first, int32_t lastX, int32_t lastY, Pass pass, int32_t reach,
                  uint32_t* flags, Step step) {
@@ -1346,6 +1347,9 @@ inline int32_t NthBit(uint32_t m, int32_t n) {
 
 // StrainCell on a grid without the walk: the neighbours in the walk's order
 // as the bytes of one word, where each rule fires from masks of codes.
+// True when the cell changed in a way its neighbours' rules see: code 9
+// counts in no rule, as code 0 before it, and no cell takes its slice from
+// a cell of code 9 (only from 7 or 15), so a flat cell turned 9 is not.
 bool StrainCellGrid(CellGrid& g, int32_t x, int32_t y, const ImagePlane& edgeSlice,
                     const ImagePlane& mixedSlice) {
     if constexpr (std::endian::native != std::endian::little)
@@ -1368,7 +1372,7 @@ bool StrainCellGrid(CellGrid& g, int32_t x, int32_t y, const ImagePlane& edgeSli
         if (byEdge < byBusy) {
             g.Set(x, y, kCodeFlatByEdge);
             edgeSlice.Line(y)[x] = edgeSlice.Line(y + kDy[byEdge])[x + kDx[byEdge]];
-            return true;
+            return false;
         }
         if (byBusy == 8) return false;
         g.Set(x, y, kCodeBusy);
