@@ -1683,42 +1683,68 @@ void BlockMidranges(uint8_t* M, const uint8_t* upMx, const uint8_t* upMn, const 
 }
 
 #if defined(__SSE2__)
-KD_AVX2 inline __m256i Widen16(const uint8_t* p) {
-    return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+// Horizontal 1-2-1 sums of a line for the smoothing, in 32-pixel chunks
+// from pixel 1 (chunk k: pixels 1 + 32k ..): each chunk holds the sums of
+// its even pixels, then of its odd ones, as byte pair products give them.
+// Pixel 0 and the pixels after the last chunk are in `plain` by position.
+struct SumLine {
+    uint16_t* chunks;
+    uint16_t* plain;
+};
+inline int32_t SumChunks(int32_t width) {
+    return width >= 34 ? (width - 34) / 32 + 1 : 0; // pixels up to 32k + 33 readable
 }
+
+KD_AVX2 void Line121Avx2(const SumLine& out, const uint8_t* s, int32_t width) {
+    const int32_t chunks = SumChunks(width);
+    const __m256i w12 = _mm256_set1_epi16(0x0201), w10 = _mm256_set1_epi16(0x0001),
+                  w01 = _mm256_set1_epi16(0x0100);
+    for (int32_t k = 0; k < chunks; ++k) {
+        const uint8_t* p = s + 1 + 32 * k;
+        using ComplementEdge::Load32;
+        const __m256i left = Load32(p - 1), here = Load32(p), right = Load32(p + 1);
+        // Even pixel 2j: s[2j - 1] + 2 s[2j] + s[2j + 1]; odd: one further.
+        const __m256i even = _mm256_add_epi16(_mm256_maddubs_epi16(left, w12),
+                                              _mm256_maddubs_epi16(right, w10));
+        const __m256i odd = _mm256_add_epi16(_mm256_maddubs_epi16(here, w12),
+                                             _mm256_maddubs_epi16(right, w01));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.chunks + 32 * k), even);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.chunks + 32 * k + 16), odd);
+    }
+    out.plain[0] = static_cast<uint16_t>(3 * s[0] + s[1]);
+    for (int32_t x = 1 + 32 * chunks; x < width - 1; ++x)
+        out.plain[x] = static_cast<uint16_t>(s[x - 1] + 2 * s[x] + s[x + 1]);
+    out.plain[width - 1] = static_cast<uint16_t>(s[width - 2] + 3 * s[width - 1]);
+}
+
 KD_AVX2 inline __m256i Load16(const uint16_t* p) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
 }
-
-KD_AVX2 void Line121Avx2(uint16_t* out, const uint8_t* s, int32_t width) {
-    out[0] = static_cast<uint16_t>(3 * s[0] + s[1]);
-    int32_t x = 1;
-    for (; x + 16 < width; x += 16) {
-        const __m256i c = Widen16(s + x);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
-                            _mm256_add_epi16(_mm256_add_epi16(Widen16(s + x - 1), Widen16(s + x + 1)),
-                                             _mm256_add_epi16(c, c)));
-    }
-    for (; x < width - 1; ++x) out[x] = static_cast<uint16_t>(s[x - 1] + 2 * s[x] + s[x + 1]);
-    out[width - 1] = static_cast<uint16_t>(s[width - 2] + 3 * s[width - 1]);
+KD_AVX2 inline __m256i Vertical121(const uint16_t* up, const uint16_t* mid, const uint16_t* down) {
+    const __m256i m = Load16(mid);
+    // At most 4 * 1020: no lane overflows.
+    return _mm256_add_epi16(_mm256_add_epi16(Load16(up), Load16(down)), _mm256_add_epi16(m, m));
 }
 
-KD_AVX2 void Filter121Avx2(uint8_t* out, const uint16_t* up, const uint16_t* mid,
-                           const uint16_t* down, int32_t width) {
-    int32_t x = 0;
-    for (; x + 32 <= width; x += 32) {
-        // At most 4 * 1020: no lane overflows.
-        const __m256i m0 = Load16(mid + x), m1 = Load16(mid + x + 16);
-        const __m256i lo = _mm256_srli_epi16(
-            _mm256_add_epi16(_mm256_add_epi16(Load16(up + x), Load16(down + x)), _mm256_add_epi16(m0, m0)), 4);
-        const __m256i hi = _mm256_srli_epi16(
-            _mm256_add_epi16(_mm256_add_epi16(Load16(up + x + 16), Load16(down + x + 16)),
-                             _mm256_add_epi16(m1, m1)),
-            4);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
-                            _mm256_permute4x64_epi64(_mm256_packus_epi16(lo, hi), 0xD8));
+KD_AVX2 void Filter121Avx2(uint8_t* out, const SumLine& up, const SumLine& mid,
+                           const SumLine& down, int32_t width) {
+    const int32_t chunks = SumChunks(width);
+    const __m256i high = _mm256_set1_epi16(static_cast<short>(0xFF00));
+    for (int32_t k = 0; k < chunks; ++k) {
+        const size_t at = 32 * static_cast<size_t>(k);
+        const __m256i even =
+            _mm256_srli_epi16(Vertical121(up.chunks + at, mid.chunks + at, down.chunks + at), 4);
+        const __m256i odd = Vertical121(up.chunks + at + 16, mid.chunks + at + 16,
+                                        down.chunks + at + 16);
+        // Pixel 2j in the low byte of word j, pixel 2j + 1 in the high one.
+        const __m256i bytes = _mm256_or_si256(even, _mm256_and_si256(_mm256_slli_epi16(odd, 4), high));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 1 + at), bytes);
     }
-    Filter::IntegrityFilter121(out + x, up + x, mid + x, down + x, width - x);
+    const auto plain = [&](int32_t x) {
+        out[x] = static_cast<uint8_t>((up.plain[x] + 2 * mid.plain[x] + down.plain[x]) >> 4);
+    };
+    plain(0);
+    for (int32_t x = 1 + 32 * chunks; x < width; ++x) plain(x);
 }
 
 // IpDetectAveAndSlice in one pass: each four smoothed lines give the max and
@@ -1726,11 +1752,16 @@ KD_AVX2 void Filter121Avx2(uint8_t* out, const uint16_t* up, const uint16_t* mid
 KD_AVX2 void SmoothAndSliceAvx2(const ImagePlane& average, const ImagePlane& mixed,
                                 const ImagePlane& src) {
     const int32_t w = src.width, h = src.height, W = mixed.width, H = mixed.height;
-    auto lines = NewArray<uint16_t>(3 * static_cast<size_t>(w));
+    const size_t lineWords = 32 * static_cast<size_t>(SumChunks(w)) + static_cast<size_t>(w);
+    auto lines = NewArray<uint16_t>(3 * lineWords);
     const size_t cells = static_cast<size_t>(W) + 1;
     auto quads = NewArray<uint8_t>(4 * cells + 16);
     if (!lines || !quads) throw kIpErrNoMemory;
-    uint16_t* buf[3] = {lines.get(), lines.get() + w, lines.get() + 2 * static_cast<size_t>(w)};
+    SumLine buf[3];
+    for (size_t i = 0; i < 3; ++i) {
+        buf[i].chunks = lines.get() + i * lineWords;
+        buf[i].plain = buf[i].chunks + 32 * static_cast<size_t>(SumChunks(w));
+    }
     uint8_t *upMx = quads.get(), *upMn = upMx + cells, *loMx = upMn + cells, *loMn = loMx + cells;
     int prev = 0, cur = 0;
     Line121Avx2(buf[0], src.Line(0), w);

@@ -557,7 +557,7 @@ TEST(AdaptRegionKind, PortableAndVectorPathsAgree) {
         int32_t w, h;
     } pages[] = {{kPhoto, 157, 93}, {kText, 300, 90},   {kTexture, 8, 8},  {kTexture, 9, 13},
                  {kTexture, 37, 29}, {kNoise, 64, 20},  {kTexture, 131, 67}, {kNoise, 255, 41},
-                 {kTexture, 200, 9}, {kTexture, 12, 70}};
+                 {kTexture, 200, 9}, {kTexture, 12, 70}, {kTexture, 34, 12}, {kNoise, 66, 10}};
     // Levels beyond 0..255 give thresholds beyond 16 bits.
     const std::pair<uint32_t, uint32_t> slices[] = {
         {128, 128}, {140, 110}, {60, 200}, {1000, 0xFFFFFF00u}};
