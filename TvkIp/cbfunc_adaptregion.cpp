@@ -870,7 +870,17 @@ private:
         uint64_t* x = b + line + kPad;
         uint64_t* y = x + line;
         uint64_t* hit = y + line;
-        for (int32_t t = 0; t < len; ++t) b[t] = p[t * stride];
+        // A line changes only when it has three runs or more: lanes with
+        // two colour changes at least.
+        uint64_t once = 0, twice = 0;
+        b[0] = p[0];
+        for (int32_t t = 1; t < len; ++t) {
+            b[t] = p[t * stride];
+            const uint64_t change = b[t] ^ b[t - 1];
+            twice |= once & change;
+            once |= change;
+        }
+        if ((twice & lanes) == 0) return;
         const bool black = FlipShortRuns(b, len, n, lanes, true, x, y, hit);
         const bool white = FlipShortRuns(b, len, n, lanes, false, x, y, hit);
         if (black || white)
