@@ -1757,9 +1757,12 @@ KD_AVX2 void Filter121Avx2(uint8_t* out, const SumLine& up, const SumLine& mid,
     for (int32_t x = 1 + 32 * chunks; x < width; ++x) plain(x);
 }
 
-// IpDetectAveAndSlice in one pass: each four smoothed lines give the max and
-// min of their 4 x 4 cells, and two such strips the midranges of a block row.
-KD_AVX2 void SmoothAndSliceAvx2(const ImagePlane& average, const ImagePlane& mixed,
+// The midranges of IpDetectAveAndSlice in one pass: each four smoothed
+// lines (in lines4, four lines of the source's width) give the max and min
+// of their 4 x 4 cells, and two such strips the midranges of a block row.
+// The smoothed page itself is not kept: the threshold step smooths again
+// the few lines that need it.
+KD_AVX2 void SmoothAndSliceAvx2(const ImagePlane& lines4, const ImagePlane& mixed,
                                 const ImagePlane& src) {
     const int32_t w = src.width, h = src.height, W = mixed.width, H = mixed.height;
     const size_t lineWords = 32 * static_cast<size_t>(SumChunks(w)) + static_cast<size_t>(w);
@@ -1782,12 +1785,12 @@ KD_AVX2 void SmoothAndSliceAvx2(const ImagePlane& average, const ImagePlane& mix
             if (next == prev) next = (next + 1) % 3;
             Line121Avx2(buf[next], src.Line(y + 1), w);
         }
-        Filter121Avx2(average.Line(y), buf[prev], buf[cur], buf[next], w);
+        Filter121Avx2(lines4.Line(y % 4), buf[prev], buf[cur], buf[next], w);
         prev = cur;
         cur = next;
         const int32_t strip = y / 4;
         if (y % 4 != 3 || strip > H) continue;
-        QuadMaxMin(average.Line(4 * strip), average.sync, w, W + 1, loMx, loMn);
+        QuadMaxMin(lines4.Line(0), lines4.sync, w, W + 1, loMx, loMn);
         if (strip > 0) {
             uint8_t* M = mixed.Line(strip - 1);
             std::memset(M, 128, static_cast<size_t>(mixed.sync));
@@ -2102,20 +2105,75 @@ KD_AVX2 void BinaliseMixedAvx2(uint8_t* dst, int32_t bytes, const uint8_t* src, 
     }
 }
 
+// Smoothed lines of the source on demand, as FilterFunc gives them: whole,
+// or only the pixels right of the block grid (from `margin` on).
+class SmoothedLines {
+public:
+    explicit SmoothedLines(const ImagePlane& src) : src_(src) {
+        const int32_t w = src.width;
+        lineWords_ = 32 * static_cast<size_t>(SumChunks(w)) + static_cast<size_t>(w);
+        sums_ = NewArray<uint16_t>(3 * lineWords_);
+        line_ = NewArray<uint8_t>(static_cast<size_t>(w) + 32, true);
+        if (!sums_ || !line_) throw kIpErrNoMemory;
+    }
+    KD_AVX2 const uint8_t* Whole(int32_t y) {
+        const int32_t h = src_.height;
+        Filter121Avx2(line_.get(), Sums(std::max(y - 1, 0)), Sums(y), Sums(std::min(y + 1, h - 1)),
+                      src_.width);
+        return line_.get();
+    }
+    const uint8_t* Margin(int32_t y, int32_t margin) {
+        const int32_t w = src_.width, h = src_.height;
+        const uint8_t* up = src_.Line(std::max(y - 1, 0));
+        const uint8_t* mid = src_.Line(y);
+        const uint8_t* down = src_.Line(std::min(y + 1, h - 1));
+        // The edges repeat their pixel, as the line sums and the filter do.
+        const auto sum = [w](const uint8_t* s, int32_t x) {
+            return s[std::max(x - 1, 0)] + 2 * s[x] + s[std::min(x + 1, w - 1)];
+        };
+        for (int32_t x = margin; x < w; ++x)
+            line_[x] = static_cast<uint8_t>((sum(up, x) + 2 * sum(mid, x) + sum(down, x)) >> 4);
+        return line_.get();
+    }
+
+private:
+    // The line sums of source line r, made once while they are needed.
+    KD_AVX2 SumLine Sums(int32_t r) {
+        const size_t slot = static_cast<size_t>(r % 3);
+        SumLine line{sums_.get() + slot * lineWords_, nullptr};
+        line.plain = line.chunks + 32 * static_cast<size_t>(SumChunks(src_.width));
+        if (rowOf_[slot] != r) {
+            Line121Avx2(line, src_.Line(r), src_.width);
+            rowOf_[slot] = r;
+        }
+        return line;
+    }
+
+    const ImagePlane& src_;
+    size_t lineWords_ = 0;
+    std::unique_ptr<uint16_t[]> sums_;
+    std::unique_ptr<uint8_t[]> line_;
+    int32_t rowOf_[3] = {-1, -1, -1};
+};
+
 // ThresholdSurface of the mixed pixels, without the mixed plane: copy holds
 // a row of cell flags (stride bytes, zero from cell W on) for each block row.
 KD_AVX2 void ThresholdSurfaceMixed(const ImagePlane& dst, const ImagePlane& src,
-                                   const ImagePlane& average, const ImagePlane& levels,
-                                   const uint8_t* copy, int32_t stride, const uint8_t* noCopy) {
+                                   const ImagePlane& levels, const uint8_t* copy, int32_t stride,
+                                   const uint8_t* noCopy) {
     const int32_t w = src.width, h = src.height, W = levels.width, H = levels.height;
     auto lines = NewArray<uint8_t>(2 * static_cast<size_t>(w));
     if (!lines) throw kIpErrNoMemory;
     uint8_t* upper = lines.get();
     uint8_t* lower = lines.get() + w;
+    SmoothedLines smoothed(src);
     const auto row = [&](int32_t y, const uint8_t* a, const uint8_t* b, int phase) {
         const uint8_t* cells = y < 4 * H ? copy + static_cast<size_t>(y / 4) * stride : noCopy;
-        BinaliseMixedAvx2(dst.Line(y), dst.sync, src.Line(y), average.Line(y), a, b, cells, w,
-                          phase);
+        // Only where a cell keeps its smoothed pixels is the line smoothed
+        // whole; right of the grid it always is.
+        const bool whole = std::memchr(cells, 0, static_cast<size_t>(W)) != nullptr;
+        const uint8_t* avg = whole ? smoothed.Whole(y) : smoothed.Margin(y, 4 * W);
+        BinaliseMixedAvx2(dst.Line(y), dst.sync, src.Line(y), avg, a, b, cells, w, phase);
     };
     Hokan::Hokan(lower, w, levels.Line(0), 4, W);
     for (int32_t y = 0; y < std::min(h, 4); ++y) row(y, lower, lower, 0);
@@ -2152,16 +2210,22 @@ int AdaptRegionBin(const ImagePlane& dst, const ImagePlane& src, uint32_t A, uin
 
     // Work images; any that cannot be made fails the kind before the
     // destination is touched.
+    bool avx2 = false;
+#if defined(__SSE2__)
+    avx2 = IsSSE2FeatureAvailable() && IsAVX2FeatureAvailable();
+#endif
+    // The AVX2 form keeps four smoothed lines, not the smoothed page.
+    const int32_t averageLines = avx2 ? 4 : h;
     EdgeMap edge{nullptr, W, H, EdgeMapSync(W)};
     auto edgeBuf = NewArray<uint8_t>(static_cast<size_t>(edge.sync) * H, true);
     auto edgeSliceBuf = NewArray<uint8_t>(static_cast<size_t>(ByteSync(W)) * H, true);
     auto mixedBuf = NewArray<uint8_t>(static_cast<size_t>(ByteSync(W)) * H, true);
-    auto averageBuf = NewArray<uint8_t>(static_cast<size_t>(ByteSync(w)) * h);
+    auto averageBuf = NewArray<uint8_t>(static_cast<size_t>(ByteSync(w)) * averageLines);
     if (!edgeBuf || !edgeSliceBuf || !mixedBuf || !averageBuf) return 0;
     edge.p = edgeBuf.get();
     const ImagePlane edgeSlice{edgeSliceBuf.get(), W, H, ByteSync(W)};
     const ImagePlane mixed{mixedBuf.get(), W, H, ByteSync(W)};
-    const ImagePlane average{averageBuf.get(), w, h, ByteSync(w)};
+    const ImagePlane average{averageBuf.get(), w, averageLines, ByteSync(w)};
 
     if (!IsSSE2FeatureAvailable()) {
         // The portable form, step by step on the packed map: the reference
@@ -2180,7 +2244,7 @@ int AdaptRegionBin(const ImagePlane& dst, const ImagePlane& src, uint32_t A, uin
     ComplementEdge::CellGrid grid{gridBuf.get(), W, H};
     const BlockThresholds th(A, B, C, T);
 #if defined(__SSE2__)
-    if (IsAVX2FeatureAvailable()) {
+    if (avx2) {
         ClassifyByStrips(grid, edgeSlice, src, th);
     } else
 #endif
@@ -2195,14 +2259,14 @@ int AdaptRegionBin(const ImagePlane& dst, const ImagePlane& src, uint32_t A, uin
     }
     EdgeCorrectionGrid(grid);
 #if defined(__SSE2__)
-    if (IsAVX2FeatureAvailable())
+    if (avx2)
         SmoothAndSliceAvx2(average, mixed, src);
     else
 #endif
         IpDetectAveAndSlice(average, mixed, src);
     ComplementEdge::CompEdgeInfoGrid(grid, edgeSlice, mixed);
 #if defined(__SSE2__)
-    if (IsAVX2FeatureAvailable()) {
+    if (avx2) {
         // The mixing step's pixel choice is made in the compare.
         const int32_t stride = W + 16;
         auto copy = NewArray<uint8_t>(static_cast<size_t>(stride) * (H + 1), true);
@@ -2211,7 +2275,7 @@ int AdaptRegionBin(const ImagePlane& dst, const ImagePlane& src, uint32_t A, uin
             MixImage::MixLevelsRow(mixed.Line(j), copy.get() + static_cast<size_t>(j) * stride,
                                    grid.p + static_cast<size_t>(j) * W, edgeSlice.Line(j), W,
                                    levelD, levelE);
-        ThresholdSurfaceMixed(dst, src, average, mixed, copy.get(), stride,
+        ThresholdSurfaceMixed(dst, src, mixed, copy.get(), stride,
                               copy.get() + static_cast<size_t>(H) * stride);
         return 1;
     }
