@@ -1403,21 +1403,25 @@ bool StrainCellGrid(CellGrid& g, int32_t x, int32_t y, const ImagePlane& edgeSli
 }
 
 // The passes on a grid with kGridSpare bytes after its cells.
-void CompEdgeInfoGrid(CellGrid& g, const ImagePlane& edgeSlice, const ImagePlane& mixedSlice) {
+void IsolateGrid(CellGrid& g) {
     auto flags = NewArray<uint32_t>(static_cast<size_t>(g.width) / 32 + 2);
-    if (!flags) {
-        RemoveIsolateInfoT(g);
-        StrainEdgeT(g, edgeSlice, mixedSlice);
-        return;
-    }
+    if (!flags) return RemoveIsolateInfoT(g);
     FlaggedPass(g, 2, g.width - 3, g.height - 3, Pass::Isolate, 2, flags.get(),
                 [&](int32_t x, int32_t y) {
                     const uint8_t c = g.Get(x, y), r = RemoveIsolateInfoCore(g, x, y);
                     g.Set(x, y, r);
                     return r != c;
                 });
+}
+void StrainGrid(CellGrid& g, const ImagePlane& edgeSlice, const ImagePlane& mixedSlice) {
+    auto flags = NewArray<uint32_t>(static_cast<size_t>(g.width) / 32 + 2);
+    if (!flags) return StrainEdgeT(g, edgeSlice, mixedSlice);
     FlaggedPass(g, 1, g.width - 2, g.height - 2, Pass::Strain, 1, flags.get(),
                 [&](int32_t x, int32_t y) { return StrainCellGrid(g, x, y, edgeSlice, mixedSlice); });
+}
+void CompEdgeInfoGrid(CellGrid& g, const ImagePlane& edgeSlice, const ImagePlane& mixedSlice) {
+    IsolateGrid(g);
+    StrainGrid(g, edgeSlice, mixedSlice);
 }
 
 } // namespace
@@ -1998,6 +2002,24 @@ KD_AVX2 void ClassifyByStrips(ComplementEdge::CellGrid& grid, const ImagePlane& 
 }
 #endif
 
+// Sets need[] for every busy cell (12, 14) and its eight neighbours;
+// returns how many are set.
+int64_t MarkBusyNeighbourhoods(uint8_t* need, const ComplementEdge::CellGrid& g) {
+    int64_t count = 0;
+    for (int32_t y = 0; y < g.height; ++y)
+        for (int32_t x = 0; x < g.width; ++x) {
+            const uint8_t c = g.Get(x, y);
+            if (c != kCodeBusyContrast && c != kCodeBusy) continue;
+            for (int32_t ny = std::max(y - 1, 0); ny <= std::min(y + 1, g.height - 1); ++ny)
+                for (int32_t nx = std::max(x - 1, 0); nx <= std::min(x + 1, g.width - 1); ++nx) {
+                    uint8_t& n = need[static_cast<size_t>(ny) * g.width + nx];
+                    count += n == 0;
+                    n = 1;
+                }
+        }
+    return count;
+}
+
 // IpEdgeCorrection on a grid: the rough map in lane words straight from the
 // cells, filtered, and every cell whose bit the filter changed switched.
 bool EdgeCorrectionGrid(ComplementEdge::CellGrid& g) {
@@ -2105,6 +2127,30 @@ KD_AVX2 void BinaliseMixedAvx2(uint8_t* dst, int32_t bytes, const uint8_t* src, 
     }
 }
 
+// One pixel of the smoothed source, as FilterFunc gives it: the edges
+// repeat their pixel, as the line sums and the filter do.
+inline uint8_t SmoothedPixel(const ImagePlane& src, int32_t x, int32_t y) {
+    const int32_t w = src.width, h = src.height;
+    const auto sum = [&](int32_t r) {
+        const uint8_t* s = src.Line(std::clamp(r, 0, h - 1));
+        return s[std::max(x - 1, 0)] + 2 * s[x] + s[std::min(x + 1, w - 1)];
+    };
+    return static_cast<uint8_t>((sum(y - 1) + 2 * sum(y) + sum(y + 1)) >> 4);
+}
+
+// The midrange of the smoothed pixels of block (i, j), as
+// IpDetectAveAndSlice gives it.
+uint8_t SmoothedMidrange(const ImagePlane& src, int32_t i, int32_t j) {
+    int32_t mx = 0, mn = 255;
+    for (int32_t y = 4 * j; y < 4 * j + 8; ++y)
+        for (int32_t x = 4 * i; x < 4 * i + 8; ++x) {
+            const int32_t v = SmoothedPixel(src, x, y);
+            mx = std::max(mx, v);
+            mn = std::min(mn, v);
+        }
+    return static_cast<uint8_t>((mx + mn) / 2);
+}
+
 // Smoothed lines of the source on demand, as FilterFunc gives them: whole,
 // or only the pixels right of the block grid (from `margin` on).
 class SmoothedLines {
@@ -2123,16 +2169,7 @@ public:
         return line_.get();
     }
     const uint8_t* Margin(int32_t y, int32_t margin) {
-        const int32_t w = src_.width, h = src_.height;
-        const uint8_t* up = src_.Line(std::max(y - 1, 0));
-        const uint8_t* mid = src_.Line(y);
-        const uint8_t* down = src_.Line(std::min(y + 1, h - 1));
-        // The edges repeat their pixel, as the line sums and the filter do.
-        const auto sum = [w](const uint8_t* s, int32_t x) {
-            return s[std::max(x - 1, 0)] + 2 * s[x] + s[std::min(x + 1, w - 1)];
-        };
-        for (int32_t x = margin; x < w; ++x)
-            line_[x] = static_cast<uint8_t>((sum(up, x) + 2 * sum(mid, x) + sum(down, x)) >> 4);
+        for (int32_t x = margin; x < src_.width; ++x) line_[x] = SmoothedPixel(src_, x, y);
         return line_.get();
     }
 
@@ -2216,8 +2253,10 @@ int AdaptRegionBin(const ImagePlane& dst, const ImagePlane& src, uint32_t A, uin
 #endif
     // The AVX2 form keeps four smoothed lines, not the smoothed page.
     const int32_t averageLines = avx2 ? 4 : h;
+    const bool portable = !IsSSE2FeatureAvailable();
     EdgeMap edge{nullptr, W, H, EdgeMapSync(W)};
-    auto edgeBuf = NewArray<uint8_t>(static_cast<size_t>(edge.sync) * H, true);
+    // The packed map only for the portable form; the others keep a byte a cell.
+    auto edgeBuf = NewArray<uint8_t>(portable ? static_cast<size_t>(edge.sync) * H : 1, true);
     auto edgeSliceBuf = NewArray<uint8_t>(static_cast<size_t>(ByteSync(W)) * H, true);
     auto mixedBuf = NewArray<uint8_t>(static_cast<size_t>(ByteSync(W)) * H, true);
     auto averageBuf = NewArray<uint8_t>(static_cast<size_t>(ByteSync(w)) * averageLines);
@@ -2227,7 +2266,7 @@ int AdaptRegionBin(const ImagePlane& dst, const ImagePlane& src, uint32_t A, uin
     const ImagePlane mixed{mixedBuf.get(), W, H, ByteSync(W)};
     const ImagePlane average{averageBuf.get(), w, averageLines, ByteSync(w)};
 
-    if (!IsSSE2FeatureAvailable()) {
+    if (portable) {
         // The portable form, step by step on the packed map: the reference
         // of the one below.
         IpDetectEdgeInfoAndSlice(edge, edgeSlice, src, A, B, C, T);
@@ -2259,12 +2298,34 @@ int AdaptRegionBin(const ImagePlane& dst, const ImagePlane& src, uint32_t A, uin
     }
     EdgeCorrectionGrid(grid);
 #if defined(__SSE2__)
-    if (avx2)
-        SmoothAndSliceAvx2(average, mixed, src);
-    else
+    if (avx2) {
+        ComplementEdge::IsolateGrid(grid);
+        // The smoothed midranges are read only for busy cells (12, and 11
+        // from its busy neighbours in the strain step): with few busy cells
+        // they are made for those blocks alone.
+        auto need = NewArray<uint8_t>(static_cast<size_t>(W) * H, true);
+        if (!need) throw kIpErrNoMemory;
+        const bool few = MarkBusyNeighbourhoods(need.get(), grid) * 256 < int64_t{W} * H;
+        if (few) {
+            for (int32_t j = 0; j < H; ++j)
+                for (int32_t i = 0; i < W; ++i)
+                    if (need[static_cast<size_t>(j) * W + i]) mixed.Line(j)[i] = SmoothedMidrange(src, i, j);
+        } else {
+            SmoothAndSliceAvx2(average, mixed, src);
+        }
+        ComplementEdge::StrainGrid(grid, edgeSlice, mixed);
+        // A strong edge the strain step made busy reads its own.
+        if (few)
+            for (int32_t j = 0; j < H; ++j)
+                for (int32_t i = 0; i < W; ++i)
+                    if (grid.Get(i, j) == kCodeBusyContrast && !need[static_cast<size_t>(j) * W + i])
+                        mixed.Line(j)[i] = SmoothedMidrange(src, i, j);
+    } else
 #endif
+    {
         IpDetectAveAndSlice(average, mixed, src);
-    ComplementEdge::CompEdgeInfoGrid(grid, edgeSlice, mixed);
+        ComplementEdge::CompEdgeInfoGrid(grid, edgeSlice, mixed);
+    }
 #if defined(__SSE2__)
     if (avx2) {
         // The mixing step's pixel choice is made in the compare.
