@@ -2004,12 +2004,27 @@ KD_AVX2 void ClassifyByStrips(ComplementEdge::CellGrid& grid, const ImagePlane& 
 
 // Sets need[] for every busy cell (12, 14) and its eight neighbours;
 // returns how many are set.
+// The first cell from x on in row y whose code is one of a and b, or the
+// width.
+int32_t NextOf(const ComplementEdge::CellGrid& g, int32_t x, int32_t y, uint8_t a, uint8_t b) {
+    const uint8_t* row = g.p + static_cast<size_t>(y) * g.width;
+#if defined(__SSE2__)
+    const __m128i va = _mm_set1_epi8(static_cast<char>(a)), vb = _mm_set1_epi8(static_cast<char>(b));
+    for (; x + 16 <= g.width; x += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x));
+        const int m = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, va), _mm_cmpeq_epi8(v, vb)));
+        if (m != 0) return x + std::countr_zero(static_cast<unsigned>(m));
+    }
+#endif
+    for (; x < g.width; ++x)
+        if (row[x] == a || row[x] == b) return x;
+    return g.width;
+}
+
 int64_t MarkBusyNeighbourhoods(uint8_t* need, const ComplementEdge::CellGrid& g) {
     int64_t count = 0;
     for (int32_t y = 0; y < g.height; ++y)
-        for (int32_t x = 0; x < g.width; ++x) {
-            const uint8_t c = g.Get(x, y);
-            if (c != kCodeBusyContrast && c != kCodeBusy) continue;
+        for (int32_t x = 0; (x = NextOf(g, x, y, kCodeBusyContrast, kCodeBusy)) < g.width; ++x) {
             for (int32_t ny = std::max(y - 1, 0); ny <= std::min(y + 1, g.height - 1); ++ny)
                 for (int32_t nx = std::max(x - 1, 0); nx <= std::min(x + 1, g.width - 1); ++nx) {
                     uint8_t& n = need[static_cast<size_t>(ny) * g.width + nx];
@@ -2307,9 +2322,13 @@ int AdaptRegionBin(const ImagePlane& dst, const ImagePlane& src, uint32_t A, uin
         if (!need) throw kIpErrNoMemory;
         const bool few = MarkBusyNeighbourhoods(need.get(), grid) * 256 < int64_t{W} * H;
         if (few) {
-            for (int32_t j = 0; j < H; ++j)
-                for (int32_t i = 0; i < W; ++i)
-                    if (need[static_cast<size_t>(j) * W + i]) mixed.Line(j)[i] = SmoothedMidrange(src, i, j);
+            for (int32_t j = 0; j < H; ++j) {
+                const uint8_t* row = need.get() + static_cast<size_t>(j) * W;
+                for (const uint8_t* at = row; (at = static_cast<const uint8_t*>(std::memchr(
+                                                   at, 1, static_cast<size_t>(row + W - at)))) != nullptr;
+                     ++at)
+                    mixed.Line(j)[at - row] = SmoothedMidrange(src, static_cast<int32_t>(at - row), j);
+            }
         } else {
             SmoothAndSliceAvx2(average, mixed, src);
         }
@@ -2317,9 +2336,9 @@ int AdaptRegionBin(const ImagePlane& dst, const ImagePlane& src, uint32_t A, uin
         // A strong edge the strain step made busy reads its own.
         if (few)
             for (int32_t j = 0; j < H; ++j)
-                for (int32_t i = 0; i < W; ++i)
-                    if (grid.Get(i, j) == kCodeBusyContrast && !need[static_cast<size_t>(j) * W + i])
-                        mixed.Line(j)[i] = SmoothedMidrange(src, i, j);
+                for (int32_t i = 0; (i = NextOf(grid, i, j, kCodeBusyContrast, kCodeBusyContrast)) < W;
+                     ++i)
+                    if (!need[static_cast<size_t>(j) * W + i]) mixed.Line(j)[i] = SmoothedMidrange(src, i, j);
     } else
 #endif
     {
