@@ -1413,15 +1413,126 @@ void IsolateGrid(CellGrid& g) {
                     return r != c;
                 });
 }
-void StrainGrid(CellGrid& g, const ImagePlane& edgeSlice, const ImagePlane& mixedSlice) {
-    auto flags = NewArray<uint32_t>(static_cast<size_t>(g.width) / 32 + 2);
-    if (!flags) return StrainEdgeT(g, edgeSlice, mixedSlice);
+#if defined(__SSE2__)
+// The strain step's outcome for the flat cells x0 .. x0 + 31 of row y as the
+// neighbourhoods stand, in the walk's order: the first strong edge or second
+// weak edge (code 9 and that neighbour's edge slice) against the fifth busy
+// neighbour (code 14). Flat cells that turn 9 are written at once (their old
+// slices kept in saved[x]): no rule sees a 9, and no cell takes its slice.
+// Returns the cells left for the exact step (all other changes); `quick`
+// gets the cells written.
+KD_AVX2 uint32_t StrainRowAvx2(CellGrid& g, const ImagePlane& edgeSlice, int32_t x0, int32_t y,
+                               int32_t lastX, uint8_t* saved, uint32_t& quick) {
+    uint8_t* p = g.p + int64_t{y} * g.width + x0;
+    const ptrdiff_t s = g.width;
+    const ptrdiff_t offsets[8] = {-s - 1, -s, -s + 1, -1, 1, s - 1, s, s + 1};
+    static constexpr int32_t kDx[8] = {-1, 0, 1, -1, 1, -1, 0, 1};
+    static constexpr int32_t kDy[8] = {-1, -1, -1, 0, 0, 1, 1, 1};
+    const __m256i c = Load32(p);
+    __m256i n7 = _mm256_setzero_si256(), n12 = n7, n14 = n7, n15 = n7;
+    __m256i found = n7, byBusy = n7, from = n7, slice = n7;
+    for (int32_t k = 0; k < 8; ++k) {
+        const __m256i v = Load32(p + offsets[k]);
+        const __m256i is7 = Is(v, kCodeWeakEdge), is12 = Is(v, kCodeBusyContrast),
+                      is14 = Is(v, kCodeBusy), is15 = Is(v, kCodeStrongEdge);
+        // Counts up as the masks are -1.
+        n7 = _mm256_sub_epi8(n7, is7);
+        n12 = _mm256_sub_epi8(n12, is12);
+        n14 = _mm256_sub_epi8(n14, is14);
+        n15 = _mm256_sub_epi8(n15, is15);
+        const __m256i edge = _mm256_andnot_si256(
+            found, _mm256_or_si256(is15, _mm256_and_si256(is7, Is(n7, 2))));
+        const __m256i busy = _mm256_andnot_si256(
+            found, _mm256_and_si256(_mm256_or_si256(is12, is14), Is(Add(n12, n14), 5)));
+        const __m256i es = Load32(edgeSlice.Line(y + kDy[k]) + x0 + kDx[k]);
+        slice = _mm256_blendv_epi8(slice, es, edge);
+        from = _mm256_or_si256(from, edge);
+        byBusy = _mm256_or_si256(byBusy, busy);
+        found = _mm256_or_si256(found, _mm256_or_si256(edge, busy));
+    }
+    const __m256i flat = Is(c, kCodeFlat);
+    const __m256i flatRule =
+        _mm256_or_si256(Over(n15, 0), _mm256_or_si256(Over(n7, 1), Over(Add(n12, n14), 4)));
+    __m256i f = _mm256_and_si256(flat, flatRule);
+    f = _mm256_or_si256(f, _mm256_and_si256(Is(c, kCodeBusy), Over(Add(Add(n12, n15), n7), 2)));
+    f = _mm256_or_si256(f, _mm256_and_si256(Is(c, kCodeStrongEdge), Over(Add(n12, n14), 4)));
+    // Lanes up to lastX.
+    const __m256i lane = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16,
+                                          17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
+    const int limit = std::min(lastX - x0 + 1, 32);
+    const __m256i inside = _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(limit)), lane);
+    const __m256i turned = _mm256_and_si256(_mm256_and_si256(flat, from), inside);
+    quick = static_cast<uint32_t>(_mm256_movemask_epi8(turned));
+    if (quick != 0) {
+        uint8_t* es = edgeSlice.Line(y) + x0;
+        const __m256i old = Load32(es);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(saved + x0), old);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(es), _mm256_blendv_epi8(old, slice, turned));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p),
+                            _mm256_blendv_epi8(c, _mm256_set1_epi8(kCodeFlatByEdge), turned));
+    }
+    return static_cast<uint32_t>(_mm256_movemask_epi8(f)) & ~quick;
+}
+
+// The strain step with the flat cells turning 9 written a row at a time;
+// the other changes by the exact step in order. A cell right of a visible
+// change is stepped exactly, its early 9 taken back first.
+KD_AVX2 void StrainGridAvx2(CellGrid& g, const ImagePlane& edgeSlice, const ImagePlane& mixedSlice,
+                            uint32_t* flags, uint32_t* quick, uint8_t* saved) {
+    const int32_t first = 1, lastX = g.width - 2, lastY = g.height - 2;
+    const int32_t words = (lastX - first + 1 + 31) / 32;
+    if (words <= 0) return;
+    for (int32_t y = first; y <= lastY; ++y) {
+        for (int32_t w = 0; w < words; ++w)
+            flags[w] = StrainRowAvx2(g, edgeSlice, first + 32 * w, y, lastX, saved, quick[w]);
+        flags[words] = quick[words] = 0;
+        for (int32_t w = 0; w < words; ++w) {
+            uint32_t m = flags[w];
+            while (m != 0) {
+                const int32_t b = std::countr_zero(m);
+                m &= m - 1;
+                const int32_t x = first + 32 * w + b;
+                if (x > lastX) break;
+                if (!StrainCellGrid(g, x, y, edgeSlice, mixedSlice)) continue;
+                const int32_t word = b + 1 < 32 ? w : w + 1;
+                const uint32_t bit = 1u << ((b + 1) % 32);
+                if (quick[word] & bit) {
+                    quick[word] &= ~bit;
+                    g.Set(x + 1, y, kCodeFlat);
+                    edgeSlice.Line(y)[x + 1] = saved[x + 1];
+                }
+                if (word == w)
+                    m |= bit;
+                else
+                    flags[w + 1] |= bit;
+            }
+        }
+    }
+}
+#endif
+
+// `spare`: the edge slice plane has a line of 64 readable bytes after it,
+// which the AVX2 form reads.
+void StrainGrid(CellGrid& g, const ImagePlane& edgeSlice, const ImagePlane& mixedSlice,
+                bool spare) {
+    const size_t words = static_cast<size_t>(g.width) / 32 + 2;
+    auto flags = NewArray<uint32_t>(2 * words);
+    auto saved = NewArray<uint8_t>(static_cast<size_t>(g.width) + 64);
+    if (!flags || !saved) return StrainEdgeT(g, edgeSlice, mixedSlice);
+#if defined(__SSE2__)
+    if constexpr (std::endian::native == std::endian::little) {
+        if (spare && IsAVX2FeatureAvailable())
+            return StrainGridAvx2(g, edgeSlice, mixedSlice, flags.get(), flags.get() + words,
+                                  saved.get());
+    }
+#endif
     FlaggedPass(g, 1, g.width - 2, g.height - 2, Pass::Strain, 1, flags.get(),
                 [&](int32_t x, int32_t y) { return StrainCellGrid(g, x, y, edgeSlice, mixedSlice); });
 }
-void CompEdgeInfoGrid(CellGrid& g, const ImagePlane& edgeSlice, const ImagePlane& mixedSlice) {
+void CompEdgeInfoGrid(CellGrid& g, const ImagePlane& edgeSlice, const ImagePlane& mixedSlice,
+                      bool spare) {
     IsolateGrid(g);
-    StrainGrid(g, edgeSlice, mixedSlice);
+    StrainGrid(g, edgeSlice, mixedSlice, spare);
 }
 
 } // namespace
@@ -1451,7 +1562,7 @@ void CompEdgeInfo(EdgeMap& edge, const ImagePlane& edgeSlice, const ImagePlane& 
         return;
     }
     if (IsSSE2FeatureAvailable()) {
-        CompEdgeInfoGrid(grid, edgeSlice, mixedSlice);
+        CompEdgeInfoGrid(grid, edgeSlice, mixedSlice, false);
     } else {
         RemoveIsolateInfoT(grid);
         StrainEdgeT(grid, edgeSlice, mixedSlice);
@@ -2272,7 +2383,8 @@ int AdaptRegionBin(const ImagePlane& dst, const ImagePlane& src, uint32_t A, uin
     EdgeMap edge{nullptr, W, H, EdgeMapSync(W)};
     // The packed map only for the portable form; the others keep a byte a cell.
     auto edgeBuf = NewArray<uint8_t>(portable ? static_cast<size_t>(edge.sync) * H : 1, true);
-    auto edgeSliceBuf = NewArray<uint8_t>(static_cast<size_t>(ByteSync(W)) * H, true);
+    // A spare line of 64 bytes after the edge slices for the vector reads.
+    auto edgeSliceBuf = NewArray<uint8_t>(static_cast<size_t>(ByteSync(W)) * H + 64, true);
     auto mixedBuf = NewArray<uint8_t>(static_cast<size_t>(ByteSync(W)) * H, true);
     auto averageBuf = NewArray<uint8_t>(static_cast<size_t>(ByteSync(w)) * averageLines);
     if (!edgeBuf || !edgeSliceBuf || !mixedBuf || !averageBuf) return 0;
@@ -2332,7 +2444,7 @@ int AdaptRegionBin(const ImagePlane& dst, const ImagePlane& src, uint32_t A, uin
         } else {
             SmoothAndSliceAvx2(average, mixed, src);
         }
-        ComplementEdge::StrainGrid(grid, edgeSlice, mixed);
+        ComplementEdge::StrainGrid(grid, edgeSlice, mixed, true);
         // A strong edge the strain step made busy reads its own.
         if (few)
             for (int32_t j = 0; j < H; ++j)
@@ -2343,7 +2455,7 @@ int AdaptRegionBin(const ImagePlane& dst, const ImagePlane& src, uint32_t A, uin
 #endif
     {
         IpDetectAveAndSlice(average, mixed, src);
-        ComplementEdge::CompEdgeInfoGrid(grid, edgeSlice, mixed);
+        ComplementEdge::CompEdgeInfoGrid(grid, edgeSlice, mixed, true);
     }
 #if defined(__SSE2__)
     if (avx2) {
