@@ -851,10 +851,14 @@ public:
     // is the last one of a line.
     void Filter() {
         for (int32_t n = 1; n <= 4; ++n) {
+            candidates_ = false;
             Columns(n == 1 ? height_ : h8_, n);
             Rows(n);
             Columns(h8_, n);
             Rows(n);
+            // No line of three runs or more: the image stays as it is, also
+            // for the longer runs of the rounds to come.
+            if (!candidates_) break;
         }
     }
 
@@ -881,6 +885,7 @@ private:
             once |= change;
         }
         if ((twice & lanes) == 0) return;
+        candidates_ = true;
         const bool black = FlipShortRuns(b, len, n, lanes, true, x, y, hit);
         const bool white = FlipShortRuns(b, len, n, lanes, false, x, y, hit);
         if (black || white)
@@ -921,6 +926,7 @@ private:
 
     int32_t width_, height_, w8_, h8_, wx_, wy_;
     std::unique_ptr<uint64_t[]> a_, t_, scratch_;
+    bool candidates_ = false;
 };
 
 } // namespace
