@@ -138,6 +138,22 @@ inline void CombineBlock(const CellInfo& l, const CellInfo& r, uint16_t& G, uint
 }
 
 #if defined(__SSE2__)
+// Max and min of each group of four bytes, as 32-bit lanes.
+inline void GroupMaxMin(__m128i& mx, __m128i& mn) {
+    const __m128i low = _mm_set1_epi32(0xFF);
+    mx = _mm_max_epu8(mx, _mm_srli_epi32(mx, 8));
+    mx = _mm_and_si128(_mm_max_epu8(mx, _mm_srli_epi32(mx, 16)), low);
+    mn = _mm_min_epu8(mn, _mm_srli_epi32(mn, 8));
+    mn = _mm_and_si128(_mm_min_epu8(mn, _mm_srli_epi32(mn, 16)), low);
+}
+KD_AVX2 inline void GroupMaxMin(__m256i& mx, __m256i& mn) {
+    const __m256i low = _mm256_set1_epi32(0xFF);
+    mx = _mm256_max_epu8(mx, _mm256_srli_epi32(mx, 8));
+    mx = _mm256_and_si256(_mm256_max_epu8(mx, _mm256_srli_epi32(mx, 16)), low);
+    mn = _mm256_min_epu8(mn, _mm256_srli_epi32(mn, 8));
+    mn = _mm256_and_si256(_mm256_min_epu8(mn, _mm256_srli_epi32(mn, 16)), low);
+}
+
 inline __m128i AbsDiff8(__m128i a, __m128i b) {
     return _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a));
 }
@@ -217,14 +233,9 @@ void CellInfo4(const uint8_t* top, int32_t sync, int32_t x, const CellArrays& ou
     Store4(out.hIn + c, CellSums4(hl, hh, _mm_setr_epi16(1, 1, 1, 0, 1, 1, 1, 0)));
     Store4(out.hCross + c, CellSums4(hl, hh, _mm_setr_epi16(0, 0, 0, 1, 0, 0, 0, 1)));
     Store4(out.vIn + c, CellSums4(vl, vh, ones));
-    // Max and min of each group of four bytes, left in the low byte.
-    mx = _mm_max_epu8(mx, _mm_srli_epi32(mx, 8));
-    mx = _mm_max_epu8(mx, _mm_srli_epi32(mx, 16));
-    mn = _mm_min_epu8(mn, _mm_srli_epi32(mn, 8));
-    mn = _mm_min_epu8(mn, _mm_srli_epi32(mn, 16));
-    const __m128i low = _mm_set1_epi32(0xFF);
-    Store4(out.mx + c, _mm_and_si128(mx, low));
-    Store4(out.mn + c, _mm_and_si128(mn, low));
+    GroupMaxMin(mx, mn);
+    Store4(out.mx + c, mx);
+    Store4(out.mn + c, mn);
 }
 
 // The AVX2 twin of CellInfo4: eight cells (32 columns from x, columns x ..
@@ -278,13 +289,9 @@ KD_AVX2 void CellInfo8(const uint8_t* top, int32_t sync, int32_t x, const CellAr
     Store8(out.hCross + c,
            CellSums8(hl, hh, _mm256_setr_epi16(0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1)));
     Store8(out.vIn + c, CellSums8(vl, vh, ones));
-    mx = _mm256_max_epu8(mx, _mm256_srli_epi32(mx, 8));
-    mx = _mm256_max_epu8(mx, _mm256_srli_epi32(mx, 16));
-    mn = _mm256_min_epu8(mn, _mm256_srli_epi32(mn, 8));
-    mn = _mm256_min_epu8(mn, _mm256_srli_epi32(mn, 16));
-    const __m256i low = _mm256_set1_epi32(0xFF);
-    Store8(out.mx + c, _mm256_and_si256(mx, low));
-    Store8(out.mn + c, _mm256_and_si256(mn, low));
+    GroupMaxMin(mx, mn);
+    Store8(out.mx + c, mx);
+    Store8(out.mn + c, mn);
 }
 
 inline __m128i Abs32(__m128i v) {
@@ -372,7 +379,6 @@ void GetMaxMinBand(const uint8_t* top, int32_t sync, int32_t width, int32_t coun
     // Cells c .. c + 3 (16 columns) a step, each max and min in the low byte
     // of a 32-bit lane; the blocks of a step are finished by the next one,
     // which holds their right cell.
-    const __m128i low = _mm_set1_epi32(0xFF);
     __m128i prevMx = _mm_setzero_si128(), prevMn = prevMx;
     int32_t c = 0;
     for (; 4 * c + 16 <= width && c + 4 <= count + 1; c += 4) {
@@ -383,10 +389,7 @@ void GetMaxMinBand(const uint8_t* top, int32_t sync, int32_t width, int32_t coun
             mx = _mm_max_epu8(mx, v);
             mn = _mm_min_epu8(mn, v);
         }
-        mx = _mm_max_epu8(mx, _mm_srli_epi32(mx, 8));
-        mx = _mm_and_si128(_mm_max_epu8(mx, _mm_srli_epi32(mx, 16)), low);
-        mn = _mm_min_epu8(mn, _mm_srli_epi32(mn, 8));
-        mn = _mm_and_si128(_mm_min_epu8(mn, _mm_srli_epi32(mn, 16)), low);
+        GroupMaxMin(mx, mn);
         if (c > 0) {
             const __m128i rMx = _mm_or_si128(_mm_srli_si128(prevMx, 4), _mm_slli_si128(mx, 12));
             const __m128i rMn = _mm_or_si128(_mm_srli_si128(prevMn, 4), _mm_slli_si128(mn, 12));
@@ -617,6 +620,28 @@ void MMXFilter121(uint8_t* out, const uint16_t* up, const uint16_t* mid, const u
 #endif
 }
 
+namespace {
+// The vertical step's window of three line sums down h lines, in three
+// slots: sums(slot, y) fills a slot with line y's sums, then row(y, up, mid,
+// down) gets the slots of lines y - 1, y and y + 1 (the edge lines stand in
+// for the missing ones). Line y + 1 is summed before row y.
+template <typename Sums, typename Row> void RollWindow(int32_t h, Sums sums, Row row) {
+    int prev = 0, cur = 0;
+    sums(0, 0);
+    for (int32_t y = 0; y < h; ++y) {
+        int next = cur;
+        if (y + 1 < h) {
+            next = (cur + 1) % 3;
+            if (next == prev) next = (next + 1) % 3;
+            sums(next, y + 1);
+        }
+        row(y, prev, cur, next);
+        prev = cur;
+        cur = next;
+    }
+}
+} // namespace
+
 void FilterFunc(const ImagePlane& image) {
     FilterFunc(image, image);
 }
@@ -630,21 +655,12 @@ void FilterFunc(const ImagePlane& out, const ImagePlane& image) {
     const auto horizontal = sse2 ? SSE2Line121Filter : IntegrityLine121Filter;
     const auto vertical = sse2 ? MMXFilter121 : IntegrityFilter121;
     uint16_t* buf[3] = {lines.get(), lines.get() + w, lines.get() + 2 * static_cast<size_t>(w)};
-
-    int prev = 0, cur = 0;
-    horizontal(buf[0], image.Line(0), w);
-    for (int32_t y = 0; y < h; ++y) {
-        int next = cur;
-        if (y + 1 < h) {
-            next = (cur + 1) % 3;
-            if (next == prev) next = (next + 1) % 3;
-            // Row y + 1 is read before row y is written, so the filter works in place.
-            horizontal(buf[next], image.Line(y + 1), w);
-        }
-        vertical(out.Line(y), buf[prev], buf[cur], buf[next], w);
-        prev = cur;
-        cur = next;
-    }
+    // Row y + 1 is read before row y is written, so the filter works in place.
+    RollWindow(
+        h, [&](int slot, int32_t y) { horizontal(buf[slot], image.Line(y), w); },
+        [&](int32_t y, int up, int mid, int down) {
+            vertical(out.Line(y), buf[up], buf[mid], buf[down], w);
+        });
 }
 
 } // namespace Filter
@@ -1309,24 +1325,18 @@ KD_AVX2 uint32_t RowFlags32Avx2(const CellGrid& g, int32_t first, int32_t y, Pas
 // One pass over cells first..last of rows first..last (by rows): step(x, y)
 // runs for the flagged cells and returns true when the `reach` cells right
 // of it must be visited too (it changed in a way they see).
-template <typename Step>
-void FlaggedPass(CellGrid& g, int32_t first, int32_t lastX, int32_t lastY, Pass pass, int32_t reach,
-                 uint32_t* flags, Step step) {
+// The walk of a pass over cells first..lastX of rows first..lastY: flags
+// from rowFlags(x0, y, w) for cells x0 .. x0 + 31 (x0 = first + 32 w) of a
+// row, then step(x, y) for the flagged cells in order; when it returns true
+// the `reach` cells right of x are visited too, revisit(x + r, y, w', bit)
+// telling which (word w' of the row's flags, and the bit).
+template <typename Flags, typename Step, typename Revisit>
+void WalkFlagged(int32_t first, int32_t lastX, int32_t lastY, int32_t reach, uint32_t* flags,
+                 Flags rowFlags, Step step, Revisit revisit) {
     const int32_t words = (lastX - first + 1 + 31) / 32;
     if (words <= 0) return;
-#if defined(__SSE2__)
-    const bool avx2 = IsAVX2FeatureAvailable();
-#endif
     for (int32_t y = first; y <= lastY; ++y) {
-        for (int32_t w = 0; w < words; ++w) {
-#if defined(__SSE2__)
-            if (avx2) {
-                flags[w] = RowFlags32Avx2(g, first + 32 * w, y, pass);
-                continue;
-            }
-#endif
-            flags[w] = RowFlags32(g, first + 32 * w, y, pass);
-        }
+        for (int32_t w = 0; w < words; ++w) flags[w] = rowFlags(first + 32 * w, y, w);
         flags[words] = 0;
         for (int32_t w = 0; w < words; ++w) {
             uint32_t m = flags[w];
@@ -1337,15 +1347,34 @@ void FlaggedPass(CellGrid& g, int32_t first, int32_t lastX, int32_t lastY, Pass 
                 if (x > lastX) break;
                 if (!step(x, y)) continue;
                 for (int32_t r = 1; r <= reach; ++r) {
-                    const int32_t at = b + r;
-                    if (at < 32)
-                        m |= 1u << at;
+                    const int32_t at = b + r, word = at < 32 ? w : w + 1;
+                    const uint32_t bit = 1u << (at % 32);
+                    revisit(x + r, y, word, bit);
+                    if (word == w)
+                        m |= bit;
                     else
-                        flags[w + 1] |= 1u << (at - 32);
+                        flags[w + 1] |= bit;
                 }
             }
         }
     }
+}
+
+template <typename Step>
+void FlaggedPass(CellGrid& g, int32_t first, int32_t lastX, int32_t lastY, Pass pass, int32_t reach,
+                 uint32_t* flags, Step step) {
+#if defined(__SSE2__)
+    const bool avx2 = IsAVX2FeatureAvailable();
+#endif
+    WalkFlagged(
+        first, lastX, lastY, reach, flags,
+        [&](int32_t x0, int32_t y, int32_t) {
+#if defined(__SSE2__)
+            if (avx2) return RowFlags32Avx2(g, x0, y, pass);
+#endif
+            return RowFlags32(g, x0, y, pass);
+        },
+        step, [](int32_t, int32_t, int32_t, uint32_t) {});
 }
 
 // Bit k set for each byte k of v equal to `code` (8 bytes).
@@ -1485,35 +1514,20 @@ KD_AVX2 uint32_t StrainRowAvx2(CellGrid& g, const ImagePlane& edgeSlice, int32_t
 // change is stepped exactly, its early 9 taken back first.
 KD_AVX2 void StrainGridAvx2(CellGrid& g, const ImagePlane& edgeSlice, const ImagePlane& mixedSlice,
                             uint32_t* flags, uint32_t* quick, uint8_t* saved) {
-    const int32_t first = 1, lastX = g.width - 2, lastY = g.height - 2;
-    const int32_t words = (lastX - first + 1 + 31) / 32;
-    if (words <= 0) return;
-    for (int32_t y = first; y <= lastY; ++y) {
-        for (int32_t w = 0; w < words; ++w)
-            flags[w] = StrainRowAvx2(g, edgeSlice, first + 32 * w, y, lastX, saved, quick[w]);
-        flags[words] = quick[words] = 0;
-        for (int32_t w = 0; w < words; ++w) {
-            uint32_t m = flags[w];
-            while (m != 0) {
-                const int32_t b = std::countr_zero(m);
-                m &= m - 1;
-                const int32_t x = first + 32 * w + b;
-                if (x > lastX) break;
-                if (!StrainCellGrid(g, x, y, edgeSlice, mixedSlice)) continue;
-                const int32_t word = b + 1 < 32 ? w : w + 1;
-                const uint32_t bit = 1u << ((b + 1) % 32);
-                if (quick[word] & bit) {
-                    quick[word] &= ~bit;
-                    g.Set(x + 1, y, kCodeFlat);
-                    edgeSlice.Line(y)[x + 1] = saved[x + 1];
-                }
-                if (word == w)
-                    m |= bit;
-                else
-                    flags[w + 1] |= bit;
-            }
-        }
-    }
+    const int32_t lastX = g.width - 2;
+    WalkFlagged(
+        1, lastX, g.height - 2, 1, flags,
+        [&](int32_t x0, int32_t y, int32_t w) {
+            return StrainRowAvx2(g, edgeSlice, x0, y, lastX, saved, quick[w]);
+        },
+        [&](int32_t x, int32_t y) { return StrainCellGrid(g, x, y, edgeSlice, mixedSlice); },
+        [&](int32_t x, int32_t y, int32_t word, uint32_t bit) {
+            // An early 9 is taken back before the exact step.
+            if ((quick[word] & bit) == 0) return;
+            quick[word] &= ~bit;
+            g.Set(x, y, kCodeFlat);
+            edgeSlice.Line(y)[x] = saved[x];
+        });
 }
 #endif
 
@@ -1522,7 +1536,7 @@ KD_AVX2 void StrainGridAvx2(CellGrid& g, const ImagePlane& edgeSlice, const Imag
 void StrainGrid(CellGrid& g, const ImagePlane& edgeSlice, const ImagePlane& mixedSlice,
                 bool spare) {
     const size_t words = static_cast<size_t>(g.width) / 32 + 2;
-    auto flags = NewArray<uint32_t>(2 * words);
+    auto flags = NewArray<uint32_t>(2 * words, true); // the quick word after a row stays 0
     auto saved = NewArray<uint8_t>(static_cast<size_t>(g.width) + 64);
     if (!flags || !saved) return StrainEdgeT(g, edgeSlice, mixedSlice);
 #if defined(__SSE2__)
@@ -1752,7 +1766,6 @@ void QuadMaxMin(const uint8_t* top, int32_t sync, int32_t width, int32_t cells, 
                 uint8_t* mn) {
     int32_t c = 0;
 #if defined(__SSE2__)
-    const __m128i low = _mm_set1_epi32(0xFF);
     for (; c + 4 <= cells && 4 * c + 16 <= width; c += 4) {
         __m128i vmx = _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + 4 * c)), vmn = vmx;
         for (int32_t y = 1; y < 4; ++y) {
@@ -1761,10 +1774,7 @@ void QuadMaxMin(const uint8_t* top, int32_t sync, int32_t width, int32_t cells, 
             vmx = _mm_max_epu8(vmx, v);
             vmn = _mm_min_epu8(vmn, v);
         }
-        vmx = _mm_max_epu8(vmx, _mm_srli_epi32(vmx, 8));
-        vmx = _mm_and_si128(_mm_max_epu8(vmx, _mm_srli_epi32(vmx, 16)), low);
-        vmn = _mm_min_epu8(vmn, _mm_srli_epi32(vmn, 8));
-        vmn = _mm_and_si128(_mm_min_epu8(vmn, _mm_srli_epi32(vmn, 16)), low);
+        GroupMaxMin(vmx, vmn);
         const __m128i both = _mm_packus_epi16(_mm_packs_epi32(vmx, vmn), _mm_setzero_si128());
         const int64_t bytes = _mm_cvtsi128_si64(both);
         std::memcpy(mx + c, &bytes, 4);
@@ -1897,29 +1907,21 @@ KD_AVX2 void SmoothAndSliceAvx2(const ImagePlane& lines4, const ImagePlane& mixe
         buf[i].plain = buf[i].chunks + 32 * static_cast<size_t>(SumChunks(w));
     }
     uint8_t *upMx = quads.get(), *upMn = upMx + cells, *loMx = upMn + cells, *loMn = loMx + cells;
-    int prev = 0, cur = 0;
-    Line121Avx2(buf[0], src.Line(0), w);
-    for (int32_t y = 0; y < h; ++y) {
-        int next = cur;
-        if (y + 1 < h) {
-            next = (cur + 1) % 3;
-            if (next == prev) next = (next + 1) % 3;
-            Line121Avx2(buf[next], src.Line(y + 1), w);
-        }
-        Filter121Avx2(lines4.Line(y % 4), buf[prev], buf[cur], buf[next], w);
-        prev = cur;
-        cur = next;
-        const int32_t strip = y / 4;
-        if (y % 4 != 3 || strip > H) continue;
-        QuadMaxMin(lines4.Line(0), lines4.sync, w, W + 1, loMx, loMn);
-        if (strip > 0) {
-            uint8_t* M = mixed.Line(strip - 1);
-            std::memset(M, 128, static_cast<size_t>(mixed.sync));
-            BlockMidranges(M, upMx, upMn, loMx, loMn, W);
-        }
-        std::swap(upMx, loMx);
-        std::swap(upMn, loMn);
-    }
+    Filter::RollWindow(
+        h, [&](int slot, int32_t y) { Line121Avx2(buf[slot], src.Line(y), w); },
+        [&](int32_t y, int up, int mid, int down) {
+            Filter121Avx2(lines4.Line(y % 4), buf[up], buf[mid], buf[down], w);
+            const int32_t strip = y / 4;
+            if (y % 4 != 3 || strip > H) return;
+            QuadMaxMin(lines4.Line(0), lines4.sync, w, W + 1, loMx, loMn);
+            if (strip > 0) {
+                uint8_t* M = mixed.Line(strip - 1);
+                std::memset(M, 128, static_cast<size_t>(mixed.sync));
+                BlockMidranges(M, upMx, upMn, loMx, loMn, W);
+            }
+            std::swap(upMx, loMx);
+            std::swap(upMn, loMn);
+        });
 }
 #endif
 
@@ -2013,13 +2015,9 @@ KD_AVX2 void StripCells8(const uint8_t* top, int32_t sync, bool below, int32_t c
     if (below)
         vCross = _mm256_maddubs_epi16(AbsDiffU8(Load32(p + int64_t{4} * sync), cur), ones);
     PutCellSums(out.vCross + c, vCross);
-    mx = _mm256_max_epu8(mx, _mm256_srli_epi32(mx, 8));
-    mx = _mm256_max_epu8(mx, _mm256_srli_epi32(mx, 16));
-    mn = _mm256_min_epu8(mn, _mm256_srli_epi32(mn, 8));
-    mn = _mm256_min_epu8(mn, _mm256_srli_epi32(mn, 16));
-    const __m256i low = _mm256_set1_epi32(0xFF);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.mx + c), _mm256_and_si256(mx, low));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.mn + c), _mm256_and_si256(mn, low));
+    GroupMaxMin(mx, mn);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.mx + c), mx);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.mn + c), mn);
 }
 
 // The cells 0..cells-1 of the strip from top.
