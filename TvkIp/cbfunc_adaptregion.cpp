@@ -146,6 +146,18 @@ inline void GroupMaxMin(__m128i& mx, __m128i& mn) {
     mn = _mm_min_epu8(mn, _mm_srli_epi32(mn, 8));
     mn = _mm_and_si128(_mm_min_epu8(mn, _mm_srli_epi32(mn, 16)), low);
 }
+// GroupMaxMin of the 16 columns from p over `lines` lines.
+inline void GroupMaxMinOfLines(const uint8_t* p, int32_t sync, int32_t lines, __m128i& mx,
+                               __m128i& mn) {
+    mx = _mm_setzero_si128();
+    mn = _mm_set1_epi8(static_cast<char>(0xFF));
+    for (int32_t y = 0; y < lines; ++y) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + int64_t{y} * sync));
+        mx = _mm_max_epu8(mx, v);
+        mn = _mm_min_epu8(mn, v);
+    }
+    GroupMaxMin(mx, mn);
+}
 KD_AVX2 inline void GroupMaxMin(__m256i& mx, __m256i& mn) {
     const __m256i low = _mm256_set1_epi32(0xFF);
     mx = _mm256_max_epu8(mx, _mm256_srli_epi32(mx, 8));
@@ -382,14 +394,8 @@ void GetMaxMinBand(const uint8_t* top, int32_t sync, int32_t width, int32_t coun
     __m128i prevMx = _mm_setzero_si128(), prevMn = prevMx;
     int32_t c = 0;
     for (; 4 * c + 16 <= width && c + 4 <= count + 1; c += 4) {
-        __m128i mx = _mm_setzero_si128(), mn = _mm_set1_epi8(static_cast<char>(0xFF));
-        for (int32_t y = 0; y < 8; ++y) {
-            const __m128i v =
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + int64_t{y} * sync + 4 * c));
-            mx = _mm_max_epu8(mx, v);
-            mn = _mm_min_epu8(mn, v);
-        }
-        GroupMaxMin(mx, mn);
+        __m128i mx, mn;
+        GroupMaxMinOfLines(top + 4 * c, sync, 8, mx, mn);
         if (c > 0) {
             const __m128i rMx = _mm_or_si128(_mm_srli_si128(prevMx, 4), _mm_slli_si128(mx, 12));
             const __m128i rMn = _mm_or_si128(_mm_srli_si128(prevMn, 4), _mm_slli_si128(mn, 12));
@@ -1767,14 +1773,8 @@ void QuadMaxMin(const uint8_t* top, int32_t sync, int32_t width, int32_t cells, 
     int32_t c = 0;
 #if defined(__SSE2__)
     for (; c + 4 <= cells && 4 * c + 16 <= width; c += 4) {
-        __m128i vmx = _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + 4 * c)), vmn = vmx;
-        for (int32_t y = 1; y < 4; ++y) {
-            const __m128i v =
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + int64_t{y} * sync + 4 * c));
-            vmx = _mm_max_epu8(vmx, v);
-            vmn = _mm_min_epu8(vmn, v);
-        }
-        GroupMaxMin(vmx, vmn);
+        __m128i vmx, vmn;
+        GroupMaxMinOfLines(top + 4 * c, sync, 4, vmx, vmn);
         const __m128i both = _mm_packus_epi16(_mm_packs_epi32(vmx, vmn), _mm_setzero_si128());
         const int64_t bytes = _mm_cvtsi128_si64(both);
         std::memcpy(mx + c, &bytes, 4);
