@@ -1470,6 +1470,11 @@ KD_AVX2 uint32_t StrainRowAvx2(CellGrid& g, const ImagePlane& edgeSlice, int32_t
     static constexpr int32_t kDx[8] = {-1, 0, 1, -1, 1, -1, 0, 1};
     static constexpr int32_t kDy[8] = {-1, -1, -1, 0, 0, 1, 1, 1};
     const __m256i c = Load32(p);
+    quick = 0;
+    // Flat paper (all flat around) neither changes nor turns 9.
+    __m256i any = c;
+    for (const ptrdiff_t off : offsets) any = _mm256_or_si256(any, Load32(p + off));
+    if (_mm256_testz_si256(any, any)) return 0;
     __m256i n7 = _mm256_setzero_si256(), n12 = n7, n14 = n7, n15 = n7;
     __m256i found = n7, byBusy = n7, from = n7, slice = n7;
     for (int32_t k = 0; k < 8; ++k) {
