@@ -1292,20 +1292,23 @@ KD_AVX2 uint32_t RowFlags32Avx2(const CellGrid& g, int32_t first, int32_t y, Pas
     const ptrdiff_t s = g.width;
     const __m256i t1 = Load32(kFlatBusy.data()), t2 = Load32(kContrastStrong.data()),
                   t3 = Load32(kWeak.data());
-    __m256i s1 = _mm256_setzero_si256(), s2 = s1, s3 = s1;
+    const __m256i c = Load32(p);
+    __m256i s1 = _mm256_setzero_si256(), s2 = s1, s3 = s1, any = c;
     for (const ptrdiff_t off : {-s - 1, -s, -s + 1, ptrdiff_t{-1}, ptrdiff_t{1}, s - 1, s, s + 1}) {
         const __m256i v = Load32(p + off);
+        any = _mm256_or_si256(any, v);
         s1 = _mm256_add_epi8(s1, _mm256_shuffle_epi8(t1, v));
         s2 = _mm256_add_epi8(s2, _mm256_shuffle_epi8(t2, v));
         s3 = _mm256_add_epi8(s3, _mm256_shuffle_epi8(t3, v));
     }
+    // Flat cells among flat ones stay in either pass.
+    if (_mm256_testz_si256(any, any)) return 0;
     const __m256i low = _mm256_set1_epi8(0x0F);
     const __m256i n0 = _mm256_and_si256(s1, low);
     const __m256i n14 = _mm256_and_si256(_mm256_srli_epi16(s1, 4), low);
     const __m256i n12 = _mm256_and_si256(s2, low);
     const __m256i n15 = _mm256_and_si256(_mm256_srli_epi16(s2, 4), low);
     const __m256i n7 = s3;
-    const __m256i c = Load32(p);
     __m256i f;
     if (pass == Pass::Isolate) {
         const __m256i flat = Is(c, kCodeFlat), busy = Is(c, kCodeBusy);
