@@ -352,7 +352,9 @@ void ReferenceRunLenFilter(CImageInfoPtr& img) {
 } // namespace
 
 TEST(RunLenFilter, MatchesTheQuarterTurnForm) {
-    for (auto [w, h] : {std::pair{13, 11}, {8, 8}, {17, 30}, {40, 9}, {3, 21}}) {
+    // Sizes on both sides of the 64-line lanes of the filter.
+    for (auto [w, h] : {std::pair{13, 11}, {8, 8}, {17, 30}, {40, 9}, {3, 21}, {64, 64}, {70, 130},
+                        {129, 65}}) {
         for (int density : {15, 50, 85}) {
             Bits img(w, h);
             std::mt19937 rng(w * 1000 + h * 10 + density);
@@ -546,20 +548,62 @@ TEST(ExtractEdgeKind, MaskOfEdgeBlocks) {
 }
 
 TEST(AdaptRegionKind, PortableAndVectorPathsAgree) {
+    // Pages of every block class (text: flat and edges; texture and noise:
+    // busy blocks, smoothed pixels and their levels), widths that leave
+    // vector tails and odd line lengths, destinations with spare bytes.
+    // A text page with a patch of noise has a few busy blocks among flat
+    // ones, whose smoothed levels are made for them alone.
+    enum Page { kPhoto, kText, kTexture, kNoise, kPatch };
+    const struct {
+        Page page;
+        int32_t w, h;
+    } pages[] = {{kPhoto, 157, 93}, {kText, 300, 90},   {kTexture, 8, 8},  {kTexture, 9, 13},
+                 {kTexture, 37, 29}, {kNoise, 64, 20},  {kTexture, 131, 67}, {kNoise, 255, 41},
+                 {kTexture, 200, 9}, {kTexture, 12, 70}, {kTexture, 34, 12}, {kNoise, 66, 10},
+                 {kPatch, 1400, 900}};
+    // Levels beyond 0..255 give thresholds beyond 16 bits.
+    const std::pair<uint32_t, uint32_t> slices[] = {
+        {128, 128}, {140, 110}, {60, 200}, {1000, 0xFFFFFF00u}};
     for (uint32_t kind : {kBinAdaptRegion, kBinExtractEdge}) {
-        TestImage src = kdtest::PhotoPage(157, 93, 1, 0, 4);
-        const auto tex = Texture(src.bytes().size(), 3);
-        for (size_t i = 0; i < tex.size(); i += 3) src.bytes()[i] = tex[i];
-        TestImage a = TestImage::Binary(157, 93);
-        {
-            pathtest::Use use(pathtest::Path::Portable);
-            ASSERT_EQ(RunKind(kind, a, src, 140, 110), 0);
-        }
-        for (pathtest::Path path : pathtest::Available()) {
-            pathtest::Use use(path);
-            TestImage b = TestImage::Binary(157, 93);
-            ASSERT_EQ(RunKind(kind, b, src, 140, 110), 0);
-            EXPECT_EQ(a.bytes(), b.bytes()) << kind << ' ' << pathtest::Name(path);
+        for (const auto& pg : pages) {
+            TestImage src(pg.w, pg.h, 8, 1, 1, pg.w + 3);
+            if (pg.page == kPhoto || pg.page == kText || pg.page == kPatch) {
+                const TestImage page = pg.page == kPhoto ? kdtest::PhotoPage(pg.w, pg.h, 1, 0, 4)
+                                                         : kdtest::TextPage(pg.w, pg.h, 1, 0, 5);
+                for (int32_t y = 0; y < pg.h; ++y)
+                    for (int32_t x = 0; x < pg.w; ++x) src.set(x, y, page.get(x, y));
+            }
+            if (pg.page == kPatch) {
+                // Fine noise (busy, code 14) beside coarse stripes of noise
+                // (busy with contrast, 12), so the strain step makes 11s too.
+                std::mt19937 rng(pg.w);
+                for (int32_t y = 40; y < 72; ++y)
+                    for (int32_t x = 50; x < 114; ++x) {
+                        const uint32_t base = x < 82 ? 100 : ((x / 6 + y / 7) % 2 ? 40 : 190);
+                        src.set(x, y, base + rng() % 60);
+                    }
+            }
+            const auto tex = pg.page == kNoise ? RandomBytes(src.bytes().size(), pg.w)
+                                               : Texture(src.bytes().size(), pg.w + pg.h);
+            // The photo gets texture on every third byte, the text page none.
+            const size_t step = pg.page == kPhoto ? 3 : 1;
+            if (pg.page != kText && pg.page != kPatch)
+                for (size_t i = 0; i < tex.size(); i += step) src.bytes()[i] = tex[i];
+            const int32_t dstSync = (pg.w + 7) / 8 + 5;
+            for (const auto& [first, next] : slices) {
+                TestImage a(pg.w, pg.h, 1, 1, 1, dstSync);
+                {
+                    pathtest::Use use(pathtest::Path::Portable);
+                    ASSERT_EQ(RunKind(kind, a, src, first, next), 0);
+                }
+                for (pathtest::Path path : pathtest::Available()) {
+                    pathtest::Use use(path);
+                    TestImage b(pg.w, pg.h, 1, 1, 1, dstSync);
+                    ASSERT_EQ(RunKind(kind, b, src, first, next), 0);
+                    ASSERT_EQ(a.bytes(), b.bytes()) << kind << ' ' << pathtest::Name(path) << ' '
+                                                    << pg.w << 'x' << pg.h << ' ' << first;
+                }
+            }
         }
     }
 }
@@ -696,6 +740,8 @@ void ModelStrain(Grid& g, Grid& es, Grid& ms) {
 
 TEST(ComplementEdge, CleanUpMatchesTablesOnRandomMaps) {
     const int codes[5] = {0, 7, 12, 14, 15};
+    for (pathtest::Path path : pathtest::Available()) {
+    pathtest::Use use(path);
     for (uint32_t seed = 1; seed <= 20; ++seed) {
         std::mt19937 rng(seed);
         const int W = 5 + static_cast<int>(rng() % 40), H = 5 + static_cast<int>(rng() % 40);
@@ -726,6 +772,7 @@ TEST(ComplementEdge, CleanUpMatchesTablesOnRandomMaps) {
                 ASSERT_EQ(esBuf[y * ByteSync(W) + x], es[y][x]) << seed;
                 ASSERT_EQ(msBuf[y * ByteSync(W) + x], ms[y][x]) << seed;
             }
+    }
     }
 }
 
