@@ -797,6 +797,10 @@ KD_AVX2 void AVX2MaskLine16(const uint8_t* const* rows, int32_t count, const int
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_packus_epi16(lo, hi));
     }
     if (i < bytes) {
+        // The tail is SSE code; the compiler may turn the call into a jump
+        // without clearing the upper halves, which slows every SSE
+        // instruction after it on some processors.
+        _mm256_zeroupper();
         const uint8_t* rest[64];
         if (count > 64) return SSE2MaskLine16<N>(rows, count, coef, scale, bytes, out);
         for (int32_t k = 0; k < count; ++k) rest[k] = rows[k] + i;
