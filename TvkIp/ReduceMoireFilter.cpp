@@ -655,6 +655,18 @@ inline void Quarter121Pixel3(const uint8_t* line, int32_t width, int32_t x, uint
 }
 } // namespace
 
+namespace {
+// The 1-2-1 mask on bytes from..bytes-1 of three lines, one at a time;
+// Inverted: the lines hold complements (255 - v), out gets plain values.
+template <bool Inverted>
+void Quarter121Tail(const uint8_t* const* rows, int32_t from, int32_t bytes, uint8_t* out) {
+    for (int32_t i = from; i < bytes; ++i) {
+        const int32_t sum = rows[0][i] + 2 * rows[1][i] + rows[2][i];
+        out[i] = static_cast<uint8_t>((Inverted ? 1020 - sum : sum) >> 2);
+    }
+}
+} // namespace
+
 int32_t FindHalfRuns(const int32_t* xs, int32_t outW, int32_t width, HalfRun* runs) {
     int32_t n = 0;
     for (int32_t o = 0; o < outW;) {
@@ -877,10 +889,6 @@ namespace {
 inline __m128i FloorAvg16(__m128i a, __m128i b) {
     return _mm_sub_epi8(_mm_avg_epu8(a, b), _mm_and_si128(_mm_xor_si128(a, b), _mm_set1_epi8(1)));
 }
-KD_AVX2 inline __m256i FloorAvg32(__m256i a, __m256i b) {
-    return _mm256_sub_epi8(_mm256_avg_epu8(a, b),
-                           _mm256_and_si256(_mm256_xor_si256(a, b), _mm256_set1_epi8(1)));
-}
 
 void SSE2Quarter121(const uint8_t* const* rows, int32_t bytes, uint8_t* out) {
     const uint8_t *a = rows[0], *b = rows[1], *c = rows[2];
@@ -892,21 +900,27 @@ void SSE2Quarter121(const uint8_t* const* rows, int32_t bytes, uint8_t* out) {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
                          FloorAvg16(FloorAvg16(load(a), load(c)), load(b)));
     }
-    for (; i < bytes; ++i) out[i] = static_cast<uint8_t>((a[i] + 2 * b[i] + c[i]) >> 2);
+    Quarter121Tail<false>(rows, i, bytes, out);
 }
 
+// Rounded-up averages of complements round down: avg(~a, ~b) =
+// ~floor((a + b) / 2), so over complemented lines the mask is
+// ~avg(avg(~a, ~c), ~b). Inverted: the rows hold the complements already.
+template <bool Inverted>
 KD_AVX2 void AVX2Quarter121(const uint8_t* const* rows, int32_t bytes, uint8_t* out) {
     const uint8_t *a = rows[0], *b = rows[1], *c = rows[2];
+    const __m256i ones = _mm256_set1_epi8(-1);
+    const auto load = [&](const uint8_t* p, int32_t i) KD_AVX2 {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
+        return Inverted ? v : _mm256_xor_si256(v, ones);
+    };
     int32_t i = 0;
-    for (; i + 32 <= bytes; i += 32) {
-        const __m256i va = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i));
-        const __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i));
-        const __m256i vc = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c + i));
+    for (; i + 32 <= bytes; i += 32)
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i),
-                            FloorAvg32(FloorAvg32(va, vc), vb));
-    }
-    const uint8_t* rest[3] = {a + i, b + i, c + i};
-    SSE2Quarter121(rest, bytes - i, out + i);
+                            _mm256_xor_si256(_mm256_avg_epu8(_mm256_avg_epu8(load(a, i), load(c, i)),
+                                                             load(b, i)),
+                                             ones));
+    Quarter121Tail<Inverted>(rows, i, bytes, out);
 }
 } // namespace
 
@@ -1013,30 +1027,14 @@ void AVX2Quarter121H3(const uint8_t* line, int32_t width, const int32_t* xs, int
     }
 }
 
-namespace {
-KD_AVX2 void InvertedQuarter121(const uint8_t* a, const uint8_t* b, const uint8_t* c, int32_t bytes,
-                                uint8_t* out) {
-    const __m256i ones = _mm256_set1_epi8(-1);
-    int32_t i = 0;
-    for (; i + 32 <= bytes; i += 32) {
-        const __m256i va = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i));
-        const __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i));
-        const __m256i vc = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c + i));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i),
-                            _mm256_xor_si256(_mm256_avg_epu8(_mm256_avg_epu8(va, vc), vb), ones));
-    }
-    for (; i < bytes; ++i) out[i] = static_cast<uint8_t>((1020 - a[i] - 2 * b[i] - c[i]) >> 2);
-}
-} // namespace
-
 void AVX2InvertedQuarter121(const uint8_t* const* rows, int32_t bytes, uint8_t* out) {
-    InvertedQuarter121(rows[0], rows[1], rows[2], bytes, out);
+    AVX2Quarter121<true>(rows, bytes, out);
 }
 
 void SSE2MaskLine(const uint8_t* const* rows, int32_t count, const int16_t* coef, int32_t scale,
                   int32_t bytes, uint8_t* out) {
     if (IsQuarter121(coef, count, scale)) {
-        if (IsAVX2FeatureAvailable()) return AVX2Quarter121(rows, bytes, out);
+        if (IsAVX2FeatureAvailable()) return AVX2Quarter121<false>(rows, bytes, out);
         return SSE2Quarter121(rows, bytes, out);
     }
     const bool lanes16 = Fits16(coef, count, scale);
@@ -1076,8 +1074,7 @@ void AVX2Quarter121H3(const uint8_t* line, int32_t width, const int32_t* xs, int
 }
 
 void AVX2InvertedQuarter121(const uint8_t* const* rows, int32_t bytes, uint8_t* out) {
-    for (int32_t i = 0; i < bytes; ++i)
-        out[i] = static_cast<uint8_t>((1020 - rows[0][i] - 2 * rows[1][i] - rows[2][i]) >> 2);
+    Quarter121Tail<true>(rows, 0, bytes, out);
 }
 
 void SSE2MaskLine(const uint8_t* const* rows, int32_t count, const int16_t* coef, int32_t scale,

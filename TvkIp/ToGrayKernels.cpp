@@ -248,16 +248,17 @@ KD_AVX2 void InterleavedAVX2(uint8_t* out, const uint8_t* rgb, int32_t n) {
         const __m256i g = _mm256_blendv_epi8(_mm256_blendv_epi8(in0, in1, blendG1), in2, blendG2);
         const __m256i bl = _mm256_blendv_epi8(_mm256_blendv_epi8(in0, in1, blendB1), in2, blendB2);
         r = _mm256_add_epi8(r, _mm256_cmpeq_epi8(r, dip));
-        const __m256i lo = _mm256_add_epi16(
-            _mm256_add_epi16(_mm256_mulhrs_epi16(_mm256_shuffle_epi8(r, spreadR0), mulR),
-                             _mm256_mulhrs_epi16(_mm256_shuffle_epi8(g, spreadG0), mulG)),
-            _mm256_mulhrs_epi16(_mm256_shuffle_epi8(bl, spreadB0), mulB));
-        const __m256i hi = _mm256_add_epi16(
-            _mm256_add_epi16(_mm256_mulhrs_epi16(_mm256_shuffle_epi8(r, spreadR1), mulR),
-                             _mm256_mulhrs_epi16(_mm256_shuffle_epi8(g, spreadG1), mulG)),
-            _mm256_mulhrs_epi16(_mm256_shuffle_epi8(bl, spreadB1), mulB));
+        // Gray of the pixels the three spread masks pick, in 16-bit lanes.
+        const auto gray = [&](__m256i spreadR, __m256i spreadG, __m256i spreadB) KD_AVX2 {
+            return _mm256_add_epi16(
+                _mm256_add_epi16(_mm256_mulhrs_epi16(_mm256_shuffle_epi8(r, spreadR), mulR),
+                                 _mm256_mulhrs_epi16(_mm256_shuffle_epi8(g, spreadG), mulG)),
+                _mm256_mulhrs_epi16(_mm256_shuffle_epi8(bl, spreadB), mulB));
+        };
         // Per 128-bit lane: pixels 0-7 then 8-15 of that lane's 16.
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), _mm256_packus_epi16(lo, hi));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
+                            _mm256_packus_epi16(gray(spreadR0, spreadG0, spreadB0),
+                                                gray(spreadR1, spreadG1, spreadB1)));
     }
     // The compiler may turn the tail into a jump without clearing the upper
     // halves, which slows every later SSE instruction on some processors.

@@ -30,6 +30,13 @@ inline int32_t AbsDiff(int32_t a, int32_t b) {
     return a > b ? a - b : b - a;
 }
 
+#if defined(__SSE2__)
+// mask ? a : b, lane by lane (mask lanes all ones or all zeros).
+inline __m128i Select(__m128i mask, __m128i a, __m128i b) {
+    return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b));
+}
+#endif
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -853,15 +860,15 @@ class LaneImage {
 public:
     LaneImage(int32_t width, int32_t height)
         : width_(width), height_(height), w8_((width + 7) & ~7), h8_((height + 7) & ~7),
-          wx_((w8_ + 63) / 64), wy_((h8_ + 63) / 64) {}
+          wx_((w8_ + 63) / 64), wy_((h8_ + 63) / 64),
+          line_(static_cast<size_t>(std::max(w8_, h8_)) + 2 * kPad) {}
 
     bool Make() {
         const size_t rows = static_cast<size_t>(wy_) * 64 * wx_;
         const size_t cols = static_cast<size_t>(wx_) * 64 * wy_;
-        const size_t line = static_cast<size_t>(std::max(w8_, h8_)) + 2 * kPad;
         a_ = NewArray<uint64_t>(rows, true);
         t_ = NewArray<uint64_t>(cols, true);
-        scratch_ = NewArray<uint64_t>(4 * line, true);
+        scratch_ = NewArray<uint64_t>(4 * line_, true);
         return a_ && t_ && scratch_;
     }
     uint64_t* Row(int32_t y) { return a_.get() + static_cast<size_t>(y) * wx_; }
@@ -891,11 +898,11 @@ private:
     }
     // Lines of len pixels `stride` words apart from p, lanes `lanes`.
     void Lines(uint64_t* p, size_t stride, int32_t len, int32_t n, uint64_t lanes) {
-        const size_t line = static_cast<size_t>(std::max(w8_, h8_)) + 2 * kPad;
+        // Four scratch lines: the line, and x, y and hit with their pads.
         uint64_t* b = scratch_.get();
-        uint64_t* x = b + line + kPad;
-        uint64_t* y = x + line;
-        uint64_t* hit = y + line;
+        uint64_t* x = b + line_ + kPad;
+        uint64_t* y = x + line_;
+        uint64_t* hit = y + line_;
         // A line changes only when it has three runs or more: lanes with
         // two colour changes at least.
         uint64_t once = 0, twice = 0;
@@ -947,6 +954,7 @@ private:
     }
 
     int32_t width_, height_, w8_, h8_, wx_, wy_;
+    size_t line_; // words of a scratch line: the longest line and two pads
     std::unique_ptr<uint64_t[]> a_, t_, scratch_;
     bool candidates_ = false;
 };
@@ -1331,9 +1339,6 @@ KD_AVX2 uint32_t RowFlags32Avx2(const CellGrid& g, int32_t first, int32_t y, Pas
 }
 #endif
 
-// One pass over cells first..last of rows first..last (by rows): step(x, y)
-// runs for the flagged cells and returns true when the `reach` cells right
-// of it must be visited too (it changed in a way they see).
 // The walk of a pass over cells first..lastX of rows first..lastY: flags
 // from rowFlags(x0, y, w) for cells x0 .. x0 + 31 (x0 = first + 32 w) of a
 // row, then step(x, y) for the flagged cells in order; when it returns true
@@ -1674,19 +1679,16 @@ void MixLevelsRow(uint8_t* slice, uint8_t* copy, const uint8_t* codes, const uin
     const auto is = [](__m128i v, int k) {
         return _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(k)));
     };
-    const auto pick = [](__m128i mask, __m128i a, __m128i b) { // mask ? a : b
-        return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b));
-    };
     for (; i + 16 <= W; i += 16) {
         const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(codes + i));
         const __m128i flat = is(c, kCodeFlat), busy = is(c, kCodeBusy);
-        const __m128i edge = _mm_or_si128(_mm_or_si128(is(c, kCodeWeakEdge), is(c, kCodeFlatByEdge)),
-                                          is(c, kCodeStrongEdge));
+        const __m128i edge = _mm_or_si128(
+            _mm_or_si128(is(c, kCodeWeakEdge), is(c, kCodeFlatByEdge)), is(c, kCodeStrongEdge));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(copy + i), _mm_or_si128(edge, flat));
         __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(slice + i));
-        v = pick(edge, _mm_loadu_si128(reinterpret_cast<const __m128i*>(edgeSlice + i)), v);
-        v = pick(flat, _mm_set1_epi8(static_cast<char>(D)), v);
-        v = pick(busy, _mm_set1_epi8(static_cast<char>(E)), v);
+        v = Select(edge, _mm_loadu_si128(reinterpret_cast<const __m128i*>(edgeSlice + i)), v);
+        v = Select(flat, _mm_set1_epi8(static_cast<char>(D)), v);
+        v = Select(busy, _mm_set1_epi8(static_cast<char>(E)), v);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(slice + i), v);
     }
 #endif
@@ -1757,18 +1759,14 @@ void ClassifyRow(uint8_t* codes, const uint16_t* g, const uint16_t* v, int32_t c
         return _mm_set1_epi16(static_cast<short>(std::min<uint32_t>(t, 0x7FFF)));
     };
     const __m128i a8 = limit(th.a8), b8 = limit(th.b8), c8 = limit(th.c8), t8 = limit(th.t8);
-    const auto pick = [](__m128i mask, __m128i a, __m128i b) { // mask ? a : b
-        return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b));
-    };
     for (; i + 8 <= count; i += 8) {
         const __m128i vg = _mm_loadu_si128(reinterpret_cast<const __m128i*>(g + i));
         const __m128i vv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i));
-        const __m128i busy = pick(_mm_cmpgt_epi16(vg, c8), _mm_set1_epi16(kCodeBusyContrast),
-                                  _mm_set1_epi16(kCodeBusy));
-        const __m128i quiet =
-            _mm_and_si128(_mm_cmpgt_epi16(vg, b8), _mm_set1_epi16(kCodeWeakEdge));
-        const __m128i code = pick(_mm_cmpgt_epi16(vg, a8), _mm_set1_epi16(kCodeStrongEdge),
-                                  pick(_mm_cmpgt_epi16(vv, t8), busy, quiet));
+        const __m128i busy = Select(_mm_cmpgt_epi16(vg, c8), _mm_set1_epi16(kCodeBusyContrast),
+                                    _mm_set1_epi16(kCodeBusy));
+        const __m128i quiet = _mm_and_si128(_mm_cmpgt_epi16(vg, b8), _mm_set1_epi16(kCodeWeakEdge));
+        const __m128i code = Select(_mm_cmpgt_epi16(vg, a8), _mm_set1_epi16(kCodeStrongEdge),
+                                    Select(_mm_cmpgt_epi16(vv, t8), busy, quiet));
         _mm_storel_epi64(reinterpret_cast<__m128i*>(codes + i), _mm_packus_epi16(code, code));
     }
 #endif
@@ -2125,8 +2123,6 @@ KD_AVX2 void ClassifyByStrips(ComplementEdge::CellGrid& grid, const ImagePlane& 
 }
 #endif
 
-// Sets need[] for every busy cell (12, 14) and its eight neighbours;
-// returns how many are set.
 // The first cell from x on in row y whose code is one of a and b, or the
 // width.
 int32_t NextOf(const ComplementEdge::CellGrid& g, int32_t x, int32_t y, uint8_t a, uint8_t b) {
@@ -2144,6 +2140,8 @@ int32_t NextOf(const ComplementEdge::CellGrid& g, int32_t x, int32_t y, uint8_t 
     return g.width;
 }
 
+// Sets need[] for every busy cell (12, 14) and its eight neighbours;
+// returns how many are set.
 int64_t MarkBusyNeighbourhoods(uint8_t* need, const ComplementEdge::CellGrid& g) {
     int64_t count = 0;
     for (int32_t y = 0; y < g.height; ++y)

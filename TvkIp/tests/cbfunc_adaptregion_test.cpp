@@ -741,38 +741,38 @@ void ModelStrain(Grid& g, Grid& es, Grid& ms) {
 TEST(ComplementEdge, CleanUpMatchesTablesOnRandomMaps) {
     const int codes[5] = {0, 7, 12, 14, 15};
     for (pathtest::Path path : pathtest::Available()) {
-    pathtest::Use use(path);
-    for (uint32_t seed = 1; seed <= 20; ++seed) {
-        std::mt19937 rng(seed);
-        const int W = 5 + static_cast<int>(rng() % 40), H = 5 + static_cast<int>(rng() % 40);
-        Map map(W, H, 0);
-        Grid g(H, std::vector<int>(W)), es = g, ms = g;
-        std::vector<uint8_t> esBuf(static_cast<size_t>(ByteSync(W)) * H), msBuf = esBuf;
-        // Square patches of one code with scattered others, so both the
-        // uniform areas and the mixed borders occur.
-        std::vector<int> patches(64);
-        for (int& c : patches) c = codes[rng() % 5];
-        for (int y = 0; y < H; ++y)
-            for (int x = 0; x < W; ++x) {
-                const int patch = patches[(y / 6) * 8 + x / 6];
-                g[y][x] = rng() % 7 == 0 ? codes[rng() % 5] : patch;
-                es[y][x] = static_cast<int>(rng() % 256);
-                ms[y][x] = static_cast<int>(rng() % 256);
-                map.edge.Set(x, y, static_cast<uint8_t>(g[y][x]));
-                esBuf[y * ByteSync(W) + x] = static_cast<uint8_t>(es[y][x]);
-                msBuf[y * ByteSync(W) + x] = static_cast<uint8_t>(ms[y][x]);
-            }
-        ModelIsolate(g);
-        ModelStrain(g, es, ms);
-        ComplementEdge::CompEdgeInfo(map.edge, ImagePlane{esBuf.data(), W, H, ByteSync(W)},
-                                     ImagePlane{msBuf.data(), W, H, ByteSync(W)});
-        for (int y = 0; y < H; ++y)
-            for (int x = 0; x < W; ++x) {
-                ASSERT_EQ(map.edge.Get(x, y), g[y][x]) << seed << " at " << x << "," << y;
-                ASSERT_EQ(esBuf[y * ByteSync(W) + x], es[y][x]) << seed;
-                ASSERT_EQ(msBuf[y * ByteSync(W) + x], ms[y][x]) << seed;
-            }
-    }
+        pathtest::Use use(path);
+        for (uint32_t seed = 1; seed <= 20; ++seed) {
+            std::mt19937 rng(seed);
+            const int W = 5 + static_cast<int>(rng() % 40), H = 5 + static_cast<int>(rng() % 40);
+            Map map(W, H, 0);
+            Grid g(H, std::vector<int>(W)), es = g, ms = g;
+            std::vector<uint8_t> esBuf(static_cast<size_t>(ByteSync(W)) * H), msBuf = esBuf;
+            // Square patches of one code with scattered others, so both the
+            // uniform areas and the mixed borders occur.
+            std::vector<int> patches(64);
+            for (int& c : patches) c = codes[rng() % 5];
+            for (int y = 0; y < H; ++y)
+                for (int x = 0; x < W; ++x) {
+                    const int patch = patches[(y / 6) * 8 + x / 6];
+                    g[y][x] = rng() % 7 == 0 ? codes[rng() % 5] : patch;
+                    es[y][x] = static_cast<int>(rng() % 256);
+                    ms[y][x] = static_cast<int>(rng() % 256);
+                    map.edge.Set(x, y, static_cast<uint8_t>(g[y][x]));
+                    esBuf[y * ByteSync(W) + x] = static_cast<uint8_t>(es[y][x]);
+                    msBuf[y * ByteSync(W) + x] = static_cast<uint8_t>(ms[y][x]);
+                }
+            ModelIsolate(g);
+            ModelStrain(g, es, ms);
+            ComplementEdge::CompEdgeInfo(map.edge, ImagePlane{esBuf.data(), W, H, ByteSync(W)},
+                                         ImagePlane{msBuf.data(), W, H, ByteSync(W)});
+            for (int y = 0; y < H; ++y)
+                for (int x = 0; x < W; ++x) {
+                    ASSERT_EQ(map.edge.Get(x, y), g[y][x]) << seed << " at " << x << "," << y;
+                    ASSERT_EQ(esBuf[y * ByteSync(W) + x], es[y][x]) << seed;
+                    ASSERT_EQ(msBuf[y * ByteSync(W) + x], ms[y][x]) << seed;
+                }
+        }
     }
 }
 
