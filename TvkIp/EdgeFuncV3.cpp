@@ -68,6 +68,25 @@ inline int32_t FlatBlocks(uint8_t* __restrict out, const uint8_t* __restrict c, 
 // follow, spread over the loop rather than a whole line at once.
 constexpr int64_t kAheadBytes = 4096;
 
+// block(at) over [x, end), W samples a step, then the last samples as one
+// more block that overlaps the one before (the same bytes again where they
+// overlap); returns where it stopped. Always inlined, so that the vector
+// kernel's block is inlined in its own target.
+template <int32_t W, typename Block>
+[[gnu::always_inline]] inline int32_t RunBlocks(int32_t x, int32_t end, const uint8_t* v2,
+                                                const Block& block) {
+    const int32_t first = x;
+    for (; x + W <= end; x += W) {
+        PrefetchAhead(v2 + x, kAheadBytes, 1);
+        block(x);
+    }
+    if (x < end && end - W >= first) {
+        block(end - W);
+        x = end;
+    }
+    return x;
+}
+
 // How a block is found flat without computing its responses. Mean: by the
 // rounded mean m of the four neighbours (two rounds of byte averages):
 // 4m - 4 <= their sum <= 4m, so the response lies within
@@ -200,18 +219,7 @@ int32_t FourBlocksSSE2(uint8_t* __restrict out, const uint8_t* __restrict c,
         _mm_store_si128(reinterpret_cast<__m128i*>(resp + 8), hi);
         for (int32_t j = 0; j < 16; ++j) out[at + j] = clip[c[at + j] + level[resp[j]]];
     };
-    const int32_t first = x;
-    for (; x + 16 <= end; x += 16) {
-        PrefetchAhead(v2 + x, kAheadBytes, 1);
-        block(x);
-    }
-    // The last samples as one more block that overlaps the one before:
-    // the same bytes again where they overlap.
-    if (x < end && end - 16 >= first) {
-        block(end - 16);
-        x = end;
-    }
-    return x;
+    return RunBlocks<16>(x, end, v2, block);
 }
 
 KD_AVX2 inline __m256i Load32(const uint8_t* p) {
@@ -334,17 +342,7 @@ KD_AVX2 int32_t FourBlocksAVX2(uint8_t* __restrict out, const uint8_t* __restric
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + at),
                             _mm256_permutevar8x32_epi32(_mm256_packus_epi16(p0, p1), order));
     };
-    const int32_t first = x;
-    for (; x + 32 <= end; x += 32) {
-        PrefetchAhead(v2 + x, kAheadBytes, 1);
-        block(x);
-    }
-    // The last samples as one more block that overlaps the one before.
-    if (x < end && end - 32 >= first) {
-        block(end - 32);
-        x = end;
-    }
-    return x;
+    return RunBlocks<32>(x, end, v2, block);
 }
 
 #endif
