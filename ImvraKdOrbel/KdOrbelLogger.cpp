@@ -441,7 +441,7 @@ void KdOrbelLogger::writeTvk(const CImg& image, const char* prefix) {
     const CImg copy(image);
     if (copy.isNull()) return;
     for (int n = 0; n < 1000; ++n) {
-        char number[8];
+        char number[12];  // wide enough for any int: the optimiser cannot always bound n
         std::snprintf(number, sizeof number, "%03d", n);
         const std::string path = base + number + ".tvk";
         const int fd = CreateExclusive(path.c_str());
