@@ -160,6 +160,31 @@ TEST_F(ScanStops, NextScanAfterAJamDischargesFirst) {
     EXPECT_EQ(device->deliveredSheets(), (std::vector<int>{1, 3}));
 }
 
+// A block that comes short (the service block, read after a continuous
+// batch has loaded its first sheet) is an I/O error, never decoded: the
+// start fails with the caller's record as it was, and the next start
+// discharges the loaded sheet, as after any error, then scans the rest.
+TEST_F(ScanStops, AShortBlockFailsTheStartAndTheNextStartScansOn) {
+    Watchdog dog(60);
+    open("paper=60x40mm;sheets=3;unitattention=0;fault=shortread@op28");
+    tagScanParam p = scanRecord(150, 1, 0, 40);
+    p.continuousFeeding = 1;
+    tagScanParam q = p;
+    EXPECT_EQ(scanner->StartScan(&q), kderr::kIOError);
+    EXPECT_EQ(q.top, p.top);
+    EXPECT_EQ(q.length, p.length);
+    EXPECT_EQ(q.scanLines, p.scanLines);
+    EXPECT_EQ(q.imageLength, p.imageLength);
+    KdError start = 0;
+    const std::vector<Page> pages = scanAll(p, &start);
+    EXPECT_EQ(start, kderr::kSuccess);
+    ASSERT_EQ(pages.size(), 3u);
+    EXPECT_EQ(markOf(pages[0], 150, 60), "2F");
+    EXPECT_EQ(markOf(pages[1], 150, 60), "3F");
+    EXPECT_EQ(pages[2].result, kEnd);
+    EXPECT_EQ(device->deliveredSheets(), (std::vector<int>{2, 3}));
+}
+
 TEST_F(ScanStops, StopKeyCancels) {
     Watchdog dog(60);
     open("paper=60x40mm;sheets=5;rate=2000");
