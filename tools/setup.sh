@@ -28,6 +28,7 @@ packages=(
     clang libclang-rt-14-dev
     qt6-image-formats-plugins
     libtiff-dev libjpeg62-turbo-dev
+    ccache
 )
 
 install_deps() {
@@ -46,6 +47,11 @@ install_deps() {
 }
 
 jobs=${KD_JOBS:-$(nproc 2>/dev/null || echo 2)}
+
+# The compiler cache keys on paths relative to the source root, so a clone in
+# another folder (CI, a second work tree) reuses what this one compiled.
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
+export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-true}
 
 configure_and_build() {
     local flavour=$1 dir type extra=()
