@@ -68,6 +68,17 @@ INSTANTIATE_TEST_SUITE_P(
         FaultRow{"DoubleFeed", "doublefeed@s2:0.5", false, {kOk, kderr::kDoubleFeed}},
         FaultRow{"DoubleFeedContinue", "doublefeed@s2:0.5", true,
                  {kOk, kderr::kDoubleFeedDelivered, kEnd}},
+        // A double feed on the first sheet ends the batch as after any page.
+        FaultRow{"DoubleFeedContinueOnTheFirstSheet", "doublefeed@s1:0.5", true,
+                 {kderr::kDoubleFeedDelivered, kEnd}},
+        FaultRow{"JamOnTheFirstSheet", "jam@s1:0.5", false, {kderr::kPaperJam}},
+        FaultRow{"JamAtTheStartOfAPage", "jam@s2:0", false, {kOk, kderr::kPaperJam}},
+        FaultRow{"JamAtTheLastByteOfAPage", "jam@s2:1", false, {kOk, kderr::kPaperJam}},
+        FaultRow{"TimeoutOnTheFirstSheet", "timeout@s1:0.5", false, {kderr::kTimeout}},
+        // READs that end well with no data are waited out, mid-page and
+        // before a page's first byte.
+        FaultRow{"NoDataMidPage", "nodata@s2:0.5", false, {kOk, kOk, kOk, kEnd}},
+        FaultRow{"NoDataAtThePageStart", "nodata@s1", false, {kOk, kOk, kOk, kEnd}},
         FaultRow{"CoverOpen", "cover@s2:0.5", false, {kOk, kderr::kCoverOpen}},
         FaultRow{"NoPaperAfterPages", "nopaper@s2", false, {kOk, kEnd}},
         FaultRow{"DisconnectMidPage", "disconnect@s2:0.5", false, {kOk, kderr::kDeviceLost}},

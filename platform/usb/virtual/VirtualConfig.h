@@ -21,7 +21,11 @@ enum class Content { Text, Photo, Mixed };
 enum class FaultKind {
     Jam, DoubleFeed, Cover, NoPaper, Skew, Hardware, NotReady, Sense,
     Disconnect, Timeout, ShortRead, Stall, UnitAttention,
+    // At a place on a sheet: the next kNoDataReads READs of that page end
+    // well and bring nothing, as while the scanner waits on its sheet.
+    NoData,
 };
+inline constexpr int kNoDataReads = 3;
 
 // Where a fault strikes.
 enum class Where {
