@@ -696,12 +696,13 @@ TEST_F(DsScan, AutomaticColourDetectionGivesEachPageItsFormat) {
     Watchdog dog(240);
     struct Case {
         const char* settings;
-        TW_UINT16 pixelType;
-        const char* mark;   // of each page; none on a black-and-white one
+        TW_UINT16 pixelType[2];
+        std::vector<std::string> marks;   // none on a black-and-white page
     };
+    // Photos are colour, an empty side black-and-white.
     const Case cases[] = {
-        {"paper=60x50mm;sheets=2;colour=1;content=mixed", TWPT_RGB, "F"},
-        {"paper=60x50mm;sheets=2;content=text", TWPT_BW, ""},
+        {"paper=60x50mm;sheets=2;colour=1;content=photo;blank=2f", {TWPT_RGB, TWPT_BW}, {"1F", ""}},
+        {"paper=60x50mm;sheets=2;colour=1;content=photo;blank=1f", {TWPT_BW, TWPT_RGB}, {"", "2F"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.settings);
@@ -716,12 +717,12 @@ TEST_F(DsScan, AutomaticColourDetectionGivesEachPageItsFormat) {
         ASSERT_EQ(pages.size(), 2u) << host.lastRc;
         for (std::size_t i = 0; i < pages.size(); ++i) {
             SCOPED_TRACE(i);
-            EXPECT_EQ(pages[i].pixelType, c.pixelType);
-            const unsigned long bits = c.pixelType == TWPT_RGB ? 24 : c.pixelType == TWPT_GRAY ? 8 : 1;
+            const TW_UINT16 type = c.pixelType[i];
+            EXPECT_EQ(pages[i].pixelType, type == TWPT_RGB ? 2u : type == TWPT_GRAY ? 1u : 0u);
+            const unsigned long bits = type == TWPT_RGB ? 24 : type == TWPT_GRAY ? 8 : 1;
             EXPECT_GE(pages[i].bytesPerLine * 8, pages[i].width * bits);
             EXPECT_LT(pages[i].bytesPerLine * 8, pages[i].width * bits + 64);
-            const std::string mark = *c.mark ? std::to_string(i + 1) + c.mark : "";
-            EXPECT_EQ(kdscan::markOf(pages[i], 100, 60), mark);
+            EXPECT_EQ(kdscan::markOf(pages[i], 100, 60), c.marks[i]);
         }
         EXPECT_EQ(host.Disable(), TWRC_SUCCESS);
     }
