@@ -96,15 +96,7 @@ INSTANTIATE_TEST_SUITE_P(
                  KdScanThread::Image, 2}),
     [](const ::testing::TestParamInfo<FaultRow>& info) { return std::string(info.param.name); });
 
-class ScanStops : public VirtualScan {
-protected:
-    KdError startPastUnitAttention(const tagScanParam& p, tagScanParam& q) {
-        q = p;
-        KdError e = scanner->StartScan(&q);
-        if (e == kderr::kNotReady) q = p, e = scanner->StartScan(&q);
-        return e;
-    }
-};
+class ScanStops : public VirtualScan {};
 
 TEST_F(ScanStops, NoPaperAtStart) {
     Watchdog dog(60);

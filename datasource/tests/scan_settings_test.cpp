@@ -188,10 +188,8 @@ TEST_F(ScanSettings, FinalFiltersOnABlackAndWhitePage) {
     Watchdog dog(60);
     open("paper=60x40mm;sheets=1;content=text");
     tagScanParam p = scanRecord(150, 0, 0, 40);
-    tagScanParam q = p;
-    KdError e = scanner->StartScan(&q);
-    if (e == kderr::kNotReady) q = p, e = scanner->StartScan(&q);
-    ASSERT_EQ(e, kderr::kSuccess);
+    tagScanParam q;
+    ASSERT_EQ(startPastUnitAttention(p, q), kderr::kSuccess);
     ASSERT_EQ(scanner->ScanPage(&q), kderr::kSuccess);
     EXPECT_EQ(q.pixelType, 0u);
     unsigned long w = 0, h = 0, bpl = 0, bits = 0, spp = 0;
@@ -220,10 +218,8 @@ TEST_F(ScanSettings, ThumbnailCopyOfAPageThatChangedMeanwhile) {
     // 242 bits take a byte more than the 1296 bits of each upright line do.
     tagScanParam p = scanRecord(150, 0, 0, 41);
     p.continuousFeeding = 1;
-    tagScanParam q = p;
-    KdError e = scanner->StartScan(&q);
-    if (e == kderr::kNotReady) q = p, e = scanner->StartScan(&q);
-    ASSERT_EQ(e, kderr::kSuccess);
+    tagScanParam q;
+    ASSERT_EQ(startPastUnitAttention(p, q), kderr::kSuccess);
     ASSERT_EQ(scanner->ScanPage(&q), kderr::kSuccess);
     const unsigned long upright = scanner->GetThumbnailImageInfo(nullptr, nullptr, nullptr, nullptr, nullptr);
     std::vector<unsigned char> small(upright);
@@ -254,10 +250,8 @@ TEST_F(ScanSettings, ThumbnailThreadBesideTheScan) {
     open("paper=60x41mm;sheets=4");
     tagScanParam p = scanRecord(150, 0, 0, 41);
     p.continuousFeeding = 1;
-    tagScanParam q = p;
-    KdError e = scanner->StartScan(&q);
-    if (e == kderr::kNotReady) q = p, e = scanner->StartScan(&q);
-    ASSERT_EQ(e, kderr::kSuccess);
+    tagScanParam q;
+    ASSERT_EQ(startPastUnitAttention(p, q), kderr::kSuccess);
     std::atomic<bool> done{false};
     std::atomic<int> copies{0};
     std::thread thumbnails([&] {
@@ -273,6 +267,7 @@ TEST_F(ScanSettings, ThumbnailThreadBesideTheScan) {
         }
     });
     int pages = 0;
+    KdError e = kderr::kSuccess;
     for (;;) {
         e = scanner->ScanPage(&q);
         if (e != kderr::kSuccess) break;
@@ -293,16 +288,12 @@ TEST_F(ScanSettings, ThumbnailThreadBesideTheScan) {
 
 // The library with a gate in its first band call: the image thread waits
 // there, holding the engine, until the test opens it.
-class GatedImaging final : public IKdImaging {
+class GatedImaging final : public ForwardingImaging {
 public:
     std::mutex mutex;
     std::condition_variable cv;
     bool inside = false, open = false;
 
-    void setOffset(long o) override { lib.setOffset(o); }
-    long getOffset(long r) override { return lib.getOffset(r); }
-    long getDummyPixelCount(long r, int row) override { return lib.getDummyPixelCount(r, row); }
-    int setOcrPath(const char* f) override { return lib.setOcrPath(f); }
     RTN filterSimplex(State s, CImg& out, CImg& in, Tvk::Imvra::tagFILTERSIMPLEXINFO* i) override {
         {
             std::unique_lock lock(mutex);
@@ -312,24 +303,6 @@ public:
         }
         return lib.filterSimplex(s, out, in, i);
     }
-    RTN filterDuplex(State s, CImg& f, CImg& b, CImg& in, Tvk::Imvra::tagFILTERDUPLEXINFO* i) override {
-        return lib.filterDuplex(s, f, b, in, i);
-    }
-    RTN normalFilterSimplex(CImg& out, CImg& in, Tvk::Imvra::tagFILTERSIMPLEXINFO* i, bool front) override {
-        return lib.normalFilterSimplex(out, in, i, front);
-    }
-    void adjustLightFirst(Tvk::Imvra::tagADJUSTINFO* i, long m) override { lib.adjustLightFirst(i, m); }
-    RTN adjustLightNext(CImg& raw, Tvk::Imvra::tagADJUSTINFO* i) override { return lib.adjustLightNext(raw, i); }
-    RTN adjustLightLast(CImg& f, CImg& b, CImg& raw, Tvk::Imvra::tagADJUSTINFO* i) override {
-        return lib.adjustLightLast(f, b, raw, i);
-    }
-    RTN adjustLightFix(CImg& w, CImg& b, Tvk::Imvra::tagADJUSTINFO* i, Tvk::Imvra::tagSIDE side,
-                       unsigned char* c, unsigned long n) override {
-        return lib.adjustLightFix(w, b, i, side, c, n);
-    }
-
-private:
-    IKdImaging& lib = LibraryImaging();
 };
 
 // The preview's filter on a buffer is refused while a page holds the
@@ -340,10 +313,8 @@ TEST_F(ScanSettings, BufferFilterIsRefusedWhileAPageHoldsTheEngine) {
     GatedImaging gate;
     scanner->SetImaging(&gate);
     tagScanParam p = scanRecord(150, 1, 0, 40);
-    tagScanParam q = p;
-    KdError e = scanner->StartScan(&q);
-    if (e == kderr::kNotReady) q = p, e = scanner->StartScan(&q);
-    ASSERT_EQ(e, kderr::kSuccess);
+    tagScanParam q;
+    ASSERT_EQ(startPastUnitAttention(p, q), kderr::kSuccess);
     KdError scanned = kderr::kSuccess;
     std::thread dataSource([&] { scanned = scanner->ScanPage(&q); });
     {
