@@ -144,6 +144,12 @@ bool parseFault(std::string_view text, FaultSpec& out, std::string& error) {
         f.where = Where::Opcode;
         f.opcode = static_cast<std::uint8_t>(n);
         n = 0;
+    } else if (where.substr(0, 1) == "s" && where.ends_with(":done")) {
+        if (!toInt(where.substr(1, where.size() - 6), 1, 100000, n)) {
+            error = "bad place '" + std::string(where) + "' (s<sheet>:done)";
+            return false;
+        }
+        f.where = Where::PageDone;
     } else if (where.substr(0, 1) == "s") {
         const size_t c = where.find(':');
         double fr = 0;

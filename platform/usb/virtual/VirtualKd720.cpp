@@ -227,7 +227,10 @@ Result VirtualKd720::bulkWrite(kdusb::PipeRef pipe, const void* buffer, std::siz
             return sequenceStall();
         ++m_commands;
         FaultSpec f;
-        const bool hit = takeFault(Where::Command, m_commands, 0, f) || takeFault(Where::Opcode, 0, b[12], f);
+        // The page-done byte is READ with data type code 0xA1 after a page.
+        const bool pageDone = b[12] == 0x28 && b[14] == 0xA1 && !m_delivered.empty();
+        const bool hit = takeFault(Where::Command, m_commands, 0, f) || takeFault(Where::Opcode, 0, b[12], f) ||
+                         (pageDone && takeFault(Where::PageDone, static_cast<std::uint64_t>(m_delivered.back()), 0, f));
         m_forced = 0;
         if (hit) {
             if (f.kind == FaultKind::ShortRead) {

@@ -54,6 +54,8 @@ INSTANTIATE_TEST_SUITE_P(
                       SettingsCase{"fault=jam@tomorrow", false, "tomorrow"},
                       SettingsCase{"fault=nodata@s2:0.5;fault=nodata@s1", true, ""},
                       SettingsCase{"fault=nodata@read4", false, "nodata"},
+                      SettingsCase{"fault=jam@s2:done;fault=disconnect@s1:done", true, ""},
+                      SettingsCase{"fault=jam@sx:done", false, "done"},
                       SettingsCase{"sheets", false, "sheets"}));
 
 TEST(Settings, ValuesLandInTheConfig) {
