@@ -328,6 +328,13 @@ void CTavrKdScanDS::FillScanRecord(tagScanParam& p) {
         p.brightnessFront = p.brightnessBack = p.contrastFront = p.contrastBack = 0;
     }
     p.autoResolution = CapInt(CCAP_TVK_AUTORESOLUTION) != 0;
+    // Automatic colour detection: a colour scan whose pages each come out
+    // in the format the library decides, at the sensitivity (1 to 7) of the
+    // detection threshold.
+    if (CapInt(CCAP_TVK_DETECTPAGETYPE))
+        p.colourOption = 1u | static_cast<std::uint32_t>(
+                                  std::clamp(CapInt(CCAP_TVK_DETECTPAGETYPE_THRESHOLD), 1, 7))
+                                  << 16;
     // Blank pages are told apart only when they are to be skipped.
     p.detectionFlag3 = (CapInt(CCAP_TVK_BLANKSKIP) & 0xFF) != 0;
 }

@@ -690,6 +690,44 @@ TEST_F(DsScan, DoubleFeedInContinueMode) {
     }
 }
 
+// Automatic colour detection: each page comes in the format its content
+// asks for, and the host is told that format before it reads the page.
+TEST_F(DsScan, AutomaticColourDetectionGivesEachPageItsFormat) {
+    Watchdog dog(240);
+    struct Case {
+        const char* settings;
+        TW_UINT16 pixelType[2];
+        std::vector<std::string> marks;   // none on a black-and-white page
+    };
+    // Photos are colour, an empty side black-and-white.
+    const Case cases[] = {
+        {"paper=60x50mm;sheets=2;colour=1;content=photo;blank=2f", {TWPT_RGB, TWPT_BW}, {"1F", ""}},
+        {"paper=60x50mm;sheets=2;colour=1;content=photo;blank=1f", {TWPT_BW, TWPT_RGB}, {"", "2F"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.settings);
+        Scanner(c.settings);
+        Host host;
+        ASSERT_EQ(host.Open(), TWRC_SUCCESS);
+        ASSERT_EQ(host.SetResolution(100), TWRC_SUCCESS);
+        ASSERT_EQ(host.Set(ICAP_PIXELTYPE, TWTY_UINT16, TW_UINT16(TWPT_GRAY)), TWRC_SUCCESS);
+        ASSERT_EQ(host.Set(CCAP_TVK_DETECTPAGETYPE, TWTY_INT32, TW_INT32(1)), TWRC_SUCCESS);
+        ASSERT_EQ(host.Enable(), TWRC_SUCCESS);
+        const std::vector<Page> pages = host.MemoryBatch(1 << 20);
+        ASSERT_EQ(pages.size(), 2u) << host.lastRc;
+        for (std::size_t i = 0; i < pages.size(); ++i) {
+            SCOPED_TRACE(i);
+            const TW_UINT16 type = c.pixelType[i];
+            EXPECT_EQ(pages[i].pixelType, type == TWPT_RGB ? 2u : type == TWPT_GRAY ? 1u : 0u);
+            const unsigned long bits = type == TWPT_RGB ? 24 : type == TWPT_GRAY ? 8 : 1;
+            EXPECT_GE(pages[i].bytesPerLine * 8, pages[i].width * bits);
+            EXPECT_LT(pages[i].bytesPerLine * 8, pages[i].width * bits + 64);
+            EXPECT_EQ(kdscan::markOf(pages[i], 100, 60), c.marks[i]);
+        }
+        EXPECT_EQ(host.Disable(), TWRC_SUCCESS);
+    }
+}
+
 // Blank pages are dropped while skipping is on.
 TEST_F(DsScan, BlankPagesAreSkipped) {
     Watchdog dog(120);
