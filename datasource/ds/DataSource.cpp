@@ -40,6 +40,7 @@ const DS::STripletHandler sTripletHandlers[] = {
     {DG_CONTROL, DAT_CAPABILITY, MSG_GETDEFAULT, &DS::GetDefaultCapability},
     {DG_CONTROL, DAT_CAPABILITY, MSG_RESET, &DS::ResetCapability},
     {DG_CONTROL, DAT_CAPABILITY, MSG_SET, &DS::SetCapability},
+    {DG_CONTROL, DAT_CAPABILITY, MSG_QUERYSUPPORT, &DS::QuerySupportCapability},
     {DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &DS::PendingEndXfers},
     {DG_CONTROL, DAT_PENDINGXFERS, MSG_GET, &DS::GetPendingXfers},
     {DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &DS::ResetPendingXfers},
@@ -59,7 +60,7 @@ const DS::STripletHandler sTripletHandlers[] = {
     {DG_CONTROL, DAT_ENTRYPOINT, MSG_SET, &DS::SetEntryPoint},
 };
 constexpr std::size_t TRIPLETHANDLER_COUNT = sizeof sTripletHandlers / sizeof sTripletHandlers[0];
-static_assert(TRIPLETHANDLER_COUNT == 28);
+static_assert(TRIPLETHANDLER_COUNT == 29);
 
 // The scanner lock: three tries, each followed by this pause when refused.
 constexpr int kLockTries = 3;
@@ -327,8 +328,18 @@ TW_UINT16 CDataSource::EnableDS(pTW_IDENTITY, TW_MEMREF data) {
         const kdf::Value* result = kdf::find(userInfo, kNotificationResultKey);
         const kdf::Value* code = result && result->dictionary() ? kdf::find(*result->dictionary(), kNotificationCodeKey)
                                                                 : nullptr;
-        if (!code || !code->toInteger()) return SetConditionCode(TWCC_BUMMER, TWRC_FAILURE);
-        return static_cast<TW_UINT16>(*code->toInteger());
+        const TW_UINT16 rc = code && code->toInteger() ? static_cast<TW_UINT16>(*code->toInteger()) : TWRC_FAILURE;
+        if (rc == TWRC_FAILURE && !closed_) {
+            // The host was never told: back to state 4 with nothing
+            // registered, so that it may enable again.
+            if (notificationHandler_) notificationHandler_->RemoveNotificationHandlers();
+            pending_ = false;
+            imageInfoValid_ = false;
+            state_ = kDsOpen;
+            if (conditionCode_ == TWCC_SUCCESS) conditionCode_ = TWCC_BUMMER;
+            return TWRC_FAILURE;
+        }
+        return rc;
     }
     kdf::Dictionary param;
     if (!SetupUserInterfaceParameters(param)) {

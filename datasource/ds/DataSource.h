@@ -117,6 +117,9 @@ public:
     virtual TW_UINT16 GetDefaultCapability(pTW_IDENTITY origin, TW_MEMREF data);
     virtual TW_UINT16 ResetCapability(pTW_IDENTITY origin, TW_MEMREF data);
     virtual TW_UINT16 SetCapability(pTW_IDENTITY origin, TW_MEMREF data);
+    // MSG_QUERYSUPPORT: the TWQC_ operations of the capability, as a
+    // one-value TWTY_INT32.
+    virtual TW_UINT16 QuerySupportCapability(pTW_IDENTITY origin, TW_MEMREF data);
     // Image layout, image information and transfers: the state checks live
     // here; the page work belongs to the scan session's data source.
     virtual TW_UINT16 GetImageLayout(pTW_IDENTITY origin, TW_MEMREF data);

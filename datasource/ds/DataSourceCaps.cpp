@@ -206,6 +206,20 @@ TW_UINT16 CDataSource::SetCapability(pTW_IDENTITY, TW_MEMREF data) {
     return cc == TWCC_SUCCESS ? TWRC_SUCCESS : SetConditionCode(cc, TWRC_FAILURE);
 }
 
+TW_UINT16 CDataSource::QuerySupportCapability(pTW_IDENTITY, TW_MEMREF data) {
+    if (!InState(kDsOpen, kDsTransferring)) return SeqError();
+    auto* capability = static_cast<pTW_CAPABILITY>(data);
+    TW_UINT16 cc;
+    const CCapability* container = CapContainer(capability, &cc);
+    if (!container) return SetConditionCode(cc, TWRC_FAILURE);
+    // Every capability answers the three reads and a reset; a read-only one
+    // refuses MSG_SET.
+    TW_INT32 mask = TWQC_GET | TWQC_GETDEFAULT | TWQC_GETCURRENT | TWQC_RESET;
+    if (!container->IsReadOnly()) mask |= TWQC_SET;
+    if (!AnswerOneValue(capability, TWTY_INT32, &mask, sizeof mask)) return SetConditionCode(TWCC_LOWMEMORY, TWRC_FAILURE);
+    return TWRC_SUCCESS;
+}
+
 void CDataSource::SyncCapability(TW_UINT16 id) {
     CCapability* container = pool_ ? pool_->GetCapability(id) : nullptr;
     const CapHandler handler = container ? GetCapHandler(id) : nullptr;

@@ -144,6 +144,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::memcpy(&blob, buffer.data(), sizeof blob);
             delete blob;
         }
+        // A native page's handle is the host's to free.
+        if (t.dat == DAT_IMAGENATIVEXFER && rc == TWRC_XFERDONE && !null) {
+            TW_HANDLE page = nullptr;
+            std::memcpy(&page, record, sizeof page);
+            Free(page);
+        }
     }
     CDataSource::Entry(&host, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, nullptr);
     std::error_code ec;

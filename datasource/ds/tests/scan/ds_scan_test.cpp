@@ -18,6 +18,7 @@
 #include <deque>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <filesystem>
 #include <string>
@@ -339,9 +340,10 @@ TEST_F(DsScan, StripSizesAndTiffFileGiveTheSamePage) {
         EXPECT_EQ(pages[i].pixels.size(), pages[0].bytesPerLine * pages[i].height);
     }
 
-    // Native transfer and formats not written refuse and keep the page.
+    // A native transfer without its record and formats not written refuse
+    // and keep the page.
     EXPECT_EQ(host.Source(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, nullptr), TWRC_FAILURE);
-    EXPECT_EQ(host.Condition(), TWCC_BADPROTOCOL);
+    EXPECT_EQ(host.Condition(), TWCC_BADVALUE);
     const fs::path folder = home_.root() / "out";
     fs::create_directories(folder);
     TW_SETUPFILEXFER file{};
@@ -556,43 +558,87 @@ TEST_F(DsScan, PassThroughCommands) {
 
 struct FaultCase {
     const char* name;
-    const char* settings;
-    std::deque<int> answers; // the window's alert answers
-    std::size_t pages;       // delivered before the end
-    TW_UINT16 lastRc;        // the last transfer's answer (XFERDONE: the batch ended at EndXfer)
-    const char* alert;       // the message shown
+    const char* fault;                // the virtual scanner's fault item, "" for none
+    int sheets;
+    bool duplex;
+    std::deque<int> answers;          // the window's alert answers
+    std::vector<std::string> before;  // the pages delivered before the fault
+    TW_UINT16 condition;              // of the image information that fails
+    const char* alert;                // the message the window showed
+    std::vector<std::string> next;    // the next batch of the same source; empty: none tried
 };
 
-// Faults end in their alert and the right answer, back in state 2, with the
-// earlier pages delivered once.
-TEST_F(DsScan, FaultsEndInStateTwoWithEarlierPagesOnce) {
-    Watchdog dog(300);
+std::vector<std::string> MarksOf(const std::vector<Page>& pages) {
+    std::vector<std::string> marks;
+    for (const Page& page : pages) marks.push_back(kdscan::markOf(page, 100, 60));
+    return marks;
+}
+
+// A scanner fault reaches any host as the failure of the next page's image
+// information with TWAIN's condition code for it, after the window's alert:
+// the pages before it are delivered once and equal to a plain scan's, the
+// end of transfer then ends the batch, and the source scans the next batch.
+TEST_F(DsScan, FaultsFailTheNextPageWithTheirConditionCode) {
+    Watchdog dog(400);
     const FaultCase cases[] = {
-        {"empty feeder, OK then Cancel", "paper=60x50mm;sheets=0", {0, 1}, 0, TWRC_CANCEL, "[OK] [Cancel]"},
-        {"jam mid-batch", "paper=60x50mm;sheets=3;fault=jam@s2:0.5", {0}, 1, TWRC_XFERDONE, "A paper jam"},
-        {"cover open", "paper=60x50mm;sheets=2;fault=cover@s1:0.5", {0}, 0, TWRC_CANCEL, "cover is open"},
-        {"disconnect mid-page", "paper=60x50mm;sheets=3;fault=disconnect@s2:0.5", {0}, 1, TWRC_XFERDONE,
-         "cannot be found"},
-        {"time-out mid-page", "paper=60x50mm;sheets=3;fault=timeout@s2:0.5", {0}, 1, TWRC_XFERDONE,
-         "did not answer"},
+        {"jam on sheet 1", "jam@s1:0.5", 3, false, {0}, {}, TWCC_PAPERJAM, "A paper jam", {"2F", "3F"}},
+        {"jam mid-batch", "jam@s2:0.5", 3, false, {0}, {"1F"}, TWCC_PAPERJAM, "A paper jam", {"3F"}},
+        {"jam on a duplex sheet", "jam@s2:0.9", 3, true, {0}, {"1F", "1B"}, TWCC_PAPERJAM, "A paper jam",
+         {"3F", "3B"}},
+        {"double feed", "doublefeed@s2:0.5", 4, false, {0}, {"1F"}, TWCC_PAPERDOUBLEFEED, "A double feed",
+         {"3F", "4F"}},
+        {"cover open", "cover@s2:0.5", 3, false, {0}, {"1F"}, TWCC_INTERLOCK, "cover is open", {}},
+        {"disconnect mid-page", "disconnect@s2:0.5", 3, false, {0}, {"1F"}, TWCC_CHECKDEVICEONLINE,
+         "cannot be found", {}},
+        {"time-out mid-page", "timeout@s2:0.5", 3, false, {0}, {"1F"}, TWCC_CHECKDEVICEONLINE, "did not answer", {}},
+        {"hardware error", "hardware@s2:0.5", 3, false, {0}, {"1F"}, TWCC_CHECKDEVICEONLINE, "hardware error", {}},
+        {"empty feeder, OK then Cancel", "", 0, false, {0, 1}, {}, TWCC_NOMEDIA, "[OK] [Cancel]", {}},
     };
-    for (const FaultCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        gAlertAnswers = c.answers;
-        Scanner(c.settings);
+    // The plain scan the pages are compared with.
+    std::vector<Page> plain[2];
+    for (int duplex = 0; duplex < 2; ++duplex) {
+        // Another text makes another scanner (seed 1 is the default).
+        Scanner(duplex ? "paper=60x50mm;sheets=3;seed=1" : "paper=60x50mm;sheets=3");
         Host host;
         ASSERT_EQ(host.Open(), TWRC_SUCCESS);
         ASSERT_EQ(host.SetResolution(100), TWRC_SUCCESS);
         ASSERT_EQ(host.Set(ICAP_PIXELTYPE, TWTY_UINT16, TW_UINT16(TWPT_GRAY)), TWRC_SUCCESS);
+        ASSERT_EQ(host.Set(CAP_DUPLEXENABLED, TWTY_BOOL, TW_BOOL(duplex)), TWRC_SUCCESS);
         ASSERT_EQ(host.Enable(), TWRC_SUCCESS);
-        std::vector<Page> pages;
-        for (int guard = 0; guard < 10; ++guard) {
-            pages = host.MemoryBatch(1 << 20);
-            if (host.lastRc != TWRC_CHECKSTATUS) break;
-        }
-        EXPECT_EQ(pages.size(), c.pages);
-        EXPECT_EQ(host.lastRc, c.lastRc);
-        for (std::size_t i = 0; i < pages.size(); ++i) EXPECT_EQ(kdscan::markOf(pages[i], 100, 60), std::to_string(i + 1) + "F");
+        plain[duplex] = host.MemoryBatch(1 << 20);
+        ASSERT_EQ(plain[duplex].size(), duplex ? 6u : 3u);
+    }
+    for (const FaultCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        gAlertAnswers = c.answers;
+        Scanner(std::string("paper=60x50mm;sheets=") + std::to_string(c.sheets) +
+                (*c.fault ? std::string(";fault=") + c.fault : std::string()));
+        Host host;
+        ASSERT_EQ(host.Open(), TWRC_SUCCESS);
+        ASSERT_EQ(host.SetResolution(100), TWRC_SUCCESS);
+        ASSERT_EQ(host.Set(ICAP_PIXELTYPE, TWTY_UINT16, TW_UINT16(TWPT_GRAY)), TWRC_SUCCESS);
+        ASSERT_EQ(host.Set(CAP_DUPLEXENABLED, TWTY_BOOL, TW_BOOL(c.duplex)), TWRC_SUCCESS);
+        ASSERT_EQ(host.Enable(), TWRC_SUCCESS);
+        const std::vector<Page> pages = host.MemoryBatch(1 << 20);
+        // The batch stopped at the failing image information, not at an end.
+        EXPECT_EQ(host.lastRc, TWRC_FAILURE);
+        EXPECT_EQ(host.Condition(), c.condition);
+        EXPECT_EQ(MarksOf(pages), c.before);
+        for (std::size_t i = 0; i < pages.size() && i < plain[c.duplex].size(); ++i)
+            EXPECT_TRUE(pages[i].pixels == plain[c.duplex][i].pixels) << i;
+        // Asked again, the page fails the same way; no transfer starts.
+        TW_IMAGEINFO info{};
+        EXPECT_EQ(host.Source(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info), TWRC_FAILURE);
+        EXPECT_EQ(host.Condition(), c.condition);
+        std::vector<unsigned char> strip(1 << 16);
+        TW_IMAGEMEMXFER xfer{};
+        xfer.Memory = {TWMF_APPOWNS | TWMF_POINTER, static_cast<TW_UINT32>(strip.size()), strip.data()};
+        EXPECT_EQ(host.Source(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &xfer), TWRC_FAILURE);
+        EXPECT_EQ(host.Condition(), c.condition);
+        // The end of transfer ends the batch.
+        TW_UINT16 count = 1;
+        EXPECT_EQ(host.EndXfer(&count), TWRC_SUCCESS);
+        EXPECT_EQ(count, 0);
         ASSERT_NE(gWindow, nullptr);
         std::string alerts;
         for (const std::string& call : gWindow->calls)
@@ -600,6 +646,130 @@ TEST_F(DsScan, FaultsEndInStateTwoWithEarlierPagesOnce) {
         EXPECT_NE(alerts.find(c.alert), std::string::npos) << alerts;
         EXPECT_TRUE(gWindow->alertAnswers.empty());
         EXPECT_EQ(host.Disable(), TWRC_SUCCESS);
+        if (c.next.empty()) continue;
+        ASSERT_EQ(host.Enable(), TWRC_SUCCESS);
+        EXPECT_EQ(MarksOf(host.MemoryBatch(1 << 20)), c.next);
+        EXPECT_EQ(host.lastRc, TWRC_XFERDONE);
+        EXPECT_EQ(host.Disable(), TWRC_SUCCESS);
+    }
+}
+
+// A host that resets the pending transfers after the failure ends the batch
+// as well, and the next batch scans on.
+TEST_F(DsScan, ResetAfterAFaultEndsTheBatch) {
+    Watchdog dog(120);
+    Scanner("paper=60x50mm;sheets=3;fault=jam@s2:0.5;seed=7");
+    Host host;
+    ASSERT_EQ(host.Open(), TWRC_SUCCESS);
+    ASSERT_EQ(host.SetResolution(100), TWRC_SUCCESS);
+    ASSERT_EQ(host.Set(ICAP_PIXELTYPE, TWTY_UINT16, TW_UINT16(TWPT_GRAY)), TWRC_SUCCESS);
+    ASSERT_EQ(host.Enable(), TWRC_SUCCESS);
+    EXPECT_EQ(host.MemoryBatch(1 << 20).size(), 1u);
+    EXPECT_EQ(host.lastRc, TWRC_FAILURE);
+    EXPECT_EQ(host.Condition(), TWCC_PAPERJAM);
+    TW_PENDINGXFERS pending{};
+    EXPECT_EQ(host.Source(DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &pending), TWRC_SUCCESS);
+    EXPECT_EQ(pending.Count, 0);
+    EXPECT_EQ(host.Disable(), TWRC_SUCCESS);
+    ASSERT_EQ(host.Enable(), TWRC_SUCCESS);
+    EXPECT_EQ(MarksOf(host.MemoryBatch(1 << 20)), std::vector<std::string>{"3F"});
+    EXPECT_EQ(host.lastRc, TWRC_XFERDONE) << host.Condition();
+    EXPECT_EQ(host.Disable(), TWRC_SUCCESS);
+}
+
+// libtiff reading a TIFF from memory (a handle's bytes), whose size only
+// the TIFF itself tells.
+struct MemoryTiff {
+    const unsigned char* bytes;
+    toff_t offset = 0;
+    static constexpr toff_t kLimit = toff_t(1) << 30;
+
+    TIFF* Open() {
+        return TIFFClientOpen(
+            "native", "rm", this,
+            [](thandle_t h, tdata_t out, tsize_t n) -> tsize_t {
+                auto* m = static_cast<MemoryTiff*>(h);
+                std::memcpy(out, m->bytes + m->offset, std::size_t(n));
+                m->offset += toff_t(n);
+                return n;
+            },
+            [](thandle_t, tdata_t, tsize_t) -> tsize_t { return 0; },
+            [](thandle_t h, toff_t to, int whence) -> toff_t {
+                auto* m = static_cast<MemoryTiff*>(h);
+                m->offset = whence == SEEK_SET ? to : whence == SEEK_CUR ? m->offset + to : kLimit;
+                return m->offset;
+            },
+            [](thandle_t) { return 0; }, [](thandle_t) -> toff_t { return kLimit; },
+            [](thandle_t, tdata_t*, toff_t*) { return 0; }, [](thandle_t, tdata_t, toff_t) {});
+    }
+};
+
+// The native transfer: a TIFF in a handle of the manager's memory, which
+// the host frees; libtiff reads it back equal to the memory transfer of the
+// same sheet.
+TEST_F(DsScan, NativeTransferIsTheTiffOfThePage) {
+    Watchdog dog(240);
+    struct Mode {
+        TW_UINT16 pixelType;
+        int samples;
+    };
+    for (const Mode mode : {Mode{TWPT_RGB, 3}, Mode{TWPT_GRAY, 1}, Mode{TWPT_BW, 1}}) {
+        SCOPED_TRACE(mode.pixelType);
+        std::vector<Page> memory;
+        for (int run = 0; run < 2; ++run) {
+            Scanner(run == 0 ? "paper=60x50mm;sheets=2;colour=1" : "paper=60x50mm;sheets=2;colour=1;seed=1");
+            Host host;
+            ASSERT_EQ(host.Open(), TWRC_SUCCESS);
+            ASSERT_EQ(host.Set(ICAP_PIXELTYPE, TWTY_UINT16, mode.pixelType), TWRC_SUCCESS);
+            ASSERT_EQ(host.SetResolution(150), TWRC_SUCCESS);
+            ASSERT_EQ(host.Set(ICAP_XFERMECH, TWTY_UINT16, TW_UINT16(run == 0 ? TWSX_MEMORY : TWSX_NATIVE)),
+                      TWRC_SUCCESS);
+            ASSERT_EQ(host.Enable(), TWRC_SUCCESS);
+            if (run == 0) {
+                memory = host.MemoryBatch(1 << 20);
+                ASSERT_EQ(memory.size(), 2u);
+                continue;
+            }
+            TW_ENTRYPOINT manager{};
+            manager.Size = sizeof manager;
+            ASSERT_EQ(host.Manager(DAT_ENTRYPOINT, MSG_GET, &manager), TWRC_SUCCESS);
+            for (std::size_t page = 0; page < 2; ++page) {
+                TW_HANDLE handle = nullptr;
+                ASSERT_EQ(host.Source(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &handle), TWRC_XFERDONE);
+                ASSERT_NE(handle, nullptr);
+                // Only the end of transfer may follow.
+                TW_HANDLE again = nullptr;
+                EXPECT_EQ(host.Source(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &again), TWRC_FAILURE);
+                EXPECT_EQ(host.Condition(), TWCC_SEQERROR);
+                const auto* bytes = static_cast<const unsigned char*>(manager.DSM_MemLock(handle));
+                EXPECT_TRUE(std::memcmp(bytes, "II*", 3) == 0 || std::memcmp(bytes, "MM", 2) == 0);
+                const Page& expected = memory[page];
+                MemoryTiff in{bytes};
+                TIFF* tiff = in.Open();
+                ASSERT_NE(tiff, nullptr);
+                std::uint32_t width = 0, height = 0;
+                std::uint16_t bits = 0, samples = 0;
+                TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
+                TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
+                TIFFGetField(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+                TIFFGetField(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+                EXPECT_EQ(width, expected.width);
+                EXPECT_EQ(height, expected.height);
+                EXPECT_EQ(bits, mode.pixelType == TWPT_BW ? 1 : 8);
+                EXPECT_EQ(samples, mode.samples);
+                std::vector<unsigned char> pixels(expected.pixels.size());
+                for (std::uint32_t y = 0; y < height && expected.bytesPerLine; ++y)
+                    TIFFReadScanline(tiff, pixels.data() + std::size_t(y) * expected.bytesPerLine, y, 0);
+                TIFFClose(tiff);
+                manager.DSM_MemUnlock(handle);
+                EXPECT_TRUE(pixels == expected.pixels);
+                manager.DSM_MemFree(handle); // the host's
+                TW_UINT16 count = 0;
+                ASSERT_EQ(host.EndXfer(&count), TWRC_SUCCESS);
+                EXPECT_EQ(count, page == 0 ? 0xFFFF : 0);
+            }
+            EXPECT_EQ(host.Disable(), TWRC_SUCCESS);
+        }
     }
 }
 
@@ -613,7 +783,12 @@ TEST_F(DsScan, AlertsWithoutAWindowAnswerCancel) {
     ASSERT_EQ(host.Open(), TWRC_SUCCESS);
     ASSERT_EQ(host.Enable(), TWRC_SUCCESS);
     EXPECT_EQ(host.MemoryBatch(1 << 20).size(), 0u);
-    EXPECT_EQ(host.lastRc, TWRC_CANCEL);
+    // The host learns why: the feeder is empty.
+    EXPECT_EQ(host.lastRc, TWRC_FAILURE);
+    EXPECT_EQ(host.Condition(), TWCC_NOMEDIA);
+    TW_UINT16 count = 1;
+    EXPECT_EQ(host.EndXfer(&count), TWRC_SUCCESS);
+    EXPECT_EQ(count, 0);
     EXPECT_EQ(gWindow, nullptr);
     EXPECT_EQ(host.Disable(), TWRC_SUCCESS);
 }
@@ -652,12 +827,12 @@ TEST_F(DsScan, PrescanHandsThePageToTheWindow) {
 struct ContinueCase {
     int answer;                     // of the continue-mode alert
     std::vector<std::string> marks; // the pages delivered
-    bool doubleFeedAlert;           // the plain alert follows
+    bool doubleFeedAlert;           // the plain alert follows, and the next page fails with the double feed
 };
 
 // A double feed in continue mode: 3 keeps the page and goes on, 1 drops it
-// and goes on, anything else stops the batch after the double-feed alert.
-// Pages before it are delivered once.
+// and goes on, anything else stops the batch after the double-feed alert,
+// and the host learns of the double feed. Pages before it are delivered once.
 TEST_F(DsScan, DoubleFeedInContinueMode) {
     Watchdog dog(240);
     const ContinueCase cases[] = {
@@ -686,6 +861,13 @@ TEST_F(DsScan, DoubleFeedInContinueMode) {
         for (const std::string& call : gWindow->calls) calls += call + "\n";
         EXPECT_NE(calls.find("runModalContinueModeAlert 1 A double feed"), std::string::npos) << calls;
         EXPECT_EQ(calls.find("runAlert") != std::string::npos, c.doubleFeedAlert) << calls;
+        if (c.doubleFeedAlert) {
+            EXPECT_EQ(host.lastRc, TWRC_FAILURE);
+            EXPECT_EQ(host.Condition(), TWCC_PAPERDOUBLEFEED);
+            TW_UINT16 count = 1;
+            EXPECT_EQ(host.EndXfer(&count), TWRC_SUCCESS);
+            EXPECT_EQ(count, 0);
+        }
         EXPECT_EQ(host.Disable(), TWRC_SUCCESS);
     }
 }
