@@ -2,6 +2,7 @@
 
 #include "KdTwainCustom.h"
 
+#include <cmath>
 #include <new>
 
 namespace {
@@ -209,4 +210,50 @@ std::unique_ptr<CCapPool> MakeKdCapPool() {
     CCapPool scanner;
     if (!scanner.MakeCapabilities(sKdDSCapDesc, kKdDSCapCount) || !pool->Merge(&scanner)) return nullptr;
     return pool;
+}
+
+namespace {
+
+// Integer domains of one-value capabilities whose values outside them
+// break a scan (the image library refuses the page) or a batch.
+struct SCapValueLimit {
+    TW_UINT16 cap;
+    TW_INT32 minimum;
+    TW_INT32 maximum;
+};
+constexpr SCapValueLimit kCapValueLimits[] = {
+    {CAP_XFERCOUNT, -1, 32767}, // 0 excluded below
+    {CCAP_TVK_EDGEEMPHASIS, 1, 9},
+};
+
+} // namespace
+
+bool CapValueAllowed(TW_UINT16 cap, const CCapability& container) {
+    const TW_UINT16 type = container.ItemType();
+    if (container.GetContainerType() == TWON_ENUMERATION) {
+        const auto& list = static_cast<const CCapEnum&>(container);
+        return list.GetCurrentIndex() < list.GetValueCount();
+    }
+    if (type == TWTY_FRAME || CCapability::IsStringType(type) || container.GetContainerType() == TWON_ARRAY)
+        return true;
+    if (container.GetContainerType() == TWON_RANGE) {
+        double value = 0, minimum = 0, maximum = 0;
+        if (!container.ReadValue(&value) || !container.ReadValue(&minimum, kCapMinimum) ||
+            !container.ReadValue(&maximum, kCapMaximum))
+            return false;
+        return minimum <= value && value <= maximum;
+    }
+    if (type == TWTY_FLOAT32 || type == TWTY_FIX32) {
+        float value = 0;
+        return container.ReadValue(&value) && std::isfinite(value);
+    }
+    long value = 0;
+    if (!container.ReadValue(&value)) return false;
+    if (type == TWTY_BOOL && value != 0 && value != 1) return false;
+    for (const SCapValueLimit& limit : kCapValueLimits) {
+        if (limit.cap != cap) continue;
+        if (cap == CAP_XFERCOUNT && value == 0) return false;
+        return value >= limit.minimum && value <= limit.maximum;
+    }
+    return true;
 }

@@ -174,12 +174,18 @@ TW_UINT16 CCapability::AcceptsNativeRecord(TW_UINT16 containerType, const void* 
         if (size < kTwEnumerationItemListOffset) return TWCC_BADVALUE;
         const auto count = load<TW_UINT32>(record + kNativeEnumCountOffset);
         const auto index = load<TW_UINT32>(record + kNativeEnumCurrentOffset);
-        if (index >= count) return TWCC_BADVALUE;
+        const auto defaultIndex = load<TW_UINT32>(record + kNativeEnumDefaultOffset);
+        // The host's count and indexes decide where the item is read: a
+        // count no real list reaches, or an index outside the list, is a
+        // lie about the record, and nothing of it is read.
+        if (count == 0 || count > kMaxNativeListItems || index >= count || defaultIndex >= count)
+            return TWCC_BADVALUE;
         at = kTwEnumerationItemListOffset + std::size_t(index) * hostSize;
         break;
     }
     case TWON_RANGE:
-        if (hostSize > sizeof(TW_UINT32)) return TWCC_BADVALUE;
+        if (hostSize > sizeof(TW_UINT32) || size < kNativeRangeSize || !RangeRecordConsistent(record, recordType))
+            return TWCC_BADVALUE;
         at = kNativeRangeCurrentOffset;
         break;
     default: return TWCC_BADVALUE;
@@ -208,6 +214,29 @@ TW_UINT16 CCapability::AcceptsNativeRecord(TW_UINT16 containerType, const void* 
         std::memcpy(item, hostItem, hostSize);
     }
     return SetValue(item, kCapCurrent) ? TWCC_SUCCESS : TWCC_BADVALUE;
+}
+
+bool CCapability::RangeRecordConsistent(const std::uint8_t* record, TW_UINT16 recordType) {
+    // Each field is one 32-bit slot holding an item of the record's type.
+    auto field = [&](std::size_t offset, double* out) {
+        const std::uint8_t* p = record + offset;
+        switch (recordType) {
+        case TWTY_INT8: *out = load<std::int8_t>(p); return true;
+        case TWTY_INT16: *out = load<std::int16_t>(p); return true;
+        case TWTY_INT32: *out = load<std::int32_t>(p); return true;
+        case TWTY_UINT8: *out = load<std::uint8_t>(p); return true;
+        case TWTY_UINT16:
+        case TWTY_BOOL: *out = load<std::uint16_t>(p); return true;
+        case TWTY_UINT32: *out = load<std::uint32_t>(p); return true;
+        case TWTY_FIX32: *out = Fix32WordToFloat(load<TW_UINT32>(p)); return true;
+        default: return false;
+        }
+    };
+    double minimum = 0, maximum = 0, step = 0, current = 0;
+    if (!field(offsetof(TW_RANGE, MinValue), &minimum) || !field(offsetof(TW_RANGE, MaxValue), &maximum) ||
+        !field(offsetof(TW_RANGE, StepSize), &step) || !field(offsetof(TW_RANGE, CurrentValue), &current))
+        return false;
+    return minimum <= maximum && step > 0 && minimum <= current && current <= maximum;
 }
 
 bool CCapability::ItemAsNumber(const std::uint8_t* item, bool* isInteger, std::int64_t* integer,

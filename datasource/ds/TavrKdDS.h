@@ -69,6 +69,9 @@ public:
     virtual void CheckCapabilities(bool showUI);
     // The current paper in 1/1200 inch; false when it is not known.
     virtual bool GetCurrentPaperSize(float* width, float* height);
+    // A frame that is empty or not inside the current paper becomes the
+    // whole paper, the area a scan takes then.
+    void FitFrameToPaper();
 
     TW_UINT16 HandleApplicationWillTerminateNotification(const kdf::Value* object);
     TW_UINT16 HandleDestroyImageRequestNotification(const kdf::Value* object);
