@@ -214,16 +214,24 @@ std::unique_ptr<CCapPool> MakeKdCapPool() {
 
 namespace {
 
-// Integer domains of one-value capabilities whose values outside them
-// break a scan (the image library refuses the page) or a batch.
+// Domains of one-value capabilities whose values outside them break a scan
+// (the image library refuses the page, a tone table goes blank) or a batch.
 struct SCapValueLimit {
     TW_UINT16 cap;
-    TW_INT32 minimum;
-    TW_INT32 maximum;
+    double minimum;
+    double maximum;
 };
 constexpr SCapValueLimit kCapValueLimits[] = {
     {CAP_XFERCOUNT, -1, 32767}, // 0 excluded below
     {CCAP_TVK_EDGEEMPHASIS, 1, 9},
+    {CCAP_TVK_MARGINLENGTH, 0, 100}, // millimetres on each side, within half the sensor
+    {CCAP_TVK_RECOGNIZE_DIRECTION, 0, 1},
+    {CCAP_TVKM_GAMMAMODE, 0, 1},
+    {CCAP_TVKM_GAMMAMETHOD, 0, 255}, // one bit per side and colour
+    {CCAP_TVK_BLANKSKIP, 0, 255},    // only the low byte is read
+    {CCAP_TVKM_GRAYGAMMA, 0.2, 5},   {CCAP_TVKM_REDGAMMA, 0.2, 5}, {CCAP_TVKM_GREENGAMMA, 0.2, 5},
+    {CCAP_TVKM_BLUEGAMMA, 0.2, 5},   {kBackGrayGamma, 0.2, 5},     {kBackRedGamma, 0.2, 5},
+    {kBackGreenGamma, 0.2, 5},       {kBackBlueGamma, 0.2, 5},
 };
 
 } // namespace
@@ -243,17 +251,19 @@ bool CapValueAllowed(TW_UINT16 cap, const CCapability& container) {
             return false;
         return minimum <= value && value <= maximum;
     }
+    double value = 0;
     if (type == TWTY_FLOAT32 || type == TWTY_FIX32) {
-        float value = 0;
-        return container.ReadValue(&value) && std::isfinite(value);
+        float real = 0;
+        if (!container.ReadValue(&real) || !std::isfinite(real)) return false;
+        value = real;
+    } else {
+        long integer = 0;
+        if (!container.ReadValue(&integer)) return false;
+        if (type == TWTY_BOOL && integer != 0 && integer != 1) return false;
+        if (cap == CAP_XFERCOUNT && integer == 0) return false;
+        value = static_cast<double>(integer);
     }
-    long value = 0;
-    if (!container.ReadValue(&value)) return false;
-    if (type == TWTY_BOOL && value != 0 && value != 1) return false;
-    for (const SCapValueLimit& limit : kCapValueLimits) {
-        if (limit.cap != cap) continue;
-        if (cap == CAP_XFERCOUNT && value == 0) return false;
-        return value >= limit.minimum && value <= limit.maximum;
-    }
+    for (const SCapValueLimit& limit : kCapValueLimits)
+        if (limit.cap == cap) return value >= limit.minimum && value <= limit.maximum;
     return true;
 }

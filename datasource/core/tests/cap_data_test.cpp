@@ -149,7 +149,7 @@ const FieldCase kFieldCases[] = {
     {2392, 'f', kBackRedGamma, 1.5},
     {2396, 'f', kBackGreenGamma, 1.75},
     {2400, 'f', kBackBlueGamma, 2},
-    {2404, 'I', CCAP_TVKM_GAMMAMODE, 3},
+    {2404, 'I', CCAP_TVKM_GAMMAMODE, 1},
     {2408, 'I', CCAP_TVKM_GAMMAMETHOD, 0xAA},
     {2412, 's', CCAP_TVKM_CUSTOMGAMMANAME, 10, 66},
     {2478, 's', CCAP_TVKM_FAVORITENAME, 11, 66},

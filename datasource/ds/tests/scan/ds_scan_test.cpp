@@ -780,6 +780,12 @@ bool SamePages(const std::vector<Page>& a, const std::vector<Page>& b) {
     return true;
 }
 
+// A scanner setting that makes a fresh virtual scanner (another text) with
+// the same sheets and the same noise (the same seed).
+std::string FreshScanner(const std::string& settings, int run) {
+    return settings + ";seed=" + std::string(std::size_t(run), '0') + "1";
+}
+
 // Each abuse a host can build is refused with TWAIN's code for it, and the
 // batch that follows (and the settings saved at close, which the next row
 // opens with) deliver the same pages as a plain scan, byte for byte.
@@ -859,7 +865,7 @@ TEST_F(DsScan, HostileRecordsAreRefusedAndTheBatchStaysPlain) {
         {"image layout reset with a page waiting", 4, layout(MSG_RESET), TWRC_FAILURE, TWCC_SEQERROR},
     };
     auto batch = [&](const AbuseCase* c, int seed) {
-        Scanner("paper=60x50mm;sheets=2;seed=" + std::to_string(seed));
+        Scanner(FreshScanner("paper=60x50mm;sheets=2", seed));
         Host host;
         EXPECT_EQ(host.Open(), TWRC_SUCCESS);
         EXPECT_EQ(host.Set(ICAP_PIXELTYPE, TWTY_UINT16, TW_UINT16(TWPT_GRAY)), TWRC_SUCCESS);
@@ -892,7 +898,7 @@ TEST_F(DsScan, HostileRecordsAreRefusedAndTheBatchStaysPlain) {
 TEST_F(DsScan, DamagedSavedSettingsOpenWithDefaultsAndScan) {
     Watchdog dog(300);
     auto batch = [&](int seed) {
-        Scanner("paper=60x50mm;sheets=1;seed=" + std::to_string(seed));
+        Scanner(FreshScanner("paper=60x50mm;sheets=1", seed));
         Host host;
         EXPECT_EQ(host.Open(), TWRC_SUCCESS);
         EXPECT_EQ(host.Set(ICAP_PIXELTYPE, TWTY_UINT16, TW_UINT16(TWPT_GRAY)), TWRC_SUCCESS);
@@ -937,7 +943,7 @@ TEST_F(DsScan, DamagedSavedSettingsOpenWithDefaultsAndScan) {
 TEST_F(DsScan, ImageInfoDuringThePageChangesNothing) {
     Watchdog dog(120);
     auto page = [&](bool askAgain) {
-        Scanner(std::string("paper=60x50mm;sheets=1;seed=") + (askAgain ? "1" : "0"));
+        Scanner(FreshScanner("paper=60x50mm;sheets=1", askAgain ? 1 : 0));
         Host host;
         EXPECT_EQ(host.Open(), TWRC_SUCCESS);
         EXPECT_EQ(host.Set(ICAP_PIXELTYPE, TWTY_UINT16, TW_UINT16(TWPT_GRAY)), TWRC_SUCCESS);
@@ -1115,6 +1121,7 @@ TEST_F(DsScan, LongFileNameIsWritten) {
     EXPECT_TRUE(fs::is_regular_file(folder / name));
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
 }
+
 
 // KD720.ds exports exactly its entry, the scanner lock, the helper
 // functions and the button status.
