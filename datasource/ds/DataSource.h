@@ -218,6 +218,12 @@ protected:
     TW_UINT16 HandOut(pTW_CAPABILITY capability, const CCapability& container, TW_UINT16 conType);
     float CapFloat(TW_UINT16 id) const;
     TW_UINT16 CapUInt(TW_UINT16 id) const;
+    // The stored scan frame (left, top, width, height), kept to be put back.
+    struct SFrameValues {
+        TW_INT32 values[4];
+    };
+    SFrameValues StoredFrame() const;
+    void RestoreFrame(const SFrameValues& frame);
 
     TW_INT32 state_ = kDsClosed;
     TW_UINT16 conditionCode_ = TWCC_SUCCESS;

@@ -372,12 +372,21 @@ TW_UINT16 CDataSource::GetDefaultImageLayout(pTW_IDENTITY origin, TW_MEMREF data
     if (!data) return BadValue();
     // Only reports: the default frame is answered and the current one put
     // back, whatever the answer.
-    TW_INT32 kept[4];
-    for (int i = 0; i < 4; ++i) kept[i] = GetCapSIntValue(pool_.get(), kFrameIds[i]);
+    const SFrameValues kept = StoredFrame();
     for (TW_UINT16 id : kFrameIds) ResetCapValue(pool_.get(), id);
     const TW_UINT16 rc = GetImageLayout(origin, data);
-    for (int i = 0; i < 4; ++i) SetCapSIntValue(pool_.get(), kFrameIds[i], kept[i]);
+    RestoreFrame(kept);
     return rc;
+}
+
+CDataSource::SFrameValues CDataSource::StoredFrame() const {
+    SFrameValues frame{};
+    for (int i = 0; i < 4; ++i) frame.values[i] = GetCapSIntValue(pool_.get(), kFrameIds[i]);
+    return frame;
+}
+
+void CDataSource::RestoreFrame(const SFrameValues& frame) {
+    for (int i = 0; i < 4; ++i) SetCapSIntValue(pool_.get(), kFrameIds[i], frame.values[i]);
 }
 
 bool CDataSource::SetupCapabilities() {

@@ -679,7 +679,15 @@ TW_UINT16 CTavrKdDS::HandleToneSettings(TW_UINT16 msg, pTW_CAPABILITY capability
 
 TW_UINT16 CTavrKdDS::HandleCapFrames(TW_UINT16 msg, pTW_CAPABILITY capability, CCapability* container,
                                      TW_UINT16* handled) {
-    if (msg == MSG_GET) FitFrameToPaper();
+    if (msg == MSG_GET) {
+        // The answer is the area a scan takes; the stored frame stays as it
+        // is (an empty one is fitted when the scan starts).
+        const SFrameValues stored = StoredFrame();
+        FitFrameToPaper();
+        const TW_UINT16 cc = CDataSource::HandleCapFrames(msg, capability, container, handled);
+        RestoreFrame(stored);
+        return cc;
+    }
     const TW_UINT16 cc = CDataSource::HandleCapFrames(msg, capability, container, handled);
     if (msg != MSG_SET || cc != TWCC_SUCCESS) return cc;
     float paperWidth = 0, paperHeight = 0;
