@@ -1,5 +1,6 @@
 #include "PageFiles.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
@@ -26,10 +27,18 @@ bool Consistent(const SPageImage& p, std::string* error) {
     return ok;
 }
 
-// A new file beside path; the descriptor and its name, or -1.
+// A new file beside path; the descriptor and its name, or -1. The name has
+// a bounded length of its own (a hidden name from the first bytes of the
+// file's), so that any name the file system takes has a temporary beside it.
 int MakeTemporary(const std::filesystem::path& path, std::string* name, std::string* error) {
+    constexpr std::size_t kKeptNameBytes = 32;
+    const std::string leafName = path.filename().string();
+    std::string prefix(1, '.');
+    prefix.append(leafName, 0, std::min(leafName.size(), kKeptNameBytes));
+    prefix.push_back('.');
     for (int attempt = 0; attempt < 100; ++attempt) {
-        *name = path.string() + ".part" + std::to_string(getpid()) + "-" + std::to_string(attempt);
+        const std::string leaf = prefix + std::to_string(getpid()) + "-" + std::to_string(attempt) + ".part";
+        *name = (path.parent_path() / leaf).string();
         const int fd = open(name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd >= 0) return fd;
         if (errno != EEXIST) break;

@@ -684,6 +684,24 @@ TW_UINT16 CTavrKdDS::HandleDocumentSize(TW_UINT16 msg, pTW_CAPABILITY capability
     return TWCC_SUCCESS;
 }
 
+void CTavrKdDS::FitFrameToPaper() {
+    float paperW = 0, paperH = 0;
+    if (!GetCurrentPaperSize(&paperW, &paperH) || paperW <= 0 || paperH <= 0) {
+        // An unknown paper keeps the physical size.
+        paperW = GetCapFloatValue(pool_.get(), ICAP_PHYSICALWIDTH);
+        paperH = GetCapFloatValue(pool_.get(), ICAP_PHYSICALHEIGHT);
+    }
+    const TW_INT32 left = CapInt(CCAP_TVKM_SCANAREA_X), top = CapInt(CCAP_TVKM_SCANAREA_Y);
+    const TW_INT32 w = CapInt(CCAP_TVKM_SCANAREA_WIDTH), h = CapInt(CCAP_TVKM_SCANAREA_HEIGHT);
+    if (w > 0 && h > 0 && left >= 0 && top >= 0 && double(left) + w <= double(paperW) &&
+        double(top) + h <= double(paperH))
+        return;
+    SetCapSIntValue(pool_.get(), CCAP_TVKM_SCANAREA_X, 0);
+    SetCapSIntValue(pool_.get(), CCAP_TVKM_SCANAREA_Y, 0);
+    SetCapSIntValue(pool_.get(), CCAP_TVKM_SCANAREA_WIDTH, static_cast<TW_INT32>(paperW));
+    SetCapSIntValue(pool_.get(), CCAP_TVKM_SCANAREA_HEIGHT, static_cast<TW_INT32>(paperH));
+}
+
 TW_UINT16 CTavrKdDS::HandleScanArea(TW_UINT16 msg, pTW_CAPABILITY capability, CCapability* container,
                                     TW_UINT16* handled) {
     if (msg != MSG_SET) return TWCC_SUCCESS;
@@ -713,6 +731,15 @@ TW_UINT16 CTavrKdDS::HandleToneSettings(TW_UINT16 msg, pTW_CAPABILITY capability
 
 TW_UINT16 CTavrKdDS::HandleCapFrames(TW_UINT16 msg, pTW_CAPABILITY capability, CCapability* container,
                                      TW_UINT16* handled) {
+    if (msg == MSG_GET) {
+        // The answer is the area a scan takes; the stored frame stays as it
+        // is (an empty one is fitted when the scan starts).
+        const SFrameValues stored = StoredFrame();
+        FitFrameToPaper();
+        const TW_UINT16 cc = CDataSource::HandleCapFrames(msg, capability, container, handled);
+        RestoreFrame(stored);
+        return cc;
+    }
     const TW_UINT16 cc = CDataSource::HandleCapFrames(msg, capability, container, handled);
     if (msg != MSG_SET || cc != TWCC_SUCCESS) return cc;
     float paperWidth = 0, paperHeight = 0;

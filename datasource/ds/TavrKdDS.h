@@ -75,6 +75,9 @@ public:
     // At the start of a scan: a custom paper that cannot be used sets the
     // document size back to its default, with that paper as the frame.
     void ApplyCustomPaperFallback();
+    // A frame that is empty or not inside the current paper becomes the
+    // whole paper, the area a scan takes then.
+    void FitFrameToPaper();
 
     TW_UINT16 HandleApplicationWillTerminateNotification(const kdf::Value* object);
     TW_UINT16 HandleDestroyImageRequestNotification(const kdf::Value* object);

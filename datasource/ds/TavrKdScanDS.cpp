@@ -8,6 +8,7 @@
 #include "TavrKd.h"
 
 #include "foundation/Bundle.h"
+#include "foundation/DataObjectRegistry.h"
 #include "foundation/Format.h"
 #include "foundation/Preferences.h"
 #include "foundation/RunLoop.h"
@@ -117,8 +118,8 @@ struct SPassThruCommand {
     TW_UINT32 minimumData;
 };
 constexpr SPassThruCommand kPassThruCommands[] = {
-    {Code("AbRq"), 0}, {Code("GtBS"), 4},  {Code("GtDI"), 16}, {Code("GtSd"), sizeof(void*)},
-    {Code("StSd"), sizeof(void*)}, {Code("GtXL"), 4}, {Code("StXL"), 4}, {Code("RtPC"), 0},
+    {Code("AbRq"), 0}, {Code("GtBS"), 4},  {Code("GtDI"), 16}, {Code("GtSd"), sizeof(kdf::DataObjectHandle)},
+    {Code("StSd"), sizeof(kdf::DataObjectHandle)}, {Code("GtXL"), 4}, {Code("StXL"), 4}, {Code("RtPC"), 0},
     {Code("RtRC"), 0}, {Code("StSC"), 16}, {Code("StSN"), 16},
 };
 
@@ -128,6 +129,8 @@ CTavrKdScanDS::CTavrKdScanDS() = default;
 
 CTavrKdScanDS::~CTavrKdScanDS() {
     RemoveScannerButtonModalTimer();
+    // The scanner's last waits run no host code: the data source is gone.
+    scannerReleased_ = true;
     if (scanner_) {
         scanner_->FinishScan();
         scanner_->CloseSession();
@@ -163,7 +166,7 @@ bool CTavrKdScanDS::SetupScanner() {
     SScanTuning tuning;
     // The scanner's waits already last up to 0.1 s; the run loop then
     // fires whatever fell due (idle and read timers, the window's work).
-    tuning.waitHook = [] { kdf::RunLoop::current().runMode(kdf::RunLoopMode::Default, kdf::Seconds(0)); };
+    tuning.waitHook = [this] { RunHostLoop(0); };
     scanner->SetScanTuning(std::move(tuning));
     if (scanner->OpenSession() != kderr::kSuccess) return false;
     KdError e = scanner->StartScan(nullptr);
@@ -202,6 +205,15 @@ void CTavrKdScanDS::TerminateScanner() {
         ui_->hideScanPanel();
     }
     if (!scanner_) return;
+    if (hostLoopDepth_ > 0) {
+        // Closed from host code that one of our waits runs: the scanner
+        // object is still on the stack below. Its scan stops now; the object
+        // goes with the data source, whose deletion waits for the outermost
+        // call to return.
+        scannerReleased_ = true;
+        scanner_->AbortScan();
+        return;
+    }
     KdError e = scanner_->StartScan(nullptr);
     if (e == kderr::kSuccess) {
         WaitForKeysReleased();
@@ -216,9 +228,17 @@ void CTavrKdScanDS::TerminateScanner() {
 // ---- Waits and idle work -------------------------------------------------------------------------
 
 void CTavrKdScanDS::Idle() {
+    if (scannerReleased_) return;
     if (HostId() == CClientApp::kHostOwnApplication) PostDeviceEvent(TWDE_TVK_IDLE);
     if (ui_) ui_->idleProgress();
-    kdf::RunLoop::current().runMode(kdf::RunLoopMode::Default, kdf::Seconds(0));
+    RunHostLoop(0);
+}
+
+void CTavrKdScanDS::RunHostLoop(double seconds) {
+    if (scannerReleased_) return;
+    ++hostLoopDepth_;
+    kdf::RunLoop::current().runMode(kdf::RunLoopMode::Default, kdf::Seconds(seconds));
+    --hostLoopDepth_;
 }
 
 KdError CTavrKdScanDS::WaitForKeysReleased() {
@@ -229,8 +249,9 @@ KdError CTavrKdScanDS::WaitForKeysReleased() {
         if (e != kderr::kSuccess) return e;
         if (keys == 0) return kderr::kSuccess;
         if (SecondsNow() >= end) return kderr::kTimeout;
+        if (scannerReleased_) return kderr::kUserAbort;
         Idle();
-        kdf::RunLoop::current().runMode(kdf::RunLoopMode::Default, kdf::Seconds(0.05));
+        RunHostLoop(0.05);
     }
 }
 
@@ -258,23 +279,8 @@ void CTavrKdScanDS::GetScanSize(float* width, float* height, bool detected) {
         *height = static_cast<float>(pageLength_);
         return;
     }
-    float paperW = 0, paperH = 0;
-    if (!GetCurrentPaperSize(&paperW, &paperH) || paperW <= 0 || paperH <= 0) {
-        // An unknown paper keeps the physical size.
-        paperW = CapFloat(ICAP_PHYSICALWIDTH);
-        paperH = CapFloat(ICAP_PHYSICALHEIGHT);
-    }
-    float left = CapFloat(CCAP_TVKM_SCANAREA_X), top = CapFloat(CCAP_TVKM_SCANAREA_Y);
+    FitFrameToPaper();
     float w = CapFloat(CCAP_TVKM_SCANAREA_WIDTH), h = CapFloat(CCAP_TVKM_SCANAREA_HEIGHT);
-    if (w <= 0 || h <= 0 || left < 0 || top < 0 || left + w > paperW || top + h > paperH) {
-        left = top = 0;
-        w = paperW;
-        h = paperH;
-        SetCapFloatValue(pool_.get(), CCAP_TVKM_SCANAREA_X, 0);
-        SetCapFloatValue(pool_.get(), CCAP_TVKM_SCANAREA_Y, 0);
-        SetCapFloatValue(pool_.get(), CCAP_TVKM_SCANAREA_WIDTH, w);
-        SetCapFloatValue(pool_.get(), CCAP_TVKM_SCANAREA_HEIGHT, h);
-    }
     const float margin = static_cast<float>(CapInt(CCAP_TVK_MARGINLENGTH)) * 1200.0f / 25.4f;
     const float physical = CapFloat(ICAP_PHYSICALWIDTH);
     w = std::min(w + 2 * margin, physical > 0 ? physical : w + 2 * margin);
@@ -541,8 +547,9 @@ TW_UINT16 CTavrKdScanDS::FinishScan() {
                 e = kderr::kTimeout;
                 break;
             }
+            if (scannerReleased_) break;
             Idle();
-            kdf::RunLoop::current().runMode(kdf::RunLoopMode::Default, kdf::Seconds(0.02));
+            RunHostLoop(0.02);
         }
     }
     if (e == kderr::kSuccess) e = scanner_->ScanComplete();
@@ -561,6 +568,9 @@ TW_UINT16 CTavrKdScanDS::FinishScan() {
 void CTavrKdScanDS::RecoverScan() {
     if (scanner_ && batchStarted_) {
         if (scanner_->ReaderRunning() || scanner_->ImageThreadRunning()) scanner_->AbortScan();
+        // Inside one of our waits a scanner call is still under way: it sees
+        // the abort and returns; the batch ends when it has.
+        if (hostLoopDepth_ > 0) return;
         scanner_->FinishScan();
     }
     batchStarted_ = pageReady_ = false;
@@ -616,6 +626,12 @@ TW_UINT16 CTavrKdScanDS::GetImageInfo(pTW_IDENTITY, TW_MEMREF data) {
     if (!InState(kDsXferReady, kDsTransferring) || PageSent()) return SeqError();
     auto* out = static_cast<TW_IMAGEINFO*>(data);
     if (!out) return BadValue();
+    // Asked again while the page goes: its record, and the transfer goes on
+    // where it was.
+    if (state_ == kDsTransferring && imageInfoValid_) {
+        std::memcpy(static_cast<void*>(out), &imageInfo_, sizeof imageInfo_);
+        return TWRC_SUCCESS;
+    }
     // A record that stays valid when the page fails.
     TW_IMAGEINFO info{};
     info.XResolution = ToFix32(CapFloat(ICAP_XRESOLUTION));
@@ -990,7 +1006,8 @@ TW_UINT16 CTavrKdScanDS::PassThru(pTW_IDENTITY, TW_MEMREF data) {
         return SetConditionCode(TWCC_SEQERROR, TWRC_CHECKSTATUS);
     auto* out = static_cast<unsigned char*>(record->pData);
     const TW_UINT32 dataBytes = record->DataBytes;
-    if (entry->minimumData > 0 && (!out || dataBytes < entry->minimumData)) return TWRC_SUCCESS;
+    // Data the command needs but the host did not give: nothing is done.
+    if (entry->minimumData > 0 && (!out || dataBytes < entry->minimumData)) return BadValue();
     if (!scanner_) return SetConditionCode(TWCC_CHECKDEVICEONLINE, TWRC_CHECKSTATUS);
     KdError e = kderr::kSuccess;
     switch (command) {
@@ -1016,18 +1033,22 @@ TW_UINT16 CTavrKdScanDS::PassThru(pTW_IDENTITY, TW_MEMREF data) {
         break;
     }
     case Code("GtSd"): {
-        auto* blob = new (std::nothrow) std::vector<std::uint8_t>;
-        if (blob && scanner_->GetShadingData(blob) == kderr::kSuccess) {
-            std::memcpy(out, &blob, sizeof blob);
-        } else {
-            delete blob;
-        }
+        // The blob goes into the process's data-object registry; the host
+        // gets its handle and owns it from then on (it releases it).
+        kdf::DataObjectHandle handle = kdf::kNoDataObject;
+        std::vector<std::uint8_t> blob;
+        if (scanner_->GetShadingData(&blob) == kderr::kSuccess) handle = kdf::DataObjectRegistry::add(std::move(blob));
+        std::memcpy(out, &handle, sizeof handle);
         return TWRC_SUCCESS;
     }
     case Code("StSd"): {
-        const std::vector<std::uint8_t>* blob = nullptr;
-        std::memcpy(&blob, out, sizeof blob);
-        if (blob) scanner_->SetShadingData(blob->data(), blob->size());
+        // Only a handle the registry gave out names an object; any other
+        // number is refused without being used.
+        kdf::DataObjectHandle handle = kdf::kNoDataObject;
+        std::memcpy(&handle, out, sizeof handle);
+        const std::shared_ptr<const kdf::Bytes> blob = kdf::DataObjectRegistry::lookup(handle);
+        if (!blob) return BadValue();
+        scanner_->SetShadingData(blob->data(), blob->size());
         return TWRC_SUCCESS;
     }
     case Code("GtXL"): {

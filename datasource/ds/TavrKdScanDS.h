@@ -59,6 +59,10 @@ public:
     void RemoveScannerButtonModalTimer();
     // Runs the current run loop briefly so that timers and the window work.
     virtual void Idle();
+    // Runs the host's run loop for the given seconds (0: what is due). The
+    // host may close the data source from in there; nothing runs once the
+    // scanner was released that way.
+    void RunHostLoop(double seconds);
 
     // The scan size in 1/1200 inch: the page the scanner measured when
     // detected and a detection is on, else the frame fitted to the paper.
@@ -116,6 +120,8 @@ protected:
     bool faultAnswered_ = false; // an image triplet reported it
     KdError dischargeError_ = 0; // the last fault, for the next start of the scanner
     std::shared_ptr<kdf::Timer> buttonTimer_;
+    int hostLoopDepth_ = 0;        // RunHostLoop calls on the stack
+    bool scannerReleased_ = false; // closed from inside a wait: the scanner only unwinds
 
 public:
     TW_INT32 BlankPagesSkipped() const { return blankPagesSkipped_; }

@@ -22,6 +22,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -196,8 +197,8 @@ TEST_F(DataSourceTest, EveryTripletAgainstTheStates) {
         {DG_CONTROL, DAT_PASSTHRU, MSG_PASSTHRU, "pass-through", S1 | S2 | S4 | S5, TWRC_FAILURE, TWCC_BADPROTOCOL},
         {DG_IMAGE, DAT_IMAGELAYOUT, MSG_GET, "layout get", Any, TWRC_SUCCESS, 0},
         {DG_IMAGE, DAT_IMAGELAYOUT, MSG_GETDEFAULT, "layout default", Any, TWRC_SUCCESS, 0},
-        {DG_IMAGE, DAT_IMAGELAYOUT, MSG_RESET, "layout reset", Any, TWRC_SUCCESS, 0},
-        {DG_IMAGE, DAT_IMAGELAYOUT, MSG_SET, "layout set", Any, TWRC_SUCCESS, 0},
+        {DG_IMAGE, DAT_IMAGELAYOUT, MSG_RESET, "layout reset", S1, TWRC_SUCCESS, 0},
+        {DG_IMAGE, DAT_IMAGELAYOUT, MSG_SET, "layout set", S1, TWRC_SUCCESS, 0},
         {DG_IMAGE, DAT_IMAGEINFO, MSG_GET, "image info", S4 | S5, TWRC_FAILURE, TWCC_BADPROTOCOL},
         {DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, "mem xfer", S4 | S5, TWRC_FAILURE, TWCC_BADPROTOCOL},
         {DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, "native xfer", Any, TWRC_SUCCESS, 0},
@@ -232,7 +233,7 @@ TEST_F(DataSourceTest, EveryTripletAgainstTheStates) {
             TW_UINT16 expectedRc = admitted ? c.rcAdmitted : TWRC_FAILURE;
             TW_UINT16 expectedCc = admitted ? c.ccAdmitted : TWCC_SEQERROR;
             if (c.admitted == 0) expectedCc = TWCC_BADPROTOCOL;
-            if (c.dat == DAT_IMAGELAYOUT && state == 0) {
+            if (c.dat == DAT_IMAGELAYOUT && (c.msg == MSG_GET || c.msg == MSG_GETDEFAULT) && state == 0) {
                 // Served in any state, but closed there is no frame to answer.
                 expectedRc = TWRC_FAILURE;
                 expectedCc = TWCC_LOWMEMORY;
@@ -244,6 +245,21 @@ TEST_F(DataSourceTest, EveryTripletAgainstTheStates) {
             Call(DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, nullptr);
         }
     }
+}
+
+// A scanner lock that cannot be made is no memory matter: a planted link
+// denies the open. A runtime folder gone with its login gives way to the
+// private temporary folder, and the open works.
+TEST_F(DataSourceTest, ScannerLockFailuresAreReportedTruthfully) {
+    const auto planted = home_.root() / "run" / "kd_720";
+    std::filesystem::create_symlink(home_.root() / "victim", planted);
+    TW_IDENTITY id{};
+    EXPECT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &id), TWRC_FAILURE);
+    EXPECT_EQ(Condition(), TWCC_DENIED);
+    EXPECT_EQ(DS()->State(), 0);
+    std::filesystem::remove(planted);
+    home_.env().set("XDG_RUNTIME_DIR", (home_.root() / "gone").string());
+    Open();
 }
 
 TEST_F(DataSourceTest, ConditionCodeIsReportedOnceAndClearedByALaterSuccess) {
