@@ -62,17 +62,28 @@ private:
 
 QRectF inset(const QRectF& r, double d) { return r.adjusted(d, d, -d, -d); }
 
-QPen pen(std::uint32_t rgb, double width = 1.0) {
-    QPen p(colorWithDeviceRGB(rgb), width);
-    p.setJoinStyle(Qt::MiterJoin);
-    return p;
+// Strokes the outline as a filled shape: Qt's thin-line path leaves the
+// corners of a 1-pixel pen partly covered, the stroker's outline does not.
+void stroke(QPainter& p, const QPainterPath& path, std::uint32_t rgb, double width = 1.0) {
+    QPainterPathStroker stroker;
+    stroker.setWidth(width);
+    stroker.setJoinStyle(Qt::MiterJoin);
+    stroker.setCapStyle(Qt::SquareCap);
+    p.fillPath(stroker.createStroke(path), colorWithDeviceRGB(rgb));
+}
+
+QPainterPath rectPath(const QRectF& r) {
+    QPainterPath path;
+    path.addRect(r);
+    return path;
 }
 
 // A rectangle with the left and right corners rounded by their own radius.
 QPainterPath sidesRounded(const QRectF& r, double leftRadius, double rightRadius) {
+    // Starts mid-way along the top, so every corner is a join of two edges.
     QPainterPath path;
     const double l = leftRadius, rr = rightRadius;
-    path.moveTo(r.left() + l, r.top());
+    path.moveTo(r.center().x(), r.top());
     path.lineTo(r.right() - rr, r.top());
     if (rr > 0) path.arcTo(QRectF(r.right() - 2 * rr, r.top(), 2 * rr, 2 * rr), 90, -90);
     path.lineTo(r.right(), r.bottom() - rr);
@@ -81,6 +92,7 @@ QPainterPath sidesRounded(const QRectF& r, double leftRadius, double rightRadius
     if (l > 0) path.arcTo(QRectF(r.left(), r.bottom() - 2 * l, 2 * l, 2 * l), 270, -90);
     path.lineTo(r.left(), r.top() + l);
     if (l > 0) path.arcTo(QRectF(r.left(), r.top(), 2 * l, 2 * l), 180, -90);
+    path.lineTo(r.center().x(), r.top());
     path.closeSubpath();
     return path;
 }
@@ -91,11 +103,9 @@ QPainterPath roundedRect(const QRectF& r, double radius) {
     return path;
 }
 
-void fillAndStroke(QPainter& p, const QPainterPath& path, std::uint32_t fill, std::uint32_t stroke) {
+void fillAndStroke(QPainter& p, const QPainterPath& path, std::uint32_t fill, std::uint32_t strokeRGB) {
     p.fillPath(path, colorWithDeviceRGB(fill));
-    p.setPen(pen(stroke));
-    p.setBrush(Qt::NoBrush);
-    p.drawPath(path);
+    stroke(p, path, strokeRGB);
 }
 
 void drawTitle(QPainter& p, const QRectF& rect, const QString& title, const QFont& font, const QColor& colour,
@@ -452,9 +462,7 @@ void drawImageButtonWithFrame(QPainter& painter, const QRectF& frame, std::uint3
     if (const char* name = buttonImageName(row, buttonImageSlot(row, flags)))
         drawImageCentred(painter, frame, kitImageOriented(name));
     if (showsFocus(flags)) {
-        painter.setPen(pen(kFocusRGB));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRect(inset(frame, 2.5));
+        stroke(painter, rectPath(inset(frame, 2.5)), kFocusRGB);
     }
 }
 
@@ -468,14 +476,10 @@ void drawPreviewButtonWithFrame(QPainter& painter, const QRectF& frame, const QI
                             frame.top() + (frame.height() - size.height()) / 2, size.width(), size.height());
         painter.drawImage(target, image);
     }
-    painter.setBrush(Qt::NoBrush);
-    if (on) {
-        painter.setPen(pen(kFocusRGB, 2));
-        painter.drawRect(inset(frame, 1));
-    } else if (showsFocus(flags)) {
-        painter.setPen(pen(kFocusRGB));
-        painter.drawRect(inset(frame, 0.5));
-    }
+    if (on)
+        stroke(painter, rectPath(inset(frame, 1)), kFocusRGB, 2);
+    else if (showsFocus(flags))
+        stroke(painter, rectPath(inset(frame, 0.5)), kFocusRGB);
 }
 
 void drawTriangleButtonWithFrame(QPainter& painter, const QRectF& frame, const QString& title,
@@ -486,9 +490,7 @@ void drawTriangleButtonWithFrame(QPainter& painter, const QRectF& frame, const Q
     drawTitle(painter, text, title, systemFont(14), colorWithDeviceRGB(0x101010, (flags & kFlagDisabled) ? 0.5 : 1.0),
               ltr ? Qt::AlignLeft : Qt::AlignRight);
     if (showsFocus(flags)) {
-        painter.setPen(pen(kFocusRGB));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRect(inset(frame, 0.5));
+        stroke(painter, rectPath(inset(frame, 0.5)), kFocusRGB);
     }
 }
 
@@ -502,9 +504,9 @@ void drawSliderKnobWithFrame(QPainter& painter, const QRectF& frame, std::uint32
     painter.setBrush(colorWithDeviceRGB(a[6]));
     painter.drawEllipse(inset(frame, 4.5));
     if (showsFocus(flags)) {
-        painter.setPen(pen(a[7]));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawEllipse(inset(frame, 1.5));
+        QPainterPath ring;
+        ring.addEllipse(inset(frame, 1.5));
+        stroke(painter, ring, a[7]);
     }
 }
 
