@@ -10,7 +10,6 @@
 #include <QPainter>
 #include <QTimer>
 
-#include <climits>
 #include <cmath>
 
 TvBackgroundView::TvBackgroundView(unsigned type, QWidget* parent) : QWidget(parent), type_(type) {}
@@ -51,9 +50,12 @@ void TvSettingGridView::performLayout() {
     auto* field = qobject_cast<QLabel*>(leftmost);
     if (!field) return;
     field->setWordWrap(true);
+    // Measured from the top-left of an unlimited height: vertical centring
+    // in a huge rectangle would round differently.
+    constexpr int kUnlimited = 1 << 20;
     const QRect measured = QFontMetrics(field->font())
-                               .boundingRect(QRect(0, 0, std::max(field->width() - 4, 1), INT_MAX / 2),
-                                             int(Qt::TextWordWrap | field->alignment()), field->text());
+                               .boundingRect(QRect(0, 0, std::max(field->width() - 4, 1), kUnlimited),
+                                             int(Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop), field->text());
     const int delta = measured.height() - field->height();
     QWidget* rightmost = nullptr;
     if (delta > 0) {
