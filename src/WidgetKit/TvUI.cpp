@@ -114,7 +114,10 @@ void drawTitle(QPainter& p, const QRectF& rect, const QString& title, const QFon
     p.setFont(font);
     p.setPen(colour);
     const QString shown = QFontMetricsF(font).elidedText(title, Qt::ElideRight, rect.width());
-    p.drawText(rect, int(alignment | Qt::AlignVCenter) | Qt::TextSingleLine, shown);
+    // Absolute: the kit places titles by isLTR_LayoutDirection itself, and
+    // Qt would mirror a left or right alignment once more in right-to-left
+    // layout.
+    p.drawText(rect, int(alignment | Qt::AlignVCenter | Qt::AlignAbsolute) | Qt::TextSingleLine, shown);
 }
 
 // The named kit image, mirrored when the name is one of the direction-bearing

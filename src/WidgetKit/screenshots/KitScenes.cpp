@@ -4,6 +4,8 @@
 #include "TvBackgroundViews.h"
 #include "TvUI.h"
 
+#include "QlrUtilsMethod.h"
+
 #include <ui/Screenshots.h>
 
 #include <QLabel>
@@ -131,10 +133,13 @@ KD_SCREENSHOT_SCENE(segments, "kit/segments", kdui::Direction::Both) {
         p.fillRect(all, QColor(0xF0, 0xF0, 0xF0));
         const std::uint32_t ends[3] = {kFlagFirstSegment, 0, kFlagLastSegment};
         const char* titles[3] = {"Front", "Back", "Both"};
+        // The first segment sits at the leading edge.
+        const bool ltr = QlrUtilsMethod::isLTR_LayoutDirection();
         for (int i = 0; i < 3; ++i) {
-            drawSegmentWithFrame(p, QRectF(10 + i * 80, 10, 80, 24), QString::fromLatin1(titles[i]),
+            const double x = 10 + (ltr ? i : 2 - i) * 80;
+            drawSegmentWithFrame(p, QRectF(x, 10, 80, 24), QString::fromLatin1(titles[i]),
                                  ends[i] | (i == 1 ? kFlagOn : 0u));
-            drawSegmentWithFrame(p, QRectF(10 + i * 80, 50, 80, 24), QString::fromLatin1(titles[i]),
+            drawSegmentWithFrame(p, QRectF(x, 50, 80, 24), QString::fromLatin1(titles[i]),
                                  ends[i] | (i == 0 ? kFlagFocused : kFlagDisabled));
         }
     })};

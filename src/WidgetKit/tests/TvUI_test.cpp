@@ -320,6 +320,37 @@ TEST(TvUI, PushButtonImageSitsAtTheLeadingEdge) {
     EXPECT_EQ(rgbAt(draw(), 10 + 12, 18), 0xFFFFFFu);
 }
 
+// Titles start 15 from the leading edge, even where Qt's own direction is
+// right-to-left as well.
+TEST(TvUI, SettingTitleFollowsTheLeadingEdge) {
+    auto inkColumns = [] {
+        QImage image = canvas({200, 22});
+        {
+            QPainter p(&image);
+            drawSettingTitleWithFrame(p, QRectF(0, 0, 200, 22), QStringLiteral("MM"), false);
+        }
+        std::vector<int> columns;
+        for (int x = 0; x < 200; ++x)
+            for (int y = 0; y < 22; ++y)
+                if (rgbAt(image, x, y) != 0x747474u) {
+                    columns.push_back(x);
+                    break;
+                }
+        return columns;
+    };
+    const auto ltr = inkColumns();
+    ASSERT_FALSE(ltr.empty());
+    EXPECT_GE(ltr.front(), 15);
+    EXPECT_LT(ltr.back(), 100);
+    kittest::RightToLeft rtl;
+    QApplication::setLayoutDirection(Qt::RightToLeft);
+    const auto mirrored = inkColumns();
+    QApplication::setLayoutDirection(Qt::LeftToRight);
+    ASSERT_FALSE(mirrored.empty());
+    EXPECT_GT(mirrored.front(), 100);
+    EXPECT_LE(mirrored.back(), 200 - 15);
+}
+
 TEST(TvUI, SizesAndBestWidth) {
     const QFontMetricsF metrics(systemFont(15));
     const double scan = metrics.horizontalAdvance(QStringLiteral("Scan"));
