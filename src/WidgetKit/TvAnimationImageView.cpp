@@ -9,7 +9,17 @@ TvAnimationImageView::TvAnimationImageView(QWidget* parent) : QWidget(parent) {
     connect(&mTimer, &QTimer::timeout, this, &TvAnimationImageView::incrementCurrentFrame);
 }
 
+namespace {
+bool sameImage(const TvImage& a, const TvImage& b) {
+    if (a.frames.size() != b.frames.size() || a.frameDuration != b.frameDuration) return false;
+    for (std::size_t i = 0; i < a.frames.size(); ++i)
+        if (a.frames[i].cacheKey() != b.frames[i].cacheKey()) return false;
+    return true;
+}
+} // namespace
+
 void TvAnimationImageView::setImage(const TvImage& image) {
+    if (sameImage(image, mImage)) return;
     mImage = image;
     mCurrentFrame = 0;
     if (mTimer.isActive()) mTimer.start(int(std::lround(frameDuration() * 1000)));

@@ -21,7 +21,7 @@ public:
 
     const TvImage& image() const { return mImage; }
     // Starts from the first frame; a running animation keeps running at
-    // the new image's pace.
+    // the new image's pace. The same image again changes nothing.
     void setImage(const TvImage& image);
 
     void startThreadAnimation();

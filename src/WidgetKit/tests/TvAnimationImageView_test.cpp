@@ -97,6 +97,8 @@ TEST(AnimationImageView, PlaysAGifInOrderAtItsDuration) {
     view.incrementCurrentFrame();
     EXPECT_EQ(view.currentFrame(), 1);
     EXPECT_EQ(rgbAt(render(view), 0, 0), 0x0000FFu);
+    view.setImage(image); // the same image: the frame stays
+    EXPECT_EQ(view.currentFrame(), 1);
     view.incrementCurrentFrame();
     EXPECT_EQ(view.currentFrame(), 0);
     EXPECT_EQ(rgbAt(render(view), 8, 8), 0xFF0000u);
