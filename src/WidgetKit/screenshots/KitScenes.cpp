@@ -5,6 +5,7 @@
 #include "TvUI.h"
 
 #include "QlrUtilsMethod.h"
+#include "QlrUtilsMethodUI.h"
 
 #include <ui/Screenshots.h>
 
@@ -213,6 +214,8 @@ KD_SCREENSHOT_SCENE(settingGrid, "kit/background-13-TvSettingGridView", kdui::Di
     auto* button = new QPushButton(QStringLiteral("On"), grid);
     button->setGeometry(200, 4, 80, 22);
     grid->performLayout();
+    // Mirrored as the application mirrors its windows after loading them.
+    QlrUtilsMethod::layoutLeftToRight(window);
     return {window};
 }
 
