@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Draws the widget kit's images into this folder: the image buttons' rows
 with their forms, the busy spinner's frames, the alert images, the
-preview's grips and the few single images the kit names. Plain shapes, so
+preview's grips and cursors and the few single images the kit names. Plain shapes, so
 the files can be remade at any time.
 
 Every form has a colour of its own (normal #616161, _G #C8C8C8, _O #FFA200,
@@ -159,8 +159,31 @@ BUTTONS = [
     ("btn_trim_grip", plus, ("", "_O")),
 ]
 
+def double_arrow(u, v):
+    """A horizontal two-headed arrow."""
+    return (abs(v - 0.5) < 0.06 and 0.15 < u < 0.85) or (abs(v - 0.5) < min(u, 1 - u) - 0.1 and min(u, 1 - u) < 0.3)
+
+
+def transposed(shape):
+    return lambda u, v: shape(v, u)
+
+
+def diagonal(flip):
+    def shape(u, v):
+        x = 1 - u if flip else u
+        return (abs(x - v) < 0.07 and 0.15 < v < 0.85) or ((x < 0.35 and v < 0.35) or (x > 0.65 and v > 0.65)) and abs(x - v) < 0.2
+    return shape
+
+
 # Single images: name, size, glyph.
 SINGLES = [
+    # The preview's cursors.
+    ("skewcorsour", 24, rotate(1)),
+    ("TPL_DragMouseCross_N", 24, plus),
+    ("TPL_DragMouseH_N", 24, double_arrow),
+    ("TPL_DragMouseV_N", 24, transposed(double_arrow)),
+    ("TPL_DragMouseULtoBR_N", 24, diagonal(False)),
+    ("TPL_DragMouseURtoBL_N", 24, diagonal(True)),
     ("panel_edit", 16, pencil),
     ("btn_create_plus", 12, plus),
     ("btn_create_drop", 10, arrow_down),
