@@ -11,6 +11,8 @@
 #   tools/setup.sh build [asan]  only build
 #   tools/setup.sh fuzz          build the libFuzzer harnesses with clang and
 #                                run each briefly on its seed corpus
+#   tools/setup.sh screenshots   build and render every screenshot scene
+#                                offscreen to build/screenshots/
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -29,6 +31,7 @@ packages=(
     qt6-image-formats-plugins
     libtiff-dev libjpeg62-turbo-dev
     ccache
+    fonts-dejavu-core
 )
 
 install_deps() {
@@ -141,5 +144,15 @@ case "$cmd" in
         shift || true
         exec build/release/bench/pipeline_bench "$@"
         ;;
-    *) echo "usage: $0 {test|test-asan|fuzz|run|bench|build [release|asan]|deps}" >&2; exit 2 ;;
+    screenshots)
+        # Windows and controls rendered offscreen with a private home and the
+        # English texts, so the pictures are the same on every machine.
+        configure_and_build release
+        rm -rf build/screenshots
+        shot_home=$(mktemp -d)
+        trap 'rm -rf "$shot_home"' EXIT
+        HOME=$shot_home XDG_RUNTIME_DIR=$shot_home LANGUAGE=en QT_QPA_PLATFORM=offscreen \
+            build/release/bundles/KdScreenshots.app/kd_screenshots --output build/screenshots
+        ;;
+    *) echo "usage: $0 {test|test-asan|fuzz|run|bench|screenshots|build [release|asan]|deps}" >&2; exit 2 ;;
 esac
