@@ -429,12 +429,14 @@ int CCutOffset::CutOutHorizontal(CImg& img, int32_t start, int32_t count) {
     tagIMAGEINFO rec = b;
     rec.lHeight = count;
     rec.tImageSize = static_cast<uint32_t>(CImg::calcSize(b.lSync, count, b.lSpp, b.ulRGBOrder));
-    CImg out;
-    if (!out.createImg(rec)) return RTN_PAR;
-    if (out.isNull()) return RTN_MEM;
     const int64_t step = TvkLineStep(b);
     if (CImg::storedRows(b) * b.lSync < (int64_t{start} + count) * step) return RTN_PAR;
-    std::memcpy(out.info().lpImage, b.lpImage + start * step, static_cast<size_t>(count * step));
+    CImg out;
+    if (!out.createImgForWrite(rec)) return RTN_PAR;
+    if (out.isNull()) return RTN_MEM;
+    const size_t copied = std::min<size_t>(static_cast<size_t>(count * step), rec.tImageSize);
+    std::memcpy(out.info().lpImage, b.lpImage + start * step, copied);
+    std::memset(out.info().lpImage + copied, 0, rec.tImageSize - copied);
     img.attachImg(out);
     return RTN_OK;
 }
