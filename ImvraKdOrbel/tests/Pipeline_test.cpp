@@ -348,9 +348,10 @@ TEST_F(Pipeline, SkewedSheetOnADarkBackingKeepsTheWholeScan) {
 namespace {
 
 // Fills the library's store of kept buffers with buffers of every size from
-// 64 KiB to 48 MiB holding `value`: the stages' next buffers come from it.
+// 64 KiB to 12 MiB (beyond this test's pages) holding `value`: the stages'
+// next buffers come from it.
 void FillStore(uint8_t value) {
-    for (int32_t n = 64 * 1024; n <= (48 << 20); n = n / 2 * 3)
+    for (int32_t n = 64 * 1024; n <= (12 << 20); n = n / 2 * 3)
         for (int copies = n <= (4 << 20) ? 3 : 1; copies > 0; --copies) {
             CImg img;
             ASSERT_TRUE(img.createImg(n, 1, 8, 1, 0));
@@ -373,7 +374,7 @@ TEST_F(Pipeline, ReusedBuffersLeakNothingIntoTheNextPage) {
     struct Case {
         int32_t bps, spp;
     };
-    for (const Case c : {Case{8, 3}, Case{8, 1}, Case{1, 1}}) {
+    for (const Case c : {Case{8, 3}, Case{1, 1}}) {
         SCOPED_TRACE(testing::Message() << "bps " << c.bps << " spp " << c.spp);
         tagGRAYTOBINARYINFO bin{kGrayToBinaryInfoSize, 0, 128, 0, 0};
         auto record = [&](int h) {
