@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 namespace Tvk::Imvra {
@@ -22,7 +23,129 @@ void CopyRows(uint8_t* dst, int64_t dstPitch, const uint8_t* src, int64_t srcPit
         std::memcpy(dst + r * dstPitch, src + r * srcPitch, static_cast<size_t>(srcPitch));
 }
 
+// Buffers let go of by images, kept for the next ones of about their size.
+class BufferStore {
+public:
+    // Smaller buffers come from the heap's own free lists without faults.
+    static constexpr size_t kSmallest = 64 * 1024;
+    // Enough for the pages and bands of a duplex colour A4 sheet at 300 dpi
+    // (two pages, their deskewed copies and the bands in flight).
+    static constexpr size_t kMostBytes = size_t{320} << 20;
+    static constexpr size_t kMostBuffers = 32;
+
+    BufferStore() { m_kept.reserve(kMostBuffers + 1); }
+
+    // A kept buffer of at least n bytes and at most twice that, the
+    // smallest there is; nullptr when none fits.
+    uint8_t* take(size_t n, size_t& capacity) {
+        if (n < kSmallest) return nullptr;
+        std::lock_guard lock(m_mutex);
+        size_t best = m_kept.size();
+        for (size_t k = 0; k < m_kept.size(); ++k) {
+            const size_t c = m_kept[k].capacity;
+            if (c >= n && c / 2 <= n && (best == m_kept.size() || c < m_kept[best].capacity))
+                best = k;
+        }
+        if (best == m_kept.size()) return nullptr;
+        uint8_t* p = m_kept[best].data;
+        capacity = m_kept[best].capacity;
+        m_bytes -= capacity;
+        m_kept.erase(m_kept.begin() + static_cast<ptrdiff_t>(best));
+        return p;
+    }
+
+    // Keeps the buffer, the oldest kept ones freed to stay within bounds.
+    void give(uint8_t* p, size_t capacity) {
+        if (p == nullptr) return;
+        if (capacity < kSmallest || capacity > kMostBytes) {
+            delete[] p;
+            return;
+        }
+        // Room for one more than the bound was made up front, so keeping
+        // never allocates; the oldest go first.
+        Kept drop[kMostBuffers + 1];
+        size_t dropped = 0;
+        {
+            std::lock_guard lock(m_mutex);
+            m_kept.push_back(Kept{p, capacity});
+            m_bytes += capacity;
+            while (m_bytes > kMostBytes || m_kept.size() - dropped > kMostBuffers) {
+                m_bytes -= m_kept[dropped].capacity;
+                drop[dropped] = m_kept[dropped];
+                ++dropped;
+            }
+            m_kept.erase(m_kept.begin(), m_kept.begin() + static_cast<ptrdiff_t>(dropped));
+        }
+        for (size_t k = 0; k < dropped; ++k) delete[] drop[k].data;
+    }
+
+    void hold() {
+        std::lock_guard lock(m_mutex);
+        ++m_holders;
+    }
+
+    // The last holder gone: every kept buffer goes back to the system.
+    void release() {
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_holders > 0) --m_holders;
+        }
+        trim();
+    }
+
+    // Without a holder, every kept buffer goes back to the system.
+    void trim() {
+        std::vector<Kept> drop;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_holders > 0) return;
+            drop = m_kept;
+            m_kept.clear();
+            m_bytes = 0;
+        }
+        for (const Kept& k : drop) delete[] k.data;
+    }
+
+    size_t bytes() {
+        std::lock_guard lock(m_mutex);
+        return m_bytes;
+    }
+
+private:
+    struct Kept {
+        uint8_t* data;
+        size_t capacity;
+    };
+    std::mutex m_mutex;
+    std::vector<Kept> m_kept;
+    size_t m_bytes = 0;
+    int m_holders = 0;
+};
+
+// Never destroyed: images in static storage may give buffers back after
+// other statics are gone.
+BufferStore& Store() {
+    static BufferStore* const store = new BufferStore;
+    return *store;
+}
+
 } // namespace
+
+void CImg::holdBufferStore() {
+    Store().hold();
+}
+
+void CImg::releaseBufferStore() {
+    Store().release();
+}
+
+void CImg::trimBufferStore() {
+    Store().trim();
+}
+
+size_t CImg::bufferStoreBytes() {
+    return Store().bytes();
+}
 
 CImg::CImg() {
     ZeroRecord(m_info);
@@ -33,24 +156,43 @@ CImg::CImg(const CImg& other) : CImg() {
 }
 
 CImg::~CImg() {
-    delete[] m_info.lpImage;
+    freeBuffer();
 }
 
 CImg::operator tagIMAGEINFO*() {
     return &m_info;
 }
 
+void CImg::freeBuffer() {
+    // A buffer whose size was never known here is freed, not kept.
+    if (m_capacity == 0)
+        delete[] m_info.lpImage;
+    else
+        Store().give(m_info.lpImage, m_capacity);
+    m_info.lpImage = nullptr;
+    m_capacity = 0;
+}
+
 void CImg::deleteImg() {
-    delete[] m_info.lpImage;
+    freeBuffer();
     ZeroRecord(m_info);
 }
 
-bool CImg::allocate() {
-    delete[] m_info.lpImage;
-    m_info.lpImage = nullptr;
-    if (m_info.tImageSize == 0) return false;
-    m_info.lpImage = new (std::nothrow) uint8_t[m_info.tImageSize]();
-    return m_info.lpImage != nullptr;
+bool CImg::allocate(bool zero) {
+    freeBuffer();
+    const size_t n = m_info.tImageSize;
+    if (n == 0) return false;
+    size_t capacity = n;
+    uint8_t* p = Store().take(n, capacity);
+    if (p == nullptr) {
+        p = new (std::nothrow) uint8_t[n];
+        if (p == nullptr) return false;
+        capacity = n;
+    }
+    if (zero) std::memset(p, 0, n);
+    m_info.lpImage = p;
+    m_capacity = capacity;
+    return true;
 }
 
 CImg& CImg::operator=(const CImg& other) {
@@ -59,7 +201,8 @@ CImg& CImg::operator=(const CImg& other) {
     if (other.m_info.lpImage == nullptr) return *this;
     m_info = other.m_info;
     m_info.lpImage = nullptr;
-    if (!allocate()) {
+    // Every byte is copied over.
+    if (!allocate(false)) {
         deleteImg();
         return *this;
     }
@@ -71,7 +214,9 @@ void CImg::attachImg(CImg& other) {
     if (&other == this) return;
     deleteImg();
     m_info = other.m_info;
+    m_capacity = other.m_capacity;
     ZeroRecord(other.m_info);
+    other.m_capacity = 0;
 }
 
 namespace {
@@ -136,6 +281,25 @@ bool CImg::createImg(const tagIMAGEINFO& info) {
     // No memory: an empty image, told apart from a refusal by isNull.
     if (!allocate()) deleteImg();
     return true;
+}
+
+bool CImg::createImgForWrite(const tagIMAGEINFO& info) {
+    if (!checkInfo(info)) return false;
+    deleteImg();
+    m_info = info;
+    m_info.size = kImageInfoSize;
+    m_info.lpImage = nullptr;
+    if (!allocate(false)) deleteImg();
+    return true;
+}
+
+void CImg::clearRowTails(int64_t written) {
+    const int64_t pitch = m_info.lSync;
+    written = std::max<int64_t>(written, 0);
+    if (isNull() || written >= pitch) return;
+    const int64_t rows = storedRows(m_info);
+    for (int64_t r = 0; r < rows; ++r)
+        std::memset(m_info.lpImage + r * pitch + written, 0, static_cast<size_t>(pitch - written));
 }
 
 bool CImg::createImg(const CImg& model) {
@@ -312,9 +476,12 @@ void CImgList::SpliceAndPopAll(CImg& out) {
     const tagIMAGEINFO s = m_info;
     out.deleteImg();
     if (s.ulRGBOrder < 3) {
-        if (height <= INT32_MAX)
-            out.createImg(s.lXpos, s.lYpos, s.lWidth, static_cast<int32_t>(height), s.lSync, s.lBps,
-                          s.lSpp, s.ulRGBOrder, s.lXResolution, s.lYResolution);
+        // Every byte is copied or cleared below.
+        tagIMAGEINFO rec = s;
+        rec.lHeight = static_cast<int32_t>(std::min<int64_t>(height, INT32_MAX));
+        const uint64_t size = CImg::calcSize(s.lSync, rec.lHeight, s.lSpp, s.ulRGBOrder);
+        rec.tImageSize = static_cast<uint32_t>(size);
+        if (height <= INT32_MAX && size <= UINT32_MAX) out.createImgForWrite(rec);
     } else if (bytes <= UINT32_MAX) {
         out.createJpg(s.lWidth, s.lBps, s.lSpp, s.lXResolution, s.lYResolution,
                       static_cast<uint32_t>(bytes));
@@ -336,6 +503,7 @@ void CImgList::SpliceAndPopAll(CImg& out) {
         dst += n;
         room -= n;
     }
+    std::memset(dst, 0, room);
     for (CImg* band : m_listImg) delete band;
     m_listImg.clear();
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -291,6 +292,38 @@ int Create(CImg& out, const tagIMAGEINFO& rec) {
     return out.isNull() ? RTN_MEM : RTN_OK;
 }
 
+// As Create, the bytes left as they are: the caller writes every byte.
+int CreateForWrite(CImg& out, const tagIMAGEINFO& rec) {
+    if (!out.createImgForWrite(rec)) return RTN_PAR;
+    return out.isNull() ? RTN_MEM : RTN_OK;
+}
+
+// The stretches [first, end) of a collected row of rowBytes bytes that no
+// raw sample lands on (dummy and unread places): cleared in a buffer that
+// is not cleared as a whole.
+std::vector<std::pair<int64_t, int64_t>> Holes(const std::vector<int32_t>& place,
+                                               int64_t rowBytes) {
+    std::vector<bool> covered(static_cast<size_t>(std::max<int64_t>(rowBytes, 0)), false);
+    for (const int32_t d : place)
+        if (d >= 0 && d < rowBytes) covered[static_cast<size_t>(d)] = true;
+    std::vector<std::pair<int64_t, int64_t>> holes;
+    for (int64_t x = 0; x < rowBytes;) {
+        if (covered[static_cast<size_t>(x)]) {
+            ++x;
+            continue;
+        }
+        const int64_t first = x;
+        while (x < rowBytes && !covered[static_cast<size_t>(x)]) ++x;
+        holes.emplace_back(first, x);
+    }
+    return holes;
+}
+
+void ClearHoles(uint8_t* row, const std::vector<std::pair<int64_t, int64_t>>& holes) {
+    for (const auto& [first, end] : holes)
+        std::memset(row + first, 0, static_cast<size_t>(end - first));
+}
+
 // The record of a 16-bit image of width samples a row, rows as the raw band.
 tagIMAGEINFO Wide16(const tagIMAGEINFO& b, int32_t width) {
     tagIMAGEINFO r = b;
@@ -317,10 +350,12 @@ int CCollectArrayForSimplex::process(CImg& img) {
     const int64_t rows = RawRows(b);
     CImg out;
     if (b.lBps == 8) {
-        if (const int r = Create(out, b); r != RTN_OK) return r;
+        if (const int r = CreateForWrite(out, b); r != RTN_OK) return r;
         const bool vector = IsSSE2FeatureAvailable();
+        const auto holes = Holes(pl.place[0], b.lSync);
         for (int64_t y = 0; y < rows; ++y) {
             uint8_t* const dst[2] = {out.info().lpImage + y * b.lSync, nullptr};
+            ClearHoles(dst[0], holes);
             CollectRow8(pl, b.lpImage + y * b.lSync, dst, vector);
         }
     } else {
@@ -357,12 +392,16 @@ int CCollectArrayForDuplex::process(CImg& img) {
         rec.lSync = b.lSync / 2;
         rec.tImageSize =
             static_cast<uint32_t>(CImg::calcSize(rec.lSync, rec.lHeight, rec.lSpp, rec.ulRGBOrder));
-        if (const int r = Create(front, rec); r != RTN_OK) return r;
-        if (const int r = Create(back, rec); r != RTN_OK) return r;
+        if (const int r = CreateForWrite(front, rec); r != RTN_OK) return r;
+        if (const int r = CreateForWrite(back, rec); r != RTN_OK) return r;
         const bool vector = IsSSE2FeatureAvailable();
+        const auto frontHoles = Holes(pl.place[0], rec.lSync);
+        const auto backHoles = Holes(pl.place[1], rec.lSync);
         for (int64_t y = 0; y < rows; ++y) {
             uint8_t* const dst[2] = {front.info().lpImage + y * rec.lSync,
                                      back.info().lpImage + y * rec.lSync};
+            ClearHoles(dst[0], frontHoles);
+            ClearHoles(dst[1], backHoles);
             CollectRow8(pl, b.lpImage + y * b.lSync, dst, vector);
         }
     } else {
@@ -429,12 +468,14 @@ int CCutOffset::CutOutHorizontal(CImg& img, int32_t start, int32_t count) {
     tagIMAGEINFO rec = b;
     rec.lHeight = count;
     rec.tImageSize = static_cast<uint32_t>(CImg::calcSize(b.lSync, count, b.lSpp, b.ulRGBOrder));
-    CImg out;
-    if (!out.createImg(rec)) return RTN_PAR;
-    if (out.isNull()) return RTN_MEM;
     const int64_t step = TvkLineStep(b);
     if (CImg::storedRows(b) * b.lSync < (int64_t{start} + count) * step) return RTN_PAR;
-    std::memcpy(out.info().lpImage, b.lpImage + start * step, static_cast<size_t>(count * step));
+    CImg out;
+    if (!out.createImgForWrite(rec)) return RTN_PAR;
+    if (out.isNull()) return RTN_MEM;
+    const size_t copied = std::min<size_t>(static_cast<size_t>(count * step), rec.tImageSize);
+    std::memcpy(out.info().lpImage, b.lpImage + start * step, copied);
+    std::memset(out.info().lpImage + copied, 0, rec.tImageSize - copied);
     img.attachImg(out);
     return RTN_OK;
 }

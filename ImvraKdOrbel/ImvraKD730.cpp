@@ -184,15 +184,24 @@ tagRTN AdjustLightFix(void* engine, CImg& white, CImg& black, tagADJUSTINFO* inf
     return Rtn(Engine(engine)->makeShadingData(white, black, info, side, curve, curveSize));
 }
 
-void Clear() { SpecialFilter.clear(); }
+void Clear() {
+    SpecialFilter.clear();
+    CImg::trimBufferStore();
+}
 
 void* createImvra() {
     try {
-        return new CSpecialFilter;
+        void* engine = new CSpecialFilter;
+        CImg::holdBufferStore();
+        return engine;
     } catch (...) {
         return nullptr;
     }
 }
-void deleteImvra(void* engine) { delete Engine(engine); }
+void deleteImvra(void* engine) {
+    if (engine == nullptr) return;
+    delete Engine(engine);
+    CImg::releaseBufferStore();
+}
 
 } // namespace Tvk::Imvra::KD730

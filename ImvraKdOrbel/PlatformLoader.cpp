@@ -2,6 +2,8 @@
 
 #include <dlfcn.h>
 
+#include <cstdlib>
+
 #include <string>
 
 namespace Tvk::Imvra {
@@ -14,7 +16,16 @@ std::string OwnFolder() {
     Dl_info info{};
     if (dladdr(reinterpret_cast<void*>(&OwnFolder), &info) == 0 || info.dli_fname == nullptr)
         return {};
-    const std::string path = info.dli_fname;
+    // A program started by a relative path is named as it was started
+    // ("./bench"): the name is resolved, so the folder is a full path that
+    // holds however the working folder changes later.
+    std::string path = info.dli_fname;
+    if (char* full = realpath(info.dli_fname, nullptr)) {
+        path = full;
+        std::free(full);
+    } else if (path.empty() || path[0] != '/') {
+        return {};
+    }
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
@@ -37,7 +48,12 @@ bool PlatformLayer::loaded() {
         // the library path of whatever program hosts the library.
         if (!own.empty()) m_handle = Open(own + m_file);
 #ifdef KD_PLATFORM_BUILD_DIR
-        const std::string build = std::string(KD_PLATFORM_BUILD_DIR) + "/";
+        std::string build = KD_PLATFORM_BUILD_DIR;
+        if (char* full = realpath(build.c_str(), nullptr)) {
+            build = full;
+            std::free(full);
+        }
+        build += "/";
         if (m_handle == nullptr && !own.empty() && own.compare(0, build.size(), build) == 0)
             m_handle = Open(build + "platform/" + m_folder + "/" + m_file);
 #endif

@@ -299,10 +299,11 @@ int Pack16To8(CImg& img) {
     rec.lSync = static_cast<int32_t>(RowSamples(s));
     rec.tImageSize = static_cast<uint32_t>(CImg::calcSize(rec.lSync, rec.lHeight, rec.lSpp, rec.ulRGBOrder));
     CImg out;
-    if (!out.createImg(rec)) return RTN_PAR;
+    if (!out.createImgForWrite(rec)) return RTN_PAR;
     if (out.isNull()) return RTN_MEM;
     const int64_t rows = int64_t{s.lHeight} * RowsPerLine(s);
     const int64_t n = RowSamples(s);
+    out.clearRowTails(n);
     for (int64_t y = 0; y < rows; ++y) {
         const uint16_t* src = Samples16(s, y * s.lSync);
         uint8_t* dst = out.info().lpImage + y * rec.lSync;
@@ -344,7 +345,9 @@ int CShading::Shading(CImg& img) {
         if (planar != Planar3(w) || w.lSpp != 3) return RTN_PAR;
     }
     CImg out;
-    if (!out.createImg(rec)) return RTN_PAR;
+    // Lines are written up to the shading data's samples; the rest of each
+    // line (and a buffer an earlier band left) is cleared.
+    if (!out.createImgForWrite(rec)) return RTN_PAR;
     if (out.isNull()) return RTN_MEM;
     const tagIMAGEINFO& d = out.info();
     const bool sse2 = IsSSE2FeatureAvailable();
@@ -358,6 +361,7 @@ int CShading::Shading(CImg& img) {
         const int64_t pixels =
             std::min({int64_t{s.lWidth}, PlaneSamples(w) / per, PlaneSamples(b) / per});
         const size_t n = static_cast<size_t>(pixels * per);
+        out.clearRowTails(static_cast<int64_t>(n));
         for (int32_t y = 0; y < s.lHeight; ++y) {
             const uint8_t* src = s.lpImage + y * step;
             uint8_t* dst = d.lpImage + int64_t{y} * d.lSync;
@@ -373,6 +377,7 @@ int CShading::Shading(CImg& img) {
         const uint16_t* wp[3] = {ws, ws + wPlane, ws + 2 * wPlane};
         const size_t n = static_cast<size_t>(
             std::min({int64_t{s.lWidth}, PlaneSamples(w), PlaneSamples(b)}));
+        out.clearRowTails(static_cast<int64_t>(n) * 3);
         for (int32_t y = 0; y < s.lHeight; ++y) {
             const uint8_t* line = s.lpImage + y * step;
             uint8_t* dst = d.lpImage + int64_t{y} * d.lSync;

@@ -68,9 +68,28 @@ int CSkewCorrection::SkewCorrection(CImg& img) {
     const int32_t width = m_info.bPaperSize != 0 ? paperWidth : m_info.lWidth;
     const int32_t height = m_info.bPaperSize != 0 ? paperHeight : m_info.lHeight;
     CImg out;
-    if (!out.createImg(width, height, page.lBps, page.lSpp, page.ulRGBOrder, page.lXResolution,
-                       page.lYResolution))
+    // An 8-bit chunky page is painted with the background whole before the
+    // turn: its buffer needs no clearing first.
+    const bool painted = page.lBps == 8 && page.ulRGBOrder == 0;
+    const int64_t sync = CImg::calcMinSync(width, page.lBps, page.lSpp, page.ulRGBOrder);
+    const uint64_t size = CImg::calcSize(sync, height, page.lSpp, page.ulRGBOrder);
+    if (sync < 0 || sync > INT32_MAX || size > UINT32_MAX) return RTN_PAR;
+    if (painted) {
+        tagIMAGEINFO rec{};
+        rec.lWidth = width;
+        rec.lHeight = height;
+        rec.lSync = static_cast<int32_t>(sync);
+        rec.tImageSize = static_cast<uint32_t>(size);
+        rec.lBps = page.lBps;
+        rec.lSpp = page.lSpp;
+        rec.ulRGBOrder = page.ulRGBOrder;
+        rec.lXResolution = page.lXResolution;
+        rec.lYResolution = page.lYResolution;
+        if (!out.createImgForWrite(rec)) return RTN_PAR;
+    } else if (!out.createImg(width, height, page.lBps, page.lSpp, page.ulRGBOrder,
+                              page.lXResolution, page.lYResolution)) {
         return RTN_PAR;
+    }
     if (out.isNull()) return RTN_MEM;
     if (const int r = SetBackgroundColor(out, tagKDRECT{0, 0, 0, 0}); r != RTN_OK) return r;
 

@@ -6,6 +6,7 @@
 #include "DetectTextSlant.h"
 #include "ImageCheck.h"
 #include "TvkIpError.h"
+#include "VectorTarget.h"
 #include "WorkImage.h"
 
 #if defined(__SSE2__)
@@ -173,6 +174,80 @@ inline void SampleEightGray(uint8_t* out, const uint8_t* a, const uint8_t* b, ui
     const __m128i words = _mm_packs_epi32(v0, v1);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(words, words));
 }
+
+// AVX2: two groups of the SSE2 samplers at once, one in each 128-bit half,
+// with the same integers.
+KD_AVX2 inline __m256i EightSamples(__m256i qa, __m256i qb, __m256i wx, __m256i wy) {
+    const __m256i low12 = _mm256_set1_epi32(kRotateOne - 1);
+    const __m256i h0 = _mm256_madd_epi16(qa, wx);
+    const __m256i h1 = _mm256_madd_epi16(qb, wx);
+    const __m256i hi = _mm256_or_si256(_mm256_srli_epi32(h0, kRotateShift),
+                                       _mm256_slli_epi32(_mm256_srli_epi32(h1, kRotateShift), 16));
+    const __m256i lo = _mm256_or_si256(_mm256_and_si256(h0, low12),
+                                       _mm256_slli_epi32(_mm256_and_si256(h1, low12), 16));
+    const __m256i sum = _mm256_add_epi32(
+        _mm256_slli_epi32(_mm256_madd_epi16(hi, wy), kRotateShift), _mm256_madd_epi16(lo, wy));
+    return _mm256_srli_epi32(sum, 2 * kRotateShift);
+}
+
+KD_AVX2 inline __m256i Halves(__m128i low, __m128i high) {
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
+}
+
+// Eight colour pixels on consecutive columns, as two SampleFourColour.
+KD_AVX2 inline void SampleEightColour(uint8_t* out, const uint8_t* a, const uint8_t* b,
+                                      uint32_t fx, int32_t dfx, uint32_t fy, int32_t dfy) {
+    __m128i qa[2][3], qb[2][3];
+    for (int g = 0; g < 2; ++g) {
+        ColourPairs(a + 12 * g, qa[g]);
+        ColourPairs(b + 12 * g, qb[g]);
+    }
+    const __m256i wx = Halves(FourWeightPairs(fx, dfx), FourWeightPairs(fx + 4 * dfx, dfx));
+    const __m256i wy = Halves(FourWeightPairs(fy, dfy), FourWeightPairs(fy + 4 * dfy, dfy));
+    const __m256i v0 =
+        EightSamples(Halves(qa[0][0], qa[1][0]), Halves(qb[0][0], qb[1][0]),
+                     _mm256_shuffle_epi32(wx, _MM_SHUFFLE(1, 0, 0, 0)),
+                     _mm256_shuffle_epi32(wy, _MM_SHUFFLE(1, 0, 0, 0)));
+    const __m256i v1 =
+        EightSamples(Halves(qa[0][1], qa[1][1]), Halves(qb[0][1], qb[1][1]),
+                     _mm256_shuffle_epi32(wx, _MM_SHUFFLE(2, 2, 1, 1)),
+                     _mm256_shuffle_epi32(wy, _MM_SHUFFLE(2, 2, 1, 1)));
+    const __m256i v2 =
+        EightSamples(Halves(qa[0][2], qa[1][2]), Halves(qb[0][2], qb[1][2]),
+                     _mm256_shuffle_epi32(wx, _MM_SHUFFLE(3, 3, 3, 2)),
+                     _mm256_shuffle_epi32(wy, _MM_SHUFFLE(3, 3, 3, 2)));
+    const __m256i bytes =
+        _mm256_packus_epi16(_mm256_packs_epi32(v0, v1), _mm256_packs_epi32(v2, v2));
+    const __m128i half[2] = {_mm256_castsi256_si128(bytes), _mm256_extracti128_si256(bytes, 1)};
+    for (int g = 0; g < 2; ++g) {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 12 * g), half[g]);
+        const int32_t last = _mm_cvtsi128_si32(_mm_srli_si128(half[g], 8));
+        std::memcpy(out + 12 * g + 8, &last, 4);
+    }
+}
+
+// Sixteen gray pixels on consecutive columns, as two SampleEightGray.
+KD_AVX2 inline void SampleSixteenGray(uint8_t* out, const uint8_t* a, const uint8_t* b,
+                                      uint32_t fx, int32_t dfx, uint32_t fy, int32_t dfy) {
+    __m128i qa[2][2], qb[2][2];
+    for (int g = 0; g < 2; ++g) {
+        GrayPairs(a + 8 * g, qa[g]);
+        GrayPairs(b + 8 * g, qb[g]);
+    }
+    __m256i v[2];
+    for (int h = 0; h < 2; ++h) {
+        const uint32_t x0 = fx + static_cast<uint32_t>(4 * h * dfx);
+        const uint32_t y0 = fy + static_cast<uint32_t>(4 * h * dfy);
+        v[h] = EightSamples(
+            Halves(qa[0][h], qa[1][h]), Halves(qb[0][h], qb[1][h]),
+            Halves(FourWeightPairs(x0, dfx), FourWeightPairs(x0 + 8 * dfx, dfx)),
+            Halves(FourWeightPairs(y0, dfy), FourWeightPairs(y0 + 8 * dfy, dfy)));
+    }
+    const __m256i words = _mm256_packs_epi32(v[0], v[1]);
+    const __m256i bytes = _mm256_packus_epi16(words, words);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(bytes));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 8), _mm256_extracti128_si256(bytes, 1));
+}
 #endif
 
 // Pixels of a run that stay on the rows of its first pixel: the row and its
@@ -184,10 +259,32 @@ inline void SampleEightGray(uint8_t* out, const uint8_t* a, const uint8_t* b, ui
 // `rowCount` are never touched (0: no request at all). With `Vector`, pixels
 // on consecutive columns go four (colour) or eight (gray) at a time through
 // the vector samplers.
-template <int Spp, bool Bilinear, bool Vector = false>
-void RunWise(uint8_t* out, const uint8_t* const* rows, int64_t rowCount, int64_t x, int64_t y,
-             int32_t cx, int32_t cy, int64_t count) {
+#if defined(__SSE2__)
+// Pixels k to k1 of a stretch, N at a time on a vector sampler while the N
+// pixels lie on consecutive columns: each step of a group moves exactly one
+// column, so the column fraction moves by cx - 4096.
+template <int64_t N, int Spp, class Sampler>
+inline void VectorGroups(Sampler sample, int64_t& k, int64_t k1, uint8_t*& out,
+                         const uint8_t* r0, const uint8_t* r1, int64_t& x, int32_t cx,
+                         uint32_t& fy, int32_t cy) {
+    for (; k + N <= k1 && ((x + (N - 1) * int64_t{cx}) >> kRotateShift) ==
+                              (x >> kRotateShift) + N - 1;
+         k += N) {
+        const int64_t c = (x >> kRotateShift) * Spp;
+        sample(out, r0 + c, r1 + c, static_cast<uint32_t>(x & (kRotateOne - 1)),
+               cx - kRotateOne, fy, cy);
+        out += N * Spp;
+        x += N * int64_t{cx};
+        fy += N * static_cast<uint32_t>(cy);
+    }
+}
+#endif
+
+template <int Spp, bool Bilinear, bool Vector = false, bool Wide = false>
+inline void RunWise(uint8_t* out, const uint8_t* const* rows, int64_t rowCount, int64_t x,
+                    int64_t y, int32_t cx, int32_t cy, int64_t count) {
     static_assert(!Vector || Bilinear);
+    static_assert(!Wide || Vector);
     constexpr int64_t kGroup = Spp == 3 ? 4 : 8;
     // One request ahead per cache line at most: 20 colour pixels (five groups
     // of four) or 64 gray ones (eight groups of eight).
@@ -211,23 +308,29 @@ void RunWise(uint8_t* out, const uint8_t* const* rows, int64_t rowCount, int64_t
             const int64_t k1 = std::min(m, k0 + kPixelsPerCacheLine);
             int64_t k = k0;
 #if defined(__SSE2__)
+            if constexpr (Wide) {
+                // Twice the group on the AVX2 samplers first, then the rest
+                // as below.
+                VectorGroups<2 * kGroup, Spp>(
+                    [](auto... a) {
+                        if constexpr (Spp == 3) {
+                            SampleEightColour(a...);
+                        } else {
+                            SampleSixteenGray(a...);
+                        }
+                    },
+                    k, k1, out, r0, r1, x, cx, fy, cy);
+            }
             if constexpr (Vector) {
-                // Each step of a group moves exactly one column: the column
-                // fraction then moves by cx - 4096.
-                for (; k + kGroup <= k1 && ((x + (kGroup - 1) * int64_t{cx}) >> kRotateShift) ==
-                                               (x >> kRotateShift) + kGroup - 1;
-                     k += kGroup) {
-                    const int64_t c = (x >> kRotateShift) * Spp;
-                    const uint32_t fx = static_cast<uint32_t>(x & (kRotateOne - 1));
-                    if constexpr (Spp == 3) {
-                        SampleFourColour(out, r0 + c, r1 + c, fx, cx - kRotateOne, fy, cy);
-                    } else {
-                        SampleEightGray(out, r0 + c, r1 + c, fx, cx - kRotateOne, fy, cy);
-                    }
-                    out += kGroup * Spp;
-                    x += kGroup * int64_t{cx};
-                    fy += kGroup * static_cast<uint32_t>(cy);
-                }
+                VectorGroups<kGroup, Spp>(
+                    [](auto... a) {
+                        if constexpr (Spp == 3) {
+                            SampleFourColour(a...);
+                        } else {
+                            SampleEightGray(a...);
+                        }
+                    },
+                    k, k1, out, r0, r1, x, cx, fy, cy);
             }
 #endif
             for (; k < k1; ++k) {
@@ -247,6 +350,17 @@ void RunWise(uint8_t* out, const uint8_t* const* rows, int64_t rowCount, int64_t
         count -= m;
     }
 }
+
+#if defined(__SSE2__)
+// The run-wise bilinear sampler with the AVX2 groups, everything inlined
+// under the AVX2 target.
+template <int Spp>
+KD_AVX2 __attribute__((flatten)) void RunWiseAVX2(uint8_t* out, const uint8_t* const* rows,
+                                                  int64_t rowCount, int64_t x, int64_t y,
+                                                  int32_t cx, int32_t cy, int64_t count) {
+    RunWise<Spp, true, true, true>(out, rows, rowCount, x, y, cx, cy, count);
+}
+#endif
 
 template <int Spp>
 void PerPixel(uint8_t* out, const uint8_t* const* rows, int64_t x, int64_t y, int32_t cx,
@@ -678,6 +792,14 @@ void CRotateImage::DrawBilinearRun(uint8_t* out, const uint8_t* const* rows, int
                                    int64_t y, int32_t cx, int32_t cy, int64_t count,
                                    int64_t rowCount) {
 #if defined(__SSE2__)
+    if (IsAVX2FeatureAvailable()) {
+        if (spp == 3) {
+            RunWiseAVX2<3>(out, rows, rowCount, x, y, cx, cy, count);
+        } else {
+            RunWiseAVX2<1>(out, rows, rowCount, x, y, cx, cy, count);
+        }
+        return;
+    }
     if (IsSSE2FeatureAvailable()) {
         if (spp == 3) {
             RunWise<3, true, true>(out, rows, rowCount, x, y, cx, cy, count);

@@ -44,15 +44,16 @@ void BM_Binarize(benchmark::State& state) {
     kdtest::TestImage src = colour ? ColourPage() : GrayPage();
     kdtest::TestImage dst = kdtest::TestImage::Binary(kA4Width * scale, kA4Height * scale);
     tagBINFUNCINFO info = KindRecord(kind);
-    const double copy = kdbench::MemcpySeconds(src.data(), src.bytes().size());
+    kdbench::InterleavedMemcpy copy(src.data(), src.bytes().size());
     for (auto _ : state) {
         info.lineCount = 0;
         benchmark::DoNotOptimize(BinalizeRectEx(dst.info(), src.info(), &info));
         benchmark::ClobberMemory();
+        copy.interleave(state);
     }
     ReleaseBinalizeHandle(&info);
     state.SetItemsProcessed(state.iterations() * int64_t{kA4Width} * kA4Height);
-    kdbench::ReportMemcpyRatio(state, copy);
+    copy.report(state);
 }
 BENCHMARK(BM_Binarize)
     ->ArgName("kind")
@@ -104,12 +105,15 @@ void BM_PortableAdaptRegion(benchmark::State& state) {
     kdtest::TestImage src = GrayPage();
     kdtest::TestImage dst = kdtest::TestImage::Binary(kA4Width, kA4Height);
     tagBINFUNCINFO info = KindRecord(kBinAdaptRegion);
-    const double copy = kdbench::MemcpySeconds(src.data(), src.bytes().size());
+    kdbench::InterleavedMemcpy copy(src.data(), src.bytes().size());
     IpForcePortablePaths(true);
-    for (auto _ : state) benchmark::DoNotOptimize(BinalizeRectEx(dst.info(), src.info(), &info));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(BinalizeRectEx(dst.info(), src.info(), &info));
+        copy.interleave(state);
+    }
     IpForcePortablePaths(false);
     ReleaseBinalizeHandle(&info);
-    kdbench::ReportMemcpyRatio(state, copy);
+    copy.report(state);
 }
 BENCHMARK(BM_PortableAdaptRegion)->Unit(benchmark::kMillisecond);
 

@@ -24,7 +24,7 @@ void BM_ReduceMoireA4Color600(benchmark::State& state) {
     TestImage src = page;
     const int32_t outW = page.width() * target / 600, outH = page.height() * target / 600;
     TestImage dst(outW, outH, 8, 3, 0, 0, target);
-    const double copy = kdbench::MemcpySeconds(page.data(), page.bytes().size());
+    kdbench::InterleavedMemcpy copy(page.data(), page.bytes().size());
     for (auto _ : state) {
         state.PauseTiming();
         std::memcpy(src.data(), page.data(), page.bytes().size());
@@ -46,9 +46,10 @@ void BM_ReduceMoireA4Color600(benchmark::State& state) {
         r.lCommand = kReduceMoireRelease;
         ReduceMoire(nullptr, nullptr, &r);
         benchmark::DoNotOptimize(dst.data());
+        copy.interleave(state);
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(page.bytes().size()));
-    kdbench::ReportMemcpyRatio(state, copy);
+    copy.report(state);
 }
 BENCHMARK(BM_ReduceMoireA4Color600)->Arg(300)->Arg(200)->Arg(150)->Unit(benchmark::kMillisecond);
 

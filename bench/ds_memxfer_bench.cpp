@@ -1,7 +1,11 @@
 // Memory transfer of a finished A4 300 dpi colour page through DS_Entry in
-// 1 MiB strips, against a plain memcpy of the same bytes. The page is
-// scanned once from the virtual KD-720 and held in the scanner object's
-// image list (protected, so every round reads it again).
+// 1 MiB strips, against a plain memcpy of the same bytes into the same
+// strip measured in the same rounds (x_memcpy; the goal is 1.3 at most).
+// The page is scanned once from the virtual KD-720 and held in the scanner
+// object's image list (protected, so every round reads it again). Each round
+// is what a host does for a page: the image information, the strips until
+// TWRC_XFERDONE and MSG_ENDXFER; the benchmark's data source then offers
+// the held page again as the next one.
 #include "CapHelpers.h"
 #include "DataSource.h"
 #include "TavrKd.h"
@@ -9,6 +13,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +29,16 @@ namespace fs = std::filesystem;
 class BenchScanDS : public CTavrKdScanDS {
 public:
     std::string OwnBundleFolder() const override { return KD720_BUNDLE; }
+    // After the page's end of transfer: the held page, rewound, is the next
+    // pending one (state 6), as a scanner with another sheet would offer it.
+    void OfferHeldPageAgain() {
+        Scanner()->ProtectImageBuffer(0); // rewinds the page
+        Scanner()->ProtectImageBuffer(1);
+        state_ = kDsXferReady;
+        pending_ = true;
+        pageReady_ = true;
+        xferDone_ = false;
+    }
 };
 
 constexpr TW_UINT32 kStrip = 1u << 20;
@@ -43,7 +59,7 @@ TW_UINT16 Entry(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
 struct Session {
     bool ok = false;
     std::size_t pageBytes = 0;
-    CTavrKdScanDS* ds = nullptr;
+    BenchScanDS* ds = nullptr;
 
     Session() {
         // Settings and logs of this run stay in a folder of its own.
@@ -61,7 +77,7 @@ struct Session {
         Entry(DG_CONTROL, DAT_ENTRYPOINT, MSG_SET, &manager);
         TW_IDENTITY source{};
         if (Entry(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &source) != TWRC_SUCCESS) { Fail("open"); return; }
-        ds = dynamic_cast<CTavrKdScanDS*>(CDataSource::CurrentDataSource());
+        ds = dynamic_cast<BenchScanDS*>(CDataSource::CurrentDataSource());
         if (!ds) { Fail("no data source object"); return; }
         SetCapUIntValue(ds->Pool(), ICAP_PIXELTYPE, TWPT_RGB);
         SetCapFloatValue(ds->Pool(), ICAP_XRESOLUTION, 300);
@@ -90,10 +106,10 @@ struct Session {
         std::error_code ec;
         if (!home.empty()) fs::remove_all(home, ec);
     }
-    // One page in strips; false when a transfer failed.
-    bool Transfer(std::vector<unsigned char>& strip) {
-        ds->Scanner()->ProtectImageBuffer(0); // rewinds the page
-        ds->Scanner()->ProtectImageBuffer(1);
+    // One page in strips as a host takes it; nullptr, or the step that failed.
+    const char* Transfer(std::vector<unsigned char>& strip) {
+        TW_IMAGEINFO info{};
+        if (Entry(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info) != TWRC_SUCCESS) return "image information";
         std::size_t written = 0;
         for (;;) {
             TW_IMAGEMEMXFER xfer{};
@@ -103,9 +119,15 @@ struct Session {
             const TW_UINT16 rc = Entry(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &xfer);
             benchmark::DoNotOptimize(strip.data());
             written += xfer.BytesWritten;
-            if (rc == TWRC_XFERDONE) return written == pageBytes;
-            if (rc != TWRC_SUCCESS) return false;
+            if (rc == TWRC_XFERDONE) break;
+            if (rc != TWRC_SUCCESS) return "a strip";
         }
+        if (written != pageBytes) return "the page's size";
+        TW_PENDINGXFERS pending{};
+        if (Entry(DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending) != TWRC_SUCCESS)
+            return "the end of transfer";
+        ds->OfferHeldPageAgain();
+        return nullptr;
     }
 
     fs::path home;
@@ -123,28 +145,31 @@ void BM_MemoryTransferA4Colour(benchmark::State& state) {
         return;
     }
     std::vector<unsigned char> strip(kStrip);
-    for (auto _ : state)
-        if (!s.Transfer(strip)) {
+    // The yardstick: the page's bytes from memory by memcpy into the strip.
+    const std::vector<unsigned char> page(s.pageBytes, 0x80);
+    double copySeconds = 0, transferSeconds = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        const char* step = s.Transfer(strip);
+        transferSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (step != nullptr) {
+            std::fprintf(stderr, "ds_memxfer_bench: %s failed\n", step);
             state.SkipWithError("a transfer failed");
             return;
         }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * s.pageBytes));
-}
-BENCHMARK(BM_MemoryTransferA4Colour)->Unit(benchmark::kMillisecond);
-
-// The yardstick: the same bytes by memcpy into 1 MiB strips.
-void BM_MemcpyA4Colour(benchmark::State& state) {
-    const std::size_t bytes = std::size_t(2480) * 3 * 3508;
-    std::vector<unsigned char> page(bytes, 0x80), strip(kStrip);
-    for (auto _ : state) {
-        for (std::size_t at = 0; at < bytes; at += kStrip) {
-            std::memcpy(strip.data(), page.data() + at, std::min<std::size_t>(kStrip, bytes - at));
+        state.PauseTiming();
+        const auto t0 = std::chrono::steady_clock::now();
+        for (std::size_t at = 0; at < page.size(); at += kStrip) {
+            std::memcpy(strip.data(), page.data() + at, std::min<std::size_t>(kStrip, page.size() - at));
             benchmark::DoNotOptimize(strip.data());
         }
+        copySeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        state.ResumeTiming();
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * s.pageBytes));
+    if (copySeconds > 0) state.counters["x_memcpy"] = transferSeconds / copySeconds;
 }
-BENCHMARK(BM_MemcpyA4Colour)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MemoryTransferA4Colour)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -34,7 +34,7 @@ void EdgeOverPages(benchmark::State& state, int pages) {
     std::vector<kdtest::TestImage> dst(static_cast<size_t>(pages), src);
     std::vector<const uint8_t*> data;
     for (const auto& page : in) data.push_back(page.data());
-    const double copy = kdbench::MemcpyRingSeconds(data, src.bytes().size());
+    kdbench::InterleavedMemcpy copy(data, src.bytes().size());
     size_t i = 0;
     for (auto _ : state) {
         tagEDGEINFO info{};
@@ -48,9 +48,10 @@ void EdgeOverPages(benchmark::State& state, int pages) {
         benchmark::DoNotOptimize(dst[i].data());
         benchmark::ClobberMemory();
         i = (i + 1) % in.size();
+        copy.interleave(state);
     }
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(src.bytes().size()));
-    kdbench::ReportMemcpyRatio(state, copy);
+    copy.report(state);
 }
 
 void BM_EdgeFunc(benchmark::State& state) {

@@ -52,16 +52,17 @@ void BM_A4ColourToEighthPreview(benchmark::State& state) {
     const int dstH = kPageHeight / 8;
     const std::size_t dstStride = static_cast<std::size_t>(dstW) * 3;
     std::vector<uint8_t> out(dstStride * dstH);
-    const double copy = kdbench::MemcpySeconds(page.data(), page.size());
+    kdbench::InterleavedMemcpy copy(page.data(), page.size());
     for (auto _ : state) {
         const int lines = StreamPage(page, srcStride, dstW, dstH, 24, out, dstStride);
         if (lines != dstH) state.SkipWithError("incomplete output");
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
+        copy.interleave(state);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                             static_cast<int64_t>(page.size()));
-    kdbench::ReportMemcpyRatio(state, copy);
+    copy.report(state);
 }
 BENCHMARK(BM_A4ColourToEighthPreview)->Unit(benchmark::kMillisecond);
 

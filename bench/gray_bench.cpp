@@ -20,7 +20,7 @@ void ToGrayOverPages(benchmark::State& state, int pages) {
                                        kdtest::TestImage(first.width(), first.height(), 8, 1));
     std::vector<const uint8_t*> data;
     for (const auto& page : src) data.push_back(page.data());
-    const double copy = kdbench::MemcpyRingSeconds(data, first.bytes().size());
+    kdbench::InterleavedMemcpy copy(data, first.bytes().size());
     size_t i = 0;
     for (auto _ : state) {
         tagTOGRAYFUNCINFO req{kToGrayFuncInfoSize, 0};
@@ -28,8 +28,9 @@ void ToGrayOverPages(benchmark::State& state, int pages) {
         benchmark::DoNotOptimize(dst[i].data());
         benchmark::ClobberMemory();
         i = (i + 1) % src.size();
+        copy.interleave(state);
     }
-    kdbench::ReportMemcpyRatio(state, copy);
+    copy.report(state);
     state.SetLabel(state.range(0) == 0 ? "interleaved" : "planes");
 }
 

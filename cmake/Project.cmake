@@ -25,6 +25,26 @@ endif()
 # optimisation. Most of a test program's build time is spent optimising
 # GoogleTest's templates, which gains the run nothing.
 set(KD_TEST_OPTIMIZE "-O1" CACHE STRING "Optimisation of the test programs' own sources")
+option(KD_TEST_PCH "Share one precompiled GoogleTest header among the test programs" ON)
+
+# GoogleTest's headers (and the standard headers they pull in), precompiled
+# once for every test program: each test program is one source, so a header
+# precompiled per program would save nothing. Built like the test programs'
+# own sources (KD_TEST_OPTIMIZE, and -fPIC, which Qt asks of its users), so
+# the compiler accepts it for every one of them.
+function(kd_test_pch_target out)
+    if(NOT TARGET kd_test_pch)
+        set(src "${CMAKE_BINARY_DIR}/kd_test_pch.cpp")
+        if(NOT EXISTS "${src}")
+            file(WRITE "${src}" "int main() { return 0; }\n")
+        endif()
+        add_executable(kd_test_pch "${src}")
+        target_link_libraries(kd_test_pch PRIVATE GTest::gtest)
+        target_compile_options(kd_test_pch PRIVATE ${KD_TEST_OPTIMIZE} -fPIC)
+        target_precompile_headers(kd_test_pch PRIVATE <gtest/gtest.h>)
+    endif()
+    set(${out} kd_test_pch PARENT_SCOPE)
+endfunction()
 
 # kd_add_gtests(<folder> LIBS <libs...> [DEFINITIONS <defs...>] [DEPENDS <targets...>]
 #               [ENVIRONMENT_MODIFICATION <op>])
@@ -42,6 +62,11 @@ function(kd_add_gtests dir)
         add_executable(${name} "${src}")
         target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
         target_compile_options(${name} PRIVATE ${KD_TEST_OPTIMIZE})
+        if(KD_TEST_PCH)
+            kd_test_pch_target(pch)
+            target_compile_options(${name} PRIVATE -fPIC)
+            target_precompile_headers(${name} REUSE_FROM ${pch})
+        endif()
         if(ARG_DEFINITIONS)
             target_compile_definitions(${name} PRIVATE ${ARG_DEFINITIONS})
         endif()

@@ -55,6 +55,9 @@ jobs=${KD_JOBS:-$(nproc 2>/dev/null || echo 2)}
 # another folder (CI, a second work tree) reuses what this one compiled.
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
 export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-true}
+# The test programs share a precompiled GoogleTest header: the cache takes
+# such compilations only with these.
+export CCACHE_SLOPPINESS=${CCACHE_SLOPPINESS:-pch_defines,time_macros,include_file_mtime,include_file_ctime}
 
 configure_and_build() {
     local flavour=$1 dir type extra=()

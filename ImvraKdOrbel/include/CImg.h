@@ -63,6 +63,14 @@ public:
     IMVRA_EXPORT bool createImg(const tagIMAGEINFO& info);
     // A new zero-filled image with the model's record.
     IMVRA_HIDDEN bool createImg(const CImg& model);
+    // As createImg(info), but the bytes are not cleared: the buffer may be
+    // one an earlier band or page gave back, holding its pixels. Only for
+    // stages that write every byte they hand on, or clear what they do not
+    // (clearRowTails).
+    IMVRA_HIDDEN bool createImgForWrite(const tagIMAGEINFO& info);
+    // Clears bytes [written, lSync) of every stored row: the tails a stage
+    // does not write in a buffer from createImgForWrite.
+    IMVRA_HIDDEN void clearRowTails(int64_t written);
     // A record with tImageSize = calcSize(sync, height, spp, order); false
     // also when that size does not fit its 32-bit field.
     IMVRA_EXPORT bool createImg(int32_t xpos, int32_t ypos, int32_t width, int32_t height,
@@ -106,12 +114,30 @@ public:
     // lie inside its buffer.
     IMVRA_HIDDEN static int64_t storedRows(const tagIMAGEINFO& info);
 
+    // Large buffers are not given back to the system when an image lets them
+    // go: they are kept (up to a bound) for the next band or page, whose
+    // buffer then needs neither fresh pages nor the system's zero-fill.
+    // Every engine holds the store open; when the last one is deleted the
+    // kept buffers are freed. The built-in engine does not hold it: the
+    // library's Clear() frees them when no engine holds the store.
+    IMVRA_HIDDEN static void holdBufferStore();
+    IMVRA_HIDDEN static void releaseBufferStore();
+    IMVRA_HIDDEN static void trimBufferStore();
+    // Bytes the store keeps now (for tests).
+    IMVRA_HIDDEN static size_t bufferStoreBytes();
+
 protected:
-    // Frees any old buffer and allocates a zeroed one of tImageSize bytes;
-    // false (and no buffer) when tImageSize is 0 or memory runs out.
-    IMVRA_HIDDEN bool allocate();
+    // Frees any old buffer and allocates one of tImageSize bytes, zeroed
+    // unless zero is false; false (and no buffer) when tImageSize is 0 or
+    // memory runs out.
+    IMVRA_HIDDEN bool allocate(bool zero = true);
+    // Gives the buffer back (to the store or the system) and forgets it.
+    IMVRA_HIDDEN void freeBuffer();
 
     tagIMAGEINFO m_info;
+    // Bytes of the buffer lpImage points to (at least tImageSize when it was
+    // made; stages may shrink the record in place).
+    size_t m_capacity = 0;
 };
 
 // The bands of a page collected in order, with a summary record of the page

@@ -117,7 +117,9 @@ IMVRA_EXPORT tagRTN AdjustLightFix(CImg& white, CImg& black, tagADJUSTINFO* info
 IMVRA_EXPORT tagRTN AdjustLightFix(void* engine, CImg& white, CImg& black, tagADJUSTINFO* info,
                                    tagSIDE side, unsigned char* curve, unsigned long curveSize);
 
-// Releases every stage of the built-in engine (the shading data stay).
+// Releases every stage of the built-in engine (the shading data stay), and
+// the page and band buffers kept for reuse when no engine made by
+// createImvra is alive: a host calls it when a batch ends.
 IMVRA_EXPORT void Clear();
 // A new independent engine, or null when it cannot be built.
 IMVRA_EXPORT void* createImvra();

@@ -253,10 +253,13 @@ inline void Describe(tagIMAGEINFO& in, tagIMAGEINFO& out, int width, int height,
 // non-zero result.
 struct Pages {
     std::vector<uint8_t> bytes[2];
+    // Every byte of the buffers handed out, line tails included.
+    std::vector<uint8_t> buffers[2];
     tagIMAGEINFO shape[2]{};
     void add(int side, CImg& band) {
         if (band.isNull()) return;
         const tagIMAGEINFO& i = band.info();
+        buffers[side].insert(buffers[side].end(), i.lpImage, i.lpImage + i.tImageSize);
         const size_t used = static_cast<size_t>((int64_t{i.lWidth} * i.lBps * i.lSpp + 7) / 8);
         for (int32_t y = 0; y < i.lHeight; ++y)
             bytes[side].insert(bytes[side].end(), i.lpImage + int64_t{y} * i.lSync,

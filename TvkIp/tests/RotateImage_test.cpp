@@ -181,14 +181,16 @@ TEST(RotateImage, BilinearCentreOfTwoByTwo) {
     EXPECT_EQ(b, 255); // the sum reaches 255 x 2^24, beyond a signed 32-bit word
 }
 
-// The run-wise bilinear sampler, on its vector path and on its portable one,
-// gives the pixels of the per-pixel sampler.
+// The run-wise bilinear sampler, on its AVX2, SSE2 and portable paths, gives
+// the pixels of the per-pixel sampler.
 TEST(RotateImage, RunWiseAndPerPixelSamplersAgree) {
     std::mt19937 rng(7);
     const int32_t width = 203;
     const int32_t rows = 48;
-    for (const bool portable : {false, true}) {
+    for (const int path : {0, 1, 2}) {
+        const bool portable = path == 2;
         IpForcePortablePaths(portable);
+        IpForceSSE2Paths(path == 1);
         for (const int32_t spp : {1, 3}) {
             std::vector<uint8_t> data(static_cast<size_t>(width * spp * rows));
             for (auto& v : data) v = static_cast<uint8_t>(rng());
@@ -211,7 +213,7 @@ TEST(RotateImage, RunWiseAndPerPixelSamplersAgree) {
                 std::vector<uint8_t> a(static_cast<size_t>(count * spp)), b(a.size());
                 CRotateImage::DrawBilinearRun(a.data(), ptrs.data(), spp, x, y, cx, cy, count);
                 CRotateImage::DrawBilinearPixel(b.data(), ptrs.data(), spp, x, y, cx, cy, count);
-                ASSERT_EQ(a, b) << "spp " << spp << " trial " << trial << " portable " << portable;
+                ASSERT_EQ(a, b) << "spp " << spp << " trial " << trial << " path " << path;
             }
             // Level runs that end on the last column pair of the last two
             // rows, the buffer's last byte, from every start column.
@@ -222,11 +224,12 @@ TEST(RotateImage, RunWiseAndPerPixelSamplersAgree) {
                 std::vector<uint8_t> a(static_cast<size_t>(count * spp)), b(a.size());
                 CRotateImage::DrawBilinearRun(a.data(), ptrs.data(), spp, x, y, 4096, 0, count);
                 CRotateImage::DrawBilinearPixel(b.data(), ptrs.data(), spp, x, y, 4096, 0, count);
-                ASSERT_EQ(a, b) << "spp " << spp << " first " << first << " portable " << portable;
+                ASSERT_EQ(a, b) << "spp " << spp << " first " << first << " path " << path;
             }
         }
     }
     IpForcePortablePaths(false);
+    IpForceSSE2Paths(false);
 }
 
 // Rotation agrees with an independent bilinear rotation written here.
