@@ -123,7 +123,9 @@ TW_UINT16 TV_TWAINHandler::sendOpenDSM() {
 
 void TV_TWAINHandler::reopenDSM() {
     dsState_ = kStateManagerOpen;
-    sendOpenDSM();
+    // The device controller opens the manager only this way (registering its
+    // callback); the handler must still close what it opened.
+    if (sendOpenDSM() == TWRC_SUCCESS) dsmOpen_ = true;
 }
 
 TW_INT16 TV_TWAINHandler::openDSM() {

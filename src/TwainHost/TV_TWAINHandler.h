@@ -49,7 +49,9 @@ public:
     // ---- The manager
     TW_INT16 openDSM();
     TW_INT16 closeDSM();
-    // Each of these first sends MSG_OPENDSM again and ignores its answer.
+    // Each of these first sends MSG_OPENDSM again and ignores its answer;
+    // a manager opened that way counts as opened through the handler, so
+    // closeDSM and destruction close it.
     TW_INT16 getFirst();
     TW_INT16 getNext();
     // RefCon is 32 bits wide: the application registers 0 and finds its

@@ -19,7 +19,9 @@ TEST(CapHelpers, FloatToFix32) {
     for (const twaintest::Fix32Case& c : twaintest::kFix32Cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(FloatToFix32(c.value), Fix(c.whole, c.frac));
-        if (c.exact) EXPECT_EQ(Fix32ToFloat(FloatToFix32(c.value)), c.value);
+        if (c.exact) {
+            EXPECT_EQ(Fix32ToFloat(FloatToFix32(c.value)), c.value);
+        }
     }
     EXPECT_EQ(Fix32ToFloat(Fix(1, 0x8000)), 1.5f);
     EXPECT_EQ(Fix32ToFloat(Fix(-2, 0x8000)), -1.5f);

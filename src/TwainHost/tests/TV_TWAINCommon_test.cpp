@@ -126,7 +126,9 @@ TEST(Fix32, RoundsToNearestAndReadsBackUnchanged) {
         TV_TWAINCommon::floatToFix32(fix, c.value);
         EXPECT_EQ(fix.Whole, c.whole);
         EXPECT_EQ(fix.Frac, c.frac);
-        if (c.exact) EXPECT_EQ(TV_TWAINCommon::fix32ToFloat(fix), c.value);
+        if (c.exact) {
+            EXPECT_EQ(TV_TWAINCommon::fix32ToFloat(fix), c.value);
+        }
         // Reading back and writing again changes nothing.
         TW_FIX32 again{};
         TV_TWAINCommon::floatToFix32(again, TV_TWAINCommon::fix32ToFloat(fix));

@@ -16,6 +16,8 @@
 
 namespace fs = std::filesystem;
 using twainhosttest::Answer;
+using twainhosttest::answerBy;
+using twainhosttest::answerCode;
 using twainhosttest::ScriptedSource;
 
 namespace {
@@ -56,10 +58,13 @@ protected:
     // Brings a handler to: 0 nothing, 1 manager open, 2 source listed,
     // 3 source open, 4 source enabled.
     void prepare(TV_TWAINHandler& h, int level) {
-        if (level >= 1) ASSERT_EQ(h.openDSM(), 0);
-        if (level >= 2) ASSERT_EQ(h.getFirst(), 0);
-        if (level >= 3) ASSERT_EQ(h.openDS(), 0);
-        if (level >= 4) ASSERT_EQ(h.enableDS(&ui), 0);
+        const TW_INT16 steps[] = {
+            level >= 1 ? h.openDSM() : TW_INT16(0),
+            level >= 2 ? h.getFirst() : TW_INT16(0),
+            level >= 3 ? h.openDS() : TW_INT16(0),
+            level >= 4 ? h.enableDS(&ui) : TW_INT16(0),
+        };
+        for (TW_INT16 rc : steps) EXPECT_EQ(rc, 0);
         source.clearLogs();
     }
 
@@ -125,7 +130,7 @@ TEST_F(Handler, OperationsSendTheirTripletAndMoveTheState) {
         for (bool fail : {false, true}) {
             if (fail && row.failDat == 0) continue;
             SCOPED_TRACE(std::string(row.name) + (fail ? " failing" : ""));
-            source.answer(DG_CONTROL, row.failDat, row.failMsg, Answer{fail ? TWRC_FAILURE : TWRC_SUCCESS});
+            source.answer(DG_CONTROL, row.failDat, row.failMsg, answerCode(fail ? TWRC_FAILURE : TWRC_SUCCESS));
             auto h = makeHandler();
             prepare(*h, row.level);
             void* data = nullptr;
@@ -135,8 +140,12 @@ TEST_F(Handler, OperationsSendTheirTripletAndMoveTheState) {
                 EXPECT_EQ(hostLog(source), row.calls);
                 ASSERT_FALSE(source.hostCalls.empty());
                 const auto& last = source.hostCalls.back();
-                if (data) EXPECT_EQ(last.data, data);
-                if (last.toSource) EXPECT_EQ(last.destId, h->dsIdentity().Id);
+                if (data) {
+                    EXPECT_EQ(last.data, data);
+                }
+                if (last.toSource) {
+                    EXPECT_EQ(last.destId, h->dsIdentity().Id);
+                }
                 EXPECT_EQ(h->getDSState(), row.okState);
             } else {
                 EXPECT_EQ(h->getDSState(), row.failState);
@@ -196,9 +205,9 @@ TEST_F(Handler, CodesAreReadAsSigned16Bit) {
     auto h = makeHandler();
     prepare(*h, 3);
     TW_PASSTHRU pass{};
-    source.answer(DG_CONTROL, DAT_PASSTHRU, MSG_PASSTHRU, Answer{0xFFFF});
+    source.answer(DG_CONTROL, DAT_PASSTHRU, MSG_PASSTHRU, answerCode(0xFFFF));
     EXPECT_EQ(h->passThru(&pass), -1);
-    source.answer(DG_CONTROL, DAT_PASSTHRU, MSG_PASSTHRU, Answer{0xFFFE});
+    source.answer(DG_CONTROL, DAT_PASSTHRU, MSG_PASSTHRU, answerCode(0xFFFE));
     EXPECT_EQ(h->passThru(&pass), -2);
 }
 
@@ -233,6 +242,16 @@ TEST_F(Handler, DestructionDisablesClosesAndClosesTheManager) {
     EXPECT_EQ(hostLog(source), (std::vector<std::string>{"S 1/0x9/0x501", "M 1/0x3/0x402", "M 1/0x4/0x302"}));
     // The record of the disable is a zeroed one.
     EXPECT_NE(source.sourceCalls.front().data, nullptr);
+}
+
+TEST_F(Handler, AManagerOpenedByRegisteringTheCallbackIsClosedOnDestruction) {
+    auto h = makeHandler();
+    ASSERT_EQ(h->registerCallback(hostCallback, 0), 0);
+    EXPECT_TRUE(h->isDSMOpen());
+    source.clearLogs();
+    h.reset();
+    EXPECT_EQ(hostLog(source), (std::vector<std::string>{"M 1/0x4/0x302"}));
+    EXPECT_EQ(source.hostCalls.back().rc, TWRC_SUCCESS);
 }
 
 // ---- Containers through the source ------------------------------------------------------------
@@ -308,13 +327,13 @@ TEST_F(Handler, UnexpectedContainersGiveCodesAndNoValue) {
          TV_TWAINHandler::kParamErr},
         {"one-value without a block",
          [&] {
-             source.answerCap(MSG_GETCURRENT, 0x8101, Answer{0, 0, [](twainhosttest::SourceCall& c) -> TW_UINT16 {
+             source.answerCap(MSG_GETCURRENT, 0x8101, answerBy([](twainhosttest::SourceCall& c) -> TW_UINT16 {
                                   static_cast<pTW_CAPABILITY>(c.data)->ConType = TWON_ONEVALUE;
                                   return TWRC_SUCCESS;
-                              }});
+                              }));
          },
          TWTY_UINT16, 4, TV_TWAINHandler::kParamErr},
-        {"source fails", [&] { source.answerCap(MSG_GETCURRENT, 0x8101, Answer{TWRC_FAILURE}); }, TWTY_UINT16, 4, 1},
+        {"source fails", [&] { source.answerCap(MSG_GETCURRENT, 0x8101, answerCode(TWRC_FAILURE)); }, TWTY_UINT16, 4, 1},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

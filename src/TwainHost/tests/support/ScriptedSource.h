@@ -61,6 +61,19 @@ struct Answer {
     std::function<TW_UINT16(SourceCall&)> act;
 };
 
+// A fixed return code.
+inline Answer answerCode(TW_UINT16 rc) {
+    Answer a;
+    a.rc = rc;
+    return a;
+}
+// Decided by act.
+inline Answer answerBy(std::function<TW_UINT16(SourceCall&)> act) {
+    Answer a;
+    a.act = std::move(act);
+    return a;
+}
+
 class ScriptedSource {
 public:
     ScriptedSource();
