@@ -2,6 +2,7 @@
 
 #include "TV_TWAINCommon.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -49,14 +50,11 @@ bool copiesWholeWord(TW_UINT16 itemType) {
     }
 }
 
-// Bytes of value a one-value container of the type carries when set.
+// Bytes of value a one-value container of the type carries when set: the
+// item for the types longer than a word (a source reads a whole FRAME or
+// STR128 item, so the block must hold one), else the one 32-bit word.
 std::size_t setValueSize(TW_UINT16 itemType) {
-    switch (itemType) {
-    case TWTY_STR32:
-    case TWTY_STR64:
-    case TWTY_STR255: return TV_TWAINHandler::getItemSize(itemType);
-    default: return sizeof(TW_UINT32);
-    }
+    return std::max(TV_TWAINHandler::getItemSize(itemType), sizeof(TW_UINT32));
 }
 
 } // namespace

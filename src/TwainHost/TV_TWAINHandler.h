@@ -67,8 +67,9 @@ public:
     TW_INT16 enableDSUIOnly(TW_USERINTERFACE* ui);
     TW_INT16 disableDS(TW_USERINTERFACE* ui = nullptr);
     TW_INT16 messageDS(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data);
-    // MSG_SET of a one-value container: 34, 66 or 256 bytes of value for
-    // STR32, STR64, STR255, else the 32-bit word at value. valueSize is the
+    // MSG_SET of a one-value container: the item (16, 34, 66, 130 or 256
+    // bytes of value for FRAME, STR32, STR64, STR128, STR255), else the
+    // 32-bit word at value. valueSize is the
     // size of the caller's value; a value too small for the type gives -50
     // and calls nothing.
     TW_INT16 setDSCapability(TW_UINT16 cap, TW_UINT16 itemType, const void* value, std::size_t valueSize);
@@ -100,8 +101,9 @@ public:
     // types 0 to 12, 0 above.
     static std::size_t getItemSize(TW_UINT16 itemType);
     // Fills cap with a new one-value container (ConType 5) of the manager's
-    // memory: item offset 2, block of 36, 68 or 258 bytes for STR32, STR64,
-    // STR255, else 6. 0, -108 when the block cannot be had (no container),
+    // memory: item offset 2, block of 18, 36, 68, 132 or 258 bytes for
+    // FRAME, STR32, STR64, STR128, STR255, else 6. 0, -108 when the block
+    // cannot be had (no container),
     // -50 when valueSize is too small for the type.
     static TW_INT16 setupOneValue(TW_CAPABILITY& cap, TW_UINT16 itemType, const void* value, std::size_t valueSize);
     // Reads a one-value container of itemType into out: the whole 32-bit

@@ -195,8 +195,8 @@ TW_UINT16 ScriptedSource::sourceEntry(const char* fileName, pTW_IDENTITY origin,
                 points_.DSM_MemLock ? points_.DSM_MemLock(call.capability.hContainer) : call.capability.hContainer;
             const auto* block = static_cast<const std::uint8_t*>(locked);
             std::memcpy(&call.itemType, block, sizeof call.itemType);
-            std::size_t size = TV_TWAINHandler::getItemSize(call.itemType);
-            if (size < sizeof(TW_UINT32)) size = sizeof(TW_UINT32);
+            // What the host's block carries: the item, at least one word.
+            const std::size_t size = std::max(TV_TWAINHandler::getItemSize(call.itemType), sizeof(TW_UINT32));
             call.item.assign(block + kTwOneValueItemOffset, block + kTwOneValueItemOffset + size);
             if (points_.DSM_MemUnlock) points_.DSM_MemUnlock(call.capability.hContainer);
         }
