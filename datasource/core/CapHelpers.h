@@ -32,8 +32,9 @@ KD_DS_EXPORT int FlatteningCaps(CCapPool* pool, TW_INT32* version, kdf::Bytes* d
 KD_DS_EXPORT void UnflatteningCaps(CCapPool* pool, const kdf::Bytes* data, TW_INT32 version);
 
 // TW_FIX32 passed as one 32-bit word: low 16 bits the signed whole part,
-// high 16 bits the fraction. FloatToFix32 rounds x * 65536 + 0.5 toward
-// zero; NaN gives 0, values beyond the format saturate.
+// high 16 bits the fraction. FloatToFix32 rounds to the nearest 1/65536
+// (floor(x * 65536 + 0.5), as the host does); NaN gives 0, values beyond the
+// format saturate.
 KD_DS_EXPORT TW_UINT32 FloatToFix32(float x);
 KD_DS_EXPORT float Fix32ToFloat(TW_UINT32 fix);
 // Pixels to inches or centimetres as TW_FIX32 and back; 0 dpi gives 0.

@@ -1,5 +1,7 @@
 #include "Capability.h"
 
+#include "twain/fix32.h"
+
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
@@ -32,15 +34,9 @@ constexpr std::size_t kMaxItemSize = 256;
 // ---- FIX32 -------------------------------------------------------------------------
 
 TW_UINT32 FloatToFix32Word(float x) {
-    if (std::isnan(x)) return 0;
-    // Rounded as x * 65536 + 0.5 truncated toward zero, negative values alike;
-    // the host's conversion is the same. Values beyond the format saturate.
-    double v = std::trunc(static_cast<double>(x) * 65536.0 + 0.5);
-    v = std::clamp(v, static_cast<double>(INT32_MIN), static_cast<double>(INT32_MAX));
-    const auto bits = static_cast<std::uint32_t>(static_cast<std::int32_t>(v));
-    // The whole part (high half of the fixed-point value) goes in the low
-    // 16 bits of the word, the fraction in the high 16 bits.
-    return (bits >> 16) | (bits << 16);
+    // The host converts the same way, so values read back and written again
+    // stay put.
+    return TwFix32Word(TwFix32FromFloat(x));
 }
 
 float Fix32WordToFloat(TW_UINT32 word) {

@@ -13,41 +13,37 @@ std::shared_ptr<const AppControllerServices> sServices;
 
 } // namespace
 
-namespace AppMainCntlr {
-
-void setServices(std::shared_ptr<const AppControllerServices> services) {
+void AppControllerServices::setCurrent(std::shared_ptr<const AppControllerServices> services) {
     std::lock_guard lock(sServicesLock);
     sServices = std::move(services);
 }
 
-std::shared_ptr<const AppControllerServices> services() {
+std::shared_ptr<const AppControllerServices> AppControllerServices::current() {
     std::lock_guard lock(sServicesLock);
     return sServices;
 }
 
-std::string curDS_ProductName() {
-    auto s = services();
-    return s ? s->curDS_ProductName() : std::string(kDummyProductName);
+std::string AppControllerServices::curDS_ProductName() {
+    auto s = current();
+    return s ? s->dsProductName() : std::string(kDummyProductName);
 }
 
-bool curDS_IsAPDS() {
-    auto s = services();
-    return s ? s->curDS_IsAPDS() : true;
+bool AppControllerServices::curDS_IsAPDS() {
+    auto s = current();
+    return s ? s->dsIsAPDS() : true;
 }
 
-bool isSupportedCAPOnDevice(std::uint16_t cap) {
-    auto s = services();
-    return s ? s->isSupportedCAPOnDevice(cap) : isSupportedCAP(cap);
+bool AppControllerServices::isSupportedCAPOnDevice(std::uint16_t cap) {
+    auto s = current();
+    return s ? s->supportsCAPOnDevice(cap) : isSupportedCAP(cap);
 }
 
-bool isSupportedScanSide(const std::optional<std::string>& productName) {
-    auto s = services();
-    return s ? s->isSupportedScanSide(productName) : true;
+bool AppControllerServices::isSupportedScanSide(const std::optional<std::string>& productName) {
+    auto s = current();
+    return s ? s->supportsScanSide(productName) : true;
 }
 
-bool isVisibleSettingWindow() {
-    auto s = services();
-    return s && s->isVisibleSettingWindow();
+bool AppControllerServices::isVisibleSettingWindow() {
+    auto s = current();
+    return s && s->settingWindowVisible();
 }
-
-} // namespace AppMainCntlr

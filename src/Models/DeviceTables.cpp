@@ -62,7 +62,7 @@ int deviceTypeOfProduct(std::string_view productName) {
     return kOtherDeviceType;
 }
 
-int curDeviceType() { return deviceTypeOfProduct(AppMainCntlr::curDS_ProductName()); }
+int curDeviceType() { return deviceTypeOfProduct(AppControllerServices::curDS_ProductName()); }
 
 std::span<const CapSupportRow> capSupportTable() { return kCapSupport; }
 
@@ -77,5 +77,5 @@ bool isSupportedCAPOnDeviceType(std::uint16_t cap, int deviceType, bool isAPDS) 
 }
 
 bool isSupportedCAP(std::uint16_t cap) {
-    return isSupportedCAPOnDeviceType(cap, curDeviceType(), AppMainCntlr::curDS_IsAPDS());
+    return isSupportedCAPOnDeviceType(cap, curDeviceType(), AppControllerServices::curDS_IsAPDS());
 }

@@ -187,7 +187,7 @@ void importCapabilities(const kdf::Dictionary& scan, kdf::Dictionary& input) {
     // The input model reads driver settings only from its entry for a
     // product: the imported values go over the blank entry of the current
     // one, so a job that uses driver settings really uses them.
-    const std::string product = AppMainCntlr::curDS_ProductName();
+    const std::string product = AppControllerServices::curDS_ProductName();
     auto drivers = input.find(InputModel::kDriverSettingDictKey);
     kdf::Dictionary products;
     if (drivers != input.end() && drivers->second.dictionary()) products = *drivers->second.dictionary();

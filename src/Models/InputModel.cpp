@@ -100,7 +100,7 @@ std::string nameFromStr64Image(const kdf::Bytes& image) {
 }
 
 InputModel::InputModel() {
-    scannerSettingDict_.emplace(AppMainCntlr::curDS_ProductName(), std::make_shared<ScannerDriverSettingModel>());
+    scannerSettingDict_.emplace(AppControllerServices::curDS_ProductName(), std::make_shared<ScannerDriverSettingModel>());
     applySupportCorrections();
 }
 
@@ -189,12 +189,12 @@ std::shared_ptr<InputModel> InputModel::copy() const {
 }
 
 void InputModel::applySupportCorrections() const {
-    if (!AppMainCntlr::isSupportedCAPOnDevice(kCapPhotoMode)) {
+    if (!AppControllerServices::isSupportedCAPOnDevice(kCapPhotoMode)) {
         if (scnStColorType_ == 2) scnStColorType_ = 1;
         if (scnStColorType_ == 4) scnStColorType_ = 3;
     }
-    if (!AppMainCntlr::isSupportedScanSide()) scnStReaderSideType_ = 1;
-    if (AppMainCntlr::curDS_IsAPDS()) {
+    if (!AppControllerServices::isSupportedScanSide()) scnStReaderSideType_ = 1;
+    if (AppControllerServices::curDS_IsAPDS()) {
         if (scnStColorType_ == 0) scnStColorType_ = 1;
         if (scnStPaperSizeType_ >= 3 && scnStPaperSizeType_ <= 5) scnStPaperSizeType_ = 0;
         if (scnStResolutionType_ == 0) scnStResolutionType_ = 1;
@@ -211,7 +211,7 @@ void InputModel::checkCreateDriverData(const std::optional<std::string>& product
 }
 
 std::shared_ptr<ScannerDriverSettingModel> InputModel::currentDriverData() const {
-    const std::string product = AppMainCntlr::curDS_ProductName();
+    const std::string product = AppControllerServices::curDS_ProductName();
     checkCreateDriverData(product);
     std::lock_guard lock(driverLock_);
     return scannerSettingDict_.at(product);

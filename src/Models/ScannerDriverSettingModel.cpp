@@ -148,7 +148,7 @@ void ScannerDriverSettingModel::setDefaults() {
 }
 
 void ScannerDriverSettingModel::adjustOneSided(const std::optional<std::string>& productName) {
-    if (AppMainCntlr::isSupportedScanSide(productName)) return;
+    if (AppControllerServices::isSupportedScanSide(productName)) return;
     setCcap_TVK_MANUALFEED(3);
     setCcap_TVKM_MANUALFEED_AUTOBATCH(1);
     setCap_DUPLEXENABLED(0);

@@ -1,4 +1,5 @@
 #include "CapHelpers.h"
+#include "Fix32Cases.h"
 #include "CapTables.h"
 #include "KdTwainCustom.h"
 
@@ -15,23 +16,13 @@ constexpr TW_UINT32 Fix(std::int16_t whole, std::uint16_t frac) {
 }
 
 TEST(CapHelpers, FloatToFix32) {
-    struct Case {
-        float x;
-        TW_UINT32 expected;
-    };
-    const Case cases[] = {
-        {1.5f, Fix(1, 0x8000)},
-        {0.0f, Fix(0, 0)},
-        // x * 65536 + 0.5 truncated toward zero, as the host does it, so
-        // negative values move up by 1/65536: -1.5 becomes -98303 / 65536.
-        {-1.0f, Fix(-1, 1)},
-        {-1.5f, Fix(-2, 0x8001)},
-        {1e9f, Fix(32767, 0xFFFF)},  // saturates
-        {-1e9f, Fix(-32768, 0)},
-        {std::numeric_limits<float>::infinity(), Fix(32767, 0xFFFF)},
-        {std::numeric_limits<float>::quiet_NaN(), 0},
-    };
-    for (const Case& c : cases) EXPECT_EQ(FloatToFix32(c.x), c.expected) << c.x;
+    for (const twaintest::Fix32Case& c : twaintest::kFix32Cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(FloatToFix32(c.value), Fix(c.whole, c.frac));
+        if (c.exact) {
+            EXPECT_EQ(Fix32ToFloat(FloatToFix32(c.value)), c.value);
+        }
+    }
     EXPECT_EQ(Fix32ToFloat(Fix(1, 0x8000)), 1.5f);
     EXPECT_EQ(Fix32ToFloat(Fix(-2, 0x8000)), -1.5f);
 }

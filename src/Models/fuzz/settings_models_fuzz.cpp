@@ -17,11 +17,11 @@ namespace {
 class FuzzController : public AppControllerServices {
 public:
     explicit FuzzController(std::uint8_t bits) : bits_(bits) {}
-    std::string curDS_ProductName() const override { return bits_ & 8 ? "Tavro KD-720 TWAIN" : kDummyProductName; }
-    bool curDS_IsAPDS() const override { return bits_ & 4; }
-    bool isSupportedCAPOnDevice(std::uint16_t cap) const override { return cap != kCapPhotoMode || (bits_ & 1); }
-    bool isSupportedScanSide(const std::optional<std::string>&) const override { return !(bits_ & 2); }
-    bool isVisibleSettingWindow() const override { return false; }
+    std::string dsProductName() const override { return bits_ & 8 ? "Tavro KD-720 TWAIN" : kDummyProductName; }
+    bool dsIsAPDS() const override { return bits_ & 4; }
+    bool supportsCAPOnDevice(std::uint16_t cap) const override { return cap != kCapPhotoMode || (bits_ & 1); }
+    bool supportsScanSide(const std::optional<std::string>&) const override { return !(bits_ & 2); }
+    bool settingWindowVisible() const override { return false; }
 
 private:
     std::uint8_t bits_;
@@ -47,7 +47,7 @@ void exercise(InputModel& m) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return 0;
-    AppMainCntlr::setServices(std::make_shared<FuzzController>(data[0]));
+    AppControllerServices::setCurrent(std::make_shared<FuzzController>(data[0]));
     std::optional<kdf::Value> v =
         kdf::readPropertyList(std::string_view(reinterpret_cast<const char*>(data + 1), size - 1));
     if (v) {
@@ -57,6 +57,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         for (const auto& m : InputModel::modelListFromDictList(&*v)) exercise(*m);
     }
-    AppMainCntlr::setServices(nullptr);
+    AppControllerServices::setCurrent(nullptr);
     return 0;
 }

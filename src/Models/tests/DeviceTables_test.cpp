@@ -48,16 +48,16 @@ TEST(DeviceTables, PhotoModeNeverOnTheAirPrintClassSource) {
 }
 
 TEST(DeviceTables, NoDataSourceChosen) {
-    AppMainCntlr::setServices(nullptr);
-    EXPECT_EQ(AppMainCntlr::curDS_ProductName(), "DummyKey");
+    AppControllerServices::setCurrent(nullptr);
+    EXPECT_EQ(AppControllerServices::curDS_ProductName(), "DummyKey");
     EXPECT_EQ(curDeviceType(), 8);
     int supported = 0;
-    for (const CapSupportRow& row : capSupportTable()) supported += AppMainCntlr::isSupportedCAPOnDevice(row.cap);
+    for (const CapSupportRow& row : capSupportTable()) supported += AppControllerServices::isSupportedCAPOnDevice(row.cap);
     EXPECT_EQ(supported, 11);
-    EXPECT_FALSE(AppMainCntlr::isSupportedCAPOnDevice(kCapPhotoMode));
-    EXPECT_TRUE(AppMainCntlr::isSupportedCAPOnDevice(0x1001));
-    EXPECT_TRUE(AppMainCntlr::isSupportedScanSide());
-    EXPECT_FALSE(AppMainCntlr::isVisibleSettingWindow());
+    EXPECT_FALSE(AppControllerServices::isSupportedCAPOnDevice(kCapPhotoMode));
+    EXPECT_TRUE(AppControllerServices::isSupportedCAPOnDevice(0x1001));
+    EXPECT_TRUE(AppControllerServices::isSupportedScanSide());
+    EXPECT_FALSE(AppControllerServices::isVisibleSettingWindow());
 }
 
 TEST(DeviceTables, OldDriverTable) {

@@ -61,7 +61,7 @@ TEST(InputModel, SupportCorrectionsOnLoad) {
 }
 
 TEST(InputModel, NoDataSourceChosenCountsAsAirPrintClass) {
-    AppMainCntlr::setServices(nullptr);
+    AppControllerServices::setCurrent(nullptr);
     InputModel m;
     EXPECT_EQ(m.scnStSkewType(), 0);
     EXPECT_EQ(m.scnStColorType(), 1);

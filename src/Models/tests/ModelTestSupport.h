@@ -24,25 +24,25 @@ public:
     // Products without a choice of scan side.
     std::set<std::string> oneSided;
     bool currentOneSided = false;
-    bool settingWindowVisible = false;
+    bool settingWindowShown = false;
 
-    std::string curDS_ProductName() const override { return productName; }
-    bool curDS_IsAPDS() const override { return isAPDS; }
-    bool isSupportedCAPOnDevice(std::uint16_t cap) const override {
+    std::string dsProductName() const override { return productName; }
+    bool dsIsAPDS() const override { return isAPDS; }
+    bool supportsCAPOnDevice(std::uint16_t cap) const override {
         return cap == kCapPhotoMode ? photoMode : true;
     }
-    bool isSupportedScanSide(const std::optional<std::string>& product) const override {
+    bool supportsScanSide(const std::optional<std::string>& product) const override {
         if (!product) return !currentOneSided;
         return !oneSided.count(*product);
     }
-    bool isVisibleSettingWindow() const override { return settingWindowVisible; }
+    bool settingWindowVisible() const override { return settingWindowShown; }
 };
 
 // Registers a double for the scope of a test; the defaults come back after.
 struct ScopedController {
     std::shared_ptr<ControllerDouble> answers = std::make_shared<ControllerDouble>();
-    ScopedController() { AppMainCntlr::setServices(answers); }
-    ~ScopedController() { AppMainCntlr::setServices(nullptr); }
+    ScopedController() { AppControllerServices::setCurrent(answers); }
+    ~ScopedController() { AppControllerServices::setCurrent(nullptr); }
     ControllerDouble* operator->() { return answers.get(); }
 };
 

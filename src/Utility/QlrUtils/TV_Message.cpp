@@ -281,7 +281,7 @@ void showErrorPanel(const kdf::Exception& exception) {
     if (text.empty()) return;
     // While the setting window is open the platform alert is used, so the
     // alert is not drawn behind it.
-    const bool settingWindowVisible = AppMainCntlr::isVisibleSettingWindow();
+    const bool settingWindowVisible = AppControllerServices::isVisibleSettingWindow();
     showPanel("Error", std::nullopt, text, "OK", std::nullopt, std::nullopt, kCriticalAlertStyle, 0,
               !settingWindowVisible);
     MainWindowCntlr::setStateInfoStrForProcWinForPfm(std::string(), text);

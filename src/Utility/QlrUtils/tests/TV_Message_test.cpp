@@ -53,11 +53,11 @@ public:
 class SettingWindow : public AppControllerServices {
 public:
     bool visible = false;
-    std::string curDS_ProductName() const override { return kDummyProductName; }
-    bool curDS_IsAPDS() const override { return true; }
-    bool isSupportedCAPOnDevice(std::uint16_t) const override { return true; }
-    bool isSupportedScanSide(const std::optional<std::string>&) const override { return true; }
-    bool isVisibleSettingWindow() const override { return visible; }
+    std::string dsProductName() const override { return kDummyProductName; }
+    bool dsIsAPDS() const override { return true; }
+    bool supportsCAPOnDevice(std::uint16_t) const override { return true; }
+    bool supportsScanSide(const std::optional<std::string>&) const override { return true; }
+    bool settingWindowVisible() const override { return visible; }
 };
 
 struct Notice {
@@ -79,7 +79,7 @@ protected:
     void TearDown() override {
         setAlertPresenter(AlertKind::Platform, nullptr);
         setAlertPresenter(AlertKind::TvAlert, nullptr);
-        AppMainCntlr::setServices(nullptr);
+        AppControllerServices::setCurrent(nullptr);
         MainWindowCntlr::setProcessWindow(nullptr);
         EXPECT_FALSE(isDisplayedMessageNow());
     }
@@ -310,7 +310,7 @@ TEST_F(TVMessage, ErrorPanelUsesThePlatformAlertWhileTheSettingWindowIsUp) {
     auto kit = std::make_shared<PresenterDouble>();
     setAlertPresenter(AlertKind::TvAlert, kit);
     auto controller = std::make_shared<SettingWindow>();
-    AppMainCntlr::setServices(controller);
+    AppControllerServices::setCurrent(controller);
     controller->visible = true;
     showErrorPanel(kdf::Exception("Err_NotFoundFile"));
     controller->visible = false;
