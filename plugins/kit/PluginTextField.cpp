@@ -2,7 +2,15 @@
 
 #include <QlrUtilsMethod.h>
 
-#include <QValidator>
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMimeData>
+#include <QRegularExpression>
 
 #include <algorithm>
 
@@ -18,35 +26,16 @@ bool isArabicCombiningMark(char16_t c) {
     return false;
 }
 
+// What a line edit inserts of a pasted or dropped text: the part before the
+// first line break.
+QString asSingleLine(const QString& text) {
+    const qsizetype end = text.indexOf(QRegularExpression(QStringLiteral("[\\r\\n]")));
+    return end < 0 ? text : text.left(end);
+}
+
 } // namespace
 
-// Every edit of the line edit (typing, paste, drop, input-method commit)
-// reaches validate with the whole new text; the change is what differs from
-// the current text.
-class PluginTextField::Filter : public QValidator {
-public:
-    explicit Filter(PluginTextField* field) : QValidator(field), field_(field) {}
-    State validate(QString& input, int&) const override {
-        const QString current = field_->text();
-        if (input == current) return Acceptable;
-        const int common = int(std::min(current.size(), input.size()));
-        int prefix = 0;
-        while (prefix < common && current[prefix] == input[prefix]) ++prefix;
-        int suffix = 0;
-        while (suffix < common - prefix && current[current.size() - 1 - suffix] == input[input.size() - 1 - suffix])
-            ++suffix;
-        const int replaced = int(current.size()) - prefix - suffix;
-        const QString replacement = input.mid(prefix, input.size() - prefix - suffix);
-        return field_->shouldChangeText(prefix, replaced, replacement) ? Acceptable : Invalid;
-    }
-
-private:
-    PluginTextField* field_;
-};
-
-PluginTextField::PluginTextField(QWidget* parent, LengthRule rule) : QLineEdit(parent), rule_(rule) {
-    setValidator(new Filter(this));
-}
+PluginTextField::PluginTextField(QWidget* parent, LengthRule rule) : QLineEdit(parent), rule_(rule) {}
 
 PluginTextField::~PluginTextField() = default;
 
@@ -75,6 +64,83 @@ bool PluginTextField::shouldChangeText(int start, int length, const QString& rep
                                   ? lengthRemoveDependentChar(current)
                                   : int(current.size());
     return int(replacement.size()) - length + currentLength <= mValidLength;
+}
+
+bool PluginTextField::shouldInsert(const QString& inserted) const {
+    if (hasSelectedText()) return shouldChangeText(selectionStart(), int(selectedText().size()), inserted);
+    return shouldChangeText(cursorPosition(), 0, inserted);
+}
+
+void PluginTextField::pasteFiltered() {
+    if (isReadOnly()) return;
+    if (shouldInsert(asSingleLine(QApplication::clipboard()->text(QClipboard::Clipboard)))) paste();
+}
+
+void PluginTextField::keyPressEvent(QKeyEvent* event) {
+    if (event == QKeySequence::Paste) {
+        pasteFiltered();
+        event->accept();
+        return;
+    }
+    const QString typed = event->text();
+    const bool printable = !typed.isEmpty() && std::all_of(typed.begin(), typed.end(), [](QChar c) { return c.isPrint(); });
+    const bool shortcut = event->modifiers() & (Qt::ControlModifier | Qt::MetaModifier);
+    if (printable && !shortcut && !isReadOnly() && !shouldInsert(typed)) {
+        event->accept();
+        return;
+    }
+    QLineEdit::keyPressEvent(event);
+}
+
+void PluginTextField::inputMethodEvent(QInputMethodEvent* event) {
+    const QString commit = event->commitString();
+    if (!commit.isEmpty() && !isReadOnly()) {
+        // The commit replaces the selection, or the given span around the
+        // cursor.
+        bool allowed;
+        if (event->replacementLength() > 0)
+            allowed = shouldChangeText(cursorPosition() + event->replacementStart(), event->replacementLength(), commit);
+        else
+            allowed = shouldInsert(commit);
+        if (!allowed) {
+            // Refused: the composition is abandoned too.
+            QInputMethodEvent abandon;
+            QLineEdit::inputMethodEvent(&abandon);
+            return;
+        }
+    }
+    QLineEdit::inputMethodEvent(event);
+}
+
+void PluginTextField::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu* menu = createStandardContextMenu();
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    for (QAction* action : menu->actions())
+        if (action->objectName() == QLatin1String("edit-paste")) {
+            action->disconnect();
+            connect(action, &QAction::triggered, this, &PluginTextField::pasteFiltered);
+        }
+    menu->popup(event->globalPos());
+}
+
+void PluginTextField::mouseReleaseEvent(QMouseEvent* event) {
+    // The middle button pastes the selection clipboard where there is one.
+    if (event->button() == Qt::MiddleButton && QApplication::clipboard()->supportsSelection() &&
+        !shouldChangeText(cursorPosition(), 0, asSingleLine(QApplication::clipboard()->text(QClipboard::Selection)))) {
+        event->accept();
+        return;
+    }
+    QLineEdit::mouseReleaseEvent(event);
+}
+
+void PluginTextField::dropEvent(QDropEvent* event) {
+    const QMimeData* data = event->mimeData();
+    if (data && data->hasText() && !shouldChangeText(cursorPositionAt(event->position().toPoint()), 0,
+                                                     asSingleLine(data->text()))) {
+        event->ignore();
+        return;
+    }
+    QLineEdit::dropEvent(event);
 }
 
 int PluginTextField::lengthRemoveDependentChar(const QString& text) {

@@ -1,7 +1,7 @@
 // The plug-in's filtered text field: a line edit that refuses typing,
-// pasting and input-method commits holding characters outside its set or
-// making the text longer than its limit. Lengths are UTF-16 units, as
-// QString counts them.
+// pasting, dropping and input-method commits holding characters outside its
+// set or making the text longer than its limit; text set by the program is
+// not filtered. Lengths are UTF-16 units, as QString counts them.
 #pragma once
 
 #include <QLineEdit>
@@ -39,9 +39,20 @@ public:
     // second character on.
     static int lengthRemoveDependentChar(const QString& text);
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
 private:
-    class Filter;
     bool isInvalid(QChar c) const;
+    // Whether inserting the text over the selection (or at the cursor) is
+    // allowed.
+    bool shouldInsert(const QString& text) const;
+    // Pastes the clipboard's text when the filter allows it.
+    void pasteFiltered();
 
     std::optional<QSet<QChar>> mInvalidChars;
     bool inverted_ = false; // mInvalidChars holds the valid ones

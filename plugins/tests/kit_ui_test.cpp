@@ -6,6 +6,7 @@
 #include "TempHome.h"
 
 #include <QApplication>
+#include <QInputMethodEvent>
 #include <QClipboard>
 #include <QKeyEvent>
 #include <QLabel>
@@ -52,6 +53,7 @@ struct Shown {
 };
 
 void answerNextAlert(int buttonIndex, Shown* shown, QWidget* parent) {
+    *shown = {};
     QTimer::singleShot(0, [=] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box) return;
@@ -118,6 +120,11 @@ TEST_F(KitUi, ExceptionAlertShowsTheReasonAsWritten) {
     EXPECT_TRUE(shown.buttons.isEmpty());
 }
 
+void pasteKey(QLineEdit& field) {
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_V, Qt::ControlModifier, QString());
+    QApplication::sendEvent(&field, &press);
+}
+
 void typeText(QLineEdit& field, const QString& text) {
     for (QChar c : text) {
         QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
@@ -142,11 +149,25 @@ TEST_F(KitUi, FilteredFieldRefusesTypingPastingAndOverlongText) {
 
     field.setText("");
     QApplication::clipboard()->setText("12a");
-    field.paste();
+    pasteKey(field);
     EXPECT_EQ(field.text(), "");
     QApplication::clipboard()->setText("31");
-    field.paste();
+    pasteKey(field);
     EXPECT_EQ(field.text(), "31");
+
+    // An input-method commit is filtered too; a refused one ends the
+    // composition without leaving its text behind.
+    field.setText("");
+    QInputMethodEvent compose(QStringLiteral("5"), {});
+    QApplication::sendEvent(&field, &compose);
+    QInputMethodEvent refused;
+    refused.setCommitString(QStringLiteral("5"));
+    QApplication::sendEvent(&field, &refused);
+    EXPECT_EQ(field.text(), "");
+    QInputMethodEvent accepted;
+    accepted.setCommitString(QStringLiteral("2"));
+    QApplication::sendEvent(&field, &accepted);
+    EXPECT_EQ(field.text(), "2");
 
     // Invalid characters, the other way round.
     PluginTextField name;

@@ -279,6 +279,40 @@ TEST_F(PluginHost, RenameFlagOnlyInTheCloudBuildAndEntryBuiltAnew) {
     EXPECT_EQ(docs->controllerCounts().second, 0);
 }
 
+TEST_F(PluginHost, OldEntryConvertsAtConnectAndIsStoredAtDisconnect) {
+    TvQLRPlugin2& p = *docs->plugin;
+    const std::filesystem::path root = kdtest::PluginTestEnvironment::home().root() / "Google Drive";
+    std::filesystem::create_directories(root / "x" / "y" / "INVOICES");
+    std::filesystem::create_directories(root / "a" / "Dup");
+    std::filesystem::create_directories(root / "b" / "dup");
+    std::filesystem::create_directory_symlink(root, root / "x" / "back");
+    Array old;
+    old.push_back(Value(Dictionary{{"GoogleDocUser.ID", "ONCE"}, {"GoogleDocUser.TargetCollectionName", "Invoices"}}));
+    old.push_back(Value(Dictionary{{"GoogleDocUser.ID", "TWICE"}, {"GoogleDocUser.TargetCollectionName", "dup"}}));
+    const Value oldPlugins = pluginsWith("SendviaGoogleDocs", Value(old));
+    setPluginsDefaults(oldPlugins);
+    ASSERT_EQ(p.connect(), kTvSvPluginSuccess);
+    // Not written back by connect.
+    EXPECT_EQ(pluginsDefaults(), oldPlugins);
+    std::optional<std::string> summary;
+    EXPECT_EQ(p.showSettingSummaryWithID("ONCE", &summary), kTvSvPluginSuccess);
+    EXPECT_EQ(summary, "Folder: " + (root / "x" / "y" / "INVOICES").string());
+    EXPECT_EQ(p.showSettingSummaryWithID("TWICE", &summary), kTvSvPluginSuccess);
+    EXPECT_EQ(summary, "Please set the destination again.");
+
+    ASSERT_EQ(p.disconnect(), kTvSvPluginSuccess);
+    const Array* users = storedUsers(pluginsDefaults(), "SendviaGoogleDocs");
+    ASSERT_TRUE(users);
+    ASSERT_EQ(users->size(), 2u);
+    EXPECT_EQ(*kdf::find(*(*users)[1].dictionary(), "GoogleDocsUser.SyncPath")->string(),
+              "VersionUpError:CloudNotSpecify:dup");
+    // The current form is read as it is the next time.
+    ASSERT_EQ(p.connect(), kTvSvPluginSuccess);
+    EXPECT_EQ(p.showSettingSummaryWithID("ONCE", &summary), kTvSvPluginSuccess);
+    EXPECT_EQ(summary, "Folder: " + (root / "x" / "y" / "INVOICES").string());
+    std::filesystem::remove_all(root);
+}
+
 TEST_F(PluginHost, MalformedPluginsGiveAFilteredListAndSuccess) {
     TvQLRPlugin2& p = *printer->plugin;
     Array mixed;
