@@ -91,6 +91,17 @@ TEST_F(PluginHost, LoadsCastsAndAnswersFromItsOwnBundle) {
     EXPECT_FALSE(printer->plugin->getShowFileNameSetting());
     EXPECT_TRUE(printer->plugin->getIsExecutable());
     EXPECT_EQ(printer->plugin->importSettingFromFolder("/tmp"), 1);
+
+    // The kit stays local to each plug-in: nothing of it is exported for
+    // another plug-in to bind to.
+    for (const LoadedPlugin* loaded : {docs, printer}) {
+        void* handle = ::dlopen(loaded->bundle->executablePath().c_str(), RTLD_NOW | RTLD_NOLOAD);
+        ASSERT_TRUE(handle);
+        EXPECT_FALSE(::dlsym(handle, "_ZN5kdkit12pluginBundleEv"));
+        EXPECT_FALSE(::dlsym(handle, "_ZN5kdkit14buildConstantsEv"));
+        EXPECT_TRUE(::dlsym(handle, "kdf_class_list"));
+        ::dlclose(handle);
+    }
 }
 
 TEST_F(PluginHost, CreateCopyDeleteWithCodesAndOutValues) {

@@ -1,5 +1,5 @@
-// The kit linked straight into a test program, as the Google Drive build:
-// its constants and a destination without windows.
+// The kit linked straight into a test or fuzzing program, as the Google
+// Drive build: its constants and a destination without windows.
 #include "PluginKit.h"
 
 namespace kdkit {
