@@ -142,7 +142,7 @@ TvSvPluginResultCode Principal::disconnect() noexcept {
             if (const kdf::Dictionary* current = plugins->dictionary()) all = *current;
         kdf::Array users;
         users.reserve(mUserList.size());
-        for (const UserRef& user : mUserList) users.push_back(kdf::Value(*user));
+        for (const UserRef& user : mUserList) users.emplace_back(*user);
         kdf::Dictionary entry;
         entry[kUserListKey] = kdf::Value(std::move(users));
         if (destinationClass().isRenameWindow) entry[kShowRenameWindowKey] = mShowRenameWindow;
