@@ -29,6 +29,7 @@ packages=(
     qt6-image-formats-plugins
     libtiff-dev libjpeg62-turbo-dev
     ccache
+    libxcb1-dev fonts-dejavu-core
 )
 
 install_deps() {
