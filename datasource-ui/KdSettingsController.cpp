@@ -27,8 +27,10 @@
 #include <QTabBar>
 #include <QTabWidget>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 
 namespace ComTavrolekKD720 {
 

@@ -12,8 +12,11 @@
 
 #include <foundation/Value.h>
 
+#include <QAbstractButton>
+#include <QMessageBox>
 #include <QPointer>
 #include <QRect>
+#include <QTabWidget>
 
 #include <array>
 #include <cstdint>
@@ -22,9 +25,6 @@
 #include <string>
 #include <vector>
 
-class QAbstractButton;
-class QMessageBox;
-class QTabWidget;
 class QWidget;
 
 namespace ComTavrolekKD720 {

@@ -227,7 +227,7 @@ void KdUIController::destroyPreviewImage() {
 void KdUIController::closeRequest(bool flag) {
     kdf::RunLoop::current().performAfterDelay(
         target(), kPostCloseRequestKey, kdf::Seconds(0.05), [this, flag] { postCloseRequestNotification(flag); },
-        kdf::RunLoopMode::Default | kdf::RunLoopMode::ModalPanel);
+        kdf::RunLoopModes(kdf::RunLoopMode::Default) | kdf::RunLoopMode::ModalPanel);
 }
 
 void KdUIController::postCloseRequestNotification(bool flag) {
