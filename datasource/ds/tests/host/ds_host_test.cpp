@@ -170,7 +170,8 @@ TEST_F(DsHostTest, ListedWithItsIdentityAndOpenedThroughTheManager) {
 
     // A second open of the same source is the manager's sequence error; an
     // unknown triplet is the source's, reported once.
-    EXPECT_EQ(host.ToSource(DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, nullptr), TWRC_FAILURE);
+    TW_UINT32 group = DG_IMAGE;
+    EXPECT_EQ(host.ToSource(DG_CONTROL, DAT_XFERGROUP, MSG_SET, &group), TWRC_FAILURE);
     EXPECT_EQ(host.SourceCondition(), TWCC_BADPROTOCOL);
     EXPECT_EQ(host.SourceCondition(), TWCC_SUCCESS);
 }
