@@ -42,7 +42,13 @@ constexpr const char* kSettingModeKey = "SettingMode";
 
 // The bundle this code was loaded from (the window's), and the data
 // source's (the module holding the exported helpers).
+std::string& stringsBundlePath() {
+    static std::string path;
+    return path;
+}
+
 std::shared_ptr<const kdf::Bundle> windowBundle() {
+    if (!stringsBundlePath().empty()) return kdf::Bundle::atPath(stringsBundlePath());
     static const int anchor = 0;
     return kdf::Bundle::containingAddress(&anchor);
 }
@@ -81,6 +87,8 @@ private:
 };
 
 } // namespace
+
+void KdUIController::setWindowBundlePath(const std::string& path) { stringsBundlePath() = path; }
 
 std::string KdUIController::localized(const std::string& key) {
     if (const auto own = windowBundle()) {
@@ -137,7 +145,10 @@ void KdUIController::loadForms() {
         kdui::setTag(b, tool++);
     // The strip takes the system's secondary selection colour.
     QPalette strip = mScanAreaSettingView->palette();
-    strip.setColor(QPalette::Window, strip.color(QPalette::Inactive, QPalette::Highlight));
+    const QColor selection = strip.color(QPalette::Inactive, QPalette::Highlight);
+    const QColor base = strip.color(QPalette::Window);
+    strip.setColor(QPalette::Window, QColor((selection.red() + 3 * base.red()) / 4, (selection.green() + 3 * base.green()) / 4,
+                                            (selection.blue() + 3 * base.blue()) / 4));
     mScanAreaSettingView->setPalette(strip);
     localizeTree(window);
 

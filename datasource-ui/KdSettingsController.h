@@ -156,6 +156,9 @@ public:
 
     // A text of the window's strings, else the data source's, else the key.
     static std::string localized(const std::string& key);
+    // The window's bundle when this code is not loaded from it (scenes and
+    // tests linking it directly).
+    static void setWindowBundlePath(const std::string& path);
 
     // ---- The panels' methods (their own panels fill them).
     void buildToneSettingView() {}

@@ -15,6 +15,9 @@ std::vector<std::string> settingsWindowSceneNames() {
 std::unique_ptr<SettingsWindowScene> makeSettingsWindowScene(const std::string& name) {
     const auto names = settingsWindowSceneNames();
     if (std::find(names.begin(), names.end(), name) == names.end()) return nullptr;
+#ifdef KD720UI_BUNDLE_DIR
+    KdUIController::setWindowBundlePath(KD720UI_BUNDLE_DIR);
+#endif
     auto scene = std::make_unique<SettingsWindowScene>();
     scene->name = name;
     scene->pool = MakeKdCapPool();
