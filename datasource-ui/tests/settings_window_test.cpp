@@ -270,6 +270,29 @@ TEST_F(SettingsWindow, ScanModeStartsOnTheStoredTabWithItsScanButtonFocused) {
     EXPECT_TRUE(screen.intersects(c->mainWindow()->geometry()));
 }
 
+TEST_F(SettingsWindow, WronglyTypedStoredValuesAreIgnoredAndShowingAnnouncesTheWindow) {
+    kdf::updatePreferencesFile(kKdPreferencesName, [](kdf::Dictionary& d) {
+        d["SettingMode"] = kdf::Value("1");
+        d["WindowFrame"] = kdf::Value(42);
+        return true;
+    });
+    std::vector<void*> shown, hidden;
+    auto& centre = kdf::NotificationCenter::defaultCenter();
+    auto showToken = centre.addObserver(ComTavrolekKD720::kShowKdWindowNotification, [&](const kdf::Notification& n) {
+        shown.push_back(n.object() && n.object()->pointer() ? n.object()->pointer()->address : nullptr);
+    });
+    auto hideToken = centre.addObserver(ComTavrolekKD720::kHideKdWindowNotification, [&](const kdf::Notification& n) {
+        hidden.push_back(n.object() && n.object()->pointer() ? n.object()->pointer()->address : nullptr);
+    });
+    auto c = std::make_unique<Controller>();
+    c->setupMainUI({{kUIParamCapabilityObject, kdf::Value(kdf::Pointer{pool_.get()})}}, true);
+    c->showMainWindow();
+    EXPECT_TRUE(c->isSimpleMode());
+    EXPECT_EQ(shown, (std::vector<void*>{c->mainWindow()}));
+    c->hideMainWindow();
+    EXPECT_EQ(hidden, (std::vector<void*>{c->mainWindow()}));
+}
+
 TEST_F(SettingsWindow, TwoCloseRequestsPostTwice) {
     auto window = Make(true);
     Recorder rec(pool_.get());
