@@ -20,6 +20,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -126,6 +127,10 @@ public:
     void performReset(Sender sender = {});
     void showKdHelp(Sender sender = {});
     void abortScan(Sender sender = {});
+
+    // A typed field's action runs 1.0 s after its last keystroke (each
+    // keystroke starts the wait again), also while a modal panel runs.
+    void controlTextDidChange(const QObject* field, std::function<void()> action);
 
     void resetSettingsForSimpleScan();
     void performFullAutoSetting();

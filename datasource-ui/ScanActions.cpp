@@ -230,6 +230,14 @@ void KdUIController::closeRequest(bool flag) {
         kdf::RunLoopModes(kdf::RunLoopMode::Default) | kdf::RunLoopMode::ModalPanel);
 }
 
+void KdUIController::controlTextDidChange(const QObject* field, std::function<void()> action) {
+    const std::string key = "controlTextDidChange:" + std::to_string(reinterpret_cast<std::uintptr_t>(field));
+    kdf::RunLoop& loop = kdf::RunLoop::current();
+    loop.cancelPerforms(target(), key);
+    loop.performAfterDelay(target(), key, kdf::Seconds(1.0), std::move(action),
+                           kdf::RunLoopModes(kdf::RunLoopMode::Default) | kdf::RunLoopMode::ModalPanel);
+}
+
 void KdUIController::postCloseRequestNotification(bool flag) {
     const kdf::Value object(flag);
     post(kCloseRequestNotification, &object);

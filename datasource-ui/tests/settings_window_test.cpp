@@ -293,6 +293,29 @@ TEST_F(SettingsWindow, WronglyTypedStoredValuesAreIgnoredAndShowingAnnouncesTheW
     EXPECT_EQ(hidden, (std::vector<void*>{c->mainWindow()}));
 }
 
+TEST_F(SettingsWindow, TypedTextActsOneSecondAfterTheLastKeystroke) {
+    Controller c;
+    QObject field, other;
+    int acted = 0, otherActed = 0;
+    kdf::TestClock clock;
+    kdf::RunLoop& loop = kdf::RunLoop::current();
+    c.controlTextDidChange(&field, [&] { ++acted; });
+    clock.advance(kdf::Seconds(0.6));
+    loop.fireDue();
+    c.controlTextDidChange(&field, [&] { ++acted; }); // the next keystroke
+    c.controlTextDidChange(&other, [&] { ++otherActed; });
+    clock.advance(kdf::Seconds(0.9));
+    loop.fireDue();
+    EXPECT_EQ(acted, 0);
+    clock.advance(kdf::Seconds(0.2));
+    loop.fireDue();
+    EXPECT_EQ(acted, 1);
+    EXPECT_EQ(otherActed, 1);
+    clock.advance(kdf::Seconds(5));
+    loop.fireDue();
+    EXPECT_EQ(acted, 1);
+}
+
 TEST_F(SettingsWindow, TwoCloseRequestsPostTwice) {
     auto window = Make(true);
     Recorder rec(pool_.get());

@@ -6,10 +6,13 @@
 #include <foundation/RunLoop.h>
 
 #include <QAbstractButton>
+#include <QCoreApplication>
 #include <QTest>
 
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <thread>
 
 namespace {
 
@@ -32,30 +35,53 @@ void CloseWindowSoon() {
     });
 }
 
-// First: a process with no display declines before Qt could end it.
-TEST_F(WindowHostTest, WithoutADisplayEnableFailsAndTheHostLivesOn) {
+// Where Qt cannot run the window the enable call fails with an operation
+// error and the host lives on: each case in a child process of its own.
+TEST_F(WindowHostTest, WhereQtCannotRunTheWindowEnableFailsAndTheHostLivesOn) {
     if (QCoreApplication::instance()) GTEST_SKIP() << "Qt already runs in this process";
     kdscan::Watchdog dog(120);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::unsetenv("QT_QPA_PLATFORM");
-        ::unsetenv("DISPLAY");
-        ::unsetenv("WAYLAND_DISPLAY");
-        bool ok = false;
-        {
-            Host host;
-            if (host.Open() == TWRC_SUCCESS) {
-                const TW_UINT16 rc = host.Enable();
-                ok = rc == TWRC_FAILURE && host.Condition() == TWCC_OPERATIONERROR && !QCoreApplication::instance();
-            }
-        }
-        std::exit(ok ? 0 : 1);
+    struct Case {
+        const char* name;
+        std::function<bool()> child; // true when the enable was declined as it should be
+    };
+    auto declined = [] {
+        Host host;
+        if (host.Open() != TWRC_SUCCESS) return false;
+        return host.Enable() == TWRC_FAILURE && host.Condition() == TWCC_OPERATIONERROR;
+    };
+    const Case cases[] = {
+        {"no display",
+         [&] {
+             ::unsetenv("QT_QPA_PLATFORM");
+             ::unsetenv("DISPLAY");
+             ::unsetenv("WAYLAND_DISPLAY");
+             return declined() && !QCoreApplication::instance();
+         }},
+        {"a host whose application object is no QApplication",
+         [&] {
+             int argc = 1;
+             char name[] = "host";
+             char* argv[] = {name, nullptr};
+             QCoreApplication app(argc, argv);
+             return declined();
+         }},
+        {"a call on another thread",
+         [&] {
+             bool ok = false;
+             std::thread([&] { ok = declined(); }).join();
+             return ok && !QCoreApplication::instance();
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) std::exit(c.child() ? 0 : 1);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status)) << status;
+        EXPECT_EQ(WEXITSTATUS(status), 0);
     }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status)) << status;
-    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST_F(WindowHostTest, ScanFromTheWindowTransfersEveryPageAndAsksToCloseBeforeTheLastEndReturns) {
