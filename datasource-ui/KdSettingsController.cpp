@@ -366,10 +366,12 @@ void KdUIController::showKdHelp(Sender) {
     const std::string page = own->resourcePath() + "/" + book + "/index.html";
     std::error_code ec;
     if (!std::filesystem::exists(page, ec)) {
-        std::fprintf(stderr, "Failed copy %s to %s\n", page.c_str(), "the help viewer");
+        std::fprintf(stderr, "KD720 window: no help book at %s\n", page.c_str());
         return;
     }
-    kdd::openPath(page + "#0001");
+    // The book opens at its anchor "0001", the top of its first page
+    // (openPath takes a path; a fragment would be read as part of it).
+    kdd::openPath(page);
 }
 
 // ---- Frames ---------------------------------------------------------------------------------------
