@@ -31,7 +31,7 @@ packages=(
     qt6-image-formats-plugins
     libtiff-dev libjpeg62-turbo-dev
     ccache
-    fonts-dejavu-core
+    libxcb1-dev fonts-dejavu-core
 )
 
 install_deps() {

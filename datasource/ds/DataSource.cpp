@@ -71,6 +71,7 @@ const DS::STripletHandler sTripletHandlers[] = {
     {DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &DS::ImageNativeXfer},
     {DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, &DS::ImageFileXfer},
     {DG_CONTROL, DAT_ENTRYPOINT, MSG_SET, &DS::SetEntryPoint},
+    {DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &DS::ProcessEvent},
 };
 constexpr std::size_t TRIPLETHANDLER_COUNT = sizeof sTripletHandlers / sizeof sTripletHandlers[0];
 static_assert(TRIPLETHANDLER_COUNT == 29);
@@ -114,6 +115,7 @@ TW_UINT16 CDataSource::Entry(pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat, T
         ds = nullptr; // tried again on the next call
     }
     if (ds) rc = Dispatch(ds, origin, dg, dat, msg, data);
+    if (sEntryDepth == 1 && ds && !ds->closed_) ds->FlushWindowMessages();
     return rc;
 }
 
@@ -323,6 +325,23 @@ void CDataSource::ReleaseUIController() {
     ui_.reset();
 }
 
+void CDataSource::RunWindowModally() {
+    const std::uint64_t sent = messagesSent_;
+    kdf::RunLoop& loop = kdf::RunLoop::current();
+    while (!closed_ && state_ == kDsEnabled && messagesSent_ == sent && ui_ && ui_->ownsEventLoop() &&
+           ui_->isMainWindowVisible())
+        loop.runMode(kdf::RunLoopMode::Default, kdf::Seconds(0.05));
+}
+
+void CDataSource::FlushWindowMessages() {
+    if (!ui_ || !ui_->ownsEventLoop()) return;
+    kdf::RunLoop& loop = kdf::RunLoop::current();
+    const kdf::TimePoint limit = kdf::runLoopDeadline(kdf::Seconds(0.1));
+    // The window may go (the host closing from its callback) while the loop runs.
+    while (!closed_ && ui_ && loop.hasPerforms(ui_.get()) && kdf::runLoopNow() < limit)
+        loop.runMode(kdf::RunLoopMode::Default, kdf::Seconds(0.01));
+}
+
 void CDataSource::RegisterNotifications() {
     if (!notificationHandler_) return;
     notificationHandler_->AddNotificationHandler(&DS::HandleXferReadyNotification, kXferReadyNotification);
@@ -385,7 +404,9 @@ TW_UINT16 CDataSource::EnableDS(pTW_IDENTITY, TW_MEMREF data) {
     ui_->showMainWindow();
     saveAtClose_ = false;
     state_ = kDsEnabled;
-    return setupFailed ? SetConditionCode(TWCC_LOWMEMORY, TWRC_FAILURE) : TWRC_SUCCESS;
+    if (setupFailed) return SetConditionCode(TWCC_LOWMEMORY, TWRC_FAILURE);
+    RunWindowModally();
+    return TWRC_SUCCESS;
 }
 
 TW_UINT16 CDataSource::EnableDSUIOnly(pTW_IDENTITY, TW_MEMREF) {
@@ -410,7 +431,9 @@ TW_UINT16 CDataSource::EnableDSUIOnly(pTW_IDENTITY, TW_MEMREF) {
     }
     ui_->showMainWindow();
     state_ = kDsEnabled;
-    return setupFailed ? SetConditionCode(TWCC_LOWMEMORY, TWRC_FAILURE) : TWRC_SUCCESS;
+    if (setupFailed) return SetConditionCode(TWCC_LOWMEMORY, TWRC_FAILURE);
+    RunWindowModally();
+    return TWRC_SUCCESS;
 }
 
 TW_UINT16 CDataSource::DisableDS(pTW_IDENTITY, TW_MEMREF) {
@@ -508,6 +531,7 @@ TW_UINT16 CDataSource::InvokeCallback(TW_CALLBACK* record, const kdf::Value*) {
             {"MSG", kdf::Value(static_cast<int>(MSG_INVOKE_CALLBACK))},
             {"DATA", kdf::Value(kdf::Pointer{record})},
         };
+        ++messagesSent_;
         kdf::NotificationCenter::defaultCenter().post(kDsmNotification, nullptr, nullptr, &userInfo);
         return TWRC_SUCCESS;
     }
@@ -516,7 +540,12 @@ TW_UINT16 CDataSource::InvokeCallback(TW_CALLBACK* record, const kdf::Value*) {
     // Copies: the host may close the data source from its callback.
     TW_IDENTITY self = identity_;
     TW_IDENTITY host = host_;
-    return dsmEntry(&self, &host, DG_CONTROL, DAT_NULL, message, nullptr);
+    ++messagesSent_;
+    const TW_UINT16 rc = dsmEntry(&self, &host, DG_CONTROL, DAT_NULL, message, nullptr);
+    // A host without callback asks with MSG_PROCESSEVENT. (A close from the
+    // callback leaves this object alive until the outermost call returns.)
+    if (rc == TWRC_FAILURE && !closed_) undelivered_ = message;
+    return rc;
 }
 
 // ---- Pending transfers and the rest of the control triplets -----------------------------------
@@ -606,6 +635,18 @@ TW_UINT16 CDataSource::GetXferGroup(pTW_IDENTITY, TW_MEMREF data) {
 TW_UINT16 CDataSource::GetDeviceEvent(pTW_IDENTITY, TW_MEMREF) {
     if (!InState(kDsOpen, kDsTransferring)) return SeqError();
     return SetConditionCode(TWCC_BADPROTOCOL, TWRC_FAILURE);
+}
+
+TW_UINT16 CDataSource::ProcessEvent(pTW_IDENTITY, TW_MEMREF data) {
+    if (!InState(kDsEnabled, kDsTransferring)) return SeqError();
+    auto* event = Record<TW_EVENT>(data);
+    if (!event) return BadValue();
+    if (ui_ && ui_->ownsEventLoop()) kdf::RunLoop::current().runMode(kdf::RunLoopMode::Default, kdf::Seconds(0.02));
+    if (closed_) return TWRC_NOTDSEVENT;
+    event->TWMessage = undelivered_;
+    if (undelivered_ == MSG_NULL) return TWRC_NOTDSEVENT;
+    undelivered_ = MSG_NULL;
+    return TWRC_DSEVENT;
 }
 
 TW_UINT16 CDataSource::PassThru(pTW_IDENTITY, TW_MEMREF) {

@@ -146,6 +146,10 @@ public:
     // DAT_ENTRYPOINT / MSG_SET (state 0): the manager's entry and memory
     // functions, needed for callbacks and container handles.
     virtual TW_UINT16 SetEntryPoint(pTW_IDENTITY origin, TW_MEMREF data);
+    // DAT_EVENT / MSG_PROCESSEVENT (states 5 to 7): lets a window that owns
+    // the event loop work a moment, and hands over a message the manager
+    // could not deliver (a host without callback).
+    virtual TW_UINT16 ProcessEvent(pTW_IDENTITY origin, TW_MEMREF data);
 
     // ---- Generic capability handlers.
     virtual TW_UINT16 HandlePhysicalSize(TW_UINT16 msg, pTW_CAPABILITY capability, CCapability* container,
@@ -211,6 +215,13 @@ protected:
     virtual std::unique_ptr<KdUIController> CreateUIController();
     // Cancels the controller's delayed messages and deletes it.
     void ReleaseUIController();
+    // A window that owns the event loop runs here, inside the enable call,
+    // until a message went to the host, the window is gone, or the host
+    // disabled or closed the data source from its callback.
+    void RunWindowModally();
+    // A message the window scheduled with a delay goes out (at most 0.1 s
+    // of loop) before the host's call returns.
+    void FlushWindowMessages();
     // The capability triplets' common start: the pool's container of the
     // host's (mapped) id, or a condition code.
     CCapability* CapContainer(pTW_CAPABILITY capability, TW_UINT16* cc) const;
@@ -247,6 +258,8 @@ protected:
     TW_IDENTITY host_{};
     TW_ENTRYPOINT entryPoint_{};
     bool closed_ = false; // closed from inside another call; deleted when it returns
+    std::uint64_t messagesSent_ = 0; // messages handed to the host
+    TW_UINT16 undelivered_ = MSG_NULL; // for MSG_PROCESSEVENT
 
 private:
     static TW_UINT16 Dispatch(CDataSource* ds, pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,

@@ -124,6 +124,11 @@ public:
     virtual bool isModalWindowVisible() const = 0;
     // Ends the running modal loop; it answers result.
     virtual void abortModal(int result) = 0;
+
+    // True when the window made the process's event loop itself (a host
+    // without one of its own): the data source then runs the window while
+    // it is enabled, and keeps it live while the host calls.
+    virtual bool ownsEventLoop() const { return false; }
 };
 
 // Loads the window's bundle (when a path is given) and creates the

@@ -204,7 +204,8 @@ TEST_F(DataSourceTest, EveryTripletAgainstTheStates) {
         {DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, "native xfer", Any, TWRC_SUCCESS, 0},
         {DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, "file xfer", S4 | S5, TWRC_FAILURE, TWCC_BADPROTOCOL},
         {DG_CONTROL, DAT_ENTRYPOINT, MSG_SET, "entry point", S0, TWRC_SUCCESS, 0},
-        {DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, "not in the table", 0, 0, 0},
+        {DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, "process event", S2 | S4 | S5, TWRC_NOTDSEVENT, 0},
+        {DG_CONTROL, DAT_XFERGROUP, MSG_SET, "not in the table", 0, 0, 0},
     };
     for (const TW_INT32 state : {0, 1, 2, 4}) {
         for (const TripletCase& c : cases) {
@@ -264,7 +265,8 @@ TEST_F(DataSourceTest, ScannerLockFailuresAreReportedTruthfully) {
 
 TEST_F(DataSourceTest, ConditionCodeIsReportedOnceAndClearedByALaterSuccess) {
     Open();
-    EXPECT_EQ(Call(DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, nullptr), TWRC_FAILURE);
+    TW_UINT32 group = DG_IMAGE;
+    EXPECT_EQ(Call(DG_CONTROL, DAT_XFERGROUP, MSG_SET, &group), TWRC_FAILURE);
     EXPECT_EQ(Condition(), TWCC_BADPROTOCOL);
     EXPECT_EQ(Condition(), TWCC_SUCCESS);
     // A later success clears it too.

@@ -27,6 +27,7 @@ public:
     int panelStatus = kScanPanelNothing;
     bool scanPanelAlpha = false;
     bool modalWindowVisible = false;
+    bool ownsLoop = false;          // ownsEventLoop (not recorded)
     std::deque<int> alertAnswers; // answers of the run...Alert calls in turn; 0 when empty
 
     // --- The window's notifications, posted on the default centre with
@@ -67,6 +68,7 @@ public:
                  const std::vector<std::string>& buttons) override;
     bool isModalWindowVisible() const override;
     void abortModal(int result) override;
+    bool ownsEventLoop() const override { return ownsLoop; }
 
 private:
     void record(std::string call) const;

@@ -417,6 +417,13 @@ void RunLoop::cancelPerforms(const void* target, std::string_view key) {
     });
 }
 
+bool RunLoop::hasPerforms(const void* target) const {
+    if (!target) return false;
+    std::lock_guard lock(impl_->mutex);
+    return std::any_of(impl_->performs.begin(), impl_->performs.end(),
+                       [&](const std::shared_ptr<PerformItem>& p) { return p->target == target && !p->cancelled; });
+}
+
 bool RunLoop::performOnMainThread(std::function<void()> fn, bool wait, RunLoopModes modes) {
     if (wait && isMainThread()) {
         invokeGuarded(fn);

@@ -120,6 +120,24 @@ TEST(RunLoop, CancelPerformsByTargetAndByKey) {
     }
 }
 
+TEST(RunLoop, HasPerformsUntilTheTargetsLastRanOrWasCancelled) {
+    onFreshThread([] {
+        TestClock clock;
+        RunLoop& loop = RunLoop::current();
+        int a = 0, b = 0;
+        EXPECT_FALSE(loop.hasPerforms(&a));
+        loop.performAfterDelay(&a, "x", 0.1s, [] {}, RunLoopMode::ModalPanel);
+        loop.performAfterDelay(&b, "y", 0.1s, [] {});
+        EXPECT_TRUE(loop.hasPerforms(&a)); // in any mode
+        EXPECT_FALSE(loop.hasPerforms(nullptr));
+        loop.runMode(RunLoopMode::Default, 1s);
+        EXPECT_FALSE(loop.hasPerforms(&b));
+        EXPECT_TRUE(loop.hasPerforms(&a));
+        loop.cancelPerforms(&a);
+        EXPECT_FALSE(loop.hasPerforms(&a));
+    });
+}
+
 TEST(RunLoop, APerformCancelledInItsOwnPassDoesNotRun) {
     onFreshThread([] {
         TestClock clock;

@@ -78,8 +78,13 @@ private:
     std::vector<QEventLoop*> nested_; // innermost runMode last
 };
 
+// The application object the driver was installed for; a second install
+// for it changes nothing.
+const QCoreApplication* sInstalledFor = nullptr;
+
 void uninstall() {
     kdf::RunLoop::main().setDriver(nullptr);
+    sInstalledFor = nullptr;
 }
 
 } // namespace
@@ -89,8 +94,10 @@ void installQtRunLoopDriver() {
         std::fprintf(stderr, "Qt run-loop driver: install it on the main thread after the application object\n");
         return;
     }
+    if (sInstalledFor == QCoreApplication::instance()) return;
     kdf::RunLoop& loop = kdf::RunLoop::main();
     loop.setDriver(std::make_shared<QtRunLoopDriver>(loop));
+    sInstalledFor = QCoreApplication::instance();
     qAddPostRoutine(&uninstall);
 }
 

@@ -142,6 +142,22 @@ TEST(QtRunLoop, NestedRunModeInsideAWakeUpSeesTheNextWakeUp) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
 }
 
+// A loaded module installs the driver again while the application's
+// driver runs a nested loop: nothing is replaced under the running loop.
+TEST(QtRunLoop, InstallingAgainInsideARunningLoopChangesNothing) {
+    RunLoop& main = RunLoop::main();
+    int fired = 0;
+    main.performAfterDelay(nullptr, "again", 0.01s, [&] {
+        kdui::installQtRunLoopDriver();
+        main.performAfterDelay(nullptr, "after", 0.01s, [&] {
+            ++fired;
+            main.stop();
+        });
+    });
+    EXPECT_EQ(main.runMode(RunLoopMode::Default, 20s), RunLoop::Result::Stopped);
+    EXPECT_EQ(fired, 1);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {

@@ -7,6 +7,7 @@
 #include "TestKdDSScript.h"
 
 #include "foundation/Object.h"
+#include "foundation/RunLoop.h"
 
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -26,9 +27,13 @@ __attribute__((visibility("default"))) KdTestDsScript kd_test_ds_script{};
 namespace {
 
 RecordingUIController* gWindow = nullptr;
+bool gWindowOwnsLoop = false;
 class TrackedUIController : public RecordingUIController {
 public:
-    TrackedUIController() { gWindow = this; }
+    TrackedUIController() {
+        gWindow = this;
+        ownsLoop = gWindowOwnsLoop;
+    }
     ~TrackedUIController() override {
         if (gWindow == this) gWindow = nullptr;
     }
@@ -131,7 +136,10 @@ protected:
         home_.env().set("KD_TWAIN_DS_PATH", (home_.root() / "twain").string());
         kdf::registerClass(kUIControllerClassName, &kdf::makeObject<TrackedUIController>);
     }
-    void TearDown() override { kdf::unregisterClass(kUIControllerClassName); }
+    void TearDown() override {
+        kdf::unregisterClass(kUIControllerClassName);
+        gWindowOwnsLoop = false;
+    }
 
     kdtest::TempHome home_;
 };
@@ -162,7 +170,8 @@ TEST_F(DsHostTest, ListedWithItsIdentityAndOpenedThroughTheManager) {
 
     // A second open of the same source is the manager's sequence error; an
     // unknown triplet is the source's, reported once.
-    EXPECT_EQ(host.ToSource(DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, nullptr), TWRC_FAILURE);
+    TW_UINT32 group = DG_IMAGE;
+    EXPECT_EQ(host.ToSource(DG_CONTROL, DAT_XFERGROUP, MSG_SET, &group), TWRC_FAILURE);
     EXPECT_EQ(host.SourceCondition(), TWCC_BADPROTOCOL);
     EXPECT_EQ(host.SourceCondition(), TWCC_SUCCESS);
 }
@@ -283,3 +292,69 @@ TEST_F(DsHostTest, ASecondHostProcessWaitsThenGetsMaxConnections) {
 }
 
 } // namespace
+
+// A window that owns the event loop runs inside the enable call until a
+// message went to the host, the window is gone, or the host disabled the
+// data source from its callback.
+TEST_F(DsHostTest, AWindowOwningTheLoopRunsInsideEnableUntilItsEnd) {
+    gWindowOwnsLoop = true;
+    struct Case {
+        const char* name;
+        TW_UINT16 enableMsg;
+        std::function<void()> act; // run by the loop inside the enable call
+        std::vector<TW_UINT16> seen;
+    };
+    const Case cases[] = {
+        {"scan", MSG_ENABLEDS, [] { gWindow->postXferReady(kScanModeScan, 0); }, {MSG_XFERREADY}},
+        {"close request", MSG_ENABLEDS, [] { gWindow->postCloseRequest(true); }, {MSG_CLOSEDSREQ}},
+        {"settings confirmed", MSG_ENABLEDSUIONLY, [] { gWindow->postCloseDSOkay(); }, {MSG_CLOSEDSOK}},
+        {"window gone", MSG_ENABLEDS, [] { gWindow->hideMainWindow(); }, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        gSeen.clear();
+        Host host("Host");
+        ASSERT_TRUE(host.OpenManager());
+        ASSERT_EQ(host.Open(), TWRC_SUCCESS);
+        kdf::RunLoop::main().performAfterDelay(nullptr, "act", kdf::Seconds(0.05), c.act);
+        TW_USERINTERFACE ui{};
+        ui.ShowUI = 1;
+        ASSERT_EQ(host.ToSource(DG_CONTROL, DAT_USERINTERFACE, c.enableMsg, &ui), TWRC_SUCCESS);
+        std::vector<TW_UINT16> seen;
+        for (const Seen& s : gSeen) seen.push_back(s.msg);
+        EXPECT_EQ(seen, c.seen);
+        EXPECT_EQ(host.Close(), TWRC_SUCCESS);
+    }
+    // The host disables from its callback: enable returns cleanly.
+    gSeen.clear();
+    Host host("Host");
+    ASSERT_TRUE(host.OpenManager());
+    ASSERT_EQ(host.Open(), TWRC_SUCCESS);
+    gInsideCallback = [&] {
+        TW_USERINTERFACE none{};
+        EXPECT_EQ(host.ToSource(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &none), TWRC_SUCCESS);
+    };
+    kdf::RunLoop::main().performAfterDelay(nullptr, "act", kdf::Seconds(0.05), [] { gWindow->postCloseRequest(false); });
+    EXPECT_EQ(host.Enable(true), TWRC_SUCCESS);
+    EXPECT_EQ(gSeen.size(), 1u);
+    EXPECT_EQ(gWindow, nullptr);
+}
+
+TEST_F(DsHostTest, ProcessEventIsServedFromEnabledToTransferring) {
+    Host host("Host");
+    ASSERT_TRUE(host.OpenManager());
+    ASSERT_EQ(host.Open(), TWRC_SUCCESS);
+    TW_EVENT event{};
+    EXPECT_EQ(host.ToSource(DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event), TWRC_FAILURE); // open: state 4
+    EXPECT_EQ(host.SourceCondition(), TWCC_SEQERROR);
+    ASSERT_EQ(host.Enable(true), TWRC_SUCCESS); // state 5
+    event.TWMessage = 0xFFFF;
+    EXPECT_EQ(host.ToSource(DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event), TWRC_NOTDSEVENT);
+    EXPECT_EQ(event.TWMessage, MSG_NULL);
+    gWindow->postXferReady(kScanModeScan, 0); // state 6
+    EXPECT_EQ(host.ToSource(DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event), TWRC_NOTDSEVENT);
+    EXPECT_EQ(host.ToSource(DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, nullptr), TWRC_FAILURE);
+    EXPECT_EQ(host.SourceCondition(), TWCC_BADVALUE);
+    TW_PENDINGXFERS xfers{};
+    EXPECT_EQ(host.ToSource(DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &xfers), TWRC_SUCCESS);
+}

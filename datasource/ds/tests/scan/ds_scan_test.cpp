@@ -222,6 +222,8 @@ protected:
         const fs::path folder = home_.root() / "twain" / "KD720";
         fs::create_directories(folder.parent_path());
         fs::copy(KD720_BUNDLE, folder, fs::copy_options::recursive);
+        // The recording window in the real window's place.
+        fs::remove_all(folder / "PlugIns" / "KD720UI");
         fs::create_directories(folder / "PlugIns");
         fs::copy(KD_TEST_UI_BUNDLE, folder / "PlugIns" / "KD720UI", fs::copy_options::recursive);
         home_.env().set("KD_TWAIN_DS_PATH", (home_.root() / "twain").string());

@@ -167,6 +167,8 @@ public:
     // to run in the current pass is cancelled too.
     void cancelPerforms(const void* target);
     void cancelPerforms(const void* target, std::string_view key);
+    // Whether the target has a perform waiting (in any mode).
+    bool hasPerforms(const void* target) const;
 
     // Runs fn on the main loop in modes. Called on the main thread with
     // wait, it runs at once. From another thread with wait, it blocks until

@@ -7,8 +7,10 @@
 
 namespace kdui {
 
-// Call once on the main thread after the QCoreApplication (or
-// QApplication) is made; the driver is removed when it is destroyed.
+// Call on the main thread after the QCoreApplication (or QApplication) is
+// made; the driver is removed when it is destroyed. Calling it again for the
+// same application object changes nothing (the application and a loaded
+// module may both call it).
 // Every nested Qt loop that is not a runMode (a modal dialog or session, a
 // menu, a drag) is wrapped in a kdf::RunLoopModeScope of its mode.
 void installQtRunLoopDriver();
