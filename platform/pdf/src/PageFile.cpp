@@ -127,7 +127,8 @@ HPDF_Image LoadImage(Document& d, const ZNTX_PAGE& page, int32_t width, int32_t 
                                                   HPDF_FALSE, HPDF_TRUE);
     }
     if (settings.compression == ZNTX_COMPRESSION_HIGH) {
-        if (!EncodeJpeg(page, width, height, settings.quality, &d.jpeg, &d.jpegSize)) return nullptr;
+        if (!EncodeJpeg(page, width, height, settings.quality, &d.jpeg, &d.jpegSize))
+            return nullptr;
         return HPDF_LoadJpegImageFromMem(d.doc, d.jpeg, static_cast<HPDF_UINT>(d.jpegSize));
     }
     PackSamples(page, width, height, rows);
@@ -158,7 +159,8 @@ int writePageFile(const ZNTX_PAGE& page, int32_t width, int32_t height,
         const HPDF_REAL h = PageSide(height * 72.0 / ydpi);
         HPDF_Page p = HPDF_AddPage(d.doc);
         if (p == nullptr || HPDF_Page_SetWidth(p, w) != HPDF_OK ||
-            HPDF_Page_SetHeight(p, h) != HPDF_OK || HPDF_Page_DrawImage(p, image, 0, 0, w, h) != HPDF_OK)
+            HPDF_Page_SetHeight(p, h) != HPDF_OK ||
+            HPDF_Page_DrawImage(p, image, 0, 0, w, h) != HPDF_OK)
             return ZNTX_ERR_WRITE;
         if (HPDF_SaveToFile(d.doc, path.c_str()) != HPDF_OK) {
             unlink(path.c_str());

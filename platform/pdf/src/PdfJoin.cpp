@@ -37,6 +37,18 @@ FILE* CreateBeside(const std::string& target, std::string& name) {
     return nullptr;
 }
 
+// The rename itself reaches the disk with the folder's entry.
+void SyncFolderOf(const std::string& target) {
+    const size_t slash = target.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : target.substr(0, slash);
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    fsync(fd);
+    close(fd);
+}
+
 } // namespace
 
 bool joinPages(const std::vector<std::string>& files, const std::string& target,
@@ -62,7 +74,8 @@ bool joinPages(const std::vector<std::string>& files, const std::string& target,
         }
         out = CreateBeside(target, temporary);
         if (out == nullptr) {
-            if (error) *error = "cannot create a file beside " + target + ": " + std::strerror(errno);
+            if (error)
+                *error = "cannot create a file beside " + target + ": " + std::strerror(errno);
             return false;
         }
         QPDFWriter writer(joined);
@@ -77,6 +90,7 @@ bool joinPages(const std::vector<std::string>& files, const std::string& target,
             unlink(temporary.c_str());
             return false;
         }
+        SyncFolderOf(target);
         return true;
     } catch (const std::exception& e) {
         if (error) *error = e.what();

@@ -149,7 +149,8 @@ int ZNTX_submodeset(int id, const void* record) {
     if (id == ZNTX_SUBMODE_PDFA) {
         if (length != ZNTX_SUBMODE_PDFA_LENGTH) return ZNTX_ERR_ARGUMENT;
         const uint32_t mode = ReadU32(p + 4);
-        if (mode != ZNTX_PDFA_MODE_PLAIN && mode != ZNTX_PDFA_MODE_ARCHIVE) return ZNTX_ERR_ARGUMENT;
+        if (mode != ZNTX_PDFA_MODE_PLAIN && mode != ZNTX_PDFA_MODE_ARCHIVE)
+            return ZNTX_ERR_ARGUMENT;
         g_pdf.pdfaMode = mode;
         return 0;
     }
@@ -204,7 +205,8 @@ int ZNTX_exclose(int) {
     } else {
         joined = kdpdf::joinPages(g_pdf.pageFiles, g_pdf.path, &why);
     }
-    if (!joined) std::fprintf(stderr, "KdPdf: %s not written: %s\n", g_pdf.path.c_str(), why.c_str());
+    if (!joined)
+        std::fprintf(stderr, "KdPdf: %s not written: %s\n", g_pdf.path.c_str(), why.c_str());
     Discard();
     return joined ? 0 : ZNTX_ERR_WRITE;
 }

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <jpeglib.h>
@@ -215,10 +216,14 @@ TEST_F(PdfTest, BadInputIsRefusedAndTheDocumentGoesOn) {
     EXPECT_EQ(ZNTX_submodeset(ZNTX_SUBMODE_PDFA, &kPlain), 0);
     // Records: wrong id, version, length (also the other record's length),
     // mode and quality. An 8-byte record under id 150 is never read past.
-    const ZNTX_SUBMODE_PDFA_RECORD badVersion{2, ZNTX_SUBMODE_PDFA_LENGTH, ZNTX_PDFA_MODE_PLAIN, 0, 0};
-    const ZNTX_SUBMODE_PDFA_RECORD badMode{ZNTX_SUBMODE_VERSION, ZNTX_SUBMODE_PDFA_LENGTH, 498, 0, 0};
-    const ZNTX_SUBMODE_QUALITY_RECORD shortRecord{ZNTX_SUBMODE_VERSION, ZNTX_SUBMODE_QUALITY_LENGTH, 497};
-    const ZNTX_SUBMODE_PDFA_RECORD longQuality{ZNTX_SUBMODE_VERSION, ZNTX_SUBMODE_PDFA_LENGTH, 50, 0, 0};
+    const ZNTX_SUBMODE_PDFA_RECORD badVersion{2, ZNTX_SUBMODE_PDFA_LENGTH, ZNTX_PDFA_MODE_PLAIN, 0,
+                                              0};
+    const ZNTX_SUBMODE_PDFA_RECORD badMode{ZNTX_SUBMODE_VERSION, ZNTX_SUBMODE_PDFA_LENGTH, 498, 0,
+                                           0};
+    const ZNTX_SUBMODE_QUALITY_RECORD shortRecord{ZNTX_SUBMODE_VERSION, ZNTX_SUBMODE_QUALITY_LENGTH,
+                                                  497};
+    const ZNTX_SUBMODE_PDFA_RECORD longQuality{ZNTX_SUBMODE_VERSION, ZNTX_SUBMODE_PDFA_LENGTH, 50,
+                                               0, 0};
     EXPECT_LT(ZNTX_submodeset(99, &kPlain), 0);
     EXPECT_LT(ZNTX_submodeset(ZNTX_SUBMODE_PDFA, nullptr), 0);
     EXPECT_LT(ZNTX_submodeset(ZNTX_SUBMODE_PDFA, &badVersion), 0);
@@ -233,8 +238,9 @@ TEST_F(PdfTest, BadInputIsRefusedAndTheDocumentGoesOn) {
         int32_t kind, width, height, rowBytes;
     };
     const Case refused[] = {
-        {ZNTX_KIND_BILEVEL, 17, 4, 2}, {ZNTX_KIND_GRAY, 12, 4, 11}, {ZNTX_KIND_COLOUR, 4, 4, 11},
-        {5, 4, 4, 100},                {ZNTX_KIND_GRAY, 0, 4, 4},   {ZNTX_KIND_GRAY, 4, 0, 4},
+        {ZNTX_KIND_BILEVEL, 17, 4, 2}, {ZNTX_KIND_GRAY, 12, 4, 11},
+        {ZNTX_KIND_COLOUR, 4, 4, 11},  {5, 4, 4, 100},
+        {ZNTX_KIND_GRAY, 0, 4, 4},     {ZNTX_KIND_GRAY, 4, 0, 4},
         {ZNTX_KIND_GRAY, -4, 4, 4},    {ZNTX_KIND_GRAY, 4, 4, -4},
     };
     std::vector<uint8_t> pixels(400, 0x5A);
@@ -247,8 +253,8 @@ TEST_F(PdfTest, BadInputIsRefusedAndTheDocumentGoesOn) {
     EXPECT_LT(ZNTX_spmake(nullptr, nullptr), 0);
     // Regions: from the top-left corner and within the page.
     Image gray = MakeImage(ZNTX_KIND_GRAY, 12, 5, 0, 0x40, 3);
-    for (const auto& r : std::vector<std::vector<int32_t>>{
-             {1, 0, 6, 3}, {0, 0, 13, 3}, {0, 0, 6, 6}, {0, 0, 0, 3}})
+    for (const auto& r :
+         std::vector<std::vector<int32_t>>{{1, 0, 6, 3}, {0, 0, 13, 3}, {0, 0, 6, 6}, {0, 0, 0, 3}})
         EXPECT_LT(ZNTX_spmake(&gray.page, r.data()), 0) << r[0] << r[2] << r[3];
     const int32_t region[4] = {0, 0, 6, 3};
     EXPECT_EQ(ZNTX_spmake(&gray.page, region), 0);
@@ -359,13 +365,30 @@ TEST_F(PdfTest, PagesComeOutInOrder) {
     EXPECT_TRUE(strayFiles({"order.pdf"}).empty());
 }
 
+TEST_F(PdfTest, PagesFromSeveralThreads) {
+    if (!HaveQpdf()) GTEST_SKIP() << "no qpdf";
+    const std::string target = path("threads.pdf");
+    ASSERT_EQ(ZNTX_exmodeset(ZNTX_COMPRESSION_HIGH, 0, 0), 0);
+    ASSERT_EQ(ZNTX_exopen(target.c_str(), 0, 0), 0);
+    std::vector<std::thread> threads;
+    std::vector<int> failures(4, 0);
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([t, &failures] {
+            Image img = MakeImage(t % 2 ? ZNTX_KIND_COLOUR : ZNTX_KIND_BILEVEL, 40, 30, 100, 0x55);
+            for (int i = 0; i < 3; ++i) failures[t] += ZNTX_spmake(&img.page, nullptr) != 0;
+        });
+    for (std::thread& t : threads) t.join();
+    for (int f : failures) EXPECT_EQ(f, 0);
+    ASSERT_EQ(ZNTX_exclose(0), 0);
+    EXPECT_TRUE(QpdfCheck(target));
+    EXPECT_EQ(ReadPages(target).size(), 12u);
+}
+
 TEST_F(PdfTest, FailedAssemblyLeavesNothing) {
     // A page file that can't be read, a target that is a folder, a target
     // in a folder that doesn't exist, and a document without pages.
     const std::string earlier = path("earlier.pdf");
-    {
-        std::ofstream(earlier) << "earlier";
-    }
+    { std::ofstream(earlier) << "earlier"; }
     const std::string folder = path("folder.pdf");
     fs::create_directory(folder);
     struct Case {
