@@ -31,16 +31,14 @@ const uint8_t* Row(const ZNTX_PAGE& page, int32_t y) {
     return page.data + int64_t{y} * page.rowBytes;
 }
 
-// Bilevel rows without padding, 0 meaning black as libharu's Group 4 encoder
-// takes them by default (understood by every reader, unlike /BlackIs1).
+// Bilevel rows without padding, 1 meaning black: libharu's Group 4 encoder
+// codes 1 bits as black runs, which every reader shows black when /BlackIs1
+// is left false.
 void PackBilevel(const ZNTX_PAGE& page, int32_t width, int32_t height, std::vector<uint8_t>& out) {
     const int64_t need = (int64_t{width} + 7) / 8;
     out.resize(static_cast<size_t>(need * height));
-    for (int32_t y = 0; y < height; ++y) {
-        const uint8_t* src = Row(page, y);
-        uint8_t* dst = out.data() + y * need;
-        for (int64_t i = 0; i < need; ++i) dst[i] = static_cast<uint8_t>(~src[i]);
-    }
+    for (int32_t y = 0; y < height; ++y)
+        std::memcpy(out.data() + y * need, Row(page, y), static_cast<size_t>(need));
 }
 
 // Gray or red-green-blue rows without padding, for a Flate image.

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include <jpeglib.h>
+#include <tiffio.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -120,6 +121,7 @@ const ZNTX_SUBMODE_PDFA_RECORD kPlain{ZNTX_SUBMODE_VERSION, ZNTX_SUBMODE_PDFA_LE
 struct PageImage {
     double width = 0, height = 0; // MediaBox in points
     std::string filter;
+    bool blackIs1 = false;
     int pixelsWide = 0, bits = 0;
     std::string raw;     // the stream as stored
     std::string decoded; // Flate undone (empty for DCT and CCITT)
@@ -145,6 +147,10 @@ std::vector<PageImage> ReadPages(const std::string& file) {
             QPDFObjectHandle filter = dict.getKey("/Filter");
             if (filter.isArray() && filter.getArrayNItems() == 1) filter = filter.getArrayItem(0);
             p.filter = filter.isName() ? filter.getName() : "";
+            QPDFObjectHandle parms = dict.getKey("/DecodeParms");
+            if (parms.isArray() && parms.getArrayNItems() == 1) parms = parms.getArrayItem(0);
+            if (parms.isDictionary() && parms.getKey("/BlackIs1").isBool())
+                p.blackIs1 = parms.getKey("/BlackIs1").getBoolValue();
             p.pixelsWide = dict.getKey("/Width").getIntValueAsInt();
             p.bits = dict.getKey("/BitsPerComponent").getIntValueAsInt();
             p.raw = AsString(image.getRawStreamData());
@@ -185,6 +191,35 @@ bool FirstJpegPixel(const std::string& data, uint8_t out[3]) {
     jpeg_abort_decompress(&info);
     jpeg_destroy_decompress(&info);
     return true;
+}
+
+// The rows of a Group 4 stream, decoded by libtiff: 1 where the stream
+// codes black (what a reader shows black without /BlackIs1).
+std::vector<std::vector<bool>> DecodeGroup4(const std::string& data, int width, int height,
+                                            const std::string& scratch) {
+    std::vector<std::vector<bool>> rows;
+    TIFF* out = TIFFOpen(scratch.c_str(), "w");
+    if (out == nullptr) return rows;
+    TIFFSetField(out, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(out, TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(out, TIFFTAG_BITSPERSAMPLE, 1);
+    TIFFSetField(out, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(out, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
+    TIFFSetField(out, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+    TIFFSetField(out, TIFFTAG_ROWSPERSTRIP, height);
+    TIFFWriteRawStrip(out, 0, const_cast<char*>(data.data()), static_cast<tmsize_t>(data.size()));
+    TIFFClose(out);
+    TIFF* in = TIFFOpen(scratch.c_str(), "r");
+    if (in == nullptr) return rows;
+    std::vector<uint8_t> line(static_cast<size_t>(TIFFScanlineSize(in)));
+    for (int y = 0; y < height; ++y) {
+        if (TIFFReadScanline(in, line.data(), static_cast<uint32_t>(y)) < 0) break;
+        std::vector<bool> row(static_cast<size_t>(width));
+        for (int x = 0; x < width; ++x) row[x] = (line[x / 8] >> (7 - x % 8)) & 1;
+        rows.push_back(std::move(row));
+    }
+    TIFFClose(in);
+    return rows;
 }
 
 } // namespace
@@ -297,13 +332,22 @@ TEST_F(PdfTest, EncodingByKindAndCompression) {
         ASSERT_EQ(ZNTX_submodeset(ZNTX_SUBMODE_PDFA, &kPlain), 0);
         ASSERT_EQ(SetQuality(75), 0);
         // Red in blue-green-red order; a bilevel page black at its top left.
-        Image img = MakeImage(c.kind, c.width, c.height, c.dpi, 0);
+        const int32_t padding = c.kind == ZNTX_KIND_BILEVEL ? 2 : 0;
+        Image img = MakeImage(c.kind, c.width, c.height, c.dpi, 0, padding);
         if (c.kind == ZNTX_KIND_COLOUR)
             for (size_t i = 2; i < img.pixels.size(); i += 3) img.pixels[i] = 0xFF;
         else if (c.kind == ZNTX_KIND_GRAY)
             std::fill(img.pixels.begin(), img.pixels.end(), 0xC8);
-        else
-            img.pixels[0] = 0x80;
+        else {
+            // Bits past the width and the row's padding are not the page's.
+            const int32_t used = (c.width + 7) / 8;
+            for (int32_t y = 0; y < c.height; ++y) {
+                uint8_t* row = img.pixels.data() + size_t(y) * img.page.rowBytes;
+                if (c.width % 8) row[used - 1] = static_cast<uint8_t>(0xFF >> (c.width % 8));
+                for (int32_t i = used; i < img.page.rowBytes; ++i) row[i] = 0xFF;
+            }
+            img.pixels[0] |= 0x80;
+        }
         ASSERT_EQ(ZNTX_spmake(&img.page, nullptr), 0);
         img = Image{};
         ASSERT_EQ(ZNTX_exclose(0), 0);
@@ -329,6 +373,14 @@ TEST_F(PdfTest, EncodingByKindAndCompression) {
         } else if (p.filter == "/DCTDecode") {
             ASSERT_TRUE(FirstJpegPixel(p.raw, first));
         } else {
+            // Black only in the top-left pixel, shown black by any reader.
+            EXPECT_FALSE(p.blackIs1);
+            const auto rows = DecodeGroup4(p.raw, c.width, c.height, path("g4.tif"));
+            ASSERT_EQ(rows.size(), size_t(c.height));
+            EXPECT_TRUE(rows[0][0]);
+            EXPECT_FALSE(rows[0][1]);
+            EXPECT_FALSE(rows[1][0]);
+            EXPECT_FALSE(rows[c.height - 1][c.width - 1]);
             continue;
         }
         if (c.kind == ZNTX_KIND_COLOUR) {
