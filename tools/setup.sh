@@ -24,7 +24,7 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     libusb-1.0-0-dev
     libpugixml-dev uuid-dev
-    libhpdf-dev qpdf
+    libhpdf-dev qpdf libqpdf-dev
     qt6-base-dev
     libtesseract-dev libleptonica-dev tesseract-ocr-osd
     clang libclang-rt-14-dev
