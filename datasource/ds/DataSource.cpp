@@ -74,7 +74,7 @@ const DS::STripletHandler sTripletHandlers[] = {
     {DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &DS::ProcessEvent},
 };
 constexpr std::size_t TRIPLETHANDLER_COUNT = sizeof sTripletHandlers / sizeof sTripletHandlers[0];
-static_assert(TRIPLETHANDLER_COUNT == 29);
+static_assert(TRIPLETHANDLER_COUNT == 30);
 
 // The scanner lock: three tries, each followed by this pause when refused.
 constexpr int kLockTries = 3;
