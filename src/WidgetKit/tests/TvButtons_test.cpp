@@ -109,6 +109,7 @@ TEST(ButtonCells, FlagsTable) {
         button->ensurePolished();
         ASSERT_NE(button->cell(), nullptr);
         stage.show(c.state != State::FocusedInactive);
+        button->clearFocus(); // activation may have given it the focus
         switch (c.state) {
         case State::Normal: break;
         case State::Down: button->setDown(true); break;
@@ -131,8 +132,8 @@ TEST(ButtonCells, OnlyCheckableButtonsAreOnAndOnlyTvButtonsRollOver) {
     Stage stage;
     auto* tool = new TvToolButton(&stage.window);
     tool->setCell(std::make_unique<TvImageButtonCell>(3));
-    tool->setFocusPolicy(Qt::NoFocus);
     stage.show(true);
+    tool->clearFocus();
     enter(tool);
     EXPECT_EQ(tool->cell()->flags(*tool), F | styleFlags(3)) << "a tool button has no roll-over";
     tool->setChecked(true); // not checkable: stays off
@@ -227,6 +228,7 @@ TEST(Buttons, ImageButtonRollOverPixels) {
     auto* other = new QWidget(&stage.window);
     other->setGeometry(0, 0, 200, 100);
     button->setParent(other);
+    other->show();
     button->show();
     enter(button);
     other->move(1, 1);
@@ -325,6 +327,7 @@ TEST(SegmentedControl, FlagsClicksAndKeys) {
     EXPECT_EQ(control->height(), 31);
     control->setSelectedSegment(1);
     stage.show(true);
+    control->clearFocus();
     EXPECT_EQ(control->flagsForSegment(0), F | kFlagFirstSegment);
     EXPECT_EQ(control->flagsForSegment(1), F | kFlagOn);
     EXPECT_EQ(control->flagsForSegment(2), F | kFlagLastSegment);
