@@ -55,7 +55,8 @@ TvFilterValidator::TvFilterValidator(TV_FTextField* field) : QValidator(field), 
 
 QValidator::State TvFilterValidator::validate(QString& input, int&) const {
     // Text set by code passes untouched; only the user's edits are filtered.
-    if (mField->mUserEdit == 0) return Acceptable;
+    // Unchanged text is no edit (Qt asks again on Return and focus loss).
+    if (mField->mUserEdit == 0 || input == mField->mAccepted) return Acceptable;
     if (mField->allowsEdit(mField->mAccepted, input)) return Acceptable;
     mField->refused();
     return Invalid;

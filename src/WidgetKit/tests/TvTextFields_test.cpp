@@ -108,6 +108,12 @@ TEST(TextField, TypingAndPastingPassTheFilter) {
     EXPECT_EQ(field.text(), QStringLiteral("abcdef"));
     type(&field, QStringLiteral("7"));
     EXPECT_EQ(field.text(), QStringLiteral("abcdef"));
+    // Return still finishes the edit of such a text.
+    int finished = 0;
+    QObject::connect(&field, &QLineEdit::returnPressed, [&] { ++finished; });
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(&field, &enter);
+    EXPECT_EQ(finished, 1);
 }
 
 TEST(TextField, NoSetAcceptsAnyLength) {
