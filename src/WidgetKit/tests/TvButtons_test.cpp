@@ -1,5 +1,7 @@
 #include "KitTestSupport.h"
 #include "TvButtons.h"
+#include "TvTextFields.h"
+#include "ui_KitForm.h"
 
 #include <QEnterEvent>
 #include <QHelpEvent>
@@ -360,6 +362,32 @@ TEST(SegmentedControl, FlagsClicksAndKeys) {
     key(control, Qt::Key_Left);
     EXPECT_EQ(control->keySegment(), 1);
     EXPECT_EQ(activated, (std::vector<int>{2, 1}));
+}
+
+// A Designer form promotes plain controls to the kit's classes and names
+// their looks with dynamic properties.
+TEST(Forms, PromotedControlsTakeTheirLooks) {
+    QWidget window;
+    Ui::KitForm form;
+    form.setupUi(&window);
+    window.show();
+    QApplication::processEvents();
+    auto* push = dynamic_cast<TvColoredPushButtonCell*>(form.scanButton->cell());
+    ASSERT_NE(push, nullptr);
+    EXPECT_EQ(push->style(), 2);
+    EXPECT_EQ(push->imageIndex(), 16);
+    EXPECT_EQ(push->minSize(), 120.0);
+    EXPECT_NE(dynamic_cast<TvMenuButtonCell*>(form.createButton->cell()), nullptr);
+    auto* image = dynamic_cast<TvImageButtonCell*>(form.deleteButton->cell());
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->imageIndex(), 2);
+    EXPECT_EQ(image->toolTipString(), QStringLiteral("Delete"));
+    EXPECT_TRUE(form.deleteButton->excludeKeyViewLoop());
+    EXPECT_EQ(form.deleteButton->focusPolicy(), Qt::ClickFocus);
+    EXPECT_EQ(form.nameLabel->relatedObject(), form.nameField);
+    TvStaticTextField::syncStaticTextInView(&window);
+    EXPECT_FALSE(form.nameLabel->isEnabled());
+    EXPECT_EQ(form.sides->height(), 31);
 }
 
 } // namespace
