@@ -35,6 +35,10 @@ public:
     virtual RTN adjustLightFix(CImg& white, CImg& black, Tvk::Imvra::tagADJUSTINFO* info,
                                Tvk::Imvra::tagSIDE side, unsigned char* curve,
                                unsigned long curveSize) = 0;
+    // The batch has ended: the engine may give back what it kept for the
+    // next band or page (its stages and reused page buffers; the shading
+    // data stay), so a host does not hold a batch's memory between scans.
+    virtual void endBatch() {}
 };
 
 // The library's static engine.

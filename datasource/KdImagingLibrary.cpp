@@ -11,6 +11,7 @@ namespace {
 class LibraryEngine final : public IKdImaging {
 public:
     void setOffset(long offset) override { KD730::setOffset(offset); }
+    void endBatch() override { KD730::Clear(); }
     long getOffset(long resolution) override { return KD730::getOffset(resolution); }
     long getDummyPixelCount(long resolution, int row) override {
         return KD730::getDummyPixelCount(resolution, row);

@@ -500,6 +500,10 @@ KdError CTavrKd::FinishScan() {
         std::lock_guard lock(m_imageMutex);
         if (!m_protect) m_images.clear();
     }
+    {
+        std::lock_guard engine(ImagingLock());
+        m_imaging->endBatch();
+    }
     m_cancel = 0;
     m_buffered = 0;
     m_state = kStateOpen;
