@@ -314,11 +314,7 @@ int CAdjustLight::AdjustLight_DecideLightAdjustValue(tagADJUSTINFO& info) {
             limit = 2000;
         else
             return RTN_STATE;
-        const int32_t largest = std::max({led[0], led[1], led[2]});
-        if (largest > limit) {
-            const double mul = static_cast<double>(limit) / largest;
-            for (int32_t& l : led) l = Trunc(l * mul);
-        }
+        AdjustLight_DecideLightAdjustValue_CheckRegisterLimit(led, limit);
         tagADJUSTREGISTERS& regs = Side(info, s);
         regs.RedLED = ToRegister(led[0]);
         regs.GreenLED = ToRegister(led[1]);
@@ -381,5 +377,14 @@ uint8_t AdjustLightData_GetOffset(const tagADJUSTINFO* info, bool front) {
     return (front ? info->FrontAdjustInfo : info->BackAdjustInfo).Offset[0];
 }
 void AdjustLightData_SetLEDCurrent(tagADJUSTINFO*, bool, unsigned long) {}
+
+void AdjustLight_DecideLightAdjustValue_CheckRegisterLimit(int32_t led[3], int32_t limit) {
+    const int32_t largest = std::max({led[0], led[1], led[2]});
+    if (largest <= limit) return;
+    // A ratio in floating point lands one below for many currents (4852 at
+    // 900 gave 899): the product is divided instead.
+    for (int c = 0; c < 3; ++c)
+        led[c] = static_cast<int32_t>(static_cast<int64_t>(led[c]) * limit / largest);
+}
 
 } // namespace Tvk::Imvra::KD730

@@ -9,6 +9,7 @@
 #include "ScannerCommands.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -84,6 +85,9 @@ struct SScanTuning {
 using KdFilterValue = std::variant<long, std::vector<std::uint8_t>>;
 using KdFilterDictionary = std::map<std::string, KdFilterValue>;
 
+// CopyThumbnailImage's failure: no finished image of the size asked for.
+inline constexpr unsigned char kThumbnailChanged = 0xFF;
+
 // The answer of "ScannerInfo".
 struct SScannerInfo {
     char product[32];
@@ -141,7 +145,8 @@ public:
     KdError ApplyImageFilter(const KdFilterDictionary& filters);
     // Final filters on a caller's buffer (front settings). On success *image
     // is a new malloc'ed buffer the caller frees; the caller's own buffer is
-    // left to it as well.
+    // left to it as well. While the image thread holds the engine for a
+    // page it answers kDeviceBusy at once instead of waiting for the page.
     virtual KdError ApplyImageFilter(unsigned char** image, unsigned long* width,
                                      unsigned long* height, unsigned long* bytesPerLine,
                                      unsigned long bitsPerSample, unsigned long samplesPerPixel,
@@ -149,8 +154,14 @@ public:
     unsigned long GetThumbnailImageInfo(unsigned long* width, unsigned long* height,
                                         unsigned long* bytesPerLine, unsigned long* bitsPerSample,
                                         unsigned long* samplesPerPixel);
-    unsigned char CopyThumbnailImage(unsigned char* buffer, unsigned char (*cancel)(void*),
-                                     void* context);
+    // Copies the first finished image row by row into `buffer` of
+    // `bufferSize` bytes, the size GetThumbnailImageInfo answered; after each
+    // row the cancel function (when given) may stop the copy with its own
+    // non-zero answer. When no image of exactly that size is queued any more
+    // (it was taken, filtered or replaced meanwhile) nothing is written past
+    // the buffer and the answer is kThumbnailChanged.
+    unsigned char CopyThumbnailImage(unsigned char* buffer, unsigned long bufferSize,
+                                     unsigned char (*cancel)(void*), void* context);
 
     // Seams: the library (the static engine unless a test sets its own) and
     // the clock, marks and wait hook.
@@ -240,6 +251,8 @@ private:
     // entry; nothing is allocated.
     void QueueErrorEntry(std::list<std::shared_ptr<SImageData>>& reserve, KdError error);
     void EndReader();
+    // Sleeps for `pause` unless a cancel or the session's end comes first.
+    void PauseReading(std::chrono::milliseconds pause);
 
     KdError ExecNoData(std::uint8_t opcode);
     // Writes the command container, then an optional data container, then

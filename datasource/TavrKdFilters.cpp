@@ -2,8 +2,10 @@
 // copy of the settings window.
 #include "TavrKd.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 using namespace Tvk::Imvra;
@@ -42,7 +44,10 @@ struct FinalRecords {
     tagFILTERSIMPLEXINFO info{};
 };
 
-// The filter record of one whole-image call from the dictionary.
+bool has(const KdFilterDictionary& d, const char* key) { return d.find(key) != d.end(); }
+
+// The filter record of one whole-image call from the dictionary: only the
+// records its keys ask for, so that an empty dictionary changes nothing.
 void buildRecords(const KdFilterDictionary& d, const tagIMAGEINFO& in, FinalRecords& r) {
     r.grc.ulSize = kGRCInfoSize;
     r.grc.ucBrightness = static_cast<std::uint8_t>(numberOr(d, "Brightness", 0));
@@ -53,13 +58,18 @@ void buildRecords(const KdFilterDictionary& d, const tagIMAGEINFO& in, FinalReco
     table(d, "BlueGammaTable", r.grc.ucBlueTable);
     tagNORMALFILTERINFO& n = r.info.normal;
     n.ulSize = kNormalFilterInfoSize;
-    n.pGRCInfo = &r.grc;
+    const long toBin = numberOr(d, "GrayToBin", 0);
+    // Tone keys shape gray levels: a page that is already 1-bit has none,
+    // and the library would ask for binarisation settings of it.
+    const bool tone = has(d, "Brightness") || has(d, "Contrast") || has(d, "GrayGammaTable") ||
+                      has(d, "RedGammaTable") || has(d, "GreenGammaTable") ||
+                      has(d, "BlueGammaTable") || toBin != 0;
+    if (tone && in.lBps != 1) n.pGRCInfo = &r.grc;
     if (const long v = numberOr(d, "CheckBlankPage", 0); v != 0) {
         r.blank = {kBlankPageInfoSize, static_cast<std::int32_t>(v), 0};
         n.pBlankPageInfo = &r.blank;
     }
-    const long toBin = numberOr(d, "GrayToBin", 0);
-    if (toBin != 0) {
+    if (toBin != 0 && in.lBps != 1) {
         r.binary = {kGrayToBinaryInfoSize, static_cast<std::uint32_t>(toBin),
                     r.grc.ucBrightness == 0 ? 128u : r.grc.ucBrightness, r.grc.ucContrast, 0};
         n.pGrayToBinaryInfo = &r.binary;
@@ -79,7 +89,7 @@ void buildRecords(const KdFilterDictionary& d, const tagIMAGEINFO& in, FinalReco
         n.pTextImageDirectionInfo = &r.text;
     }
     n.bDetectResolution = numberOr(d, "AutoResolution", 0) != 0;
-    if (numberOr(d, "PhotoMode", 0) != 0) n.pGRCFlagInfo = &r.grc;
+    if (numberOr(d, "PhotoMode", 0) != 0 && in.lBps != 1) n.pGRCFlagInfo = &r.grc;
     if (const long v = numberOr(d, "EPubFilter", 0); v != 0) {
         r.epub = {kEPubFilterInfoSize, static_cast<std::uint32_t>(v)};
         n.pEPubFilterInfo = &r.epub;
@@ -93,7 +103,7 @@ void buildRecords(const KdFilterDictionary& d, const tagIMAGEINFO& in, FinalReco
     r.info.imageIn = in;
     r.info.imageIn.lpImage = nullptr;
     r.info.imageOut = r.info.imageIn;
-    if (toBin != 0) {
+    if (n.pGrayToBinaryInfo != nullptr) {
         r.info.imageOut.lBps = 1;
         r.info.imageOut.lSpp = 1;
         r.info.imageOut.ulRGBOrder = 0;
@@ -101,11 +111,11 @@ void buildRecords(const KdFilterDictionary& d, const tagIMAGEINFO& in, FinalReco
     }
 }
 
+// Runs with the engine's lock held by the caller.
 KdError runFinal(IKdImaging& imaging, CImg& out, CImg& in, const KdFilterDictionary& d,
                  bool front) {
     FinalRecords r;
     buildRecords(d, in.info(), r);
-    std::lock_guard engine(ImagingLock());
     const tagRTN rtn = imaging.normalFilterSimplex(out, in, &r.info, front);
     if (rtn == RTN_OK) return kderr::kSuccess;
     return rtn == RTN_MEM ? kderr::kOutOfMemory : kderr::kLibraryRefused;
@@ -146,6 +156,9 @@ KdError CTavrKd::ApplyImageFilter(const KdFilterDictionary& filters) {
     }
     std::unique_ptr<CImg> out(new (std::nothrow) CImg);
     if (!out) return kderr::kOutOfMemory;
+    // The data source's thread waits here while the image thread holds the
+    // engine for a page: the filters belong to the page it is about to hand on.
+    std::lock_guard engine(ImagingLock());
     if (const KdError e = runFinal(*m_imaging, *out, joined, filters, !image->back);
         e != kderr::kSuccess)
         return e;
@@ -176,6 +189,14 @@ KdError CTavrKd::ApplyImageFilter(unsigned char** image, unsigned long* width,
     if (in.isNull()) return kderr::kOutOfMemory;
     std::memcpy(in.info().lpImage, *image, in.info().tImageSize);
     CImg out;
+    // The settings window's preview calls this from its GUI thread: while a
+    // page holds the engine (up to a whole page) it is refused at once
+    // rather than waited for.
+    std::unique_lock engine(ImagingLock(), std::try_to_lock);
+    if (!engine.owns_lock()) {
+        if (m_imageBusy) return kderr::kDeviceBusy;
+        engine.lock();
+    }
     if (const KdError e = runFinal(*m_imaging, out, in, filters, true); e != kderr::kSuccess)
         return e;
     const tagIMAGEINFO& o = out.info();
@@ -213,23 +234,32 @@ unsigned long CTavrKd::GetThumbnailImageInfo(unsigned long* width, unsigned long
     return image->height * image->bytesPerLine;
 }
 
-unsigned char CTavrKd::CopyThumbnailImage(unsigned char* buffer, unsigned char (*cancel)(void*),
-                                          void* context) {
+unsigned char CTavrKd::CopyThumbnailImage(unsigned char* buffer, unsigned long bufferSize,
+                                          unsigned char (*cancel)(void*), void* context) {
     std::shared_ptr<SImageData> image;   // keeps the entry alive while it is copied
     {
         std::lock_guard images(m_imageMutex);
         if (!m_images.empty() && m_images.front()->error == 0) image = m_images.front();
     }
-    if (!image || buffer == nullptr) return 0;
+    if (!image || buffer == nullptr) return kThumbnailChanged;
     std::lock_guard strips(image->mutex);
+    // The page may have been taken, filtered or replaced since its size was
+    // asked for: only a page of exactly that size is copied.
+    const std::size_t row = image->bytesPerLine;
+    std::size_t rows = 0;
+    for (const SImageStrip& s : image->strips)
+        rows += static_cast<std::size_t>(std::max(s.image->info().lHeight, 0));
+    if (row == 0 || rows != image->height || rows * row != bufferSize) return kThumbnailChanged;
     std::size_t at = 0;
     for (const SImageStrip& s : image->strips) {
         const tagIMAGEINFO& i = s.image->info();
         const std::size_t line = static_cast<std::size_t>(TvkLineStep(i));
-        const std::size_t copy = std::min<std::size_t>(line, image->bytesPerLine);
+        const std::size_t copy = std::min(line, row);
         for (std::int32_t y = 0; y < i.lHeight; ++y) {
+            if (at + row > bufferSize) return kThumbnailChanged;
             std::memcpy(buffer + at, i.lpImage + line * static_cast<std::size_t>(y), copy);
-            at += image->bytesPerLine;
+            if (copy < row) std::memset(buffer + at + copy, 0, row - copy);
+            at += row;
             if (cancel != nullptr)
                 if (const unsigned char stop = cancel(context); stop != 0) return stop;
         }

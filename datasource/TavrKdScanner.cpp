@@ -341,6 +341,9 @@ KdError CTavrKd::CalibrationScan(tagADJUSTINFO& info, std::uint8_t id0, std::uin
         static_assert(sizeof(SAdjustInfo) == sizeof(Tvk::Imvra::tagADJUSTREGISTERS));
         std::memcpy(&front, &info.FrontAdjustInfo, sizeof front);
         std::memcpy(&back, &info.BackAdjustInfo, sizeof back);
+        // The back alone is calibrated as the library's one side: what it
+        // settles goes to the back's registers, which the back window uses.
+        if (!both && m_param.sides == 1) back = front;
         if (const KdError e = ExecSetAdjustData(&front, &back); e != kderr::kSuccess) return e;
     }
     const unsigned long lines = 8;
@@ -404,6 +407,8 @@ KdError CTavrKd::AdjustLight() {
     info.ScanMode = m_param.scanChannels;
     lightSources(m_param.dropOutColourFront, m_param.dropOutModeFront, info.FrontLightSorce);
     lightSources(m_param.dropOutColourBack, m_param.dropOutModeBack, info.BackLightSorce);
+    // The back alone is the library's one side, lit as the back.
+    if (setup.windows == 1 && m_param.sides == 1) info.FrontLightSorce = info.BackLightSorce;
     if (m_param.scanChannels == 2) info.FrontLightSorce = info.BackLightSorce = 0;
     m_imaging->adjustLightFirst(&info, m_dummyValue);
 

@@ -7,6 +7,7 @@
 #include "KdBytes.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <new>
 
@@ -24,6 +25,10 @@ constexpr double kFlowTestUnit = 5;    // TEST UNIT READY while held
 constexpr double kKeyPoll = 2;         // operation-panel key checks
 constexpr std::uint8_t kContrastTable[8] = {0, 1, 43, 85, 128, 170, 212, 255};
 constexpr unsigned long kSenseKeyMask = 0x0F0000;
+// The pauses between READs that bring no data mid-page: from the first to
+// the longest, doubling.
+constexpr std::chrono::milliseconds kFirstNoDataPause{2};
+constexpr std::chrono::milliseconds kLongestNoDataPause{50};
 
 bool on(std::uint32_t option) { return (option & 0xFFFF) != 0; }
 std::uint32_t valueOf(std::uint32_t option) { return option >> 16; }
@@ -103,7 +108,12 @@ void fillSide(const tagScanParam& p, int s, const CImg* calib, bool detect, unsi
     n.bSkewCorrection = p.pageEdgeDetection;
     if (p.textOrientation != 0) n.pTextImageDirectionInfo = &r.text;
     if (p.rotation > 1 && p.rotation <= 4) n.pRotate90xInfo = &r.rotate;
-    if (p.outputMode == 0 || p.outputMode == 128) {
+    // The threshold record goes to black-and-white output and, with the
+    // colour decision on, to every output: the decision may make any page
+    // black-and-white and the library then binarises with this record (it
+    // refuses the page without one). A plain gray page must not get it, or
+    // the library would binarise it.
+    if (p.outputMode == 0 || p.outputMode == 128 || on(p.colourOption)) {
         side.binary.ulSize = kGrayToBinaryInfoSize;
         side.binary.Method = p.thresholdMode == 2 ? 2 : (p.thresholdFlag == 1 ? 1 : 0);
         side.binary.ulBrightness = brightness == 0 ? 128 : brightness;
@@ -145,8 +155,11 @@ void fillSide(const tagScanParam& p, int s, const CImg* calib, bool detect, unsi
     }
 }
 
-PageRecords* makeRecords(const tagScanParam& p, const CImg* calib, unsigned long usableWidth,
-                         const SRawPage* page) {
+// `calib` holds the calibration images in pairs: the front's, then the
+// back's when both sides are read. A scan of one side calibrates that side
+// alone, into the first pair, whichever side it is.
+PageRecords* makeRecords(const tagScanParam& p, const CImg* calib, bool bothSides,
+                         unsigned long usableWidth, const SRawPage* page) {
     auto* r = new (std::nothrow) PageRecords;
     if (r == nullptr) return nullptr;
     r->colour = {kDetectColorOrGrayInfoShortSize, static_cast<std::int32_t>(valueOf(p.colourOption)),
@@ -157,7 +170,8 @@ PageRecords* makeRecords(const tagScanParam& p, const CImg* calib, unsigned long
     r->text = {kTextImageDirectionInfoSize, p.textOrientation, 0, 0};
     r->srgb.ulSize = kSRGBConversionInfoSize;
     const bool detect = p.pageEdgeDetection || p.outlineOption || p.cropping;
-    for (int s = 0; s < 2; ++s) fillSide(p, s, calib + 2 * s, detect, usableWidth, page, *r);
+    for (int s = 0; s < 2; ++s)
+        fillSide(p, s, calib + (bothSides ? 2 * s : 0), detect, usableWidth, page, *r);
     return r;
 }
 
@@ -231,8 +245,11 @@ KdError CTavrKd::ScanPage(tagScanParam* param) {
             const KdError ended = m_cancel != 0           ? kderr::kUserAbort
                                   : m_imageError != 0      ? m_imageError.load()
                                   : m_readerError != 0     ? m_readerError.load()
-                                  : continuous && m_pagesRead > 0 ? kderr::kBatchEndNoPaper
-                                                                  : kderr::kNoDocument;
+                                  // A double-fed page that went out counts as a page
+                                  // read, though the reader stopped before counting it.
+                                  : continuous && (m_pagesRead > 0 || m_doubleFeedSeen)
+                                      ? kderr::kBatchEndNoPaper
+                                      : kderr::kNoDocument;
             m_scannerError = ended;
             return ended;
         } else {
@@ -331,6 +348,12 @@ void CTavrKd::QueueErrorEntry(std::list<std::shared_ptr<SImageData>>& reserve, K
         m_images.splice(m_images.end(), reserve);
     }
     Notify();
+}
+
+void CTavrKd::PauseReading(std::chrono::milliseconds pause) {
+    // Woken early by a cancel or the end of the session, which notify.
+    std::unique_lock lock(m_eventMutex);
+    m_event.wait_for(lock, pause, [this] { return m_cancel != 0 || m_shutdown; });
 }
 
 void CTavrKd::EndReader() {
@@ -435,6 +458,12 @@ KdError CTavrKd::ReadPage(SRawPage& page, bool& cancelSeen, unsigned number) {
     double lastKeyPoll = Now();
     double lastData = Now();
     bool stopSent = false;
+    // The block and its node in the chunk list; a READ that brought nothing
+    // leaves them for the next one.
+    std::list<SImageChunk> block;
+    // The pause before a READ that follows one without data, growing while
+    // none comes: the scanner is still moving the sheet.
+    std::chrono::milliseconds pause{0};
     for (;;) {
         if (m_shutdown) return kderr::kUserAbort;
         const double now = Now();
@@ -454,15 +483,18 @@ KdError CTavrKd::ReadPage(SRawPage& page, bool& cancelSeen, unsigned number) {
                 ExecStopBatch();
             }
         }
-        // The block and its node in the chunk list.
-        MayFail(KdScanThread::Reader, number);
-        std::list<SImageChunk> block(1);
-        block.front().data.reset(new std::uint8_t[kReadSize]);
+        if (pause.count() != 0) PauseReading(pause);
+        if (block.empty()) {
+            MayFail(KdScanThread::Reader, number);
+            block.emplace_back();
+            block.front().data.reset(new std::uint8_t[kReadSize]);
+        }
         unsigned long size = kReadSize;
         KdError e = ExecRead(&size, block.front().data.get(), kDataTypeImage);
         if (size > kReadSize) size = 0;
         if (size != 0) {
             lastData = Now();
+            pause = std::chrono::milliseconds{0};
             block.front().size = size;
             m_buffered += size;
             {
@@ -473,7 +505,10 @@ KdError CTavrKd::ReadPage(SRawPage& page, bool& cancelSeen, unsigned number) {
         }
         if (e == kderr::kSuccess) {
             // Mid-page a READ brings data; one that brings none only waits so long.
-            if (size == 0 && Now() - lastData > m_tuning.noDataTimeout) return kderr::kTimeout;
+            if (size == 0) {
+                if (Now() - lastData > m_tuning.noDataTimeout) return kderr::kTimeout;
+                pause = std::clamp(pause * 2, kFirstNoDataPause, kLongestNoDataPause);
+            }
             continue;
         }
         if (e != kderr::kCheckCondition) return RecoverError(e);
@@ -617,7 +652,7 @@ KdError CTavrKd::ImageProcessing() {
         const unsigned long usable = m_maxWidth > 2ul * static_cast<unsigned long>(std::max(dummy, 0L))
                                          ? m_maxWidth - 2 * static_cast<unsigned long>(dummy)
                                          : 0;
-        records.reset(makeRecords(p, m_calib, usable, page.get()));
+        records.reset(makeRecords(p, m_calib, g.sides == 2, usable, page.get()));
     } catch (const std::bad_alloc&) {
     }
     if (!records) result = kderr::kOutOfMemory;
@@ -712,7 +747,14 @@ KdError CTavrKd::ImageProcessing() {
         Notify();
         const tagIMAGESTATE state = first ? (last ? IMAGE_WHOLE : IMAGE_FIRST)
                                           : (last ? IMAGE_LAST : IMAGE_MIDDLE);
-        if (first) engine.lock();   // the engine is this page's until its last band
+        // The engine is this page's from its first band to its last: the
+        // library keeps the page's state between band calls. Every other
+        // user of the engine (the status "MaxScanWidth", ApplyImageFilter,
+        // the calibration) waits meanwhile, up to a whole page; that is
+        // meant. The settings window must therefore never take the engine
+        // from its GUI thread during a scan: its thumbnail work runs on its
+        // own thread, and the thumbnail calls need no engine at all.
+        if (first) engine.lock();
         tagIMAGEINFO in = band.info();
         in.lpImage = nullptr;
         in.lHeight = static_cast<std::int32_t>(g.outputLines);
@@ -817,7 +859,10 @@ KdError CTavrKd::ImageProcessing() {
                 entry.width = static_cast<unsigned long>(i.lWidth);
                 for (const SImageStrip& st : strips[s])
                     entry.height += static_cast<unsigned long>(std::max(st.image->info().lHeight, 0));
-                entry.pixelType = p.outputMode == 128 ? pixelTypeOf(i) : p.outputMode;
+                // Mode 128 and the colour decision give each page its own
+                // format: it is reported as it came out.
+                entry.pixelType = p.outputMode == 128 || on(p.colourOption) ? pixelTypeOf(i)
+                                                                            : p.outputMode;
                 entry.resolution = p.autoResolution ? static_cast<std::uint32_t>(i.lXResolution) : 0;
                 entry.blank = records->side[s].blank.bBlankPage;
                 entry.back = s == 1;

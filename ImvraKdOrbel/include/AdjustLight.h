@@ -41,6 +41,10 @@ uint8_t GetGainRegister(int32_t L, int g, int32_t target);
 // LED current that reaches level t on the line through (x1, y1) and (x2, y2)
 // (current, level); 0 when y1 equals y2.
 int32_t GetTargetX(int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t t);
+// Holds a side's three LED currents to `limit`: when the largest is above it,
+// each becomes trunc(LED x limit / largest), in integers, so the largest
+// lands exactly on the limit.
+void AdjustLight_DecideLightAdjustValue_CheckRegisterLimit(int32_t led[3], int32_t limit);
 
 class CAdjustLight {
 public:

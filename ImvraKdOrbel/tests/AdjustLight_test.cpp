@@ -43,6 +43,34 @@ TEST(AdjustLight, TargetCurrentOnTheLineThroughTwoScans) {
     EXPECT_EQ(GetTargetX(1, 2, 2, 4, 1), 0);
 }
 
+TEST(AdjustLight, LimitPutsTheLargestCurrentExactlyOnTheLimit) {
+    struct Row {
+        int32_t limit;
+        int32_t in[3];
+        int32_t out[3];
+    };
+    const Row rows[] = {
+        {900, {4852, 100, 2426}, {900, 18, 450}},    // a ratio in doubles gave 899
+        {900, {900, 899, 0}, {900, 899, 0}},         // at the limit: untouched
+        {900, {901, 901, 450}, {900, 900, 449}},     // just above
+        {2000, {100, 6000, 2999}, {33, 2000, 999}},  // 600 dpi, largest in the middle
+        {2000, {65535, 65535, 1}, {2000, 2000, 0}},
+    };
+    for (const Row& r : rows) {
+        int32_t led[3] = {r.in[0], r.in[1], r.in[2]};
+        AdjustLight_DecideLightAdjustValue_CheckRegisterLimit(led, r.limit);
+        for (int c = 0; c < 3; ++c) EXPECT_EQ(led[c], r.out[c]) << r.in[0] << " " << c;
+    }
+    // Every largest current above the limit lands on it.
+    for (int32_t limit : {900, 2000})
+        for (int32_t largest = limit + 1; largest <= 65535; ++largest) {
+            int32_t led[3] = {largest / 3, largest, largest / 2};
+            AdjustLight_DecideLightAdjustValue_CheckRegisterLimit(led, limit);
+            ASSERT_EQ(led[1], limit) << largest;
+            ASSERT_EQ(led[0], static_cast<int32_t>(int64_t{largest / 3} * limit / largest));
+        }
+}
+
 TEST(AdjustLight, RecordAccessorsWriteAllThreeBytesOfASide) {
     tagADJUSTINFO rec{};
     AdjustLightData_SetGain(&rec, true, 7);

@@ -1,13 +1,17 @@
 #include "CapData.h"
 
 #include "CapHelpers.h"
+#include "CapTables.h"
 #include "KdTwainCustom.h"
 
 #include "foundation/Preferences.h"
 
+#include <syslog.h>
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -164,19 +168,32 @@ std::optional<kdf::Bytes> FlattenCapabilities(CCapPool* pool, TW_INT32* version)
 
 void UnflattenCapabilities(CCapPool* pool, const kdf::Bytes& data, TW_INT32 version) {
     if (!pool || (version & 1) == 0 || data.size() < kCapDataSize) return;
+    // A record may come from anything that wrote the file: a field its
+    // capability refuses, or holds outside its domain, takes the default;
+    // the other fields stand.
+    std::string refused;
+    auto check = [&](TW_UINT16 id, int accepted) {
+        const CCapability* container = pool->GetCapability(id);
+        if (!container || (accepted && CapValueAllowed(id, *container))) return;
+        ResetCapValue(pool, id);
+        char name[8];
+        std::snprintf(name, sizeof name, "0x%04X", static_cast<unsigned>(id));
+        refused += (refused.empty() ? "" : ", ") + std::string(name);
+    };
     for (const auto& f : kFields) {
         const std::uint8_t* p = data.data() + f.offset;
         switch (f.kind) {
-        case Field::S16: SetCapSIntValue(pool, f.id, get<std::uint16_t>(p)); break; // truncated to INT16
+        case Field::S16: check(f.id, SetCapSIntValue(pool, f.id, get<std::int16_t>(p))); break;
         case Field::U16:
-            SetCapUIntValue(pool, f.id, get<std::uint16_t>(p));
-            if (f.id == ICAP_XRESOLUTION) SetCapUIntValue(pool, ICAP_YRESOLUTION, get<std::uint16_t>(p));
+            check(f.id, SetCapUIntValue(pool, f.id, get<std::uint16_t>(p)));
+            if (f.id == ICAP_XRESOLUTION)
+                check(ICAP_YRESOLUTION, SetCapUIntValue(pool, ICAP_YRESOLUTION, get<std::uint16_t>(p)));
             break;
-        case Field::S32: SetCapSIntValue(pool, f.id, get<std::int32_t>(p)); break;
-        case Field::U32: SetCapUIntValue(pool, f.id, get<std::uint32_t>(p)); break;
+        case Field::S32: check(f.id, SetCapSIntValue(pool, f.id, get<std::int32_t>(p))); break;
+        case Field::U32: check(f.id, SetCapUIntValue(pool, f.id, get<std::uint32_t>(p))); break;
         case Field::FloatBE: {
             const float value = BitsFloat(get<std::uint32_t>(p));
-            if (std::isfinite(value)) SetCapFloatValue(pool, f.id, value);
+            check(f.id, std::isfinite(value) && SetCapFloatValue(pool, f.id, value));
             break;
         }
         case Field::String: {
@@ -184,11 +201,13 @@ void UnflattenCapabilities(CCapPool* pool, const kdf::Bytes& data, TW_INT32 vers
             // the item is zero.
             char item[sizeof(TW_STR255)] = {};
             std::memcpy(item, p, std::min(f.size, sizeof item));
-            SetCapStrValue(pool, f.id, item);
+            check(f.id, SetCapStrValue(pool, f.id, item));
             break;
         }
         }
     }
+    if (!refused.empty())
+        syslog(LOG_WARNING, "KD720: saved settings hold values out of range, defaults used for %s", refused.c_str());
 }
 
 bool LoadCustomCapabilities(CCapPool* pool) {

@@ -2,6 +2,7 @@
 
 #include "KdTwainCustom.h"
 
+#include <cmath>
 #include <new>
 
 namespace {
@@ -209,4 +210,60 @@ std::unique_ptr<CCapPool> MakeKdCapPool() {
     CCapPool scanner;
     if (!scanner.MakeCapabilities(sKdDSCapDesc, kKdDSCapCount) || !pool->Merge(&scanner)) return nullptr;
     return pool;
+}
+
+namespace {
+
+// Domains of one-value capabilities whose values outside them break a scan
+// (the image library refuses the page, a tone table goes blank) or a batch.
+struct SCapValueLimit {
+    TW_UINT16 cap;
+    double minimum;
+    double maximum;
+};
+constexpr SCapValueLimit kCapValueLimits[] = {
+    {CAP_XFERCOUNT, -1, 32767}, // 0 excluded below
+    {CCAP_TVK_EDGEEMPHASIS, 1, 9},
+    {CCAP_TVK_MARGINLENGTH, 0, 100}, // millimetres on each side, within half the sensor
+    {CCAP_TVK_RECOGNIZE_DIRECTION, 0, 1},
+    {CCAP_TVKM_GAMMAMODE, 0, 1},
+    {CCAP_TVKM_GAMMAMETHOD, 0, 255}, // one bit per side and colour
+    {CCAP_TVK_BLANKSKIP, 0, 255},    // only the low byte is read
+    {CCAP_TVKM_GRAYGAMMA, 0.2, 5},   {CCAP_TVKM_REDGAMMA, 0.2, 5}, {CCAP_TVKM_GREENGAMMA, 0.2, 5},
+    {CCAP_TVKM_BLUEGAMMA, 0.2, 5},   {kBackGrayGamma, 0.2, 5},     {kBackRedGamma, 0.2, 5},
+    {kBackGreenGamma, 0.2, 5},       {kBackBlueGamma, 0.2, 5},
+};
+
+} // namespace
+
+bool CapValueAllowed(TW_UINT16 cap, const CCapability& container) {
+    const TW_UINT16 type = container.ItemType();
+    if (container.GetContainerType() == TWON_ENUMERATION) {
+        const auto& list = static_cast<const CCapEnum&>(container);
+        return list.GetCurrentIndex() < list.GetValueCount();
+    }
+    if (type == TWTY_FRAME || CCapability::IsStringType(type) || container.GetContainerType() == TWON_ARRAY)
+        return true;
+    if (container.GetContainerType() == TWON_RANGE) {
+        double value = 0, minimum = 0, maximum = 0;
+        if (!container.ReadValue(&value) || !container.ReadValue(&minimum, kCapMinimum) ||
+            !container.ReadValue(&maximum, kCapMaximum))
+            return false;
+        return minimum <= value && value <= maximum;
+    }
+    double value = 0;
+    if (type == TWTY_FLOAT32 || type == TWTY_FIX32) {
+        float real = 0;
+        if (!container.ReadValue(&real) || !std::isfinite(real)) return false;
+        value = real;
+    } else {
+        long integer = 0;
+        if (!container.ReadValue(&integer)) return false;
+        if (type == TWTY_BOOL && integer != 0 && integer != 1) return false;
+        if (cap == CAP_XFERCOUNT && integer == 0) return false;
+        value = static_cast<double>(integer);
+    }
+    for (const SCapValueLimit& limit : kCapValueLimits)
+        if (limit.cap == cap) return value >= limit.minimum && value <= limit.maximum;
+    return true;
 }

@@ -170,12 +170,18 @@ TW_UINT16 CCapability::AcceptsNativeRecord(TW_UINT16 containerType, const void* 
         if (size < kTwEnumerationItemListOffset) return TWCC_BADVALUE;
         const auto count = load<TW_UINT32>(record + kNativeEnumCountOffset);
         const auto index = load<TW_UINT32>(record + kNativeEnumCurrentOffset);
-        if (index >= count) return TWCC_BADVALUE;
+        const auto defaultIndex = load<TW_UINT32>(record + kNativeEnumDefaultOffset);
+        // The host's count and indexes decide where the item is read: a
+        // count no real list reaches, or an index outside the list, is a
+        // lie about the record, and nothing of it is read.
+        if (count == 0 || count > kMaxNativeListItems || index >= count || defaultIndex >= count)
+            return TWCC_BADVALUE;
         at = kTwEnumerationItemListOffset + std::size_t(index) * hostSize;
         break;
     }
     case TWON_RANGE:
-        if (hostSize > sizeof(TW_UINT32)) return TWCC_BADVALUE;
+        if (hostSize > sizeof(TW_UINT32) || size < kNativeRangeSize || !RangeRecordConsistent(record, recordType))
+            return TWCC_BADVALUE;
         at = kNativeRangeCurrentOffset;
         break;
     default: return TWCC_BADVALUE;
@@ -206,10 +212,13 @@ TW_UINT16 CCapability::AcceptsNativeRecord(TW_UINT16 containerType, const void* 
     return SetValue(item, kCapCurrent) ? TWCC_SUCCESS : TWCC_BADVALUE;
 }
 
-bool CCapability::ItemAsNumber(const std::uint8_t* item, bool* isInteger, std::int64_t* integer,
-                               double* real) const {
+namespace {
+
+// A numeric item of the type read as a number: integers exactly, FIX32 and
+// float as doubles. False for frames, strings and unknown types.
+bool LoadNumber(TW_UINT16 type, const std::uint8_t* item, bool* isInteger, std::int64_t* integer, double* real) {
     *isInteger = true;
-    switch (itemType_) {
+    switch (type) {
     case TWTY_INT8: *integer = load<std::int8_t>(item); return true;
     case TWTY_INT16: *integer = load<std::int16_t>(item); return true;
     case TWTY_INT32: *integer = load<std::int32_t>(item); return true;
@@ -227,6 +236,31 @@ bool CCapability::ItemAsNumber(const std::uint8_t* item, bool* isInteger, std::i
         return true;
     default: return false;
     }
+}
+
+} // namespace
+
+bool CCapability::RangeRecordConsistent(const std::uint8_t* record, TW_UINT16 recordType) {
+    // Each field is one 32-bit slot holding an item of the record's type.
+    auto field = [&](std::size_t offset, double* out) {
+        bool isInteger = false;
+        std::int64_t integer = 0;
+        double real = 0;
+        if (recordType == TWTY_FLOAT32 || !LoadNumber(recordType, record + offset, &isInteger, &integer, &real))
+            return false;
+        *out = isInteger ? static_cast<double>(integer) : real;
+        return true;
+    };
+    double minimum = 0, maximum = 0, step = 0, current = 0;
+    if (!field(offsetof(TW_RANGE, MinValue), &minimum) || !field(offsetof(TW_RANGE, MaxValue), &maximum) ||
+        !field(offsetof(TW_RANGE, StepSize), &step) || !field(offsetof(TW_RANGE, CurrentValue), &current))
+        return false;
+    return minimum <= maximum && step > 0 && minimum <= current && current <= maximum;
+}
+
+bool CCapability::ItemAsNumber(const std::uint8_t* item, bool* isInteger, std::int64_t* integer,
+                               double* real) const {
+    return LoadNumber(itemType_, item, isInteger, integer, real);
 }
 
 bool CCapability::ReadNumber(ECapProperty property, bool* isInteger, std::int64_t* integer, double* real) const {

@@ -40,6 +40,10 @@ inline constexpr std::size_t kNativeEnumCountOffset = offsetof(TW_ENUMERATION, N
 inline constexpr std::size_t kNativeEnumCurrentOffset = offsetof(TW_ENUMERATION, CurrentIndex);
 inline constexpr std::size_t kNativeEnumDefaultOffset = offsetof(TW_ENUMERATION, DefaultIndex);
 inline constexpr std::size_t kNativeArrayCountOffset = offsetof(TW_ARRAY, NumItems);
+// The most items a host's list record may claim. Far above any list a
+// capability offers (the longest holds a few dozen ids); a count above it
+// is refused before any item is read.
+inline constexpr TW_UINT32 kMaxNativeListItems = 1024;
 
 using CapBytes = std::vector<std::uint8_t>;
 
@@ -70,8 +74,12 @@ public:
 
     // Takes the current value from a host's container record of the given
     // kind; answers a TWAIN condition code (TWCC_SUCCESS when accepted).
-    // The handle form trusts the host to have allocated the record it
-    // describes; the sized form never reads past size bytes.
+    // An enumeration must claim 1 to kMaxNativeListItems items with its
+    // current and default indexes inside them; a range needs minimum <=
+    // current <= maximum and a positive step. Anything else is TWCC_BADVALUE
+    // with the value unchanged. The handle form trusts the host to have
+    // allocated the record it describes; the sized form never reads past
+    // size bytes.
     TW_UINT16 AcceptsNativeContainer(TW_UINT16 containerType, TW_HANDLE handle);
     TW_UINT16 AcceptsNativeRecord(TW_UINT16 containerType, const void* record, std::size_t size);
 
@@ -99,6 +107,9 @@ protected:
     std::size_t HostItemSize() const { return GetItemSize(HostItemType()); }
 
 private:
+    // A host's range record whose minimum, maximum, step and current value
+    // agree with each other.
+    static bool RangeRecordConsistent(const std::uint8_t* record, TW_UINT16 recordType);
     // A numeric item read as a number: integers exactly, FIX32 and float as
     // doubles. False for frames, strings and unknown types.
     bool ItemAsNumber(const std::uint8_t* item, bool* isInteger, std::int64_t* integer, double* real) const;

@@ -46,32 +46,46 @@ bool WriteAll(int fd, const void* data, std::size_t size, off_t offset) {
     return ::pwrite(fd, data, size, offset) == static_cast<ssize_t>(size);
 }
 
+// The runtime folder serves when it is a real folder of the user's that
+// others may not write: a stale value (a folder gone with its login, or
+// another user's after su) falls back to the private temporary folder.
+bool UsableRuntimeFolder(const char* path) {
+    if (!path || path[0] != '/') return false;
+    struct stat st {};
+    return ::lstat(path, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & S_IWOTH) == 0;
+}
+
 } // namespace
 
 std::string ExclusiveLockPath(const char* name) {
     if (!name || !PlainName(name)) return {};
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime && runtime[0] == '/') return std::string(runtime) + "/" + name;
+    if (UsableRuntimeFolder(runtime)) return std::string(runtime) + "/" + name;
     const std::optional<std::string> folder = kdf::userTemporaryFolder();
     return folder ? *folder + "/" + name : std::string();
 }
 
 KdExclusiveLock* CreateExclusiveLockObject(const char* name) {
     const std::string path = ExclusiveLockPath(name);
-    if (path.empty()) return nullptr;
+    if (path.empty()) {
+        errno = (name && PlainName(name)) ? ENOENT : EINVAL;
+        return nullptr;
+    }
     // O_NOFOLLOW refuses a planted link; O_NONBLOCK keeps a planted FIFO from
     // blocking the open; the checks below refuse anything but our own file.
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
-    if (fd < 0) return nullptr;
+    if (fd < 0) return nullptr; // errno tells why
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
         ::close(fd);
+        errno = EPERM;
         return nullptr;
     }
     if ((st.st_mode & 077) != 0) ::fchmod(fd, 0600);
     auto* lock = new (std::nothrow) KdExclusiveLock;
     if (!lock) {
         ::close(fd);
+        errno = ENOMEM;
         return nullptr;
     }
     lock->fd = fd;

@@ -13,10 +13,11 @@ struct KdExclusiveLock;
 // The lock the data source and the button-status export share.
 inline constexpr char kKdScannerLockName[] = "kd_720";
 
-// Opens (creating it 0600) the lock file <name> in $XDG_RUNTIME_DIR, else in
-// the user's private temporary folder. Null when the name is not a plain
-// file name or the path is a link, a folder, not a regular file or not the
-// user's own.
+// Opens (creating it 0600) the lock file <name> in $XDG_RUNTIME_DIR when
+// that is a real folder of the user's that others may not write, else in the user's
+// private temporary folder. Null, with errno telling why (ENOMEM when
+// memory ran out), when the name is not a plain file name or the path is a
+// link, a folder, not a regular file or not the user's own.
 KD_LOCK_EXPORT KdExclusiveLock* CreateExclusiveLockObject(const char* name);
 // Closes the handle; a lock still held through it is released.
 KD_LOCK_EXPORT void DestroyExclusiveLockObject(KdExclusiveLock* lock);

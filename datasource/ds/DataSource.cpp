@@ -8,11 +8,14 @@
 #include "foundation/RunLoop.h"
 
 #include <dlfcn.h>
+#include <syslog.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <new>
 #include <thread>
 #include <vector>
@@ -20,10 +23,20 @@
 namespace {
 
 CDataSource* sDataSource = nullptr;
-// DS_Entry calls on the stack; a data source closed from inside a call (a
-// host closing from its callback) is deleted when the outermost returns.
+// Calls into the data source on the stack (DS_Entry and the notifications
+// that reach it from the run loop); a data source closed from inside a call
+// (a host closing from its callback) is deleted when the outermost returns.
+// Both are guarded by the entry mutex.
 int sEntryDepth = 0;
 std::vector<CDataSource*> sClosedDataSources;
+
+// Serialises every call into this module's data source: a host may call
+// DS_Entry from any thread, and one call runs at a time. Recursive, because
+// a host calls back into the data source from the callbacks it receives.
+std::recursive_mutex& EntryMutex() {
+    static std::recursive_mutex mutex;
+    return mutex;
+}
 
 constexpr TW_UINT32 kSupportedGroups = DG_CONTROL | DG_IMAGE | DF_DS2;
 
@@ -40,6 +53,7 @@ const DS::STripletHandler sTripletHandlers[] = {
     {DG_CONTROL, DAT_CAPABILITY, MSG_GETDEFAULT, &DS::GetDefaultCapability},
     {DG_CONTROL, DAT_CAPABILITY, MSG_RESET, &DS::ResetCapability},
     {DG_CONTROL, DAT_CAPABILITY, MSG_SET, &DS::SetCapability},
+    {DG_CONTROL, DAT_CAPABILITY, MSG_QUERYSUPPORT, &DS::QuerySupportCapability},
     {DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &DS::PendingEndXfers},
     {DG_CONTROL, DAT_PENDINGXFERS, MSG_GET, &DS::GetPendingXfers},
     {DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &DS::ResetPendingXfers},
@@ -59,7 +73,7 @@ const DS::STripletHandler sTripletHandlers[] = {
     {DG_CONTROL, DAT_ENTRYPOINT, MSG_SET, &DS::SetEntryPoint},
 };
 constexpr std::size_t TRIPLETHANDLER_COUNT = sizeof sTripletHandlers / sizeof sTripletHandlers[0];
-static_assert(TRIPLETHANDLER_COUNT == 28);
+static_assert(TRIPLETHANDLER_COUNT == 29);
 
 // The scanner lock: three tries, each followed by this pause when refused.
 constexpr int kLockTries = 3;
@@ -76,8 +90,22 @@ CDataSource* CDataSource::CurrentDataSource() {
     return sDataSource;
 }
 
-TW_UINT16 CDataSource::Entry(pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
+CDataSource::CallScope::CallScope() {
+    EntryMutex().lock();
     ++sEntryDepth;
+}
+
+CDataSource::CallScope::~CallScope() {
+    if (--sEntryDepth == 0) {
+        std::vector<CDataSource*> closed;
+        closed.swap(sClosedDataSources);
+        for (CDataSource* old : closed) delete old;
+    }
+    EntryMutex().unlock();
+}
+
+TW_UINT16 CDataSource::Entry(pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
+    const CallScope scope;
     TW_UINT16 rc = TWRC_FAILURE;
     CDataSource* ds = nullptr;
     try {
@@ -86,11 +114,6 @@ TW_UINT16 CDataSource::Entry(pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat, T
         ds = nullptr; // tried again on the next call
     }
     if (ds) rc = Dispatch(ds, origin, dg, dat, msg, data);
-    if (--sEntryDepth == 0) {
-        std::vector<CDataSource*> closed;
-        closed.swap(sClosedDataSources);
-        for (CDataSource* old : closed) delete old;
-    }
     return rc;
 }
 
@@ -203,7 +226,14 @@ TW_UINT16 CDataSource::OpenDS(pTW_IDENTITY origin, TW_MEMREF data) {
     new CClientApp(origin); // becomes the process's recogniser
 
     lock_ = CreateExclusiveLockObject(kKdScannerLockName);
-    if (!lock_) return SetConditionCode(TWCC_LOWMEMORY, TWRC_FAILURE);
+    if (!lock_) {
+        // Only a failed allocation is a memory matter; a lock file that
+        // cannot be made or is not ours (a planted link) denies the open.
+        const int error = errno;
+        syslog(LOG_ERR, "KD720: the scanner lock %s cannot be made: %s",
+               ExclusiveLockPath(kKdScannerLockName).c_str(), std::strerror(error));
+        return SetConditionCode(error == ENOMEM ? TWCC_LOWMEMORY : TWCC_DENIED, TWRC_FAILURE);
+    }
     bool locked = false;
     for (int attempt = 0; attempt < kLockTries && !locked; ++attempt) {
         locked = LockObject(lock_, true, kLockPauseMs);
@@ -327,8 +357,18 @@ TW_UINT16 CDataSource::EnableDS(pTW_IDENTITY, TW_MEMREF data) {
         const kdf::Value* result = kdf::find(userInfo, kNotificationResultKey);
         const kdf::Value* code = result && result->dictionary() ? kdf::find(*result->dictionary(), kNotificationCodeKey)
                                                                 : nullptr;
-        if (!code || !code->toInteger()) return SetConditionCode(TWCC_BUMMER, TWRC_FAILURE);
-        return static_cast<TW_UINT16>(*code->toInteger());
+        const TW_UINT16 rc = code && code->toInteger() ? static_cast<TW_UINT16>(*code->toInteger()) : TWRC_FAILURE;
+        if (rc == TWRC_FAILURE && !closed_) {
+            // The host was never told: back to state 4 with nothing
+            // registered, so that it may enable again.
+            if (notificationHandler_) notificationHandler_->RemoveNotificationHandlers();
+            pending_ = false;
+            imageInfoValid_ = false;
+            state_ = kDsOpen;
+            if (conditionCode_ == TWCC_SUCCESS) conditionCode_ = TWCC_BUMMER;
+            return TWRC_FAILURE;
+        }
+        return rc;
     }
     kdf::Dictionary param;
     if (!SetupUserInterfaceParameters(param)) {
@@ -406,8 +446,13 @@ void CDataSourceNotificationHandler::HandleNotification(const kdf::Notification&
     CDataSource* const dataSource = dataSource_;
     kdf::Dictionary* const userInfo = notification.userInfo();
     // The member may close the data source and delete this handler: only
-    // locals are used after the call.
-    const TW_UINT16 rc = (dataSource->*member)(notification.object());
+    // locals are used after the call, and the data source itself lives on
+    // until the scope ends.
+    TW_UINT16 rc;
+    {
+        const CDataSource::CallScope scope;
+        rc = (dataSource->*member)(notification.object());
+    }
     if (!userInfo) return;
     const auto result = userInfo->find(kNotificationResultKey);
     if (result == userInfo->end()) return;

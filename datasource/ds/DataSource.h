@@ -86,6 +86,19 @@ public:
     // not be made (tried again on the next call).
     static CDataSource* CurrentDataSource();
 
+    // One call into the data source: taken by DS_Entry and by every path
+    // from the run loop into a data source's members. It holds the entry
+    // mutex (calls from other threads wait; the same thread may nest), and a
+    // data source closed inside it is deleted only when the outermost scope
+    // ends, so no member returns into a freed object.
+    class CallScope {
+    public:
+        CallScope();
+        ~CallScope();
+        CallScope(const CallScope&) = delete;
+        CallScope& operator=(const CallScope&) = delete;
+    };
+
     CDataSource();
     virtual ~CDataSource();
     CDataSource(const CDataSource&) = delete;
@@ -117,6 +130,9 @@ public:
     virtual TW_UINT16 GetDefaultCapability(pTW_IDENTITY origin, TW_MEMREF data);
     virtual TW_UINT16 ResetCapability(pTW_IDENTITY origin, TW_MEMREF data);
     virtual TW_UINT16 SetCapability(pTW_IDENTITY origin, TW_MEMREF data);
+    // MSG_QUERYSUPPORT: the TWQC_ operations of the capability, as a
+    // one-value TWTY_INT32.
+    virtual TW_UINT16 QuerySupportCapability(pTW_IDENTITY origin, TW_MEMREF data);
     // Image layout, image information and transfers: the state checks live
     // here; the page work belongs to the scan session's data source.
     virtual TW_UINT16 GetImageLayout(pTW_IDENTITY origin, TW_MEMREF data);
@@ -205,6 +221,12 @@ protected:
     TW_UINT16 HandOut(pTW_CAPABILITY capability, const CCapability& container, TW_UINT16 conType);
     float CapFloat(TW_UINT16 id) const;
     TW_UINT16 CapUInt(TW_UINT16 id) const;
+    // The stored scan frame (left, top, width, height), kept to be put back.
+    struct SFrameValues {
+        TW_INT32 values[4];
+    };
+    SFrameValues StoredFrame() const;
+    void RestoreFrame(const SFrameValues& frame);
 
     TW_INT32 state_ = kDsClosed;
     TW_UINT16 conditionCode_ = TWCC_SUCCESS;

@@ -7,6 +7,7 @@
 #include "KdTwainCustom.h"
 
 #include <cmath>
+#include <memory>
 #include <new>
 #include <cstring>
 #include <vector>
@@ -196,6 +197,16 @@ TW_UINT16 CDataSource::SetCapability(pTW_IDENTITY, TW_MEMREF data) {
     TW_UINT16 cc;
     CCapability* container = CapContainer(capability, &cc);
     if (!container) return SetConditionCode(cc, TWRC_FAILURE);
+    // A one-value takes any item of its type: the value is tried on a copy
+    // first, and one outside the capability's domain is refused before a
+    // handler or the container sees it.
+    if (container->GetContainerType() == TWON_ONEVALUE && !container->IsReadOnly()) {
+        const std::unique_ptr<CCapability> trial(container->Duplicate());
+        if (!trial) return SetConditionCode(TWCC_LOWMEMORY, TWRC_FAILURE);
+        if (trial->AcceptsNativeContainer(capability->ConType, capability->hContainer) == TWCC_SUCCESS &&
+            !CapValueAllowed(CapID(capability->Cap), *trial))
+            return BadValue();
+    }
     if (const CapHandler handler = GetCapHandler(CapID(capability->Cap))) {
         TW_UINT16 handled = 0;
         cc = (this->*handler)(MSG_SET, capability, container, &handled);
@@ -204,6 +215,20 @@ TW_UINT16 CDataSource::SetCapability(pTW_IDENTITY, TW_MEMREF data) {
     }
     cc = container->AcceptsNativeContainer(capability->ConType, capability->hContainer);
     return cc == TWCC_SUCCESS ? TWRC_SUCCESS : SetConditionCode(cc, TWRC_FAILURE);
+}
+
+TW_UINT16 CDataSource::QuerySupportCapability(pTW_IDENTITY, TW_MEMREF data) {
+    if (!InState(kDsOpen, kDsTransferring)) return SeqError();
+    auto* capability = static_cast<pTW_CAPABILITY>(data);
+    TW_UINT16 cc;
+    const CCapability* container = CapContainer(capability, &cc);
+    if (!container) return SetConditionCode(cc, TWRC_FAILURE);
+    // Every capability answers the three reads and a reset; a read-only one
+    // refuses MSG_SET.
+    TW_INT32 mask = TWQC_GET | TWQC_GETDEFAULT | TWQC_GETCURRENT | TWQC_RESET;
+    if (!container->IsReadOnly()) mask |= TWQC_SET;
+    if (!AnswerOneValue(capability, TWTY_INT32, &mask, sizeof mask)) return SetConditionCode(TWCC_LOWMEMORY, TWRC_FAILURE);
+    return TWRC_SUCCESS;
 }
 
 void CDataSource::SyncCapability(TW_UINT16 id) {
@@ -331,6 +356,9 @@ TW_UINT16 CDataSource::GetImageLayout(pTW_IDENTITY, TW_MEMREF data) {
 }
 
 TW_UINT16 CDataSource::SetImageLayout(pTW_IDENTITY, TW_MEMREF data) {
+    // Setting and resetting change the frame of pages to come: only before
+    // enabling, never under a page that waits or goes (TWAIN state 4).
+    if (state_ != kDsOpen) return SeqError();
     const auto* layout = static_cast<const TW_IMAGELAYOUT*>(data);
     if (!layout) return BadValue();
     CCapability* frames = pool_ ? pool_->GetCapability(ICAP_FRAMES) : nullptr;
@@ -348,18 +376,31 @@ TW_UINT16 CDataSource::SetImageLayout(pTW_IDENTITY, TW_MEMREF data) {
 }
 
 TW_UINT16 CDataSource::ResetImageLayout(pTW_IDENTITY origin, TW_MEMREF data) {
+    if (state_ != kDsOpen) return SeqError();
     if (!data) return BadValue();
     for (TW_UINT16 id : kFrameIds) ResetCapValue(pool_.get(), id);
     return GetImageLayout(origin, data);
 }
 
 TW_UINT16 CDataSource::GetDefaultImageLayout(pTW_IDENTITY origin, TW_MEMREF data) {
-    TW_INT32 kept[4];
-    for (int i = 0; i < 4; ++i) kept[i] = GetCapSIntValue(pool_.get(), kFrameIds[i]);
-    const TW_UINT16 rc = ResetImageLayout(origin, data);
-    if (rc == TWRC_FAILURE)
-        for (int i = 0; i < 4; ++i) SetCapSIntValue(pool_.get(), kFrameIds[i], kept[i]);
+    if (!data) return BadValue();
+    // Only reports: the default frame is answered and the current one put
+    // back, whatever the answer.
+    const SFrameValues kept = StoredFrame();
+    for (TW_UINT16 id : kFrameIds) ResetCapValue(pool_.get(), id);
+    const TW_UINT16 rc = GetImageLayout(origin, data);
+    RestoreFrame(kept);
     return rc;
+}
+
+CDataSource::SFrameValues CDataSource::StoredFrame() const {
+    SFrameValues frame{};
+    for (int i = 0; i < 4; ++i) frame.values[i] = GetCapSIntValue(pool_.get(), kFrameIds[i]);
+    return frame;
+}
+
+void CDataSource::RestoreFrame(const SFrameValues& frame) {
+    for (int i = 0; i < 4; ++i) SetCapSIntValue(pool_.get(), kFrameIds[i], frame.values[i]);
 }
 
 bool CDataSource::SetupCapabilities() {

@@ -1,10 +1,14 @@
 #include "PageFiles.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <jpeglib.h>
@@ -23,10 +27,18 @@ bool Consistent(const SPageImage& p, std::string* error) {
     return ok;
 }
 
-// A new file beside path; the descriptor and its name, or -1.
+// A new file beside path; the descriptor and its name, or -1. The name has
+// a bounded length of its own (a hidden name from the first bytes of the
+// file's), so that any name the file system takes has a temporary beside it.
 int MakeTemporary(const std::filesystem::path& path, std::string* name, std::string* error) {
+    constexpr std::size_t kKeptNameBytes = 32;
+    const std::string leafName = path.filename().string();
+    std::string prefix(1, '.');
+    prefix.append(leafName, 0, std::min(leafName.size(), kKeptNameBytes));
+    prefix.push_back('.');
     for (int attempt = 0; attempt < 100; ++attempt) {
-        *name = path.string() + ".part" + std::to_string(getpid()) + "-" + std::to_string(attempt);
+        const std::string leaf = prefix + std::to_string(getpid()) + "-" + std::to_string(attempt) + ".part";
+        *name = (path.parent_path() / leaf).string();
         const int fd = open(name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd >= 0) return fd;
         if (errno != EEXIST) break;
@@ -54,6 +66,40 @@ void JpegFail(j_common_ptr info) {
     std::longjmp(e->jump, 1);
 }
 
+
+// The page as TIFF into a descriptor the writer takes over (closed here).
+bool WriteTiffTo(int fd, const char* name, const SPageImage& page, std::string* error) {
+    TIFF* tiff = TIFFFdOpen(fd, name, "w");
+    if (!tiff) {
+        close(fd);
+        *error = "TIFF open failed";
+        return false;
+    }
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, page.width);
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, page.height);
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, page.bitsPerSample);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, page.samplesPerPixel);
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    // The pages' 1-bit samples have 0 as black.
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, page.samplesPerPixel == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tiff, 0));
+    if (page.resolution > 0) {
+        TIFFSetField(tiff, TIFFTAG_XRESOLUTION, float(page.resolution));
+        TIFFSetField(tiff, TIFFTAG_YRESOLUTION, float(page.resolution));
+        TIFFSetField(tiff, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    }
+    std::vector<unsigned char> row(page.bytesPerLine);
+    bool ok = true;
+    for (std::uint32_t y = 0; ok && y < page.height; ++y) {
+        std::memcpy(row.data(), page.pixels.data() + std::size_t(y) * page.bytesPerLine, row.size());
+        ok = TIFFWriteScanline(tiff, row.data(), y, 0) == 1;
+    }
+    TIFFClose(tiff); // closes fd
+    if (!ok) *error = "TIFF write failed";
+    return ok;
+}
+
 } // namespace
 
 bool WriteTiffFile(const std::filesystem::path& path, const SPageImage& page, std::string* error) {
@@ -61,35 +107,48 @@ bool WriteTiffFile(const std::filesystem::path& path, const SPageImage& page, st
     std::string temporary;
     const int fd = MakeTemporary(path, &temporary, error);
     if (fd < 0) return false;
-    TIFF* tiff = TIFFFdOpen(fd, temporary.c_str(), "w");
-    bool ok = tiff != nullptr;
-    if (ok) {
-        TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, page.width);
-        TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, page.height);
-        TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, page.bitsPerSample);
-        TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, page.samplesPerPixel);
-        TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
-        TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-        // The pages' 1-bit samples have 0 as black.
-        TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, page.samplesPerPixel == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
-        TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tiff, 0));
-        if (page.resolution > 0) {
-            TIFFSetField(tiff, TIFFTAG_XRESOLUTION, float(page.resolution));
-            TIFFSetField(tiff, TIFFTAG_YRESOLUTION, float(page.resolution));
-            TIFFSetField(tiff, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
-        }
-        std::vector<unsigned char> row(page.bytesPerLine);
-        for (std::uint32_t y = 0; ok && y < page.height; ++y) {
-            std::memcpy(row.data(), page.pixels.data() + std::size_t(y) * page.bytesPerLine, row.size());
-            ok = TIFFWriteScanline(tiff, row.data(), y, 0) == 1;
-        }
-        TIFFClose(tiff); // closes fd
-        if (!ok) *error = "TIFF write failed";
-    } else {
-        close(fd);
-        *error = "TIFF open failed";
-    }
+    const bool ok = WriteTiffTo(fd, temporary.c_str(), page, error);
     return Finish(ok, temporary, path, error);
+}
+
+bool EncodeTiff(const SPageImage& page, std::vector<unsigned char>* out, std::string* error) {
+    if (!Consistent(page, error)) return false;
+    // An anonymous file in memory: the file writer's own code makes it.
+    const int fd = memfd_create("kd720-page.tif", MFD_CLOEXEC);
+    if (fd < 0) {
+        *error = std::string("cannot make the page in memory: ") + std::strerror(errno);
+        return false;
+    }
+    const int writerFd = dup(fd);
+    bool ok = writerFd >= 0;
+    if (!ok) *error = std::string("cannot make the page in memory: ") + std::strerror(errno);
+    if (ok) ok = WriteTiffTo(writerFd, "kd720-page.tif", page, error);
+    struct stat st {};
+    if (ok && fstat(fd, &st) != 0) {
+        *error = std::string("cannot read the page back: ") + std::strerror(errno);
+        ok = false;
+    }
+    if (ok) {
+        try {
+            out->assign(static_cast<std::size_t>(st.st_size), 0);
+        } catch (const std::bad_alloc&) {
+            *error = "out of memory";
+            ok = false;
+        }
+    }
+    for (std::size_t done = 0; ok && done < out->size();) {
+        const ssize_t n = pread(fd, out->data() + done, out->size() - done, static_cast<off_t>(done));
+        if (n <= 0) {
+            if (n < 0 && errno == EINTR) continue;
+            *error = "cannot read the page back";
+            ok = false;
+        } else {
+            done += static_cast<std::size_t>(n);
+        }
+    }
+    close(fd);
+    if (!ok) out->clear();
+    return ok;
 }
 
 // The compression alone, with no object that a jump out of the library

@@ -1,6 +1,7 @@
 // Page files of the file transfer: uncompressed TIFF and JFIF, written to a
 // temporary file beside the target and renamed over it, so that a failure
-// leaves no part-written file.
+// leaves no part-written file; and the TIFF in memory for the native
+// transfer.
 #pragma once
 
 #include <cstdint>
@@ -19,5 +20,7 @@ struct SPageImage {
 
 // false with a reason in *error.
 bool WriteTiffFile(const std::filesystem::path& path, const SPageImage& page, std::string* error);
+// The same TIFF as WriteTiffFile, in memory: the native transfer's image.
+bool EncodeTiff(const SPageImage& page, std::vector<unsigned char>* out, std::string* error);
 // 1-bit pages are written as 8-bit gray.
 bool WriteJfifFile(const std::filesystem::path& path, const SPageImage& page, std::string* error);

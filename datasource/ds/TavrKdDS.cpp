@@ -206,12 +206,61 @@ bool CTavrKdDS::SetupUserInterfaceParameters(kdf::Dictionary& param) {
 bool CTavrKdDS::GetCurrentPaperSize(float* width, float* height) {
     *width = *height = 0;
     const TW_INT32 size = CapInt(CCAP_TVKM_PAPERSIZE);
+    if (size == kCustomPaperSize && CapInt(CCAP_TVK_DETECTPAGESIZE) == 0) {
+        if (FindCustomPaper(width, height)) return true;
+        // No such paper, or one larger than the scanner: the default paper.
+        TW_INT32 fallback = 0;
+        const CCapability* documentSize = pool_ ? pool_->GetCapability(CCAP_TVKM_PAPERSIZE) : nullptr;
+        if (!documentSize || !documentSize->ReadValue(&fallback, kCapDefault) || fallback < 0) return false;
+        return GetOriginalPaperSize(fallback, width, height);
+    }
     if (size < 0) {
-        // A custom size: the scanner's whole area.
+        // Measured or the largest: the scanner's whole area.
         *width = GetCapFloatValue(pool_.get(), ICAP_PHYSICALWIDTH);
         *height = GetCapFloatValue(pool_.get(), ICAP_PHYSICALHEIGHT);
         return true;
     }
+    return GetOriginalPaperSize(size, width, height);
+}
+
+bool CTavrKdDS::FindCustomPaper(float* width, float* height) const {
+    unsigned char item[sizeof(TW_STR64)] = {};
+    GetCapStrValue(pool_.get(), CCAP_TVKM_CUSTOMPAGESIZENAME, reinterpret_cast<char*>(item));
+    const std::string name = CountedUtf16ToUtf8(item, sizeof item);
+    if (name.empty()) return false;
+    const float physicalWidth = GetCapFloatValue(pool_.get(), ICAP_PHYSICALWIDTH);
+    const float physicalHeight = GetCapFloatValue(pool_.get(), ICAP_PHYSICALHEIGHT);
+    // The window writes the list to the preferences when the user edits it.
+    const kdf::PreferencesContent prefs = kdf::readPreferencesFile(kKdPreferencesName);
+    for (const kdf::Value& paper : DictionariesOf(prefs.values, "CustomPapers")) {
+        const kdf::Dictionary& entry = *paper.dictionary();
+        const kdf::Value* n = kdf::find(entry, "Name");
+        if (!n || !n->string() || *n->string() != name) continue;
+        const kdf::Value* w = kdf::find(entry, "Width");
+        const kdf::Value* h = kdf::find(entry, "Height");
+        const double pw = w ? w->toReal().value_or(0) : 0, ph = h ? h->toReal().value_or(0) : 0;
+        if (!(pw > 0 && ph > 0 && pw <= physicalWidth && ph <= physicalHeight)) return false;
+        *width = static_cast<float>(pw);
+        *height = static_cast<float>(ph);
+        return true;
+    }
+    return false;
+}
+
+void CTavrKdDS::ApplyCustomPaperFallback() {
+    if (!pool_ || CapInt(CCAP_TVKM_PAPERSIZE) != kCustomPaperSize || CapInt(CCAP_TVK_DETECTPAGESIZE) != 0) return;
+    float width = 0, height = 0;
+    if (FindCustomPaper(&width, &height)) return;
+    // The default document size, and its paper as the frame.
+    if (CCapability* documentSize = pool_->GetCapability(CCAP_TVKM_PAPERSIZE)) documentSize->Reset();
+    if (!GetCurrentPaperSize(&width, &height)) return;
+    SetCapFloatValue(pool_.get(), CCAP_TVKM_SCANAREA_X, 0);
+    SetCapFloatValue(pool_.get(), CCAP_TVKM_SCANAREA_Y, 0);
+    SetCapFloatValue(pool_.get(), CCAP_TVKM_SCANAREA_WIDTH, width);
+    SetCapFloatValue(pool_.get(), CCAP_TVKM_SCANAREA_HEIGHT, height);
+}
+
+bool CTavrKdDS::GetOriginalPaperSize(TW_INT32 size, float* width, float* height) const {
     const kdf::Value* papers = kdf::find(supportedPapers_, "OriginalPapers");
     if (!papers || !papers->array()) return false;
     for (const kdf::Value& paper : *papers->array()) {
@@ -266,7 +315,10 @@ void CTavrKdDS::CheckCapabilities(bool showUI) {
     if (!reference.Merge(pool_.get())) return;
     reference.SetUnflatteningFunction(&UnflattenCapabilities);
     reference.Unflatten(record, version);
-    if (!pool_->IsEqualToCapValues(&reference, nullptr, 0)) {
+    // The name itself is no setting: a record flattened before the user
+    // named it still describes the same settings.
+    const TW_UINT16 excluded[] = {CCAP_TVKM_FAVORITENAME};
+    if (!pool_->IsEqualToCapValues(&reference, excluded, 1)) {
         const char empty[sizeof(TW_STR64)] = {};
         SetCapStrValue(pool_.get(), CCAP_TVKM_FAVORITENAME, empty);
     }
@@ -632,6 +684,24 @@ TW_UINT16 CTavrKdDS::HandleDocumentSize(TW_UINT16 msg, pTW_CAPABILITY capability
     return TWCC_SUCCESS;
 }
 
+void CTavrKdDS::FitFrameToPaper() {
+    float paperW = 0, paperH = 0;
+    if (!GetCurrentPaperSize(&paperW, &paperH) || paperW <= 0 || paperH <= 0) {
+        // An unknown paper keeps the physical size.
+        paperW = GetCapFloatValue(pool_.get(), ICAP_PHYSICALWIDTH);
+        paperH = GetCapFloatValue(pool_.get(), ICAP_PHYSICALHEIGHT);
+    }
+    const TW_INT32 left = CapInt(CCAP_TVKM_SCANAREA_X), top = CapInt(CCAP_TVKM_SCANAREA_Y);
+    const TW_INT32 w = CapInt(CCAP_TVKM_SCANAREA_WIDTH), h = CapInt(CCAP_TVKM_SCANAREA_HEIGHT);
+    if (w > 0 && h > 0 && left >= 0 && top >= 0 && double(left) + w <= double(paperW) &&
+        double(top) + h <= double(paperH))
+        return;
+    SetCapSIntValue(pool_.get(), CCAP_TVKM_SCANAREA_X, 0);
+    SetCapSIntValue(pool_.get(), CCAP_TVKM_SCANAREA_Y, 0);
+    SetCapSIntValue(pool_.get(), CCAP_TVKM_SCANAREA_WIDTH, static_cast<TW_INT32>(paperW));
+    SetCapSIntValue(pool_.get(), CCAP_TVKM_SCANAREA_HEIGHT, static_cast<TW_INT32>(paperH));
+}
+
 TW_UINT16 CTavrKdDS::HandleScanArea(TW_UINT16 msg, pTW_CAPABILITY capability, CCapability* container,
                                     TW_UINT16* handled) {
     if (msg != MSG_SET) return TWCC_SUCCESS;
@@ -661,6 +731,15 @@ TW_UINT16 CTavrKdDS::HandleToneSettings(TW_UINT16 msg, pTW_CAPABILITY capability
 
 TW_UINT16 CTavrKdDS::HandleCapFrames(TW_UINT16 msg, pTW_CAPABILITY capability, CCapability* container,
                                      TW_UINT16* handled) {
+    if (msg == MSG_GET) {
+        // The answer is the area a scan takes; the stored frame stays as it
+        // is (an empty one is fitted when the scan starts).
+        const SFrameValues stored = StoredFrame();
+        FitFrameToPaper();
+        const TW_UINT16 cc = CDataSource::HandleCapFrames(msg, capability, container, handled);
+        RestoreFrame(stored);
+        return cc;
+    }
     const TW_UINT16 cc = CDataSource::HandleCapFrames(msg, capability, container, handled);
     if (msg != MSG_SET || cc != TWCC_SUCCESS) return cc;
     float paperWidth = 0, paperHeight = 0;

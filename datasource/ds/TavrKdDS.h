@@ -67,8 +67,17 @@ public:
     // Clears the favourite name (0x8402) when the settings no longer match
     // the favourite, or the snapshot, it names.
     virtual void CheckCapabilities(bool showUI);
-    // The current paper in 1/1200 inch; false when it is not known.
+    // The current paper in 1/1200 inch; false when it is not known. A
+    // custom paper (document size -2, detection off) is looked up by the
+    // name in 0x8401; one that is missing or larger than the scanner gives
+    // the default document size's paper.
     virtual bool GetCurrentPaperSize(float* width, float* height);
+    // At the start of a scan: a custom paper that cannot be used sets the
+    // document size back to its default, with that paper as the frame.
+    void ApplyCustomPaperFallback();
+    // A frame that is empty or not inside the current paper becomes the
+    // whole paper, the area a scan takes then.
+    void FitFrameToPaper();
 
     TW_UINT16 HandleApplicationWillTerminateNotification(const kdf::Value* object);
     TW_UINT16 HandleDestroyImageRequestNotification(const kdf::Value* object);
@@ -108,6 +117,9 @@ protected:
     void TakeSnapshot();
     void RegisterOwnNotifications();
     TW_INT32 CapInt(TW_UINT16 id) const;
+    // The user's paper named by 0x8401 when it fits the scanner.
+    bool FindCustomPaper(float* width, float* height) const;
+    bool GetOriginalPaperSize(TW_INT32 size, float* width, float* height) const;
 
     CTavrKd* scanner_ = nullptr;
     TW_INT32 pendingImageCount_ = 0;
@@ -122,6 +134,9 @@ protected:
     kdf::Dictionary supportedPapers_;
     kdf::Array userGammaDatas_;
 };
+
+// The document size of a paper from the user's list.
+inline constexpr TW_INT32 kCustomPaperSize = -2;
 
 // Document size (0x8400) and ICAP_SUPPORTEDSIZES, both ways.
 TW_UINT16 SupportedSizeOfDocumentSize(TW_INT32 documentSize);

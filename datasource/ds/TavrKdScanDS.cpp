@@ -8,6 +8,7 @@
 #include "TavrKd.h"
 
 #include "foundation/Bundle.h"
+#include "foundation/DataObjectRegistry.h"
 #include "foundation/Format.h"
 #include "foundation/Preferences.h"
 #include "foundation/RunLoop.h"
@@ -69,6 +70,37 @@ constexpr SAlertKeys kAlertKeys[] = {
 };
 constexpr KdError kNoPage = 0x800000;
 
+// TWAIN's condition code of a scanner fault, for hosts that learn of it
+// only from the answer of their next image triplet.
+TW_UINT16 FaultConditionCode(KdError error) {
+    switch (error) {
+    case kderr::kPaperJam:
+    case kderr::kSkewDetected: // the sheet stopped crooked in the path
+        return TWCC_PAPERJAM;
+    case kderr::kDoubleFeed:
+    case kderr::kDoubleFeedDelivered:
+        return TWCC_PAPERDOUBLEFEED;
+    case kderr::kCoverOpen:
+        return TWCC_INTERLOCK;
+    case kderr::kNoDocument:
+    case kNoPage:
+        return TWCC_NOMEDIA;
+    case kderr::kOutOfMemory:
+        return TWCC_LOWMEMORY;
+    case kderr::kDeviceLost:
+    case kderr::kDeviceBusy:
+    case kderr::kIOError:
+    case kderr::kPipeStalled:
+    case kderr::kNotReady:
+    case kderr::kMediumError:
+    case kderr::kHardwareError:
+    case kderr::kTimeout:
+        return TWCC_CHECKDEVICEONLINE;
+    default:
+        return TWCC_OPERATIONERROR;
+    }
+}
+
 // The number the unknown-error text shows.
 long UnknownErrorNumber(KdError error) {
     return (error & 0x08000000u) ? static_cast<long>(error & ~0x08000000u) : 0;
@@ -86,8 +118,8 @@ struct SPassThruCommand {
     TW_UINT32 minimumData;
 };
 constexpr SPassThruCommand kPassThruCommands[] = {
-    {Code("AbRq"), 0}, {Code("GtBS"), 4},  {Code("GtDI"), 16}, {Code("GtSd"), sizeof(void*)},
-    {Code("StSd"), sizeof(void*)}, {Code("GtXL"), 4}, {Code("StXL"), 4}, {Code("RtPC"), 0},
+    {Code("AbRq"), 0}, {Code("GtBS"), 4},  {Code("GtDI"), 16}, {Code("GtSd"), sizeof(kdf::DataObjectHandle)},
+    {Code("StSd"), sizeof(kdf::DataObjectHandle)}, {Code("GtXL"), 4}, {Code("StXL"), 4}, {Code("RtPC"), 0},
     {Code("RtRC"), 0}, {Code("StSC"), 16}, {Code("StSN"), 16},
 };
 
@@ -97,6 +129,8 @@ CTavrKdScanDS::CTavrKdScanDS() = default;
 
 CTavrKdScanDS::~CTavrKdScanDS() {
     RemoveScannerButtonModalTimer();
+    // The scanner's last waits run no host code: the data source is gone.
+    scannerReleased_ = true;
     if (scanner_) {
         scanner_->FinishScan();
         scanner_->CloseSession();
@@ -132,7 +166,7 @@ bool CTavrKdScanDS::SetupScanner() {
     SScanTuning tuning;
     // The scanner's waits already last up to 0.1 s; the run loop then
     // fires whatever fell due (idle and read timers, the window's work).
-    tuning.waitHook = [] { kdf::RunLoop::current().runMode(kdf::RunLoopMode::Default, kdf::Seconds(0)); };
+    tuning.waitHook = [this] { RunHostLoop(0); };
     scanner->SetScanTuning(std::move(tuning));
     if (scanner->OpenSession() != kderr::kSuccess) return false;
     KdError e = scanner->StartScan(nullptr);
@@ -171,6 +205,15 @@ void CTavrKdScanDS::TerminateScanner() {
         ui_->hideScanPanel();
     }
     if (!scanner_) return;
+    if (hostLoopDepth_ > 0) {
+        // Closed from host code that one of our waits runs: the scanner
+        // object is still on the stack below. Its scan stops now; the object
+        // goes with the data source, whose deletion waits for the outermost
+        // call to return.
+        scannerReleased_ = true;
+        scanner_->AbortScan();
+        return;
+    }
     KdError e = scanner_->StartScan(nullptr);
     if (e == kderr::kSuccess) {
         WaitForKeysReleased();
@@ -185,9 +228,17 @@ void CTavrKdScanDS::TerminateScanner() {
 // ---- Waits and idle work -------------------------------------------------------------------------
 
 void CTavrKdScanDS::Idle() {
+    if (scannerReleased_) return;
     if (HostId() == CClientApp::kHostOwnApplication) PostDeviceEvent(TWDE_TVK_IDLE);
     if (ui_) ui_->idleProgress();
-    kdf::RunLoop::current().runMode(kdf::RunLoopMode::Default, kdf::Seconds(0));
+    RunHostLoop(0);
+}
+
+void CTavrKdScanDS::RunHostLoop(double seconds) {
+    if (scannerReleased_) return;
+    ++hostLoopDepth_;
+    kdf::RunLoop::current().runMode(kdf::RunLoopMode::Default, kdf::Seconds(seconds));
+    --hostLoopDepth_;
 }
 
 KdError CTavrKdScanDS::WaitForKeysReleased() {
@@ -198,8 +249,9 @@ KdError CTavrKdScanDS::WaitForKeysReleased() {
         if (e != kderr::kSuccess) return e;
         if (keys == 0) return kderr::kSuccess;
         if (SecondsNow() >= end) return kderr::kTimeout;
+        if (scannerReleased_) return kderr::kUserAbort;
         Idle();
-        kdf::RunLoop::current().runMode(kdf::RunLoopMode::Default, kdf::Seconds(0.05));
+        RunHostLoop(0.05);
     }
 }
 
@@ -227,23 +279,8 @@ void CTavrKdScanDS::GetScanSize(float* width, float* height, bool detected) {
         *height = static_cast<float>(pageLength_);
         return;
     }
-    float paperW = 0, paperH = 0;
-    if (!GetCurrentPaperSize(&paperW, &paperH) || paperW <= 0 || paperH <= 0) {
-        // An unknown paper keeps the physical size.
-        paperW = CapFloat(ICAP_PHYSICALWIDTH);
-        paperH = CapFloat(ICAP_PHYSICALHEIGHT);
-    }
-    float left = CapFloat(CCAP_TVKM_SCANAREA_X), top = CapFloat(CCAP_TVKM_SCANAREA_Y);
+    FitFrameToPaper();
     float w = CapFloat(CCAP_TVKM_SCANAREA_WIDTH), h = CapFloat(CCAP_TVKM_SCANAREA_HEIGHT);
-    if (w <= 0 || h <= 0 || left < 0 || top < 0 || left + w > paperW || top + h > paperH) {
-        left = top = 0;
-        w = paperW;
-        h = paperH;
-        SetCapFloatValue(pool_.get(), CCAP_TVKM_SCANAREA_X, 0);
-        SetCapFloatValue(pool_.get(), CCAP_TVKM_SCANAREA_Y, 0);
-        SetCapFloatValue(pool_.get(), CCAP_TVKM_SCANAREA_WIDTH, w);
-        SetCapFloatValue(pool_.get(), CCAP_TVKM_SCANAREA_HEIGHT, h);
-    }
     const float margin = static_cast<float>(CapInt(CCAP_TVK_MARGINLENGTH)) * 1200.0f / 25.4f;
     const float physical = CapFloat(ICAP_PHYSICALWIDTH);
     w = std::min(w + 2 * margin, physical > 0 ? physical : w + 2 * margin);
@@ -328,6 +365,13 @@ void CTavrKdScanDS::FillScanRecord(tagScanParam& p) {
         p.brightnessFront = p.brightnessBack = p.contrastFront = p.contrastBack = 0;
     }
     p.autoResolution = CapInt(CCAP_TVK_AUTORESOLUTION) != 0;
+    // Automatic colour detection: a colour scan whose pages each come out
+    // in the format the library decides, at the sensitivity (1 to 7) of the
+    // detection threshold.
+    if (CapInt(CCAP_TVK_DETECTPAGETYPE))
+        p.colourOption = 1u | static_cast<std::uint32_t>(
+                                  std::clamp(CapInt(CCAP_TVK_DETECTPAGETYPE_THRESHOLD), 1, 7))
+                                  << 16;
     // Blank pages are told apart only when they are to be skipped.
     p.detectionFlag3 = (CapInt(CCAP_TVK_BLANKSKIP) & 0xFF) != 0;
 }
@@ -390,6 +434,7 @@ TW_UINT16 CTavrKdScanDS::PrepareScan() {
         return TWRC_SUCCESS;
     }
     if (!batchStarted_) {
+        ApplyCustomPaperFallback();
         FillScanRecord(record_);
         scanner_->SetEzKeyAbort(0);
         if (scanMode_ != 1) PostDeviceEvent(TWDE_TVK_SCANREADY);
@@ -402,6 +447,11 @@ TW_UINT16 CTavrKdScanDS::PrepareScan() {
         }
         e = WaitForKeysReleased();
         if (e == kderr::kSuccess) {
+            // The status reads since the fault replaced the scanner's error
+            // word: put the fault back, so that the start discharges the
+            // sheet it left in the paper path.
+            if (dischargeError_ != kderr::kSuccess) scanner_->SetScannerError(dischargeError_);
+            dischargeError_ = kderr::kSuccess;
             tagScanParam p = record_;
             e = scanner_->StartScan(&p);
             if (e == kderr::kNotReady) {
@@ -448,8 +498,12 @@ TW_UINT16 CTavrKdScanDS::PrepareScan() {
         return rc;
     }
     const TW_UINT16 rc = ShowScannerAlert(e);
-    if (rc != TWRC_SUCCESS) stop_ = true;
-    return rc == TWRC_SUCCESS ? TWRC_CANCEL : rc;
+    stop_ = true;
+    // The no-page alert's OK tries again; otherwise the host learns the cause.
+    if (rc == TWRC_CHECKSTATUS) return rc;
+    if (e == kderr::kUserAbort) return TWRC_CANCEL;
+    KeepFault(e);
+    return AnswerFault();
 }
 
 TW_UINT16 CTavrKdScanDS::ReadImage(TW_MEMREF buffer, TW_UINT32 bytesPerLine, TW_UINT32 lines) {
@@ -462,8 +516,10 @@ TW_UINT16 CTavrKdScanDS::ReadImage(TW_MEMREF buffer, TW_UINT32 bytesPerLine, TW_
     if (timer) timer->invalidate();
     if (e != kderr::kSuccess) {
         const TW_UINT16 rc = ShowScannerAlert(e);
-        if (rc != TWRC_SUCCESS) stop_ = true;
-        return rc == TWRC_SUCCESS ? TWRC_CANCEL : rc;
+        stop_ = true;
+        if (e == kderr::kUserAbort) return rc == TWRC_SUCCESS ? TWRC_CANCEL : rc;
+        KeepFault(e);
+        return AnswerFault();
     }
     // A page that ends short is filled with its white, so that every strip
     // holds the rows it reports.
@@ -491,16 +547,20 @@ TW_UINT16 CTavrKdScanDS::FinishScan() {
                 e = kderr::kTimeout;
                 break;
             }
+            if (scannerReleased_) break;
             Idle();
-            kdf::RunLoop::current().runMode(kdf::RunLoopMode::Default, kdf::Seconds(0.02));
+            RunHostLoop(0.02);
         }
     }
     if (e == kderr::kSuccess) e = scanner_->ScanComplete();
     pageReady_ = false;
     if (e != kderr::kSuccess) {
         const TW_UINT16 rc = ShowScannerAlert(e);
-        if (rc != TWRC_SUCCESS) stop_ = true;
-        return rc == TWRC_SUCCESS ? TWRC_CANCEL : rc;
+        stop_ = true;
+        if (e == kderr::kUserAbort) return rc == TWRC_SUCCESS ? TWRC_CANCEL : rc;
+        // Every line of this page was read: it is delivered, and the next
+        // page's triplet reports the fault.
+        KeepFault(e);
     }
     return TWRC_SUCCESS;
 }
@@ -508,6 +568,9 @@ TW_UINT16 CTavrKdScanDS::FinishScan() {
 void CTavrKdScanDS::RecoverScan() {
     if (scanner_ && batchStarted_) {
         if (scanner_->ReaderRunning() || scanner_->ImageThreadRunning()) scanner_->AbortScan();
+        // Inside one of our waits a scanner call is still under way: it sees
+        // the abort and returns; the batch ends when it has.
+        if (hostLoopDepth_ > 0) return;
         scanner_->FinishScan();
     }
     batchStarted_ = pageReady_ = false;
@@ -531,11 +594,30 @@ void CTavrKdScanDS::EndBatch() {
     pending_ = false;
     imageInfoValid_ = false;
     pagesTransferred_ = 0;
+    fault_ = 0;
+    faultAnswered_ = false;
     PostDeviceEvent(TWDE_TVK_NONE);
     if (CapInt(CCAP_TVK_AUTORESOLUTION)) {
         SetCapFloatValue(pool_.get(), ICAP_XRESOLUTION, 300.0f);
         SetCapFloatValue(pool_.get(), ICAP_YRESOLUTION, 300.0f);
     }
+}
+
+void CTavrKdScanDS::KeepFault(KdError error) {
+    if (fault_ == 0) fault_ = error;
+    dischargeError_ = error;
+    // Nothing waits on the scanner: it is free for the next batch.
+    const bool more = pending_;
+    const TW_INT32 state = state_;
+    RecoverScan();
+    pending_ = more;
+    state_ = state;
+}
+
+TW_UINT16 CTavrKdScanDS::AnswerFault() {
+    faultAnswered_ = true;
+    imageInfoValid_ = false;
+    return SetConditionCode(FaultConditionCode(fault_), TWRC_FAILURE);
 }
 
 // ---- Image information and transfers -----------------------------------------------------------
@@ -544,6 +626,12 @@ TW_UINT16 CTavrKdScanDS::GetImageInfo(pTW_IDENTITY, TW_MEMREF data) {
     if (!InState(kDsXferReady, kDsTransferring) || PageSent()) return SeqError();
     auto* out = static_cast<TW_IMAGEINFO*>(data);
     if (!out) return BadValue();
+    // Asked again while the page goes: its record, and the transfer goes on
+    // where it was.
+    if (state_ == kDsTransferring && imageInfoValid_) {
+        std::memcpy(static_cast<void*>(out), &imageInfo_, sizeof imageInfo_);
+        return TWRC_SUCCESS;
+    }
     // A record that stays valid when the page fails.
     TW_IMAGEINFO info{};
     info.XResolution = ToFix32(CapFloat(ICAP_XRESOLUTION));
@@ -556,6 +644,7 @@ TW_UINT16 CTavrKdScanDS::GetImageInfo(pTW_IDENTITY, TW_MEMREF data) {
     std::memcpy(static_cast<void*>(out), &info, sizeof info);
     imageInfo_ = info;
     imageInfoValid_ = false;
+    if (fault_) return AnswerFault();
     const int host = HostId();
     const bool refuseRetry = host == CClientApp::kHostMicrosoft || host == CClientApp::kHostAcrobat ||
                              host == CClientApp::kHostScanModule;
@@ -611,6 +700,7 @@ TW_UINT16 CTavrKdScanDS::ImageMemXfer(pTW_IDENTITY origin, TW_MEMREF data) {
     if (!InState(kDsXferReady, kDsTransferring) || PageSent()) return SeqError();
     auto* xfer = static_cast<TW_IMAGEMEMXFER*>(data);
     if (!xfer) return BadValue();
+    if (fault_ && linesSent_ == 0) return AnswerFault();
     if (!imageInfoValid_) return TWRC_CANCEL;
     const TW_INT32 width = imageInfo_.ImageWidth, length = imageInfo_.ImageLength;
     // A page described without a size cannot be cut into lines.
@@ -646,14 +736,22 @@ TW_UINT16 CTavrKdScanDS::ImageMemXfer(pTW_IDENTITY origin, TW_MEMREF data) {
         if (rc != TWRC_SUCCESS && rc != TWRC_XFERDONE) {
             unlock();
             if (rc == TWRC_CANCEL) EndBatch();
+            if (rc == TWRC_FAILURE) state_ = kDsXferReady; // nothing of the page went
             return rc;
         }
     }
     if (HostId() == CClientApp::kHostMicrosoft && linesSent_ == 0 && rows == static_cast<TW_UINT32>(length) &&
         length > 1)
         rows /= 2;
+    const bool firstStrip = linesSent_ == 0;
     const TW_UINT16 read = ReadImage(mem, bpl, rows);
     unlock();
+    if (read == TWRC_FAILURE && fault_) {
+        // The page is lost; the host ends the batch with MSG_ENDXFER.
+        if (firstStrip) state_ = kDsXferReady;
+        linesSent_ = 0;
+        return read;
+    }
     if (read != TWRC_SUCCESS && read != TWRC_XFERDONE) {
         EndBatch();
         return read;
@@ -678,10 +776,40 @@ TW_UINT16 CTavrKdScanDS::ImageMemXfer(pTW_IDENTITY origin, TW_MEMREF data) {
     return TWRC_XFERDONE;
 }
 
-TW_UINT16 CTavrKdScanDS::ImageNativeXfer(pTW_IDENTITY, TW_MEMREF) {
-    if (!InState(kDsXferReady, kDsTransferring)) return SeqError();
-    // Native images are not made here; the page stays pending.
-    return SetConditionCode(TWCC_BADPROTOCOL, TWRC_FAILURE);
+TW_UINT16 CTavrKdScanDS::ImageNativeXfer(pTW_IDENTITY origin, TW_MEMREF data) {
+    if (!InState(kDsXferReady, kDsTransferring) || PageSent()) return SeqError();
+    // The record is the host's handle: the page's TIFF goes into it.
+    auto* out = static_cast<TW_HANDLE*>(data);
+    if (!out) return BadValue();
+    SPageImage page;
+    const TW_UINT16 rc = TransferPageImage(page);
+    if (rc != TWRC_XFERDONE) return rc;
+    std::vector<unsigned char> tiff;
+    std::string error;
+    TW_HANDLE handle = nullptr;
+    if (EncodeTiff(page, &tiff, &error)) {
+        page.pixels = {};
+        // The manager's memory (the C library's without one): the host
+        // frees it with the manager's free.
+        handle = NativeMemoryAllocate(tiff.size());
+        if (void* bytes = handle ? NativeMemoryLock(handle) : nullptr) {
+            std::memcpy(bytes, tiff.data(), tiff.size());
+            NativeMemoryUnlock(handle);
+        } else if (handle) {
+            NativeMemoryFree(handle);
+            handle = nullptr;
+        }
+    } else {
+        syslog(LOG_WARNING, "KD720: %s", error.c_str());
+    }
+    if (!handle) {
+        KeepPagePending();
+        return SetConditionCode(TWCC_LOWMEMORY, TWRC_FAILURE);
+    }
+    *out = handle;
+    if (scanner_) scanner_->ScanComplete();
+    if (origin) ++transferCount_;
+    return TWRC_XFERDONE;
 }
 
 TW_UINT16 CTavrKdScanDS::TransferWholePage(std::vector<unsigned char>& pixels) {
@@ -707,6 +835,35 @@ TW_UINT16 CTavrKdScanDS::TransferWholePage(std::vector<unsigned char>& pixels) {
     }
 }
 
+TW_UINT16 CTavrKdScanDS::TransferPageImage(SPageImage& page) {
+    if (!imageInfoValid_) {
+        TW_IMAGEINFO info{};
+        const TW_UINT16 rc = GetImageInfo(nullptr, &info);
+        if (rc != TWRC_SUCCESS) return rc;
+    }
+    page.width = static_cast<std::uint32_t>(imageInfo_.ImageWidth);
+    page.height = static_cast<std::uint32_t>(imageInfo_.ImageLength);
+    page.bitsPerSample = imageInfo_.BitsPerPixel == 1 ? 1 : 8;
+    page.samplesPerPixel = imageInfo_.SamplesPerPixel > 0 ? static_cast<std::uint32_t>(imageInfo_.SamplesPerPixel) : 1;
+    page.bytesPerLine = static_cast<std::uint32_t>(bytesPerLine_);
+    page.resolution = static_cast<std::uint32_t>(std::max<TW_INT16>(imageInfo_.XResolution.Whole, 0));
+    // The page stays in the scanner's list until it is handed over, so
+    // that a failure leaves it pending for another try.
+    if (scanner_) scanner_->ProtectImageBuffer(1);
+    const TW_UINT16 rc = TransferWholePage(page.pixels);
+    if (scanner_) scanner_->ProtectImageBuffer(0);
+    return rc;
+}
+
+void CTavrKdScanDS::KeepPagePending() {
+    --pagesTransferred_;
+    ++pendingImageCount_;
+    pageReady_ = true;
+    pending_ = true;
+    linesSent_ = 0;
+    xferDone_ = false;
+}
+
 TW_UINT16 CTavrKdScanDS::ImageFileXfer(pTW_IDENTITY origin, TW_MEMREF data) {
     if (!InState(kDsXferReady, kDsTransferring) || PageSent()) return SeqError();
     const auto* setup = static_cast<const TW_SETUPFILEXFER*>(data);
@@ -720,34 +877,14 @@ TW_UINT16 CTavrKdScanDS::ImageFileXfer(pTW_IDENTITY origin, TW_MEMREF data) {
     std::error_code ec;
     const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
     if (!std::filesystem::is_directory(folder, ec)) return SetConditionCode(TWCC_FILENOTFOUND, TWRC_FAILURE);
-    if (!imageInfoValid_) {
-        TW_IMAGEINFO info{};
-        const TW_UINT16 rc = GetImageInfo(origin, &info);
-        if (rc != TWRC_SUCCESS) return rc;
-    }
     SPageImage page;
-    page.width = static_cast<std::uint32_t>(imageInfo_.ImageWidth);
-    page.height = static_cast<std::uint32_t>(imageInfo_.ImageLength);
-    page.bitsPerSample = imageInfo_.BitsPerPixel == 1 ? 1 : 8;
-    page.samplesPerPixel = imageInfo_.SamplesPerPixel > 0 ? static_cast<std::uint32_t>(imageInfo_.SamplesPerPixel) : 1;
-    page.bytesPerLine = static_cast<std::uint32_t>(bytesPerLine_);
-    page.resolution = static_cast<std::uint32_t>(std::max<TW_INT16>(imageInfo_.XResolution.Whole, 0));
-    // The page stays in the scanner's list until its file is written, so
-    // that a failed write leaves it pending for another try.
-    if (scanner_) scanner_->ProtectImageBuffer(1);
-    const TW_UINT16 rc = TransferWholePage(page.pixels);
-    if (scanner_) scanner_->ProtectImageBuffer(0);
+    const TW_UINT16 rc = TransferPageImage(page);
     if (rc != TWRC_XFERDONE) return rc;
     std::string error;
     const bool written = format == TWFF_TIFF ? WriteTiffFile(path, page, &error) : WriteJfifFile(path, page, &error);
     if (!written) {
         syslog(LOG_WARNING, "KD720: %s", error.c_str());
-        --pagesTransferred_;
-        ++pendingImageCount_;
-        pageReady_ = true;
-        pending_ = true;
-        linesSent_ = 0;
-        xferDone_ = false;
+        KeepPagePending();
         return SetConditionCode(TWCC_FILEWRITEERROR, TWRC_FAILURE);
     }
     if (scanner_) scanner_->ScanComplete();
@@ -773,9 +910,21 @@ TW_UINT16 CTavrKdScanDS::PendingEndXfers(pTW_IDENTITY, TW_MEMREF data) {
     xferDone_ = false;
     const TW_INT32 wanted = CapInt(CAP_XFERCOUNT);
     const bool batch = Batch();
+    if (faultAnswered_) {
+        // The host has its answer: the batch ends here.
+        xfers->Count = 0;
+        EndBatch();
+        return TWRC_SUCCESS;
+    }
     KdError e = stop_ && userStopped_ ? kderr::kUserAbort : kderr::kSuccess;
     bool more = false;
-    if (e == kderr::kSuccess && (wanted < 0 || transferCount_ < wanted || pagesTransferred_ < wanted)) {
+    if (fault_) {
+        // Met at the end of the page just delivered: the next page's
+        // triplet reports it, when another page was wanted.
+        e = kderr::kSuccess;
+        more = wanted < 0 || pagesTransferred_ < wanted;
+    } else if (e == kderr::kSuccess &&
+               (wanted < 0 || transferCount_ < wanted || pagesTransferred_ < wanted)) {
         const TW_INT32 left = wanted < 0 ? -1 : wanted - pagesTransferred_;
         if (left != 0) {
             // The next page, blank ones dropped when they are to be skipped.
@@ -808,8 +957,11 @@ TW_UINT16 CTavrKdScanDS::PendingEndXfers(pTW_IDENTITY, TW_MEMREF data) {
         }
     }
     if (e != kderr::kSuccess && e != kderr::kUserAbort) {
-        const TW_UINT16 rc = ShowScannerAlert(e);
-        if (rc == TWRC_CANCEL) e = kderr::kUserAbort;
+        // The alert where one can be shown; the host learns the cause from
+        // the next page's triplet, which the count below asks it to send.
+        ShowScannerAlert(e);
+        KeepFault(e);
+        more = true;
     }
     if (more) {
         pendingImageCount_ = std::max<TW_INT32>(pendingImageCount_, 1);
@@ -825,6 +977,15 @@ TW_UINT16 CTavrKdScanDS::PendingEndXfers(pTW_IDENTITY, TW_MEMREF data) {
     EndBatch();
     if (e == kderr::kUserAbort && HostId() == CClientApp::kHostOwnApplication) return TWRC_CANCEL;
     return TWRC_SUCCESS;
+}
+
+TW_UINT16 CTavrKdScanDS::ResetPendingXfers(pTW_IDENTITY origin, TW_MEMREF data) {
+    const TW_UINT16 rc = CTavrKdDS::ResetPendingXfers(origin, data);
+    if (rc == TWRC_SUCCESS) {
+        fault_ = 0;
+        faultAnswered_ = false;
+    }
+    return rc;
 }
 
 // ---- Pass-through -----------------------------------------------------------------------------------
@@ -845,7 +1006,8 @@ TW_UINT16 CTavrKdScanDS::PassThru(pTW_IDENTITY, TW_MEMREF data) {
         return SetConditionCode(TWCC_SEQERROR, TWRC_CHECKSTATUS);
     auto* out = static_cast<unsigned char*>(record->pData);
     const TW_UINT32 dataBytes = record->DataBytes;
-    if (entry->minimumData > 0 && (!out || dataBytes < entry->minimumData)) return TWRC_SUCCESS;
+    // Data the command needs but the host did not give: nothing is done.
+    if (entry->minimumData > 0 && (!out || dataBytes < entry->minimumData)) return BadValue();
     if (!scanner_) return SetConditionCode(TWCC_CHECKDEVICEONLINE, TWRC_CHECKSTATUS);
     KdError e = kderr::kSuccess;
     switch (command) {
@@ -871,18 +1033,22 @@ TW_UINT16 CTavrKdScanDS::PassThru(pTW_IDENTITY, TW_MEMREF data) {
         break;
     }
     case Code("GtSd"): {
-        auto* blob = new (std::nothrow) std::vector<std::uint8_t>;
-        if (blob && scanner_->GetShadingData(blob) == kderr::kSuccess) {
-            std::memcpy(out, &blob, sizeof blob);
-        } else {
-            delete blob;
-        }
+        // The blob goes into the process's data-object registry; the host
+        // gets its handle and owns it from then on (it releases it).
+        kdf::DataObjectHandle handle = kdf::kNoDataObject;
+        std::vector<std::uint8_t> blob;
+        if (scanner_->GetShadingData(&blob) == kderr::kSuccess) handle = kdf::DataObjectRegistry::add(std::move(blob));
+        std::memcpy(out, &handle, sizeof handle);
         return TWRC_SUCCESS;
     }
     case Code("StSd"): {
-        const std::vector<std::uint8_t>* blob = nullptr;
-        std::memcpy(&blob, out, sizeof blob);
-        if (blob) scanner_->SetShadingData(blob->data(), blob->size());
+        // Only a handle the registry gave out names an object; any other
+        // number is refused without being used.
+        kdf::DataObjectHandle handle = kdf::kNoDataObject;
+        std::memcpy(&handle, out, sizeof handle);
+        const std::shared_ptr<const kdf::Bytes> blob = kdf::DataObjectRegistry::lookup(handle);
+        if (!blob) return BadValue();
+        scanner_->SetShadingData(blob->data(), blob->size());
         return TWRC_SUCCESS;
     }
     case Code("GtXL"): {
@@ -1119,6 +1285,12 @@ TW_UINT16 CTavrKdScanDS::Prescan() {
     }
     if (scanMode_ == 2) scanner_->ProtectImageBuffer(0);
     RecoverScan();
+    if (fault_) {
+        // The alert told the user; the prescan just ends.
+        fault_ = 0;
+        faultAnswered_ = false;
+        if (rc == TWRC_FAILURE) rc = TWRC_CANCEL;
+    }
     // An empty feeder tells the caller to offer the no-page alert.
     if (rc == TWRC_CHECKSTATUS && lastError_ == kNoPage) return SetConditionCode(TWCC_PAPERJAM, TWRC_CHECKSTATUS);
     return rc;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "KdErrors.h"
+#include "PageFiles.h"
 #include "ScanParam.h"
 #include "TavrKdDS.h"
 
@@ -36,6 +37,7 @@ public:
     TW_UINT16 ImageNativeXfer(pTW_IDENTITY origin, TW_MEMREF data) override;
     TW_UINT16 ImageFileXfer(pTW_IDENTITY origin, TW_MEMREF data) override;
     TW_UINT16 PendingEndXfers(pTW_IDENTITY origin, TW_MEMREF data) override;
+    TW_UINT16 ResetPendingXfers(pTW_IDENTITY origin, TW_MEMREF data) override;
     TW_UINT16 PassThru(pTW_IDENTITY origin, TW_MEMREF data) override;
 
     // ---- Operations the protocol calls.
@@ -57,6 +59,10 @@ public:
     void RemoveScannerButtonModalTimer();
     // Runs the current run loop briefly so that timers and the window work.
     virtual void Idle();
+    // Runs the host's run loop for the given seconds (0: what is due). The
+    // host may close the data source from in there; nothing runs once the
+    // scanner was released that way.
+    void RunHostLoop(double seconds);
 
     // The scan size in 1/1200 inch: the page the scanner measured when
     // detected and a detection is on, else the frame fitted to the paper.
@@ -79,6 +85,18 @@ protected:
     // after an automatic one, the rest event.
     void EndBatch();
     void PostDeviceEvent(TW_UINT32 event);
+    // A scanner fault that ends the batch: the scanner is stopped at once,
+    // and the next image triplet answers TWRC_FAILURE with the fault's
+    // condition code (AnswerFault); MSG_ENDXFER or MSG_RESET then ends the
+    // batch. Pages delivered before stay delivered.
+    void KeepFault(KdError error);
+    TW_UINT16 AnswerFault();
+    // The page image of the current page for a whole-page transfer: the
+    // strips gathered with the page kept in the scanner's list.
+    TW_UINT16 TransferPageImage(SPageImage& page);
+    // A whole-page transfer that could not hand its page over: the page
+    // stays pending for another try.
+    void KeepPagePending();
     // Waits until no operation-panel key is held, at most 30 s, running the
     // idle work; the scanner's error, or the time-out class.
     KdError WaitForKeysReleased();
@@ -98,7 +116,12 @@ protected:
     bool imageInfoFailed_ = false;
     bool xferDone_ = false;
     TW_INT32 blankPagesSkipped_ = 0;
+    KdError fault_ = 0;          // met and not yet ended by MSG_ENDXFER/MSG_RESET
+    bool faultAnswered_ = false; // an image triplet reported it
+    KdError dischargeError_ = 0; // the last fault, for the next start of the scanner
     std::shared_ptr<kdf::Timer> buttonTimer_;
+    int hostLoopDepth_ = 0;        // RunHostLoop calls on the stack
+    bool scannerReleased_ = false; // closed from inside a wait: the scanner only unwinds
 
 public:
     TW_INT32 BlankPagesSkipped() const { return blankPagesSkipped_; }

@@ -119,6 +119,9 @@ inline constexpr TW_UINT32 kKdPassThruCommandBytes = 4;
 inline constexpr TW_UINT32 kPassThruAbortRequest = KdPassThruCode("AbRq");     // no data
 inline constexpr TW_UINT32 kPassThruButtonStatus = KdPassThruCode("GtBS");     // 4 bytes
 inline constexpr TW_UINT32 kPassThruDeviceInfo = KdPassThruCode("GtDI");       // 16 bytes
+// The shading data travel as a kdf::DataObjectHandle of the process's
+// data-object registry (foundation/DataObjectRegistry.h): "GtSd" writes the
+// handle of a new object the caller then owns, "StSd" reads one.
 inline constexpr TW_UINT32 kPassThruGetShading = KdPassThruCode("GtSd");       // 4 bytes
 inline constexpr TW_UINT32 kPassThruSetShading = KdPassThruCode("StSd");       // 4 bytes
 inline constexpr TW_UINT32 kPassThruGetMaxLength = KdPassThruCode("GtXL");     // 4 bytes

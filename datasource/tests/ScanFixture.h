@@ -102,6 +102,14 @@ protected:
         device.reset();
     }
 
+    // StartScan of `p` into `q`, retrying once past the power-on unit attention.
+    KdError startPastUnitAttention(const tagScanParam& p, tagScanParam& q) {
+        q = p;
+        KdError e = scanner->StartScan(&q);
+        if (e == kderr::kNotReady) q = p, e = scanner->StartScan(&q);
+        return e;
+    }
+
     // StartScan (retrying once past the power-on unit attention), then every
     // page until ScanPage reports an end; FinishScan.
     std::vector<Page> scanAll(tagScanParam param, KdError* start = nullptr, int maxPages = 20) {
@@ -147,30 +155,19 @@ protected:
     tagScanParam record{};
 };
 
-// The library with a look at every filter call: the page length of each
-// page's first band, and the corner records of both sides as the library
-// left them after each page's last band.
-class LibraryTap final : public IKdImaging {
+// The library's engine behind a stand-in: every call goes on to it unless
+// a test's stand-in overrides it.
+class ForwardingImaging : public IKdImaging {
 public:
-    using Corners = Tvk::Imvra::tagDETECT4POINTSINFO;
-    std::vector<std::int32_t> lengths;
-    std::vector<std::array<Corners, 2>> corners;
-
     void setOffset(long o) override { lib.setOffset(o); }
     long getOffset(long r) override { return lib.getOffset(r); }
     long getDummyPixelCount(long r, int row) override { return lib.getDummyPixelCount(r, row); }
     int setOcrPath(const char* f) override { return lib.setOcrPath(f); }
     RTN filterSimplex(State s, CImg& out, CImg& in, Tvk::Imvra::tagFILTERSIMPLEXINFO* i) override {
-        note(s, i->imageIn.lHeight);
-        const RTN r = lib.filterSimplex(s, out, in, i);
-        keep(s, i->special.pDetect4PointsInfo, nullptr);
-        return r;
+        return lib.filterSimplex(s, out, in, i);
     }
     RTN filterDuplex(State s, CImg& f, CImg& b, CImg& in, Tvk::Imvra::tagFILTERDUPLEXINFO* i) override {
-        note(s, i->imageIn.lHeight);
-        const RTN r = lib.filterDuplex(s, f, b, in, i);
-        keep(s, i->specialFront.pDetect4PointsInfo, i->specialBack.pDetect4PointsInfo);
-        return r;
+        return lib.filterDuplex(s, f, b, in, i);
     }
     RTN normalFilterSimplex(CImg& out, CImg& in, Tvk::Imvra::tagFILTERSIMPLEXINFO* i, bool front) override {
         return lib.normalFilterSimplex(out, in, i, front);
@@ -185,6 +182,32 @@ public:
         return lib.adjustLightFix(w, b, i, s, c, n);
     }
 
+protected:
+    IKdImaging& lib = LibraryImaging();
+};
+
+// The library with a look at every filter call: the page length of each
+// page's first band, and the corner records of both sides as the library
+// left them after each page's last band.
+class LibraryTap final : public ForwardingImaging {
+public:
+    using Corners = Tvk::Imvra::tagDETECT4POINTSINFO;
+    std::vector<std::int32_t> lengths;
+    std::vector<std::array<Corners, 2>> corners;
+
+    RTN filterSimplex(State s, CImg& out, CImg& in, Tvk::Imvra::tagFILTERSIMPLEXINFO* i) override {
+        note(s, i->imageIn.lHeight);
+        const RTN r = lib.filterSimplex(s, out, in, i);
+        keep(s, i->special.pDetect4PointsInfo, nullptr);
+        return r;
+    }
+    RTN filterDuplex(State s, CImg& f, CImg& b, CImg& in, Tvk::Imvra::tagFILTERDUPLEXINFO* i) override {
+        note(s, i->imageIn.lHeight);
+        const RTN r = lib.filterDuplex(s, f, b, in, i);
+        keep(s, i->specialFront.pDetect4PointsInfo, i->specialBack.pDetect4PointsInfo);
+        return r;
+    }
+
 private:
     static bool firstBand(State s) { return s == Tvk::Imvra::IMAGE_WHOLE || s == Tvk::Imvra::IMAGE_FIRST; }
     static bool lastBand(State s) { return s == Tvk::Imvra::IMAGE_WHOLE || s == Tvk::Imvra::IMAGE_LAST; }
@@ -194,7 +217,6 @@ private:
     void keep(State s, const Corners* front, const Corners* back) {
         if (lastBand(s) && front != nullptr) corners.push_back({*front, back ? *back : Corners{}});
     }
-    IKdImaging& lib = LibraryImaging();
 };
 
 // The mark of a page scanned without edge detection: the sheet lies centred

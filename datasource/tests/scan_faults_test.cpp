@@ -68,6 +68,22 @@ INSTANTIATE_TEST_SUITE_P(
         FaultRow{"DoubleFeed", "doublefeed@s2:0.5", false, {kOk, kderr::kDoubleFeed}},
         FaultRow{"DoubleFeedContinue", "doublefeed@s2:0.5", true,
                  {kOk, kderr::kDoubleFeedDelivered, kEnd}},
+        // A double feed on the first sheet ends the batch as after any page.
+        FaultRow{"DoubleFeedContinueOnTheFirstSheet", "doublefeed@s1:0.5", true,
+                 {kderr::kDoubleFeedDelivered, kEnd}},
+        FaultRow{"JamOnTheFirstSheet", "jam@s1:0.5", false, {kderr::kPaperJam}},
+        FaultRow{"JamAtTheStartOfAPage", "jam@s2:0", false, {kOk, kderr::kPaperJam}},
+        FaultRow{"JamAtTheLastByteOfAPage", "jam@s2:1", false, {kOk, kderr::kPaperJam}},
+        FaultRow{"TimeoutOnTheFirstSheet", "timeout@s1:0.5", false, {kderr::kTimeout}},
+        // READs that end well with no data are waited out, mid-page and
+        // before a page's first byte.
+        FaultRow{"NoDataMidPage", "nodata@s2:0.5", false, {kOk, kOk, kOk, kEnd}},
+        FaultRow{"NoDataAtThePageStart", "nodata@s1", false, {kOk, kOk, kOk, kEnd}},
+        // While the scanner is asked whether a page is done: the page's data
+        // is all there, but the page is not whole until the answer.
+        FaultRow{"JamAtThePageDoneByte", "jam@s2:done", false, {kOk, kderr::kPaperJam}},
+        FaultRow{"DisconnectAtThePageDoneByte", "disconnect@s1:done", false, {kderr::kDeviceLost}},
+        FaultRow{"TimeoutAtThePageDoneByte", "timeout@s3:done", false, {kOk, kOk, kderr::kTimeout}},
         FaultRow{"CoverOpen", "cover@s2:0.5", false, {kOk, kderr::kCoverOpen}},
         FaultRow{"NoPaperAfterPages", "nopaper@s2", false, {kOk, kEnd}},
         FaultRow{"DisconnectMidPage", "disconnect@s2:0.5", false, {kOk, kderr::kDeviceLost}},
@@ -85,15 +101,69 @@ INSTANTIATE_TEST_SUITE_P(
                  KdScanThread::Image, 2}),
     [](const ::testing::TestParamInfo<FaultRow>& info) { return std::string(info.param.name); });
 
-class ScanStops : public VirtualScan {
-protected:
-    KdError startPastUnitAttention(const tagScanParam& p, tagScanParam& q) {
-        q = p;
-        KdError e = scanner->StartScan(&q);
-        if (e == kderr::kNotReady) q = p, e = scanner->StartScan(&q);
-        return e;
+class ScanStops : public VirtualScan {};
+
+// The cover opened while flow control holds the reader: the check it makes
+// while held finds it, the pages read before come out whole and in order,
+// then the cover's error; nothing waits for ever.
+TEST_F(ScanStops, CoverOpenedWhileTheReaderIsHeld) {
+    Watchdog dog(60);
+    open("paper=60x60mm;sheets=6");
+    SScanTuning tuning;
+    tuning.highMark = 1;   // any queued page holds the reader
+    tuning.lowMark = 1;
+    // Time runs fast: every look at the clock is a second later.
+    auto seconds = std::make_shared<std::atomic<int>>(0);
+    tuning.clock = [seconds] { return static_cast<double>(seconds->fetch_add(1)); };
+    tuning.noDataTimeout = 1e9;
+    scanner->SetScanTuning(tuning);
+    tagScanParam p = scanRecord(300, 1, 0, 60);
+    p.continuousFeeding = 1;
+    tagScanParam q;
+    ASSERT_EQ(startPastUnitAttention(p, q), kderr::kSuccess);
+    ASSERT_EQ(scanner->ScanPage(&q), kderr::kSuccess);
+    // Held once the status queries that need the scanner answer busy.
+    KdError e = kderr::kSuccess;
+    std::uint8_t ready = 0;
+    for (int i = 0; i < 500 && e != kderr::kDeviceBusy; ++i) {
+        e = scanner->GetStatus("DocumentReadyStatus", &ready);
+        if (e != kderr::kDeviceBusy) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-};
+    ASSERT_EQ(e, kderr::kDeviceBusy);
+    kdvirtual::FaultSpec cover;
+    cover.kind = kdvirtual::FaultKind::Cover;
+    device->injectFault(cover);
+    std::vector<KdError> results{kderr::kSuccess};
+    std::vector<Page> pages(1);
+    for (int i = 0; i < 8; ++i) {
+        Page page;
+        unsigned long bpl = 0;
+        scanner->GetThumbnailImageInfo(nullptr, nullptr, &bpl, nullptr, nullptr);
+        page.width = q.imageWidth;
+        page.height = q.imageLength;
+        page.bytesPerLine = bpl;
+        page.pixelType = q.pixelType;
+        page.pixels.assign(bpl * page.height, 0);
+        unsigned long lines = page.height;
+        scanner->ReadLines(page.pixels.data(), bpl, &lines);
+        pages.back() = std::move(page);
+        scanner->ScanComplete();
+        e = scanner->ScanPage(&q);
+        results.push_back(e);
+        pages.emplace_back();
+        if (e != kderr::kSuccess) break;
+    }
+    EXPECT_EQ(results.back(), kderr::kCoverOpen);
+    EXPECT_GE(results.size(), 3u);   // a page or more was queued before the hold
+    EXPECT_LT(results.size(), 7u);
+    for (std::size_t i = 0; i + 1 < results.size(); ++i) {
+        EXPECT_EQ(results[i], kderr::kSuccess) << i;
+        EXPECT_EQ(markOf(pages[i], 300, 60), std::to_string(i + 1) + "F") << i;
+    }
+    EXPECT_EQ(scanner->FinishScan(), kderr::kSuccess);
+    EXPECT_FALSE(scanner->ReaderRunning());
+    EXPECT_FALSE(scanner->ImageThreadRunning());
+}
 
 TEST_F(ScanStops, NoPaperAtStart) {
     Watchdog dog(60);

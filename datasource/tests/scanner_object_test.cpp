@@ -302,18 +302,18 @@ TEST_F(ScannerObject, FinalFiltersOnTheBufferedPageAndOnABuffer) {
     EXPECT_EQ(bits, 8u);
     EXPECT_EQ(spp, 1u);
     std::vector<unsigned char> before(bytes), after(bytes);
-    ASSERT_EQ(scanner->CopyThumbnailImage(before.data(), nullptr, nullptr), 0);
+    ASSERT_EQ(scanner->CopyThumbnailImage(before.data(), bytes, nullptr, nullptr), 0);
     // The cancel function stops the copy with its own answer.
     int rows = 0;
     auto stopAtThree = [](void* c) -> unsigned char { return ++*static_cast<int*>(c) == 3 ? 7 : 0; };
-    EXPECT_EQ(scanner->CopyThumbnailImage(after.data(), stopAtThree, &rows), 7);
+    EXPECT_EQ(scanner->CopyThumbnailImage(after.data(), bytes, stopAtThree, &rows), 7);
     EXPECT_EQ(rows, 3);
 
     // Inverse on the buffered page; a table of the wrong length is ignored.
     KdFilterDictionary filters{{"Inverse", 1L}, {"GrayGammaTable", std::vector<std::uint8_t>(100, 0)}};
     ASSERT_EQ(scanner->ApplyImageFilter(filters), kderr::kSuccess);
     ASSERT_EQ(scanner->GetThumbnailImageInfo(&w, &h, &bpl, &bits, &spp), bytes);
-    ASSERT_EQ(scanner->CopyThumbnailImage(after.data(), nullptr, nullptr), 0);
+    ASSERT_EQ(scanner->CopyThumbnailImage(after.data(), bytes, nullptr, nullptr), 0);
     for (std::size_t i = 0; i < bytes; i += 97) EXPECT_EQ(after[i], 255 - before[i]) << i;
     // Protected, the page stays for another read.
     unsigned long lines = h;

@@ -23,23 +23,26 @@ constexpr bool isData(DriverValueKind k) {
 
 // Data that would not fit the TWAIN record it is later written into keeps
 // the default: a halftone name of more than 33 bytes, a name record that is
-// not a whole STR64 or counts more units than it holds, a curve that is not
-// exactly one byte per level.
-bool dataFits(DriverValueKind kind, const kdf::Bytes& b) {
+// not a whole STR64 or counts more units than it holds (the favourite name's
+// full-auto mark excepted), a curve that is not exactly one byte per level.
+bool dataFits(DriverValueKind kind, TW_UINT16 cap, const kdf::Bytes& b) {
     switch (kind) {
     case DriverValueKind::Str32: return b.size() <= kHalftoneMaxSize;
-    case DriverValueKind::Str64: return b.size() == kStr64ImageSize && b[0] <= kStr64MaxUnits;
+    case DriverValueKind::Str64:
+        return b.size() == kStr64ImageSize &&
+               (b[0] <= kStr64MaxUnits || (cap == kFavoriteNameCap && b[0] == kFavoriteFullAutoMark));
     case DriverValueKind::Str255: return b.size() == kCurveSize;
     default: return false;
     }
 }
 
-template <DriverValueKind K> bool readRow(const SettingsReader& in, const char* key, DriverValueType<K>& out) {
+template <DriverValueKind K>
+bool readRow(const SettingsReader& in, TW_UINT16 cap, const char* key, DriverValueType<K>& out) {
     if constexpr (K == DriverValueKind::Float) {
         return in.readFloat(key, out);
     } else if constexpr (isData(K)) {
         kdf::Bytes b;
-        if (!in.readBytes(key, b) || !dataFits(K, b)) return false;
+        if (!in.readBytes(key, b) || !dataFits(K, cap, b)) return false;
         out = std::make_shared<const kdf::Bytes>(std::move(b));
         return true;
     } else {
@@ -157,7 +160,7 @@ void ScannerDriverSettingModel::load(const kdf::Dictionary* dict) {
 #define X(getter, setter, cap, back, item, kind, key, def)                   \
     {                                                                        \
         DriverValueType<DriverValueKind::kind> v{};                          \
-        if (readRow<DriverValueKind::kind>(in, key, v)) setter(std::move(v)); \
+        if (readRow<DriverValueKind::kind>(in, cap, key, v)) setter(std::move(v)); \
     }
 #include "ScannerDriverValues.def"
 #undef X

@@ -77,6 +77,10 @@ inline constexpr std::size_t kCurveSize = sizeof(TW_STR255);    // one level per
 inline constexpr std::size_t kStr64ImageSize = sizeof(TW_STR64); // a whole STR64 record image
 inline constexpr std::size_t kStr64MaxUnits = 32;                // UTF-16 units after the count byte
 inline constexpr std::size_t kHalftoneMaxSize = sizeof(TW_STR32) - 1;
+// The favourite name (0x8402): a count byte of 0xFF names the data source's
+// full-auto settings snapshot rather than a favourite.
+inline constexpr TW_UINT16 kFavoriteNameCap = 0x8402;
+inline constexpr std::uint8_t kFavoriteFullAutoMark = 0xFF;
 
 // Fills buf with the identity curve (byte i is i); returns 256.
 int MakeLinearTable(std::uint8_t* buf);

@@ -116,7 +116,7 @@ const FieldCase kFieldCases[] = {
     {244, 'H', CCAP_TVKM_BACKCONTRASTENABLED, 1},
     {248, 'i', CCAP_TVK_TEXTENHANCE_BRIGHTNESS, -5},
     {252, 'i', CCAP_TVK_TEXTENHANCE_CONTRAST, 200},
-    {256, 'I', CCAP_TVK_EDGEEMPHASIS, 0},
+    {256, 'I', CCAP_TVK_EDGEEMPHASIS, 7},
     {260, 'I', CCAP_TVK_DATAORIENTATION, 2},
     {264, 'I', CCAP_TVK_REVERSESCANTYPE, 1},
     {268, 'I', CCAP_TVK_RECOGNIZE_DIRECTION, 1},
@@ -149,7 +149,7 @@ const FieldCase kFieldCases[] = {
     {2392, 'f', kBackRedGamma, 1.5},
     {2396, 'f', kBackGreenGamma, 1.75},
     {2400, 'f', kBackBlueGamma, 2},
-    {2404, 'I', CCAP_TVKM_GAMMAMODE, 3},
+    {2404, 'I', CCAP_TVKM_GAMMAMODE, 1},
     {2408, 'I', CCAP_TVKM_GAMMAMETHOD, 0xAA},
     {2412, 's', CCAP_TVKM_CUSTOMGAMMANAME, 10, 66},
     {2478, 's', CCAP_TVKM_FAVORITENAME, 11, 66},
@@ -243,7 +243,7 @@ TEST(CapData, ShortRecordsAndEvenVersionsChangeNothing) {
     EXPECT_EQ(GetCapUIntValue(target.get(), CCAP_TVK_DESKEW), 1u);
 }
 
-TEST(CapData, DamagedFieldsKeepTheCurrentValues) {
+TEST(CapData, DamagedFieldsTakeTheirDefaults) {
     auto pool = HookedPool();
     ASSERT_EQ(SetCapUIntValue(pool.get(), ICAP_PIXELTYPE, 1), 1);
     ASSERT_EQ(SetCapFloatValue(pool.get(), ICAP_BRIGHTNESS, 250), 1);
@@ -254,10 +254,17 @@ TEST(CapData, DamagedFieldsKeepTheCurrentValues) {
     Put(record, 236, {0x7F, 0x80, 0, 0});    // infinite contrast
     Put(record, 34, {40, 'N', 'o', 'n', 'e'}); // length beyond the field
     Put(record, 200, {1});                   // a sound field beside them
+    Put(record, 256, {0, 0, 0, 0});          // edge emphasis 0: no page would come
+    Put(record, 108, {0xFF, 0xFF});          // duplex "65535"
+    Put(record, 0, {0x3C, 0xF2});            // transfer count -3524
+    ASSERT_EQ(SetCapSIntValue(pool.get(), CCAP_TVK_EDGEEMPHASIS, 5), 1);
     UnflattenCapabilities(pool.get(), record, 1);
-    EXPECT_EQ(GetCapUIntValue(pool.get(), ICAP_PIXELTYPE), 1u);
+    EXPECT_EQ(GetCapUIntValue(pool.get(), ICAP_PIXELTYPE), 0u);
     EXPECT_EQ(GetCapUIntValue(pool.get(), ICAP_XRESOLUTION), 300u);
-    EXPECT_EQ(GetCapFloatValue(pool.get(), ICAP_BRIGHTNESS), 250.0f);
+    EXPECT_EQ(GetCapFloatValue(pool.get(), ICAP_BRIGHTNESS), 0.0f);
+    EXPECT_EQ(GetCapSIntValue(pool.get(), CCAP_TVK_EDGEEMPHASIS), 3);
+    EXPECT_EQ(GetCapUIntValue(pool.get(), CAP_DUPLEXENABLED), 0u);
+    EXPECT_EQ(GetCapSIntValue(pool.get(), CAP_XFERCOUNT), -1);
     EXPECT_EQ(GetCapFloatValue(pool.get(), ICAP_CONTRAST), 0.0f);
     char halftone[34];
     GetCapStrValue(pool.get(), ICAP_HALFTONES, halftone);
@@ -289,6 +296,44 @@ TEST(CapData, GarbageNeverBreaksThePool) {
         const float brightness = GetCapFloatValue(pool.get(), ICAP_BRIGHTNESS);
         ASSERT_TRUE(brightness >= -1000 && brightness <= 1000);
         ASSERT_TRUE(std::isfinite(GetCapFloatValue(pool.get(), CCAP_TVKM_GRAYGAMMA)));
+        for (const auto& [id, cap] : pool->Capabilities()) ASSERT_TRUE(CapValueAllowed(id, *cap)) << id;
+    }
+}
+
+// A record of 0xFF bytes: every field its capability refuses takes its
+// default, the ones that read as sound values stand.
+TEST(CapData, RecordOfFFBytesLeavesOnlyAllowedValues) {
+    auto pool = HookedPool();
+    UnflattenCapabilities(pool.get(), kdf::Bytes(kCapDataSize, 0xFF), 1);
+    for (const auto& [id, cap] : pool->Capabilities()) EXPECT_TRUE(CapValueAllowed(id, *cap)) << id;
+    EXPECT_EQ(GetCapUIntValue(pool.get(), CAP_DUPLEXENABLED), 0u);
+    EXPECT_EQ(GetCapSIntValue(pool.get(), CAP_XFERCOUNT), -1);
+    EXPECT_EQ(GetCapSIntValue(pool.get(), CCAP_TVK_EDGEEMPHASIS), 3);
+    EXPECT_EQ(GetCapUIntValue(pool.get(), ICAP_PIXELTYPE), 0u);
+    EXPECT_EQ(GetCapUIntValue(pool.get(), ICAP_XRESOLUTION), 300u);
+}
+
+// The domains themselves: what a one-value cannot refuse.
+TEST(CapData, ValueDomainsOfOneValueCapabilities) {
+    struct Case {
+        TW_UINT16 cap;
+        TW_INT32 value;
+        bool allowed;
+    };
+    const Case cases[] = {
+        {CCAP_TVK_EDGEEMPHASIS, 0, false}, {CCAP_TVK_EDGEEMPHASIS, 1, true},  {CCAP_TVK_EDGEEMPHASIS, 9, true},
+        {CCAP_TVK_EDGEEMPHASIS, 10, false}, {CAP_XFERCOUNT, -1, true},        {CAP_XFERCOUNT, 0, false},
+        {CAP_XFERCOUNT, -2, false},         {CAP_XFERCOUNT, 32767, true},     {CAP_DUPLEXENABLED, 1, true},
+        {CAP_DUPLEXENABLED, 2, false},      {CCAP_TVK_DESKEW, 123456, true},
+    };
+    auto pool = HookedPool();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.cap) + " = " + std::to_string(c.value));
+        CCapability* cap = pool->GetCapability(c.cap);
+        ASSERT_NE(cap, nullptr);
+        ASSERT_TRUE(cap->WriteValue(c.value));
+        EXPECT_EQ(CapValueAllowed(c.cap, *cap), c.allowed);
+        cap->Reset();
     }
 }
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -59,10 +60,37 @@ TEST_F(ScannerLock, FileIsPrivateInTheRuntimeFolder) {
     EXPECT_NE(LockPtr(CreateExclusiveLockObject(kKdScannerLockName)), nullptr);
 }
 
+// A runtime folder that cannot serve (gone with its login, not a folder,
+// a link, open to others) gives way to the private temporary folder, and
+// the lock works there.
+TEST_F(ScannerLock, UnusableRuntimeFolderFallsBackToThePrivateFolder) {
+    namespace fs = std::filesystem;
+    kdtest::TempHome::writeText(home.root() / "afile", "");
+    fs::create_directory(home.root() / "open");
+    fs::permissions(home.root() / "open", fs::perms::all);
+    fs::create_directory_symlink(home.root() / "run", home.root() / "runlink");
+    for (const char* folder : {"/missing/run", "afile", "open", "runlink", "relative"}) {
+        SCOPED_TRACE(folder);
+        const std::string value = folder[0] == '/' ? (home.root().string() + folder)
+                                  : std::string(folder) == "relative" ? std::string("run")
+                                                                      : (home.root() / folder).string();
+        home.env().set("XDG_RUNTIME_DIR", value);
+        const std::string path = ExclusiveLockPath(kKdScannerLockName);
+        EXPECT_EQ(path.rfind((home.root() / "tmp").string(), 0), 0u) << path;
+        LockPtr lock = Create();
+        ASSERT_NE(lock, nullptr);
+        EXPECT_TRUE(LockObject(lock.get(), true, 0));
+        UnlockObject(lock.get());
+    }
+}
+
 TEST_F(ScannerLock, RefusesLinksFoldersAndOddNames) {
     const auto run = home.root() / "run";
     std::filesystem::create_symlink(home.root() / "victim", run / "kd_720");
+    errno = 0;
     EXPECT_EQ(Create(), nullptr);
+    EXPECT_NE(errno, 0);
+    EXPECT_NE(errno, ENOMEM); // not a memory matter
     EXPECT_FALSE(std::filesystem::exists(home.root() / "victim")); // nothing created through the link
     std::filesystem::create_directory(run / "folder");
     EXPECT_EQ(LockPtr(CreateExclusiveLockObject("folder")), nullptr);

@@ -1,10 +1,11 @@
 // TWAIN requests as any host might send them to DS_Entry: each input is a
-// run of triplets with record bytes, optional host containers and null
-// records, served by the data source with fake scan operations. Settings
-// are saved into a private temporary home.
+// run of triplets with record bytes, optional host containers (with any
+// item counts and indexes) and null records, served by the data source with
+// fake scan operations. Settings are saved into a private temporary home.
 #include "DataSource.h"
 #include "KdTwainCustom.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -26,7 +27,8 @@ constexpr Triplet kTriplets[] = {
     {DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDSUIONLY}, {DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS},
     {DG_CONTROL, DAT_CAPABILITY, MSG_GET},        {DG_CONTROL, DAT_CAPABILITY, MSG_GETCURRENT},
     {DG_CONTROL, DAT_CAPABILITY, MSG_GETDEFAULT}, {DG_CONTROL, DAT_CAPABILITY, MSG_RESET},
-    {DG_CONTROL, DAT_CAPABILITY, MSG_SET},        {DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER},
+    {DG_CONTROL, DAT_CAPABILITY, MSG_SET},        {DG_CONTROL, DAT_CAPABILITY, MSG_QUERYSUPPORT},
+    {DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER},
     {DG_CONTROL, DAT_PENDINGXFERS, MSG_GET},      {DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET},
     {DG_CONTROL, DAT_SETUPMEMXFER, MSG_GET},      {DG_CONTROL, DAT_STATUS, MSG_GET},
     {DG_CONTROL, DAT_XFERGROUP, MSG_GET},         {DG_CONTROL, DAT_DEVICEEVENT, MSG_GET},
@@ -45,7 +47,7 @@ constexpr TW_UINT16 kCaps[] = {
     ICAP_MINIMUMHEIGHT, ICAP_SUPPORTEDSIZES,   ICAP_AUTOMATICDESKEW,  CAP_SUPPORTEDCAPS,  ICAP_HALFTONES,
     CCAP_TVKM_PAPERSIZE, CCAP_TVKM_WINDOW,     CCAP_TVKM_SCANAREA_X,  CCAP_TVKM_SCANAREA_HEIGHT,
     CCAP_TVKM_GRAYCURVE, CCAP_TVKM_FAVORITENAME, CCAP_TVK_PRESCAN,    CCAP_TVK_BLANKSKIP, kBackBrightness,
-    0x7777,
+    0x7777,             CCAP_TVK_EDGEEMPHASIS,
 };
 
 TW_UINT16 FakeDsmEntry(pTW_IDENTITY, pTW_IDENTITY, TW_UINT32, TW_UINT16, TW_UINT16, TW_MEMREF) {
@@ -111,14 +113,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (flags & 2) {
                 constexpr TW_UINT16 kinds[] = {TWON_ONEVALUE, TWON_RANGE, TWON_ARRAY, TWON_ENUMERATION};
                 cap->ConType = kinds[(flags >> 2) & 3];
-                container = std::calloc(kContainerSize, 1);
-                auto* bytes = static_cast<std::uint8_t*>(container);
-                in.Bytes(bytes, in.Byte());
-                // A host sizes its record for the items it lists.
-                if (cap->ConType == TWON_ARRAY || cap->ConType == TWON_ENUMERATION) {
-                    const TW_UINT32 items = bytes[2] % 16;
-                    std::memcpy(bytes + 2, &items, sizeof items);
-                }
+                std::uint8_t bytes[256] = {};
+                const std::size_t given = in.Byte();
+                in.Bytes(bytes, given);
+                // Counts and indexes take any value. The handle cannot tell
+                // its size, so the memory holds what the record claims up
+                // to the most items a list may claim: a lie beyond that is
+                // the data source's to refuse before reading.
+                TW_UINT32 claimed = 0;
+                std::memcpy(&claimed, bytes + 2, sizeof claimed);
+                const bool list = cap->ConType == TWON_ARRAY || cap->ConType == TWON_ENUMERATION;
+                const std::size_t items = list ? std::min<TW_UINT32>(claimed, kMaxNativeListItems) : 1;
+                const std::size_t size = std::max(kContainerSize, kTwEnumerationItemListOffset + items * 256);
+                container = std::calloc(size, 1);
+                std::memcpy(container, bytes, sizeof bytes);
                 cap->hContainer = container;
             }
         } else if (t.dat == DAT_ENTRYPOINT) {

@@ -3,6 +3,7 @@
 // the notifications back to the host, and host recognition.
 #include "CapData.h"
 #include "CapHelpers.h"
+#include "CapTables.h"
 #include "ClientApp.h"
 #include "DsTestKit.h"
 #include "KdTwainCustom.h"
@@ -15,11 +16,13 @@
 #include "foundation/NotificationCenter.h"
 #include "foundation/Object.h"
 #include "foundation/Preferences.h"
+#include "foundation/PropertyList.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -183,6 +186,7 @@ TEST_F(DataSourceTest, EveryTripletAgainstTheStates) {
         {DG_CONTROL, DAT_CAPABILITY, MSG_GETDEFAULT, "cap default", S1 | S2 | S4 | S5, TWRC_SUCCESS, 0},
         {DG_CONTROL, DAT_CAPABILITY, MSG_RESET, "cap reset", S1, TWRC_SUCCESS, 0},
         {DG_CONTROL, DAT_CAPABILITY, MSG_SET, "cap set", S1, TWRC_SUCCESS, 0},
+        {DG_CONTROL, DAT_CAPABILITY, MSG_QUERYSUPPORT, "cap query support", S1 | S2 | S4 | S5, TWRC_SUCCESS, 0},
         {DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, "end xfer", S4 | S5, TWRC_SUCCESS, 0},
         {DG_CONTROL, DAT_PENDINGXFERS, MSG_GET, "pending get", S1 | S2 | S4 | S5, TWRC_SUCCESS, 0},
         {DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, "pending reset", S4 | S5, TWRC_SUCCESS, 0},
@@ -193,8 +197,8 @@ TEST_F(DataSourceTest, EveryTripletAgainstTheStates) {
         {DG_CONTROL, DAT_PASSTHRU, MSG_PASSTHRU, "pass-through", S1 | S2 | S4 | S5, TWRC_FAILURE, TWCC_BADPROTOCOL},
         {DG_IMAGE, DAT_IMAGELAYOUT, MSG_GET, "layout get", Any, TWRC_SUCCESS, 0},
         {DG_IMAGE, DAT_IMAGELAYOUT, MSG_GETDEFAULT, "layout default", Any, TWRC_SUCCESS, 0},
-        {DG_IMAGE, DAT_IMAGELAYOUT, MSG_RESET, "layout reset", Any, TWRC_SUCCESS, 0},
-        {DG_IMAGE, DAT_IMAGELAYOUT, MSG_SET, "layout set", Any, TWRC_SUCCESS, 0},
+        {DG_IMAGE, DAT_IMAGELAYOUT, MSG_RESET, "layout reset", S1, TWRC_SUCCESS, 0},
+        {DG_IMAGE, DAT_IMAGELAYOUT, MSG_SET, "layout set", S1, TWRC_SUCCESS, 0},
         {DG_IMAGE, DAT_IMAGEINFO, MSG_GET, "image info", S4 | S5, TWRC_FAILURE, TWCC_BADPROTOCOL},
         {DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, "mem xfer", S4 | S5, TWRC_FAILURE, TWCC_BADPROTOCOL},
         {DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, "native xfer", Any, TWRC_SUCCESS, 0},
@@ -229,7 +233,7 @@ TEST_F(DataSourceTest, EveryTripletAgainstTheStates) {
             TW_UINT16 expectedRc = admitted ? c.rcAdmitted : TWRC_FAILURE;
             TW_UINT16 expectedCc = admitted ? c.ccAdmitted : TWCC_SEQERROR;
             if (c.admitted == 0) expectedCc = TWCC_BADPROTOCOL;
-            if (c.dat == DAT_IMAGELAYOUT && state == 0) {
+            if (c.dat == DAT_IMAGELAYOUT && (c.msg == MSG_GET || c.msg == MSG_GETDEFAULT) && state == 0) {
                 // Served in any state, but closed there is no frame to answer.
                 expectedRc = TWRC_FAILURE;
                 expectedCc = TWCC_LOWMEMORY;
@@ -241,6 +245,21 @@ TEST_F(DataSourceTest, EveryTripletAgainstTheStates) {
             Call(DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, nullptr);
         }
     }
+}
+
+// A scanner lock that cannot be made is no memory matter: a planted link
+// denies the open. A runtime folder gone with its login gives way to the
+// private temporary folder, and the open works.
+TEST_F(DataSourceTest, ScannerLockFailuresAreReportedTruthfully) {
+    const auto planted = home_.root() / "run" / "kd_720";
+    std::filesystem::create_symlink(home_.root() / "victim", planted);
+    TW_IDENTITY id{};
+    EXPECT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &id), TWRC_FAILURE);
+    EXPECT_EQ(Condition(), TWCC_DENIED);
+    EXPECT_EQ(DS()->State(), 0);
+    std::filesystem::remove(planted);
+    home_.env().set("XDG_RUNTIME_DIR", (home_.root() / "gone").string());
+    Open();
 }
 
 TEST_F(DataSourceTest, ConditionCodeIsReportedOnceAndClearedByALaterSuccess) {
@@ -327,6 +346,16 @@ TEST_F(DataSourceTest, AFailedCallbackIsTheEnableAnswerAndCloseStillSaves) {
     SetCapSIntValue(Pool(), CCAP_TVK_EDGEEMPHASIS, 2);
     gCallbackAnswer = TWRC_FAILURE;
     EXPECT_EQ(Enable(false), TWRC_FAILURE);
+    EXPECT_NE(Condition(), TWCC_SUCCESS);
+    // Nothing moved: still state 1, nothing registered, enable works again.
+    EXPECT_EQ(DS()->State(), 1);
+    kdf::NotificationCenter::defaultCenter().post(kXferReadyNotification);
+    EXPECT_EQ(gCallbacks.size(), 1u);
+    EXPECT_EQ(DS()->State(), 1);
+    gCallbackAnswer = TWRC_SUCCESS;
+    EXPECT_EQ(Enable(false), TWRC_SUCCESS);
+    EXPECT_EQ(gCallbacks.size(), 2u);
+    EXPECT_EQ(DS()->State(), 4);
     EXPECT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, nullptr), TWRC_SUCCESS);
     const auto prefs = kdf::readPreferencesFile(kKdPreferencesName);
     ASSERT_NE(kdf::find(prefs.values, kCapDataKey), nullptr);
@@ -696,10 +725,13 @@ TEST_F(DataSourceTest, CheckCapabilitiesClearsAFavouriteThatNoLongerMatches) {
         bool fullAuto;
         bool showUI;
         bool cleared;
+        bool namedRecord = true; // the favourite's record carries its name
     };
     const Case cases[] = {
         {"equal to the favourite", false, false, true, false},
+        {"equal, the record flattened before the name was set", false, false, true, false, false},
         {"different from the favourite", true, false, true, true},
+        {"different, the record flattened before the name was set", true, false, true, true, false},
         {"a favourite name without the window is kept", true, false, false, false},
         {"255: different from the snapshot", true, true, false, true},
         {"255: equal to the snapshot", false, true, false, false},
@@ -714,8 +746,14 @@ TEST_F(DataSourceTest, CheckCapabilitiesClearsAFavouriteThatNoLongerMatches) {
             value[0] = static_cast<char>(255);
         else
             std::memcpy(value, name, sizeof value);
+        if (!c.fullAuto && !c.namedRecord) {
+            TW_INT32 v = 0;
+            favourite[kFavoriteDataKey] = *Pool()->Flatten(&v);
+            ASSERT_TRUE(kdf::writePreferencesFile(kKdPreferencesName,
+                                                  kdf::Dictionary{{kFavoriteSettingsKey, kdf::Array{favourite}}}));
+        }
         SetCapStrValue(Pool(), CCAP_TVKM_FAVORITENAME, value);
-        if (!c.fullAuto) {
+        if (!c.fullAuto && c.namedRecord) {
             // The favourite's own record carries the name as well.
             TW_INT32 v = 0;
             favourite[kFavoriteDataKey] = *Pool()->Flatten(&v);
@@ -732,6 +770,129 @@ TEST_F(DataSourceTest, CheckCapabilitiesClearsAFavouriteThatNoLongerMatches) {
         char after[sizeof(TW_STR64)] = {};
         GetCapStrValue(Pool(), CCAP_TVKM_FAVORITENAME, after);
         EXPECT_EQ(after[0] == 0, c.cleared);
+        Call(DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, nullptr);
+        kdf::removePreferencesFile(kKdPreferencesName);
+    }
+}
+
+// ---- Capability support and papers ------------------------------------------------------------
+
+// MSG_QUERYSUPPORT answers every capability of the tables: the reads and
+// the reset always, MSG_SET unless the capability is read-only; an id
+// outside the tables is unsupported.
+TEST_F(DataSourceTest, QuerySupportOfEveryCapability) {
+    Open();
+    constexpr TW_INT32 kReads = TWQC_GET | TWQC_GETDEFAULT | TWQC_GETCURRENT | TWQC_RESET;
+    const std::pair<const SMakeCapDesc*, std::size_t> tables[] = {{sGeneralCapDesc, kGeneralCapCount},
+                                                                    {sKdDSCapDesc, kKdDSCapCount}};
+    for (const auto& [table, count] : tables) {
+        for (std::size_t i = 0; i < count; ++i) {
+            const SMakeCapDesc& row = table[i];
+            SCOPED_TRACE(row.cap);
+            // The scanner's table replaces a general row of the same id.
+            bool readOnly = row.readOnly != 0;
+            for (std::size_t k = 0; table == sGeneralCapDesc && k < kKdDSCapCount; ++k)
+                if (sKdDSCapDesc[k].cap == row.cap) readOnly = sKdDSCapDesc[k].readOnly != 0;
+            TW_UINT16 itemType = 0;
+            const TW_INT32 mask = Current<TW_INT32>(row.cap, &itemType, MSG_QUERYSUPPORT);
+            EXPECT_EQ(itemType, TWTY_INT32);
+            EXPECT_EQ(mask, readOnly ? kReads : kReads | TWQC_SET);
+        }
+    }
+    TW_CAPABILITY unknown{0x1FFF, 0, nullptr};
+    EXPECT_EQ(Call(DG_CONTROL, DAT_CAPABILITY, MSG_QUERYSUPPORT, &unknown), TWRC_FAILURE);
+    EXPECT_EQ(Condition(), TWCC_CAPUNSUPPORTED);
+}
+
+// The paper resource follows the data source's paper codes: 0 A4, 1 A5,
+// 2 A5R, 3 A6, 4 A6R, 5 B5, 6 B6, 7 B6R, 8 Legal, 9 Letter, in 1/1200 inch
+// (the R sizes lie on their long side).
+TEST(KdPaperSize, CodesAndSizes) {
+    struct Paper {
+        const char* name;
+        double width, height; // millimetres
+    };
+    const Paper papers[] = {
+        {"A4", 210, 297},  {"A5", 148, 210}, {"A5R", 210, 148}, {"A6", 105, 148},   {"A6R", 148, 105},
+        {"B5", 182, 257},  {"B6", 128, 182}, {"B6R", 182, 128}, {"Legal", 215.9, 355.6}, {"Letter", 215.9, 279.4},
+    };
+    const auto list = kdf::readPropertyListFile(std::string(KD_DS_RESOURCES) + "/KdPaperSize.plist");
+    ASSERT_TRUE(list && list->array());
+    ASSERT_EQ(list->array()->size(), std::size(papers));
+    for (std::size_t i = 0; i < std::size(papers); ++i) {
+        SCOPED_TRACE(papers[i].name);
+        const kdf::Dictionary* entry = (*list->array())[i].dictionary();
+        ASSERT_NE(entry, nullptr);
+        EXPECT_EQ(kdf::find(*entry, "ID")->toInteger(), std::int64_t(i));
+        EXPECT_EQ(*kdf::find(*entry, "Name")->string(), papers[i].name);
+        EXPECT_NEAR(*kdf::find(*entry, "Width")->toReal(), papers[i].width / 25.4 * 1200, 0.6);
+        EXPECT_NEAR(*kdf::find(*entry, "Height")->toReal(), papers[i].height / 25.4 * 1200, 0.6);
+    }
+}
+
+// A custom paper (document size -2) is the user's paper named by 0x8401
+// when it fits the scanner; otherwise the default document size's paper,
+// and at the start of a scan the document size and frame go back to it.
+TEST_F(DataSourceTest, CustomPaperByName) {
+    const kdf::Array custom{
+        kdf::Dictionary{{"Name", "Receipt"}, {"Width", 3000}, {"Height", 9000}},
+        kdf::Dictionary{{"Name", "Wide"}, {"Width", 40000}, {"Height", 9000}},
+        kdf::Dictionary{{"Name", "Banner"}, {"Width", 3000}, {"Height", 900000}},
+    };
+    struct Case {
+        const char* name;
+        bool detection;
+        bool custom;   // the user's paper is taken
+        bool physical; // the scanner's whole area
+        float width, height;
+    };
+    const Case cases[] = {
+        {"Receipt", false, true, false, 3000, 9000},
+        {"Wide", false, false, false, 0, 0},
+        {"Banner", false, false, false, 0, 0},
+        {"Unknown", false, false, false, 0, 0},
+        {"", false, false, false, 0, 0},
+        {"Receipt", true, false, true, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + (c.detection ? " with detection" : ""));
+        ASSERT_TRUE(kdf::writePreferencesFile(kKdPreferencesName, kdf::Dictionary{{"CustomPapers", custom}}));
+        Open();
+        char name[sizeof(TW_STR64)] = {};
+        name[0] = static_cast<char>(std::strlen(c.name));
+        for (std::size_t i = 0; c.name[i]; ++i) name[1 + 2 * i] = c.name[i];
+        SetCapStrValue(Pool(), CCAP_TVKM_CUSTOMPAGESIZENAME, name);
+        SetCapSIntValue(Pool(), CCAP_TVKM_PAPERSIZE, kCustomPaperSize);
+        SetCapSIntValue(Pool(), CCAP_TVK_DETECTPAGESIZE, c.detection);
+        TW_INT32 fallback = 0;
+        ASSERT_TRUE(Pool()->GetCapability(CCAP_TVKM_PAPERSIZE)->ReadValue(&fallback, kCapDefault));
+        float defaultWidth = 0, defaultHeight = 0;
+        SetCapSIntValue(Pool(), CCAP_TVKM_PAPERSIZE, fallback);
+        ASSERT_TRUE(DS()->GetCurrentPaperSize(&defaultWidth, &defaultHeight));
+        SetCapSIntValue(Pool(), CCAP_TVKM_PAPERSIZE, kCustomPaperSize);
+        float width = 0, height = 0;
+        EXPECT_TRUE(DS()->GetCurrentPaperSize(&width, &height));
+        if (c.custom) {
+            EXPECT_EQ(width, c.width);
+            EXPECT_EQ(height, c.height);
+        } else if (c.physical) {
+            EXPECT_EQ(width, GetCapFloatValue(Pool(), ICAP_PHYSICALWIDTH));
+            EXPECT_EQ(height, GetCapFloatValue(Pool(), ICAP_PHYSICALHEIGHT));
+        } else {
+            EXPECT_EQ(width, defaultWidth);
+            EXPECT_EQ(height, defaultHeight);
+        }
+        SetCapFloatValue(Pool(), CCAP_TVKM_SCANAREA_X, 100);
+        DS()->ApplyCustomPaperFallback();
+        const bool fellBack = !c.custom && !c.physical;
+        EXPECT_EQ(GetCapSIntValue(Pool(), CCAP_TVKM_PAPERSIZE), fellBack ? fallback : kCustomPaperSize);
+        if (fellBack) {
+            EXPECT_EQ(GetCapFloatValue(Pool(), CCAP_TVKM_SCANAREA_X), 0);
+            EXPECT_EQ(GetCapFloatValue(Pool(), CCAP_TVKM_SCANAREA_WIDTH), defaultWidth);
+            EXPECT_EQ(GetCapFloatValue(Pool(), CCAP_TVKM_SCANAREA_HEIGHT), defaultHeight);
+        } else {
+            EXPECT_EQ(GetCapFloatValue(Pool(), CCAP_TVKM_SCANAREA_X), 100);
+        }
         Call(DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, nullptr);
         kdf::removePreferencesFile(kKdPreferencesName);
     }

@@ -40,9 +40,10 @@ std::vector<char*> argvOf(const std::string& program, const std::vector<std::str
 }
 
 // Spawns with standard input from /dev/null, standard output to outFd (or
-// /dev/null when negative) and standard error to /dev/null.
+// /dev/null when negative) and standard error to /dev/null; in a session
+// of its own when asked.
 std::optional<pid_t> spawn(const std::string& program, const std::vector<std::string>& args, int outFd,
-                           std::string* error) {
+                           std::string* error, bool newSession = false) {
     const auto path = findProgram(program);
     if (!path) {
         setError(error, "program not found: " + program);
@@ -65,7 +66,9 @@ std::optional<pid_t> spawn(const std::string& program, const std::vector<std::st
     sigset_t none;
     sigemptyset(&none);
     posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
+    if (newSession) flags |= POSIX_SPAWN_SETSID;
+    posix_spawnattr_setflags(&attr, flags);
     auto argv = argvOf(*path, args);
     pid_t pid = 0;
     const int rc = ::posix_spawn(&pid, path->c_str(), &actions, &attr, argv.data(), environ);
@@ -130,6 +133,11 @@ std::optional<pid_t> spawnDetached(const std::string& program, const std::vector
         }).detach();
     }
     return pid;
+}
+
+std::optional<pid_t> spawnInNewSession(const std::string& program, const std::vector<std::string>& args,
+                                       std::string* error) {
+    return spawn(program, args, -1, error, true);
 }
 
 std::optional<std::string> runAndRead(const std::string& program, const std::vector<std::string>& args,

@@ -1,5 +1,7 @@
 #include "foundation/Format.h"
 
+#include "Text.h"
+
 #include <charconv>
 #include <optional>
 
@@ -133,6 +135,10 @@ std::string formatLocalized(std::string_view format, std::span<const FormatArg> 
 
 std::string formatLocalized(std::string_view format, std::initializer_list<FormatArg> args) {
     return formatLocalized(format, std::span<const FormatArg>(args.begin(), args.size()));
+}
+
+bool isValidUtf8(std::string_view bytes) {
+    return detail::isValidUtf8(bytes);
 }
 
 } // namespace kdf

@@ -52,7 +52,7 @@ const Kind kKinds[] = {
     {"notready", FaultKind::NotReady}, {"sense", FaultKind::Sense},
     {"disconnect", FaultKind::Disconnect}, {"timeout", FaultKind::Timeout},
     {"shortread", FaultKind::ShortRead}, {"stall", FaultKind::Stall},
-    {"unitattention", FaultKind::UnitAttention},
+    {"unitattention", FaultKind::UnitAttention}, {"nodata", FaultKind::NoData},
 };
 
 bool parseSense(std::string_view s, std::uint32_t& sense) {
@@ -144,6 +144,12 @@ bool parseFault(std::string_view text, FaultSpec& out, std::string& error) {
         f.where = Where::Opcode;
         f.opcode = static_cast<std::uint8_t>(n);
         n = 0;
+    } else if (where.substr(0, 1) == "s" && where.ends_with(":done")) {
+        if (!toInt(where.substr(1, where.size() - 6), 1, 100000, n)) {
+            error = "bad place '" + std::string(where) + "' (s<sheet>:done)";
+            return false;
+        }
+        f.where = Where::PageDone;
     } else if (where.substr(0, 1) == "s") {
         const size_t c = where.find(':');
         double fr = 0;
@@ -157,6 +163,10 @@ bool parseFault(std::string_view text, FaultSpec& out, std::string& error) {
         f.fraction = fr;
     } else {
         error = "bad place '" + std::string(where) + "' (s<n>:<fraction>, cmd<k>, op<XX> or read<k>)";
+        return false;
+    }
+    if (f.kind == FaultKind::NoData && f.where != Where::Sheet) {
+        error = "fault 'nodata' strikes on a sheet: nodata@s<n>[:<fraction>]";
         return false;
     }
     f.n = static_cast<int>(n);

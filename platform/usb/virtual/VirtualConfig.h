@@ -21,7 +21,11 @@ enum class Content { Text, Photo, Mixed };
 enum class FaultKind {
     Jam, DoubleFeed, Cover, NoPaper, Skew, Hardware, NotReady, Sense,
     Disconnect, Timeout, ShortRead, Stall, UnitAttention,
+    // At a place on a sheet: the next kNoDataReads READs of that page end
+    // well and bring nothing, as while the scanner waits on its sheet.
+    NoData,
 };
+inline constexpr int kNoDataReads = 3;
 
 // Where a fault strikes.
 enum class Where {
@@ -30,6 +34,7 @@ enum class Where {
     Command,  // the n-th command container since the device was made
     Opcode,   // the next command with `opcode`
     Read,     // the n-th bulk-in transfer since the device was made
+    PageDone, // the first READ of sheet `n`'s page-done byte, after its data
 };
 
 struct FaultSpec {
@@ -80,7 +85,7 @@ struct VirtualConfig {
 // key; `out` is then left untouched.
 bool parseSettings(std::string_view text, VirtualConfig& out, std::string& error);
 // One fault as the setting "fault=" and the control handle take it:
-// <kind>[:K/ASC/ASCQ][@<where>], where = s<n>[:<fraction>] | cmd<k> | op<XX> | read<k>.
+// <kind>[:K/ASC/ASCQ][@<where>], where = s<n>[:<fraction>] | s<n>:done | cmd<k> | op<XX> | read<k>.
 bool parseFault(std::string_view text, FaultSpec& out, std::string& error);
 
 // What selects the virtual scanner for this process: KD_VIRTUAL_SCANNER when

@@ -98,6 +98,7 @@ struct VirtualKd720::Page {
     std::uint64_t faultAt = UINT64_MAX;     // byte where a sheet fault strikes
     FaultSpec fault;
     bool doubleFeedAtEnd = false;
+    int emptyReads = 0;                     // READs left that bring nothing (fault nodata)
     PageInfo info;
     std::chrono::steady_clock::time_point start;
     std::vector<std::uint8_t> line;
@@ -226,7 +227,10 @@ Result VirtualKd720::bulkWrite(kdusb::PipeRef pipe, const void* buffer, std::siz
             return sequenceStall();
         ++m_commands;
         FaultSpec f;
-        const bool hit = takeFault(Where::Command, m_commands, 0, f) || takeFault(Where::Opcode, 0, b[12], f);
+        // The page-done byte is READ with data type code 0xA1 after a page.
+        const bool pageDone = b[12] == 0x28 && b[14] == 0xA1 && !m_delivered.empty();
+        const bool hit = takeFault(Where::Command, m_commands, 0, f) || takeFault(Where::Opcode, 0, b[12], f) ||
+                         (pageDone && takeFault(Where::PageDone, static_cast<std::uint64_t>(m_delivered.back()), 0, f));
         m_forced = 0;
         if (hit) {
             if (f.kind == FaultKind::ShortRead) {
@@ -616,6 +620,10 @@ bool VirtualKd720::continuousMode() const {
     const auto it = m_modes.find(0x32);
     return it != m_modes.end() && (it->second[4 + 6] & 0x40);
 }
+bool VirtualKd720::backOnly() const {
+    const auto it = m_modes.find(0x32);
+    return it != m_modes.end() && it->second[4 + 2] == 1;
+}
 bool VirtualKd720::overScan() const {
     const auto it = m_modes.find(0x32);
     return it != m_modes.end() && (it->second[4 + 6] & 0x20);
@@ -632,7 +640,9 @@ std::uint32_t VirtualKd720::startScan(const std::vector<std::uint8_t>& ids) {
     for (std::size_t i = 0; i < ids.size(); ++i) {
         if ((ids[i] >= 0xFE) != calibration || (ids[i] == 0xFE) != (ids[0] == 0xFE))
             return sense::kInvalidParameter;
-        windows.push_back(calibration ? static_cast<int>(i) : ids[i]);
+        // A calibration SCAN names no window: two are the front and the
+        // back, one is the side the scan mode asks for.
+        windows.push_back(calibration ? (ids.size() == 1 && backOnly() ? 1 : static_cast<int>(i)) : ids[i]);
     }
     if (windows.size() == 2 && (windows[0] != 0 || windows[1] != 1)) return sense::kInvalidParameter;
     for (int w : windows) {
@@ -752,6 +762,7 @@ std::uint32_t VirtualKd720::makePage(const Sheet* sheet, const std::vector<int>&
             } else {
                 p->fault = fault;
                 p->faultAt = static_cast<std::uint64_t>(fault.fraction * lines) * p->lineBytes;
+                if (fault.kind == FaultKind::NoData) p->emptyReads = kNoDataReads;
             }
         }
         const int windowLines = lines - std::abs(o.lag) * (f.windows() == 2 ? 1 : 0);
@@ -788,6 +799,11 @@ std::size_t VirtualKd720::deliverImage(std::uint8_t* out, std::size_t want, bool
         }
     }
     Page* p = m_page.get();
+    if (p->emptyReads > 0 && p->pos == p->faultAt) {
+        // The READ ends well with nothing; the data goes on after the last such.
+        if (--p->emptyReads == 0) p->faultAt = UINT64_MAX;
+        return 0;
+    }
     std::uint64_t end = std::min(p->total, p->faultAt);
     if (m_config.rate > 0 && !p->calibration) {
         // Data arrives at `rate` lines a second from the page's start.
@@ -836,7 +852,7 @@ std::size_t VirtualKd720::deliverImage(std::uint8_t* out, std::size_t want, bool
         done += take;
     }
     p->pos += n;
-    if (p->pos == p->faultAt) {
+    if (p->pos == p->faultAt && p->emptyReads == 0) {
         const FaultSpec f = p->fault;
         p->faultAt = UINT64_MAX;
         if (isTransferKind(f.kind)) {

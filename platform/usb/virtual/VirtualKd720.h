@@ -168,6 +168,7 @@ private:
     const std::vector<std::uint8_t>& curveBlock() const;
     bool continuousMode() const;
     bool overScan() const;
+    bool backOnly() const;   // scan-mode page 0x32 asks for the back side alone
     bool continueOnDoubleFeed() const;
 
     mutable std::mutex m_mutex;

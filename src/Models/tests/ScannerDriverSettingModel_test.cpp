@@ -228,6 +228,9 @@ TEST(ScannerDriverSettingModel, BadStoredValuesKeepTheDefaults) {
         {"Input_CCAP_TVKM_BLUECURVE_BackKey", Value(kdf::Bytes(257, 1))},
         {"Input_CCAP_TVKM_REDCURVEKey", Value(Dictionary{})},
         {"Input_CCAP_TVKM_CUSTOMPAGESIZENAMEKey", Value(str64Name(33))},
+        // The full-auto mark belongs to the favourite name only.
+        {"Input_CCAP_TVKM_CUSTOMPAGESIZENAMEKey", Value(str64Name(0xFF))},
+        {"Input_CCAP_TVKM_FAVORITENAMEKey", Value(str64Name(0xFE))},
         {"Input_CCAP_TVKM_CUSTOMGAMMANAMEKey", Value(kdf::Bytes(65, 0))},
         {"Input_CCAP_TVKM_FAVORITENAMEKey", Value(kdf::Bytes(67, 0))},
         {"Input_CCAP_TVKM_FAVORITENAMEKey", Value(42)},
@@ -261,6 +264,23 @@ TEST(ScannerDriverSettingModel, UsableEdgeValuesLoad) {
     EXPECT_EQ(m.ccap_TVK_DESKEW(), 0);
     EXPECT_EQ(*m.icap_HALFTONES(), kdf::Bytes(33, 'h'));
     EXPECT_EQ(*m.ccap_TVKM_FAVORITENAME(), str64Name(32));
+}
+
+// The data source writes 0xFF as the favourite name's count for its
+// full-auto snapshot: it survives a load and a save unchanged.
+TEST(ScannerDriverSettingModel, FavouriteFullAutoMarkRoundTrips) {
+    modeltest::ScopedController controller;
+    kdf::Bytes mark(66, 0);
+    mark[0] = 0xFF;
+    const Dictionary d{{"Input_CCAP_TVKM_FAVORITENAMEKey", Value(mark)}};
+    ScannerDriverSettingModel m(&d, kDummyProductName);
+    ASSERT_NE(m.ccap_TVKM_FAVORITENAME(), nullptr);
+    EXPECT_EQ(*m.ccap_TVKM_FAVORITENAME(), mark);
+    Dictionary saved;
+    m.saveInputModel(&saved);
+    const ScannerDriverSettingModel again(&saved, kDummyProductName);
+    ASSERT_NE(again.ccap_TVKM_FAVORITENAME(), nullptr);
+    EXPECT_EQ(*again.ccap_TVKM_FAVORITENAME(), mark);
 }
 
 TEST(ScannerDriverSettingModel, NewModelValues) {

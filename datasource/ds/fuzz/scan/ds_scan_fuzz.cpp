@@ -6,6 +6,9 @@
 #include "DataSource.h"
 #include "TavrKdScanDS.h"
 
+#include "foundation/DataObjectRegistry.h"
+
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -37,6 +40,8 @@ constexpr Triplet kTriplets[] = {
     {DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET},  {DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS},
     {DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS}, {DG_CONTROL, DAT_DEVICEEVENT, MSG_GET},
 };
+// The most data bytes a pass-through command reads or writes.
+constexpr std::size_t kLongestPassThruData = 16;
 constexpr TW_UINT32 kCommands[] = {0x41625271, 0x47744253, 0x47744449, 0x47745364, 0x53745364, 0x4774584C,
                                    0x5374584C, 0x52745043, 0x52745243, 0x53745343, 0x5374534E, 0x12345678};
 
@@ -92,7 +97,8 @@ void Setup() {
 CDataSource* CreateDataSourceObject() { return new FuzzScanDS; }
 
 // Each call: triplet index, flags (bit 0 null record), then per triplet:
-// pass-through: command index, command bytes, data bytes, data;
+// pass-through: command index, command bytes, data bytes (32 bits), data,
+// a byte whose bit 0 makes the data pointer null;
 // memory transfer: buffer length (two bytes), handle or pointer;
 // file transfer: format, name bytes (not always ended).
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -118,12 +124,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             command = kCommands[in.Byte() % std::size(kCommands)];
             pass->pCommand = &command;
             pass->CommandBytes = in.Byte() % 9;
-            pass->DataBytes = in.Byte() % 24;
-            buffer.resize(pass->DataBytes);
-            in.Bytes(buffer.data(), buffer.size());
-            // Shading data travels by reference: only ever a real one or none.
-            if (command == 0x53745364 && buffer.size() >= sizeof(void*)) std::memset(buffer.data(), 0, sizeof(void*));
-            pass->pData = buffer.empty() ? nullptr : buffer.data();
+            // Any count, and data bytes of any value (the shading handles
+            // included); the buffer holds at least what a command reads.
+            TW_UINT32 dataBytes = 0;
+            in.Bytes(&dataBytes, sizeof dataBytes);
+            pass->DataBytes = dataBytes;
+            buffer.resize(std::max<std::size_t>(kLongestPassThruData, std::min<TW_UINT32>(dataBytes, 64)));
+            in.Bytes(buffer.data(), std::min<std::size_t>(buffer.size(), dataBytes));
+            pass->pData = (in.Byte() & 1) ? nullptr : buffer.data();
         } else if (t.dat == DAT_IMAGEMEMXFER) {
             auto* xfer = reinterpret_cast<TW_IMAGEMEMXFER*>(record);
             const TW_UINT32 length = (TW_UINT32(in.Byte()) << 8 | in.Byte()) * 8;
@@ -139,10 +147,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             in.Bytes(file->FileName + folder.size(), in.Byte() % (sizeof file->FileName - folder.size() + 1));
         }
         const TW_UINT16 rc = CDataSource::Entry(&host, t.dg, t.dat, t.msg, null ? nullptr : record);
-        if (t.dat == DAT_PASSTHRU && command == 0x47745364 && rc == TWRC_SUCCESS && buffer.size() >= sizeof(void*)) {
-            std::vector<std::uint8_t>* blob = nullptr;
-            std::memcpy(&blob, buffer.data(), sizeof blob);
-            delete blob;
+        // The host owns what it was handed: a shading object is released.
+        if (t.dat == DAT_PASSTHRU && command == 0x47745364 && rc == TWRC_SUCCESS) {
+            kdf::DataObjectHandle handle = kdf::kNoDataObject;
+            std::memcpy(&handle, buffer.data(), sizeof handle);
+            kdf::DataObjectRegistry::release(handle);
+        }
+        // A native page's handle is the host's to free.
+        if (t.dat == DAT_IMAGENATIVEXFER && rc == TWRC_XFERDONE && !null) {
+            TW_HANDLE page = nullptr;
+            std::memcpy(&page, record, sizeof page);
+            Free(page);
         }
     }
     CDataSource::Entry(&host, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, nullptr);

@@ -8,20 +8,27 @@
 #include "ScanFixture.h"
 #include "TempHome.h"
 
+#include "foundation/DataObjectRegistry.h"
 #include "foundation/NotificationCenter.h"
+#include "foundation/Preferences.h"
 #include "foundation/Object.h"
 
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
 #include <algorithm>
+#include <atomic>
 #include <deque>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <dlfcn.h>
 
 namespace {
 
@@ -339,9 +346,10 @@ TEST_F(DsScan, StripSizesAndTiffFileGiveTheSamePage) {
         EXPECT_EQ(pages[i].pixels.size(), pages[0].bytesPerLine * pages[i].height);
     }
 
-    // Native transfer and formats not written refuse and keep the page.
+    // A native transfer without its record and formats not written refuse
+    // and keep the page.
     EXPECT_EQ(host.Source(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, nullptr), TWRC_FAILURE);
-    EXPECT_EQ(host.Condition(), TWCC_BADPROTOCOL);
+    EXPECT_EQ(host.Condition(), TWCC_BADVALUE);
     const fs::path folder = home_.root() / "out";
     fs::create_directories(folder);
     TW_SETUPFILEXFER file{};
@@ -520,9 +528,12 @@ TEST_F(DsScan, PassThroughCommands) {
         return host.Source(DG_CONTROL, DAT_PASSTHRU, MSG_PASSTHRU, &p);
     };
     std::uint32_t word = 0xDEADBEEF;
-    EXPECT_EQ(send("GtBS", &word, 2), TWRC_SUCCESS);
-    EXPECT_EQ(word, 0xDEADBEEFu); // too short: nothing done
-    EXPECT_EQ(send("GtBS", nullptr, 4), TWRC_SUCCESS);
+    // Too little data for the command: refused, nothing done.
+    EXPECT_EQ(send("GtBS", &word, 2), TWRC_FAILURE);
+    EXPECT_EQ(host.Condition(), TWCC_BADVALUE);
+    EXPECT_EQ(word, 0xDEADBEEFu);
+    EXPECT_EQ(send("GtBS", nullptr, 4), TWRC_FAILURE);
+    EXPECT_EQ(host.Condition(), TWCC_BADVALUE);
     EXPECT_EQ(send("GtBS", &word, 4), TWRC_SUCCESS);
     EXPECT_EQ(word & 0x10000u, 0x10000u); // paper waits in the feeder
     EXPECT_EQ(send("GtXL", &word, 4), TWRC_SUCCESS);
@@ -542,57 +553,116 @@ TEST_F(DsScan, PassThroughCommands) {
     // An abort request outside the idle event.
     EXPECT_EQ(send("AbRq", nullptr, 0), TWRC_CHECKSTATUS);
     EXPECT_EQ(host.Condition(), TWCC_SEQERROR);
-    // The shading data round trip, by reference; short and null data do nothing.
-    void* blob = nullptr;
-    EXPECT_EQ(send("GtSd", &blob, 4), TWRC_SUCCESS);
-    EXPECT_EQ(blob, nullptr);
+    // The shading data round trip by a handle of the process's data-object
+    // registry; the host owns the object it was handed and releases it.
+    kdf::DataObjectHandle blob = kdf::kNoDataObject;
+    EXPECT_EQ(send("GtSd", &blob, 2), TWRC_FAILURE);
+    EXPECT_EQ(host.Condition(), TWCC_BADVALUE);
+    EXPECT_EQ(blob, kdf::kNoDataObject);
     EXPECT_EQ(send("GtSd", &blob, sizeof blob), TWRC_SUCCESS);
-    ASSERT_NE(blob, nullptr);
+    ASSERT_NE(blob, kdf::kNoDataObject);
+    const auto shading = kdf::DataObjectRegistry::lookup(blob);
+    ASSERT_TRUE(shading);
+    EXPECT_FALSE(shading->empty());
     EXPECT_EQ(send("StSd", &blob, sizeof blob), TWRC_SUCCESS);
-    void* none = nullptr;
-    EXPECT_EQ(send("StSd", &none, sizeof none), TWRC_SUCCESS);
-    delete static_cast<std::vector<std::uint8_t>*>(blob);
+    // Any number the registry did not hand out is refused unused: bytes of
+    // an address (what hosts sent before), zero, all ones, a released one.
+    std::uint64_t address = reinterpret_cast<std::uintptr_t>(&word);
+    const kdf::DataObjectHandle released = kdf::DataObjectRegistry::add({1, 2, 3});
+    ASSERT_TRUE(kdf::DataObjectRegistry::release(released));
+    for (std::uint64_t bytes : {address, std::uint64_t(0), ~std::uint64_t(0), std::uint64_t(released)}) {
+        SCOPED_TRACE(bytes);
+        EXPECT_EQ(send("StSd", &bytes, sizeof bytes), TWRC_FAILURE);
+        EXPECT_EQ(host.Condition(), TWCC_BADVALUE);
+    }
+    EXPECT_EQ(kdf::DataObjectRegistry::adopt(blob), *shading);
+    EXPECT_EQ(send("StSd", &blob, sizeof blob), TWRC_FAILURE);
+    EXPECT_EQ(host.Condition(), TWCC_BADVALUE);
 }
 
 struct FaultCase {
     const char* name;
-    const char* settings;
-    std::deque<int> answers; // the window's alert answers
-    std::size_t pages;       // delivered before the end
-    TW_UINT16 lastRc;        // the last transfer's answer (XFERDONE: the batch ended at EndXfer)
-    const char* alert;       // the message shown
+    const char* fault;                // the virtual scanner's fault item, "" for none
+    int sheets;
+    bool duplex;
+    std::deque<int> answers;          // the window's alert answers
+    std::vector<std::string> before;  // the pages delivered before the fault
+    TW_UINT16 condition;              // of the image information that fails
+    const char* alert;                // the message the window showed
+    std::vector<std::string> next;    // the next batch of the same source; empty: none tried
 };
 
-// Faults end in their alert and the right answer, back in state 2, with the
-// earlier pages delivered once.
-TEST_F(DsScan, FaultsEndInStateTwoWithEarlierPagesOnce) {
-    Watchdog dog(300);
+std::vector<std::string> MarksOf(const std::vector<Page>& pages) {
+    std::vector<std::string> marks;
+    for (const Page& page : pages) marks.push_back(kdscan::markOf(page, 100, 60));
+    return marks;
+}
+
+// A scanner fault reaches any host as the failure of the next page's image
+// information with TWAIN's condition code for it, after the window's alert:
+// the pages before it are delivered once and equal to a plain scan's, the
+// end of transfer then ends the batch, and the source scans the next batch.
+TEST_F(DsScan, FaultsFailTheNextPageWithTheirConditionCode) {
+    Watchdog dog(400);
     const FaultCase cases[] = {
-        {"empty feeder, OK then Cancel", "paper=60x50mm;sheets=0", {0, 1}, 0, TWRC_CANCEL, "[OK] [Cancel]"},
-        {"jam mid-batch", "paper=60x50mm;sheets=3;fault=jam@s2:0.5", {0}, 1, TWRC_XFERDONE, "A paper jam"},
-        {"cover open", "paper=60x50mm;sheets=2;fault=cover@s1:0.5", {0}, 0, TWRC_CANCEL, "cover is open"},
-        {"disconnect mid-page", "paper=60x50mm;sheets=3;fault=disconnect@s2:0.5", {0}, 1, TWRC_XFERDONE,
-         "cannot be found"},
-        {"time-out mid-page", "paper=60x50mm;sheets=3;fault=timeout@s2:0.5", {0}, 1, TWRC_XFERDONE,
-         "did not answer"},
+        {"jam on sheet 1", "jam@s1:0.5", 3, false, {0}, {}, TWCC_PAPERJAM, "A paper jam", {"2F", "3F"}},
+        {"jam mid-batch", "jam@s2:0.5", 3, false, {0}, {"1F"}, TWCC_PAPERJAM, "A paper jam", {"3F"}},
+        {"jam on a duplex sheet", "jam@s2:0.9", 3, true, {0}, {"1F", "1B"}, TWCC_PAPERJAM, "A paper jam",
+         {"3F", "3B"}},
+        {"double feed", "doublefeed@s2:0.5", 4, false, {0}, {"1F"}, TWCC_PAPERDOUBLEFEED, "A double feed",
+         {"3F", "4F"}},
+        {"cover open", "cover@s2:0.5", 3, false, {0}, {"1F"}, TWCC_INTERLOCK, "cover is open", {}},
+        {"disconnect mid-page", "disconnect@s2:0.5", 3, false, {0}, {"1F"}, TWCC_CHECKDEVICEONLINE,
+         "cannot be found", {}},
+        {"time-out mid-page", "timeout@s2:0.5", 3, false, {0}, {"1F"}, TWCC_CHECKDEVICEONLINE, "did not answer", {}},
+        {"hardware error", "hardware@s2:0.5", 3, false, {0}, {"1F"}, TWCC_CHECKDEVICEONLINE, "hardware error", {}},
+        {"empty feeder, OK then Cancel", "", 0, false, {0, 1}, {}, TWCC_NOMEDIA, "[OK] [Cancel]", {}},
     };
-    for (const FaultCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        gAlertAnswers = c.answers;
-        Scanner(c.settings);
+    // The plain scan the pages are compared with.
+    std::vector<Page> plain[2];
+    for (int duplex = 0; duplex < 2; ++duplex) {
+        // Another text makes another scanner (seed 1 is the default).
+        Scanner(duplex ? "paper=60x50mm;sheets=3;seed=1" : "paper=60x50mm;sheets=3");
         Host host;
         ASSERT_EQ(host.Open(), TWRC_SUCCESS);
         ASSERT_EQ(host.SetResolution(100), TWRC_SUCCESS);
         ASSERT_EQ(host.Set(ICAP_PIXELTYPE, TWTY_UINT16, TW_UINT16(TWPT_GRAY)), TWRC_SUCCESS);
+        ASSERT_EQ(host.Set(CAP_DUPLEXENABLED, TWTY_BOOL, TW_BOOL(duplex)), TWRC_SUCCESS);
         ASSERT_EQ(host.Enable(), TWRC_SUCCESS);
-        std::vector<Page> pages;
-        for (int guard = 0; guard < 10; ++guard) {
-            pages = host.MemoryBatch(1 << 20);
-            if (host.lastRc != TWRC_CHECKSTATUS) break;
-        }
-        EXPECT_EQ(pages.size(), c.pages);
-        EXPECT_EQ(host.lastRc, c.lastRc);
-        for (std::size_t i = 0; i < pages.size(); ++i) EXPECT_EQ(kdscan::markOf(pages[i], 100, 60), std::to_string(i + 1) + "F");
+        plain[duplex] = host.MemoryBatch(1 << 20);
+        ASSERT_EQ(plain[duplex].size(), duplex ? 6u : 3u);
+    }
+    for (const FaultCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        gAlertAnswers = c.answers;
+        Scanner(std::string("paper=60x50mm;sheets=") + std::to_string(c.sheets) +
+                (*c.fault ? std::string(";fault=") + c.fault : std::string()));
+        Host host;
+        ASSERT_EQ(host.Open(), TWRC_SUCCESS);
+        ASSERT_EQ(host.SetResolution(100), TWRC_SUCCESS);
+        ASSERT_EQ(host.Set(ICAP_PIXELTYPE, TWTY_UINT16, TW_UINT16(TWPT_GRAY)), TWRC_SUCCESS);
+        ASSERT_EQ(host.Set(CAP_DUPLEXENABLED, TWTY_BOOL, TW_BOOL(c.duplex)), TWRC_SUCCESS);
+        ASSERT_EQ(host.Enable(), TWRC_SUCCESS);
+        const std::vector<Page> pages = host.MemoryBatch(1 << 20);
+        // The batch stopped at the failing image information, not at an end.
+        EXPECT_EQ(host.lastRc, TWRC_FAILURE);
+        EXPECT_EQ(host.Condition(), c.condition);
+        EXPECT_EQ(MarksOf(pages), c.before);
+        for (std::size_t i = 0; i < pages.size() && i < plain[c.duplex].size(); ++i)
+            EXPECT_TRUE(pages[i].pixels == plain[c.duplex][i].pixels) << i;
+        // Asked again, the page fails the same way; no transfer starts.
+        TW_IMAGEINFO info{};
+        EXPECT_EQ(host.Source(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info), TWRC_FAILURE);
+        EXPECT_EQ(host.Condition(), c.condition);
+        std::vector<unsigned char> strip(1 << 16);
+        TW_IMAGEMEMXFER xfer{};
+        xfer.Memory = {TWMF_APPOWNS | TWMF_POINTER, static_cast<TW_UINT32>(strip.size()), strip.data()};
+        EXPECT_EQ(host.Source(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &xfer), TWRC_FAILURE);
+        EXPECT_EQ(host.Condition(), c.condition);
+        // The end of transfer ends the batch.
+        TW_UINT16 count = 1;
+        EXPECT_EQ(host.EndXfer(&count), TWRC_SUCCESS);
+        EXPECT_EQ(count, 0);
         ASSERT_NE(gWindow, nullptr);
         std::string alerts;
         for (const std::string& call : gWindow->calls)
@@ -600,6 +670,130 @@ TEST_F(DsScan, FaultsEndInStateTwoWithEarlierPagesOnce) {
         EXPECT_NE(alerts.find(c.alert), std::string::npos) << alerts;
         EXPECT_TRUE(gWindow->alertAnswers.empty());
         EXPECT_EQ(host.Disable(), TWRC_SUCCESS);
+        if (c.next.empty()) continue;
+        ASSERT_EQ(host.Enable(), TWRC_SUCCESS);
+        EXPECT_EQ(MarksOf(host.MemoryBatch(1 << 20)), c.next);
+        EXPECT_EQ(host.lastRc, TWRC_XFERDONE);
+        EXPECT_EQ(host.Disable(), TWRC_SUCCESS);
+    }
+}
+
+// A host that resets the pending transfers after the failure ends the batch
+// as well, and the next batch scans on.
+TEST_F(DsScan, ResetAfterAFaultEndsTheBatch) {
+    Watchdog dog(120);
+    Scanner("paper=60x50mm;sheets=3;fault=jam@s2:0.5;seed=7");
+    Host host;
+    ASSERT_EQ(host.Open(), TWRC_SUCCESS);
+    ASSERT_EQ(host.SetResolution(100), TWRC_SUCCESS);
+    ASSERT_EQ(host.Set(ICAP_PIXELTYPE, TWTY_UINT16, TW_UINT16(TWPT_GRAY)), TWRC_SUCCESS);
+    ASSERT_EQ(host.Enable(), TWRC_SUCCESS);
+    EXPECT_EQ(host.MemoryBatch(1 << 20).size(), 1u);
+    EXPECT_EQ(host.lastRc, TWRC_FAILURE);
+    EXPECT_EQ(host.Condition(), TWCC_PAPERJAM);
+    TW_PENDINGXFERS pending{};
+    EXPECT_EQ(host.Source(DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &pending), TWRC_SUCCESS);
+    EXPECT_EQ(pending.Count, 0);
+    EXPECT_EQ(host.Disable(), TWRC_SUCCESS);
+    ASSERT_EQ(host.Enable(), TWRC_SUCCESS);
+    EXPECT_EQ(MarksOf(host.MemoryBatch(1 << 20)), std::vector<std::string>{"3F"});
+    EXPECT_EQ(host.lastRc, TWRC_XFERDONE) << host.Condition();
+    EXPECT_EQ(host.Disable(), TWRC_SUCCESS);
+}
+
+// libtiff reading a TIFF from memory (a handle's bytes), whose size only
+// the TIFF itself tells.
+struct MemoryTiff {
+    const unsigned char* bytes;
+    toff_t offset = 0;
+    static constexpr toff_t kLimit = toff_t(1) << 30;
+
+    TIFF* Open() {
+        return TIFFClientOpen(
+            "native", "rm", this,
+            [](thandle_t h, tdata_t out, tsize_t n) -> tsize_t {
+                auto* m = static_cast<MemoryTiff*>(h);
+                std::memcpy(out, m->bytes + m->offset, std::size_t(n));
+                m->offset += toff_t(n);
+                return n;
+            },
+            [](thandle_t, tdata_t, tsize_t) -> tsize_t { return 0; },
+            [](thandle_t h, toff_t to, int whence) -> toff_t {
+                auto* m = static_cast<MemoryTiff*>(h);
+                m->offset = whence == SEEK_SET ? to : whence == SEEK_CUR ? m->offset + to : kLimit;
+                return m->offset;
+            },
+            [](thandle_t) { return 0; }, [](thandle_t) -> toff_t { return kLimit; },
+            [](thandle_t, tdata_t*, toff_t*) { return 0; }, [](thandle_t, tdata_t, toff_t) {});
+    }
+};
+
+// The native transfer: a TIFF in a handle of the manager's memory, which
+// the host frees; libtiff reads it back equal to the memory transfer of the
+// same sheet.
+TEST_F(DsScan, NativeTransferIsTheTiffOfThePage) {
+    Watchdog dog(240);
+    struct Mode {
+        TW_UINT16 pixelType;
+        int samples;
+    };
+    for (const Mode mode : {Mode{TWPT_RGB, 3}, Mode{TWPT_GRAY, 1}, Mode{TWPT_BW, 1}}) {
+        SCOPED_TRACE(mode.pixelType);
+        std::vector<Page> memory;
+        for (int run = 0; run < 2; ++run) {
+            Scanner(run == 0 ? "paper=60x50mm;sheets=2;colour=1" : "paper=60x50mm;sheets=2;colour=1;seed=1");
+            Host host;
+            ASSERT_EQ(host.Open(), TWRC_SUCCESS);
+            ASSERT_EQ(host.Set(ICAP_PIXELTYPE, TWTY_UINT16, mode.pixelType), TWRC_SUCCESS);
+            ASSERT_EQ(host.SetResolution(150), TWRC_SUCCESS);
+            ASSERT_EQ(host.Set(ICAP_XFERMECH, TWTY_UINT16, TW_UINT16(run == 0 ? TWSX_MEMORY : TWSX_NATIVE)),
+                      TWRC_SUCCESS);
+            ASSERT_EQ(host.Enable(), TWRC_SUCCESS);
+            if (run == 0) {
+                memory = host.MemoryBatch(1 << 20);
+                ASSERT_EQ(memory.size(), 2u);
+                continue;
+            }
+            TW_ENTRYPOINT manager{};
+            manager.Size = sizeof manager;
+            ASSERT_EQ(host.Manager(DAT_ENTRYPOINT, MSG_GET, &manager), TWRC_SUCCESS);
+            for (std::size_t page = 0; page < 2; ++page) {
+                TW_HANDLE handle = nullptr;
+                ASSERT_EQ(host.Source(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &handle), TWRC_XFERDONE);
+                ASSERT_NE(handle, nullptr);
+                // Only the end of transfer may follow.
+                TW_HANDLE again = nullptr;
+                EXPECT_EQ(host.Source(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &again), TWRC_FAILURE);
+                EXPECT_EQ(host.Condition(), TWCC_SEQERROR);
+                const auto* bytes = static_cast<const unsigned char*>(manager.DSM_MemLock(handle));
+                EXPECT_TRUE(std::memcmp(bytes, "II*", 3) == 0 || std::memcmp(bytes, "MM", 2) == 0);
+                const Page& expected = memory[page];
+                MemoryTiff in{bytes};
+                TIFF* tiff = in.Open();
+                ASSERT_NE(tiff, nullptr);
+                std::uint32_t width = 0, height = 0;
+                std::uint16_t bits = 0, samples = 0;
+                TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
+                TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
+                TIFFGetField(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+                TIFFGetField(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+                EXPECT_EQ(width, expected.width);
+                EXPECT_EQ(height, expected.height);
+                EXPECT_EQ(bits, mode.pixelType == TWPT_BW ? 1 : 8);
+                EXPECT_EQ(samples, mode.samples);
+                std::vector<unsigned char> pixels(expected.pixels.size());
+                for (std::uint32_t y = 0; y < height && expected.bytesPerLine; ++y)
+                    TIFFReadScanline(tiff, pixels.data() + std::size_t(y) * expected.bytesPerLine, y, 0);
+                TIFFClose(tiff);
+                manager.DSM_MemUnlock(handle);
+                EXPECT_TRUE(pixels == expected.pixels);
+                manager.DSM_MemFree(handle); // the host's
+                TW_UINT16 count = 0;
+                ASSERT_EQ(host.EndXfer(&count), TWRC_SUCCESS);
+                EXPECT_EQ(count, page == 0 ? 0xFFFF : 0);
+            }
+            EXPECT_EQ(host.Disable(), TWRC_SUCCESS);
+        }
     }
 }
 
@@ -613,7 +807,12 @@ TEST_F(DsScan, AlertsWithoutAWindowAnswerCancel) {
     ASSERT_EQ(host.Open(), TWRC_SUCCESS);
     ASSERT_EQ(host.Enable(), TWRC_SUCCESS);
     EXPECT_EQ(host.MemoryBatch(1 << 20).size(), 0u);
-    EXPECT_EQ(host.lastRc, TWRC_CANCEL);
+    // The host learns why: the feeder is empty.
+    EXPECT_EQ(host.lastRc, TWRC_FAILURE);
+    EXPECT_EQ(host.Condition(), TWCC_NOMEDIA);
+    TW_UINT16 count = 1;
+    EXPECT_EQ(host.EndXfer(&count), TWRC_SUCCESS);
+    EXPECT_EQ(count, 0);
     EXPECT_EQ(gWindow, nullptr);
     EXPECT_EQ(host.Disable(), TWRC_SUCCESS);
 }
@@ -652,12 +851,12 @@ TEST_F(DsScan, PrescanHandsThePageToTheWindow) {
 struct ContinueCase {
     int answer;                     // of the continue-mode alert
     std::vector<std::string> marks; // the pages delivered
-    bool doubleFeedAlert;           // the plain alert follows
+    bool doubleFeedAlert;           // the plain alert follows, and the next page fails with the double feed
 };
 
 // A double feed in continue mode: 3 keeps the page and goes on, 1 drops it
-// and goes on, anything else stops the batch after the double-feed alert.
-// Pages before it are delivered once.
+// and goes on, anything else stops the batch after the double-feed alert,
+// and the host learns of the double feed. Pages before it are delivered once.
 TEST_F(DsScan, DoubleFeedInContinueMode) {
     Watchdog dog(240);
     const ContinueCase cases[] = {
@@ -686,6 +885,51 @@ TEST_F(DsScan, DoubleFeedInContinueMode) {
         for (const std::string& call : gWindow->calls) calls += call + "\n";
         EXPECT_NE(calls.find("runModalContinueModeAlert 1 A double feed"), std::string::npos) << calls;
         EXPECT_EQ(calls.find("runAlert") != std::string::npos, c.doubleFeedAlert) << calls;
+        if (c.doubleFeedAlert) {
+            EXPECT_EQ(host.lastRc, TWRC_FAILURE);
+            EXPECT_EQ(host.Condition(), TWCC_PAPERDOUBLEFEED);
+            TW_UINT16 count = 1;
+            EXPECT_EQ(host.EndXfer(&count), TWRC_SUCCESS);
+            EXPECT_EQ(count, 0);
+        }
+        EXPECT_EQ(host.Disable(), TWRC_SUCCESS);
+    }
+}
+
+// Automatic colour detection: each page comes in the format its content
+// asks for, and the host is told that format before it reads the page.
+TEST_F(DsScan, AutomaticColourDetectionGivesEachPageItsFormat) {
+    Watchdog dog(240);
+    struct Case {
+        const char* settings;
+        TW_UINT16 pixelType[2];
+        std::vector<std::string> marks;   // none on a black-and-white page
+    };
+    // Photos are colour, an empty side black-and-white.
+    const Case cases[] = {
+        {"paper=60x50mm;sheets=2;colour=1;content=photo;blank=2f", {TWPT_RGB, TWPT_BW}, {"1F", ""}},
+        {"paper=60x50mm;sheets=2;colour=1;content=photo;blank=1f", {TWPT_BW, TWPT_RGB}, {"", "2F"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.settings);
+        Scanner(c.settings);
+        Host host;
+        ASSERT_EQ(host.Open(), TWRC_SUCCESS);
+        ASSERT_EQ(host.SetResolution(100), TWRC_SUCCESS);
+        ASSERT_EQ(host.Set(ICAP_PIXELTYPE, TWTY_UINT16, TW_UINT16(TWPT_GRAY)), TWRC_SUCCESS);
+        ASSERT_EQ(host.Set(CCAP_TVK_DETECTPAGETYPE, TWTY_INT32, TW_INT32(1)), TWRC_SUCCESS);
+        ASSERT_EQ(host.Enable(), TWRC_SUCCESS);
+        const std::vector<Page> pages = host.MemoryBatch(1 << 20);
+        ASSERT_EQ(pages.size(), 2u) << host.lastRc;
+        for (std::size_t i = 0; i < pages.size(); ++i) {
+            SCOPED_TRACE(i);
+            const TW_UINT16 type = c.pixelType[i];
+            EXPECT_EQ(pages[i].pixelType, type == TWPT_RGB ? 2u : type == TWPT_GRAY ? 1u : 0u);
+            const unsigned long bits = type == TWPT_RGB ? 24 : type == TWPT_GRAY ? 8 : 1;
+            EXPECT_GE(pages[i].bytesPerLine * 8, pages[i].width * bits);
+            EXPECT_LT(pages[i].bytesPerLine * 8, pages[i].width * bits + 64);
+            EXPECT_EQ(kdscan::markOf(pages[i], 100, 60), c.marks[i]);
+        }
         EXPECT_EQ(host.Disable(), TWRC_SUCCESS);
     }
 }
@@ -706,6 +950,398 @@ TEST_F(DsScan, BlankPagesAreSkipped) {
     EXPECT_EQ(marks, (std::vector<std::string>{"2F", "4F"}));
     EXPECT_EQ(host.Disable(), TWRC_SUCCESS);
 }
+
+// ---- Hostile hosts -------------------------------------------------------------------------------
+
+// Host records built byte by byte, in memory of exactly their size.
+struct RawRecord {
+    std::vector<std::uint8_t> bytes;
+    RawRecord& u16(std::uint16_t v) { return put(&v, 2); }
+    RawRecord& u32(std::uint32_t v) { return put(&v, 4); }
+    RawRecord& put(const void* p, std::size_t n) {
+        const auto* b = static_cast<const std::uint8_t*>(p);
+        bytes.insert(bytes.end(), b, b + n);
+        return *this;
+    }
+};
+
+TW_UINT16 SetRecord(Host& host, TW_UINT16 cap, TW_UINT16 conType, const RawRecord& record) {
+    TW_CAPABILITY c{};
+    c.Cap = cap;
+    c.ConType = conType;
+    c.hContainer = std::calloc(record.bytes.size(), 1);
+    std::memcpy(c.hContainer, record.bytes.data(), record.bytes.size());
+    const TW_UINT16 rc = host.Source(DG_CONTROL, DAT_CAPABILITY, MSG_SET, &c);
+    std::free(c.hContainer);
+    return rc;
+}
+
+TW_UINT16 PassThru(Host& host, TW_UINT32 command, void* data, TW_UINT32 bytes) {
+    TW_PASSTHRU p{};
+    p.pCommand = &command;
+    p.CommandBytes = 4;
+    p.pData = data;
+    p.DataBytes = bytes;
+    return host.Source(DG_CONTROL, DAT_PASSTHRU, MSG_PASSTHRU, &p);
+}
+
+struct AbuseCase {
+    const char* name;
+    TW_INT32 state; // 1 open, 4 transfer ready
+    std::function<TW_UINT16(Host&)> send;
+    TW_UINT16 rc;
+    TW_UINT16 cc;
+};
+
+bool SamePages(const std::vector<Page>& a, const std::vector<Page>& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (a[i].width != b[i].width || a[i].height != b[i].height || a[i].pixels != b[i].pixels) return false;
+    return true;
+}
+
+// A scanner setting that makes a fresh virtual scanner (another text) with
+// the same sheets and the same noise (the same seed).
+std::string FreshScanner(const std::string& settings, int run) {
+    return settings + ";seed=" + std::string(std::size_t(run), '0') + "1";
+}
+
+// Each abuse a host can build is refused with TWAIN's code for it, and the
+// batch that follows (and the settings saved at close, which the next row
+// opens with) deliver the same pages as a plain scan, byte for byte.
+TEST_F(DsScan, HostileRecordsAreRefusedAndTheBatchStaysPlain) {
+    Watchdog dog(600);
+    constexpr TW_UINT32 kStSd = 0x53745364, kGtBS = 0x47744253, kGtSd = 0x47745364;
+    auto enumeration = [](TW_UINT32 count, TW_UINT32 current, TW_UINT32 def) {
+        return RawRecord().u16(TWTY_UINT16).u32(count).u32(current).u32(def).u16(TWPT_BW).u16(TWPT_GRAY);
+    };
+    // Brightness ranges: minimum, maximum, step, current (whole numbers).
+    auto range = [](std::int16_t minimum, std::int16_t maximum, std::int16_t step, std::int16_t current) {
+        RawRecord r;
+        r.u16(TWTY_FIX32);
+        for (std::int16_t v : {minimum, maximum, step, std::int16_t(0), current}) r.u16(std::uint16_t(v)).u16(0);
+        return r;
+    };
+    auto layout = [](TW_UINT16 msg) {
+        return [msg](Host& host) {
+            TW_IMAGELAYOUT l{};
+            l.Frame.Right.Whole = 1;
+            l.Frame.Bottom.Whole = 1;
+            return host.Source(DG_IMAGE, DAT_IMAGELAYOUT, msg, &l);
+        };
+    };
+    const AbuseCase cases[] = {
+        {"enumeration of 0xFFFFFFFF items at index 0x7FFFFFFF", 1,
+         [&](Host& h) { return SetRecord(h, ICAP_PIXELTYPE, TWON_ENUMERATION, enumeration(0xFFFFFFFF, 0x7FFFFFFF, 0)); },
+         TWRC_FAILURE, TWCC_BADVALUE},
+        {"enumeration claiming 0x40000000 items", 1,
+         [&](Host& h) { return SetRecord(h, ICAP_PIXELTYPE, TWON_ENUMERATION, enumeration(0x40000000, 1, 0)); },
+         TWRC_FAILURE, TWCC_BADVALUE},
+        {"enumeration with its default index outside", 1,
+         [&](Host& h) { return SetRecord(h, ICAP_PIXELTYPE, TWON_ENUMERATION, enumeration(2, 1, 9)); }, TWRC_FAILURE,
+         TWCC_BADVALUE},
+        {"range with its minimum above its maximum", 1,
+         [&](Host& h) { return SetRecord(h, ICAP_BRIGHTNESS, TWON_RANGE, range(100, -100, 1, 50)); }, TWRC_FAILURE,
+         TWCC_BADVALUE},
+        {"range with a step of 0", 1,
+         [&](Host& h) { return SetRecord(h, ICAP_BRIGHTNESS, TWON_RANGE, range(-100, 100, 0, 50)); }, TWRC_FAILURE,
+         TWCC_BADVALUE},
+        {"range whose current value lies outside it", 1,
+         [&](Host& h) { return SetRecord(h, ICAP_BRIGHTNESS, TWON_RANGE, range(-100, 100, 1, 500)); }, TWRC_FAILURE,
+         TWCC_BADVALUE},
+        {"edge emphasis 0", 1, [](Host& h) { return h.Set(CCAP_TVK_EDGEEMPHASIS, TWTY_INT32, TW_INT32(0)); },
+         TWRC_FAILURE, TWCC_BADVALUE},
+        {"edge emphasis 10", 1, [](Host& h) { return h.Set(CCAP_TVK_EDGEEMPHASIS, TWTY_INT32, TW_INT32(10)); },
+         TWRC_FAILURE, TWCC_BADVALUE},
+        {"duplex 65535", 1, [](Host& h) { return h.Set(CAP_DUPLEXENABLED, TWTY_BOOL, TW_BOOL(-1)); }, TWRC_FAILURE,
+         TWCC_BADVALUE},
+        {"transfer count -3524", 1, [](Host& h) { return h.Set(CAP_XFERCOUNT, TWTY_INT16, TW_INT16(-3524)); },
+         TWRC_FAILURE, TWCC_BADVALUE},
+        {"shading from 8 bytes of an address", 1,
+         [&](Host& h) {
+             std::uint64_t bytes = reinterpret_cast<std::uintptr_t>(&h);
+             return PassThru(h, kStSd, &bytes, sizeof bytes);
+         },
+         TWRC_FAILURE, TWCC_BADVALUE},
+        {"shading from a handle nobody gave", 1,
+         [&](Host& h) {
+             std::uint32_t handle = 0xDEADBEEF;
+             return PassThru(h, kStSd, &handle, sizeof handle);
+         },
+         TWRC_FAILURE, TWCC_BADVALUE},
+        {"shading handle in 3 bytes", 1,
+         [&](Host& h) {
+             std::uint32_t handle = 0;
+             return PassThru(h, kGtSd, &handle, 3);
+         },
+         TWRC_FAILURE, TWCC_BADVALUE},
+        {"button status into 2 bytes", 4,
+         [&](Host& h) {
+             std::uint32_t word = 0;
+             return PassThru(h, kGtBS, &word, 2);
+         },
+         TWRC_FAILURE, TWCC_BADVALUE},
+        {"image layout set with a page waiting", 4, layout(MSG_SET), TWRC_FAILURE, TWCC_SEQERROR},
+        {"image layout reset with a page waiting", 4, layout(MSG_RESET), TWRC_FAILURE, TWCC_SEQERROR},
+    };
+    auto batch = [&](const AbuseCase* c, int seed) {
+        Scanner(FreshScanner("paper=60x50mm;sheets=2", seed));
+        Host host;
+        EXPECT_EQ(host.Open(), TWRC_SUCCESS);
+        EXPECT_EQ(host.Set(ICAP_PIXELTYPE, TWTY_UINT16, TW_UINT16(TWPT_GRAY)), TWRC_SUCCESS);
+        EXPECT_EQ(host.SetResolution(100), TWRC_SUCCESS);
+        auto abuse = [&] {
+            EXPECT_EQ(c->send(host), c->rc);
+            EXPECT_EQ(host.Condition(), c->cc);
+        };
+        if (c && c->state == 1) abuse();
+        EXPECT_EQ(host.Enable(), TWRC_SUCCESS);
+        if (c && c->state == 4) abuse();
+        std::vector<Page> pages = host.MemoryBatch(1 << 20);
+        EXPECT_EQ(host.Disable(), TWRC_SUCCESS);
+        return pages;
+    };
+    const std::vector<Page> plain = batch(nullptr, 0);
+    ASSERT_EQ(plain.size(), 2u);
+    int seed = 0;
+    for (const AbuseCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_TRUE(SamePages(batch(&c, ++seed), plain));
+    }
+    // The settings saved by all of them open with what a plain scan uses.
+    EXPECT_TRUE(SamePages(batch(nullptr, ++seed), plain));
+}
+
+// Settings written by anything: a 0xFF record, a random record, and a
+// stored edge emphasis of 0 open with the defaults for the bad fields and
+// scan like the defaults do.
+TEST_F(DsScan, DamagedSavedSettingsOpenWithDefaultsAndScan) {
+    Watchdog dog(300);
+    auto batch = [&](int seed) {
+        Scanner(FreshScanner("paper=60x50mm;sheets=1", seed));
+        Host host;
+        EXPECT_EQ(host.Open(), TWRC_SUCCESS);
+        EXPECT_EQ(host.Set(ICAP_PIXELTYPE, TWTY_UINT16, TW_UINT16(TWPT_GRAY)), TWRC_SUCCESS);
+        EXPECT_EQ(host.SetResolution(100), TWRC_SUCCESS);
+        EXPECT_EQ(host.Enable(), TWRC_SUCCESS);
+        std::vector<Page> pages = host.MemoryBatch(1 << 20);
+        EXPECT_EQ(host.Disable(), TWRC_SUCCESS);
+        return pages;
+    };
+    const std::vector<Page> plain = batch(0);
+    ASSERT_EQ(plain.size(), 1u);
+    // The data source's preferences file and its settings record.
+    const char* const kPreferences = "jp.co.tavrolek-sys.kd720";
+    const char* const kCapDataKey = "CapData";
+    constexpr std::size_t kCapDataSize = 2572;
+    // The record as saved by the plain run, with one field spoilt.
+    const kdf::PreferencesContent saved = kdf::readPreferencesFile(kPreferences);
+    const kdf::Value* savedRecord = kdf::find(saved.values, kCapDataKey);
+    ASSERT_TRUE(savedRecord && savedRecord->bytes());
+    kdf::Bytes zeroEdge = *savedRecord->bytes();
+    std::fill_n(zeroEdge.begin() + 256, 4, 0); // edge emphasis
+    kdf::Bytes random(kCapDataSize);
+    std::uint32_t x = 20261211;
+    for (auto& b : random) b = static_cast<std::uint8_t>((x = x * 1103515245u + 12345u) >> 24);
+    const std::pair<const char*, kdf::Bytes> records[] = {
+        {"0xFF bytes", kdf::Bytes(kCapDataSize, 0xFF)}, {"random bytes", random}, {"edge emphasis 0", zeroEdge}};
+    int seed = 0;
+    for (const auto& [name, record] : records) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(kdf::writePreferencesFile(
+            kPreferences, {{kCapDataKey, kdf::Value(record)}, {"CapDataVersion", kdf::Value("1")}}));
+        const std::vector<Page> pages = batch(++seed);
+        ASSERT_EQ(pages.size(), 1u) << "the scan failed";
+        if (std::string(name) == "edge emphasis 0") {
+            EXPECT_TRUE(SamePages(pages, plain));
+        }
+    }
+}
+
+// A host that asks for the image information again in the middle of a
+// page gets the page's record, and the page goes on where it was.
+TEST_F(DsScan, ImageInfoDuringThePageChangesNothing) {
+    Watchdog dog(120);
+    auto page = [&](bool askAgain) {
+        Scanner(FreshScanner("paper=60x50mm;sheets=1", askAgain ? 1 : 0));
+        Host host;
+        EXPECT_EQ(host.Open(), TWRC_SUCCESS);
+        EXPECT_EQ(host.Set(ICAP_PIXELTYPE, TWTY_UINT16, TW_UINT16(TWPT_GRAY)), TWRC_SUCCESS);
+        EXPECT_EQ(host.SetResolution(100), TWRC_SUCCESS);
+        EXPECT_EQ(host.Enable(), TWRC_SUCCESS);
+        TW_IMAGEINFO info{};
+        EXPECT_EQ(host.Source(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info), TWRC_SUCCESS);
+        const TW_INT32 width = info.ImageWidth, length = info.ImageLength;
+        std::vector<unsigned char> pixels, strip(std::size_t(width) * 100);
+        TW_UINT16 rc = TWRC_SUCCESS;
+        for (int n = 0; rc == TWRC_SUCCESS; ++n) {
+            if (askAgain && n == 2) {
+                TW_IMAGEINFO again{};
+                EXPECT_EQ(host.Source(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &again), TWRC_SUCCESS);
+                EXPECT_EQ(std::memcmp(&again, &info, sizeof info), 0);
+            }
+            TW_IMAGEMEMXFER xfer{};
+            xfer.Memory = {TWMF_APPOWNS | TWMF_POINTER, static_cast<TW_UINT32>(strip.size()), strip.data()};
+            rc = host.Source(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &xfer);
+            const TW_UINT32 rows = xfer.Rows, y = xfer.YOffset;
+            EXPECT_EQ(std::size_t(y) * std::size_t(width), pixels.size());
+            pixels.insert(pixels.end(), strip.begin(), strip.begin() + long(rows) * width);
+        }
+        EXPECT_EQ(rc, TWRC_XFERDONE);
+        EXPECT_EQ(pixels.size(), std::size_t(width) * std::size_t(length));
+        return pixels;
+    };
+    EXPECT_EQ(page(true), page(false));
+}
+
+// Before enabling, the layout and the frames report the area a scan takes,
+// and asking for the default layout changes nothing.
+TEST_F(DsScan, LayoutReportsTheScannedAreaAndItsDefaultOnlyReports) {
+    Watchdog dog(120);
+    Scanner("paper=60x50mm;sheets=1");
+    Host host;
+    ASSERT_EQ(host.Open(), TWRC_SUCCESS);
+    TW_IMAGELAYOUT layout{};
+    ASSERT_EQ(host.Source(DG_IMAGE, DAT_IMAGELAYOUT, MSG_GET, &layout), TWRC_SUCCESS);
+    // The default paper, A4, in inches.
+    EXPECT_NEAR(dstest::Fix32(layout.Frame.Right) - dstest::Fix32(layout.Frame.Left), 210 / 25.4, 0.05);
+    EXPECT_NEAR(dstest::Fix32(layout.Frame.Bottom) - dstest::Fix32(layout.Frame.Top), 297 / 25.4, 0.05);
+    TW_IMAGELAYOUT set{};
+    set.Frame.Left.Whole = 1;
+    set.Frame.Top.Whole = 1;
+    set.Frame.Right.Whole = 3;
+    set.Frame.Bottom.Whole = 4;
+    ASSERT_EQ(host.Source(DG_IMAGE, DAT_IMAGELAYOUT, MSG_SET, &set), TWRC_SUCCESS);
+    TW_IMAGELAYOUT def{};
+    ASSERT_EQ(host.Source(DG_IMAGE, DAT_IMAGELAYOUT, MSG_GETDEFAULT, &def), TWRC_SUCCESS);
+    EXPECT_NEAR(dstest::Fix32(def.Frame.Right), 210 / 25.4, 0.05);
+    TW_IMAGELAYOUT now{};
+    ASSERT_EQ(host.Source(DG_IMAGE, DAT_IMAGELAYOUT, MSG_GET, &now), TWRC_SUCCESS);
+    EXPECT_NEAR(dstest::Fix32(now.Frame.Left), 1, 0.01);
+    EXPECT_NEAR(dstest::Fix32(now.Frame.Right), 3, 0.01);
+    EXPECT_NEAR(dstest::Fix32(now.Frame.Bottom), 4, 0.01);
+}
+
+// Our application closes the data source from the idle event while the
+// scanner waits for a page: nothing runs on freed memory (the sanitizer
+// build checks), and the next open scans normally.
+TEST_F(DsScan, CloseFromTheIdleEventDuringAPage) {
+    Watchdog dog(180);
+    Scanner("paper=60x50mm;sheets=3;rate=1500");
+    {
+        Host host("Tavrolek");
+        ASSERT_EQ(host.Open(), TWRC_SUCCESS);
+        ASSERT_EQ(host.SetResolution(100), TWRC_SUCCESS);
+        int closes = 0;
+        gOnEvent = [&](TW_UINT32 event) {
+            if (event == TWDE_TVK_IDLE && closes++ == 0) {
+                EXPECT_EQ(host.Close(), TWRC_SUCCESS);
+            }
+        };
+        ASSERT_EQ(host.Enable(), TWRC_SUCCESS);
+        EXPECT_TRUE(host.MemoryBatch(1 << 20).empty());
+        EXPECT_EQ(closes, 1);
+        gOnEvent = nullptr;
+    }
+    Scanner("paper=60x50mm;sheets=1;seed=1");
+    Host again;
+    ASSERT_EQ(again.Open(), TWRC_SUCCESS);
+    ASSERT_EQ(again.SetResolution(100), TWRC_SUCCESS);
+    ASSERT_EQ(again.Enable(), TWRC_SUCCESS);
+    EXPECT_EQ(again.MemoryBatch(1 << 20).size(), 1u);
+}
+
+// Many threads calling DS_Entry of one source at once, opening, asking,
+// setting and closing: every call is answered, nothing leaks or races (the
+// sanitizer build checks), and the source ends closed and reopens.
+TEST_F(DsScan, ManyThreadsCallingTheEntry) {
+    Watchdog dog(300);
+    Scanner("paper=60x50mm;sheets=1");
+    const std::string path = (home_.root() / "twain" / "KD720" / "KD720.ds").string();
+    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(module, nullptr) << dlerror();
+    using Entry = TW_UINT16 (*)(pTW_IDENTITY, TW_UINT32, TW_UINT16, TW_UINT16, TW_MEMREF);
+    const auto entry = reinterpret_cast<Entry>(dlsym(module, "DS_Entry"));
+    ASSERT_NE(entry, nullptr);
+    TW_IDENTITY origin{};
+    origin.Id = 7;
+    std::strcpy(origin.ProductName, "Thread Host");
+    TW_ENTRYPOINT points{};
+    points.Size = sizeof points;
+    points.DSM_MemAllocate = [](TW_UINT32 size) -> TW_HANDLE { return std::calloc(size, 1); };
+    points.DSM_MemFree = [](TW_HANDLE h) { std::free(h); };
+    points.DSM_MemLock = [](TW_HANDLE h) -> TW_MEMREF { return h; };
+    points.DSM_MemUnlock = [](TW_HANDLE) {};
+    ASSERT_EQ(entry(&origin, DG_CONTROL, DAT_ENTRYPOINT, MSG_SET, &points), TWRC_SUCCESS);
+    std::atomic<int> unanswered{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&, t] {
+            TW_IDENTITY self = origin;
+            for (int i = 0; i < 30; ++i) {
+                TW_UINT16 rc = 0xFFFF;
+                switch ((t + i) % 5) {
+                case 0: {
+                    TW_IDENTITY id{};
+                    rc = entry(&self, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &id);
+                    break;
+                }
+                case 1: {
+                    TW_CAPABILITY c{CAP_XFERCOUNT, TWON_DONTCARE16, nullptr};
+                    rc = entry(&self, DG_CONTROL, DAT_CAPABILITY, MSG_GETCURRENT, &c);
+                    std::free(c.hContainer);
+                    break;
+                }
+                case 2: {
+                    TW_CAPABILITY c{CAP_XFERCOUNT, TWON_ONEVALUE, dstest::OneValue(Alloc, TWTY_INT16, TW_INT16(3))};
+                    rc = entry(&self, DG_CONTROL, DAT_CAPABILITY, MSG_SET, &c);
+                    std::free(c.hContainer);
+                    break;
+                }
+                case 3: {
+                    TW_STATUS status{};
+                    rc = entry(&self, DG_CONTROL, DAT_STATUS, MSG_GET, &status);
+                    break;
+                }
+                default: rc = entry(&self, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, nullptr);
+                }
+                if (rc != TWRC_SUCCESS && rc != TWRC_FAILURE) ++unanswered;
+            }
+        });
+    }
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(unanswered.load(), 0);
+    EXPECT_EQ(entry(&origin, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, nullptr), TWRC_SUCCESS);
+    TW_IDENTITY id{};
+    EXPECT_EQ(entry(&origin, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &id), TWRC_SUCCESS);
+    EXPECT_EQ(entry(&origin, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, nullptr), TWRC_SUCCESS);
+    dlclose(module);
+}
+
+// A file name of 250 characters is written: the temporary file beside it
+// has a bounded name of its own, and none is left behind.
+TEST_F(DsScan, LongFileNameIsWritten) {
+    Watchdog dog(120);
+    Scanner("paper=60x50mm;sheets=1");
+    Host host;
+    ASSERT_EQ(host.Open(), TWRC_SUCCESS);
+    ASSERT_EQ(host.SetResolution(100), TWRC_SUCCESS);
+    ASSERT_EQ(host.Enable(), TWRC_SUCCESS);
+    const fs::path folder = home_.root() / "out";
+    fs::create_directories(folder);
+    const fs::path before = fs::current_path();
+    fs::current_path(folder); // the name alone fills the record
+    const std::string name = std::string(246, 'n') + ".tif";
+    TW_SETUPFILEXFER file{};
+    std::strcpy(file.FileName, name.c_str());
+    file.Format = TWFF_TIFF;
+    const TW_UINT16 rc = host.Source(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, &file);
+    fs::current_path(before);
+    EXPECT_EQ(rc, TWRC_XFERDONE);
+    EXPECT_TRUE(fs::is_regular_file(folder / name));
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+}
+
 
 // KD720.ds exports exactly its entry, the scanner lock, the helper
 // functions and the button status.

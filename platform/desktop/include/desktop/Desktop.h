@@ -18,6 +18,13 @@ namespace kdd {
 std::optional<pid_t> spawnDetached(const std::string& program, const std::vector<std::string>& args,
                                    std::string* error = nullptr);
 
+// Starts the program like spawnDetached, but in a session of its own
+// (setsid), with all three standard streams on /dev/null and nobody reaping
+// it here: a program that outlives the caller, such as an application
+// relaunched by a helper that ends right after.
+std::optional<pid_t> spawnInNewSession(const std::string& program, const std::vector<std::string>& args,
+                                       std::string* error = nullptr);
+
 // Runs the program and answers its standard output when it exits with
 // status 0 before the time-out (the child is killed after it). Standard
 // error is dropped.

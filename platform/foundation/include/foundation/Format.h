@@ -20,4 +20,9 @@ using FormatArg = std::variant<std::int64_t, std::uint64_t, double, std::string>
 std::string formatLocalized(std::string_view format, std::span<const FormatArg> args);
 std::string formatLocalized(std::string_view format, std::initializer_list<FormatArg> args);
 
+// True when the bytes are well-formed UTF-8 (no overlong forms, no
+// surrogates, nothing above U+10FFFF): text from a command line or a file
+// checked before it is shown or handed on as text.
+bool isValidUtf8(std::string_view bytes);
+
 } // namespace kdf

@@ -127,6 +127,8 @@ inline constexpr TW_UINT16 TWCC_PAPERJAM = 20;
 inline constexpr TW_UINT16 TWCC_PAPERDOUBLEFEED = 21;
 inline constexpr TW_UINT16 TWCC_FILEWRITEERROR = 22;
 inline constexpr TW_UINT16 TWCC_CHECKDEVICEONLINE = 23;
+inline constexpr TW_UINT16 TWCC_INTERLOCK = 24; // a cover or door is open
+inline constexpr TW_UINT16 TWCC_NOMEDIA = 29;   // no paper in the feeder
 inline constexpr TW_UINT16 TWCC_CUSTOMBASE = 0x8000;
 
 // ---- Item types of the containers (TWTY_) ------------------------------------------
@@ -205,6 +207,13 @@ inline constexpr TW_UINT16 TWUN_POINTS = 3;
 inline constexpr TW_UINT16 TWUN_TWIPS = 4;
 inline constexpr TW_UINT16 TWUN_PIXELS = 5;
 inline constexpr TW_UINT16 TWUN_MILLIMETERS = 6;
+
+// ---- MSG_QUERYSUPPORT: the operations a capability answers (TWQC_) ---------------------
+inline constexpr TW_INT32 TWQC_GET = 0x0001;
+inline constexpr TW_INT32 TWQC_SET = 0x0002;
+inline constexpr TW_INT32 TWQC_GETDEFAULT = 0x0004;
+inline constexpr TW_INT32 TWQC_GETCURRENT = 0x0008;
+inline constexpr TW_INT32 TWQC_RESET = 0x0010;
 
 // ---- Device events (TW_DEVICEEVENT.Event) ---------------------------------------------
 // A source's own events are numbered from here up.

@@ -52,6 +52,10 @@ INSTANTIATE_TEST_SUITE_P(
                       SettingsCase{"fault=sense@cmd1", false, "sense"},
                       SettingsCase{"fault=jam:3/80/00@cmd1", false, "sense"},
                       SettingsCase{"fault=jam@tomorrow", false, "tomorrow"},
+                      SettingsCase{"fault=nodata@s2:0.5;fault=nodata@s1", true, ""},
+                      SettingsCase{"fault=nodata@read4", false, "nodata"},
+                      SettingsCase{"fault=jam@s2:done;fault=disconnect@s1:done", true, ""},
+                      SettingsCase{"fault=jam@sx:done", false, "done"},
                       SettingsCase{"sheets", false, "sheets"}));
 
 TEST(Settings, ValuesLandInTheConfig) {
