@@ -602,4 +602,93 @@ TEST_F(DeviceCntlr, ShadingDataTakenAtCloseHandedBackAtTheNextScanAndDroppedAfte
     EXPECT_EQ(kdf::DataObjectRegistry::count(), registered);
 }
 
+// ---- The real stack ----------------------------------------------------------------------
+
+// Every capability call the host makes, with its code.
+struct CapCall {
+    TW_UINT16 msg;
+    TW_UINT16 cap;
+    TW_UINT16 rc;
+};
+std::vector<CapCall> gCapCalls;
+TW_UINT16 recordingEntry(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
+                         TW_MEMREF data) {
+    const TW_UINT16 cap = (dat == DAT_CAPABILITY && data) ? static_cast<pTW_CAPABILITY>(data)->Cap : 0;
+    const TW_UINT16 rc = DSM_Entry(origin, dest, dg, dat, msg, data);
+    if (dat == DAT_CAPABILITY) gCapCalls.push_back({msg, cap, rc});
+    return rc;
+}
+
+TEST(RealStack, KD720TakesAFullWriteAndGivesTheValuesBackCallByCall) {
+    kdtest::TempHome home;
+    const fs::path folder = home.root() / "twain";
+    fs::create_directories(folder);
+    fs::copy(KD720_BUNDLE, folder / "KD720", fs::copy_options::recursive);
+    home.env().set("KD_TWAIN_DS_PATH", folder.string());
+    home.env().set("KD_VIRTUAL_SCANNER", "1");
+    modeltest::ScopedController services;
+    // The device type of the KD-720 decides which capabilities go out.
+    services->productName = "Tavro KD-720 TWAIN";
+    AppMainCntlrDSInfo::setCurrentDSInfo(std::make_shared<const kdf::Dictionary>(
+        identityDict("Tavrolek Document Systems", "Tavro KD-720 Driver", "Tavro KD-720 TWAIN")));
+    RecordingDelegate delegate;
+    QlrDeviceCntlr::setApplicationDelegate(&delegate);
+    gCapCalls.clear();
+    TV_TWAINHandler::setDSMEntry(recordingEntry);
+    {
+        QlrDeviceCntlr& cntlr = *QlrDeviceCntlr::sharedDeviceCntlr();
+        ASSERT_EQ(cntlr.findDSAndOpenDS(), TWRC_SUCCESS);
+        auto model = std::make_shared<InputModel>();
+        model->setIsUseDriverSetting(true);
+        cntlr.setIsOpenScnPanel(true);
+        cntlr.setCurInputModel(model);
+        TW_INT16 rc = 0;
+        EXPECT_TRUE(cntlr.setCCAPsValues(&rc));
+        EXPECT_EQ(rc, 0);
+        std::size_t sets = 0;
+        for (const CapCall& c : gCapCalls) {
+            SCOPED_TRACE(hex(c.cap));
+            EXPECT_EQ(c.msg, MSG_SET);
+            EXPECT_EQ(c.rc, TWRC_SUCCESS);
+            ++sets;
+        }
+        EXPECT_GE(sets, 80u);
+
+        const auto before = model->currentDriverData()->clone();
+        gCapCalls.clear();
+        EXPECT_TRUE(cntlr.getCCAPsValues(&rc));
+        EXPECT_EQ(rc, 0);
+        std::size_t gets = 0;
+        for (const CapCall& c : gCapCalls) {
+            SCOPED_TRACE(hex(c.cap));
+            EXPECT_EQ(c.rc, TWRC_SUCCESS);
+            gets += c.msg == MSG_GETCURRENT;
+        }
+        EXPECT_EQ(gets + 3, gCapCalls.size());
+        // What went in comes back; the source sizes the scan area from the
+        // paper size, and an absent name reads back as an empty record.
+        for (std::size_t i = 0; i < kDriverValueCount; ++i) {
+            SCOPED_TRACE(driverValueTable()[i].name);
+            if (DriverValueId(i) == DriverValueId::ccap_TVKM_SCANAREA_WIDTH ||
+                DriverValueId(i) == DriverValueId::ccap_TVKM_SCANAREA_HEIGHT)
+                continue;
+            const DriverValue got = model->currentDriverData()->value(DriverValueId(i));
+            const DriverValue want = before->value(DriverValueId(i));
+            if (const auto* d = std::get_if<DriverData>(&want)) {
+                const auto& g = std::get<DriverData>(got);
+                kdf::Bytes expected = *d ? **d : kdf::Bytes{};
+                if (g && expected.size() < g->size()) expected.resize(g->size(), 0);
+                EXPECT_EQ(g ? *g : kdf::Bytes{}, expected);
+            } else {
+                EXPECT_TRUE(got == want);
+            }
+        }
+        EXPECT_EQ(cntlr.closeDSForAppQuit(), TWRC_SUCCESS);
+    }
+    QlrDeviceCntlr::terminateDeviceCntlr();
+    TV_TWAINHandler::setDSMEntry(nullptr);
+    QlrDeviceCntlr::setApplicationDelegate(nullptr);
+    AppMainCntlrDSInfo::setCurrentDSInfo(nullptr);
+}
+
 } // namespace
