@@ -7,12 +7,14 @@
 #include "InputModel.h"
 #include "KdTwainCustom.h"
 #include "ModelTestSupport.h"
+#include "RecordingUIController.h"
 #include "ScannerDriverSettingModel.h"
 #include "ScriptedSource.h"
 #include "TempHome.h"
 
 #include <foundation/DataObjectRegistry.h>
 #include <foundation/NotificationCenter.h>
+#include <foundation/Object.h>
 #include <foundation/RunLoop.h>
 
 #include <gtest/gtest.h>
@@ -689,6 +691,62 @@ TEST(RealStack, KD720TakesAFullWriteAndGivesTheValuesBackCallByCall) {
     TV_TWAINHandler::setDSMEntry(nullptr);
     QlrDeviceCntlr::setApplicationDelegate(nullptr);
     AppMainCntlrDSInfo::setCurrentDSInfo(nullptr);
+}
+
+// The window double the data source makes for its settings window.
+RecordingUIController* gWindow = nullptr;
+class TrackedWindow : public RecordingUIController {
+public:
+    TrackedWindow() { gWindow = this; }
+    ~TrackedWindow() override {
+        if (gWindow == this) gWindow = nullptr;
+    }
+};
+
+TEST(RealStack, KD720SettingsWindowConfirmedWithOkBringsTheValuesBack) {
+    kdtest::TempHome home;
+    const fs::path folder = home.root() / "twain" / "KD720";
+    fs::create_directories(folder.parent_path());
+    fs::copy(KD720_BUNDLE, folder, fs::copy_options::recursive);
+    fs::create_directories(folder / "PlugIns");
+    fs::copy(KD_TEST_UI_BUNDLE, folder / "PlugIns" / "KD720UI", fs::copy_options::recursive);
+    home.env().set("KD_TWAIN_DS_PATH", folder.parent_path().string());
+    home.env().set("KD_VIRTUAL_SCANNER", "1");
+    kdf::registerClass(kUIControllerClassName, &kdf::makeObject<TrackedWindow>);
+    modeltest::ScopedController services;
+    services->productName = "Tavro KD-720 TWAIN";
+    AppMainCntlrDSInfo::setCurrentDSInfo(std::make_shared<const kdf::Dictionary>(
+        identityDict("Tavrolek Document Systems", "Tavro KD-720 Driver", "Tavro KD-720 TWAIN")));
+    RecordingDelegate delegate;
+    QlrDeviceCntlr::setApplicationDelegate(&delegate);
+    std::vector<std::string> posted;
+    std::vector<kdf::ObserverToken> tokens;
+    for (const char* name : {kDriverTerminateUINotification, kDriverCloseDSOkNotification})
+        tokens.push_back(kdf::NotificationCenter::defaultCenter().addObserver(
+            name, [&posted, n = std::string(name)](const kdf::Notification&) { posted.push_back(n); }));
+    {
+        QlrDeviceCntlr& cntlr = *QlrDeviceCntlr::sharedDeviceCntlr();
+        auto model = std::make_shared<InputModel>();
+        model->setIsUseDriverSetting(true);
+        const auto values = model->currentDriverData();
+        values->setCcap_TVK_EDGEEMPHASIS(2);
+        ASSERT_TRUE(cntlr.openDS(model, true, true));
+        EXPECT_EQ(cntlr.curDSState(), TV_TWAINHandler::kStateSourceEnabled);
+        // Meanwhile the panel's copy changes; the window's OK brings back
+        // what the source holds.
+        values->setCcap_TVK_EDGEEMPHASIS(0);
+        ASSERT_NE(gWindow, nullptr);
+        gWindow->postCloseDSOkay();
+        runMainLoop();
+        EXPECT_EQ(posted, (std::vector<std::string>{kDriverCloseDSOkNotification, kDriverTerminateUINotification}));
+        EXPECT_EQ(values->ccap_TVK_EDGEEMPHASIS(), 2);
+        EXPECT_FALSE(cntlr.twHandler()->isDSOpen());
+        EXPECT_FALSE(cntlr.lastAlertKey());
+    }
+    QlrDeviceCntlr::terminateDeviceCntlr();
+    QlrDeviceCntlr::setApplicationDelegate(nullptr);
+    AppMainCntlrDSInfo::setCurrentDSInfo(nullptr);
+    kdf::unregisterClass(kUIControllerClassName);
 }
 
 } // namespace
