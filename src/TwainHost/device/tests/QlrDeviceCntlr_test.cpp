@@ -567,6 +567,54 @@ TEST_F(DeviceCntlr, IdleTicksAfterACancelSendOneAbortRequestUntilTheNextScan) {
     EXPECT_TRUE(delegate.log.empty() || delegate.log.back() != "scanReady");
 }
 
+// ---- Pass-through records ----------------------------------------------------------------
+
+// The record each command sends: the word in host byte order, CommandBytes 4,
+// Direction 0, and the reply's size.
+TEST_F(DeviceCntlr, PassThroughCommandsSendTheirWordAndReplySize) {
+    source.place(kSourceFile, kMaker, kFamily, kProduct);
+    struct Sent {
+        TW_UINT32 word, commandBytes;
+        TW_INT32 direction;
+        TW_UINT32 dataBytes;
+        bool hasData;
+    };
+    std::vector<Sent> sent;
+    source.answer(DG_CONTROL, DAT_PASSTHRU, MSG_PASSTHRU, answerBy([&](SourceCall& call) {
+                      auto* p = static_cast<pTW_PASSTHRU>(call.data);
+                      sent.push_back({*static_cast<TW_UINT32*>(p->pCommand), p->CommandBytes, p->Direction,
+                                      p->DataBytes, p->pData != nullptr});
+                      if (*static_cast<TW_UINT32*>(p->pCommand) == kPassThruButtonStatus)
+                          *static_cast<TW_UINT32*>(p->pData) = 0x1234;
+                      if (*static_cast<TW_UINT32*>(p->pCommand) == kPassThruDeviceInfo)
+                          static_cast<std::uint8_t*>(p->pData)[15] = 9;
+                      return TW_UINT16(TWRC_SUCCESS);
+                  }));
+    ASSERT_TRUE(cntlr().openDS(std::make_shared<InputModel>(), true, true));
+    sent.clear();
+    EXPECT_EQ(cntlr().getDeviceBtnStatus(), 0x1234u);
+    EXPECT_EQ(cntlr().getDeviceInfo()[15], 9);
+    EXPECT_EQ(cntlr().resetRollerCount(kPassThruResetRollerCount), TWRC_SUCCESS);
+    cntlr().sendCancelToDS();
+    cntlr().sendCancelToDS();
+    ASSERT_EQ(sent.size(), 4u);
+    const TW_UINT32 words[] = {0x47744253, 0x47744449, kPassThruResetRollerCount, 0x41625271};
+    const TW_UINT32 sizes[] = {4, 16, 0, 0};
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(sent[i].word, words[i]);
+        EXPECT_EQ(sent[i].commandBytes, 4u);
+        EXPECT_EQ(sent[i].direction, 0);
+        EXPECT_EQ(sent[i].dataBytes, sizes[i]);
+        EXPECT_EQ(sent[i].hasData, sizes[i] != 0);
+    }
+    // 'AbRq' in memory: 71 52 62 41 on a little-endian host.
+    const TW_UINT32 abrq = 0x41625271;
+    std::uint8_t bytes[4];
+    std::memcpy(bytes, &abrq, 4);
+    EXPECT_EQ(bytes[0], 0x71);
+}
+
 // ---- Shading data ---------------------------------------------------------------------------
 
 TEST_F(DeviceCntlr, ShadingDataTakenAtCloseHandedBackAtTheNextScanAndDroppedAfterAFailedProbe) {
@@ -595,6 +643,14 @@ TEST_F(DeviceCntlr, ShadingDataTakenAtCloseHandedBackAtTheNextScanAndDroppedAfte
     ASSERT_TRUE(cntlr().openDS(std::make_shared<InputModel>(), false, true));
     EXPECT_EQ(handedBack, (std::vector<std::uint8_t>{1, 2, 3}));
     EXPECT_EQ(kdf::DataObjectRegistry::count(), registered);
+
+    // A reply without an object keeps nothing.
+    source.answer(DG_CONTROL, DAT_PASSTHRU, MSG_PASSTHRU, answerCode(TWRC_SUCCESS));
+    source.notify(kSourceFile, MSG_CLOSEDSREQ);
+    runMainLoop();
+    EXPECT_FALSE(cntlr().shadingData());
+    cntlr().setShadingData(std::make_shared<const kdf::Bytes>(kdf::Bytes{4}));
+    ASSERT_TRUE(cntlr().openDS(std::make_shared<InputModel>(), false, true));
 
     // A failed button probe drops what was kept.
     source.answer(DG_CONTROL, DAT_PASSTHRU, MSG_PASSTHRU, answerCode(TWRC_FAILURE));
