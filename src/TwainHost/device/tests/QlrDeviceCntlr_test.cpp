@@ -453,6 +453,22 @@ INSTANTIATE_TEST_SUITE_P(
                  true, "Err_DriverSetFault"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A manager answering MSG_GETNEXT with a code other than 0, 1, 3 or 7.
+TW_UINT16 checkStatusOnGetNext(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
+                               TW_MEMREF data) {
+    if (dat == DAT_IDENTITY && msg == MSG_GETNEXT) return TWRC_CHECKSTATUS;
+    return ScriptedSource::current()->hostEntry(origin, dest, dg, dat, msg, data);
+}
+
+TEST_F(DeviceCntlr, AnyOtherCodeFromTheWalkEndsIt) {
+    source.place(kSourceFile, kMaker, kFamily, "Other");
+    TV_TWAINHandler::setDSMEntry(checkStatusOnGetNext);
+    EXPECT_EQ(cntlr().findDSAndOpenDS(), TWRC_CHECKSTATUS);
+    EXPECT_FALSE(cntlr().openDS(std::make_shared<InputModel>(), false, true));
+    EXPECT_EQ(cntlr().lastAlertKey(), std::optional<std::string>("Err_NotUseScannerDriver"));
+    TV_TWAINHandler::setDSMEntry(nullptr);
+}
+
 TEST_F(DeviceCntlr, NoInputModelClosesTheSourceWithTheSettingsKey) {
     source.place(kSourceFile, kMaker, kFamily, kProduct);
     EXPECT_FALSE(cntlr().openDS(nullptr, false, true));
