@@ -229,7 +229,15 @@ void CTavrKdScanDS::TerminateScanner() {
 
 void CTavrKdScanDS::Idle() {
     if (scannerReleased_) return;
-    if (HostId() == CClientApp::kHostOwnApplication) PostDeviceEvent(TWDE_TVK_IDLE);
+    if (HostId() == CClientApp::kHostOwnApplication) {
+        // Every tick is announced, and the idle code holds only while its
+        // post runs: our application may send the abort request then, at
+        // any tick, and reads the previous code at any other time.
+        const TW_UINT32 previous = deviceEvent_;
+        deviceEvent_ = TWDE_TVK_IDLE;
+        kdf::NotificationCenter::defaultCenter().post(kDeviceEventNotification);
+        if (deviceEvent_ == TWDE_TVK_IDLE) deviceEvent_ = previous;
+    }
     if (ui_) ui_->idleProgress();
     RunHostLoop(0);
 }
@@ -256,7 +264,6 @@ KdError CTavrKdScanDS::WaitForKeysReleased() {
 }
 
 void CTavrKdScanDS::PostDeviceEvent(TW_UINT32 event) {
-    if (deviceEvent_ == event && event == TWDE_TVK_IDLE) return;
     deviceEvent_ = event;
     kdf::NotificationCenter::defaultCenter().post(kDeviceEventNotification);
 }

@@ -259,6 +259,8 @@ TW_INT16 TV_TWAINHandler::getDSStatus(TW_STATUS* status) {
     return widen(toSource(DG_CONTROL, DAT_STATUS, MSG_GET, status));
 }
 
+TW_INT16 TV_TWAINHandler::getDSMStatus(TW_STATUS* status) { return widen(toManager(DAT_STATUS, MSG_GET, status)); }
+
 // ---- One-value containers -------------------------------------------------------------------
 
 std::size_t TV_TWAINHandler::getItemSize(TW_UINT16 itemType) {

@@ -82,6 +82,9 @@ public:
     TW_INT16 passThru(TW_PASSTHRU* record);
     TW_INT16 getDeviceEvent(TW_DEVICEEVENT* event);
     TW_INT16 getDSStatus(TW_STATUS* status);
+    // DAT_STATUS without a destination: the manager's own condition (why
+    // MSG_OPENDS failed, for example).
+    TW_INT16 getDSMStatus(TW_STATUS* status);
 
     // ---- State and identities
     void setDSState(TW_UINT32 state) { dsState_ = state; }

@@ -1,0 +1,139 @@
+// The one object through which the application drives the scanner's data
+// source: it finds the source of the current identity, opens it for a scan
+// or for the source's own settings window, writes the job's settings as
+// capabilities (and reads them back after the window's OK), enables it,
+// receives the manager's callback and speaks the pass-through commands.
+//
+// Everything runs on the main thread except the callback, which may be
+// called wherever the manager calls it and hands its work to the main
+// thread; the cancel byte and the idle path are the only things it touches
+// itself.
+#pragma once
+
+#include "QlrDeviceCntlrDelegate.h"
+#include "TV_TWAINHandler.h"
+
+#include <foundation/Value.h>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+class InputModel;
+
+// Notifications posted on the default centre (no object).
+inline constexpr const char* kDriverTerminateUINotification = "Driver_TerminateUI_Notification";
+inline constexpr const char* kDriverCloseDSOkNotification = "Driver_MSG_CLOSEDSOK_Notification";
+
+// The manager's callback: dispatches on MSG alone and always answers
+// TWRC_SUCCESS.
+TW_UINT16 TWAIN_ScanCallback(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
+                             TW_MEMREF data);
+
+class QlrDeviceCntlr {
+public:
+    // The shared instance, made on the first call (on the main thread).
+    static QlrDeviceCntlr* sharedDeviceCntlr();
+    static void terminateDeviceCntlr();
+    // The controller reaches the application controller as the
+    // application's delegate; start-up sets it (null: none).
+    static void setApplicationDelegate(QlrDeviceCntlrDelegate* delegate);
+    static QlrDeviceCntlrDelegate* applicationDelegate();
+
+    // The idle path's event pump: processes pending user-interface events,
+    // waiting at most the given seconds for one. The Qt application installs
+    // one; tests install a scripted one. None: nothing is pumped.
+    using IdlePump = std::function<void(double seconds)>;
+    static void setIdlePump(IdlePump pump);
+
+    QlrDeviceCntlr();
+    ~QlrDeviceCntlr();
+    QlrDeviceCntlr(const QlrDeviceCntlr&) = delete;
+    QlrDeviceCntlr& operator=(const QlrDeviceCntlr&) = delete;
+
+    TV_TWAINHandler* twHandler() { return handler_.get(); }
+    void setAirPrintDsPath(std::optional<std::string> path);
+    TW_UINT32 curDSState() const { return handler_->getDSState(); }
+
+    void setIsOpenScnPanel(bool v) { isOpenScnPanel_ = v; }
+    bool isOpenScnPanel() const { return isOpenScnPanel_; }
+    void resetTmpFileIndex() { tmpFileIndex_ = 0; }
+    void setCurInputModel(std::shared_ptr<InputModel> model);
+    std::shared_ptr<InputModel> curInputModel() const;
+
+    bool isScanCancel() const { return isScanCancel_.load(); }
+    void setIsScanCancel(bool v);
+    bool isRunningMemXfer() const { return isRunningMemXfer_.load(); }
+    void setIsRunningMemXfer(bool v);
+    bool isFinishMSGReset() const { return isFinishMSGReset_; }
+    void setIsFinishMSGReset(bool v) { isFinishMSGReset_ = v; }
+
+    // ---- Shading data, kept from one opening of the source to the next
+    using ShadingData = std::shared_ptr<const kdf::Bytes>;
+    void setShadingData(ShadingData data) { shadingData_ = std::move(data); }
+    const ShadingData& shadingData() const { return shadingData_; }
+
+    // ---- Pass-through commands
+    static bool wasSentCancelToDS();
+    // 'AbRq' at most once per scan.
+    void sendCancelToDS();
+    TW_UINT32 getDeviceBtnStatus();
+    std::array<std::uint8_t, 16> getDeviceInfo();
+    TW_INT16 resetRollerCount(TW_UINT32 command);
+    // 'GtBS' probe; when it fails the kept data are dropped, else 'GtSd'.
+    void getShadingDataOnPassThru();
+    // 'StSd' with the kept data (or none).
+    void setShadingDataOnPassThru();
+
+    // ---- Opening and closing
+    void deviceEvent();
+    // The condition of the last failure: the source's while it is open,
+    // else the manager's; 0xFFFF when it cannot be had.
+    TW_UINT16 getStatusCC();
+    TW_INT16 findDSAndOpenDS();
+    TW_INT16 closeDSForAppQuit() { return handler_->closeDS(); }
+    // Opens for a scan, or UI-only for the source's settings window. NO after
+    // an alert; a scan whose enable fails answers YES without one.
+    bool openDS(std::shared_ptr<InputModel> model, bool isOpenScnPanel, bool isUseTvAlert);
+    void closeRequest();
+    void closeOK();
+    // MSG_XFERREADY. The page transfer is not here yet: the pending
+    // transfers are reset and the source closed.
+    void xferReady();
+
+    // ---- Capabilities (QlrDeviceCntlrCAPs.cpp)
+    // YES when every call answered 0; pResult gets the first nonzero code
+    // (writing leaves it as the caller set it, reading starts it at 0).
+    bool setCCAPsValues(TW_INT16* pResult);
+    bool getCCAPsValues(TW_INT16* pResult);
+
+    // The key of the last alert this controller asked for (none yet).
+    const std::optional<std::string>& lastAlertKey() const { return lastAlertKey_; }
+
+private:
+    void showError(const std::string& key, bool isUseTvAlert, bool wait);
+    TW_INT16 passThru(TW_UINT32 command, void* data, TW_UINT32 size);
+    bool setOneCap(TW_UINT16 cap, TW_UINT16 itemType, std::int64_t word, TW_INT16* pResult, bool* pOk);
+
+    std::unique_ptr<TV_TWAINHandler> handler_;
+    std::shared_ptr<InputModel> curInputModel_;
+    mutable std::mutex modelLock_;
+    bool isOpenScnPanel_ = false;
+    std::atomic<bool> isRunningMemXfer_{false};
+    std::atomic<bool> isScanCancel_{false};
+    std::mutex runningMemXferLck_;
+    std::mutex scanCancelLck_;
+    bool isFinishMSGReset_ = false;
+    TW_PENDINGXFERS pendingXfers_{};
+    TW_USERINTERFACE userInterface_{};
+    TW_STATUS dsStatus_{};
+    int tmpFileIndex_ = 0;
+    ShadingData shadingData_;
+    QlrDeviceCntlrDelegate* delegate_ = nullptr;
+    std::optional<std::string> lastAlertKey_;
+};
