@@ -781,6 +781,8 @@ TEST(RealStack, KD720SettingsWindowConfirmedWithOkBringsTheValuesBack) {
     fs::create_directories(folder.parent_path());
     fs::copy(KD720_BUNDLE, folder, fs::copy_options::recursive);
     fs::create_directories(folder / "PlugIns");
+    // The recording window stands in for the real one.
+    fs::remove_all(folder / "PlugIns" / "KD720UI");
     fs::copy(KD_TEST_UI_BUNDLE, folder / "PlugIns" / "KD720UI", fs::copy_options::recursive);
     home.env().set("KD_TWAIN_DS_PATH", folder.parent_path().string());
     home.env().set("KD_VIRTUAL_SCANNER", "1");
