@@ -1,0 +1,318 @@
+// The settings window's own kit: controls by tag, the dressing of loaded
+// titles, reading order, the slider and the text fields.
+#include "ItemFunctions.h"
+#include "Slider.h"
+#include "TextFields.h"
+
+#include <ui/ViewTag.h>
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+using namespace ComTavrolekKD720;
+
+// A small panel: pop-up 10 (items tagged 100, separator, 300), check box 11,
+// matrix 12 of three cells, image view 13 with an image pair; nothing has 99.
+struct Panel {
+    std::unique_ptr<QWidget> view = std::make_unique<QWidget>();
+    QComboBox* popUp = new QComboBox(view.get());
+    QCheckBox* check = new QCheckBox(view.get());
+    QWidget* matrix = new QWidget(view.get());
+    QLabel* image = new QLabel(view.get());
+    QPixmap normal{4, 4}, disabled{6, 6};
+
+    Panel() {
+        kdui::setTag(popUp, 10);
+        popUp->addItem("A", QVariant());
+        popUp->setItemData(0, 100, kItemTagRole);
+        popUp->insertSeparator(1);
+        popUp->addItem("C");
+        popUp->setItemData(2, 300, kItemTagRole);
+        kdui::setTag(check, 11);
+        kdui::setTag(matrix, 12);
+        auto* group = new QButtonGroup(matrix);
+        for (int i = 0; i < 3; ++i) group->addButton(new QRadioButton(matrix));
+        group->buttons()[0]->setChecked(true);
+        kdui::setTag(image, 13);
+        image->setProperty(kImagePairProperty, QVariantList{normal, disabled});
+    }
+};
+
+TEST(ItemFunctions, IntValuesByKindOfControl) {
+    struct Case {
+        int tag, set, expected;
+    } cases[] = {
+        {10, 2, 2},   // pop-up: index
+        {10, 3, 0},   // index equal to the number of items: selection stays
+        {11, 1, 1},   // check box: state
+        {12, 2, 2},   // matrix: index
+        {12, 5, 0},   // matrix: out of range stays
+        {99, 4, -1},  // no control
+    };
+    for (const Case& c : cases) {
+        Panel panel;
+        SetItemIntValue(panel.view.get(), c.tag, c.set);
+        EXPECT_EQ(GetItemIntValue(panel.view.get(), c.tag), c.expected) << c.tag << " " << c.set;
+    }
+}
+
+TEST(ItemFunctions, MenuItemTagsAreDistinctFromTheControlsTag) {
+    struct Case {
+        int tag, itemTag, expectedIndex, expectedTag;
+        std::optional<int> found;
+    } cases[] = {
+        {10, 300, 2, 300, 2},
+        {10, 10, 0, 100, std::nullopt},  // the control's own tag is no item's
+        {11, 300, -1, -1, std::nullopt}, // a control without items
+        {99, 300, -1, -1, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        Panel panel;
+        SetMenuItemIntValue(panel.view.get(), c.tag, c.itemTag);
+        EXPECT_EQ(GetMenuItemIntValue(panel.view.get(), c.tag), c.expectedTag) << c.tag;
+        if (c.tag == 10) {
+            EXPECT_EQ(panel.popUp->currentIndex(), c.expectedIndex);
+        }
+        EXPECT_EQ(GetMenuItemWithTag(panel.view.get(), c.tag, c.itemTag), c.found) << c.tag;
+    }
+}
+
+TEST(ItemFunctions, EnabledHiddenAndStrings) {
+    Panel panel;
+    SetItemEnabled(panel.view.get(), 13, false);
+    EXPECT_FALSE(panel.image->isEnabled());
+    EXPECT_EQ(panel.image->pixmap().size(), QSize(6, 6));
+    SetItemEnabled(panel.view.get(), 13, true);
+    EXPECT_EQ(panel.image->pixmap().size(), QSize(4, 4));
+    SetItemHidden(panel.view.get(), 11, true);
+    EXPECT_TRUE(panel.check->isHidden());
+    SetItemString(panel.view.get(), 11, "Duplex");
+    EXPECT_EQ(GetItemString(panel.view.get(), 11), QString("Duplex"));
+    EXPECT_EQ(GetItemString(panel.view.get(), 99), std::nullopt);
+    // Nothing happens without a control.
+    SetItemEnabled(panel.view.get(), 99, false);
+    SetItemString(panel.view.get(), 99, "x");
+    EXPECT_TRUE(panel.view->isEnabled());
+}
+
+TEST(Dressing, TitlesWithDirectives) {
+    struct Case {
+        const char* title;
+        const char* expected;
+        int pixelSize; // -1: unchanged
+    } cases[] = {
+        {"Scan$$FNSZ:10", "Scan", 10},
+        {"Scan$$", "Scan", -1},
+        {"A$$FNSZ:x,ZZZ:1", "A", -1},
+        {"Plain", "Plain", -1},
+        {"$$", "", -1},
+        {"$$$$", "", -1},
+        {"B$$FNSZ:0", "B", -1},
+        {"B$$FNSZ:-3", "B", -1},
+        {"B$$FNSZ:200", "B", 72},
+        {"B$$FNSZ:2", "B", 6},
+        {"B$$ZZZ:1,FNSZ:12", "B", 12},
+        {"B$$FNSZ", "B", -1},
+    };
+    for (const Case& c : cases) {
+        QPushButton button;
+        QFont font("DejaVu Sans");
+        font.setPixelSize(13);
+        button.setFont(font);
+        button.setText(c.title);
+        ResourcePeeker(&button);
+        EXPECT_EQ(button.text(), QString(c.expected)) << c.title;
+        EXPECT_EQ(button.font().pixelSize(), c.pixelSize < 0 ? 13 : c.pixelSize) << c.title;
+        EXPECT_EQ(button.font().family(), font.family()) << c.title;
+    }
+}
+
+TEST(Dressing, TabLabelsSetTheTabViewsFontAndSlidersStepByOne) {
+    QTabWidget tabs;
+    tabs.addTab(new QWidget, "Main$$FNSZ:11");
+    tabs.addTab(new QWidget, "Other");
+    ResourcePeeker(&tabs);
+    EXPECT_EQ(tabs.tabText(0), "Main");
+    EXPECT_EQ(tabs.tabText(1), "Other");
+    EXPECT_EQ(tabs.font().pixelSize(), 11);
+
+    QSlider slider;
+    slider.setSingleStep(10);
+    ResourcePeeker(&slider);
+    EXPECT_EQ(slider.singleStep(), 1);
+    EXPECT_EQ(slider.property(kAltIncrementProperty).toDouble(), 1.0);
+}
+
+TEST(DeepSubViews, ReadingOrderRowsWithinEightPoints) {
+    QWidget root;
+    auto* right = new QWidget(&root);
+    right->setGeometry(100, 10, 20, 20);
+    auto* left = new QWidget(&root);
+    left->setGeometry(10, 18, 20, 20); // 8 below: same row, comes first by x
+    auto* below = new QWidget(&root);
+    below->setGeometry(0, 27, 20, 20); // 9 below the row's second: next row
+    auto* top = new QWidget(&root);
+    top->setGeometry(300, 0, 20, 20);
+    auto* nested = new QWidget(left);
+    nested->setGeometry(0, 0, 5, 5);
+    const std::vector<QWidget*> expected{&root, top, left, nested, below, right};
+    // top (y 0) and right (y 10) share a row too; left (18) is 8 below right.
+    EXPECT_TRUE(ArrangeView(left, right));
+    EXPECT_FALSE(ArrangeView(right, left));
+    EXPECT_TRUE(ArrangeView(left, below));
+    EXPECT_FALSE(ArrangeView(below, left));
+    const auto deep = GetDeepSubViews(&root);
+    ASSERT_EQ(deep.size(), 6u);
+    EXPECT_EQ(deep.front(), &root);
+    // Children come before their siblings further down.
+    const auto at = [&](QWidget* w) { return std::find(deep.begin(), deep.end(), w) - deep.begin(); };
+    EXPECT_EQ(at(nested), at(left) + 1);
+    EXPECT_LT(at(left), at(below));
+    EXPECT_EQ(GetDeepSubViews(nullptr).size(), 0u);
+}
+
+TEST(Slider, ValuesStayInTheCallersTermsInBothDirections) {
+    for (const Qt::LayoutDirection direction : {Qt::LeftToRight, Qt::RightToLeft}) {
+        FSlider slider;
+        slider.setLayoutDirection(direction);
+        slider.setRange(0, 100);
+        slider.resize(228, 28);
+        slider.setIntValue(30);
+        EXPECT_EQ(slider.intValue(), 30);
+        FSlider other;
+        other.setLayoutDirection(direction == Qt::LeftToRight ? Qt::RightToLeft : Qt::LeftToRight);
+        other.setRange(0, 100);
+        other.resize(228, 28);
+        other.setIntValue(70);
+        EXPECT_EQ(slider.knobRect(), other.knobRect()) << direction;
+
+        slider.setRange(-50, 50);
+        slider.setDoubleValue(10);
+        EXPECT_EQ(slider.doubleValue(), 10.0);
+        slider.setDoubleValue(-2.5);
+        EXPECT_EQ(slider.intValue(), -3); // halves away from zero
+    }
+}
+
+TEST(Slider, KnobSizeStringAndArrowSteps) {
+    FSlider slider;
+    slider.setRange(0, 100);
+    slider.resize(228, 40);
+    slider.setIntValue(50);
+    EXPECT_EQ(slider.knobRect(), QRect(100, 0, 28, 28));
+    EXPECT_EQ(slider.height(), 28);
+    EXPECT_EQ(slider.stringValue(), "50.000000");
+    slider.setStringValue("12.5");
+    EXPECT_EQ(slider.intValue(), 13);
+    EXPECT_EQ(FSlider::cellSizeForBounds({100, 20}), QSize(100, 28));
+    EXPECT_EQ(FSlider::cellSizeForBounds({10, 40}), QSize(28, 40));
+
+    slider.setPageStep(10);
+    slider.setIntValue(50);
+    QTest::keyClick(&slider, Qt::Key_Left);
+    EXPECT_EQ(slider.intValue(), 49);
+    slider.setLayoutDirection(Qt::RightToLeft);
+    QTest::keyClick(&slider, Qt::Key_Left); // mirrored: left raises the value
+    EXPECT_EQ(slider.intValue(), 50);
+}
+
+void paste(QLineEdit& field, const QString& text) {
+    QGuiApplication::clipboard()->setText(text);
+    field.paste();
+}
+
+TEST(TextField, RefusedCharactersRefuseTheWholeEdit) {
+    FTextField field;
+    field.setValidCharsInString("0123456789");
+    paste(field, "12a");
+    EXPECT_EQ(field.text(), "");
+    paste(field, "12");
+    EXPECT_EQ(field.text(), "12");
+    QTest::keyClicks(&field, "x3");
+    EXPECT_EQ(field.text(), "123");
+
+    FTextField names;
+    names.setInvalidCharsInString("/:");
+    QTest::keyClicks(&names, "a/b");
+    EXPECT_EQ(names.text(), "ab");
+}
+
+TEST(TextField, LengthLimitCountsOnlyWithACharacterSet) {
+    FTextField free;
+    free.setValidLength(5);
+    paste(free, "abcdefgh");
+    EXPECT_EQ(free.text(), "abcdefgh");
+
+    FTextField limited;
+    limited.setValidCharsInString("abcdefgh");
+    limited.setValidLength(5);
+    limited.setText("abcd");
+    EXPECT_TRUE(limited.shouldChangeText(3, 1, "ef"));
+    limited.setSelection(3, 1);
+    paste(limited, "ef");
+    EXPECT_EQ(limited.text(), "abcef");
+    QTest::keyClick(&limited, Qt::Key_A);
+    EXPECT_EQ(limited.text(), "abcef");
+}
+
+TEST(TextField, RefusedInputMethodCommitIsDropped) {
+    FTextField field;
+    field.setValidCharsInString("0123456789");
+    QInputMethodEvent bad;
+    bad.setCommitString("4x");
+    QApplication::sendEvent(&field, &bad);
+    EXPECT_EQ(field.text(), "");
+    QInputMethodEvent good;
+    good.setCommitString("42");
+    QApplication::sendEvent(&field, &good);
+    EXPECT_EQ(field.text(), "42");
+}
+
+TEST(StaticTextField, LabelsFollowTheirControlsAtAnyDepth) {
+    QWidget panel;
+    auto* box = new QGroupBox(&panel);
+    auto* tabs = new QTabWidget(box);
+    auto* page = new QWidget;
+    tabs->addTab(page, "p");
+    auto* control = new QCheckBox(page);
+    auto* deep = new FStaticTextField(page);
+    deep->setRelatedControl(control);
+    auto* lone = new FStaticTextField(&panel);
+    lone->setEnabled(false);
+    control->setEnabled(false);
+    FStaticTextField::syncStaticTextInView(&panel);
+    EXPECT_FALSE(deep->isEnabled());
+    EXPECT_TRUE(lone->isEnabled()); // without a related control
+    control->setEnabled(true);
+    FStaticTextField::syncStaticTextInView(&panel);
+    EXPECT_TRUE(deep->isEnabled());
+    delete control;
+    deep->setEnabled(false);
+    deep->syncEnableState(); // a destroyed control counts as none
+    EXPECT_TRUE(deep->isEnabled());
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
