@@ -1,8 +1,11 @@
 // The settings window's own kit: controls by tag, the dressing of loaded
 // titles, reading order, the slider and the text fields.
+#include "FormLoading.h"
 #include "ItemFunctions.h"
 #include "Slider.h"
 #include "TextFields.h"
+#include "UIUtility.h"
+#include "ui_KitTestForm.h"
 
 #include <ui/ViewTag.h>
 
@@ -12,15 +15,20 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStandardItemModel>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <map>
 #include <memory>
 
 namespace {
@@ -306,6 +314,108 @@ TEST(StaticTextField, LabelsFollowTheirControlsAtAnyDepth) {
     deep->setEnabled(false);
     deep->syncEnableState(); // a destroyed control counts as none
     EXPECT_TRUE(deep->isEnabled());
+}
+
+TEST(FormLoading, LocalisesThenDressesChildrenBeforeParents) {
+    QWidget owner;
+    Ui::KitTestForm form;
+    std::vector<QWidget*> walked;
+    const std::map<QString, QString> texts{
+        {"BoxKey", "Box$$FNSZ:9"}, {"LabelKey", "Label$$"}, {"ScanKey", "Scan$$FNSZ:10"}};
+    const auto localize = [&](QWidget* root) {
+        for (QWidget* w : GetDeepSubViews(root)) {
+            if (auto* b = qobject_cast<QPushButton*>(w)) b->setText(texts.at(b->text()));
+            if (auto* l = qobject_cast<QLabel*>(w)) l->setText(texts.at(l->text()));
+            if (auto* g = qobject_cast<QGroupBox*>(w)) g->setTitle(texts.at(g->title()));
+        }
+    };
+    LoadBundleForm(form, &owner, localize, [&](QWidget* w) {
+        walked.push_back(w);
+        ResourcePeeker(w);
+    });
+    // The owner's outlets are the kit's classes.
+    EXPECT_NE(dynamic_cast<FSlider*>(form.slider), nullptr);
+    EXPECT_NE(dynamic_cast<FTextField*>(form.field), nullptr);
+    EXPECT_NE(dynamic_cast<FStaticTextField*>(form.label), nullptr);
+    EXPECT_EQ(form.scan->text(), "Scan");
+    EXPECT_EQ(form.scan->font().pixelSize(), 10);
+    EXPECT_EQ(form.box->title(), "Box");
+    EXPECT_EQ(form.label->text(), "Label");
+    EXPECT_EQ(form.slider->singleStep(), 1);
+    const auto at = [&](QWidget* w) { return std::find(walked.begin(), walked.end(), w) - walked.begin(); };
+    EXPECT_LT(at(form.slider), at(form.box));
+    EXPECT_LT(at(form.label), at(form.box));
+    EXPECT_EQ(walked.back(), &owner);
+}
+
+TEST(FormLoading, FullKeyboardAccessNeedsADirectChildTakingTab) {
+    QWidget view;
+    EXPECT_FALSE(IsFullKeyboardAccessInView(&view));
+    auto* box = new QWidget(&view);
+    new QPushButton(box); // a grandchild does not count
+    EXPECT_FALSE(IsFullKeyboardAccessInView(&view));
+    new QLineEdit(&view);
+    EXPECT_TRUE(IsFullKeyboardAccessInView(&view));
+    EXPECT_FALSE(IsFullKeyboardAccessInView(nullptr));
+}
+
+// Runs the body with the application in the given direction, restoring it.
+template <class Body>
+void withDirection(Qt::LayoutDirection direction, Body body) {
+    const Qt::LayoutDirection saved = QGuiApplication::layoutDirection();
+    QGuiApplication::setLayoutDirection(direction);
+    body();
+    QGuiApplication::setLayoutDirection(saved);
+}
+
+TEST(RightToLeft, FramesOutsideLayoutsMoveAndQtMirrorsTheRest) {
+    withDirection(Qt::RightToLeft, [] {
+        EXPECT_FALSE(KdUIUtility::isLTR_LayoutDirection());
+        QWidget root;
+        root.setLayoutDirection(Qt::LeftToRight);
+        root.resize(300, 200);
+        auto* placed = new QWidget(&root);
+        placed->setGeometry(10, 5, 100, 20);
+        auto* check = new QCheckBox("Duplex", &root);
+        check->setGeometry(0, 40, 120, 20);
+        auto* ticks = new QSlider(Qt::Vertical, &root);
+        ticks->setTickPosition(QSlider::TicksLeft);
+        auto* table = new QTableView(&root);
+        table->setGeometry(0, 80, 300, 100);
+        QStandardItemModel model(1, 3);
+        model.setHorizontalHeaderLabels({"A", "B", "C"});
+        table->setModel(&model);
+        auto* row = new QWidget(&root);
+        auto* rowLayout = new QHBoxLayout(row);
+        auto* inLayout = new QWidget(row);
+        rowLayout->addWidget(inLayout);
+
+        KdUIUtility::layoutLeftToRight(&root);
+        EXPECT_EQ(placed->geometry(), QRect(190, 5, 100, 20));
+        EXPECT_EQ(check->geometry().x(), 180);
+        EXPECT_EQ(check->layoutDirection(), Qt::RightToLeft);
+        EXPECT_EQ(ticks->tickPosition(), QSlider::TicksRight);
+        // The table reads C, B, A from the left.
+        QHeaderView* header = table->horizontalHeader();
+        EXPECT_GT(header->sectionViewportPosition(0), header->sectionViewportPosition(1));
+        EXPECT_GT(header->sectionViewportPosition(1), header->sectionViewportPosition(2));
+        EXPECT_EQ(inLayout->layoutDirection(), Qt::RightToLeft);
+    });
+}
+
+TEST(RightToLeft, NothingChangesLeftToRight) {
+    withDirection(Qt::LeftToRight, [] {
+        QWidget root;
+        root.resize(300, 200);
+        auto* placed = new QWidget(&root);
+        placed->setGeometry(10, 5, 100, 20);
+        auto* ticks = new QSlider(Qt::Vertical, &root);
+        ticks->setTickPosition(QSlider::TicksLeft);
+        KdUIUtility::layoutLeftToRight(&root);
+        EXPECT_EQ(placed->geometry(), QRect(10, 5, 100, 20));
+        EXPECT_EQ(ticks->tickPosition(), QSlider::TicksLeft);
+        EXPECT_EQ(placed->layoutDirection(), Qt::LeftToRight);
+    });
 }
 
 } // namespace

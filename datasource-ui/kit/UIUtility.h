@@ -1,0 +1,19 @@
+// Mirrors a loaded view hierarchy for a right-to-left interface. Qt mirrors
+// layouts, alignment, check-box indicators, button icons, table headers and
+// splitters by itself once the direction is set; what it leaves alone is
+// moved here: the frames of widgets placed outside layouts, and the tick
+// marks of vertical sliders.
+#pragma once
+
+class QWidget;
+
+namespace ComTavrolekKD720 {
+
+class KdUIUtility {
+public:
+    static bool isLTR_LayoutDirection();
+    // Nothing in a left-to-right interface.
+    static void layoutLeftToRight(QWidget* view);
+};
+
+} // namespace ComTavrolekKD720
