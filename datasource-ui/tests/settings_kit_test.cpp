@@ -2,6 +2,7 @@
 // titles, reading order, the slider and the text fields.
 #include "FormLoading.h"
 #include "ItemFunctions.h"
+#include "RollOver.h"
 #include "Slider.h"
 #include "TextFields.h"
 #include "UIUtility.h"
@@ -416,6 +417,137 @@ TEST(RightToLeft, NothingChangesLeftToRight) {
         EXPECT_EQ(ticks->tickPosition(), QSlider::TicksLeft);
         EXPECT_EQ(placed->layoutDirection(), Qt::LeftToRight);
     });
+}
+
+QPixmap filled(QColor color) {
+    QPixmap pixmap(10, 10);
+    pixmap.fill(color);
+    return pixmap;
+}
+
+// A shown, active window with two roll-over buttons side by side and a
+// plain one, the mouse placed by the test.
+struct RollOverWindow {
+    std::unique_ptr<QWidget> window = std::make_unique<QWidget>();
+    FRollOverButton* first = new FRollOverButton(window.get());
+    FRollOverButton* second = new FRollOverButton(window.get());
+    QPushButton* plain = new QPushButton(window.get());
+
+    RollOverWindow() {
+        window->resize(300, 100);
+        first->setGeometry(0, 0, 50, 50);
+        second->setGeometry(100, 0, 50, 50);
+        plain->setGeometry(200, 0, 50, 50);
+        first->setRollOverEnabled(true);
+        second->setRollOverEnabled(true);
+        window->show();
+        window->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    }
+    void mouseAt(QWidget* widget) { QCursor::setPos(widget->mapToGlobal(QPoint(25, 25))); }
+};
+
+TEST(RollOver, OneButtonAtATimeAndOnlyInTheKeyWindow) {
+    RollOverWindow w;
+    FRollOverInitiator initiator;
+    w.mouseAt(w.first);
+    initiator.startWithWindow(w.window.get()); // polls at once
+    EXPECT_TRUE(initiator.isPolling());
+    EXPECT_TRUE(w.first->isRollOver());
+    EXPECT_EQ(initiator.currentRollOverButton(), w.first);
+
+    w.mouseAt(w.second);
+    initiator.testRollOverControls();
+    EXPECT_FALSE(w.first->isRollOver());
+    EXPECT_TRUE(w.second->isRollOver());
+
+    w.mouseAt(w.plain); // not a roll-over button
+    initiator.testRollOverControls();
+    EXPECT_FALSE(w.second->isRollOver());
+    EXPECT_EQ(initiator.currentRollOverButton(), nullptr);
+
+    w.second->setEnabled(false);
+    w.mouseAt(w.second);
+    initiator.testRollOverControls();
+    EXPECT_FALSE(w.second->isRollOver());
+    w.first->setRollOverEnabled(false);
+    w.mouseAt(w.first);
+    initiator.testRollOverControls();
+    EXPECT_FALSE(w.first->isRollOver());
+
+    w.first->setRollOverEnabled(true);
+    initiator.testRollOverControls();
+    EXPECT_TRUE(w.first->isRollOver());
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    initiator.testRollOverControls(); // the window is no longer key
+    EXPECT_FALSE(w.first->isRollOver());
+}
+
+TEST(RollOver, PollingStopsWhenTheWindowGoes) {
+    auto w = std::make_unique<RollOverWindow>();
+    FRollOverInitiator initiator;
+    w->mouseAt(w->first);
+    initiator.startWithWindow(w->window.get());
+    ASSERT_EQ(initiator.currentRollOverButton(), w->first);
+    w.reset();
+    initiator.testRollOverControls();
+    EXPECT_FALSE(initiator.isPolling());
+    EXPECT_EQ(initiator.currentRollOverButton(), nullptr);
+}
+
+TEST(RollOver, StateIndexImagesAndTitle) {
+    RollOverWindow w;
+    FRollOverButton& button = *w.first;
+    button.setFocusPolicy(Qt::NoFocus);
+    button.clearFocus();
+    const QPixmap red = filled(Qt::red), blue = filled(Qt::blue);
+    const QPoint centre(25, 25), edge(1, 25);
+    button.setButtonImages({red, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt});
+    const QImage resting = button.grab().toImage();
+    EXPECT_EQ(button.stateIndex(), FRollOverButton::Normal);
+    EXPECT_EQ(resting.pixelColor(centre), QColor(Qt::red));
+
+    // No image at index 1: the roll-over background and the normal image.
+    button.setRollOver(true);
+    EXPECT_EQ(button.stateIndex(), FRollOverButton::RolledOver);
+    const QImage rolled = button.grab().toImage();
+    EXPECT_EQ(rolled.pixelColor(centre), QColor(Qt::red));
+    EXPECT_NE(rolled.pixelColor(edge), resting.pixelColor(edge));
+
+    button.setButtonImages({red, blue, std::nullopt, std::nullopt, std::nullopt, std::nullopt});
+    EXPECT_EQ(button.grab().toImage().pixelColor(centre), QColor(Qt::blue));
+
+    // A checked push-on push-off button draws the on background and its
+    // normal image, whatever its state images are.
+    button.setCheckable(true);
+    button.setChecked(true);
+    EXPECT_TRUE(button.isOn());
+    EXPECT_EQ(button.grab().toImage().pixelColor(centre), QColor(Qt::red));
+
+    button.setEnabled(false);
+    EXPECT_EQ(button.stateIndex(), FRollOverButton::Disabled);
+    EXPECT_FALSE(button.isOn());
+    button.setEnabled(true);
+
+    button.setText("Go");
+    const QRectF resting_title = button.titleRect();
+    button.setDown(true);
+    EXPECT_EQ(button.stateIndex(), FRollOverButton::Pressed);
+    EXPECT_EQ(button.titleRect(), resting_title.translated(1.0, 1.0));
+}
+
+TEST(RollOver, RoundingPath) {
+    const QRectF rect(2, 3, 40, 20);
+    const QPainterPath square = FRollOverButton::bezierPathWithRoundingRect(rect, -2.0);
+    EXPECT_EQ(square.boundingRect(), rect);
+    EXPECT_TRUE(square.contains(QPointF(2.2, 3.2))); // square corner
+    const QPainterPath round = FRollOverButton::bezierPathWithRoundingRect(rect, 6.0);
+    EXPECT_EQ(round.boundingRect(), rect);
+    EXPECT_FALSE(round.contains(QPointF(2.5, 3.5)));
+    EXPECT_TRUE(round.contains(QPointF(22, 13)));
 }
 
 } // namespace
