@@ -3,11 +3,13 @@
 #include "FormLoading.h"
 #include "ItemFunctions.h"
 #include "RollOver.h"
+#include "ScrollableView.h"
 #include "Slider.h"
 #include "TextFields.h"
 #include "UIUtility.h"
 #include "ui_KitTestForm.h"
 
+#include <foundation/RunLoop.h>
 #include <ui/ViewTag.h>
 
 #include <QApplication>
@@ -21,6 +23,8 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStandardItemModel>
 #include <QTabWidget>
 #include <QTableView>
@@ -548,6 +552,86 @@ TEST(RollOver, RoundingPath) {
     EXPECT_EQ(round.boundingRect(), rect);
     EXPECT_FALSE(round.contains(QPointF(2.5, 3.5)));
     EXPECT_TRUE(round.contains(QPointF(22, 13)));
+}
+
+// A window with a 200-point-high scroll area over a 1000-point list whose
+// fields stand at y 10 and y 600.
+struct ScrollWindow {
+    std::unique_ptr<QWidget> window = std::make_unique<QWidget>();
+    QScrollArea* scroll = new QScrollArea(window.get());
+    KFScrollableView* view = new KFScrollableView;
+    QLineEdit* top = new QLineEdit(view);
+    QLineEdit* below = new QLineEdit(view);
+
+    ScrollWindow() {
+        window->resize(300, 300);
+        scroll->setGeometry(20, 20, 220, 200);
+        view->resize(200, 1000);
+        top->setGeometry(0, 10, 100, 20);
+        below->setGeometry(0, 600, 100, 20);
+        scroll->setWidget(view);
+        view->setup();
+        window->show();
+        window->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    }
+    ~ScrollWindow() { view->terminateView(); }
+};
+
+TEST(ScrollableView, TabScrollsTheControlInWithAMargin) {
+    kdf::TestClock clock;
+    kdf::RunLoop& loop = kdf::RunLoop::main();
+    ScrollWindow w;
+    ASSERT_NE(w.view->focusRingView(), nullptr);
+    EXPECT_EQ(w.scroll->parentWidget(), w.view->focusRingView());
+    EXPECT_EQ(w.view->focusRingView()->geometry(), QRect(14, 14, 232, 212));
+    w.top->setFocus();
+    clock.advance(kdf::Seconds(0.2));
+    loop.fireDue();
+    QScrollBar* bar = w.scroll->verticalScrollBar();
+    EXPECT_EQ(bar->value(), 0);
+    QTest::keyClick(w.top, Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), w.below);
+    clock.advance(kdf::Seconds(0.05));
+    loop.fireDue();
+    EXPECT_EQ(bar->value(), 0); // not yet
+    clock.advance(kdf::Seconds(0.06));
+    loop.fireDue();
+    const int viewport = w.scroll->viewport()->height();
+    EXPECT_EQ(bar->value(), 600 + 20 + KFScrollableView::kFocusMargin - viewport);
+    // Back to the top: the margin above, clipped at the start.
+    QTest::keyClick(w.below, Qt::Key_Backtab);
+    clock.advance(kdf::Seconds(0.11));
+    loop.fireDue();
+    EXPECT_EQ(bar->value(), 0);
+}
+
+TEST(ScrollableView, ArrowKeysScrollOnlyWhileTheViewHasFocus) {
+    ScrollWindow w;
+    QScrollBar* bar = w.scroll->verticalScrollBar();
+    w.top->setFocus();
+    QTest::keyClick(w.top, Qt::Key_Down);
+    EXPECT_EQ(bar->value(), 0);
+    w.view->setFocus();
+    ASSERT_TRUE(w.view->hasFocus());
+    QTest::keyClick(w.view, Qt::Key_Down);
+    EXPECT_EQ(bar->value(), bar->singleStep());
+    QTest::keyClick(w.view, Qt::Key_Up);
+    EXPECT_EQ(bar->value(), 0);
+}
+
+TEST(ScrollableView, TheSharedFilterGoesWithTheLastView) {
+    EXPECT_FALSE(KFScrollableView::isFocusFilterInstalled());
+    {
+        ScrollWindow first;
+        ScrollWindow second;
+        EXPECT_TRUE(KFScrollableView::isFocusFilterInstalled());
+        first.view->terminateView();
+        EXPECT_TRUE(KFScrollableView::isFocusFilterInstalled());
+        second.view->terminateView();
+        EXPECT_FALSE(KFScrollableView::isFocusFilterInstalled());
+    }
+    EXPECT_FALSE(KFScrollableView::isFocusFilterInstalled());
 }
 
 } // namespace
