@@ -27,6 +27,16 @@ bool KdUIUtility::isLTR_LayoutDirection() {
     return QGuiApplication::layoutDirection() == Qt::LeftToRight;
 }
 
+Qt::LayoutDirection KdUIUtility::directionForLanguages(const std::vector<std::string>& languages) {
+    if (languages.empty()) return Qt::LeftToRight;
+    const std::string& first = languages.front();
+    const std::string base = first.substr(0, first.find_first_of("-_"));
+    for (const char* rtl : {"ar", "he", "fa", "ur"}) {
+        if (base == rtl) return Qt::RightToLeft;
+    }
+    return Qt::LeftToRight;
+}
+
 void KdUIUtility::layoutLeftToRight(QWidget* view) {
     if (!view || isLTR_LayoutDirection()) return;
     // Frames first, from the order taken before anything moves.

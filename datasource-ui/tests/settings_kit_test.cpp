@@ -408,6 +408,21 @@ TEST(RightToLeft, FramesOutsideLayoutsMoveAndQtMirrorsTheRest) {
     });
 }
 
+TEST(RightToLeft, DirectionOfTheUsersFirstLanguage) {
+    struct Case {
+        std::vector<std::string> languages;
+        Qt::LayoutDirection expected;
+    } cases[] = {
+        {{"ar"}, Qt::RightToLeft},        {{"he-IL", "en"}, Qt::RightToLeft}, {{"fa_IR"}, Qt::RightToLeft},
+        {{"ur"}, Qt::RightToLeft},        {{"en", "ar"}, Qt::LeftToRight},    {{"arn"}, Qt::LeftToRight},
+        {{}, Qt::LeftToRight},            {{""}, Qt::LeftToRight},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(KdUIUtility::directionForLanguages(c.languages), c.expected)
+            << (c.languages.empty() ? "" : c.languages.front());
+    }
+}
+
 TEST(RightToLeft, NothingChangesLeftToRight) {
     withDirection(Qt::LeftToRight, [] {
         QWidget root;
