@@ -2,6 +2,7 @@
 // titles, reading order, the slider and the text fields.
 #include "FormLoading.h"
 #include "ItemFunctions.h"
+#include "PatternView.h"
 #include "RollOver.h"
 #include "ScrollableView.h"
 #include "Slider.h"
@@ -21,6 +22,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollArea>
@@ -647,6 +649,31 @@ TEST(ScrollableView, TheSharedFilterGoesWithTheLastView) {
         EXPECT_FALSE(KFScrollableView::isFocusFilterInstalled());
     }
     EXPECT_FALSE(KFScrollableView::isFocusFilterInstalled());
+}
+
+TEST(PatternView, TilesAlignWithTheWindow) {
+    QWidget window;
+    window.resize(40, 20);
+    QPixmap tile(2, 1);
+    tile.fill(Qt::black);
+    {
+        QPainter painter(&tile);
+        painter.fillRect(1, 0, 1, 1, Qt::red);
+    }
+    auto* left = new FPatternView(&window);
+    left->setGeometry(0, 0, 10, 10);
+    auto* right = new FPatternView(&window);
+    right->setGeometry(11, 0, 10, 10); // an odd offset
+    left->setPatternImage(tile);
+    right->setPatternImage(tile);
+    const QImage l = left->grab().toImage(), r = right->grab().toImage();
+    EXPECT_EQ(l.pixelColor(0, 0), QColor(Qt::black));
+    EXPECT_EQ(r.pixelColor(0, 0), QColor(Qt::red)); // window x 11 is odd
+    auto* plain = new FPatternView(&window);
+    plain->resize(4, 4);
+    EXPECT_EQ(plain->grab().toImage().pixelColor(1, 1), QColor(Qt::white));
+    plain->setColor(Qt::blue);
+    EXPECT_EQ(plain->grab().toImage().pixelColor(1, 1), QColor(Qt::blue));
 }
 
 } // namespace
