@@ -1,5 +1,7 @@
 #include "KdSettingsController.h"
 
+#include "FormLoading.h"
+#include "ItemFunctions.h"
 #include "ShieldWindow.h"
 #include "ui_KdMainWindow.h"
 #include "ui_KdProgressPanel.h"
@@ -123,7 +125,9 @@ KdUIController::~KdUIController() {
 void KdUIController::loadForms() {
     auto* window = new QWidget(nullptr, Qt::Window);
     Ui::KdMainWindow mainForm;
-    mainForm.setupUi(window);
+    // Texts are localised, then dressed by their directives.
+    const ViewFunction dressing = [](QWidget* w) { ResourcePeeker(w); };
+    LoadBundleForm(mainForm, window, localizeTree, dressing);
     mWindow = window;
     mSettingModeTab = mainForm.settingModeTab;
     mSimpleModeView = mainForm.simpleModeView;
@@ -150,14 +154,12 @@ void KdUIController::loadForms() {
     strip.setColor(QPalette::Window, QColor((selection.red() + 3 * base.red()) / 4, (selection.green() + 3 * base.green()) / 4,
                                             (selection.blue() + 3 * base.blue()) / 4));
     mScanAreaSettingView->setPalette(strip);
-    localizeTree(window);
 
     auto* progress = new QWidget(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     Ui::KdProgressPanel progressForm;
-    progressForm.setupUi(progress);
+    LoadBundleForm(progressForm, progress, localizeTree, dressing);
     kdui::setTag(progressForm.progressCancelButton, kTagCancel);
     mProgressCancel = progressForm.progressCancelButton;
-    localizeTree(progress);
     mProgressWindow = progress;
 }
 

@@ -1,5 +1,9 @@
 #include "QtHost.h"
 
+#include "UIUtility.h"
+
+#include <foundation/Bundle.h>
+
 #include <foundation/RunLoop.h>
 #include <ui/QtRunLoop.h>
 
@@ -72,6 +76,8 @@ bool prepareQtForWindow(bool* ownsLoop) {
     std::setlocale(LC_ALL, locale.c_str());
     // Closing the window never ends the host.
     QApplication::setQuitOnLastWindowClosed(false);
+    // A Qt host's direction stands; our own application takes the user's.
+    QApplication::setLayoutDirection(KdUIUtility::directionForLanguages(kdf::userLanguages()));
     kdui::installQtRunLoopDriver();
     *ownsLoop = true;
     return true;

@@ -1,0 +1,22 @@
+#include "FormLoading.h"
+
+namespace ComTavrolekKD720 {
+
+void PeekSubviews(QWidget* view, const ViewFunction& function) {
+    if (!view || !function) return;
+    for (QObject* child : view->children()) {
+        if (auto* widget = qobject_cast<QWidget*>(child)) PeekSubviews(widget, function);
+    }
+    function(view);
+}
+
+bool IsFullKeyboardAccessInView(const QWidget* view) {
+    if (!view) return false;
+    for (QObject* child : view->children()) {
+        auto* widget = qobject_cast<QWidget*>(child);
+        if (widget && (widget->focusPolicy() & Qt::TabFocus) == Qt::TabFocus) return true;
+    }
+    return false;
+}
+
+} // namespace ComTavrolekKD720
