@@ -164,6 +164,7 @@ public:
     explicit OutputTypePopUpButton(QWidget* parent = nullptr);
     // The base item and one item per plug-in id.
     void remakeMenuList(const std::vector<std::string>& pluginIDs);
+    // The base menu; the pop-up owns it and deletes the one it replaces.
     QMenu* baseMenu() const { return mBaseMenu; }
     void setBaseMenu(QMenu* menu);
 
