@@ -82,6 +82,9 @@ protected:
     bool supportsScanSide(const std::optional<std::string>& productName) const override {
         return AppMainCntlrDSInfo::isSupportedScanSide(productName);
     }
+    bool supportsMultiDeviceBtns(const std::optional<std::string>& productName) const override {
+        return AppMainCntlrDSInfo::isSupportedMultiDeviceBtns(productName);
+    }
     bool settingWindowVisible() const override {
         std::function<bool()> hook;
         {

@@ -47,3 +47,8 @@ bool AppControllerServices::isVisibleSettingWindow() {
     auto s = current();
     return s && s->settingWindowVisible();
 }
+
+bool AppControllerServices::isSupportedMultiDeviceBtns(const std::optional<std::string>& productName) {
+    auto s = current();
+    return s && s->supportsMultiDeviceBtns(productName);
+}

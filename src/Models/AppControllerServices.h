@@ -27,6 +27,9 @@ public:
     // scan side?
     static bool isSupportedScanSide(const std::optional<std::string>& productName = std::nullopt);
     static bool isVisibleSettingWindow();
+    // Does the product (none: the current data source) have several device
+    // buttons? NO while no controller is registered.
+    static bool isSupportedMultiDeviceBtns(const std::optional<std::string>& productName = std::nullopt);
 
 protected:
     // The registered object's answers to the questions above.
@@ -35,6 +38,9 @@ protected:
     virtual bool supportsCAPOnDevice(std::uint16_t cap) const = 0;
     virtual bool supportsScanSide(const std::optional<std::string>& productName) const = 0;
     virtual bool settingWindowVisible() const = 0;
+    virtual bool supportsMultiDeviceBtns(const std::optional<std::string>& /*productName*/) const {
+        return false;
+    }
 };
 
 // The product name used while no data source is chosen.

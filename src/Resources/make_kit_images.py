@@ -193,6 +193,30 @@ SINGLES = [
 ]
 
 
+def document(u, v):
+    """A page with a folded top-right corner."""
+    inside = 0.2 < u < 0.8 and 0.1 < v < 0.9 and (u - 0.6) < (v - 0.1)
+    edge = inside and (u < 0.27 or u > 0.73 or v < 0.17 or v > 0.83 or (u - 0.6) > (v - 0.17))
+    band = inside and 0.45 < v < 0.62
+    return edge or band
+
+
+def folder(u, v):
+    """A folder with a tab."""
+    return (0.1 < u < 0.9 and 0.3 < v < 0.85) or (0.1 < u < 0.45 and 0.2 < v <= 0.3)
+
+
+# The menu images of the file formats (a page with a band of the format's
+# colour) and of the save place.
+FILE_ICONS = [
+    ("icn_pdf", document, (0xD0, 0x30, 0x30, 255)),
+    ("icn_tiff", document, (0x30, 0x70, 0xC0, 255)),
+    ("icn_jpeg", document, (0x36, 0xAB, 0x8B, 255)),
+    ("icn_png", document, (0x8A, 0x4F, 0xC0, 255)),
+    ("icn_folder", folder, (0x5A, 0x9B, 0xD5, 255)),
+]
+
+
 def write(name, size, pixel):
     with open(os.path.join(HERE, name + ".png"), "wb") as f:
         f.write(png(size, size, pixel))
@@ -204,6 +228,8 @@ def main():
             write(base + form, 24, glyph(shape, FORMS[form]))
     for name, size, shape in SINGLES:
         write(name, size, glyph(shape, FORMS[""]))
+    for name, shape, colour in FILE_ICONS:
+        write(name, 32, glyph(shape, colour))
     write("bmp_caution", 48, glyph(caution, FORMS["_O"], dot=False))
     write("bmp_success", 48, glyph(success, FORMS["_S"], dot=False))
     for i in range(12):

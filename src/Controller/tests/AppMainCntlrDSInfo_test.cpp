@@ -114,6 +114,7 @@ TEST_F(DSInfoTest, FeatureQueries) {
         EXPECT_EQ(AppMainCntlrDSInfo::isSupportedScanSide(r.asked), r.scanSide);
         // The models ask the same through the registered services.
         EXPECT_EQ(AppControllerServices::isSupportedScanSide(r.asked), r.scanSide);
+        EXPECT_EQ(AppControllerServices::isSupportedMultiDeviceBtns(r.asked), r.multiButtons);
     }
 }
 
