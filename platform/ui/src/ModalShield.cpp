@@ -56,8 +56,17 @@ public:
     }
 };
 
+// The classes here carry no meta-object, so children are found by type.
+template <class T>
+T* directChild(const QWidget* parent) {
+    if (!parent) return nullptr;
+    for (QObject* child : parent->children())
+        if (auto* found = dynamic_cast<T*>(child)) return found;
+    return nullptr;
+}
+
 ModalList* modalList(const QWidget* parent) {
-    return parent ? parent->findChild<ModalList*>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
+    return directChild<ModalList>(parent);
 }
 
 bool insideShield(const QWidget* widget) {
@@ -152,7 +161,7 @@ void removeShieldWindow(QWidget* window) {
 }
 
 QWidget* shieldWindow(const QWidget* window) {
-    return window ? window->findChild<Shield*>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
+    return directChild<Shield>(window);
 }
 
 bool isShieldWindow(const QWidget* widget) {
