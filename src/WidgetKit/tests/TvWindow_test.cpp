@@ -10,6 +10,7 @@
 #include <ui/ModalShield.h>
 #include <ui/QtRunLoop.h>
 #include <ui/ViewAnimation.h>
+#include <ui/WindowNotifications.h>
 
 #include <QGraphicsOpacityEffect>
 #include <QKeyEvent>
@@ -22,6 +23,8 @@
 #include <QVBoxLayout>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -294,6 +297,29 @@ TEST(ViewAnimationRun, FramesAndFadeEndExactlyAtTheirEndValues) {
     list[0].endFrame = QRect(200, 100, 40, 40);
     kdui::runViewAnimations(list, 10.0, false);
     EXPECT_EQ(a->geometry(), QRect(0, 0, 10, 10));
+}
+
+TEST(WindowNotifications, MiniaturiseAndDeminiaturiseArePostedForWindowsThatAsk) {
+    QWidget window, other;
+    kdui::setPostsWindowNotifications(&window, true);
+    std::vector<std::string> posts;
+    auto observe = [&](const char* name) {
+        return kdf::NotificationCenter::defaultCenter().addObserver(name, [&posts](const kdf::Notification& n) {
+            posts.emplace_back(n.name());
+        });
+    };
+    auto will = observe(kdui::kWindowWillMiniaturizeNotification);
+    auto did = observe(kdui::kWindowDidDeminiaturizeNotification);
+    window.show();
+    other.show();
+    window.setWindowState(Qt::WindowMinimized);
+    other.setWindowState(Qt::WindowMinimized);
+    window.setWindowState(Qt::WindowNoState);
+    EXPECT_EQ(posts, (std::vector<std::string>{kdui::kWindowWillMiniaturizeNotification,
+                                               kdui::kWindowDidDeminiaturizeNotification}));
+    kdui::setPostsWindowNotifications(&window, false);
+    window.setWindowState(Qt::WindowMinimized);
+    EXPECT_EQ(posts.size(), 2u);
 }
 
 } // namespace
