@@ -102,6 +102,23 @@ TEST(TvWindowModal, ShieldStaysUntilTheLastModalWindowEnds) {
     EXPECT_EQ(parent.clicks, 1);
 }
 
+TEST(TvWindowModal, ActivatingAShieldedParentActivatesItsTopmostModalWindow) {
+    Parent parent;
+    TvWindow first, second;
+    first.resize(80, 60);
+    second.resize(80, 60);
+    TvWindow::beginModalWindow(&first, &parent.window, false);
+    TvWindow::beginModalWindow(&second, &parent.window, false);
+    parent.window.activateWindow();
+    QApplication::processEvents();
+    QEvent activate(QEvent::WindowActivate);
+    QApplication::sendEvent(&parent.window, &activate);
+    QApplication::processEvents();
+    EXPECT_EQ(QApplication::activeWindow(), &second);
+    TvWindow::endModalWindow(&first, false);
+    TvWindow::endModalWindow(&second, false);
+}
+
 TEST(TvWindowModal, NullParentGivesNoShieldAndEndingStillFades) {
     TvWindow window;
     TvWindow::beginModalWindow(&window, nullptr, false);
