@@ -48,10 +48,13 @@ void redisplay(QWidget* window) {
 } // namespace
 
 TvWindow::TvWindow(QWidget* parent, Qt::WindowFlags flags) : QWidget(parent, flags) {
-    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { focusChanged(now); });
+    mFocusConnection =
+        connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { focusChanged(now); });
 }
 
 TvWindow::~TvWindow() {
+    // QWidget's destructor moves the focus after this part is gone.
+    disconnect(mFocusConnection);
     kdf::RunLoop::main().cancelPerforms(static_cast<const QWidget*>(this));
 }
 

@@ -59,6 +59,7 @@ public:
 private:
     void focusChanged(QWidget* now);
 
+    QMetaObject::Connection mFocusConnection;
     QPointer<QScrollArea> mScrollArea;
     bool mIsValidClose = false;
     double mBaseAlpha = 1.0;

@@ -2,6 +2,7 @@
 
 #include <foundation/RunLoop.h>
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QGraphicsOpacityEffect>
 #include <QParallelAnimationGroup>
@@ -37,7 +38,8 @@ QPropertyAnimation* fadeAnimation(QWidget* target, bool fadeIn, double opacity) 
 } // namespace
 
 void runViewAnimations(const std::vector<ViewAnimation>& animations, double seconds, bool blocking) {
-    auto* group = new QParallelAnimationGroup;
+    // Owned by the application, so a run still going at exit is freed.
+    auto* group = new QParallelAnimationGroup(QCoreApplication::instance());
     const int ms = seconds > 0 ? int(seconds * 1000.0) : 0;
     for (const ViewAnimation& a : animations) {
         QWidget* target = a.target.data();
