@@ -17,7 +17,9 @@
 
 namespace kdf {
 
-enum class RunLoopMode : unsigned { Default = 1, ModalPanel = 2, EventTracking = 4 };
+// ViewAnimation is private to the user interface's blocking view
+// animations: nothing scheduled in the common modes fires while one runs.
+enum class RunLoopMode : unsigned { Default = 1, ModalPanel = 2, EventTracking = 4, ViewAnimation = 8 };
 
 class RunLoopModes {
 public:
