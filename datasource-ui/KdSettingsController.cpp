@@ -252,12 +252,7 @@ void KdUIController::setupMainUI(const kdf::Dictionary& param, bool forScanning)
     buildToneSettingView();
     setupRollOverButtons();
     buildFavoriteControls();
-    initBasicSettingUI();
-    initAreaSelectionUI();
-    initImageEnhanceUI();
-    initToneSettingUI();
-    initExtraSettingUI();
-    initPrescanUI();
+    init();
     initScannerInformationPanel();
     SetCapStrValue(mSettings, CCAP_TVKM_FAVORITENAME, favourite.data());
     updateFavoriteControls();
