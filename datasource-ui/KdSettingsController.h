@@ -132,6 +132,9 @@ public:
     // keystroke starts the wait again), also while a modal panel runs.
     void controlTextDidChange(const QObject* field, std::function<void()> action);
 
+    // Every setting the window shows back to its default, the scan area to
+    // the whole bed and no preview: what Reset and full-auto start from.
+    void resetWindowSettings();
     void resetSettingsForSimpleScan();
     void performFullAutoSetting();
     void destroyPreviewImage();

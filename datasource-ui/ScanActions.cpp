@@ -184,12 +184,16 @@ void KdUIController::performCancel(Sender) {
 
 void KdUIController::performReset(Sender) {
     mActiveGammaChannel = 0;
+    resetWindowSettings();
+    init();
+    updateFavoriteControls();
+}
+
+void KdUIController::resetWindowSettings() {
     for (const UIRelatedCap& row : sUIRelatedCaps) ResetCapValue(mSettings, row.id);
     SetCapFloatValue(mSettings, CCAP_TVKM_SCANAREA_WIDTH, GetCapFloatValue(mSettings, ICAP_PHYSICALWIDTH));
     SetCapFloatValue(mSettings, CCAP_TVKM_SCANAREA_HEIGHT, GetCapFloatValue(mSettings, ICAP_PHYSICALHEIGHT));
     setScanImage(ScanBitmap{}, 0, false);
-    init();
-    updateFavoriteControls();
 }
 
 void KdUIController::resetSettingsForSimpleScan() {
@@ -198,10 +202,7 @@ void KdUIController::resetSettingsForSimpleScan() {
 }
 
 void KdUIController::performFullAutoSetting() {
-    for (const UIRelatedCap& row : sUIRelatedCaps) ResetCapValue(mSettings, row.id);
-    SetCapFloatValue(mSettings, CCAP_TVKM_SCANAREA_WIDTH, GetCapFloatValue(mSettings, ICAP_PHYSICALWIDTH));
-    SetCapFloatValue(mSettings, CCAP_TVKM_SCANAREA_HEIGHT, GetCapFloatValue(mSettings, ICAP_PHYSICALHEIGHT));
-    setScanImage(ScanBitmap{}, 0, false);
+    resetWindowSettings();
     SetCapUIntValue(mSettings, ICAP_PIXELTYPE, 2);
     SetCapSIntValue(mSettings, CCAP_TVK_DETECTPAGETYPE, 1);
     SetCapSIntValue(mSettings, CCAP_TVKM_PAPERSIZE, -2);

@@ -79,7 +79,6 @@ void TvWindow::focusChanged(QWidget* now) {
 
 void TvWindow::beginModalWindow(QWidget* window, QWidget* parent, bool animate, QRect /*fromFrame*/,
                                 std::function<void()> completeBlock) {
-    if (window) redisplay(window);
     if (parent) {
         setParentIsValidClose(parent, false);
         if (parent->isMinimized()) parent->setWindowState(parent->windowState() & ~Qt::WindowMinimized);
@@ -89,15 +88,7 @@ void TvWindow::beginModalWindow(QWidget* window, QWidget* parent, bool animate, 
         kdui::setShieldWindow(parent, true);
         kdui::addModalWindow(parent, window);
     }
-    if (!window) return;
-    if (animate) {
-        if (auto* tv = qobject_cast<TvWindow*>(window)) tv->setWindowCloseCompleteBlock(std::move(completeBlock));
-        fadeInOutWindow(window, true);
-    } else {
-        window->show();
-        window->raise();
-        window->activateWindow();
-    }
+    beginOpenWindow(window, animate, std::move(completeBlock));
 }
 
 void TvWindow::endModalWindow(QWidget* window, bool orderOut) {

@@ -1,5 +1,7 @@
 // Screenshot scenes of the kit's controls as real widgets: every button look
 // in its states, the segmented control, the fields, labels and title bands.
+#include "SceneWindow.h"
+
 #include "TvButtons.h"
 #include "TvTextFields.h"
 #include "TvUI.h"
@@ -15,16 +17,6 @@
 #include <vector>
 
 namespace {
-
-QWidget* whiteWindow(QSize size) {
-    auto* window = new QWidget;
-    window->setAutoFillBackground(true);
-    QPalette p = window->palette();
-    p.setColor(QPalette::Window, QColor(0xF0, 0xF0, 0xF0));
-    window->setPalette(p);
-    window->resize(size);
-    return window;
-}
 
 enum class Look { Normal, Down, Disabled, On, RollOver };
 
@@ -51,7 +43,7 @@ QWidget* buttonsWindow() {
     };
     const Look looks[] = {Look::Normal, Look::Down, Look::Disabled, Look::On, Look::RollOver};
     int y = 10;
-    QWidget* window = whiteWindow(QSize(10 + 5 * 160, 10 + int(rows.size()) * 46));
+    QWidget* window = sceneWindow(QSize(10 + 5 * 160, 10 + int(rows.size()) * 46));
     for (const Row& row : rows) {
         int x = 10;
         for (Look look : looks) {
@@ -74,7 +66,7 @@ QWidget* buttonsWindow() {
 KD_SCREENSHOT_SCENE(controlButtons, "controls/buttons", kdui::Direction::Both) { return {buttonsWindow()}; }
 
 KD_SCREENSHOT_SCENE(controlSegmented, "controls/segmented-control", kdui::Direction::Both) {
-    QWidget* window = whiteWindow(QSize(280, 100));
+    QWidget* window = sceneWindow(QSize(280, 100));
     for (int r = 0; r < 2; ++r) {
         auto* control = new TvSegmentedControl(window);
         control->setSegmentCount(3);
@@ -91,7 +83,7 @@ KD_SCREENSHOT_SCENE(controlSegmented, "controls/segmented-control", kdui::Direct
 }
 
 KD_SCREENSHOT_SCENE(controlFields, "controls/fields", kdui::Direction::Both) {
-    QWidget* window = whiteWindow(QSize(420, 300));
+    QWidget* window = sceneWindow(QSize(420, 300));
     auto* enabledLabel = new TvStaticTextField(window);
     enabledLabel->setText(QStringLiteral("Resolution:"));
     enabledLabel->setGeometry(10, 12, 120, 20);

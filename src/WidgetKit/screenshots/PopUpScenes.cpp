@@ -1,6 +1,8 @@
 // Screenshot scenes of the setting pop-up buttons: every pop-up closed, and
 // the file-format and output-type pop-ups with their menus open, without
 // and with send-to plug-ins.
+#include "SceneWindow.h"
+
 #include "PluginRegistryQueries.h"
 #include "SettingPopUpButtons.h"
 
@@ -17,16 +19,6 @@
 #include <vector>
 
 namespace {
-
-QWidget* greyWindow(QSize size) {
-    auto* window = new QWidget;
-    window->setAutoFillBackground(true);
-    QPalette p = window->palette();
-    p.setColor(QPalette::Window, QColor(0xF0, 0xF0, 0xF0));
-    window->setPalette(p);
-    window->resize(size);
-    return window;
-}
 
 // Two plug-ins as the plug-in host would list them, for the scene's build.
 class ScenePlugins : public PluginRegistryQueries {
@@ -79,7 +71,7 @@ QWidget* allPopUps() {
         {"Text language", make<PDFOCRLangPopUpButton>()},
         {"Output", make<OutputTypePopUpButton>()},
     };
-    QWidget* window = greyWindow(QSize(400, 10 + int(rows.size()) * 34));
+    QWidget* window = sceneWindow(QSize(400, 10 + int(rows.size()) * 34));
     int y = 10;
     for (const auto& [label, maker] : rows) {
         auto* text = new QLabel(QString::fromLatin1(label), window);
@@ -108,12 +100,12 @@ std::vector<QWidget*> openMenu(TvPopUpButton* button, QWidget* window) {
 KD_SCREENSHOT_SCENE(popUpsClosed, "popups/all-closed", kdui::Direction::Both) { return {allPopUps()}; }
 
 KD_SCREENSHOT_SCENE(popUpFileFormatOpen, "popups/file-format-open", kdui::Direction::Both) {
-    QWidget* window = greyWindow(QSize(250, 48));
+    QWidget* window = sceneWindow(QSize(250, 48));
     return openMenu(new FileFormatPopUpButton(window), window);
 }
 
 KD_SCREENSHOT_SCENE(popUpFileFormatPlugin, "popups/file-format-plugin-open", kdui::Direction::Both) {
-    QWidget* window = greyWindow(QSize(250, 48));
+    QWidget* window = sceneWindow(QSize(250, 48));
     auto* button = new FileFormatPopUpButton(window);
     button->addOtherMenu({0, 3}, QStringLiteral("scene.mail"));
     button->changeMenuByPluginID(QStringLiteral("scene.mail"));
@@ -121,20 +113,20 @@ KD_SCREENSHOT_SCENE(popUpFileFormatPlugin, "popups/file-format-plugin-open", kdu
 }
 
 KD_SCREENSHOT_SCENE(popUpOutputTypeOpen, "popups/output-type-open", kdui::Direction::Both) {
-    QWidget* window = greyWindow(QSize(250, 48));
+    QWidget* window = sceneWindow(QSize(250, 48));
     return openMenu(new OutputTypePopUpButton(window), window);
 }
 
 KD_SCREENSHOT_SCENE(popUpOutputTypePlugins, "popups/output-type-plugins-open", kdui::Direction::Both) {
     WithPlugins plugins;
-    QWidget* window = greyWindow(QSize(250, 48));
+    QWidget* window = sceneWindow(QSize(250, 48));
     auto* button = new OutputTypePopUpButton(window);
     button->remakeMenuList({"scene.mail", "scene.cloud"});
     return openMenu(button, window);
 }
 
 KD_SCREENSHOT_SCENE(popUpOCRLanguagesPDFA, "popups/ocr-language-pdfa-open", kdui::Direction::LeftToRight) {
-    QWidget* window = greyWindow(QSize(250, 48));
+    QWidget* window = sceneWindow(QSize(250, 48));
     auto* button = new PDFOCRLangPopUpButton(window);
     button->remakeMenuList(true, 5);
     return openMenu(button, window);
