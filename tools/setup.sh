@@ -32,6 +32,9 @@ packages=(
     libtiff-dev libjpeg62-turbo-dev
     ccache
     libxcb1-dev fonts-dejavu-core
+    libpng-dev libglib2.0-dev xdg-utils
+    libcups2-dev cups-ipp-utils
+    dbus
 )
 
 install_deps() {
