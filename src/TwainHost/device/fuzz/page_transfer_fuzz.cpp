@@ -4,10 +4,10 @@
 // (the buffer is exactly the size the loop asked for, so a read past it is
 // caught). The source itself stays inside the buffer it was given, as any
 // source must.
-#include "AppMainCntlrDSInfo.h"
 #include "InputModel.h"
 #include "QlrDeviceCntlr.h"
 #include "QlrUtilsMethod.h"
+#include "QuietDeviceDelegate.h"
 #include "TV_TWAINHandler.h"
 
 #include <foundation/RunLoop.h>
@@ -24,11 +24,6 @@ namespace {
 
 FuzzedDataProvider* gIn = nullptr;
 int gPagesLeft = 0;
-
-void fillIdentity(TW_STR32& field, const char* text) {
-    std::memset(field, 0, sizeof field);
-    std::strncpy(reinterpret_cast<char*>(field), text, sizeof field - 1);
-}
 
 // Mostly small sides, now and then one of the edges.
 TW_INT32 side(FuzzedDataProvider& in) {
@@ -50,12 +45,7 @@ TW_UINT16 fuzzSource(pTW_IDENTITY, pTW_IDENTITY, TW_UINT32, TW_UINT16 dat, TW_UI
     switch (dat) {
     case DAT_IDENTITY:
         if (msg == MSG_GETNEXT) return TWRC_ENDOFLIST;
-        if (msg == MSG_GETFIRST) {
-            auto* id = static_cast<pTW_IDENTITY>(data);
-            fillIdentity(id->Manufacturer, "Fuzz Maker");
-            fillIdentity(id->ProductFamily, "Fuzz Family");
-            fillIdentity(id->ProductName, "Fuzz Product");
-        }
+        if (msg == MSG_GETFIRST) fillIdentity(*static_cast<pTW_IDENTITY>(data), "Fuzz Maker", "Fuzz Family", "Fuzz Product");
         return TWRC_SUCCESS;
     case DAT_PASSTHRU: return TWRC_FAILURE;
     case DAT_IMAGEINFO: {
@@ -112,26 +102,12 @@ TW_UINT16 fuzzSource(pTW_IDENTITY, pTW_IDENTITY, TW_UINT32, TW_UINT16 dat, TW_UI
     }
 }
 
-class FuzzDelegate : public QlrDeviceCntlrDelegate {
+class FuzzDelegate : public QuietDeviceDelegate {
 public:
     std::atomic<int> endState{0};
-    void sendChangeValidWatchingDeviceBtn(bool) override {}
-    void scanReadyByTwainCB() override {}
-    void setAppState(int) override {}
     void setAppStateNum(int s) override { endState = s; }
-    bool isExeScningState() override { return true; }
-    bool isScnCancelOnMain() override { return false; }
-    void scanCancelOnMainFromDeviveCntlr() override {}
-    void setIsInvalidScanCancelOnMain(bool) override {}
-    int countOfImgInfoDict() override { return 0; }
     QlrPreviewSize previewSizeByMainWindow(bool) override { return {64, 64}; }
     QlrPreviewSize previewSizeWithLimitationForIKImageBrowserMemLeak(bool) override { return {48, 48}; }
-    void addImgInfo(std::shared_ptr<ImageInfoModel>) override {}
-    void setIsWriteFileCancel(bool) override {}
-    void setStateInfoStrForProcWinForPfm(const std::array<std::string, 2>&) override {}
-    std::shared_ptr<JobModel> tmpCopyJobModel_Scan() override { return nullptr; }
-    bool isErrInFinalOutput() override { return false; }
-    bool isFinScanAndWritedFile(bool, int) override { return true; }
 };
 
 FuzzDelegate* setUpOnce() {
@@ -140,11 +116,7 @@ FuzzDelegate* setUpOnce() {
         if (!::mkdtemp(folder)) std::abort();
         ::setenv("TMPDIR", folder, 1);
         if (!QlrUtilsMethod::createTmpFolder()) std::abort();
-        kdf::Dictionary identity;
-        identity[kManufacturerKey] = std::string("Fuzz Maker");
-        identity[kProductFamilyKey] = std::string("Fuzz Family");
-        identity[kProductNameKey] = std::string("Fuzz Product");
-        AppMainCntlrDSInfo::setCurrentDSInfo(std::make_shared<const kdf::Dictionary>(identity));
+        setCurrentIdentity("Fuzz Maker", "Fuzz Family", "Fuzz Product");
         TV_TWAINHandler::setDSMEntry(fuzzSource);
         auto* d = new FuzzDelegate;
         QlrDeviceCntlr::setApplicationDelegate(d);
