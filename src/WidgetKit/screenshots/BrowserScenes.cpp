@@ -63,6 +63,7 @@ KD_SCREENSHOT_SCENE(imageBrowserGrid, "kit/image-browser-grid", kdui::Direction:
     QWidget* window = sceneWindow(QSize(460, 330));
     auto* browser = new SceneBrowser(window);
     browser->setGeometry(10, 10, 440, 310);
+    browser->setVerticalScrollBar(new TvScroller);
     browser->setCellsTitled(true);
     browser->setAllowsMultipleSelection(true);
     browser->setCellSize(QSize(120, 130));
