@@ -5,11 +5,13 @@
 #include <QApplication>
 #include <QDrag>
 #include <QDragEnterEvent>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QToolTip>
 
 #include <gtest/gtest.h>
 
@@ -86,6 +88,9 @@ struct Delegate : kdui::ImageBrowserDelegate {
         calls.push_back("right " + std::to_string(index));
     }
     void backgroundWasRightClicked(ImageBrowserView&, QPoint) override { calls.push_back("background"); }
+    QString toolTipForItem(ImageBrowserView&, int index) override {
+        return index == 3 ? QString() : QStringLiteral("tip %1").arg(index);
+    }
     int selectionChanges = 0;
     std::vector<std::string> calls;
 };
@@ -393,6 +398,15 @@ TEST(ImageBrowserView, DoubleAndRightClicksReachTheDelegate) {
     click(vp, QPoint(2, 2), Qt::NoModifier, Qt::RightButton);
     EXPECT_EQ(delegate.calls, (std::vector<std::string>{"double 2", "right 1", "background"}));
     EXPECT_EQ(view.selectionIndexes(), (IndexSet{1})) << "a right click selects its cell";
+
+    auto tipAt = [&](QPoint p) {
+        QHelpEvent help(QEvent::ToolTip, p, vp->mapToGlobal(p));
+        QCoreApplication::sendEvent(vp, &help);
+        return QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    EXPECT_EQ(tipAt(centre(view, 2)), QStringLiteral("tip 2"));
+    EXPECT_EQ(tipAt(centre(view, 3)), QString()) << "an empty text shows none";
+    EXPECT_EQ(tipAt(QPoint(2, 2)), QString()) << "none in gaps";
 }
 
 TEST(ImageBrowserView, PaintsVisibleCellsInOrderAndOnlyWithinTheCount) {
