@@ -217,7 +217,7 @@ void ImageBrowserView::setCellsTitled(bool titled) {
     viewport()->update();
 }
 
-ImageBrowserView::Geometry ImageBrowserView::geometry() const {
+ImageBrowserView::Geometry ImageBrowserView::gridGeometry() const {
     Geometry g;
     g.pitch = mCellSize + mSpacing;
     const int width = viewport()->width();
@@ -228,15 +228,15 @@ ImageBrowserView::Geometry ImageBrowserView::geometry() const {
 }
 
 int ImageBrowserView::numberOfColumns() const {
-    return geometry().columns;
+    return gridGeometry().columns;
 }
 
 int ImageBrowserView::numberOfRows() const {
-    return geometry().rows;
+    return gridGeometry().rows;
 }
 
 void ImageBrowserView::updateScrollBars() {
-    const Geometry g = geometry();
+    const Geometry g = gridGeometry();
     const int contentHeight = g.rows * g.pitch.height();
     QScrollBar* bar = verticalScrollBar();
     bar->setRange(0, std::max(0, contentHeight - viewport()->height()));
@@ -246,7 +246,7 @@ void ImageBrowserView::updateScrollBars() {
 
 QRect ImageBrowserView::itemFrameAtIndex(int index) const {
     if (index < 0 || index >= mCount) return {};
-    const Geometry g = geometry();
+    const Geometry g = gridGeometry();
     const int col = index % g.columns;
     const int row = index / g.columns;
     const int lx = g.margin + col * g.pitch.width() + mSpacing.width() / 2;
@@ -257,7 +257,7 @@ QRect ImageBrowserView::itemFrameAtIndex(int index) const {
 
 int ImageBrowserView::indexAtPoint(QPoint pos) const {
     if (mCount == 0) return kNotFound;
-    const Geometry g = geometry();
+    const Geometry g = gridGeometry();
     const int lx = isMirrored() ? viewport()->width() - 1 - pos.x() : pos.x();
     const int cy = pos.y() + verticalScrollBar()->value();
     if (lx < g.margin || cy < 0) return kNotFound;
@@ -271,7 +271,7 @@ int ImageBrowserView::indexAtPoint(QPoint pos) const {
 
 int ImageBrowserView::dropIndexAtPoint(QPoint pos) const {
     if (mCount == 0) return 0;
-    const Geometry g = geometry();
+    const Geometry g = gridGeometry();
     const int lx = isMirrored() ? viewport()->width() - 1 - pos.x() : pos.x();
     const int cy = pos.y() + verticalScrollBar()->value();
     if (cy >= g.rows * g.pitch.height()) return mCount;
@@ -294,7 +294,7 @@ int ImageBrowserView::dropIndexAtPoint(QPoint pos) const {
 IndexSet ImageBrowserView::indexesInRect(const QRect& rect) const {
     IndexSet out;
     if (mCount == 0 || rect.isEmpty()) return out;
-    const Geometry g = geometry();
+    const Geometry g = gridGeometry();
     const int scroll = verticalScrollBar()->value();
     const int firstRow = std::max(0, (rect.top() + scroll) / g.pitch.height());
     const int lastRow = std::min(g.rows - 1, std::max(0, (rect.bottom() + scroll) / g.pitch.height()));

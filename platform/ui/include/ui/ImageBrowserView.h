@@ -234,7 +234,7 @@ private:
         int margin = 0; // leading margin of the centred grid
         QSize pitch;
     };
-    Geometry geometry() const;
+    Geometry gridGeometry() const;
     void updateScrollBars();
     bool isMirrored() const { return layoutDirection() == Qt::RightToLeft; }
     void changeSelection(const IndexSet& indexes);
