@@ -1,4 +1,5 @@
 #include "KitTestSupport.h"
+#include "TvBackgroundViews.h"
 #include "TvNotifications.h"
 #include "TvSlider.h"
 
@@ -219,6 +220,34 @@ TEST(TvScroller, KnobSlotIsInsetAtBothEnds) {
     horizontal.resize(60, 8);
     EXPECT_TRUE(horizontal.isHoriz());
     EXPECT_EQ(horizontal.slotRect(), QRect(2, 0, 56, 8));
+}
+
+TEST(TvScroller, PaintsOnTheNearestAncestorsBackground) {
+    TvColoedView coloured;
+    coloured.setColor(QColor(0x3E, 0x3E, 0x3E));
+    QWidget filled;
+    filled.setAutoFillBackground(true);
+    QPalette palette = filled.palette();
+    palette.setColor(QPalette::Window, QColor(0x10, 0x20, 0x30));
+    filled.setPalette(palette);
+    auto* plainInFilled = new QWidget(&filled);
+    QWidget plain;
+    const std::pair<QWidget*, std::uint32_t> cases[] = {
+        {&coloured, 0x3E3E3Eu}, {plainInFilled, 0x102030u}, {&plain, kittest::kBackdrop & 0xFFFFFFu}};
+    for (auto [parent, expected] : cases) {
+        for (int style : {0, 1, 2}) {
+            auto* scroller = new TvScroller(Qt::Vertical, parent);
+            scroller->setScrollerStyle(style);
+            scroller->resize(8, 60);
+            scroller->setRange(0, 0);
+            QImage image = kittest::canvas(scroller->size());
+            scroller->render(&image, QPoint(), QRegion(), QWidget::RenderFlags());
+            EXPECT_EQ(kittest::rgbAt(image, 4, 0), expected) << "outside the slot, style " << style;
+            const std::uint32_t slot[] = {0xF7F7F7, 0xFFFFFF, 0xE9E9E9};
+            EXPECT_EQ(kittest::rgbAt(image, 4, 30), slot[style]) << "the slot, style " << style;
+            delete scroller;
+        }
+    }
 }
 
 TEST(TvScroller, PostsOnceEachTimeTheScrollAreaShowsOrHidesIt) {
