@@ -26,6 +26,7 @@
 
 #include <foundation/NotificationCenter.h>
 
+#include <QMenu>
 #include <QPointer>
 #include <QSizeF>
 #include <QWidget>
@@ -40,7 +41,6 @@
 #include <vector>
 
 class QlrDeviceCntlr;
-class QMenu;
 
 // Application states.
 enum AppState : int {

@@ -25,9 +25,9 @@ struct StateCase {
     bool converts = false; // the conversion thread ran
 };
 
-class States : public ControllerTest, public ::testing::WithParamInterface<StateCase> {};
+class AppStateTable : public ControllerTest, public ::testing::WithParamInterface<StateCase> {};
 
-TEST_P(States, FollowUps) {
+TEST_P(AppStateTable, FollowUps) {
     const StateCase& c = GetParam();
     auto job = std::make_shared<JobModel>();
     job->setIsContinueScan(c.continueScan);
@@ -43,7 +43,9 @@ TEST_P(States, FollowUps) {
         kdf::TestClock clock;
         kdf::RunLoop::main().runMode(kdf::RunLoopMode::Default, kdf::Seconds(1));
     }
-    if (c.converts) EXPECT_TRUE(runUntil([&] { return !writer->threadCalls.entries().empty(); }));
+    if (c.converts) {
+        EXPECT_TRUE(runUntil([&] { return !writer->threadCalls.entries().empty(); }));
+    }
     runOneTurn();
     EXPECT_EQ(log.take(), c.afterLoop);
     EXPECT_EQ(writer->threadCalls.take(), c.converts ? Log{"readImgFiles"} : Log{});
@@ -61,8 +63,10 @@ Log cat(Log a, const Log& b) {
     return a;
 }
 
+class AppStateChecks : public ControllerTest {};
+
 INSTANTIATE_TEST_SUITE_P(
-    Table, States,
+    Table, AppStateTable,
     ::testing::Values(
         StateCase{"ScanReady", {100}, true, false, 100, kSet, {}, false},
         StateCase{"RepeatIgnored", {100, 100, 101, 101}, true, false, 101, times(2, kSet), {}, false},
@@ -85,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
 // The complete job: copies of the plug-in settings that could be copied,
 // empty ID and GUID where the copy failed or the plug-in is gone, and the
 // written files of each output.
-TEST_F(ControllerTest, CompleteJobCopiesPluginSettings) {
+TEST_F(AppStateChecks, CompleteJobCopiesPluginSettings) {
     registry->plugins["Good.plugin"] = {"Good", 0, 0};
     registry->plugins["Bad.plugin"] = {"Bad", 7, 0};
     auto job = std::make_shared<JobModel>();
@@ -131,7 +135,7 @@ TEST_F(ControllerTest, CompleteJobCopiesPluginSettings) {
 }
 
 // A scan copy replaced by another job is cleared and the new job copied.
-TEST_F(ControllerTest, ScanCopyReplacedIsClearedAndCopied) {
+TEST_F(AppStateChecks, ScanCopyReplacedIsClearedAndCopied) {
     registry->plugins["Good.plugin"] = {"Good", 0, 0};
     auto first = std::make_shared<JobModel>();
     first->setJobOutputModel_List({outputWithPlugin("Good.plugin", "a")});
@@ -146,7 +150,7 @@ TEST_F(ControllerTest, ScanCopyReplacedIsClearedAndCopied) {
 }
 
 // Worker threads set the state through the main thread and wait.
-TEST_F(ControllerTest, StateFromAWorkerThreadRunsOnTheMainThread) {
+TEST_F(AppStateChecks, StateFromAWorkerThreadRunsOnTheMainThread) {
     std::atomic<bool> done{false};
     std::thread worker([&] {
         cntlr->setAppStateNum(100);
@@ -158,7 +162,7 @@ TEST_F(ControllerTest, StateFromAWorkerThreadRunsOnTheMainThread) {
     EXPECT_EQ(log.take(), kSet);
 }
 
-TEST_F(ControllerTest, QuitChecks) {
+TEST_F(AppStateChecks, QuitChecks) {
     modeltest::AppBundleFixture bundle;
     bundle.writeStrings("en", {{"Cnfm_QuitAppYesOrNo", "Quit now?"}});
     QlrDeviceCntlr device;
@@ -230,7 +234,7 @@ TEST_F(ControllerTest, QuitChecks) {
     cntlr->setDeviceCntlr(nullptr);
 }
 
-TEST_F(ControllerTest, AddPanelCheckRefusesAtNinetyNine) {
+TEST_F(AppStateChecks, AddPanelCheckRefusesAtNinetyNine) {
     auto model = std::make_shared<AppModel>();
     cntlr->setAppModel(model);
     for (auto [count, ok] : {std::pair{0, true}, {98, true}, {99, false}, {120, false}}) {
@@ -248,7 +252,7 @@ TEST_F(ControllerTest, AddPanelCheckRefusesAtNinetyNine) {
     EXPECT_EQ(alerts->messages(), (Log{"Err_NotAddNewSetting", "Err_NotAddNewSetting"}));
 }
 
-TEST_F(ControllerTest, SelectedSettingAndDeleteChecks) {
+TEST_F(AppStateChecks, SelectedSettingAndDeleteChecks) {
     auto model = std::make_shared<AppModel>();
     cntlr->setAppModel(model);
     auto input = std::make_shared<InputModel>();
@@ -278,7 +282,7 @@ TEST_F(ControllerTest, SelectedSettingAndDeleteChecks) {
 
 // A scan starts only with a device controller, an idle page list and a
 // job copy with an input; the flags of the last scan are cleared first.
-TEST_F(ControllerTest, ScanStartRefusals) {
+TEST_F(AppStateChecks, ScanStartRefusals) {
     cntlr->setIsWriteFileCancel(true);
     cntlr->setIsScnCancelOnMain(true);
     EXPECT_FALSE(cntlr->executeScanOnCntlr()); // no device controller

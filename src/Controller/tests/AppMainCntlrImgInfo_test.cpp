@@ -7,6 +7,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <fstream>
+#include <numeric>
 #include <random>
 #include <set>
 
@@ -16,7 +17,7 @@ using namespace apptest;
 using Log = std::vector<std::string>;
 namespace fs = std::filesystem;
 
-class Pages : public ControllerTest {
+class AppPageList : public ControllerTest {
 protected:
     void SetUp() override {
         ControllerTest::SetUp();
@@ -38,7 +39,7 @@ protected:
 
 // Page threads that take random times still write in page order; the scan
 // counts as written exactly once, after the last page.
-TEST_F(Pages, WrittenInIndexOrderAndFinishedOnce) {
+TEST_F(AppPageList, WrittenInIndexOrderAndFinishedOnce) {
     constexpr int kPages = 20;
     std::mutex lock;
     std::vector<int> order;
@@ -71,7 +72,7 @@ TEST_F(Pages, WrittenInIndexOrderAndFinishedOnce) {
 }
 
 // The thread count includes a page the moment addImgInfo returns.
-TEST_F(Pages, ThreadCountedBeforeItStarts) {
+TEST_F(AppPageList, ThreadCountedBeforeItStarts) {
     std::mutex m;
     std::condition_variable cv;
     bool release = false;
@@ -94,7 +95,7 @@ TEST_F(Pages, ThreadCountedBeforeItStarts) {
 
 // Releasing the list while pages wait for their turn: they give up, the
 // list's lock stays usable, later pages are dropped.
-TEST_F(Pages, ReleaseWhilePagesWait) {
+TEST_F(AppPageList, ReleaseWhilePagesWait) {
     std::mutex m;
     std::condition_variable cv;
     bool release = false;
@@ -124,13 +125,15 @@ TEST_F(Pages, ReleaseWhilePagesWait) {
     EXPECT_EQ(cntlr->preDisplayIndex(), -1);
 }
 
-TEST_F(Pages, LookupsAndCounters) {
+TEST_F(AppPageList, LookupsAndCounters) {
     for (int i = 0; i < 3; ++i) cntlr->addImgInfo(page("p" + std::to_string(i)));
     ASSERT_TRUE(waitThreadsDone());
     for (auto [index, found] : {std::pair{-1, false}, {0, true}, {2, true}, {3, false}, {1 << 30, false}}) {
         auto p = cntlr->imgInfoAtIndex(index);
         EXPECT_EQ(bool(p), found) << index;
-        if (p) EXPECT_EQ(p->imgInfo_TmpImagePath(), "p" + std::to_string(index));
+        if (p) {
+            EXPECT_EQ(p->imgInfo_TmpImagePath(), "p" + std::to_string(index));
+        }
     }
 
     cntlr->clearIsFinScanAndWritedFile();
@@ -157,7 +160,7 @@ TEST_F(Pages, LookupsAndCounters) {
 }
 
 // Pages of a job that edits them first only reach the preview.
-TEST_F(Pages, EditedJobsOnlyShowPages) {
+TEST_F(AppPageList, EditedJobsOnlyShowPages) {
     cntlr->tmpCopyJobModel_Scan()->setIsImageProcess(true);
     cntlr->addImgInfo(page());
     cntlr->addImgInfo(nullptr);
@@ -169,7 +172,7 @@ TEST_F(Pages, EditedJobsOnlyShowPages) {
     EXPECT_EQ(cntlr->countOfImgInfoDict(), 2);
 }
 
-TEST_F(Pages, DisusedRawFilesAndDroppedPages) {
+TEST_F(AppPageList, DisusedRawFilesAndDroppedPages) {
     ASSERT_TRUE(QlrUtilsMethod::createTmpFolder());
     const auto folder = QlrUtilsMethod::createAndTmpImgFolderPath();
     ASSERT_TRUE(folder);
@@ -205,7 +208,7 @@ TEST_F(Pages, DisusedRawFilesAndDroppedPages) {
 // Cancels reported by several threads during one scan reach the main
 // thread once; in the ready and scanning states only once the source was
 // told; outside the scan never.
-TEST_F(Pages, OneCancelReachesTheMainThread) {
+TEST_F(AppPageList, OneCancelReachesTheMainThread) {
     struct Case {
         int state;
         int threads;

@@ -3,6 +3,8 @@
 #include "AppBundleFixture.h"
 #include "AppMainCntlrFakes.h"
 
+#include "AppControllerServices.h"
+
 #include "QlrDeviceCntlr.h"
 #include "TvNotifications.h"
 
@@ -13,7 +15,7 @@ namespace {
 using namespace apptest;
 using Log = std::vector<std::string>;
 
-class Services : public ControllerTest {
+class AppServices : public ControllerTest {
 protected:
     std::shared_ptr<AppModel> model = std::make_shared<AppModel>();
     void SetUp() override {
@@ -22,7 +24,7 @@ protected:
     }
 };
 
-TEST_F(Services, PanelListsAndSelections) {
+TEST_F(AppServices, PanelListsAndSelections) {
     std::vector<std::shared_ptr<InputModel>> inputs;
     for (int i = 0; i < 4; ++i) inputs.push_back(std::make_shared<InputModel>());
     model->setInputModel_List(inputs);
@@ -49,7 +51,7 @@ TEST_F(Services, PanelListsAndSelections) {
     EXPECT_EQ(cntlr->ibViewOfType(kInputPanelType), nullptr);
 }
 
-TEST_F(Services, JobsCurrentInputAndOutput) {
+TEST_F(AppServices, JobsCurrentInputAndOutput) {
     auto job = std::make_shared<JobModel>();
     EXPECT_FALSE(AppMainCntlr::curInputModelOfJobModel(job.get()));
     EXPECT_FALSE(AppMainCntlr::curInputModelOfJobModel(nullptr));
@@ -67,7 +69,7 @@ TEST_F(Services, JobsCurrentInputAndOutput) {
     EXPECT_FALSE(AppMainCntlr::curOutputModelOfJobModel(nullptr));
 }
 
-TEST_F(Services, PluginIDsForNewOutputs) {
+TEST_F(AppServices, PluginIDsForNewOutputs) {
     registry->plugins["Mail.plugin"] = {"Mail", 0, 0};
     registry->plugins["Untitled.plugin"] = {"", 0, 0};
     registry->plugins["Broken.plugin"] = {"Broken", 0, 3};
@@ -100,33 +102,32 @@ TEST_F(Services, PluginIDsForNewOutputs) {
     }
 }
 
-TEST_F(Services, PreviewSizes) {
+// NO: the main window's half minimum size; YES: the preview's split view;
+// each side at most 1000.
+TEST_F(AppServices, PreviewSizes) {
     struct Case {
         QSizeF preview;
-        bool flag;
         QlrPreviewSize want;
     };
     window->previewSize = QSizeF(1200, 800);
     EXPECT_EQ(cntlr->previewSizeByMainWindow(false).width, 1200);
-    for (const Case& c : {Case{{1200, 800}, false, {1000, 800}}, Case{{640, 2400}, false, {640, 1000}},
-                          Case{{0, 0}, false, {0, 0}}}) {
+    for (const Case& c : {Case{{1200, 800}, {1000, 800}}, Case{{640, 2400}, {640, 1000}}, Case{{0, 0}, {0, 0}}}) {
         window->previewSize = c.preview;
-        const auto size = cntlr->previewSizeWithLimitationForIKImageBrowserMemLeak(c.flag);
+        const auto size = cntlr->previewSizeWithLimitationForIKImageBrowserMemLeak(true);
         EXPECT_EQ(size.width, c.want.width);
         EXPECT_EQ(size.height, c.want.height);
     }
-    // YES: half the main window's minimum size; no window: zero.
-    EXPECT_EQ(cntlr->previewSizeWithLimitationForIKImageBrowserMemLeak(true).width, 0);
+    EXPECT_EQ(cntlr->previewSizeWithLimitationForIKImageBrowserMemLeak(false).width, 0); // no window
     QWidget mainWindow;
     mainWindow.setMinimumSize(3000, 900);
     window->window = &mainWindow;
-    const auto half = cntlr->previewSizeWithLimitationForIKImageBrowserMemLeak(true);
+    const auto half = cntlr->previewSizeWithLimitationForIKImageBrowserMemLeak(false);
     EXPECT_EQ(half.width, 1000);
     EXPECT_EQ(half.height, 450);
     EXPECT_EQ(cntlr->previewSizeByMainWindow(true).width, 1500);
 }
 
-TEST_F(Services, ReloadAfterPreferences) {
+TEST_F(AppServices, ReloadAfterPreferences) {
     model->setInput_PanelSizeType(1);
     model->setOutput_PanelSizeType(2);
     model->setJob_PanelSizeType(3);
@@ -146,7 +147,7 @@ TEST_F(Services, ReloadAfterPreferences) {
                                "reload:2"}));
 }
 
-TEST_F(Services, UpdateForANewDataSource) {
+TEST_F(AppServices, UpdateForANewDataSource) {
     modeltest::AppBundleFixture bundle;
     bundle.writeStrings("en", {{"AllocDevicveBtn", "Assign to the scanner button"}});
     model->setInputModel_List({std::make_shared<InputModel>(), std::make_shared<InputModel>()});
@@ -165,7 +166,7 @@ TEST_F(Services, UpdateForANewDataSource) {
     EXPECT_TRUE(AppControllerServices::isVisibleSettingWindow());
 }
 
-TEST_F(Services, ObserversForwardToTheirNeighbours) {
+TEST_F(AppServices, ObserversForwardToTheirNeighbours) {
     cntlr->setUpNotification();
     cntlr->setUpNotification(); // once only
     auto& center = kdf::NotificationCenter::defaultCenter();
