@@ -67,6 +67,7 @@ QlrDeviceCntlr::QlrDeviceCntlr()
 }
 
 QlrDeviceCntlr::~QlrDeviceCntlr() {
+    joinWorker();
     handler_.reset();
     setCurInputModel(nullptr);
 }
@@ -86,6 +87,7 @@ std::shared_ptr<InputModel> QlrDeviceCntlr::curInputModel() const {
 void QlrDeviceCntlr::setIsScanCancel(bool v) {
     std::lock_guard lock(scanCancelLck_);
     isScanCancel_ = v;
+    if (!v) isFinishMSGReset_ = false;
 }
 
 void QlrDeviceCntlr::setIsRunningMemXfer(bool v) {
@@ -281,14 +283,6 @@ void QlrDeviceCntlr::closeOK() {
     } else {
         getShadingDataOnPassThru();
     }
-    handler_->closeDS();
-}
-
-void QlrDeviceCntlr::xferReady() {
-    pendingXfers_ = TW_PENDINGXFERS{};
-    handler_->messageDS(DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &pendingXfers_);
-    handler_->disableDS();
-    getShadingDataOnPassThru();
     handler_->closeDS();
 }
 

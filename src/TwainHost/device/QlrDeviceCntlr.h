@@ -23,6 +23,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 class InputModel;
 
@@ -63,14 +64,16 @@ public:
     void setIsOpenScnPanel(bool v) { isOpenScnPanel_ = v; }
     bool isOpenScnPanel() const { return isOpenScnPanel_; }
     void resetTmpFileIndex() { tmpFileIndex_ = 0; }
+    int tmpFileIndex() const { return tmpFileIndex_.load(); }
     void setCurInputModel(std::shared_ptr<InputModel> model);
     std::shared_ptr<InputModel> curInputModel() const;
 
     bool isScanCancel() const { return isScanCancel_.load(); }
+    // Clearing also clears the finish-reset flag, both under the lock.
     void setIsScanCancel(bool v);
     bool isRunningMemXfer() const { return isRunningMemXfer_.load(); }
     void setIsRunningMemXfer(bool v);
-    bool isFinishMSGReset() const { return isFinishMSGReset_; }
+    bool isFinishMSGReset() const { return isFinishMSGReset_.load(); }
     void setIsFinishMSGReset(bool v) { isFinishMSGReset_ = v; }
 
     // ---- Shading data, kept from one opening of the source to the next
@@ -102,9 +105,28 @@ public:
     bool openDS(std::shared_ptr<InputModel> model, bool isOpenScnPanel, bool isUseTvAlert);
     void closeRequest();
     void closeOK();
-    // MSG_XFERREADY. The page transfer is not here yet: the pending
-    // transfers are reset and the source closed.
+
+    // ---- Receiving the pages (QlrDeviceCntlrScan.cpp)
+    // MSG_XFERREADY, on the main thread: starts the next page's worker. It
+    // never blocks: while a worker still runs it posts itself again, and it
+    // does nothing unless the source is enabled for a scan.
     void xferReady();
+    // One page on the worker thread (see the source file).
+    void completeMemoryXfer();
+    // The code of the last call made for the transfer, or -1 for a failure
+    // of our own resources (file, memory, disk).
+    TW_INT16 scnErr() const { return scnErr_.load(); }
+    // Ends the job from the worker: end state, disable, close.
+    void terminateScan(bool isNormalEnd);
+    // On the main thread: the application state that ends the job (none:
+    // no state), handler state 50; the finish-reset flag in every case.
+    void sendMSGReset(std::optional<bool> isNormalEnd);
+    // Fits width x height into the limit keeping the ratio, only ever
+    // shrinking; truncates, and a side never becomes less than 1. Nothing
+    // changes unless all four are positive.
+    static void sizeForPreImg(int* width, int* height, QlrPreviewSize limit);
+    // The records of the last page, for the tests.
+    const TW_IMAGEINFO& imageInfo() const { return imageInfo_; }
 
     // ---- Capabilities (QlrDeviceCntlrCAPs.cpp)
     // YES when every call answered 0; pResult gets the first nonzero code
@@ -116,6 +138,21 @@ public:
     const std::optional<std::string>& lastAlertKey() const { return lastAlertKey_; }
 
 private:
+    // The calls the worker makes on the main thread, waiting.
+    void getImageInfoOnMain();
+    void getPendingXfersOnMain();
+    void getSetupMemXferOnMain();
+    void getImageMemXferOnMain();
+    void endxferPendingXfersOnMain();
+    void resetPendingXfersOnMain();
+    void disableDSOnMain();
+    void closeDSOnMain();
+    void afterSourceCall(TW_INT16 rc);
+    // Runs fn on the main thread and waits; false once the main loop has
+    // shut down (fn did not run).
+    static bool onMainWaiting(std::function<void()> fn);
+    void joinWorker();
+
     void showError(const std::string& key, bool isUseTvAlert, bool wait);
     TW_INT16 passThru(TW_UINT32 command, void* data, TW_UINT32 size);
     bool setOneCap(TW_UINT16 cap, TW_UINT16 itemType, std::int64_t word, TW_INT16* pResult, bool* pOk);
@@ -128,11 +165,16 @@ private:
     std::atomic<bool> isScanCancel_{false};
     std::mutex runningMemXferLck_;
     std::mutex scanCancelLck_;
-    bool isFinishMSGReset_ = false;
+    std::atomic<bool> isFinishMSGReset_{false};
+    std::atomic<TW_INT16> scnErr_{0};
+    TW_IMAGEINFO imageInfo_{};
+    TW_SETUPMEMXFER setupMemXfer_{};
+    TW_IMAGEMEMXFER imageMemXfer_{};
     TW_PENDINGXFERS pendingXfers_{};
     TW_USERINTERFACE userInterface_{};
     TW_STATUS dsStatus_{};
-    int tmpFileIndex_ = 0;
+    std::atomic<int> tmpFileIndex_{0};
+    std::thread worker_;
     ShadingData shadingData_;
     QlrDeviceCntlrDelegate* delegate_ = nullptr;
     std::optional<std::string> lastAlertKey_;

@@ -119,8 +119,38 @@ void installQtImageProvider() {
 }
 
 QIcon iconOf(const ImageRef& image) {
-    const auto* qt = dynamic_cast<const QtImage*>(image.get());
-    return qt ? qt->icon() : QIcon();
+    if (const auto* qt = dynamic_cast<const QtImage*>(image.get())) return qt->icon();
+    if (const QImage bitmap = qImageOfBitmap(std::dynamic_pointer_cast<const BitmapImage>(image)); !bitmap.isNull())
+        return QIcon(QPixmap::fromImage(bitmap));
+    return QIcon();
+}
+
+QImage qImageOfBitmap(const std::shared_ptr<const BitmapImage>& bitmap) {
+    if (!bitmap || !bitmap->bitmapData()) return {};
+    QImage::Format format = QImage::Format_Invalid;
+    switch (bitmap->bitsPerPixel()) {
+    case 1: format = QImage::Format_Mono; break;
+    case 8: format = QImage::Format_Grayscale8; break;
+    case 24: format = QImage::Format_RGB888; break;
+    default: return {};
+    }
+    // The image holds a reference to the bitmap until Qt lets go of the
+    // pixels.
+    auto* keep = new std::shared_ptr<const BitmapImage>(bitmap);
+    QImage image(bitmap->bitmapData(), bitmap->pixelsWide(), bitmap->pixelsHigh(), qsizetype(bitmap->bytesPerRow()),
+                 format, [](void* info) { delete static_cast<std::shared_ptr<const BitmapImage>*>(info); }, keep);
+    if (image.isNull()) {
+        delete keep;
+        return {};
+    }
+    // Index 0 is a clear bit: black; a set bit is white.
+    if (format == QImage::Format_Mono) image.setColorTable({qRgb(0, 0, 0), qRgb(255, 255, 255)});
+    return image;
+}
+
+QImage imageOf(const ImageRef& image) {
+    if (const auto* qt = dynamic_cast<const QtImage*>(image.get())) return qt->image();
+    return qImageOfBitmap(std::dynamic_pointer_cast<const BitmapImage>(image));
 }
 
 QImage flipHorizontalImage(const std::string& imageName) {

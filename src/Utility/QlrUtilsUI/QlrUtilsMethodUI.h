@@ -2,6 +2,7 @@
 // the Qt image provider for the toolkit-free code. Main thread only.
 #pragma once
 
+#include "BitmapImage.h"
 #include "QlrUtilsMethod.h"
 
 #include <QColor>
@@ -46,6 +47,13 @@ public:
 void installQtImageProvider();
 // The icon of a handle; a null icon for null or a foreign handle.
 QIcon iconOf(const ImageRef& image);
+// A QImage over the bitmap's own pixels, not a copy: it keeps the bitmap
+// alive while it or a shallow copy of it lives (a write detaches it). 1-bit
+// with a set bit white, 8-bit gray, 24-bit RGB; null for null.
+QImage qImageOfBitmap(const std::shared_ptr<const BitmapImage>& bitmap);
+// The picture of a handle: a bitmap's pixels as above, a Qt image's image;
+// null for null or a foreign handle.
+QImage imageOf(const ImageRef& image);
 
 // The named picture of the main bundle's resources ("png" assumed when the
 // name has no extension); null when absent.

@@ -524,6 +524,8 @@ TEST_P(Callback, DispatchesOnTheMessage) {
                     : TWAIN_ScanCallback(nullptr, nullptr, DG_CONTROL, DAT_NULL, c.msg, nullptr),
               TWRC_SUCCESS);
     runMainLoop();
+    // A page's worker needs the main loop until it has ended the job.
+    for (int i = 0; i < 400 && cntlr().isRunningMemXfer(); ++i) runMainLoop();
     EXPECT_EQ(delegate.log, c.delegateCalls);
     EXPECT_EQ(posted, c.notifications);
     EXPECT_EQ(!cntlr().twHandler()->isDSOpen(), c.closed);
@@ -546,7 +548,8 @@ INSTANTIATE_TEST_SUITE_P(
         // The scripted source answers no values: the window's OK cannot be read.
         CallbackCase{"CloseOkUIOnlyUnreadable", MSG_CLOSEDSOK, 0, true, false, {}, {kTerm}, true},
         CallbackCase{"CloseOkDuringScan", MSG_CLOSEDSOK, 0, false, false, {}, {}, true},
-        CallbackCase{"TransferReady", MSG_XFERREADY, 0, false, false, {"scanReady"}, {}, true}),
+        // The source describes no page: the job ends as failed.
+        CallbackCase{"TransferReady", MSG_XFERREADY, 0, false, false, {"scanReady", "stateNum 104"}, {}, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DeviceCntlr, TheCallbackWithoutAControllerDoesNothing) {
