@@ -57,39 +57,32 @@ AppMainCntlr::~AppMainCntlr() {
 
 // ---- Neighbours -----------------------------------------------------------------------------
 
-void AppMainCntlr::setMainWindowPort(std::shared_ptr<AppMainWindowPort> port) {
-    std::lock_guard lock(portsLock_);
-    mainWindowPort_ = std::move(port);
-}
-void AppMainCntlr::setPreviewPort(std::shared_ptr<AppPreviewPort> port) {
-    std::lock_guard lock(portsLock_);
-    previewPort_ = std::move(port);
-}
-void AppMainCntlr::setOutputWriterPort(std::shared_ptr<AppOutputWriterPort> port) {
-    std::lock_guard lock(portsLock_);
-    outputWriterPort_ = std::move(port);
-}
-void AppMainCntlr::setDialogsPort(std::shared_ptr<AppDialogsPort> port) {
-    std::lock_guard lock(portsLock_);
-    dialogsPort_ = std::move(port);
+namespace {
+
+template <class Port> void store(std::mutex& lock, std::shared_ptr<Port>& slot, std::shared_ptr<Port> port) {
+    std::lock_guard guard(lock);
+    slot = std::move(port);
 }
 
-std::shared_ptr<AppMainWindowPort> AppMainCntlr::mainWindowPort() const {
-    std::lock_guard lock(portsLock_);
-    return mainWindowPort_ ? mainWindowPort_ : inert<AppMainWindowPort>();
+template <class Port> std::shared_ptr<Port> load(std::mutex& lock, const std::shared_ptr<Port>& slot) {
+    std::lock_guard guard(lock);
+    return slot ? slot : inert<Port>();
 }
-std::shared_ptr<AppPreviewPort> AppMainCntlr::previewPort() const {
-    std::lock_guard lock(portsLock_);
-    return previewPort_ ? previewPort_ : inert<AppPreviewPort>();
+
+} // namespace
+
+void AppMainCntlr::setMainWindowPort(std::shared_ptr<AppMainWindowPort> p) { store(portsLock_, mainWindowPort_, p); }
+void AppMainCntlr::setPreviewPort(std::shared_ptr<AppPreviewPort> p) { store(portsLock_, previewPort_, p); }
+void AppMainCntlr::setOutputWriterPort(std::shared_ptr<AppOutputWriterPort> p) {
+    store(portsLock_, outputWriterPort_, p);
 }
+void AppMainCntlr::setDialogsPort(std::shared_ptr<AppDialogsPort> p) { store(portsLock_, dialogsPort_, p); }
+std::shared_ptr<AppMainWindowPort> AppMainCntlr::mainWindowPort() const { return load(portsLock_, mainWindowPort_); }
+std::shared_ptr<AppPreviewPort> AppMainCntlr::previewPort() const { return load(portsLock_, previewPort_); }
 std::shared_ptr<AppOutputWriterPort> AppMainCntlr::outputWriterPort() const {
-    std::lock_guard lock(portsLock_);
-    return outputWriterPort_ ? outputWriterPort_ : inert<AppOutputWriterPort>();
+    return load(portsLock_, outputWriterPort_);
 }
-std::shared_ptr<AppDialogsPort> AppMainCntlr::dialogsPort() const {
-    std::lock_guard lock(portsLock_);
-    return dialogsPort_ ? dialogsPort_ : inert<AppDialogsPort>();
-}
+std::shared_ptr<AppDialogsPort> AppMainCntlr::dialogsPort() const { return load(portsLock_, dialogsPort_); }
 
 QWidget* AppMainCntlr::mainWindow() const { return mainWindowPort()->mainWindow(); }
 QWidget* AppMainCntlr::aboutWindow() const { return mainWindowPort()->aboutWindow(); }

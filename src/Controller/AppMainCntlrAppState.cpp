@@ -92,8 +92,8 @@ void AppMainCntlr::shiftNextDisposeByAppState() {
         window->endProcWindow();
         window->cancelToMain(false);
         kdf::RunLoop::main().performAfterDelay(
-            this, "startCompleteWindow", kdf::Seconds(0.5), [this] { mainWindowPort()->startCompleteWindowByPerform(); },
-            kDefaultModalTracking);
+            this, "startCompleteWindow", kdf::Seconds(0.5),
+            [this] { mainWindowPort()->startCompleteWindowByPerform(); }, kDefaultModalTracking);
         break;
     }
     default:

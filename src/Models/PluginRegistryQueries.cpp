@@ -47,7 +47,8 @@ bool PluginRegistryQueries::hasPluginObject(std::string_view pluginID) {
 int PluginRegistryQueries::copyID(std::string_view pluginID, std::string_view guid, std::string* newID) {
     std::string out;
     auto q = current();
-    const int rc = q && !pluginID.empty() && q->pluginObjectPresent(pluginID) ? q->pluginCopyID(pluginID, guid, &out) : -1;
+    const bool present = q && !pluginID.empty() && q->pluginObjectPresent(pluginID);
+    const int rc = present ? q->pluginCopyID(pluginID, guid, &out) : -1;
     if (newID) *newID = rc == 0 ? std::move(out) : std::string();
     return rc;
 }
@@ -61,7 +62,8 @@ int PluginRegistryQueries::deleteID(std::string_view pluginID, std::string_view 
 int PluginRegistryQueries::createID(std::string_view pluginID, std::string* newID) {
     std::string out;
     auto q = current();
-    const int rc = q && !pluginID.empty() && q->pluginObjectPresent(pluginID) ? q->pluginCreateID(pluginID, &out) : -1;
+    const bool present = q && !pluginID.empty() && q->pluginObjectPresent(pluginID);
+    const int rc = present ? q->pluginCreateID(pluginID, &out) : -1;
     if (newID) *newID = rc == 0 ? std::move(out) : std::string();
     return rc;
 }
