@@ -7,11 +7,11 @@
 // Counters: pages_per_s (the image chain's goal of 400 duplex sheets a
 // minute needs 13.3) and x_baseline, the loop's time over that baseline
 // (the goal is 1.3 at most).
-#include "AppMainCntlrDSInfo.h"
 #include "FG_Zoom.h"
 #include "InputModel.h"
 #include "QlrDeviceCntlr.h"
 #include "QlrUtilsMethod.h"
+#include "QuietDeviceDelegate.h"
 #include "TV_TWAINHandler.h"
 
 #include <foundation/RunLoop.h>
@@ -44,22 +44,12 @@ std::vector<std::uint8_t> gPage;
 std::size_t gRowsSent = 0;
 TW_UINT16 gPending = 0;
 
-void fillIdentity(TW_STR32& field, const char* text) {
-    std::memset(field, 0, sizeof field);
-    std::strncpy(reinterpret_cast<char*>(field), text, sizeof field - 1);
-}
-
 // A source that answers every call at once from memory.
 TW_UINT16 memorySource(pTW_IDENTITY, pTW_IDENTITY, TW_UINT32, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
     switch (dat) {
     case DAT_IDENTITY:
         if (msg == MSG_GETNEXT) return TWRC_ENDOFLIST;
-        if (msg == MSG_GETFIRST) {
-            auto* id = static_cast<pTW_IDENTITY>(data);
-            fillIdentity(id->Manufacturer, "Bench Maker");
-            fillIdentity(id->ProductFamily, "Bench Family");
-            fillIdentity(id->ProductName, "Bench Product");
-        }
+        if (msg == MSG_GETFIRST) fillIdentity(*static_cast<pTW_IDENTITY>(data), "Bench Maker", "Bench Family", "Bench Product");
         return TWRC_SUCCESS;
     case DAT_PASSTHRU: return TWRC_FAILURE;
     case DAT_IMAGEINFO: {
@@ -105,27 +95,14 @@ TW_UINT16 memorySource(pTW_IDENTITY, pTW_IDENTITY, TW_UINT32, TW_UINT16 dat, TW_
     }
 }
 
-class BenchDelegate : public QlrDeviceCntlrDelegate {
+class BenchDelegate : public QuietDeviceDelegate {
 public:
     std::atomic<int> endState{0};
     std::atomic<int> pages{0};
-    void sendChangeValidWatchingDeviceBtn(bool) override {}
-    void scanReadyByTwainCB() override {}
-    void setAppState(int) override {}
     void setAppStateNum(int s) override { endState = s; }
-    bool isExeScningState() override { return true; }
-    bool isScnCancelOnMain() override { return false; }
-    void scanCancelOnMainFromDeviveCntlr() override {}
-    void setIsInvalidScanCancelOnMain(bool) override {}
-    int countOfImgInfoDict() override { return 0; }
     QlrPreviewSize previewSizeByMainWindow(bool) override { return kDisplayLimit; }
     QlrPreviewSize previewSizeWithLimitationForIKImageBrowserMemLeak(bool) override { return kBitmapLimit; }
     void addImgInfo(std::shared_ptr<ImageInfoModel>) override { ++pages; }
-    void setIsWriteFileCancel(bool) override {}
-    void setStateInfoStrForProcWinForPfm(const std::array<std::string, 2>&) override {}
-    std::shared_ptr<JobModel> tmpCopyJobModel_Scan() override { return nullptr; }
-    bool isErrInFinalOutput() override { return false; }
-    bool isFinScanAndWritedFile(bool, int) override { return true; }
 };
 
 // What the loop cannot avoid: the page's strips written to a file and the
@@ -168,11 +145,7 @@ void BM_ColourA4PageThroughTheLoop(benchmark::State& state) {
     gPage.resize(kRowBytes * std::size_t(kLength));
     for (std::size_t i = 0; i < gPage.size(); ++i) gPage[i] = std::uint8_t((i * 2654435761u) >> 13);
 
-    kdf::Dictionary identity;
-    identity[kManufacturerKey] = std::string("Bench Maker");
-    identity[kProductFamilyKey] = std::string("Bench Family");
-    identity[kProductNameKey] = std::string("Bench Product");
-    AppMainCntlrDSInfo::setCurrentDSInfo(std::make_shared<const kdf::Dictionary>(identity));
+    setCurrentIdentity("Bench Maker", "Bench Family", "Bench Product");
     TV_TWAINHandler::setDSMEntry(memorySource);
     BenchDelegate delegate;
     QlrDeviceCntlr::setApplicationDelegate(&delegate);

@@ -175,6 +175,7 @@ private:
     TW_STATUS dsStatus_{};
     std::atomic<int> tmpFileIndex_{0};
     std::thread worker_;
+    bool terminating_ = false; // main thread only
     ShadingData shadingData_;
     QlrDeviceCntlrDelegate* delegate_ = nullptr;
     std::optional<std::string> lastAlertKey_;

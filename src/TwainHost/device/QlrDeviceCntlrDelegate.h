@@ -30,7 +30,10 @@ public:
     virtual void setIsInvalidScanCancelOnMain(bool isInvalid) = 0;
     virtual int countOfImgInfoDict() = 0;
 
-    // The page transfer.
+    // The page transfer. The page's worker thread calls isScnCancelOnMain,
+    // scanCancelOnMainFromDeviveCntlr and setIsWriteFileCancel directly;
+    // everything else reaches the delegate on the main thread (addImgInfo
+    // queued, the rest waited for).
     virtual QlrPreviewSize previewSizeByMainWindow(bool flag) = 0;
     virtual QlrPreviewSize previewSizeWithLimitationForIKImageBrowserMemLeak(bool isOneBit) = 0;
     virtual void addImgInfo(std::shared_ptr<ImageInfoModel> info) = 0;

@@ -121,15 +121,19 @@ bool QlrDeviceCntlr::onMainWaiting(std::function<void()> fn) {
 }
 
 void QlrDeviceCntlr::joinWorker() {
-    kdf::RunLoop::main().cancelPerforms(this);
-    if (!worker_.joinable()) return;
-    // The worker waits for the main thread at every call: let it finish.
-    if (kdf::RunLoop::isMainThread()) {
-        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (isRunningMemXfer() && std::chrono::steady_clock::now() < limit && !kdf::RunLoop::main().isShutDown())
-            kdf::RunLoop::main().runMode(kdf::RunLoopMode::Default, kdf::Seconds(0.01));
+    // No new page from here on, whatever is still queued.
+    terminating_ = true;
+    if (worker_.joinable()) {
+        // The worker waits for the main thread at every call: let it finish.
+        if (kdf::RunLoop::isMainThread()) {
+            const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            while (isRunningMemXfer() && std::chrono::steady_clock::now() < limit &&
+                   !kdf::RunLoop::main().isShutDown())
+                kdf::RunLoop::main().runMode(kdf::RunLoopMode::Default, kdf::Seconds(0.01));
+        }
+        worker_.join();
     }
-    worker_.join();
+    kdf::RunLoop::main().cancelPerforms(this);
 }
 
 // ---- The calls on the main thread --------------------------------------------------------
@@ -198,7 +202,7 @@ void QlrDeviceCntlr::sendMSGReset(std::optional<bool> isNormalEnd) {
 void QlrDeviceCntlr::xferReady() {
     // Performed later than the source's message: by now the enable may have
     // failed or the source may have been closed on request.
-    if (!handler_->isDSEnabled() || isOpenScnPanel_) return;
+    if (terminating_ || !handler_->isDSEnabled() || isOpenScnPanel_) return;
     if (isRunningMemXfer()) {
         // The previous page's worker still needs the main thread for its
         // last calls: come back instead of waiting here.

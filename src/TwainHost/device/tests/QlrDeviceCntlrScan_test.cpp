@@ -12,6 +12,7 @@
 #include "JobModel.h"
 #include "KdUIController.h"
 #include "ModelTestSupport.h"
+#include "QuietDeviceDelegate.h"
 #include "PageModels.h"
 #include "QlrUtilsMethod.h"
 #include "RecordingUIController.h"
@@ -61,14 +62,6 @@ constexpr const char* kMaker = "Test Maker";
 constexpr const char* kFamily = "Test Family";
 constexpr const char* kProduct = "Test Product";
 
-kdf::Dictionary identityDict(const std::string& maker, const std::string& family, const std::string& product) {
-    kdf::Dictionary d;
-    d[kManufacturerKey] = maker;
-    d[kProductFamilyKey] = family;
-    d[kProductNameKey] = product;
-    return d;
-}
-
 // Runs the main loop until done() or the time is up; false on time-out, so
 // a hang fails instead of blocking.
 bool runUntil(const std::function<bool()>& done, double seconds) {
@@ -82,7 +75,7 @@ bool runUntil(const std::function<bool()>& done, double seconds) {
 
 // The application controller as the transfer sees it; the worker calls
 // some of it from its own thread.
-class PageDelegate : public QlrDeviceCntlrDelegate {
+class PageDelegate : public QuietDeviceDelegate {
 public:
     QlrPreviewSize displayLimit{};
     QlrPreviewSize bitmapLimit{};
@@ -92,21 +85,16 @@ public:
     // Called when the worker asks about a cancel from its own thread.
     std::function<void()> onWorkerAsk;
 
-    void sendChangeValidWatchingDeviceBtn(bool) override {}
-    void scanReadyByTwainCB() override {}
     void setAppState(int s) override { add("state " + std::to_string(s)); }
     void setAppStateNum(int s) override {
         EXPECT_TRUE(kdf::RunLoop::isMainThread());
         add("stateNum " + std::to_string(s));
     }
-    bool isExeScningState() override { return true; }
     bool isScnCancelOnMain() override {
         if (!kdf::RunLoop::isMainThread() && onWorkerAsk) onWorkerAsk();
         return false;
     }
     void scanCancelOnMainFromDeviveCntlr() override { add("cancelOnMain"); }
-    void setIsInvalidScanCancelOnMain(bool) override {}
-    int countOfImgInfoDict() override { return 0; }
     QlrPreviewSize previewSizeByMainWindow(bool) override { return displayLimit; }
     QlrPreviewSize previewSizeWithLimitationForIKImageBrowserMemLeak(bool) override { return bitmapLimit; }
     void addImgInfo(std::shared_ptr<ImageInfoModel> info) override {

@@ -7,6 +7,7 @@
 #include "InputModel.h"
 #include "KdTwainCustom.h"
 #include "ModelTestSupport.h"
+#include "QuietDeviceDelegate.h"
 #include "RecordingUIController.h"
 #include "ScannerDriverSettingModel.h"
 #include "ScriptedSource.h"
@@ -70,14 +71,6 @@ public:
     bool isErrInFinalOutput() override { return false; }
     bool isFinScanAndWritedFile(bool, int) override { return false; }
 };
-
-kdf::Dictionary identityDict(const std::string& maker, const std::string& family, const std::string& product) {
-    kdf::Dictionary d;
-    d[kManufacturerKey] = maker;
-    d[kProductFamilyKey] = family;
-    d[kProductNameKey] = product;
-    return d;
-}
 
 void runMainLoop() { kdf::RunLoop::main().runMode(kdf::RunLoopMode::Default, kdf::Seconds(0.05)); }
 
