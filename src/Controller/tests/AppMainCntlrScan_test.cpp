@@ -7,6 +7,7 @@
 #include "KdUIController.h"
 #include "QlrDeviceCntlr.h"
 #include "QlrUtilsMethod.h"
+#include "QuietDeviceDelegate.h"
 #include "RecordingUIController.h"
 #include "VirtualPages.h"
 
@@ -85,10 +86,7 @@ TEST(AppScanEndToEnd, ThreeDuplexSheetsReachThePageListInOrder) {
     cntlr->setPreviewPort(preview);
     cntlr->setOutputWriterPort(writer);
     AppMainCntlr::setCurrent(cntlr.get());
-    AppMainCntlrDSInfo::setCurrentDSInfo(std::make_shared<const kdf::Dictionary>(kdf::Dictionary{
-        {kManufacturerKey, "Tavrolek Document Systems"},
-        {kProductFamilyKey, "Tavro KD-720 Driver"},
-        {kProductNameKey, "Tavro KD-720 TWAIN"}}));
+    setCurrentIdentity("Tavrolek Document Systems", "Tavro KD-720 Driver", "Tavro KD-720 TWAIN");
     QlrDeviceCntlr::setApplicationDelegate(cntlr.get());
     QlrDeviceCntlr* device = QlrDeviceCntlr::sharedDeviceCntlr();
     cntlr->setDeviceCntlr(device);
