@@ -237,6 +237,46 @@ TEST_F(AppStateChecks, QuitChecks) {
     cntlr->setDeviceCntlr(nullptr);
 }
 
+// Clearing the auto-close flag shows a faded main window again; the quit
+// after the complete window happens only on the main screen and without a
+// modal window, and the flag is cleared either way.
+TEST_F(AppStateChecks, AutoClose) {
+    QWidget mainWindow;
+    window->window = &mainWindow;
+    mainWindow.setWindowOpacity(0.0);
+    cntlr->setIsAutoCloseApp(true);
+    EXPECT_LT(mainWindow.windowOpacity(), 0.5);
+    cntlr->setIsAutoCloseApp(false);
+    EXPECT_EQ(mainWindow.windowOpacity(), 1.0);
+
+    struct Case {
+        int state;
+        bool flag, modal;
+        bool flagAfter;
+    };
+    for (const Case& c : {Case{103, true, false, true}, Case{0, false, false, false}, Case{0, true, true, false},
+                          Case{0, true, false, false}}) {
+        cntlr->storeAppState(c.state);
+        cntlr->setIsAutoCloseApp(c.flag);
+        window->sheet = c.modal;
+        cntlr->terminateByAutoClose();
+        EXPECT_EQ(cntlr->isAutoCloseApp(), c.flagAfter) << c.state << c.flag << c.modal;
+    }
+    window->sheet = false;
+    window->window = nullptr;
+
+    QWidget kdWindow;
+    EXPECT_FALSE(cntlr->isOpenKdWin());
+    cntlr->setKdSubWin(&kdWindow);
+    EXPECT_TRUE(cntlr->isOpenKdWin());
+    EXPECT_FALSE(cntlr->isModalWindow()); // set but not shown
+    kdWindow.show();
+    EXPECT_TRUE(cntlr->isModalWindow());
+    kdWindow.hide();
+    cntlr->setIsShowedPluginWin(true);
+    EXPECT_TRUE(cntlr->isModalWindow());
+}
+
 TEST_F(AppStateChecks, AddPanelCheckRefusesAtNinetyNine) {
     auto model = std::make_shared<AppModel>();
     cntlr->setAppModel(model);
