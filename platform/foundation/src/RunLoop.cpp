@@ -518,7 +518,9 @@ std::optional<TimePoint> RunLoop::fireDue() {
         epoll_event events[32];
         const int n = ::epoll_wait(d.epollFd, events, 32, 0);
         for (int i = 0; i < n; ++i) {
-            auto it = d.watches.find(events[i].data.u64);
+            // epoll_event is packed: read the id out before binding a reference to it.
+            const std::uint64_t watchId = events[i].data.u64;
+            auto it = d.watches.find(watchId);
             if (it == d.watches.end()) continue;
             Watch& w = *it->second;
             if (!w.modes.contains(mode)) {
