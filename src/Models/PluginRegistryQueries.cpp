@@ -38,3 +38,40 @@ int PluginRegistryQueries::indexOfPluginInfoListByPluginID(std::string_view plug
     const int index = q->pluginIndex(pluginID);
     return index < 0 ? -1 : index;
 }
+
+bool PluginRegistryQueries::hasPluginObject(std::string_view pluginID) {
+    auto q = current();
+    return q && !pluginID.empty() && q->pluginObjectPresent(pluginID);
+}
+
+int PluginRegistryQueries::copyID(std::string_view pluginID, std::string_view guid, std::string* newID) {
+    std::string out;
+    auto q = current();
+    const bool present = q && !pluginID.empty() && q->pluginObjectPresent(pluginID);
+    const int rc = present ? q->pluginCopyID(pluginID, guid, &out) : -1;
+    if (newID) *newID = rc == 0 ? std::move(out) : std::string();
+    return rc;
+}
+
+int PluginRegistryQueries::deleteID(std::string_view pluginID, std::string_view guid) {
+    auto q = current();
+    if (!q || pluginID.empty() || !q->pluginObjectPresent(pluginID)) return -1;
+    return q->pluginDeleteID(pluginID, guid);
+}
+
+int PluginRegistryQueries::createID(std::string_view pluginID, std::string* newID) {
+    std::string out;
+    auto q = current();
+    const bool present = q && !pluginID.empty() && q->pluginObjectPresent(pluginID);
+    const int rc = present ? q->pluginCreateID(pluginID, &out) : -1;
+    if (newID) *newID = rc == 0 ? std::move(out) : std::string();
+    return rc;
+}
+
+void PluginRegistryQueries::switchIsValidInPluginInfoList(std::string_view pluginKey, bool isValid) {
+    if (auto q = current()) q->pluginSwitchIsValid(pluginKey, isValid);
+}
+
+void PluginRegistryQueries::checkAllOutputModelByPlugin() {
+    if (auto q = current()) q->pluginCheckAllOutputModels();
+}

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 
 class PluginRegistryQueries {
@@ -31,7 +32,32 @@ public:
     // The plug-in's place in the plug-in list; -1 when it is not listed.
     static int indexOfPluginInfoListByPluginID(std::string_view pluginID);
 
+    // ---- The plug-in objects by plug-in ID (main thread). A result code is
+    // the plug-in's (0: done); without a plug-in object it is -1.
+
+    // Whether a plug-in object is loaded for the ID.
+    static bool hasPluginObject(std::string_view pluginID);
+    // Copies the settings of the plug-in's user ID; newID gets the copy's ID.
+    static int copyID(std::string_view pluginID, std::string_view guid, std::string* newID);
+    static int deleteID(std::string_view pluginID, std::string_view guid);
+    // Makes settings for a new output; newID gets their ID.
+    static int createID(std::string_view pluginID, std::string* newID);
+    // Marks the plug-in (by its key in the plug-in list) valid or invalid.
+    static void switchIsValidInPluginInfoList(std::string_view pluginKey, bool isValid);
+    // Checks every output's plug-in against the loaded ones.
+    static void checkAllOutputModelByPlugin();
+
 protected:
     virtual std::optional<kdf::Value> pluginValue(std::string_view pluginID, int type) const = 0;
     virtual int pluginIndex(std::string_view pluginID) const = 0;
+    // Until the host answers them: no plug-in objects, nothing to switch or
+    // check.
+    virtual bool pluginObjectPresent(std::string_view /*pluginID*/) const { return false; }
+    virtual int pluginCopyID(std::string_view /*pluginID*/, std::string_view /*guid*/, std::string* /*newID*/) const {
+        return -1;
+    }
+    virtual int pluginDeleteID(std::string_view /*pluginID*/, std::string_view /*guid*/) const { return -1; }
+    virtual int pluginCreateID(std::string_view /*pluginID*/, std::string* /*newID*/) const { return -1; }
+    virtual void pluginSwitchIsValid(std::string_view /*pluginKey*/, bool /*isValid*/) const {}
+    virtual void pluginCheckAllOutputModels() const {}
 };
