@@ -9,7 +9,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -35,6 +37,26 @@ const CImg& Page() {
 // page's own resolution.
 const CImg& SmallPrintPage() {
     static const CImg page = A4Page(8);
+    return page;
+}
+
+// A picture without text: soft shapes and grain, which no look decides, so
+// the layer takes its every look.
+const CImg& PicturePage() {
+    static const CImg page = [] {
+        CImg img;
+        img.createImg(2480, 3508, 2480, 8, 1, 0, 300, 300);
+        uint32_t grain = 12345;
+        for (int32_t y = 0; y < 3508; ++y)
+            for (int32_t x = 0; x < 2480; ++x) {
+                grain = grain * 1103515245u + 12345u;
+                const double v = 128 + 90 * std::sin(x / 37.0) * std::cos(y / 53.0) +
+                                 static_cast<double>((grain >> 16) % 31) - 15;
+                img.info().lpImage[static_cast<size_t>(y) * 2480 + x] =
+                    static_cast<uint8_t>(std::clamp(v, 0.0, 255.0));
+            }
+        return img;
+    }();
     return page;
 }
 
@@ -75,6 +97,9 @@ BENCHMARK(BM_TextOrientationPage)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 void BM_TextOrientationSmallPrintPage(benchmark::State& state) { TimePages(state, SmallPrintPage()); }
 BENCHMARK(BM_TextOrientationSmallPrintPage)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+void BM_TextOrientationPicturePage(benchmark::State& state) { TimePages(state, PicturePage()); }
+BENCHMARK(BM_TextOrientationPicturePage)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 } // namespace
 

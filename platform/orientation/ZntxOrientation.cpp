@@ -233,8 +233,9 @@ PIX* Clip(PIX* pix, const Area& a) {
 bool Decided(const Answer& a) { return a.found && a.confidence >= kWindowConfidence; }
 
 // The looks, cheapest first: the text window reduced; the text window at
-// the page's resolution (small print); the whole page at its resolution
-// with the detector's usual number of letters.
+// the page's resolution (small print); the whole page with the detector's
+// usual number of letters, at its resolution when a window look found
+// letters, else reduced.
 Answer Looks(tesseract::TessBaseAPI& api, const ZNTD_IMAGE& img, int32_t dpi) {
     const Area page{0, 0, img.width, img.height};
     const int32_t f = dpi >= kReduceFromDpi
@@ -243,17 +244,23 @@ Answer Looks(tesseract::TessBaseAPI& api, const ZNTD_IMAGE& img, int32_t dpi) {
     const PixHolder first(GrayPix(img, dpi, page, f));
     if (first.pix == nullptr) throw std::bad_alloc();
     const std::optional<Area> window = TextWindow(first.pix);
+    bool letters = false; // a window look found enough letters to answer
     if (window || f > 1) {
         const PixHolder look(window ? Clip(first.pix, *window) : pixClone(first.pix));
         const Answer a = Detect(api, look.pix, kWindowCharacters);
         if (Decided(a)) return a;
+        letters = a.found;
     }
     if (f == 1) return Detect(api, first.pix, kWholePageCharacters);
     if (window) {
         const Area fine{window->x0 * f, window->y0 * f, window->width * f, window->height * f};
         const Answer a = Detect(api, PixHolder(GrayPix(img, dpi, fine, 1)).pix, kWindowCharacters);
         if (Decided(a)) return a;
+        letters = letters || a.found;
     }
+    // Letters in doubt are worth the page's own resolution; a page whose
+    // text square held none (a picture) is looked at reduced.
+    if (!letters) return Detect(api, first.pix, kWholePageCharacters);
     return Detect(api, PixHolder(GrayPix(img, dpi, page, 1)).pix, kWholePageCharacters);
 }
 
