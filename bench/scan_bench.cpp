@@ -16,6 +16,7 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <ctime>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -30,6 +31,17 @@ using Tvk::Imvra::tagFILTERDUPLEXINFO;
 constexpr int kSheets = 10;
 
 double Since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+
+// Seconds of processor time of this thread or of the whole process: on a
+// shared machine other programs take turns on the cores, which stretches
+// the clock time of the scan (three threads) and of the pipeline alone
+// (one) differently; the processor time of each is what they cost.
+double CpuSeconds(clockid_t clock) {
+    timespec t{};
+    clock_gettime(clock, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+double ThreadCpu() { return CpuSeconds(CLOCK_THREAD_CPUTIME_ID); }
 
 // A page's filter record with its own copies of the sub-records a
 // page-edge colour scan uses; a record using others is not replayed.
@@ -82,7 +94,9 @@ public:
     bool noting = false;
     std::vector<CutPage> pages;
     double inCalls = 0, betweenCalls = 0;
+    double cpuInCalls = 0, cpuBetweenCalls = 0;
     Clock::time_point firstCall{}, lastEnd{};
+    double lastCpuEnd = 0;
 
     void startScan() {
         firstCall = lastEnd = {};
@@ -105,11 +119,18 @@ public:
             if (!pages.empty()) pages.back().bands.emplace_back(s, in.info().lHeight);
         }
         const auto t = Clock::now();
-        if (firstCall == Clock::time_point{}) firstCall = t;
-        else betweenCalls += std::chrono::duration<double>(t - lastEnd).count();
+        const double cpu = ThreadCpu();
+        if (firstCall == Clock::time_point{}) {
+            firstCall = t;
+        } else {
+            betweenCalls += std::chrono::duration<double>(t - lastEnd).count();
+            cpuBetweenCalls += cpu - lastCpuEnd;
+        }
         const RTN r = lib().filterDuplex(s, f, b, in, i);
         lastEnd = Clock::now();
+        lastCpuEnd = ThreadCpu();
         inCalls += std::chrono::duration<double>(lastEnd - t).count();
+        cpuInCalls += lastCpuEnd - cpu;
         return r;
     }
     RTN normalFilterSimplex(CImg& out, CImg& in, Tvk::Imvra::tagFILTERSIMPLEXINFO* i,
@@ -203,9 +224,11 @@ struct Rig {
     }
 
     // The noted pages through the library on this thread, from the kept raw
-    // lines; seconds spent in the filter calls, negative on a failure.
-    double pipelineAlone() {
+    // lines; seconds spent in the filter calls, negative on a failure, and
+    // the processor seconds of them.
+    double pipelineAlone(double& cpuSeconds) {
         double seconds = 0;
+        cpuSeconds = 0;
         for (std::size_t k = 0; k < tap.pages.size(); ++k) {
             const CutPage& page = tap.pages[k];
             const auto raw = device->keptRawPage(static_cast<int>(k) + 1).raw;
@@ -223,9 +246,11 @@ struct Rig {
                 std::memcpy(band.info().lpImage, raw->data() + at, line * static_cast<std::size_t>(height));
                 at += line * static_cast<std::size_t>(height);
                 const auto t = Clock::now();
+                const double cpu = ThreadCpu();
                 std::lock_guard engine(ImagingLock());
                 if (LibraryImaging().filterDuplex(state, front, back, band, &info) != Tvk::Imvra::RTN_OK)
                     return -1;
+                cpuSeconds += ThreadCpu() - cpu;
                 seconds += Since(t);
                 benchmark::DoNotOptimize(static_cast<Tvk::tagIMAGEINFO*>(front)->lpImage);
             }
@@ -248,12 +273,15 @@ void BM_ScanAgainstThePipelineAlone(benchmark::State& state) {
     for (int k = 1; k <= kSheets; ++k) render += rig.device->keptRawPage(k).seconds;
 
     double scanSeconds = 0, pipelineSeconds = 0, beforeFirstCall = 0;
-    rig.tap.inCalls = rig.tap.betweenCalls = 0;
+    double scanCpu = 0, pipelineCpu = 0;
+    rig.tap.inCalls = rig.tap.betweenCalls = rig.tap.cpuInCalls = rig.tap.cpuBetweenCalls = 0;
     for (auto _ : state) {
         const auto t = Clock::now();
+        const double cpu = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
         rig.tap.startScan();
         const int pages = rig.scan();
         scanSeconds += Since(t);
+        scanCpu += CpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpu;
         beforeFirstCall += std::chrono::duration<double>(rig.tap.firstCall - t).count();
         if (pages != 2 * kSheets) {
             state.SkipWithError("pages missing");
@@ -261,13 +289,14 @@ void BM_ScanAgainstThePipelineAlone(benchmark::State& state) {
         }
         // On a thread of its own, as the image thread: the main thread's
         // allocator would make the library slower than it is in a scan.
-        double alone = -1;
-        std::thread([&] { alone = rig.pipelineAlone(); }).join();
+        double alone = -1, aloneCpu = 0;
+        std::thread([&] { alone = rig.pipelineAlone(aloneCpu); }).join();
         if (alone < 0) {
             state.SkipWithError("the pipeline alone failed");
             return;
         }
         pipelineSeconds += alone;
+        pipelineCpu += aloneCpu;
         state.SetIterationTime(Since(t));
     }
     const double sheets = static_cast<double>(state.iterations()) * kSheets;
@@ -280,6 +309,17 @@ void BM_ScanAgainstThePipelineAlone(benchmark::State& state) {
     state.counters["s_in_calls"] = rig.tap.inCalls / sheets;
     state.counters["s_between_calls"] = rig.tap.betweenCalls / sheets;
     state.counters["s_before_first_call"] = beforeFirstCall / sheets;
+    // Processor time per sheet: the image thread in and between the filter
+    // calls, the pipeline alone, and the scan's other threads together (the
+    // reader and the caller's ReadLines; on two cores they must fit beside
+    // the image thread). cpu_scan_to_pipeline is the ratio the clock gives
+    // on two otherwise idle cores when the image thread sets the pace.
+    const double imageCpu = rig.tap.cpuInCalls + rig.tap.cpuBetweenCalls;
+    state.counters["cpu_s_in_calls"] = rig.tap.cpuInCalls / sheets;
+    state.counters["cpu_s_between_calls"] = rig.tap.cpuBetweenCalls / sheets;
+    state.counters["cpu_s_pipeline"] = pipelineCpu / sheets;
+    state.counters["cpu_s_other_threads"] = (scanCpu - imageCpu) / sheets;
+    state.counters["cpu_scan_to_pipeline"] = pipelineCpu / imageCpu;
 }
 BENCHMARK(BM_ScanAgainstThePipelineAlone)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
 

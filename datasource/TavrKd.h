@@ -27,6 +27,7 @@ struct SImageChunk {
     unsigned long size = 0;
     unsigned long consumed = 0;            // taken by the image thread
     std::unique_ptr<std::uint8_t[]> data;  // data blocks only
+    bool wholeBlock = false;               // data is a READ block (else size bytes only)
     std::uint32_t kind = 0;                // 0 data, 1 cancel mark, 2 end mark
     std::uint32_t status = 0;              // end mark: the error class (0 a whole page)
 };
@@ -225,6 +226,10 @@ private:
     // Waits up to 100 ms for the next event, then runs the wait hook.
     void WaitEvent(std::uint64_t& seen, bool hook);
     void StopThreads();
+    // A READ block: a spare one when there is one; throws std::bad_alloc.
+    std::unique_ptr<std::uint8_t[]> TakeReadBlock();
+    // Keeps the emptied blocks of `used` for later READs, up to a bound.
+    void KeepReadBlocks(std::list<SImageChunk>& used);
     void ClearQueues();
     KdError ReadBlock(unsigned long type, std::uint8_t block[128], int tries);
     KdError WriteBlock(unsigned long type, const std::uint8_t block[128]);
@@ -293,6 +298,10 @@ private:
     std::mutex m_processingMutex;
     SRawPage* m_processing = nullptr;
     std::atomic<std::uint64_t> m_buffered{0};
+    // READ blocks the image thread has emptied, for the reader's next READs:
+    // a new block would cost fresh pages at every READ.
+    std::mutex m_blockMutex;
+    std::vector<std::unique_ptr<std::uint8_t[]>> m_spareBlocks;
 
     // Threads and their flags.
     std::thread m_reader, m_imager;

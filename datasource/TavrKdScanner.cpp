@@ -90,6 +90,10 @@ void CTavrKd::StopThreads() {
     m_shutdown = false;
     m_readerRunning = false;
     m_imageRunning = false;
+    // The spare READ blocks serve one batch: a host does not hold them between scans.
+    std::lock_guard blocks(m_blockMutex);
+    m_spareBlocks.clear();
+    m_spareBlocks.shrink_to_fit();
 }
 
 void CTavrKd::ClearQueues() {

@@ -20,6 +20,12 @@ using kdbytes::getBE32;
 namespace {
 
 constexpr unsigned long kReadSize = 2ul << 20;
+// Spare READ blocks kept: somewhat more than one A4 colour page read on both
+// sides at 300 dpi, which the reader fills while the image thread filters
+// the page before.
+constexpr std::size_t kSpareReadBlocks = 32;
+// A READ that fills less than this part of its block is a short one.
+constexpr unsigned long kShortReadPart = 4;
 constexpr double kFlowPoll = 1;        // seconds between flow-control checks
 constexpr double kFlowTestUnit = 5;    // TEST UNIT READY while held
 constexpr double kKeyPoll = 2;         // operation-panel key checks
@@ -332,6 +338,31 @@ KdError CTavrKd::GetPageError() {
 // ---------------------------------------------------------------------------
 // The reader thread.
 
+std::unique_ptr<std::uint8_t[]> CTavrKd::TakeReadBlock() {
+    {
+        std::lock_guard blocks(m_blockMutex);
+        if (!m_spareBlocks.empty()) {
+            std::unique_ptr<std::uint8_t[]> b = std::move(m_spareBlocks.back());
+            m_spareBlocks.pop_back();
+            return b;
+        }
+    }
+    return std::unique_ptr<std::uint8_t[]>(new std::uint8_t[kReadSize]);
+}
+
+void CTavrKd::KeepReadBlocks(std::list<SImageChunk>& used) {
+    std::lock_guard blocks(m_blockMutex);
+    for (SImageChunk& c : used) {
+        if (m_spareBlocks.size() >= kSpareReadBlocks) break;
+        if (c.data == nullptr || !c.wholeBlock) continue;
+        try {
+            m_spareBlocks.push_back(std::move(c.data));
+        } catch (const std::bad_alloc&) {
+            break;   // the block is still the chunk's, and freed with it
+        }
+    }
+}
+
 bool CTavrKd::SeamFails(KdScanThread thread, unsigned page) const {
     return m_tuning.allocationFails && m_tuning.allocationFails(thread, page);
 }
@@ -487,7 +518,7 @@ KdError CTavrKd::ReadPage(SRawPage& page, bool& cancelSeen, unsigned number) {
         if (block.empty()) {
             MayFail(KdScanThread::Reader, number);
             block.emplace_back();
-            block.front().data.reset(new std::uint8_t[kReadSize]);
+            block.front().data = TakeReadBlock();
         }
         unsigned long size = kReadSize;
         KdError e = ExecRead(&size, block.front().data.get(), kDataTypeImage);
@@ -495,11 +526,24 @@ KdError CTavrKd::ReadPage(SRawPage& page, bool& cancelSeen, unsigned number) {
         if (size != 0) {
             lastData = Now();
             pause = std::chrono::milliseconds{0};
-            block.front().size = size;
+            std::list<SImageChunk> chunk;   // what goes to the page
+            if (size < kReadSize / kShortReadPart) {
+                // A short READ (the scanner had little ready) hands on its
+                // bytes alone, and the block serves the next READ: a whole
+                // block for each would hold many times the data while the
+                // page waits, unseen by the flow control.
+                chunk.emplace_back();
+                chunk.front().data.reset(new std::uint8_t[size]);
+                std::memcpy(chunk.front().data.get(), block.front().data.get(), size);
+            } else {
+                chunk.splice(chunk.end(), block);
+                chunk.front().wholeBlock = true;
+            }
+            chunk.front().size = size;
             m_buffered += size;
             {
                 std::lock_guard chunks(page.mutex);
-                page.chunks.splice(page.chunks.end(), block);
+                page.chunks.splice(page.chunks.end(), chunk);
             }
             Notify();
         }
@@ -742,6 +786,7 @@ KdError CTavrKd::ImageProcessing() {
                    page->chunks.front().consumed == page->chunks.front().size)
                 used.splice(used.end(), page->chunks, page->chunks.begin());
         }
+        KeepReadBlocks(used);
         used.clear();
         m_buffered -= bytes;
         Notify();

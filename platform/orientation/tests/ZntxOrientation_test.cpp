@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 ZNTD_IMAGE Gray(const kdtest::GrayPage& page) {
@@ -22,6 +24,50 @@ kdtest::GrayPage TurnRight(const kdtest::GrayPage& p) {
             r.pixels[static_cast<size_t>(x) * r.width + (p.height - 1 - y)] =
                 p.pixels[static_cast<size_t>(y) * p.width + x];
     return r;
+}
+
+// An A4 page at 300 dpi, white, with `block` drawn at its lower right,
+// `inset` pixels from the edges.
+kdtest::GrayPage OnA4(const kdtest::GrayPage& block, int32_t inset) {
+    kdtest::GrayPage page;
+    page.width = 2480;
+    page.height = 3508;
+    page.pixels.assign(static_cast<size_t>(page.width) * page.height, 255);
+    const int32_t x0 = page.width - inset - block.width, y0 = page.height - inset - block.height;
+    for (int32_t y = 0; y < block.height; ++y)
+        std::copy_n(block.pixels.begin() + static_cast<ptrdiff_t>(y) * block.width, block.width,
+                    page.pixels.begin() + static_cast<ptrdiff_t>(y0 + y) * page.width + x0);
+    return page;
+}
+
+// A4 pages at 300 dpi in each quarter turn: small print, which has too few
+// pixels a letter once the page is reduced (it was once reported upside
+// down), and a short text far from the page's middle.
+TEST(ZntxOrientation, SmallPrintAndTextOffCentreInEachTurn) {
+    ASSERT_EQ(ZNTX_changepath(KD_TESSDATA), 0);
+    ASSERT_EQ(ZNTX_exmodeset(1, 1, 0), 0);
+    ASSERT_EQ(ZNTX_exopen(0, 6, 0), 0);
+    struct Case {
+        const char* name;
+        kdtest::GrayPage page;
+    };
+    const Case cases[] = {
+        {"8 point text", kdtest::TextPageGray(2480, 3508, 8)},
+        {"a block at the lower right", OnA4(kdtest::TextPageGray(900, 700, 12), 150)},
+    };
+    for (const Case& c : cases) {
+        ASSERT_FALSE(c.page.pixels.empty()) << c.name;
+        kdtest::GrayPage page = c.page;
+        for (int quarter = 0; quarter < 4; ++quarter) {
+            SCOPED_TRACE(testing::Message() << c.name << ", " << quarter * 90 << " degrees");
+            int degrees = -1;
+            const ZNTD_IMAGE img = Gray(page);
+            EXPECT_EQ(ZNTD_spdetect(&img, &degrees, nullptr), 0);
+            EXPECT_EQ(degrees, quarter * 90);
+            page = TurnRight(page);
+        }
+    }
+    EXPECT_EQ(ZNTX_exclose(0), 0);
 }
 
 TEST(ZntxOrientation, CallsOutOfOrderFail) {
