@@ -124,6 +124,15 @@ inline void clickTag(QWidget* window, int tag) {
         button->click();
 }
 
+// Runs the event loop until the condition holds (two seconds at most).
+inline bool waitUntil(const std::function<bool()>& condition) {
+    for (int i = 0; i < 400 && !condition(); ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return condition();
+}
+
 // A scripted user: every few milliseconds, while a plug-in call runs, the
 // first step whose window is up is taken. An alert step records the alert's
 // text and clicks the button at its index; a window step runs its action
@@ -176,8 +185,6 @@ public:
     bool done() const { return steps_.empty(); }
 
 private:
-    // The step is taken off before it runs, so a nested modal run inside
-    // it is served by the next polls.
     void poll() {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); box && box->isVisible()) {
             if (box->property("kdAnswered").toBool()) return;
@@ -197,7 +204,9 @@ private:
             if (QWidget* w = visibleWindow(steps_.front().window)) {
                 std::function<void(QWidget*)> action = steps_.front().action;
                 steps_.pop_front();
-                action(w);
+                // Outside this poll: the timer is not fired again while
+                // its slot runs, and the action may start a modal run.
+                QTimer::singleShot(0, w, [action, w] { action(w); });
             }
         }
     }

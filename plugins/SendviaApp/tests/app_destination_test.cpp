@@ -204,7 +204,8 @@ TEST_F(App, SettingsWindowReadsTypeFourAsPicturesAndChecksTheChosenFolder) {
     // selected.
     user.window("AppSettingWindow", [](QWidget* w) {
         auto* popUp = w->findChild<QComboBox*>();
-        EXPECT_EQ(popUp->currentData().toInt(), 3);
+        // Once the panel has gone, the pop-up shows the folder item again.
+        EXPECT_TRUE(waitUntil([&] { return popUp->currentData().toInt() == 3; }));
         popUp->setCurrentIndex(2);
         clickTag(w, 306);
     });
