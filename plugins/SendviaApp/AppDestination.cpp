@@ -143,6 +143,7 @@ int AppDestination::showOpenPanel(QWidget* parentWindow, int senderTag) {
     panel.setOption(QFileDialog::DontUseNativeDialog, true);
     panel.setOption(QFileDialog::DontResolveSymlinks, true);
     panel.setAcceptMode(QFileDialog::AcceptOpen);
+    enableOnlyDisplayableFolders(panel);
     if (forApp) {
         // Applications are the desktop entries of the applications folders.
         panel.setFileMode(QFileDialog::ExistingFile);

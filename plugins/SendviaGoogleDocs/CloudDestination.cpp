@@ -87,6 +87,7 @@ int CloudDestination::runModalSettings(const std::string& startFolder, QWidget* 
     panel.setOption(QFileDialog::ShowDirsOnly, true);
     panel.setFileMode(QFileDialog::Directory);
     panel.setAcceptMode(QFileDialog::AcceptOpen);
+    enableOnlyDisplayableFolders(panel);
     if (QWidget* accessory = accessoryView())
         if (auto* grid = qobject_cast<QGridLayout*>(panel.layout())) grid->addWidget(accessory, grid->rowCount(), 0, 1, -1);
     int result = 0;

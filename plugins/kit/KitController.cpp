@@ -14,6 +14,9 @@
 #include <ui/ViewTag.h>
 
 #include <QAbstractTableModel>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QIdentityProxyModel>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QHeaderView>
@@ -85,6 +88,26 @@ std::string placeFileInFolder(const std::string& file, const std::string& folder
     }
     throw kdf::Exception(failureName);
 }
+
+namespace {
+
+class DisplayableFolders : public QIdentityProxyModel {
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+    Qt::ItemFlags flags(const QModelIndex& index) const override {
+        Qt::ItemFlags flags = QIdentityProxyModel::flags(index);
+        const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+        const QModelIndex source = mapToSource(index);
+        if (files && source.isValid() && files->isDir(source) &&
+            !PluginFunc::isDisplaysDirectory(files->filePath(source).toStdString()))
+            flags &= ~(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+        return flags;
+    }
+};
+
+} // namespace
+
+void enableOnlyDisplayableFolders(QFileDialog& panel) { panel.setProxyModel(new DisplayableFolders(&panel)); }
 
 // The close box of the kit's windows runs their close methods without a
 // sender; the progress window cannot be closed but by its run's end.

@@ -24,6 +24,7 @@
 #include <vector>
 
 class QAbstractButton;
+class QFileDialog;
 class QLabel;
 class QProgressBar;
 class QTableView;
@@ -57,6 +58,10 @@ void pauseFor(double seconds);
 // placed.
 std::string placeFileInFolder(const std::string& file, const std::string& folder, bool move,
                               const char* failureName);
+
+// The panel's folders that may not be offered as destinations (system and
+// library folders, hidden ones, the temporary folder) are shown disabled.
+void enableOnlyDisplayableFolders(QFileDialog& panel);
 
 class KitController : public DestinationController {
 public:
