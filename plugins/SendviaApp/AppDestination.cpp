@@ -243,20 +243,7 @@ std::int32_t AppDestination::executeOperation(const std::vector<std::string>& fi
             fileSaveProcess(unsent);
             const std::optional<kdf::Exception> failure = exceptionInFileSave();
             if (!failure) break;
-            bool again = false;
-            while (!again) {
-                const int answer = performShowAlertWithErrKey(
-                    failure->name(), kAlertTitleError,
-                    std::vector<std::optional<std::string>>{std::string("ReTry"), std::string("Suspend"),
-                                                            std::string("SetUp")},
-                    parentWindow);
-                if (answer == kAlertFirstButton)
-                    again = true;
-                else if (answer == kAlertSecondButton)
-                    throw kdf::Exception(kProcessInterruptionException);
-                else if (runModal(parentWindow, false) == 306)
-                    again = true;
-            }
+            askRetryOrThrow(failure->name(), parentWindow, [&] { return runModal(parentWindow, false) == 306; });
         }
         std::vector<std::string> destinations;
         for (const auto& row : processed()) destinations.push_back(row.second);
@@ -281,19 +268,10 @@ void setupData(kdf::Dictionary& user) {
     user[kSavePathKey] = PluginFunc::defaultDesktopPath().value_or(std::string());
 }
 
-std::unique_ptr<DestinationController> create(const UserRef& user) { return std::make_unique<AppDestination>(user); }
-
 } // namespace
 
 const DestinationClass& destinationClass() {
-    static const DestinationClass destination = [] {
-        DestinationClass d;
-        d.isRenameWindow = false;
-        d.isShowCommonSettingButton = false;
-        d.setupData = &setupData;
-        d.create = &create;
-        return d;
-    }();
+    static const DestinationClass destination = destinationClassOf<AppDestination>(false, &setupData);
     return destination;
 }
 

@@ -203,17 +203,7 @@ std::int32_t CloudDestination::executeOperation(const std::vector<std::string>& 
         while (!sendPass(files, fileDelete, parentWindow)) {
             const kdf::Exception failure = *exceptionInFileSave();
             if (failure.name() == kProgressCanceledException) throw failure;
-            bool again = false;
-            while (!again) {
-                const int answer = performShowAlertWithErrKey(failure.name(), kAlertTitleError,
-                                                              buttons({"ReTry", "Suspend", "SetUp"}), parentWindow);
-                if (answer == kAlertFirstButton)
-                    again = true;
-                else if (answer == kAlertSecondButton)
-                    throw kdf::Exception(kProcessInterruptionException);
-                else if (runModal(parentWindow, false) == 1)
-                    again = true;
-            }
+            askRetryOrThrow(failure.name(), parentWindow, [&] { return runModal(parentWindow, false) == 1; });
         }
 
         // The rename report: every file, names kept with an empty second
@@ -257,21 +247,10 @@ void setupData(kdf::Dictionary& user) {
     user[CloudDestination::syncPathKey()] = PluginFunc::cloudAppFolderForSync().value_or(std::string());
 }
 
-std::unique_ptr<DestinationController> create(const UserRef& user) {
-    return std::make_unique<CloudDestination>(user);
-}
-
 } // namespace
 
 const DestinationClass& destinationClass() {
-    static const DestinationClass destination = [] {
-        DestinationClass d;
-        d.isRenameWindow = true;
-        d.isShowCommonSettingButton = true;
-        d.setupData = &setupData;
-        d.create = &create;
-        return d;
-    }();
+    static const DestinationClass destination = destinationClassOf<CloudDestination>(true, &setupData);
     return destination;
 }
 

@@ -246,19 +246,10 @@ void setupData(kdf::Dictionary& user) {
     user[kLimitOfAttachmentKey] = kDefaultLimitOfAttachment;
 }
 
-std::unique_ptr<DestinationController> create(const UserRef& user) { return std::make_unique<MailDestination>(user); }
-
 } // namespace
 
 const DestinationClass& destinationClass() {
-    static const DestinationClass destination = [] {
-        DestinationClass d;
-        d.isRenameWindow = false;
-        d.isShowCommonSettingButton = false;
-        d.setupData = &setupData;
-        d.create = &create;
-        return d;
-    }();
+    static const DestinationClass destination = destinationClassOf<MailDestination>(false, &setupData);
     return destination;
 }
 

@@ -364,6 +364,18 @@ void KitController::runRenameReport(QWidget* parentWindow) {
     runWindowModal(renameWindow_, parentWindow);
 }
 
+void KitController::askRetryOrThrow(const std::string& failureName, QWidget* parentWindow,
+                                    const std::function<bool()>& settingsConfirmed) {
+    const ErrorAlert::ButtonTitleKeys buttons{
+        std::vector<std::optional<std::string>>{std::string("ReTry"), std::string("Suspend"), std::string("SetUp")}};
+    for (;;) {
+        const int answer = performShowAlertWithErrKey(failureName, kAlertTitleError, buttons, parentWindow);
+        if (answer == kAlertFirstButton) return;
+        if (answer == kAlertSecondButton) throw kdf::Exception(kProcessInterruptionException);
+        if (settingsConfirmed()) return;
+    }
+}
+
 int KitController::performShowAlertWithErrKey(const std::string& key, int titleStyle,
                                                const ErrorAlert::ButtonTitleKeys& buttons, QWidget* parentWindow) {
     return ErrorAlert::showAlertWithErrKey(key, titleStyle, buttons, parentWindow);

@@ -15,6 +15,7 @@
 #include <QWidget>
 
 #include <atomic>
+#include <functional>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -136,6 +137,13 @@ protected:
     // Runs the rename report over the parent with the rows.
     void runRenameReport(QWidget* parentWindow);
 
+    // The retry alert for a failed pass, with the failure's name as its
+    // text: returns for "ReTry", and for "SetUp" once the settings are
+    // confirmed (asking again when they are not); "Suspend" throws
+    // "Err_ProcessInterruptionException".
+    void askRetryOrThrow(const std::string& failureName, QWidget* parentWindow,
+                         const std::function<bool()>& settingsConfirmed);
+
     UserRef mCurrentUser;
     bool mRenameWindowState = true;
 
@@ -157,6 +165,17 @@ private:
     bool modalDone_ = false;
     int modalCode_ = 0;
 };
+
+// The class answers of a destination made of the controller T.
+template <class T>
+DestinationClass destinationClassOf(bool cloud, void (*setupData)(kdf::Dictionary&)) {
+    DestinationClass d;
+    d.isRenameWindow = cloud;
+    d.isShowCommonSettingButton = cloud;
+    d.setupData = setupData;
+    d.create = [](const UserRef& user) -> std::unique_ptr<DestinationController> { return std::make_unique<T>(user); };
+    return d;
+}
 
 // "%d" of the integer, as the windows show numbers.
 std::string decimalText(long long value);

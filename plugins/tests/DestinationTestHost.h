@@ -59,6 +59,13 @@ public:
 
 inline fs::path homeRoot() { return PluginTestEnvironment::home().root(); }
 
+inline std::vector<std::string> namesIn(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 inline void writeExecutable(const fs::path& path, const std::string& body) {
     TempHome::writeText(path, "#!/bin/sh\n" + body);
     fs::permissions(path, fs::perms::owner_all);

@@ -16,13 +16,6 @@ const auto& gEnvironment = DestinationEnvironment::instance();
 
 constexpr std::int32_t kFailSend = std::int32_t(0x8FFC020Au);
 
-std::vector<std::string> namesIn(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 class App : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -17,13 +17,6 @@ const auto& gEnvironment = DestinationEnvironment::instance();
 
 constexpr std::int32_t kFailSend = std::int32_t(0x8FFC020Au);
 
-std::vector<std::string> namesIn(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // The service's desktop program counts as installed when an applications
 // folder holds its entry.
 void installService(const std::string& name, bool installed) {
