@@ -95,7 +95,8 @@ inline void storeUsers(const char* pluginKey, const std::vector<kdf::Dictionary>
     if (showRename) entry["ShowRenameWindow"] = *showRename;
     kdf::Dictionary all;
     all[pluginKey] = kdf::Value(std::move(entry));
-    setPluginsDefaults(kdf::Value(std::move(all)));
+    const std::optional<kdf::Value> plugins(std::in_place, std::move(all));
+    setPluginsDefaults(plugins);
 }
 
 // The first stored user of the plug-in (after disconnect).

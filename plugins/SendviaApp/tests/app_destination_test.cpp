@@ -144,6 +144,28 @@ TEST_F(App, SetUpThenCancelAsksAgainAndSuspendKeepsTheMovedFiles) {
     EXPECT_FALSE(stringOf(stored(), "AppUser.WrittenPath"));
 }
 
+TEST_F(App, SetUpThenOkRetriesWithTheNewFolder) {
+    connectUser(entry("%F"), 3, (homeRoot() / "gone").string());
+    const auto files = writeSources({"1.pdf"});
+    ScriptedUser user;
+    user.alert(2);
+    user.window("AppSettingWindow", [&](QWidget* w) {
+        w->findChild<QComboBox*>()->setItemText(3, QString::fromStdString(desktop_.string()));
+        clickTag(w, 306);
+    });
+    EXPECT_EQ(send(files), 0);
+    EXPECT_TRUE(user.done());
+    EXPECT_EQ(user.alerts(), QStringList{"The destination folder cannot be found."});
+    EXPECT_EQ(namesIn(desktop_), std::vector<std::string>{"1.pdf"});
+    EXPECT_EQ(waitForRecord(log_, 1), (desktop_ / "1.pdf").string() + "\n--\n");
+    const Dictionary u = stored();
+    EXPECT_EQ(stringOf(u, "AppUser.SavePath"), desktop_.string());
+    EXPECT_EQ(stringOf(u, "AppUser.WrittenPath"), desktop_.string());
+    bool link = false;
+    EXPECT_EQ(plugin_.plugin->isSupportLinkButton(std::string("u1"), &link), 0);
+    EXPECT_TRUE(link);
+}
+
 TEST_F(App, BrokenApplicationsAndFoldersFail) {
     const auto files = writeSources({"1.pdf"});
     struct Case {

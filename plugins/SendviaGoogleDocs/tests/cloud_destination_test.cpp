@@ -146,6 +146,12 @@ TEST_F(Cloud, NamesAreKeptOrNumberedAndTheRenameReportListsEveryFile) {
     // Sources stay without the delete flag.
     for (const auto& f : files) EXPECT_TRUE(fs::exists(f));
     EXPECT_EQ(stringOf(stored(), "DropboxUser.WrittenPath"), sync_.string());
+    bool link = false;
+    std::optional<std::string> label;
+    EXPECT_EQ(plugin_.plugin->isSupportLinkButton(std::string("u1"), &link), 0);
+    EXPECT_EQ(plugin_.plugin->copyLinkLable(std::string("u1"), &label), 0);
+    EXPECT_TRUE(link);
+    EXPECT_EQ(label, sync_.string());
 
     // The same file again: numbered on, one report each time.
     for (const char* expected : {"scan_001.pdf", "scan_002.pdf"}) {
