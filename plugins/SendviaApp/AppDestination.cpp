@@ -45,10 +45,7 @@ AppDestination::AppDestination(UserRef user)
       settingWindow_(std::make_unique<QWidget>(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)) {
     Ui::AppSettingWindow form;
     form.setupUi(settingWindow_.get());
-    settingWindow_->setWindowTitle(qs(localized("SettingWindowTitle")));
-    for (QLabel* label : settingWindow_->findChildren<QLabel*>()) label->setText(qs(localized(label->text().toStdString())));
-    for (QAbstractButton* b : settingWindow_->findChildren<QAbstractButton*>())
-        b->setText(qs(localized(b->text().toStdString())));
+    localizeTexts(settingWindow_.get());
     form.appPathField->clear();
     const std::pair<const char*, int> items[] = {{"FileSave_Picture", kSaveTypePicture},
                                                  {"FileSave_Document", kSaveTypeDocument},
@@ -253,10 +250,9 @@ std::int32_t AppDestination::executeOperation(const std::vector<std::string>& fi
             if (PluginFunc::isExistsFile(folder)) setUserValue(kAppWrittenPathKey, folder);
         }
     } catch (const kdf::Exception& e) {
-        result = e.name() == kNotFoundIDException ? kTvSvPluginNotFoundID : kTvSvPluginFailSend;
+        result = resultOfFailure(e);
     }
-    clearProcessed();
-    setExceptionInFileSave(std::nullopt);
+    resetAfterSend();
     return result;
 }
 

@@ -230,14 +230,11 @@ std::int32_t CloudDestination::executeOperation(const std::vector<std::string>& 
             if (PluginFunc::isExistsFile(folder)) setUserValue(writtenPathKey().c_str(), folder);
         }
     } catch (const kdf::Exception& e) {
-        result = e.name() == kNotFoundIDException ? kTvSvPluginNotFoundID : kTvSvPluginFailSend;
+        result = resultOfFailure(e);
     } catch (...) {
         result = kTvSvPluginFailSend;
     }
-    clearProcessed();
-    setIsAbort(false);
-    setCancelEnabled(true);
-    setExceptionInFileSave(std::nullopt);
+    resetAfterSend();
     return result;
 }
 

@@ -56,10 +56,7 @@ MailDestination::MailDestination(UserRef user)
 
     Ui::MailSettingWindow form;
     form.setupUi(settingWindow_.get());
-    settingWindow_->setWindowTitle(qs(localized("SettingWindowTitle")));
-    for (QLabel* label : settingWindow_->findChildren<QLabel*>()) label->setText(qs(localized(label->text().toStdString())));
-    for (QAbstractButton* b : settingWindow_->findChildren<QAbstractButton*>())
-        b->setText(qs(localized(b->text().toStdString())));
+    localizeTexts(settingWindow_.get());
     // ASCII and Arabic-Indic digits, two at most.
     form.limitField->setValidCharsInString(QString::fromUtf8("1234567890\u0661\u0662\u0663\u0664\u0665\u0666\u0667\u0668\u0669\u0660"));
     form.limitField->setValidLength(2);
@@ -230,12 +227,11 @@ std::int32_t MailDestination::executeOperation(const std::vector<std::string>& f
         }
         sendFilesToApp(files);
     } catch (const kdf::Exception& e) {
-        result = e.name() == kNotFoundIDException ? kTvSvPluginNotFoundID : kTvSvPluginFailSend;
+        result = resultOfFailure(e);
+    } catch (...) {
+        result = kTvSvPluginFailSend;
     }
-    clearProcessed();
-    setIsAbort(false);
-    setCancelEnabled(true);
-    setExceptionInFileSave(std::nullopt);
+    resetAfterSend();
     return result;
 }
 

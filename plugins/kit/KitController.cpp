@@ -11,6 +11,7 @@
 #include <foundation/File.h>
 #include <foundation/Format.h>
 #include <foundation/RunLoop.h>
+#include <plugin/TvQLRPlugin.h>
 #include <ui/ViewTag.h>
 
 #include <QAbstractTableModel>
@@ -37,16 +38,6 @@ namespace {
 
 QString qs(const std::string& s) { return QString::fromStdString(s); }
 
-// Every text of the window's controls set from the plug-in's table: the
-// forms hold the keys.
-void localizeTexts(QWidget* window) {
-    if (!window->windowTitle().isEmpty()) window->setWindowTitle(qs(localized(window->windowTitle().toStdString())));
-    for (QLabel* label : window->findChildren<QLabel*>())
-        if (!label->text().isEmpty()) label->setText(qs(localized(label->text().toStdString())));
-    for (QAbstractButton* button : window->findChildren<QAbstractButton*>())
-        if (!button->text().isEmpty()) button->setText(qs(localized(button->text().toStdString())));
-}
-
 template <class Form>
 std::unique_ptr<QWidget> makeWindow(Qt::WindowFlags flags) {
     auto window = std::make_unique<QWidget>(nullptr, flags);
@@ -57,6 +48,14 @@ std::unique_ptr<QWidget> makeWindow(Qt::WindowFlags flags) {
 }
 
 } // namespace
+
+void localizeTexts(QWidget* window) {
+    if (!window->windowTitle().isEmpty()) window->setWindowTitle(qs(localized(window->windowTitle().toStdString())));
+    for (QLabel* label : window->findChildren<QLabel*>())
+        if (!label->text().isEmpty()) label->setText(qs(localized(label->text().toStdString())));
+    for (QAbstractButton* button : window->findChildren<QAbstractButton*>())
+        if (!button->text().isEmpty()) button->setText(qs(localized(button->text().toStdString())));
+}
 
 double pauseSeconds(double seconds) {
     if (const char* scale = std::getenv("KD_PLUGIN_PAUSE_SCALE"); scale && *scale) {
@@ -362,6 +361,17 @@ void KitController::runRenameReport(QWidget* parentWindow) {
     table->verticalHeader()->hide();
     table->selectRow(0);
     runWindowModal(renameWindow_, parentWindow);
+}
+
+std::int32_t KitController::resultOfFailure(const kdf::Exception& failure) {
+    return failure.name() == kNotFoundIDException ? kTvSvPluginNotFoundID : kTvSvPluginFailSend;
+}
+
+void KitController::resetAfterSend() {
+    clearProcessed();
+    setIsAbort(false);
+    setCancelEnabled(true);
+    setExceptionInFileSave(std::nullopt);
 }
 
 void KitController::askRetryOrThrow(const std::string& failureName, QWidget* parentWindow,

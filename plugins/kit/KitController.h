@@ -60,6 +60,10 @@ void pauseFor(double seconds);
 std::string placeFileInFolder(const std::string& file, const std::string& folder, bool move,
                               const char* failureName);
 
+// Every text of the window (title, labels, buttons) looked up in the
+// plug-in's table: the forms hold the keys.
+void localizeTexts(QWidget* window);
+
 // The panel's folders that may not be offered as destinations (system and
 // library folders, hidden ones, the temporary folder) are shown disabled.
 void enableOnlyDisplayableFolders(QFileDialog& panel);
@@ -133,6 +137,12 @@ protected:
     void setCancelEnabled(bool enabled);
     QProgressBar* progressBar() const;
     QLabel* progressLabel(int tag) const;
+
+    // The end of every send, whatever its outcome: the result code of a
+    // failure, and the handled list, abort flag, cancel button and failure
+    // reset.
+    static std::int32_t resultOfFailure(const kdf::Exception& failure);
+    void resetAfterSend();
 
     // Runs the rename report over the parent with the rows.
     void runRenameReport(QWidget* parentWindow);
