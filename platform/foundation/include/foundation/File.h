@@ -37,6 +37,26 @@ std::string joinPath(const std::string& a, const std::string& b);
 bool isDirectory(const std::string& path);
 bool isRegularFile(const std::string& path);
 
+// Placing a file under a final name without ever replacing what is there.
+enum class PlaceResult {
+    Placed,    // the file is at the target, whole
+    NameTaken, // something already has that name; nothing was changed
+    Failed,    // see *error; nothing is left at the target
+};
+
+// Moves the file to the target path: a rename that refuses to replace
+// (RENAME_NOREPLACE, else a hard link and unlink); across file systems a
+// copy as below, the source removed only once the copy is complete.
+PlaceResult moveFileNoReplace(const std::string& source, const std::string& target,
+                              std::string* error = nullptr);
+// Copies the file to the target path: the content is written into an
+// unnamed file in the target's folder (O_TMPFILE; else a hidden temporary
+// name), flushed, checked to be as long as the source and only then linked
+// to the name, so nobody watching the folder ever sees half a file and a
+// failed copy leaves nothing. The copy takes the source's permission bits.
+PlaceResult copyFileNoReplace(const std::string& source, const std::string& target,
+                              std::string* error = nullptr);
+
 // "No such file" and friends, from errno.
 std::string errnoText(int err);
 
