@@ -133,6 +133,11 @@ TvPopoverWindow::TvPopoverWindow(QWidget* parent)
 
 TvPopoverWindow::~TvPopoverWindow() = default;
 
+TvPopoverWindowContentView* TvPopoverWindow::contentView() const {
+    if (mContentView->geometry() != rect()) mContentView->setGeometry(rect());
+    return mContentView;
+}
+
 void TvPopoverWindow::setRectEdge(int edge) {
     mRectEdge = edge;
     mContentView->update();
@@ -169,6 +174,7 @@ void TvPopoverWindow::showPopoverWindow(QWidget* parent, const QRectF& bounds, Q
 
     const TvPopoverPlacement place = placement(anchor, size(), visible, requestedEdge, valueFromCorner);
     setGeometry(place.frame);
+    contentView();
     setRectEdge(place.rectEdge);
     setValueFromCorner(place.valueFromCorner);
     setIsValidClose(true);
@@ -244,7 +250,7 @@ void TvPopoverWindow::deactivated() {
 
 void TvPopoverWindow::resizeEvent(QResizeEvent* event) {
     TvWindow::resizeEvent(event);
-    mContentView->setGeometry(rect());
+    contentView();
 }
 
 // --- The body.

@@ -43,9 +43,10 @@ public:
     explicit TvPopoverWindow(QWidget* parent = nullptr);
     ~TvPopoverWindow() override;
 
-    // The body with its arrow; covers the whole window. Put the popover's
-    // controls in it, inside its insetFrame().
-    TvPopoverWindowContentView* contentView() const { return mContentView; }
+    // The body with its arrow; covers the whole window, also at once after
+    // a resize of a hidden popover (whose resize event waits for the show).
+    // Put the popover's controls in it, inside its insetFrame().
+    TvPopoverWindowContentView* contentView() const;
 
     // Places the popover beside anchor (in view's coordinates; the part
     // inside the view, or the whole view when none is) with its arrow facing

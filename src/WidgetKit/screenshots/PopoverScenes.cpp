@@ -26,7 +26,7 @@ std::vector<QWidget*> popoverScene(int requestedEdge, QPoint anchorAt) {
     bold.setBold(true);
     title->setFont(bold);
     title->setGeometry(24, 22, 172, 22);
-    auto* text = new QLabel(QStringLiteral("Colour, 300 dpi, both sides"), body);
+    auto* text = new QLabel(QStringLiteral("Colour, 300 dpi"), body);
     text->setGeometry(24, 48, 172, 22);
     auto* done = new TvButton(body);
     done->setCell(std::make_unique<TvColoredPushButtonCell>(3));
