@@ -8,10 +8,12 @@
 #include <foundation/RunLoop.h>
 #include <ui/ModalShield.h>
 
+#include <QDialog>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QTimer>
 #include <QWindow>
 
 #include <chrono>
@@ -285,6 +287,28 @@ TEST(TvPopoverWindow, StaysWhileAWindowIsModalOverItOrBeforeItMayClose) {
     trigger(scene, Trigger::ShieldPress);
     EXPECT_EQ(checks, 1);
     EXPECT_FALSE(scene.popover.isVisible());
+}
+
+TEST(TvPopoverWindow, AnAlertOverThePopoverIsNoClickOutside) {
+    Scene scene;
+    int checks = 0;
+    TvPopoverWindow::setCheckSettingValueHook([&](QObject*, const std::shared_ptr<PanelModel>&) {
+        ++checks;
+        return true;
+    });
+    scene.show();
+    QDialog alert;
+    alert.resize(120, 80);
+    bool popoverWasActive = true;
+    QTimer::singleShot(0, [&] {
+        runSteps();
+        popoverWasActive = scene.popover.isActiveWindow();
+        alert.accept();
+    });
+    alert.exec();
+    EXPECT_FALSE(popoverWasActive);
+    EXPECT_EQ(checks, 0);
+    EXPECT_TRUE(scene.popover.isVisible());
 }
 
 // --- Painting.
