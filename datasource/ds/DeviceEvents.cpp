@@ -55,41 +55,33 @@ const std::vector<TW_UINT16>& CTavrKdDS::OfferedDeviceEvents() {
 
 TW_UINT16 CTavrKdDS::GetCapability(pTW_IDENTITY origin, TW_MEMREF data) {
     if (!IsDeviceEventCapability(data)) return CDataSource::GetCapability(origin, data);
-    if (!InState(kDsOpen, kDsTransferring)) return SeqError();
     return DeviceEventCapability(MSG_GET, static_cast<pTW_CAPABILITY>(data));
 }
-
 TW_UINT16 CTavrKdDS::GetCurrentCapability(pTW_IDENTITY origin, TW_MEMREF data) {
     if (!IsDeviceEventCapability(data)) return CDataSource::GetCurrentCapability(origin, data);
-    if (!InState(kDsOpen, kDsTransferring)) return SeqError();
     return DeviceEventCapability(MSG_GETCURRENT, static_cast<pTW_CAPABILITY>(data));
 }
-
 TW_UINT16 CTavrKdDS::GetDefaultCapability(pTW_IDENTITY origin, TW_MEMREF data) {
     if (!IsDeviceEventCapability(data)) return CDataSource::GetDefaultCapability(origin, data);
-    if (!InState(kDsOpen, kDsTransferring)) return SeqError();
     return DeviceEventCapability(MSG_GETDEFAULT, static_cast<pTW_CAPABILITY>(data));
 }
-
 TW_UINT16 CTavrKdDS::ResetCapability(pTW_IDENTITY origin, TW_MEMREF data) {
     if (!IsDeviceEventCapability(data)) return CDataSource::ResetCapability(origin, data);
-    if (state_ != kDsOpen) return SeqError();
     return DeviceEventCapability(MSG_RESET, static_cast<pTW_CAPABILITY>(data));
 }
-
 TW_UINT16 CTavrKdDS::SetCapability(pTW_IDENTITY origin, TW_MEMREF data) {
     if (!IsDeviceEventCapability(data)) return CDataSource::SetCapability(origin, data);
-    if (state_ != kDsOpen) return SeqError();
     return DeviceEventCapability(MSG_SET, static_cast<pTW_CAPABILITY>(data));
 }
-
 TW_UINT16 CTavrKdDS::QuerySupportCapability(pTW_IDENTITY origin, TW_MEMREF data) {
     if (!IsDeviceEventCapability(data)) return CDataSource::QuerySupportCapability(origin, data);
-    if (!InState(kDsOpen, kDsTransferring)) return SeqError();
     return DeviceEventCapability(MSG_QUERYSUPPORT, static_cast<pTW_CAPABILITY>(data));
 }
 
 TW_UINT16 CTavrKdDS::DeviceEventCapability(TW_UINT16 msg, pTW_CAPABILITY capability) {
+    // Changes belong to state 4, as for every capability; reads to any open state.
+    const bool change = msg == MSG_SET || msg == MSG_RESET;
+    if (change ? state_ != kDsOpen : !InState(kDsOpen, kDsTransferring)) return SeqError();
     if (msg == MSG_QUERYSUPPORT) {
         if (!AnswerOneValue(capability, TWTY_INT32, &kDeviceEventOperations, sizeof kDeviceEventOperations))
             return SetConditionCode(TWCC_LOWMEMORY, TWRC_FAILURE);

@@ -140,7 +140,7 @@ protected:
     // The user's paper named by 0x8401 when it fits the scanner.
     bool FindCustomPaper(float* width, float* height) const;
     bool GetOriginalPaperSize(TW_INT32 size, float* width, float* height) const;
-    // CAP_DEVICEEVENT for one capability message, once the state is right.
+    // CAP_DEVICEEVENT for one capability message.
     TW_UINT16 DeviceEventCapability(TW_UINT16 msg, pTW_CAPABILITY capability);
 
     CTavrKd* scanner_ = nullptr;
