@@ -1,6 +1,7 @@
 // The settings window's controller in process, over a capability pool of
 // its own: the scan actions and what the data source sees inside each
 // post, the settings-only window, the progress panel and the shields.
+#include "ItemFunctions.h"
 #include "KdSettingsController.h"
 #include "RollOver.h"
 #include "ScrollableView.h"
@@ -23,6 +24,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCursor>
+#include <QLabel>
 #include <QScrollArea>
 #include <QTabBar>
 #include <QTabWidget>
@@ -501,6 +503,47 @@ TEST_F(SettingsWindow, ImageButtonsTakeTheirBundleImagesByForm) {
         }
         EXPECT_GE(button->sizeHint().width(), k.size.width());
         EXPECT_GE(button->sizeHint().height(), k.size.height());
+    }
+}
+
+// The slider end buttons get their [normal, disabled] pairs by tag: the
+// first set in both views, the second set only in the advanced view; an
+// image view then shows the image of its state.
+TEST_F(SettingsWindow, SliderEndButtonsTakeTheirImagePairs) {
+    Controller::setWindowBundlePath(KD720UI_BUNDLE_DIR);
+    auto c = Make(true);
+    auto* simple = c->mainWindow()->findChild<QWidget*>("simpleModeView");
+    auto* advanced = c->mainWindow()->findChild<QWidget*>("advanceModeView");
+    ASSERT_NE(simple, nullptr);
+    ASSERT_NE(advanced, nullptr);
+    struct End {
+        QWidget* view;
+        int tag;
+        bool paired;
+        QSize size;
+    };
+    const End ends[] = {{simple, 205, true, {16, 16}},  {simple, 216, true, {16, 16}},
+                        {simple, 207, false, {}},        {advanced, 206, true, {16, 16}},
+                        {advanced, 217, true, {16, 16}}, {advanced, 218, true, {16, 16}}};
+    std::vector<QLabel*> labels;
+    for (const End& end : ends) {
+        auto* label = new QLabel(end.view);
+        kdui::setTag(label, end.tag);
+        labels.push_back(label);
+    }
+    c->setupRollOverButtons();
+    for (std::size_t i = 0; i < std::size(ends); ++i) {
+        SCOPED_TRACE(ends[i].tag);
+        const QVariantList pair = labels[i]->property(ComTavrolekKD720::kImagePairProperty).toList();
+        ASSERT_EQ(pair.size(), ends[i].paired ? 2 : 0);
+        if (!ends[i].paired) continue;
+        ComTavrolekKD720::SetItemEnabled(ends[i].view, ends[i].tag, false);
+        QImage shown = labels[i]->pixmap().toImage();
+        EXPECT_EQ(shown.size(), ends[i].size);
+        EXPECT_EQ(shown.pixelColor(8, 8), kFormColours[FRollOverButton::Disabled]);
+        ComTavrolekKD720::SetItemEnabled(ends[i].view, ends[i].tag, true);
+        shown = labels[i]->pixmap().toImage();
+        EXPECT_EQ(shown.pixelColor(8, 8), kFormColours[FRollOverButton::Normal]);
     }
 }
 
