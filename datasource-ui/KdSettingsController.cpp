@@ -1,7 +1,10 @@
 #include "KdSettingsController.h"
 
+#include "BundleImages.h"
 #include "FormLoading.h"
 #include "ItemFunctions.h"
+#include "RollOver.h"
+#include "ScrollableView.h"
 #include "ShieldWindow.h"
 #include "ui_KdMainWindow.h"
 #include "ui_KdProgressPanel.h"
@@ -108,6 +111,12 @@ KdUIController::KdUIController() {
 
 KdUIController::~KdUIController() {
     *alive_ = false;
+    mRollOverInitiator.reset();
+    // The focus-following views stop with the window they serve.
+    // (The kit's classes have no meta-object of their own: found by their type.)
+    if (mWindow)
+        for (QWidget* w : mWindow->findChildren<QWidget*>())
+            if (auto* view = dynamic_cast<KFScrollableView*>(w)) view->terminateView();
     kdf::RunLoop::current().cancelPerforms(target());
     if (runningAlert_) runningAlert_->reject();
     setShield(false);
@@ -144,9 +153,10 @@ void KdUIController::loadForms() {
     kdui::setTag(mainForm.simpleScanButton, kTagSimpleScan);
     kdui::setTag(mainForm.continueButton, kTagContinue);
     int tool = kTagToolFirst;
-    for (QWidget* b : {mainForm.toolZoomIn, mainForm.toolZoomOut, mainForm.toolFit, mainForm.toolActualSize,
-                       mainForm.toolImagePalette, mainForm.toolGammaPalette})
+    for (QWidget* b : {mainForm.toolZoomIn, mainForm.toolZoomOut, mainForm.toolSelectionMode, mainForm.toolDragMode,
+                       mainForm.toolInfo, mainForm.toolHelp})
         kdui::setTag(b, tool++);
+    mRollOverInitiator = std::make_unique<FRollOverInitiator>();
     // The strip takes the system's secondary selection colour.
     QPalette strip = mScanAreaSettingView->palette();
     const QColor selection = strip.color(QPalette::Inactive, QPalette::Highlight);
@@ -164,6 +174,76 @@ void KdUIController::loadForms() {
 }
 
 QWidget* KdUIController::tagged(int tag) const { return kdui::viewWithTag(mWindow, tag); }
+
+// ---- Image buttons --------------------------------------------------------------------------
+
+std::optional<QPixmap> KdUIController::bundleImage(const std::string& name) {
+    const auto bundle = windowBundle();
+    return bundle ? LoadTiffImage(bundle->pathForResource(name, "")) : std::nullopt;
+}
+
+void KdUIController::setupRollOverButtons() {
+    // The six forms in the button's image order (normal, rolled over,
+    // focused, focused and rolled over, disabled, pressed); the tool strip
+    // has only the normal and disabled ones.
+    static constexpr const char* kSixForms[] = {"_N", "_S", "_NF", "_SF", "_G", "_C"};
+    static constexpr const char* kTwoForms[] = {"_N", nullptr, nullptr, nullptr, "_G", nullptr};
+    struct Row {
+        QWidget* container;
+        int tag;
+        const char* base;
+        bool sixForms;
+    };
+    const Row rows[] = {
+        {mWindow, 701, "TPL_ZoomIn", false},
+        {mWindow, 702, "TPL_ZoomOut", false},
+        {mWindow, 703, "TPL_DragSwitch", false},
+        {mWindow, 704, "TPL_GloveSwitch", false},
+        {mWindow, 705, "TPL_Info", false},
+        {mWindow, kTagToolHelp, "TPL_Help", false},
+        {mSimpleModeView, kTagSimpleScan, "SPL_Scan", true},
+        {mSimpleModeView, kTagContinue, "SPL_Scan", true},
+        {mAdvanceModeView, kTagAdvancedScan, "DTL_Scan", true},
+    };
+    const bool mirrorHelp = mWindow && mWindow->layoutDirection() == Qt::RightToLeft;
+    for (const Row& row : rows) {
+        auto* button = dynamic_cast<FRollOverButton*>(kdui::viewWithTag(row.container, row.tag));
+        if (!button) continue;
+        FRollOverButton::Images images;
+        for (std::size_t i = 0; i < images.size(); ++i) {
+            const char* form = row.sixForms ? kSixForms[i] : kTwoForms[i];
+            if (!form) continue;
+            images[i] = bundleImage(std::string(row.base) + form + ".tiff");
+            // The question mark reads the other way round.
+            if (images[i] && mirrorHelp && row.tag == kTagToolHelp) images[i] = MirroredImage(*images[i]);
+        }
+        button->setButtonImages(images);
+        button->setRollOverEnabled(true);
+    }
+
+    // The slider end buttons: [normal, disabled] for SetItemEnabled.
+    struct Pair {
+        int tag;
+        const char* base;
+        bool advancedOnly; // the advanced view's second set
+    };
+    static constexpr Pair kEnds[] = {
+        {205, "SPL_BrightnessHi", false}, {206, "SPL_BirghtnessLow", false}, {215, "SPL_ContrastHi", false},
+        {216, "SPL_ContrastLow", false},  {207, "SPL_BrightnessHi", true},   {208, "SPL_BirghtnessLow", true},
+        {217, "SPL_ContrastHi", true},    {218, "SPL_ContrastLow", true}};
+    for (QWidget* container : {mSimpleModeView.data(), mAdvanceModeView.data(), mDetectPageTypePanel.data()}) {
+        if (!container) continue;
+        for (const Pair& end : kEnds) {
+            if (end.advancedOnly && container != mAdvanceModeView) continue;
+            QWidget* control = kdui::viewWithTag(container, end.tag);
+            if (!control) continue;
+            const std::optional<QPixmap> normal = bundleImage(std::string(end.base) + "_N.tiff");
+            const std::optional<QPixmap> disabled = bundleImage(std::string(end.base) + "_G.tiff");
+            control->setProperty(kImagePairProperty,
+                                 QVariantList{normal.value_or(QPixmap()), disabled.value_or(QPixmap())});
+        }
+    }
+}
 
 void KdUIController::connectActions() {
     auto connectTag = [this](int tag, void (KdUIController::*action)(Sender)) {
@@ -273,6 +353,7 @@ void KdUIController::showMainWindow() {
     mWindow->show();
     mWindow->raise();
     mWindow->activateWindow();
+    if (mRollOverInitiator) mRollOverInitiator->startWithWindow(mWindow);
     kdf::Value object(kdf::Pointer{mWindow.data()});
     kdf::NotificationCenter::defaultCenter().post(kShowKdWindowNotification, target(), object);
     const int first = mIsSetupSequence ? kTagScanComplete : isSimpleMode() ? kTagSimpleScan : kTagAdvancedScan;
@@ -294,6 +375,7 @@ void KdUIController::hideMainWindow() {
     const bool wasVisible = mWindow->isVisible();
     kdf::Value object(kdf::Pointer{mWindow.data()});
     kdf::NotificationCenter::defaultCenter().post(kHideKdWindowNotification, target(), object);
+    if (mRollOverInitiator) mRollOverInitiator->stop();
     mWindow->hide();
     showPreviewArea(true, false);
     if (wasVisible) {

@@ -13,6 +13,7 @@
 #include <foundation/Value.h>
 
 #include <QAbstractButton>
+#include <QPixmap>
 #include <QMessageBox>
 #include <QPointer>
 #include <QRect>
@@ -29,6 +30,8 @@
 class QWidget;
 
 namespace ComTavrolekKD720 {
+
+class FRollOverInitiator;
 
 // Posted to the host application (any observer) when the main window is
 // shown or hidden; object: a pointer value of the top-level QWidget.
@@ -67,6 +70,7 @@ enum MainWindowTag : int {
     kTagSimpleScan = 610,
     kTagContinue = 611,
     kTagToolFirst = 701, // the tool strip runs 701 to 706
+    kTagToolHelp = 706,
 };
 
 class KdUIController : public ::KdUIController {
@@ -168,9 +172,15 @@ public:
     // tests linking it directly).
     static void setWindowBundlePath(const std::string& path);
 
+    // Gives the image buttons their state images from the window's bundle
+    // and turns roll-over on; gives the slider end buttons their [normal,
+    // disabled] pairs. In a right-to-left layout the help images are mirrored.
+    void setupRollOverButtons();
+    // The resource's image, or nothing when the bundle has no such file.
+    static std::optional<QPixmap> bundleImage(const std::string& name);
+
     // ---- The panels' methods (their own panels fill them).
     void buildToneSettingView() {}
-    void setupRollOverButtons() {}
     void buildFavoriteControls() {}
     void updateFavoriteControls() {}
     void initBasicSettingUI() {}
@@ -219,6 +229,10 @@ private:
     QPointer<QWidget> mPreviewFrameBox;
     QPointer<QWidget> mScanAreaSettingView;
     QPointer<QWidget> mAdvImageSettingView;
+    // Watches the main window's image buttons while it is shown.
+    std::unique_ptr<FRollOverInitiator> mRollOverInitiator;
+    // The detect-page-type sheet (made by its panel).
+    QPointer<QWidget> mDetectPageTypePanel;
     QWidget* mGammaPalette = nullptr;
     QWidget* mImagePalette = nullptr;
     QWidget* mPreferencePalette = nullptr;

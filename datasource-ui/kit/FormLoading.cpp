@@ -1,5 +1,7 @@
 #include "FormLoading.h"
 
+#include "ScrollableView.h"
+
 namespace ComTavrolekKD720 {
 
 void PeekSubviews(QWidget* view, const ViewFunction& function) {
@@ -8,6 +10,13 @@ void PeekSubviews(QWidget* view, const ViewFunction& function) {
         if (auto* widget = qobject_cast<QWidget*>(child)) PeekSubviews(widget, function);
     }
     function(view);
+}
+
+void AwakeFromForm(QWidget* owner) {
+    if (!owner) return;
+    // The kit's classes have no meta-object of their own: found by their type.
+    for (QWidget* widget : owner->findChildren<QWidget*>())
+        if (auto* view = dynamic_cast<KFScrollableView*>(widget)) view->setup();
 }
 
 bool IsFullKeyboardAccessInView(const QWidget* view) {

@@ -22,9 +22,14 @@ void PeekSubviews(QWidget* view, const ViewFunction& function);
 // Whether one of the view's direct children takes focus by Tab.
 bool IsFullKeyboardAccessInView(const QWidget* view);
 
+// What a loaded view does on its own once its form is built: the
+// focus-following views wrap their scroll areas and start following focus.
+void AwakeFromForm(QWidget* owner);
+
 template <class Form>
 void LoadBundleForm(Form& form, QWidget* owner, const ViewFunction& localize, const ViewFunction& peek) {
     form.setupUi(owner);
+    AwakeFromForm(owner);
     if (localize) localize(owner);
     if (peek) PeekSubviews(owner, peek);
 }

@@ -11,6 +11,7 @@ FRollOverButton::FRollOverButton(QWidget* parent) : QPushButton(parent) {}
 
 void FRollOverButton::setButtonImages(const Images& images) {
     mImages = images;
+    updateGeometry();
     update();
 }
 
@@ -45,6 +46,18 @@ QRectF FRollOverButton::titleRect() const {
     rect.translate(QApplication::layoutDirection() == Qt::LeftToRight ? dx : -dx, dy);
     if (stateIndex() == Pressed) rect.translate(1.0, 1.0);
     return rect;
+}
+
+QSize FRollOverButton::sizeHint() const {
+    const std::optional<QPixmap>& normal = mImages[Normal];
+    if (!normal || normal->isNull()) return QPushButton::sizeHint();
+    QSize size = normal->deviceIndependentSize().toSize();
+    if (!text().isEmpty()) {
+        // A little room on each side of the title.
+        const QFontMetrics metrics(font());
+        size = size.expandedTo(QSize(metrics.horizontalAdvance(text()) + 16, metrics.height() + 4));
+    }
+    return size;
 }
 
 QPainterPath FRollOverButton::bezierPathWithRoundingRect(const QRectF& rect, qreal radius) {

@@ -45,6 +45,11 @@ public:
     // corners.
     static QPainterPath bezierPathWithRoundingRect(const QRectF& rect, qreal radius);
 
+    // The normal image's size, widened to the title when it needs more;
+    // without images, a push button's size.
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 

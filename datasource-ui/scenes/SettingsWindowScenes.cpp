@@ -12,12 +12,16 @@ std::vector<std::string> settingsWindowSceneNames() {
     return {"simple", "advanced", "settings-only", "shielded-progress"};
 }
 
-std::unique_ptr<SettingsWindowScene> makeSettingsWindowScene(const std::string& name) {
-    const auto names = settingsWindowSceneNames();
-    if (std::find(names.begin(), names.end(), name) == names.end()) return nullptr;
+void useBuiltWindowBundle() {
 #ifdef KD720UI_BUNDLE_DIR
     KdUIController::setWindowBundlePath(KD720UI_BUNDLE_DIR);
 #endif
+}
+
+std::unique_ptr<SettingsWindowScene> makeSettingsWindowScene(const std::string& name) {
+    const auto names = settingsWindowSceneNames();
+    if (std::find(names.begin(), names.end(), name) == names.end()) return nullptr;
+    useBuiltWindowBundle();
     auto scene = std::make_unique<SettingsWindowScene>();
     scene->name = name;
     scene->pool = MakeKdCapPool();

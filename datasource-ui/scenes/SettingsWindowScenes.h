@@ -25,5 +25,7 @@ struct SettingsWindowScene {
 // Needs a QApplication. Names: the four above; an unknown name gives none.
 std::unique_ptr<SettingsWindowScene> makeSettingsWindowScene(const std::string& name);
 std::vector<std::string> settingsWindowSceneNames();
+// Texts and images from the built window bundle.
+void useBuiltWindowBundle();
 
 } // namespace ComTavrolekKD720

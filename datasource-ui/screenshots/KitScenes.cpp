@@ -1,6 +1,8 @@
 // Pictures of the settings window's own kit: roll-over button states,
 // sliders, fields and labels enabled and disabled.
+#include "KdSettingsController.h"
 #include "RollOver.h"
+#include "SettingsWindowScenes.h"
 #include "Slider.h"
 #include "TextFields.h"
 
@@ -45,6 +47,54 @@ KD_SCREENSHOT_SCENE(dsRollOverButtons, "ds-kit/roll-over-buttons", kdui::Directi
             button->setChecked(true);
         }
         if (i == 4) button->setEnabled(false);
+    }
+    return {window};
+}
+
+// The window's own image buttons with the bundle's images: a row per
+// button kind, each resting, rolled over, pressed and disabled.
+KD_SCREENSHOT_SCENE(dsBundleImageButtons, "ds-kit/bundle-image-buttons", kdui::Direction::Both) {
+    useBuiltWindowBundle();
+    struct Kind {
+        const char* base;
+        bool sixForms;
+        const char* title;
+    };
+    const Kind kinds[] = {{"TPL_ZoomIn", false, ""},      {"TPL_ZoomOut", false, ""}, {"TPL_DragSwitch", false, ""},
+                          {"TPL_GloveSwitch", false, ""}, {"TPL_Info", false, ""},    {"TPL_Help", false, ""},
+                          {"SPL_Scan", true, "Scan"},     {"DTL_Scan", true, "Scan"}, {"SPN_Scan", true, "Scan"}};
+    static constexpr const char* kSix[] = {"_N", "_S", "_NF", "_SF", "_G", "_C"};
+    auto* window = new QWidget;
+    window->resize(4 * 160 + 10, 4 * 40 + 10);
+    int row = 0, column = 0;
+    for (const Kind& kind : kinds) {
+        FRollOverButton::Images images;
+        for (std::size_t i = 0; i < images.size(); ++i)
+            if (kind.sixForms || i == FRollOverButton::Normal || i == FRollOverButton::Disabled)
+                images[i] = ComTavrolekKD720::KdUIController::bundleImage(std::string(kind.base) + kSix[i] + ".tiff");
+        // The six tool images share one row; each scan button has its own.
+        const bool tool = !kind.sixForms;
+        for (int state = 0; state < 4; ++state) {
+            auto* button = new FRollOverButton(window);
+            button->setText(kind.title);
+            button->setFocusPolicy(Qt::NoFocus);
+            button->setButtonImages(images);
+            button->setRollOverEnabled(true);
+            if (state == 1) button->setRollOver(true);
+            if (state == 2) button->setDown(true);
+            if (state == 3) button->setEnabled(false);
+            const QSize size = button->sizeHint();
+            const int x = 10 + 160 * state + (tool ? 26 * column : 0);
+            button->setGeometry(x, 10 + 40 * row, size.width(), size.height());
+        }
+        if (tool) {
+            if (++column == 6) {
+                column = 0;
+                ++row;
+            }
+        } else {
+            ++row;
+        }
     }
     return {window};
 }

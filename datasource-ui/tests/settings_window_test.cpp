@@ -1,9 +1,13 @@
 // The settings window's controller in process, over a capability pool of
 // its own: the scan actions and what the data source sees inside each
 // post, the settings-only window, the progress panel and the shields.
+#include "ItemFunctions.h"
 #include "KdSettingsController.h"
+#include "RollOver.h"
+#include "ScrollableView.h"
 #include "SettingsWindowScenes.h"
 #include "ShieldWindow.h"
+#include "TextFields.h"
 
 #include "CapData.h"
 #include "CapHelpers.h"
@@ -19,6 +23,9 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCursor>
+#include <QLabel>
+#include <QScrollArea>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
@@ -26,6 +33,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -424,6 +432,210 @@ TEST(Frames, StoredFramesRoundTripAndMalformedOnesAreIgnored) {
     EXPECT_EQ(Controller::frameFromString(Controller::frameString(frame)), frame);
     for (const char* bad : {"", "{{1, 2}, {3}}", "{{1, 2}, {0, 5}}", "garbage", "{{1, 2}, {3, 4}"})
         EXPECT_FALSE(Controller::frameFromString(bad).has_value()) << bad;
+}
+
+// ---- The forms' kit classes and the image buttons -----------------------------------------
+
+using ComTavrolekKD720::FRollOverButton;
+using ComTavrolekKD720::KFScrollableView;
+
+// The forms name the kit's classes: loading gives them directly, and the
+// focus-following view is set up by the load and stopped with the window.
+TEST_F(SettingsWindow, FormsLoadTheKitsClasses) {
+    auto c = Make(true);
+    QWidget* main = c->mainWindow();
+    for (int tag : {600, 610, 611, 701, 702, 703, 704, 705, 706})
+        EXPECT_NE(dynamic_cast<FRollOverButton*>(kdui::viewWithTag(main, tag)), nullptr) << tag;
+    // The simple mode's two buttons lie in its view, the advanced one in its.
+    const auto inView = [&](int tag, int tab) {
+        return c->settingModeTab()->widget(tab)->isAncestorOf(kdui::viewWithTag(main, tag));
+    };
+    EXPECT_TRUE(inView(610, 0));
+    EXPECT_TRUE(inView(611, 0));
+    EXPECT_TRUE(inView(600, 1));
+    EXPECT_NE(dynamic_cast<ComTavrolekKD720::FStaticTextField*>(main->findChild<QWidget*>("scanAreaLabel")), nullptr);
+
+    auto* view = dynamic_cast<KFScrollableView*>(main->findChild<QWidget*>("advImageSettingContent"));
+    ASSERT_NE(view, nullptr);
+    ASSERT_NE(view->focusRingView(), nullptr);
+    EXPECT_EQ(view->enclosingScrollArea()->parentWidget(), view->focusRingView());
+    EXPECT_TRUE(KFScrollableView::isFocusFilterInstalled());
+    c.reset();
+    EXPECT_FALSE(KFScrollableView::isFocusFilterInstalled());
+}
+
+// The centre pixel of each form's image tells the form (see the images'
+// drawing script): normal, rolled over, focused, focused and rolled over,
+// disabled, pressed.
+const QColor kFormColours[FRollOverButton::ImageCount] = {QColor(0x61, 0x61, 0x61), QColor(0x36, 0xAB, 0x8B),
+                                                          QColor(0xFF, 0xA2, 0x00), QColor(0xC7, 0x7F, 0x00),
+                                                          QColor(0xC8, 0xC8, 0xC8), QColor(0x3E, 0x3E, 0x3E)};
+
+struct ImageButtonCase {
+    int tag;
+    bool sixForms; // else the normal and disabled images only
+    QSize size;
+};
+
+TEST_F(SettingsWindow, ImageButtonsTakeTheirBundleImagesByForm) {
+    Controller::setWindowBundlePath(KD720UI_BUNDLE_DIR);
+    const ImageButtonCase cases[] = {
+        {701, false, {24, 24}}, {702, false, {24, 24}}, {703, false, {24, 24}}, {704, false, {24, 24}},
+        {705, false, {24, 24}}, {706, false, {24, 24}}, {610, true, {120, 32}},  {611, true, {120, 32}},
+        {600, true, {96, 28}},
+    };
+    auto c = Make(true);
+    for (const ImageButtonCase& k : cases) {
+        SCOPED_TRACE(k.tag);
+        auto* button = dynamic_cast<FRollOverButton*>(kdui::viewWithTag(c->mainWindow(), k.tag));
+        ASSERT_NE(button, nullptr);
+        EXPECT_TRUE(button->isRollOverEnabled());
+        const FRollOverButton::Images& images = button->buttonImages();
+        for (int i = 0; i < FRollOverButton::ImageCount; ++i) {
+            SCOPED_TRACE(i);
+            const bool expected = k.sixForms || i == FRollOverButton::Normal || i == FRollOverButton::Disabled;
+            ASSERT_EQ(images[i].has_value(), expected);
+            if (!expected) continue;
+            EXPECT_EQ(images[i]->size(), k.size);
+            const QImage image = images[i]->toImage();
+            EXPECT_EQ(image.pixelColor(k.size.width() / 2, k.size.height() / 2), kFormColours[i]);
+            EXPECT_EQ(image.pixelColor(0, 0).alpha(), 0); // the corners stay clear
+        }
+        EXPECT_GE(button->sizeHint().width(), k.size.width());
+        EXPECT_GE(button->sizeHint().height(), k.size.height());
+    }
+}
+
+// The slider end buttons get their [normal, disabled] pairs by tag: the
+// first set in both views, the second set only in the advanced view; an
+// image view then shows the image of its state.
+TEST_F(SettingsWindow, SliderEndButtonsTakeTheirImagePairs) {
+    Controller::setWindowBundlePath(KD720UI_BUNDLE_DIR);
+    auto c = Make(true);
+    auto* simple = c->mainWindow()->findChild<QWidget*>("simpleModeView");
+    auto* advanced = c->mainWindow()->findChild<QWidget*>("advanceModeView");
+    ASSERT_NE(simple, nullptr);
+    ASSERT_NE(advanced, nullptr);
+    struct End {
+        QWidget* view;
+        int tag;
+        bool paired;
+        QSize size;
+    };
+    const End ends[] = {{simple, 205, true, {16, 16}},  {simple, 216, true, {16, 16}},
+                        {simple, 207, false, {}},        {advanced, 206, true, {16, 16}},
+                        {advanced, 217, true, {16, 16}}, {advanced, 218, true, {16, 16}}};
+    std::vector<QLabel*> labels;
+    for (const End& end : ends) {
+        auto* label = new QLabel(end.view);
+        kdui::setTag(label, end.tag);
+        labels.push_back(label);
+    }
+    c->setupRollOverButtons();
+    for (std::size_t i = 0; i < std::size(ends); ++i) {
+        SCOPED_TRACE(ends[i].tag);
+        const QVariantList pair = labels[i]->property(ComTavrolekKD720::kImagePairProperty).toList();
+        ASSERT_EQ(pair.size(), ends[i].paired ? 2 : 0);
+        if (!ends[i].paired) continue;
+        ComTavrolekKD720::SetItemEnabled(ends[i].view, ends[i].tag, false);
+        QImage shown = labels[i]->pixmap().toImage();
+        EXPECT_EQ(shown.size(), ends[i].size);
+        EXPECT_EQ(shown.pixelColor(8, 8), kFormColours[FRollOverButton::Disabled]);
+        ComTavrolekKD720::SetItemEnabled(ends[i].view, ends[i].tag, true);
+        shown = labels[i]->pixmap().toImage();
+        EXPECT_EQ(shown.pixelColor(8, 8), kFormColours[FRollOverButton::Normal]);
+    }
+}
+
+// Right to left, the help images are drawn mirrored, and only they.
+TEST_F(SettingsWindow, HelpImagesAreMirroredRightToLeft) {
+    Controller::setWindowBundlePath(KD720UI_BUNDLE_DIR);
+    const auto imagesOf = [&](Qt::LayoutDirection direction, int tag) {
+        QApplication::setLayoutDirection(direction);
+        auto c = Make(true);
+        auto* button = dynamic_cast<FRollOverButton*>(kdui::viewWithTag(c->mainWindow(), tag));
+        std::vector<QImage> out;
+        for (const auto& image : button->buttonImages())
+            if (image) out.push_back(image->toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied));
+        return out;
+    };
+    for (int tag : {706, 705, 701}) {
+        SCOPED_TRACE(tag);
+        const auto ltr = imagesOf(Qt::LeftToRight, tag);
+        const auto rtl = imagesOf(Qt::RightToLeft, tag);
+        ASSERT_EQ(ltr.size(), 2u);
+        ASSERT_EQ(rtl.size(), 2u);
+        for (std::size_t i = 0; i < 2; ++i) {
+            EXPECT_EQ(rtl[i].size(), ltr[i].size());
+            if (tag == 706) {
+                EXPECT_NE(rtl[i], ltr[i]); // the question mark is not symmetric
+                EXPECT_EQ(rtl[i], ltr[i].mirrored(true, false));
+            } else {
+                EXPECT_EQ(rtl[i], ltr[i]);
+            }
+        }
+    }
+    QApplication::setLayoutDirection(Qt::LeftToRight);
+}
+
+// A bundle that lacks an image gives that form a null entry; the button
+// then draws the normal image for it. Without any images the buttons stay
+// plain push buttons in size.
+TEST_F(SettingsWindow, AMissingImageIsANullEntry) {
+    namespace fs = std::filesystem;
+    const fs::path copy = home_.root() / "KD720UI";
+    fs::copy(KD720UI_BUNDLE_DIR, copy, fs::copy_options::recursive);
+    fs::remove(copy / "Resources" / "SPL_Scan_S.tiff");
+    fs::remove(copy / "Resources" / "TPL_Info_G.tiff");
+    Controller::setWindowBundlePath(copy.string());
+    auto c = Make(true);
+    auto* scan = dynamic_cast<FRollOverButton*>(kdui::viewWithTag(c->mainWindow(), 610));
+    auto* info = dynamic_cast<FRollOverButton*>(kdui::viewWithTag(c->mainWindow(), 705));
+    ASSERT_NE(scan, nullptr);
+    ASSERT_NE(info, nullptr);
+    EXPECT_FALSE(scan->buttonImages()[FRollOverButton::RolledOver].has_value());
+    EXPECT_TRUE(scan->buttonImages()[FRollOverButton::Focused].has_value());
+    EXPECT_TRUE(info->buttonImages()[FRollOverButton::Normal].has_value());
+    EXPECT_FALSE(info->buttonImages()[FRollOverButton::Disabled].has_value());
+    // Rolled over without its image: the normal image over the background.
+    scan->setFocusPolicy(Qt::NoFocus);
+    scan->clearFocus();
+    scan->setRollOver(true);
+    const QImage drawn = scan->grab().toImage();
+    EXPECT_EQ(drawn.pixelColor(drawn.width() / 2, drawn.height() / 2), kFormColours[FRollOverButton::Normal]);
+
+    fs::remove_all(copy / "Resources");
+    Controller::setWindowBundlePath(copy.string());
+    auto bare = Make(true);
+    auto* plain = dynamic_cast<FRollOverButton*>(kdui::viewWithTag(bare->mainWindow(), 701));
+    ASSERT_NE(plain, nullptr);
+    for (const auto& image : plain->buttonImages()) EXPECT_FALSE(image.has_value());
+    EXPECT_EQ(plain->sizeHint(), plain->QPushButton::sizeHint());
+}
+
+// The shown window's image buttons light up under the mouse, polled ten
+// times a second; showing the window again polls at once.
+TEST_F(SettingsWindow, ShownWindowRollsItsButtonsOver) {
+    Controller::setWindowBundlePath(KD720UI_BUNDLE_DIR);
+    auto c = Make(true, 0);
+    QWidget* main = c->mainWindow();
+    main->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(main));
+    auto* zoom = dynamic_cast<FRollOverButton*>(kdui::viewWithTag(main, 701));
+    ASSERT_NE(zoom, nullptr);
+    QCursor::setPos(zoom->mapToGlobal(zoom->rect().center()));
+    RunLoopFor(0.25);
+    EXPECT_TRUE(zoom->isRollOver());
+    QCursor::setPos(main->mapToGlobal(QPoint(-50, -50)));
+    RunLoopFor(0.25);
+    EXPECT_FALSE(zoom->isRollOver());
+    QCursor::setPos(zoom->mapToGlobal(zoom->rect().center()));
+    RunLoopFor(0.25);
+    ASSERT_TRUE(zoom->isRollOver());
+    c->hideMainWindow();
+    QCursor::setPos(main->mapToGlobal(QPoint(-50, -50)));
+    c->showMainWindow();
+    EXPECT_FALSE(zoom->isRollOver());
 }
 
 // Each scene shows its windows; with KD_GRAB_DIR set they are also saved

@@ -162,6 +162,8 @@ bool CTavrKdDS::SetupCapabilities() {
             const TW_UINT16 id = sKdDSCapDesc[i].cap;
             if (id < CAP_CUSTOMBASE) supported->SetValue(&id, kCapCurrent);
         }
+        // Answered by the capability triplets themselves (DeviceEvents.cpp).
+        supported->SetValue(&CAP_DEVICEEVENT, kCapCurrent);
     }
     const kdf::Dictionary global = kdf::globalDomain();
     const kdf::Value* units = kdf::find(global, kdf::kMeasurementUnitsKey);
@@ -509,15 +511,6 @@ TW_UINT16 CTavrKdDS::ResetPendingXfers(pTW_IDENTITY origin, TW_MEMREF data) {
     state_ = kDsEnabled;
     xfers->Count = 0;
     deviceEvent_ = TWDE_TVK_NONE;
-    return TWRC_SUCCESS;
-}
-
-TW_UINT16 CTavrKdDS::GetDeviceEvent(pTW_IDENTITY, TW_MEMREF data) {
-    if (!InState(kDsOpen, kDsTransferring)) return SeqError();
-    auto* event = static_cast<TW_DEVICEEVENT*>(data);
-    if (!event) return BadValue();
-    std::memset(static_cast<void*>(event), 0, sizeof *event);
-    event->Event = deviceEvent_;
     return TWRC_SUCCESS;
 }
 

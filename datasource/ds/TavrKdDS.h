@@ -9,8 +9,10 @@
 
 #include "foundation/RunLoop.h"
 
+#include <deque>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class CTavrKd;
 
@@ -31,6 +33,14 @@ public:
     TW_UINT16 DisableDS(pTW_IDENTITY origin, TW_MEMREF data) override;
     TW_UINT16 ResetPendingXfers(pTW_IDENTITY origin, TW_MEMREF data) override;
     TW_UINT16 GetDeviceEvent(pTW_IDENTITY origin, TW_MEMREF data) override;
+    // The capability triplets take CAP_DEVICEEVENT themselves: the events a
+    // host selects belong to this open, not to the stored settings.
+    TW_UINT16 GetCapability(pTW_IDENTITY origin, TW_MEMREF data) override;
+    TW_UINT16 GetCurrentCapability(pTW_IDENTITY origin, TW_MEMREF data) override;
+    TW_UINT16 GetDefaultCapability(pTW_IDENTITY origin, TW_MEMREF data) override;
+    TW_UINT16 ResetCapability(pTW_IDENTITY origin, TW_MEMREF data) override;
+    TW_UINT16 SetCapability(pTW_IDENTITY origin, TW_MEMREF data) override;
+    TW_UINT16 QuerySupportCapability(pTW_IDENTITY origin, TW_MEMREF data) override;
     TW_INT32 GetPendingDocumentCount() override;
     TW_UINT16 InvokeCallback(TW_CALLBACK* record, const kdf::Value* data) override;
 
@@ -101,6 +111,16 @@ public:
     virtual int GetScannerState() = 0;
     virtual void AbortScanner() = 0;
 
+    // The standard events a host may select through CAP_DEVICEEVENT.
+    static const std::vector<TW_UINT16>& OfferedDeviceEvents();
+    const std::vector<TW_UINT16>& SelectedDeviceEvents() const { return selectedDeviceEvents_; }
+    // A standard event happened: when the host selected it, it is queued and
+    // announced with MSG_DEVICEEVENT; DAT_DEVICEEVENT hands the queue out in
+    // order, and the current custom code once it is empty. False when the
+    // host did not ask for it.
+    bool QueueDeviceEvent(TW_UINT16 event);
+    std::size_t QueuedDeviceEvents() const { return queuedDeviceEvents_.size(); }
+
     // ---- Fields the scan session reads.
     TW_UINT32 DeviceEvent() const { return deviceEvent_; }
     int ScanMode() const { return scanMode_; }
@@ -120,6 +140,8 @@ protected:
     // The user's paper named by 0x8401 when it fits the scanner.
     bool FindCustomPaper(float* width, float* height) const;
     bool GetOriginalPaperSize(TW_INT32 size, float* width, float* height) const;
+    // CAP_DEVICEEVENT for one capability message.
+    TW_UINT16 DeviceEventCapability(TW_UINT16 msg, pTW_CAPABILITY capability);
 
     CTavrKd* scanner_ = nullptr;
     TW_INT32 pendingImageCount_ = 0;
@@ -130,6 +152,8 @@ protected:
     TW_INT32 pageWidth_ = 0;
     TW_INT32 pageLength_ = 0;
     TW_UINT32 deviceEvent_;
+    std::vector<TW_UINT16> selectedDeviceEvents_;
+    std::deque<TW_UINT16> queuedDeviceEvents_;
     std::optional<kdf::Bytes> snapshot_;
     kdf::Dictionary supportedPapers_;
     kdf::Array userGammaDatas_;

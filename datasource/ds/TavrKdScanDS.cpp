@@ -101,6 +101,18 @@ TW_UINT16 FaultConditionCode(KdError error) {
     }
 }
 
+// The standard device event of a scanner fault, for hosts that selected it
+// through CAP_DEVICEEVENT; 0 for faults TWAIN has no event for (an open
+// cover, an empty feeder, low memory).
+TW_UINT16 FaultDeviceEvent(KdError error) {
+    switch (FaultConditionCode(error)) {
+    case TWCC_PAPERJAM: return TWDE_PAPERJAM;
+    case TWCC_PAPERDOUBLEFEED: return TWDE_PAPERDOUBLEFEED;
+    case TWCC_CHECKDEVICEONLINE: return TWDE_DEVICEOFFLINE;
+    default: return 0;
+    }
+}
+
 // The number the unknown-error text shows.
 long UnknownErrorNumber(KdError error) {
     return (error & 0x08000000u) ? static_cast<long>(error & ~0x08000000u) : 0;
@@ -611,7 +623,8 @@ void CTavrKdScanDS::EndBatch() {
 }
 
 void CTavrKdScanDS::KeepFault(KdError error) {
-    if (fault_ == 0) fault_ = error;
+    const bool first = fault_ == 0;
+    if (first) fault_ = error;
     dischargeError_ = error;
     // Nothing waits on the scanner: it is free for the next batch.
     const bool more = pending_;
@@ -619,6 +632,10 @@ void CTavrKdScanDS::KeepFault(KdError error) {
     RecoverScan();
     pending_ = more;
     state_ = state;
+    // Announced after the scanner is free: the host may end the batch from
+    // its callback.
+    if (first)
+        if (const TW_UINT16 event = FaultDeviceEvent(error)) QueueDeviceEvent(event);
 }
 
 TW_UINT16 CTavrKdScanDS::AnswerFault() {

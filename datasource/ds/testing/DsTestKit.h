@@ -1,13 +1,15 @@
 // Pieces the data source's tests share: the bundle folder of a data source
-// assembled in a temporary folder, and one-value containers.
+// assembled in a temporary folder, and one-value and array containers.
 #pragma once
 
 #include "twain/twain.h"
 
+#include <cstddef>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace dstest {
 
@@ -52,6 +54,32 @@ template <typename T> T OneValueItem(TW_HANDLE handle, TW_UINT16* itemType = nul
     T item;
     std::memcpy(&item, bytes + offsetof(TW_ONEVALUE, Item), sizeof item);
     return item;
+}
+
+// An array record of TW_UINT16 items (or of another item type, for
+// records a source must refuse), in memory from alloc.
+template <typename Alloc>
+TW_HANDLE UInt16Array(Alloc alloc, const std::vector<TW_UINT16>& items, TW_UINT16 itemType = TWTY_UINT16) {
+    const std::size_t size = kTwArrayItemListOffset + items.size() * sizeof(TW_UINT16) + 2;
+    TW_HANDLE handle = alloc(static_cast<TW_UINT32>(size));
+    auto* bytes = static_cast<unsigned char*>(handle);
+    std::memset(bytes, 0, size);
+    const TW_UINT32 count = static_cast<TW_UINT32>(items.size());
+    std::memcpy(bytes, &itemType, sizeof itemType);
+    std::memcpy(bytes + offsetof(TW_ARRAY, NumItems), &count, sizeof count);
+    if (!items.empty()) std::memcpy(bytes + kTwArrayItemListOffset, items.data(), items.size() * sizeof(TW_UINT16));
+    return handle;
+}
+
+// The items of an answered array of TW_UINT16.
+inline std::vector<TW_UINT16> UInt16ArrayItems(TW_HANDLE handle, TW_UINT16* itemType = nullptr) {
+    const auto* bytes = static_cast<const unsigned char*>(handle);
+    if (itemType) std::memcpy(itemType, bytes, sizeof *itemType);
+    TW_UINT32 count = 0;
+    std::memcpy(&count, bytes + offsetof(TW_ARRAY, NumItems), sizeof count);
+    std::vector<TW_UINT16> items(count);
+    if (count) std::memcpy(items.data(), bytes + kTwArrayItemListOffset, count * sizeof(TW_UINT16));
+    return items;
 }
 
 inline double Fix32(const TW_FIX32& fix) { return fix.Whole + fix.Frac / 65536.0; }

@@ -20,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -804,6 +805,142 @@ TEST_F(DataSourceTest, QuerySupportOfEveryCapability) {
     TW_CAPABILITY unknown{0x1FFF, 0, nullptr};
     EXPECT_EQ(Call(DG_CONTROL, DAT_CAPABILITY, MSG_QUERYSUPPORT, &unknown), TWRC_FAILURE);
     EXPECT_EQ(Condition(), TWCC_CAPUNSUPPORTED);
+}
+
+// CAP_DEVICEEVENT: the host's selection of standard events, refused whole
+// when it names one the scanner cannot raise; only selected events are
+// queued, announced and handed out once each, in order, after which the
+// current custom code answers again.
+struct EventListCase {
+    const char* name;
+    TW_UINT16 conType;
+    TW_UINT16 itemType;
+    std::vector<TW_UINT16> asked;
+    TW_UINT16 rc;
+    std::vector<TW_UINT16> selection; // afterwards
+};
+
+TEST_F(DataSourceTest, DeviceEventCapabilitySelectsWhatTheHostIsTold) {
+    Open();
+    auto list = [this](TW_UINT16 msg, TW_UINT16* rc = nullptr) {
+        TW_CAPABILITY c{CAP_DEVICEEVENT, 0, nullptr};
+        const TW_UINT16 answer = Call(DG_CONTROL, DAT_CAPABILITY, msg, &c);
+        if (rc) *rc = answer;
+        EXPECT_EQ(answer, TWRC_SUCCESS) << msg;
+        if (!c.hContainer) return std::vector<TW_UINT16>{99};
+        EXPECT_EQ(c.ConType, TWON_ARRAY);
+        TW_UINT16 itemType = 0;
+        std::vector<TW_UINT16> items = dstest::UInt16ArrayItems(c.hContainer, &itemType);
+        EXPECT_EQ(itemType, TWTY_UINT16);
+        std::free(c.hContainer);
+        return items;
+    };
+    auto set = [this](TW_UINT16 conType, TW_UINT16 itemType, const std::vector<TW_UINT16>& items) {
+        TW_CAPABILITY c{CAP_DEVICEEVENT, conType,
+                        conType == TWON_ARRAY ? dstest::UInt16Array(Alloc, items, itemType)
+                                              : OneValue(Alloc, itemType, items.at(0))};
+        const TW_UINT16 rc = Call(DG_CONTROL, DAT_CAPABILITY, MSG_SET, &c);
+        std::free(c.hContainer);
+        return rc;
+    };
+    using V = std::vector<TW_UINT16>;
+    EXPECT_EQ(list(MSG_GET), V{});
+    EXPECT_EQ(list(MSG_GETDEFAULT), V{});
+    EXPECT_EQ(Current<TW_INT32>(CAP_DEVICEEVENT, nullptr, MSG_QUERYSUPPORT),
+              TWQC_GET | TWQC_SET | TWQC_GETDEFAULT | TWQC_GETCURRENT | TWQC_RESET);
+
+    const EventListCase cases[] = {
+        {"jam and double feed", TWON_ARRAY, TWTY_UINT16, {TWDE_PAPERJAM, TWDE_PAPERDOUBLEFEED}, TWRC_SUCCESS,
+         {TWDE_PAPERJAM, TWDE_PAPERDOUBLEFEED}},
+        {"repeats once", TWON_ARRAY, TWTY_UINT16, {TWDE_PAPERJAM, TWDE_PAPERJAM, TWDE_DEVICEOFFLINE}, TWRC_SUCCESS,
+         {TWDE_PAPERJAM, TWDE_DEVICEOFFLINE}},
+        {"an event the scanner cannot raise", TWON_ARRAY, TWTY_UINT16, {TWDE_PAPERJAM, 6}, TWRC_FAILURE,
+         {TWDE_PAPERJAM, TWDE_DEVICEOFFLINE}},
+        {"a custom code", TWON_ARRAY, TWTY_UINT16, {0x8002}, TWRC_FAILURE, {TWDE_PAPERJAM, TWDE_DEVICEOFFLINE}},
+        {"a one-value", TWON_ONEVALUE, TWTY_UINT16, {TWDE_PAPERJAM}, TWRC_FAILURE, {TWDE_PAPERJAM, TWDE_DEVICEOFFLINE}},
+        {"items of another type", TWON_ARRAY, TWTY_UINT32, {TWDE_PAPERJAM, 0}, TWRC_FAILURE,
+         {TWDE_PAPERJAM, TWDE_DEVICEOFFLINE}},
+        {"none", TWON_ARRAY, TWTY_UINT16, {}, TWRC_SUCCESS, {}},
+    };
+    for (const EventListCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(set(c.conType, c.itemType, c.asked), c.rc);
+        if (c.rc == TWRC_FAILURE) {
+            EXPECT_EQ(Condition(), TWCC_BADVALUE);
+        }
+        EXPECT_EQ(list(MSG_GETCURRENT), c.selection);
+        EXPECT_EQ(list(MSG_GET), c.selection);
+    }
+
+    // Listed among the supported capabilities.
+    TW_CAPABILITY supported{CAP_SUPPORTEDCAPS, 0, nullptr};
+    ASSERT_EQ(Call(DG_CONTROL, DAT_CAPABILITY, MSG_GET, &supported), TWRC_SUCCESS);
+    const V ids = dstest::UInt16ArrayItems(supported.hContainer);
+    std::free(supported.hContainer);
+    EXPECT_EQ(std::count(ids.begin(), ids.end(), CAP_DEVICEEVENT), 1);
+
+    auto fetch = [this](std::string* device = nullptr) {
+        TW_DEVICEEVENT event{};
+        EXPECT_EQ(Call(DG_CONTROL, DAT_DEVICEEVENT, MSG_GET, &event), TWRC_SUCCESS);
+        if (device) *device = event.DeviceName;
+        return TW_UINT32(event.Event);
+    };
+    // Nothing selected: nothing queued, nothing announced.
+    gCallbacks.clear();
+    EXPECT_FALSE(DS()->QueueDeviceEvent(TWDE_PAPERJAM));
+    EXPECT_TRUE(gCallbacks.empty());
+    EXPECT_EQ(fetch(), TWDE_TVK_NONE);
+
+    // Selected in state 4; announced through the host's callback once enabled.
+    ASSERT_EQ(set(TWON_ARRAY, TWTY_UINT16, {TWDE_PAPERJAM, TWDE_DEVICEOFFLINE}), TWRC_SUCCESS);
+    ASSERT_EQ(Enable(false), TWRC_SUCCESS);
+    gCallbacks.clear();
+    EXPECT_FALSE(DS()->QueueDeviceEvent(TWDE_PAPERDOUBLEFEED));
+    EXPECT_TRUE(DS()->QueueDeviceEvent(TWDE_PAPERJAM));
+    EXPECT_TRUE(DS()->QueueDeviceEvent(TWDE_DEVICEOFFLINE));
+    ASSERT_EQ(gCallbacks.size(), 2u);
+    EXPECT_EQ(gCallbacks[0].msg, MSG_DEVICEEVENT);
+    EXPECT_EQ(gCallbacks[1].msg, MSG_DEVICEEVENT);
+    std::string device;
+    EXPECT_EQ(fetch(&device), TWDE_PAPERJAM);
+    EXPECT_EQ(device, "Tavro KD-720 TWAIN");
+    EXPECT_EQ(fetch(), TWDE_DEVICEOFFLINE);
+    // The queue is empty: the current custom code, as often as asked.
+    EXPECT_EQ(fetch(), TWDE_TVK_NONE);
+    EXPECT_EQ(fetch(), TWDE_TVK_NONE);
+
+    // Set and reset belong to state 4; the selection is read in any open state.
+    EXPECT_EQ(set(TWON_ARRAY, TWTY_UINT16, {TWDE_PAPERJAM}), TWRC_FAILURE);
+    EXPECT_EQ(Condition(), TWCC_SEQERROR);
+    TW_CAPABILITY reset{CAP_DEVICEEVENT, 0, nullptr};
+    EXPECT_EQ(Call(DG_CONTROL, DAT_CAPABILITY, MSG_RESET, &reset), TWRC_FAILURE);
+    EXPECT_EQ(Condition(), TWCC_SEQERROR);
+    EXPECT_EQ(list(MSG_GET), (V{TWDE_PAPERJAM, TWDE_DEVICEOFFLINE}));
+    // The selection belongs to one open.
+    ASSERT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, nullptr), TWRC_SUCCESS);
+    Open();
+    EXPECT_EQ(list(MSG_GET), V{});
+
+    // A new selection drops the queued events it leaves out; a reset drops all.
+    ASSERT_EQ(set(TWON_ARRAY, TWTY_UINT16, {TWDE_PAPERJAM, TWDE_DEVICEOFFLINE}), TWRC_SUCCESS);
+    DS()->QueueDeviceEvent(TWDE_PAPERJAM);
+    DS()->QueueDeviceEvent(TWDE_DEVICEOFFLINE);
+    ASSERT_EQ(set(TWON_ARRAY, TWTY_UINT16, {TWDE_DEVICEOFFLINE}), TWRC_SUCCESS);
+    EXPECT_EQ(fetch(), TWDE_DEVICEOFFLINE);
+    EXPECT_EQ(fetch(), TWDE_TVK_NONE);
+    DS()->QueueDeviceEvent(TWDE_DEVICEOFFLINE);
+    EXPECT_EQ(list(MSG_RESET), V{});
+    EXPECT_EQ(fetch(), TWDE_TVK_NONE);
+    EXPECT_EQ(list(MSG_GET), V{});
+
+    // Events nobody fetches are bounded; the newest stay.
+    ASSERT_EQ(set(TWON_ARRAY, TWTY_UINT16, {TWDE_PAPERJAM, TWDE_DEVICEOFFLINE}), TWRC_SUCCESS);
+    for (int i = 0; i < 1000; ++i) DS()->QueueDeviceEvent(TWDE_PAPERJAM);
+    DS()->QueueDeviceEvent(TWDE_DEVICEOFFLINE);
+    EXPECT_LE(DS()->QueuedDeviceEvents(), 64u);
+    TW_UINT32 last = 0;
+    for (TW_UINT32 e = fetch(); e != TWDE_TVK_NONE; e = fetch()) last = e;
+    EXPECT_EQ(last, TWDE_DEVICEOFFLINE);
 }
 
 // The paper resource follows the data source's paper codes: 0 A4, 1 A5,

@@ -23,6 +23,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -683,6 +684,68 @@ TEST_F(DsScan, FaultsFailTheNextPageWithTheirConditionCode) {
         ASSERT_EQ(host.Enable(), TWRC_SUCCESS);
         EXPECT_EQ(MarksOf(host.MemoryBatch(1 << 20)), c.next);
         EXPECT_EQ(host.lastRc, TWRC_XFERDONE);
+        EXPECT_EQ(host.Disable(), TWRC_SUCCESS);
+    }
+}
+
+// A host that selected device events through CAP_DEVICEEVENT hears of the
+// faults it asked for, once each, beside the scanner's custom events; a host
+// that asked for other events, or none, hears nothing more. The failing
+// triplet answers the same either way.
+struct FaultEventCase {
+    const char* name;
+    const char* fault;
+    std::vector<TW_UINT16> selected;
+    std::vector<TW_UINT32> heard;
+    TW_UINT16 condition;
+};
+
+TEST_F(DsScan, FaultsRaiseTheDeviceEventsTheHostSelected) {
+    Watchdog dog(300);
+    const std::vector<TW_UINT16> all{TWDE_PAPERJAM, TWDE_PAPERDOUBLEFEED, TWDE_DEVICEOFFLINE};
+    const FaultEventCase cases[] = {
+        {"jam", "jam@s2:0.5", all, {TWDE_PAPERJAM}, TWCC_PAPERJAM},
+        {"jam on sheet 1", "jam@s1:0.5", {TWDE_PAPERJAM}, {TWDE_PAPERJAM}, TWCC_PAPERJAM},
+        {"double feed", "doublefeed@s2:0.5", {TWDE_PAPERDOUBLEFEED}, {TWDE_PAPERDOUBLEFEED}, TWCC_PAPERDOUBLEFEED},
+        {"disconnect mid-page", "disconnect@s2:0.5", {TWDE_DEVICEOFFLINE}, {TWDE_DEVICEOFFLINE},
+         TWCC_CHECKDEVICEONLINE},
+        {"time-out", "timeout@s2:0.5", all, {TWDE_DEVICEOFFLINE}, TWCC_CHECKDEVICEONLINE},
+        {"hardware error", "hardware@s2:0.5", all, {TWDE_DEVICEOFFLINE}, TWCC_CHECKDEVICEONLINE},
+        {"jam, other events selected", "jam@s2:0.5", {TWDE_PAPERDOUBLEFEED, TWDE_DEVICEOFFLINE}, {}, TWCC_PAPERJAM},
+        {"jam, nothing selected", "jam@s2:0.5", {}, {}, TWCC_PAPERJAM},
+        {"cover open has no event", "cover@s2:0.5", all, {}, TWCC_INTERLOCK},
+    };
+    int seed = 20;
+    for (const FaultEventCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        gEvents.clear();
+        gAlertAnswers = {0};
+        // A scanner of its own for each case (a jammed one stays jammed).
+        Scanner(std::string("paper=60x50mm;sheets=3;fault=") + c.fault + ";seed=" + std::to_string(++seed));
+        Host host;
+        ASSERT_EQ(host.Open(), TWRC_SUCCESS);
+        ASSERT_EQ(host.SetResolution(100), TWRC_SUCCESS);
+        ASSERT_EQ(host.Set(ICAP_PIXELTYPE, TWTY_UINT16, TW_UINT16(TWPT_GRAY)), TWRC_SUCCESS);
+        if (!c.selected.empty()) {
+            TW_CAPABILITY events{CAP_DEVICEEVENT, TWON_ARRAY, dstest::UInt16Array(Alloc, c.selected)};
+            ASSERT_EQ(host.Source(DG_CONTROL, DAT_CAPABILITY, MSG_SET, &events), TWRC_SUCCESS);
+            std::free(events.hContainer);
+        }
+        ASSERT_EQ(host.Enable(), TWRC_SUCCESS);
+        host.MemoryBatch(1 << 20);
+        EXPECT_EQ(host.lastRc, TWRC_FAILURE);
+        EXPECT_EQ(host.Condition(), c.condition);
+        std::vector<TW_UINT32> standard;
+        std::copy_if(gEvents.begin(), gEvents.end(), std::back_inserter(standard),
+                     [](TW_UINT32 e) { return e < TWDE_CUSTOMEVENTS; });
+        EXPECT_EQ(standard, c.heard);
+        // Nothing further is queued: the current custom code answers.
+        TW_DEVICEEVENT after{};
+        EXPECT_EQ(host.Source(DG_CONTROL, DAT_DEVICEEVENT, MSG_GET, &after), TWRC_SUCCESS);
+        EXPECT_GE(TW_UINT32(after.Event), TWDE_CUSTOMEVENTS);
+        TW_UINT16 count = 1;
+        EXPECT_EQ(host.EndXfer(&count), TWRC_SUCCESS);
+        EXPECT_EQ(count, 0);
         EXPECT_EQ(host.Disable(), TWRC_SUCCESS);
     }
 }

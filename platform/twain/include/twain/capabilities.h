@@ -21,6 +21,7 @@ inline constexpr TW_UINT16 CAP_AUTOSCAN = 0x1010;
 inline constexpr TW_UINT16 CAP_DUPLEX = 0x1012;
 inline constexpr TW_UINT16 CAP_DUPLEXENABLED = 0x1013;
 inline constexpr TW_UINT16 CAP_ENABLEDSUIONLY = 0x1014;
+inline constexpr TW_UINT16 CAP_DEVICEEVENT = 0x1022;
 
 // Image capabilities
 inline constexpr TW_UINT16 ICAP_COMPRESSION = 0x0100;

@@ -218,6 +218,11 @@ inline constexpr TW_INT32 TWQC_RESET = 0x0010;
 // ---- Device events (TW_DEVICEEVENT.Event) ---------------------------------------------
 // A source's own events are numbered from here up.
 inline constexpr TW_UINT32 TWDE_CUSTOMEVENTS = 0x8000;
+// Standard events a host selects through CAP_DEVICEEVENT (its item type is
+// TW_UINT16; the record carries them as TW_UINT32).
+inline constexpr TW_UINT16 TWDE_DEVICEOFFLINE = 7;
+inline constexpr TW_UINT16 TWDE_PAPERDOUBLEFEED = 12;
+inline constexpr TW_UINT16 TWDE_PAPERJAM = 13;
 
 // ---- TW_VERSION.Language and .Country ----------------------------------------------------
 inline constexpr TW_UINT16 TWLG_USA = 13;
