@@ -59,12 +59,8 @@ PrintPanel::PrintPanel(std::vector<kdd::print::Destination> destinations, MediaS
     kdkit::PluginFunc::layoutLeftToRight(this);
 }
 
-PrintPanel::~PrintPanel() {
-    // The accessories belong to their controllers.
-    for (TvAccessoryViewController* controller : accessories_)
-        if (controller->view() && controller->view()->parentWidget() == ui_->accessoryContainer)
-            controller->view()->setParent(nullptr);
-}
+// Accessory views still added go with the panel's widgets.
+PrintPanel::~PrintPanel() = default;
 
 void PrintPanel::setOptions(int options) {
     options_ = options;

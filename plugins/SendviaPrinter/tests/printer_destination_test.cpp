@@ -31,6 +31,11 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -536,8 +541,10 @@ TEST_F(PrinterRun, FitPrintsEachImageInsideThePrintableArea) {
         EXPECT_NEAR(r.width() / r.height(), double(sizes[i].width()) / sizes[i].height(), 0.01);
         EXPECT_TRUE(std::abs(r.width() - printable.width()) < 1.5 || std::abs(r.height() - printable.height()) < 1.5);
     }
-    // Printed, not deleted.
+    // Printed, not deleted; the document made for the printer is gone.
     for (const std::string& f : files) EXPECT_TRUE(fs::exists(f));
+    for (const auto& entry : fs::recursive_directory_iterator(home->root() / "tmp"))
+        EXPECT_NE(entry.path().extension(), ".pdf") << entry.path();
 }
 
 TEST_F(PrinterRun, ActualSizeCentresAndMissingPageRepeatsThePrevious) {
@@ -620,6 +627,37 @@ TEST_F(PrinterRun, PageRangeAndCopiesGoWithTheJob) {
     TvSendviaPrinterPluginWindowController none(userWith(info, 1));
     EXPECT_EQ(none.executeOperation(threePages(), false, nullptr), std::int32_t(kTvSvPluginFailSend));
     EXPECT_EQ(printer->documents().size(), 1u);
+}
+
+// A printer that takes the connection and then never answers: the run
+// gives up after the time-out instead of holding the application.
+TEST_F(Printer, SilentPrinterFailsAfterTheTimeOut) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(fd, 8), 0);
+    ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::string uri = "ipp://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/ipp/print";
+
+    PrintOperation::setTimeout(std::chrono::milliseconds(800));
+    TvSendviaPrinterPluginWindowController controller(userWith(PrintInfo::forDestination(uri, a4()), 1));
+    AlertAnswers alerts;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(controller.executeOperation({writePng(work / "s.png", {20, 20}, Qt::red)}, true, nullptr),
+              std::int32_t(kTvSvPluginFailSend));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+    EXPECT_EQ(alerts.texts, (std::vector<std::string>{kdkit::localized("Err_PrintFailed")}));
+    EXPECT_FALSE(fs::exists(work / "s.png"));
+    // The media lookup of the settings gives up alike.
+    const auto asked = std::chrono::steady_clock::now();
+    EXPECT_FALSE(kdd::print::destinationMedia(uri, std::chrono::milliseconds(800)));
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(8));
+    PrintOperation::setTimeout(std::chrono::seconds(10));
+    ::close(fd);
 }
 
 // ------------------------------------------------------- settings

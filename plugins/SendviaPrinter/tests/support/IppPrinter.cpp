@@ -147,8 +147,12 @@ IppPrinter::IppPrinter(const std::string& folder) {
     spool_ = folder_ + "/spool";
     std::filesystem::create_directories(spool_);
     // The printer's service-announcement client wants a system bus even
-    // when it announces nothing: a private one.
-    const std::string socket = folder_ + "/bus.sock";
+    // when it announces nothing: a private one, its socket in a short
+    // folder of its own (a socket's path has at most 107 bytes).
+    std::string busPattern = "/tmp/kdbus-XXXXXX";
+    if (!::mkdtemp(busPattern.data())) return;
+    busFolder_ = busPattern;
+    const std::string socket = busFolder_ + "/bus.sock";
     std::ofstream(folder_ + "/bus.conf")
         << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\" "
            "\"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
@@ -186,10 +190,9 @@ IppPrinter::IppPrinter(const std::string& folder) {
 IppPrinter::~IppPrinter() {
     stop();
     end(busPid_);
-    if (!folder_.empty()) {
-        std::error_code ec;
-        std::filesystem::remove_all(folder_, ec);
-    }
+    std::error_code ec;
+    if (!folder_.empty()) std::filesystem::remove_all(folder_, ec);
+    if (!busFolder_.empty()) std::filesystem::remove_all(busFolder_, ec);
 }
 
 void IppPrinter::stop() { end(printerPid_); }

@@ -34,6 +34,7 @@ public:
 private:
     std::string folder_;
     std::string spool_;
+    std::string busFolder_;
     pid_t busPid_ = -1;
     pid_t printerPid_ = -1;
     int port_ = 0;
