@@ -11,6 +11,7 @@
 #include "RenderingView.h"
 #include "TempHome.h"
 
+#include <desktop/Desktop.h>
 #include <desktop/Print.h>
 #include <foundation/UserDefaults.h>
 #include <plugin/TvQLRPlugin.h>
@@ -169,9 +170,10 @@ QJsonObject objectValue(const QJsonObject& objects, const QString& ref) {
 }
 
 std::vector<PdfPage> readPdf(const std::string& path) {
-    const std::string json = printtest::runProgram(
-        {"qpdf", "--json=2", "--json-stream-data=inline", "--decode-level=generalized", path},
-        std::chrono::seconds(30));
+    const std::string json =
+        kdd::runAndRead("qpdf", {"--json=2", "--json-stream-data=inline", "--decode-level=generalized", path},
+                        std::chrono::seconds(30))
+            .value_or("");
     const QJsonObject root = QJsonDocument::fromJson(QByteArray::fromStdString(json)).object();
     const QJsonArray qpdf = root.value("qpdf").toArray();
     const QJsonObject objects = qpdf.size() > 1 ? qpdf.at(1).toObject() : QJsonObject();
@@ -622,6 +624,17 @@ TEST_F(PrinterRun, PageRangeAndCopiesGoWithTheJob) {
     ASSERT_EQ(pages.size(), 2u);
     EXPECT_EQ(pages[0].images.at(0).pixels, QSize(2200, 1000));
     EXPECT_EQ(pages[1].images.at(0).pixels, QSize(300, 400));
+    // The printer took the copies and the paper with the job.
+    const fs::path ask = work / "job.test";
+    kdtest::TempHome::writeText(ask, "{\n OPERATION Get-Job-Attributes\n GROUP operation-attributes-tag\n"
+                                     " ATTR charset attributes-charset utf-8\n"
+                                     " ATTR language attributes-natural-language en\n"
+                                     " ATTR uri printer-uri $uri\n ATTR integer job-id 1\n"
+                                     " ATTR keyword requested-attributes all\n STATUS successful-ok\n}\n");
+    const std::string job =
+        kdd::runAndRead("ipptool", {"-tv", printer->uri(), ask.string()}, std::chrono::seconds(30)).value_or("");
+    EXPECT_NE(job.find("copies (integer) = 2"), std::string::npos) << job;
+    EXPECT_NE(job.find("iso_a4_210x297mm"), std::string::npos) << job;
     // A range that holds none of the pages prints nothing and says so.
     info.firstPage = info.lastPage = 9;
     TvSendviaPrinterPluginWindowController none(userWith(info, 1));

@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
-#include <poll.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -96,48 +95,6 @@ int freePort() {
         port = ntohs(address.sin_port);
     ::close(fd);
     return port;
-}
-
-std::string runProgram(const std::vector<std::string>& argv, std::chrono::milliseconds limit) {
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0) return {};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    std::vector<std::string> copy = argv;
-    std::vector<char*> args = pointers(copy);
-    pid_t pid = -1;
-    const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeFds[1]);
-    std::string out;
-    const auto deadline = Clock::now() + limit;
-    bool timedOut = false;
-    if (rc == 0) {
-        char buffer[65536];
-        for (;;) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            if (left.count() <= 0) {
-                timedOut = true;
-                break;
-            }
-            pollfd p{pipeFds[0], POLLIN, 0};
-            if (::poll(&p, 1, int(left.count())) <= 0) continue;
-            const ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            out.append(buffer, std::size_t(n));
-        }
-    }
-    ::close(pipeFds[0]);
-    if (rc != 0) return {};
-    if (timedOut) ::kill(pid, SIGKILL);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (timedOut || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return {};
-    return out;
 }
 
 IppPrinter::IppPrinter(const std::string& folder) {

@@ -42,8 +42,5 @@ private:
 
 // A free TCP port on the loopback address.
 int freePort();
-// Runs a program (no shell) and answers its standard output; empty when it
-// failed or ran past the limit.
-std::string runProgram(const std::vector<std::string>& argv, std::chrono::milliseconds limit);
 
 } // namespace printtest
