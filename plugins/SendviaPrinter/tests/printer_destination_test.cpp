@@ -19,6 +19,7 @@
 
 #include <QApplication>
 #include <QBuffer>
+#include <QComboBox>
 #include <QtEndian>
 #include <QDialogButtonBox>
 #include <QJsonArray>
@@ -42,6 +43,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <sstream>
 
 namespace {
@@ -727,6 +729,31 @@ TEST_F(PrinterRun, SettingsPanelStoresOnOkOnly) {
     EXPECT_EQ(stored->copies, 3);
     EXPECT_EQ(stored->printerName, printer->uri());
     EXPECT_EQ(stored->paper.name, "iso_a4_210x297mm");
+}
+
+// The panel keeps the stored paper when the printer lists none or cannot be
+// asked, and offers another printer's default paper when one is chosen.
+TEST_F(Printer, PanelPaperFollowsThePrinter) {
+    const kdd::print::Media letter{"na_letter_8.5x11in", 612, 792, 18, 18, 18, 18};
+    const kdd::print::Media a5{"iso_a5_148x210mm", 419.53, 595.28, 18, 18, 18, 18};
+    std::map<std::string, std::optional<kdd::print::MediaList>> media{
+        {"Empty", kdd::print::MediaList{}},
+        {"Gone", std::nullopt},
+        {"Office", kdd::print::MediaList{{letter, a5}, a5}},
+    };
+    const PrintPanel::MediaSource source = [&](const std::string& d) { return media.at(d); };
+    for (const char* stored : {"Empty", "Gone"}) {
+        PrintPanel panel({{"Office", "", true}}, source);
+        PrintInfo info = PrintInfo::forDestination(stored, a4());
+        panel.setPrintInfo(info);
+        EXPECT_EQ(panel.printInfo().printerName, stored);
+        EXPECT_EQ(panel.printInfo().paper.name, a4().name) << stored;
+        // Another printer: its default paper.
+        auto* printers = panel.findChild<QComboBox*>("printerCombo");
+        printers->setCurrentIndex(printers->findText("Office"));
+        EXPECT_EQ(panel.printInfo().printerName, "Office");
+        EXPECT_EQ(panel.printInfo().paper.name, a5.name) << stored;
+    }
 }
 
 TEST_F(Printer, PrincipalWithoutSettingsShowsNotFoundPrinter) {
