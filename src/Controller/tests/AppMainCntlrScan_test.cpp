@@ -4,6 +4,7 @@
 #include "AppMainCntlrFakes.h"
 
 #include "InputModel.h"
+#include "KD720TestBundle.h"
 #include "KdUIController.h"
 #include "QlrDeviceCntlr.h"
 #include "QlrUtilsMethod.h"
@@ -65,15 +66,7 @@ std::string markOf(const ImageInfoModel& page, double sheetWidthMm) {
 
 TEST(AppScanEndToEnd, ThreeDuplexSheetsReachThePageListInOrder) {
     kdtest::TempHome home;
-    const fs::path folder = home.root() / "twain" / "KD720";
-    fs::create_directories(folder.parent_path());
-    fs::copy(KD720_BUNDLE, folder, fs::copy_options::recursive);
-    fs::create_directories(folder / "PlugIns");
-    // The recording window stands in for the source's own.
-    fs::remove_all(folder / "PlugIns" / "KD720UI");
-    fs::copy(KD_TEST_UI_BUNDLE, folder / "PlugIns" / "KD720UI", fs::copy_options::recursive);
-    home.env().set("KD_TWAIN_DS_PATH", folder.parent_path().string());
-    home.env().set("KD_VIRTUAL_SCANNER", std::string("sheets=3"));
+    installKD720WithRecordingWindow(home, "sheets=3");
     kdf::registerClass(kUIControllerClassName, &kdf::makeObject<RecordingUIController>);
     ASSERT_TRUE(QlrUtilsMethod::createTmpFolder());
 

@@ -17,6 +17,7 @@
 #include "QlrUtilsMethod.h"
 #include "RecordingUIController.h"
 #include "ScriptedSource.h"
+#include "KD720TestBundle.h"
 #include "TempHome.h"
 
 #include <foundation/Bundle.h>
@@ -704,14 +705,7 @@ TW_UINT16 hookedEntry(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg, TW_U
 class KD720Stack {
 public:
     explicit KD720Stack(const std::string& virtualScanner) {
-        const fs::path folder = home.root() / "twain" / "KD720";
-        fs::create_directories(folder.parent_path());
-        fs::copy(KD720_BUNDLE, folder, fs::copy_options::recursive);
-        fs::create_directories(folder / "PlugIns");
-        fs::remove_all(folder / "PlugIns" / "KD720UI");
-        fs::copy(KD_TEST_UI_BUNDLE, folder / "PlugIns" / "KD720UI", fs::copy_options::recursive);
-        home.env().set("KD_TWAIN_DS_PATH", folder.parent_path().string());
-        home.env().set("KD_VIRTUAL_SCANNER", virtualScanner);
+        installKD720WithRecordingWindow(home, virtualScanner);
         kdf::registerClass(kUIControllerClassName, &kdf::makeObject<TrackedWindow>);
         {
             std::lock_guard lock(gWindowLock);

@@ -11,6 +11,7 @@
 #include "RecordingUIController.h"
 #include "ScannerDriverSettingModel.h"
 #include "ScriptedSource.h"
+#include "KD720TestBundle.h"
 #include "TempHome.h"
 
 #include <foundation/DataObjectRegistry.h>
@@ -773,15 +774,7 @@ public:
 
 TEST(RealStack, KD720SettingsWindowConfirmedWithOkBringsTheValuesBack) {
     kdtest::TempHome home;
-    const fs::path folder = home.root() / "twain" / "KD720";
-    fs::create_directories(folder.parent_path());
-    fs::copy(KD720_BUNDLE, folder, fs::copy_options::recursive);
-    fs::create_directories(folder / "PlugIns");
-    // The recording window stands in for the real one.
-    fs::remove_all(folder / "PlugIns" / "KD720UI");
-    fs::copy(KD_TEST_UI_BUNDLE, folder / "PlugIns" / "KD720UI", fs::copy_options::recursive);
-    home.env().set("KD_TWAIN_DS_PATH", folder.parent_path().string());
-    home.env().set("KD_VIRTUAL_SCANNER", "1");
+    installKD720WithRecordingWindow(home, "1");
     kdf::registerClass(kUIControllerClassName, &kdf::makeObject<TrackedWindow>);
     modeltest::ScopedController services;
     services->productName = "Tavro KD-720 TWAIN";
