@@ -27,7 +27,7 @@ AccessoryView::AccessoryView(QWidget* parent) : QWidget(parent), ui_(std::make_u
         if (!item) continue;
         item->setCheckable(true);
         group->addAction(item);
-        connect(item, &QAction::triggered, this, [this, tag] { selectItemWithTag(tag); });
+        connect(item, &QAction::triggered, this, [this, itemTag = tag] { selectItemWithTag(itemTag); });
     }
     selectItemWithTag(kPageLayoutPaperFit);
     kdkit::PluginFunc::layoutLeftToRight(this);
