@@ -102,6 +102,7 @@ protected:
         o->setFileFormatType(format);
         o->setFreeFileName(freeName);
         o->setIsUseFNSetting(true);
+        o->setIsAddDateTime(false);
         o->setIsAddNumber(true);
         o->setDigitType(2);
         o->setStartNum(1);
@@ -110,9 +111,11 @@ protected:
         o->setCompRate_JPEG(1);
         return o;
     }
-    void startJob(std::vector<std::shared_ptr<OutputModel>> outputs) {
+    // editsFirst: pages arriving only show; they are written by the
+    // output's own thread.
+    void startJob(std::vector<std::shared_ptr<OutputModel>> outputs, bool editsFirst = false) {
         auto j = std::make_shared<JobModel>();
-        j->setIsImageProcess(false);
+        j->setIsImageProcess(editsFirst);
         j->setJobOutputModel_List(std::move(outputs));
         cntlr->setTmpCopyJobModel_Scan(j);
         job = cntlr->tmpCopyJobModel_Scan();
@@ -260,7 +263,9 @@ TEST_F(OutputWriterTest, TwoOutputsSecondPluginFails) {
     EXPECT_EQ(decodeJPEG(readAll(handOff->handed[0][2])).width, 16);
     EXPECT_EQ(handOff->windowFlagDuring, std::vector<bool>{true});
     EXPECT_FALSE(cntlr->isShowedPluginWin());
-    EXPECT_EQ(handOff->calls.count("execute:Cloud.plugin:guid-1:delete"), 1u);
+    // The scan's copy of the job has its own copy of the plug-in setting.
+    EXPECT_EQ(handOff->calls.count("execute:Cloud.plugin:" + current()->pluginGUID() + ":delete"), 1u);
+    EXPECT_NE(current()->pluginGUID(), "guid-1");
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].name(), "Err_NotPossibleContinue");
     const kdf::Value* code = kdf::find(errors[0].userInfo(), "ErrInfo_PluginErrCodeKey");
@@ -325,7 +330,7 @@ TEST_F(OutputWriterTest, DamagedSettingsAndEmptyPages) {
         o->setFileOp_MultiType_PDF(c.multi);
         o->setMultiPageNum_PDF(c.perFile);
         o->setFileOp_MultiType_TIFF(c.multi);
-        startJob({o});
+        startJob({o}, true);
         cntlr->storeAppState(kAppStateConvertNext);
         std::vector<std::string> starts;
         for (int f : {qlr_output::kFormatPDF, qlr_output::kFormatTIFF})
