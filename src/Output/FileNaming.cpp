@@ -4,6 +4,7 @@
 #include <QlrUtilsMethod.h>
 
 #include <foundation/Bundle.h>
+#include <foundation/Exception.h>
 #include <foundation/File.h>
 #include <foundation/Format.h>
 
@@ -29,6 +30,16 @@ std::chrono::system_clock::time_point now() {
     std::lock_guard lock(clockLock);
     return nameClock ? nameClock() : std::chrono::system_clock::now();
 }
+
+} // namespace
+
+std::string paddedNumber(long long value, int width) {
+    std::string s = std::to_string(value < 0 ? 0 : value);
+    if (int(s.size()) < width) s.insert(0, std::size_t(width) - s.size(), '0');
+    return s;
+}
+
+namespace {
 
 // Zero-padded decimal without a run-time format.
 std::string padded(long long value, int digits) {
@@ -132,6 +143,48 @@ std::string currentFileName(const OutputModel* output) {
     const std::string ext = extensionOfFormat(output->fileFormatType());
     if (name.empty() && ext.empty()) return {};
     return name + "." + ext;
+}
+
+void checkFileNameRule(const std::string& freeFileName, bool isModel, bool isUseFNSetting, bool isAddDateTime,
+                       bool isAddNumber) {
+    const std::string name = QlrUtilsMethod::deleteSpaceHeadAndTail(freeFileName).value_or("");
+    const bool ruleOn = !isModel || isUseFNSetting;
+    if (isModel && !isUseFNSetting && name.empty()) throw kdf::Exception("Err_NonFileNameForJobScan");
+    if (QlrUtilsMethod::isHeadCharDotInString(name)) throw kdf::Exception("Err_HeadCharDotFileName");
+    if (ruleOn && !isAddDateTime && name.empty())
+        throw kdf::Exception(isAddNumber ? "Err_NonFileNameOnlyNum" : "Err_NonFileName");
+    if (!name.empty() && !QlrUtilsMethod::isValidNameInString(name)) throw kdf::Exception("Err_InValidFileName");
+}
+
+void checkFileNameSetting(const OutputModel& output) {
+    checkFileNameRule(output.freeFileName(), true, output.isUseFNSetting(), output.isAddDateTime(),
+                      output.isAddNumber());
+}
+
+int clampStartNumber(const std::string& text, int digits) {
+    const long long max = QlrUtilsMethod::maxDigNumForFileWrite(std::clamp(digits, 1, 6));
+    long long v = 0;
+    bool any = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        int d = -1;
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c >= '0' && c <= '9') {
+            d = c - '0';
+        } else if (c == 0xD9 && i + 1 < text.size()) {
+            // Arabic-Indic digits U+0660..U+0669: D9 A0..D9 A9.
+            const unsigned char c2 = static_cast<unsigned char>(text[i + 1]);
+            if (c2 >= 0xA0 && c2 <= 0xA9) {
+                d = c2 - 0xA0;
+                ++i;
+            }
+        }
+        if (d < 0) break;
+        any = true;
+        // Beyond the largest allowed value the rest doesn't matter.
+        if (v <= max) v = v * 10 + d;
+    }
+    if (!any || v <= 0) return 1;
+    return int(std::min(v, max));
 }
 
 int numberInPath(const std::string& path, const std::string& freeFileName) {

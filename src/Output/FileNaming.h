@@ -23,6 +23,22 @@ void setNameClock(NameClock clock);
 // counter's digits are clamped to 1 to 6, a negative start to 0.
 std::string currentFileName(const OutputModel* output);
 
+// Checks a rule: returns normally when it is acceptable, else raises the
+// key ("Err_NonFileNameForJobScan", "Err_HeadCharDotFileName",
+// "Err_NonFileNameOnlyNum", "Err_NonFileName", "Err_InValidFileName").
+// The free name is taken with spaces removed at both ends. isModel: the
+// rule comes from an output (else from the dialog, whose rule is on).
+void checkFileNameRule(const std::string& freeFileName, bool isModel, bool isUseFNSetting, bool isAddDateTime,
+                       bool isAddNumber);
+void checkFileNameSetting(const OutputModel& output);
+
+// The start number typed into the dialog (ASCII or Arabic-Indic digits):
+// 1 when it is 0 or below or not a number, the largest number of `digits`
+// digits when larger, else its value. Never overflows.
+int clampStartNumber(const std::string& text, int digits);
+// The value as shown while typing: zero-padded to `width` characters.
+std::string paddedNumber(long long value, int width);
+
 // Helpers on a path's last component with the extension and the free name
 // (at its start) removed; the number is what follows the last "_".
 int numberInPath(const std::string& path, const std::string& freeFileName);

@@ -4,6 +4,8 @@
 
 #include <OutputModel.h>
 
+#include <foundation/Exception.h>
+
 #include <gtest/gtest.h>
 
 #include <ctime>
@@ -144,6 +146,49 @@ TEST_F(Numbering, NoCounter) {
     EXPECT_EQ(numberInPath((dir / "nothere" / "Q_1.pdf").string(), "Q"), -1);
     EXPECT_FALSE(changeNumInPath((dir / "nothere" / "Q_1.pdf").string(), 2, "Q"));
     EXPECT_EQ(fs::path(*changeNumInPath((dir / "Q_01.pdf").string(), 100, "Q")).filename(), "Q_100.pdf");
+}
+
+std::string checkKey(const std::string& name, bool isModel, bool use, bool date, bool number) {
+    try {
+        checkFileNameRule(name, isModel, use, date, number);
+    } catch (const kdf::Exception& e) {
+        return e.name();
+    }
+    return "";
+}
+
+TEST(FileNameRule, CheckTable) {
+    struct Case {
+        std::string name;
+        bool isModel, use, date, number;
+        const char* key;
+    } cases[] = {
+        {"", true, false, true, true, "Err_NonFileNameForJobScan"},
+        {"  .hidden ", true, true, true, false, "Err_HeadCharDotFileName"},
+        {"", true, true, false, true, "Err_NonFileNameOnlyNum"},
+        {"", true, true, false, false, "Err_NonFileName"},
+        {"a/b", true, true, false, false, "Err_InValidFileName"},
+        {"", true, true, true, false, ""},
+        {"Scan", true, false, false, false, ""},
+        // The dialog's rule counts as on whatever the model says.
+        {"", false, false, false, true, "Err_NonFileNameOnlyNum"},
+        {"", false, false, true, false, ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(checkKey(c.name, c.isModel, c.use, c.date, c.number), c.key) << "'" << c.name << "'";
+}
+
+TEST(FileNameRule, StartNumberClamp) {
+    struct Case {
+        std::string text;
+        int digits, value;
+    } cases[] = {{"000", 3, 1},   {"99", 2, 99},   {"345", 2, 99},          {"7", 4, 7},
+                 {"", 3, 1},      {"x", 3, 1},     {"99999999999999999999", 6, 999999},
+                 {"\xd9\xa4\xd9\xa2", 3, 42}, {"12", 9, 12}};
+    // "\xd9\xa4\xd9\xa2": the Arabic-Indic digits four and two.
+    for (const auto& c : cases) EXPECT_EQ(clampStartNumber(c.text, c.digits), c.value) << c.text;
+    EXPECT_EQ(paddedNumber(1, 3), "001");
+    EXPECT_EQ(paddedNumber(1234, 3), "1234");
 }
 
 } // namespace
