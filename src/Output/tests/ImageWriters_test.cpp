@@ -26,15 +26,6 @@ PageBitmap bitmap(int bpp, int width, int height, int seed) {
     return b;
 }
 
-std::string keyOf(const std::function<void()>& fn) {
-    try {
-        fn();
-    } catch (const kdf::Exception& e) {
-        return e.name();
-    }
-    return "";
-}
-
 TEST(ImageWriters, CompressionFactor) {
     const std::pair<int, double> cases[] = {{1, 1.0}, {2, 0.8}, {3, 0.6}, {4, 0.4}, {0, 0.2}, {5, 0.2}, {-3, 0.2}};
     for (auto [rate, factor] : cases) EXPECT_DOUBLE_EQ(jpegCompressionFactor(rate), factor) << rate;

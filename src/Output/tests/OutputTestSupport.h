@@ -6,6 +6,8 @@
 
 #include <PageModels.h>
 
+#include <foundation/Exception.h>
+
 #include <png.h>
 
 #include <unistd.h>
@@ -15,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,6 +27,16 @@
 namespace outtest {
 
 namespace fs = std::filesystem;
+
+// The key of the named failure fn raises; "" when it returns.
+inline std::string keyOf(const std::function<void()>& fn) {
+    try {
+        fn();
+    } catch (const kdf::Exception& e) {
+        return e.name();
+    }
+    return "";
+}
 
 inline fs::path scratch(const std::string& name) {
     const char* base = std::getenv("KD_TEST_TMP");

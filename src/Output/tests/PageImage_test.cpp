@@ -15,15 +15,6 @@ namespace {
 using namespace qlr_output;
 using namespace outtest;
 
-std::string keyOf(const std::function<void()>& fn) {
-    try {
-        fn();
-    } catch (const kdf::Exception& e) {
-        return e.name();
-    }
-    return "";
-}
-
 TEST(PageReadBack, BytesPerRow) {
     struct Case {
         int bpp, width, bytes;
