@@ -44,6 +44,14 @@ bool PluginRegistryQueries::hasPluginObject(std::string_view pluginID) {
     return q && !pluginID.empty() && q->pluginObjectPresent(pluginID);
 }
 
+int PluginRegistryQueries::executeOperationWithID(std::string_view pluginID, std::string_view guid,
+                                                  const std::vector<std::string>& fileList, bool fileDelete,
+                                                  QWidget* parent) {
+    auto q = current();
+    if (!q || pluginID.empty()) return -1;
+    return q->pluginExecuteOperation(pluginID, guid, fileList, fileDelete, parent);
+}
+
 int PluginRegistryQueries::copyID(std::string_view pluginID, std::string_view guid, std::string* newID) {
     std::string out;
     auto q = current();

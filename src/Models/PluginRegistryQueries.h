@@ -9,6 +9,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+class QWidget;
 
 class PluginRegistryQueries {
 public:
@@ -46,6 +49,11 @@ public:
     static void switchIsValidInPluginInfoList(std::string_view pluginKey, bool isValid);
     // Checks every output's plug-in against the loaded ones.
     static void checkAllOutputModelByPlugin();
+    // Hands the files to the plug-in's operation for its user ID; with
+    // fileDelete the plug-in removes them when it is done. parent: the
+    // window its own windows attach to (may be null).
+    static int executeOperationWithID(std::string_view pluginID, std::string_view guid,
+                                      const std::vector<std::string>& fileList, bool fileDelete, QWidget* parent);
 
 protected:
     virtual std::optional<kdf::Value> pluginValue(std::string_view pluginID, int type) const = 0;
@@ -60,4 +68,9 @@ protected:
     virtual int pluginCreateID(std::string_view /*pluginID*/, std::string* /*newID*/) const { return -1; }
     virtual void pluginSwitchIsValid(std::string_view /*pluginKey*/, bool /*isValid*/) const {}
     virtual void pluginCheckAllOutputModels() const {}
+    virtual int pluginExecuteOperation(std::string_view /*pluginID*/, std::string_view /*guid*/,
+                                       const std::vector<std::string>& /*fileList*/, bool /*fileDelete*/,
+                                       QWidget* /*parent*/) const {
+        return -1;
+    }
 };
