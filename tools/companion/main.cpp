@@ -5,6 +5,8 @@
 // events written to its standard input, one a line:
 //   Cnct <Parm> <PmSt> <PmLa> | Data | actW <Parm> | verI <Parm>
 //   SeDS <Parm> [<product name> | -raw <text>]
+// A line starting with '!' sends its words as strings ("!Cnct x"): a call
+// with the wrong arguments.
 // It watches no button and ends when its bus goes away.
 //
 // Environment: KD_COMPANION_LOG (log file; standard output when unset),
@@ -108,14 +110,19 @@ public:
 
 // Sends one event line to the application and logs its answer.
 void sendEvent(const QString& line) {
-    const QStringList words = line.split(' ', Qt::SkipEmptyParts);
+    const bool asStrings = line.startsWith('!');
+    const QStringList words = line.mid(asStrings ? 1 : 0).split(' ', Qt::SkipEmptyParts);
     if (words.isEmpty()) return;
     auto call = QDBusMessage::createMethodCall(QString::fromStdString(kdf::busNameForIdentifier(kBase)),
                                                QString::fromStdString(kdf::busPathForIdentifier(kBase)),
                                                QString::fromStdString(kdf::busInterfaceForIdentifier(kBase, "thKD")),
                                                words[0]);
     const QString& name = words[0];
-    if (name == QLatin1String("Cnct")) {
+    if (asStrings || (name != QLatin1String("Cnct") && name != QLatin1String("actW") &&
+                      name != QLatin1String("verI") && name != QLatin1String("SeDS") && name != QLatin1String("Data"))) {
+        // Anything else goes as written, so a test can send a wrong call.
+        for (int i = 1; i < words.size(); ++i) call << words[i];
+    } else if (name == QLatin1String("Cnct")) {
         for (int i = 1; i <= 3; ++i) call << qint32(words.value(i).toLongLong(nullptr, 0));
     } else if (name == QLatin1String("actW") || name == QLatin1String("verI")) {
         call << qint32(words.value(1).toInt());
@@ -127,9 +134,6 @@ void sendEvent(const QString& line) {
         else if (words.size() > 2)
             info = plistBytes(identity(words.mid(2).join(' ').toStdString()));
         call << info;
-    } else if (name != QLatin1String("Data")) {
-        // Anything else goes as written, so a test can send a wrong call.
-        for (int i = 1; i < words.size(); ++i) call << words[i];
     }
     auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, 5000));
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [name](QDBusPendingCallWatcher* w) {

@@ -14,6 +14,7 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 
 #include <csignal>
 #include <fstream>
@@ -53,6 +54,7 @@ class Companion {
 public:
     Companion(const fs::path& executable, const fs::path& logPath, std::map<std::string, std::string> extra)
         : log_(logPath) {
+        fs::remove(logPath); // a new log for each companion
         int fds[2];
         if (::pipe(fds) != 0) return;
         extra["KD_COMPANION_LOG"] = logPath.string();
@@ -330,7 +332,9 @@ TEST_F(CompanionLink, JobStartByButtonRefusesLargeIndexesAndBusyStates) {
         cntlr->storeAppState(c.state);
         cntlr->exeJobScanByLogin(c.index);
         EXPECT_EQ(clicks.size(), c.posted ? 1u : 0u) << c.state << "/" << c.index;
-        if (c.posted && !clicks.empty()) EXPECT_EQ(clicks[0], c.index);
+        if (c.posted && !clicks.empty()) {
+            EXPECT_EQ(clicks[0], c.index);
+        }
     }
 }
 
@@ -363,10 +367,13 @@ TEST_F(CompanionLink, WindowRequestsAndWrongCalls) {
     ASSERT_TRUE(waitUntil([&] { return companion->log().find("reply verI") != companion->log().rfind("reply verI"); }));
     EXPECT_EQ(log.count("about"), 1u);
     // Wrong arguments are refused by signature, unknown events by name.
-    companion->send("Cnct x");
+    companion->send("!Cnct x");
+    companion->send("!SeDS 1");
     companion->send("Nope");
-    ASSERT_TRUE(companion->waitLogged("error Cnct org.freedesktop.DBus.Error.InvalidSignature"));
+    ASSERT_TRUE(companion->waitLogged("error Cnct org.freedesktop.DBus.Error.InvalidSignature")) << companion->log();
+    ASSERT_TRUE(companion->waitLogged("error SeDS org.freedesktop.DBus.Error.InvalidSignature"));
     ASSERT_TRUE(companion->waitLogged("error Nope org.freedesktop.DBus.Error.UnknownMethod"));
+    EXPECT_FALSE(cntlr->dummyWindow());
 }
 
 TEST_F(CompanionLink, ChooserBlocksTheMainWindowWithOneDummyWindow) {

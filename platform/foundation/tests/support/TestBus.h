@@ -31,7 +31,7 @@ public:
         posix_spawn_file_actions_addclose(&actions, fds[0]);
         posix_spawn_file_actions_addclose(&actions, fds[1]);
         char* argv[] = {const_cast<char*>("dbus-daemon"), const_cast<char*>("--session"),
-                        const_cast<char*>("--print-address"), const_cast<char*>("--print-pid"),
+                        const_cast<char*>("--print-address=1"), const_cast<char*>("--print-pid=1"),
                         const_cast<char*>("--fork"), nullptr};
         pid_t launcher = 0;
         const int rc = posix_spawnp(&launcher, "dbus-daemon", &actions, nullptr, argv, environ);
