@@ -409,10 +409,17 @@ TEST_F(CompanionLink, ChooserBlocksTheMainWindowWithOneDummyWindow) {
 
 TEST_F(CompanionLink, WatchingOffThenOnAroundTheSearch) {
     link();
-    cntlr->sendChangeValidWatchingDeviceBtn(false);
-    cntlr->sendChangeValidWatchingDeviceBtn(true);
-    ASSERT_TRUE(companion->waitLogged("Timr 1"));
+    // A search with no source manager open finds nothing, but still turns
+    // the watching off before and on after.
+    QlrDeviceCntlr::setApplicationDelegate(cntlr.get());
+    {
+        QlrDeviceCntlr searching;
+        EXPECT_FALSE(searching.openDS(nullptr, false, true));
+    }
+    QlrDeviceCntlr::setApplicationDelegate(nullptr);
+    ASSERT_TRUE(companion->waitLogged("Timr 1")) << companion->log();
     const std::string text = companion->log();
+    EXPECT_NE(text.find("Timr 0"), std::string::npos);
     EXPECT_LT(text.find("Timr 0"), text.find("Timr 1"));
 }
 
