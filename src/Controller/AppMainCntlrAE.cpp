@@ -55,33 +55,6 @@ std::string ownerOf(const std::string& busName) {
     return reply.isValid() ? reply.value().toStdString() : std::string();
 }
 
-// Property-list bytes from outside: too large or not a dictionary is none.
-std::optional<kdf::Dictionary> decodedDictionary(const QByteArray& data) {
-    if (data.isEmpty() || std::size_t(data.size()) > kMaxPropertyListBytes) return std::nullopt;
-    auto value = QlrUtilsMethod::decodeDataToDict(kdf::Bytes(data.begin(), data.end()));
-    if (!value || !value->dictionary()) return std::nullopt;
-    return *value->dictionary();
-}
-
-// The identity keys the answer carries with values of their kind; the
-// others stay absent, so the identity's readers give their defaults.
-kdf::Dictionary identityFrom(const kdf::Dictionary& answer) {
-    kdf::Dictionary identity;
-    auto take = [&](const char* key, kdf::Value::Kind kind) {
-        if (const kdf::Value* v = kdf::find(answer, key); v && v->is(kind)) identity[key] = *v;
-    };
-    take(kIsAPDSKey, kdf::Value::Kind::Boolean);
-    take(kVersionMajorNumKey, kdf::Value::Kind::Integer);
-    take(kManufacturerKey, kdf::Value::Kind::String);
-    take(kProductFamilyKey, kdf::Value::Kind::String);
-    take(kProductNameKey, kdf::Value::Kind::String);
-    return identity;
-}
-
-bool isNumber(const kdf::Value* v) {
-    return v && (v->is(kdf::Value::Kind::Integer) || v->is(kdf::Value::Kind::Real));
-}
-
 // Brings the application and its main window to the front.
 void activateMainWindow(QWidget* window) {
     if (!window) return;
@@ -189,17 +162,26 @@ void AppMainCntlr::setAppleEvent() {
 
 bool AppMainCntlr::launchTaskApp(const std::string& path) {
     if (!TV_Func::isExistsFile(path)) return false;
-    if (QlrUtilsMethod::isLaunchedApp(path) || !ownerOf(companionBusName()).empty()) return true;
+    // A companion counts once it owns its name, within the bound.
+    auto waitForName = [] {
+        const auto until = std::chrono::steady_clock::now() + kLaunchTimeout;
+        while (ownerOf(companionBusName()).empty()) {
+            if (std::chrono::steady_clock::now() >= until) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return true;
+    };
+    if (!ownerOf(companionBusName()).empty()) return true;
+    if (QlrUtilsMethod::isLaunchedApp(path)) {
+        // Running but maybe not yet on the bus: the start-up check then
+        // finds no address and the application runs without it.
+        waitForName();
+        return true;
+    }
     auto bundle = kdf::Bundle::atPath(path);
     const std::string executable = bundle ? bundle->executablePath() : std::string();
     if (executable.empty() || !kdd::spawnDetached(executable, {})) return false;
-    // Launched: it counts once it owns its name, within the bound.
-    const auto until = std::chrono::steady_clock::now() + kLaunchTimeout;
-    while (std::chrono::steady_clock::now() < until) {
-        if (!ownerOf(companionBusName()).empty()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+    return waitForName();
 }
 
 void AppMainCntlr::sendAEToTuvoApp(const std::string& path) {
@@ -216,21 +198,14 @@ void AppMainCntlr::sendAEToTuvoApp(const std::string& path) {
     // Blocks without running the event loop: no handler runs in between.
     const auto reply = QDBusConnection::sessionBus().call(call, QDBus::Block, int(kCheckStartTimeout.count()));
     if (reply.type() != QDBusMessage::ReplyMessage || reply.signature() != QLatin1String("ay")) return;
-    const auto answer = decodedDictionary(reply.arguments().value(0).toByteArray());
+    const QByteArray bytes = reply.arguments().value(0).toByteArray();
+    const auto answer =
+        decodeStartAnswer(reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size()));
     if (!answer) return;
-
-    setLaunchType(0);
-    setConnectStatus(0);
-    setBtnStatus(0);
-    if (const kdf::Value* v = kdf::find(*answer, kLaunchTypeKey); isNumber(v)) setLaunchType(int(*v->toInteger()));
-    if (const kdf::Value* v = kdf::find(*answer, kDataForScanKey); isNumber(v)) {
-        const auto value = *v->toInteger();
-        if (launchType() == kLaunchTypeNormal)
-            setConnectStatus(int(value));
-        else if (launchType() == kLaunchTypeByButton)
-            setBtnStatus(std::uint32_t(value));
-    }
-    setCurrentDSInfo(std::make_shared<const kdf::Dictionary>(identityFrom(*answer)));
+    setLaunchType(answer->launchType);
+    setConnectStatus(answer->connectStatus);
+    setBtnStatus(answer->btnStatus);
+    setCurrentDSInfo(std::make_shared<const kdf::Dictionary>(answer->identity));
 }
 
 void AppMainCntlr::sendChangeValidWatchingDeviceBtn(bool isValid) {
@@ -329,11 +304,9 @@ void AppMainCntlr::handleVersionPanel(int parm) {
 }
 
 void AppMainCntlr::handleShowSelectDS(int parm, const std::optional<kdf::Bytes>& info) {
-    if (info && !info->empty() && info->size() <= kMaxPropertyListBytes) {
-        auto value = QlrUtilsMethod::decodeDataToDict(*info);
-        if (value && value->dictionary())
-            setCurrentDSInfo(std::make_shared<const kdf::Dictionary>(*value->dictionary()));
-    }
+    if (info)
+        if (auto identity = decodeCompanionDictionary(info->data(), info->size()))
+            setCurrentDSInfo(std::make_shared<const kdf::Dictionary>(std::move(*identity)));
     if (parm == 1) {
         if (QWidget* prefs = dialogsPort()->preferencesPanel()) prefs->close();
         if (dummyWindow()) return;

@@ -8,8 +8,12 @@
 // kdf::busNameForIdentifier and its siblings.
 #pragma once
 
+#include <foundation/Value.h>
+
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 class AppMainCntlr;
@@ -62,6 +66,22 @@ std::string companionIdentifier();
 std::string companionBusName();
 std::string companionInterface();
 std::string companionPath();
+
+// The companion's start-up answer as the application takes it: none when
+// the bytes are too many, no property list or no dictionary. The statuses
+// start at 0; data for scan fills the connect status (launch type 0) or the
+// button status (2). The identity holds the five keys present with values of
+// their kind; absent ones take the identity readers' defaults.
+struct StartAnswer {
+    std::int32_t launchType = 0;
+    std::int32_t connectStatus = 0;
+    std::uint32_t btnStatus = 0;
+    kdf::Dictionary identity;
+};
+std::optional<StartAnswer> decodeStartAnswer(const std::uint8_t* data, std::size_t size);
+// Property-list bytes from the companion as a dictionary; none when too
+// large, undecodable or no dictionary.
+std::optional<kdf::Dictionary> decodeCompanionDictionary(const std::uint8_t* data, std::size_t size);
 
 // Serves the application's interface for the controller on the session bus
 // (handlers on the main thread). Made by setAppleEvent.

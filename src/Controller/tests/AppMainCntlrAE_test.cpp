@@ -423,6 +423,38 @@ TEST_F(CompanionLink, WatchingOffThenOnAroundTheSearch) {
     EXPECT_LT(text.find("Timr 0"), text.find("Timr 1"));
 }
 
+TEST(CompanionAnswer, WrongTypesCountAsAbsentAndSizeIsBounded) {
+    auto decode = [](const std::string& text) {
+        return companion_link::decodeStartAnswer(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    };
+    auto plist = [](const std::string& body) { return "<plist><dict>" + body + "</dict></plist>"; };
+    // Wrong kinds: a string launch type, a text version, a numeric name.
+    auto a = decode(plist("<key>QLRCom_LaunchType</key><string>2</string>"
+                          "<key>QLRCom_DataForScan</key><integer>-3</integer>"
+                          "<key>Version_MajorNum_Key</key><string>2</string>"
+                          "<key>ProductName_Key</key><integer>5</integer>"
+                          "<key>Manufacturer_Key</key><string>M</string>"
+                          "<key>Other</key><string>x</string>"));
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->launchType, 0);
+    EXPECT_EQ(a->connectStatus, -3);
+    EXPECT_EQ(a->identity.size(), 1u);
+    EXPECT_TRUE(kdf::find(a->identity, kManufacturerKey));
+    // Launch type 2 reads the status unsigned; any other type ignores it.
+    auto b = decode(plist("<key>QLRCom_LaunchType</key><integer>2</integer>"
+                          "<key>QLRCom_DataForScan</key><integer>-1</integer>"));
+    ASSERT_TRUE(b);
+    EXPECT_EQ(b->btnStatus, 0xFFFFFFFFu);
+    EXPECT_EQ(b->connectStatus, 0);
+    // Not a dictionary, not a property list, too large: no answer.
+    EXPECT_FALSE(decode("<plist><string>x</string></plist>"));
+    EXPECT_FALSE(decode("garbage"));
+    EXPECT_FALSE(decode(""));
+    const std::string padded = plist("<key>ProductName_Key</key><string>" +
+                                     std::string(companion_link::kMaxPropertyListBytes, 'a') + "</string>");
+    EXPECT_FALSE(decode(padded));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
