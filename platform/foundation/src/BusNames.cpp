@@ -15,7 +15,11 @@ std::vector<std::string> elements(std::string_view identifier, bool keepDash, bo
     std::string current;
     auto finish = [&] {
         if (current.empty()) current = "_"; // an empty element is no valid name either
-        if (digitPrefix && current[0] >= '0' && current[0] <= '9') current.insert(current.begin(), '_');
+        if (digitPrefix && current[0] >= '0' && current[0] <= '9') {
+            std::string prefixed(1, '_');
+            prefixed += current;
+            current = std::move(prefixed);
+        }
         out.push_back(std::move(current));
         current.clear();
     };
@@ -53,7 +57,9 @@ std::string busInterfaceForIdentifier(std::string_view identifier, std::string_v
 }
 
 std::string busPathForIdentifier(std::string_view identifier) {
-    return "/" + joined(elements(identifier, false, false), '/');
+    std::string path(1, '/');
+    path += joined(elements(identifier, false, false), '/');
+    return path;
 }
 
 } // namespace kdf

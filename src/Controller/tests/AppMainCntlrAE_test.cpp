@@ -457,15 +457,8 @@ TEST(CompanionAnswer, WrongTypesCountAsAbsentAndSizeIsBounded) {
 
 } // namespace
 
-int main(int argc, char** argv) {
-    // The private bus first: its address goes into the environment before
-    // any thread starts, for this process and the companions it starts.
-    kdtest::TestBus bus;
-    kdtest::TempHome home;
-    home.env().set("QT_QPA_PLATFORM", std::string("offscreen"));
-    std::filesystem::permissions(home.root() / "run", std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::replace);
-    testing::InitGoogleTest(&argc, argv);
-    QApplication app(argc, argv);
-    return RUN_ALL_TESTS();
-}
+// The private bus first: its address goes into the environment before main
+// and any thread start, for this process and the companions it starts.
+static kdtest::TestBus sBus;
+
+APPTEST_MAIN()
