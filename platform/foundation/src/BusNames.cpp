@@ -14,13 +14,13 @@ std::vector<std::string> elements(std::string_view identifier, bool keepDash, bo
     std::vector<std::string> out;
     std::string current;
     auto finish = [&] {
-        if (current.empty()) current = "_"; // an empty element is no valid name either
-        if (digitPrefix && current[0] >= '0' && current[0] <= '9') {
-            std::string prefixed(1, '_');
-            prefixed += current;
-            current = std::move(prefixed);
-        }
-        out.push_back(std::move(current));
+        // An empty element is no valid name either.
+        const bool prefix = current.empty() || (digitPrefix && current[0] >= '0' && current[0] <= '9');
+        std::string element;
+        element.reserve(current.size() + 1);
+        if (prefix) element.push_back('_');
+        element.append(current);
+        out.push_back(std::move(element));
         current.clear();
     };
     for (char c : identifier) {
