@@ -1,6 +1,8 @@
 // Making the controller, its neighbours and its properties.
 #include "AppMainCntlr.h"
 
+#include "AppMainCntlrAEServer.h"
+
 #include "ProcessWindowServices.h"
 #include "QlrDeviceCntlr.h"
 
@@ -36,6 +38,7 @@ AppMainCntlr::AppMainCntlr() {
 }
 
 AppMainCntlr::~AppMainCntlr() {
+    aeServer_.reset();
     observers_.clear();
     kdf::RunLoop::main().cancelPerforms(this);
     // Page and output threads hold this controller: give them a bounded
@@ -103,7 +106,6 @@ void AppMainCntlr::setPanelMenu(int panelType, bool isBack, QMenu* menu) {
 // ---- The device controller's other questions --------------------------------------------------
 
 // The companion link is not here: nothing watches the device buttons.
-void AppMainCntlr::sendChangeValidWatchingDeviceBtn(bool) {}
 
 void AppMainCntlr::scanReadyByTwainCB() { mainWindowPort()->scanReadyByTwainCB(); }
 

@@ -41,6 +41,9 @@
 #include <vector>
 
 class QlrDeviceCntlr;
+namespace companion_link {
+class Server;
+}
 
 // Application states.
 enum AppState : int {
@@ -217,6 +220,34 @@ public:
     void scanReadyByTwainCB() override;
     void setStateInfoStrForProcWinForPfm(const std::array<std::string, 2>& texts) override;
 
+    // ==== The companion link (AppMainCntlrAE.cpp)
+
+    // Launches the companion when needed, asks it which scanner and why the
+    // application started, and serves its events. Without a companion, or
+    // when another process owns the application's bus name, nothing is
+    // served and no event is sent.
+    void setAppleEvent();
+    // YES when the companion at that bundle path runs, or was launched and
+    // appeared on the bus within the bound.
+    bool launchTaskApp(const std::string& path);
+    // Keeps the companion's address and applies its start-up answer.
+    void sendAEToTuvoApp(const std::string& path);
+    // The status record into the user defaults and the preferences file.
+    void saveAppSettingForLogin();
+    // None without a preferences model.
+    std::optional<kdf::Dictionary> pipeAppSettingForLogin() const;
+    void scanFromTuvoDeviceBtn(int connectStatus, std::uint32_t btnStatus, bool isLaunchApp);
+    bool isValidScanByDviceBtn() const;
+    void exeJobScanByLogin(std::uint32_t index);
+    // The events' handlers (main thread).
+    void handleConnectInfo(int parm, int btnStatus, int launched);
+    void handleAppActiveWindow(int parm);
+    void handleVersionPanel(int parm);
+    void handleShowSelectDS(int parm, const std::optional<kdf::Bytes>& info);
+    // The companion's unique bus name; empty: no companion.
+    std::string targetForAE() const { return get(targetForAE_); }
+    void setTargetForAE(std::string target) { put(targetForAE_, std::move(target)); }
+
     // ==== Properties
     bool isTerminateByInitInPrefs() const { return isTerminateByInitInPrefs_.load(); }
     void setIsTerminateByInitInPrefs(bool v) { isTerminateByInitInPrefs_.store(v); }
@@ -354,4 +385,7 @@ private:
     std::shared_ptr<AppDialogsPort> dialogsPort_;
 
     std::vector<kdf::ObserverToken> observers_;
+
+    std::string targetForAE_;
+    std::unique_ptr<companion_link::Server> aeServer_;
 };

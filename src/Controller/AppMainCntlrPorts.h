@@ -64,6 +64,11 @@ public:
     virtual void cancelToMain(bool /*flag*/) {}
     virtual void startCompleteWindowByPerform() {}
 
+    // The About window; a new batch after a scan ended, as the control of
+    // that tag of the scan view does.
+    virtual void showQlrAbout() {}
+    virtual void againExeScan(int /*controlTag*/) {}
+
     // Windows that make the application modal.
     virtual bool hasAttachedSheet() const { return false; }
     virtual bool isVisibleSettingWindow() const { return false; }

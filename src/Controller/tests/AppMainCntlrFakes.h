@@ -91,6 +91,8 @@ public:
         log_.add("images:" + std::to_string(list.size()) + ":" + std::to_string(sizeType));
     }
     void createIBViewMenu() override { log_.add("menus"); }
+    void showQlrAbout() override { log_.add("about"); }
+    void againExeScan(int tag) override { log_.add("again:" + std::to_string(tag)); }
     void updateMainTopDisplay(bool a, bool b) override {
         log_.add(std::string("top:") + (a ? "1" : "0") + (b ? "1" : "0"));
     }
