@@ -18,7 +18,7 @@
 namespace {
 
 std::optional<QCursor> cursorNamed(const char* name) {
-    const QImage image = kitImageNamed(name);
+    const QImage image = TvUI::kitImageNamed(name);
     if (image.isNull()) return std::nullopt;
     return QCursor(QPixmap::fromImage(image), 8, 8);
 }
@@ -45,10 +45,10 @@ QSize shownSize(const QScrollArea& area, QSize document) {
 
 PreviewBaseView::PreviewBaseView(QWidget* parent)
     : QWidget(parent),
-      mSkewImage(kitImageNamed("btm_deskew_grip")),
-      mSkewImageOver(kitImageNamed("btm_deskew_grip_O")),
-      mCropMoveImage(kitImageNamed("btn_trim_grip")),
-      mCropMoveImageOver(kitImageNamed("btn_trim_grip_O")),
+      mSkewImage(TvUI::kitImageNamed("btm_deskew_grip")),
+      mSkewImageOver(TvUI::kitImageNamed("btm_deskew_grip_O")),
+      mCropMoveImage(TvUI::kitImageNamed("btn_trim_grip")),
+      mCropMoveImageOver(TvUI::kitImageNamed("btn_trim_grip_O")),
       mSkewCursor(cursorNamed("skewcorsour")),
       mCropMoveCursor(cursorNamed("TPL_DragMouseCross_N")),
       mCropLRCursor(cursorNamed("TPL_DragMouseH_N")),

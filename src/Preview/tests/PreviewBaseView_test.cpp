@@ -467,7 +467,7 @@ constexpr QRgb kWhite = 0xFFFFFFFF;
 QImage render(PreviewBaseView& view) {
     QImage out(view.size(), QImage::Format_ARGB32);
     out.fill(kWhite);
-    view.render(&out);
+    view.render(&out, QPoint(), QRegion(), QWidget::RenderFlags());
     return out;
 }
 
