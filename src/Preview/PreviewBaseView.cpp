@@ -118,6 +118,7 @@ void PreviewBaseView::setScaleValue(double scale) {
     QScrollArea* area = enclosingScrollArea();
     if (area) {
         if (scale == 1.0) {
+            mPendingScroll.reset();
             fillArea();
         } else {
             const QRectF visible = visibleRect();
@@ -126,11 +127,31 @@ void PreviewBaseView::setScaleValue(double scale) {
             const QSize base = area->maximumViewportSize();
             resize(int(base.width() * scale), int(base.height() * scale));
             const QSize shown = shownSize(*area, size());
-            area->horizontalScrollBar()->setValue(int(std::lround(fx * width() - shown.width() * 0.5)));
-            area->verticalScrollBar()->setValue(int(std::lround(fy * height() - shown.height() * 0.5)));
+            // The bars' ranges follow the new size only once the area has
+            // laid itself out (not before it first shows), so the place is
+            // kept until they reach it.
+            mPendingScroll = QPoint(
+                std::clamp(int(std::lround(fx * width() - shown.width() * 0.5)), 0, std::max(0, width() - shown.width())),
+                std::clamp(int(std::lround(fy * height() - shown.height() * 0.5)), 0,
+                           std::max(0, height() - shown.height())));
+            connect(area->horizontalScrollBar(), &QScrollBar::rangeChanged, this,
+                    &PreviewBaseView::applyPendingScroll, Qt::UniqueConnection);
+            connect(area->verticalScrollBar(), &QScrollBar::rangeChanged, this,
+                    &PreviewBaseView::applyPendingScroll, Qt::UniqueConnection);
+            applyPendingScroll();
         }
     }
     update();
+}
+
+void PreviewBaseView::applyPendingScroll() {
+    QScrollArea* area = enclosingScrollArea();
+    if (!mPendingScroll || !area) return;
+    area->horizontalScrollBar()->setValue(mPendingScroll->x());
+    area->verticalScrollBar()->setValue(mPendingScroll->y());
+    if (area->horizontalScrollBar()->value() == mPendingScroll->x() &&
+        area->verticalScrollBar()->value() == mPendingScroll->y())
+        mPendingScroll.reset();
 }
 
 // --- Geometry.
@@ -264,6 +285,7 @@ void PreviewBaseView::mouseMoveEvent(QMouseEvent* event) {
         const QPointF inViewport = toViewport(point);
         const QPointF diff = inViewport - mMouseDragLastPoint;
         if (area && (std::abs(diff.x()) >= 2 || std::abs(diff.y()) >= 2)) {
+            mPendingScroll.reset(); // the hand takes over
             // The content follows the mouse: the bars move the other way.
             area->horizontalScrollBar()->setValue(area->horizontalScrollBar()->value() - int(std::lround(diff.x())));
             area->verticalScrollBar()->setValue(area->verticalScrollBar()->value() - int(std::lround(diff.y())));

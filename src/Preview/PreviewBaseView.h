@@ -139,6 +139,7 @@ private:
     void setDocumentCursor(bool closed);
     QPointF toViewport(QPointF point) const;
     void fillArea();
+    void applyPendingScroll();
 
     QImage mPreviewImage;
     bool mIsExpanded = false;
@@ -169,6 +170,8 @@ private:
     QPointF mPressPoint;
     double mLastSkewX = 0;
 
+    // Scroll bar values a zoom still waits for (the area lays out later).
+    std::optional<QPoint> mPendingScroll;
     QScrollArea* mWatchedArea = nullptr;
     kdf::ObserverToken mScrollerToken;
 };

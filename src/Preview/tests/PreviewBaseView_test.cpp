@@ -352,6 +352,25 @@ TEST(PreviewBaseView, ZoomFillsTheAreaAndKeepsTheMiddleSpot) {
     EXPECT_EQ(a.view->size(), QSize(500, 350));
 }
 
+TEST(PreviewBaseView, ZoomSetBeforeTheAreaShowsKeepsTheMiddle) {
+    QScrollArea area;
+    area.setFrameShape(QFrame::NoFrame);
+    area.setVerticalScrollBar(new TvScroller(Qt::Vertical));
+    area.setHorizontalScrollBar(new TvScroller(Qt::Horizontal));
+    auto* view = new PreviewBaseView;
+    area.setWidget(view);
+    area.resize(400, 300);
+    view->setSrcFitImageSize(QSizeF(400, 400));
+    view->setPreviewImage(testPage());
+    view->setScaleValue(2);
+    area.show();
+    QApplication::processEvents();
+    EXPECT_EQ(view->size(), QSize(800, 600));
+    const QRectF visible = view->visibleRect();
+    EXPECT_NEAR(visible.center().x(), 400, 1);
+    EXPECT_NEAR(visible.center().y(), 300, 1);
+}
+
 TEST(PreviewBaseView, HandScrollsAboveZoomOneFromTwoPixels) {
     InArea a;
     a.view->setScaleValue(2);
