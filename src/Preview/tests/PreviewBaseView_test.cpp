@@ -1,6 +1,6 @@
 #include "PreviewBaseView.h"
 
-#include "TempHome.h"
+#include "KitTestSupport.h"
 #include "TvNotifications.h"
 #include "TvSlider.h"
 
@@ -555,11 +555,5 @@ TEST(PreviewBaseView, StraightenTurnsTheWayTheSignSays) {
 } // namespace
 
 int main(int argc, char** argv) {
-    kdtest::TempHome home;
-    home.env().set("QT_QPA_PLATFORM", std::string("offscreen"));
-    std::filesystem::permissions(home.root() / "run", std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::replace);
-    testing::InitGoogleTest(&argc, argv);
-    QApplication app(argc, argv);
-    return RUN_ALL_TESTS();
+    return kittest::runKitTests(argc, argv);
 }
