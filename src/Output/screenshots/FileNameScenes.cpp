@@ -15,6 +15,9 @@ KD_SCREENSHOT_SCENE(fileNameSetting, "output/file-name-setting", kdui::Direction
     model->setIsAddNumber(true);
     model->setDigitType(2);
     model->setStartNum(1);
+    // The tool frees the scene's window after each direction, and the window
+    // belongs to the shared controller: start each direction with a new one.
+    FileNameSettingCntlr::terminateFileNameSettingCntlr();
     auto* cntlr = FileNameSettingCntlr::sharedFileNameSettingCntlr();
     cntlr->runModalFileNameSetting(nullptr, model);
     return {cntlr->fileNameSettingPanel()};
