@@ -1,0 +1,114 @@
+// Screenshot scenes of the scan screen's page side: five pages arrived,
+// page 3 shown and chosen in the browser, a job with two outputs, in both
+// layout directions; and the browser's cells alone (selected, shown, plain
+// and waiting for their picture).
+#include "../tests/support/ScanScreenStandIn.h"
+
+#include "JobModel.h"
+#include "PageModels.h"
+#include "PanelModel.h"
+#include "PreviewCntlr.h"
+#include "QlrUtilsMethodUI.h"
+
+#include <ui/Screenshots.h>
+
+#include <QPainter>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+// A made-up page with its number large in the middle.
+QImage scenePage(int number, QSize size) {
+    QImage page(size, QImage::Format_RGB888);
+    page.fill(QColor(0xFB, 0xFB, 0xF7));
+    QPainter p(&page);
+    const double u = size.width() / 100.0;
+    p.fillRect(QRectF(8 * u, 8 * u, 84 * u, 9 * u), QColor(0x2E, 0x4A, 0x7A));
+    for (int i = 0; i < 14; ++i) {
+        const double y = 24 * u + i * 6.5 * u;
+        if (y > size.height() - 10 * u) break;
+        p.fillRect(QRectF(8 * u, y, (i % 4 == 3 ? 50 : 84) * u, 2 * u), QColor(0x80, 0x80, 0x80));
+    }
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(int(40 * u));
+    font.setBold(true);
+    p.setFont(font);
+    p.setPen(QColor(0xC0, 0x40, 0x30));
+    p.drawText(QRectF(0, 0, size.width(), size.height()), Qt::AlignCenter, QString::number(number));
+    return page;
+}
+
+class ScenePages : public PreviewPages {
+public:
+    std::vector<std::shared_ptr<PanelModel>> items;
+    std::vector<std::shared_ptr<ImageInfoModel>> pages;
+    std::shared_ptr<JobModel> job;
+    int shown = -1;
+
+    std::vector<std::shared_ptr<PanelModel>> preImageModel_List() const override { return items; }
+    void setPreImageModel_List(std::vector<std::shared_ptr<PanelModel>> v) override { items = std::move(v); }
+    int preDisplayIndex() const override { return shown; }
+    void setPreDisplayIndex(int index) override { shown = index; }
+    std::shared_ptr<ImageInfoModel> imgInfoAtIndex(int index) const override {
+        return index >= 0 && std::size_t(index) < pages.size() ? pages[std::size_t(index)] : nullptr;
+    }
+    int countOfImgInfoDict() override { return int(pages.size()); }
+    std::shared_ptr<JobModel> tmpCopyJobModel_Scan() override { return job; }
+    bool isExeScningState() override { return false; }
+};
+
+std::shared_ptr<JobModel> twoOutputJob() {
+    auto job = std::make_shared<JobModel>();
+    job->setJobInputModel_List({std::make_shared<InputModel>()});
+    auto first = std::make_shared<OutputModel>();
+    first->setFreeFileName("Minutes");
+    auto second = std::make_shared<OutputModel>();
+    second->setFreeFileName("Archive");
+    job->setJobOutputModel_List({first, second});
+    return job;
+}
+
+struct PageScene {
+    preview_test::ScanScreenStandIn screen;
+    std::shared_ptr<ScenePages> pages = std::make_shared<ScenePages>();
+    std::shared_ptr<PreviewCntlr> cntlr;
+};
+
+// Five pages arrive as in a scan; then page 3 is chosen.
+PageScene* fivePages() {
+    auto* scene = new PageScene;
+    scene->screen = preview_test::makeScanScreen();
+    scene->pages->job = twoOutputJob();
+    scene->cntlr = std::make_shared<PreviewCntlr>(scene->pages, nullptr, scene->screen.outlets());
+    for (int i = 0; i < 5; ++i) {
+        auto page = std::make_shared<ImageInfoModel>();
+        const QSize size = i == 3 ? QSize(140, 100) : QSize(100, 140);
+        page->setImgInfo_Width(size.width() * 17);
+        page->setImgInfo_Height(size.height() * 17);
+        page->setImgInfo_bpp(24);
+        page->setImgInfo_PreThumbImage(std::make_shared<QlrUtilsMethod::QtImage>(QIcon(), scenePage(i + 1, size)));
+        scene->pages->pages.push_back(page);
+        scene->cntlr->displayOfPreview(PageParam{i, page});
+    }
+    scene->cntlr->restorePreviewByEndScan();
+    scene->cntlr->showScanInfo();
+    scene->screen.browser->setSelectionIndexes(kdui::IndexSet{2}, false);
+    // The controller lives as long as the screen.
+    QObject::connect(scene->screen.content, &QObject::destroyed, [scene] { delete scene; });
+    return scene;
+}
+
+} // namespace
+
+KD_SCREENSHOT_SCENE(previewPagesFive, "preview/pages-five-page3-two-outputs", kdui::Direction::Both) {
+    PageScene* scene = fivePages();
+    // The pages have no raw files here: the preview shows page 3 drawn
+    // large, as its rendering would.
+    const QImage page3 = scenePage(3, QSize(500, 700));
+    scene->screen.preview->setSrcFitImageSize(QSizeF(page3.size()));
+    scene->screen.preview->setRealImageSize(QSizeF(page3.size()));
+    scene->screen.preview->setPreviewImage(page3);
+    return {scene->screen.content};
+}
