@@ -223,8 +223,10 @@ void PreviewCntlr::savePreviewImage(const PageParam& param) {
     if (browser) browser->setSelectionIndexes(kdui::IndexSet{param.index}, false);
     updatePageDisplay();
 
-    mNeighbours->setStateInfoStrForProcWin(
-        kdf::formatLocalized(localized("ScanState_Scning"), {std::int64_t(itemCount)}), std::nullopt);
+    // Without its text in the tables the count still shows.
+    std::string format = localized("ScanState_Scning");
+    if (format.empty() || format == "ScanState_Scning") format = "%d";
+    mNeighbours->setStateInfoStrForProcWin(kdf::formatLocalized(format, {std::int64_t(itemCount)}), std::nullopt);
 
     if (browser) {
         QScrollBar* bar = browser->verticalScrollBar();
