@@ -13,6 +13,7 @@
 #include <ui/Screenshots.h>
 
 #include <QPainter>
+#include <QScrollBar>
 
 #include <memory>
 #include <vector>
@@ -62,10 +63,13 @@ public:
 std::shared_ptr<JobModel> twoOutputJob() {
     auto job = std::make_shared<JobModel>();
     job->setJobInputModel_List({std::make_shared<InputModel>()});
+    // Names without date and time, so every picture is the same.
     auto first = std::make_shared<OutputModel>();
     first->setFreeFileName("Minutes");
+    first->setIsUseFNSetting(false);
     auto second = std::make_shared<OutputModel>();
     second->setFreeFileName("Archive");
+    second->setIsUseFNSetting(false);
     job->setJobOutputModel_List({first, second});
     return job;
 }
@@ -110,5 +114,39 @@ KD_SCREENSHOT_SCENE(previewPagesFive, "preview/pages-five-page3-two-outputs", kd
     scene->screen.preview->setSrcFitImageSize(QSizeF(page3.size()));
     scene->screen.preview->setRealImageSize(QSizeF(page3.size()));
     scene->screen.preview->setPreviewImage(page3);
+    // Page 3 in the middle of the column.
+    QScrollBar* bar = scene->screen.browser->verticalScrollBar();
+    bar->setValue(bar->value() + scene->screen.browser->itemFrameAtIndex(1).center().y());
+    scene->screen.browser->setFocus();
     return {scene->screen.content};
+}
+
+namespace {
+
+// Four cells: shown and selected, selected, plain, waiting for its picture.
+class CellSource : public ImageIBViewDataSource {
+public:
+    int numberOfItems(kdui::ImageBrowserView&) override { return 4; }
+    kdui::ImageBrowserItem itemAtIndex(kdui::ImageBrowserView&, int index) override {
+        if (index == 3) return {QImage(), QString::number(index + 1)};
+        return {scenePage(index + 1, index == 1 ? QSize(140, 100) : QSize(100, 140)), QString::number(index + 1)};
+    }
+    bool isShownItem(kdui::ImageBrowserView&, int index) override { return index == 0; }
+};
+
+} // namespace
+
+KD_SCREENSHOT_SCENE(previewPageCells, "preview/page-browser-cells", kdui::Direction::Both) {
+    auto* browser = new ImageIBView;
+    auto* source = new CellSource;
+    QObject::connect(browser, &QObject::destroyed, [source] { delete source; });
+    browser->resize(340, 380);
+    browser->setCellSize(QSize(150, 170));
+    browser->setIntercellSpacing(QSize(10, 10));
+    browser->setCellsTitled(true);
+    browser->setAllowsMultipleSelection(true);
+    browser->setBackgroundColor(QColor(0xA0, 0xA0, 0xA0));
+    browser->setDataSource(source);
+    browser->setSelectionIndexes(kdui::IndexSet{0, 1}, false);
+    return {browser};
 }

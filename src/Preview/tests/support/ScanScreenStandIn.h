@@ -106,7 +106,7 @@ inline ScanScreenStandIn makeScanScreen() {
     s.browser->setCellsTitled(true);
     s.browser->setAllowsMultipleSelection(true);
     s.browser->setAllowsEmptySelection(false);
-    s.browser->setBackgroundColor(QColor(0x3C, 0x3C, 0x3C));
+    s.browser->setBackgroundColor(QColor(0xA0, 0xA0, 0xA0));
     s.browser->setVerticalScrollBar(new TvScroller(Qt::Vertical));
 
     s.previewArea = new QScrollArea(s.content);
@@ -124,8 +124,8 @@ inline ScanScreenStandIn makeScanScreen() {
 
     s.info = new QWidget(s.content);
     s.info->setGeometry(0, S::kHeight - S::kInfoHeight, S::kWidth, S::kInfoHeight);
-    infoLabel(s.info, PreviewCntlr::kColorModeText, QRect(12, 6, 170, 20));
-    infoLabel(s.info, PreviewCntlr::kReaderSideText, QRect(12, 28, 170, 20));
+    infoLabel(s.info, PreviewCntlr::kColorModeText, QRect(8, 6, 186, 20));
+    infoLabel(s.info, PreviewCntlr::kReaderSideText, QRect(8, 28, 186, 20));
     s.outputBox = tagged(new QFrame(s.info), PreviewCntlr::kOutputTypeBox);
     s.outputBox->setFrameShape(QFrame::Box);
     s.outputBox->setStyleSheet(QStringLiteral("QFrame { border: 1px solid #888888; }"));
