@@ -41,25 +41,6 @@ QImage scenePage(int number, QSize size) {
     return page;
 }
 
-class ScenePages : public PreviewPages {
-public:
-    std::vector<std::shared_ptr<PanelModel>> items;
-    std::vector<std::shared_ptr<ImageInfoModel>> pages;
-    std::shared_ptr<JobModel> job;
-    int shown = -1;
-
-    std::vector<std::shared_ptr<PanelModel>> preImageModel_List() const override { return items; }
-    void setPreImageModel_List(std::vector<std::shared_ptr<PanelModel>> v) override { items = std::move(v); }
-    int preDisplayIndex() const override { return shown; }
-    void setPreDisplayIndex(int index) override { shown = index; }
-    std::shared_ptr<ImageInfoModel> imgInfoAtIndex(int index) const override {
-        return index >= 0 && std::size_t(index) < pages.size() ? pages[std::size_t(index)] : nullptr;
-    }
-    int countOfImgInfoDict() override { return int(pages.size()); }
-    std::shared_ptr<JobModel> tmpCopyJobModel_Scan() override { return job; }
-    bool isExeScningState() override { return false; }
-};
-
 std::shared_ptr<JobModel> twoOutputJob() {
     auto job = std::make_shared<JobModel>();
     job->setJobInputModel_List({std::make_shared<InputModel>()});
@@ -76,7 +57,7 @@ std::shared_ptr<JobModel> twoOutputJob() {
 
 struct PageScene {
     preview_test::ScanScreenStandIn screen;
-    std::shared_ptr<ScenePages> pages = std::make_shared<ScenePages>();
+    std::shared_ptr<preview_test::FakePages> pages = std::make_shared<preview_test::FakePages>();
     std::shared_ptr<PreviewCntlr> cntlr;
 };
 

@@ -35,25 +35,7 @@ namespace {
 
 using testing::HasSubstr;
 
-class FakePages : public PreviewPages {
-public:
-    std::vector<std::shared_ptr<PanelModel>> items;
-    std::vector<std::shared_ptr<ImageInfoModel>> pages;
-    std::shared_ptr<JobModel> job;
-    int shown = -1;
-    bool scanning = false;
-
-    std::vector<std::shared_ptr<PanelModel>> preImageModel_List() const override { return items; }
-    void setPreImageModel_List(std::vector<std::shared_ptr<PanelModel>> v) override { items = std::move(v); }
-    int preDisplayIndex() const override { return shown; }
-    void setPreDisplayIndex(int index) override { shown = index; }
-    std::shared_ptr<ImageInfoModel> imgInfoAtIndex(int index) const override {
-        return index >= 0 && std::size_t(index) < pages.size() ? pages[std::size_t(index)] : nullptr;
-    }
-    int countOfImgInfoDict() override { return int(pages.size()); }
-    std::shared_ptr<JobModel> tmpCopyJobModel_Scan() override { return job; }
-    bool isExeScningState() override { return scanning; }
-};
+using preview_test::FakePages;
 
 class FakeNeighbours : public PreviewNeighbours {
 public:

@@ -1,4 +1,5 @@
-// A small stand-in of the scan screen for the preview's tests and pictures:
+// A small stand-in of the scan screen for the preview's tests and pictures
+// (with a page list of its own):
 // a header with the page counter and the edit and finish buttons, the page
 // browser, the preview in its scroll area, and an information bar with the
 // colour mode, side, output-type box, file name and output pagination, each
@@ -7,6 +8,9 @@
 #pragma once
 
 #include "ImageIBView.h"
+#include "JobModel.h"
+#include "PageModels.h"
+#include "PanelModel.h"
 #include "PreviewBaseView.h"
 #include "PreviewCntlr.h"
 #include "QlrUtilsMethodUI.h"
@@ -21,7 +25,31 @@
 #include <QScrollArea>
 #include <QWidget>
 
+#include <memory>
+#include <vector>
+
 namespace preview_test {
+
+// The controller's page list and fields, held here.
+class FakePages : public PreviewPages {
+public:
+    std::vector<std::shared_ptr<PanelModel>> items;
+    std::vector<std::shared_ptr<ImageInfoModel>> pages;
+    std::shared_ptr<JobModel> job;
+    int shown = -1;
+    bool scanning = false;
+
+    std::vector<std::shared_ptr<PanelModel>> preImageModel_List() const override { return items; }
+    void setPreImageModel_List(std::vector<std::shared_ptr<PanelModel>> v) override { items = std::move(v); }
+    int preDisplayIndex() const override { return shown; }
+    void setPreDisplayIndex(int index) override { shown = index; }
+    std::shared_ptr<ImageInfoModel> imgInfoAtIndex(int index) const override {
+        return index >= 0 && std::size_t(index) < pages.size() ? pages[std::size_t(index)] : nullptr;
+    }
+    int countOfImgInfoDict() override { return int(pages.size()); }
+    std::shared_ptr<JobModel> tmpCopyJobModel_Scan() override { return job; }
+    bool isExeScningState() override { return scanning; }
+};
 
 struct ScanScreenStandIn {
     QWidget* content = nullptr;
