@@ -16,6 +16,10 @@
 // at the press.
 #pragma once
 
+// The names of the notifications below, shared with the controller that
+// observes them.
+#include "AppMainCntlrPorts.h"
+
 #include <foundation/NotificationCenter.h>
 
 #include <QCursor>
@@ -29,10 +33,6 @@
 #include <optional>
 
 class QScrollArea;
-
-inline constexpr const char* kScrollWheelDidChange = "ScrollWheelDidChange";
-inline constexpr const char* kRatioOfCropDidChange = "RatioOfCropDidChange";
-inline constexpr const char* kDegreeForRotateDidChange = "DegreeForRotateDidChange";
 
 class PreviewBaseView : public QWidget {
     Q_OBJECT
