@@ -72,7 +72,7 @@ void BM_AppendPages(benchmark::State& state) {
     QlrUtilsMethod::removeTmpFolder();
 }
 
-BENCHMARK(BM_AppendPages)->Arg(1)->Arg(8)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AppendPages)->Arg(1)->Arg(8)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -1,5 +1,6 @@
 #include "CreateTIFF.h"
 
+#include "ImageWriters.h"
 #include "OutputWriter.h"
 
 #include <OutputModel.h>
@@ -207,7 +208,7 @@ bool writeToTIFF(const PageBitmap& bitmap, const std::string* path, int index, b
         }
     } remover{toPath ? nullptr : &target};
 
-    if (!kdf::writeFileAtomically(target, data, &error)) fail("Err_FileCreateFailed", error);
+    if (!kdf::writeFileAtomically(target, data, &error, kPageFlush)) fail("Err_FileCreateFailed", error);
     if (bitmap.bpp < 8 && FixBilevelTiffPhotometricInterpretation(target.c_str()) != kTiffOK)
         fail("Err_FileCreateFailed", "photometric fix failed on " + target);
     if (const int rc = ConvertII(target.c_str()); rc != kTiffOK)
