@@ -5,6 +5,8 @@
 #include "ui_FileNameSetting.h"
 
 #include <OutputModel.h>
+#include <QlrUtilsMethodUI.h>
+#include <TV_FuncUI.h>
 #include <TV_Message.h>
 
 #include <foundation/Bundle.h>
@@ -85,6 +87,14 @@ FileNameSettingCntlr::FileNameSettingCntlr() {
     QObject::connect(panel_, &QDialog::rejected, this, [this] {
         if (tmpFileNameOutputModel_) closeFileNameSetting(kCancelTag);
     });
+    adjustLayoutInFileName();
+}
+
+void FileNameSettingCntlr::adjustLayoutInFileName() {
+    // Localised texts may need more room than the form's width; the panel
+    // grows to them and never shrinks below the form.
+    panel_->resize(panel_->size().expandedTo(panel_->sizeHint()));
+    QlrUtilsMethod::layoutLeftToRight(panel_);
 }
 
 FileNameSettingCntlr::~FileNameSettingCntlr() { delete panel_.data(); }
@@ -99,10 +109,10 @@ void FileNameSettingCntlr::runModalFileNameSetting(QWidget* parent, std::shared_
     if (!outputModel) return;
     tmpFileNameOutputModel_ = std::move(outputModel);
     initFileNameCntlr();
-    if (parent) {
-        panel_->setParent(parent, Qt::Sheet | Qt::Dialog);
-        panel_->move(parent->geometry().center() - panel_->rect().center());
-    }
+    if (parent) panel_->setParent(parent, Qt::Sheet | Qt::Dialog);
+    // Centred on the parent (on the screen without one), kept inside the
+    // screen.
+    TV_Func::windowPositionAdjustment(panel_, parent, TV_Func::kAlignCentre);
     panel_->setWindowModality(Qt::WindowModal);
     panel_->open();
 }

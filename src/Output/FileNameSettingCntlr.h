@@ -44,6 +44,7 @@ public:
 private:
     FileNameSettingCntlr();
     ~FileNameSettingCntlr() override;
+    void adjustLayoutInFileName();
     void initFileNameCntlr();
     void updateFileNameCntlr();
     void updateFileNameDisplay();

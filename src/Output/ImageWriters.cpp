@@ -133,13 +133,14 @@ void writeToJPEG(const PageBitmap& bitmap, const std::string& path, int compRate
     if (bitmap.bpp < 8) throw kdf::Exception("Err_JPEGInvalidParam");
     const std::string data = encodeJPEG(bitmap, int(std::lround(jpegCompressionFactor(compRate) * 100)));
     std::string error;
-    if (data.empty() || !kdf::writeFileAtomically(path, data, &error)) throw kdf::Exception("Err_JPEGNotCreate", error);
+    if (data.empty() || !kdf::writeFileAtomically(path, data, &error, kPageFlush))
+        throw kdf::Exception("Err_JPEGNotCreate", error);
 }
 
 void writeToPNG(const PageBitmap& bitmap, const std::string& path) {
     const std::string data = encodePNG(bitmap);
     std::string error;
-    if (data.empty() || !kdf::writeFileAtomically(path, data, &error))
+    if (data.empty() || !kdf::writeFileAtomically(path, data, &error, kPageFlush))
         throw kdf::Exception("Err_FileCreateFailed", error);
 }
 

@@ -5,9 +5,16 @@
 
 #include "PageImage.h"
 
+#include <foundation/File.h>
+
 #include <string>
 
 namespace qlr_output {
+
+// Page files are written whole or not at all, but not waited for until they
+// are on the disk: that wait cost several times the encoding of a page, and
+// a crash mid-scan loses the scan anyway.
+inline constexpr kdf::Flush kPageFlush = kdf::Flush::NotToDisk;
 
 // The output's JPEG compression setting as a factor: 1 → 1.0, 2 → 0.8,
 // 3 → 0.6, 4 → 0.4, anything else 0.2.

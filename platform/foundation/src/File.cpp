@@ -73,7 +73,7 @@ bool isRegularFile(const std::string& path) {
 }
 
 bool detail::writeFileVia(const std::string& path, std::string_view content, const std::string& tmp,
-                          std::string* error, bool* taken) {
+                          std::string* error, bool* taken, Flush flush) {
     if (taken) *taken = false;
     // O_EXCL|O_NOFOLLOW: whatever is planted under the name, a file or a
     // link, is never written through.
@@ -91,11 +91,12 @@ bool detail::writeFileVia(const std::string& path, std::string_view content, con
         return false;
     };
     if (!writeAll(fd, content)) return fail("cannot write");
-    if (::fsync(fd) != 0) return fail("cannot flush");
+    if (flush == Flush::ToDisk && ::fsync(fd) != 0) return fail("cannot flush");
     int closed = ::close(fd);
     fd = -1;
     if (closed != 0) return fail("cannot close");
     if (::rename(tmp.c_str(), path.c_str()) != 0) return fail("cannot replace");
+    if (flush == Flush::NotToDisk) return true;
     // The rename itself lives in the folder.
     int dir = ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
@@ -105,14 +106,14 @@ bool detail::writeFileVia(const std::string& path, std::string_view content, con
     return true;
 }
 
-bool writeFileAtomically(const std::string& path, std::string_view content, std::string* error) {
+bool writeFileAtomically(const std::string& path, std::string_view content, std::string* error, Flush flush) {
     if (path.empty() || path.back() == '/') {
         setError(error, "no file name in \"" + path + "\"");
         return false;
     }
     bool taken = true;
     for (int attempt = 0; attempt < 8 && taken; ++attempt) {
-        if (detail::writeFileVia(path, content, temporaryName(path), error, &taken)) return true;
+        if (detail::writeFileVia(path, content, temporaryName(path), error, &taken, flush)) return true;
     }
     return false;
 }

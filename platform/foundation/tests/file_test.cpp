@@ -32,28 +32,30 @@ TEST(AtomicWrite, ReplacesTheFileWithMode0600) {
 }
 
 // The write fails midway (the file-size limit cuts it short): the old file
-// stays whole and no temporary file is left.
+// stays whole and no temporary file is left, flushed or not.
 TEST(AtomicWrite, FailureMidwayLeavesTheOldFile) {
-    kdtest::TempHome home;
-    const auto target = home.root() / "doc";
-    kdtest::TempHome::writeText(target, "precious");
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        std::signal(SIGXFSZ, SIG_IGN);
-        struct rlimit limit {
-            4096, 4096
-        };
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-        std::string error;
-        bool ok = writeFileAtomically(target.string(), std::string(100000, 'x'), &error);
-        ::_exit(!ok && !error.empty() ? 0 : 1);
+    for (Flush flush : {Flush::ToDisk, Flush::NotToDisk}) {
+        kdtest::TempHome home;
+        const auto target = home.root() / "doc";
+        kdtest::TempHome::writeText(target, "precious");
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            std::signal(SIGXFSZ, SIG_IGN);
+            struct rlimit limit {
+                4096, 4096
+            };
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            std::string error;
+            bool ok = writeFileAtomically(target.string(), std::string(100000, 'x'), &error, flush);
+            ::_exit(!ok && !error.empty() ? 0 : 1);
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        EXPECT_EQ(kdtest::TempHome::readText(target), "precious");
+        EXPECT_EQ(entriesIn(home.root()), 4u);
     }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(kdtest::TempHome::readText(target), "precious");
-    EXPECT_EQ(entriesIn(home.root()), 4u);
 }
 
 // A link planted at the temporary name is neither followed nor removed, and

@@ -7,6 +7,11 @@
 
 #include <OutputModel.h>
 
+#include <TempHome.h>
+#include <foundation/Bundle.h>
+
+#include <QApplication>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
@@ -15,6 +20,8 @@
 #include <QPushButton>
 
 namespace {
+
+namespace fs = std::filesystem;
 
 class FileNameDialog : public ::testing::Test {
 protected:
@@ -101,6 +108,55 @@ TEST_F(FileNameDialog, OkWithLeadingDotStaysOpenCancelKeepsModel) {
     qobject_cast<QPushButton*>(cntlr->control(FileNameSettingCntlr::kCancelTag))->click();
     EXPECT_FALSE(cntlr->isVisible());
     EXPECT_TRUE(model->isAddNumber());
+}
+
+// The panel opens centred on its parent window; under a right-to-left
+// language its rows are mirrored (OK left of Cancel).
+TEST_F(FileNameDialog, CentredOnParentAndMirroredRightToLeft) {
+    QWidget parent;
+    parent.setGeometry(140, 120, 760, 520);
+    parent.show();
+    cntlr->runModalFileNameSetting(&parent, model);
+    QDialog* panel = cntlr->fileNameSettingPanel();
+    QApplication::processEvents();
+    const QPoint offset = panel->frameGeometry().center() - parent.frameGeometry().center();
+    // Within the rounding of odd widths and heights.
+    EXPECT_LE(std::abs(offset.x()), 2);
+    EXPECT_LE(std::abs(offset.y()), 2);
+    cntlr->closeFileNameSetting(FileNameSettingCntlr::kCancelTag);
+
+    const auto okLeftOfCancel = [this] {
+        QWidget* ok = cntlr->control(FileNameSettingCntlr::kOkTag);
+        QWidget* cancel = cntlr->control(FileNameSettingCntlr::kCancelTag);
+        return ok->mapToGlobal(QPoint()).x() < cancel->mapToGlobal(QPoint()).x();
+    };
+    struct Case {
+        const char* locale;
+        bool mirrored;
+    } cases[] = {{"en_US.UTF-8", false}, {"ar_EG.UTF-8", true}};
+    for (const auto& c : cases) {
+        kdtest::ScopedEnv env;
+        env.set("LANGUAGE", std::nullopt);
+        env.set("LC_ALL", std::string(c.locale));
+        const fs::path bundle = fs::path(std::getenv("HOME")) / ("App-" + std::string(c.locale));
+        fs::create_directories(bundle / "Resources" / "en.lproj");
+        fs::create_directories(bundle / "Resources" / "ar.lproj");
+        kdtest::TempHome::writeText(bundle / "Info.plist", "<plist><dict><key>CFBundleIdentifier</key>"
+                                                           "<string>com.example.names</string></dict></plist>");
+        kdf::Bundle::setMainBundlePath(bundle.string());
+        // The panel is laid out for the language once, when it is made.
+        FileNameSettingCntlr::terminateFileNameSettingCntlr();
+        cntlr = FileNameSettingCntlr::sharedFileNameSettingCntlr();
+        open();
+        QApplication::processEvents();
+        EXPECT_EQ(cntlr->fileNameSettingPanel()->layoutDirection(),
+                  c.mirrored ? Qt::RightToLeft : Qt::LeftToRight) << c.locale;
+        EXPECT_EQ(okLeftOfCancel(), c.mirrored) << c.locale;
+        cntlr->closeFileNameSetting(FileNameSettingCntlr::kCancelTag);
+        FileNameSettingCntlr::terminateFileNameSettingCntlr();
+        cntlr = FileNameSettingCntlr::sharedFileNameSettingCntlr();
+        kdf::Bundle::setMainBundlePath({});
+    }
 }
 
 } // namespace

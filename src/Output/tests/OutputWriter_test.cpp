@@ -3,11 +3,14 @@
 // names and moves the files or hands them to the plug-in.
 #include "OutputTestSupport.h"
 #include "OutputWriter.h"
+#include "CreateTIFF.h"
+#include "TiffReadBack.h"
 
 #include "AppMainCntlrFakes.h"
 
 #include <JobModel.h>
 #include <OutputModel.h>
+#include <QlrUtilsMethod.h>
 
 #include <foundation/File.h>
 
@@ -361,6 +364,32 @@ TEST_F(OutputWriterTest, DamagedSettingsAndEmptyPages) {
         EXPECT_EQ(starts.size(), c.listed) << c.name;
         cntlr->releaseImgInfoArray(false);
     }
+}
+
+// Multi-page TIFF from the page threads: pages that start at random moments
+// still land in their group's file in page order.
+TEST_F(OutputWriterTest, TiffGroupsFromPageThreadsKeepPageOrder) {
+    ASSERT_TRUE(QlrUtilsMethod::createTmpFolder());
+    qlr_output::installTIFFWriter(*out);
+    auto o = output(qlr_output::kFormatTIFF);
+    o->setFileOp_MultiType_TIFF(1);
+    o->setMultiPageNum_TIFF(3);
+    startJob({o});
+    scanPages(20);
+    EXPECT_EQ(cntlr->appState(), kAppStateScanFinished);
+    EXPECT_TRUE(errors.empty());
+    const auto written = current()->writeFilePathArray();
+    ASSERT_EQ(written.size(), 7u);
+    int next = 0;
+    for (std::size_t f = 0; f < written.size(); ++f) {
+        const auto pages = readTiffPages(written[f]);
+        ASSERT_EQ(pages.size(), f + 1 < written.size() ? 3u : 2u) << f;
+        for (const auto& p : pages) {
+            EXPECT_TRUE(p.rows == patternRows(8, 16, 4, next * 7)) << "page " << next;
+            ++next;
+        }
+    }
+    QlrUtilsMethod::removeTmpFolder();
 }
 
 } // namespace

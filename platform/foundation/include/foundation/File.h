@@ -9,18 +9,26 @@
 
 namespace kdf {
 
+// Whether writeFileAtomically waits until the content is on the disk.
+enum class Flush {
+    ToDisk,      // settings and documents that must survive a power cut
+    NotToDisk,   // work files: whole or absent, but a crash may lose them;
+                 // saves the wait for the disk on every file
+};
+
 // Writes the whole content next to the target under a fresh temporary name
 // (O_CREAT|O_EXCL|O_NOFOLLOW, mode 0600), flushes it to disk, renames it over
-// the target and flushes the folder. On any failure the old file is left as
-// it was and the temporary file is removed.
+// the target and flushes the folder (no flushing with Flush::NotToDisk). On
+// any failure the old file is left as it was and the temporary file is
+// removed.
 bool writeFileAtomically(const std::string& path, std::string_view content,
-                         std::string* error = nullptr);
+                         std::string* error = nullptr, Flush flush = Flush::ToDisk);
 
 namespace detail {
 // One attempt of writeFileAtomically through the given temporary path;
 // *taken is set when something already exists there (it is left alone).
 bool writeFileVia(const std::string& path, std::string_view content, const std::string& tmp,
-                  std::string* error, bool* taken = nullptr);
+                  std::string* error, bool* taken = nullptr, Flush flush = Flush::ToDisk);
 } // namespace detail
 
 // The whole file, or no value when it is missing, unreadable or larger than
