@@ -18,7 +18,9 @@ namespace qlr_output {
 
 namespace {
 
-[[noreturn]] void fail(const char* key) { throw kdf::Exception(key); }
+[[noreturn]] void fail(const char* key) {
+    throw kdf::Exception(key);
+}
 
 constexpr int kBilevelBelowBpp = 8;
 constexpr int kColourFromBpp = 24;
@@ -58,14 +60,16 @@ int compressionMode(const OutputModel& output) {
 // Dots per inch as the layer takes them: truncated, and kept inside an int.
 std::int32_t truncatedDpi(float dpi) {
     if (!(dpi > 0)) return 0;
-    if (dpi >= float(std::numeric_limits<std::int32_t>::max())) return std::numeric_limits<std::int32_t>::max();
+    if (dpi >= float(std::numeric_limits<std::int32_t>::max()))
+        return std::numeric_limits<std::int32_t>::max();
     return std::int32_t(dpi);
 }
 
 } // namespace
 
 PdfCalls PdfCalls::layer() {
-    return PdfCalls{ZNTX_changepath, ZNTX_exmodeset, ZNTX_exopen, ZNTX_submodeset, ZNTX_spmake, ZNTX_exclose};
+    return PdfCalls{ZNTX_changepath, ZNTX_exmodeset, ZNTX_exopen,
+                    ZNTX_submodeset, ZNTX_spmake,    ZNTX_exclose};
 }
 
 int pdfPixelKind(int bpp) {
@@ -75,24 +79,28 @@ int pdfPixelKind(int bpp) {
 }
 
 int pdfImageQuality(int compRate) {
-    if (compRate >= 1 && compRate <= int(std::size(kQualityByRate))) return kQualityByRate[compRate - 1];
+    if (compRate >= 1 && compRate <= int(std::size(kQualityByRate)))
+        return kQualityByRate[compRate - 1];
     return kQualityOtherwise;
 }
 
 std::pair<int, int> pdfOCRLanguage(bool isAddOCR, int ocrLangType) {
     if (!isAddOCR) return kOCRLanguageOff;
-    if (ocrLangType >= 0 && ocrLangType < int(std::size(kOCRLanguages))) return kOCRLanguages[ocrLangType];
+    if (ocrLangType >= 0 && ocrLangType < int(std::size(kOCRLanguages)))
+        return kOCRLanguages[ocrLangType];
     return kOCRLanguageUnknown;
 }
 
-int pdfLimitedHeight(int height) { return std::min(height, kMaxPdfRows); }
+int pdfLimitedHeight(int height) {
+    return std::min(height, kMaxPdfRows);
+}
 
 ZNTX_PAGE pdfPageDescriptor(const PageBitmap& bitmap) {
     ZNTX_PAGE page{};
     page.data = bitmap.data.data();
-    page.rowBytes = bitmap.bytesPerRow > std::size_t(std::numeric_limits<std::int32_t>::max())
-                        ? std::numeric_limits<std::int32_t>::max()
-                        : std::int32_t(bitmap.bytesPerRow);
+    // Wider rows than an int32 holds are refused before a page is made.
+    page.rowBytes = std::int32_t(
+        std::min(bitmap.bytesPerRow, std::size_t(std::numeric_limits<std::int32_t>::max())));
     page.width = bitmap.width;
     page.height = pdfLimitedHeight(bitmap.height);
     page.xResolution = truncatedDpi(bitmap.xRes);
@@ -108,8 +116,9 @@ std::array<std::int32_t, 4> pdfRegion(const PageBitmap& bitmap) {
 }
 
 ZNTX_SUBMODE_PDFA_RECORD pdfPdfaRecord(bool isPDFA) {
-    return ZNTX_SUBMODE_PDFA_RECORD{ZNTX_SUBMODE_VERSION, ZNTX_SUBMODE_PDFA_LENGTH,
-                                    std::uint32_t(isPDFA ? ZNTX_PDFA_MODE_ARCHIVE : ZNTX_PDFA_MODE_PLAIN), 0, 0};
+    return ZNTX_SUBMODE_PDFA_RECORD{
+        ZNTX_SUBMODE_VERSION, ZNTX_SUBMODE_PDFA_LENGTH,
+        std::uint32_t(isPDFA ? ZNTX_PDFA_MODE_ARCHIVE : ZNTX_PDFA_MODE_PLAIN), 0, 0};
 }
 
 ZNTX_SUBMODE_QUALITY_RECORD pdfQualityRecord(int compRate) {
@@ -140,9 +149,11 @@ void CreatePDF::openFile(const std::string& path, const OutputModel& output) {
     // a file was open) would make the layer refuse every later file.
     if (layerOpen_) abandonOpenFile();
 
-    if (frameworksPath_ && !frameworksPath_->empty() && calls_.changepath((*frameworksPath_ + "/").c_str()) < 0)
+    if (frameworksPath_ && !frameworksPath_->empty() &&
+        calls_.changepath((*frameworksPath_ + "/").c_str()) < 0)
         fail("Err_PDFInitFault");
-    const auto [language, subValue] = pdfOCRLanguage(output.isAddOCR(), output.fileOp_OCRLangType());
+    const auto [language, subValue] =
+        pdfOCRLanguage(output.isAddOCR(), output.fileOp_OCRLangType());
     const int mode = calls_.exmodeset(compressionMode(output), language, subValue);
     if (mode == kPdfModuleLoadFailed) fail("Err_LoadModuleFailed");
     if (mode < 0) fail("Err_PDFInitFault");
@@ -160,7 +171,8 @@ void CreatePDF::openFile(const std::string& path, const OutputModel& output) {
 
     const ZNTX_SUBMODE_PDFA_RECORD pdfa = pdfPdfaRecord(output.isPDFA());
     const ZNTX_SUBMODE_QUALITY_RECORD quality = pdfQualityRecord(output.compRate_PDF());
-    if (calls_.submodeset(ZNTX_SUBMODE_PDFA, &pdfa) != 0 || calls_.submodeset(ZNTX_SUBMODE_QUALITY, &quality) != 0) {
+    if (calls_.submodeset(ZNTX_SUBMODE_PDFA, &pdfa) != 0 ||
+        calls_.submodeset(ZNTX_SUBMODE_QUALITY, &quality) != 0) {
         // The file has no page yet: nothing of it is kept.
         abandonOpenFile();
         fail("Err_PDFInitFault");
@@ -174,8 +186,8 @@ void CreatePDF::abandonOpenFile() {
     cntlr_.setIsOpenPDF(false);
 }
 
-bool CreatePDF::writeToPDF(const PageBitmap& bitmap, const std::string* path, int index, bool isLastIndex,
-                           const OutputModel& output) {
+bool CreatePDF::writeToPDF(const PageBitmap& bitmap, const std::string* path, int index,
+                           bool isLastIndex, const OutputModel& output) {
     std::lock_guard lock(lock_);
     const int state = cntlr_.appState();
     bool closeAfter = isLastIndex;
@@ -185,6 +197,7 @@ bool CreatePDF::writeToPDF(const PageBitmap& bitmap, const std::string* path, in
     const bool starts = startsFile(output, index, closeAfter);
     // The layer reads height rows of bytesPerRow from the pixels.
     if (bitmap.width <= 0 || bitmap.height <= 0 || bitmap.bytesPerRow == 0 ||
+        bitmap.bytesPerRow > std::size_t(std::numeric_limits<std::int32_t>::max()) ||
         bitmap.data.size() / std::size_t(bitmap.height) < bitmap.bytesPerRow)
         fail("Err_UnknownError");
 
@@ -227,10 +240,11 @@ int CreatePDF::checkClosePDF() {
 }
 
 void installPdfWriter(OutputWriter& writer, std::shared_ptr<CreatePDF> pdf) {
-    writer.setPageFileWriter(kFormatPDF, [pdf](const PageBitmap& bitmap, const std::string* path, int index,
-                                                bool isLastIndex, const OutputModel& output) {
-        return pdf->writeToPDF(bitmap, path, index, isLastIndex, output);
-    });
+    writer.setPageFileWriter(kFormatPDF,
+                             [pdf](const PageBitmap& bitmap, const std::string* path, int index,
+                                   bool isLastIndex, const OutputModel& output) {
+                                 return pdf->writeToPDF(bitmap, path, index, isLastIndex, output);
+                             });
     writer.setCheckClosePDF([pdf] { pdf->checkClosePDF(); });
 }
 

@@ -2,7 +2,6 @@
 // image stream, the first pixel of a JPEG stream.
 #pragma once
 
-
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 

@@ -38,7 +38,7 @@ using qlr_output::PdfCalls;
 struct Recorder {
     std::mutex lock;
     std::vector<std::string> calls;
-    std::map<std::string, int> answers; // by call name; 0 otherwise
+    std::map<std::string, int> answers;               // by call name; 0 otherwise
     std::map<int, std::vector<std::uint8_t>> records; // submode record bytes by id
 
     int answer(const std::string& name, std::string entry) {
@@ -67,8 +67,12 @@ std::string joined(std::initializer_list<long long> values) {
 
 PdfCalls recordingCalls() {
     PdfCalls c;
-    c.changepath = [](const char* p) { return g_rec->answer("changepath", std::string("changepath ") + p); };
-    c.exmodeset = [](int m, int l, int s) { return g_rec->answer("exmodeset", "exmodeset " + joined({m, l, s})); };
+    c.changepath = [](const char* p) {
+        return g_rec->answer("changepath", std::string("changepath ") + p);
+    };
+    c.exmodeset = [](int m, int l, int s) {
+        return g_rec->answer("exmodeset", "exmodeset " + joined({m, l, s}));
+    };
     c.exopen = [](const char* p, int r, int x) {
         return g_rec->answer("exopen", "exopen " + std::string(p) + " " + joined({r, x}));
     };
@@ -79,12 +83,15 @@ PdfCalls recordingCalls() {
             std::lock_guard l(g_rec->lock);
             g_rec->records[id].assign(b, b + size);
         }
-        return g_rec->answer("submodeset " + std::to_string(id), "submodeset " + std::to_string(id));
+        return g_rec->answer("submodeset " + std::to_string(id),
+                             "submodeset " + std::to_string(id));
     };
     c.spmake = [](const ZNTX_PAGE* p, const int32_t* r) {
-        return g_rec->answer("spmake", "spmake " + joined({p->rowBytes, p->width, p->height, p->xResolution,
-                                                           p->yResolution, p->kind, p->reserved1, p->reserved2}) +
-                                           " region " + joined({r[0], r[1], r[2], r[3]}));
+        return g_rec->answer("spmake",
+                             "spmake " +
+                                 joined({p->rowBytes, p->width, p->height, p->xResolution,
+                                         p->yResolution, p->kind, p->reserved1, p->reserved2}) +
+                                 " region " + joined({r[0], r[1], r[2], r[3]}));
     };
     c.exclose = [](int x) { return g_rec->answer("exclose", "exclose " + std::to_string(x)); };
     return c;
@@ -135,7 +142,8 @@ protected:
         o->setIsAddOCR(false);
         return o;
     }
-    std::string keyOfPage(const PageBitmap& b, const std::string* path, int index, bool last, const OutputModel& o) {
+    std::string keyOfPage(const PageBitmap& b, const std::string* path, int index, bool last,
+                          const OutputModel& o) {
         return keyOf([&] { pdf->writeToPDF(b, path, index, last, o); });
     }
 };
@@ -155,17 +163,17 @@ TEST_F(CreatePdfTest, RecordsFromTheOutputSettings) {
         const char* qualityBytes;
         const char* spmake;
     } cases[] = {
-        {"bilevel, rate 3, Chinese (Taiwan), PDF/A", 1, 100, 300, 0, 3, true, true, 9, "exmodeset 0,4,256",
-         "exopen /o/a.pdf 1,0", "01001000f003000000000000" "00000000", "0100080032000000",
-         "spmake 2,10,100,300,300,33,0,0 region 0,0,10,100"},
-        {"gray 70000 rows, rate 0, unknown language", 8, 70000, 150.9f, 1, 0, false, true, 13, "exmodeset 2,2,0",
-         "exopen /o/a.pdf 1,0", "01001000f101000000000000" "00000000", "0100080001000000",
-         "spmake 10,10,65535,150,150,8,0,0 region 0,0,10,65535"},
+        {"bilevel, rate 3, Chinese (Taiwan), PDF/A", 1, 100, 300, 0, 3, true, true, 9,
+         "exmodeset 0,4,256", "exopen /o/a.pdf 1,0", "01001000f00300000000000000000000",
+         "0100080032000000", "spmake 2,10,100,300,300,33,0,0 region 0,0,10,100"},
+        {"gray 70000 rows, rate 0, unknown language", 8, 70000, 150.9f, 1, 0, false, true, 13,
+         "exmodeset 2,2,0", "exopen /o/a.pdf 1,0", "01001000f10100000000000000000000",
+         "0100080001000000", "spmake 10,10,65535,150,150,8,0,0 region 0,0,10,65535"},
         {"colour, rate 4, recognition off", 24, 3, 72, 7, 4, false, false, 9, "exmodeset 2,0,0",
-         "exopen /o/a.pdf 0,0", "01001000f101000000000000" "00000000", "0100080019000000",
+         "exopen /o/a.pdf 0,0", "01001000f10100000000000000000000", "0100080019000000",
          "spmake 30,10,3,72,72,136,0,0 region 0,0,10,3"},
-        {"rate 1, Turkish", 16, 2, 100, 0, 1, false, true, 12, "exmodeset 0,8192,5", "exopen /o/a.pdf 1,0",
-         "01001000f101000000000000" "00000000", "0100080064000000",
+        {"rate 1, Turkish", 16, 2, 100, 0, 1, false, true, 12, "exmodeset 0,8192,5",
+         "exopen /o/a.pdf 1,0", "01001000f10100000000000000000000", "0100080064000000",
          "spmake 20,10,2,100,100,8,0,0 region 0,0,10,2"},
     };
     const std::string path = "/o/a.pdf";
@@ -180,8 +188,8 @@ TEST_F(CreatePdfTest, RecordsFromTheOutputSettings) {
         o->setFileOp_OCRLangType(c.langType);
         PageBitmap b = bitmap(c.bpp, 10, c.height, c.dpi);
         EXPECT_TRUE(pdf->writeToPDF(b, &path, 0, true, *o));
-        EXPECT_EQ(rec.take(), (std::vector<std::string>{c.exmodeset, c.exopen, "submodeset 150", "submodeset 50",
-                                                        c.spmake, "exclose 0"}));
+        EXPECT_EQ(rec.take(), (std::vector<std::string>{c.exmodeset, c.exopen, "submodeset 150",
+                                                        "submodeset 50", c.spmake, "exclose 0"}));
         EXPECT_EQ(hex(rec.records[150]), c.pdfaBytes);
         EXPECT_EQ(hex(rec.records[50]), c.qualityBytes);
         EXPECT_FALSE(cntlr->isOpenPDF());
@@ -209,7 +217,8 @@ TEST_F(CreatePdfTest, GroupsOfTwoOutsideAScan) {
         if (name == "exopen") opens.push_back(c);
         if (name != "submodeset") order.push_back(name);
     }
-    EXPECT_EQ(opens, (std::vector<std::string>{"exopen /o/0.pdf 0,0", "exopen /o/2.pdf 0,0", "exopen /o/4.pdf 0,0"}));
+    EXPECT_EQ(opens, (std::vector<std::string>{"exopen /o/0.pdf 0,0", "exopen /o/2.pdf 0,0",
+                                               "exopen /o/4.pdf 0,0"}));
     const std::vector<std::string> file = {"changepath", "exmodeset", "exopen", "spmake"};
     std::vector<std::string> expected;
     for (int f = 0; f < 3; ++f) {
@@ -280,17 +289,36 @@ TEST_F(CreatePdfTest, EachFailureRaisesItsKey) {
         {"exopen", -2, "Err_FileCreateFailed", false, {"changepath", "exmodeset", "exopen"}},
         // A positive answer is no open file: pages added now would be lost
         // while the scan reported them written.
-        {"exopen", 3, "Err_FileCreateFailed", false, {"changepath", "exmodeset", "exopen", "exclose"}},
-        {"submodeset 150", 1, "Err_PDFInitFault", false,
+        {"exopen",
+         3,
+         "Err_FileCreateFailed",
+         false,
+         {"changepath", "exmodeset", "exopen", "exclose"}},
+        {"submodeset 150",
+         1,
+         "Err_PDFInitFault",
+         false,
          {"changepath", "exmodeset", "exopen", "submodeset", "exclose"}},
-        {"submodeset 50", -1, "Err_PDFInitFault", false,
+        {"submodeset 50",
+         -1,
+         "Err_PDFInitFault",
+         false,
          {"changepath", "exmodeset", "exopen", "submodeset", "submodeset", "exclose"}},
-        {"spmake", -3, "Err_FileWriteFailed", false,
+        {"spmake",
+         -3,
+         "Err_FileWriteFailed",
+         false,
          {"changepath", "exmodeset", "exopen", "submodeset", "submodeset", "spmake", "exclose"}},
         // A failed close keeps the flag: the file is not complete.
-        {"exclose", -3, "Err_PDFNotOpen", true,
+        {"exclose",
+         -3,
+         "Err_PDFNotOpen",
+         true,
          {"changepath", "exmodeset", "exopen", "submodeset", "submodeset", "spmake", "exclose"}},
-        {"exclose", 2, "Err_PDFNotOpen", true,
+        {"exclose",
+         2,
+         "Err_PDFNotOpen",
+         true,
          {"changepath", "exmodeset", "exopen", "submodeset", "submodeset", "spmake", "exclose"}},
     };
     cntlr->storeAppState(kAppStateConvertNext);
@@ -381,7 +409,8 @@ protected:
         ControllerTest::TearDown();
         fs::remove_all(dir);
     }
-    std::shared_ptr<OutputModel> startJob(int grouping, int perFile, int compType, bool editsFirst) {
+    std::shared_ptr<OutputModel> startJob(int grouping, int perFile, int compType,
+                                          bool editsFirst) {
         auto o = std::make_shared<OutputModel>();
         o->setFileFormatType(qlr_output::kFormatPDF);
         o->setFileOp_MultiType_PDF(grouping);
@@ -398,9 +427,11 @@ protected:
     }
     // A colour page of red-green-blue pixels: red, with the page's index in
     // green.
-    std::shared_ptr<ImageInfoModel> colourPage(int index, int width = 24, int height = 8, float dpi = 150) {
+    std::shared_ptr<ImageInfoModel> colourPage(int index, int width = 24, int height = 8,
+                                               float dpi = 150) {
         std::vector<std::uint8_t> rgb(std::size_t(width) * std::size_t(height) * 3, 0);
-        for (std::size_t p = 0; p < rgb.size(); p += 3) rgb[p] = 0xFF, rgb[p + 1] = std::uint8_t(index * 20);
+        for (std::size_t p = 0; p < rgb.size(); p += 3)
+            rgb[p] = 0xFF, rgb[p + 1] = std::uint8_t(index * 20);
         return rawPage(dir / "raw" / std::to_string(index), 24, width, height, rgb, dpi);
     }
 };
@@ -445,10 +476,8 @@ TEST_F(PdfFilesTest, EncodingByKindAndMode) {
         float dpi;
         const char* filter;
     } cases[] = {
-        {1, 0, 2480, 3508, 300, "/CCITTFaxDecode"},
-        {1, 1, 64, 25, 300, "/CCITTFaxDecode"},
-        {8, 0, 50, 25, 300, "/FlateDecode"},
-        {8, 1, 50, 25, 300, "/DCTDecode"},
+        {1, 0, 2480, 3508, 300, "/CCITTFaxDecode"}, {1, 1, 64, 25, 300, "/CCITTFaxDecode"},
+        {8, 0, 50, 25, 300, "/FlateDecode"},        {8, 1, 50, 25, 300, "/DCTDecode"},
         {24, 1, 50, 25, 300, "/DCTDecode"},
     };
     for (const auto& c : cases) {
@@ -460,7 +489,8 @@ TEST_F(PdfFilesTest, EncodingByKindAndMode) {
         } else {
             const std::size_t row = *qlr_output::bytesPerRow64(c.bpp, c.width);
             cntlr->addImgInfo(rawPage(dir / "raw" / "0", c.bpp, c.width, c.height,
-                                      std::vector<std::uint8_t>(row * std::size_t(c.height), 0xC8), c.dpi));
+                                      std::vector<std::uint8_t>(row * std::size_t(c.height), 0xC8),
+                                      c.dpi));
         }
         out->readImgFiles();
         EXPECT_TRUE(errors.empty());
@@ -551,7 +581,8 @@ TEST_F(PdfFilesTest, FailedCloseLeavesNothing) {
     EXPECT_FALSE(fs::exists(second));
     EXPECT_FALSE(fs::exists(folder));
     std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(moved)) names.push_back(e.path().filename().string());
+    for (const auto& e : fs::directory_iterator(moved))
+        names.push_back(e.path().filename().string());
     EXPECT_EQ(names, std::vector<std::string>{"first.pdf"});
     EXPECT_TRUE(pdftest::QpdfCheck((moved / "first.pdf").string()));
     EXPECT_EQ(pdftest::ReadPages((moved / "first.pdf").string()).size(), 2u);
