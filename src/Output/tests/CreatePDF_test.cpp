@@ -13,16 +13,13 @@
 
 #include <foundation/UserFolders.h>
 
-#include <signal.h>
-#include <spawn.h>
+#include <SpawnSelf.h>
+
 #include <sys/resource.h>
-#include <sys/wait.h>
 
 #include <cstring>
 #include <random>
 #include <sstream>
-
-extern char** environ;
 
 namespace {
 
@@ -627,28 +624,9 @@ TEST(CreatePdfMemory, LongDocumentInBoundedMemory) {
     if (!pdftest::HaveQpdf()) GTEST_SKIP() << "no qpdf";
     const fs::path dir = scratch("long");
     const std::string target = (dir / "long.pdf").string();
-    const std::string self = fs::read_symlink("/proc/self/exe").string();
-    const std::string assignment = std::string(kLongCaseVariable) + "=" + target;
-    std::vector<char*> env;
-    for (char** e = environ; *e; ++e) env.push_back(*e);
-    env.push_back(const_cast<char*>(assignment.c_str()));
-    env.push_back(nullptr);
-    char* argv[] = {const_cast<char*>(self.c_str()), nullptr};
-    pid_t child = 0;
-    ASSERT_EQ(posix_spawn(&child, self.c_str(), nullptr, nullptr, argv, env.data()), 0);
-    int status = 0;
-    bool ended = false;
-    for (int waited = 0; waited < 300 * 20 && !ended; ++waited) {
-        ended = waitpid(child, &status, WNOHANG) == child;
-        if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    if (!ended) {
-        ::kill(child, SIGKILL);
-        waitpid(child, &status, 0);
-        FAIL() << "the long document did not end";
-    }
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(
+        kdtest::runSelf({std::string(kLongCaseVariable) + "=" + target}, std::chrono::seconds(300)),
+        std::optional<int>(0));
     rusage usage{};
     ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
     EXPECT_LT(usage.ru_maxrss, 300 * 1024) << "peak KB";
