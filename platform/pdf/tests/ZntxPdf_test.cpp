@@ -1,5 +1,9 @@
 #include "ZntxPdf.h"
 
+#include "PdfReadBack.h"
+
+#include <SpawnSelf.h>
+
 #include <gtest/gtest.h>
 
 #include <qpdf/QPDF.hh>
@@ -20,12 +24,13 @@
 #include <jpeglib.h>
 #include <tiffio.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
 
 namespace {
+
+using namespace pdftest;
 
 // A fresh folder per test, also used as TMPDIR so the layer's work folders
 // land inside it and can be looked at.
@@ -76,21 +81,6 @@ protected:
     bool m_hadTmp = false;
 };
 
-bool HaveQpdf() {
-    const std::string qpdf = KD_QPDF;
-    return !qpdf.empty() && qpdf.find("NOTFOUND") == std::string::npos;
-}
-
-bool QpdfCheck(const std::string& file) {
-    const std::string cmd = std::string(KD_QPDF) + " --check '" + file + "' >/dev/null 2>&1";
-    return std::system(cmd.c_str()) == 0;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // A page image with its own pixels.
 struct Image {
     std::vector<uint8_t> pixels;
@@ -116,82 +106,6 @@ int SetQuality(uint32_t quality) {
 
 const ZNTX_SUBMODE_PDFA_RECORD kPlain{ZNTX_SUBMODE_VERSION, ZNTX_SUBMODE_PDFA_LENGTH,
                                       ZNTX_PDFA_MODE_PLAIN, 0, 0};
-
-// The image shown on a page of a file read back with qpdf.
-struct PageImage {
-    double width = 0, height = 0; // MediaBox in points
-    std::string filter;
-    bool blackIs1 = false;
-    int pixelsWide = 0, bits = 0;
-    std::string raw;     // the stream as stored
-    std::string decoded; // Flate undone (empty for DCT and CCITT)
-};
-
-std::string AsString(const std::shared_ptr<Buffer>& b) {
-    return std::string(reinterpret_cast<const char*>(b->getBuffer()), b->getSize());
-}
-
-std::vector<PageImage> ReadPages(const std::string& file) {
-    std::vector<PageImage> out;
-    QPDF pdf;
-    pdf.processFile(file.c_str());
-    for (QPDFPageObjectHelper& page : QPDFPageDocumentHelper(pdf).getAllPages()) {
-        PageImage p;
-        QPDFObjectHandle box = page.getMediaBox();
-        p.width = box.getArrayItem(2).getNumericValue() - box.getArrayItem(0).getNumericValue();
-        p.height = box.getArrayItem(3).getNumericValue() - box.getArrayItem(1).getNumericValue();
-        auto images = page.getImages();
-        if (images.size() == 1) {
-            QPDFObjectHandle image = images.begin()->second;
-            QPDFObjectHandle dict = image.getDict();
-            QPDFObjectHandle filter = dict.getKey("/Filter");
-            if (filter.isArray() && filter.getArrayNItems() == 1) filter = filter.getArrayItem(0);
-            p.filter = filter.isName() ? filter.getName() : "";
-            QPDFObjectHandle parms = dict.getKey("/DecodeParms");
-            if (parms.isArray() && parms.getArrayNItems() == 1) parms = parms.getArrayItem(0);
-            if (parms.isDictionary() && parms.getKey("/BlackIs1").isBool())
-                p.blackIs1 = parms.getKey("/BlackIs1").getBoolValue();
-            p.pixelsWide = dict.getKey("/Width").getIntValueAsInt();
-            p.bits = dict.getKey("/BitsPerComponent").getIntValueAsInt();
-            p.raw = AsString(image.getRawStreamData());
-            if (p.filter == "/FlateDecode")
-                p.decoded = AsString(image.getStreamData(qpdf_dl_generalized));
-        }
-        out.push_back(std::move(p));
-    }
-    return out;
-}
-
-struct JpegError {
-    jpeg_error_mgr manager;
-    std::jmp_buf jump;
-};
-
-// The first pixel of a JPEG stream, as decoded to RGB (or gray).
-bool FirstJpegPixel(const std::string& data, uint8_t out[3]) {
-    jpeg_decompress_struct info;
-    JpegError error;
-    info.err = jpeg_std_error(&error.manager);
-    error.manager.error_exit = [](j_common_ptr i) {
-        std::longjmp(reinterpret_cast<JpegError*>(i->err)->jump, 1);
-    };
-    static thread_local std::vector<uint8_t> row;
-    if (setjmp(error.jump) != 0) {
-        jpeg_destroy_decompress(&info);
-        return false;
-    }
-    jpeg_create_decompress(&info);
-    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(data.data()), data.size());
-    jpeg_read_header(&info, TRUE);
-    jpeg_start_decompress(&info);
-    row.resize(size_t{info.output_width} * info.output_components);
-    JSAMPROW rows[1] = {row.data()};
-    jpeg_read_scanlines(&info, rows, 1);
-    for (int c = 0; c < 3; ++c) out[c] = row[info.output_components == 3 ? c : 0];
-    jpeg_abort_decompress(&info);
-    jpeg_destroy_decompress(&info);
-    return true;
-}
 
 // The rows of a Group 4 stream, decoded by libtiff: 1 where the stream
 // codes black (what a reader shows black without /BlackIs1).
@@ -499,6 +413,28 @@ TEST_F(PdfTest, SecondOpenIsRefusedAndTheFirstClosesWhole) {
     for (const PageImage& p : pages) EXPECT_EQ(p.filter, "/FlateDecode");
 }
 
+namespace {
+
+constexpr int kLongPages = 16; // 16 x 26 MB = 416 MB were they all kept
+constexpr const char* kLongCaseVariable = "KD_ZNTX_LONG_CASE";
+
+// In a process of its own: colour A4 pages without compression into one
+// file at target.
+int WriteLongDocument(const char* target) {
+    int failures = 0;
+    failures += ZNTX_exmodeset(ZNTX_COMPRESSION_NONE, 0, 0) != 0;
+    failures += ZNTX_exopen(target, 0, 0) != 0;
+    Image img = MakeImage(ZNTX_KIND_COLOUR, 2480, 3508, 300, 0);
+    for (int i = 0; i < kLongPages; ++i) {
+        std::fill(img.pixels.begin(), img.pixels.end(), static_cast<uint8_t>(i * 9));
+        failures += ZNTX_spmake(&img.page, nullptr) != 0;
+    }
+    failures += ZNTX_exclose(0) != 0;
+    return failures == 0 ? 0 : 1;
+}
+
+} // namespace
+
 #if !defined(__SANITIZE_ADDRESS__)
 // One page in memory at a time: colour A4 pages written without compression
 // into one file keep the writer's peak size near that of a single page
@@ -506,31 +442,25 @@ TEST_F(PdfTest, SecondOpenIsRefusedAndTheFirstClosesWhole) {
 // the pages' total.
 TEST_F(PdfTest, LongDocumentInBoundedMemory) {
     if (!HaveQpdf()) GTEST_SKIP() << "no qpdf";
-    constexpr int kPages = 16; // 16 x 26 MB = 416 MB were they all kept
     const std::string target = path("long.pdf");
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        int failures = 0;
-        failures += ZNTX_exmodeset(ZNTX_COMPRESSION_NONE, 0, 0) != 0;
-        failures += ZNTX_exopen(target.c_str(), 0, 0) != 0;
-        Image img = MakeImage(ZNTX_KIND_COLOUR, 2480, 3508, 300, 0);
-        for (int i = 0; i < kPages; ++i) {
-            std::fill(img.pixels.begin(), img.pixels.end(), static_cast<uint8_t>(i * 9));
-            failures += ZNTX_spmake(&img.page, nullptr) != 0;
-        }
-        failures += ZNTX_exclose(0) != 0;
-        _exit(failures == 0 ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(
+        kdtest::runSelf({std::string(kLongCaseVariable) + "=" + target}, std::chrono::seconds(300)),
+        std::optional<int>(0));
     rusage usage{};
     ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
     EXPECT_LT(usage.ru_maxrss, 200 * 1024) << "peak KB";
     const std::vector<PageImage> pages = ReadPages(target);
-    ASSERT_EQ(pages.size(), size_t{kPages});
+    ASSERT_EQ(pages.size(), size_t{kLongPages});
     EXPECT_TRUE(QpdfCheck(target));
 }
 #endif
+
+int main(int argc, char** argv) {
+    if (const char* target = std::getenv(kLongCaseVariable)) {
+        const std::string path = target;
+        ::unsetenv(kLongCaseVariable);
+        return WriteLongDocument(path.c_str());
+    }
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
