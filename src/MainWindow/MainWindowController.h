@@ -17,6 +17,10 @@
 
 #include <AppMainCntlrPorts.h>
 #include <ProcessWindowServices.h>
+#include <TvAnimationImageView.h>
+#include <TvBackgroundViews.h>
+#include <TvPopoverWindow.h>
+#include <TvWindow.h>
 
 #include <foundation/Value.h>
 
@@ -31,13 +35,7 @@ class OutputModel;
 class QAbstractButton;
 class QLabel;
 class QWidget;
-class TvAnimationImageView;
-class TvColoedView;
-class TvFlatWindow;
-class TvFlatWindowContentView;
 class TvOpenLinkTextField;
-class TvPopoverWindow;
-class TvWindow;
 
 // Tags of the process window's content.
 inline constexpr int kProcStateInfoTag = 6000;

@@ -64,7 +64,6 @@ std::vector<QWidget*> processScene(int state, int pages) {
     if (state >= kAppStateOutputStarted) set.cntlr->storeAppState(kAppStateScanFinished);
     set.cntlr->setAppState(state);
     settle(set);
-    set.ui->processWindow()->move(520, 440);
     return {set.window, set.ui->processWindow()};
 }
 
@@ -87,7 +86,6 @@ std::vector<QWidget*> completeScene(bool jobTitle) {
     set.ui->startCompleteWindowByPerform();
     kdf::RunLoop::main().cancelPerforms(set.ui.get());
     set.ui->completeWindow()->setWindowOpacity(kFlatWindowAlpha);
-    set.ui->completeWindow()->move(20, 20);
     return {set.ui->completeWindow()};
 }
 
