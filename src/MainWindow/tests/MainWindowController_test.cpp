@@ -24,6 +24,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMainWindow>
+#include <QScrollArea>
 
 #include <map>
 #include <memory>
@@ -698,6 +699,57 @@ TEST_F(MainWindowTest, DarkShieldCoversTheContentAndSwallowsInput) {
     ui->hideDarkShield();
     EXPECT_FALSE(ui->isShowDarkShieldView());
     EXPECT_TRUE(content->findChildren<TvColoedView*>().isEmpty());
+}
+
+// ---- The window files -----------------------------------------------------------------------
+
+// Every control the main window's code finds by tag is in its window, once.
+TEST_F(MainWindowTest, TaggedControlsAreInTheirWindows) {
+    auto countTag = [](QWidget* root, int tag) {
+        int n = kdui::tag(root) == tag ? 1 : 0;
+        for (QWidget* w : root->findChildren<QWidget*>())
+            if (kdui::tag(w) == tag) ++n;
+        return n;
+    };
+    struct Place {
+        const char* what;
+        QWidget* root;
+        std::vector<int> tags;
+    };
+    std::vector<int> editTags{4100, 4101, 4102, 4103, 4121, 4122, 4123, 4131, 4132, 4133, 4140, 4141, 4200,
+                              4211, 4212, 4214, 4215, 4221, 4222, 4223, 4224, 4225, 4226, 4227, 4228, 4229,
+                              4230, 4231, 4300, 4310, 4311};
+    std::vector<int> scanTags{4000, 4001, 4002, 4003, 4004, 4006, 4007, 4009, 4011, 4012, 4013, 4020, 4030,
+                              4031, 4032, 4033, 4034, 4035, 4037, 4039, 4040, 4041, 4042};
+    scanTags.insert(scanTags.end(), editTags.begin(), editTags.end());
+    const Place places[] = {
+        {"top view", qlr_main::MainWindowNib::outlet(window.get(), qlr_main::kTopContentView),
+         {1000, 1001, 1002, 1003, 1011, 1012, 1021, 1022, 1031, 1032, 1033, 1040}},
+        {"scan view", qlr_main::MainWindowNib::outlet(window.get(), qlr_main::kScanContentView), scanTags},
+        {"process window", ui->processWindow(), {6000, 6001, 6002}},
+        {"completion window", ui->completeWindow(), {7000, 7001, 7002, 7003, 7004, 7005, 7006, 7007}},
+        {"About window", ui->aboutWindow(), {5000, 5001, 5002, 5003, 5004}},
+        {"setting tab", ui->settingSection(kSettingTabView), {2500}},
+        {"setting input", ui->settingSection(kSettingInputView),
+         {2100, 2101, 2102, 2103, 2104, 2105, 2106, 2107, 2108, 2109, 2110, 2111, 2112, 2113, 2114, 2115}},
+        {"setting output", ui->settingSection(kSettingOutputView),
+         {2200, 2201, 2202, 2203, 2204, 2205, 2206, 2207, 2208, 2209, 2210, 2211, 2212, 2213}},
+        {"setting options", ui->settingSection(kSettingOptionView),
+         {2400, 2401, 2402, 2403, 2404, 2405, 2406, 2407, 2408, 2409, 2410, 2411, 2412}},
+        {"setting look", ui->settingSection(kSettingWholeView), {2300, 2301, 2302, 2303, 2305, 2306}},
+        {"setting footer", ui->settingSection(kSettingFooterView), {2000, 2001}},
+    };
+    for (const Place& place : places) {
+        ASSERT_NE(place.root, nullptr) << place.what;
+        for (int tag : place.tags) EXPECT_EQ(countTag(place.root, tag), 1) << place.what << " " << tag;
+    }
+    // The link fields open their output; the page preview lies in a scroll view.
+    for (int tag : {7003, 7005, 7007})
+        EXPECT_NE(qobject_cast<TvOpenLinkTextField*>(ui->completeItem(tag)), nullptr) << tag;
+    EXPECT_NE(ui->animationImageView(), nullptr);
+    auto* preview = window->findChild<QWidget*>(QStringLiteral("Scan_PreviewBaseView"));
+    ASSERT_NE(preview, nullptr);
+    EXPECT_NE(qobject_cast<QScrollArea*>(preview->parentWidget()->parentWidget()), nullptr);
 }
 
 } // namespace
