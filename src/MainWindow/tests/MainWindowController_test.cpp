@@ -18,6 +18,7 @@
 
 #include <foundation/NotificationCenter.h>
 #include <foundation/RunLoop.h>
+#include <ui/FrameChange.h>
 #include <ui/ViewTag.h>
 
 #include <QAbstractButton>
@@ -390,9 +391,19 @@ TEST_F(MainWindowTest, WorkerThreadTextsReachTheWindowOnTheMainThread) {
 }
 
 TEST_F(MainWindowTest, EachWindowStartsAndEndsOnce) {
+    // The preview lays itself out again under the window: its scroll view
+    // announces a frame change once.
+    QWidget* scroll = window->findChild<QWidget*>(QStringLiteral("Scan_PreviewScrollView"));
+    ASSERT_NE(scroll, nullptr);
+    int frameChanges = 0;
+    auto token = kdf::NotificationCenter::defaultCenter().addObserver(
+        kdui::kViewFrameDidChangeNotification, [&](const kdf::Notification& n) {
+            if (n.sender() == scroll) ++frameChanges;
+        });
     ui->startProcWindow();
     ui->startProcWindow();
     EXPECT_TRUE(procShown());
+    EXPECT_EQ(frameChanges, 1);
     ui->endProcWindow();
     EXPECT_FALSE(procShown());
     EXPECT_EQ(TvWindow::behindWindow(ui->processWindow()), nullptr);
