@@ -60,7 +60,7 @@ public:
 
     // A fresh temporary folder for the current output; our old one is
     // removed with the files we wrote into it.
-    std::optional<std::string> remakeTmpDirForSendPlugin();
+    std::optional<std::string> remakeTmpDirForSendPlugin() override;
 
     void addWriteFilePath(const std::string& path);
     std::vector<std::string> cpyWriteFilePathArray();

@@ -129,8 +129,8 @@ public:
     void reloadPageBrowser() override;
 
     // ---- The preview's own steps.
-    void setupPreviewByStartScan();
-    void restorePreviewByEndScan();
+    void setupPreviewByStartScan() override;
+    void restorePreviewByEndScan() override;
     void savePreviewImage(const PageParam& param);
     void updatePageDisplay();
     void createPreviewImage(int index, bool isFitSize);
