@@ -17,6 +17,9 @@
 
 #include <QCheckBox>
 #include <QFileDialog>
+#include <QAbstractProxyModel>
+#include <QFileSystemModel>
+#include <QTimer>
 #include <QImage>
 #include <QPushButton>
 #include <QStackedWidget>
@@ -317,22 +320,69 @@ TEST_F(Prefs, CancelledConfirmationOpensNoPanel) {
     EXPECT_EQ(alertTexts(), std::vector<std::string>{"Cnfm_RestoreYesOrNo"});
 }
 
-TEST_F(Prefs, BackupIntoReadOnlyFolderKeepsEarlierFile) {
-    if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+TEST_F(Prefs, FailedBackupWriteKeepsWhatWasThere) {
     open();
-    const fs::path folder = docs / "locked";
-    fs::create_directories(folder);
-    const std::string file = (folder / "b.plist").string();
-    std::ofstream(file) << "earlier backup";
-    fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec, fs::perm_options::replace);
-    nextPath = file;
+    // A folder in the way of the file, and (where permissions bind) a
+    // read-only folder holding an earlier backup.
+    const fs::path inTheWay = docs / "taken.plist";
+    fs::create_directories(inTheWay);
+    std::ofstream((inTheWay / "keep").string()) << "kept";
+    const fs::path locked = docs / "locked";
+    fs::create_directories(locked);
+    std::ofstream((locked / "b.plist").string()) << "earlier backup";
+    struct Case {
+        fs::path target, kept;
+        std::string content;
+    };
+    std::vector<Case> cases{{inTheWay, inTheWay / "keep", "kept"}};
+    if (::geteuid() != 0) {
+        fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec, fs::perm_options::replace);
+        cases.push_back({locked / "b.plist", locked / "b.plist", "earlier backup"});
+    }
+    for (const auto& c : cases) {
+        alerts->shown.clear();
+        nextPath = c.target.string();
+        press(PrefsCntlr::kSaveBackupTag);
+        // Shown only after a zero delay, not inside the action.
+        EXPECT_TRUE(alerts->shown.empty());
+        apptest::runOneTurn();
+        EXPECT_EQ(alertTexts(), std::vector<std::string>{"Err_RightOfAccessFile"}) << c.target;
+        EXPECT_EQ(alerts->shown.at(0).style, TV_Message::kCriticalAlertStyle);
+        EXPECT_EQ(kdf::readWholeFile(c.kept.string(), 100), std::optional<std::string>(c.content)) << c.target;
+    }
+    fs::permissions(locked, fs::perms::owner_all, fs::perm_options::replace);
+}
+
+TEST_F(Prefs, SavePanelIsQtsOwnAndHidesLibraryFolders) {
+    PrefsCntlr::setFilePanelRunner(nullptr);
+    fs::create_directories(docs / "Library");
+    fs::create_directories(docs / "Scans");
+    open();
+    bool nonNative = false, libraryListed = true, scansListed = false;
+    QTimer::singleShot(0, [&] {
+        QFileDialog* dialog = nullptr;
+        apptest::runUntil([&] { return (dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())); }, 5);
+        if (!dialog) return;
+        nonNative = dialog->testOption(QFileDialog::DontUseNativeDialog);
+        auto* proxy = dialog->proxyModel();
+        auto* files = proxy ? qobject_cast<QFileSystemModel*>(proxy->sourceModel()) : nullptr;
+        if (files) {
+            const QString scans = QString::fromStdString((docs / "Scans").string());
+            const QString library = QString::fromStdString((docs / "Library").string());
+            apptest::runUntil([&] { return proxy->mapFromSource(files->index(scans)).isValid(); }, 5);
+            scansListed = proxy->mapFromSource(files->index(scans)).isValid();
+            libraryListed = files->index(library).isValid() && proxy->mapFromSource(files->index(library)).isValid();
+        }
+        dialog->selectFile(QString::fromStdString((docs / "Scans" / "chosen.plist").string()));
+        QMetaObject::invokeMethod(dialog, "accept");
+    });
     press(PrefsCntlr::kSaveBackupTag);
-    // Shown only after a zero delay, not inside the action.
-    EXPECT_TRUE(alerts->shown.empty());
     apptest::runOneTurn();
-    EXPECT_EQ(alertTexts(), std::vector<std::string>{"Err_RightOfAccessFile"});
-    fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace);
-    EXPECT_EQ(kdf::readWholeFile(file, 100), std::optional<std::string>("earlier backup"));
+    EXPECT_TRUE(nonNative);
+    EXPECT_TRUE(scansListed);
+    EXPECT_FALSE(libraryListed);
+    EXPECT_TRUE(fs::exists(docs / "Scans" / "chosen.plist"));
+    EXPECT_EQ(prefs->prefsModel()->backupFilePath(), (docs / "Scans").string());
 }
 
 TEST_F(Prefs, PanelsRefuseHiddenAndTemporaryFolders) {
