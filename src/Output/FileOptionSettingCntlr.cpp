@@ -53,7 +53,7 @@ void localizeTexts(QWidget* root) {
 TvWindow* windowAround(QWidget* content) {
     auto* window = new TvWindow(nullptr, Qt::Dialog);
     auto* layout = new QVBoxLayout(window);
-    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setContentsMargins(12, 12, 12, 12);
     content->setParent(window);
     layout->addWidget(content);
     content->show();

@@ -247,7 +247,12 @@ void PrefsCntlr::awakeFromNib() {
 
     setUpPrefsWindowSize();
     initPrefPluginTableView();
-    for (QWidget* page : {tabBasicView(), tabPluginView(), tabMaintenanceView()}) QlrUtilsMethod::layoutLeftToRight(page);
+    // Pages mirror across the panel's width, which the stacked view gives
+    // them only once shown.
+    for (QWidget* page : {tabBasicView(), tabPluginView(), tabMaintenanceView()}) {
+        page->resize(panel_->width(), std::max(page->height(), pageRect(tabView_->indexOf(page)).bottom() + 1));
+        QlrUtilsMethod::layoutLeftToRight(page);
+    }
     initPrefsPanel();
 }
 

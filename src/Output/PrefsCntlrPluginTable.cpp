@@ -121,12 +121,18 @@ void PrefsCntlr::setupPrefPluginTableView() {
     table->clearSelection();
     control(kPluginSettingTag)->hide();
     control(kPluginValidTag)->hide();
-    if (QlrUtilsMethod::isLTR_LayoutDirection())
+    // The last column takes what is left; Qt keeps a stretched section at
+    // least at the default size, so that is made small.
+    table->horizontalHeader()->setDefaultSectionSize(40);
+    if (QlrUtilsMethod::isLTR_LayoutDirection()) {
         table->setColumnWidth(kNameColumn, 280);
-    else
+    } else {
+        table->setColumnWidth(kNameColumn, 180);
         table->setColumnWidth(kDescriptionColumn, 164);
+    }
     table->setColumnWidth(kVersionColumn, 100);
     table->setColumnWidth(kStateColumn, 60);
+    table->horizontalHeader()->setMinimumSectionSize(40);
     table->horizontalHeader()->setStretchLastSection(true);
     table->scrollToTop();
     reloadPluginTable();
@@ -257,6 +263,6 @@ void TvPluginNameColmCell::paint(QPainter* painter, const QStyleOptionViewItem& 
     const QRect textRect = rtl ? cell.adjusted(0, 0, -kIconBand, 0) : cell.adjusted(kIconBand, 0, 0, 0);
     const QString name = index.data(Qt::DisplayRole).toString();
     const QString shown = painter->fontMetrics().elidedText(name, Qt::ElideRight, textRect.width());
-    painter->drawText(textRect, Qt::AlignVCenter | (rtl ? Qt::AlignRight : Qt::AlignLeft), shown);
+    painter->drawText(textRect, Qt::AlignVCenter | Qt::AlignAbsolute | (rtl ? Qt::AlignRight : Qt::AlignLeft), shown);
     painter->restore();
 }
