@@ -117,6 +117,13 @@ protected:
     }
 };
 
+// Asks with OK and Cancel; true for OK.
+bool confirmed(const char* key) {
+    return TV_Message::showPanel(std::string("Confirm"), std::string(key), std::nullopt, std::string("OK"),
+                                 std::string("Cancel"), std::nullopt, TV_Message::kInformationalAlertStyle, 0,
+                                 true) == TV_Message::kAlertDefaultReturn;
+}
+
 std::optional<std::string> runDialog(QFileDialog& dialog) {
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     const QStringList files = dialog.selectedFiles();
@@ -435,10 +442,7 @@ void PrefsCntlr::backupSettings() {
 }
 
 void PrefsCntlr::restoreSettings() {
-    const int answer = TV_Message::showPanel(std::string("Confirm"), std::string("Cnfm_RestoreYesOrNo"), std::nullopt,
-                                             std::string("OK"), std::string("Cancel"), std::nullopt,
-                                             TV_Message::kInformationalAlertStyle, 0, true);
-    if (answer != TV_Message::kAlertDefaultReturn) return;
+    if (!confirmed("Cnfm_RestoreYesOrNo")) return;
     const std::optional<std::string> path = runFilePanel(false);
     if (!path) return;
     if (prefsModel_) prefsModel_->setBackupFilePath(kdf::folderOf(*path));
@@ -492,10 +496,7 @@ void PrefsCntlr::restoreSettings() {
 }
 
 void PrefsCntlr::resetSettings() {
-    const int answer = TV_Message::showPanel(std::string("Confirm"), std::string("Cnfm_InitAppYesOrNo"), std::nullopt,
-                                             std::string("OK"), std::string("Cancel"), std::nullopt,
-                                             TV_Message::kInformationalAlertStyle, 0, true);
-    if (answer != TV_Message::kAlertDefaultReturn) return;
+    if (!confirmed("Cnfm_InitAppYesOrNo")) return;
     const std::string text = withAppName("Cnfm_RelaunchApp").toStdString();
     TV_Message::showPanel(std::string("Confirm"), std::nullopt, text, std::string("OK"), std::nullopt, std::nullopt,
                           TV_Message::kInformationalAlertStyle, 0, true);
