@@ -98,6 +98,9 @@ public:
     virtual void mouseMovedInFlatWindowContentView(const kdf::Notification&) {}
     virtual void scrollWheelDidChange(const kdf::Notification&) {}
     virtual void tvAlertRunModal(const kdf::Notification&) {}
+
+    // Hides the main window's navigation overlay.
+    virtual void hideQlrNavigation() {}
 };
 
 class AppPreviewPort {

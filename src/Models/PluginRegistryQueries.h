@@ -86,4 +86,28 @@ protected:
                                     std::optional<std::string>* /*label*/) const {
         return -1;
     }
+
+public:
+    // ---- The preferences window's questions; until the host answers them
+    // there are no plug-ins and nothing is backed up or restored.
+
+    // The number of listed plug-ins; 0 without a list.
+    virtual int countOfPluginInfoList() const { return 0; }
+    // The plug-in ID at that place; none outside the list.
+    virtual std::optional<std::string> pluginIDAtIndex(int /*index*/) const { return std::nullopt; }
+    // The plug-in's entry ("Plugin_IsValid_Key" among its keys); none for
+    // an ID that is not listed.
+    virtual std::optional<kdf::Dictionary> pluginSubInfoWithPluginID(std::string_view /*pluginID*/) const {
+        return std::nullopt;
+    }
+    // Runs the plug-in's settings common to all its outputs over the parent
+    // window; the plug-in's result code, -1 without a plug-in object.
+    virtual int showCommonSettingWithParentWindow(std::string_view /*pluginID*/, QWidget* /*parent*/) const {
+        return -1;
+    }
+    // The plug-ins' settings as archived data for a backup; none when there
+    // is nothing to back up.
+    virtual std::optional<kdf::Bytes> pluginsData() const { return std::nullopt; }
+    // Gives the plug-ins the settings of a backup (data from pluginsData).
+    virtual void loadPluginsData(const std::optional<kdf::Bytes>& /*data*/) const {}
 };

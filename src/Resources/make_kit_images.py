@@ -190,7 +190,30 @@ SINGLES = [
     ("btn_expandor", 12, arrow_right),
     ("general_32", 32, frame),
     ("icn_plugin", 32, grid),
+    # The preferences toolbar's General and Maintenance items.
+    ("32pix_general", 32, lambda u, v: switches(u, v)),
+    ("maintenance", 32, lambda u, v: spanner(u, v)),
 ]
+
+
+def switches(u, v):
+    """Three setting rows, each with its knob."""
+    rows = (0.25, 0.5, 0.75)
+    knobs = (0.35, 0.5, 0.65)
+    for row, knob in zip(rows, knobs):
+        if abs(v - row) < 0.04 and 0.12 < u < 0.88:
+            return True
+        if abs(v - row) < 0.1 and abs(u - knob) < 0.08:
+            return True
+    return False
+
+
+def spanner(u, v):
+    """A diagonal handle with an open ring at its head."""
+    handle = abs((u - v)) < 0.1 and 0.35 < u < 0.88
+    d = math.hypot(u - 0.3, v - 0.3)
+    ring = 0.1 < d < 0.22 and not (u < 0.3 and v < 0.3 and abs(u - v) < 0.12)
+    return handle or ring or (abs(u - 0.5) < 0.09 and abs(v - 0.5) < 0.09)
 
 
 def document(u, v):
