@@ -11,7 +11,9 @@
 #include <string_view>
 #include <vector>
 
+class OutputModel;
 class QWidget;
+class TvQLRPlugin2;
 
 class PluginRegistryQueries {
 public:
@@ -73,4 +75,62 @@ protected:
                                        QWidget* /*parent*/) const {
         return -1;
     }
+
+public:
+    // ---- The registry and the plug-ins' settings (main thread). Without a
+    // host: no plug-ins, nothing to do.
+
+    // Loads and connects the plug-ins of the application bundle's PlugIns
+    // folder (empty: the running application's bundle).
+    static void loadPlugins(std::string_view bundlePath);
+    // Builds the plug-in menus of the windows and applies the stored flags.
+    static void checkPluginAndSetup();
+    // Sends disconnect to every plug-in (termination).
+    static void disconnectAllPlugins();
+    // connect (YES) or disconnect (NO) to every plug-in, in list order.
+    static void connectOrDisconnectForAllPlugin(bool isConnect);
+    // The plug-in object registered under the ID; null when none. It lives
+    // as long as the host.
+    static TvQLRPlugin2* pluginObjectByID(std::string_view pluginID);
+    static std::vector<std::string> pluginIDList();
+    static int countOfPluginInfoList();
+    // None for an index outside the list or a malformed element.
+    static std::optional<std::string> pluginIDAtIndex(int index);
+    // The file types the plug-in takes ("pdf", "tiff", "jpg", "png") and
+    // their values (0 to 3); none when it takes none.
+    static std::optional<std::vector<std::string>> supportedFileTypeList(std::string_view pluginID);
+    static std::optional<std::vector<int>> supportedFileTypeValueList(std::string_view pluginID);
+    // "pdf" 0, "tiff" 1, "jpg" 2, "png" 3, anything else 0.
+    static std::vector<int> fileTypeValues(const std::vector<std::string>& types);
+    // The plug-ins' settings for a backup (none without plug-ins or
+    // settings), and their restore from one (any bytes, or none).
+    static std::optional<kdf::Bytes> pluginsData();
+    static void loadPluginsData(const std::optional<kdf::Bytes>& data);
+    // Editing copies of outputs in the setting window.
+    static void setupEditingPluginInfoList(const std::vector<std::shared_ptr<OutputModel>>& outputs);
+    static std::shared_ptr<OutputModel> pluginDefData(const OutputModel& output, std::string_view pluginID);
+    static std::shared_ptr<OutputModel> pluginModData(const OutputModel& output, std::string_view pluginID);
+    static void clearExceptTargetFileFormatType(const std::vector<std::shared_ptr<OutputModel>>& outputs);
+    static void deleteDisusedPluginID(const std::vector<std::shared_ptr<OutputModel>>& outputs);
+
+protected:
+    virtual void pluginsLoad(std::string_view /*bundlePath*/) const {}
+    virtual void pluginsCheckAndSetup() const {}
+    virtual void pluginsConnect(bool /*isConnect*/) const {}
+    virtual TvQLRPlugin2* pluginObject(std::string_view /*pluginID*/) const { return nullptr; }
+    virtual std::vector<std::string> pluginIDs() const { return {}; }
+    virtual int pluginCount() const { return 0; }
+    virtual std::optional<std::string> pluginIDAt(int /*index*/) const { return std::nullopt; }
+    virtual std::optional<std::vector<std::string>> pluginFileTypes(std::string_view /*pluginID*/) const {
+        return std::nullopt;
+    }
+    virtual std::optional<kdf::Bytes> pluginsBackupData() const { return std::nullopt; }
+    virtual void pluginsRestoreData(const std::optional<kdf::Bytes>& /*data*/) const {}
+    virtual void pluginsSetupEditing(const std::vector<std::shared_ptr<OutputModel>>& /*outputs*/) const {}
+    virtual std::shared_ptr<OutputModel> pluginEditingModel(const OutputModel& /*output*/,
+                                                            std::string_view /*pluginID*/, bool /*modified*/) const {
+        return nullptr;
+    }
+    virtual void pluginsClearOtherFormats(const std::vector<std::shared_ptr<OutputModel>>& /*outputs*/) const {}
+    virtual void pluginsDeleteDisused(const std::vector<std::shared_ptr<OutputModel>>& /*outputs*/) const {}
 };
