@@ -174,7 +174,7 @@ public:
     TvMenuButton* newFavorite = nullptr;
 };
 
-class PluginHostTest : public ::testing::Test {
+class AppPluginHost : public ::testing::Test {
 protected:
     CallLog log;
     std::shared_ptr<RecordingWindow> window = std::make_shared<RecordingWindow>(log);
@@ -211,7 +211,7 @@ protected:
     }
 };
 
-TEST_F(PluginHostTest, LoadsInNameOrderSkippingBrokenFoldersAndConnectsEachOnce) {
+TEST_F(AppPluginHost, LoadsInNameOrderSkippingBrokenFoldersAndConnectsEachOnce) {
     // A stored registry: Beta disabled, Alpha with a flag of the wrong
     // kind, a plug-in that is gone.
     load(Array{flagEntry(kBeta, Value(false)), flagEntry("Gone.plugin", Value(false)),
@@ -235,7 +235,7 @@ TEST_F(PluginHostTest, LoadsInNameOrderSkippingBrokenFoldersAndConnectsEachOnce)
               (Array{flagEntry(kAlpha, Value(true)), flagEntry(kBeta, Value(false))}));
 }
 
-TEST_F(PluginHostTest, NoRegistryLoadsNothingButAFirstStartGetsOne) {
+TEST_F(AppPluginHost, NoRegistryLoadsNothingButAFirstStartGetsOne) {
     load(std::nullopt);
     EXPECT_FALSE(model->pluginInfoList());
     EXPECT_TRUE(takeRecords().empty());
@@ -250,7 +250,7 @@ TEST_F(PluginHostTest, NoRegistryLoadsNothingButAFirstStartGetsOne) {
               (std::vector<std::string>{"HostTestAlpha:disconnect", "HostTestBeta:disconnect"}));
 }
 
-TEST_F(PluginHostTest, QueriesAnswerExactly) {
+TEST_F(AppPluginHost, QueriesAnswerExactly) {
     load();
     // A malformed element at the end: counted, but without an ID.
     Array list = *model->pluginInfoList();
@@ -304,7 +304,7 @@ TEST_F(PluginHostTest, QueriesAnswerExactly) {
 
 // Restarted with Beta disabled: its outputs save to a folder and keep
 // their user ID; the windows' lists show it disabled until it is enabled.
-TEST_F(PluginHostTest, DisabledBeforeRestartStaysDisabledAndItsOutputsSaveToAFolder) {
+TEST_F(AppPluginHost, DisabledBeforeRestartStaysDisabledAndItsOutputsSaveToAFolder) {
     auto views = std::make_shared<TestViews>();
     host->setViews(views);
     const auto output = [](const std::string& id, const std::string& guid) {
@@ -365,7 +365,7 @@ TEST_F(PluginHostTest, DisabledBeforeRestartStaysDisabledAndItsOutputsSaveToAFol
 
 // One job with three outputs (folder, Alpha, Beta), the Beta output also in
 // the running scan's job copy.
-TEST_F(PluginHostTest, EditingCopiesFormatResetsAndDisusedUserIDs) {
+TEST_F(AppPluginHost, EditingCopiesFormatResetsAndDisusedUserIDs) {
     load();
     auto toFolder = std::make_shared<OutputModel>();
     auto toAlpha = apptest::outputWithPlugin(kAlpha, "g-alpha");
@@ -467,7 +467,7 @@ TEST_F(PluginHostTest, EditingCopiesFormatResetsAndDisusedUserIDs) {
     }
 }
 
-TEST_F(PluginHostTest, BackupDisconnectsThenConnectsAndRestoresOnlyADictionary) {
+TEST_F(AppPluginHost, BackupDisconnectsThenConnectsAndRestoresOnlyADictionary) {
     EXPECT_FALSE(PluginRegistryQueries::pluginsData()) << "no registry";
     load();
     std::string alphaUser;
@@ -514,7 +514,7 @@ TEST_F(PluginHostTest, BackupDisconnectsThenConnectsAndRestoresOnlyADictionary) 
 
 // The registry may be copied; a copy that outlives the host must not lead
 // to its objects.
-TEST_F(PluginHostTest, RegistryCopiesNeverReachObjectsOfAnotherHost) {
+TEST_F(AppPluginHost, RegistryCopiesNeverReachObjectsOfAnotherHost) {
     load();
     const Array copy = *model->pluginInfoList();
     ASSERT_TRUE(Value(copy).containsPointer());
@@ -535,7 +535,7 @@ TEST_F(PluginHostTest, RegistryCopiesNeverReachObjectsOfAnotherHost) {
 }
 
 // The output step hands the recording plug-in its final files.
-TEST_F(PluginHostTest, WriterHandsTheFinalFilesToThePlugin) {
+TEST_F(AppPluginHost, WriterHandsTheFinalFilesToThePlugin) {
     load();
     QWidget mainWindow;
     window->window = &mainWindow;
