@@ -25,19 +25,6 @@ namespace {
 
 constexpr const char* kFileTypes[] = {"pdf", "tiff", "jpg", "png"};
 
-// The one key of a registry element and its entry; null otherwise.
-const kdf::Dictionary::value_type* oneKeyElement(const kdf::Value& element) {
-    const kdf::Dictionary* d = element.dictionary();
-    return d && d->size() == 1 ? &*d->begin() : nullptr;
-}
-
-// A missing flag, or one of another kind, counts as YES.
-bool entryIsValid(const kdf::Value& entry) {
-    const kdf::Dictionary* d = entry.dictionary();
-    const kdf::Value* flag = d ? kdf::find(*d, AppModel::kPluginIsValidKey) : nullptr;
-    return (flag ? flag->toBool() : std::nullopt).value_or(true);
-}
-
 std::optional<std::string> optionalID(std::string_view id) {
     if (id.empty()) return std::nullopt;
     return std::string(id);
@@ -75,7 +62,9 @@ PluginHost::~PluginHost() {
         kdf::Array list = *model->pluginInfoList();
         bool changed = false;
         for (kdf::Value& element : list) {
-            if (!oneKeyElement(element) || !objectOfEntry(oneKeyElement(element)->second)) continue;
+            if (!AppModel::pluginInfoElement(element) ||
+                !objectOfEntry(AppModel::pluginInfoElement(element)->second))
+                continue;
             kdf::Dictionary* d = element.mutableDictionary();
             if (kdf::Dictionary* entry = d->begin()->second.mutableDictionary()) {
                 entry->erase(AppModel::kPluginObjectKey);
@@ -106,7 +95,7 @@ const kdf::Array* PluginHost::registry() const {
 const kdf::Dictionary::value_type* PluginHost::elementAt(int index) const {
     const kdf::Array* list = registry();
     if (!list || index < 0 || std::size_t(index) >= list->size()) return nullptr;
-    return oneKeyElement((*list)[std::size_t(index)]);
+    return AppModel::pluginInfoElement((*list)[std::size_t(index)]);
 }
 
 TvQLRPlugin2* PluginHost::objectOfEntry(const kdf::Value& entry) const {
@@ -121,7 +110,9 @@ TvQLRPlugin2* PluginHost::objectOfEntry(const kdf::Value& entry) const {
 
 // ---- Loading
 
-void PluginHost::setupPluginInfoList() { setupPluginInfoList(QlrUtilsMethod::installedPluginPath()); }
+void PluginHost::setupPluginInfoList() {
+    setupPluginInfoList(QlrUtilsMethod::installedPluginPath());
+}
 
 void PluginHost::setupPluginInfoList(const std::string& folder) {
     auto model = cntlr_.appModel();
@@ -130,7 +121,8 @@ void PluginHost::setupPluginInfoList(const std::string& folder) {
     const kdf::Array old = *model->pluginInfoList();
     const auto oldEntry = [&](const std::string& id) -> const kdf::Dictionary* {
         for (const kdf::Value& element : old)
-            if (const auto* e = oneKeyElement(element); e && e->first == id) return e->second.dictionary();
+            if (const auto* e = AppModel::pluginInfoElement(element); e && e->first == id)
+                return e->second.dictionary();
         return nullptr;
     };
     kdf::Array fresh;
@@ -186,7 +178,8 @@ void PluginHost::checkPluginAndSetup() {
 
 // ---- Queries
 
-std::optional<kdf::Dictionary> PluginHost::pluginSubInfoWithPluginID(std::string_view pluginID) const {
+std::optional<kdf::Dictionary>
+PluginHost::pluginSubInfoWithPluginID(std::string_view pluginID) const {
     const kdf::Array* list = registry();
     if (!list) return std::nullopt;
     for (const kdf::Value& element : *list) {
@@ -239,33 +232,53 @@ TvQLRPlugin2* PluginHost::pluginObjectByID(std::string_view pluginID) const {
 
 bool PluginHost::isValidPluginID(std::string_view pluginID) const {
     auto entry = pluginSubInfoWithPluginID(pluginID);
-    return entryIsValid(entry ? kdf::Value(std::move(*entry)) : kdf::Value(kdf::Dictionary{}));
+    return AppModel::isValidPluginInfo(entry ? kdf::Value(std::move(*entry))
+                                             : kdf::Value(kdf::Dictionary{}));
 }
 
-std::optional<kdf::Value> PluginHost::valueForPluginIDWithType(std::string_view pluginID, int type) const {
+std::optional<kdf::Value> PluginHost::valueForPluginIDWithType(std::string_view pluginID,
+                                                               int type) const {
     if (indexOfPluginInfoListByPluginID(pluginID) < 0) return std::nullopt;
     TvQLRPlugin2* p = pluginObjectByID(pluginID);
     if (!p) return std::nullopt;
     std::optional<std::string> text;
     switch (type) {
-    case 0: text = p->getName(); break;
-    case 1: text = p->getTitle(); break;
-    case 2: text = p->getDescription(); break;
-    case 3: text = p->getVersion(); break;
-    case 4: text = p->getIcon(); break;
-    case 5: return kdf::Value(p->getShowSettingButton());
-    case 6: return kdf::Value(p->getShowCommonSettingButton());
-    case 7: return kdf::Value(p->getIsExecutable());
-    case 8: return kdf::Value(p->getShowSettingSummary());
-    case 9: return kdf::Value(p->getShowFileNameSetting());
-    case 10: return kdf::Value(p->getShowFileTypeSetting());
-    default: return std::nullopt;
+    case 0:
+        text = p->getName();
+        break;
+    case 1:
+        text = p->getTitle();
+        break;
+    case 2:
+        text = p->getDescription();
+        break;
+    case 3:
+        text = p->getVersion();
+        break;
+    case 4:
+        text = p->getIcon();
+        break;
+    case 5:
+        return kdf::Value(p->getShowSettingButton());
+    case 6:
+        return kdf::Value(p->getShowCommonSettingButton());
+    case 7:
+        return kdf::Value(p->getIsExecutable());
+    case 8:
+        return kdf::Value(p->getShowSettingSummary());
+    case 9:
+        return kdf::Value(p->getShowFileNameSetting());
+    case 10:
+        return kdf::Value(p->getShowFileTypeSetting());
+    default:
+        return std::nullopt;
     }
     if (!text) return std::nullopt;
     return kdf::Value(std::move(*text));
 }
 
-std::optional<std::vector<std::string>> PluginHost::supportedFileTypeList(std::string_view pluginID) const {
+std::optional<std::vector<std::string>>
+PluginHost::supportedFileTypeList(std::string_view pluginID) const {
     std::vector<std::string> types(std::begin(kFileTypes), std::end(kFileTypes));
     if (TvQLRPlugin2* p = pluginObjectByID(pluginID)) {
         for (std::size_t i = types.size(); i-- > 0;) {
@@ -278,7 +291,8 @@ std::optional<std::vector<std::string>> PluginHost::supportedFileTypeList(std::s
     return types;
 }
 
-std::optional<std::vector<int>> PluginHost::supportedFileTypeValueList(std::string_view pluginID) const {
+std::optional<std::vector<int>>
+PluginHost::supportedFileTypeValueList(std::string_view pluginID) const {
     const auto types = supportedFileTypeList(pluginID);
     if (!types) return std::nullopt;
     return fileTypeValues(*types);
@@ -306,7 +320,8 @@ void PluginHost::switchIsValidInPluginInfoList(std::string_view pluginID, bool i
     if (QMenu* menu = menuOfButton(kNewFavoriteMenuButtonTag)) {
         auto bundle = kdf::Bundle::main();
         const std::string path = bundle->pathForResource(AppModel::kPresetJobList, {});
-        const std::optional<kdf::Value> presets = path.empty() ? std::nullopt : kdf::readPropertyListFile(path);
+        const std::optional<kdf::Value> presets =
+            path.empty() ? std::nullopt : kdf::readPropertyListFile(path);
         const kdf::Array* jobs = presets ? presets->array() : nullptr;
         for (QAction* item : menu->actions()) {
             if (!jobs || item->isSeparator()) continue;
@@ -314,7 +329,8 @@ void PluginHost::switchIsValidInPluginInfoList(std::string_view pluginID, bool i
             for (const kdf::Value& job : *jobs) {
                 const kdf::Dictionary* d = job.dictionary();
                 const kdf::Value* key = d ? kdf::find(*d, WholeModel::kTitleKey) : nullptr;
-                if (!key || !key->string() || bundle->localizedString(*key->string()) != itemTitle) continue;
+                if (!key || !key->string() || bundle->localizedString(*key->string()) != itemTitle)
+                    continue;
                 if (presetJobUsesPlugin(*d, pluginID)) item->setEnabled(isValid);
                 break;
             }
@@ -367,8 +383,10 @@ void PluginHost::checkAllOutputModelByPlugin() {
     const auto panels = [](const auto& list) {
         return std::vector<std::shared_ptr<PanelModel>>(list.begin(), list.end());
     };
-    window->createPanelImageWithList(panels(model->inputModel_List()), model->input_PanelSizeType());
-    window->createPanelImageWithList(panels(model->outputModel_List()), model->output_PanelSizeType());
+    window->createPanelImageWithList(panels(model->inputModel_List()),
+                                     model->input_PanelSizeType());
+    window->createPanelImageWithList(panels(model->outputModel_List()),
+                                     model->output_PanelSizeType());
     window->createPanelImageWithList(panels(model->jobModel_List()), model->job_PanelSizeType());
     window->reloadPanelBrowser(kInputPanelType);
     window->reloadPanelBrowser(kOutputPanelType);
@@ -387,16 +405,18 @@ void PluginHost::releaseEditingCopy(const OutputModel& output) {
     const auto copy = output.tmpEditingPluginInfoList();
     if (!copy) return;
     for (const kdf::Value& element : *copy) {
-        const auto* e = oneKeyElement(element);
+        const auto* e = AppModel::pluginInfoElement(element);
         const kdf::Dictionary* d = e ? e->second.dictionary() : nullptr;
         if (!d) continue;
         for (const char* key : {kDefOutputModelKey, kModOutputModelKey})
             if (const kdf::Value* handle = kdf::find(*d, key))
-                if (handle->is(kdf::Value::Kind::Integer)) editingModels_.erase(*handle->toInteger());
+                if (handle->is(kdf::Value::Kind::Integer))
+                    editingModels_.erase(*handle->toInteger());
     }
 }
 
-void PluginHost::setupEditingPluginInfoList(const std::vector<std::shared_ptr<OutputModel>>& outputs) {
+void PluginHost::setupEditingPluginInfoList(
+    const std::vector<std::shared_ptr<OutputModel>>& outputs) {
     for (const auto& output : outputs) {
         if (!output) continue;
         releaseEditingCopy(*output);
@@ -405,8 +425,9 @@ void PluginHost::setupEditingPluginInfoList(const std::vector<std::shared_ptr<Ou
             auto def = std::make_shared<OutputModel>();
             if (format) def->setFileFormatType(*format);
             auto mod = def->copy();
-            kdf::Dictionary entry{{kDefOutputModelKey, kdf::Value(keepEditingModel(std::move(def)))},
-                                  {kModOutputModelKey, kdf::Value(keepEditingModel(std::move(mod)))}};
+            kdf::Dictionary entry{
+                {kDefOutputModelKey, kdf::Value(keepEditingModel(std::move(def)))},
+                {kModOutputModelKey, kdf::Value(keepEditingModel(std::move(mod)))}};
             copy.emplace_back(kdf::Dictionary{{id, kdf::Value(std::move(entry))}});
         };
         addEntry(kFolderEntryID, std::nullopt);
@@ -418,15 +439,18 @@ void PluginHost::setupEditingPluginInfoList(const std::vector<std::shared_ptr<Ou
     }
 }
 
-std::shared_ptr<OutputModel> PluginHost::pluginDefData(const OutputModel& output, std::string_view pluginID) const {
+std::shared_ptr<OutputModel> PluginHost::pluginDefData(const OutputModel& output,
+                                                       std::string_view pluginID) const {
     return pluginEditingModel(output, pluginID, false);
 }
 
-std::shared_ptr<OutputModel> PluginHost::pluginModData(const OutputModel& output, std::string_view pluginID) const {
+std::shared_ptr<OutputModel> PluginHost::pluginModData(const OutputModel& output,
+                                                       std::string_view pluginID) const {
     return pluginEditingModel(output, pluginID, true);
 }
 
-void PluginHost::clearExceptTargetFileFormatType(const std::vector<std::shared_ptr<OutputModel>>& outputs) const {
+void PluginHost::clearExceptTargetFileFormatType(
+    const std::vector<std::shared_ptr<OutputModel>>& outputs) const {
     for (const auto& output : outputs) {
         if (!output) continue;
         const std::string id = output->pluginID();
@@ -456,7 +480,7 @@ void PluginHost::deleteDisusedPluginID(const std::vector<std::shared_ptr<OutputM
         if (!output) continue;
         const auto copy = output->tmpEditingPluginInfoList();
         for (const kdf::Value& element : copy ? *copy : kdf::Array()) {
-            const auto* e = oneKeyElement(element);
+            const auto* e = AppModel::pluginInfoElement(element);
             auto mod = e ? pluginModData(*output, e->first) : nullptr;
             if (!mod) continue;
             const std::string id = mod->pluginID();
@@ -491,7 +515,8 @@ std::optional<kdf::Bytes> PluginHost::pluginsData() const {
     // Each writes its current settings and reads them back.
     connectOrDisconnectForAllPlugin(false);
     connectOrDisconnectForAllPlugin(true);
-    return QlrUtilsMethod::encodeDictToData(kdf::UserDefaults::standard().object(kTvPluginsDefaultsKey));
+    return QlrUtilsMethod::encodeDictToData(
+        kdf::UserDefaults::standard().object(kTvPluginsDefaultsKey));
 }
 
 void PluginHost::loadPluginsData(const std::optional<kdf::Bytes>& data) {
@@ -512,11 +537,16 @@ std::optional<kdf::Value> PluginHost::pluginValue(std::string_view pluginID, int
     return valueForPluginIDWithType(pluginID, type);
 }
 
-int PluginHost::pluginIndex(std::string_view pluginID) const { return indexOfPluginInfoListByPluginID(pluginID); }
+int PluginHost::pluginIndex(std::string_view pluginID) const {
+    return indexOfPluginInfoListByPluginID(pluginID);
+}
 
-bool PluginHost::pluginObjectPresent(std::string_view pluginID) const { return pluginObjectByID(pluginID); }
+bool PluginHost::pluginObjectPresent(std::string_view pluginID) const {
+    return pluginObjectByID(pluginID);
+}
 
-int PluginHost::pluginCopyID(std::string_view pluginID, std::string_view guid, std::string* newID) const {
+int PluginHost::pluginCopyID(std::string_view pluginID, std::string_view guid,
+                             std::string* newID) const {
     TvQLRPlugin2* p = pluginObjectByID(pluginID);
     if (!p) return -1;
     std::optional<std::string> copied;
@@ -543,7 +573,9 @@ void PluginHost::pluginSwitchIsValid(std::string_view pluginKey, bool isValid) c
     const_cast<PluginHost*>(this)->switchIsValidInPluginInfoList(pluginKey, isValid);
 }
 
-void PluginHost::pluginCheckAllOutputModels() const { const_cast<PluginHost*>(this)->checkAllOutputModelByPlugin(); }
+void PluginHost::pluginCheckAllOutputModels() const {
+    const_cast<PluginHost*>(this)->checkAllOutputModelByPlugin();
+}
 
 int PluginHost::pluginExecuteOperation(std::string_view pluginID, std::string_view guid,
                                        const std::vector<std::string>& fileList, bool fileDelete,
@@ -555,48 +587,67 @@ int PluginHost::pluginExecuteOperation(std::string_view pluginID, std::string_vi
 void PluginHost::pluginsLoad(std::string_view bundlePath) const {
     auto self = const_cast<PluginHost*>(this);
     // A first start has no stored flags yet: the plug-ins start enabled.
-    if (auto model = cntlr_.appModel(); model && !model->pluginInfoList()) model->setPluginInfoList(kdf::Array{});
+    if (auto model = cntlr_.appModel(); model && !model->pluginInfoList())
+        model->setPluginInfoList(kdf::Array{});
     if (bundlePath.empty())
         self->setupPluginInfoList();
     else
         self->setupPluginInfoList(std::string(bundlePath) + "/PlugIns");
 }
 
-void PluginHost::pluginsCheckAndSetup() const { const_cast<PluginHost*>(this)->checkPluginAndSetup(); }
+void PluginHost::pluginsCheckAndSetup() const {
+    const_cast<PluginHost*>(this)->checkPluginAndSetup();
+}
 
-void PluginHost::pluginsConnect(bool isConnect) const { connectOrDisconnectForAllPlugin(isConnect); }
+void PluginHost::pluginsConnect(bool isConnect) const {
+    connectOrDisconnectForAllPlugin(isConnect);
+}
 
-TvQLRPlugin2* PluginHost::pluginObject(std::string_view pluginID) const { return pluginObjectByID(pluginID); }
+TvQLRPlugin2* PluginHost::pluginObject(std::string_view pluginID) const {
+    return pluginObjectByID(pluginID);
+}
 
-std::vector<std::string> PluginHost::pluginIDs() const { return pluginIDList(); }
+std::vector<std::string> PluginHost::pluginIDs() const {
+    return pluginIDList();
+}
 
-int PluginHost::pluginCount() const { return countOfPluginInfoList(); }
+int PluginHost::pluginCount() const {
+    return countOfPluginInfoList();
+}
 
-std::optional<std::string> PluginHost::pluginIDAt(int index) const { return pluginIDAtIndex(index); }
+std::optional<std::string> PluginHost::pluginIDAt(int index) const {
+    return pluginIDAtIndex(index);
+}
 
-std::optional<std::vector<std::string>> PluginHost::pluginFileTypes(std::string_view pluginID) const {
+std::optional<std::vector<std::string>>
+PluginHost::pluginFileTypes(std::string_view pluginID) const {
     return supportedFileTypeList(pluginID);
 }
 
-std::optional<kdf::Bytes> PluginHost::pluginsBackupData() const { return pluginsData(); }
+std::optional<kdf::Bytes> PluginHost::pluginsBackupData() const {
+    return pluginsData();
+}
 
 void PluginHost::pluginsRestoreData(const std::optional<kdf::Bytes>& data) const {
     const_cast<PluginHost*>(this)->loadPluginsData(data);
 }
 
-void PluginHost::pluginsSetupEditing(const std::vector<std::shared_ptr<OutputModel>>& outputs) const {
+void PluginHost::pluginsSetupEditing(
+    const std::vector<std::shared_ptr<OutputModel>>& outputs) const {
     const_cast<PluginHost*>(this)->setupEditingPluginInfoList(outputs);
 }
 
-std::shared_ptr<OutputModel> PluginHost::pluginEditingModel(const OutputModel& output, std::string_view pluginID,
+std::shared_ptr<OutputModel> PluginHost::pluginEditingModel(const OutputModel& output,
+                                                            std::string_view pluginID,
                                                             bool modified) const {
     const auto copy = output.tmpEditingPluginInfoList();
     if (!copy) return nullptr;
     for (const kdf::Value& element : *copy) {
-        const auto* e = oneKeyElement(element);
+        const auto* e = AppModel::pluginInfoElement(element);
         if (!e || e->first != pluginID) continue;
         const kdf::Dictionary* d = e->second.dictionary();
-        const kdf::Value* handle = d ? kdf::find(*d, modified ? kModOutputModelKey : kDefOutputModelKey) : nullptr;
+        const kdf::Value* handle =
+            d ? kdf::find(*d, modified ? kModOutputModelKey : kDefOutputModelKey) : nullptr;
         if (!handle || !handle->is(kdf::Value::Kind::Integer)) return nullptr;
         auto it = editingModels_.find(*handle->toInteger());
         return it == editingModels_.end() ? nullptr : it->second;
@@ -604,11 +655,13 @@ std::shared_ptr<OutputModel> PluginHost::pluginEditingModel(const OutputModel& o
     return nullptr;
 }
 
-void PluginHost::pluginsClearOtherFormats(const std::vector<std::shared_ptr<OutputModel>>& outputs) const {
+void PluginHost::pluginsClearOtherFormats(
+    const std::vector<std::shared_ptr<OutputModel>>& outputs) const {
     clearExceptTargetFileFormatType(outputs);
 }
 
-void PluginHost::pluginsDeleteDisused(const std::vector<std::shared_ptr<OutputModel>>& outputs) const {
+void PluginHost::pluginsDeleteDisused(
+    const std::vector<std::shared_ptr<OutputModel>>& outputs) const {
     const_cast<PluginHost*>(this)->deleteDisusedPluginID(outputs);
 }
 

@@ -106,9 +106,12 @@ public:
 
     // ---- Editing copies
     void setupEditingPluginInfoList(const std::vector<std::shared_ptr<OutputModel>>& outputs);
-    std::shared_ptr<OutputModel> pluginDefData(const OutputModel& output, std::string_view pluginID) const;
-    std::shared_ptr<OutputModel> pluginModData(const OutputModel& output, std::string_view pluginID) const;
-    void clearExceptTargetFileFormatType(const std::vector<std::shared_ptr<OutputModel>>& outputs) const;
+    std::shared_ptr<OutputModel> pluginDefData(const OutputModel& output,
+                                               std::string_view pluginID) const;
+    std::shared_ptr<OutputModel> pluginModData(const OutputModel& output,
+                                               std::string_view pluginID) const;
+    void
+    clearExceptTargetFileFormatType(const std::vector<std::shared_ptr<OutputModel>>& outputs) const;
     void deleteDisusedPluginID(const std::vector<std::shared_ptr<OutputModel>>& outputs);
 
     // ---- connect / disconnect and the backup
@@ -121,7 +124,8 @@ protected:
     std::optional<kdf::Value> pluginValue(std::string_view pluginID, int type) const override;
     int pluginIndex(std::string_view pluginID) const override;
     bool pluginObjectPresent(std::string_view pluginID) const override;
-    int pluginCopyID(std::string_view pluginID, std::string_view guid, std::string* newID) const override;
+    int pluginCopyID(std::string_view pluginID, std::string_view guid,
+                     std::string* newID) const override;
     int pluginDeleteID(std::string_view pluginID, std::string_view guid) const override;
     int pluginCreateID(std::string_view pluginID, std::string* newID) const override;
     void pluginSwitchIsValid(std::string_view pluginKey, bool isValid) const override;
@@ -136,14 +140,19 @@ protected:
     std::vector<std::string> pluginIDs() const override;
     int pluginCount() const override;
     std::optional<std::string> pluginIDAt(int index) const override;
-    std::optional<std::vector<std::string>> pluginFileTypes(std::string_view pluginID) const override;
+    std::optional<std::vector<std::string>>
+    pluginFileTypes(std::string_view pluginID) const override;
     std::optional<kdf::Bytes> pluginsBackupData() const override;
     void pluginsRestoreData(const std::optional<kdf::Bytes>& data) const override;
-    void pluginsSetupEditing(const std::vector<std::shared_ptr<OutputModel>>& outputs) const override;
-    std::shared_ptr<OutputModel> pluginEditingModel(const OutputModel& output, std::string_view pluginID,
+    void
+    pluginsSetupEditing(const std::vector<std::shared_ptr<OutputModel>>& outputs) const override;
+    std::shared_ptr<OutputModel> pluginEditingModel(const OutputModel& output,
+                                                    std::string_view pluginID,
                                                     bool modified) const override;
-    void pluginsClearOtherFormats(const std::vector<std::shared_ptr<OutputModel>>& outputs) const override;
-    void pluginsDeleteDisused(const std::vector<std::shared_ptr<OutputModel>>& outputs) const override;
+    void pluginsClearOtherFormats(
+        const std::vector<std::shared_ptr<OutputModel>>& outputs) const override;
+    void
+    pluginsDeleteDisused(const std::vector<std::shared_ptr<OutputModel>>& outputs) const override;
 
 private:
     // The registry's element at the index as (ID, entry); null when there

@@ -39,12 +39,14 @@ std::vector<std::string> takeRecords() {
 }
 
 // Only the calls named.
-std::vector<std::string> only(const std::vector<std::string>& records, std::initializer_list<std::string> calls) {
+std::vector<std::string> only(const std::vector<std::string>& records,
+                              std::initializer_list<std::string> calls) {
     std::vector<std::string> out;
     for (const std::string& r : records) {
         const std::size_t colon = r.find(':');
-        const std::string call = r.substr(colon + 1, r.find('=') == std::string::npos ? std::string::npos
-                                                                                   : r.find('=') - colon - 1);
+        const std::string call =
+            r.substr(colon + 1, r.find('=') == std::string::npos ? std::string::npos
+                                                                 : r.find('=') - colon - 1);
         if (std::find(calls.begin(), calls.end(), call) != calls.end()) out.push_back(r);
     }
     return out;
@@ -53,8 +55,8 @@ std::vector<std::string> only(const std::vector<std::string>& records, std::init
 } // namespace
 
 // Reported by the test plug-ins: "<key>:<call>" or "<key>:<call>=<detail>".
-extern "C" __attribute__((visibility("default"))) int kd_host_test_record(const char* plugin, const char* call,
-                                                                           const char* detail) {
+extern "C" __attribute__((visibility("default"))) int
+kd_host_test_record(const char* plugin, const char* call, const char* detail) {
     std::lock_guard lock(gRecordLock);
     std::string entry = std::string(plugin) + ":" + call;
     if (detail && *detail) entry += std::string("=") + detail;
@@ -79,8 +81,13 @@ constexpr const char* kBeta = "HostTestBeta.plugin";
 class PluginBundle {
 public:
     static PluginBundle& instance() {
-        static PluginBundle* bundle = new PluginBundle;
-        return *bundle;
+        if (!current) current = new PluginBundle;
+        return *current;
+    }
+    // After the last test: the plug-ins stay loaded, their folders go.
+    static void release() {
+        delete current;
+        current = nullptr;
     }
     modeltest::AppBundleFixture app{{"en"}};
 
@@ -100,13 +107,16 @@ private:
         fs::create_directories(plugins / "HostTestB0NoInfo.plugin");
         fs::create_symlink(alphaObject, plugins / "HostTestB0NoInfo.plugin" / "HostTestAlpha.so");
         // No "CFBundleExecutable".
-        writeInfo(plugins / "HostTestB1NoExecutable.plugin", info({{"NSPrincipalClass", "TvHostTestAlpha"}}));
+        writeInfo(plugins / "HostTestB1NoExecutable.plugin",
+                  info({{"NSPrincipalClass", "TvHostTestAlpha"}}));
         // The shared object it names is missing.
-        writeInfo(plugins / "HostTestB2NoObject.plugin",
-                  info({{"CFBundleExecutable", "Missing.so"}, {"NSPrincipalClass", "TvHostTestAlpha"}}));
+        writeInfo(
+            plugins / "HostTestB2NoObject.plugin",
+            info({{"CFBundleExecutable", "Missing.so"}, {"NSPrincipalClass", "TvHostTestAlpha"}}));
         // The object has no class of that name.
         writeInfo(plugins / "HostTestB3NoClass.plugin",
-                  info({{"CFBundleExecutable", "HostTestAlpha.so"}, {"NSPrincipalClass", "TvNoSuchClass"}}));
+                  info({{"CFBundleExecutable", "HostTestAlpha.so"},
+                        {"NSPrincipalClass", "TvNoSuchClass"}}));
         fs::create_symlink(alphaObject, plugins / "HostTestB3NoClass.plugin" / "HostTestAlpha.so");
         // A file, not a folder; entries of other kinds.
         kdtest::TempHome::writeText(plugins / "HostTestB4Stray.plugin", "not a bundle");
@@ -114,22 +124,34 @@ private:
         fs::create_directories(plugins / "Other.bundle");
 
         // Texts and preset jobs of the new-favourite menu.
-        app.writeStrings("en", {{"Preset_ToBeta", "Send to Beta"}, {"Preset_ToFolder", "Save to folder"}});
+        app.writeStrings(
+            "en", {{"Preset_ToBeta", "Send to Beta"}, {"Preset_ToFolder", "Save to folder"}});
         const auto job = [](const char* title, const char* pluginID) {
             Dictionary output{{OutputModel::kPluginIDKey, pluginID}};
-            return Value(Dictionary{{WholeModel::kTitleKey, title},
-                                    {JobModel::kJobOutputModel_DictListKey, Value(Array{Value(std::move(output))})}});
+            return Value(Dictionary{
+                {WholeModel::kTitleKey, title},
+                {JobModel::kJobOutputModel_DictListKey, Value(Array{Value(std::move(output))})}});
         };
-        app.writePreset(AppModel::kPresetJobList, Value(Array{job("Preset_ToFolder", ""), job("Preset_ToBeta", kBeta)}));
+        app.writePreset(AppModel::kPresetJobList,
+                        Value(Array{job("Preset_ToFolder", ""), job("Preset_ToBeta", kBeta)}));
     }
+    static inline PluginBundle* current = nullptr;
+
     static void writeInfo(const fs::path& folder, const Value& info) {
         fs::create_directories(folder);
         ASSERT_TRUE(kdf::writePropertyListFile((folder / "Info.plist").string(), info));
     }
 };
 
+class PluginBundleCleanup : public ::testing::Environment {
+public:
+    void TearDown() override { PluginBundle::release(); }
+};
+[[maybe_unused]] const auto* const gCleanup = ::testing::AddGlobalTestEnvironment(new PluginBundleCleanup);
+
 Value flagEntry(const std::string& id, Value flag) {
-    return Value(Dictionary{{id, Value(Dictionary{{AppModel::kPluginIsValidKey, std::move(flag)}})}});
+    return Value(
+        Dictionary{{id, Value(Dictionary{{AppModel::kPluginIsValidKey, std::move(flag)}})}});
 }
 
 // The windows' plug-in lists as the main window will hold them.
@@ -140,8 +162,9 @@ public:
         kdui::setTag(outputType, PluginHost::kOutputTypePopUpTag);
         fileFormat = new FileFormatPopUpButton(&settingView);
         kdui::setTag(fileFormat, PluginHost::kFileFormatPopUpTag);
-        for (auto [button, tag] : {std::pair{&newOutput, PluginHost::kNewOutputMenuButtonTag},
-                                   std::pair{&newFavorite, PluginHost::kNewFavoriteMenuButtonTag}}) {
+        for (auto [button, tag] :
+             {std::pair{&newOutput, PluginHost::kNewOutputMenuButtonTag},
+              std::pair{&newFavorite, PluginHost::kNewFavoriteMenuButtonTag}}) {
             *button = new TvMenuButton(&main);
             kdui::setTag(*button, tag);
             (*button)->setBtnMenu(new QMenu);
@@ -219,8 +242,8 @@ TEST_F(AppPluginHost, LoadsInNameOrderSkippingBrokenFoldersAndConnectsEachOnce) 
     EXPECT_EQ(host->pluginIDList(), (std::vector<std::string>{kAlpha, kBeta}));
     // Only the two plug-ins made objects; the wrong kind was made and let go.
     EXPECT_EQ(only(takeRecords(), {"init", "connect", "dealloc"}),
-              (std::vector<std::string>{"HostTestAlpha:init", "HostTestAlpha:connect", "HostTestBeta:init",
-                                        "HostTestBeta:connect"}));
+              (std::vector<std::string>{"HostTestAlpha:init", "HostTestAlpha:connect",
+                                        "HostTestBeta:init", "HostTestBeta:connect"}));
     EXPECT_TRUE(host->isValidPluginID(kAlpha));
     EXPECT_FALSE(host->isValidPluginID(kBeta));
     ASSERT_TRUE(host->pluginObjectAtIndex(0));
@@ -263,10 +286,12 @@ TEST_F(AppPluginHost, QueriesAnswerExactly) {
         int index;
         std::optional<std::string> id;
     };
-    for (const IndexCase& c : {IndexCase{-1, std::nullopt}, IndexCase{0, kAlpha}, IndexCase{1, kBeta},
-                               IndexCase{2, std::nullopt}, IndexCase{3, std::nullopt}}) {
+    for (const IndexCase& c :
+         {IndexCase{-1, std::nullopt}, IndexCase{0, kAlpha}, IndexCase{1, kBeta},
+          IndexCase{2, std::nullopt}, IndexCase{3, std::nullopt}}) {
         EXPECT_EQ(PluginRegistryQueries::pluginIDAtIndex(c.index), c.id) << c.index;
-        EXPECT_EQ(host->pluginObjectAtIndex(c.index) != nullptr, c.index == 0 || c.index == 1) << c.index;
+        EXPECT_EQ(host->pluginObjectAtIndex(c.index) != nullptr, c.index == 0 || c.index == 1)
+            << c.index;
     }
     EXPECT_EQ(host->indexOfPluginInfoListByPluginID("Unknown.plugin"), -1);
     EXPECT_EQ(PluginRegistryQueries::indexOfPluginInfoListByPluginID(kBeta), 1);
@@ -278,21 +303,25 @@ TEST_F(AppPluginHost, QueriesAnswerExactly) {
         std::optional<Value> value;
     };
     const std::vector<ValueCase> values{
-        {kAlpha, 0, Value("Host Alpha")},   {kAlpha, 1, Value("Alpha cloud")}, {kBeta, 1, Value("Beta & printer")},
-        {kAlpha, 3, Value("2.5")},          {kAlpha, 4, std::nullopt},         {kAlpha, 7, Value(true)},
-        {kAlpha, 10, Value(true)},          {kAlpha, 11, std::nullopt},        {kAlpha, -1, std::nullopt},
-        {"Unknown.plugin", 0, std::nullopt}, {"Unknown.plugin", 7, std::nullopt},
+        {kAlpha, 0, Value("Host Alpha")},    {kAlpha, 1, Value("Alpha cloud")},
+        {kBeta, 1, Value("Beta & printer")}, {kAlpha, 3, Value("2.5")},
+        {kAlpha, 4, std::nullopt},           {kAlpha, 7, Value(true)},
+        {kAlpha, 10, Value(true)},           {kAlpha, 11, std::nullopt},
+        {kAlpha, -1, std::nullopt},          {"Unknown.plugin", 0, std::nullopt},
+        {"Unknown.plugin", 7, std::nullopt},
     };
     for (const ValueCase& c : values) {
         EXPECT_EQ(host->valueForPluginIDWithType(c.id, c.type), c.value) << c.id << " " << c.type;
-        EXPECT_EQ(PluginRegistryQueries::valueForPluginIDWithType(c.id, c.type), c.value) << c.id << " " << c.type;
+        EXPECT_EQ(PluginRegistryQueries::valueForPluginIDWithType(c.id, c.type), c.value)
+            << c.id << " " << c.type;
     }
 
     takeRecords();
     EXPECT_EQ(PluginRegistryQueries::supportedFileTypeValueList(kBeta), (std::vector<int>{3}));
     // Asked from the last type to the first.
     EXPECT_EQ(only(takeRecords(), {"isSupportedFileType"}),
-              (std::vector<std::string>{"HostTestBeta:isSupportedFileType=png", "HostTestBeta:isSupportedFileType=jpg",
+              (std::vector<std::string>{"HostTestBeta:isSupportedFileType=png",
+                                        "HostTestBeta:isSupportedFileType=jpg",
                                         "HostTestBeta:isSupportedFileType=tiff",
                                         "HostTestBeta:isSupportedFileType=pdf"}));
     EXPECT_EQ(host->supportedFileTypeValueList(kAlpha), (std::vector<int>{0, 1, 2, 3}));
@@ -305,35 +334,50 @@ TEST_F(AppPluginHost, QueriesAnswerExactly) {
 // Restarted with Beta disabled: its outputs save to a folder and keep
 // their user ID; the windows' lists show it disabled until it is enabled.
 TEST_F(AppPluginHost, DisabledBeforeRestartStaysDisabledAndItsOutputsSaveToAFolder) {
-    auto views = std::make_shared<TestViews>();
-    host->setViews(views);
+    // The first run: the user has outputs to both plug-ins and one to a
+    // plug-in that is gone, and disables Beta before quitting.
     const auto output = [](const std::string& id, const std::string& guid) {
         return apptest::outputWithPlugin(id, guid);
     };
-    auto toBeta = output(kBeta, "g-beta");
-    auto toAlpha = output(kAlpha, "g-alpha");
-    auto jobToBeta = output(kBeta, "g-job-beta");
-    auto jobToGone = output("Gone.plugin", "g-gone");
-    model->setOutputModel_List({toBeta, toAlpha});
-    auto job = std::make_shared<JobModel>();
-    job->setJobOutputModel_List({jobToBeta, jobToGone});
-    model->setJobModel_List({job});
+    model->setOutputModel_List({output(kBeta, "g-beta"), output(kAlpha, "g-alpha")});
+    auto firstJob = std::make_shared<JobModel>();
+    firstJob->setJobOutputModel_List({output(kBeta, "g-job-beta"), output("Gone.plugin", "g-gone")});
+    model->setJobModel_List({firstJob});
+    load();
+    host->switchIsValidInPluginInfoList(kBeta, false);
+    Dictionary saved;
+    model->saveAppModel(&saved);
+    PluginRegistryQueries::setCurrent(nullptr);
+    host.reset();
 
-    load(Array{flagEntry(kBeta, Value(false))});
+    // The restart: the model from the saved settings, a new host.
+    model = std::make_shared<AppModel>(&saved);
+    cntlr->setAppModel(model);
+    host = PluginHost::install(*cntlr);
+    auto views = std::make_shared<TestViews>();
+    host->setViews(views);
+    host->setupPluginInfoList();
     log.take();
     host->checkPluginAndSetup();
+    EXPECT_FALSE(host->isValidPluginID(kBeta));
 
+    ASSERT_EQ(model->outputModel_List().size(), 2u);
+    ASSERT_EQ(model->jobModel_List().size(), 1u);
+    const auto toBeta = model->outputModel_List()[0];
+    const auto toAlpha = model->outputModel_List()[1];
+    const auto jobOutputs = model->jobModel_List()[0]->jobOutputModel_List();
+    ASSERT_EQ(jobOutputs.size(), 2u);
     struct Expect {
         std::shared_ptr<OutputModel> output;
         std::string id, guid;
     };
     for (const Expect& e : {Expect{toBeta, "", "g-beta"}, Expect{toAlpha, kAlpha, "g-alpha"},
-                            Expect{jobToBeta, "", "g-job-beta"}, Expect{jobToGone, "", "g-gone"}}) {
+                            Expect{jobOutputs[0], "", "g-job-beta"}, Expect{jobOutputs[1], "", "g-gone"}}) {
         EXPECT_EQ(e.output->pluginID(), e.id) << e.guid;
         EXPECT_EQ(e.output->pluginGUID(), e.guid);
     }
-    EXPECT_EQ(log.entries(), (std::vector<std::string>{"images:0:1", "images:2:1", "images:1:1", "reload:0", "reload:1",
-                                                       "reload:2"}));
+    EXPECT_EQ(log.entries(), (std::vector<std::string>{"images:0:1", "images:2:1", "images:1:1",
+                                                       "reload:0", "reload:1", "reload:2"}));
 
     // The folder item, then the plug-ins by registry index.
     ASSERT_EQ(views->outputType->numberOfItems(), 3);
@@ -400,7 +444,8 @@ TEST_F(AppPluginHost, EditingCopiesFormatResetsAndDisusedUserIDs) {
         EXPECT_EQ(def->fileFormatType(), c.format) << c.id;
         EXPECT_EQ(mod->fileFormatType(), c.format) << c.id;
         EXPECT_NE(def, mod);
-        EXPECT_EQ(PluginRegistryQueries::pluginModData(*toAlpha, c.id), mod) << "the same model each time";
+        EXPECT_EQ(PluginRegistryQueries::pluginModData(*toAlpha, c.id), mod)
+            << "the same model each time";
     }
     EXPECT_FALSE(host->pluginDefData(*toAlpha, "Unknown.plugin"));
     EXPECT_NE(host->pluginModData(*toAlpha, kBeta), host->pluginModData(*toBeta, kBeta));
@@ -408,7 +453,8 @@ TEST_F(AppPluginHost, EditingCopiesFormatResetsAndDisusedUserIDs) {
     // Each output keeps its own format's options; the others go back to
     // their defaults (from the default model of its destination).
     const OutputModel defaults;
-    for (const auto& [output, format] : {std::pair{toFolder, 3}, std::pair{toAlpha, 0}, std::pair{toBeta, 2}}) {
+    for (const auto& [output, format] :
+         {std::pair{toFolder, 3}, std::pair{toAlpha, 0}, std::pair{toBeta, 2}}) {
         output->setFileFormatType(format);
         output->setMultiPageNum_PDF(7);
         output->setIsPDFA(!defaults.isPDFA());
@@ -423,11 +469,12 @@ TEST_F(AppPluginHost, EditingCopiesFormatResetsAndDisusedUserIDs) {
         bool pdfA;
     };
     for (const FormatCase& c :
-         {FormatCase{toFolder, defaults.multiPageNum_PDF(), defaults.fileOp_OCRLangType(), defaults.multiPageNum_TIFF(),
-                     defaults.compRate_JPEG(), defaults.isPDFA()},
-          FormatCase{toAlpha, 7, 9, defaults.multiPageNum_TIFF(), defaults.compRate_JPEG(), !defaults.isPDFA()},
-          FormatCase{toBeta, defaults.multiPageNum_PDF(), defaults.fileOp_OCRLangType(), defaults.multiPageNum_TIFF(), 5,
-                     defaults.isPDFA()}}) {
+         {FormatCase{toFolder, defaults.multiPageNum_PDF(), defaults.fileOp_OCRLangType(),
+                     defaults.multiPageNum_TIFF(), defaults.compRate_JPEG(), defaults.isPDFA()},
+          FormatCase{toAlpha, 7, 9, defaults.multiPageNum_TIFF(), defaults.compRate_JPEG(),
+                     !defaults.isPDFA()},
+          FormatCase{toBeta, defaults.multiPageNum_PDF(), defaults.fileOp_OCRLangType(),
+                     defaults.multiPageNum_TIFF(), 5, defaults.isPDFA()}}) {
         SCOPED_TRACE(c.output->fileFormatType());
         EXPECT_EQ(c.output->multiPageNum_PDF(), c.pdfPages);
         EXPECT_EQ(c.output->fileOp_OCRLangType(), c.ocr);
@@ -445,10 +492,10 @@ TEST_F(AppPluginHost, EditingCopiesFormatResetsAndDisusedUserIDs) {
     };
     const std::vector<DisusedCase> disused{
         {toFolder, kAlpha, kAlpha, "orphan-alpha", true},
-        {toFolder, kBeta, kBeta, "g-beta", false},    // the job's output keeps it
-        {toAlpha, kBeta, kBeta, "g-running", false},  // the running scan's copy keeps it
-        {toAlpha, kAlpha, kAlpha, "", false},          // no user ID
-        {toBeta, "-1", "", "orphan-folder", false},    // no plug-in
+        {toFolder, kBeta, kBeta, "g-beta", false},   // the job's output keeps it
+        {toAlpha, kBeta, kBeta, "g-running", false}, // the running scan's copy keeps it
+        {toAlpha, kAlpha, kAlpha, "", false},        // no user ID
+        {toBeta, "-1", "", "orphan-folder", false},  // no plug-in
         {toBeta, kBeta, kBeta, "orphan-beta", true},
     };
     for (const DisusedCase& c : disused) {
@@ -460,7 +507,8 @@ TEST_F(AppPluginHost, EditingCopiesFormatResetsAndDisusedUserIDs) {
     takeRecords();
     PluginRegistryQueries::deleteDisusedPluginID(edited);
     EXPECT_EQ(only(takeRecords(), {"deleteID"}),
-              (std::vector<std::string>{"HostTestAlpha:deleteID=orphan-alpha", "HostTestBeta:deleteID=orphan-beta"}));
+              (std::vector<std::string>{"HostTestAlpha:deleteID=orphan-alpha",
+                                        "HostTestBeta:deleteID=orphan-beta"}));
     for (const auto& output : edited) {
         EXPECT_FALSE(output->tmpEditingPluginInfoList());
         EXPECT_FALSE(host->pluginModData(*output, kBeta));
@@ -477,8 +525,8 @@ TEST_F(AppPluginHost, BackupDisconnectsThenConnectsAndRestoresOnlyADictionary) {
     // The user exists only in the plug-in until the backup makes it write.
     const std::optional<kdf::Bytes> data = PluginRegistryQueries::pluginsData();
     EXPECT_EQ(only(takeRecords(), {"connect", "disconnect"}),
-              (std::vector<std::string>{"HostTestAlpha:disconnect", "HostTestBeta:disconnect", "HostTestAlpha:connect",
-                                        "HostTestBeta:connect"}));
+              (std::vector<std::string>{"HostTestAlpha:disconnect", "HostTestBeta:disconnect",
+                                        "HostTestAlpha:connect", "HostTestBeta:connect"}));
     const auto decoded = QlrUtilsMethod::decodeDataToDict(data);
     ASSERT_TRUE(decoded && decoded->dictionary());
     EXPECT_EQ(*decoded, *kdf::UserDefaults::standard().object(kTvPluginsDefaultsKey));
@@ -509,7 +557,8 @@ TEST_F(AppPluginHost, BackupDisconnectsThenConnectsAndRestoresOnlyADictionary) {
     old["HostTestAlpha"] = Value(Dictionary{{"UserList", Value(Array{})}});
     PluginRegistryQueries::loadPluginsData(QlrUtilsMethod::encodeDictToData(Value(old)));
     EXPECT_NE(PluginRegistryQueries::deleteID(kAlpha, alphaUser), 0);
-    EXPECT_NE(PluginRegistryQueries::deleteID(kBeta, otherUser), 0) << "the restored settings have no entry for it";
+    EXPECT_NE(PluginRegistryQueries::deleteID(kBeta, otherUser), 0)
+        << "the restored settings have no entry for it";
 }
 
 // The registry may be copied; a copy that outlives the host must not lead
@@ -531,7 +580,8 @@ TEST_F(AppPluginHost, RegistryCopiesNeverReachObjectsOfAnotherHost) {
     EXPECT_FALSE(host->pluginObjectByID(kAlpha));
     EXPECT_FALSE(PluginRegistryQueries::hasPluginObject(kAlpha));
     EXPECT_FALSE(host->valueForPluginIDWithType(kAlpha, 0));
-    EXPECT_EQ(PluginRegistryQueries::executeOperationWithID(kAlpha, "g", {"/tmp/x"}, true, nullptr), -1);
+    EXPECT_EQ(PluginRegistryQueries::executeOperationWithID(kAlpha, "g", {"/tmp/x"}, true, nullptr),
+              -1);
 }
 
 // The output step hands the recording plug-in its final files.
@@ -569,7 +619,8 @@ TEST_F(AppPluginHost, WriterHandsTheFinalFilesToThePlugin) {
         }
         takeRecords();
         gSendResult = c.result;
-        const auto sent = AppMainCntlr::curOutputModelOfJobModel(cntlr->tmpCopyJobModel_Scan().get());
+        const auto sent =
+            AppMainCntlr::curOutputModelOfJobModel(cntlr->tmpCopyJobModel_Scan().get());
         ASSERT_TRUE(sent);
         EXPECT_NE(sent->pluginGUID(), user) << "the scan works on its own copy of the user";
         cntlr->storeAppState(kAppStateHandOn);
@@ -584,7 +635,8 @@ TEST_F(AppPluginHost, WriterHandsTheFinalFilesToThePlugin) {
                   (std::vector<std::string>{"HostTestAlpha:send=" + finals[0] + "\n" + finals[1] +
                                             "\ndelete parent=" + parent}));
         EXPECT_EQ(cntlr->appState(), c.state);
-        EXPECT_EQ(errors, c.result ? std::vector<std::string>{"Err_NotPossibleContinue"} : std::vector<std::string>{});
+        EXPECT_EQ(errors, c.result ? std::vector<std::string>{"Err_NotPossibleContinue"}
+                                   : std::vector<std::string>{});
         EXPECT_FALSE(cntlr->isShowedPluginWin());
         cntlr->setTmpCopyJobModel_Scan(nullptr);
         cntlr->storeAppState(kAppStateMainTop);

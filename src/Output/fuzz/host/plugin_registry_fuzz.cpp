@@ -44,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (void)host.pluginIDAtIndex(i);
     }
     for (const std::string& id : host.pluginIDList()) {
-        if (host.indexOfPluginInfoListByPluginID(id) < 0 || host.pluginObjectByID(id)) __builtin_trap();
+        if (host.indexOfPluginInfoListByPluginID(id) < 0 || host.pluginObjectByID(id))
+            __builtin_trap();
         for (int type = -1; type <= 11; ++type)
             if (host.valueForPluginIDWithType(id, type)) __builtin_trap();
         if (host.supportedFileTypeValueList(id)->size() != 4) __builtin_trap();
@@ -53,7 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     host.checkAllOutputModelByPlugin();
     for (const auto& output : outputs) {
         const std::string id = output->pluginID();
-        if (!id.empty() && (host.indexOfPluginInfoListByPluginID(id) < 0 || !host.isValidPluginID(id)))
+        if (!id.empty() &&
+            (host.indexOfPluginInfoListByPluginID(id) < 0 || !host.isValidPluginID(id)))
             __builtin_trap();
     }
     host.setupEditingPluginInfoList(outputs);

@@ -17,11 +17,14 @@ namespace {
 using RecordFunction = int (*)(const char* plugin, const char* call, const char* detail);
 
 int record(const char* call, const std::string& detail = {}) {
-    static const auto fn = reinterpret_cast<RecordFunction>(::dlsym(RTLD_DEFAULT, "kd_host_test_record"));
+    static const auto fn =
+        reinterpret_cast<RecordFunction>(::dlsym(RTLD_DEFAULT, "kd_host_test_record"));
     return fn ? fn(HOST_TEST_KEY, call, detail.c_str()) : 0;
 }
 
-std::string text(const std::optional<std::string>& s) { return s.value_or("(none)"); }
+std::string text(const std::optional<std::string>& s) {
+    return s.value_or("(none)");
+}
 
 class RecordingController final : public kdkit::DestinationController {
 public:
@@ -31,7 +34,8 @@ public:
     void setRenameWindowState(bool) override {}
     bool getRenameWindowState() const override { return false; }
     std::optional<std::string> summaryString() override { return std::nullopt; }
-    std::int32_t executeOperation(const std::vector<std::string>& files, bool fileDelete, QWidget* parent) override {
+    std::int32_t executeOperation(const std::vector<std::string>& files, bool fileDelete,
+                                  QWidget* parent) override {
         std::string detail;
         for (const std::string& f : files) detail += f + "\n";
         char parentText[32];
@@ -87,27 +91,31 @@ public:
         record("copyID", text(sourceID));
         return p_.copyID(sourceID, newID);
     }
-    TvSvPluginResultCode showSettingWithID(const std::optional<std::string>& userID, QWidget* parent) noexcept override {
+    TvSvPluginResultCode showSettingWithID(const std::optional<std::string>& userID,
+                                           QWidget* parent) noexcept override {
         return p_.showSettingWithID(userID, parent);
     }
     TvSvPluginResultCode showCommonSettingWithParentWindow(QWidget* parent) noexcept override {
         return p_.showCommonSettingWithParentWindow(parent);
     }
-    TvSvPluginResultCode isSupportedFileType(const std::optional<std::string>& type, bool* enabled) noexcept override {
+    TvSvPluginResultCode isSupportedFileType(const std::optional<std::string>& type,
+                                             bool* enabled) noexcept override {
         record("isSupportedFileType", text(type));
         return p_.isSupportedFileType(type, enabled);
     }
-    TvSvPluginResultCode executeOperationWithID(const std::optional<std::string>& userID,
-                                                const std::optional<std::vector<std::string>>& fileList,
-                                                bool fileDelete, QWidget* parent) noexcept override {
+    TvSvPluginResultCode
+    executeOperationWithID(const std::optional<std::string>& userID,
+                           const std::optional<std::vector<std::string>>& fileList, bool fileDelete,
+                           QWidget* parent) noexcept override {
         record("executeOperationWithID", text(userID));
         return p_.executeOperationWithID(userID, fileList, fileDelete, parent);
     }
     bool getShowSettingSummary() noexcept override { return p_.getShowSettingSummary(); }
     bool getShowFileNameSetting() noexcept override { return p_.getShowFileNameSetting(); }
     bool getShowFileTypeSetting() noexcept override { return p_.getShowFileTypeSetting(); }
-    TvSvPluginResultCode showSettingSummaryWithID(const std::optional<std::string>& userID,
-                                                  std::optional<std::string>* summary) noexcept override {
+    TvSvPluginResultCode
+    showSettingSummaryWithID(const std::optional<std::string>& userID,
+                             std::optional<std::string>* summary) noexcept override {
         return p_.showSettingSummaryWithID(userID, summary);
     }
     int importSettingFromFolder(const std::optional<std::string>& folder) noexcept override {
@@ -116,14 +124,16 @@ public:
     int exportSettingToFolder(const std::optional<std::string>& folder) noexcept override {
         return p_.exportSettingToFolder(folder);
     }
-    TvSvPluginResultCode isSupportLinkButton(const std::optional<std::string>& userID, bool* enabled) noexcept override {
+    TvSvPluginResultCode isSupportLinkButton(const std::optional<std::string>& userID,
+                                             bool* enabled) noexcept override {
         return p_.isSupportLinkButton(userID, enabled);
     }
     TvSvPluginResultCode copyLinkLable(const std::optional<std::string>& userID,
                                        std::optional<std::string>* label) noexcept override {
         return p_.copyLinkLable(userID, label);
     }
-    TvSvPluginResultCode clickedLinkLabel(const std::optional<std::string>& userID) noexcept override {
+    TvSvPluginResultCode
+    clickedLinkLabel(const std::optional<std::string>& userID) noexcept override {
         return p_.clickedLinkLabel(userID);
     }
 
@@ -134,7 +144,8 @@ private:
 } // namespace
 
 const kdkit::BuildConstants& kdkit::buildConstants() {
-    static const BuildConstants constants{HOST_TEST_PRINCIPAL, HOST_TEST_KEY, HOST_TEST_KEY ".ID", "", false};
+    static const BuildConstants constants{HOST_TEST_PRINCIPAL, HOST_TEST_KEY, HOST_TEST_KEY ".ID",
+                                          "", false};
     return constants;
 }
 
