@@ -84,19 +84,23 @@ void PluginRegistryQueries::checkAllOutputModelByPlugin() {
     if (auto q = current()) q->pluginCheckAllOutputModels();
 }
 
+void PluginRegistryQueries::setupPluginInfoList(AppModel* appModel) {
+    if (auto q = current()) q->pluginSetupInfoList(appModel);
+}
+
+void PluginRegistryQueries::checkPluginAndSetup() {
+    if (auto q = current()) q->pluginCheckAndSetup();
+}
+
+void PluginRegistryQueries::connectOrDisconnectForAllPlugin(bool isConnect) {
+    if (auto q = current()) q->pluginConnectOrDisconnectAll(isConnect);
+}
+
 void PluginRegistryQueries::loadPlugins(std::string_view bundlePath) {
     if (auto q = current()) q->pluginsLoad(bundlePath);
 }
 
-void PluginRegistryQueries::checkPluginAndSetup() {
-    if (auto q = current()) q->pluginsCheckAndSetup();
-}
-
 void PluginRegistryQueries::disconnectAllPlugins() { connectOrDisconnectForAllPlugin(false); }
-
-void PluginRegistryQueries::connectOrDisconnectForAllPlugin(bool isConnect) {
-    if (auto q = current()) q->pluginsConnect(isConnect);
-}
 
 TvQLRPlugin2* PluginRegistryQueries::pluginObjectByID(std::string_view pluginID) {
     auto q = current();
@@ -106,16 +110,6 @@ TvQLRPlugin2* PluginRegistryQueries::pluginObjectByID(std::string_view pluginID)
 std::vector<std::string> PluginRegistryQueries::pluginIDList() {
     auto q = current();
     return q ? q->pluginIDs() : std::vector<std::string>();
-}
-
-int PluginRegistryQueries::countOfPluginInfoList() {
-    auto q = current();
-    return q ? q->pluginCount() : 0;
-}
-
-std::optional<std::string> PluginRegistryQueries::pluginIDAtIndex(int index) {
-    auto q = current();
-    return q ? q->pluginIDAt(index) : std::nullopt;
 }
 
 std::optional<std::vector<std::string>> PluginRegistryQueries::supportedFileTypeList(std::string_view pluginID) {
@@ -147,15 +141,6 @@ std::vector<int> PluginRegistryQueries::fileTypeValues(const std::vector<std::st
             values.push_back(0); // "pdf" and anything unknown
     }
     return values;
-}
-
-std::optional<kdf::Bytes> PluginRegistryQueries::pluginsData() {
-    auto q = current();
-    return q ? q->pluginsBackupData() : std::nullopt;
-}
-
-void PluginRegistryQueries::loadPluginsData(const std::optional<kdf::Bytes>& data) {
-    if (auto q = current()) q->pluginsRestoreData(data);
 }
 
 void PluginRegistryQueries::setupEditingPluginInfoList(const std::vector<std::shared_ptr<OutputModel>>& outputs) {

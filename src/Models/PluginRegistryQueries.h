@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+class AppModel;
 class OutputModel;
 class QWidget;
 class TvQLRPlugin2;
@@ -77,35 +78,63 @@ protected:
     }
 
 public:
-    // ---- The registry and the plug-ins' settings (main thread). Without a
-    // host: no plug-ins, nothing to do.
-
-    // Loads and connects the plug-ins of the application bundle's PlugIns
-    // folder (empty: the running application's bundle).
-    static void loadPlugins(std::string_view bundlePath);
-    // Builds the plug-in menus of the windows and applies the stored flags.
+    // ---- Start-up and termination (main thread).
+    // Loads the installed plug-ins into the application model's plug-in
+    // list, creates their principal objects and connects them.
+    static void setupPluginInfoList(AppModel* appModel);
+    // Checks the outputs against the loaded plug-ins and rebuilds the menus
+    // that depend on them.
     static void checkPluginAndSetup();
-    // Sends disconnect to every plug-in (termination).
-    static void disconnectAllPlugins();
-    // connect (YES) or disconnect (NO) to every plug-in, in list order.
     static void connectOrDisconnectForAllPlugin(bool isConnect);
+
+protected:
+    virtual void pluginSetupInfoList(AppModel* /*appModel*/) const {}
+    virtual void pluginCheckAndSetup() const {}
+    virtual void pluginConnectOrDisconnectAll(bool /*isConnect*/) const {}
+
+public:
+    // ---- The preferences window's questions; until the host answers them
+    // there are no plug-ins and nothing is backed up or restored.
+
+    // The number of listed plug-ins; 0 without a list.
+    virtual int countOfPluginInfoList() const { return 0; }
+    // The plug-in ID at that place; none outside the list.
+    virtual std::optional<std::string> pluginIDAtIndex(int /*index*/) const { return std::nullopt; }
+    // The plug-in's entry ("Plugin_IsValid_Key" among its keys); none for
+    // an ID that is not listed.
+    virtual std::optional<kdf::Dictionary> pluginSubInfoWithPluginID(std::string_view /*pluginID*/) const {
+        return std::nullopt;
+    }
+    // Runs the plug-in's settings common to all its outputs over the parent
+    // window; the plug-in's result code, -1 without a plug-in object.
+    virtual int showCommonSettingWithParentWindow(std::string_view /*pluginID*/, QWidget* /*parent*/) const {
+        return -1;
+    }
+    // The plug-ins' settings as archived data for a backup; none when there
+    // is nothing to back up.
+    virtual std::optional<kdf::Bytes> pluginsData() const { return std::nullopt; }
+    // Gives the plug-ins the settings of a backup (data from pluginsData).
+    virtual void loadPluginsData(const std::optional<kdf::Bytes>& /*data*/) const {}
+
+public:
+    // ---- The rest of the registry (main thread). Without a host: no
+    // plug-ins, nothing to do.
+
+    // Start-up: loads and connects the plug-ins of the application bundle's
+    // PlugIns folder (empty: the running application's bundle).
+    static void loadPlugins(std::string_view bundlePath);
+    // Termination: disconnect to every plug-in.
+    static void disconnectAllPlugins();
     // The plug-in object registered under the ID; null when none. It lives
     // as long as the host.
     static TvQLRPlugin2* pluginObjectByID(std::string_view pluginID);
     static std::vector<std::string> pluginIDList();
-    static int countOfPluginInfoList();
-    // None for an index outside the list or a malformed element.
-    static std::optional<std::string> pluginIDAtIndex(int index);
     // The file types the plug-in takes ("pdf", "tiff", "jpg", "png") and
     // their values (0 to 3); none when it takes none.
     static std::optional<std::vector<std::string>> supportedFileTypeList(std::string_view pluginID);
     static std::optional<std::vector<int>> supportedFileTypeValueList(std::string_view pluginID);
     // "pdf" 0, "tiff" 1, "jpg" 2, "png" 3, anything else 0.
     static std::vector<int> fileTypeValues(const std::vector<std::string>& types);
-    // The plug-ins' settings for a backup (none without plug-ins or
-    // settings), and their restore from one (any bytes, or none).
-    static std::optional<kdf::Bytes> pluginsData();
-    static void loadPluginsData(const std::optional<kdf::Bytes>& data);
     // Editing copies of outputs in the setting window.
     static void setupEditingPluginInfoList(const std::vector<std::shared_ptr<OutputModel>>& outputs);
     static std::shared_ptr<OutputModel> pluginDefData(const OutputModel& output, std::string_view pluginID);
@@ -115,17 +144,11 @@ public:
 
 protected:
     virtual void pluginsLoad(std::string_view /*bundlePath*/) const {}
-    virtual void pluginsCheckAndSetup() const {}
-    virtual void pluginsConnect(bool /*isConnect*/) const {}
     virtual TvQLRPlugin2* pluginObject(std::string_view /*pluginID*/) const { return nullptr; }
     virtual std::vector<std::string> pluginIDs() const { return {}; }
-    virtual int pluginCount() const { return 0; }
-    virtual std::optional<std::string> pluginIDAt(int /*index*/) const { return std::nullopt; }
     virtual std::optional<std::vector<std::string>> pluginFileTypes(std::string_view /*pluginID*/) const {
         return std::nullopt;
     }
-    virtual std::optional<kdf::Bytes> pluginsBackupData() const { return std::nullopt; }
-    virtual void pluginsRestoreData(const std::optional<kdf::Bytes>& /*data*/) const {}
     virtual void pluginsSetupEditing(const std::vector<std::shared_ptr<OutputModel>>& /*outputs*/) const {}
     virtual std::shared_ptr<OutputModel> pluginEditingModel(const OutputModel& /*output*/,
                                                             std::string_view /*pluginID*/, bool /*modified*/) const {

@@ -115,8 +115,12 @@ void PluginHost::setupPluginInfoList() {
 }
 
 void PluginHost::setupPluginInfoList(const std::string& folder) {
-    auto model = cntlr_.appModel();
-    if (!model || !model->pluginInfoList()) return;
+    if (auto model = cntlr_.appModel()) setupPluginInfoList(*model, folder);
+}
+
+void PluginHost::setupPluginInfoList(AppModel& appModel, const std::string& folder) {
+    AppModel* model = &appModel;
+    if (!model->pluginInfoList()) return;
     // The registry from the defaults answers for the old flags meanwhile.
     const kdf::Array old = *model->pluginInfoList();
     const auto oldEntry = [&](const std::string& id) -> const kdf::Dictionary* {
@@ -519,7 +523,7 @@ std::optional<kdf::Bytes> PluginHost::pluginsData() const {
         kdf::UserDefaults::standard().object(kTvPluginsDefaultsKey));
 }
 
-void PluginHost::loadPluginsData(const std::optional<kdf::Bytes>& data) {
+void PluginHost::loadPluginsData(const std::optional<kdf::Bytes>& data) const {
     connectOrDisconnectForAllPlugin(false);
     if (std::optional<kdf::Value> plugins = QlrUtilsMethod::decodeDataToDict(data);
         plugins && plugins->dictionary()) {
@@ -528,7 +532,13 @@ void PluginHost::loadPluginsData(const std::optional<kdf::Bytes>& data) {
         defaults.synchronize();
     }
     connectOrDisconnectForAllPlugin(true);
-    checkAllOutputModelByPlugin();
+    const_cast<PluginHost*>(this)->checkAllOutputModelByPlugin();
+}
+
+int PluginHost::showCommonSettingWithParentWindow(std::string_view pluginID,
+                                                  QWidget* parent) const {
+    TvQLRPlugin2* p = pluginObjectByID(pluginID);
+    return p ? p->showCommonSettingWithParentWindow(parent) : -1;
 }
 
 // ---- PluginRegistryQueries
@@ -584,22 +594,30 @@ int PluginHost::pluginExecuteOperation(std::string_view pluginID, std::string_vi
     return p ? p->executeOperationWithID(optionalID(guid), fileList, fileDelete, parent) : -1;
 }
 
-void PluginHost::pluginsLoad(std::string_view bundlePath) const {
-    auto self = const_cast<PluginHost*>(this);
-    // A first start has no stored flags yet: the plug-ins start enabled.
-    if (auto model = cntlr_.appModel(); model && !model->pluginInfoList())
-        model->setPluginInfoList(kdf::Array{});
-    if (bundlePath.empty())
-        self->setupPluginInfoList();
-    else
-        self->setupPluginInfoList(std::string(bundlePath) + "/PlugIns");
+// A first start has no stored flags yet: the plug-ins start enabled.
+void PluginHost::pluginSetupInfoList(AppModel* appModel) const {
+    auto held = cntlr_.appModel();
+    AppModel* model = appModel ? appModel : held.get();
+    if (!model) return;
+    if (!model->pluginInfoList()) model->setPluginInfoList(kdf::Array{});
+    const_cast<PluginHost*>(this)->setupPluginInfoList(*model,
+                                                       QlrUtilsMethod::installedPluginPath());
 }
 
-void PluginHost::pluginsCheckAndSetup() const {
+void PluginHost::pluginsLoad(std::string_view bundlePath) const {
+    auto model = cntlr_.appModel();
+    if (!model) return;
+    if (!model->pluginInfoList()) model->setPluginInfoList(kdf::Array{});
+    const std::string folder = bundlePath.empty() ? QlrUtilsMethod::installedPluginPath()
+                                                  : std::string(bundlePath) + "/PlugIns";
+    const_cast<PluginHost*>(this)->setupPluginInfoList(*model, folder);
+}
+
+void PluginHost::pluginCheckAndSetup() const {
     const_cast<PluginHost*>(this)->checkPluginAndSetup();
 }
 
-void PluginHost::pluginsConnect(bool isConnect) const {
+void PluginHost::pluginConnectOrDisconnectAll(bool isConnect) const {
     connectOrDisconnectForAllPlugin(isConnect);
 }
 
@@ -611,25 +629,9 @@ std::vector<std::string> PluginHost::pluginIDs() const {
     return pluginIDList();
 }
 
-int PluginHost::pluginCount() const {
-    return countOfPluginInfoList();
-}
-
-std::optional<std::string> PluginHost::pluginIDAt(int index) const {
-    return pluginIDAtIndex(index);
-}
-
 std::optional<std::vector<std::string>>
 PluginHost::pluginFileTypes(std::string_view pluginID) const {
     return supportedFileTypeList(pluginID);
-}
-
-std::optional<kdf::Bytes> PluginHost::pluginsBackupData() const {
-    return pluginsData();
-}
-
-void PluginHost::pluginsRestoreData(const std::optional<kdf::Bytes>& data) const {
-    const_cast<PluginHost*>(this)->loadPluginsData(data);
 }
 
 void PluginHost::pluginsSetupEditing(

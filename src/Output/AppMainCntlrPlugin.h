@@ -29,6 +29,7 @@
 #include <vector>
 
 class AppMainCntlr;
+class AppModel;
 class FileFormatPopUpButton;
 class OutputModel;
 class OutputTypePopUpButton;
@@ -84,13 +85,15 @@ public:
     // registered under its name; the others are left out silently. Nothing
     // when the model has no registry.
     void setupPluginInfoList(const std::string& folder);
+    void setupPluginInfoList(AppModel& model, const std::string& folder);
     void checkPluginAndSetup();
 
     // ---- Queries
-    std::optional<kdf::Dictionary> pluginSubInfoWithPluginID(std::string_view pluginID) const;
+    std::optional<kdf::Dictionary>
+    pluginSubInfoWithPluginID(std::string_view pluginID) const override;
     std::vector<std::string> pluginIDList() const;
-    int countOfPluginInfoList() const;
-    std::optional<std::string> pluginIDAtIndex(int index) const;
+    int countOfPluginInfoList() const override;
+    std::optional<std::string> pluginIDAtIndex(int index) const override;
     TvQLRPlugin2* pluginObjectAtIndex(int index) const;
     int indexOfPluginInfoListByPluginID(std::string_view pluginID) const;
     TvQLRPlugin2* pluginObjectByID(std::string_view pluginID) const;
@@ -116,8 +119,10 @@ public:
 
     // ---- connect / disconnect and the backup
     void connectOrDisconnectForAllPlugin(bool isConnect) const;
-    std::optional<kdf::Bytes> pluginsData() const;
-    void loadPluginsData(const std::optional<kdf::Bytes>& data);
+    std::optional<kdf::Bytes> pluginsData() const override;
+    void loadPluginsData(const std::optional<kdf::Bytes>& data) const override;
+    int showCommonSettingWithParentWindow(std::string_view pluginID,
+                                          QWidget* parent) const override;
 
 protected:
     // PluginRegistryQueries
@@ -133,17 +138,14 @@ protected:
     int pluginExecuteOperation(std::string_view pluginID, std::string_view guid,
                                const std::vector<std::string>& fileList, bool fileDelete,
                                QWidget* parent) const override;
+    void pluginSetupInfoList(AppModel* appModel) const override;
+    void pluginCheckAndSetup() const override;
+    void pluginConnectOrDisconnectAll(bool isConnect) const override;
     void pluginsLoad(std::string_view bundlePath) const override;
-    void pluginsCheckAndSetup() const override;
-    void pluginsConnect(bool isConnect) const override;
     TvQLRPlugin2* pluginObject(std::string_view pluginID) const override;
     std::vector<std::string> pluginIDs() const override;
-    int pluginCount() const override;
-    std::optional<std::string> pluginIDAt(int index) const override;
     std::optional<std::vector<std::string>>
     pluginFileTypes(std::string_view pluginID) const override;
-    std::optional<kdf::Bytes> pluginsBackupData() const override;
-    void pluginsRestoreData(const std::optional<kdf::Bytes>& data) const override;
     void
     pluginsSetupEditing(const std::vector<std::shared_ptr<OutputModel>>& outputs) const override;
     std::shared_ptr<OutputModel> pluginEditingModel(const OutputModel& output,

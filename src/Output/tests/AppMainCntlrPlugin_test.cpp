@@ -147,7 +147,8 @@ class PluginBundleCleanup : public ::testing::Environment {
 public:
     void TearDown() override { PluginBundle::release(); }
 };
-[[maybe_unused]] const auto* const gCleanup = ::testing::AddGlobalTestEnvironment(new PluginBundleCleanup);
+[[maybe_unused]] const auto* const gCleanup =
+    ::testing::AddGlobalTestEnvironment(new PluginBundleCleanup);
 
 Value flagEntry(const std::string& id, Value flag) {
     return Value(
@@ -263,14 +264,28 @@ TEST_F(AppPluginHost, NoRegistryLoadsNothingButAFirstStartGetsOne) {
     EXPECT_FALSE(model->pluginInfoList());
     EXPECT_TRUE(takeRecords().empty());
 
-    // Start-up through the registry interface: a first start has no stored
-    // flags, and every plug-in starts enabled.
-    PluginRegistryQueries::loadPlugins({});
-    EXPECT_EQ(PluginRegistryQueries::pluginIDList(), (std::vector<std::string>{kAlpha, kBeta}));
-    EXPECT_TRUE(host->isValidPluginID(kBeta));
-    PluginRegistryQueries::disconnectAllPlugins();
-    EXPECT_EQ(only(takeRecords(), {"disconnect"}),
-              (std::vector<std::string>{"HostTestAlpha:disconnect", "HostTestBeta:disconnect"}));
+    // Start-up through the registry interface, each way in: a first start
+    // has no stored flags, and every plug-in starts enabled.
+    const std::vector<std::pair<const char*, std::function<void()>>> ways{
+        {"loadPlugins", [] { PluginRegistryQueries::loadPlugins({}); }},
+        {"loadPlugins(bundle)",
+         [] { PluginRegistryQueries::loadPlugins(PluginBundle::instance().app.dir().string()); }},
+        {"setupPluginInfoList(model)",
+         [&] { PluginRegistryQueries::setupPluginInfoList(model.get()); }},
+        {"setupPluginInfoList(none)", [] { PluginRegistryQueries::setupPluginInfoList(nullptr); }},
+    };
+    for (const auto& [name, start] : ways) {
+        SCOPED_TRACE(name);
+        model->setPluginInfoList(std::nullopt);
+        start();
+        EXPECT_EQ(PluginRegistryQueries::pluginIDList(), (std::vector<std::string>{kAlpha, kBeta}));
+        EXPECT_TRUE(host->isValidPluginID(kBeta));
+        PluginRegistryQueries::disconnectAllPlugins();
+        EXPECT_EQ(
+            only(takeRecords(), {"connect", "disconnect"}),
+            (std::vector<std::string>{"HostTestAlpha:connect", "HostTestBeta:connect",
+                                      "HostTestAlpha:disconnect", "HostTestBeta:disconnect"}));
+    }
 }
 
 TEST_F(AppPluginHost, QueriesAnswerExactly) {
@@ -280,7 +295,7 @@ TEST_F(AppPluginHost, QueriesAnswerExactly) {
     list.push_back(Value(Dictionary{{"a", Value(1)}, {"b", Value(2)}}));
     model->setPluginInfoList(list);
     EXPECT_EQ(host->countOfPluginInfoList(), 3);
-    EXPECT_EQ(PluginRegistryQueries::countOfPluginInfoList(), 3);
+    EXPECT_EQ(PluginRegistryQueries::current()->countOfPluginInfoList(), 3);
 
     struct IndexCase {
         int index;
@@ -289,7 +304,7 @@ TEST_F(AppPluginHost, QueriesAnswerExactly) {
     for (const IndexCase& c :
          {IndexCase{-1, std::nullopt}, IndexCase{0, kAlpha}, IndexCase{1, kBeta},
           IndexCase{2, std::nullopt}, IndexCase{3, std::nullopt}}) {
-        EXPECT_EQ(PluginRegistryQueries::pluginIDAtIndex(c.index), c.id) << c.index;
+        EXPECT_EQ(PluginRegistryQueries::current()->pluginIDAtIndex(c.index), c.id) << c.index;
         EXPECT_EQ(host->pluginObjectAtIndex(c.index) != nullptr, c.index == 0 || c.index == 1)
             << c.index;
     }
@@ -341,7 +356,8 @@ TEST_F(AppPluginHost, DisabledBeforeRestartStaysDisabledAndItsOutputsSaveToAFold
     };
     model->setOutputModel_List({output(kBeta, "g-beta"), output(kAlpha, "g-alpha")});
     auto firstJob = std::make_shared<JobModel>();
-    firstJob->setJobOutputModel_List({output(kBeta, "g-job-beta"), output("Gone.plugin", "g-gone")});
+    firstJob->setJobOutputModel_List(
+        {output(kBeta, "g-job-beta"), output("Gone.plugin", "g-gone")});
     model->setJobModel_List({firstJob});
     load();
     host->switchIsValidInPluginInfoList(kBeta, false);
@@ -371,8 +387,9 @@ TEST_F(AppPluginHost, DisabledBeforeRestartStaysDisabledAndItsOutputsSaveToAFold
         std::shared_ptr<OutputModel> output;
         std::string id, guid;
     };
-    for (const Expect& e : {Expect{toBeta, "", "g-beta"}, Expect{toAlpha, kAlpha, "g-alpha"},
-                            Expect{jobOutputs[0], "", "g-job-beta"}, Expect{jobOutputs[1], "", "g-gone"}}) {
+    for (const Expect& e :
+         {Expect{toBeta, "", "g-beta"}, Expect{toAlpha, kAlpha, "g-alpha"},
+          Expect{jobOutputs[0], "", "g-job-beta"}, Expect{jobOutputs[1], "", "g-gone"}}) {
         EXPECT_EQ(e.output->pluginID(), e.id) << e.guid;
         EXPECT_EQ(e.output->pluginGUID(), e.guid);
     }
@@ -516,14 +533,14 @@ TEST_F(AppPluginHost, EditingCopiesFormatResetsAndDisusedUserIDs) {
 }
 
 TEST_F(AppPluginHost, BackupDisconnectsThenConnectsAndRestoresOnlyADictionary) {
-    EXPECT_FALSE(PluginRegistryQueries::pluginsData()) << "no registry";
+    EXPECT_FALSE(PluginRegistryQueries::current()->pluginsData()) << "no registry";
     load();
     std::string alphaUser;
     ASSERT_EQ(PluginRegistryQueries::createID(kAlpha, &alphaUser), 0);
     takeRecords();
 
     // The user exists only in the plug-in until the backup makes it write.
-    const std::optional<kdf::Bytes> data = PluginRegistryQueries::pluginsData();
+    const std::optional<kdf::Bytes> data = PluginRegistryQueries::current()->pluginsData();
     EXPECT_EQ(only(takeRecords(), {"connect", "disconnect"}),
               (std::vector<std::string>{"HostTestAlpha:disconnect", "HostTestBeta:disconnect",
                                         "HostTestAlpha:connect", "HostTestBeta:connect"}));
@@ -541,7 +558,7 @@ TEST_F(AppPluginHost, BackupDisconnectsThenConnectsAndRestoresOnlyADictionary) {
          {std::optional<kdf::Bytes>(), std::optional<kdf::Bytes>(kdf::Bytes{0x00, 0xff, 0x10}),
           std::optional<kdf::Bytes>(kdf::Bytes(list.begin(), list.end()))}) {
         log.take();
-        PluginRegistryQueries::loadPluginsData(bad);
+        PluginRegistryQueries::current()->loadPluginsData(bad);
         EXPECT_EQ(only(takeRecords(), {"connect", "disconnect"}),
                   (std::vector<std::string>{"HostTestAlpha:disconnect", "HostTestBeta:disconnect",
                                             "HostTestAlpha:connect", "HostTestBeta:connect"}));
@@ -555,7 +572,7 @@ TEST_F(AppPluginHost, BackupDisconnectsThenConnectsAndRestoresOnlyADictionary) {
     ASSERT_EQ(PluginRegistryQueries::createID(kBeta, &otherUser), 0);
     Dictionary old;
     old["HostTestAlpha"] = Value(Dictionary{{"UserList", Value(Array{})}});
-    PluginRegistryQueries::loadPluginsData(QlrUtilsMethod::encodeDictToData(Value(old)));
+    PluginRegistryQueries::current()->loadPluginsData(QlrUtilsMethod::encodeDictToData(Value(old)));
     EXPECT_NE(PluginRegistryQueries::deleteID(kAlpha, alphaUser), 0);
     EXPECT_NE(PluginRegistryQueries::deleteID(kBeta, otherUser), 0)
         << "the restored settings have no entry for it";
