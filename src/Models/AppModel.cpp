@@ -74,6 +74,12 @@ bool pluginIsValid(const kdf::Value& settings) {
 
 } // namespace
 
+const kdf::Dictionary::value_type* AppModel::pluginInfoElement(const kdf::Value& element) {
+    return pluginEntry(element);
+}
+
+bool AppModel::isValidPluginInfo(const kdf::Value& entry) { return pluginIsValid(entry); }
+
 AppModel::AppModel(const kdf::Dictionary* dict) {
     SettingsReader in(dict);
     const bool fromDefaults = dict == nullptr;

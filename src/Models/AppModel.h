@@ -75,6 +75,11 @@ public:
     // "Plugin_IsValid_Key": flag}}; none until loaded or set.
     const std::optional<kdf::Array>& pluginInfoList() const { return pluginInfoList_; }
     void setPluginInfoList(std::optional<kdf::Array> v) { pluginInfoList_ = std::move(v); }
+    // The plug-in id and entry of a list element; null when the element is
+    // not a one-key dictionary.
+    static const kdf::Dictionary::value_type* pluginInfoElement(const kdf::Value& element);
+    // An entry's flag: a missing flag, or one of another kind, counts as valid.
+    static bool isValidPluginInfo(const kdf::Value& entry);
 
 private:
     int mainTopDispType_ = 0;

@@ -102,3 +102,85 @@ int PluginRegistryQueries::copyLinkLable(std::string_view pluginID, std::string_
     if (label) *label = rc == 0 ? std::move(answer) : std::nullopt;
     return rc;
 }
+void PluginRegistryQueries::setupPluginInfoList(AppModel* appModel) {
+    if (auto q = current()) q->pluginSetupInfoList(appModel);
+}
+
+void PluginRegistryQueries::checkPluginAndSetup() {
+    if (auto q = current()) q->pluginCheckAndSetup();
+}
+
+void PluginRegistryQueries::connectOrDisconnectForAllPlugin(bool isConnect) {
+    if (auto q = current()) q->pluginConnectOrDisconnectAll(isConnect);
+}
+
+void PluginRegistryQueries::loadPlugins(std::string_view bundlePath) {
+    if (auto q = current()) q->pluginsLoad(bundlePath);
+}
+
+void PluginRegistryQueries::disconnectAllPlugins() { connectOrDisconnectForAllPlugin(false); }
+
+TvQLRPlugin2* PluginRegistryQueries::pluginObjectByID(std::string_view pluginID) {
+    auto q = current();
+    return q && !pluginID.empty() ? q->pluginObject(pluginID) : nullptr;
+}
+
+std::vector<std::string> PluginRegistryQueries::pluginIDList() {
+    auto q = current();
+    return q ? q->pluginIDs() : std::vector<std::string>();
+}
+
+std::optional<std::vector<std::string>> PluginRegistryQueries::supportedFileTypeList(std::string_view pluginID) {
+    auto q = current();
+    // Without a host no plug-in has an object, and such an ID keeps all four.
+    std::optional<std::vector<std::string>> types =
+        q ? q->pluginFileTypes(pluginID) : std::vector<std::string>{"pdf", "tiff", "jpg", "png"};
+    if (types && types->empty()) return std::nullopt;
+    return types;
+}
+
+std::optional<std::vector<int>> PluginRegistryQueries::supportedFileTypeValueList(std::string_view pluginID) {
+    const auto types = supportedFileTypeList(pluginID);
+    if (!types) return std::nullopt;
+    return fileTypeValues(*types);
+}
+
+std::vector<int> PluginRegistryQueries::fileTypeValues(const std::vector<std::string>& types) {
+    std::vector<int> values;
+    values.reserve(types.size());
+    for (const std::string& type : types) {
+        if (type == "tiff")
+            values.push_back(1);
+        else if (type == "jpg")
+            values.push_back(2);
+        else if (type == "png")
+            values.push_back(3);
+        else
+            values.push_back(0); // "pdf" and anything unknown
+    }
+    return values;
+}
+
+void PluginRegistryQueries::setupEditingPluginInfoList(const std::vector<std::shared_ptr<OutputModel>>& outputs) {
+    if (auto q = current()) q->pluginsSetupEditing(outputs);
+}
+
+std::shared_ptr<OutputModel> PluginRegistryQueries::pluginDefData(const OutputModel& output,
+                                                                  std::string_view pluginID) {
+    auto q = current();
+    return q ? q->pluginEditingModel(output, pluginID, false) : nullptr;
+}
+
+std::shared_ptr<OutputModel> PluginRegistryQueries::pluginModData(const OutputModel& output,
+                                                                  std::string_view pluginID) {
+    auto q = current();
+    return q ? q->pluginEditingModel(output, pluginID, true) : nullptr;
+}
+
+void PluginRegistryQueries::clearExceptTargetFileFormatType(const std::vector<std::shared_ptr<OutputModel>>& outputs) {
+    if (auto q = current()) q->pluginsClearOtherFormats(outputs);
+}
+
+void PluginRegistryQueries::deleteDisusedPluginID(const std::vector<std::shared_ptr<OutputModel>>& outputs) {
+    if (auto q = current()) q->pluginsDeleteDisused(outputs);
+}

@@ -11,7 +11,10 @@
 #include <string_view>
 #include <vector>
 
+class AppModel;
+class OutputModel;
 class QWidget;
+class TvQLRPlugin2;
 
 class PluginRegistryQueries {
 public:
@@ -88,6 +91,21 @@ protected:
     }
 
 public:
+    // ---- Start-up and termination (main thread).
+    // Loads the installed plug-ins into the application model's plug-in
+    // list, creates their principal objects and connects them.
+    static void setupPluginInfoList(AppModel* appModel);
+    // Checks the outputs against the loaded plug-ins and rebuilds the menus
+    // that depend on them.
+    static void checkPluginAndSetup();
+    static void connectOrDisconnectForAllPlugin(bool isConnect);
+
+protected:
+    virtual void pluginSetupInfoList(AppModel* /*appModel*/) const {}
+    virtual void pluginCheckAndSetup() const {}
+    virtual void pluginConnectOrDisconnectAll(bool /*isConnect*/) const {}
+
+public:
     // ---- The preferences window's questions; until the host answers them
     // there are no plug-ins and nothing is backed up or restored.
 
@@ -110,4 +128,45 @@ public:
     virtual std::optional<kdf::Bytes> pluginsData() const { return std::nullopt; }
     // Gives the plug-ins the settings of a backup (data from pluginsData).
     virtual void loadPluginsData(const std::optional<kdf::Bytes>& /*data*/) const {}
+
+public:
+    // ---- The rest of the registry (main thread). Without a host: no
+    // plug-ins, nothing to do.
+
+    // Start-up: loads and connects the plug-ins of the application bundle's
+    // PlugIns folder (empty: the running application's bundle).
+    static void loadPlugins(std::string_view bundlePath);
+    // Termination: disconnect to every plug-in.
+    static void disconnectAllPlugins();
+    // The plug-in object registered under the ID; null when none. It lives
+    // as long as the host.
+    static TvQLRPlugin2* pluginObjectByID(std::string_view pluginID);
+    static std::vector<std::string> pluginIDList();
+    // The file types the plug-in takes ("pdf", "tiff", "jpg", "png") and
+    // their values (0 to 3); none when it takes none.
+    static std::optional<std::vector<std::string>> supportedFileTypeList(std::string_view pluginID);
+    static std::optional<std::vector<int>> supportedFileTypeValueList(std::string_view pluginID);
+    // "pdf" 0, "tiff" 1, "jpg" 2, "png" 3, anything else 0.
+    static std::vector<int> fileTypeValues(const std::vector<std::string>& types);
+    // Editing copies of outputs in the setting window.
+    static void setupEditingPluginInfoList(const std::vector<std::shared_ptr<OutputModel>>& outputs);
+    static std::shared_ptr<OutputModel> pluginDefData(const OutputModel& output, std::string_view pluginID);
+    static std::shared_ptr<OutputModel> pluginModData(const OutputModel& output, std::string_view pluginID);
+    static void clearExceptTargetFileFormatType(const std::vector<std::shared_ptr<OutputModel>>& outputs);
+    static void deleteDisusedPluginID(const std::vector<std::shared_ptr<OutputModel>>& outputs);
+
+protected:
+    virtual void pluginsLoad(std::string_view /*bundlePath*/) const {}
+    virtual TvQLRPlugin2* pluginObject(std::string_view /*pluginID*/) const { return nullptr; }
+    virtual std::vector<std::string> pluginIDs() const { return {}; }
+    virtual std::optional<std::vector<std::string>> pluginFileTypes(std::string_view /*pluginID*/) const {
+        return std::nullopt;
+    }
+    virtual void pluginsSetupEditing(const std::vector<std::shared_ptr<OutputModel>>& /*outputs*/) const {}
+    virtual std::shared_ptr<OutputModel> pluginEditingModel(const OutputModel& /*output*/,
+                                                            std::string_view /*pluginID*/, bool /*modified*/) const {
+        return nullptr;
+    }
+    virtual void pluginsClearOtherFormats(const std::vector<std::shared_ptr<OutputModel>>& /*outputs*/) const {}
+    virtual void pluginsDeleteDisused(const std::vector<std::shared_ptr<OutputModel>>& /*outputs*/) const {}
 };

@@ -361,9 +361,10 @@ std::string installedPluginPath() {
     return kdf::Bundle::main()->builtInPlugInsPath();
 }
 
-std::vector<std::string> pluginNameList() {
+std::vector<std::string> pluginNameList() { return pluginNameList(installedPluginPath()); }
+
+std::vector<std::string> pluginNameList(const std::string& folder) {
     std::vector<std::string> names;
-    const std::string folder = installedPluginPath();
     DIR* d = ::opendir(folder.c_str());
     if (!d) return names;
     static constexpr std::string_view kExtension = ".plugin";

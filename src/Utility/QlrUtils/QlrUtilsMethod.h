@@ -103,6 +103,8 @@ std::string installedPluginPath();
 // Names of the plug-ins folder's entries with the extension "plugin",
 // sorted by name; empty when the folder cannot be read.
 std::vector<std::string> pluginNameList();
+// The same for any folder.
+std::vector<std::string> pluginNameList(const std::string& folder);
 std::string appName();
 std::optional<kdf::Value> objectFromInfoDict(std::string_view key);
 // The companion's folder in the shared-support folder, named by
