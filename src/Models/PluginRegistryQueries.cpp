@@ -102,6 +102,7 @@ int PluginRegistryQueries::copyLinkLable(std::string_view pluginID, std::string_
     if (label) *label = rc == 0 ? std::move(answer) : std::nullopt;
     return rc;
 }
+
 void PluginRegistryQueries::setupPluginInfoList(AppModel* appModel) {
     if (auto q = current()) q->pluginSetupInfoList(appModel);
 }

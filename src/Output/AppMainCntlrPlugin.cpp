@@ -581,6 +581,18 @@ int PluginHost::pluginExecuteOperation(std::string_view pluginID, std::string_vi
     return p ? p->executeOperationWithID(optionalID(guid), fileList, fileDelete, parent) : -1;
 }
 
+int PluginHost::pluginIsSupportLinkButton(std::string_view pluginID, std::string_view guid,
+                                          bool* enabled) const {
+    TvQLRPlugin2* p = pluginObjectByID(pluginID);
+    return p ? p->isSupportLinkButton(optionalID(guid), enabled) : -1;
+}
+
+int PluginHost::pluginCopyLinkLable(std::string_view pluginID, std::string_view guid,
+                                    std::optional<std::string>* label) const {
+    TvQLRPlugin2* p = pluginObjectByID(pluginID);
+    return p ? p->copyLinkLable(optionalID(guid), label) : -1;
+}
+
 // A first start has no stored flags yet: the plug-ins start enabled.
 void PluginHost::pluginSetupInfoList(AppModel* appModel) const {
     auto held = cntlr_.appModel();

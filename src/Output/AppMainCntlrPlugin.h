@@ -138,6 +138,10 @@ protected:
     int pluginExecuteOperation(std::string_view pluginID, std::string_view guid,
                                const std::vector<std::string>& fileList, bool fileDelete,
                                QWidget* parent) const override;
+    int pluginIsSupportLinkButton(std::string_view pluginID, std::string_view guid,
+                                  bool* enabled) const override;
+    int pluginCopyLinkLable(std::string_view pluginID, std::string_view guid,
+                            std::optional<std::string>* label) const override;
     void pluginSetupInfoList(AppModel* appModel) const override;
     void pluginCheckAndSetup() const override;
     void pluginConnectOrDisconnectAll(bool isConnect) const override;
