@@ -67,6 +67,10 @@ void setPaneExtent(QWidget* paneView, int extent) {
     if (!split || split->count() != 2) return;
     const int index = split->indexOf(paneView);
     if (index < 0) return;
+    // A split view never laid out (a screen not shown yet) is as small as a
+    // new widget: it would squeeze the pane below the extent it must keep
+    // until its screen is shown.
+    if (!split->isVisible()) split->resize(split->size().expandedTo(split->window()->size()));
     // Growing the split view leaves this pane as it is.
     split->setStretchFactor(index, 0);
     split->setStretchFactor(1 - index, 1);
