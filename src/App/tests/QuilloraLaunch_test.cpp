@@ -6,6 +6,7 @@
 #include "AppMainCntlrLaunch.h"
 #include "CompanionStandIn.h"
 #include "MainWindowNib.h"
+#include "QuilloraApp.h"
 #include "TestBus.h"
 
 #include <AppMainCntlrSaveLoad.h>
@@ -21,6 +22,7 @@
 #include <QApplication>
 #include <QMainWindow>
 #include <QScreen>
+#include <QTimer>
 
 #include <cmath>
 #include <limits>
@@ -324,6 +326,41 @@ TEST_F(Launch, RefusedQuitAfterAResetChangesNothing) {
     EXPECT_EQ(*kdf::find(stored(), "Kept"), kdf::Value(1));
     std::this_thread::sleep_for(200ms);
     EXPECT_FALSE(fs::exists(sBundle.parent_path() / "relaunched"));
+}
+
+// ---- Quit requests, the main window's close and the end of the run ----------------------------
+
+TEST_F(Launch, QuitRequestsAskTheControllerAndTheEndIsAnnounced) {
+    ASSERT_TRUE(cntlr->init());
+    quillora::ApplicationHooks hooks(*QCoreApplication::instance(), *cntlr);
+    cntlr->applicationWillFinishLaunching();
+    hooks.watchWindow(window->window());
+    int announced = 0;
+    auto observer = kdf::NotificationCenter::defaultCenter().addObserver(
+        kdf::kApplicationWillTerminateNotification, [&](const kdf::Notification&) { ++announced; });
+
+    dialogs->fileName = true; // a modal panel refuses every quit
+    bool stillRunning = false;
+    bool windowStayed = false;
+    QTimer::singleShot(0, [] { QCoreApplication::quit(); });
+    QTimer::singleShot(50, [&] { window->window()->close(); });
+    QTimer::singleShot(200, [&] {
+        stillRunning = true;
+        windowStayed = window->window()->isVisible();
+        dialogs->fileName = false;
+        // A session's end arrives as a signal.
+        ::raise(SIGTERM);
+    });
+    QTimer guard; // nothing hangs: the loop ends anyway
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(2); });
+    guard.start(10000);
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+    EXPECT_TRUE(stillRunning);
+    EXPECT_TRUE(windowStayed);
+    EXPECT_EQ(announced, 1);
+    // The controller saved at the end.
+    EXPECT_TRUE(kdf::find(stored(), kMainWindowFrameKey));
 }
 
 // ---- The set-up -------------------------------------------------------------------------------
