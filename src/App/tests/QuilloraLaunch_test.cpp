@@ -7,12 +7,12 @@
 #include "CompanionStandIn.h"
 #include "MainWindowNib.h"
 #include "QuilloraApp.h"
+#include "QuilloraTestSupport.h"
 #include "TestBus.h"
 
 #include <AppMainCntlrSaveLoad.h>
 #include <QlrUtilsMethod.h>
 
-#include <desktop/Desktop.h>
 #include <foundation/Bundle.h>
 #include <foundation/Geometry.h>
 #include <foundation/Preferences.h>
@@ -60,14 +60,7 @@ private:
 
 // The companions the controller launched from the test bundle (each test
 // starts with none, so it can start one with the answer it needs).
-void endLaunchedCompanions() {
-    const fs::path exe = fs::canonical(sBundle / "SharedSupport" / "KdCompanion" / "KdCompanion");
-    for (const auto& process : kdd::runningProcesses()) {
-        if (process.pid == ::getpid() || process.executable != exe.string()) continue;
-        ::kill(process.pid, SIGTERM);
-        for (int i = 0; i < 300 && ::kill(process.pid, 0) == 0; ++i) std::this_thread::sleep_for(10ms);
-    }
-}
+void endLaunchedCompanions() { endProcessesOf(sBundle / "SharedSupport" / "KdCompanion" / "KdCompanion"); }
 
 // A plug-in host whose loading fails.
 class FailingHost : public RegistryDouble {
@@ -514,12 +507,7 @@ int main(int argc, char** argv) {
     fs::permissions(support / "RelaunchQLR", fs::perms::owner_all);
     kdf::Bundle::setMainBundlePath(sBundle.string());
 
-    const fs::path screen = home.root() / "screen.json";
-    kdtest::TempHome::writeText(screen, "{\"screens\": [{\"name\": \"Test\", \"x\": 0, \"y\": 0, \"width\": " +
-                                            std::to_string(kScreenW) + ", \"height\": " + std::to_string(kScreenH) +
-                                            ", \"logicalDpi\": 96, \"logicalBaseDpi\": 96, \"dpr\": 1}],"
-                                            " \"windowFrameMargins\": false}");
-    home.env().set("QT_QPA_PLATFORM", "offscreen:configfile=" + screen.string());
+    useOffscreenScreen(home, kScreenW, kScreenH, false);
     testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
     return RUN_ALL_TESTS();

@@ -3,9 +3,9 @@
 // One copy runs; a second ends at once; a quit request by signal saves the
 // layout and the settings.
 #include "CompanionStandIn.h"
+#include "QuilloraTestSupport.h"
 #include "TestBus.h"
 
-#include <desktop/Desktop.h>
 #include <foundation/Preferences.h>
 
 #include <gtest/gtest.h>
@@ -68,10 +68,7 @@ bool companionAnswered() {
 
 // Ends the companions the application launched from its bundle.
 void endLaunchedCompanions() {
-    const fs::path exe = fs::canonical(fs::path(KD_QUILLORA_EXE).parent_path() / "SharedSupport" / "KdCompanion" /
-                                       "KdCompanion");
-    for (const auto& process : kdd::runningProcesses())
-        if (process.executable == exe.string()) ::kill(process.pid, SIGTERM);
+    endProcessesOf(fs::path(KD_QUILLORA_EXE).parent_path() / "SharedSupport" / "KdCompanion" / "KdCompanion");
 }
 
 class QuilloraProgram : public ::testing::Test {
@@ -112,10 +109,7 @@ int main(int argc, char** argv) {
     std::filesystem::permissions(home.root() / "run", std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::replace);
     sRoot = home.root();
-    const fs::path screen = home.root() / "screen.json";
-    kdtest::TempHome::writeText(screen, "{\"screens\": [{\"name\": \"Test\", \"x\": 0, \"y\": 0, \"width\": 1600,"
-                                        " \"height\": 1000, \"logicalDpi\": 96, \"logicalBaseDpi\": 96, \"dpr\": 1}]}");
-    home.env().set("QT_QPA_PLATFORM", "offscreen:configfile=" + screen.string());
+    useOffscreenScreen(home, 1600, 1000, true);
     home.env().set("KD_COMPANION_LOG", companionLog().string());
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
