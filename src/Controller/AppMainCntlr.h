@@ -423,4 +423,6 @@ private:
 
     std::string targetForAE_;
     std::unique_ptr<companion_link::Server> aeServer_;
+    // The menus init made: they live until termination or the controller's end.
+    std::vector<std::unique_ptr<QMenu>> ownMenus_;
 };

@@ -84,8 +84,6 @@ void setPaneExtent(QWidget* paneView, int extent) {
     split->setSizes(sizes);
 }
 
-void deleteMenu(QMenu* menu) { delete menu; }
-
 } // namespace
 
 // ---- The controller's set-up ------------------------------------------------------------------
@@ -112,15 +110,14 @@ bool AppMainCntlr::init() {
         dialogsPort()->createSharedDialogs();
         setKdMainWin(nullptr);
         setKdSubWin(nullptr);
+        auto newMenu = [this] {
+            ownMenus_.push_back(std::make_unique<QMenu>());
+            kdui::setAutoenablesItems(ownMenus_.back().get(), false);
+            return ownMenus_.back().get();
+        };
         for (int type : {kInputPanelType, kOutputPanelType, kJobPanelType})
-            for (bool isBack : {false, true}) {
-                auto* menu = new QMenu;
-                kdui::setAutoenablesItems(menu, false);
-                setPanelMenu(type, isBack, menu);
-            }
-        auto* scanMenu = new QMenu;
-        kdui::setAutoenablesItems(scanMenu, false);
-        setScanPanelMenu(scanMenu);
+            for (bool isBack : {false, true}) setPanelMenu(type, isBack, newMenu());
+        setScanPanelMenu(newMenu());
         mainWindowPort()->createIBViewMenu();
         mainWindowPort()->createPreviewIBViewMenu();
         setPreImageModel_List({});
@@ -268,12 +265,9 @@ void AppMainCntlr::applicationWillTerminate() {
     setTmpCopyJobModel_Scan(nullptr);
     setTmpJobModel_Complete(nullptr);
     for (int type : {kInputPanelType, kOutputPanelType, kJobPanelType})
-        for (bool isBack : {false, true}) {
-            deleteMenu(panelMenu(type, isBack));
-            setPanelMenu(type, isBack, nullptr);
-        }
-    deleteMenu(scanPanelMenu());
+        for (bool isBack : {false, true}) setPanelMenu(type, isBack, nullptr);
     setScanPanelMenu(nullptr);
+    ownMenus_.clear();
 
     PluginRegistryQueries::connectOrDisconnectForAllPlugin(false);
 
