@@ -454,7 +454,9 @@ TEST_F(LegacyImport, OfferedAnsweredAndRemembered) {
         EXPECT_EQ(cntlr->launchType(), c.asked ? 0 : 2);
         EXPECT_EQ(jobCount(), c.jobsAfter);
         EXPECT_EQ(alerts->shown.size(), c.failed ? 2u : c.asked ? 1u : 0u);
-        if (c.failed) EXPECT_EQ(alerts->shown[1].buttons.size(), 1u);
+        if (c.failed) {
+            EXPECT_EQ(alerts->shown[1].buttons.size(), 1u);
+        }
         EXPECT_EQ(defaults().boolean(kIsShowedImportWinKey).value_or(false), c.remembered);
         // The older preferences only come with a successful import.
         const bool imported = c.jobsAfter > c.jobs;
