@@ -16,6 +16,8 @@
 // at the press.
 #pragma once
 
+#include "TvNotifications.h"
+
 #include <foundation/NotificationCenter.h>
 
 #include <QCursor>
@@ -30,9 +32,6 @@
 
 class QScrollArea;
 
-inline constexpr const char* kScrollWheelDidChange = "ScrollWheelDidChange";
-inline constexpr const char* kRatioOfCropDidChange = "RatioOfCropDidChange";
-inline constexpr const char* kDegreeForRotateDidChange = "DegreeForRotateDidChange";
 
 class PreviewBaseView : public QWidget {
     Q_OBJECT
