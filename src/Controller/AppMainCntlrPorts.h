@@ -133,6 +133,9 @@ public:
     // The per-output lists of written files.
     virtual void initWriteFilePathArray(bool /*isAllOutputModel*/) {}
     virtual void releaseWriteFilePathArray(bool /*isDeleteFiles*/, bool /*isAllOutputModel*/) {}
+    // When a scan is finished or abandoned: closes the PDF file left open
+    // for the scan's pages, when the current output is a PDF.
+    virtual void checkClosePDF() {}
 };
 
 class AppDialogsPort {

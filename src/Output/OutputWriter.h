@@ -38,6 +38,9 @@ public:
     void maybeSendFileToPlugin() override;
     void initWriteFilePathArray(bool isAllOutputModel) override;
     void releaseWriteFilePathArray(bool isDeleteFiles, bool isAllOutputModel) override;
+    void checkClosePDF() override {
+        if (checkClosePDF_) checkClosePDF_();
+    }
 
     // A writer of a multi-page format: page `index` into the file at path
     // (none: append to the file it has open), closing it on the last page.
@@ -46,6 +49,8 @@ public:
                                               bool isLastIndex, const OutputModel& output)>;
     // PDF (0) and TIFF (1) plug in here; JPEG and PNG are built in.
     void setPageFileWriter(int fileFormatType, PageFileWriter writer);
+    // The PDF writer's close of a file left open at a scan's end.
+    void setCheckClosePDF(std::function<void()> close) { checkClosePDF_ = std::move(close); }
 
     // Reads page `index`, corrects it and writes it. Raises kdf::Exception.
     void writeImageFileByIndex(int index, bool isLastIndex, const std::optional<std::string>& remakePath,
@@ -87,6 +92,7 @@ private:
     AppMainCntlr& cntlr_;
     std::chrono::milliseconds scanEndLimit_{std::chrono::minutes(2)};
     std::map<int, PageFileWriter> writers_;
+    std::function<void()> checkClosePDF_;
     ErrorPresenter presentError_;
     std::function<void(const std::string&)> beforePlace_;
     FinalNameBatch names_;
