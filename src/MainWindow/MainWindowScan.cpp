@@ -276,7 +276,7 @@ void MainWindowScan::runOutputStep(QWidget* sender, int tag) {
         if (!job) return;
         if (sender && !host_.checkSettingValue(sender, *job)) return;
         host_.cancelEditingImage();
-        host_.checkClosePDF();
+        cntlr_.outputWriterPort()->checkClosePDF();
         host_.setCurrentOutputNone();
         cntlr_.setAppState(kAppStateOutputStarted);
         const bool convert = job->isImageProcess() || cntlr_.isErrInFinalOutput();
@@ -313,7 +313,7 @@ bool MainWindowScan::clearProcessAndShiftToMain(QWidget* sender, bool silent) {
     }
     if (silent) return false;
 
-    host_.checkClosePDF();
+    cntlr_.outputWriterPort()->checkClosePDF();
     transitionViewToMain();
     cntlr_.releaseImgInfoArray(discard);
     QlrUtilsMethod::removeTmpFolder();

@@ -73,8 +73,7 @@ public:
     virtual double thumbnailColumnWidth() { return 0; }
     virtual void setThumbnailColumnWidth(double /*width*/) {}
 
-    // ---- Output writer and plug-ins.
-    virtual void checkClosePDF() {}
+    // ---- Plug-ins and other windows.
     // The loaded plug-in object for an identifier; null when none.
     virtual TvQLRPlugin2* pluginObjectByID(const std::string& /*pluginID*/) { return nullptr; }
     // The setting window for the job copy's outputs.

@@ -48,8 +48,22 @@ std::vector<int> indexesOf(const kdf::Value& entry, int* type) {
     return out;
 }
 
+// The writer's close of an open PDF, recorded; it may be told to throw.
+class ClosingWriter : public RecordingWriter {
+public:
+    using RecordingWriter::RecordingWriter;
+    int closed = 0;
+    int throwKind = -1;
+    void checkClosePDF() override {
+        ++closed;
+        if (throwKind == 0) throw kdf::Exception("Err_NotSelectedInput");
+        if (throwKind == 1) throw std::runtime_error("not a named one");
+    }
+};
+
 class MainWindowScanTest : public ControllerTest {
 protected:
+    std::shared_ptr<ClosingWriter> closing = std::make_shared<ClosingWriter>(log);
     std::shared_ptr<ScanTestWindow> host;
     QlrDeviceCntlr* device = nullptr;
     std::shared_ptr<AppModel> model;
@@ -59,6 +73,7 @@ protected:
         ControllerTest::SetUp();
         host = std::make_shared<ScanTestWindow>(*cntlr);
         cntlr->setMainWindowPort(host);
+        cntlr->setOutputWriterPort(closing);
         AppMainCntlr::setCurrent(cntlr.get());
         device = QlrDeviceCntlr::sharedDeviceCntlr();
         cntlr->setDeviceCntlr(device);
@@ -228,7 +243,7 @@ TEST_F(MainWindowScanTest, FinishScanWaitsForPageThreadsWithoutSpinning) {
     cntlr->downReadImgFileForJobScnCount();
     ASSERT_TRUE(runUntil([&] { return cntlr->appState() == kAppStateHandOn; }, 2));
     EXPECT_EQ(host->count("check:none"), 0) << "no check without a sender";
-    EXPECT_EQ(host->count("closePDF"), 1);
+    EXPECT_EQ(closing->closed, 1);
 }
 
 TEST_F(MainWindowScanTest, FinishScanStopsForEmptyListsAndHandJobs) {
@@ -265,7 +280,7 @@ TEST_F(MainWindowScanTest, FinishButtonChecksTheJobAndConvertsEditedPages) {
     host->scan.executeFunction(host->finishButton);
     EXPECT_EQ(cntlr->appState(), kAppStateScanFinished);
     EXPECT_EQ(host->count("check:4042"), 1);
-    EXPECT_EQ(host->count("closePDF"), 0);
+    EXPECT_EQ(closing->closed, 0);
 
     host->settingCheckPasses = true;
     host->states.clear();
@@ -277,25 +292,16 @@ TEST_F(MainWindowScanTest, FinishButtonChecksTheJobAndConvertsEditedPages) {
 
 // Nothing thrown in the output step escapes into the toolkit.
 TEST_F(MainWindowScanTest, ExceptionsInTheOutputStepBecomeAlerts) {
-    struct Throwing : ScanTestWindow {
-        using ScanTestWindow::ScanTestWindow;
-        int kind = 0;
-        void checkClosePDF() override {
-            if (kind == 0) throw kdf::Exception("Err_NotSelectedInput");
-            throw std::runtime_error("not a named one");
-        }
-    };
-    auto throwing = std::make_shared<Throwing>(*cntlr);
-    cntlr->setMainWindowPort(throwing);
     cntlr->setTmpCopyJobModel_Scan(plainJob(false, false));
     for (int kind : {0, 1}) {
-        throwing->kind = kind;
-        EXPECT_NO_THROW(throwing->scan.executeFunction(nullptr));
+        closing->throwKind = kind;
+        EXPECT_NO_THROW(host->scan.executeFunction(nullptr));
     }
+    closing->throwKind = -1;
     ASSERT_EQ(alerts->shown.size(), 2u);
     EXPECT_NE(alerts->shown[0].informativeText, alerts->shown[1].informativeText);
     EXPECT_EQ(alerts->shown[1].informativeText, TV_Message::errorText(kdf::Exception("Err_UnknownError")));
-    cntlr->setMainWindowPort(host);
+    EXPECT_EQ(cntlr->appState(), kAppStateMainTop) << "the state stays where it was";
 }
 
 TEST_F(MainWindowScanTest, BackToMainAsksKeepsOrDiscards) {

@@ -195,7 +195,6 @@ public:
         columnWidth = width;
         record("column:" + std::to_string(int(width)));
     }
-    void checkClosePDF() override { record("closePDF"); }
     TvQLRPlugin2* pluginObjectByID(const std::string& id) override {
         auto it = plugins.find(id);
         return it == plugins.end() ? nullptr : it->second;
