@@ -248,6 +248,41 @@ public:
     std::string targetForAE() const { return get(targetForAE_); }
     void setTargetForAE(std::string target) { put(targetForAE_, std::move(target)); }
 
+    // ==== Start-up and termination (AppMainCntlrLaunch.cpp)
+
+    // The controller's set-up, in its order: the companion link, the device
+    // controller, the settings, the plug-ins, the menus and the observers.
+    // False when a step threw: the error was shown once and the program
+    // ends without launching.
+    bool init();
+    // The application's moments. Will finish: plug-ins checked, the legacy
+    // import offered, the browsers set up and the main window shown. Did
+    // finish: the navigation overlay on the first start. Should terminate:
+    // false refuses the quit (and forgets a pending reset). Will terminate:
+    // layout and settings saved, and after a reset the settings emptied and
+    // the relaunch helper started.
+    void applicationWillFinishLaunching();
+    void applicationDidFinishLaunching();
+    void applicationDidBecomeActive();
+    bool applicationShouldTerminate();
+    void applicationWillTerminate();
+    // A window asks to close: false refuses; the main window's close ends
+    // the application.
+    bool windowShouldClose(QWidget* window);
+    // Restores the main window's frame and its two panes and shows it.
+    void showMainWindow();
+    // Brings the companion forward; Linux offers no portable way to raise
+    // another program's window, so this only checks that it runs.
+    void activateTuvoApp();
+
+    // ==== The legacy-settings import (AppMainCntlrImport.cpp)
+
+    // The older application's preferences file for the current scanner;
+    // none for other scanners or when the file does not exist.
+    static std::optional<std::string> filePathOfLegacyData();
+    // Offers the import once per start until it was answered.
+    void checkImportLegacyData();
+
     // ==== Properties
     bool isTerminateByInitInPrefs() const { return isTerminateByInitInPrefs_.load(); }
     void setIsTerminateByInitInPrefs(bool v) { isTerminateByInitInPrefs_.store(v); }

@@ -96,6 +96,18 @@ public:
     virtual void mouseMovedInFlatWindowContentView(const kdf::Notification&) {}
     virtual void scrollWheelDidChange(const kdf::Notification&) {}
     virtual void tvAlertRunModal(const kdf::Notification&) {}
+
+    // ---- Start-up and termination.
+    // The form is loaded: texts, menus and controls prepared.
+    virtual void awakeFromNib() {}
+    virtual void createPreviewIBViewMenu() {}
+    // Appearance and data of the four image browsers.
+    virtual void setUpImageBrowsers() {}
+    virtual void initEditImageView() {}
+    // The navigation overlay of the first start.
+    virtual void showQlrNavigation() {}
+    // Frees the panel cells' cached icons at termination.
+    virtual void clearIconCache() {}
 };
 
 class AppPreviewPort {
@@ -150,4 +162,10 @@ public:
     // The preferences window's model; none: the controller reads one from
     // the user defaults.
     virtual std::shared_ptr<PrefsModel> prefsModel() { return nullptr; }
+
+    // ---- Start-up and termination: the shared dialog controllers.
+    virtual void createSharedDialogs() {}
+    virtual void terminatePrefsCntlr() {}
+    virtual void terminateFileNameSettingCntlr() {}
+    virtual void terminateFileOptionSettingCntlr() {}
 };

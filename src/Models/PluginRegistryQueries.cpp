@@ -83,3 +83,15 @@ void PluginRegistryQueries::switchIsValidInPluginInfoList(std::string_view plugi
 void PluginRegistryQueries::checkAllOutputModelByPlugin() {
     if (auto q = current()) q->pluginCheckAllOutputModels();
 }
+
+void PluginRegistryQueries::setupPluginInfoList(AppModel* appModel) {
+    if (auto q = current()) q->pluginSetupInfoList(appModel);
+}
+
+void PluginRegistryQueries::checkPluginAndSetup() {
+    if (auto q = current()) q->pluginCheckAndSetup();
+}
+
+void PluginRegistryQueries::connectOrDisconnectForAllPlugin(bool isConnect) {
+    if (auto q = current()) q->pluginConnectOrDisconnectAll(isConnect);
+}

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+class AppModel;
 class QWidget;
 
 class PluginRegistryQueries {
@@ -73,4 +74,19 @@ protected:
                                        QWidget* /*parent*/) const {
         return -1;
     }
+
+public:
+    // ---- Start-up and termination (main thread).
+    // Loads the installed plug-ins into the application model's plug-in
+    // list, creates their principal objects and connects them.
+    static void setupPluginInfoList(AppModel* appModel);
+    // Checks the outputs against the loaded plug-ins and rebuilds the menus
+    // that depend on them.
+    static void checkPluginAndSetup();
+    static void connectOrDisconnectForAllPlugin(bool isConnect);
+
+protected:
+    virtual void pluginSetupInfoList(AppModel* /*appModel*/) const {}
+    virtual void pluginCheckAndSetup() const {}
+    virtual void pluginConnectOrDisconnectAll(bool /*isConnect*/) const {}
 };
