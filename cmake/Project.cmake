@@ -51,8 +51,13 @@ endfunction()
 # Every <folder>/*_test.cpp becomes its own test program, so one family's
 # tests build and fail on their own.
 function(kd_add_gtests dir)
-    cmake_parse_arguments(ARG "" "ENVIRONMENT_MODIFICATION" "LIBS;DEFINITIONS;DEPENDS" ${ARGN})
+    cmake_parse_arguments(ARG "" "ENVIRONMENT_MODIFICATION;RESOURCE_LOCK" "LIBS;DEFINITIONS;DEPENDS" ${ARGN})
     set(props ENVIRONMENT "KD_TEST_TMP=${CMAKE_CURRENT_BINARY_DIR}")
+    # Tests that must not overlap (such as every process of the application's
+    # bundle identifier, which a starting application counts as a running copy).
+    if(ARG_RESOURCE_LOCK)
+        list(APPEND props RESOURCE_LOCK "${ARG_RESOURCE_LOCK}")
+    endif()
     if(ARG_ENVIRONMENT_MODIFICATION)
         list(APPEND props ENVIRONMENT_MODIFICATION "${ARG_ENVIRONMENT_MODIFICATION}")
     endif()
