@@ -204,6 +204,31 @@ void MainWindowPages::showOutputWindow(QWidget* /*sender*/) { host_.openSettingW
 
 void MainWindowPages::changeMainTopDisplay(QWidget* sender) { host_.updateMainTopDisplay(sender, true); }
 
+void MainWindowPages::connectScanViewActions() {
+    const std::pair<int, void (MainWindowPages::*)(QWidget*)> buttons[] = {
+        {kTagSelectAllPages, &MainWindowPages::changeMultiSelectScanImage},
+        {kTagSelectOddPages, &MainWindowPages::changeMultiSelectScanImage},
+        {kTagSelectEvenPages, &MainWindowPages::changeMultiSelectScanImage},
+        {kTagPreviousPage, &MainWindowPages::changeSelectScanImage},
+        {kTagNextPage, &MainWindowPages::changeSelectScanImage},
+        {kTagPreviewToggle, &MainWindowPages::switchPreviewDisplay},
+    };
+    for (const auto& [tag, action] : buttons) {
+        auto* button = qobject_cast<QAbstractButton*>(scanControl(tag));
+        if (!button) continue;
+        QObject::connect(button, &QAbstractButton::clicked, button,
+                         [this, button, action = action] { (this->*action)(button); });
+    }
+    if (auto* field = qobject_cast<QLineEdit*>(scanControl(kTagPageNumber)))
+        QObject::connect(field, &QLineEdit::editingFinished, field, [this, field] { changeSelectScanImage(field); });
+    if (auto* slider = qobject_cast<TvSlider*>(scanControl(kTagScaleSlider)))
+        // Only the user's moves act, once the slider holds the new value;
+        // values the program sets do not.
+        QObject::connect(
+            slider, &QAbstractSlider::actionTriggered, slider, [this, slider] { changeScale(slider); },
+            Qt::QueuedConnection);
+}
+
 void MainWindowPages::scrollWheelDidChange() {
     auto* slider = qobject_cast<TvSlider*>(scanControl(kTagScaleSlider));
     auto* preview = host_.previewView();

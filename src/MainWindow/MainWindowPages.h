@@ -55,6 +55,9 @@ public:
     void changeMainTopDisplay(QWidget* sender);
     void scrollWheelDidChange();
 
+    // Connects the scanning view's page controls to their actions.
+    void connectScanViewActions();
+
     // The thumbnail zoom kept while the preview is shown (0: none yet).
     static double rememberedThumbnailZoom();
     static void resetRememberedThumbnailZoom();

@@ -387,6 +387,20 @@ void MainWindowScan::actionFromCompleteWindow(QWidget* sender) {
     QlrUtilsMethod::openLinkPath(std::filesystem::path(written.front()).parent_path().string());
 }
 
+void MainWindowScan::connectScanViewActions() {
+    const std::pair<int, void (MainWindowScan::*)(QWidget*)> actions[] = {
+        {kTagScanAgainButton, &MainWindowScan::againExeScan},
+        {kTagBackToMainButton, &MainWindowScan::executeFunction},
+        {kTagFinishButton, &MainWindowScan::executeFunction},
+    };
+    for (const auto& [tag, action] : actions) {
+        auto* button = qobject_cast<QAbstractButton*>(scanControl(tag));
+        if (!button) continue;
+        QObject::connect(button, &QAbstractButton::clicked, button,
+                         [this, button, action = action] { (this->*action)(button); });
+    }
+}
+
 void MainWindowScan::transitionViewToScanning() {
     QWidget* content = host_.contentView();
     QWidget* top = host_.topContentView();

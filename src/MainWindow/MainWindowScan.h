@@ -70,6 +70,11 @@ public:
     void transitionViewToScanning();
     void transitionViewToMain();
 
+    // Connects the scanning view's buttons of this part (scan again, back,
+    // finish) to their actions; the process and completion windows connect
+    // theirs to actionFromProcWindow and actionFromCompleteWindow.
+    void connectScanViewActions();
+
     // Re-sent start requests pending, or spent for the current request.
     static int retryExecuteScanCount();
     // How long finishScan waits before it looks at the page threads again.

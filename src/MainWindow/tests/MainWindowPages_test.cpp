@@ -8,6 +8,8 @@
 
 #include <foundation/Bundle.h>
 
+#include <QTest>
+
 namespace {
 
 using namespace apptest;
@@ -130,6 +132,37 @@ TEST_F(MainWindowPagesTest, StepScrollsAHiddenPageIntoView) {
     host->pages.changeSelectScanImage(host->pageField);
     const QRect frame = host->browser->itemFrameAtIndex(39);
     EXPECT_TRUE(host->browser->viewport()->rect().intersects(frame));
+}
+
+// The controls reach their actions: clicks, a typed number ended with
+// Return, the slider moved by the keyboard.
+TEST_F(MainWindowPagesTest, ControlsAreConnectedToTheirActions) {
+    scanned(3);
+    cntlr->setPreDisplayIndex(0);
+    QTest::mouseClick(host->nextButton, Qt::LeftButton);
+    EXPECT_EQ(cntlr->preDisplayIndex(), 1);
+    host->pageField->setFocus();
+    host->pageField->setText("3");
+    QTest::keyClick(host->pageField, Qt::Key_Return);
+    EXPECT_EQ(cntlr->preDisplayIndex(), 2);
+    QTest::mouseClick(control(qlr_main::kTagSelectOddPages), Qt::LeftButton);
+    EXPECT_EQ(selection(*host->browser), (std::vector<int>{0, 2}));
+
+    host->slider->setDoubleValue(1.0);
+    host->calls.clear();
+    host->slider->setFocus();
+    QTest::keyClick(host->slider, Qt::Key_Right);
+    QApplication::processEvents();
+    EXPECT_GT(cntlr->previewScale(), 1.0f);
+    EXPECT_DOUBLE_EQ(host->preview->scaleValue(), host->slider->doubleValue());
+    // Values the program sets do not act.
+    host->calls.clear();
+    host->slider->setDoubleValue(3.0);
+    QApplication::processEvents();
+    EXPECT_EQ(host->count("preview:2:full"), 0);
+
+    QTest::mouseClick(host->previewToggle, Qt::LeftButton);
+    EXPECT_FALSE(host->previewShown);
 }
 
 TEST_F(MainWindowPagesTest, NoPagesEmptiesTheNumberField) {

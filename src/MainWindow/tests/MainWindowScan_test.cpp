@@ -277,14 +277,14 @@ TEST_F(MainWindowScanTest, FinishButtonChecksTheJobAndConvertsEditedPages) {
     startedScan(plainJob(true, false), kAppStateScanFinished);
     addPage();
     host->settingCheckPasses = false;
-    host->scan.executeFunction(host->finishButton);
+    host->finishButton->click();
     EXPECT_EQ(cntlr->appState(), kAppStateScanFinished);
     EXPECT_EQ(host->count("check:4042"), 1);
     EXPECT_EQ(closing->closed, 0);
 
     host->settingCheckPasses = true;
     host->states.clear();
-    host->scan.executeFunction(host->finishButton);
+    host->finishButton->click();
     EXPECT_EQ(host->states, (std::vector<int>{kAppStateOutputStarted, kAppStateConvertNext}));
     EXPECT_EQ(host->count("cancelEditing"), 1);
     EXPECT_EQ(host->count("currentOutputNone"), 1);

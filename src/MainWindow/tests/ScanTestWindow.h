@@ -110,6 +110,8 @@ public:
         scroll->setWidgetResizable(true);
         split->addWidget(scroll, 1);
         grid->addWidget(scanView, 0, 0);
+        scan.connectScanViewActions();
+        pages.connectScanViewActions();
     }
 
     AppMainCntlr& cntlr;
