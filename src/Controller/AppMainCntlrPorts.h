@@ -12,6 +12,7 @@
 #include <QSizeF>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -126,6 +127,11 @@ public:
 
     virtual void degreeForRotateDidChange(const kdf::Notification&) {}
     virtual void ratioOfCropDidChange(const kdf::Notification&) {}
+
+    // The scan screen's preview is made ready when a scan becomes ready, and
+    // put back when the scan ends.
+    virtual void setupPreviewByStartScan() {}
+    virtual void restorePreviewByEndScan() {}
 };
 
 class AppOutputWriterPort {
@@ -148,6 +154,9 @@ public:
     // When a scan is finished or abandoned: closes the PDF file left open
     // for the scan's pages, when the current output is a PDF.
     virtual void checkClosePDF() {}
+    // A fresh temporary folder for the current output's plug-in, the old
+    // one removed with the files written into it; none without an output.
+    virtual std::optional<std::string> remakeTmpDirForSendPlugin() { return std::nullopt; }
 };
 
 class AppDialogsPort {

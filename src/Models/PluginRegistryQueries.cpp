@@ -95,3 +95,22 @@ void PluginRegistryQueries::checkPluginAndSetup() {
 void PluginRegistryQueries::connectOrDisconnectForAllPlugin(bool isConnect) {
     if (auto q = current()) q->pluginConnectOrDisconnectAll(isConnect);
 }
+
+int PluginRegistryQueries::isSupportLinkButton(std::string_view pluginID, std::string_view guid, bool* enabled) {
+    bool answer = false;
+    auto q = current();
+    const bool present = q && !pluginID.empty() && q->pluginObjectPresent(pluginID);
+    const int rc = present ? q->pluginIsSupportLinkButton(pluginID, guid, &answer) : -1;
+    if (enabled) *enabled = rc == 0 && answer;
+    return rc;
+}
+
+int PluginRegistryQueries::copyLinkLable(std::string_view pluginID, std::string_view guid,
+                                         std::optional<std::string>* label) {
+    std::optional<std::string> answer;
+    auto q = current();
+    const bool present = q && !pluginID.empty() && q->pluginObjectPresent(pluginID);
+    const int rc = present ? q->pluginCopyLinkLable(pluginID, guid, &answer) : -1;
+    if (label) *label = rc == 0 ? std::move(answer) : std::nullopt;
+    return rc;
+}

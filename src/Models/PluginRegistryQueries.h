@@ -55,6 +55,11 @@ public:
     // window its own windows attach to (may be null).
     static int executeOperationWithID(std::string_view pluginID, std::string_view guid,
                                       const std::vector<std::string>& fileList, bool fileDelete, QWidget* parent);
+    // Whether the plug-in offers a link for its user ID (enabled gets the
+    // answer, NO on failure), and the link's text (none unless it answers
+    // 0 with a text). Without a plug-in object the result is -1.
+    static int isSupportLinkButton(std::string_view pluginID, std::string_view guid, bool* enabled);
+    static int copyLinkLable(std::string_view pluginID, std::string_view guid, std::optional<std::string>* label);
 
 protected:
     virtual std::optional<kdf::Value> pluginValue(std::string_view pluginID, int type) const = 0;
@@ -89,4 +94,12 @@ protected:
     virtual void pluginSetupInfoList(AppModel* /*appModel*/) const {}
     virtual void pluginCheckAndSetup() const {}
     virtual void pluginConnectOrDisconnectAll(bool /*isConnect*/) const {}
+    virtual int pluginIsSupportLinkButton(std::string_view /*pluginID*/, std::string_view /*guid*/,
+                                          bool* /*enabled*/) const {
+        return -1;
+    }
+    virtual int pluginCopyLinkLable(std::string_view /*pluginID*/, std::string_view /*guid*/,
+                                    std::optional<std::string>* /*label*/) const {
+        return -1;
+    }
 };
