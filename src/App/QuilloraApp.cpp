@@ -1,10 +1,13 @@
 #include "QuilloraApp.h"
 
+#include "CreatePDF.h"
 #include "FileNameSettingCntlr.h"
 #include "MainWindowNib.h"
+#include "MainWindowScanController.h"
 #include "OutputWriter.h"
 
 #include <AppMainCntlrSaveLoad.h>
+#include <ProcessWindowServices.h>
 #include <QlrUtilsMethod.h>
 #include <TV_MessageUI.h>
 #include <TvAlert.h>
@@ -27,17 +30,6 @@ namespace quillora {
 
 namespace {
 
-// The main window as its form builds it, with no controller of its own yet.
-class FormMainWindowPort : public AppMainWindowPort {
-public:
-    FormMainWindowPort() : window_(qlr_main::MainWindowNib::load()) {}
-    ~FormMainWindowPort() override { delete window_.data(); }
-    QWidget* mainWindow() override { return window_; }
-
-private:
-    QPointer<QMainWindow> window_;
-};
-
 class SharedDialogsPort : public AppDialogsPort {
 public:
     void createSharedDialogs() override { FileNameSettingCntlr::sharedFileNameSettingCntlr(); }
@@ -53,8 +45,10 @@ extern "C" void onQuitSignal(int) {
 
 } // namespace
 
-std::shared_ptr<AppMainWindowPort> makeMainWindowPort(AppMainCntlr& /*cntlr*/) {
-    return std::make_shared<FormMainWindowPort>();
+std::shared_ptr<AppMainWindowPort> makeMainWindowPort(AppMainCntlr& cntlr) {
+    auto controller = std::make_shared<qlr_main::MainWindowScanController>(cntlr, qlr_main::MainWindowNib::load());
+    MainWindowCntlr::setProcessWindow(controller);
+    return controller;
 }
 
 std::shared_ptr<AppDialogsPort> makeDialogsPort(AppMainCntlr& /*cntlr*/) {
@@ -64,7 +58,9 @@ std::shared_ptr<AppDialogsPort> makeDialogsPort(AppMainCntlr& /*cntlr*/) {
 void installNeighbours(AppMainCntlr& cntlr) {
     cntlr.setMainWindowPort(makeMainWindowPort(cntlr));
     cntlr.setDialogsPort(makeDialogsPort(cntlr));
-    cntlr.setOutputWriterPort(std::make_shared<qlr_output::OutputWriter>(cntlr));
+    auto writer = std::make_shared<qlr_output::OutputWriter>(cntlr);
+    qlr_output::installPdfWriter(*writer, std::make_shared<qlr_output::CreatePDF>(cntlr));
+    cntlr.setOutputWriterPort(writer);
 }
 
 void applicationWillTerminate(AppMainCntlr& cntlr) {
