@@ -23,6 +23,7 @@
 #include <QTimer>
 
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -140,7 +141,12 @@ bool ApplicationHooks::eventFilter(QObject* watched, QEvent* event) {
 // ---- The program ------------------------------------------------------------------------------
 
 int run(int argc, char** argv) {
-    if (QlrUtilsMethod::isAppLaunched()) return 0;
+    if (QlrUtilsMethod::isAppLaunched()) {
+        // Ends quietly for the user, but a script waiting for this copy's
+        // work learns why nothing happened.
+        std::fputs("Quillora is already running: this copy ends.\n", stderr);
+        return 0;
+    }
 
     QApplication app(argc, argv);
     kdui::installQtRunLoopDriver();
