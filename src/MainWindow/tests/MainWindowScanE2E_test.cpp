@@ -36,17 +36,6 @@ std::string run(const std::string& command) {
     return out;
 }
 
-// A recording stand-in for the desktop's opener, first on PATH.
-fs::path installOpener(const fs::path& home) {
-    const fs::path bin = home / "bin";
-    fs::create_directories(bin);
-    const fs::path record = home / "opened";
-    std::ofstream(bin / "xdg-open") << "#!/bin/sh\necho \"$1\" >> '" << record.string() << "'\n";
-    fs::permissions(bin / "xdg-open", fs::perms::owner_all);
-    setenv("PATH", (bin.string() + ":" + std::getenv("PATH")).c_str(), 1);
-    return record;
-}
-
 class MainWindowScanEndToEnd : public ControllerTest {
 protected:
     kdtest::TempHome home;
@@ -124,7 +113,7 @@ protected:
 };
 
 TEST_F(MainWindowScanEndToEnd, JobTileScansThreeDuplexSheetsIntoOnePdf) {
-    const fs::path opened = installOpener(home.root());
+    const fs::path opened = scantest::installOpener(home.root());
     // The completion window's folder link, clicked as soon as it shows.
     TvOpenLinkTextField link;
     kdui::setTag(&link, qlr_main::kTagCompleteLink1);
@@ -164,11 +153,7 @@ TEST_F(MainWindowScanEndToEnd, JobTileScansThreeDuplexSheetsIntoOnePdf) {
     }
 
     ASSERT_TRUE(runUntil([&] { return fs::exists(opened); }, 5));
-    std::ifstream in(opened);
-    std::string line;
-    std::getline(in, line);
-    if (line.rfind("file://", 0) == 0) line.erase(0, 7);
-    EXPECT_EQ(fs::path(line), folder);
+    EXPECT_EQ(scantest::firstOpened(opened), folder);
 }
 
 } // namespace

@@ -26,6 +26,9 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -34,6 +37,29 @@
 #include <vector>
 
 namespace scantest {
+
+// A recording stand-in for the desktop's opener, put first on PATH: each
+// opened path becomes a line of the file it answers.
+inline std::filesystem::path installOpener(const std::filesystem::path& home) {
+    namespace fs = std::filesystem;
+    const fs::path bin = home / "bin";
+    fs::create_directories(bin);
+    const fs::path record = home / "opened";
+    std::ofstream(bin / "xdg-open") << "#!/bin/sh\necho \"$1\" >> '" << record.string() << "'\n";
+    fs::permissions(bin / "xdg-open", fs::perms::owner_all);
+    const char* path = std::getenv("PATH");
+    setenv("PATH", (bin.string() + ":" + (path ? path : "/usr/bin:/bin")).c_str(), 1);
+    return record;
+}
+
+// The first path the stand-in was asked to open (a file URL as its path).
+inline std::filesystem::path firstOpened(const std::filesystem::path& record) {
+    std::ifstream in(record);
+    std::string line;
+    std::getline(in, line);
+    if (line.rfind("file://", 0) == 0) line.erase(0, 7);
+    return line;
+}
 
 // The page browser's items: one plain picture per page of the list.
 class PageSource : public kdui::ImageBrowserDataSource {
