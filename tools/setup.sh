@@ -139,11 +139,10 @@ case "$cmd" in
     test-asan) configure_and_build asan; run_tests build/asan ;;
     fuzz) build_fuzzers; run_fuzzers ;;
     run)
-        # The main job: sheets from the virtual KD-720 scanned through our TWAIN
-        # manager and KD720.ds, by memory and by file transfer.
+        # The main job: Quillora, started by scanner button 1, scans the
+        # virtual KD-720 through our TWAIN manager and KD720.ds into a PDF.
         configure_and_build release
-        shift || true
-        exec build/release/datasource/ds_scan_test --gtest_filter="${KD_RUN_FILTER:-DsScan.*}" "$@"
+        exec bash tools/run/main-job.sh
         ;;
     bench)
         configure_and_build release

@@ -1,10 +1,13 @@
 #include "QuilloraApp.h"
 
+#include "CreatePDF.h"
 #include "FileNameSettingCntlr.h"
 #include "MainWindowNib.h"
+#include "MainWindowScanController.h"
 #include "OutputWriter.h"
 
 #include <AppMainCntlrSaveLoad.h>
+#include <ProcessWindowServices.h>
 #include <QlrUtilsMethod.h>
 #include <TV_MessageUI.h>
 #include <TvAlert.h>
@@ -20,23 +23,13 @@
 #include <QTimer>
 
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace quillora {
 
 namespace {
-
-// The main window as its form builds it, with no controller of its own yet.
-class FormMainWindowPort : public AppMainWindowPort {
-public:
-    FormMainWindowPort() : window_(qlr_main::MainWindowNib::load()) {}
-    ~FormMainWindowPort() override { delete window_.data(); }
-    QWidget* mainWindow() override { return window_; }
-
-private:
-    QPointer<QMainWindow> window_;
-};
 
 class SharedDialogsPort : public AppDialogsPort {
 public:
@@ -53,8 +46,10 @@ extern "C" void onQuitSignal(int) {
 
 } // namespace
 
-std::shared_ptr<AppMainWindowPort> makeMainWindowPort(AppMainCntlr& /*cntlr*/) {
-    return std::make_shared<FormMainWindowPort>();
+std::shared_ptr<AppMainWindowPort> makeMainWindowPort(AppMainCntlr& cntlr) {
+    auto controller = std::make_shared<qlr_main::MainWindowScanController>(cntlr, qlr_main::MainWindowNib::load());
+    MainWindowCntlr::setProcessWindow(controller);
+    return controller;
 }
 
 std::shared_ptr<AppDialogsPort> makeDialogsPort(AppMainCntlr& /*cntlr*/) {
@@ -64,7 +59,9 @@ std::shared_ptr<AppDialogsPort> makeDialogsPort(AppMainCntlr& /*cntlr*/) {
 void installNeighbours(AppMainCntlr& cntlr) {
     cntlr.setMainWindowPort(makeMainWindowPort(cntlr));
     cntlr.setDialogsPort(makeDialogsPort(cntlr));
-    cntlr.setOutputWriterPort(std::make_shared<qlr_output::OutputWriter>(cntlr));
+    auto writer = std::make_shared<qlr_output::OutputWriter>(cntlr);
+    qlr_output::installPdfWriter(*writer, std::make_shared<qlr_output::CreatePDF>(cntlr));
+    cntlr.setOutputWriterPort(writer);
 }
 
 void applicationWillTerminate(AppMainCntlr& cntlr) {
@@ -144,7 +141,12 @@ bool ApplicationHooks::eventFilter(QObject* watched, QEvent* event) {
 // ---- The program ------------------------------------------------------------------------------
 
 int run(int argc, char** argv) {
-    if (QlrUtilsMethod::isAppLaunched()) return 0;
+    if (QlrUtilsMethod::isAppLaunched()) {
+        // Ends quietly for the user, but a script waiting for this copy's
+        // work learns why nothing happened.
+        std::fputs("Quillora is already running: this copy ends.\n", stderr);
+        return 0;
+    }
 
     QApplication app(argc, argv);
     kdui::installQtRunLoopDriver();

@@ -5,6 +5,8 @@
 // below is made on the main thread unless it says otherwise.
 #pragma once
 
+#include "TvNotifications.h"
+
 #include <foundation/NotificationCenter.h>
 
 #include <QSizeF>
@@ -23,9 +25,6 @@ class QWidget;
 inline constexpr const char* kPanelIBViewClickCellNotification = "kPanelIBViewClickCellNotification";
 // User info of the click: the clicked panel's index.
 inline constexpr const char* kClickCellIndexKey = "ClickCellIndexKey";
-inline constexpr const char* kScrollWheelDidChange = "ScrollWheelDidChange";
-inline constexpr const char* kDegreeForRotateDidChange = "DegreeForRotateDidChange";
-inline constexpr const char* kRatioOfCropDidChange = "RatioOfCropDidChange";
 
 // One scanned page as it travels to the preview and to a page thread: its
 // index in the page list and the page.

@@ -16,9 +16,7 @@
 // at the press.
 #pragma once
 
-// The names of the notifications below, shared with the controller that
-// observes them.
-#include "AppMainCntlrPorts.h"
+#include "TvNotifications.h"
 
 #include <foundation/NotificationCenter.h>
 

@@ -11,3 +11,8 @@ inline constexpr const char* kMouseMovedInFlatWindowContentViewDidChange =
 // Object: the enclosing scroll view; posted whenever the kit's scroller's
 // hidden state is set.
 inline constexpr const char* kScrollerHideDidChange = "ScrollerHideDidChange";
+// Object: the preview view; posted by its scroll-wheel zoom, the straighten
+// grip and the crop frame.
+inline constexpr const char* kScrollWheelDidChange = "ScrollWheelDidChange";
+inline constexpr const char* kRatioOfCropDidChange = "RatioOfCropDidChange";
+inline constexpr const char* kDegreeForRotateDidChange = "DegreeForRotateDidChange";

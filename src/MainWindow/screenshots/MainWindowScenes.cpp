@@ -9,6 +9,8 @@
 #include <JobModel.h>
 #include <OutputModel.h>
 #include <TvAnimationImageView.h>
+#include <TvBackgroundViews.h>
+#include <TvPopoverWindow.h>
 #include <TvWindow.h>
 
 #include <foundation/RunLoop.h>

@@ -66,6 +66,8 @@ TEST(RunTemplate, LoadsAsOneGrayDuplexPdfJobOnScannerButtonOne) {
     EXPECT_EQ(outputs[0]->fileFormatType(), OutputModel::kFormatPDF);
     EXPECT_EQ(outputs[0]->fileOp_MultiType_PDF(), 0); // all pages in one file
     EXPECT_FALSE(outputs[0]->isAddOCR());
+    // Saved into the folder the run names, not one of the user's folders.
+    EXPECT_EQ(outputs[0]->saveType(), 3);
     EXPECT_EQ(outputs[0]->storedFileSavePath(), folder);
 
     EXPECT_TRUE(PrefsModel(&settings).isHideAppStartFromButton());
