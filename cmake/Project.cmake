@@ -51,12 +51,18 @@ endfunction()
 # Every <folder>/*_test.cpp becomes its own test program, so one family's
 # tests build and fail on their own.
 function(kd_add_gtests dir)
-    cmake_parse_arguments(ARG "" "ENVIRONMENT_MODIFICATION;RESOURCE_LOCK" "LIBS;DEFINITIONS;DEPENDS" ${ARGN})
+    cmake_parse_arguments(ARG "RUN_SERIAL" "ENVIRONMENT_MODIFICATION;RESOURCE_LOCK" "LIBS;DEFINITIONS;DEPENDS" ${ARGN})
     set(props ENVIRONMENT "KD_TEST_TMP=${CMAKE_CURRENT_BINARY_DIR}")
     # Tests that must not overlap (such as every process of the application's
     # bundle identifier, which a starting application counts as a running copy).
     if(ARG_RESOURCE_LOCK)
         list(APPEND props RESOURCE_LOCK "${ARG_RESOURCE_LOCK}")
+    endif()
+    # Tests that must run alone: those that start the application as a
+    # process, which counts every other process of its bundle identifier
+    # (the test bundles made from its Info.plist too) as a running copy.
+    if(ARG_RUN_SERIAL)
+        list(APPEND props RUN_SERIAL TRUE)
     endif()
     if(ARG_ENVIRONMENT_MODIFICATION)
         list(APPEND props ENVIRONMENT_MODIFICATION "${ARG_ENVIRONMENT_MODIFICATION}")

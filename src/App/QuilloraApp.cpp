@@ -1,10 +1,14 @@
 #include "QuilloraApp.h"
 
+#include "AppMainCntlrPlugin.h"
 #include "CreatePDF.h"
+#include "CreateTIFF.h"
 #include "FileNameSettingCntlr.h"
+#include "FileOptionSettingCntlr.h"
 #include "MainWindowNib.h"
 #include "MainWindowScanController.h"
 #include "OutputWriter.h"
+#include "PrefsCntlr.h"
 
 #include <AppMainCntlrSaveLoad.h>
 #include <ProcessWindowServices.h>
@@ -34,7 +38,14 @@ namespace {
 class SharedDialogsPort : public AppDialogsPort {
 public:
     void createSharedDialogs() override { FileNameSettingCntlr::sharedFileNameSettingCntlr(); }
+    bool isFileOptionPanelVisible() const override {
+        return FileOptionSettingCntlr::sharedFileOptionSettingCntlr()->isVisible();
+    }
+    QWidget* preferencesPanel() override { return PrefsCntlr::sharedPrefsCntlr()->prefsPanel(); }
+    std::shared_ptr<PrefsModel> prefsModel() override { return PrefsCntlr::sharedPrefsCntlr()->prefsModel(); }
+    void terminatePrefsCntlr() override { PrefsCntlr::terminatePrefsCntlr(); }
     void terminateFileNameSettingCntlr() override { FileNameSettingCntlr::terminateFileNameSettingCntlr(); }
+    void terminateFileOptionSettingCntlr() override { FileOptionSettingCntlr::terminateFileOptionSettingCntlr(); }
 };
 
 int sSignalWriteEnd = -1;
@@ -61,6 +72,7 @@ void installNeighbours(AppMainCntlr& cntlr) {
     cntlr.setDialogsPort(makeDialogsPort(cntlr));
     auto writer = std::make_shared<qlr_output::OutputWriter>(cntlr);
     qlr_output::installPdfWriter(*writer, std::make_shared<qlr_output::CreatePDF>(cntlr));
+    qlr_output::installTIFFWriter(*writer);
     cntlr.setOutputWriterPort(writer);
 }
 
@@ -159,6 +171,9 @@ int run(int argc, char** argv) {
     AppMainCntlr cntlr;
     AppMainCntlr::setCurrent(&cntlr);
     ApplicationHooks hooks(app, cntlr);
+    // The plug-in registry answers from the first step of init on and
+    // outlives the run, so no plug-in object is left to a freed host.
+    const auto pluginHost = qlr_output::PluginHost::install(cntlr);
     installNeighbours(cntlr);
     if (!cntlr.init()) return 1;
 
@@ -167,9 +182,15 @@ int run(int argc, char** argv) {
     cntlr.applicationWillFinishLaunching();
     QTimer::singleShot(0, &app, [&cntlr] { cntlr.applicationDidFinishLaunching(); });
     const int result = app.exec();
+    // The main window goes with the application object, not at the
+    // process's static end, where Qt is gone.
+    MainWindowCntlr::setProcessWindow(nullptr);
     cntlr.setMainWindowPort(nullptr);
     cntlr.setOutputWriterPort(nullptr);
     cntlr.setDialogsPort(nullptr);
+    // The host ends here, while the controller it reads still lives (the
+    // registry would otherwise keep it until the process's static end).
+    if (PluginRegistryQueries::current() == pluginHost) PluginRegistryQueries::setCurrent(nullptr);
     AppMainCntlr::setCurrent(nullptr);
     return result;
 }
