@@ -247,25 +247,23 @@ std::optional<kdf::Value> PluginHost::valueForPluginIDWithType(std::string_view 
     TvQLRPlugin2* p = pluginObjectByID(pluginID);
     if (!p) return std::nullopt;
     // Types 0 to 4 are texts, copied; 5 to 10 flags.
-    using Text = std::optional<std::string> (TvQLRPlugin2::*)() noexcept;
-    using Flag = bool (TvQLRPlugin2::*)() noexcept;
-    static constexpr Text kTexts[] = {&TvQLRPlugin2::getName, &TvQLRPlugin2::getTitle,
-                                      &TvQLRPlugin2::getDescription, &TvQLRPlugin2::getVersion,
-                                      &TvQLRPlugin2::getIcon};
-    static constexpr Flag kFlags[] = {
-        &TvQLRPlugin2::getShowSettingButton,   &TvQLRPlugin2::getShowCommonSettingButton,
-        &TvQLRPlugin2::getIsExecutable,        &TvQLRPlugin2::getShowSettingSummary,
-        &TvQLRPlugin2::getShowFileNameSetting, &TvQLRPlugin2::getShowFileTypeSetting};
-    constexpr int kTextCount = int(std::size(kTexts));
-    constexpr int kFlagCount = int(std::size(kFlags));
-    if (type >= 0 && type < kTextCount) {
-        std::optional<std::string> text = (p->*kTexts[type])();
-        if (!text) return std::nullopt;
-        return kdf::Value(std::move(*text));
+    std::optional<std::string> text;
+    switch (type) {
+    case 0: text = p->getName(); break;
+    case 1: text = p->getTitle(); break;
+    case 2: text = p->getDescription(); break;
+    case 3: text = p->getVersion(); break;
+    case 4: text = p->getIcon(); break;
+    case 5: return kdf::Value(p->getShowSettingButton());
+    case 6: return kdf::Value(p->getShowCommonSettingButton());
+    case 7: return kdf::Value(p->getIsExecutable());
+    case 8: return kdf::Value(p->getShowSettingSummary());
+    case 9: return kdf::Value(p->getShowFileNameSetting());
+    case 10: return kdf::Value(p->getShowFileTypeSetting());
+    default: return std::nullopt;
     }
-    if (type >= kTextCount && type < kTextCount + kFlagCount)
-        return kdf::Value((p->*kFlags[type - kTextCount])());
-    return std::nullopt;
+    if (!text) return std::nullopt;
+    return kdf::Value(std::move(*text));
 }
 
 std::optional<std::vector<std::string>>
