@@ -4,12 +4,11 @@
 // command's environment points HOME and the XDG folders at an "outside"
 // folder that must stay empty: the run keeps to its own folder.
 #include "PdfReadBack.h"
+#include "SpawnSelf.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,7 +17,6 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -36,44 +34,6 @@ constexpr double kMaxWidthPx = 220 / 25.4 * kDpi;
 constexpr double kA4HeightPx = 297 / 25.4 * kDpi;
 constexpr double kHeightTolerancePx = 3;
 constexpr int kTimeLimitSeconds = 240;
-
-struct Result {
-    int status = -1;
-    bool timedOut = false;
-};
-
-// Runs the command without a shell in a fresh process with exactly the
-// given environment, standard output and error into a file.
-Result spawnAndWait(const std::vector<std::string>& args, const std::vector<std::string>& env, const fs::path& log,
-                    int seconds) {
-    std::vector<char*> argv, envp;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    pid_t pid = -1;
-    Result result;
-    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) return result;
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > limit) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            result.timedOut = true;
-            return result;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return result;
-}
 
 std::string readText(const fs::path& path) {
     std::ifstream in(path);
@@ -118,8 +78,8 @@ TEST(MainJob, ScannerButtonOneScansSixA4PagesIntoOnePdf) {
         "KD_RUN_TIME_LIMIT=" + std::to_string(kTimeLimitSeconds),
     };
     const fs::path log = scratch / "main-job.log";
-    const Result result =
-        spawnAndWait({"/bin/bash", KD_MAIN_JOB_SCRIPT}, env, log, kTimeLimitSeconds + 60);
+    const kdtest::SpawnResult result =
+        kdtest::spawnAndWait({"/bin/bash", KD_MAIN_JOB_SCRIPT}, env, log, std::chrono::seconds(kTimeLimitSeconds + 60));
     std::string printed = readText(log);
     // What Quillora and the companion said, for a failure's message.
     for (const char* name : {"quillora.log", "companion.log"}) {
@@ -143,7 +103,7 @@ TEST(MainJob, ScannerButtonOneScansSixA4PagesIntoOnePdf) {
     for (const auto& e : fs::directory_iterator(run / "output", ec))
         if (e.path().extension() == ".pdf") pdfs.push_back(e.path());
     ASSERT_EQ(pdfs.size(), 1u) << printed;
-    EXPECT_EQ(spawnAndWait({KD_QPDF, "--check", pdfs[0].string()}, env, scratch / "check.log", 60).status, 0)
+    EXPECT_EQ(kdtest::spawnAndWait({KD_QPDF, "--check", pdfs[0].string()}, env, scratch / "check.log", std::chrono::seconds(60)).status, 0)
         << readText(scratch / "check.log");
     EXPECT_NE(printed.find(pdfs[0].string() + ": 6 pages"), std::string::npos) << printed;
     const auto pages = pdftest::ReadPages(pdfs[0].string());
