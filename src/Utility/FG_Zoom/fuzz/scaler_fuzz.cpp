@@ -5,6 +5,7 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 
@@ -45,7 +46,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     FG_Zoom zoom;
     zoom.Open(dstW, dstH, srcW, srcH, bits, mode);
-    int steps = in.ConsumeIntegralInRange<int>(1, 2000);
+    // Wide lines make each line costly: a run streams at most about a
+    // million pixels a side, so no input is slow for its size alone.
+    const int maxLines = static_cast<int>(
+        std::clamp<int64_t>((int64_t{1} << 20) / std::max<int64_t>(int64_t{std::max(srcW, dstW)} + 1, 1), 1, 2000));
+    int steps = in.ConsumeIntegralInRange<int>(1, maxLines);
     while (steps-- > 0 && in.remaining_bytes() > 0) {
         switch (in.ConsumeIntegralInRange<int>(0, 9)) {
         case 0:
@@ -73,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     // The rest of the page streams through.
-    for (int y = 0; y < srcH && y < 2000; ++y) {
+    for (int y = 0; y < srcH && y < maxLines; ++y) {
         if (zoom.Send(src.get()) != FG_Zoom::kOk) break;
         while (zoom.ReadyLines() > 0 && zoom.Read(dst.get()) == FG_Zoom::kOk) {
         }
