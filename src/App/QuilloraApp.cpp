@@ -46,6 +46,7 @@ public:
     void terminatePrefsCntlr() override { PrefsCntlr::terminatePrefsCntlr(); }
     void terminateFileNameSettingCntlr() override { FileNameSettingCntlr::terminateFileNameSettingCntlr(); }
     void terminateFileOptionSettingCntlr() override { FileOptionSettingCntlr::terminateFileOptionSettingCntlr(); }
+    void runModalPrefs() override { PrefsCntlr::sharedPrefsCntlr()->runModalPrefs(); }
 };
 
 int sSignalWriteEnd = -1;

@@ -112,6 +112,14 @@ public:
     virtual void showQlrNavigation() {}
     // Frees the panel cells' cached icons at termination.
     virtual void clearIconCache() {}
+
+    // ---- The panel browsers' title editor and tool tips.
+    // Ends the title editing of any panel tile.
+    virtual void endEditingPanelTitle() {}
+    // Takes away / recomputes the tool-tip areas of the input and output
+    // panel browsers.
+    virtual void removePanelToolTips() {}
+    virtual void resetPanelToolTips() {}
 };
 
 class AppPreviewPort {
@@ -180,4 +188,7 @@ public:
     virtual void terminatePrefsCntlr() {}
     virtual void terminateFileNameSettingCntlr() {}
     virtual void terminateFileOptionSettingCntlr() {}
+
+    // Runs the preferences window over the main window.
+    virtual void runModalPrefs() {}
 };

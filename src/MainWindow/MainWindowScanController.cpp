@@ -15,7 +15,8 @@
 namespace qlr_main {
 
 MainWindowScanController::MainWindowScanController(AppMainCntlr& cntlr, QWidget* mainWindow)
-    : MainWindowController(cntlr, mainWindow), ownedWindow_(mainWindow), scan_(cntlr, *this), pages_(cntlr, *this) {
+    : MainWindowController(cntlr, mainWindow), ownedWindow_(mainWindow), scan_(cntlr, *this), pages_(cntlr, *this),
+      top_(cntlr, *this, *this) {
     scan_.connectScanViewActions();
     pages_.connectScanViewActions();
     connectWindowActions();
@@ -76,6 +77,25 @@ kdui::ImageBrowserView* MainWindowScanController::pageBrowser() {
 void MainWindowScanController::setStateInfoStrForProcWin(const std::string& stateKey, const std::string& info) {
     auto bundle = kdf::Bundle::main();
     MainWindowController::setStateInfoStrForProcWin(bundle ? bundle->localizedString(stateKey) : stateKey, info);
+}
+
+// ---- Top display, edit-image panel, About window and commands (MainWindowTop)
+void MainWindowScanController::updateMainTopDisplay(bool /*flag*/, bool isAnime) {
+    top_.display().updateMainTopDisplay(nullptr, isAnime);
+}
+void MainWindowScanController::updateMainTopDisplay(QWidget* sender, bool isAnime) {
+    top_.display().updateMainTopDisplay(sender, isAnime);
+}
+void MainWindowScanController::initEditImageView() { top_.editPanel().initEditImageView(); }
+void MainWindowScanController::showQlrNavigation() { top_.commands().showQlrNavigation(); }
+void MainWindowScanController::hideQlrNavigation() { top_.commands().hideQlrNavigation(); }
+void MainWindowScanController::showQlrAbout() { top_.commands().showQlrAbout(); }
+void MainWindowScanController::showHideEditImageDisplay(QWidget* sender, bool isShow, bool isAnime) {
+    top_.editPanel().showHideEditImageDisplay(sender, isShow, isAnime);
+}
+bool MainWindowScanController::isEditImageDisplayShown() { return top_.editPanel().isEditImageDisplayShown(); }
+void MainWindowScanController::updateEditImageViews(bool /*isEdit*/, bool isAnime) {
+    top_.editPanel().updateEditImageViews(nullptr, isAnime);
 }
 
 } // namespace qlr_main

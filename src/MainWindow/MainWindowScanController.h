@@ -11,6 +11,7 @@
 #include "MainWindowPages.h"
 #include "MainWindowScan.h"
 #include "MainWindowScanHost.h"
+#include "MainWindowTop.h"
 
 // The window classes the controller keeps pointers to.
 #include "TvAnimationImageView.h"
@@ -60,6 +61,22 @@ private:
     std::unique_ptr<QWidget> ownedWindow_;
     MainWindowScan scan_;
     MainWindowPages pages_;
+
+    // ---- Top display, edit-image panel, About window and commands (MainWindowTop)
+public:
+    MainWindowTop& top() { return top_; }
+    void updateMainTopDisplay(bool flag, bool isAnime) override;
+    void updateMainTopDisplay(QWidget* sender, bool isAnime) override;
+    void initEditImageView() override;
+    void showQlrNavigation() override;
+    void hideQlrNavigation() override;
+    void showQlrAbout() override;
+    void showHideEditImageDisplay(QWidget* sender, bool isShow, bool isAnime) override;
+    bool isEditImageDisplayShown() override;
+    void updateEditImageViews(bool isEdit, bool isAnime) override;
+
+private:
+    MainWindowTop top_;
 };
 
 } // namespace qlr_main

@@ -79,6 +79,8 @@ public:
     // The setting window for the job copy's outputs.
     virtual void openSettingWindowForScanJob() {}
     virtual void updateMainTopDisplay(QWidget* /*sender*/, bool /*isAnime*/) {}
+    // The edit-image mode follows the processing-mode control (tag 4101).
+    virtual void changeImageProcMode(QWidget* /*sender*/) {}
 };
 
 } // namespace qlr_main
