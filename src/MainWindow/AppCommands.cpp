@@ -43,19 +43,28 @@ public:
 
 protected:
     bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() != QEvent::MouseButtonRelease) return false;
-        action_();
-        return true;
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick:
+            // Taken here, so the views under the balloon get no click.
+            return true;
+        case QEvent::MouseButtonRelease:
+            action_();
+            return true;
+        default:
+            return false;
+        }
     }
 
 private:
     std::function<void()> action_;
 };
 
-QLabel* balloonText(QWidget* balloon, const QString& text, int pointSize, bool bold) {
+QLabel* balloonText(QWidget* balloon, const QString& text, int pixelSize, bool bold) {
     auto* label = new QLabel(text, balloon);
     QFont font = QApplication::font();
-    font.setPointSize(pointSize);
+    // The table's sizes are in the window's units, as the balloon's.
+    font.setPixelSize(pixelSize);
     font.setBold(bold);
     label->setFont(font);
     label->setTextInteractionFlags(Qt::NoTextInteraction);

@@ -14,6 +14,7 @@
 
 #include <QAbstractButton>
 #include <QLayout>
+#include <QVariantAnimation>
 
 #include <algorithm>
 #include <vector>
@@ -42,11 +43,18 @@ constexpr SectionNames kSections[] = {
      "Image_Rotate_ContentView"},
 };
 
-void setButtonState(QWidget* view, bool on) {
+// The button's state; without animation a section toggle's triangle turns
+// at once.
+void setButtonState(QWidget* view, bool on, bool animate = false) {
     auto* button = qobject_cast<QAbstractButton*>(view);
     if (!button) return;
     button->setCheckable(true);
     button->setChecked(on);
+    if (animate) return;
+    auto* cellButton = qobject_cast<TvCellButton*>(button);
+    auto* triangle = cellButton ? dynamic_cast<TvTriangleButtonCell*>(cellButton->cell()) : nullptr;
+    QVariantAnimation* turn = triangle ? triangle->animation() : nullptr;
+    if (turn && turn->state() == QAbstractAnimation::Running) turn->setCurrentTime(turn->duration());
 }
 
 QRect mirrored(const QRect& r, int parentWidth) {
@@ -156,7 +164,7 @@ void EditImagePanel::updateEditImageViews(QWidget* sender, bool isAnime) {
         for (const SectionNames& n : kSections) {
             if (!isSectionOpen(n.tag)) continue;
             pressed = n.tag;
-            setButtonState(scanItem(n.tag), false);
+            setButtonState(scanItem(n.tag), false, isAnime);
             break;
         }
         if (!pressed) return;
@@ -209,7 +217,7 @@ void EditImagePanel::updateEditImageViews(QWidget* sender, bool isAnime) {
     }
     for (const Change& c : changes) {
         setSectionShown(c.s, c.open);
-        if (c.open != c.wasOpen) setButtonState(scanItem(c.s.tag), c.open);
+        if (c.open != c.wasOpen) setButtonState(scanItem(c.s.tag), c.open, isAnime);
     }
     if (base && base->layout()) base->layout()->activate();
 

@@ -76,7 +76,7 @@ protected:
             auto* title = b->findChild<QLabel*>(QStringLiteral("NavigationTitle"));
             auto* message = b->findChild<QLabel*>(QStringLiteral("NavigationMessage"));
             ASSERT_NE(message, nullptr);
-            EXPECT_EQ(message->font().pointSize(), 14);
+            EXPECT_EQ(message->font().pixelSize(), 14);
             EXPECT_FALSE(message->font().bold());
             EXPECT_EQ(message->palette().color(QPalette::WindowText), QColor(16, 16, 16));
             if (i == 3) {
@@ -85,7 +85,7 @@ protected:
             } else {
                 ASSERT_NE(title, nullptr);
                 EXPECT_EQ(title->text(), QString("Step %1").arg(i + 1));
-                EXPECT_EQ(title->font().pointSize(), 18);
+                EXPECT_EQ(title->font().pixelSize(), 18);
                 EXPECT_TRUE(title->font().bold());
                 EXPECT_EQ(title->height(), 22);
                 EXPECT_GE(message->y(), title->y() + title->height());
