@@ -1,6 +1,7 @@
 #include "EditImagePanel.h"
 
 #include "AppMainCntlr.h"
+#include "MainTopDisplay.h"
 #include "MainWindowController.h"
 #include "MainWindowNib.h"
 #include "MainWindowScanHost.h"
@@ -21,8 +22,6 @@
 
 namespace qlr_main {
 namespace {
-
-constexpr double kAnimationSeconds = 0.2;
 
 struct SectionNames {
     int tag;
@@ -55,10 +54,6 @@ void setButtonState(QWidget* view, bool on, bool animate = false) {
     auto* triangle = cellButton ? dynamic_cast<TvTriangleButtonCell*>(cellButton->cell()) : nullptr;
     QVariantAnimation* turn = triangle ? triangle->animation() : nullptr;
     if (turn && turn->state() == QAbstractAnimation::Running) turn->setCurrentTime(turn->duration());
-}
-
-QRect mirrored(const QRect& r, int parentWidth) {
-    return {parentWidth - r.x() - r.width(), r.y(), r.width(), r.height()};
 }
 
 } // namespace
@@ -197,7 +192,7 @@ void EditImagePanel::updateEditImageViews(QWidget* sender, bool isAnime) {
         for (const Change& c : changes) {
             const int height = c.open ? openHeight(c.s) : closedHeight(c.s.tag);
             QRect end(m.left(), y, base->width() - m.left() - m.right(), height);
-            if (base->layoutDirection() == Qt::RightToLeft) end = mirrored(end, base->width());
+            if (base->layoutDirection() == Qt::RightToLeft) end = mirroredFrame(end, base->width());
             y += height + spacing;
             if (c.open && !c.wasOpen) {
                 for (QWidget* view : belowHeader(c.s)) view->show();
@@ -210,7 +205,7 @@ void EditImagePanel::updateEditImageViews(QWidget* sender, bool isAnime) {
                 animations.push_back(AppMainCntlr::fadeInOutInfo(c.open, c.s.headerBack));
             }
         }
-        kdui::runViewAnimations(animations, kAnimationSeconds, true);
+        kdui::runViewAnimations(animations, kViewAnimationSeconds, true);
         for (const Change& c : changes) {
             if (c.s.headerBack) c.s.headerBack->setGraphicsEffect(nullptr);
         }
@@ -269,7 +264,7 @@ void EditImagePanel::showHideEditImageDisplay(QWidget* sender, bool isShow, bool
                 }
                 animations.push_back(AppMainCntlr::fadeInOutInfo(show, panel));
             }
-            kdui::runViewAnimations(animations, kAnimationSeconds, true);
+            kdui::runViewAnimations(animations, kViewAnimationSeconds, true);
             panel->setGraphicsEffect(nullptr);
         }
         panel->setFixedWidth(width);

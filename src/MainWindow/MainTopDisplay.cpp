@@ -26,13 +26,6 @@
 namespace qlr_main {
 namespace {
 
-constexpr double kAnimationSeconds = 0.2;
-
-// Mirrors a frame inside a parent of that width.
-QRect mirrored(const QRect& r, int parentWidth) {
-    return {parentWidth - r.x() - r.width(), r.y(), r.width(), r.height()};
-}
-
 // Lays the stored type out again whenever the top content view changes
 // size: the frames of each type say which parts stretch and which keep
 // their width at an edge.
@@ -66,6 +59,10 @@ std::string infoString(const char* key) {
 }
 
 } // namespace
+
+QRect mirroredFrame(const QRect& r, int parentWidth) {
+    return {parentWidth - r.x() - r.width(), r.y(), r.width(), r.height()};
+}
 
 TopDisplayFrames topDisplayFrames(int type, QSize top, int headerHeight, bool rightToLeft) {
     const int w = std::max(0, top.width()), h = std::max(0, top.height());
@@ -104,7 +101,7 @@ TopDisplayFrames topDisplayFrames(int type, QSize top, int headerHeight, bool ri
         break;
     }
     if (rightToLeft) {
-        for (QRect* r : {&stepSub, &stepHeader, &stepBase, &favSub, &favHeader, &favBase}) *r = mirrored(*r, w);
+        for (QRect* r : {&stepSub, &stepHeader, &stepBase, &favSub, &favHeader, &favBase}) *r = mirroredFrame(*r, w);
     }
     // Headers and base views in their sub-view's coordinates.
     const QPoint stepOrigin = stepSub.topLeft(), favOrigin = favSub.topLeft();
@@ -256,7 +253,7 @@ void MainTopDisplay::updateMainTopDisplay(QWidget* sender, bool isAnime) {
         fade(v.stepBase, newType != kTopDispFavorite, f.stepBase);
         fade(v.favBase, newType != kTopDispStepScan, f.favBase);
         animating_ = true;
-        kdui::runViewAnimations(animations, kAnimationSeconds, true);
+        kdui::runViewAnimations(animations, kViewAnimationSeconds, true);
         animating_ = false;
         // Faded views end hidden; the opacity effect is not kept.
         for (QWidget* base : {v.stepBase, v.favBase}) base->setGraphicsEffect(nullptr);

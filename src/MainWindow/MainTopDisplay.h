@@ -31,6 +31,9 @@ inline constexpr int kTopStripWidth = 44;
 // right edge while the step-scan area takes the rest.
 inline constexpr int kFavoriteAreaWidth = 320;
 
+// The main window's view animations run this long, ease in and out.
+inline constexpr double kViewAnimationSeconds = 0.2;
+
 // About window tags.
 inline constexpr int kAboutIconTag = 5000;
 inline constexpr int kAboutNameTag = 5001;
@@ -45,6 +48,9 @@ struct TopDisplayFrames {
     QRect stepSub, stepHeader, stepBase;
     QRect favSub, favHeader, favBase;
 };
+
+// A frame mirrored inside a parent of that width (right-to-left layout).
+QRect mirroredFrame(const QRect& frame, int parentWidth);
 
 // The frames of a display type in a top content view of that size with
 // headers of that height, mirrored for right-to-left layout.
