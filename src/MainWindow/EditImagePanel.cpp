@@ -7,6 +7,7 @@
 #include "MainWindowScanHost.h"
 
 #include <JobModel.h>
+#include <TV_FuncUI.h>
 #include <TvButtons.h>
 
 #include <ui/FrameChange.h>
@@ -228,6 +229,7 @@ void EditImagePanel::updateEditImageViews(QWidget* sender, bool isAnime) {
         }
         host_.changeImageProcMode(control);
     }
+    if (QWidget* main = window_.mainWindow()) TV_Func::setNextKeyViewsAtWindow(main);
 }
 
 bool EditImagePanel::isEditImageDisplayShown() const {
@@ -271,6 +273,7 @@ void EditImagePanel::showHideEditImageDisplay(QWidget* sender, bool isShow, bool
         panel->setVisible(show);
         if (QLayout* layout = split->parentWidget() ? split->parentWidget()->layout() : nullptr) layout->activate();
     }
+    if (QWidget* main = window_.mainWindow()) TV_Func::setNextKeyViewsAtWindow(main);
     setButtonState(scanItem(kEditPanelToggleTag), !isEditImageDisplayShown());
 }
 

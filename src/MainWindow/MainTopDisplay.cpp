@@ -7,6 +7,7 @@
 
 #include <AppModel.h>
 #include <QlrUtilsMethod.h>
+#include <TV_FuncUI.h>
 
 #include <foundation/Bundle.h>
 #include <ui/FrameChange.h>
@@ -265,6 +266,7 @@ void MainTopDisplay::updateMainTopDisplay(QWidget* sender, bool isAnime) {
     if (QWidget* toStep = kdui::viewWithTag(v.top, kToStepScanButtonTag)) toStep->setEnabled(newType != kTopDispStepScan);
     if (QWidget* toFav = kdui::viewWithTag(v.top, kToFavoriteScanButtonTag)) toFav->setEnabled(newType != kTopDispFavorite);
     if (const auto model = cntlr_.appModel()) model->setMainTopDispType(newType);
+    if (QWidget* main = window_.mainWindow()) TV_Func::setNextKeyViewsAtWindow(main);
     kdui::postFrameDidChange(v.top);
 }
 
