@@ -112,6 +112,17 @@ public:
     virtual void showQlrNavigation() {}
     // Frees the panel cells' cached icons at termination.
     virtual void clearIconCache() {}
+
+    // ---- Panel browsers' calls into their neighbours.
+    // The panel's setting window, for [panel type, index].
+    virtual void openSettingWindow(int /*panelType*/, int /*index*/) {}
+    // A new panel of the kind of the top view's button.
+    virtual void createPanel(QWidget* /*sender*/) {}
+    // Ends a panel title being edited in place; takes the panels' tool tips
+    // away and puts them back.
+    virtual void endEditingPanelTitle() {}
+    virtual void removePanelToolTips() {}
+    virtual void resetPanelToolTips() {}
 };
 
 class AppPreviewPort {

@@ -15,7 +15,8 @@
 namespace qlr_main {
 
 MainWindowScanController::MainWindowScanController(AppMainCntlr& cntlr, QWidget* mainWindow)
-    : MainWindowController(cntlr, mainWindow), ownedWindow_(mainWindow), scan_(cntlr, *this), pages_(cntlr, *this) {
+    : MainWindowController(cntlr, mainWindow), ownedWindow_(mainWindow), scan_(cntlr, *this), pages_(cntlr, *this),
+      browsers_(cntlr, [this] { return MainWindowController::mainWindow(); }, [this] { return isShowDarkShieldView(); }) {
     scan_.connectScanViewActions();
     pages_.connectScanViewActions();
     connectWindowActions();
@@ -53,6 +54,8 @@ void MainWindowScanController::panelIBViewClickCell(const kdf::Notification& n) 
     const kdf::Value* index = n.userInfo() ? kdf::find(*n.userInfo(), kClickCellIndexKey) : nullptr;
     const auto value = index ? index->toInteger() : std::nullopt;
     if (!value || *value < 0) return;
+    // Clicks on input and output tiles only change their selection.
+    if (!browsers_.isJobPanelClick(n)) return;
     scan_.panelIBViewClickCell(unsigned(*value));
 }
 
@@ -76,6 +79,16 @@ kdui::ImageBrowserView* MainWindowScanController::pageBrowser() {
 void MainWindowScanController::setStateInfoStrForProcWin(const std::string& stateKey, const std::string& info) {
     auto bundle = kdf::Bundle::main();
     MainWindowController::setStateInfoStrForProcWin(bundle ? bundle->localizedString(stateKey) : stateKey, info);
+}
+
+// ---- Panel browsers: tiles, clicks, drag and drop, context menus
+QSizeF MainWindowScanController::makePanelSize(const PanelModel& panel, int sizeType) {
+    return MainWindowBrowsers::makePanelSize(panel, sizeType);
+}
+
+void MainWindowScanController::createPanelImageWithList(const std::vector<std::shared_ptr<PanelModel>>& list,
+                                                        int sizeType) {
+    MainWindowBrowsers::createPanelImageWithList(list, sizeType);
 }
 
 } // namespace qlr_main
