@@ -276,6 +276,7 @@ void PanelIBView::keyPressEvent(QKeyEvent* event) {
 
 void PanelIBView::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) mMouseDown = event->position().toPoint();
+    mSelectionAtPress = selectionIndexes();
     TvIBView::mousePressEvent(event);
 }
 
@@ -285,7 +286,7 @@ void PanelIBView::mouseReleaseEvent(QMouseEvent* event) {
     kdui::ImageBrowserCell* cell = index == kNotFound ? nullptr : cellForItemAtIndex(index);
     const QRect title = cell ? cell->titleFrame() : QRect();
     const bool command = event->modifiers() & Qt::ControlModifier;
-    const kdui::IndexSet before = selectionIndexes();
+    const kdui::IndexSet before = mSelectionAtPress;
     const bool left = event->button() == Qt::LeftButton;
     TvIBView::mouseReleaseEvent(event);
     // The grid's own selection never follows clicks.

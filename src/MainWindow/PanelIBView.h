@@ -134,4 +134,6 @@ private:
 
     int mSelectableNumber = 0;
     QPoint mMouseDown{-1, -1};
+    // The grid's own selection before the press, put back after the click.
+    kdui::IndexSet mSelectionAtPress;
 };
