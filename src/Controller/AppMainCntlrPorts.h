@@ -123,6 +123,8 @@ public:
     virtual void endEditingPanelTitle() {}
     virtual void removePanelToolTips() {}
     virtual void resetPanelToolTips() {}
+    // The scan view's select-all, odd or even pages button's action.
+    virtual void changeMultiSelectScanImage(QWidget* /*sender*/) {}
 };
 
 class AppPreviewPort {

@@ -105,6 +105,7 @@ MainWindowBrowsers::~MainWindowBrowsers() {
         if (mCntlr.panelMenu(type, false) == mPanelMenus[type]) mCntlr.setPanelMenu(type, false, nullptr);
         if (mCntlr.panelMenu(type, true) == mBackMenus[type]) mCntlr.setPanelMenu(type, true, nullptr);
     }
+    if (mScanMenu && mCntlr.scanPanelMenu() == mScanMenu) mCntlr.setScanPanelMenu(nullptr);
 }
 
 // ---- Browsers

@@ -10,6 +10,7 @@
 
 #include "AppMainCntlr.h"
 #include "AppModel.h"
+#include "ListMove.h"
 #include "PanelIBView.h"
 
 #include <foundation/NotificationCenter.h>
@@ -35,6 +36,14 @@ inline constexpr const char* kPreImagePanelTypeString = "PanelType_PreImage";
 // Menu commands (lower 16 bits of an item's tag; the upper 16 bits carry
 // the panel type).
 enum BrowserMenuTag : int {
+    kPageMenuSelect = 1200,
+    kPageMenuReplace = 1201,
+    kPageMenuDelete = 1202,
+    kPageMenuAll = 1210,
+    kPageMenuOdd = 1211,
+    kPageMenuEven = 1212,
+    kPageMenuPrevious = 1220,
+    kPageMenuFollowing = 1221,
     kMenuEdit = 1100,
     kMenuCopy = 1101,
     kMenuChangeName = 1102,
@@ -62,26 +71,7 @@ inline constexpr int kNewInputButtonTag = 1012;
 inline constexpr int kNewOutputButtonTag = 1022;
 inline constexpr int kNewJobButtonTag = 1040;
 
-// Moves the items at indexes (in their order) so that they stand where the
-// gap before destination was: taken out from the highest index down, the
-// destination lowered for each taken index below it. Nothing changes and
-// the answer is false for an empty set, an index outside the list or a
-// destination past its end.
-template <class T>
-bool moveItemsInList(std::vector<T>& list, const kdui::IndexSet& indexes, int destination) {
-    const int count = int(list.size());
-    if (indexes.empty() || *indexes.begin() < 0 || *indexes.rbegin() >= count || destination < 0 ||
-        destination > count)
-        return false;
-    std::vector<T> moved;
-    for (auto it = indexes.rbegin(); it != indexes.rend(); ++it) {
-        moved.insert(moved.begin(), std::move(list[std::size_t(*it)]));
-        list.erase(list.begin() + *it);
-        if (*it < destination) --destination;
-    }
-    list.insert(list.begin() + destination, std::make_move_iterator(moved.begin()), std::make_move_iterator(moved.end()));
-    return true;
-}
+using qlr::moveItemsInList;
 
 class MainWindowBrowsers : public PanelIBViewDataSource,
                            public kdui::ImageBrowserDelegate,
@@ -144,6 +134,14 @@ public:
     QMenu* panelMenu(int panelType) const;
     QMenu* backMenu(int panelType) const;
     void actionFromIBViewMenu(QAction* sender);
+    // The page browser's menu: built once, opened by a right click on a
+    // page (the background has none), its items enabled by the page and the
+    // job being scanned.
+    void createPreviewIBViewMenu();
+    QMenu* scanPanelMenu() const { return mScanMenu; }
+    kdui::ImageBrowserView* pageBrowser() const;
+    void showPageMenu(int index, QPoint globalPos);
+    void actionFromScanIBViewMenu(QAction* sender);
     // The right-clicked tile while its menu is up; -1 otherwise.
     int clickedIndex() const { return mClickedIndex; }
     void setClickedIndex(int index) { mClickedIndex = index; }
@@ -173,6 +171,8 @@ private:
     std::vector<std::unique_ptr<QMenu>> mMenus;
     QMenu* mPanelMenus[3] = {nullptr, nullptr, nullptr};
     QMenu* mBackMenus[3] = {nullptr, nullptr, nullptr};
+    QMenu* mScanMenu = nullptr;
+    std::unique_ptr<QObject> mPageClickFilter;
 };
 
 template <class Fn>

@@ -77,6 +77,8 @@ public:
     void endEditingPanelTitle() override { browsers_.endEditingPanelTitle(); }
     void removePanelToolTips() override { browsers_.removePanelToolTips(); }
     void resetPanelToolTips() override { browsers_.resetPanelToolTips(); }
+    void createPreviewIBViewMenu() override { browsers_.createPreviewIBViewMenu(); }
+    void changeMultiSelectScanImage(QWidget* sender) override { pages_.changeMultiSelectScanImage(sender); }
 
 private:
     MainWindowBrowsers browsers_;

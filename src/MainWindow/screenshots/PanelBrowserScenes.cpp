@@ -6,6 +6,7 @@
 #include "JobModel.h"
 #include "PanelIBView.h"
 #include "PanelTile.h"
+#include "QlrUtilsMethodUI.h"
 #include "TvTextFields.h"
 
 #include <ui/Screenshots.h>
@@ -65,6 +66,8 @@ std::shared_ptr<JobModel> sceneJob(const char* title, int outputs, int button, b
 
 // A browser of one kind at a size type, in a window of its own.
 PanelIBView* browserScene(int type, int sizeType, QWidget** window) {
+    // The models' icons come through the application's image provider.
+    QlrUtilsMethod::installQtImageProvider();
     ScenePanels& panels = panelsFor(type);
     panels = ScenePanels();
     panels.type = type;

@@ -7,7 +7,10 @@
 
 #include "AppControllerServices.h"
 #include "MainWindowBrowsers.h"
+#include "ImageIBView.h"
+#include "PageModels.h"
 #include "PanelTile.h"
+#include "PreviewCntlr.h"
 
 #include <ui/ViewTag.h>
 
@@ -15,12 +18,16 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <fstream>
 
 namespace {
 
 using namespace apptest;
 using qlr_main::MainWindowBrowsers;
+using namespace qlr_main;
 
 class Services : public AppControllerServices {
 public:
@@ -43,6 +50,9 @@ public:
     std::vector<std::string> calls;
     void openSettingWindow(int type, int index) override {
         calls.push_back("setting:" + std::to_string(type) + ":" + std::to_string(index));
+    }
+    void changeMultiSelectScanImage(QWidget* sender) override {
+        calls.push_back("select:" + std::to_string(kdui::tag(sender)));
     }
     void createPanel(QWidget* sender) override { calls.push_back("create:" + std::to_string(kdui::tag(sender))); }
     void updateMainTopDisplay(bool a, bool b) override {
@@ -377,6 +387,155 @@ TEST_F(MainWindowBrowsersTest, DeleteAsksFirstNewAndEditReachTheirWindows) {
     browsers->cellWasDoubleClicked(*views[2], 1);
     runOneTurn();
     EXPECT_EQ(port->calls, (std::vector<std::string>{"create:1040", "setting:1:2", "setting:2:1"}));
+}
+
+// The page browser: five pages of widths 1 to 5 with a raw file each, on a
+// job that edits its pages, page 4 (index 3) shown.
+class PageBrowserTest : public MainWindowBrowsersTest {
+protected:
+    QTemporaryDir dir;
+    ImageIBView* pages = nullptr;
+    std::shared_ptr<PreviewCntlr> preview;
+    std::vector<std::string> files;
+
+    void SetUp() override {
+        MainWindowBrowsersTest::SetUp();
+        pages = new ImageIBView(window.get());
+        pages->setObjectName("Scan_PreImage_IBView");
+        pages->setGeometry(0, 0, 400, 800);
+        pages->setAllowsMultipleSelection(true);
+        for (int tag : {4000, 4001, 4002}) kdui::setTag(new QPushButton(window.get()), tag);
+        PreviewOutlets outlets;
+        outlets.pageBrowser = pages;
+        preview = std::make_shared<PreviewCntlr>(pagesOfController(*cntlr), nullptr, outlets);
+        cntlr->setPreviewPort(preview);
+        auto j = job("edit");
+        j->setIsImageProcess(true);
+        cntlr->setTmpCopyJobModel_Scan(j);
+        cntlr->initImgInfoArray();
+        std::vector<std::shared_ptr<PanelModel>> items;
+        for (int i = 1; i <= 5; ++i) {
+            auto page = std::make_shared<ImageInfoModel>();
+            page->setImgInfo_Width(i);
+            files.push_back(dir.filePath(QString("tmpImg_%1").arg(i)).toStdString());
+            std::ofstream(files.back()) << "raw";
+            page->setImgInfo_TmpImagePath(files.back());
+            cntlr->addImgInfo(page);
+            items.push_back(std::make_shared<PanelModel>());
+        }
+        cntlr->setPreImageModel_List(items);
+        cntlr->setPreDisplayIndex(3);
+        browsers->createPreviewIBViewMenu();
+        pages->reloadData();
+    }
+    void TearDown() override {
+        cntlr->setPreviewPort(nullptr);
+        preview.reset();
+        cntlr->releaseImgInfoArray(false);
+        cntlr->setTmpCopyJobModel_Scan(nullptr);
+        MainWindowBrowsersTest::TearDown();
+    }
+    std::vector<int> widths() {
+        std::vector<int> out;
+        for (int i = 0; i < cntlr->countOfImgInfoDict(); ++i) out.push_back(cntlr->imgInfoAtIndex(i)->imgInfo_Width());
+        return out;
+    }
+    void pickPage(int index, int command) {
+        browsers->onMenu = [&](QMenu& menu) {
+            QAction* action = actionWithTag(&menu, command);
+            ASSERT_NE(action, nullptr) << command;
+            if (action->isEnabled()) action->trigger();
+        };
+        browsers->showPageMenu(index, {});
+    }
+};
+
+TEST_F(PageBrowserTest, MovesAreMirroredIntoThePageListAndTheShownPageFollows) {
+    const auto items = cntlr->preImageModel_List();
+    ASSERT_TRUE(preview->moveItems(*pages, {1, 3}, 0));
+    EXPECT_EQ(widths(), (std::vector<int>{2, 4, 1, 3, 5}));
+    const auto moved = cntlr->preImageModel_List();
+    EXPECT_EQ(moved[0], items[1]);
+    EXPECT_EQ(moved[1], items[3]);
+    EXPECT_EQ(cntlr->preDisplayIndex(), 1); // page 4 stays the shown one
+    // Titles follow the new order.
+    EXPECT_EQ(preview->itemAtIndex(*pages, 1).title, "2");
+    // A destination past the end or a stale index changes nothing.
+    EXPECT_FALSE(preview->moveItems(*pages, {4}, 6));
+    EXPECT_FALSE(preview->moveItems(*pages, {5}, 0));
+    EXPECT_EQ(widths(), (std::vector<int>{2, 4, 1, 3, 5}));
+}
+
+TEST_F(PageBrowserTest, RemovalAsksAndDeletesTheFiles) {
+    alerts->answer = 1; // Cancel
+    EXPECT_FALSE(preview->removeItems(*pages, {0}));
+    EXPECT_EQ(widths().size(), 5u);
+    EXPECT_TRUE(std::filesystem::exists(files[0]));
+    alerts->answer = 0;
+    EXPECT_FALSE(preview->removeItems(*pages, {9}));
+    EXPECT_TRUE(preview->removeItems(*pages, {0, 4}));
+    EXPECT_EQ(widths(), (std::vector<int>{2, 3, 4}));
+    EXPECT_EQ(cntlr->preImageModel_List().size(), 3u);
+    EXPECT_FALSE(std::filesystem::exists(files[0]));
+    EXPECT_FALSE(std::filesystem::exists(files[4]));
+    EXPECT_TRUE(std::filesystem::exists(files[1]));
+    // The last page becomes the only selection.
+    EXPECT_EQ(pages->selectionIndexes(), kdui::IndexSet{2});
+    EXPECT_TRUE(preview->removeItems(*pages, {0, 1, 2}));
+    EXPECT_TRUE(widths().empty());
+    EXPECT_EQ(cntlr->preDisplayIndex(), -1);
+}
+
+TEST_F(PageBrowserTest, MenuDeleteRemovesThePointedAtPageOutsideTheSelection) {
+    alerts->answer = 0;
+    pages->setSelectionIndexes({0, 1}, false);
+    pickPage(3, kPageMenuDelete);
+    EXPECT_EQ(widths(), (std::vector<int>{1, 2, 3, 5}));
+    pages->setSelectionIndexes({0, 1}, false);
+    pickPage(1, kPageMenuDelete);
+    EXPECT_EQ(widths(), (std::vector<int>{3, 5}));
+}
+
+TEST_F(PageBrowserTest, MenuMovesAndEnabling) {
+    pickPage(0, kPageMenuFollowing);
+    EXPECT_EQ(widths(), (std::vector<int>{2, 1, 3, 4, 5}));
+    pickPage(4, kPageMenuPrevious);
+    EXPECT_EQ(widths(), (std::vector<int>{2, 1, 3, 5, 4}));
+    // First and last pages: no way past the ends.
+    browsers->onMenu = [](QMenu& menu) {
+        EXPECT_FALSE(actionWithTag(&menu, kPageMenuPrevious)->isEnabled());
+        EXPECT_TRUE(actionWithTag(&menu, kPageMenuFollowing)->isEnabled());
+    };
+    browsers->showPageMenu(0, {});
+    browsers->onMenu = [](QMenu& menu) {
+        EXPECT_TRUE(actionWithTag(&menu, kPageMenuPrevious)->isEnabled());
+        EXPECT_FALSE(actionWithTag(&menu, kPageMenuFollowing)->isEnabled());
+        EXPECT_TRUE(actionWithTag(&menu, kPageMenuDelete)->isEnabled());
+    };
+    browsers->showPageMenu(4, {});
+    // A job that does not edit its pages: no deleting or moving.
+    cntlr->tmpCopyJobModel_Scan()->setIsImageProcess(false);
+    browsers->onMenu = [](QMenu& menu) {
+        EXPECT_FALSE(actionWithTag(&menu, kPageMenuDelete)->isEnabled());
+        EXPECT_FALSE(actionWithTag(&menu, kPageMenuReplace)->isEnabled());
+    };
+    browsers->showPageMenu(2, {});
+    EXPECT_EQ(browsers->clickedIndex(), -1);
+
+    pickPage(2, kPageMenuOdd);
+    EXPECT_EQ(port->calls, std::vector<std::string>{"select:4001"});
+}
+
+TEST_F(PageBrowserTest, RightClickOnAPageOpensItsMenuTheBackgroundNone) {
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    pages->raise();
+    QTest::mouseClick(pages->viewport(), Qt::RightButton, {}, pages->itemFrameAtIndex(2).center());
+    EXPECT_EQ(browsers->shown, browsers->scanPanelMenu());
+    EXPECT_EQ(browsers->indexWhileShown, 2);
+    browsers->shown = nullptr;
+    QTest::mouseClick(pages->viewport(), Qt::RightButton, {}, QPoint(395, 795));
+    EXPECT_EQ(browsers->shown, nullptr);
 }
 
 } // namespace
