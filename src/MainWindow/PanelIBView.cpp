@@ -193,16 +193,9 @@ int PanelIBView::panelType() const {
 }
 
 int PanelIBView::indexAtPoint(QPoint point, QRect* frame) const {
-    QRect last;
-    for (int index : visibleItemIndexes()) {
-        last = itemFrameAtIndex(index);
-        if (last.contains(point)) {
-            if (frame) *frame = last;
-            return index;
-        }
-    }
-    if (frame) *frame = last;
-    return kNotFound;
+    const int index = kdui::ImageBrowserView::indexAtPoint(point);
+    if (frame) *frame = itemFrameAtIndex(index);
+    return index;
 }
 
 std::unique_ptr<kdui::ImageBrowserCell> PanelIBView::newCellForItem(int) { return std::make_unique<PanelIBCell>(); }

@@ -82,7 +82,7 @@ public:
     int panelType() const;
 
     // The item whose frame holds the point (viewport coordinates); frame
-    // gets that item's frame. kNotFound in gaps.
+    // gets that item's frame (empty in gaps). kNotFound in gaps.
     int indexAtPoint(QPoint point, QRect* frame = nullptr) const;
 
     // The selection that counts: the panels' own flags. Only the tiles that

@@ -5,7 +5,7 @@
 // (copy, scanner button, sort, size, delete, new, edit).
 #include "AppMainCntlrFakes.h"
 
-#include "AppControllerServices.h"
+#include "ServicesDouble.h"
 #include "MainWindowBrowsers.h"
 #include "ImageIBView.h"
 #include "PageModels.h"
@@ -29,19 +29,6 @@ using namespace apptest;
 using qlr_main::MainWindowBrowsers;
 using namespace qlr_main;
 
-class Services : public AppControllerServices {
-public:
-    bool apds = false;
-    bool multi = true;
-
-protected:
-    std::string dsProductName() const override { return "KD-720"; }
-    bool dsIsAPDS() const override { return apds; }
-    bool supportsCAPOnDevice(std::uint16_t) const override { return true; }
-    bool supportsScanSide(const std::optional<std::string>&) const override { return true; }
-    bool settingWindowVisible() const override { return false; }
-    bool supportsMultiDeviceBtns(const std::optional<std::string>&) const override { return multi; }
-};
 
 // The main window's calls into its other parts, recorded.
 class BrowserPort : public RecordingWindow {
@@ -101,7 +88,11 @@ std::shared_ptr<OutputModel> output(const std::string& title, int uses = 0) {
 class MainWindowBrowsersTest : public ControllerTest {
 protected:
     std::shared_ptr<BrowserPort> port = std::make_shared<BrowserPort>(log);
-    std::shared_ptr<Services> services = std::make_shared<Services>();
+    std::shared_ptr<browsertest::ServicesDouble> services = [] {
+        auto s = std::make_shared<browsertest::ServicesDouble>();
+        s->multi = true;
+        return s;
+    }();
     std::shared_ptr<AppModel> model = std::make_shared<AppModel>();
     std::unique_ptr<QWidget> window;
     PanelIBView* views[3] = {};

@@ -13,6 +13,8 @@
 #include <foundation/NotificationCenter.h>
 #include <foundation/RunLoop.h>
 
+#include "AppMainCntlrFakes.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -268,9 +270,4 @@ TEST_F(PanelIBViewTest, SmallTilesHaveNoToolsAndAnInactiveWindowShowsNone) {
 
 } // namespace
 
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    testing::InitGoogleTest(&argc, argv);
-    QApplication app(argc, argv);
-    return RUN_ALL_TESTS();
-}
+APPTEST_MAIN()

@@ -4,9 +4,11 @@
 // icons decoded straight to their fitted size and cached by path.
 #include "PanelTile.h"
 
-#include "AppControllerServices.h"
+#include "ServicesDouble.h"
 #include "JobModel.h"
 #include "PluginRegistryQueries.h"
+
+#include "AppMainCntlrFakes.h"
 
 #include <gtest/gtest.h>
 
@@ -17,19 +19,6 @@
 namespace {
 
 // The current data source as the tiles ask about it.
-class Services : public AppControllerServices {
-public:
-    bool apds = false;
-    bool multi = false;
-
-protected:
-    std::string dsProductName() const override { return "KD-720"; }
-    bool dsIsAPDS() const override { return apds; }
-    bool supportsCAPOnDevice(std::uint16_t) const override { return true; }
-    bool supportsScanSide(const std::optional<std::string>&) const override { return true; }
-    bool settingWindowVisible() const override { return false; }
-    bool supportsMultiDeviceBtns(const std::optional<std::string>&) const override { return multi; }
-};
 
 std::shared_ptr<JobModel> jobWith(int outputs) {
     auto job = std::make_shared<JobModel>();
@@ -44,7 +33,7 @@ unsigned rgbAt(const QImage& image, int x, int y) { return image.pixel(x, y) & 0
 
 class PanelTileTest : public ::testing::Test {
 protected:
-    std::shared_ptr<Services> services = std::make_shared<Services>();
+    std::shared_ptr<browsertest::ServicesDouble> services = std::make_shared<browsertest::ServicesDouble>();
     void SetUp() override {
         AppControllerServices::setCurrent(services);
         PanelTile::clearIconCache();
@@ -237,9 +226,4 @@ TEST_F(PanelTileTest, IconFilesAreDecodedFittedAndCachedByPath) {
 
 } // namespace
 
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    testing::InitGoogleTest(&argc, argv);
-    QApplication app(argc, argv);
-    return RUN_ALL_TESTS();
-}
+APPTEST_MAIN()
