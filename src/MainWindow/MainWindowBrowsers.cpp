@@ -106,6 +106,8 @@ MainWindowBrowsers::~MainWindowBrowsers() {
         if (mCntlr.panelMenu(type, true) == mBackMenus[type]) mCntlr.setPanelMenu(type, true, nullptr);
     }
     if (mScanMenu && mCntlr.scanPanelMenu() == mScanMenu) mCntlr.setScanPanelMenu(nullptr);
+    if (kdui::ImageBrowserView* pages = pageBrowser(); pages && pages->draggingDestinationDelegate() == this)
+        pages->setDraggingDestinationDelegate(nullptr);
 }
 
 // ---- Browsers
@@ -150,21 +152,18 @@ void MainWindowBrowsers::setUpImageBrowsers() {
         view->setDelegate(this);
         view->setDataSource(this);
     }
+    // Drags from elsewhere over the page browser ask the same rule.
+    if (kdui::ImageBrowserView* pages = pageBrowser(); pages && !pages->draggingDestinationDelegate())
+        pages->setDraggingDestinationDelegate(this);
 }
 
 void MainWindowBrowsers::hidePanelFieldEditor() { PanelIBView::hideFieldEditor(); }
 
 void MainWindowBrowsers::endEditingPanelTitle() { PanelIBView::hideFieldEditor(); }
 
-void MainWindowBrowsers::removePanelToolTips() {
-    for (int type = 0; type < 3; ++type)
-        if (PanelIBView* view = panelBrowser(type)) view->setDelegate(nullptr);
-}
+void MainWindowBrowsers::removePanelToolTips() { mToolTipsRemoved = true; }
 
-void MainWindowBrowsers::resetPanelToolTips() {
-    for (int type = 0; type < 3; ++type)
-        if (PanelIBView* view = panelBrowser(type)) view->setDelegate(this);
-}
+void MainWindowBrowsers::resetPanelToolTips() { mToolTipsRemoved = false; }
 
 bool MainWindowBrowsers::isJobPanelClick(const kdf::Notification& n) const {
     const void* sender = n.sender();
@@ -277,6 +276,7 @@ void MainWindowBrowsers::popUpMenu(QMenu& menu, QPoint globalPos) {
 }
 
 QString MainWindowBrowsers::toolTipForItem(kdui::ImageBrowserView& view, int index) {
+    if (mToolTipsRemoved) return {};
     auto panel = panelAtIndex(view, index);
     if (!panel) return {};
     std::string text;

@@ -91,7 +91,8 @@ public:
     static QSizeF makePanelSize(const PanelModel& panel, int sizeType);
     static void createPanelImageWithList(const std::vector<std::shared_ptr<PanelModel>>& list, int sizeType);
     static void clearIconCache();
-    // Connects and configures the three panel browsers.
+    // Connects and configures the three panel browsers; the page browser
+    // gets the drop rule.
     void setUpImageBrowsers();
     void createIBViewMenu();
     void hidePanelFieldEditor();
@@ -168,6 +169,7 @@ private:
     std::function<QWidget*()> mWindow;
     std::function<bool()> mDarkShield;
     int mClickedIndex = -1;
+    bool mToolTipsRemoved = false;
     std::vector<std::unique_ptr<QMenu>> mMenus;
     QMenu* mPanelMenus[3] = {nullptr, nullptr, nullptr};
     QMenu* mBackMenus[3] = {nullptr, nullptr, nullptr};

@@ -258,6 +258,11 @@ TEST_F(MainWindowBrowsersTest, ToolTipsByKind) {
     EXPECT_TRUE(jobTip.contains("2:")) << jobTip.toStdString();
     EXPECT_EQ(jobTip.count(QChar('\n')), 3 + 2) << jobTip.toStdString(); // the input's four lines, one per output
     EXPECT_EQ(browsers->toolTipForItem(*views[1], 5), "");
+    // While another window lies over the browsers their tool tips are away.
+    browsers->removePanelToolTips();
+    EXPECT_EQ(browsers->toolTipForItem(*views[1], 1), "");
+    browsers->resetPanelToolTips();
+    EXPECT_EQ(browsers->toolTipForItem(*views[1], 1), "Cloud");
 }
 
 TEST_F(MainWindowBrowsersTest, CopyGetsItsOwnPluginIdentityOrNone) {
@@ -515,6 +520,17 @@ TEST_F(PageBrowserTest, MenuMovesAndEnabling) {
 
     pickPage(2, kPageMenuOdd);
     EXPECT_EQ(port->calls, std::vector<std::string>{"select:4001"});
+}
+
+TEST_F(PageBrowserTest, PagesTakeDropsOnlyFromThemselves) {
+    browsers->setUpImageBrowsers();
+    EXPECT_EQ(pages->draggingDestinationDelegate(), browsers.get());
+    QMimeData drag;
+    drag.setData(kPanelTypeKey, kPreImagePanelTypeString);
+    const QPoint inside = pages->viewport()->rect().center();
+    EXPECT_EQ(browsers->draggingEntered(*pages, drag, inside, Qt::MoveAction), Qt::MoveAction);
+    drag.setData(kPanelTypeKey, "PanelType_2");
+    EXPECT_EQ(browsers->draggingEntered(*pages, drag, inside, Qt::MoveAction), Qt::IgnoreAction);
 }
 
 TEST_F(PageBrowserTest, RightClickOnAPageOpensItsMenuTheBackgroundNone) {
