@@ -535,3 +535,7 @@ QPixmap PanelIBView::dragPixmap(const kdui::IndexSet& indexes) {
     const QSize size = cell ? cell->imageFrame().size() : image.size();
     return QPixmap::fromImage(image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
 }
+
+Qt::DropAction PanelIBView::executeDrag(QDrag& drag, Qt::DropActions) {
+    return TvIBView::executeDrag(drag, Qt::MoveAction);
+}

@@ -119,6 +119,8 @@ protected:
     std::unique_ptr<kdui::ImageBrowserCell> newCellForItem(int index) override;
     void drawOverCells(QPainter& painter) override;
     QPixmap dragPixmap(const kdui::IndexSet& indexes) override;
+    // Panels only move within their browser: nothing else is offered.
+    Qt::DropAction executeDrag(QDrag& drag, Qt::DropActions actions) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
