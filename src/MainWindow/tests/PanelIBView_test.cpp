@@ -49,12 +49,19 @@ public:
     bool isShowDarkShieldView() const override { return shield; }
 };
 
+// The browser with its drag picture in reach.
+class ProbeView : public PanelIBView {
+public:
+    using PanelIBView::PanelIBView;
+    using PanelIBView::dragPixmap;
+};
+
 class PanelIBViewTest : public ::testing::Test {
 protected:
     std::unique_ptr<kdf::TestClock> clock;
     Panels panels;
     std::unique_ptr<QWidget> window;
-    PanelIBView* view = nullptr;
+    ProbeView* view = nullptr;
     std::vector<int> clicks;
     kdf::ObserverToken observer;
 
@@ -89,7 +96,7 @@ protected:
         }
         window = std::make_unique<QWidget>();
         window->resize(900, 700);
-        view = new PanelIBView(window.get());
+        view = new ProbeView(window.get());
         view->setGeometry(0, 0, 900, 700);
         view->setCellSize(PanelTile::makePanelSize(*panels.list.front(), sizeType));
         view->setSelectableNumber(selectable);
@@ -146,6 +153,21 @@ TEST_F(PanelIBViewTest, CtrlClicksSelectUpToTheLimit) {
     panels.list[1]->setIsSelected(true);
     click(1, Qt::ControlModifier);
     EXPECT_EQ(selected(), (std::vector<bool>{false, false}));
+}
+
+TEST_F(PanelIBViewTest, DragPictureIsTheTileOutlinedWhenSelected) {
+    make(2, kInputPanelType, 1, 1);
+    panels.list[1]->setIsSelected(true);
+    PanelTile::createPanelImage(*panels.list[1], 1);
+    const QImage plain = view->dragPixmap({0}).toImage();
+    const QImage selected = view->dragPixmap({1}).toImage();
+    ASSERT_EQ(plain.size(), QSize(140, 140));
+    ASSERT_EQ(selected.size(), QSize(140, 140));
+    // A 2-pixel orange border over the selected tile; the plain one keeps
+    // its gray rim.
+    EXPECT_EQ(selected.pixel(1, 70) & 0xFFFFFF, 0xFDA128u);
+    EXPECT_EQ(plain.pixel(0, 70) & 0xFFFFFF, PanelTile::kRimRGB);
+    EXPECT_TRUE(view->dragPixmap({}).isNull());
 }
 
 TEST_F(PanelIBViewTest, MovedClickDoesNothing) {
