@@ -172,6 +172,13 @@ public:
     int countOfImgInfoDict() override;
     int countOfImgInfo() const;
     void removeImgInfoByIndexOver(int index);
+    // The page browser's edits of the page list, under its lock. A move by
+    // the browsers' rule (qlr::moveItemsInList: false, nothing changed, for
+    // an index outside the list or a destination past its end); a removal
+    // that also deletes each removed page's raw and edited files (answers
+    // how many pages went; none for an index outside the list).
+    bool moveImgInfos(const std::set<int>& indexes, int destination);
+    int removeImgInfos(const std::set<int>& indexes);
     void removeDisusedTmpFile();
 
     int readImgFileForJobScnCount() const { return readImgFileForJobScnCount_.load(); }

@@ -3,6 +3,7 @@
 // every page written, and the one cancel of a scan that reaches the main
 // thread.
 #include "AppMainCntlr.h"
+#include "ListMove.h"
 
 #include "QlrDeviceCntlr.h"
 #include "QlrUtilsMethod.h"
@@ -252,4 +253,28 @@ void AppMainCntlr::scanCancelOnMainFromDeviveCntlr() {
     // Tested and set in one step: of several callers only the first passes.
     if (sIsInvalidScanCancelOnMain.exchange(true)) return;
     kdf::RunLoop::performOnMainThread([this] { scanCancelOnMain(); }, true);
+}
+
+// ---- The page browser's edits ------------------------------------------------------------------
+
+bool AppMainCntlr::moveImgInfos(const std::set<int>& indexes, int destination) {
+    std::lock_guard lock(imageInfoLock_);
+    return imageInfoModel_List_ && qlr::moveItemsInList(*imageInfoModel_List_, indexes, destination);
+}
+
+int AppMainCntlr::removeImgInfos(const std::set<int>& indexes) {
+    std::lock_guard lock(imageInfoLock_);
+    if (!imageInfoModel_List_ || indexes.empty() || *indexes.begin() < 0 ||
+        *indexes.rbegin() >= int(imageInfoModel_List_->size()))
+        return 0;
+    for (auto it = indexes.rbegin(); it != indexes.rend(); ++it) {
+        const auto& page = (*imageInfoModel_List_)[std::size_t(*it)];
+        if (page) {
+            std::error_code ignored;
+            for (const std::string& path : {page->imgInfo_TmpImagePath(), page->imgInfo_DstImagePath()})
+                if (!path.empty()) std::filesystem::remove(path, ignored);
+        }
+        imageInfoModel_List_->erase(imageInfoModel_List_->begin() + *it);
+    }
+    return int(indexes.size());
 }

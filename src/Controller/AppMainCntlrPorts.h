@@ -113,13 +113,18 @@ public:
     // Frees the panel cells' cached icons at termination.
     virtual void clearIconCache() {}
 
-    // ---- The panel browsers' title editor and tool tips.
-    // Ends the title editing of any panel tile.
+    // ---- Panel browsers' calls into their neighbours.
+    // The panel's setting window, for [panel type, index].
+    virtual void openSettingWindow(int /*panelType*/, int /*index*/) {}
+    // A new panel of the kind of the top view's button.
+    virtual void createPanel(QWidget* /*sender*/) {}
+    // Ends a panel title being edited in place; takes the panels' tool tips
+    // away and puts them back.
     virtual void endEditingPanelTitle() {}
-    // Takes away / recomputes the tool-tip areas of the input and output
-    // panel browsers.
     virtual void removePanelToolTips() {}
     virtual void resetPanelToolTips() {}
+    // The scan view's select-all, odd or even pages button's action.
+    virtual void changeMultiSelectScanImage(QWidget* /*sender*/) {}
 };
 
 class AppPreviewPort {

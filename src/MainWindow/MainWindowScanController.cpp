@@ -16,7 +16,8 @@ namespace qlr_main {
 
 MainWindowScanController::MainWindowScanController(AppMainCntlr& cntlr, QWidget* mainWindow)
     : MainWindowController(cntlr, mainWindow), ownedWindow_(mainWindow), scan_(cntlr, *this), pages_(cntlr, *this),
-      top_(cntlr, *this, *this) {
+      top_(cntlr, *this, *this),
+      browsers_(cntlr, [this] { return MainWindowController::mainWindow(); }, [this] { return isShowDarkShieldView(); }) {
     scan_.connectScanViewActions();
     pages_.connectScanViewActions();
     connectWindowActions();
@@ -54,6 +55,8 @@ void MainWindowScanController::panelIBViewClickCell(const kdf::Notification& n) 
     const kdf::Value* index = n.userInfo() ? kdf::find(*n.userInfo(), kClickCellIndexKey) : nullptr;
     const auto value = index ? index->toInteger() : std::nullopt;
     if (!value || *value < 0) return;
+    // Clicks on input and output tiles only change their selection.
+    if (!browsers_.isJobPanelClick(n)) return;
     scan_.panelIBViewClickCell(unsigned(*value));
 }
 
@@ -96,6 +99,14 @@ void MainWindowScanController::showHideEditImageDisplay(QWidget* sender, bool is
 bool MainWindowScanController::isEditImageDisplayShown() { return top_.editPanel().isEditImageDisplayShown(); }
 void MainWindowScanController::updateEditImageViews(bool /*isEdit*/, bool isAnime) {
     top_.editPanel().updateEditImageViews(nullptr, isAnime);
+// ---- Panel browsers: tiles, clicks, drag and drop, context menus
+QSizeF MainWindowScanController::makePanelSize(const PanelModel& panel, int sizeType) {
+    return MainWindowBrowsers::makePanelSize(panel, sizeType);
+}
+
+void MainWindowScanController::createPanelImageWithList(const std::vector<std::shared_ptr<PanelModel>>& list,
+                                                        int sizeType) {
+    MainWindowBrowsers::createPanelImageWithList(list, sizeType);
 }
 
 } // namespace qlr_main

@@ -7,6 +7,7 @@
 // one as the application controller's main-window port. Main thread only.
 #pragma once
 
+#include "MainWindowBrowsers.h"
 #include "MainWindowController.h"
 #include "MainWindowPages.h"
 #include "MainWindowScan.h"
@@ -77,6 +78,26 @@ public:
 
 private:
     MainWindowTop top_;
+    // ---- Panel browsers: tiles, clicks, drag and drop, context menus
+public:
+    MainWindowBrowsers& browsers() { return browsers_; }
+    QWidget* panelBrowser(int panelType) override { return browsers_.panelBrowser(panelType); }
+    void reloadPanelBrowser(int panelType) override { browsers_.reloadPanelBrowser(panelType); }
+    void setPanelBrowserCellSize(int panelType, QSizeF size) override { browsers_.setPanelBrowserCellSize(panelType, size); }
+    QSizeF makePanelSize(const PanelModel& panel, int sizeType) override;
+    void createPanelImageWithList(const std::vector<std::shared_ptr<PanelModel>>& list, int sizeType) override;
+    void createIBViewMenu() override { browsers_.createIBViewMenu(); }
+    void setUpImageBrowsers() override { browsers_.setUpImageBrowsers(); }
+    void clearIconCache() override { MainWindowBrowsers::clearIconCache(); }
+    void hidePanelFieldEditor() override { browsers_.hidePanelFieldEditor(); }
+    void endEditingPanelTitle() override { browsers_.endEditingPanelTitle(); }
+    void removePanelToolTips() override { browsers_.removePanelToolTips(); }
+    void resetPanelToolTips() override { browsers_.resetPanelToolTips(); }
+    void createPreviewIBViewMenu() override { browsers_.createPreviewIBViewMenu(); }
+    void changeMultiSelectScanImage(QWidget* sender) override { pages_.changeMultiSelectScanImage(sender); }
+
+private:
+    MainWindowBrowsers browsers_;
 };
 
 } // namespace qlr_main

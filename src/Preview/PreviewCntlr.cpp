@@ -1,6 +1,8 @@
 #include "PreviewCntlr.h"
 
 #include "AppMainCntlr.h"
+#include "ListMove.h"
+#include "TV_Message.h"
 #include "FileNaming.h"
 #include "JobModel.h"
 #include "PageModels.h"
@@ -57,6 +59,10 @@ public:
     int countOfImgInfoDict() override { return mCntlr.countOfImgInfoDict(); }
     std::shared_ptr<JobModel> tmpCopyJobModel_Scan() override { return mCntlr.tmpCopyJobModel_Scan(); }
     bool isExeScningState() override { return mCntlr.isExeScningState(); }
+    bool moveImgInfos(const std::set<int>& indexes, int destination) override {
+        return mCntlr.moveImgInfos(indexes, destination);
+    }
+    int removeImgInfos(const std::set<int>& indexes) override { return mCntlr.removeImgInfos(indexes); }
 
 private:
     AppMainCntlr& mCntlr;
@@ -442,4 +448,56 @@ void PreviewCntlr::selectionDidChange(kdui::ImageBrowserView& view) {
         updateControls();
     }
     mPreviousSelection = selection;
+}
+
+// ---- Page moves and removals from the page browser.
+
+bool PreviewCntlr::moveItems(kdui::ImageBrowserView& view, const kdui::IndexSet& indexes, int destination) {
+    if (&view != mOutlets.pageBrowser.data()) return false;
+    auto items = mPages->preImageModel_List();
+    // Where each page goes, to follow the shown one.
+    std::vector<int> order(items.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = int(i);
+    if (!qlr::moveItemsInList(order, indexes, destination)) return false;
+    // The page list first: the items follow only a move the list took.
+    if (!mPages->moveImgInfos(indexes, destination)) return false;
+    qlr::moveItemsInList(items, indexes, destination);
+    mPages->setPreImageModel_List(std::move(items));
+    const int shown = mPages->preDisplayIndex();
+    const auto at = std::find(order.begin(), order.end(), shown);
+    if (shown >= 0 && at != order.end()) mPages->setPreDisplayIndex(int(at - order.begin()));
+    // The remembered selection names the same pages at their new places.
+    kdui::IndexSet remembered;
+    for (std::size_t i = 0; i < order.size(); ++i)
+        if (mPreviousSelection.count(order[i])) remembered.insert(int(i));
+    mPreviousSelection = remembered;
+    return true;
+}
+
+bool PreviewCntlr::removeItems(kdui::ImageBrowserView& view, const kdui::IndexSet& indexes) {
+    if (&view != mOutlets.pageBrowser.data()) return false;
+    auto items = mPages->preImageModel_List();
+    if (indexes.empty() || *indexes.begin() < 0 || *indexes.rbegin() >= int(items.size())) return false;
+    const int answer = TV_Message::showPanel("Confirm", std::string("Cnfm_ScanCancelToMainYesOrNo"), std::nullopt,
+                                             "OK", "Cancel", std::nullopt, TV_Message::kInformationalAlertStyle, 0,
+                                             true);
+    if (answer != TV_Message::kAlertDefaultReturn) return false;
+    if (mPages->removeImgInfos(indexes) != int(indexes.size())) return false;
+    for (auto it = indexes.rbegin(); it != indexes.rend(); ++it) items.erase(items.begin() + *it);
+    const bool remain = !items.empty();
+    const int last = int(items.size()) - 1;
+    mPages->setPreImageModel_List(std::move(items));
+    // The shown page's index no longer names it: the selection below shows
+    // the last page afresh.
+    mPages->setPreDisplayIndex(-1);
+    mPreviousSelection.clear();
+    view.reloadData();
+    if (remain) {
+        view.setSelectionIndexes({last}, false);
+        selectionDidChange(view);
+    } else {
+        clearPreviewImage();
+        updatePageDisplay();
+    }
+    return true;
 }

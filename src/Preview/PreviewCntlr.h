@@ -21,6 +21,7 @@
 #include <QString>
 
 #include <memory>
+#include <set>
 #include <optional>
 #include <string>
 #include <vector>
@@ -49,6 +50,10 @@ public:
     virtual std::shared_ptr<JobModel> tmpCopyJobModel_Scan() = 0;
     // Pages are arriving (states 100 and 101).
     virtual bool isExeScningState() = 0;
+    // The page browser's edits of the page list (under its lock): see
+    // AppMainCntlr::moveImgInfos and removeImgInfos.
+    virtual bool moveImgInfos(const std::set<int>& /*indexes*/, int /*destination*/) { return false; }
+    virtual int removeImgInfos(const std::set<int>& /*indexes*/) { return 0; }
 };
 // The application controller's page list and fields.
 std::shared_ptr<PreviewPages> pagesOfController(AppMainCntlr& cntlr);
@@ -147,6 +152,10 @@ public:
     kdui::ImageBrowserItem itemAtIndex(kdui::ImageBrowserView& view, int index) override;
     bool isShownItem(kdui::ImageBrowserView& view, int index) override;
     void selectionDidChange(kdui::ImageBrowserView& view) override;
+    // Page moves and removals, mirrored into the page list; the shown page
+    // stays shown where it went. A removal asks first.
+    bool moveItems(kdui::ImageBrowserView& view, const kdui::IndexSet& indexes, int destination) override;
+    bool removeItems(kdui::ImageBrowserView& view, const kdui::IndexSet& indexes) override;
 
 private:
     QWidget* control(int tag) const;
