@@ -99,6 +99,8 @@ void MainWindowScanController::showHideEditImageDisplay(QWidget* sender, bool is
 bool MainWindowScanController::isEditImageDisplayShown() { return top_.editPanel().isEditImageDisplayShown(); }
 void MainWindowScanController::updateEditImageViews(bool /*isEdit*/, bool isAnime) {
     top_.editPanel().updateEditImageViews(nullptr, isAnime);
+}
+
 // ---- Panel browsers: tiles, clicks, drag and drop, context menus
 QSizeF MainWindowScanController::makePanelSize(const PanelModel& panel, int sizeType) {
     return MainWindowBrowsers::makePanelSize(panel, sizeType);
