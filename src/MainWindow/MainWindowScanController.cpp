@@ -2,6 +2,8 @@
 
 #include "AppMainCntlr.h"
 #include "MainWindowNib.h"
+#include "PreviewBaseView.h"
+#include "TvSlider.h"
 #include "ProcessWindowServices.h"
 #include "TvTextFields.h"
 
@@ -11,6 +13,7 @@
 #include <ui/ViewTag.h>
 
 #include <QAbstractButton>
+#include <QScrollArea>
 
 namespace qlr_main {
 
@@ -19,6 +22,7 @@ MainWindowScanController::MainWindowScanController(AppMainCntlr& cntlr, QWidget*
     scan_.connectScanViewActions();
     pages_.connectScanViewActions();
     connectWindowActions();
+    setUpPreview(cntlr);
 }
 
 MainWindowScanController::~MainWindowScanController() { kdf::RunLoop::main().cancelPerforms(&scan_); }
@@ -26,6 +30,7 @@ MainWindowScanController::~MainWindowScanController() { kdf::RunLoop::main().can
 std::shared_ptr<MainWindowScanController> MainWindowScanController::install(AppMainCntlr& cntlr, QWidget* mainWindow) {
     auto controller = std::make_shared<MainWindowScanController>(cntlr, mainWindow);
     cntlr.setMainWindowPort(controller);
+    cntlr.setPreviewPort(controller->previewCntlr());
     MainWindowCntlr::setProcessWindow(controller);
     return controller;
 }
@@ -76,6 +81,65 @@ kdui::ImageBrowserView* MainWindowScanController::pageBrowser() {
 void MainWindowScanController::setStateInfoStrForProcWin(const std::string& stateKey, const std::string& info) {
     auto bundle = kdf::Bundle::main();
     MainWindowController::setStateInfoStrForProcWin(bundle ? bundle->localizedString(stateKey) : stateKey, info);
+}
+
+// ---- Page preview
+
+namespace {
+
+// The preview's calls on the main window: its zoom goes back to 1 through
+// the page controls, editing is cancelled through the window.
+class WindowPreviewNeighbours : public PreviewNeighbours {
+public:
+    WindowPreviewNeighbours(MainWindowPages& pages, MainWindowScanHost& host) : pages_(pages), host_(host) {}
+    void changeScale() override { pages_.changeScale(nullptr); }
+    void cancelEditingImage() override { host_.cancelEditingImage(); }
+
+private:
+    MainWindowPages& pages_;
+    MainWindowScanHost& host_;
+};
+
+} // namespace
+
+void MainWindowScanController::setUpPreview(AppMainCntlr& cntlr) {
+    QWidget* window = MainWindowController::mainWindow();
+    PreviewOutlets outlets;
+    outlets.mainWindow = window;
+    outlets.scanContentView = scanContentView();
+    outlets.scanHeaderView = MainWindowNib::outlet(window, "Scan_Preview_HeaderView");
+    outlets.scanInfoView = MainWindowNib::outlet(window, "Scan_InfoView");
+    outlets.outputPagination = MainWindowNib::outlet(window, "Scan_OutputSetting_Pagenation");
+    outlets.previewView = qobject_cast<PreviewBaseView*>(MainWindowNib::outlet(window, "Scan_PreviewBaseView"));
+    outlets.pageBrowser = qobject_cast<ImageIBView*>(pageBrowser());
+    // The preview scrolls with the kit's thin scrollers, as the browser does.
+    if (outlets.previewView) {
+        if (QScrollArea* area = outlets.previewView->enclosingScrollArea()) {
+            area->setVerticalScrollBar(new TvScroller(Qt::Vertical));
+            area->setHorizontalScrollBar(new TvScroller(Qt::Horizontal));
+        }
+    }
+    preview_ = std::make_shared<PreviewCntlr>(pagesOfController(cntlr),
+                                              std::make_shared<WindowPreviewNeighbours>(pages_, *this), outlets);
+    for (int tag : {PreviewCntlr::kPreviousOutputButton, PreviewCntlr::kNextOutputButton}) {
+        if (auto* button = qobject_cast<QAbstractButton*>(kdui::viewWithTag(outlets.scanContentView, tag)))
+            QObject::connect(button, &QAbstractButton::clicked, button,
+                             [this, button] { preview_->setCurrentOutputBySender(button); });
+    }
+}
+
+PreviewBaseView* MainWindowScanController::previewView() { return preview_ ? preview_->outlets().previewView : nullptr; }
+
+void MainWindowScanController::createPreviewImage(int index, bool isFitSize) {
+    if (preview_) preview_->createPreviewImage(index, isFitSize);
+}
+
+void MainWindowScanController::updatePageDisplay() {
+    if (preview_) preview_->updatePageDisplay();
+}
+
+void MainWindowScanController::imageBrowserSelectionDidChange() {
+    if (auto* browser = pageBrowser(); browser && preview_) preview_->selectionDidChange(*browser);
 }
 
 } // namespace qlr_main

@@ -11,6 +11,7 @@
 #include "MainWindowPages.h"
 #include "MainWindowScan.h"
 #include "MainWindowScanHost.h"
+#include "PreviewCntlr.h"
 
 // The window classes the controller keeps pointers to.
 #include "TvAnimationImageView.h"
@@ -60,6 +61,19 @@ private:
     std::unique_ptr<QWidget> ownedWindow_;
     MainWindowScan scan_;
     MainWindowPages pages_;
+
+    // ---- Page preview: the scan screen's preview controller, the
+    // controller's preview port and the page browser's data source.
+public:
+    const std::shared_ptr<PreviewCntlr>& previewCntlr() const { return preview_; }
+    PreviewBaseView* previewView() override;
+    void createPreviewImage(int index, bool isFitSize) override;
+    void updatePageDisplay() override;
+    void imageBrowserSelectionDidChange() override;
+
+private:
+    void setUpPreview(AppMainCntlr& cntlr);
+    std::shared_ptr<PreviewCntlr> preview_;
 };
 
 } // namespace qlr_main
