@@ -19,6 +19,7 @@
 class ImageInfoModel;
 class PanelModel;
 class PrefsModel;
+class QAction;
 class QWidget;
 
 // Notifications the controller observes for its neighbours (any sender).
@@ -112,6 +113,15 @@ public:
     virtual void showQlrNavigation() {}
     // Frees the panel cells' cached icons at termination.
     virtual void clearIconCache() {}
+
+    // ---- Appended: the create-panel menus' items and the main window's
+    // frame and data-source window notifications.
+    virtual void createPanel(QAction* /*sender*/) {}
+    virtual void viewFrameDidChange(const kdf::Notification&) {}
+    virtual void showKdWindow(const kdf::Notification&) {}
+    virtual void hideKdWindow(const kdf::Notification&) {}
+    virtual void willMiniKdWindow(const kdf::Notification&) {}
+    virtual void didDeminiKdWindow(const kdf::Notification&) {}
 };
 
 class AppPreviewPort {

@@ -1,6 +1,7 @@
 #include "MainWindowScanController.h"
 
 #include "AppMainCntlr.h"
+#include "AppMainCntlrNib.h"
 #include "MainWindowNib.h"
 #include "PreviewBaseView.h"
 #include "TvSlider.h"
@@ -23,6 +24,7 @@ MainWindowScanController::MainWindowScanController(AppMainCntlr& cntlr, QWidget*
     pages_.connectScanViewActions();
     connectWindowActions();
     setUpPreview(cntlr);
+    kdWindows_ = makeKdWindows(cntlr);
 }
 
 MainWindowScanController::~MainWindowScanController() { kdf::RunLoop::main().cancelPerforms(&scan_); }
@@ -140,6 +142,46 @@ void MainWindowScanController::updatePageDisplay() {
 
 void MainWindowScanController::imageBrowserSelectionDidChange() {
     if (auto* browser = pageBrowser(); browser && preview_) preview_->selectionDidChange(*browser);
+}
+
+// ---- Main-window texts, panel menus, relayout and the data source's window
+
+std::unique_ptr<qlr_relayout::KdWindows> MainWindowScanController::makeKdWindows(AppMainCntlr& cntlr) {
+    auto ops = qlr_relayout::KdWindows::defaultOps(cntlr);
+    // The process window when visible, else the setting window, else the
+    // main window.
+    ops.parentWindow = [this]() -> QWidget* {
+        if (QWidget* process = processWindow(); process && process->isVisible()) return process;
+        if (QWidget* setting = settingWindow(); setting && setting->isVisible()) return setting;
+        return MainWindowController::mainWindow();
+    };
+    return std::make_unique<qlr_relayout::KdWindows>(cntlr, std::move(ops));
+}
+
+void MainWindowScanController::awakeFromNib() {
+    qlr_nib::NibViews views;
+    views.mainWindow = MainWindowController::mainWindow();
+    views.settingWindow = settingWindow();
+    views.flatWindows = {aboutWindow(), processWindow(), completeWindow()};
+    qlr_nib::awakeFromNib(views, *this);
+}
+
+void MainWindowScanController::setUpImageBrowsers() {
+    qlr_nib::setUpPanelBrowsers(*this);
+    qlr_nib::setUpPageBrowser(pageBrowser());
+    setCellSizeOfPreImageIBView();
+    for (int type : {kInputPanelType, kOutputPanelType, kJobPanelType}) reloadPanelBrowser(type);
+    if (preview_) preview_->reloadPageBrowser();
+}
+
+void MainWindowScanController::setCellSizeOfPreImageIBView() {
+    qlr_nib::setCellSizeOfPreImageIBView(pageBrowser(), isPreviewShown());
+}
+
+void MainWindowScanController::viewFrameDidChange(const kdf::Notification& /*n*/) {
+    // The forms' layouts place the controls; the page cells follow the
+    // browser's width on the scan screen.
+    if (QWidget* scan = scanContentView(); scan && scan->isVisible()) setCellSizeOfPreImageIBView();
 }
 
 } // namespace qlr_main

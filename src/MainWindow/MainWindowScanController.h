@@ -12,6 +12,7 @@
 #include "MainWindowScan.h"
 #include "MainWindowScanHost.h"
 #include "PreviewCntlr.h"
+#include "AppMainCntlrRelayout.h"
 
 // The window classes the controller keeps pointers to.
 #include "TvAnimationImageView.h"
@@ -74,6 +75,22 @@ public:
 private:
     void setUpPreview(AppMainCntlr& cntlr);
     std::shared_ptr<PreviewCntlr> preview_;
+
+    // ---- Main-window texts, panel menus, relayout and the data source's
+    // window (the controller's start-up hooks and notifications).
+public:
+    void awakeFromNib() override;
+    void setUpImageBrowsers() override;
+    void setCellSizeOfPreImageIBView() override;
+    void viewFrameDidChange(const kdf::Notification& n) override;
+    void showKdWindow(const kdf::Notification& n) override { kdWindows_->showKdWindow(n); }
+    void hideKdWindow(const kdf::Notification& n) override { kdWindows_->hideKdWindow(n); }
+    void willMiniKdWindow(const kdf::Notification& n) override { kdWindows_->willMiniKdWindow(n); }
+    void didDeminiKdWindow(const kdf::Notification& n) override { kdWindows_->didDeminiKdWindow(n); }
+
+private:
+    std::unique_ptr<qlr_relayout::KdWindows> makeKdWindows(AppMainCntlr& cntlr);
+    std::unique_ptr<qlr_relayout::KdWindows> kdWindows_;
 };
 
 } // namespace qlr_main
