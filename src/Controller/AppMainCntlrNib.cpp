@@ -547,6 +547,11 @@ void awakeFromNib(const NibViews& views, AppMainWindowPort& port) {
     if (views.settingWindow) mirrored.push_back(views.settingWindow);
     for (QWidget* view : mirrored)
         if (view) QlrUtilsMethod::layoutLeftToRight(view);
+    // Both content views fill the window's content view, whichever shows.
+    for (const char* name : {"Top_ContentView", "Scan_ContentView"}) {
+        QWidget* view = findView(mainRoots, name);
+        if (view && view->parentWidget()) view->setGeometry(view->parentWidget()->rect());
+    }
     if (!ltr) {
         // The angle field takes a sign and two digits in right-to-left layout.
         if (auto* angle = qobject_cast<TV_FTextField*>(controlIn(mainRoots, "Image_Transform_ShrinkView", 4214))) {

@@ -87,6 +87,34 @@ void releaseSceneSet() {
     set.cntlr.reset();
 }
 
+// A picture of the window, which the controller keeps owning.
+QWidget* pictureOf(QWidget* window) {
+    auto* picture = new QLabel;
+    picture->setPixmap(window->grab());
+    picture->resize(window->size());
+    picture->setAttribute(Qt::WA_DontShowOnScreen);
+    picture->show();
+    window->hide();
+    QObject::connect(picture, &QObject::destroyed, [] { releaseSceneSet(); });
+    return picture;
+}
+
+// The main view with its texts, menus and browsers made ready at start-up.
+std::vector<QWidget*> mainTopWithTexts() {
+    releaseSceneSet();
+    PreviewSceneSet& set = sceneSet();
+    set.cntlr = std::make_unique<AppMainCntlr>();
+    QMainWindow* window = qlr_main::MainWindowNib::load();
+    window->move(0, 0);
+    window->resize(1000, 660);
+    set.ui = qlr_main::MainWindowScanController::install(*set.cntlr, window);
+    set.ui->awakeFromNib();
+    set.ui->setUpImageBrowsers();
+    window->show();
+    kdf::RunLoop::main().runMode(kdf::RunLoopMode::Default, kdf::Seconds(0.01));
+    return {pictureOf(window)};
+}
+
 std::vector<QWidget*> scanScreenAfterScan() {
     releaseSceneSet();
     PreviewSceneSet& set = sceneSet();
@@ -95,6 +123,8 @@ std::vector<QWidget*> scanScreenAfterScan() {
     window->move(0, 0);
     window->resize(1000, 660);
     set.ui = qlr_main::MainWindowScanController::install(*set.cntlr, window);
+    set.ui->awakeFromNib();
+    set.ui->setUpImageBrowsers();
 
     auto job = std::make_shared<JobModel>();
     job->setJobInputModel_List({std::make_shared<InputModel>()});
@@ -122,18 +152,15 @@ std::vector<QWidget*> scanScreenAfterScan() {
     if (auto* spinner = set.ui->animationImageView()) spinner->stopThreadAnimation();
     // The controller owns its window, while the tool deletes what a scene
     // returns: the scene hands over a picture of the window instead.
-    auto* picture = new QLabel;
-    picture->setPixmap(window->grab());
-    picture->resize(window->size());
-    picture->setAttribute(Qt::WA_DontShowOnScreen);
-    picture->show();
-    window->hide();
-    QObject::connect(picture, &QObject::destroyed, [] { releaseSceneSet(); });
-    return {picture};
+    return {pictureOf(window)};
 }
 
 } // namespace
 
 KD_SCREENSHOT_SCENE(mainWindowScanScreenAfterScan, "main-window/scan-screen-after-scan", kdui::Direction::Both) {
     return scanScreenAfterScan();
+}
+
+KD_SCREENSHOT_SCENE(mainWindowTopWithTexts, "main-window/main-top-texts", kdui::Direction::Both) {
+    return mainTopWithTexts();
 }
