@@ -499,6 +499,41 @@ void setUpPanelBrowsers(AppMainWindowPort& port) {
     }
 }
 
+// ---- Main-menu enabling.
+
+void editMenuWillOpen(QWidget* window, QWidget* focus, const std::vector<QWidget*>& panelBrowsers,
+                      QWidget* pageBrowser) {
+    QAction* edit = kdui::mainMenuItemWithTag(window, 200);
+    QMenu* menu = edit ? edit->menu() : nullptr;
+    if (!menu) return;
+    const bool panel = focus && std::find(panelBrowsers.begin(), panelBrowsers.end(), focus) != panelBrowsers.end();
+    const bool pages = focus && focus == pageBrowser;
+    if (!panel && !pages) {
+        kdui::setAutoenablesItems(menu, true);
+        for (int tag = 201; tag <= 207; ++tag)
+            if (QAction* item = kdui::mainMenuItemWithTag(window, tag)) item->setEnabled(true);
+        return;
+    }
+    kdui::setAutoenablesItems(menu, false);
+    for (int tag = 201; tag <= 206; ++tag)
+        if (QAction* item = kdui::mainMenuItemWithTag(window, tag)) item->setEnabled(false);
+    if (QAction* selectAll = kdui::mainMenuItemWithTag(window, 207)) selectAll->setEnabled(pages);
+}
+
+bool isFrontUsable(const QWidget* window) {
+    return window && window->isVisible() && window->isActiveWindow() && !window->isMinimized();
+}
+
+void validateMainMenu(QWidget* window, const MainMenuState& state) {
+    auto enable = [window](int tag, bool on) {
+        if (QAction* item = kdui::mainMenuItemWithTag(window, tag)) item->setEnabled(on);
+    };
+    enable(106, !state.modalWindowOpen);
+    enable(101, !state.pluginWindowShown && !state.modalWindowOpen);
+    enable(102, !state.modalWindowOpen && state.mainTopState);
+    enable(303, state.closeAllowed);
+}
+
 // ---- The whole preparation.
 
 void awakeFromNib(const NibViews& views, AppMainWindowPort& port) {

@@ -109,6 +109,26 @@ void setCellSizeOfPreImageIBView(kdui::ImageBrowserView* browser, bool previewSh
 void setUpPageBrowser(kdui::ImageBrowserView* browser);
 void setUpPanelBrowsers(AppMainWindowPort& port);
 
+// ---- Main-menu enabling.
+// The Edit menu as it opens: with a panel browser or the page browser
+// focused only Select All may be offered (and only for the page browser);
+// with another focus or none the items enable themselves.
+void editMenuWillOpen(QWidget* window, QWidget* focus, const std::vector<QWidget*>& panelBrowsers,
+                      QWidget* pageBrowser);
+struct MainMenuState {
+    bool modalWindowOpen = false;
+    bool mainTopState = true;
+    bool pluginWindowShown = false;
+    // The main window, else the About window or the preferences panel, is
+    // visible, active and not minimised (and, for the main window, no modal
+    // window is open).
+    bool closeAllowed = true;
+};
+// Quit, About, Preferences and Close by the state.
+void validateMainMenu(QWidget* window, const MainMenuState& state);
+// Whether a window may be closed from the menu now.
+bool isFrontUsable(const QWidget* window);
+
 // ---- The whole preparation.
 struct NibViews {
     QWidget* mainWindow = nullptr;

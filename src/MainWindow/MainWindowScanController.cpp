@@ -11,9 +11,13 @@
 #include <foundation/Bundle.h>
 #include <foundation/RunLoop.h>
 #include <ui/ImageBrowserView.h>
+#include <ui/MenuTags.h>
 #include <ui/ViewTag.h>
 
 #include <QAbstractButton>
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
 #include <QScrollArea>
 
 namespace qlr_main {
@@ -147,6 +151,7 @@ void MainWindowScanController::imageBrowserSelectionDidChange() {
 // ---- Main-window texts, panel menus, relayout and the data source's window
 
 std::unique_ptr<qlr_relayout::KdWindows> MainWindowScanController::makeKdWindows(AppMainCntlr& cntlr) {
+    menuCntlr_ = &cntlr;
     auto ops = qlr_relayout::KdWindows::defaultOps(cntlr);
     // The process window when visible, else the setting window, else the
     // main window.
@@ -164,6 +169,31 @@ void MainWindowScanController::awakeFromNib() {
     views.settingWindow = settingWindow();
     views.flatWindows = {aboutWindow(), processWindow(), completeWindow()};
     qlr_nib::awakeFromNib(views, *this);
+    if (QMenuBar* bar = MainWindowNib::mainMenu(views.mainWindow)) {
+        for (QAction* item : bar->actions()) {
+            if (QMenu* menu = item->menu())
+                QObject::connect(menu, &QMenu::aboutToShow, menu, [this, menu] { mainMenuWillOpen(menu); });
+        }
+    }
+}
+
+void MainWindowScanController::mainMenuWillOpen(QMenu* menu) {
+    if (!menuCntlr_) return;
+    menuCntlr_->setIsAutoCloseApp(false);
+    QWidget* window = MainWindowController::mainWindow();
+    QAction* edit = kdui::mainMenuItemWithTag(window, 200);
+    if (edit && edit->menu() == menu) {
+        std::vector<QWidget*> panels;
+        for (int type : {kInputPanelType, kOutputPanelType, kJobPanelType}) panels.push_back(panelBrowser(type));
+        qlr_nib::editMenuWillOpen(window, window ? window->focusWidget() : nullptr, panels, pageBrowser());
+    }
+    qlr_nib::MainMenuState state;
+    state.modalWindowOpen = menuCntlr_->isModalWindow();
+    state.mainTopState = menuCntlr_->isMainTopState();
+    const bool mainUsable = qlr_nib::isFrontUsable(window) && !state.modalWindowOpen;
+    QWidget* prefs = menuCntlr_->dialogsPort()->preferencesPanel();
+    state.closeAllowed = mainUsable || qlr_nib::isFrontUsable(aboutWindow()) || qlr_nib::isFrontUsable(prefs);
+    qlr_nib::validateMainMenu(window, state);
 }
 
 void MainWindowScanController::setUpImageBrowsers() {

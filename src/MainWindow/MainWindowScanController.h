@@ -22,6 +22,8 @@
 
 #include <memory>
 
+class QMenu;
+
 namespace qlr_main {
 
 class MainWindowScanController : public MainWindowController, public MainWindowScanHost {
@@ -91,6 +93,8 @@ public:
 private:
     std::unique_ptr<qlr_relayout::KdWindows> makeKdWindows(AppMainCntlr& cntlr);
     std::unique_ptr<qlr_relayout::KdWindows> kdWindows_;
+    AppMainCntlr* menuCntlr_ = nullptr;
+    void mainMenuWillOpen(QMenu* menu);
 };
 
 } // namespace qlr_main

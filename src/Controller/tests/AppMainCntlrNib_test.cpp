@@ -289,6 +289,28 @@ TEST(NibPageCells, SquareCellsFromTheBrowserWidthAndNoneWithoutOne) {
     EXPECT_EQ(browser.cellSize(), QSize(200, 200));
 }
 
+TEST(NibMainMenu, PageBrowserFocusOffersOnlySelectAllAndAModalWindowDisablesQuit) {
+    std::unique_ptr<QMainWindow> window(qlr_main::MainWindowNib::load());
+    QWidget panel, pages, other;
+    struct Case {
+        QWidget* focus;
+        bool cut, selectAll;
+    };
+    for (const Case& c : {Case{&pages, false, true}, Case{&panel, false, false}, Case{&other, true, true},
+                          Case{nullptr, true, true}}) {
+        qlr_nib::editMenuWillOpen(window.get(), c.focus, {&panel}, &pages);
+        EXPECT_EQ(kdui::mainMenuItemWithTag(window.get(), 203)->isEnabled(), c.cut);
+        EXPECT_EQ(kdui::mainMenuItemWithTag(window.get(), 207)->isEnabled(), c.selectAll);
+    }
+    qlr_nib::validateMainMenu(window.get(), {true, true, false, false});
+    EXPECT_FALSE(kdui::mainMenuItemWithTag(window.get(), 106)->isEnabled());
+    EXPECT_FALSE(kdui::mainMenuItemWithTag(window.get(), 102)->isEnabled());
+    qlr_nib::validateMainMenu(window.get(), {false, false, false, true});
+    EXPECT_TRUE(kdui::mainMenuItemWithTag(window.get(), 106)->isEnabled());
+    EXPECT_FALSE(kdui::mainMenuItemWithTag(window.get(), 102)->isEnabled()); // not on the main view
+    EXPECT_TRUE(kdui::mainMenuItemWithTag(window.get(), 101)->isEnabled());
+}
+
 } // namespace
 
 int main(int argc, char** argv) { return kittest::runKitTests(argc, argv); }
