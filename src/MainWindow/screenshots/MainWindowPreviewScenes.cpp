@@ -99,8 +99,8 @@ QWidget* pictureOf(QWidget* window) {
     return picture;
 }
 
-// The main view with its texts, menus and browsers made ready at start-up.
-std::vector<QWidget*> mainTopWithTexts() {
+// A new controller over a new window made ready as at start-up.
+PreviewSceneSet& freshSceneSet() {
     releaseSceneSet();
     PreviewSceneSet& set = sceneSet();
     set.cntlr = std::make_unique<AppMainCntlr>();
@@ -110,21 +110,21 @@ std::vector<QWidget*> mainTopWithTexts() {
     set.ui = qlr_main::MainWindowScanController::install(*set.cntlr, window);
     set.ui->awakeFromNib();
     set.ui->setUpImageBrowsers();
+    return set;
+}
+
+// The main view with its texts, menus and browsers made ready at start-up.
+std::vector<QWidget*> mainTopWithTexts() {
+    PreviewSceneSet& set = freshSceneSet();
+    QWidget* window = set.ui->mainWindow();
     window->show();
     kdf::RunLoop::main().runMode(kdf::RunLoopMode::Default, kdf::Seconds(0.01));
     return {pictureOf(window)};
 }
 
 std::vector<QWidget*> scanScreenAfterScan() {
-    releaseSceneSet();
-    PreviewSceneSet& set = sceneSet();
-    set.cntlr = std::make_unique<AppMainCntlr>();
-    QMainWindow* window = qlr_main::MainWindowNib::load();
-    window->move(0, 0);
-    window->resize(1000, 660);
-    set.ui = qlr_main::MainWindowScanController::install(*set.cntlr, window);
-    set.ui->awakeFromNib();
-    set.ui->setUpImageBrowsers();
+    PreviewSceneSet& set = freshSceneSet();
+    QWidget* window = set.ui->mainWindow();
 
     auto job = std::make_shared<JobModel>();
     job->setJobInputModel_List({std::make_shared<InputModel>()});

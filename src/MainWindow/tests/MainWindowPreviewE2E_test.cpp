@@ -6,6 +6,7 @@
 #include "AppMainCntlrFakes.h"
 
 #include "CreatePDF.h"
+#include "ScanJobs.h"
 #include "ImageIBView.h"
 #include "KD720TestBundle.h"
 #include "KdUIController.h"
@@ -83,25 +84,7 @@ protected:
     }
     // A job that keeps its pages on the scan screen until the finish
     // button, so the screen can be looked at after the scan.
-    std::shared_ptr<JobModel> editedGrayDuplexToPdf() {
-        auto input = std::make_shared<InputModel>();
-        input->setIsUseDriverSetting(false);
-        input->setScnStColorType(3);
-        input->setScnStResolutionType(1);
-        input->setScnStReaderSideType(2);
-        auto output = std::make_shared<OutputModel>();
-        output->setFileFormatType(qlr_output::kFormatPDF);
-        output->setFileOp_MultiType_PDF(0);
-        output->setIsAddOCR(false);
-        output->setSaveType(3);
-        output->setFileSavePath(folder.string());
-        auto job = std::make_shared<JobModel>();
-        job->setJobInputModel_List({input});
-        job->setJobOutputModel_List({output});
-        job->setIsImageProcess(true);
-        job->setIsContinueScan(false);
-        return job;
-    }
+    std::shared_ptr<JobModel> editedGrayDuplexToPdf() { return scantest::grayDuplexPdfJob(folder, true); }
     QWidget* scanControl(int tag) { return kdui::viewWithTag(window->scanContentView(), tag); }
 };
 
