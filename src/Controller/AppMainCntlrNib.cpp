@@ -573,6 +573,15 @@ void awakeFromNib(const NibViews& views, AppMainWindowPort& port) {
             palette.setColor(QPalette::Dark, QColor(215, 215, 215));
             area->setPalette(palette);
             area->setBackgroundRole(QPalette::Dark);
+            // The square between the two scroll bars in the same gray.
+            auto* corner = new QWidget;
+            corner->setObjectName(QStringLiteral("Scan_PreviewCornerView"));
+            corner->setFixedSize(9, 9);
+            corner->setAutoFillBackground(true);
+            QPalette cornerPalette = corner->palette();
+            cornerPalette.setColor(QPalette::Window, QColor(215, 215, 215));
+            corner->setPalette(cornerPalette);
+            area->setCornerWidget(corner);
         }
     }
 
