@@ -154,7 +154,7 @@ else()
     set(KD_NO_UNDEFINED "-Wl,--no-undefined")
 endif()
 
-# kd_add_screenshot_scenes(SOURCES <files...> LIBS <libs...>)
+# kd_add_screenshot_scenes(SOURCES <files...> LIBS <libs...> [NAME <name>])
 # Adds a folder's screenshot scenes (sources using KD_SCREENSHOT_SCENE of
 # ui/Screenshots.h) to the program kd_screenshots (tools/screenshots). The
 # sources become an object library, so their static registrations are kept.
@@ -162,9 +162,13 @@ function(kd_add_screenshot_scenes)
     if(KD_FUZZ)
         return()
     endif()
-    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(ARG "" "NAME" "SOURCES;LIBS" ${ARGN})
     file(RELATIVE_PATH rel "${PROJECT_SOURCE_DIR}" "${CMAKE_CURRENT_SOURCE_DIR}")
     string(MAKE_C_IDENTIFIER "kd_scenes_${rel}" target)
+    # NAME tells apart a second set of scenes of the same folder.
+    if(ARG_NAME)
+        string(APPEND target "_${ARG_NAME}")
+    endif()
     add_library(${target} OBJECT ${ARG_SOURCES})
     target_link_libraries(${target} PUBLIC kdui ${ARG_LIBS})
     set_property(GLOBAL APPEND PROPERTY KD_SCREENSHOT_SCENE_LIBS ${target})

@@ -61,6 +61,7 @@ extern "C" void onQuitSignal(int) {
 std::shared_ptr<AppMainWindowPort> makeMainWindowPort(AppMainCntlr& cntlr) {
     auto controller = std::make_shared<qlr_main::MainWindowScanController>(cntlr, qlr_main::MainWindowNib::load());
     MainWindowCntlr::setProcessWindow(controller);
+    cntlr.setPreviewPort(controller->previewCntlr());
     return controller;
 }
 
@@ -187,6 +188,7 @@ int run(int argc, char** argv) {
     // process's static end, where Qt is gone.
     MainWindowCntlr::setProcessWindow(nullptr);
     cntlr.setMainWindowPort(nullptr);
+    cntlr.setPreviewPort(nullptr);
     cntlr.setOutputWriterPort(nullptr);
     cntlr.setDialogsPort(nullptr);
     // The host ends here, while the controller it reads still lives (the

@@ -19,6 +19,7 @@
 class ImageInfoModel;
 class PanelModel;
 class PrefsModel;
+class QAction;
 class QWidget;
 
 // Notifications the controller observes for its neighbours (any sender).
@@ -125,6 +126,14 @@ public:
     virtual void resetPanelToolTips() {}
     // The scan view's select-all, odd or even pages button's action.
     virtual void changeMultiSelectScanImage(QWidget* /*sender*/) {}
+    // ---- Appended: the create-panel menus' items and the main window's
+    // frame and data-source window notifications.
+    virtual void createPanel(QAction* /*sender*/) {}
+    virtual void viewFrameDidChange(const kdf::Notification&) {}
+    virtual void showKdWindow(const kdf::Notification&) {}
+    virtual void hideKdWindow(const kdf::Notification&) {}
+    virtual void willMiniKdWindow(const kdf::Notification&) {}
+    virtual void didDeminiKdWindow(const kdf::Notification&) {}
 };
 
 class AppPreviewPort {

@@ -10,6 +10,8 @@
 #include "TvNotifications.h"
 
 #include <foundation/Bundle.h>
+#include <ui/FrameChange.h>
+#include <ui/WindowNotifications.h>
 
 #include <algorithm>
 
@@ -170,6 +172,11 @@ void AppMainCntlr::setUpNotification() {
         {kMouseMovedInFlatWindowContentViewDidChange, &AppMainWindowPort::mouseMovedInFlatWindowContentView},
         {kScrollWheelDidChange, &AppMainWindowPort::scrollWheelDidChange},
         {TV_Message::kTvAlertRunModalNotification, &AppMainWindowPort::tvAlertRunModal},
+        {kdui::kViewFrameDidChangeNotification, &AppMainWindowPort::viewFrameDidChange},
+        {"ShowKdWindowNotification", &AppMainWindowPort::showKdWindow},
+        {"HideKdWindowNotification", &AppMainWindowPort::hideKdWindow},
+        {kdui::kWindowWillMiniaturizeNotification, &AppMainWindowPort::willMiniKdWindow},
+        {kdui::kWindowDidDeminiaturizeNotification, &AppMainWindowPort::didDeminiKdWindow},
     };
     for (const auto& [name, handler] : windowRows) {
         observers_.push_back(center.addObserver(

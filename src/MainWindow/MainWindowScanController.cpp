@@ -1,16 +1,24 @@
 #include "MainWindowScanController.h"
 
 #include "AppMainCntlr.h"
+#include "AppMainCntlrNib.h"
 #include "MainWindowNib.h"
+#include "PreviewBaseView.h"
+#include "TvSlider.h"
 #include "ProcessWindowServices.h"
 #include "TvTextFields.h"
 
 #include <foundation/Bundle.h>
 #include <foundation/RunLoop.h>
 #include <ui/ImageBrowserView.h>
+#include <ui/MenuTags.h>
 #include <ui/ViewTag.h>
 
 #include <QAbstractButton>
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScrollArea>
 
 namespace qlr_main {
 
@@ -21,6 +29,8 @@ MainWindowScanController::MainWindowScanController(AppMainCntlr& cntlr, QWidget*
     scan_.connectScanViewActions();
     pages_.connectScanViewActions();
     connectWindowActions();
+    setUpPreview(cntlr);
+    kdWindows_ = makeKdWindows(cntlr);
 }
 
 MainWindowScanController::~MainWindowScanController() { kdf::RunLoop::main().cancelPerforms(&scan_); }
@@ -28,6 +38,7 @@ MainWindowScanController::~MainWindowScanController() { kdf::RunLoop::main().can
 std::shared_ptr<MainWindowScanController> MainWindowScanController::install(AppMainCntlr& cntlr, QWidget* mainWindow) {
     auto controller = std::make_shared<MainWindowScanController>(cntlr, mainWindow);
     cntlr.setMainWindowPort(controller);
+    cntlr.setPreviewPort(controller->previewCntlr());
     MainWindowCntlr::setProcessWindow(controller);
     return controller;
 }
@@ -109,6 +120,130 @@ QSizeF MainWindowScanController::makePanelSize(const PanelModel& panel, int size
 void MainWindowScanController::createPanelImageWithList(const std::vector<std::shared_ptr<PanelModel>>& list,
                                                         int sizeType) {
     MainWindowBrowsers::createPanelImageWithList(list, sizeType);
+// ---- Page preview
+
+namespace {
+
+// The preview's calls on the main window: its zoom goes back to 1 through
+// the page controls, editing is cancelled through the window.
+class WindowPreviewNeighbours : public PreviewNeighbours {
+public:
+    WindowPreviewNeighbours(MainWindowPages& pages, MainWindowScanHost& host) : pages_(pages), host_(host) {}
+    void changeScale() override { pages_.changeScale(nullptr); }
+    void cancelEditingImage() override { host_.cancelEditingImage(); }
+
+private:
+    MainWindowPages& pages_;
+    MainWindowScanHost& host_;
+};
+
+} // namespace
+
+void MainWindowScanController::setUpPreview(AppMainCntlr& cntlr) {
+    QWidget* window = MainWindowController::mainWindow();
+    PreviewOutlets outlets;
+    outlets.mainWindow = window;
+    outlets.scanContentView = scanContentView();
+    outlets.scanHeaderView = MainWindowNib::outlet(window, "Scan_Preview_HeaderView");
+    outlets.scanInfoView = MainWindowNib::outlet(window, "Scan_InfoView");
+    outlets.outputPagination = MainWindowNib::outlet(window, "Scan_OutputSetting_Pagenation");
+    outlets.previewView = qobject_cast<PreviewBaseView*>(MainWindowNib::outlet(window, "Scan_PreviewBaseView"));
+    outlets.pageBrowser = qobject_cast<ImageIBView*>(pageBrowser());
+    // The preview scrolls with the kit's thin scrollers, as the browser does.
+    if (outlets.previewView) {
+        if (QScrollArea* area = outlets.previewView->enclosingScrollArea()) {
+            area->setVerticalScrollBar(new TvScroller(Qt::Vertical));
+            area->setHorizontalScrollBar(new TvScroller(Qt::Horizontal));
+        }
+    }
+    preview_ = std::make_shared<PreviewCntlr>(pagesOfController(cntlr),
+                                              std::make_shared<WindowPreviewNeighbours>(pages_, *this), outlets);
+    for (int tag : {PreviewCntlr::kPreviousOutputButton, PreviewCntlr::kNextOutputButton}) {
+        if (auto* button = qobject_cast<QAbstractButton*>(kdui::viewWithTag(outlets.scanContentView, tag)))
+            QObject::connect(button, &QAbstractButton::clicked, button,
+                             [this, button] { preview_->setCurrentOutputBySender(button); });
+    }
+}
+
+PreviewBaseView* MainWindowScanController::previewView() { return preview_ ? preview_->outlets().previewView : nullptr; }
+
+void MainWindowScanController::createPreviewImage(int index, bool isFitSize) {
+    if (preview_) preview_->createPreviewImage(index, isFitSize);
+}
+
+void MainWindowScanController::updatePageDisplay() {
+    if (preview_) preview_->updatePageDisplay();
+}
+
+void MainWindowScanController::imageBrowserSelectionDidChange() {
+    if (auto* browser = pageBrowser(); browser && preview_) preview_->selectionDidChange(*browser);
+}
+
+// ---- Main-window texts, panel menus, relayout and the data source's window
+
+std::unique_ptr<qlr_relayout::KdWindows> MainWindowScanController::makeKdWindows(AppMainCntlr& cntlr) {
+    menuCntlr_ = &cntlr;
+    auto ops = qlr_relayout::KdWindows::defaultOps(cntlr);
+    // The process window when visible, else the setting window, else the
+    // main window.
+    ops.parentWindow = [this]() -> QWidget* {
+        if (QWidget* process = processWindow(); process && process->isVisible()) return process;
+        if (QWidget* setting = settingWindow(); setting && setting->isVisible()) return setting;
+        return MainWindowController::mainWindow();
+    };
+    return std::make_unique<qlr_relayout::KdWindows>(cntlr, std::move(ops));
+}
+
+void MainWindowScanController::awakeFromNib() {
+    qlr_nib::NibViews views;
+    views.mainWindow = MainWindowController::mainWindow();
+    views.settingWindow = settingWindow();
+    views.flatWindows = {aboutWindow(), processWindow(), completeWindow()};
+    qlr_nib::awakeFromNib(views, *this);
+    if (QMenuBar* bar = MainWindowNib::mainMenu(views.mainWindow)) {
+        for (QAction* item : bar->actions()) {
+            if (QMenu* menu = item->menu())
+                QObject::connect(menu, &QMenu::aboutToShow, menu, [this, menu] { mainMenuWillOpen(menu); });
+        }
+    }
+}
+
+void MainWindowScanController::mainMenuWillOpen(QMenu* menu) {
+    if (!menuCntlr_) return;
+    menuCntlr_->setIsAutoCloseApp(false);
+    QWidget* window = MainWindowController::mainWindow();
+    QAction* edit = kdui::mainMenuItemWithTag(window, 200);
+    if (edit && edit->menu() == menu) {
+        std::vector<QWidget*> panels;
+        for (int type : {kInputPanelType, kOutputPanelType, kJobPanelType}) panels.push_back(panelBrowser(type));
+        qlr_nib::editMenuWillOpen(window, window ? window->focusWidget() : nullptr, panels, pageBrowser());
+    }
+    qlr_nib::MainMenuState state;
+    state.modalWindowOpen = menuCntlr_->isModalWindow();
+    state.mainTopState = menuCntlr_->isMainTopState();
+    const bool mainUsable = qlr_nib::isFrontUsable(window) && !state.modalWindowOpen;
+    QWidget* prefs = menuCntlr_->dialogsPort()->preferencesPanel();
+    state.closeAllowed = mainUsable || qlr_nib::isFrontUsable(aboutWindow()) || qlr_nib::isFrontUsable(prefs);
+    qlr_nib::validateMainMenu(window, state);
+}
+
+void MainWindowScanController::setUpImageBrowsers() {
+    qlr_nib::setUpPanelBrowsers(*this);
+    browsers_.setUpImageBrowsers();
+    qlr_nib::setUpPageBrowser(pageBrowser());
+    setCellSizeOfPreImageIBView();
+    for (int type : {kInputPanelType, kOutputPanelType, kJobPanelType}) reloadPanelBrowser(type);
+    if (preview_) preview_->reloadPageBrowser();
+}
+
+void MainWindowScanController::setCellSizeOfPreImageIBView() {
+    qlr_nib::setCellSizeOfPreImageIBView(pageBrowser(), isPreviewShown());
+}
+
+void MainWindowScanController::viewFrameDidChange(const kdf::Notification& /*n*/) {
+    // The forms' layouts place the controls; the page cells follow the
+    // browser's width on the scan screen.
+    if (QWidget* scan = scanContentView(); scan && scan->isVisible()) setCellSizeOfPreImageIBView();
 }
 
 } // namespace qlr_main

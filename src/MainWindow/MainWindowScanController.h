@@ -13,6 +13,8 @@
 #include "MainWindowScan.h"
 #include "MainWindowScanHost.h"
 #include "MainWindowTop.h"
+#include "PreviewCntlr.h"
+#include "AppMainCntlrRelayout.h"
 
 // The window classes the controller keeps pointers to.
 #include "TvAnimationImageView.h"
@@ -21,6 +23,8 @@
 #include "TvWindow.h"
 
 #include <memory>
+
+class QMenu;
 
 namespace qlr_main {
 
@@ -87,7 +91,6 @@ public:
     QSizeF makePanelSize(const PanelModel& panel, int sizeType) override;
     void createPanelImageWithList(const std::vector<std::shared_ptr<PanelModel>>& list, int sizeType) override;
     void createIBViewMenu() override { browsers_.createIBViewMenu(); }
-    void setUpImageBrowsers() override { browsers_.setUpImageBrowsers(); }
     void clearIconCache() override { MainWindowBrowsers::clearIconCache(); }
     void hidePanelFieldEditor() override { browsers_.hidePanelFieldEditor(); }
     void endEditingPanelTitle() override { browsers_.endEditingPanelTitle(); }
@@ -98,6 +101,36 @@ public:
 
 private:
     MainWindowBrowsers browsers_;
+    // ---- Page preview: the scan screen's preview controller, the
+    // controller's preview port and the page browser's data source.
+public:
+    const std::shared_ptr<PreviewCntlr>& previewCntlr() const { return preview_; }
+    PreviewBaseView* previewView() override;
+    void createPreviewImage(int index, bool isFitSize) override;
+    void updatePageDisplay() override;
+    void imageBrowserSelectionDidChange() override;
+
+private:
+    void setUpPreview(AppMainCntlr& cntlr);
+    std::shared_ptr<PreviewCntlr> preview_;
+
+    // ---- Main-window texts, panel menus, relayout and the data source's
+    // window (the controller's start-up hooks and notifications).
+public:
+    void awakeFromNib() override;
+    void setUpImageBrowsers() override;
+    void setCellSizeOfPreImageIBView() override;
+    void viewFrameDidChange(const kdf::Notification& n) override;
+    void showKdWindow(const kdf::Notification& n) override { kdWindows_->showKdWindow(n); }
+    void hideKdWindow(const kdf::Notification& n) override { kdWindows_->hideKdWindow(n); }
+    void willMiniKdWindow(const kdf::Notification& n) override { kdWindows_->willMiniKdWindow(n); }
+    void didDeminiKdWindow(const kdf::Notification& n) override { kdWindows_->didDeminiKdWindow(n); }
+
+private:
+    std::unique_ptr<qlr_relayout::KdWindows> makeKdWindows(AppMainCntlr& cntlr);
+    std::unique_ptr<qlr_relayout::KdWindows> kdWindows_;
+    AppMainCntlr* menuCntlr_ = nullptr;
+    void mainMenuWillOpen(QMenu* menu);
 };
 
 } // namespace qlr_main

@@ -6,6 +6,7 @@
 #include "ScanTestWindow.h"
 
 #include "CreatePDF.h"
+#include "ScanJobs.h"
 #include "KD720TestBundle.h"
 #include "KdUIController.h"
 #include "OutputWriter.h"
@@ -87,25 +88,7 @@ protected:
         pdf.reset();
         kdf::unregisterClass(kUIControllerClassName);
     }
-    std::shared_ptr<JobModel> grayDuplexToPdf() {
-        auto input = std::make_shared<InputModel>();
-        input->setIsUseDriverSetting(false);
-        input->setScnStColorType(3);
-        input->setScnStResolutionType(1);
-        input->setScnStReaderSideType(2);
-        auto output = std::make_shared<OutputModel>();
-        output->setFileFormatType(qlr_output::kFormatPDF);
-        output->setFileOp_MultiType_PDF(0);
-        output->setIsAddOCR(false);
-        output->setSaveType(3);
-        output->setFileSavePath(folder.string());
-        auto job = std::make_shared<JobModel>();
-        job->setJobInputModel_List({input});
-        job->setJobOutputModel_List({output});
-        job->setIsImageProcess(false);
-        job->setIsContinueScan(false);
-        return job;
-    }
+    std::shared_ptr<JobModel> grayDuplexToPdf() { return scantest::grayDuplexPdfJob(folder, false); }
     void clickJobTile(int index) {
         kdf::Dictionary info{{kClickCellIndexKey, kdf::Value(index)}};
         kdf::NotificationCenter::defaultCenter().post(kPanelIBViewClickCellNotification, nullptr, nullptr, &info);
