@@ -120,6 +120,8 @@ QSizeF MainWindowScanController::makePanelSize(const PanelModel& panel, int size
 void MainWindowScanController::createPanelImageWithList(const std::vector<std::shared_ptr<PanelModel>>& list,
                                                         int sizeType) {
     MainWindowBrowsers::createPanelImageWithList(list, sizeType);
+}
+
 // ---- Page preview
 
 namespace {
