@@ -19,6 +19,7 @@
 class ImageInfoModel;
 class PanelModel;
 class PrefsModel;
+class QObject;
 class QWidget;
 
 // Notifications the controller observes for its neighbours (any sender).
@@ -112,6 +113,14 @@ public:
     virtual void showQlrNavigation() {}
     // Frees the panel cells' cached icons at termination.
     virtual void clearIconCache() {}
+
+    // ---- The panel setting window and new panels.
+    // Opens the setting window on a stored panel (its type and index in that
+    // type's list), or on the running scan's job copy when panelType is -1.
+    virtual void openSettingWindow(int /*panelType*/, int /*index*/) {}
+    // Makes a new panel as the sender (a menu item or a button, by its tag)
+    // asks.
+    virtual void createPanel(QObject* /*sender*/) {}
 };
 
 class AppPreviewPort {

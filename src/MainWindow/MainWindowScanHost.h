@@ -79,6 +79,12 @@ public:
     // The setting window for the job copy's outputs.
     virtual void openSettingWindowForScanJob() {}
     virtual void updateMainTopDisplay(QWidget* /*sender*/, bool /*isAnime*/) {}
+
+    // ---- Edit-image mode's typed values (brightness and contrast,
+    // straightening, trimming fields).
+    virtual void changeBriCont(QWidget* /*sender*/) {}
+    virtual void changeStraighten(QWidget* /*sender*/) {}
+    virtual void changeTrimming(QWidget* /*sender*/) {}
 };
 
 } // namespace qlr_main
