@@ -68,7 +68,7 @@ void setHidden(QWidget* w, bool hidden) {
 }
 
 void setEnabled(QWidget* w, bool enabled) {
-    if (w) QlrUtilsMethod::setEnabledForText(enabled, w);
+    if (w) w->setEnabled(enabled);
 }
 
 // An integer shown by a control: a spin box's value, else its text.
@@ -234,10 +234,11 @@ void PanelSettingCntlr::connectControls() {
                 table->verticalHeader()->hide();
                 table->horizontalHeader()->setStretchLastSection(true);
                 table->setSelectionMode(QAbstractItemView::SingleSelection);
+                table->setSelectionBehavior(QAbstractItemView::SelectRows);
                 table->setEditTriggers(QAbstractItemView::NoEditTriggers);
                 QObject::connect(table, &QTableWidget::itemSelectionChanged, table, [this, table] {
-                    const auto rows = table->selectionModel()->selectedRows();
-                    selectedOrderRow_ = rows.isEmpty() ? -1 : rows.front().row();
+                    const auto items = table->selectedItems();
+                    selectedOrderRow_ = items.isEmpty() ? -1 : items.front()->row();
                     updateOptionOrderButtons();
                 });
             }
@@ -412,10 +413,7 @@ void PanelSettingCntlr::setupControls(const std::shared_ptr<PanelModel>& model) 
     if (job) {
         setOn(control(kTagStopForEditing), job->isImageProcess());
         setOn(control(kTagContinueScan), job->isContinueScan());
-        if (auto* popUp = qobject_cast<ScanBtnStatusPopUpButton*>(control(kTagDeviceButton))) {
-            popUp->setUpMethod();
-            popUp->selectItemWithTag(job->scanBtnStatus());
-        }
+        selectTag(control(kTagDeviceButton), job->scanBtnStatus());
     }
     if (auto whole = model->wholeModel()) {
         if (auto* field = qobject_cast<QLineEdit*>(control(kTagPanelTitle)))

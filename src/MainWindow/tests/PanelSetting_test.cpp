@@ -9,6 +9,7 @@
 #include "MainWindowController.h"
 #include "PanelSettingCntlr.h"
 #include "TV_Func.h"
+#include "TV_FuncUI.h"
 #include "SettingPopUpButtons.h"
 #include "TvButtons.h"
 #include "TvPopoverWindow.h"
@@ -128,10 +129,16 @@ std::shared_ptr<JobModel> jobWith(int outputs) {
     return job;
 }
 
+// One test clock for the whole program: the animation throttle keeps its
+// last time across tests.
+kdf::TestClock& clock() {
+    static kdf::TestClock c;
+    return c;
+}
+
 class PanelSettingTest : public ControllerTest {
 protected:
     std::shared_ptr<SettingRegistry> plugins = std::make_shared<SettingRegistry>();
-    std::unique_ptr<kdf::TestClock> clock;
     std::unique_ptr<TestHost> host;
     std::unique_ptr<PanelSettingCntlr> setting;
     std::shared_ptr<AppModel> model;
@@ -140,7 +147,7 @@ protected:
     void SetUp() override {
         ControllerTest::SetUp();
         PluginRegistryQueries::setCurrent(plugins);
-        clock = std::make_unique<kdf::TestClock>();
+        clock();
         host = std::make_unique<TestHost>(*cntlr);
         setting = std::make_unique<PanelSettingCntlr>(*cntlr, *host);
         setting->connectControls();
@@ -148,28 +155,35 @@ protected:
         model->setInputModel_List({std::make_shared<InputModel>(), std::make_shared<InputModel>()});
         model->setOutputModel_List({std::make_shared<OutputModel>(), std::make_shared<OutputModel>()});
         model->setJobModel_List({jobWith(1), jobWith(3)});
+        for (const auto& out : model->outputModel_List()) out->setFreeFileName("scan");
         cntlr->setAppModel(model);
         AppMainCntlr::setCurrent(cntlr.get());
         root = fs::path(std::getenv("HOME"));
         fs::create_directories(root / "Pictures");
     }
     void TearDown() override {
-        if (host->settingWindow()->isVisible()) closeWindow();
+        // A window left open (a refused setting, the data source's window)
+        // is put away without the checks.
+        if (host->settingWindow()->isVisible()) {
+            TvWindow::endModalWindow(host->settingWindow(), true);
+            runUntil([&] { return !cntlr->tmpPanelModel_Setting(); }, 5);
+        }
         setting.reset();
         host.reset();
-        clock.reset();
         AppMainCntlr::setCurrent(nullptr);
         ControllerTest::TearDown();
     }
     // Lets the 0.7 s animation throttle pass, then opens.
     void open(int type, int index) {
-        clock->advance(kdf::Seconds(1));
+        clock().advance(kdf::Seconds(1));
         setting->openSettingWindow(std::make_pair(type, index));
         ASSERT_TRUE(host->settingWindow()->isVisible());
     }
     void closeWindow() {
         host->settingWindow()->resignKeyWindow();
-        runUntil([&] { return !host->settingWindow()->isVisible() && !cntlr->tmpPanelModel_Setting(); }, 5);
+        EXPECT_TRUE(
+            runUntil([&] { return !host->settingWindow()->isVisible() && !cntlr->tmpPanelModel_Setting(); }, 5))
+            << "the window closes";
     }
     QWidget* control(int tag) {
         for (const char* name : {kSettingTabView, kSettingInputView, kSettingOutputView, kSettingOptionView,
@@ -225,8 +239,8 @@ TEST_F(PanelSettingTest, EachControlChangesTheStoredPanelAtOnce) {
         return dynamic_cast<OutputModel&>(p);
     };
     const std::vector<Case> cases = {
-        {kInputPanelType, -1, kTagColorType, 2, [&](PanelModel& p) { return input(p).scnStColorType(); }},
-        {kInputPanelType, -1, kTagPaperSize, 3, [&](PanelModel& p) { return input(p).scnStPaperSizeType(); }},
+        {kInputPanelType, -1, kTagColorType, 3, [&](PanelModel& p) { return input(p).scnStColorType(); }},
+        {kInputPanelType, -1, kTagPaperSize, 6, [&](PanelModel& p) { return input(p).scnStPaperSizeType(); }},
         {kInputPanelType, -1, kTagReaderSide, 1, [&](PanelModel& p) { return input(p).scnStReaderSideType(); }},
         {kInputPanelType, -1, kTagRecCharDir, 1, [&](PanelModel& p) { return int(input(p).isRecCharDir()); }},
         {kInputPanelType, -1, kTagUseDriverSetting, 1,
@@ -234,7 +248,7 @@ TEST_F(PanelSettingTest, EachControlChangesTheStoredPanelAtOnce) {
         {kOutputPanelType, -1, kTagFileFormat, 1, [&](PanelModel& p) { return output(p).fileFormatType(); }},
         {kOutputPanelType, -1, kTagUseFileNameRule, 0, [&](PanelModel& p) { return int(output(p).isUseFNSetting()); }},
         {kOutputPanelType, -1, kTagSaveLocation, 0, [&](PanelModel& p) { return output(p).saveType(); }},
-        {kJobPanelType, kTabInput, kTagColorType, 3, [&](PanelModel& p) { return input(p).scnStColorType(); }},
+        {kJobPanelType, kTabInput, kTagColorType, 5, [&](PanelModel& p) { return input(p).scnStColorType(); }},
         {kJobPanelType, kTabFirstOutput, kTagFileFormat, 3, [&](PanelModel& p) { return output(p).fileFormatType(); }},
         {kJobPanelType, kTabOptions, kTagStopForEditing, 0,
          [](PanelModel& p) { return int(dynamic_cast<JobModel&>(p).isImageProcess()); }},
@@ -303,14 +317,14 @@ TEST_F(PanelSettingTest, TypedFileNameActsOneSecondAfterTheLastKeyAndReturnTrims
     ASSERT_TRUE(name);
     name->setText("scan");
     setting->controlTextDidChange(name);
-    clock->advance(kdf::Seconds(0.6));
+    clock().advance(kdf::Seconds(0.6));
     runOneTurn();
     name->setText("scans");
     setting->controlTextDidChange(name);
-    clock->advance(kdf::Seconds(0.6));
+    clock().advance(kdf::Seconds(0.6));
     runOneTurn();
-    EXPECT_EQ(out->freeFileName(), "") << "the earlier key's action was replaced";
-    clock->advance(kdf::Seconds(0.5));
+    EXPECT_EQ(out->freeFileName(), "scan") << "the earlier key's action was replaced";
+    clock().advance(kdf::Seconds(0.5));
     runOneTurn();
     EXPECT_EQ(out->freeFileName(), "scans");
 
@@ -335,22 +349,28 @@ TEST_F(PanelSettingTest, ClosingWithinTheSecondLeavesTheNextPanelUntouched) {
 
     const std::string otherTitle = model->outputModel_List()[1]->wholeModel()->title();
     open(kOutputPanelType, 1);
-    clock->advance(kdf::Seconds(2));
+    clock().advance(kdf::Seconds(2));
     runOneTurn();
     runOneTurn();
-    EXPECT_EQ(model->outputModel_List()[1]->freeFileName(), "");
+    EXPECT_EQ(model->outputModel_List()[1]->freeFileName(), "scan");
     EXPECT_EQ(model->outputModel_List()[1]->wholeModel()->title(), otherTitle);
 }
 
 TEST_F(PanelSettingTest, OtherTypedFieldsGoToTheirComponentsAfterTheDelay) {
+    std::size_t n = 0;
     for (int tag : {int(kTagPageNumberField), 4122, 4214, 4227}) {
         QLineEdit edit;
         kdui::setTag(&edit, tag);
         setting->controlTextDidChange(&edit);
-        setting->controlTextDidChange(&edit);
-        EXPECT_TRUE(host->calls.empty());
-        clock->advance(kdf::Seconds(1.1));
+        clock().advance(kdf::Seconds(0.5));
         runOneTurn();
+        setting->controlTextDidChange(&edit);
+        clock().advance(kdf::Seconds(0.6));
+        runOneTurn();
+        EXPECT_EQ(host->calls.size(), n) << "one action, a second after the last key";
+        clock().advance(kdf::Seconds(0.5));
+        runOneTurn();
+        EXPECT_EQ(host->calls.size(), ++n);
     }
     EXPECT_EQ(host->calls, (std::vector<std::string>{"selectScanImage:4004", "briCont:4122", "straighten:4214",
                                                      "trimming:4227"}));
@@ -572,28 +592,34 @@ TEST_F(PanelSettingTest, DestinationChangeKeepsEachDestinationsSettings) {
 }
 
 TEST_F(PanelSettingTest, DestinationIdentityCopiedElseCreatedElseAlertWithTheCode) {
-    addPlugin("A");
-    addPlugin("B");
+    for (const char* id : {"A", "B", "C", "D"}) addPlugin(id);
     auto out = model->outputModel_List()[0];
     out->setPluginID("A");
     out->setPluginGUID("gA");
     open(kOutputPanelType, 0);
-    const int indexB = PluginRegistryQueries::indexOfPluginInfoListByPluginID("B");
-    choose(kTagOutputType, indexB);
+    auto indexOf = [](const char* id) { return PluginRegistryQueries::indexOfPluginInfoListByPluginID(id); };
+    choose(kTagOutputType, indexOf("B"));
+    EXPECT_EQ(out->pluginID(), "B");
     EXPECT_EQ(out->pluginGUID(), "gA-copy1");
 
-    plugins->plugins["A"].copyResult = 3;
-    choose(kTagOutputType, PluginRegistryQueries::indexOfPluginInfoListByPluginID("A"));
-    EXPECT_EQ(out->pluginID(), "A");
+    plugins->plugins["C"].copyResult = 3;
+    choose(kTagOutputType, indexOf("C"));
+    EXPECT_EQ(out->pluginID(), "C");
     EXPECT_EQ(out->pluginGUID(), "new2");
     EXPECT_TRUE((plugins->calls.count("delete:B:gA-copy1") > 0)) << "the old identity is deleted first";
 
-    plugins->plugins["B"].copyResult = 3;
-    plugins->plugins["B"].createResult = 7;
-    choose(kTagOutputType, indexB);
+    plugins->plugins["D"].copyResult = 3;
+    plugins->plugins["D"].createResult = 7;
+    choose(kTagOutputType, indexOf("D"));
     ASSERT_EQ(alertTexts().size(), 1u);
     EXPECT_EQ(alertTexts()[0], "The operation cannot continue. (Error code: 7)");
-    EXPECT_EQ(out->pluginID(), "A");
+    EXPECT_EQ(out->pluginID(), "C");
+
+    // Back to A: the identity and settings kept for A.
+    alerts->shown.clear();
+    choose(kTagOutputType, indexOf("A"));
+    EXPECT_EQ(out->pluginGUID(), "gA");
+    EXPECT_TRUE(alertTexts().empty());
 }
 
 // ---- Option order, device buttons, deletion
@@ -609,6 +635,7 @@ TEST_F(PanelSettingTest, OptionOrderLimitsAndMoves) {
     const auto before = three->jobOutputModel_List();
     table->selectRow(0);
     EXPECT_FALSE(control(kTagOrderUp)->isEnabled());
+    ASSERT_TRUE(control(kTagOrderDown)->isEnabled());
     click(kTagOrderDown);
     EXPECT_EQ(three->jobOutputModel_List()[1], before[0]);
     EXPECT_EQ(table->currentRow(), 1);
@@ -627,12 +654,14 @@ TEST_F(PanelSettingTest, OptionOrderLimitsAndMoves) {
 }
 
 TEST_F(PanelSettingTest, DeviceButtonBelongsToOneJobAfterClosing) {
-    model->jobModel_List()[0]->setScanBtnStatus(2);
+    model->jobModel_List()[0]->setScanBtnStatus(1);
     open(kJobPanelType, 1);
     selectTab(kTabOptions);
-    choose(kTagDeviceButton, 2);
+    auto* popUp = qobject_cast<TvPopUpButton*>(control(kTagDeviceButton));
+    if (popUp->numberOfItems() < 2) TV_Func::addMenuItem(popUp, QStringLiteral("Button 1"), 1);
+    choose(kTagDeviceButton, 1);
     closeWindow();
-    EXPECT_EQ(model->jobModel_List()[1]->scanBtnStatus(), 2);
+    EXPECT_EQ(model->jobModel_List()[1]->scanBtnStatus(), 1);
     EXPECT_EQ(model->jobModel_List()[0]->scanBtnStatus(), JobModel::kNoButton);
 }
 
@@ -706,6 +735,9 @@ TEST_F(PanelSettingTest, BusyScannerRetriesOpeningFiveTimesThenGivesUp) {
     host->syncDriver = true;
     click(kTagOpenDriverUI);
     EXPECT_EQ(host->openCount, 1);
+    EXPECT_FALSE(host->settingWindow()->isValidClose());
+    setting->driverTerminateUI(kdf::Notification("Driver_TerminateUI_Notification", nullptr, nullptr, nullptr));
+    EXPECT_TRUE(host->settingWindow()->isValidClose());
 }
 
 // ---- Tabs
@@ -724,11 +756,14 @@ TEST_F(PanelSettingTest, TabsOfAStoredJobAndOfTheScanningCopy) {
     closeWindow();
 
     // From the scanning view: outputs only, the written one disabled.
-    auto copy = jobWith(3);
+    auto made = jobWith(3);
+    made->setOutputIndex(1);
+    cntlr->setTmpCopyJobModel_Scan(made);
+    auto copy = cntlr->tmpCopyJobModel_Scan();
+    ASSERT_TRUE(copy);
     copy->setOutputIndex(1);
-    cntlr->setTmpCopyJobModel_Scan(copy);
     cntlr->storeAppState(kAppStateScanEnded);
-    clock->advance(kdf::Seconds(1));
+    clock().advance(kdf::Seconds(1));
     setting->openSettingWindow(std::nullopt);
     ASSERT_TRUE(host->settingWindow()->isVisible());
     EXPECT_EQ(setting->tabTags(), (std::vector<int>{1, 2, 3}));
