@@ -42,8 +42,12 @@ std::shared_ptr<M> presetAt(kdf::Array presets, int index) {
 } // namespace
 
 std::shared_ptr<JobModel> PanelSettingCntlr::createJobModel(bool withUseCountRecord) {
-    const auto inputs = cntlr_.selectedModelList(kInputPanelType);
-    const auto outputs = cntlr_.selectedModelList(kOutputPanelType);
+    return jobModelOfSelection(cntlr_, withUseCountRecord);
+}
+
+std::shared_ptr<JobModel> PanelSettingCntlr::jobModelOfSelection(const AppMainCntlr& cntlr, bool withUseCountRecord) {
+    const auto inputs = cntlr.selectedModelList(kInputPanelType);
+    const auto outputs = cntlr.selectedModelList(kOutputPanelType);
     if (!inputs || !outputs) return nullptr;
     auto job = std::make_shared<JobModel>(nullptr);
     std::vector<std::shared_ptr<InputModel>> jobInputs;
@@ -51,7 +55,7 @@ std::shared_ptr<JobModel> PanelSettingCntlr::createJobModel(bool withUseCountRec
     kdf::Array userInfo;
     for (int type : {kInputPanelType, kOutputPanelType}) {
         const auto& selected = type == kInputPanelType ? *inputs : *outputs;
-        const auto list = cntlr_.panelListOfType(type).value_or(std::vector<std::shared_ptr<PanelModel>>{});
+        const auto list = cntlr.panelListOfType(type).value_or(std::vector<std::shared_ptr<PanelModel>>{});
         kdf::Array indexes;
         for (const auto& panel : selected) {
             for (std::size_t i = 0; i < list.size(); ++i)

@@ -252,8 +252,6 @@ void PanelSettingCntlr::openSettingWindow(std::optional<std::pair<int, int>> pan
     TvPopoverWindow* window = host_.settingWindow();
     if (!window || isClosing_ || window->isVisible()) return;
     host_.hidePanelFieldEditor();
-    if (auto* del = qobject_cast<QAbstractButton*>(control(kTagSettingDelete)))
-        del->setText(QString::fromStdString(localized("PanelMenu_Delete")));
     settingPanelResult_ = 0;
     if (!AppMainCntlrUIKit::isValidAnimation()) return;
 
@@ -265,8 +263,6 @@ void PanelSettingCntlr::openSettingWindow(std::optional<std::pair<int, int>> pan
         const auto list = cntlr_.panelListOfType(panel->first);
         if (!list || panel->second < 0 || std::size_t(panel->second) >= list->size()) return;
         model = (*list)[std::size_t(panel->second)];
-        setHidden(control(kTagSettingDelete), false);
-        setHidden(control(kTagJobTab), false);
         job = std::dynamic_pointer_cast<JobModel>(model);
         if (job) job->setJobTabType(kTabInput);
     } else {
@@ -274,8 +270,6 @@ void PanelSettingCntlr::openSettingWindow(std::optional<std::pair<int, int>> pan
         if (!job) return;
         model = job;
         const int outputs = int(job->jobOutputModel_List().size());
-        setHidden(control(kTagJobTab), outputs == 1);
-        setHidden(control(kTagSettingDelete), true);
         savedOutputIndex_ = job->outputIndex();
         int tab = 1;
         if (outputs >= 2) {
@@ -286,7 +280,24 @@ void PanelSettingCntlr::openSettingWindow(std::optional<std::pair<int, int>> pan
         }
         job->setJobTabType(tab);
     }
-    if (!model) return;
+    if (!prepareSettingWindow(model, panel)) return;
+    QWidget* view = nullptr;
+    const QRect anchor = host_.anchorOfPanel(panel ? panel->first : -1, panel ? panel->second : -1, &view);
+    const int edge = !panel ? 2 : (QlrUtilsMethod::isLTR_LayoutDirection() ? 4 : 0);
+    window->showPopoverWindow(host_.mainWindow(), QRectF(anchor), view ? view : host_.mainWindow(), edge, -1,
+                              [this] { settingWindowDidClose(); });
+}
+
+bool PanelSettingCntlr::prepareSettingWindow(const std::shared_ptr<PanelModel>& model,
+                                             std::optional<std::pair<int, int>> panel) {
+    if (!model) return false;
+    auto job = std::dynamic_pointer_cast<JobModel>(model);
+    if (auto* del = qobject_cast<QAbstractButton*>(control(kTagSettingDelete)))
+        del->setText(QString::fromStdString(localized("PanelMenu_Delete")));
+    // Only a stored panel can be deleted; the running job's single output
+    // needs no tabs.
+    setHidden(control(kTagSettingDelete), !panel);
+    setHidden(control(kTagJobTab), !panel && job && job->jobOutputModel_List().size() == 1);
     edited_ = panel;
     cntlr_.setTmpPanelModel_Setting(model);
     if (job) updateOutputTab(!panel);
@@ -294,12 +305,10 @@ void PanelSettingCntlr::openSettingWindow(std::optional<std::pair<int, int>> pan
     setupControls(model);
     if (job || std::dynamic_pointer_cast<OutputModel>(model))
         PluginRegistryQueries::setupEditingPluginInfoList(editedOutputs());
-
-    QWidget* view = nullptr;
-    const QRect anchor = host_.anchorOfPanel(panel ? panel->first : -1, panel ? panel->second : -1, &view);
     if (job) {
         selectedOrderRow_ = -1;
         if (auto* table = qobject_cast<QTableWidget*>(control(kTagOrderTable))) {
+            const QSignalBlocker block(table);
             table->clearSelection();
             table->setRowCount(numberOfRows());
             for (int row = 0; row < numberOfRows(); ++row)
@@ -307,9 +316,7 @@ void PanelSettingCntlr::openSettingWindow(std::optional<std::pair<int, int>> pan
         }
         updateOptionOrderButtons();
     }
-    const int edge = !panel ? 2 : (QlrUtilsMethod::isLTR_LayoutDirection() ? 4 : 0);
-    window->showPopoverWindow(host_.mainWindow(), QRectF(anchor), view ? view : host_.mainWindow(), edge, -1,
-                              [this] { settingWindowDidClose(); });
+    return true;
 }
 
 std::vector<QWidget*> PanelSettingCntlr::viewListWithPanelModel(const std::shared_ptr<PanelModel>& model) {

@@ -165,6 +165,10 @@ public:
     // A stored panel [type, index] (state 0 only), or none: the job copy of
     // the running scan.
     void openSettingWindow(std::optional<std::pair<int, int>> panel);
+    // Everything of opening but the animation throttle and the show: the
+    // edited panel held, the tabs, sections and controls (also for the
+    // screenshot scenes).
+    bool prepareSettingWindow(const std::shared_ptr<PanelModel>& model, std::optional<std::pair<int, int>> panel);
     void actionFromSettingWindow(QWidget* sender);
     // The sections of the panel's current tab, in display order; empty when
     // the panel has nothing to show there.
@@ -207,6 +211,10 @@ public:
 
     // ---- Creation (PanelCreation.cpp)
     std::shared_ptr<JobModel> createJobModel(bool withUseCountRecord);
+    // The same for any controller: deep copies of the selected inputs and
+    // outputs; with the record, [[0, input indexes], [1, output indexes]]
+    // as its user info. Null unless both lists have a selection.
+    static std::shared_ptr<JobModel> jobModelOfSelection(const AppMainCntlr& cntlr, bool withUseCountRecord);
     // sender's tag (and whether it is a menu item) choose what is made.
     void createPanel(int tag, bool isMenuItem);
 
