@@ -165,9 +165,9 @@ function(kd_add_screenshot_scenes)
     cmake_parse_arguments(ARG "" "NAME" "SOURCES;LIBS" ${ARGN})
     file(RELATIVE_PATH rel "${PROJECT_SOURCE_DIR}" "${CMAKE_CURRENT_SOURCE_DIR}")
     string(MAKE_C_IDENTIFIER "kd_scenes_${rel}" target)
-    # NAME tells apart a second set of scenes of the same folder.
+    # NAME tells apart several scene sets of one folder.
     if(ARG_NAME)
-        string(APPEND target "_${ARG_NAME}")
+        string(MAKE_C_IDENTIFIER "${target}_${ARG_NAME}" target)
     endif()
     add_library(${target} OBJECT ${ARG_SOURCES})
     target_link_libraries(${target} PUBLIC kdui ${ARG_LIBS})

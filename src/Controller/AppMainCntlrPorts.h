@@ -19,7 +19,7 @@
 class ImageInfoModel;
 class PanelModel;
 class PrefsModel;
-class QAction;
+class QObject;
 class QWidget;
 
 // Notifications the controller observes for its neighbours (any sender).
@@ -115,10 +115,6 @@ public:
     virtual void clearIconCache() {}
 
     // ---- Panel browsers' calls into their neighbours.
-    // The panel's setting window, for [panel type, index].
-    virtual void openSettingWindow(int /*panelType*/, int /*index*/) {}
-    // A new panel of the kind of the top view's button.
-    virtual void createPanel(QWidget* /*sender*/) {}
     // Ends a panel title being edited in place; takes the panels' tool tips
     // away and puts them back.
     virtual void endEditingPanelTitle() {}
@@ -128,12 +124,18 @@ public:
     virtual void changeMultiSelectScanImage(QWidget* /*sender*/) {}
     // ---- Appended: the create-panel menus' items and the main window's
     // frame and data-source window notifications.
-    virtual void createPanel(QAction* /*sender*/) {}
     virtual void viewFrameDidChange(const kdf::Notification&) {}
     virtual void showKdWindow(const kdf::Notification&) {}
     virtual void hideKdWindow(const kdf::Notification&) {}
     virtual void willMiniKdWindow(const kdf::Notification&) {}
     virtual void didDeminiKdWindow(const kdf::Notification&) {}
+    // ---- The panel setting window and new panels.
+    // Opens the setting window on a stored panel (its type and index in that
+    // type's list), or on the running scan's job copy when panelType is -1.
+    virtual void openSettingWindow(int /*panelType*/, int /*index*/) {}
+    // Makes a new panel as the sender (a menu item or a button, by its tag)
+    // asks.
+    virtual void createPanel(QObject* /*sender*/) {}
 };
 
 class AppPreviewPort {

@@ -84,6 +84,8 @@ public:
     // Removes what install registered, when it is still this one's.
     void uninstall();
 
+    AppMainCntlr& cntlr() const { return mCntlr; }
+
     // ---- Windows and views
     QWidget* mainWindow() override { return mMainWindow; }
     QWidget* aboutWindow() override;

@@ -1,6 +1,7 @@
 #include "MainWindowScan.h"
 
 #include "AppMainCntlr.h"
+#include "PanelSettingCntlr.h"
 #include "PreviewBaseView.h"
 
 #include <QScrollArea>
@@ -62,32 +63,7 @@ int askConfirm(const char* key) {
 
 std::shared_ptr<JobModel> MainWindowScanHost::createJobModel(bool withUseCountRecord) {
     AppMainCntlr* cntlr = AppMainCntlr::current();
-    if (!cntlr) return nullptr;
-    const auto inputs = cntlr->selectedModelList(kInputPanelType);
-    const auto outputs = cntlr->selectedModelList(kOutputPanelType);
-    if (!inputs || !outputs) return nullptr;
-    auto job = std::make_shared<JobModel>(nullptr);
-    kdf::Array userInfo;
-    std::vector<std::shared_ptr<InputModel>> jobInputs;
-    std::vector<std::shared_ptr<OutputModel>> jobOutputs;
-    for (int type : {kInputPanelType, kOutputPanelType}) {
-        const auto& selected = type == kInputPanelType ? *inputs : *outputs;
-        const auto list = cntlr->panelListOfType(type).value_or(std::vector<std::shared_ptr<PanelModel>>{});
-        kdf::Array indexes;
-        for (const auto& panel : selected) {
-            for (std::size_t i = 0; i < list.size(); ++i)
-                if (list[i] == panel) indexes.emplace_back(int(i));
-            if (auto input = std::dynamic_pointer_cast<InputModel>(panel))
-                jobInputs.push_back(input->copy());
-            else if (auto output = std::dynamic_pointer_cast<OutputModel>(panel))
-                jobOutputs.push_back(output->copy());
-        }
-        userInfo.emplace_back(kdf::Array{kdf::Value(type), kdf::Value(std::move(indexes))});
-    }
-    job->setJobInputModel_List(std::move(jobInputs));
-    job->setJobOutputModel_List(std::move(jobOutputs));
-    if (withUseCountRecord) job->setUserInfoList(std::move(userInfo));
-    return job;
+    return cntlr ? PanelSettingCntlr::jobModelOfSelection(*cntlr, withUseCountRecord) : nullptr;
 }
 
 MainWindowScan::MainWindowScan(AppMainCntlr& cntlr, MainWindowScanHost& host) : cntlr_(cntlr), host_(host) {}

@@ -15,6 +15,7 @@
 #include "MainWindowTop.h"
 #include "PreviewCntlr.h"
 #include "AppMainCntlrRelayout.h"
+#include "PanelSettingCntlr.h"
 
 // The window classes the controller keeps pointers to.
 #include "TvAnimationImageView.h"
@@ -59,6 +60,23 @@ public:
     void endProcWindow() override { MainWindowController::endProcWindow(); }
     void endCompleteWindow() override { MainWindowController::endCompleteWindow(); }
     void setStateInfoStrForProcWin(const std::string& stateKey, const std::string& info) override;
+
+    // ---- Panel setting window and new panels (PanelSettingCntlr)
+    // Made on first use, with its controls connected.
+    PanelSettingCntlr& panelSetting();
+    void openSettingWindow(int panelType, int index) override;
+    void createPanel(QObject* sender) override;
+    void setUpSettingPopUp(int tag) override;
+    void setSettingControlText(int tag, const std::string& text) override;
+    void driverCloseDSOk(const kdf::Notification& n) override;
+    void driverTerminateUI(const kdf::Notification& n) override;
+    bool checkSettingValue(QWidget* sender, PanelModel& panel) override;
+    void openSettingWindowForScanJob() override;
+    std::shared_ptr<JobModel> createJobModel(bool withUseCountRecord) override;
+
+private:
+    std::unique_ptr<PanelSettingHost> panelSettingHost_;
+    std::unique_ptr<PanelSettingCntlr> panelSetting_;
 
 private:
     void connectWindowActions();

@@ -81,6 +81,12 @@ public:
     virtual void updateMainTopDisplay(QWidget* /*sender*/, bool /*isAnime*/) {}
     // The edit-image mode follows the processing-mode control (tag 4101).
     virtual void changeImageProcMode(QWidget* /*sender*/) {}
+
+    // ---- Edit-image mode's typed values (brightness and contrast,
+    // straightening, trimming fields).
+    virtual void changeBriCont(QWidget* /*sender*/) {}
+    virtual void changeStraighten(QWidget* /*sender*/) {}
+    virtual void changeTrimming(QWidget* /*sender*/) {}
 };
 
 } // namespace qlr_main

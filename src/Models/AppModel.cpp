@@ -74,6 +74,16 @@ bool pluginIsValid(const kdf::Value& settings) {
 
 } // namespace
 
+kdf::Array AppModel::presetDictList(const char* fileName) { return presetList(fileName); }
+
+bool AppModel::isOutputOfAbsentPlugin(const kdf::Value& output, const std::vector<std::string>& installed) {
+    return namesAbsentPlugin(output, installed);
+}
+
+bool AppModel::isJobWithUsableOutput(const kdf::Value& job, const std::vector<std::string>& installed) {
+    return hasUsableOutput(job, installed);
+}
+
 const kdf::Dictionary::value_type* AppModel::pluginInfoElement(const kdf::Value& element) {
     return pluginEntry(element);
 }

@@ -36,6 +36,13 @@ public:
     static constexpr const char* kPresetOutputList = "Preset_OutputList.plist";
     static constexpr const char* kPresetJobList = "Preset_JobList.plist";
 
+    // A preset list of the main bundle (empty when missing or not an
+    // array), and the filters the model applies to it: an output naming a
+    // plug-in that is not installed, a job with an output that can be served.
+    static kdf::Array presetDictList(const char* fileName);
+    static bool isOutputOfAbsentPlugin(const kdf::Value& output, const std::vector<std::string>& installed);
+    static bool isJobWithUsableOutput(const kdf::Value& job, const std::vector<std::string>& installed);
+
     // The initial values: empty lists, size types 1, no plug-in list.
     AppModel() = default;
     // Loads from the dictionary (null: the standard user defaults). A list

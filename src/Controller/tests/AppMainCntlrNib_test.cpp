@@ -57,7 +57,7 @@ QWidget* control(QWidget* window, const char* view, int tag) {
 class RecordingPort : public AppMainWindowPort {
 public:
     std::vector<int> created;
-    void createPanel(QAction* sender) override { created.push_back(sender ? kdui::tag(sender) : -1); }
+    void createPanel(QObject* sender) override { created.push_back(sender ? kdui::tag(sender) : -1); }
 };
 
 class NibTexts : public ::testing::TestWithParam<bool> {};

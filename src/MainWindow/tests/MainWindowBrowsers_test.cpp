@@ -41,7 +41,7 @@ public:
     void changeMultiSelectScanImage(QWidget* sender) override {
         calls.push_back("select:" + std::to_string(kdui::tag(sender)));
     }
-    void createPanel(QWidget* sender) override { calls.push_back("create:" + std::to_string(kdui::tag(sender))); }
+    void createPanel(QObject* sender) override { calls.push_back("create:" + std::to_string(kdui::tag(sender))); }
     void updateMainTopDisplay(bool a, bool b) override {
         calls.push_back(std::string("top:") + (a ? "1" : "0") + (b ? "1" : "0"));
     }
