@@ -782,12 +782,20 @@ KdError CTavrKd::ImageProcessing() {
             result = kderr::kOutOfMemory;
             break;
         }
-        if (!band.createImg(static_cast<std::int32_t>(g.pixelsPerSide * g.sides),
-                            static_cast<std::int32_t>(lines),
-                            static_cast<std::int32_t>(g.pixelsPerSide * g.sides), 8,
-                            static_cast<std::int32_t>(g.samples), 1,
-                            static_cast<std::int32_t>(p.scanXResolution),
-                            static_cast<std::int32_t>(p.scanYResolution))) {
+        // Every byte of the band is copied in below, so it is not cleared
+        // first: lines of all sides' samples, plane by plane (order 1).
+        tagIMAGEINFO raw{};
+        raw.size = Tvk::kImageInfoSize;
+        raw.lWidth = raw.lSync = static_cast<std::int32_t>(g.pixelsPerSide * g.sides);
+        raw.lHeight = static_cast<std::int32_t>(lines);
+        raw.lBps = 8;
+        raw.lSpp = static_cast<std::int32_t>(g.samples);
+        raw.ulRGBOrder = 1;
+        raw.lXResolution = static_cast<std::int32_t>(p.scanXResolution);
+        raw.lYResolution = static_cast<std::int32_t>(p.scanYResolution);
+        const unsigned long bytes = lines * g.rawLine;
+        raw.tImageSize = static_cast<std::uint32_t>(bytes);
+        if (bytes > UINT32_MAX || !band.createImgForWrite(raw)) {
             result = kderr::kNoBandImage;
             break;
         }
@@ -798,7 +806,6 @@ KdError CTavrKd::ImageProcessing() {
         // The band's bytes are copied outside the chunk list's lock, so the
         // reader appends meanwhile: it only ever appends, and the data
         // counted above lies in nodes that stay where they are.
-        const unsigned long bytes = lines * g.rawLine;
         std::list<SImageChunk>::iterator chunk;
         {
             std::lock_guard chunks(page->mutex);
