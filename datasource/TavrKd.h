@@ -22,11 +22,19 @@
 #include <variant>
 #include <vector>
 
+// Raw scanner bytes: a READ block mapped on its own (see TakeReadBlock) or
+// a short READ's bytes from the heap; the deleter knows which.
+struct SRawBytesFree {
+    bool mapped = false;
+    void operator()(std::uint8_t* p) const noexcept;
+};
+using KdRawBytes = std::unique_ptr<std::uint8_t[], SRawBytesFree>;
+
 // A block of raw scanner data in a raw page's chunk list.
 struct SImageChunk {
     unsigned long size = 0;
     unsigned long consumed = 0;            // taken by the image thread
-    std::unique_ptr<std::uint8_t[]> data;  // data blocks only
+    KdRawBytes data;                       // data blocks only
     bool wholeBlock = false;               // data is a READ block (else size bytes only)
     std::uint32_t kind = 0;                // 0 data, 1 cancel mark, 2 end mark
     std::uint32_t status = 0;              // end mark: the error class (0 a whole page)
@@ -227,7 +235,7 @@ private:
     void WaitEvent(std::uint64_t& seen, bool hook);
     void StopThreads();
     // A READ block: a spare one when there is one; throws std::bad_alloc.
-    std::unique_ptr<std::uint8_t[]> TakeReadBlock();
+    KdRawBytes TakeReadBlock();
     // Keeps the emptied blocks of `used` for later READs, up to a bound.
     void KeepReadBlocks(std::list<SImageChunk>& used);
     void ClearQueues();
@@ -301,7 +309,7 @@ private:
     // READ blocks the image thread has emptied, for the reader's next READs:
     // a new block would cost fresh pages at every READ.
     std::mutex m_blockMutex;
-    std::vector<std::unique_ptr<std::uint8_t[]>> m_spareBlocks;
+    std::vector<KdRawBytes> m_spareBlocks;
 
     // Threads and their flags.
     std::thread m_reader, m_imager;

@@ -8,10 +8,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
 #include <pthread.h>
+#include <sys/mman.h>
 
 using namespace Tvk::Imvra;
 using Tvk::tagIMAGEINFO;
@@ -20,9 +22,9 @@ using kdbytes::getBE32;
 namespace {
 
 constexpr unsigned long kReadSize = 2ul << 20;
-// Spare READ blocks kept: somewhat more than one A4 colour page read on both
-// sides at 300 dpi, which the reader fills while the image thread filters
-// the page before.
+// Spare READ blocks kept at least: somewhat more than one A4 colour page
+// read on both sides at 300 dpi, which the reader fills while the image
+// thread filters the page before.
 constexpr std::size_t kSpareReadBlocks = 32;
 // A READ that fills less than this part of its block is a short one.
 constexpr unsigned long kShortReadPart = 4;
@@ -338,22 +340,52 @@ KdError CTavrKd::GetPageError() {
 // ---------------------------------------------------------------------------
 // The reader thread.
 
-std::unique_ptr<std::uint8_t[]> CTavrKd::TakeReadBlock() {
+void SRawBytesFree::operator()(std::uint8_t* p) const noexcept {
+    if (p == nullptr) return;
+    if (mapped) munmap(p, kReadSize);
+    else std::free(p);
+}
+
+KdRawBytes CTavrKd::TakeReadBlock() {
     {
         std::lock_guard blocks(m_blockMutex);
         if (!m_spareBlocks.empty()) {
-            std::unique_ptr<std::uint8_t[]> b = std::move(m_spareBlocks.back());
+            KdRawBytes b = std::move(m_spareBlocks.back());
             m_spareBlocks.pop_back();
             return b;
         }
     }
-    return std::unique_ptr<std::uint8_t[]>(new std::uint8_t[kReadSize]);
+    // A block is one huge page where the system has them: its first touch
+    // costs one fault instead of 512, and copying into and out of it fewer
+    // address-translation misses. The mapping is made a block larger and cut
+    // to an aligned block; where huge pages are off it is ordinary memory.
+    const std::size_t span = 2 * kReadSize;
+    void* at = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (at == MAP_FAILED) throw std::bad_alloc();
+    auto* base = static_cast<std::uint8_t*>(at);
+    const std::uintptr_t misalign = reinterpret_cast<std::uintptr_t>(base) % kReadSize;
+    const std::size_t head = misalign == 0 ? 0 : kReadSize - misalign;
+    if (head != 0) munmap(base, head);
+    munmap(base + head + kReadSize, span - head - kReadSize);
+    std::uint8_t* block = base + head;
+#ifdef MADV_HUGEPAGE
+    madvise(block, kReadSize, MADV_HUGEPAGE);
+#endif
+    return KdRawBytes(block, SRawBytesFree{true});
 }
 
 void CTavrKd::KeepReadBlocks(std::list<SImageChunk>& used) {
+    // A reader ahead of the image thread holds up to the flow control's high
+    // mark, then waits until the low mark and reads that span again: the
+    // blocks the image thread empties meanwhile are the ones it will fill,
+    // so that many are kept rather than given back and faulted in afresh
+    // (a fresh page costs more than copying into it). They never exceed
+    // what the batch already held at once, and go when the batch ends.
+    const std::uint64_t span = m_tuning.highMark > m_tuning.lowMark ? m_tuning.highMark - m_tuning.lowMark : 0;
+    const std::size_t keep = std::max<std::size_t>(kSpareReadBlocks, static_cast<std::size_t>(span / kReadSize) + 1);
     std::lock_guard blocks(m_blockMutex);
     for (SImageChunk& c : used) {
-        if (m_spareBlocks.size() >= kSpareReadBlocks) break;
+        if (m_spareBlocks.size() >= keep) break;
         if (c.data == nullptr || !c.wholeBlock) continue;
         try {
             m_spareBlocks.push_back(std::move(c.data));
@@ -533,7 +565,9 @@ KdError CTavrKd::ReadPage(SRawPage& page, bool& cancelSeen, unsigned number) {
                 // block for each would hold many times the data while the
                 // page waits, unseen by the flow control.
                 chunk.emplace_back();
-                chunk.front().data.reset(new std::uint8_t[size]);
+                auto* bytes = static_cast<std::uint8_t*>(std::malloc(size));
+                if (bytes == nullptr) throw std::bad_alloc();
+                chunk.front().data = KdRawBytes(bytes, SRawBytesFree{false});
                 std::memcpy(chunk.front().data.get(), block.front().data.get(), size);
             } else {
                 chunk.splice(chunk.end(), block);
@@ -748,12 +782,20 @@ KdError CTavrKd::ImageProcessing() {
             result = kderr::kOutOfMemory;
             break;
         }
-        if (!band.createImg(static_cast<std::int32_t>(g.pixelsPerSide * g.sides),
-                            static_cast<std::int32_t>(lines),
-                            static_cast<std::int32_t>(g.pixelsPerSide * g.sides), 8,
-                            static_cast<std::int32_t>(g.samples), 1,
-                            static_cast<std::int32_t>(p.scanXResolution),
-                            static_cast<std::int32_t>(p.scanYResolution))) {
+        // Every byte of the band is copied in below, so it is not cleared
+        // first: lines of all sides' samples, plane by plane (order 1).
+        tagIMAGEINFO raw{};
+        raw.size = Tvk::kImageInfoSize;
+        raw.lWidth = raw.lSync = static_cast<std::int32_t>(g.pixelsPerSide * g.sides);
+        raw.lHeight = static_cast<std::int32_t>(lines);
+        raw.lBps = 8;
+        raw.lSpp = static_cast<std::int32_t>(g.samples);
+        raw.ulRGBOrder = 1;
+        raw.lXResolution = static_cast<std::int32_t>(p.scanXResolution);
+        raw.lYResolution = static_cast<std::int32_t>(p.scanYResolution);
+        const unsigned long bytes = lines * g.rawLine;
+        raw.tImageSize = static_cast<std::uint32_t>(bytes);
+        if (bytes > UINT32_MAX || !band.createImgForWrite(raw)) {
             result = kderr::kNoBandImage;
             break;
         }
@@ -764,7 +806,6 @@ KdError CTavrKd::ImageProcessing() {
         // The band's bytes are copied outside the chunk list's lock, so the
         // reader appends meanwhile: it only ever appends, and the data
         // counted above lies in nodes that stay where they are.
-        const unsigned long bytes = lines * g.rawLine;
         std::list<SImageChunk>::iterator chunk;
         {
             std::lock_guard chunks(page->mutex);

@@ -66,8 +66,9 @@ public:
     // As createImg(info), but the bytes are not cleared: the buffer may be
     // one an earlier band or page gave back, holding its pixels. Only for
     // stages that write every byte they hand on, or clear what they do not
-    // (clearRowTails).
-    IMVRA_HIDDEN bool createImgForWrite(const tagIMAGEINFO& info);
+    // (clearRowTails), and for the data source's raw bands, which it fills
+    // whole from the scanner's data.
+    IMVRA_EXPORT bool createImgForWrite(const tagIMAGEINFO& info);
     // Clears bytes [written, lSync) of every stored row: the tails a stage
     // does not write in a buffer from createImgForWrite.
     IMVRA_HIDDEN void clearRowTails(int64_t written);

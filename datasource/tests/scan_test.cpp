@@ -193,28 +193,46 @@ TEST_F(Scan, BlankPageIsReported) {
 // A READ block the image thread has emptied serves a later READ, holding
 // the old page's bytes until it is filled, and a short READ hands on a copy
 // of its bytes while its block serves the next one: a scan paced like a
-// scanner (short READs) gives the same pages as one read at once (full
-// blocks), in one batch whose pages end mid-block.
+// scanner (short READs), and one whose reading the flow control holds and
+// resumes again and again (blocks kept across the holds), give the same
+// pages as one read at once (full blocks), in one batch whose pages end
+// mid-block.
 TEST_F(Scan, ReusedReadBlocksCarryNoOldBytes) {
     Watchdog dog(120);
-    std::vector<Page> pages[2];
-    const char* settings[2] = {"paper=100x140mm;sheets=3;colour=1;content=mixed",
-                               "paper=100x140mm;sheets=3;colour=1;content=mixed;rate=4000"};
-    for (int paced = 0; paced < 2; ++paced) {
+    struct Way {
+        const char* name;
+        const char* settings;
+        std::uint64_t highMark, lowMark;   // 0: the default flow control
+    };
+    const Way ways[] = {
+        {"read at once", "paper=100x140mm;sheets=3;colour=1;content=mixed", 0, 0},
+        {"paced", "paper=100x140mm;sheets=3;colour=1;content=mixed;rate=4000", 0, 0},
+        {"held by the flow control", "paper=100x140mm;sheets=3;colour=1;content=mixed", 5u << 20, 1u << 20},
+    };
+    std::vector<Page> pages[std::size(ways)];
+    for (std::size_t w = 0; w < std::size(ways); ++w) {
         close();
-        open(settings[paced]);
+        open(ways[w].settings);
+        if (ways[w].highMark != 0) {
+            SScanTuning tuning;
+            tuning.highMark = ways[w].highMark;
+            tuning.lowMark = ways[w].lowMark;
+            scanner->SetScanTuning(tuning);
+        }
         tagScanParam p = scanRecord(300, 2, 2, 140);
         p.pageEdgeDetection = 1;
         p.continuousFeeding = 1;   // one batch: the blocks stay between pages
-        pages[paced] = scanAll(p);
+        pages[w] = scanAll(p);
     }
     ASSERT_EQ(pages[0].size(), 7u);
-    ASSERT_EQ(pages[1].size(), pages[0].size());
-    for (std::size_t i = 0; i < pages[0].size(); ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(pages[1][i].result, pages[0][i].result);
-        EXPECT_EQ(pages[1][i].height, pages[0][i].height);
-        EXPECT_TRUE(pages[1][i].pixels == pages[0][i].pixels);
+    for (std::size_t w = 1; w < std::size(ways); ++w) {
+        ASSERT_EQ(pages[w].size(), pages[0].size()) << ways[w].name;
+        for (std::size_t i = 0; i < pages[0].size(); ++i) {
+            SCOPED_TRACE(testing::Message() << ways[w].name << ", page " << i);
+            EXPECT_EQ(pages[w][i].result, pages[0][i].result);
+            EXPECT_EQ(pages[w][i].height, pages[0][i].height);
+            EXPECT_TRUE(pages[w][i].pixels == pages[0][i].pixels);
+        }
     }
 }
 

@@ -30,4 +30,10 @@ TEST(CImgExport, DataSourceMembersLinkFromTheSharedLibrary) {
     EXPECT_EQ(static_cast<tagIMAGEINFO*>(fromRecord)->tImageSize, 32u);
     fromRecord.deleteImg();
     EXPECT_TRUE(fromRecord.isNull());
+
+    // A raw band the data source fills whole: not cleared first.
+    CImg raw;
+    ASSERT_TRUE(raw.createImgForWrite(record));
+    EXPECT_EQ(static_cast<tagIMAGEINFO*>(raw)->tImageSize, 32u);
+    EXPECT_FALSE(raw.isNull());
 }

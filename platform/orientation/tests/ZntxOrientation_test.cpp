@@ -42,8 +42,10 @@ kdtest::GrayPage OnA4(const kdtest::GrayPage& block, int32_t inset) {
 
 // A4 pages at 300 dpi in each quarter turn: small print, which has too few
 // pixels a letter once the page is reduced (it was once reported upside
-// down), and a short text far from the page's middle.
-TEST(ZntxOrientation, SmallPrintAndTextOffCentreInEachTurn) {
+// down; 6 points came out upside down when the detector's class pruning was
+// set too narrow), large print decided by the first, reduced look, and a
+// short text far from the page's middle.
+TEST(ZntxOrientation, PrintSizesAndTextOffCentreInEachTurn) {
     ASSERT_EQ(ZNTX_changepath(KD_TESSDATA), 0);
     ASSERT_EQ(ZNTX_exmodeset(1, 1, 0), 0);
     ASSERT_EQ(ZNTX_exopen(0, 6, 0), 0);
@@ -52,7 +54,9 @@ TEST(ZntxOrientation, SmallPrintAndTextOffCentreInEachTurn) {
         kdtest::GrayPage page;
     };
     const Case cases[] = {
+        {"6 point text", kdtest::TextPageGray(2480, 3508, 6)},
         {"8 point text", kdtest::TextPageGray(2480, 3508, 8)},
+        {"16 point text", kdtest::TextPageGray(2480, 3508, 16)},
         {"a block at the lower right", OnA4(kdtest::TextPageGray(900, 700, 12), 150)},
     };
     for (const Case& c : cases) {
