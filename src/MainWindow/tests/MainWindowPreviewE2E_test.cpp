@@ -17,6 +17,7 @@
 #include "QlrDeviceCntlr.h"
 #include "QuietDeviceDelegate.h"
 #include "RecordingUIController.h"
+#include "VirtualScannerSetup.h"
 
 #include <foundation/Object.h>
 #include <ui/ViewTag.h>
@@ -48,13 +49,7 @@ protected:
         pdf = std::make_shared<qlr_output::CreatePDF>(*cntlr);
         qlr_output::installPdfWriter(*out, pdf);
         cntlr->setOutputWriterPort(out);
-        AppMainCntlr::setCurrent(cntlr.get());
-        setCurrentIdentity("Tavrolek Document Systems", "Tavro KD-720 Driver", "Tavro KD-720 TWAIN");
-        QlrDeviceCntlr::setApplicationDelegate(cntlr.get());
-        QlrDeviceCntlr* device = QlrDeviceCntlr::sharedDeviceCntlr();
-        cntlr->setDeviceCntlr(device);
-        if (!cntlr->isReadyScan()) device->twHandler()->openDSM();
-        cntlr->setUpNotification();
+        scantest::connectVirtualScanner(*cntlr);
 
         folder = home.root() / "Scans";
         fs::create_directories(folder);
@@ -67,11 +62,7 @@ protected:
     void TearDown() override {
         runUntil([&] { return cntlr->readImgFileForJobScnCount() == 0 && !cntlr->isRunningScanThread(); }, 30);
         kdf::RunLoop::main().cancelPerforms(&window->scan());
-        QlrDeviceCntlr::terminateDeviceCntlr();
-        cntlr->setDeviceCntlr(nullptr);
-        QlrDeviceCntlr::setApplicationDelegate(nullptr);
-        AppMainCntlr::setCurrent(nullptr);
-        AppMainCntlrDSInfo::setCurrentDSInfo(nullptr);
+        scantest::disconnectVirtualScanner(*cntlr);
         MainWindowCntlr::setProcessWindow(nullptr);
         cntlr->setMainWindowPort(nullptr);
         cntlr->setPreviewPort(nullptr);

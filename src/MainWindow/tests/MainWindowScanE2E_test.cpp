@@ -14,6 +14,7 @@
 #include "QlrUtilsMethod.h"
 #include "QuietDeviceDelegate.h"
 #include "RecordingUIController.h"
+#include "VirtualScannerSetup.h"
 
 #include <foundation/Object.h>
 
@@ -57,13 +58,7 @@ protected:
         pdf = std::make_shared<qlr_output::CreatePDF>(*cntlr);
         qlr_output::installPdfWriter(*out, pdf);
         cntlr->setOutputWriterPort(out);
-        AppMainCntlr::setCurrent(cntlr.get());
-        setCurrentIdentity("Tavrolek Document Systems", "Tavro KD-720 Driver", "Tavro KD-720 TWAIN");
-        QlrDeviceCntlr::setApplicationDelegate(cntlr.get());
-        device = QlrDeviceCntlr::sharedDeviceCntlr();
-        cntlr->setDeviceCntlr(device);
-        if (!cntlr->isReadyScan()) device->twHandler()->openDSM();
-        cntlr->setUpNotification();
+        device = scantest::connectVirtualScanner(*cntlr);
 
         folder = home.root() / "Scans";
         fs::create_directories(folder);
@@ -75,11 +70,7 @@ protected:
     void TearDown() override {
         runUntil([&] { return cntlr->readImgFileForJobScnCount() == 0 && !cntlr->isRunningScanThread(); }, 30);
         kdf::RunLoop::main().cancelPerforms(&host->scan);
-        QlrDeviceCntlr::terminateDeviceCntlr();
-        cntlr->setDeviceCntlr(nullptr);
-        QlrDeviceCntlr::setApplicationDelegate(nullptr);
-        AppMainCntlr::setCurrent(nullptr);
-        AppMainCntlrDSInfo::setCurrentDSInfo(nullptr);
+        scantest::disconnectVirtualScanner(*cntlr);
         cntlr->setMainWindowPort(nullptr);
         cntlr->setOutputWriterPort(nullptr);
         host.reset();

@@ -13,6 +13,7 @@
 #include "QlrDeviceCntlr.h"
 #include "QuietDeviceDelegate.h"
 #include "RecordingUIController.h"
+#include "VirtualScannerSetup.h"
 #include "TvPopoverWindow.h"
 
 #include <foundation/Object.h>
@@ -69,13 +70,7 @@ protected:
         kdf::registerClass(kUIControllerClassName, &makeRecordingWindow);
         ControllerTest::SetUp();
         cntlr->setMainWindowPort(port);
-        AppMainCntlr::setCurrent(cntlr.get());
-        setCurrentIdentity("Tavrolek Document Systems", "Tavro KD-720 Driver", "Tavro KD-720 TWAIN");
-        QlrDeviceCntlr::setApplicationDelegate(cntlr.get());
-        device = QlrDeviceCntlr::sharedDeviceCntlr();
-        cntlr->setDeviceCntlr(device);
-        if (!cntlr->isReadyScan()) device->twHandler()->openDSM();
-        cntlr->setUpNotification();
+        device = scantest::connectVirtualScanner(*cntlr);
         host = std::make_unique<RealHost>(*cntlr);
         setting = std::make_unique<PanelSettingCntlr>(*cntlr, *host);
         setting->connectControls();
@@ -91,11 +86,7 @@ protected:
         port->setting = nullptr;
         setting.reset();
         host.reset();
-        QlrDeviceCntlr::terminateDeviceCntlr();
-        cntlr->setDeviceCntlr(nullptr);
-        QlrDeviceCntlr::setApplicationDelegate(nullptr);
-        AppMainCntlr::setCurrent(nullptr);
-        AppMainCntlrDSInfo::setCurrentDSInfo(nullptr);
+        scantest::disconnectVirtualScanner(*cntlr);
         cntlr->setMainWindowPort(nullptr);
         ControllerTest::TearDown();
         kdf::unregisterClass(kUIControllerClassName);
