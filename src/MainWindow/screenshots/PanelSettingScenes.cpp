@@ -1,6 +1,7 @@
 // Screenshot scenes of the panel setting window: an input panel, a folder
 // output and a plug-in output, a job on its input, first output, options
 // and panel-look tabs, and the scanning view's outputs of a running job.
+#include "AppMainCntlrNib.h"
 #include "MainWindowController.h"
 #include "PanelSettingCntlr.h"
 
@@ -61,6 +62,8 @@ std::vector<QWidget*> settingScene(const std::shared_ptr<PanelModel>& panel, std
     if (!at) set.cntlr->storeAppState(kAppStateScanEnded);
     set.windows = std::make_unique<MainWindowController>(*set.cntlr, nullptr);
     set.host = std::make_unique<SceneHost>(*set.windows);
+    // The window's texts as the program sets them when its windows load.
+    qlr_nib::applyTexts({set.windows->settingWindow()}, qlr_nib::settingWindowTexts());
     set.setting = std::make_unique<PanelSettingCntlr>(*set.cntlr, *set.host);
     set.setting->connectControls();
     set.setting->prepareSettingWindow(panel, at);
