@@ -43,8 +43,10 @@ public:
 protected:
     std::optional<kdf::Value> pluginValue(std::string_view id, int type) const override {
         auto it = answers.find({std::string(id), type});
-        if (it != answers.end()) return kdf::Value(it->second);
-        return RegistryDouble::pluginValue(id, type);
+        if (it == answers.end()) return RegistryDouble::pluginValue(id, type);
+        std::optional<kdf::Value> answer;
+        answer.emplace(it->second);
+        return answer;
     }
     std::vector<std::string> pluginIDs() const override {
         std::vector<std::string> ids;
