@@ -46,8 +46,7 @@ std::optional<std::string> textOrNone(std::string_view key) {
 }
 
 QString localized(std::string_view key) {
-    auto bundle = kdf::Bundle::main();
-    return QString::fromStdString(bundle ? bundle->localizedString(key) : std::string(key));
+    return QString::fromStdString(kdf::localizedMainString(key));
 }
 
 QWidget* findView(const std::vector<QWidget*>& roots, const char* name) {

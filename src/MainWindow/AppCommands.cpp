@@ -30,8 +30,7 @@ namespace {
 constexpr int kTextPadding = 8;
 
 std::string localized(const char* key) {
-    auto bundle = kdf::Bundle::main();
-    return bundle ? bundle->localizedString(key) : std::string(key);
+    return kdf::localizedMainString(key);
 }
 
 // A click anywhere on a balloon ends the overlay.

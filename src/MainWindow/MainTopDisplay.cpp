@@ -48,8 +48,7 @@ private:
 };
 
 std::string localized(const char* key) {
-    auto bundle = kdf::Bundle::main();
-    return bundle ? bundle->localizedString(key) : std::string(key);
+    return kdf::localizedMainString(key);
 }
 
 // An Info.plist value that is a string; anything else shows nothing.

@@ -24,8 +24,7 @@ namespace {
 constexpr const char* kOpenSettingKey = "openSettingWindow";
 
 QString localized(const char* key) {
-    auto bundle = kdf::Bundle::main();
-    return QString::fromStdString(bundle ? bundle->localizedString(key) : std::string(key));
+    return QString::fromStdString(kdf::localizedMainString(key));
 }
 
 int menuTag(int panelType, int command) { return (panelType << 16) | command; }

@@ -31,8 +31,7 @@ constexpr int kSelectableNumber[3] = {1, 3, 0};
 bool validType(int type) { return type >= kInputPanelType && type <= kJobPanelType; }
 
 std::string localized(const char* key) {
-    auto bundle = kdf::Bundle::main();
-    return bundle ? bundle->localizedString(key) : std::string(key);
+    return kdf::localizedMainString(key);
 }
 
 std::string pluginTitle(const std::string& pluginID) {

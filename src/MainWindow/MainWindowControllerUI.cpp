@@ -56,8 +56,7 @@ constexpr const char* kTerminateKey = "terminateByAutoClose";
 constexpr const char* kShowDarkShieldKey = "showDarkShield";
 
 std::string localized(const char* key) {
-    auto bundle = kdf::Bundle::main();
-    return bundle ? bundle->localizedString(key) : std::string(key);
+    return kdf::localizedMainString(key);
 }
 
 std::string fieldText(const QWidget* field) {

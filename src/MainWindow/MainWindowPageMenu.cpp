@@ -23,8 +23,7 @@ constexpr int kSelectOddButtonTag = 4001;
 constexpr int kSelectEvenButtonTag = 4002;
 
 QString localized(const char* key) {
-    auto bundle = kdf::Bundle::main();
-    return QString::fromStdString(bundle ? bundle->localizedString(key) : std::string(key));
+    return QString::fromStdString(kdf::localizedMainString(key));
 }
 
 // A right press on a page opens its menu; elsewhere it goes on to the view.

@@ -24,8 +24,7 @@ namespace {
 double sThumbnailZoom = 0;
 
 QString localized(const char* key) {
-    auto bundle = kdf::Bundle::main();
-    return QString::fromStdString(bundle ? bundle->localizedString(key) : std::string(key));
+    return QString::fromStdString(kdf::localizedMainString(key));
 }
 
 } // namespace

@@ -17,8 +17,7 @@ namespace qlr_main {
 namespace {
 
 std::string localizedTitle(const char* key) {
-    auto bundle = kdf::Bundle::main();
-    return bundle ? bundle->localizedString(key) : std::string(key);
+    return kdf::localizedMainString(key);
 }
 
 template <class M>

@@ -60,8 +60,7 @@ void addCleanup() {
 }
 
 QString localized(const char* key) {
-    auto bundle = kdf::Bundle::main();
-    return QString::fromStdString(bundle ? bundle->localizedString(key) : std::string(key));
+    return QString::fromStdString(kdf::localizedMainString(key));
 }
 
 bool rtlOf(const QWidget* view) { return view->layoutDirection() == Qt::RightToLeft; }

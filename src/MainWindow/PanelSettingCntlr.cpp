@@ -41,8 +41,7 @@ namespace qlr_main {
 namespace {
 
 std::string localized(const char* key) {
-    auto bundle = kdf::Bundle::main();
-    return bundle ? bundle->localizedString(key) : std::string(key);
+    return kdf::localizedMainString(key);
 }
 
 int selectedTagOf(QWidget* w) {

@@ -24,8 +24,7 @@ namespace qlr_main {
 namespace {
 
 std::string localizedText(const char* key) {
-    auto bundle = kdf::Bundle::main();
-    return bundle ? bundle->localizedString(key) : std::string(key);
+    return kdf::localizedMainString(key);
 }
 
 // Room a segment needs around its label.

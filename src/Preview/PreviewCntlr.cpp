@@ -92,8 +92,7 @@ int controlNumber(const QWidget* control) {
 }
 
 std::string localized(const char* key) {
-    auto bundle = kdf::Bundle::main();
-    return bundle ? bundle->localizedString(key) : std::string(key);
+    return kdf::localizedMainString(key);
 }
 
 // The widget's frame in the coordinates of another widget's parent.

@@ -105,6 +105,11 @@ std::shared_ptr<const Bundle> Bundle::main() {
     return state.cached;
 }
 
+std::string localizedMainString(std::string_view key) {
+    auto bundle = Bundle::main();
+    return bundle ? bundle->localizedString(key) : std::string(key);
+}
+
 void Bundle::setMainBundlePath(const std::string& path) {
     auto& state = mainState();
     std::lock_guard lock(state.mutex);

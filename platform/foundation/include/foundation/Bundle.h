@@ -84,6 +84,10 @@ private:
     mutable std::map<std::string, std::optional<Dictionary>> tables_;
 };
 
+// The main bundle's text for key (see localizedString); the key itself when
+// the process has no main bundle (tools, tests).
+std::string localizedMainString(std::string_view key);
+
 // The user's languages in order, from LANGUAGE, LC_ALL, LC_MESSAGES and LANG,
 // in the names bundles use: "ja_JP.UTF-8" gives "ja", "zh_CN" "zh-Hans",
 // "zh_TW" and "zh_HK" "zh-Hant", "pt_BR" gives "pt-BR" and then "pt".
