@@ -31,7 +31,9 @@ public:
     // Enough for the pages and bands of a duplex colour A4 sheet at 300 dpi
     // (two pages, their deskewed copies and the bands in flight).
     static constexpr size_t kMostBytes = size_t{320} << 20;
-    static constexpr size_t kMostBuffers = 32;
+    // A page's bands are let go of together when the page is joined (two
+    // sides of about 28 bands each at 300 dpi), beside the pages.
+    static constexpr size_t kMostBuffers = 128;
 
     BufferStore() { m_kept.reserve(kMostBuffers + 1); }
 
@@ -54,7 +56,10 @@ public:
         return p;
     }
 
-    // Keeps the buffer, the oldest kept ones freed to stay within bounds.
+    // Keeps the buffer, freeing others to stay within bounds: over the
+    // count the smallest go first, since a page buffer dropped for a band
+    // costs the next page thousands of faults where the band costs a few;
+    // over the bytes the oldest go first.
     void give(uint8_t* p, size_t capacity) {
         if (p == nullptr) return;
         if (capacity < kSmallest || capacity > kMostBytes) {
@@ -62,19 +67,27 @@ public:
             return;
         }
         // Room for one more than the bound was made up front, so keeping
-        // never allocates; the oldest go first.
+        // never allocates.
         Kept drop[kMostBuffers + 1];
         size_t dropped = 0;
         {
             std::lock_guard lock(m_mutex);
             m_kept.push_back(Kept{p, capacity});
             m_bytes += capacity;
-            while (m_bytes > kMostBytes || m_kept.size() - dropped > kMostBuffers) {
-                m_bytes -= m_kept[dropped].capacity;
-                drop[dropped] = m_kept[dropped];
-                ++dropped;
+            if (m_kept.size() > kMostBuffers) {
+                const auto smallest = std::min_element(
+                    m_kept.begin(), m_kept.end(),
+                    [](const Kept& a, const Kept& b) { return a.capacity < b.capacity; });
+                drop[dropped++] = *smallest;
+                m_bytes -= smallest->capacity;
+                m_kept.erase(smallest);
             }
-            m_kept.erase(m_kept.begin(), m_kept.begin() + static_cast<ptrdiff_t>(dropped));
+            size_t oldest = 0;
+            while (m_bytes > kMostBytes) {
+                m_bytes -= m_kept[oldest].capacity;
+                drop[dropped++] = m_kept[oldest++];
+            }
+            m_kept.erase(m_kept.begin(), m_kept.begin() + static_cast<ptrdiff_t>(oldest));
         }
         for (size_t k = 0; k < dropped; ++k) delete[] drop[k].data;
     }

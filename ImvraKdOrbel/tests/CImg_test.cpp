@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <new>
+#include <vector>
 
 using namespace Tvk;
 using namespace Tvk::Imvra;
@@ -283,4 +284,26 @@ TEST(CTvkRaster, SizeAndClear) {
     r.Clear();
     EXPECT_EQ(r.GetPtr(), nullptr);
     EXPECT_EQ(r.GetSize(), 0u);
+}
+
+// A page's bands are let go of together when the page is joined: so many
+// band buffers must not push the page buffers out of the store, or every
+// page starts on fresh memory and its faults.
+TEST(CImgBufferStore, ManyBandBuffersLeaveThePageBuffersKept) {
+    CImg::trimBufferStore();
+    CImg pages[2];
+    for (CImg& page : pages) ASSERT_TRUE(page.createImg(2480, 3508, 8, 1, 0, 300, 300));
+    const size_t pageBytes = pages[0].info().tImageSize;
+    for (CImg& page : pages) page.deleteImg();
+    {
+        std::vector<CImg> bands(200);
+        for (CImg& band : bands) ASSERT_TRUE(band.createImg(2480, 32, 8, 1, 0, 300, 300));
+    }
+    EXPECT_GE(CImg::bufferStoreBytes(), 2 * pageBytes);
+    const size_t kept = CImg::bufferStoreBytes();
+    CImg next;
+    ASSERT_TRUE(next.createImg(2480, 3508, 8, 1, 0, 300, 300));
+    EXPECT_EQ(CImg::bufferStoreBytes(), kept - pageBytes) << "the next page comes from the store";
+    CImg::trimBufferStore();
+    EXPECT_EQ(CImg::bufferStoreBytes(), 0u);
 }
