@@ -29,7 +29,7 @@ int dpiIndex(int dpi) {
 }
 
 std::vector<int32_t> buildSlotPixels(const SensorGeometry& g, bool mirrored) {
-    std::vector<int32_t> map(static_cast<size_t>(g.slots()), -1);
+    std::vector<int32_t> map(static_cast<size_t>(g.slotCount()), -1);
     int a = g.startA, b = g.startB, c = g.startC;
     const int end1 = g.phase[0], end2 = g.phase[0] + g.phase[1];
     const int w = g.collectedWidth;
@@ -114,7 +114,7 @@ double analogGain(int g) { return 416.0 / (288.3 - g) / 1.4429413805064168; }
 SensorModel::SensorModel(uint32_t seed) : m_seed(seed) {
     for (int side = 0; side < 2; ++side) {
         for (int d = 0; d < 2; ++d) {
-            const size_t slots = static_cast<size_t>(kGeometries[d][0].slots());
+            const size_t slots = static_cast<size_t>(kGeometries[d][0].slotCount());
             const uint32_t stream = static_cast<uint32_t>(side * 2 + d) * 4;
             Uniform dark(seed, stream);
             m_dark[side][d].resize(slots);
@@ -174,7 +174,7 @@ void ScanFormat::check() const {
 }
 
 size_t ScanFormat::samplesPerRow() const {
-    return static_cast<size_t>(geometry(xdpi, layout).slots()) * static_cast<size_t>(windows());
+    return static_cast<size_t>(geometry(xdpi, layout).slotCount()) * static_cast<size_t>(windows());
 }
 
 size_t ScanFormat::rowBytes() const {
@@ -228,7 +228,7 @@ RawPageEncoder::RawPageEncoder(const EncodeOptions& o, const SideImage* front,
     m_sides[1].firstLine = std::max(-lag, 0);
 
     // Coefficients per side, row channel and slot.
-    const size_t slots = static_cast<size_t>(g.slots());
+    const size_t slots = static_cast<size_t>(g.slotCount());
     const double scale = o.white / 255.0;
     for (int s = 0; s < 2; ++s) {
         if (!want[s]) continue;

@@ -42,7 +42,8 @@ struct SensorGeometry {
     int dummySlots = 0;       // 40 or 80
     int startA = 0, startB = 0, startC = 0; // first collected index each segment writes
     std::array<int, 3> phase{};             // positions in phase 1, 2, 3
-    int slots() const { return 3 * positions; }
+    // Not "slots": Qt defines it as a macro for its users.
+    int slotCount() const { return 3 * positions; }
 };
 
 // The geometry for dpi 300 or 600 and layout 0 or 1; anything else throws

@@ -86,7 +86,7 @@ TEST(SensorGeometry, EveryCollectedPixelComesFromExactlyOneSlot) {
         const SensorGeometry& g = geometry(t.dpi, t.layout);
         for (bool mirrored : {false, true}) {
             const auto& map = slotPixels(t.dpi, t.layout, mirrored);
-            ASSERT_EQ(map.size(), static_cast<size_t>(g.slots()));
+            ASSERT_EQ(map.size(), static_cast<size_t>(g.slotCount()));
             std::vector<int> hits(static_cast<size_t>(g.collectedWidth), 0);
             int idle = 0;
             for (int32_t x : map) {
